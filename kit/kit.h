@@ -1,0 +1,2 @@
+// The kit: writers for every file format the runtime reads, sharing the runtime's definitions.
+#pragma once

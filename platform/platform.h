@@ -1,0 +1,126 @@
+// The platform layer: the one place that talks to the operating system. Engine modules call
+// these Plat... functions and never include SDL, FreeType, fontconfig, iconv or POSIX headers.
+// Families: clock, threads and events, locks, instance locks, paths and folders, text
+// conversion, processes, dialogs, CPU features, video (SDL) and the event pump. Input,
+// presentation, fonts and audio live in their own headers beside this one.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "common/types.h"
+
+// ---- Clock -----------------------------------------------------------------------------------
+// Milliseconds of a monotonic clock as unsigned 32 bits (wraps like timeGetTime).
+u32 PlatTimeMs();
+// Real sleep of the calling thread.
+void PlatSleepMs(u32 ms);
+// Sleep of the thread that paces frames. With the fixed clock this advances the clock by ms
+// instead of sleeping, so a run advances exactly one frame period per frame.
+void PlatFrameSleepMs(u32 ms);
+// Fixed clock (ZEPHRA_FIXED_CLOCK=1, or tests): time only moves through PlatFrameSleepMs and
+// PlatClockAdvance. Enabling it sets the time to start_ms.
+void PlatClockSetFixed(bool fixed, u32 start_ms = 0);
+bool PlatClockIsFixed();
+void PlatClockAdvance(u32 ms);
+// Local wall-clock time (for the script's date and time variables).
+struct PlatLocalTime {
+  int year, month, day, weekday, hour, minute, second, millisecond;
+};
+PlatLocalTime PlatGetLocalTime();
+
+// ---- Threads, events, locks ------------------------------------------------------------------
+struct PlatThread;
+typedef void (*PlatThreadFn)(void* arg);
+PlatThread* PlatThreadStart(PlatThreadFn fn, void* arg);
+// Waits for the thread to end and frees the handle.
+void PlatThreadJoin(PlatThread* t);
+
+struct PlatEvent;
+PlatEvent* PlatEventCreate(bool manual_reset, bool initially_set);
+void PlatEventDestroy(PlatEvent* e);
+void PlatEventSet(PlatEvent* e);
+void PlatEventReset(PlatEvent* e);
+// Waits until the event is set (an auto-reset event is then cleared). timeout_ms < 0 waits
+// forever. Returns true when the event was set, false on time-out.
+bool PlatEventWait(PlatEvent* e, i32 timeout_ms);
+
+// A recursive lock, as a critical section is.
+struct PlatLock;
+PlatLock* PlatLockCreate();
+void PlatLockDestroy(PlatLock* l);
+void PlatLockEnter(PlatLock* l);
+void PlatLockLeave(PlatLock* l);
+
+unsigned PlatCpuCount();
+
+// ---- Instance locks --------------------------------------------------------------------------
+// A named lock held for the life of the process (flock on a file named by a hash of the name,
+// in $XDG_RUNTIME_DIR or the temp folder). Returns a handle > 0 when acquired, 0 when another
+// process holds it, -1 on failure.
+i32 PlatInstanceLockAcquire(const char* name);
+void PlatInstanceLockRelease(i32 handle);
+
+// ---- Paths and folders -----------------------------------------------------------------------
+// Path of the running zephra executable (UTF-8, absolute).
+std::string PlatExecutablePath();
+std::string PlatCurrentFolder();
+bool PlatSetCurrentFolder(const std::string& path);
+// XDG data home ("application data") and documents folder; empty when unknown.
+std::string PlatFolderAppData();
+std::string PlatFolderDocuments();
+std::string PlatFolderTemp();
+// A name for a temporary file in a folder (not created); see PlatFileWriteAtomic in platform/file.h.
+bool PlatFolderWritable(const std::string& folder);
+
+// ---- Text ------------------------------------------------------------------------------------
+// CP932 (not SHIFT_JIS: they differ on 0x5C and 0x8160) to and from UTF-8. Undecodable bytes
+// become U+FFFD / "?".
+std::string PlatSjisToUtf8(const std::string& sjis);
+std::string PlatUtf8ToSjis(const std::string& utf8);
+
+// ---- Processes -------------------------------------------------------------------------------
+// Starts a program with an argument vector (never through a shell); returns 0 when started.
+int PlatSpawn(const std::vector<std::string>& argv);
+// Starts a program and waits for it; returns its exit status, -1 when it could not start.
+int PlatSpawnWait(const std::vector<std::string>& argv);
+// Value of an environment variable, or the empty string.
+std::string PlatGetEnv(const char* name);
+
+// ---- Dialogs ---------------------------------------------------------------------------------
+// Message box styles and answers keep the engine's (Windows) numbers.
+enum {
+  PLAT_MB_OK = 0, PLAT_MB_OKCANCEL = 1, PLAT_MB_ABORTRETRYIGNORE = 2, PLAT_MB_YESNOCANCEL = 3,
+  PLAT_MB_YESNO = 4, PLAT_MB_RETRYCANCEL = 5,
+  PLAT_MB_ICONERROR = 0x10, PLAT_MB_ICONQUESTION = 0x20, PLAT_MB_ICONWARNING = 0x30,
+  PLAT_MB_ICONINFO = 0x40, PLAT_MB_DEFBUTTON2 = 0x100, PLAT_MB_DEFBUTTON3 = 0x200,
+  PLAT_MB_SYSTEMMODAL = 0x1000,
+};
+enum { PLAT_IDOK = 1, PLAT_IDCANCEL = 2, PLAT_IDABORT = 3, PLAT_IDRETRY = 4, PLAT_IDIGNORE = 5,
+       PLAT_IDYES = 6, PLAT_IDNO = 7 };
+// Title and text are Shift-JIS. Returns the answer (PLAT_ID...). With the stderr sink the title
+// and text are printed and the default button's answer is returned.
+int PlatMessageBox(const char* title, const char* text, u32 style);
+// The engine's error dialog: caption and text (Shift-JIS), an end button and, when
+// edit_enabled >= 0, an edit button (edit_enabled 0 shows it disabled). on_edit is called each
+// time the edit button is pressed; the dialog stays open until the end button.
+void PlatErrorDialog(const char* caption, const char* text, int edit_enabled,
+                     void (*on_edit)(void* ctx), void* ctx);
+// Dialog sink: true when dialogs print to stderr (ZEPHRA_DIALOGS=stderr, or no display).
+bool PlatDialogsToStderr();
+void PlatDialogsSetStderr(bool on);
+// Tests: the answer the stderr sink gives to the next message boxes (0 = the default button).
+void PlatDialogsSetAnswer(int answer);
+
+// ---- Processor -------------------------------------------------------------------------------
+struct PlatCpuInfo {
+  bool has_cpuid;
+  char vendor[13];
+  char brand[49];
+  int family, model, stepping;
+  bool mmx, sse, sse2, sse3, ssse3, sse41, sse42, avx, avx2, amd3dnow, amd3dnowext, mmxext;
+};
+const PlatCpuInfo& PlatCpuGetInfo();
+// Total and available physical memory in bytes.
+void PlatMemoryStatus(u64* total, u64* avail);
+// Effective user 0.
+bool PlatIsAdmin();

@@ -1,0 +1,176 @@
+// Instance locks, paths and folders, CP932 conversion and process spawning.
+#include <fcntl.h>
+#include <iconv.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "common/hash.h"
+#include "platform/platform.h"
+
+extern char** environ;
+
+// ---- Instance locks --------------------------------------------------------------------------
+
+static std::string LockFolder() {
+  std::string d = PlatGetEnv("XDG_RUNTIME_DIR");
+  if (d.empty() || access(d.c_str(), W_OK) != 0) d = PlatFolderTemp();
+  return d;
+}
+
+i32 PlatInstanceLockAcquire(const char* name) {
+  // Two hashes of the name make collisions between different games practically impossible.
+  size_t n = std::strlen(name);
+  char file[64];
+  std::snprintf(file, sizeof file, "/zephra-%08x%08x.lock", HashMurmur2(name, n, 0), MemCrc32(name, n));
+  std::string path = LockFolder() + file;
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return -1;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int err = errno;
+    close(fd);
+    return err == EWOULDBLOCK ? 0 : -1;
+  }
+  return fd + 1;  // never 0
+}
+
+void PlatInstanceLockRelease(i32 handle) {
+  if (handle <= 0) return;
+  flock(handle - 1, LOCK_UN);
+  close(handle - 1);
+}
+
+// ---- Paths and folders -----------------------------------------------------------------------
+
+std::string PlatExecutablePath() {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return std::string();
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string PlatCurrentFolder() {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::current_path(ec);
+  return ec ? std::string() : p.string();
+}
+
+bool PlatSetCurrentFolder(const std::string& path) { return chdir(path.c_str()) == 0; }
+
+std::string PlatGetEnv(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+}
+
+static std::string HomeFolder() {
+  std::string h = PlatGetEnv("HOME");
+  return h.empty() ? std::string("/tmp") : h;
+}
+
+std::string PlatFolderAppData() {
+  std::string d = PlatGetEnv("XDG_DATA_HOME");
+  return d.empty() ? HomeFolder() + "/.local/share" : d;
+}
+
+std::string PlatFolderDocuments() {
+  std::string d = PlatGetEnv("XDG_DOCUMENTS_DIR");
+  if (!d.empty()) return d;
+  std::string docs = HomeFolder() + "/Documents";
+  struct stat st;
+  return (stat(docs.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? docs : HomeFolder();
+}
+
+std::string PlatFolderTemp() {
+  std::string d = PlatGetEnv("TMPDIR");
+  return d.empty() ? std::string("/tmp") : d;
+}
+
+bool PlatFolderWritable(const std::string& folder) {
+  std::string tmpl = folder + "/.zephra-write-XXXXXX";
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  int fd = mkstemp(buf.data());
+  if (fd < 0) return false;
+  close(fd);
+  unlink(buf.data());
+  return true;
+}
+
+// ---- Text ------------------------------------------------------------------------------------
+
+static std::string Convert(const char* to, const char* from, const std::string& in, const char* bad) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return in;
+  std::string out;
+  out.reserve(in.size() * 3 / 2 + 4);
+  char* src = const_cast<char*>(in.data());
+  size_t left = in.size();
+  char buf[512];
+  while (left > 0) {
+    char* dst = buf;
+    size_t room = sizeof buf;
+    size_t r = iconv(cd, &src, &left, &dst, &room);
+    out.append(buf, static_cast<size_t>(dst - buf));
+    if (r == static_cast<size_t>(-1)) {
+      if (errno == E2BIG) continue;
+      // An undecodable or truncated sequence: replace one byte and go on.
+      out += bad;
+      src++;
+      left--;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  char* dst = buf;
+  size_t room = sizeof buf;
+  iconv(cd, nullptr, nullptr, &dst, &room);
+  out.append(buf, static_cast<size_t>(dst - buf));
+  iconv_close(cd);
+  return out;
+}
+
+std::string PlatSjisToUtf8(const std::string& sjis) { return Convert("UTF-8", "CP932", sjis, "\xEF\xBF\xBD"); }
+std::string PlatUtf8ToSjis(const std::string& utf8) { return Convert("CP932", "UTF-8", utf8, "?"); }
+
+// ---- Processes -------------------------------------------------------------------------------
+
+static int SpawnArgv(const std::vector<std::string>& argv, pid_t* pid) {
+  if (argv.empty()) return -1;
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  return posix_spawnp(pid, args[0], nullptr, nullptr, args.data(), environ) == 0 ? 0 : -1;
+}
+
+int PlatSpawn(const std::vector<std::string>& argv) {
+  pid_t pid;
+  if (SpawnArgv(argv, &pid) != 0) return -1;
+  // Reap the child in the background so it never lingers as a zombie.
+  try {
+    std::thread([pid] {
+      int status;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (...) {
+  }
+  return 0;
+}
+
+int PlatSpawnWait(const std::vector<std::string>& argv) {
+  pid_t pid;
+  if (SpawnArgv(argv, &pid) != 0) return -1;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds Zephra (optimised, with debug info) and runs a game: the folder given, or the demo game.
+# Usage: ./run.sh [GAME] [ARGS...]
+set -euo pipefail
+top=$(cd "$(dirname "$0")" && pwd)
+cd "$top"
+tools/install-deps.sh build
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEPHRA_TESTS=OFF >/dev/null
+cmake --build build/release
+if [ $# -gt 0 ]; then
+  game=$(cd "$1" && pwd); shift
+else
+  game="$top/build/release/demo"
+  build/release/zpkit build examples/demo "$game"
+fi
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  frames=${ZEPHRA_EXIT_AFTER_FRAMES:-300}
+  dump="$top/build/release/last-frame.png"
+  echo "No display: running the game under Xvfb for $frames frames."
+  status=0
+  ZEPHRA_EXIT_AFTER_FRAMES=$frames ZEPHRA_FRAME_DUMP="$dump" ZEPHRA_DIALOGS=stderr \
+    xvfb-run -a -s "-screen 0 1920x1080x24" build/release/zephra "$game" "$@" || status=$?
+  [ -f "$dump" ] && echo "Last frame written to $dump"
+  exit $status
+fi
+exec build/release/zephra "$game" "$@"

@@ -1,0 +1,3 @@
+#include "shell/placeholders.h"
+
+void InputForceCursorVisible() {}
