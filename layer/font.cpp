@@ -1,0 +1,450 @@
+// Fonts: face list, font slots, glyph tables, measuring and the font commands' bodies. The face
+// list never holds more entries than its counting pass allotted, and every face or slot index
+// that comes from a script or a caller is checked against the list and the eight slots.
+#include "layer/font.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/sjis.h"
+#include "platform/platform.h"
+#include "shell/err.h"
+
+FontFaceList g_FontFaceList;
+FontSlot g_FontSlots[FONT_SLOT_COUNT];
+i32 g_FontCurrentSlot = 0;
+u32 g_GlyphCoverage[256];
+u8 g_GlyphGreyLevels[32];
+i32 g_GlyphCellSize[FONT_GLYPH_MAX + 1];
+FontEnumFacesFn g_FontEnumFaces = PlatFontEnumFaces;
+
+// Five Japanese faces, Gothic first; the platform maps them onto the installed fonts.
+static const char* const kPreferredFaces[] = {
+    "ＭＳ ゴシック", "ＭＳ Ｐゴシック", "MS UI Gothic", "ＭＳ 明朝", "ＭＳ Ｐ明朝",
+};
+
+static const std::string& JapaneseScriptName() {
+  static const std::string name = PlatUtf8ToSjis("日本語");
+  return name;
+}
+
+static FontSlot& CurrentSlot() { return g_FontSlots[g_FontCurrentSlot]; }
+
+// ---- Face list ---------------------------------------------------------------------------------
+
+struct FontEnumState {
+  i32 pass;      // 0 counting, 1 filling
+  i32 seen;      // faces counted, or filled
+  i32 capacity;  // entries allotted by the counting pass
+};
+
+int FontEnumProc(const char* face_name, const char* script_name, u8 pitch_and_family, void* ctx) {
+  FontEnumState* st = static_cast<FontEnumState*>(ctx);
+  if (st->pass == 0) {
+    st->seen++;
+    return 1;
+  }
+  // Faces installed between the two passes have no entry to go into.
+  if (st->seen >= st->capacity) return 1;
+  i32 i = st->seen++;
+  g_FontFaceList.names[i] = face_name ? strdup(face_name) : nullptr;
+  u8 script = 1;
+  if (script_name && JapaneseScriptName() == script_name) script = 0;
+  g_FontFaceList.script_flags[i] = script;
+  static const u8 kPitch[4] = {1, 0, 1, 255};
+  g_FontFaceList.pitch_flags[i] = kPitch[pitch_and_family & 3];
+  return 1;
+}
+
+static void FreeFaceList() {
+  for (i32 i = 0; i < g_FontFaceList.count && g_FontFaceList.names; i++) free(g_FontFaceList.names[i]);
+  free(g_FontFaceList.names);
+  free(g_FontFaceList.script_flags);
+  free(g_FontFaceList.pitch_flags);
+  g_FontFaceList = {};
+}
+
+i32 FontEnumInstalled() {
+  FreeFaceList();
+  FontEnumState st = {0, 0, 0};
+  g_FontEnumFaces(FontEnumProc, &st);
+  i32 counted = st.seen;
+  if (counted > 0) {
+    size_t n = static_cast<size_t>(counted);
+    g_FontFaceList.names = static_cast<char**>(calloc(n, sizeof(char*)));
+    g_FontFaceList.script_flags = static_cast<u8*>(calloc(n, 1));
+    g_FontFaceList.pitch_flags = static_cast<u8*>(calloc(n, 1));
+    if (!g_FontFaceList.names || !g_FontFaceList.script_flags || !g_FontFaceList.pitch_flags) {
+      FreeFaceList();
+      ErrRaiseF(ERR_OUT_OF_MEMORY, 1);
+      return -1;
+    }
+    st = {1, 0, counted};
+    g_FontEnumFaces(FontEnumProc, &st);
+    g_FontFaceList.count = st.seen;
+  }
+  static std::string preferred[ZP_COUNTOF(kPreferredFaces)];
+  if (preferred[0].empty())
+    for (size_t i = 0; i < ZP_COUNTOF(kPreferredFaces); i++) preferred[i] = PlatUtf8ToSjis(kPreferredFaces[i]);
+  for (i32 s = 0; s < FONT_SLOT_COUNT; s++) {
+    FontSetCurrentSlot(s);
+    for (const std::string& name : preferred)
+      if (FontSelectFaceByName(name.c_str())) break;
+  }
+  FontSetCurrentSlot(0);
+  FontInitSlots();
+  return 0;
+}
+
+// ---- Slots and tables --------------------------------------------------------------------------
+
+static void FreeSlotObjects(FontSlot& s) {
+  PlatFontDestroy(s.font);
+  s.font = nullptr;
+  free(s.glyph_bits);
+  s.glyph_bits = nullptr;
+  s.glyph_bytes = 0;
+  s.cell_side = 0;
+  s.cache_valid = 0;
+}
+
+static void BuildTables() {
+  for (u32 v = 0; v < 256; v++)
+    g_GlyphCoverage[v] = ((4u - static_cast<u32>(std::popcount(v >> 4))) << 8) +
+                         (4u - static_cast<u32>(std::popcount(v & 15u)));
+  for (i32 i = 0; i < 32; i++) g_GlyphGreyLevels[i] = static_cast<u8>(i * 18 < 255 ? i * 18 : 255);
+  for (i32 size = 0; size <= FONT_GLYPH_MAX; size++) g_GlyphCellSize[size] = ((32 + 4 * size) & ~31) + 32;
+}
+
+void FontInitSlots() {
+  BuildTables();
+  for (FontSlot& s : g_FontSlots) {
+    FreeSlotObjects(s);
+    s.glyph_width = 20;
+    s.glyph_height = 20;
+    s.colour = 0xFFFFFF;
+    s.second_colour = 0xFFFFFF;
+    s.bold = 0;
+    s.gradient_mode = 1;
+    s.orientation = 0;
+    s.smooth = 1;
+    s.ink_only = 0;
+    s.font_weight = 400;
+    s.font_height = 0;
+    std::memset(s.last_char, 0, sizeof s.last_char);
+    s.measured_width = 0;
+    s.measured_height = 0;
+  }
+}
+
+void FontFreeSlots() {
+  for (FontSlot& s : g_FontSlots) FreeSlotObjects(s);
+}
+
+void FontReset() {
+  FontFreeSlots();
+  FreeFaceList();
+  for (FontSlot& s : g_FontSlots) s = {};
+  g_FontCurrentSlot = 0;
+  std::memset(g_GlyphCoverage, 0, sizeof g_GlyphCoverage);
+  std::memset(g_GlyphGreyLevels, 0, sizeof g_GlyphGreyLevels);
+  std::memset(g_GlyphCellSize, 0, sizeof g_GlyphCellSize);
+  g_FontEnumFaces = PlatFontEnumFaces;
+}
+
+// ---- Accessors ---------------------------------------------------------------------------------
+
+i32 FontSetCurrentSlot(i32 slot) {
+  if (slot < 0 || slot >= FONT_SLOT_COUNT) return -1;
+  g_FontCurrentSlot = slot;
+  return 0;
+}
+
+i32 FontSelectFaceByIndex(i32 index) {
+  if (index < 0 || index >= g_FontFaceList.count) return 0;
+  CurrentSlot().face = index;
+  return 1;
+}
+
+static i32 FindFace(const char* name) {
+  for (i32 i = 0; i < g_FontFaceList.count; i++)
+    if (g_FontFaceList.names[i] && std::strcmp(g_FontFaceList.names[i], name) == 0) return i;
+  return -1;
+}
+
+i32 FontSelectFaceByName(const char* name) {
+  if (!name) return 0;
+  i32 i = FindFace(name);
+  // A Windows face name that this machine lacks selects the face standing in for it.
+  if (i < 0) {
+    const char* stand_in = PlatFontSubstitute(name);
+    if (stand_in) i = FindFace(stand_in);
+  }
+  if (i < 0) return 0;
+  CurrentSlot().face = i;
+  return 1;
+}
+
+i32 FontCurrentFace() { return CurrentSlot().face; }
+
+i32 FontCurrentPitch() {
+  i32 i = CurrentSlot().face;
+  if (i < 0 || i >= g_FontFaceList.count) return 1;
+  return g_FontFaceList.pitch_flags[i];
+}
+
+const char* FontFaceName(i32 index) {
+  if (index < 0 || index >= g_FontFaceList.count) return nullptr;
+  return g_FontFaceList.names[index];
+}
+
+i32 FontFaceScriptFlag(i32 index) {
+  if (index < 0 || index >= g_FontFaceList.count) return -1;
+  return g_FontFaceList.script_flags[index];
+}
+
+i32 FontFaceCount() { return g_FontFaceList.count; }
+
+// ---- Rendering and measuring -------------------------------------------------------------------
+
+i32 FontPrepareSlot(i32 glyph_width, i32 glyph_height, u32 bold, i32 font_height, i32 cell_side) {
+  FontSlot& s = CurrentSlot();
+  if (s.cache_valid && s.cache_glyph_width == glyph_width && s.cache_glyph_height == glyph_height &&
+      s.cache_font_height == font_height && s.cache_face == s.face && s.cache_bold == bold)
+    return 0;
+  s.cache_valid = 1;
+  s.cache_glyph_width = glyph_width;
+  s.cache_glyph_height = glyph_height;
+  s.cache_font_height = font_height;
+  s.cache_face = s.face;
+  s.cache_bold = bold;
+  PlatFontDestroy(s.font);
+  s.font = nullptr;
+  free(s.glyph_bits);
+  s.glyph_bits = nullptr;
+  s.glyph_bytes = 0;
+  s.cell_side = 0;
+
+  if (cell_side <= 0 || cell_side % 8 != 0) return -1;
+  i32 bytes = cell_side * cell_side / 8;
+  s.glyph_bits = static_cast<u8*>(malloc(static_cast<size_t>(bytes)));
+  if (!s.glyph_bits) {
+    ErrRaiseF(ERR_OUT_OF_MEMORY, 1);
+    return -1;
+  }
+  s.cell_side = cell_side;
+  s.glyph_bytes = bytes;
+  s.font_weight = bold ? 700 : 400;
+  s.font_height = font_height;
+  s.font = PlatFontCreate(FontFaceName(s.face), font_height, s.font_weight);
+  if (!s.font) {
+    // Without a font the cell would hold nothing drawn: keep neither.
+    free(s.glyph_bits);
+    s.glyph_bits = nullptr;
+    s.glyph_bytes = 0;
+    s.cell_side = 0;
+    ErrRaiseF(ERR_FONT_CREATE, 1);
+    return -1;
+  }
+  return 1;
+}
+
+void FontMeasureText(const char* text, i32 glyph_width, i32 glyph_height, u32 bold, u8 smooth,
+                     i32* out_width, i32* out_height) {
+  FontSlot& s = CurrentSlot();
+  i32 width = 0, height = 0;
+  if (glyph_width >= 0 && glyph_width <= FONT_GLYPH_MAX && glyph_height >= 0 &&
+      glyph_height <= FONT_GLYPH_MAX) {
+    i32 side = g_GlyphCellSize[glyph_width];
+    i32 font_height = smooth == 1 ? 4 * glyph_width : glyph_width;
+    if (FontPrepareSlot(glyph_width, glyph_height, bold, font_height, side) >= 0 && s.font &&
+        s.glyph_bits) {
+      if (!text) text = "";
+      i32 len = static_cast<i32>(SjisCharLen(text));
+      std::memset(s.glyph_bits, 0xFF, static_cast<size_t>(s.glyph_bytes));
+      std::memset(s.last_char, 0, sizeof s.last_char);
+      std::memcpy(s.last_char, text, static_cast<size_t>(len));
+      PlatFontDrawChar(s.font, text, len, s.glyph_bits, s.cell_side, s.cell_side, s.cell_side / 8);
+
+      i32 pitch = FontCurrentPitch();
+      i32 x_max = 0, top = 0;
+      if (pitch == 1) {
+        i32 row_bytes = s.cell_side / 8;
+        i32 first_row = -1;
+        for (i32 y = 0; y < s.cell_side; y++) {
+          const u8* row = s.glyph_bits + y * row_bytes;
+          for (i32 b = 0; b < row_bytes; b++) {
+            u32 ink = ~static_cast<u32>(row[b]) & 0xFFu;
+            if (!ink) continue;
+            if (first_row < 0) first_row = y;
+            i32 col = b * 8 + 7 - std::countr_zero(ink);
+            if (col > x_max) x_max = col;
+          }
+        }
+        top = first_row < 0 ? 0 : s.cell_side - first_row;
+      }
+      if (pitch != 0) {
+        width = std::min(glyph_width, x_max / 4 + 4);
+        height = std::min(glyph_height, top / 4 + 4);
+      } else {
+        width = len == 2 ? glyph_width : glyph_width / 2;
+        height = glyph_height;
+      }
+    }
+  }
+  s.measured_width = width;
+  s.measured_height = height;
+  if (out_width) *out_width = width;
+  if (out_height) *out_height = height;
+}
+
+// ---- Commands ----------------------------------------------------------------------------------
+
+// The argument's operator over the current value, saturating instead of overflowing; a zero
+// divisor leaves the value.
+static i64 ApplyOp(u8 op, i64 current, i64 arg) {
+  i64 r;
+  switch (op) {
+    case 0: return arg;
+    case 1: return __builtin_add_overflow(current, arg, &r) ? (arg > 0 ? INT64_MAX : INT64_MIN) : r;
+    case 2: return __builtin_sub_overflow(current, arg, &r) ? (arg < 0 ? INT64_MAX : INT64_MIN) : r;
+    case 3:
+      if (__builtin_mul_overflow(current, arg, &r)) return ((current < 0) != (arg < 0)) ? INT64_MIN : INT64_MAX;
+      return r;
+    case 4:
+      if (arg == 0) return current;
+      if (current == INT64_MIN && arg == -1) return INT64_MAX;
+      return current / arg;
+    default: return current;
+  }
+}
+
+static i64 ApplyOpClamped(const FontCmdArgs* a, i32 id, i64 current, i64 low, i64 high) {
+  i64 v = ApplyOp(a->op[id], current, a->value[id]);
+  return v < low ? low : v > high ? high : v;
+}
+
+static const char* ParamName(const FontCmdArgs* a, i32 id) {
+  return a->param_names[id] ? a->param_names[id] : "";
+}
+
+static const char* CommandName(const FontCmdArgs* a) { return a->command_name ? a->command_name : ""; }
+
+// A script face number (1..count) to a list index; raises the range errors.
+static i32 CheckFaceNumber(const FontCmdArgs* a, i32 id, i64 number) {
+  if (number < 1) {
+    ErrRaiseAtScriptF(ERR_FONT_ARG_BELOW, 1, CommandName(a), ParamName(a, id), number, static_cast<i64>(1));
+    return -1;
+  }
+  if (number > g_FontFaceList.count) {
+    ErrRaiseAtScriptF(ERR_FONT_FACE_ABOVE, 1, CommandName(a), ParamName(a, id), number,
+                      static_cast<i64>(g_FontFaceList.count));
+    return -1;
+  }
+  return static_cast<i32>(number - 1);
+}
+
+i32 FontSetApply(const FontCmdArgs* a, FontMessageFont* msg) {
+  if (a->given[0]) {
+    i64 slot = a->value[0];
+    if (slot < 0 || slot >= FONT_SLOT_COUNT) {
+      ErrRaiseAtScriptF(ERR_FONT_ARG_RANGE, 1, CommandName(a), ParamName(a, 0), slot, static_cast<i64>(0),
+                        static_cast<i64>(FONT_SLOT_COUNT - 1));
+      FontSetCurrentSlot(0);
+      return -1;
+    }
+    FontSetCurrentSlot(static_cast<i32>(slot));
+  }
+  FontSlot& s = CurrentSlot();
+  FontMessageFont* m = g_FontCurrentSlot == 0 ? msg : nullptr;
+  if (a->given[1]) {
+    i32 index = CheckFaceNumber(a, 1, ApplyOp(a->op[1], s.face + 1, a->value[1]));
+    if (index < 0) {
+      FontSetCurrentSlot(0);
+      return -1;
+    }
+    FontSelectFaceByIndex(index);
+  }
+  if (a->given[2] && a->text[2]) FontSelectFaceByName(a->text[2]);
+  if (a->given[3]) {
+    s.smooth = static_cast<u8>(ApplyOpClamped(a, 3, s.smooth, 0, 255));
+    if (m) m->smooth = s.smooth;
+  }
+  if (a->given[4]) {
+    s.colour = static_cast<u32>(ApplyOpClamped(a, 4, s.colour, 0, 0xFFFFFF));
+    if (m) m->colour = s.colour;
+  }
+  if (a->given[5]) {
+    s.second_colour = static_cast<u32>(ApplyOpClamped(a, 5, s.second_colour, 0, 0xFFFFFF));
+    if (m) m->second_colour = s.second_colour;
+  }
+  if (a->given[6]) {
+    s.gradient_mode = static_cast<u8>(ApplyOpClamped(a, 6, s.gradient_mode, 0, 8));
+    if (m) m->gradient_mode = s.gradient_mode;
+  }
+  if (a->given[7]) {
+    s.orientation = static_cast<u8>(ApplyOpClamped(a, 7, s.orientation, 0, 8));
+    if (m) m->orientation = s.orientation;
+  }
+  if (a->given[8]) {
+    s.ink_only = static_cast<u8>(ApplyOpClamped(a, 8, s.ink_only, 0, 1));
+    if (m) m->ink_only = s.ink_only;
+  }
+  if (a->given[9]) {
+    s.glyph_width = static_cast<i32>(ApplyOpClamped(a, 9, s.glyph_width, 0, FONT_GLYPH_MAX));
+    if (m) m->glyph_width = s.glyph_width;
+  }
+  if (a->given[10]) {
+    s.glyph_height = static_cast<i32>(ApplyOpClamped(a, 10, s.glyph_height, 0, FONT_GLYPH_MAX));
+    if (m) m->glyph_height = s.glyph_height;
+  }
+  if (a->given[11]) {
+    s.bold = static_cast<u32>(ApplyOpClamped(a, 11, s.bold, 0, 1));
+    if (m) m->bold = static_cast<u8>(s.bold);
+  }
+  FontSetCurrentSlot(0);
+  return 0;
+}
+
+static FontInfoValue Number(i64 v) { return {0, v, nullptr}; }
+
+i32 FontInfoQuery(const FontCmdArgs* a, const FontMessageFont* msg, FontInfoValue* out) {
+  FontSlot& s0 = g_FontSlots[0];
+  FontMessageFont slot_font = {s0.glyph_width, s0.glyph_height, s0.colour, s0.second_colour,
+                               s0.gradient_mode, s0.orientation, static_cast<u8>(s0.bold),
+                               s0.ink_only, s0.smooth};
+  const FontMessageFont& f = msg ? *msg : slot_font;
+  *out = Number(0);
+  if (a->given[2]) *out = Number(f.smooth);
+  else if (a->given[3]) *out = Number(f.colour);
+  else if (a->given[4]) *out = Number(f.second_colour);
+  else if (a->given[5]) *out = Number(f.gradient_mode);
+  else if (a->given[6]) *out = Number(f.orientation);
+  else if (a->given[7]) *out = Number(f.ink_only);
+  else if (a->given[8]) *out = Number(f.glyph_width);
+  else if (a->given[9]) *out = Number(f.glyph_height);
+  else if (a->given[10]) *out = Number(f.bold);
+  else if (a->given[11] && a->value[11] == 1) *out = Number(g_FontFaceList.count);
+  else if (a->given[12]) *out = Number(0);
+  else if (a->given[14] || a->given[15]) {
+    const char* text = a->given[17] && a->text[17] ? a->text[17] : "";
+    i32 w = 0, h = 0;
+    // No character, nothing to measure: the empty text is 0 x 0 rather than a blank glyph.
+    if (text[0]) FontMeasureText(text, f.glyph_width, f.glyph_height, f.bold, f.smooth, &w, &h);
+    *out = Number(a->given[14] ? w : h);
+  } else if ((a->given[1] && a->value[1] == 1) || (a->given[13] && a->value[13] == 1)) {
+    i64 number = a->given[0] ? a->value[0] : FontCurrentFace() + 1;
+    i32 index = CheckFaceNumber(a, 0, number);
+    if (index < 0) return -1;
+    if (a->given[1] && a->value[1] == 1) {
+      const char* name = FontFaceName(index);
+      *out = name ? FontInfoValue{1, 0, name} : Number(0);
+    } else {
+      *out = Number(FontFaceScriptFlag(index));
+    }
+  }
+  return 0;
+}
