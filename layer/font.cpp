@@ -20,6 +20,7 @@ u32 g_GlyphCoverage[256];
 u8 g_GlyphGreyLevels[32];
 i32 g_GlyphCellSize[FONT_GLYPH_MAX + 1];
 FontEnumFacesFn g_FontEnumFaces = PlatFontEnumFaces;
+FontCreateFn g_FontCreate = PlatFontCreate;
 
 // Five Japanese faces, Gothic first; the platform maps them onto the installed fonts.
 static const char* const kPreferredFaces[] = {
@@ -153,6 +154,7 @@ void FontReset() {
   std::memset(g_GlyphGreyLevels, 0, sizeof g_GlyphGreyLevels);
   std::memset(g_GlyphCellSize, 0, sizeof g_GlyphCellSize);
   g_FontEnumFaces = PlatFontEnumFaces;
+  g_FontCreate = PlatFontCreate;
 }
 
 // ---- Accessors ---------------------------------------------------------------------------------
@@ -239,7 +241,7 @@ i32 FontPrepareSlot(i32 glyph_width, i32 glyph_height, u32 bold, i32 font_height
   s.glyph_bytes = bytes;
   s.font_weight = bold ? 700 : 400;
   s.font_height = font_height;
-  s.font = PlatFontCreate(FontFaceName(s.face), font_height, s.font_weight);
+  s.font = g_FontCreate(FontFaceName(s.face), font_height, s.font_weight);
   if (!s.font) {
     // Without a font the cell would hold nothing drawn: keep neither.
     free(s.glyph_bits);

@@ -60,9 +60,11 @@ extern u8 g_GlyphGreyLevels[32];
 // Side S of the square glyph cell for glyph sizes 0..256.
 extern i32 g_GlyphCellSize[FONT_GLYPH_MAX + 1];
 
-// Face source: the platform's listing, replaceable by tests.
+// The platform calls that list faces and make fonts, replaceable by tests.
 typedef int (*FontEnumFacesFn)(PlatFontEnumProc proc, void* ctx);
+typedef PlatFont* (*FontCreateFn)(const char* face_name, i32 height, i32 weight);
 extern FontEnumFacesFn g_FontEnumFaces;
+extern FontCreateFn g_FontCreate;
 
 // Lists the faces (two passes: count, then fill no more than counted), gives every slot the
 // first installed face of the preference list, then FontInitSlots. 0, or -1 without memory.
