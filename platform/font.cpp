@@ -150,6 +150,8 @@ static void BuildTable() {
     if (set) FcFontSetDestroy(set);
     if (os) FcObjectSetDestroy(os);
     if (pat) FcPatternDestroy(pat);
+    // Everything needed is copied out; nothing else here uses fontconfig, so let it go.
+    FcFini();
   }
   // Fixed order: by family, then by file, so the same files always give the same list.
   std::sort(files.begin(), files.end(), [](const FileInfo& a, const FileInfo& b) {
