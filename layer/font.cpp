@@ -92,6 +92,7 @@ i32 FontEnumInstalled() {
     for (size_t i = 0; i < ZP_COUNTOF(kPreferredFaces); i++) preferred[i] = PlatUtf8ToSjis(kPreferredFaces[i]);
   for (i32 s = 0; s < FONT_SLOT_COUNT; s++) {
     FontSetCurrentSlot(s);
+    g_FontSlots[s].face = 0;  // a face of an earlier list may be past the end of this one
     for (const std::string& name : preferred)
       if (FontSelectFaceByName(name.c_str())) break;
   }
