@@ -1,4 +1,4 @@
 // zephra [GAME] [ARGS...]: runs the game in GAME (a game folder or a standalone game).
-int ZephraMain(int argc, char** argv);
+#include "shell/startup.h"
 
-int main(int argc, char** argv) { return ZephraMain(argc, argv); }
+int main(int argc, char** argv) { return WinMain(argc, argv); }

@@ -13,3 +13,8 @@ typedef std::uint64_t u64;
 typedef std::int64_t i64;
 
 #define ZP_COUNTOF(a) (sizeof(a) / sizeof((a)[0]))
+
+// A width and height pair (the engine's screen, display, output and monitor sizes).
+struct SizeI32 {
+  i32 width, height;
+};

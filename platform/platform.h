@@ -64,12 +64,16 @@ void PlatInstanceLockRelease(i32 handle);
 // Path of the running zephra executable (UTF-8, absolute).
 std::string PlatExecutablePath();
 std::string PlatCurrentFolder();
+// 0 nothing there, 1 a regular file, 2 a folder (links followed).
+int PlatPathKind(const std::string& path);
+// The absolute, normalised form of an existing path (links resolved); empty when it fails.
+std::string PlatAbsolutePath(const std::string& path);
 bool PlatSetCurrentFolder(const std::string& path);
 // XDG data home ("application data") and documents folder; empty when unknown.
 std::string PlatFolderAppData();
 std::string PlatFolderDocuments();
 std::string PlatFolderTemp();
-// A name for a temporary file in a folder (not created); see PlatFileWriteAtomic in platform/file.h.
+// True when a temporary file can be created (and is removed again) in the folder.
 bool PlatFolderWritable(const std::string& folder);
 
 // ---- Text ------------------------------------------------------------------------------------
@@ -124,3 +128,19 @@ const PlatCpuInfo& PlatCpuGetInfo();
 void PlatMemoryStatus(u64* total, u64* avail);
 // Effective user 0.
 bool PlatIsAdmin();
+
+// ---- Program resources -----------------------------------------------------------------------
+// Resources built into the program (what a Windows executable keeps as custom resources), found
+// by type and id. Size in bytes, -1 when the program has no such resource.
+i32 PlatResourceSize(const char* type, i32 id);
+// Their bytes, null when missing.
+const u8* PlatResourceData(const char* type, i32 id);
+
+// ---- Sound devices (system report) -----------------------------------------------------------
+struct PlatSoundDeviceInfo {
+  std::string name;  // UTF-8
+  i32 channels;      // 0 when unknown
+  i32 frequency;     // Hz, 0 when unknown
+  i32 bits;          // bits per sample, 0 when unknown
+};
+std::vector<PlatSoundDeviceInfo> PlatSoundDeviceList(bool capture);

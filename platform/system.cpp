@@ -66,6 +66,21 @@ std::string PlatCurrentFolder() {
 
 bool PlatSetCurrentFolder(const std::string& path) { return chdir(path.c_str()) == 0; }
 
+int PlatPathKind(const std::string& path) {
+  struct stat st;
+  if (path.empty() || stat(path.c_str(), &st) != 0) return 0;
+  if (S_ISDIR(st.st_mode)) return 2;
+  return S_ISREG(st.st_mode) ? 1 : 0;
+}
+
+std::string PlatAbsolutePath(const std::string& path) {
+  char* r = realpath(path.c_str(), nullptr);
+  if (!r) return std::string();
+  std::string out(r);
+  std::free(r);
+  return out;
+}
+
 std::string PlatGetEnv(const char* name) {
   const char* v = std::getenv(name);
   return v ? std::string(v) : std::string();

@@ -15,6 +15,7 @@
 
 const char* g_ErrDialogCaption = "ZEPHRA Debug Info.";
 u8 g_ErrDialogShown = 0;
+std::atomic<u8> g_ErrFatalRaised{0};
 const char* g_ErrScriptFile = nullptr;
 i32 g_ErrScriptLine = 1;
 std::string g_ErrLastText;
@@ -22,6 +23,9 @@ u8 g_DebugMode = 0;
 ErrScriptPositionFn g_ErrScriptPosition = nullptr;
 
 static std::string s_ErrScriptFileCopy;
+// Raises may come from the frame thread and the sound thread: the texts and flags are built
+// under this lock; the dialog itself runs outside it.
+static std::mutex s_ErrMutex;
 
 // ---- Texts -----------------------------------------------------------------------------------
 
@@ -300,25 +304,47 @@ static std::string ScriptFilePath(const char* file) {
   return folder + rel;
 }
 
-static void LaunchEditor(void*) {
-  if (!g_ErrScriptFile) return;
+// What the edit button opens: the script position of the error the dialog shows, copied, so a
+// later raise (which rewrites the globals) cannot move it while the dialog is open.
+struct EditTarget {
+  std::string file;
+  i32 line;
+};
+
+static void LaunchEditor(void* ctx) {
+  const EditTarget* t = static_cast<const EditTarget*>(ctx);
+  if (t->file.empty()) return;
   std::string editor = PlatGetEnv("VISUAL");
   if (editor.empty()) editor = PlatGetEnv("EDITOR");
   if (editor.empty()) return;  // no registered program: nothing is started
-  std::vector<std::string> argv = ErrEditorCommand(editor, g_ErrScriptLine, ScriptFilePath(g_ErrScriptFile));
-  PlatSpawn(argv);
+  std::vector<std::string> argv = ErrEditorCommand(editor, t->line, ScriptFilePath(t->file.c_str()));
+  if (!argv.empty()) PlatSpawn(argv);
 }
 
 int ErrRaiseArgs(i32 code, i8 fatal, bool at_script, const ErrArg* args, size_t count) {
-  // The arguments are substituted into the message text alone; the header is prepended as data.
-  std::string header = ScriptHeader(at_script);
-  g_ErrLastText = header + ErrFormatArgs(ErrMessageForCode(code), args, count);
-  if (fatal) g_QuitRequested = 1;  // a non-fatal raise never clears an earlier quit request
-  if (g_ErrDialogShown) return 0;
-  g_ErrDialogShown = 1;
+  std::string text;
+  const char* caption;
+  int edit;
+  EditTarget target;
+  {
+    std::lock_guard<std::mutex> lock(s_ErrMutex);
+    // The arguments are substituted into the message text alone; the header is prepended as data.
+    std::string header = ScriptHeader(at_script);
+    g_ErrLastText = header + ErrFormatArgs(ErrMessageForCode(code), args, count);
+    if (fatal) {
+      g_QuitRequested = 1;  // a non-fatal raise never clears an earlier quit request
+      g_ErrFatalRaised = 1;
+    }
+    if (g_ErrDialogShown) return 0;
+    g_ErrDialogShown = 1;
+    text = g_ErrLastText;
+    caption = g_ErrDialogCaption;
+    edit = g_DebugMode == 1 ? (g_ErrScriptFile ? 1 : 0) : -1;
+    target.file = g_ErrScriptFile ? g_ErrScriptFile : "";
+    target.line = g_ErrScriptLine;
+  }
   InputForceCursorVisible();
-  int edit = g_DebugMode == 1 ? (g_ErrScriptFile ? 1 : 0) : -1;
-  PlatErrorDialog(g_ErrDialogCaption, g_ErrLastText.c_str(), edit, LaunchEditor, nullptr);
+  PlatErrorDialog(caption, text.c_str(), edit, LaunchEditor, &target);
   return 1034;
 }
 
@@ -381,17 +407,12 @@ std::string ErrEditorParameters(const char* editor_file, i32 line, const char* p
   return ErrFormatArgs(r.params, args, n);
 }
 
-std::vector<std::string> ErrEditorCommand(const std::string& editor, i32 line, const std::string& path) {
-  std::string name = editor;
-  size_t slash = name.find_last_of('/');
-  if (slash != std::string::npos) name = name.substr(slash + 1);
-  std::string params = ErrEditorParameters(name.c_str(), line, path.c_str());
-  // Split the parameters into arguments: blanks separate them, double quotes group them. No
-  // shell ever sees them.
-  std::vector<std::string> argv{editor};
+// Splits text into arguments: blanks separate them, double quotes group them. No shell ever
+// sees them.
+static void SplitArgs(const std::string& text, std::vector<std::string>& argv) {
   std::string cur;
   bool quoted = false, have = false;
-  for (char c : params) {
+  for (char c : text) {
     if (c == '"') {
       quoted = !quoted;
       have = true;
@@ -405,12 +426,23 @@ std::vector<std::string> ErrEditorCommand(const std::string& editor, i32 line, c
     }
   }
   if (have) argv.push_back(cur);
+}
+
+std::vector<std::string> ErrEditorCommand(const std::string& editor, i32 line, const std::string& path) {
+  std::vector<std::string> argv;
+  SplitArgs(editor, argv);
+  if (argv.empty()) return argv;
+  std::string name = argv[0];
+  size_t slash = name.find_last_of('/');
+  if (slash != std::string::npos) name = name.substr(slash + 1);
+  SplitArgs(ErrEditorParameters(name.c_str(), line, path.c_str()), argv);
   return argv;
 }
 
 void ErrReset() {
   g_ErrDialogCaption = "ZEPHRA Debug Info.";
   g_ErrDialogShown = 0;
+  g_ErrFatalRaised = 0;
   g_ErrScriptFile = nullptr;
   g_ErrScriptLine = 1;
   g_ErrLastText.clear();

@@ -4,6 +4,7 @@
 // as a printf format of its own), and shown in the error dialog. Only the first error of a run
 // opens the dialog; a fatal raise sets the quit flag, a non-fatal one leaves it as it is.
 #pragma once
+#include <atomic>
 #include <string>
 #include <vector>
 #include <type_traits>
@@ -111,13 +112,15 @@ extern ErrScriptPositionFn g_ErrScriptPosition;
 // State visible to the rest of the engine and to tests.
 extern const char* g_ErrDialogCaption;  // "ZEPHRA Debug Info." or "License Information"
 extern u8 g_ErrDialogShown;             // the dialog has been opened this run
+extern std::atomic<u8> g_ErrFatalRaised;  // a fatal error was raised this run (exit status 1)
 extern const char* g_ErrScriptFile;     // script file of the last error with context, or null
 extern i32 g_ErrScriptLine;             // its line, 1 without context
 extern std::string g_ErrLastText;       // the last formatted message (shown or not)
 extern u8 g_DebugMode;                  // project configuration: the edit button is offered
 
-// The editor's argument vector for the edit button: the program, then the parameters of the
-// known-editor row that matches its file name (or the default row), filled with line and path.
+// The editor's argument vector for the edit button: the editor setting split at blanks (a
+// program and its own options, as $EDITOR often holds), then the parameters of the known-editor
+// row that matches the program's file name (or the default row), filled with line and path.
 std::vector<std::string> ErrEditorCommand(const std::string& editor, i32 line, const std::string& path);
 // The parameter text of the known-editor table for an editor file name (Shift-JIS path).
 std::string ErrEditorParameters(const char* editor_file, i32 line, const char* path);

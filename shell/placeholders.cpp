@@ -1,3 +1,104 @@
+// Placeholders (see placeholders.h): each succeeds and does nothing visible.
 #include "shell/placeholders.h"
 
+#include "common/sjis.h"
+#include "shell/frame.h"
+#include "shell/window.h"
+
+// ---- Pack archives and appended data ---------------------------------------------------------
+u8 g_DataInExe = 0;
+u8 g_ScriptsPacked = 0;
+i32 PackDetectAppended() { return 0; }
+i32 PackScrambleSetup() { return 0; }
+i32 PackScanAll() { return 0; }
+
+// ---- Settings files and project configuration ------------------------------------------------
+u8 g_ThreadedMode = 0;
+i32 g_CfgWorkerLimit = 4;
+u8 g_WindowFramed = 1;
+u8 g_WindowResizable = 0;
+u8 g_MovieUseDirectShow = 1;
+u8 g_GpuDrawing = 0, g_D3dInUse = 0;
+u8 g_PresentFilterMode = 0;
+u8 g_CpuScaleFilter = 1;
+u8 g_FullscreenModeChange = 0;
+i32 CfgLoadEngineSettings() { return 0; }
+i32 CfgLoadSaveFolder() { return 0; }
+
+i32 CfgLoadProjectConfig() {
+  WindowObject* w = g_WindowObjects[0];
+  if (!w) return -1;
+  w->width = 640;
+  w->height = 480;
+  w->show_after_first_frame = 1;
+  StrCopySjis(w->title, sizeof w->title, "Zephra");
+  return 0;
+}
+
+// ---- Compiler link and screen-saver mode -----------------------------------------------------
+i32 ScriptCompilerLink() { return 0; }
+i32 WinSaverArgs() { return 0; }
+
+// ---- Windows ---------------------------------------------------------------------------------
+i32 WinCommandCreate() { return 0; }
+void WinCommandDestroy() {}
+void WinInvalidate(WindowObject*) {}
+
+// ---- Screen modes and monitors ---------------------------------------------------------------
+SizeI32 g_DisplaySize = {0, 0}, g_OutputSize = {0, 0};
+u8* g_ScaledFrameBuffer = nullptr;
+u64 g_ScaledFrameBufferSize = 0;
+u8 g_Fullscreen = 0, g_Maximised = 0;
+i32 g_FullscreenBitsPerPixel = 32;
+i32 WinSetFullscreen(i32) { return 0; }
+
+// ---- Input -----------------------------------------------------------------------------------
+u8 g_JoystickPresent = 0;
 void InputForceCursorVisible() {}
+void InputInstallKeyCallbacks() {}
+i32 InputJoystickInit() { return 0; }
+void InputPoll() {}
+void InputUpdate() { FrameActiveTimeUpdate(); }
+
+// ---- Object trees, variables, scripts --------------------------------------------------------
+ObjNode* g_LayerRoot = nullptr;
+ObjNode* g_TaskRoot = nullptr;
+u8 g_CmdFlags[128];
+i32 SysCreateTreeRoots() { return 0; }
+void VarInitAccessorTables() {}
+void VarInitAssignOps() {}
+void ExprInitOpTable(u8) {}
+i32 ScriptLoadAll() { return 0; }
+i32 TaskRunGroup(ObjNode*) { return 0; }
+i32 TaskRunCurrentHandler() { return 0; }
+void SaveFreeBlocks(i32) {}
+
+// ---- Compositor ------------------------------------------------------------------------------
+void BlendInitCpuKernels() {}
+void BlendInitTables() {}
+void LayerCommitChanges(ObjNode*) {}
+void LayerResetUpdateRects(ObjNode*) {}
+i32 SysWorkerPoolStart() { return 0; }
+void SysWorkerPoolStop() {}
+i32 LayerComposeWindow(WindowObject*) { return 0; }
+i32 TextMessageInit() { return 0; }
+void FontEnumInstalled() {}
+void SysFreeGdiSurfaces() {}
+
+// ---- Display ---------------------------------------------------------------------------------
+u8 g_D3dRedraw = 0;
+u8 g_EmoteAvailable = 0;
+i32 D3dStartup() { return 0; }
+void D3dReleaseAll() {}
+i32 FramePresent(WindowObject*) { return 0; }
+void EmoteBridgeLoad() {}
+void EmoteBridgeRelease() {}
+void EmoteAdvanceAll(u32) {}
+i32 EmoteAnyBusy() { return 0; }
+
+// ---- Sound and movies ------------------------------------------------------------------------
+u8 g_SoundThreadState = 255;
+u8 g_MoviePlaying = 0, g_MovieMciOpen = 0;
+i32 SoundStartupWatchdog() { return 0; }
+void MovieGraphRelease() {}
+void MovieMciClose() {}

@@ -1,7 +1,99 @@
-// Calls into parts of the engine that are not built yet. Each does nothing visible and succeeds;
-// the work that builds the real function removes it from here.
+// Calls into parts of the engine that are not built yet, and the globals those parts own. Each
+// function does nothing visible and succeeds; each global holds the value the owning part starts
+// with. The work that builds the real function or global removes it from here.
 #pragma once
 #include "common/types.h"
 
-// Input: force the mouse cursor visible before the error dialog.
+struct ObjNode;
+struct WindowObject;
+
+// ---- Pack archives and appended data ---------------------------------------------------------
+extern u8 g_DataInExe;      // the game data is appended to the executable
+extern u8 g_ScriptsPacked;  // the project configuration is inside a pack or the appended data
+i32 PackDetectAppended();   // -1 ends the run, 0 none, 1 found
+i32 PackScrambleSetup();
+i32 PackScanAll();
+
+// ---- Settings files and project configuration ------------------------------------------------
+extern u8 g_ThreadedMode;          // frames run on their own thread
+extern i32 g_CfgWorkerLimit;       // settings value 4 as read: 0 allows one drawing worker, else 4
+extern u8 g_WindowFramed;          // 1
+extern u8 g_WindowResizable;       // 0
+extern u8 g_MovieUseDirectShow;    // 1
+extern u8 g_GpuDrawing, g_D3dInUse;
+extern u8 g_PresentFilterMode;     // 0
+extern u8 g_CpuScaleFilter;        // 1
+extern u8 g_FullscreenModeChange;  // 0
+i32 CfgLoadEngineSettings();
+i32 CfgLoadSaveFolder();
+// Stand-in until the project configuration is read: a 640 x 480 main window titled "Zephra",
+// shown after the first frame.
+i32 CfgLoadProjectConfig();
+
+// ---- Compiler link and screen-saver mode -----------------------------------------------------
+i32 ScriptCompilerLink();
+i32 WinSaverArgs();
+
+// ---- Windows ---------------------------------------------------------------------------------
+i32 WinCommandCreate();
+void WinCommandDestroy();
+void WinInvalidate(WindowObject* w);
+
+// ---- Screen modes and monitors ---------------------------------------------------------------
+extern SizeI32 g_DisplaySize, g_OutputSize;
+extern u8* g_ScaledFrameBuffer;
+extern u64 g_ScaledFrameBufferSize;
+extern u8 g_Fullscreen, g_Maximised;
+extern i32 g_FullscreenBitsPerPixel;  // the colour depth wanted for fullscreen display modes
+i32 WinSetFullscreen(i32 on);         // 1 switched, 0 already in that state
+
+// ---- Input -----------------------------------------------------------------------------------
+extern u8 g_JoystickPresent;
 void InputForceCursorVisible();
+void InputInstallKeyCallbacks();
+i32 InputJoystickInit();  // 1 when joysticks exist
+void InputPoll();
+void InputUpdate();       // also runs FrameActiveTimeUpdate once a frame, as the real one must
+
+// ---- Object trees, variables, scripts --------------------------------------------------------
+extern ObjNode* g_LayerRoot;
+extern ObjNode* g_TaskRoot;
+extern u8 g_CmdFlags[128];      // per command slot; all 1 after start-up
+i32 SysCreateTreeRoots();       // the four roots, window 0's root layer, "SYSTEM", the first menu item
+void VarInitAccessorTables();
+void VarInitAssignOps();
+void ExprInitOpTable(u8 flag);
+i32 ScriptLoadAll();            // with the system thread pointed at "SYSTEM_START"
+i32 TaskRunGroup(ObjNode* group);
+i32 TaskRunCurrentHandler();    // the running command's handler, through the scheduler's array
+void SaveFreeBlocks(i32 index);
+
+// ---- Compositor ------------------------------------------------------------------------------
+void BlendInitCpuKernels();
+void BlendInitTables();
+void LayerCommitChanges(ObjNode* node);
+void LayerResetUpdateRects(ObjNode* node);
+i32 SysWorkerPoolStart();
+void SysWorkerPoolStop();       // start events set, threads waited for, events closed
+i32 LayerComposeWindow(WindowObject* w);
+i32 TextMessageInit();
+void FontEnumInstalled();
+void SysFreeGdiSurfaces();
+
+// ---- Display ---------------------------------------------------------------------------------
+extern u8 g_D3dRedraw;
+extern u8 g_EmoteAvailable;     // the animated-character bridge is loaded
+i32 D3dStartup();               // 0 ready, 1 fall back to CPU drawing, -1 stop
+void D3dReleaseAll();
+i32 FramePresent(WindowObject* w);
+void EmoteBridgeLoad();
+void EmoteBridgeRelease();
+void EmoteAdvanceAll(u32 elapsed_ms);
+i32 EmoteAnyBusy();
+
+// ---- Sound and movies ------------------------------------------------------------------------
+extern u8 g_SoundThreadState;   // 255 never started, 0 running, 1 ended (under g_EngineLock)
+extern u8 g_MoviePlaying, g_MovieMciOpen;
+i32 SoundStartupWatchdog();
+void MovieGraphRelease();
+void MovieMciClose();

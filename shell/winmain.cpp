@@ -1,4 +1,86 @@
-// Placeholder entry until the start-up sequence lands.
-#include "shell/startup.h"
+// The program's entry: one running copy per game, the paths, the start-up sequence, the message
+// loop and the teardown. The instance locks are held until the very end; a second start of the
+// same game ends at once, silently, with status 0.
+#include <cstdlib>
+#include <string>
 
-int ZephraMain(int, char**) { return 0; }
+#include "platform/platform.h"
+#include "platform/video.h"
+#include "shell/frame.h"
+#include "shell/placeholders.h"
+#include "shell/startup.h"
+#include "shell/sys.h"
+#include "shell/window.h"
+
+i32 WinActivateRunningInstance(const char*) { return 0; }
+
+void WinReleaseMutexes() {
+  for (i32& h : g_InstanceMutexes) {
+    if (h > 0) PlatInstanceLockRelease(h);
+    h = 0;
+  }
+}
+
+void SysMessageLoop() {
+  WinDispatchMessages();
+  while (g_Running) {
+    if (!g_QuitRequested) {
+      InputPoll();
+      if (!g_ThreadedMode) {
+        if (FrameRun() != 0) WinRequestQuit();
+      } else {
+        PlatSleepMs(1);
+      }
+    } else {
+      // A quit set outside the frame (a fatal error in start-up or in a message) still has to
+      // close the main window once, or the loop would never end.
+      if (!g_QuitPosted) WinRequestQuit();
+      PlatSleepMs(1);
+    }
+    WinDispatchMessages();
+  }
+}
+
+static void ReadTestHooks() {
+  if (PlatGetEnv("ZEPHRA_FIXED_CLOCK") == "1") PlatClockSetFixed(true, 0);
+  std::string n = PlatGetEnv("ZEPHRA_EXIT_AFTER_FRAMES");
+  if (!n.empty()) g_FrameExitAfter = std::strtoull(n.c_str(), nullptr, 10);
+}
+
+int WinMain(int argc, char** argv) {
+  ReadTestHooks();
+  if (SysParseCommandLine(argc, argv) != 0) return 1;
+  // 1. The interlock keeps two starts from deciding "first" at the same instant.
+  g_InstanceMutexes[0] = PlatInstanceLockAcquire("zephra1");
+  if (g_InstanceMutexes[0] <= 0) {
+    g_InstanceMutexes[0] = 0;
+    return 0;
+  }
+  SysInitPaths();
+  i32 h = PlatInstanceLockAcquire(g_InstanceName);
+  if (h <= 0) {
+    WinActivateRunningInstance(g_InstanceName);
+    WinReleaseMutexes();
+    return 0;
+  }
+  g_InstanceMutexes[1] = h;
+  PlatInstanceLockRelease(g_InstanceMutexes[0]);
+  g_InstanceMutexes[0] = 0;
+  PlatSetCurrentFolder(g_GameFolderNative);
+  if (PackDetectAppended() < 0 || (g_ScreenSaverBuild && WinSaverArgs() != 0)) {
+    WinReleaseMutexes();
+    return 0;
+  }
+  // The engine lock exists from the program's start; there is no COM to initialise.
+  PlatVideoInit();
+  i32 r = SysStartup();
+  if (r == 0) SysMessageLoop();
+  SysShutdown();
+  PlatVideoQuit();
+  WinReleaseMutexes();
+  if (g_RelaunchAtExit) {
+    SysLaunchProcess(SysRelaunchCommand());
+  }
+  return SysExitStatus(r);
+}
+
