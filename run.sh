@@ -7,11 +7,15 @@ cd "$top"
 tools/install-deps.sh build
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEPHRA_TESTS=OFF >/dev/null
 cmake --build build/release
-if [ $# -gt 0 ]; then
-  game=$(cd "$1" && pwd); shift
+demo="$top/examples/demo"  # the kit will build the demo game from here; until then it is a plain folder
+if [ $# -eq 0 ]; then
+  game="$demo"
+elif [ -e "$1" ]; then
+  game=$(realpath "$1"); shift
+elif [[ "$1" =~ ^[-/][^/]*$ ]]; then
+  game="$demo"  # a switch such as "/info" for the demo game
 else
-  game="$top/build/release/demo"
-  build/release/zpkit build examples/demo "$game"
+  game="$1"; shift  # zephra says that it does not exist
 fi
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   frames=${ZEPHRA_EXIT_AFTER_FRAMES:-300}
