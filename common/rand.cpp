@@ -1,4 +1,5 @@
-// MT19937 as published: regenerate all 624 words when the index runs out, then temper.
+// MT19937 as published: all 624 words are regenerated when the index runs out, then each output
+// is tempered. A draw before any seeding seeds with the customary default first.
 #include "common/rand.h"
 
 u32 g_RandState[RAND_STATE_WORDS];

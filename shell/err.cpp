@@ -24,8 +24,8 @@ ErrScriptPositionFn g_ErrScriptPosition = nullptr;
 
 static std::string s_ErrScriptFileCopy;
 // Raises may come from the frame thread and the sound thread: the texts and flags are built
-// under this lock; the dialog itself runs outside it.
-static std::mutex s_ErrMutex;
+// under this lock (recursive: the script-position hook may raise); the dialog runs outside it.
+static std::recursive_mutex s_ErrMutex;
 
 // ---- Texts -----------------------------------------------------------------------------------
 
@@ -327,7 +327,7 @@ int ErrRaiseArgs(i32 code, i8 fatal, bool at_script, const ErrArg* args, size_t 
   int edit;
   EditTarget target;
   {
-    std::lock_guard<std::mutex> lock(s_ErrMutex);
+    std::lock_guard<std::recursive_mutex> lock(s_ErrMutex);
     // The arguments are substituted into the message text alone; the header is prepended as data.
     std::string header = ScriptHeader(at_script);
     g_ErrLastText = header + ErrFormatArgs(ErrMessageForCode(code), args, count);

@@ -1,4 +1,5 @@
-// Placeholders (see placeholders.h): each succeeds and does nothing visible.
+// Placeholders (see placeholders.h): each succeeds and does nothing visible; each global starts
+// with the value its owning part gives it.
 #include "shell/placeholders.h"
 
 #include "common/sjis.h"

@@ -1,4 +1,5 @@
-// System information (see sysinfo.h). Every probe degrades quietly; none stops the start-up.
+// System information (see sysinfo.h). Every probe degrades quietly to a safe value; none stops
+// the start-up, and the report only traces.
 #include "shell/sysinfo.h"
 
 #include <cstring>

@@ -124,6 +124,8 @@ TEST_F(StartupTest, GameArgumentIsAFolderABundleFileOrMissing) {
   EXPECT_EQ(std::string(g_GameFolderNative), (root / "g").string());
   EXPECT_TRUE(std::string(g_ExePath).ends_with("\\g\\game.bundle"));
   EXPECT_TRUE(std::string(g_ExeFolder).ends_with("\\g\\"));
+  // A relaunch starts zephra again on the same game.
+  EXPECT_EQ(SysRelaunchCommand(), (std::vector<std::string>{PlatExecutablePath(), (root / "g" / "Game.Bundle").string()}));
 
   // A first word that names nothing and looks like a switch belongs to a game in this folder.
   ASSERT_TRUE(PlatSetCurrentFolder((root / "g").string()));
@@ -180,6 +182,7 @@ TEST_F(StartupTest, TeardownAfterAStopAtAnyStepReleasesWhatWasMade) {
     i32 r = SysStartup();
     EXPECT_EQ(r, stop <= 40 ? -1 : 0) << stop;
     if (stop > 37) {
+      EngineLockGuard lock;
       EXPECT_EQ(g_FrameThreadState, 0) << stop;
     }
     SysShutdown();
@@ -244,6 +247,18 @@ TEST_F(StartupTest, QuitSetOutsideTheFrameStillEndsTheLoop) {
   EXPECT_EQ(g_Running.load(), 0);
   EXPECT_EQ(PlatWindowCount(), 0);
   EXPECT_EQ(g_WindowOpen[0].load(), -1);
+}
+
+TEST_F(StartupTest, QuitWithoutAMainWindowStillEndsTheLoop) {
+  ASSERT_EQ(WinObjsCreate(), 0);  // objects, but no window: start-up stopped before it
+  WinRequestQuit();
+  SysMessageLoop();
+  EXPECT_EQ(g_Running.load(), 0);
+  // Without any message queue at all the request ends the loop directly.
+  PlatVideoQuit();
+  g_Running = 1;
+  WinRequestQuit();
+  EXPECT_EQ(g_Running.load(), 0);
 }
 
 TEST_F(StartupTest, CloseButtonAsksFirstAndNoKeepsTheGame) {
