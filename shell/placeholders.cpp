@@ -83,8 +83,6 @@ i32 SysWorkerPoolStart() { return 0; }
 void SysWorkerPoolStop() {}
 i32 LayerComposeWindow(WindowObject*) { return 0; }
 i32 TextMessageInit() { return 0; }
-void FontEnumInstalled() {}
-void SysFreeGdiSurfaces() {}
 
 // ---- Display ---------------------------------------------------------------------------------
 u8 g_D3dRedraw = 0;

@@ -77,8 +77,6 @@ i32 SysWorkerPoolStart();
 void SysWorkerPoolStop();       // start events set, threads waited for, events closed
 i32 LayerComposeWindow(WindowObject* w);
 i32 TextMessageInit();
-void FontEnumInstalled();
-void SysFreeGdiSurfaces();
 
 // ---- Display ---------------------------------------------------------------------------------
 extern u8 g_D3dRedraw;

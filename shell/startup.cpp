@@ -10,6 +10,7 @@
 
 #include "common/rand.h"
 #include "common/sjis.h"
+#include "layer/font.h"
 #include "layer/lut.h"
 #include "platform/video.h"
 #include "shell/err.h"
@@ -470,7 +471,7 @@ i32 SysGlobalsInit() {
   ExprInitOpTable(1);
   std::memset(g_CmdFlags, 1, sizeof g_CmdFlags);
   if (TextMessageInit() != 0) return -1;
-  FontEnumInstalled();
+  if (FontEnumInstalled() != 0) return -1;  // out of memory, raised already
   i32 major = 0, minor = 0;
   char letter = 0;
   g_DxVersion = SysProbeDirectXVersion(&major, &minor, &letter) < 0 ? 0 : major;
@@ -492,6 +493,9 @@ void SysFolderWriteTest() {
 }
 
 i32 SysResourceSize() { return PlatResourceSize("ZP_BIN", 148); }
+
+// The eight text surfaces of the font slots: their glyph cells and fonts.
+void SysFreeGdiSurfaces() { FontFreeSlots(); }
 
 void WinEnableDpiAwareness() {}  // SDL windows are sized in pixels already
 void WinDwmCompositionOff() {}   // no desktop composition switch on this platform

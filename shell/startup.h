@@ -53,6 +53,7 @@ void WinDwmCompositionOff();
 // Starts a program with an argument vector; 0 when started.
 i32 SysLaunchProcess(const std::vector<std::string>& argv);
 void SysShutdown();
+void SysFreeGdiSurfaces();
 // Exit status of the run: 0 after a normal end, the notices switch or a second instance; 1 after
 // a fatal error or a failed start-up.
 i32 SysExitStatus(i32 startup_result);
