@@ -12,6 +12,11 @@ u8 g_ScriptsPacked = 0;
 i32 PackDetectAppended() { return 0; }
 i32 PackScrambleSetup() { return 0; }
 i32 PackScanAll() { return 0; }
+i32 PackReadWholeFile(const char*, u8** data, u32* size) {
+  *data = nullptr;
+  *size = 0;
+  return -1;
+}
 
 // ---- Settings files and project configuration ------------------------------------------------
 u8 g_ThreadedMode = 0;
@@ -96,8 +101,13 @@ void EmoteAdvanceAll(u32) {}
 i32 EmoteAnyBusy() { return 0; }
 
 // ---- Sound and movies ------------------------------------------------------------------------
-u8 g_SoundThreadState = 255;
 u8 g_MoviePlaying = 0, g_MovieMciOpen = 0;
-i32 SoundStartupWatchdog() { return 0; }
 void MovieGraphRelease() {}
 void MovieMciClose() {}
+bool SoundTreeReady() { return true; }
+void SoundTreeFocusMute() {}
+void SoundUpdateFades() {}
+void SoundUpdateTree() {}
+void SoundRefillTree() {}
+void SoundReleaseTreeStreams() {}
+i32 SoundRootCreate() { return 0; }

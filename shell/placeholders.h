@@ -13,6 +13,9 @@ extern u8 g_ScriptsPacked;  // the project configuration is inside a pack or the
 i32 PackDetectAppended();   // -1 ends the run, 0 none, 1 found
 i32 PackScrambleSetup();
 i32 PackScanAll();
+// Look a name up in the file sources in their order and read the whole file into a malloc'd
+// block the caller frees. Until the file sources exist nothing is found (-1).
+i32 PackReadWholeFile(const char* name, u8** data, u32* size);
 
 // ---- Settings files and project configuration ------------------------------------------------
 extern u8 g_ThreadedMode;          // frames run on their own thread
@@ -90,8 +93,15 @@ void EmoteAdvanceAll(u32 elapsed_ms);
 i32 EmoteAnyBusy();
 
 // ---- Sound and movies ------------------------------------------------------------------------
-extern u8 g_SoundThreadState;   // 255 never started, 0 running, 1 ended (under g_EngineLock)
 extern u8 g_MoviePlaying, g_MovieMciOpen;
-i32 SoundStartupWatchdog();
 void MovieGraphRelease();
 void MovieMciClose();
+// Sound objects and their tree (the sound-object work that follows the sound thread): the tree
+// steps of the sound thread's locked pass, and the "ROOT" object made at start-up.
+bool SoundTreeReady();            // g_SoundRoot exists (yes here, so requests drain)
+void SoundTreeFocusMute();        // pause or resume the tree when the main window's focus changes
+void SoundUpdateFades();
+void SoundUpdateTree();           // play positions and loop counts
+void SoundRefillTree();
+void SoundReleaseTreeStreams();   // every object's stream, when the thread ends
+i32 SoundRootCreate();            // the "ROOT" object looping the silent WAV; 0 or -1

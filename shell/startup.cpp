@@ -19,6 +19,7 @@
 #include "shell/sys.h"
 #include "shell/sysinfo.h"
 #include "shell/window.h"
+#include "sound/sound_thread.h"
 
 char g_ExePath[SYS_EXE_PATH_MAX];
 char g_ExeFolder[SYS_PATH_MAX];
@@ -524,6 +525,7 @@ void SysShutdown() {
     }
     PlatSleepMs(1);
   }
+  SoundThreadJoin();
   FrameThreadJoin();
   if (StepDone(35)) SysWorkerPoolStop();
   if (g_EmoteAvailable) {

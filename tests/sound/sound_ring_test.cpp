@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+#include "shell/err.h"
+#include "shell/sys.h"
+#include "sound/sound_ring.h"
+#include "sound/sound_thread.h"
+
+namespace {
+
+struct Ran {
+  i32 slot;
+  u8 op;
+  i32 argument;
+  std::string name;
+};
+std::vector<Ran> g_Ran;
+std::thread::id g_RanOn;
+
+i32 Record(i32 slot) {
+  const SoundRequestRing& r = g_SoundRequestRing;
+  g_Ran.push_back({slot, r.operation[slot], r.argument[slot], r.file_name[slot]});
+  g_RanOn = std::this_thread::get_id();
+  return 0;
+}
+
+const SoundRequestHandler kRecordAll[SOUND_OP_COUNT] = {nullptr, Record, Record, Record, Record, Record, Record, Record,
+                                                        Record,  Record, Record, Record, Record, Record, Record};
+
+int g_Objects[4];
+ObjNode* Node(int i) { return reinterpret_cast<ObjNode*>(&g_Objects[i]); }
+
+struct SoundRingTest : ::testing::Test {
+  void SetUp() override {
+    ASSERT_EQ(SoundRingInit(), 0);
+    SoundRingReset();
+    ErrReset();
+    g_QuitRequested = 0;
+    g_Ran.clear();
+    g_SoundRequestHandlers = kRecordAll;
+  }
+  void TearDown() override {
+    g_SoundRequestHandlers = nullptr;
+    SoundRingReset();
+    ErrReset();
+    g_QuitRequested = 0;
+  }
+  void Drain() {
+    EngineLockGuard lock;
+    SoundDrainRequests();
+  }
+};
+
+TEST_F(SoundRingTest, HoldsAtMost1023RequestsAndRefusesTheNext) {
+  for (i32 i = 0; i < 1023; i++) ASSERT_EQ(SoundRingPost(Node(0), SOUND_OP_SET_VOLUME, i, nullptr), i);
+  EXPECT_FALSE(g_ErrDialogShown);
+  EXPECT_EQ(SoundRingPost(Node(1), SOUND_OP_SET_PAN, 9999, nullptr), -1);
+  EXPECT_TRUE(g_ErrDialogShown);       // error 110200
+  EXPECT_EQ(g_QuitRequested.load(), 0);  // not fatal
+  // Nothing queued was lost or overwritten.
+  Drain();
+  ASSERT_EQ(g_Ran.size(), 1023u);
+  for (i32 i = 0; i < 1023; i++) {
+    EXPECT_EQ(g_Ran[i].argument, i);
+    EXPECT_EQ(g_Ran[i].op, SOUND_OP_SET_VOLUME);
+  }
+  EXPECT_FALSE(SoundRingPending());
+  EXPECT_GE(SoundRingPost(Node(1), SOUND_OP_SET_PAN, 1, nullptr), 0);
+}
+
+TEST_F(SoundRingTest, DrainRunsInOrderAcrossTheWrapAndSkipsEmptySlots) {
+  for (i32 round = 0; round < 3; round++) {
+    g_Ran.clear();
+    std::vector<i32> slots;
+    for (i32 i = 0; i < 700; i++) slots.push_back(SoundRingPost(i % 7 == 0 ? nullptr : Node(0), SOUND_OP_SET_SPEED, i, nullptr));
+    EXPECT_TRUE(SoundRingPending());
+    Drain();
+    std::vector<i32> expected;
+    for (i32 i = 0; i < 700; i++) {
+      if (i % 7) expected.push_back(i);
+    }
+    std::vector<i32> got;
+    for (const Ran& r : g_Ran) got.push_back(r.argument);
+    EXPECT_EQ(got, expected);
+    // Every slot is done, whether it ran or carried nothing.
+    for (i32 slot : slots) EXPECT_EQ(g_SoundRequestRing.done[slot].load(), 1u);
+  }
+}
+
+TEST_F(SoundRingTest, OnlyLoadCopiesTheFileNameCutAtAWholeCharacter) {
+  std::string longname(254, 'a');
+  longname += "\x82\xa0";  // a two-byte character across the 255-byte limit
+  SoundRingPost(Node(0), SOUND_OP_LOAD, 0, longname.c_str());
+  SoundRingPost(Node(0), SOUND_OP_LOAD, 0, "bgm\\title.ogg");
+  SoundRingPost(Node(0), SOUND_OP_PLAY, 500, "ignored.wav");
+  Drain();
+  ASSERT_EQ(g_Ran.size(), 3u);
+  EXPECT_EQ(g_Ran[0].name, std::string(254, 'a'));
+  EXPECT_EQ(g_Ran[1].name, "bgm\\title.ogg");
+  EXPECT_EQ(g_Ran[2].op, SOUND_OP_PLAY);
+  EXPECT_EQ(g_Ran[2].argument, 500);
+  EXPECT_EQ(g_Ran[2].name, "");  // slot 2 was never written by a load
+}
+
+TEST_F(SoundRingTest, WaitGivesUpWithoutARunningThread) {
+  const i32 slot = SoundRingPost(Node(0), SOUND_OP_PAUSE, 1, nullptr);
+  ASSERT_GE(slot, 0);
+  g_SoundThreadState.store(SOUND_THREAD_NEVER_STARTED);
+  EXPECT_EQ(SoundRingWaitDone(slot), -1);
+  g_SoundThreadState.store(SOUND_THREAD_RUNNING);
+  g_QuitRequested = 1;
+  EXPECT_EQ(SoundRingWaitDone(slot), -1);
+  g_QuitRequested = 0;
+  g_SoundThreadState.store(SOUND_THREAD_NEVER_STARTED);
+  Drain();
+  EXPECT_EQ(SoundRingWaitDone(slot), 0);
+}
+
+// ---- The thread ------------------------------------------------------------------------------
+
+struct SoundThreadTest : SoundRingTest {
+  void TearDown() override {
+    g_QuitRequested = 1;
+    while (g_SoundThreadState.load() == SOUND_THREAD_RUNNING) PlatSleepMs(1);
+    SoundThreadJoin();
+    SoundThreadReset();
+    SoundRingTest::TearDown();
+  }
+};
+
+TEST_F(SoundThreadTest, StartsDrainsOnItsOwnThreadAndEndsOnQuit) {
+  g_SoundEnabled.store(1);
+  ASSERT_EQ(SoundStartupWatchdog(), 0);
+  EXPECT_EQ(g_SoundThreadState.load(), SOUND_THREAD_RUNNING);
+  EXPECT_EQ(g_SoundStartReturned.load(), 1);
+  EXPECT_EQ(g_SoundDevice.load(), 1);
+  EXPECT_EQ(g_SoundEnabled.load(), 1);
+  const i32 slot = SoundRingPost(Node(2), SOUND_OP_PLAY, 250, nullptr);
+  ASSERT_EQ(SoundRingWaitDone(slot), 0);
+  {
+    EngineLockGuard lock;
+    ASSERT_EQ(g_Ran.size(), 1u);
+    EXPECT_EQ(g_Ran[0].argument, 250);
+    EXPECT_NE(g_RanOn, std::this_thread::get_id());
+  }
+  g_QuitRequested = 1;
+  while (g_SoundThreadState.load() == SOUND_THREAD_RUNNING) PlatSleepMs(1);
+  EXPECT_EQ(g_SoundThreadState.load(), SOUND_THREAD_ENDED);
+  SoundThreadJoin();
+  EXPECT_EQ(g_SoundDevice.load(), 0);
+}
+
+TEST_F(SoundThreadTest, SoundOffStartsTheThreadWithoutADevice) {
+  g_SoundEnabled.store(0);
+  ASSERT_EQ(SoundStartupWatchdog(), 0);
+  EXPECT_EQ(g_SoundDevice.load(), 0);
+  EXPECT_EQ(g_SoundStartReturned.load(), 0);
+  const i32 slot = SoundRingPost(Node(0), SOUND_OP_SET_VOLUME, 5, nullptr);
+  EXPECT_EQ(SoundRingWaitDone(slot), 0);
+}
+
+TEST_F(SoundThreadTest, MissingDriverShowsItsMessageOnceAndRunsSilent) {
+  ::setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  g_SoundEnabled.store(1);
+  ::testing::internal::CaptureStderr();
+  const i32 r = SoundStartupWatchdog();
+  const std::string printed = ::testing::internal::GetCapturedStderr();
+  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+  ASSERT_EQ(r, 0);
+  EXPECT_EQ(g_SoundEnabled.load(), 0);
+  EXPECT_EQ(g_SoundDevice.load(), 0);
+  const std::string text = "サウンド機能が無効になっています。";
+  const size_t at = printed.find(text);
+  EXPECT_NE(at, std::string::npos) << printed;
+  EXPECT_EQ(printed.find(text, at + 1), std::string::npos);
+  EXPECT_NE(printed.find("サウンド初期化エラー"), std::string::npos);
+}
+
+TEST(SoundDeviceErrors, MessageChosenByResultAndRequirement) {
+  EXPECT_STREQ(SoundDeviceErrorText(SOUND_DSERR_NODRIVER, 1),
+               "サウンド機能が無効になっています。アプリケーション終了までサウンドは出力されません。");
+  EXPECT_STREQ(SoundDeviceErrorText(SOUND_DSERR_NODRIVER, 2),
+               "利用可能なサウンドドライバが存在しませんでした。起動にはサウンド機能が正常に動作している必要があります。");
+  EXPECT_STREQ(SoundDeviceErrorText(SOUND_E_OUTOFMEMORY, 2), "メモリ不足です。");
+  EXPECT_EQ(SoundDeviceErrorText(SOUND_E_FAIL, 1), nullptr);
+}
+
+}  // namespace
