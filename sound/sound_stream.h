@@ -54,7 +54,8 @@ struct SoundStream {
   u32 data_bytes;          // WAV: bytes of PCM data, whole frames
   u32 buffer_bytes;        // one second of PCM, rounded down to two whole halves of frames
   SoundWaveFormat format;  // always PCM here: tag 1, 8 or 16 bits
-  OggVorbis_File* ogg;     // open from SoundOggOpen until the stream is freed
+  OggVorbis_File* ogg;     // open from SoundOggOpen until freed; reads through this record,
+                           // which therefore must not move meanwhile
   u8 broken;               // a fill failed: the voice is stopped and never refilled
 };
 
