@@ -46,22 +46,25 @@ i32 SoundRingInit() {
 
 i32 SoundRingPost(ObjNode* node, u8 op, i32 argument, const char* file_name) {
   SoundRequestRing& r = g_SoundRequestRing;
-  EngineLockGuard lock;
-  if (!r.done) return -1;
-  const i32 w = r.write_index;
-  const i32 next = (w + 1) % SOUND_RING_SLOTS;
-  if (next == r.read_index) {
-    // Full: refuse this request rather than wrap the ring into an empty one.
-    ErrRaiseF(ERR_SOUND_RING_FULL, 0);
-    return -1;
+  {
+    EngineLockGuard lock;
+    if (!r.done) return -1;
+    const i32 w = r.write_index;
+    const i32 next = (w + 1) % SOUND_RING_SLOTS;
+    // Full: this request is refused rather than the ring wrapped into an empty one.
+    if (next != r.read_index) {
+      r.object[w] = node;
+      r.operation[w] = op;
+      if (op == SOUND_OP_LOAD) StrCopySjis(r.file_name[w], SOUND_RING_NAME_BYTES, file_name ? file_name : "");
+      r.argument[w] = argument;
+      r.done[w].store(0);
+      r.write_index = next;
+      return w;
+    }
   }
-  r.object[w] = node;
-  r.operation[w] = op;
-  if (op == SOUND_OP_LOAD) StrCopySjis(r.file_name[w], SOUND_RING_NAME_BYTES, file_name ? file_name : "");
-  r.argument[w] = argument;
-  r.done[w].store(0);
-  r.write_index = next;
-  return w;
+  // Raised outside the lock: the error dialog must not hold up the sound thread.
+  ErrRaiseF(ERR_SOUND_RING_FULL, 0);
+  return -1;
 }
 
 void SoundDrainRequests() {
