@@ -8,6 +8,7 @@
 #include "common/types.h"
 #include "platform/platform.h"
 #include "platform/video.h"
+#include "script/obj.h"
 #include "shell/err.h"
 #include "shell/placeholders.h"
 #include "shell/startup.h"

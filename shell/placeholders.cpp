@@ -67,10 +67,7 @@ void InputPoll() {}
 void InputUpdate() { FrameActiveTimeUpdate(); }
 
 // ---- Object trees, variables, scripts --------------------------------------------------------
-ObjNode* g_LayerRoot = nullptr;
-ObjNode* g_TaskRoot = nullptr;
 u8 g_CmdFlags[128];
-i32 SysCreateTreeRoots() { return 0; }
 void VarInitAccessorTables() {}
 void VarInitAssignOps() {}
 void ExprInitOpTable(u8) {}
@@ -82,6 +79,7 @@ void SaveFreeBlocks(i32) {}
 // ---- Compositor ------------------------------------------------------------------------------
 void BlendInitCpuKernels() {}
 void BlendInitTables() {}
+i32 LayerCreateWindowRoot(i32) { return 0; }
 void LayerCommitChanges(ObjNode*) {}
 void LayerResetUpdateRects(ObjNode*) {}
 i32 SysWorkerPoolStart() { return 0; }

@@ -59,10 +59,7 @@ void InputPoll();
 void InputUpdate();       // also runs FrameActiveTimeUpdate once a frame, as the real one must
 
 // ---- Object trees, variables, scripts --------------------------------------------------------
-extern ObjNode* g_LayerRoot;
-extern ObjNode* g_TaskRoot;
 extern u8 g_CmdFlags[128];      // per command slot; all 1 after start-up
-i32 SysCreateTreeRoots();       // the four roots, window 0's root layer, "SYSTEM", the first menu item
 void VarInitAccessorTables();
 void VarInitAssignOps();
 void ExprInitOpTable(u8 flag);
@@ -74,6 +71,9 @@ void SaveFreeBlocks(i32 index);
 // ---- Compositor ------------------------------------------------------------------------------
 void BlendInitCpuKernels();
 void BlendInitTables();
+// The main window's root layer "W0" (LayerCreate with the window object's screen size, marked
+// as the window's root), made with the tree roots at start-up.
+i32 LayerCreateWindowRoot(i32 window);
 void LayerCommitChanges(ObjNode* node);
 void LayerResetUpdateRects(ObjNode* node);
 i32 SysWorkerPoolStart();

@@ -13,6 +13,7 @@
 #include "layer/font.h"
 #include "layer/lut.h"
 #include "platform/video.h"
+#include "script/obj.h"
 #include "shell/err.h"
 #include "shell/frame.h"
 #include "shell/placeholders.h"
@@ -343,7 +344,7 @@ static i32 StepFullscreenDepth() {
 
 static i32 StepCommandWindow() { return WinCommandCreate() == 0 ? 0 : -1; }
 
-static i32 StepTreeRoots() { return SysCreateTreeRoots() == 0 ? 0 : -1; }
+static i32 StepTreeRoots() { return ObjCreateRoots() == 0 ? 0 : -1; }
 
 static i32 StepJoysticks() {
   g_JoystickPresent = static_cast<u8>(InputJoystickInit());
@@ -575,4 +576,5 @@ void SysReset() {
   g_Running = 1;
   g_SysStartupFailStep = 0;
   WinReleaseMutexes();
+  ObjReset();
 }

@@ -1,0 +1,17 @@
+// Menu items: the payload of a menu-tree node. The window menus, popup menus and the tray menu
+// are built from the tree; an empty text makes the item a separator.
+#pragma once
+#include "common/types.h"
+
+enum { MENU_TEXT_SIZE = 261 };
+
+struct MenuItem {
+  char* text;      // MENU_TEXT_SIZE bytes
+  u8 shown;        // 0: left out of the menu
+  i16 enabled;     // 0: greyed and disabled
+  u8 check;        // 1: shown with a check mark
+  i64 command_id;  // the low 32 bits are reported when the item is chosen
+};
+
+// Frees the item's text and the item.
+void MenuItemFree(MenuItem* item);

@@ -1,0 +1,431 @@
+// Named-object trees (see obj.h). Paths are stepped a Shift-JIS character at a time, so a lead
+// byte and its trail byte are never taken for "/", "." or ":", and a lead byte right before the
+// terminator never steps past it.
+#include "script/obj.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/hash.h"
+#include "common/sjis.h"
+#include "layer/layer.h"
+#include "script/menu.h"
+#include "script/task.h"
+#include "shell/err.h"
+#include "shell/placeholders.h"
+#include "sound/sound_object.h"
+
+ObjNode* g_LayerRoot = nullptr;
+ObjNode* g_MenuRoot = nullptr;
+ObjNode* g_TaskRoot = nullptr;
+ObjNode* g_SoundRoot = nullptr;
+
+char g_LayerBase[OBJ_BASE_MAX];
+char g_SoundBase[OBJ_BASE_MAX];
+char g_TaskBase[OBJ_BASE_MAX];
+char g_MenuBase[OBJ_BASE_MAX];
+
+u32 ObjNameKey(const char* name, u32 len, u8 kind) {
+  u32 h = HashMurmur2(name, len, 0) & ~OBJ_KEY_FOLDER_BIT;
+  return kind ? (h | OBJ_KEY_FOLDER_BIT) : h;
+}
+
+// ---- Paths -----------------------------------------------------------------------------------
+
+static bool IsPlainName(const char* s) {
+  while (*s) {
+    size_t n = SjisCharLen(s);
+    if (n == 1 && (*s == '.' || *s == ':' || *s == '/')) return false;
+    s += n;
+  }
+  return true;
+}
+
+// End of the component that starts at s: the next "/" or the terminator.
+static const char* ComponentEnd(const char* s) {
+  while (*s && *s != '/') s += SjisCharLen(s);
+  return s;
+}
+
+// The start of the last component: just after the last "/".
+static const char* LastComponent(const char* s) {
+  const char* last = s;
+  while (*s) {
+    if (*s == '/') last = s + 1;
+    s += SjisCharLen(s);
+  }
+  return last;
+}
+
+static i32 StoreResolved(char* out, size_t out_size, std::string& result, const std::string& joined) {
+  i32 folder = 0;
+  if (!result.empty() && result.back() == '/') {
+    result.pop_back();
+    folder = 1;
+  }
+  if (result.size() >= out_size) {
+    // The caller's buffer cannot hold the path: refused like any other unusable path.
+    ErrRaiseAtScriptF(ERR_OBJ_BLANK_IN_PATH, 1, joined);
+    return -1;
+  }
+  std::memcpy(out, result.data(), result.size());
+  out[result.size()] = '\0';
+  return folder;
+}
+
+i32 ObjResolvePath(char* out, size_t out_size, const char* path, const char* base, i8 blanks_allowed) {
+  if (!out || out_size == 0) return -1;
+  out[0] = '\0';
+  if (!path) path = "";
+  if (!base) base = "";
+
+  std::string joined;
+  if (IsPlainName(path)) {
+    if (*base) {
+      joined = base;
+      joined += '/';
+    }
+    joined += path;
+    return StoreResolved(out, out_size, joined, joined);
+  }
+  if (path[0] == ':') {
+    const char* rest = path + 1;
+    if (*rest == '/') rest++;
+    joined = rest;
+  } else {
+    if (*base) {
+      joined = base;
+      joined += '/';
+    }
+    joined += path[0] == '/' ? path + 1 : path;  // a leading "/" does not make it absolute
+  }
+  if (joined.empty()) return 0;
+
+  std::string result;
+  result.reserve(joined.size());
+  const char* s = joined.c_str();
+  while (*s) {
+    if (*s == '/') {
+      result += '/';
+      s++;
+      continue;
+    }
+    const char* end = ComponentEnd(s);
+    size_t len = static_cast<size_t>(end - s);
+    if (!blanks_allowed && std::memchr(s, ' ', len)) {
+      ErrRaiseAtScriptF(ERR_OBJ_BLANK_IN_PATH, 1, joined);
+      return -1;
+    }
+    bool slash_follows = *end == '/';
+    if (slash_follows && len == 1 && s[0] == '.') {
+      s = end + 1;
+    } else if (slash_follows && len == 2 && s[0] == '.' && s[1] == '.') {
+      // Up one level: drop the last component with its slash; nothing to drop leaves it empty.
+      size_t n = result.size();
+      while (n > 0 && result[n - 1] == '/') n--;
+      while (n > 0 && result[n - 1] != '/') n--;  // "/" is never a trail byte
+      result.resize(n);
+      s = end + 1;
+    } else {
+      result.append(s, len);
+      s = end;
+    }
+  }
+  return StoreResolved(out, out_size, result, joined);
+}
+
+// ---- Lookup ----------------------------------------------------------------------------------
+
+ObjNode* ObjFindChild(ObjNode* parent, const char* name, u32 len) {
+  if (!parent || !name) return nullptr;
+  u32 key = ObjNameKey(name, len, OBJ_FOLDER);
+  for (ObjNode* c = parent->first_child; c; c = c->next)
+    if (c->key == key && c->name_len == len && std::memcmp(c->name, name, len) == 0) return c;
+  return nullptr;
+}
+
+ObjNode* ObjFindNode(ObjNode* root, const char* path, i32 mode) {
+  if (!root || !path) return nullptr;
+  ObjNode* cur = root;
+  const char* comp = path;
+  for (;;) {
+    const char* end = ComponentEnd(comp);
+    if (*end != '/') break;
+    cur = ObjFindChild(cur, comp, static_cast<u32>(end - comp));
+    if (!cur) return nullptr;
+    comp = end + 1;
+  }
+  u32 key = ObjNameKey(comp, static_cast<u32>(std::strlen(comp)), OBJ_ITEM);
+  for (ObjNode* c = cur->first_child; c; c = c->next) {
+    bool match;
+    switch (mode) {
+      case OBJ_FIND_ITEM: match = c->key == key; break;
+      case OBJ_FIND_FOLDER: match = c->key == (key | OBJ_KEY_FOLDER_BIT); break;
+      case OBJ_FIND_EITHER: match = (c->key & ~OBJ_KEY_FOLDER_BIT) == key; break;
+      default: return nullptr;
+    }
+    if (match && c->name && std::strcmp(c->name, comp) == 0) return c;
+  }
+  return nullptr;
+}
+
+ObjNode* ObjFindPath(const char* path, ObjNode* start) {
+  if (!path) return nullptr;
+  ObjNode* cur = start;
+  const char* comp = path;
+  for (;;) {
+    const char* end = ComponentEnd(comp);
+    if (*end != '/') return cur;
+    u32 len = static_cast<u32>(end - comp);
+    ObjNode* next = ObjFindChild(cur, comp, len);
+    if (!next) {
+      ErrRaiseAtScriptF(ERR_OBJ_MISSING_FOLDER, 1, std::string(comp, len));
+      return nullptr;
+    }
+    cur = next;
+    comp = end + 1;
+  }
+}
+
+// ---- Linking ---------------------------------------------------------------------------------
+
+void ObjInsertChild(ObjNode* parent, ObjNode* node, i64 order) {
+  if (!parent || !node) return;
+  node->parent = parent;
+  node->order = order;
+  ObjNode* after = parent->first_child;
+  while (after && after->order <= order) after = after->next;
+  if (after) {
+    node->next = after;
+    node->prev = after->prev;
+    if (after->prev)
+      after->prev->next = node;
+    else
+      parent->first_child = node;
+    after->prev = node;
+  } else {
+    node->prev = parent->last_child;
+    node->next = nullptr;
+    if (parent->last_child)
+      parent->last_child->next = node;
+    else
+      parent->first_child = node;
+    parent->last_child = node;
+  }
+  parent->child_count++;
+}
+
+ObjNode* ObjUnlinkNode(ObjNode* node) {
+  if (!node || !node->parent) return nullptr;
+  ObjNode* parent = node->parent;
+  // A node that is not in its parent's list (unlinked before) must not unlink its old
+  // neighbours a second time.
+  if ((node->prev ? node->prev->next : parent->first_child) != node) return nullptr;
+  if (parent->child_count == 1) {
+    parent->first_child = nullptr;
+    parent->last_child = nullptr;
+  } else {
+    if (parent->first_child == node) parent->first_child = node->next;
+    if (parent->last_child == node) parent->last_child = node->prev;
+    if (node->prev) node->prev->next = node->next;
+    if (node->next) node->next->prev = node->prev;
+  }
+  parent->child_count--;
+  return parent;
+}
+
+ObjNode* ObjGetNthChild(ObjNode* parent, i64 n) {
+  if (!parent) return nullptr;
+  ObjNode* c = parent->first_child;
+  for (i64 k = 1; k < n && c; k++) c = c->next;
+  return c;
+}
+
+// ---- Nodes -----------------------------------------------------------------------------------
+
+static ObjNode* NewNode(const char* name, u32 len, u8 kind, i64 order) {
+  ObjNode* node = static_cast<ObjNode*>(MemAllocZeroed(sizeof(ObjNode)));
+  char* copy = static_cast<char*>(MemAllocZeroed(size_t{len} + 1));
+  if (!node || !copy) {
+    free(node);
+    free(copy);
+    ErrRaiseAtScript(ERR_OUT_OF_MEMORY, 1);
+    return nullptr;
+  }
+  std::memcpy(copy, name, len);
+  node->name = copy;
+  node->name_len = len;
+  node->key = ObjNameKey(copy, len, kind);
+  node->kind = kind;
+  node->order = order;
+  return node;
+}
+
+ObjNode* ObjCreateNode(ObjNode* start, const char* path, u8 kind, i64 order) {
+  if (!path) return nullptr;
+  ObjNode* parent = ObjFindPath(path, start);
+  if (!parent) return nullptr;
+  const char* name = LastComponent(path);
+  ObjNode* node = NewNode(name, static_cast<u32>(std::strlen(name)), kind ? OBJ_FOLDER : OBJ_ITEM, order);
+  if (node) ObjInsertChild(parent, node, order);
+  return node;
+}
+
+ObjNode* ObjNewRoot() { return NewNode("", 0, OBJ_FOLDER, 0); }
+
+void ObjFreeNode(ObjNode* node) {
+  if (!node) return;
+  free(node->name);
+  free(node);
+}
+
+// ---- Payloads --------------------------------------------------------------------------------
+
+template <class T>
+static T* AllocRecord() {
+  T* rec = static_cast<T*>(MemAllocZeroed(sizeof(T)));
+  if (!rec) ErrRaiseAtScript(ERR_OUT_OF_MEMORY, 1);
+  return rec;
+}
+
+MenuItem* ObjNewMenuItem(ObjNode* node, const char* text) {
+  if (!node) return nullptr;
+  MenuItem* item = AllocRecord<MenuItem>();
+  if (!item) return nullptr;
+  item->text = static_cast<char*>(MemAllocZeroed(MENU_TEXT_SIZE));
+  if (!item->text) {
+    free(item);
+    ErrRaiseAtScript(ERR_OUT_OF_MEMORY, 1);
+    return nullptr;
+  }
+  StrCopySjis(item->text, MENU_TEXT_SIZE, text ? text : "");
+  item->shown = 1;
+  item->enabled = 256;
+  node->payload = item;
+  return item;
+}
+
+SoundObject* ObjNewSoundObject(ObjNode* node) {
+  if (!node) return nullptr;
+  SoundObject* obj = AllocRecord<SoundObject>();
+  if (!obj) return nullptr;
+  obj->on = 1;
+  obj->pan = 256;
+  obj->volume = 256;
+  obj->target_volume = 256;
+  obj->previous_target = 256;
+  obj->fade_from = 0;
+  node->payload = obj;
+  return obj;
+}
+
+i32 ObjAllocLayerRecord(ObjNode* node) {
+  if (!node) return 1;
+  LayerRecord* rec = AllocRecord<LayerRecord>();
+  if (!rec) return 1;
+  rec->mask_name = static_cast<char*>(MemAllocZeroed(LAYER_NAME_SIZE));
+  rec->second_name = static_cast<char*>(MemAllocZeroed(LAYER_NAME_SIZE));
+  rec->source_name = static_cast<char*>(MemAllocZeroed(LAYER_NAME_SIZE));
+  if (!rec->mask_name || !rec->second_name || !rec->source_name) {
+    LayerRecordFree(rec);
+    ErrRaiseAtScript(ERR_OUT_OF_MEMORY, 1);
+    return 1;
+  }
+  rec->ref_count = 1;
+  rec->width = 1;
+  rec->height = 1;
+  rec->opacity = 256;
+  rec->mask_progress = 256;
+  rec->visible = 1;
+  rec->scale_x = 10000;
+  rec->scale_y = 10000;
+  rec->saturation = 128;
+  rec->tone = 0x808080;
+  rec->player_value1 = 1.0f;
+  rec->player_value2 = 1.0f;
+  rec->player_value3 = 1.0f;
+  rec->player_flag = 1;
+  node->payload = rec;
+  return 0;
+}
+
+LayerRecord* ObjNewLayerRecord(ObjNode* node) {
+  if (!node || ObjAllocLayerRecord(node) != 0) return nullptr;
+  return static_cast<LayerRecord*>(node->payload);
+}
+
+i32 ObjAttachLayerRecord(ObjNode* node, LayerRecord* rec) {
+  if (!node || !rec) return 0;
+  node->payload = rec;
+  rec->ref_count++;
+  return 0;
+}
+
+LayerRecord* ObjShareLayerRecord(ObjNode* node, LayerRecord* rec) {
+  if (!node) return nullptr;
+  ObjAttachLayerRecord(node, rec);
+  return rec;
+}
+
+// ---- Roots -----------------------------------------------------------------------------------
+
+i32 ObjCreateRoots() {
+  ObjNode** roots[] = {&g_LayerRoot, &g_MenuRoot, &g_TaskRoot, &g_SoundRoot};
+  for (ObjNode** r : roots) {
+    if (*r) continue;
+    *r = ObjNewRoot();
+    if (!*r) return -1;
+  }
+  if (LayerCreateWindowRoot(0) != 0) return -1;
+
+  ObjNode* system = ObjCreateNode(g_TaskRoot, "SYSTEM", OBJ_ITEM, 1);
+  TaskContext* ctx = system ? TaskNewContext(system) : nullptr;
+  if (!ctx) return -1;
+  ctx->no_end = 1;
+
+  // The menu tree starts with one nameless, empty item, which no script path can reach.
+  ObjNode* item = ObjCreateNode(g_MenuRoot, "", OBJ_ITEM, 1);
+  if (!item || !ObjNewMenuItem(item, "")) return -1;
+  return 0;
+}
+
+// ---- Reset -----------------------------------------------------------------------------------
+
+static void FreeLayerPayload(void* p) {
+  LayerRecord* rec = static_cast<LayerRecord*>(p);
+  if (--rec->ref_count <= 0) LayerRecordFree(rec);
+}
+static void FreeMenuPayload(void* p) { MenuItemFree(static_cast<MenuItem*>(p)); }
+static void FreeTaskPayload(void* p) { TaskFreeContext(static_cast<TaskContext*>(p)); }
+static void FreeSoundPayload(void* p) { SoundObjectFree(static_cast<SoundObject*>(p)); }
+
+static void FreeTree(ObjNode* node, void (*free_payload)(void*)) {
+  ObjNode* c = node->first_child;
+  while (c) {
+    ObjNode* next = c->next;
+    FreeTree(c, free_payload);
+    c = next;
+  }
+  if (node->payload) free_payload(node->payload);
+  ObjFreeNode(node);
+}
+
+void ObjReset() {
+  struct {
+    ObjNode** root;
+    void (*free_payload)(void*);
+  } const trees[] = {
+      {&g_LayerRoot, FreeLayerPayload},
+      {&g_MenuRoot, FreeMenuPayload},
+      {&g_TaskRoot, FreeTaskPayload},
+      {&g_SoundRoot, FreeSoundPayload},
+  };
+  for (const auto& t : trees) {
+    if (*t.root) FreeTree(*t.root, t.free_payload);
+    *t.root = nullptr;
+  }
+  g_CurrentTask = nullptr;
+  g_CurrentTaskNode = nullptr;
+  g_LayerBase[0] = g_SoundBase[0] = g_TaskBase[0] = g_MenuBase[0] = '\0';
+}

@@ -1,0 +1,79 @@
+// Accessors of the engine state that the system variables read (see var_sources.h): real reads
+// of the globals that exist, placeholders for the rest.
+#include "script/var_sources.h"
+
+#include <cstring>
+
+#include "shell/frame.h"
+#include "shell/placeholders.h"
+#include "shell/startup.h"
+#include "shell/sysinfo.h"
+#include "shell/window.h"
+#include "sound/sound_thread.h"
+
+u8 g_KeyMap[256];
+
+u64 VarSrcFrameCounter() { return g_FrameCounter; }
+u64 VarSrcStepCounter() { return g_StepCounter; }
+VarTimerState VarSrcScriptTimer(i32 timer) {
+  if (timer < 0 || timer >= 4) return VarTimerState{0, 0, 0};
+  // Until timers can be stopped, a stopped timer reads 0.
+  u32 base = g_ScriptTimers.start[timer];
+  return VarTimerState{base, base, g_ScriptTimers.running[timer]};
+}
+PlatLocalTime VarSrcStartTime() { return g_StartLocalTime; }
+i32 VarSrcOsCode() { return static_cast<u8>(g_OsCode); }
+i32 VarSrcDxVersion() { return g_DxVersion; }
+i32 VarSrcDisplayBits() { return g_DesktopBitsPerPixel; }
+i32 VarSrcDisplayWidth() { return g_MonitorSize.width; }
+i32 VarSrcDisplayHeight() { return g_MonitorSize.height; }
+u8 VarSrcD3dInUse() { return g_D3dInUse; }
+u32 VarSrcEngineStatus() { return 0; }
+
+i32 VarSrcDrawingMode() { return 0; }
+i32 VarSrcSettingsFlag10() { return 0; }
+const char* VarSrcSaveFolder() { return ""; }
+
+i32 VarSrcDroppedFileCount() { return 0; }
+void VarSrcDroppedFileCopy(i32 i, char* buf, size_t buf_size) {
+  (void)i;
+  if (buf_size) buf[0] = '\0';
+}
+void VarSrcDroppedFilesClear() {}
+u32 VarSrcWindowRequest(i32 which) { return which == 2 ? g_CloseRequested.load() : 0; }
+void VarSrcWindowRequestSet(i32 which, u32 value) {
+  if (which == 2) g_CloseRequested = static_cast<u8>(value);
+}
+i64 VarSrcMenuCommandId() { return g_MenuCommandId.load(); }
+void VarSrcMenuCommandIdSet(i64 value) { g_MenuCommandId = static_cast<u32>(value); }
+i32 VarSrcCursorX(i32 window) {
+  WindowObject* w = window >= 0 && window < WIN_COUNT ? g_WindowObjects[window] : nullptr;
+  return w ? w->cursor_x.load() : 0;
+}
+i32 VarSrcCursorY(i32 window) {
+  WindowObject* w = window >= 0 && window < WIN_COUNT ? g_WindowObjects[window] : nullptr;
+  return w ? w->cursor_y.load() : 0;
+}
+i64 VarSrcEngineValue(i32 which) {
+  (void)which;
+  return 0;
+}
+void VarSrcEngineValueSet(i32 which, i64 value) {
+  (void)which;
+  (void)value;
+}
+
+u8 VarSrcSoundOn() { return g_SoundEnabled.load() != 0 ? 1 : 0; }
+
+const char* VarSrcMessageText(i32 which) {
+  (void)which;
+  return "";
+}
+void VarSrcMessageTextSet(i32 which, const char* text) {
+  (void)which;
+  (void)text;
+}
+
+u32 VarSrcVarSlotValue() { return 0; }
+
+void VarSourcesReset() { std::memset(g_KeyMap, 0, sizeof g_KeyMap); }
