@@ -57,8 +57,9 @@ i32 VarSetStrElementN(i64 id, i64 index, const char* text, size_t len);
 // Recomputes the element count from the dimensions: 0, or -1 after error 101100 (more than
 // 4,000,000) or 101110 (less than 1), leaving the record empty (count 0, no storage).
 i32 VarCalcElementCount(i64 id);
-// Retype the record to its current dimensions with every element the value. -1 after a count
-// error or error 100010, the record then empty.
+// Retype the record to its current dimensions with every element the value (for strings the
+// first len bytes of text, up to its terminator). -1 after a count error or error 100010, the
+// record then empty.
 i32 VarTypeInt(i64 id, i64 value);
 i32 VarTypeFloat(i64 id, double value);
 i32 VarTypeString(i64 id, const char* text, size_t len);
