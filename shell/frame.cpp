@@ -132,6 +132,11 @@ u8 FrameWait() {
   return skip;
 }
 
+u32 FrameStampTime() {
+  g_FrameStart = PlatTimeMs();
+  return g_FrameStart;
+}
+
 void FrameCountPresent() { g_FpsPresented++; }
 
 void WinRequestQuit() {

@@ -47,6 +47,9 @@ extern std::atomic<u8> g_QuitPosted;
 
 i32 FrameRun();
 u8 FrameWait();
+// Restarts the frame schedule at the current time and returns it: called after a picture was
+// loaded, so the loading time does not count as a late frame.
+u32 FrameStampTime();
 void FrameCountPresent();
 // Ends the program: quit flag, the main window's close state 2, and its close posted.
 void WinRequestQuit();

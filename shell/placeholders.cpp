@@ -75,6 +75,7 @@ i32 ScriptLoadAll() { return 0; }
 i32 TaskRunGroup(ObjNode*) { return 0; }
 i32 TaskRunCurrentHandler() { return 0; }
 void SaveFreeBlocks(i32) {}
+const char* CmdDefName(i32) { return ""; }
 
 // ---- Compositor ------------------------------------------------------------------------------
 void BlendInitCpuKernels() {}
@@ -86,6 +87,7 @@ i32 SysWorkerPoolStart() { return 0; }
 void SysWorkerPoolStop() {}
 i32 LayerComposeWindow(WindowObject*) { return 0; }
 i32 TextMessageInit() { return 0; }
+int ImageDecodeGif(const u8*, u32, const char*, ImagePicture*) { return -1; }
 
 // ---- Display ---------------------------------------------------------------------------------
 u8 g_D3dRedraw = 0;
@@ -97,6 +99,7 @@ void EmoteBridgeLoad() {}
 void EmoteBridgeRelease() {}
 void EmoteAdvanceAll(u32) {}
 i32 EmoteAnyBusy() { return 0; }
+int EmoteLoadPsb(const u8*, u32, const char*, ImagePicture*) { return 0; }
 
 // ---- Sound and movies ------------------------------------------------------------------------
 u8 g_MoviePlaying = 0, g_MovieMciOpen = 0;

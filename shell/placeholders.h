@@ -4,6 +4,7 @@
 #pragma once
 #include "common/types.h"
 
+struct ImagePicture;
 struct ObjNode;
 struct WindowObject;
 
@@ -67,6 +68,8 @@ i32 ScriptLoadAll();            // with the system thread pointed at "SYSTEM_STA
 i32 TaskRunGroup(ObjNode* group);
 i32 TaskRunCurrentHandler();    // the running command's handler, through the scheduler's array
 void SaveFreeBlocks(i32 index);
+// Command definitions: the script name of a command slot (for error texts). Here: "".
+const char* CmdDefName(i32 slot);
 
 // ---- Compositor ------------------------------------------------------------------------------
 void BlendInitCpuKernels();
@@ -80,6 +83,8 @@ i32 SysWorkerPoolStart();
 void SysWorkerPoolStop();       // start events set, threads waited for, events closed
 i32 LayerComposeWindow(WindowObject* w);
 i32 TextMessageInit();
+// GIF decoder. Here it fails, so a GIF picture ends in the loader's GIF error (100215).
+int ImageDecodeGif(const u8* data, u32 size, const char* name, ImagePicture* pic);
 
 // ---- Display ---------------------------------------------------------------------------------
 extern u8 g_D3dRedraw;
@@ -91,6 +96,9 @@ void EmoteBridgeLoad();
 void EmoteBridgeRelease();
 void EmoteAdvanceAll(u32 elapsed_ms);
 i32 EmoteAnyBusy();
+// Animated-character data (".psb") handed to the character player bridge. Here: succeeds and
+// leaves the picture as it was.
+int EmoteLoadPsb(const u8* data, u32 size, const char* name, ImagePicture* pic);
 
 // ---- Sound and movies ------------------------------------------------------------------------
 extern u8 g_MoviePlaying, g_MovieMciOpen;

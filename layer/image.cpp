@@ -1,0 +1,111 @@
+// Image loading core: the pixel-buffer allocator, the missing-file picture, the fill of fully
+// transparent pixels, the PSD refusal and the dispatch of a file's bytes to the decoder of its
+// type code (a table indexed by the code, null for codes that are no picture).
+#include "layer/image.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+#include "shell/err.h"
+#include "shell/frame.h"
+#include "shell/placeholders.h"
+
+const u32 g_ImageFillColour = 0x00808080;
+const u8 g_ImageZcgMagic[4] = {'Z', 'C', 'G', 0};
+
+enum { CMD_SLOT_LAYER = 1 };
+
+static const char kSizeTooLargeUtf8[] = "ＣＧサイズが大きすぎます。X=%d, Y=%d";
+
+static const std::string& SizeTooLargeText() {
+  static const std::string t = PlatUtf8ToSjis(kSizeTooLargeUtf8);
+  return t;
+}
+
+size_t ImagePixelBytes(i32 width, i32 height) {
+  return static_cast<size_t>(width) * 4 * static_cast<size_t>(height) + static_cast<size_t>(width) * 4 + 4;
+}
+
+u8* ImageAllocPixels(u8* old, i32 width, i32 height, const char* name) {
+  if (width > IMAGE_MAX_SIZE) {
+    ErrMessageBoxF("", SizeTooLargeText().c_str(), width, height);
+    ErrRaise(ERR_OUT_OF_MEMORY, 1);
+    return nullptr;
+  }
+  // A negative size would wrap into a huge request: treat it as one that cannot be met.
+  u8* p = nullptr;
+  if (width >= 0 && height >= 0) p = static_cast<u8*>(std::realloc(old, ImagePixelBytes(width, height)));
+  if (!p) {
+    if (name)
+      ErrRaiseF(ERR_FILE_READ_NOMEM, 1, name);
+    else
+      ErrRaise(ERR_OUT_OF_MEMORY, 1);
+    return nullptr;
+  }
+  std::memset(p + static_cast<size_t>(width) * 4 * static_cast<size_t>(height), 0, static_cast<size_t>(width) * 4 + 4);
+  return p;
+}
+
+void ImageFillTransparent(ImagePicture* pic) {
+  if (!pic->pixels || pic->width <= 0 || pic->height <= 0) return;
+  size_t n = static_cast<size_t>(pic->width) * static_cast<size_t>(pic->height);
+  u8* p = pic->pixels;
+  for (size_t i = 0; i < n; i++, p += 4)
+    if (p[3] == 0) std::memcpy(p, &g_ImageFillColour, 4);
+}
+
+int ImageMakeEmpty(ImagePicture* pic, const char* name) {
+  pic->has_alpha = 0;
+  u8* p = ImageAllocPixels(pic->pixels, 1, 1, name);
+  if (!p) return -1;
+  pic->pixels = p;
+  pic->width = 1;
+  pic->height = 1;
+  std::memset(p, 0, 4);
+  ImageFillTransparent(pic);
+  FrameStampTime();
+  return 0;
+}
+
+int ImageDecodePsd(const u8*, u32, const char* name, ImagePicture*) {
+  ErrRaiseAtScriptF(IMAGE_ERR_PSD, 1, name);
+  return -1;
+}
+
+static const ImageDecodeFn kDecoders[IMAGE_TYPE_COUNT] = {
+    nullptr,          // 0 unknown
+    ImageDecodeBmp,   // 1 BMP
+    ImageDecodePng,   // 2 PNG
+    ImageDecodeJpeg,  // 3 JPEG
+    ImageDecodeGif,   // 4 GIF
+    nullptr,          // 5 WAV
+    nullptr,          // 6 Ogg
+    ImageDecodePsd,   // 7 PSD
+    ImageDecodeZcg,   // 8 own format
+    EmoteLoadPsb,     // 9 animated-character data
+};
+
+int ImageDecode(u8 type, const u8* data, u32 size, const char* name, ImagePicture* pic) {
+  pic->has_alpha = 0;
+  ImageDecodeFn fn = type < IMAGE_TYPE_COUNT ? kDecoders[type] : nullptr;
+  if (!fn) {
+    ErrRaiseAtScriptF(IMAGE_ERR_NOT_PICTURE, 1, CmdDefName(CMD_SLOT_LAYER), name);
+    return -1;
+  }
+  int r = fn(data, size, name, pic);
+  if (r != 0) {
+    if (type == IMAGE_TYPE_JPEG) ErrRaise(IMAGE_ERR_JPEG, 1);
+    if (type == IMAGE_TYPE_GIF) ErrRaise(IMAGE_ERR_GIF, 1);
+    return -1;
+  }
+  ImageFillTransparent(pic);
+  FrameStampTime();
+  return 0;
+}
+
+void ImageReset() {
+  g_ImageInflatePair = ImageInflatePairHere;
+  g_ImageJpegDirect = 1;
+}
