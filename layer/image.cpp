@@ -13,7 +13,6 @@
 #include "shell/placeholders.h"
 
 const u32 g_ImageFillColour = 0x00808080;
-const u8 g_ImageZcgMagic[4] = {'Z', 'C', 'G', 0};
 
 enum { CMD_SLOT_LAYER = 1 };
 

@@ -48,7 +48,7 @@ enum {
   IMAGE_ZCG_METHOD_RAW = 0,
   IMAGE_ZCG_METHOD_ZLIB = 1,
 };
-extern const u8 g_ImageZcgMagic[4];  // "ZCG" and 0
+inline constexpr u8 g_ImageZcgMagic[4] = {'Z', 'C', 'G', 0};
 
 // What a decode leaves for the layer: its picture, size and whether it carries its own alpha.
 // pixels is a heap block (free with std::free); the caller hands in the layer's old buffer and a
