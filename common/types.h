@@ -18,3 +18,8 @@ typedef std::int64_t i64;
 struct SizeI32 {
   i32 width, height;
 };
+
+// A point or an offset in pixels.
+struct PointI32 {
+  i32 x, y;
+};

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "platform/input.h"
 #include "platform/platform.h"
 #include "platform/video.h"
 
@@ -52,6 +53,7 @@ int PlatVideoInit() {
 void PlatVideoQuit() {
   if (!s_Ready) return;
   while (!s_Windows.empty()) PlatWindowDestroy(s_Windows.back());
+  PlatInputStop();  // its cursors and joysticks go with SDL
   s_Ready = false;
   SDL_Quit();
 }
@@ -111,6 +113,14 @@ std::vector<PlatDisplayInfo> PlatDisplayList() {
 static PlatWindow* FindWindow(u32 id) {
   for (PlatWindow* w : s_Windows)
     if (w->id == id) return w;
+  return nullptr;
+}
+
+PlatWindow* PlatWindowFromSdlId(u32 id) { return FindWindow(id); }
+
+SDL_Window* PlatWindowSdl(PlatWindow* w) {
+  for (PlatWindow* x : s_Windows)
+    if (x == w) return x->sdl;
   return nullptr;
 }
 
@@ -237,6 +247,8 @@ int PlatPollEvents() {
       else Deliver(PLAT_MSG_POSTED, nullptr, static_cast<u32>(e.user.code), a, b);
     } else if (e.type == s_InternalEvent) {
       if (PlatWindow* w = FindWindow(e.user.windowID)) ShowNow(w, e.user.code == OP_SHOW);
+    } else {
+      PlatInputHandleSdlEvent(&e);
     }
   }
   return n;

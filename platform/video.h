@@ -68,6 +68,11 @@ void* PlatWindowUser(PlatWindow* w);
 void PlatWindowPaintBlack(PlatWindow* w);
 // Number of windows alive (tests).
 int PlatWindowCount();
+// For the other platform files: the SDL window behind a window and the window with an SDL id;
+// null for a window that does not exist (any more).
+struct SDL_Window;
+SDL_Window* PlatWindowSdl(PlatWindow* w);
+PlatWindow* PlatWindowFromSdlId(u32 id);
 
 // ---- Messages --------------------------------------------------------------------------------
 enum PlatMsgKind : u32 {

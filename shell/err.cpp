@@ -9,6 +9,7 @@
 #include "common/sjis.h"
 #include "platform/platform.h"
 #include "script/usererr.h"
+#include "shell/input.h"
 #include "shell/placeholders.h"
 #include "shell/startup.h"
 #include "shell/sys.h"

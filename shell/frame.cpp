@@ -10,6 +10,7 @@
 #include "platform/video.h"
 #include "script/obj.h"
 #include "shell/err.h"
+#include "shell/input.h"
 #include "shell/placeholders.h"
 #include "shell/startup.h"
 #include "shell/sys.h"

@@ -49,22 +49,23 @@ i32 WinSaverArgs() { return 0; }
 i32 WinCommandCreate() { return 0; }
 void WinCommandDestroy() {}
 void WinInvalidate(WindowObject*) {}
+i32 WinIsIconic(const WindowObject*) { return 0; }
+void WinPostDragRequest() {}
 
 // ---- Screen modes and monitors ---------------------------------------------------------------
 SizeI32 g_DisplaySize = {0, 0}, g_OutputSize = {0, 0};
+PointI32 g_OutputOffset = {0, 0};
 u8* g_ScaledFrameBuffer = nullptr;
 u64 g_ScaledFrameBufferSize = 0;
 u8 g_Fullscreen = 0, g_Maximised = 0;
 i32 g_FullscreenBitsPerPixel = 32;
 i32 WinSetFullscreen(i32) { return 0; }
 
+// ---- Menus and tray icon ---------------------------------------------------------------------
+u8 g_MenuBarWindowShown = 0;
+
 // ---- Input -----------------------------------------------------------------------------------
-u8 g_JoystickPresent = 0;
-void InputForceCursorVisible() {}
-void InputInstallKeyCallbacks() {}
-i32 InputJoystickInit() { return 0; }
-void InputPoll() {}
-void InputUpdate() { FrameActiveTimeUpdate(); }
+i32 InputCursorFromLayer(const char*, i32, i32) { return 0; }
 
 // ---- Object trees, variables, scripts --------------------------------------------------------
 u8 g_CmdFlags[128];

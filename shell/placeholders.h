@@ -42,22 +42,24 @@ i32 WinSaverArgs();
 i32 WinCommandCreate();
 void WinCommandDestroy();
 void WinInvalidate(WindowObject* w);
+i32 WinIsIconic(const WindowObject* w);  // the window is minimised
+void WinPostDragRequest();               // a drag started on the drag-map layer moves the window
 
 // ---- Screen modes and monitors ---------------------------------------------------------------
 extern SizeI32 g_DisplaySize, g_OutputSize;
+extern PointI32 g_OutputOffset;       // the picture's place in the main window's client area
 extern u8* g_ScaledFrameBuffer;
 extern u64 g_ScaledFrameBufferSize;
 extern u8 g_Fullscreen, g_Maximised;
 extern i32 g_FullscreenBitsPerPixel;  // the colour depth wanted for fullscreen display modes
 i32 WinSetFullscreen(i32 on);         // 1 switched, 0 already in that state
 
+// ---- Menus and tray icon ---------------------------------------------------------------------
+extern u8 g_MenuBarWindowShown;  // the fullscreen menu bar is shown
+
 // ---- Input -----------------------------------------------------------------------------------
-extern u8 g_JoystickPresent;
-void InputForceCursorVisible();
-void InputInstallKeyCallbacks();
-i32 InputJoystickInit();  // 1 when joysticks exist
-void InputPoll();
-void InputUpdate();       // also runs FrameActiveTimeUpdate once a frame, as the real one must
+// The cursor made from a layer's picture (cursor command parameter 10), with its hot spot.
+i32 InputCursorFromLayer(const char* layer_name, i32 hot_x, i32 hot_y);
 
 // ---- Object trees, variables, scripts --------------------------------------------------------
 extern u8 g_CmdFlags[128];      // per command slot; all 1 after start-up

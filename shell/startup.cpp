@@ -16,6 +16,7 @@
 #include "script/obj.h"
 #include "shell/err.h"
 #include "shell/frame.h"
+#include "shell/input.h"
 #include "shell/placeholders.h"
 #include "shell/sys.h"
 #include "shell/sysinfo.h"

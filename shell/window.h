@@ -63,7 +63,7 @@ struct WindowObject {
   std::atomic<i32> cursor_x, cursor_y;  // cursor in game pixels
   std::atomic<u8> outside_screen, outside_extended;
   u8 move_shows_cursor, button_shows_cursor, wheel_shows_cursor;
-  u8 cursor_timer_running;
+  std::atomic<u8> cursor_timer_running;  // also stopped by the error dialog's thread
   u32 cursor_timer_start;
   WinBitmapHeader screen_header;
 };

@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "platform/video.h"
 #include "shell/frame.h"
+#include "shell/input.h"
 #include "shell/placeholders.h"
 #include "shell/startup.h"
 #include "shell/sys.h"
