@@ -1,7 +1,8 @@
 // Input: the key table and its once-a-frame transitions, the cursor position per window in game
 // pixels, joysticks as pseudo keys, the cursor auto-hide, and commands 50 and 70. A handler runs
 // with the down byte the update decided on, so a poll that overwrites the down bytes meanwhile
-// (UI thread, threaded mode) can never make a key skip its press or its release.
+// (UI thread, threaded mode) can never make a key skip its press or its release; and a key that
+// went down since the last update counts as down once, so a tap shorter than a frame is seen.
 #include "shell/input.h"
 
 #include <algorithm>
@@ -25,6 +26,9 @@ u8 g_CursorAutoHide = 1;
 u8 g_CursorMode = INPUT_CURSOR_AUTO_HIDE;
 i32 g_CursorHideDelay = 2500;
 i32 g_CursorHotX = 0, g_CursorHotY = 0;
+
+// Keys and buttons pressed since the update last looked (UI thread sets, frame thread takes).
+static std::atomic<u8> s_PressedSince[256];
 
 // The keyboard keys the update reads, in the order it reads them.
 static const struct {
@@ -76,6 +80,16 @@ static void RunKey(u32 key, u8 down) {
 }
 
 static u8 Down(u32 key) { return g_InputKeyTable.down[key].load(std::memory_order_relaxed); }
+
+// The down byte of a key or button, counting a press that came and went since the last update.
+static u8 DownOrPressed(u32 key) {
+  u8 pressed = s_PressedSince[key].exchange(0, std::memory_order_relaxed);
+  return pressed ? 0x80 : Down(key);
+}
+
+static void ForgetPresses() {
+  for (std::atomic<u8>& p : s_PressedSince) p.store(0, std::memory_order_relaxed);
+}
 
 // ---- Cursor position -------------------------------------------------------------------------
 
@@ -151,6 +165,7 @@ void InputPoll() {
   g_InputActiveWindow = active;
   if (active < 0) {
     for (std::atomic<u8>& d : g_InputKeyTable.down) d.store(0, std::memory_order_relaxed);
+    ForgetPresses();
     PlatInputKeyboardReset();
     return;
   }
@@ -164,6 +179,13 @@ void InputPoll() {
 void InputOnPlatformEvent(const PlatInputEvent* e) {
   if (!e->window) return;  // not one of the engine's windows
   switch (e->kind) {
+    case PLAT_INPUT_KEY_DOWN:
+    case PLAT_INPUT_BUTTON_DOWN:
+      if (e->repeat || e->vk == 0 || e->vk > 255) break;
+      s_PressedSince[e->vk].store(1, std::memory_order_relaxed);
+      // The left and right modifier keys also press the key they share.
+      if (e->vk >= 0xA0 && e->vk <= 0xA5) s_PressedSince[0x10 + (e->vk - 0xA0) / 2].store(1, std::memory_order_relaxed);
+      break;
     case PLAT_INPUT_MOUSE_MOVE: g_MouseMoved = 0x80; break;
     case PLAT_INPUT_WHEEL: g_WheelDelta = static_cast<i16>(std::clamp(e->wheel, -32768, 32767)); break;
   }
@@ -259,7 +281,7 @@ static void UpdateMouseKeys(WindowObject* w, i16 wheel, u8 moved) {
   static const u32 mouse_keys[] = {INPUT_KEY_LBUTTON, INPUT_KEY_RBUTTON, INPUT_KEY_MBUTTON,
                                    INPUT_KEY_WHEEL_UP, INPUT_KEY_WHEEL_DOWN, INPUT_KEY_MOUSE_MOVED};
   u8 down[8];
-  for (u32 k = 1; k < 8; k++) down[k] = Down(k);
+  for (u32 k = 1; k < 8; k++) down[k] = DownOrPressed(k);
   // The wheel and movement keys have no key of the system behind them: only these decide.
   down[INPUT_KEY_WHEEL_UP] = down[INPUT_KEY_WHEEL_DOWN] = down[INPUT_KEY_MOUSE_MOVED] = 0;
   if (!w->outside_extended) {
@@ -280,11 +302,16 @@ void InputUpdate() {
   i32 active = g_InputActiveWindow;
   WindowObject* aw = active >= 0 && active < WIN_COUNT ? g_WindowObjects[active] : nullptr;
   if (g_InputMouseOn && aw) UpdateMouseKeys(aw, wheel, moved);
+  // Presses made while a kind of input is not processed are not kept for later.
+  if (!g_InputMouseOn || !aw)
+    for (u32 k = 1; k < 8; k++) s_PressedSince[k].store(0, std::memory_order_relaxed);
+  if (!g_InputKeyboardOn)
+    for (u32 k = 8; k < 256; k++) s_PressedSince[k].store(0, std::memory_order_relaxed);
   if (g_InputKeyboardOn) {
     u8 any = 0;
     for (const auto& r : s_KeyboardRanges) {
       for (u32 k = r.first; k <= r.last; k++) {
-        u8 d = Down(k);
+        u8 d = DownOrPressed(k);
         any |= d;
         RunKey(k, d);
       }
@@ -379,6 +406,7 @@ void InputKeyTableReset() {
 
 void InputReset() {
   InputKeyTableReset();
+  ForgetPresses();
   g_InputActiveWindow = -1;
   g_InputKeyboardOn = g_InputJoystickOn = g_InputMouseOn = 1;
   g_JoystickPresent = 0;

@@ -119,6 +119,43 @@ TEST_F(InputTest, HeldThreeFramesCountsUpThenDownWithOnePress) {
   }
 }
 
+TEST_F(InputTest, ATapBetweenTwoFramesIsAOneFramePress) {
+  struct Case {
+    u32 pressed, read;
+    bool button;
+  } cases[] = {
+      {VK_A, VK_A, false},
+      {VK_LSHIFT, VK_SHIFT, false},
+      {INPUT_KEY_LBUTTON, INPUT_KEY_LBUTTON, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.read);
+    u64 presses = g_InputKeyTable.presses[c.read];
+    if (c.button) {
+      Button(c.pressed, true);
+      Button(c.pressed, false);
+    } else {
+      Key(c.pressed, true);
+      Key(c.pressed, false);
+    }
+    Frame();
+    EXPECT_EQ(g_InputKeyTable.counter[c.read], 1);
+    EXPECT_EQ(g_InputKeyTable.presses[c.read], presses + 1);
+    Frame();
+    EXPECT_EQ(g_InputKeyTable.counter[c.read], -1);
+  }
+  // A tap while the keyboard is not processed is not kept for later.
+  i64 before = g_InputKeyTable.counter[VK_A];
+  InputCmdArgs off = Args({{0, 0}}), on = Args({{0, 1}});
+  InputProcessingSet(&off);
+  Key(VK_A, true);
+  Key(VK_A, false);
+  Frame();
+  InputProcessingSet(&on);
+  Frame();
+  EXPECT_EQ(g_InputKeyTable.counter[VK_A], before - 1);
+}
+
 TEST_F(InputTest, EveryPressCountsAndAKeyNeverPressedCountsDown) {
   Trace(VK_A, {true, false, true, true, false, true}, VK_A);
   EXPECT_EQ(g_InputKeyTable.presses[VK_A], 3u);
