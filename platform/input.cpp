@@ -246,7 +246,8 @@ bool PlatInputHandleSdlEvent(const SDL_Event* e) {
       i64 steps = e->wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e->wheel.y : e->wheel.y;
       if (steps == 0) return true;  // sideways only
       PlatInputEvent ev = EventFor(PLAT_INPUT_WHEEL, e->wheel.windowID);
-      ev.wheel = static_cast<i32>(std::clamp<i64>(steps * 120, -32768, 32767));
+      // Whole steps only: 273 steps of 120 are the most a 16-bit delta holds.
+      ev.wheel = static_cast<i32>(std::clamp<i64>(steps, -273, 273) * 120);
       PlatInputFeed(&ev);
       return true;
     }

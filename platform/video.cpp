@@ -18,9 +18,17 @@ struct PlatWindow {
   void* user;
   std::atomic<bool> shown{false};
   bool has_picture = false;  // set once a frame has been presented; until then it stays black
+  std::atomic<u32> flags{0};  // the frame flags the engine last asked for
+  std::atomic<bool> minimized{false};
+  bool maximized = false;
+  bool shaped = false;
+  bool swallow_restore = false;    // the next restore is the engine's own undo
+  std::vector<std::string> drop;   // paths of the drop in progress
 };
 
-enum { OP_SHOW = 1, OP_HIDE = 2 };
+// Window operations asked for from other threads, carried out by the pump.
+enum { OP_SHOW = 1, OP_HIDE, OP_FLAGS, OP_RESTORE, OP_OPACITY, OP_FLASH, OP_SHAPE, OP_TITLE };
+enum { FRAME_FLAGS = PLAT_WINDOW_FRAMED | PLAT_WINDOW_RESIZABLE | PLAT_WINDOW_TOPMOST };
 
 static bool s_Ready = false;
 static std::thread::id s_MainThread;
@@ -28,6 +36,13 @@ static u32 s_PostedEvent = 0;    // engine messages (PlatPostMessage, PlatPostQu
 static u32 s_InternalEvent = 0;  // window operations asked for from other threads
 static std::vector<PlatWindow*> s_Windows;
 static PlatMsgHandler s_Handler = nullptr;
+static std::atomic<PlatHitTestFn> s_HitTest{nullptr};
+
+static void FreeOpData(const SDL_Event& e) {
+  if (e.type != s_InternalEvent) return;
+  if (e.user.code == OP_SHAPE) delete static_cast<std::vector<PlatRect>*>(e.user.data2);
+  if (e.user.code == OP_TITLE) delete static_cast<std::string*>(e.user.data2);
+}
 
 int PlatVideoInit() {
   if (s_Ready) return 0;
@@ -54,6 +69,9 @@ void PlatVideoQuit() {
   if (!s_Ready) return;
   while (!s_Windows.empty()) PlatWindowDestroy(s_Windows.back());
   PlatInputStop();  // its cursors and joysticks go with SDL
+  // Operations still queued may own a copy of their data.
+  SDL_Event e;
+  while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, s_InternalEvent, s_InternalEvent) == 1) FreeOpData(e);
   s_Ready = false;
   SDL_Quit();
 }
@@ -124,6 +142,12 @@ SDL_Window* PlatWindowSdl(PlatWindow* w) {
   return nullptr;
 }
 
+static SDL_HitTestResult SDLCALL HitTest(SDL_Window*, const SDL_Point* p, void* data) {
+  PlatWindow* w = static_cast<PlatWindow*>(data);
+  PlatHitTestFn fn = s_HitTest.load();
+  return fn && fn(w->user, p->x, p->y) ? SDL_HITTEST_DRAGGABLE : SDL_HITTEST_NORMAL;
+}
+
 PlatWindow* PlatWindowCreate(const PlatWindowDesc* desc) {
   if (!s_Ready || !PlatIsMainThread()) return nullptr;
   u32 flags = SDL_WINDOW_HIDDEN;
@@ -142,6 +166,8 @@ PlatWindow* PlatWindowCreate(const PlatWindowDesc* desc) {
   w->sdl = sdl;
   w->id = SDL_GetWindowID(sdl);
   w->user = desc->user;
+  w->flags = desc->flags & FRAME_FLAGS;
+  SDL_SetWindowHitTest(sdl, HitTest, w);  // refused by drivers without hit testing: no dragging
   s_Windows.push_back(w);
   if (desc->flags & PLAT_WINDOW_SHOWN) PlatWindowShow(w, true);
   return w;
@@ -154,6 +180,19 @@ void PlatWindowDestroy(PlatWindow* w) {
   s_Windows.erase(it);
   SDL_DestroyWindow(w->sdl);
   delete w;
+}
+
+static bool Alive(PlatWindow* w) { return w && std::find(s_Windows.begin(), s_Windows.end(), w) != s_Windows.end(); }
+
+// Runs a window operation now on the main thread, or queues it for the pump.
+static bool QueueOp(PlatWindow* w, i32 op, intptr_t param, void* data) {
+  SDL_Event e{};
+  e.type = s_InternalEvent;
+  e.user.code = op;
+  e.user.windowID = w->id;
+  e.user.data1 = reinterpret_cast<void*>(param);
+  e.user.data2 = data;
+  return SDL_PushEvent(&e) == 1;
 }
 
 static void ShowNow(PlatWindow* w, bool show) {
@@ -169,22 +208,21 @@ static void ShowNow(PlatWindow* w, bool show) {
 
 void PlatWindowShow(PlatWindow* w, bool show) {
   if (!w || !s_Ready) return;
-  if (PlatIsMainThread()) {
-    ShowNow(w, show);
-    return;
-  }
-  SDL_Event e{};
-  e.type = s_InternalEvent;
-  e.user.code = show ? OP_SHOW : OP_HIDE;
-  e.user.windowID = w->id;
-  SDL_PushEvent(&e);
+  if (PlatIsMainThread()) ShowNow(w, show);
+  else QueueOp(w, show ? OP_SHOW : OP_HIDE, 0, nullptr);
 }
 
 bool PlatWindowShown(PlatWindow* w) { return w && w->shown; }
 
 void PlatWindowSetTitle(PlatWindow* w, const char* title_sjis) {
-  if (!w || !PlatIsMainThread()) return;
-  SDL_SetWindowTitle(w->sdl, PlatSjisToUtf8(title_sjis ? title_sjis : "").c_str());
+  if (!w || !s_Ready) return;
+  auto* utf8 = new std::string(PlatSjisToUtf8(title_sjis ? title_sjis : ""));
+  if (PlatIsMainThread()) {
+    SDL_SetWindowTitle(w->sdl, utf8->c_str());
+    delete utf8;
+  } else if (!QueueOp(w, OP_TITLE, 0, utf8)) {
+    delete utf8;
+  }
 }
 
 void* PlatWindowUser(PlatWindow* w) { return w ? w->user : nullptr; }
@@ -197,15 +235,144 @@ void PlatWindowPaintBlack(PlatWindow* w) {
   SDL_UpdateWindowSurface(w->sdl);
 }
 
+void PlatWindowErase(PlatWindow* w) {
+  if (w && !w->has_picture) PlatWindowPaintBlack(w);
+}
+
 int PlatWindowCount() { return static_cast<int>(s_Windows.size()); }
+
+u32 PlatWindowFlags(PlatWindow* w) { return w ? w->flags.load() : 0; }
+
+static void SetFlagsNow(PlatWindow* w, u32 flags) {
+  w->flags = flags;
+  if (!w->shaped) SDL_SetWindowBordered(w->sdl, (flags & PLAT_WINDOW_FRAMED) ? SDL_TRUE : SDL_FALSE);
+  SDL_SetWindowResizable(w->sdl, (flags & PLAT_WINDOW_RESIZABLE) ? SDL_TRUE : SDL_FALSE);
+  SDL_SetWindowAlwaysOnTop(w->sdl, (flags & PLAT_WINDOW_TOPMOST) ? SDL_TRUE : SDL_FALSE);
+}
+
+void PlatWindowSetFlags(PlatWindow* w, u32 flags) {
+  if (!w || !s_Ready) return;
+  flags &= FRAME_FLAGS;
+  if (w->shaped) flags &= ~static_cast<u32>(PLAT_WINDOW_FRAMED);
+  if (PlatIsMainThread()) SetFlagsNow(w, flags);
+  else QueueOp(w, OP_FLAGS, flags, nullptr);
+}
+
+static void RestoreNow(PlatWindow* w) {
+  bool was = w->minimized || w->maximized;
+  w->minimized = false;
+  w->maximized = false;
+  // The system is asked only when it agrees that the window is minimised or maximised; its
+  // restore notice then belongs to this undo.
+  if (was && (SDL_GetWindowFlags(w->sdl) & (SDL_WINDOW_MINIMIZED | SDL_WINDOW_MAXIMIZED))) {
+    w->swallow_restore = true;
+    SDL_RestoreWindow(w->sdl);
+  }
+}
+
+void PlatWindowRestore(PlatWindow* w) {
+  if (!w || !s_Ready) return;
+  if (PlatIsMainThread()) RestoreNow(w);
+  else QueueOp(w, OP_RESTORE, 0, nullptr);
+}
+
+bool PlatWindowMinimized(PlatWindow* w) { return w && w->minimized; }
+
+void PlatWindowFrameExtras(PlatWindow* w, i32* extra_width, i32* extra_height) {
+  *extra_width = 0;
+  *extra_height = 0;
+  if (!w || !PlatIsMainThread()) return;
+  int top = 0, left = 0, bottom = 0, right = 0;
+  if (SDL_GetWindowBordersSize(w->sdl, &top, &left, &bottom, &right) != 0) return;
+  *extra_width = left + right;
+  *extra_height = top + bottom;
+}
+
+static int OpacityNow(PlatWindow* w, i32 alpha) {
+  alpha = std::clamp(alpha, 0, 255);
+  return SDL_SetWindowOpacity(w->sdl, static_cast<float>(alpha) / 255.0f) == 0 ? 0 : -1;
+}
+
+int PlatWindowSetOpacity(PlatWindow* w, i32 alpha) {
+  if (!w || !s_Ready) return -1;
+  if (PlatIsMainThread()) return OpacityNow(w, alpha);
+  return QueueOp(w, OP_OPACITY, alpha, nullptr) ? 0 : -1;
+}
+
+static int FlashNow(PlatWindow* w, i32 count) {
+  SDL_FlashOperation op = count <= 0 ? SDL_FLASH_CANCEL : count == 1 ? SDL_FLASH_BRIEFLY : SDL_FLASH_UNTIL_FOCUSED;
+  return SDL_FlashWindow(w->sdl, op) == 0 ? 0 : -1;
+}
+
+int PlatWindowFlash(PlatWindow* w, i32 count) {
+  if (!w || !s_Ready) return -1;
+  if (PlatIsMainThread()) return FlashNow(w, count);
+  return QueueOp(w, OP_FLASH, count, nullptr) ? 0 : -1;
+}
+
+// SDL shapes only windows made as shaped windows: the first shape replaces the system window
+// behind w by a shaped one with the same title, place, size and visibility.
+static bool MakeShaped(PlatWindow* w) {
+  int x = 0, y = 0, width = 1, height = 1;
+  SDL_GetWindowPosition(w->sdl, &x, &y);
+  SDL_GetWindowSize(w->sdl, &width, &height);
+  std::string title = SDL_GetWindowTitle(w->sdl);
+  u32 flags = SDL_WINDOW_HIDDEN;
+  if (w->flags & PLAT_WINDOW_TOPMOST) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
+  SDL_Window* s = SDL_CreateShapedWindow(title.c_str(), static_cast<unsigned>(std::max(0, x)),
+                                         static_cast<unsigned>(std::max(0, y)), static_cast<unsigned>(width),
+                                         static_cast<unsigned>(height), flags);
+  if (!s) return false;
+  SDL_DestroyWindow(w->sdl);
+  w->sdl = s;
+  w->id = SDL_GetWindowID(s);
+  w->shaped = true;
+  w->has_picture = false;
+  w->flags = w->flags & ~static_cast<u32>(PLAT_WINDOW_FRAMED | PLAT_WINDOW_RESIZABLE);
+  SDL_SetWindowHitTest(s, HitTest, w);
+  SDL_SetWindowPosition(s, x, y);
+  return true;
+}
+
+static int ShapeNow(PlatWindow* w, const PlatRect* rects, i32 count) {
+  if (!w->shaped && !MakeShaped(w)) return -1;
+  int width = 1, height = 1;
+  SDL_GetWindowSize(w->sdl, &width, &height);
+  SDL_Surface* mask = SDL_CreateRGBSurfaceWithFormat(0, width, height, 32, SDL_PIXELFORMAT_ARGB8888);
+  if (!mask) return -1;
+  SDL_FillRect(mask, nullptr, 0);
+  for (i32 i = 0; i < count; i++) {
+    SDL_Rect r{rects[i].left, rects[i].top, rects[i].right - rects[i].left, rects[i].bottom - rects[i].top};
+    if (r.w > 0 && r.h > 0) SDL_FillRect(mask, &r, 0xFF000000u);  // SDL_FillRect clips
+  }
+  SDL_WindowShapeMode mode{};
+  mode.mode = ShapeModeDefault;  // a pixel with any alpha belongs to the shape
+  int r = SDL_SetWindowShape(w->sdl, mask, &mode);
+  SDL_FreeSurface(mask);
+  if (w->shown) ShowNow(w, true);
+  return r == 0 ? 0 : -1;
+}
+
+int PlatWindowSetShape(PlatWindow* w, const PlatRect* rects, i32 count) {
+  if (!w || !s_Ready || count < 0) return -1;
+  if (PlatIsMainThread()) return ShapeNow(w, rects, count);
+  auto* copy = new std::vector<PlatRect>(rects, rects + count);
+  if (QueueOp(w, OP_SHAPE, 0, copy)) return 0;
+  delete copy;
+  return -1;
+}
+
+bool PlatWindowShaped(PlatWindow* w) { return w && w->shaped; }
+
+void PlatSetHitTestHandler(PlatHitTestFn fn) { s_HitTest = fn; }
 
 // ---- Messages --------------------------------------------------------------------------------
 
 void PlatSetMessageHandler(PlatMsgHandler fn) { s_Handler = fn; }
 
-static void Deliver(u32 kind, PlatWindow* w, u32 code, i64 a, i64 b) {
+static void Deliver(u32 kind, PlatWindow* w, u32 code, i64 a, i64 b, const char* const* paths = nullptr) {
   if (!s_Handler) return;
-  PlatMsg m{kind, w, w ? w->user : nullptr, code, a, b};
+  PlatMsg m{kind, w, w ? w->user : nullptr, code, a, b, paths};
   s_Handler(&m);
 }
 
@@ -216,18 +383,76 @@ static void OnWindowEvent(const SDL_WindowEvent& we) {
     case SDL_WINDOWEVENT_CLOSE: Deliver(PLAT_MSG_CLOSE_REQUEST, w, 0, 0, 0); break;
     case SDL_WINDOWEVENT_FOCUS_GAINED: Deliver(PLAT_MSG_ACTIVATE, w, 0, 1, 0); break;
     case SDL_WINDOWEVENT_FOCUS_LOST: Deliver(PLAT_MSG_ACTIVATE, w, 0, 0, 0); break;
-    case SDL_WINDOWEVENT_EXPOSED:
-      if (!w->has_picture) PlatWindowPaintBlack(w);
-      Deliver(PLAT_MSG_PAINT, w, 0, 0, 0);
-      break;
+    case SDL_WINDOWEVENT_EXPOSED: Deliver(PLAT_MSG_PAINT, w, 0, 0, 0); break;
     case SDL_WINDOWEVENT_MOVED: Deliver(PLAT_MSG_MOVE, w, 0, we.data1, we.data2); break;
     case SDL_WINDOWEVENT_SIZE_CHANGED: Deliver(PLAT_MSG_SIZE, w, 0, we.data1, we.data2); break;
-    case SDL_WINDOWEVENT_MINIMIZED: Deliver(PLAT_MSG_MINIMIZE, w, 0, 0, 0); break;
-    case SDL_WINDOWEVENT_MAXIMIZED: Deliver(PLAT_MSG_MAXIMIZE, w, 0, 0, 0); break;
-    case SDL_WINDOWEVENT_RESTORED: Deliver(PLAT_MSG_RESTORE, w, 0, 0, 0); break;
+    case SDL_WINDOWEVENT_MINIMIZED:
+      w->minimized = true;
+      Deliver(PLAT_MSG_MINIMIZE, w, 0, 0, 0);
+      break;
+    case SDL_WINDOWEVENT_MAXIMIZED:
+      w->minimized = false;
+      w->maximized = true;
+      Deliver(PLAT_MSG_MAXIMIZE, w, 0, 0, 0);
+      break;
+    case SDL_WINDOWEVENT_RESTORED: {
+      bool was_minimized = w->minimized;
+      w->minimized = false;
+      w->maximized = false;
+      if (w->swallow_restore) {
+        w->swallow_restore = false;
+        break;
+      }
+      Deliver(PLAT_MSG_RESTORE, w, 0, was_minimized ? 1 : 0, 0);
+      break;
+    }
     case SDL_WINDOWEVENT_SHOWN: w->shown = true; break;
     case SDL_WINDOWEVENT_HIDDEN: w->shown = false; break;
   }
+}
+
+static void OnDrop(const SDL_DropEvent& d) {
+  PlatWindow* w = FindWindow(d.windowID);
+  switch (d.type) {
+    case SDL_DROPBEGIN:
+      if (w) w->drop.clear();
+      break;
+    case SDL_DROPFILE:
+      if (w && d.file) w->drop.emplace_back(d.file);
+      break;
+    case SDL_DROPCOMPLETE:
+      if (w && !w->drop.empty()) {
+        std::vector<std::string> paths;
+        paths.swap(w->drop);
+        std::vector<const char*> list;
+        for (const std::string& p : paths) list.push_back(p.c_str());
+        Deliver(PLAT_MSG_DROP_FILES, w, 0, static_cast<i64>(list.size()), 0, list.data());
+      }
+      break;
+  }
+  SDL_free(d.file);  // ours to free, whatever we did with it
+}
+
+static void OnInternal(const SDL_Event& e) {
+  PlatWindow* w = FindWindow(e.user.windowID);
+  i32 param = static_cast<i32>(reinterpret_cast<intptr_t>(e.user.data1));
+  if (w) {
+    switch (e.user.code) {
+      case OP_SHOW: ShowNow(w, true); break;
+      case OP_HIDE: ShowNow(w, false); break;
+      case OP_FLAGS: SetFlagsNow(w, static_cast<u32>(param)); break;
+      case OP_RESTORE: RestoreNow(w); break;
+      case OP_OPACITY: OpacityNow(w, param); break;
+      case OP_FLASH: FlashNow(w, param); break;
+      case OP_TITLE: SDL_SetWindowTitle(w->sdl, static_cast<std::string*>(e.user.data2)->c_str()); break;
+      case OP_SHAPE: {
+        auto* rects = static_cast<std::vector<PlatRect>*>(e.user.data2);
+        ShapeNow(w, rects->data(), static_cast<i32>(rects->size()));
+        break;
+      }
+    }
+  }
+  FreeOpData(e);
 }
 
 int PlatPollEvents() {
@@ -236,19 +461,25 @@ int PlatPollEvents() {
   SDL_Event e;
   while (SDL_PollEvent(&e)) {
     n++;
-    if (e.type == SDL_WINDOWEVENT) {
-      OnWindowEvent(e.window);
-    } else if (e.type == SDL_QUIT) {
-      Deliver(PLAT_MSG_SYSTEM_QUIT, nullptr, 0, 0, 0);
-    } else if (e.type == s_PostedEvent) {
-      i64 a = static_cast<i64>(reinterpret_cast<intptr_t>(e.user.data1));
-      i64 b = static_cast<i64>(reinterpret_cast<intptr_t>(e.user.data2));
-      if (e.user.code == 0) Deliver(PLAT_MSG_QUIT, nullptr, 0, 0, 0);
-      else Deliver(PLAT_MSG_POSTED, nullptr, static_cast<u32>(e.user.code), a, b);
-    } else if (e.type == s_InternalEvent) {
-      if (PlatWindow* w = FindWindow(e.user.windowID)) ShowNow(w, e.user.code == OP_SHOW);
-    } else {
-      PlatInputHandleSdlEvent(&e);
+    switch (e.type) {
+      case SDL_WINDOWEVENT: OnWindowEvent(e.window); break;
+      case SDL_QUIT: Deliver(PLAT_MSG_SYSTEM_QUIT, nullptr, 0, 0, 0); break;
+      case SDL_DROPBEGIN:
+      case SDL_DROPFILE:
+      case SDL_DROPTEXT:
+      case SDL_DROPCOMPLETE: OnDrop(e.drop); break;
+      default:
+        if (e.type == s_PostedEvent) {
+          i64 a = static_cast<i64>(reinterpret_cast<intptr_t>(e.user.data1));
+          i64 b = static_cast<i64>(reinterpret_cast<intptr_t>(e.user.data2));
+          if (e.user.code == 0) Deliver(PLAT_MSG_QUIT, nullptr, 0, 0, 0);
+          else Deliver(PLAT_MSG_POSTED, nullptr, static_cast<u32>(e.user.code), a, b);
+        } else if (e.type == s_InternalEvent) {
+          OnInternal(e);
+        } else {
+          PlatInputHandleSdlEvent(&e);  // keyboard, mouse and joysticks
+        }
+        break;
     }
   }
   return n;
@@ -267,3 +498,52 @@ static bool Post(i32 code, i64 a, i64 b) {
 bool PlatPostMessage(u32 code, i64 a, i64 b) { return code != 0 && Post(static_cast<i32>(code), a, b); }
 
 bool PlatPostQuit() { return Post(0, 0, 0); }
+
+// ---- Tests -----------------------------------------------------------------------------------
+
+static bool PushWindowEvent(PlatWindow* w, u8 event, i32 data1, i32 data2) {
+  SDL_Event e{};
+  e.type = SDL_WINDOWEVENT;
+  e.window.windowID = w->id;
+  e.window.event = event;
+  e.window.data1 = data1;
+  e.window.data2 = data2;
+  return SDL_PushEvent(&e) == 1;
+}
+
+bool PlatInjectEvent(PlatWindow* w, u32 kind, u32 code, i64 a, i64 b) {
+  if (!s_Ready || !Alive(w)) return false;
+  i32 x = static_cast<i32>(a), y = static_cast<i32>(b);
+  (void)code;
+  switch (kind) {
+    case PLAT_MSG_CLOSE_REQUEST: return PushWindowEvent(w, SDL_WINDOWEVENT_CLOSE, 0, 0);
+    case PLAT_MSG_ACTIVATE:
+      return PushWindowEvent(w, a ? SDL_WINDOWEVENT_FOCUS_GAINED : SDL_WINDOWEVENT_FOCUS_LOST, 0, 0);
+    case PLAT_MSG_PAINT: return PushWindowEvent(w, SDL_WINDOWEVENT_EXPOSED, 0, 0);
+    case PLAT_MSG_MOVE: return PushWindowEvent(w, SDL_WINDOWEVENT_MOVED, x, y);
+    case PLAT_MSG_SIZE: return PushWindowEvent(w, SDL_WINDOWEVENT_SIZE_CHANGED, x, y);
+    case PLAT_MSG_MINIMIZE: return PushWindowEvent(w, SDL_WINDOWEVENT_MINIMIZED, 0, 0);
+    case PLAT_MSG_MAXIMIZE: return PushWindowEvent(w, SDL_WINDOWEVENT_MAXIMIZED, 0, 0);
+    case PLAT_MSG_RESTORE: return PushWindowEvent(w, SDL_WINDOWEVENT_RESTORED, 0, 0);
+    default: return false;
+  }
+}
+
+bool PlatInjectDrop(PlatWindow* w, const std::vector<std::string>& paths) {
+  if (!s_Ready || !Alive(w)) return false;
+  SDL_Event e{};
+  e.type = SDL_DROPBEGIN;
+  e.drop.windowID = w->id;
+  bool ok = SDL_PushEvent(&e) == 1;
+  for (const std::string& p : paths) {
+    e.type = SDL_DROPFILE;
+    e.drop.file = SDL_strdup(p.c_str());
+    if (SDL_PushEvent(&e) != 1) {
+      SDL_free(e.drop.file);
+      ok = false;
+    }
+  }
+  e.type = SDL_DROPCOMPLETE;
+  e.drop.file = nullptr;
+  return SDL_PushEvent(&e) == 1 && ok;
+}

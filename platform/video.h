@@ -1,8 +1,10 @@
 // Video and the event pump: SDL start-up, the desktop, windows and the messages they produce.
 // Windows are created, destroyed and pumped on the main thread (the thread that called
-// PlatVideoInit); PlatWindowShow, PlatPostMessage and PlatPostQuit may be called from any
-// thread and take effect when the main thread next pumps. Input, presentation, fonts and audio
-// add their own headers beside this one and deliver their events through the same pump.
+// PlatVideoInit); the calls marked "any thread", PlatPostMessage and PlatPostQuit may come from
+// other threads and take effect when the main thread next pumps. The system reports a minimise,
+// maximise or restore after it happened; the engine can only take it back. Input, presentation,
+// fonts and audio add their own headers beside this one and deliver their events through the
+// same pump.
 #pragma once
 #include <string>
 #include <vector>
@@ -60,12 +62,16 @@ struct PlatWindowDesc {
 // Null when video is not started or SDL refuses the window.
 PlatWindow* PlatWindowCreate(const PlatWindowDesc* desc);
 void PlatWindowDestroy(PlatWindow* w);
-void PlatWindowShow(PlatWindow* w, bool show);
+void PlatWindowShow(PlatWindow* w, bool show);  // any thread
 bool PlatWindowShown(PlatWindow* w);
+// Any thread.
 void PlatWindowSetTitle(PlatWindow* w, const char* title_sjis);
 void* PlatWindowUser(PlatWindow* w);
 // Fills the client area with black (what a window shows before its first picture).
 void PlatWindowPaintBlack(PlatWindow* w);
+// The background erase of an exposed window: black until the window's first picture; a window
+// with a picture keeps it until the presentation draws it again.
+void PlatWindowErase(PlatWindow* w);
 // Number of windows alive (tests).
 int PlatWindowCount();
 // For the other platform files: the SDL window behind a window and the window with an SDL id;
@@ -73,6 +79,37 @@ int PlatWindowCount();
 struct SDL_Window;
 SDL_Window* PlatWindowSdl(PlatWindow* w);
 PlatWindow* PlatWindowFromSdlId(u32 id);
+
+// The frame flags (PLAT_WINDOW_FRAMED, _RESIZABLE, _TOPMOST) the engine last gave the window.
+u32 PlatWindowFlags(PlatWindow* w);
+// Gives the window these frame flags (any thread).
+void PlatWindowSetFlags(PlatWindow* w, u32 flags);
+// Minimise and maximise have happened by the time the engine hears of them: this takes one back
+// (any thread). The restore that follows is not reported as a message.
+void PlatWindowRestore(PlatWindow* w);
+bool PlatWindowMinimized(PlatWindow* w);
+// Width and height that the frame adds to the client area; 0, 0 while the system does not say.
+void PlatWindowFrameExtras(PlatWindow* w, i32* extra_width, i32* extra_height);
+// Opacity 0 (clear) to 255 (opaque). -1 when the system cannot make windows translucent.
+int PlatWindowSetOpacity(PlatWindow* w, i32 alpha);  // any thread (then 0 when queued)
+// Draws the user's attention: count 0 stops, 1 flashes briefly, more flashes until the window
+// gets the focus. -1 when the system cannot.
+int PlatWindowFlash(PlatWindow* w, i32 count);  // any thread (then 0 when queued)
+
+// A window shape: the union of rectangles in client pixels, right and bottom exclusive.
+struct PlatRect {
+  i32 left, top, right, bottom;
+};
+// Shows only the shape's pixels of the window; a shaped window has no frame. The first shape
+// makes a new system window behind the same PlatWindow (main thread; from other threads the
+// shape is carried out by the pump). -1 when the system cannot shape windows.
+int PlatWindowSetShape(PlatWindow* w, const PlatRect* rects, i32 count);
+bool PlatWindowShaped(PlatWindow* w);
+
+// Hit testing: asked on every button press inside a window; true makes that press drag the
+// window (the system moves it; the press is not reported).
+typedef bool (*PlatHitTestFn)(void* user, i32 x, i32 y);
+void PlatSetHitTestHandler(PlatHitTestFn fn);
 
 // ---- Messages --------------------------------------------------------------------------------
 enum PlatMsgKind : u32 {
@@ -86,8 +123,10 @@ enum PlatMsgKind : u32 {
   PLAT_MSG_SIZE,           // a, b = new client size
   PLAT_MSG_MINIMIZE,
   PLAT_MSG_MAXIMIZE,
-  PLAT_MSG_RESTORE,
+  PLAT_MSG_RESTORE,        // a = 1 when the window was minimised
+  PLAT_MSG_DROP_FILES,     // a = count of paths (native, UTF-8) dropped on the window at once
 };
+// Keyboard and mouse events go their own way (platform/input.h).
 
 struct PlatMsg {
   u32 kind;
@@ -95,6 +134,7 @@ struct PlatMsg {
   void* user;          // its user pointer
   u32 code;            // PLAT_MSG_POSTED: the engine's own message number
   i64 a, b;
+  const char* const* paths;  // PLAT_MSG_DROP_FILES
 };
 typedef void (*PlatMsgHandler)(const PlatMsg* m);
 
@@ -105,3 +145,9 @@ int PlatPollEvents();
 bool PlatPostMessage(u32 code, i64 a, i64 b);
 // Queues PLAT_MSG_QUIT; false when video is not started.
 bool PlatPostQuit();
+
+// Tests: queues a window message (PLAT_MSG_CLOSE_REQUEST to PLAT_MSG_RESTORE) as the system's
+// own event, so the next PlatPollEvents translates it like a real one. False when it cannot.
+bool PlatInjectEvent(PlatWindow* w, u32 kind, u32 code, i64 a, i64 b);
+// Tests: queues a drop of these native paths on the window, as the system sends one.
+bool PlatInjectDrop(PlatWindow* w, const std::vector<std::string>& paths);

@@ -34,15 +34,25 @@ i32 VarSrcDrawingMode() { return 0; }
 i32 VarSrcSettingsFlag10() { return 0; }
 const char* VarSrcSaveFolder() { return ""; }
 
-i32 VarSrcDroppedFileCount() { return 0; }
-void VarSrcDroppedFileCopy(i32 i, char* buf, size_t buf_size) {
-  (void)i;
-  if (buf_size) buf[0] = '\0';
+i32 VarSrcDroppedFileCount() { return WinDroppedFileCount(); }
+void VarSrcDroppedFileCopy(i32 i, char* buf, size_t buf_size) { WinDroppedFileCopy(i, buf, buf_size); }
+void VarSrcDroppedFilesClear() { WinDroppedFilesClear(); }
+
+static std::atomic<u32>* WindowRequest(i32 which) {
+  switch (which) {
+    case 0: return &g_MaximiseRequested;
+    case 1: return &g_MinimiseRequested;
+    case 2: return &g_CloseRequested;
+    case 3: return &g_CaptionDoubleClicked;
+    default: return nullptr;
+  }
 }
-void VarSrcDroppedFilesClear() {}
-u32 VarSrcWindowRequest(i32 which) { return which == 2 ? g_CloseRequested.load() : 0; }
+u32 VarSrcWindowRequest(i32 which) {
+  std::atomic<u32>* r = WindowRequest(which);
+  return r ? r->load() : 0;
+}
 void VarSrcWindowRequestSet(i32 which, u32 value) {
-  if (which == 2) g_CloseRequested = static_cast<u8>(value);
+  if (std::atomic<u32>* r = WindowRequest(which)) *r = value;
 }
 i64 VarSrcMenuCommandId() { return g_MenuCommandId.load(); }
 void VarSrcMenuCommandIdSet(i64 value) { g_MenuCommandId = static_cast<u32>(value); }

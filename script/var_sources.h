@@ -33,13 +33,13 @@ i32 VarSrcSettingsFlag10();   // settings flag 10
 const char* VarSrcSaveFolder();  // g_SaveFolder
 
 // ---- Windows and messages ---------------------------------------------------------------------
-// Placeholder: g_DroppedFiles (read under g_EngineLock by the owner).
+// g_DroppedFiles (read under g_EngineLock by the owner).
 i32 VarSrcDroppedFileCount();
 // Copies dropped file i into buf (buf_size bytes); empty when there is none.
 void VarSrcDroppedFileCopy(i32 i, char* buf, size_t buf_size);
 void VarSrcDroppedFilesClear();
 // Window requests: 0 g_MaximiseRequested, 1 g_MinimiseRequested, 2 g_CloseRequested,
-// 3 g_CaptionDoubleClicked (window index + 1, 0 none); placeholders but for g_CloseRequested.
+// 3 g_CaptionDoubleClicked (window index + 1, 0 none).
 u32 VarSrcWindowRequest(i32 which);
 void VarSrcWindowRequestSet(i32 which, u32 value);
 i64 VarSrcMenuCommandId();    // g_MenuCommandId

@@ -61,7 +61,8 @@ void InputInstallKeyCallbacks() {
   g_InputKeyTable.handlers[1] = InputKeyPress;
   g_InputKeyTable.handlers[2] = InputKeyRelease;
   g_InputKeyTable.handlers[3] = InputKeyInc;
-  PlatInputSetHandler(InputOnPlatformEvent);
+  // The window procedure's key and mouse rows come first; they hand over to InputOnPlatformEvent.
+  PlatInputSetHandler(WinOnInputEvent);
 }
 
 bool InputKeyValid(i64 key) { return key >= 0 && key < INPUT_KEY_COUNT; }

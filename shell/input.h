@@ -70,7 +70,8 @@ extern i32 g_CursorHideDelay;                 // ms, 2500
 extern i32 g_CursorHotX, g_CursorHotY;        // hot spot of a cursor made from a layer
 
 // ---- Keys ------------------------------------------------------------------------------------
-// Installs the four key handlers and the receiver of the platform's input events.
+// Installs the four key handlers and the receiver of the platform's input events (the window
+// procedure's WinOnInputEvent, which ends in InputOnPlatformEvent).
 void InputInstallKeyCallbacks();
 void InputKeyDec(u32 key);      // up, was up
 void InputKeyPress(u32 key);    // down, was up

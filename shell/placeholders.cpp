@@ -46,11 +46,10 @@ i32 ScriptCompilerLink() { return 0; }
 i32 WinSaverArgs() { return 0; }
 
 // ---- Windows ---------------------------------------------------------------------------------
-i32 WinCommandCreate() { return 0; }
-void WinCommandDestroy() {}
 void WinInvalidate(WindowObject*) {}
-i32 WinIsIconic(const WindowObject*) { return 0; }
-void WinPostDragRequest() {}
+
+// ---- Window command --------------------------------------------------------------------------
+i32 WinDragMapHit(WindowObject*, i32, i32) { return 0; }
 
 // ---- Screen modes and monitors ---------------------------------------------------------------
 SizeI32 g_DisplaySize = {0, 0}, g_OutputSize = {0, 0};
@@ -60,9 +59,19 @@ u64 g_ScaledFrameBufferSize = 0;
 u8 g_Fullscreen = 0, g_Maximised = 0;
 i32 g_FullscreenBitsPerPixel = 32;
 i32 WinSetFullscreen(i32) { return 0; }
+u8 g_D3dResetRequest = 0;
+u8 g_RestoreSizePending = 0;
+u8 g_BlockScreenSaver = 0;
+i32 WinGetMonitor(WindowObject*) { return 0; }
+void WinRememberWindowedSizes() {}
+void WinOnSize(WindowObject*, i32, i32) {}
+void WinOnWindowPosChanged(WindowObject*) {}
 
 // ---- Menus and tray icon ---------------------------------------------------------------------
 u8 g_MenuBarWindowShown = 0;
+void TrayOnNotify(WindowObject*, i64, i64) {}
+void TrayIconRemove() {}
+void MenuDestroySet(i32) {}
 
 // ---- Input -----------------------------------------------------------------------------------
 i32 InputCursorFromLayer(const char*, i32, i32) { return 0; }
@@ -106,6 +115,7 @@ int EmoteLoadPsb(const u8*, u32, const char*, ImagePicture*) { return 0; }
 u8 g_MoviePlaying = 0, g_MovieMciOpen = 0;
 void MovieGraphRelease() {}
 void MovieMciClose() {}
+void MovieGraphDrainEvents() {}
 bool SoundTreeReady() { return true; }
 void SoundTreeFocusMute() {}
 void SoundUpdateFades() {}

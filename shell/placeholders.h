@@ -39,11 +39,13 @@ i32 ScriptCompilerLink();
 i32 WinSaverArgs();
 
 // ---- Windows ---------------------------------------------------------------------------------
-i32 WinCommandCreate();
-void WinCommandDestroy();
+// Marks the root layer's whole area dirty so the next frame draws it again (composition).
 void WinInvalidate(WindowObject* w);
-i32 WinIsIconic(const WindowObject* w);  // the window is minimised
-void WinPostDragRequest();               // a drag started on the drag-map layer moves the window
+
+// ---- Window command --------------------------------------------------------------------------
+// 1 when the drag-map option is on and the game pixel x, y lies on a non-black pixel of the
+// drag-map layer: a press there drags the window.
+i32 WinDragMapHit(WindowObject* w, i32 x, i32 y);
 
 // ---- Screen modes and monitors ---------------------------------------------------------------
 extern SizeI32 g_DisplaySize, g_OutputSize;
@@ -53,9 +55,21 @@ extern u64 g_ScaledFrameBufferSize;
 extern u8 g_Fullscreen, g_Maximised;
 extern i32 g_FullscreenBitsPerPixel;  // the colour depth wanted for fullscreen display modes
 i32 WinSetFullscreen(i32 on);         // 1 switched, 0 already in that state
+extern u8 g_D3dResetRequest;          // the Direct3D device must be reset
+extern u8 g_RestoreSizePending;       // the size handler restores the sizes from before a maximise
+extern u8 g_BlockScreenSaver;         // the screen saver is kept from starting
+i32 WinGetMonitor(WindowObject* w);   // index of the display device holding the window
+void WinRememberWindowedSizes();      // the display size and output offset, at a maximise
+// The size messages of the main window: aspect keeping, display and output size.
+void WinOnSize(WindowObject* w, i32 client_width, i32 client_height);
+void WinOnWindowPosChanged(WindowObject* w);
 
 // ---- Menus and tray icon ---------------------------------------------------------------------
 extern u8 g_MenuBarWindowShown;  // the fullscreen menu bar is shown
+// A message of the tray icon (icon id, mouse message) to the main window.
+void TrayOnNotify(WindowObject* w, i64 icon_id, i64 mouse_message);
+void TrayIconRemove();
+void MenuDestroySet(i32 set);  // the 128 menu handles of one set
 
 // ---- Input -----------------------------------------------------------------------------------
 // The cursor made from a layer's picture (cursor command parameter 10), with its hot spot.
@@ -106,6 +120,9 @@ int EmoteLoadPsb(const u8* data, u32 size, const char* name, ImagePicture* pic);
 extern u8 g_MoviePlaying, g_MovieMciOpen;
 void MovieGraphRelease();
 void MovieMciClose();
+// The movie graph's waiting events: a finished or aborted movie releases the graph and clears
+// g_MoviePlaying.
+void MovieGraphDrainEvents();
 // Sound objects and their tree (the sound-object work that follows the sound thread): the tree
 // steps of the sound thread's locked pass, and the "ROOT" object made at start-up.
 bool SoundTreeReady();            // g_SoundRoot exists (yes here, so requests drain)

@@ -160,7 +160,8 @@ TEST_F(PlatInputTest, MouseEventsBecomeButtonKeysMovesAndWheelSteps) {
       {0, 1, SDL_MOUSEWHEEL_NORMAL, 120},
       {0, -2, SDL_MOUSEWHEEL_NORMAL, -240},
       {0, 1, SDL_MOUSEWHEEL_FLIPPED, -120},
-      {0, 1000, SDL_MOUSEWHEEL_NORMAL, 32767},
+      {0, 1000, SDL_MOUSEWHEEL_NORMAL, 32760},  // whole steps: 273 of them fit in 16 bits
+      {0, -1000, SDL_MOUSEWHEEL_NORMAL, -32760},
       {3, 0, SDL_MOUSEWHEEL_NORMAL, 0},
   };
   for (const Wheel& w : wheels) {

@@ -267,7 +267,7 @@ TEST_F(StartupTest, CloseButtonAsksFirstAndNoKeepsTheGame) {
   Prepare(root);
   ASSERT_EQ(SysStartup(), 0);
   WindowObject* main = g_WindowObjects[0];
-  PlatMsg close{PLAT_MSG_CLOSE_REQUEST, main->handle, main, 0, 0, 0};
+  PlatMsg close{PLAT_MSG_CLOSE_REQUEST, main->handle, main, 0, 0, 0, nullptr};
   PlatDialogsSetAnswer(PLAT_IDNO);
   testing::internal::CaptureStderr();
   WinMainDispatch(&close);
