@@ -49,6 +49,9 @@ int PlatVideoInit() {
   // A window close is the engine's decision, never an implicit quit.
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+  // Window surfaces stay plain system images: a surface made through a renderer recreates the
+  // system window on first use, which would drop a window's shape.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     std::fprintf(stderr, "zephra: video could not start: %s\n", SDL_GetError());
     return -1;

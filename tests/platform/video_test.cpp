@@ -83,6 +83,92 @@ TEST_F(VideoTest, NothingWorksBeforeVideoStartsAndNothingBreaks) {
   EXPECT_GT(desk.work_width, 0);
 }
 
+TEST_F(VideoTest, InjectedSystemEventsArriveAsTheirMessages) {
+  int user = 1;
+  PlatWindowDesc d{"w", 0, 0, 64, 64, PLAT_WINDOW_FRAMED, &user};
+  PlatWindow* w = PlatWindowCreate(&d);
+  ASSERT_NE(w, nullptr);
+  PlatPollEvents();
+  g_Seen.clear();
+  struct Step {
+    u32 kind, code;
+    i64 a, b;
+  } steps[] = {
+      {PLAT_MSG_MINIMIZE, 0, 0, 0},     {PLAT_MSG_RESTORE, 0, 0, 0},       // back from the icon
+      {PLAT_MSG_MAXIMIZE, 0, 0, 0},     {PLAT_MSG_RESTORE, 0, 0, 0},       // back from maximised
+      {PLAT_MSG_MOUSE_MOVE, 0, -3, 7},  {PLAT_MSG_BUTTON_DOWN, 2, 5, 6},
+      {PLAT_MSG_BUTTON_UP, 4, 1, 2},    {PLAT_MSG_BUTTON_DOWN, 5, 0, 0},   // a side button: nothing
+      {PLAT_MSG_WHEEL, 0, -240, 0},     {PLAT_MSG_SIZE, 0, 100, 80},
+      {PLAT_MSG_MOVE, 0, 10, 20},       {PLAT_MSG_ACTIVATE, 0, 1, 0},
+  };
+  for (const Step& s : steps) ASSERT_TRUE(PlatInjectEvent(w, s.kind, s.code, s.a, s.b));
+  ASSERT_TRUE(PlatInjectDrop(w, {"/tmp/x y", "/tmp/ü"}));
+  PlatPollEvents();
+  struct Want {
+    u32 kind, code;
+    i64 a, b;
+  } want[] = {
+      {PLAT_MSG_MINIMIZE, 0, 0, 0},     {PLAT_MSG_RESTORE, 0, 1, 0},
+      {PLAT_MSG_MAXIMIZE, 0, 0, 0},     {PLAT_MSG_RESTORE, 0, 0, 0},
+      {PLAT_MSG_MOUSE_MOVE, 0, -3, 7},  {PLAT_MSG_BUTTON_DOWN, 2, 5, 6},
+      {PLAT_MSG_BUTTON_UP, 4, 1, 2},    {PLAT_MSG_WHEEL, 0, -240, 0},
+      {PLAT_MSG_SIZE, 0, 100, 80},      {PLAT_MSG_MOVE, 0, 10, 20},
+      {PLAT_MSG_ACTIVATE, 0, 1, 0},     {PLAT_MSG_DROP_FILES, 0, 2, 0},
+  };
+  ASSERT_EQ(g_Seen.size(), ZP_COUNTOF(want));
+  for (size_t i = 0; i < g_Seen.size(); i++) {
+    EXPECT_EQ(g_Seen[i].kind, want[i].kind) << i;
+    EXPECT_EQ(g_Seen[i].code, want[i].code) << i;
+    EXPECT_EQ(g_Seen[i].a, want[i].a) << i;
+    EXPECT_EQ(g_Seen[i].b, want[i].b) << i;
+    EXPECT_EQ(g_Seen[i].user, &user) << i;
+  }
+  PlatWindowDestroy(w);
+}
+
+namespace {
+std::vector<std::string> g_DropSeen;
+void RecordDrop(const PlatMsg* m) {
+  if (m->kind == PLAT_MSG_DROP_FILES)
+    for (i64 i = 0; i < m->a; i++) g_DropSeen.push_back(m->paths[i]);
+}
+}  // namespace
+
+TEST_F(VideoTest, DropIsOneMessageWithEveryPath) {
+  PlatWindowDesc d{"w", 0, 0, 64, 64, PLAT_WINDOW_FRAMED, nullptr};
+  PlatWindow* w = PlatWindowCreate(&d);
+  PlatSetMessageHandler(RecordDrop);
+  g_DropSeen.clear();
+  ASSERT_TRUE(PlatInjectDrop(w, {"/a", "/b/c", "/d/"}));
+  ASSERT_TRUE(PlatInjectDrop(w, {}));  // a drop of nothing says nothing
+  PlatPollEvents();
+  EXPECT_EQ(g_DropSeen, (std::vector<std::string>{"/a", "/b/c", "/d/"}));
+  PlatWindowDestroy(w);
+}
+
+TEST_F(VideoTest, WindowOperationsFromOtherThreadsRunOnThePump) {
+  PlatWindowDesc d{"w", 0, 0, 64, 64, PLAT_WINDOW_FRAMED, nullptr};
+  PlatWindow* w = PlatWindowCreate(&d);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(PlatWindowFlags(w), u32{PLAT_WINDOW_FRAMED});
+  PlatRect r{0, 0, 8, 8};
+  std::thread t([w, r] {
+    PlatWindowSetFlags(w, PLAT_WINDOW_RESIZABLE | PLAT_WINDOW_SHOWN);
+    PlatWindowSetTitle(w, "\x83\x65");
+    EXPECT_EQ(PlatWindowSetShape(w, &r, 1), 0);  // queued: the answer comes later
+    EXPECT_EQ(PlatWindowSetShape(w, &r, 1), 0);
+  });
+  t.join();
+  EXPECT_EQ(PlatWindowFlags(w), u32{PLAT_WINDOW_FRAMED}) << "nothing before the pump";
+  PlatPollEvents();  // runs the first three; the dummy driver cannot shape windows
+  EXPECT_EQ(PlatWindowFlags(w), u32{PLAT_WINDOW_RESIZABLE}) << "only the frame flags are kept";
+  EXPECT_FALSE(PlatWindowShaped(w));
+  EXPECT_EQ(PlatWindowCount(), 1);
+  std::thread t2([w, r] { PlatWindowSetShape(w, &r, 1); });
+  t2.join();
+  // Video stops with the shape still queued: its copy of the rectangles is freed (leak check).
+}
+
 TEST(Resources, RuntimeMarkerExistsAndIsSmall) {
   EXPECT_EQ(PlatResourceSize("ZP_BIN", 148), 4);
   EXPECT_NE(PlatResourceData("ZP_BIN", 148), nullptr);
