@@ -1,6 +1,7 @@
 // The window code driven by platform events injected into the real event pump (dummy video
-// driver): close states and the confirmation, focus, drops, the wheel, the cursor in game
-// pixels, the system commands, the command window, shapes and the text buffers.
+// driver) and by input events fed to the platform's input layer: close states and the
+// confirmation, focus, drops, keys, buttons, the wheel, the cursor in game pixels, the system
+// commands, the command window, shapes and the text buffers.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,9 +12,11 @@
 #include <vector>
 
 #include "common/sjis.h"
+#include "platform/input.h"
 #include "platform/platform.h"
 #include "platform/video.h"
 #include "shell/frame.h"
+#include "shell/input.h"
 #include "shell/placeholders.h"
 #include "shell/startup.h"
 #include "shell/sys.h"
@@ -23,6 +26,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+char g_FakeHandleStorage;
 
 struct WindowTest : ::testing::Test {
   WindowObject* main = nullptr;
@@ -30,6 +34,7 @@ struct WindowTest : ::testing::Test {
   void SetUp() override {
     ResetAll();
     ASSERT_EQ(PlatVideoInit(), 0);
+    InputInstallKeyCallbacks();
     PlatClockSetFixed(true, 50000);
     ASSERT_EQ(WinObjsCreate(), 0);
     main = g_WindowObjects[0];
@@ -49,6 +54,8 @@ struct WindowTest : ::testing::Test {
   }
   static void ResetAll() {
     WinReset();
+    InputReset();
+    PlatInputReset();
     FrameReset();
     g_QuitRequested = 0;
     g_Running = 1;
@@ -64,6 +71,18 @@ struct WindowTest : ::testing::Test {
     g_MovieMciOpen = 0;
   }
   static void Pump() { WinDispatchMessages(); }
+  // A keyboard or mouse event of the main window, as the platform's input layer delivers it.
+  void Feed(u32 kind, u32 vk, i32 x = 0, i32 y = 0, i32 wheel = 0) {
+    PlatInputEvent e{};
+    e.kind = kind;
+    e.window = main->handle;
+    e.user = main;
+    e.vk = vk;
+    e.x = x;
+    e.y = y;
+    e.wheel = wheel;
+    PlatInputFeed(&e);
+  }
   static void Inject(WindowObject* w, u32 kind, i64 a = 0, i64 b = 0, u32 code = 0) {
     ASSERT_TRUE(PlatInjectEvent(w->handle, kind, code, a, b));
     Pump();
@@ -235,15 +254,11 @@ TEST_F(WindowTest, TwoFilesAndAFolderDroppedGiveThreeEntries) {
   fs::remove_all(root);
 }
 
-TEST_F(WindowTest, WheelTurnsAreMultiplesOf120) {
-  struct Case {
-    i64 delta;
-    i16 seen;
-  } cases[] = {{120, 120}, {-120, -120}, {360, 360}, {-240, -240}, {120 * 400, 120 * 273}, {-120 * 400, -120 * 273}};
-  for (const Case& c : cases) {
+TEST_F(WindowTest, WheelTurnsReachTheInputUpdateAsMultiplesOf120) {
+  for (i32 delta : {120, -120, 360, -240}) {
     g_WheelDelta = 0;
-    Inject(main, PLAT_MSG_WHEEL, c.delta);
-    EXPECT_EQ(g_WheelDelta.load(), c.seen) << c.delta;
+    Feed(PLAT_INPUT_WHEEL, 0, 0, 0, delta);
+    EXPECT_EQ(g_WheelDelta.load(), delta);
   }
 }
 
@@ -252,6 +267,10 @@ TEST_F(WindowTest, CursorInGamePixelsOfAScaledWindow) {
   // extended area reaches 160 x 30 game pixels beyond the screen.
   g_OutputSize = {1280, 960};
   g_OutputOffset = {320, 60};
+  main->active = 1;
+  // A handle SDL does not know: the poll then takes the cursor from the events, not from SDL.
+  PlatWindow* real = main->handle;
+  main->handle = reinterpret_cast<PlatWindow*>(&g_FakeHandleStorage);
   struct Case {
     i32 cx, cy;
     i32 x, y;
@@ -269,33 +288,44 @@ TEST_F(WindowTest, CursorInGamePixelsOfAScaledWindow) {
   };
   for (const Case& c : cases) {
     g_MouseMoved = 0;
-    Inject(main, PLAT_MSG_MOUSE_MOVE, c.cx, c.cy);
+    Feed(PLAT_INPUT_MOUSE_MOVE, 0, c.cx, c.cy);
     EXPECT_EQ(g_MouseMoved.load(), 0x80);
+    InputPoll();
     EXPECT_EQ(main->cursor_x.load(), c.x) << c.cx << "," << c.cy;
     EXPECT_EQ(main->cursor_y.load(), c.y) << c.cx << "," << c.cy;
     EXPECT_EQ(main->outside_screen.load(), c.outside) << c.cx << "," << c.cy;
     EXPECT_EQ(main->outside_extended.load(), c.outside_extended) << c.cx << "," << c.cy;
   }
-  // A sub window is never scaled: its client pixels are its game pixels.
-  WindowObject* sub = OpenSub(1, 320, 240);
-  Inject(sub, PLAT_MSG_MOUSE_MOVE, 319, 10);
-  EXPECT_EQ(sub->cursor_x.load(), 319);
-  EXPECT_EQ(sub->outside_screen.load(), 0);
-  Inject(sub, PLAT_MSG_MOUSE_MOVE, 320, 10);
-  EXPECT_EQ(sub->outside_screen.load(), 1);
-  EXPECT_EQ(sub->outside_extended.load(), 1);
-  EXPECT_EQ(main->cursor_x.load(), 801) << "the main window keeps its own position";
+  main->handle = real;
 }
 
-TEST_F(WindowTest, ButtonsReportTheirNumberAndPosition) {
-  g_OutputSize = {320, 240};  // shown at half size
-  for (u32 button : {1u, 2u, 4u}) {
-    Inject(main, PLAT_MSG_BUTTON_DOWN, 100, 50, button);
+TEST_F(WindowTest, KeysAndButtonsThroughTheWindowProcedure) {
+  enum : u32 { VK_CONTROL = 0x11, VK_MENU = 0x12, VK_A = 0x41, VK_X = 0x58, VK_Y = 0x59, VK_F10 = 0x79 };
+  struct Step {
+    u32 kind, vk;
+    u32 last_key;  // g_LastKeyDown afterwards
+  } steps[] = {
+      {PLAT_INPUT_KEY_DOWN, VK_A, VK_A},       {PLAT_INPUT_KEY_UP, VK_A, VK_A},
+      {PLAT_INPUT_KEY_DOWN, VK_MENU, VK_A},    // Alt alone is a system key
+      {PLAT_INPUT_KEY_DOWN, VK_X, VK_A},       // and so is a key with Alt held
+      {PLAT_INPUT_KEY_UP, VK_X, VK_A},
+      {PLAT_INPUT_KEY_DOWN, VK_CONTROL, VK_CONTROL},  // with Ctrl down too, keys are plain keys
+      {PLAT_INPUT_KEY_DOWN, VK_Y, VK_Y},       // Ctrl+Alt (AltGr) types a key
+      {PLAT_INPUT_KEY_UP, VK_Y, VK_Y},         {PLAT_INPUT_KEY_UP, VK_CONTROL, VK_Y},
+      {PLAT_INPUT_KEY_UP, VK_MENU, VK_Y},      {PLAT_INPUT_KEY_DOWN, VK_F10, VK_Y},
+      {PLAT_INPUT_KEY_UP, VK_F10, VK_Y},       {PLAT_INPUT_KEY_DOWN, VK_X, VK_X},
+  };
+  for (const Step& st : steps) {
+    Feed(st.kind, st.vk);
+    EXPECT_EQ(g_LastKeyDown.load(), st.last_key) << st.kind << " " << st.vk;
+  }
+  for (u32 button : {1u, 4u, 2u}) {
+    Feed(PLAT_INPUT_BUTTON_DOWN, button, 5, 5);
     EXPECT_EQ(g_MouseButtonDown.load(), button);
-    EXPECT_EQ(main->cursor_x.load(), 200);
-    EXPECT_EQ(main->cursor_y.load(), 100);
-    Inject(main, PLAT_MSG_BUTTON_UP, 10, 5, button);
-    EXPECT_EQ(main->cursor_x.load(), 20);
+    u8 keys[256];
+    PlatInputKeyboardState(keys);
+    EXPECT_EQ(keys[button], 0x80) << "handed over to the input state";
+    Feed(PLAT_INPUT_BUTTON_UP, button, 5, 5);
   }
   EXPECT_EQ(g_DragWindow.load(), 0) << "no drag map, no drag";
 }
