@@ -159,6 +159,8 @@ static PlatCpuInfo ReadCpuInfo() {
     ci.amd3dnow = d & (1u << 31);
     ci.amd3dnowext = d & (1u << 30);
     ci.mmxext = d & (1u << 22);
+    ci.sse4a = c & (1u << 6);
+    ci.ext_ecx11 = c & (1u << 11);
   }
   if (ext >= 0x80000004u) {
     unsigned r[12];

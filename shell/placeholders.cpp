@@ -28,6 +28,8 @@ u8 g_GpuDrawing = 0, g_D3dInUse = 0;
 u8 g_PresentFilterMode = 0;
 u8 g_CpuScaleFilter = 1;
 u8 g_FullscreenModeChange = 0;
+u8 g_CfgUseSse = 1;
+u8 g_CfgUseSse2 = 1;
 i32 CfgLoadEngineSettings() { return 0; }
 i32 CfgLoadSaveFolder() { return 0; }
 
@@ -88,8 +90,6 @@ void SaveFreeBlocks(i32) {}
 const char* CmdDefName(i32) { return ""; }
 
 // ---- Compositor ------------------------------------------------------------------------------
-void BlendInitCpuKernels() {}
-void BlendInitTables() {}
 i32 LayerCreateWindowRoot(i32) { return 0; }
 void LayerCommitChanges(ObjNode*) {}
 void LayerResetUpdateRects(ObjNode*) {}

@@ -28,6 +28,8 @@ extern u8 g_GpuDrawing, g_D3dInUse;
 extern u8 g_PresentFilterMode;     // 0
 extern u8 g_CpuScaleFilter;        // 1
 extern u8 g_FullscreenModeChange;  // 0
+extern u8 g_CfgUseSse;             // settings value 2: the SIMD kernel set by SSE allowed (1)
+extern u8 g_CfgUseSse2;            // settings value 3: the same by SSE2 (1)
 i32 CfgLoadEngineSettings();
 i32 CfgLoadSaveFolder();
 // Stand-in until the project configuration is read: a 640 x 480 main window titled "Zephra",
@@ -88,8 +90,6 @@ void SaveFreeBlocks(i32 index);
 const char* CmdDefName(i32 slot);
 
 // ---- Compositor ------------------------------------------------------------------------------
-void BlendInitCpuKernels();
-void BlendInitTables();
 // The main window's root layer "W0" (LayerCreate with the window object's screen size, marked
 // as the window's root), made with the tree roots at start-up.
 i32 LayerCreateWindowRoot(i32 window);

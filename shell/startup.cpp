@@ -10,6 +10,8 @@
 
 #include "common/rand.h"
 #include "common/sjis.h"
+#include "layer/blend.h"
+#include "layer/cpu.h"
 #include "layer/font.h"
 #include "layer/lut.h"
 #include "platform/video.h"

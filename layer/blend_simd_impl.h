@@ -1,0 +1,176 @@
+// The blend-mode kernels over a vector type V, compiled with the SIMD kernel set. A mode's
+// T[s][d] is computed with exact integer arithmetic where the formula allows (equal to the
+// table for all 65536 pairs) and read from the mode's table otherwise; the entry's weighting
+// then runs on 16-bit words. Include after kernels_simd_impl.h.
+#pragma once
+#include "layer/blend.h"
+#include "layer/kernels_simd_impl.h"
+
+namespace ZP_SIMD_NS {
+
+// T of mode M for the bytes at s and d (S and D are those bytes, loaded).
+template <class V, int M>
+static inline typename V::R ModeBytes(typename V::R S, typename V::R D, const u8* s, const u8* d) {
+  typedef typename V::R R;
+  if constexpr (M == 0) return S;
+  else if constexpr (M == 1) return V::Adds8u(S, D);
+  else if constexpr (M == 2) return V::Subs8u(S, D);
+  else if constexpr (M == 6) return V::Max8u(S, D);
+  else if constexpr (M == 7) return V::Min8u(S, D);
+  else if constexpr (M == 8) return V::Or(V::Subs8u(S, D), V::Subs8u(D, S));
+  else if constexpr (M == 13) return V::Subs8u(S, V::Xor(D, V::Set8(-1)));
+  else if constexpr (M == 4 || M == 11 || M == 12 || M == 15 || M == 16) {
+    // Divisions and square roots: the table.
+    alignas(32) u8 t[V::kBytes];
+    const u8* table = g_BlendModeTable[M];
+    for (int i = 0; i < V::kBytes; i++) t[i] = table[s[i] * 256 + d[i]];
+    return V::Load(t);
+  } else {
+    R r[2];
+    for (int h = 0; h < 2; h++) {
+      R s16 = h ? Hi<V>(S) : Lo<V>(S), d16 = h ? Hi<V>(D) : Lo<V>(D);
+      if constexpr (M == 3) {
+        r[h] = Div255<V>(V::Mullo16(s16, d16));
+      } else if constexpr (M == 5) {
+        r[h] = V::Sub16(V::Add16(s16, d16), Div255<V>(V::Mullo16(s16, d16)));
+      } else if constexpr (M == 9) {
+        R p = Div255<V>(V::Mullo16(s16, d16));
+        r[h] = V::Sub16(V::Add16(s16, d16), V::Add16(p, p));
+      } else if constexpr (M == 10 || M == 14) {
+        // Overlay keys on d, hard light on s; otherwise the same three pieces.
+        R key = M == 10 ? d16 : s16, other = M == 10 ? s16 : d16;
+        R low = Div255<V>(V::Mullo16(V::Add16(other, other), key));
+        R high = V::Add16(V::Sub16(V::Add16(key, key), V::Set16(257)),
+                          Div255<V>(V::Mullo16(other, V::Sub16(V::Set16(512), V::Add16(key, key)))));
+        R lt = V::Cmpgt16(V::Set16(128), key), gt = V::Cmpgt16(key, V::Set16(128));
+        R eq = V::Cmpeq16(key, V::Set16(128));
+        r[h] = V::Or(V::Or(V::And(lt, low), V::And(gt, high)), V::And(eq, other));
+      } else if constexpr (M == 17) {
+        r[h] = V::Sub16(V::Add16(d16, V::Add16(s16, s16)), V::Set16(256));
+      } else {
+        static_assert(M == 18, "mode");
+        R two = V::Add16(s16, s16);
+        R dark = V::Min16(d16, two), light = V::Max16(d16, V::Sub16(two, V::Set16(255)));
+        R lt = V::Cmpgt16(V::Set16(128), s16);
+        r[h] = V::Or(V::And(lt, dark), V::AndNot(lt, light));
+      }
+    }
+    return V::PackUs16(r[0], r[1]);
+  }
+}
+
+template <class V, int M> struct EntryPlain {
+  void operator()(u8* d, const u8* s) const {
+    V::Store(d, ModeBytes<V, M>(V::Load(s), V::Load(d), s, d));
+  }
+};
+
+template <class V, int M> struct EntryOpacity {
+  typename V::R op;
+  void operator()(u8* d, const u8* s) const {
+    typename V::R S = V::Load(s), D = V::Load(d), T = ModeBytes<V, M>(S, D, s, d), r[2];
+    for (int h = 0; h < 2; h++) {
+      typename V::R t16 = h ? Hi<V>(T) : Lo<V>(T), d16 = h ? Hi<V>(D) : Lo<V>(D);
+      if constexpr (M == 8) {
+        // Difference steps by |t - d| * op / 256 rounded toward zero, in the sign of t - d.
+        typename V::R neg = V::Cmpgt16(d16, t16);
+        typename V::R mag = V::Sub16(V::Max16(t16, d16), V::Min16(t16, d16));
+        typename V::R step = V::template Srli16<8>(V::Mullo16(mag, op));
+        r[h] = V::Sub16(V::Add16(d16, V::Xor(step, neg)), neg);
+      } else {
+        r[h] = Lerp16<V>(d16, t16, op);
+      }
+    }
+    V::Store(d, V::PackUs16(r[0], r[1]));
+  }
+};
+
+// Colour words weighted per pixel: w = sa + 1, or (op * (sa + 1)) >> 8 when with_op.
+template <class V, int M> struct EntrySrcAlpha {
+  typename V::R op2;  // 2 * op
+  bool with_op;
+  void operator()(u8* d, const u8* s) const {
+    typename V::R S = V::Load(s), D = V::Load(d), T = ModeBytes<V, M>(S, D, s, d), r[2];
+    for (int h = 0; h < 2; h++) {
+      typename V::R s16 = h ? Hi<V>(S) : Lo<V>(S), d16 = h ? Hi<V>(D) : Lo<V>(D);
+      typename V::R w = V::Add16(V::Broadcast16W3(s16), V::Set16(1));
+      // (w * op) >> 8 as ((w << 7) * (op << 1)) >> 16: w * op reaches 65536.
+      if (with_op) w = V::Mulhi16u(V::template Slli16<7>(w), op2);
+      r[h] = Lerp16<V>(d16, h ? Hi<V>(T) : Lo<V>(T), V::And(w, ColourWords<V>()));
+    }
+    V::Store(d, V::PackUs16(r[0], r[1]));
+  }
+};
+
+template <class V, int M> struct EntryMask {
+  void operator()(u8* d, const u8* s, const u8* m) const {
+    typename V::R W = GatherMaskWeights<V>(m);
+    if (V::AllOnes(V::Cmpeq8(W, V::Zero()))) return;
+    typename V::R S = V::Load(s), D = V::Load(d), T = ModeBytes<V, M>(S, D, s, d), r[2];
+    for (int h = 0; h < 2; h++) {
+      typename V::R w = V::And(h ? SpreadHi<V>(W) : SpreadLo<V>(W), ColourWords<V>());
+      r[h] = Lerp16<V>(h ? Hi<V>(D) : Lo<V>(D), h ? Hi<V>(T) : Lo<V>(T), w);
+    }
+    V::Store(d, V::PackUs16(r[0], r[1]));
+  }
+};
+
+// v = w * (sa + 1) (normal mode: w * sa), d + floor((t - d) * v / 65536).
+template <class V, int M> struct EntryMaskSrcAlpha {
+  void operator()(u8* d, const u8* s, const u8* m) const {
+    alignas(32) i32 k[V::kBytes / 4];
+    int any = 0;
+    for (int j = 0; j < V::kBytes / 4; j++) {
+      int w = BlendMaskWeightUsable(g_MaskWeights[m[4 * j]]);
+      int v = w * (M == 0 ? s[4 * j + 3] : s[4 * j + 3] + 1);
+      k[j] = (v >> 2) | ((v & 3) << 16);
+      any |= w;
+    }
+    if (!any) return;
+    typename V::R K = V::Load(k);
+    typename V::R S = V::Load(s), D = V::Load(d), T = ModeBytes<V, M>(S, D, s, d), r[2];
+    for (int h = 0; h < 2; h++) {
+      typename V::R d16 = h ? Hi<V>(D) : Lo<V>(D);
+      typename V::R x = V::And(V::Sub16(h ? Hi<V>(T) : Lo<V>(T), d16), ColourWords<V>());
+      r[h] = V::Add16(d16, MulWide<V>(x, K, h != 0));
+    }
+    V::Store(d, V::PackUs16(r[0], r[1]));
+  }
+};
+
+template <class V, int M> static void ModePlain(u8* d, const u8* s, i32, i32 n) {
+  Run2<V>(d, s, n, EntryPlain<V, M>{});
+}
+template <class V, int M> static void ModeOpacity(u8* d, const u8* s, i32 op, i32 n) {
+  Run2<V>(d, s, n, EntryOpacity<V, M>{V::Set16(BlendClampWeight(op))});
+}
+template <class V, int M> static void ModeSrcAlpha(u8* d, const u8* s, i32, i32 n) {
+  Run2<V>(d, s, n > 0 ? n & ~3 : 0, EntrySrcAlpha<V, M>{V::Zero(), false});
+}
+template <class V, int M> static void ModeSrcAlphaOpacity(u8* d, const u8* s, i32 op, i32 n) {
+  Run2<V>(d, s, n > 0 ? n & ~3 : 0, EntrySrcAlpha<V, M>{V::Set16(2 * BlendClampWeight(op)), true});
+}
+template <class V, int M> static void ModeMask(u8* d, const u8* s, const u8* m, i32, i32, i32 n) {
+  Run3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMask<V, M>{});
+}
+template <class V, int M>
+static void ModeMaskSrcAlpha(u8* d, const u8* s, const u8* m, i32, i32, i32 n) {
+  Run3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMaskSrcAlpha<V, M>{});
+}
+
+template <class V, int M> static void FillMode(BlendModeKernelSet* set) {
+  set->rows[M][0] = BlendRowRouted(M, 0) ? nullptr : ModePlain<V, M>;
+  set->rows[M][1] = BlendRowRouted(M, 1) ? nullptr : ModeOpacity<V, M>;
+  set->rows[M][2] = BlendRowRouted(M, 2) ? nullptr : ModeSrcAlpha<V, M>;
+  set->rows[M][3] = BlendRowRouted(M, 3) ? nullptr : ModeSrcAlphaOpacity<V, M>;
+  set->masks[M][0] = ModeMask<V, M>;
+  set->masks[M][1] = ModeMaskSrcAlpha<V, M>;
+}
+
+template <class V> static void FillModeKernels(BlendModeKernelSet* set) {
+#define ZP_FILL(num, Mode) FillMode<V, num>(set);
+  ZP_BLEND_MODE_LIST(ZP_FILL)
+#undef ZP_FILL
+}
+
+}  // namespace ZP_SIMD_NS

@@ -1,0 +1,167 @@
+// Thin vector wrappers that let one kernel body compile as SSE2 (16 bytes) or AVX2 (32 bytes).
+// Every 256-bit operation used here works within 128-bit lanes exactly like its 128-bit form,
+// so unpack / pack round trips keep pixel order in both widths. Included only by the SIMD
+// translation units, inside their own namespace (ZP_SIMD_NS), so no inline copy compiled for
+// AVX2 can be shared with the SSE2 code.
+#pragma once
+#if !defined(ZP_SIMD_NS)
+#error "define ZP_SIMD_NS before including simd_vec.h"
+#endif
+#include <immintrin.h>
+
+#include "common/types.h"
+
+namespace ZP_SIMD_NS {
+
+struct VecSse2 {
+  typedef __m128i R;
+  typedef __m128 F;
+  enum { kBytes = 16 };
+  static inline R Load(const void* p) { return _mm_loadu_si128(static_cast<const R*>(p)); }
+  static inline void Store(void* p, R v) { _mm_storeu_si128(static_cast<R*>(p), v); }
+  static inline R Zero() { return _mm_setzero_si128(); }
+  static inline R Set8(int v) { return _mm_set1_epi8(static_cast<char>(v)); }
+  static inline R Set16(int v) { return _mm_set1_epi16(static_cast<short>(v)); }
+  static inline R Set32(int v) { return _mm_set1_epi32(v); }
+  static inline R Set64(long long v) { return _mm_set1_epi64x(v); }
+  static inline R And(R a, R b) { return _mm_and_si128(a, b); }
+  static inline R AndNot(R a, R b) { return _mm_andnot_si128(a, b); }  // ~a & b
+  static inline R Or(R a, R b) { return _mm_or_si128(a, b); }
+  static inline R Xor(R a, R b) { return _mm_xor_si128(a, b); }
+  static inline R Adds8u(R a, R b) { return _mm_adds_epu8(a, b); }
+  static inline R Subs8u(R a, R b) { return _mm_subs_epu8(a, b); }
+  static inline R Min8u(R a, R b) { return _mm_min_epu8(a, b); }
+  static inline R Max8u(R a, R b) { return _mm_max_epu8(a, b); }
+  static inline R Avg8u(R a, R b) { return _mm_avg_epu8(a, b); }
+  static inline R Cmpeq8(R a, R b) { return _mm_cmpeq_epi8(a, b); }
+  static inline int MoveMask8(R a) { return _mm_movemask_epi8(a); }
+  static inline bool AllOnes(R a) { return _mm_movemask_epi8(a) == 0xFFFF; }
+  static inline R Add16(R a, R b) { return _mm_add_epi16(a, b); }
+  static inline R Sub16(R a, R b) { return _mm_sub_epi16(a, b); }
+  static inline R Adds16(R a, R b) { return _mm_adds_epi16(a, b); }
+  static inline R Mullo16(R a, R b) { return _mm_mullo_epi16(a, b); }
+  static inline R Mulhi16u(R a, R b) { return _mm_mulhi_epu16(a, b); }
+  static inline R Mulhi16s(R a, R b) { return _mm_mulhi_epi16(a, b); }
+  static inline R Min16(R a, R b) { return _mm_min_epi16(a, b); }
+  static inline R Max16(R a, R b) { return _mm_max_epi16(a, b); }
+  static inline R Cmpgt16(R a, R b) { return _mm_cmpgt_epi16(a, b); }
+  static inline R Cmpeq16(R a, R b) { return _mm_cmpeq_epi16(a, b); }
+  static inline R Cmpeq32(R a, R b) { return _mm_cmpeq_epi32(a, b); }
+  template <int N> static inline R Srli16(R a) { return _mm_srli_epi16(a, N); }
+  template <int N> static inline R Srai16(R a) { return _mm_srai_epi16(a, N); }
+  template <int N> static inline R Slli16(R a) { return _mm_slli_epi16(a, N); }
+  template <int N> static inline R Srli32(R a) { return _mm_srli_epi32(a, N); }
+  template <int N> static inline R Srai32(R a) { return _mm_srai_epi32(a, N); }
+  template <int N> static inline R Slli32(R a) { return _mm_slli_epi32(a, N); }
+  static inline R Add32(R a, R b) { return _mm_add_epi32(a, b); }
+  static inline R Sub32(R a, R b) { return _mm_sub_epi32(a, b); }
+  static inline R Madd16(R a, R b) { return _mm_madd_epi16(a, b); }
+  static inline R UnpackLo8(R a, R b) { return _mm_unpacklo_epi8(a, b); }
+  static inline R UnpackHi8(R a, R b) { return _mm_unpackhi_epi8(a, b); }
+  static inline R UnpackLo16(R a, R b) { return _mm_unpacklo_epi16(a, b); }
+  static inline R UnpackHi16(R a, R b) { return _mm_unpackhi_epi16(a, b); }
+  static inline R UnpackLo32(R a, R b) { return _mm_unpacklo_epi32(a, b); }
+  static inline R UnpackHi32(R a, R b) { return _mm_unpackhi_epi32(a, b); }
+  static inline R UnpackLo64(R a, R b) { return _mm_unpacklo_epi64(a, b); }
+  static inline R UnpackHi64(R a, R b) { return _mm_unpackhi_epi64(a, b); }
+  static inline R PackUs16(R a, R b) { return _mm_packus_epi16(a, b); }
+  static inline R Packs32(R a, R b) { return _mm_packs_epi32(a, b); }
+  // Word 3 of every 4-word group (a pixel's A after widening) copied to all four words.
+  static inline R Broadcast16W3(R a) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, 0xFF), 0xFF); }
+  // Word 0 of every 4-word group (a pixel's B) copied to all four words.
+  static inline R Broadcast16W0(R a) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, 0x00), 0x00); }
+  // Even and odd 32-bit elements of the pair a, b, in order (pixel deinterleave).
+  static inline R Even32(R a, R b) {
+    return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), 0x88));
+  }
+  static inline R Odd32(R a, R b) {
+    return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), 0xDD));
+  }
+  static inline F ToF(R a) { return _mm_cvtepi32_ps(a); }
+  static inline R TruncF(F a) { return _mm_cvttps_epi32(a); }
+  static inline F SetF(float v) { return _mm_set1_ps(v); }
+  static inline F MulF(F a, F b) { return _mm_mul_ps(a, b); }
+  static inline F DivF(F a, F b) { return _mm_div_ps(a, b); }
+  static inline F MinF(F a, F b) { return _mm_min_ps(a, b); }
+  static inline F MaxF(F a, F b) { return _mm_max_ps(a, b); }
+};
+
+#if defined(__AVX2__)
+struct VecAvx2 {
+  typedef __m256i R;
+  typedef __m256 F;
+  enum { kBytes = 32 };
+  static inline R Load(const void* p) { return _mm256_loadu_si256(static_cast<const R*>(p)); }
+  static inline void Store(void* p, R v) { _mm256_storeu_si256(static_cast<R*>(p), v); }
+  static inline R Zero() { return _mm256_setzero_si256(); }
+  static inline R Set8(int v) { return _mm256_set1_epi8(static_cast<char>(v)); }
+  static inline R Set16(int v) { return _mm256_set1_epi16(static_cast<short>(v)); }
+  static inline R Set32(int v) { return _mm256_set1_epi32(v); }
+  static inline R Set64(long long v) { return _mm256_set1_epi64x(v); }
+  static inline R And(R a, R b) { return _mm256_and_si256(a, b); }
+  static inline R AndNot(R a, R b) { return _mm256_andnot_si256(a, b); }
+  static inline R Or(R a, R b) { return _mm256_or_si256(a, b); }
+  static inline R Xor(R a, R b) { return _mm256_xor_si256(a, b); }
+  static inline R Adds8u(R a, R b) { return _mm256_adds_epu8(a, b); }
+  static inline R Subs8u(R a, R b) { return _mm256_subs_epu8(a, b); }
+  static inline R Min8u(R a, R b) { return _mm256_min_epu8(a, b); }
+  static inline R Max8u(R a, R b) { return _mm256_max_epu8(a, b); }
+  static inline R Avg8u(R a, R b) { return _mm256_avg_epu8(a, b); }
+  static inline R Cmpeq8(R a, R b) { return _mm256_cmpeq_epi8(a, b); }
+  static inline int MoveMask8(R a) { return _mm256_movemask_epi8(a); }
+  static inline bool AllOnes(R a) { return _mm256_movemask_epi8(a) == -1; }
+  static inline R Add16(R a, R b) { return _mm256_add_epi16(a, b); }
+  static inline R Sub16(R a, R b) { return _mm256_sub_epi16(a, b); }
+  static inline R Adds16(R a, R b) { return _mm256_adds_epi16(a, b); }
+  static inline R Mullo16(R a, R b) { return _mm256_mullo_epi16(a, b); }
+  static inline R Mulhi16u(R a, R b) { return _mm256_mulhi_epu16(a, b); }
+  static inline R Mulhi16s(R a, R b) { return _mm256_mulhi_epi16(a, b); }
+  static inline R Min16(R a, R b) { return _mm256_min_epi16(a, b); }
+  static inline R Max16(R a, R b) { return _mm256_max_epi16(a, b); }
+  static inline R Cmpgt16(R a, R b) { return _mm256_cmpgt_epi16(a, b); }
+  static inline R Cmpeq16(R a, R b) { return _mm256_cmpeq_epi16(a, b); }
+  static inline R Cmpeq32(R a, R b) { return _mm256_cmpeq_epi32(a, b); }
+  template <int N> static inline R Srli16(R a) { return _mm256_srli_epi16(a, N); }
+  template <int N> static inline R Srai16(R a) { return _mm256_srai_epi16(a, N); }
+  template <int N> static inline R Slli16(R a) { return _mm256_slli_epi16(a, N); }
+  template <int N> static inline R Srli32(R a) { return _mm256_srli_epi32(a, N); }
+  template <int N> static inline R Srai32(R a) { return _mm256_srai_epi32(a, N); }
+  template <int N> static inline R Slli32(R a) { return _mm256_slli_epi32(a, N); }
+  static inline R Add32(R a, R b) { return _mm256_add_epi32(a, b); }
+  static inline R Sub32(R a, R b) { return _mm256_sub_epi32(a, b); }
+  static inline R Madd16(R a, R b) { return _mm256_madd_epi16(a, b); }
+  static inline R UnpackLo8(R a, R b) { return _mm256_unpacklo_epi8(a, b); }
+  static inline R UnpackHi8(R a, R b) { return _mm256_unpackhi_epi8(a, b); }
+  static inline R UnpackLo16(R a, R b) { return _mm256_unpacklo_epi16(a, b); }
+  static inline R UnpackHi16(R a, R b) { return _mm256_unpackhi_epi16(a, b); }
+  static inline R UnpackLo32(R a, R b) { return _mm256_unpacklo_epi32(a, b); }
+  static inline R UnpackHi32(R a, R b) { return _mm256_unpackhi_epi32(a, b); }
+  static inline R UnpackLo64(R a, R b) { return _mm256_unpacklo_epi64(a, b); }
+  static inline R UnpackHi64(R a, R b) { return _mm256_unpackhi_epi64(a, b); }
+  static inline R PackUs16(R a, R b) { return _mm256_packus_epi16(a, b); }
+  static inline R Packs32(R a, R b) { return _mm256_packs_epi32(a, b); }
+  static inline R Broadcast16W3(R a) {
+    return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(a, 0xFF), 0xFF);
+  }
+  static inline R Broadcast16W0(R a) {
+    return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(a, 0x00), 0x00);
+  }
+  static inline R Even32(R a, R b) {
+    __m256 e = _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), 0x88);
+    return _mm256_permute4x64_epi64(_mm256_castps_si256(e), 0xD8);
+  }
+  static inline R Odd32(R a, R b) {
+    __m256 o = _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), 0xDD);
+    return _mm256_permute4x64_epi64(_mm256_castps_si256(o), 0xD8);
+  }
+  static inline F ToF(R a) { return _mm256_cvtepi32_ps(a); }
+  static inline R TruncF(F a) { return _mm256_cvttps_epi32(a); }
+  static inline F SetF(float v) { return _mm256_set1_ps(v); }
+  static inline F MulF(F a, F b) { return _mm256_mul_ps(a, b); }
+  static inline F DivF(F a, F b) { return _mm256_div_ps(a, b); }
+  static inline F MinF(F a, F b) { return _mm256_min_ps(a, b); }
+  static inline F MaxF(F a, F b) { return _mm256_max_ps(a, b); }
+};
+#endif
+
+}  // namespace ZP_SIMD_NS
