@@ -66,7 +66,7 @@ template <class V, int M> struct EntryPlain {
 };
 
 template <class V, int M> struct EntryOpacity {
-  typename V::R op;
+  typename V::R op, op2;  // op and 2 * op
   void operator()(u8* d, const u8* s) const {
     typename V::R S = V::Load(s), D = V::Load(d), T = ModeBytes<V, M>(S, D, s, d), r[2];
     for (int h = 0; h < 2; h++) {
@@ -78,7 +78,7 @@ template <class V, int M> struct EntryOpacity {
         typename V::R step = V::template Srli16<8>(V::Mullo16(mag, op));
         r[h] = V::Sub16(V::Add16(d16, V::Xor(step, neg)), neg);
       } else {
-        r[h] = Lerp16<V>(d16, t16, op);
+        r[h] = Lerp2<V>(d16, t16, op2);
       }
     }
     V::Store(d, V::PackUs16(r[0], r[1]));
@@ -86,16 +86,15 @@ template <class V, int M> struct EntryOpacity {
 };
 
 // Colour words weighted per pixel: w = sa + 1, or (op * (sa + 1)) >> 8 when with_op.
-template <class V, int M> struct EntrySrcAlpha {
+template <class V, int M, bool kWithOp> struct EntrySrcAlpha {
   typename V::R op2;  // 2 * op
-  bool with_op;
   void operator()(u8* d, const u8* s) const {
     typename V::R S = V::Load(s), D = V::Load(d), T = ModeBytes<V, M>(S, D, s, d), r[2];
     for (int h = 0; h < 2; h++) {
       typename V::R s16 = h ? Hi<V>(S) : Lo<V>(S), d16 = h ? Hi<V>(D) : Lo<V>(D);
       typename V::R w = V::Add16(V::Broadcast16W3(s16), V::Set16(1));
       // (w * op) >> 8 as ((w << 7) * (op << 1)) >> 16: w * op reaches 65536.
-      if (with_op) w = V::Mulhi16u(V::template Slli16<7>(w), op2);
+      if (kWithOp) w = V::Mulhi16u(V::template Slli16<7>(w), op2);
       r[h] = Lerp16<V>(d16, h ? Hi<V>(T) : Lo<V>(T), V::And(w, ColourWords<V>()));
     }
     V::Store(d, V::PackUs16(r[0], r[1]));
@@ -103,38 +102,60 @@ template <class V, int M> struct EntrySrcAlpha {
 };
 
 template <class V, int M> struct EntryMask {
-  void operator()(u8* d, const u8* s, const u8* m) const {
+  struct State {
+    typename V::R w2;
+    bool skip;
+  };
+  void Prepare(const u8*, const u8* m, State* st) const {
     typename V::R W = GatherMaskWeights<V>(m);
-    if (V::AllOnes(V::Cmpeq8(W, V::Zero()))) return;
+    st->skip = V::AllOnes(V::Cmpeq8(W, V::Zero()));
+    st->w2 = V::Add32(W, W);
+  }
+  void Finish(u8* d, const u8* s, const State& st) const {
+    if (st.skip) return;
     typename V::R S = V::Load(s), D = V::Load(d), T = ModeBytes<V, M>(S, D, s, d), r[2];
     for (int h = 0; h < 2; h++) {
-      typename V::R w = V::And(h ? SpreadHi<V>(W) : SpreadLo<V>(W), ColourWords<V>());
-      r[h] = Lerp16<V>(h ? Hi<V>(D) : Lo<V>(D), h ? Hi<V>(T) : Lo<V>(T), w);
+      typename V::R w2 = h ? V::SpreadColourWordsHi(st.w2) : V::SpreadColourWordsLo(st.w2);
+      r[h] = Lerp2<V>(h ? Hi<V>(D) : Lo<V>(D), h ? Hi<V>(T) : Lo<V>(T), w2);
     }
     V::Store(d, V::PackUs16(r[0], r[1]));
   }
+  void operator()(u8* d, const u8* s, const u8* m) const {
+    State st;
+    Prepare(s, m, &st);
+    Finish(d, s, st);
+  }
 };
 
-// v = w * (sa + 1) (normal mode: w * sa), d + floor((t - d) * v / 65536).
+// v = w * (sa + 1) (normal mode: w * sa), d + floor((t - d) * v / 65536). Staged: the weight
+// gather of a strip runs ahead of its colours.
 template <class V, int M> struct EntryMaskSrcAlpha {
-  void operator()(u8* d, const u8* s, const u8* m) const {
-    alignas(32) i32 k[V::kBytes / 4];
-    int any = 0;
-    for (int j = 0; j < V::kBytes / 4; j++) {
-      int w = BlendMaskWeightUsable(g_MaskWeights[m[4 * j]]);
-      int v = w * (M == 0 ? s[4 * j + 3] : s[4 * j + 3] + 1);
-      k[j] = (v >> 2) | ((v & 3) << 16);
-      any |= w;
-    }
-    if (!any) return;
-    typename V::R K = V::Load(k);
+  struct State {
+    typename V::R k;
+    bool skip;
+  };
+  void Prepare(const u8* s, const u8* m, State* st) const {
+    typename V::R W = GatherMaskWeights<V>(m);
+    st->skip = V::AllOnes(V::Cmpeq8(W, V::Zero()));
+    // w * sa fits 16 bits (w <= 256, sa <= 255); w * (sa + 1) = w * sa + w.
+    typename V::R v = V::Mullo16(W, V::template Srli32<24>(V::Load(s)));
+    if (M != 0) v = V::Add32(v, W);
+    st->k = WideWeight<V>(v);
+  }
+  void Finish(u8* d, const u8* s, const State& st) const {
+    if (st.skip) return;
     typename V::R S = V::Load(s), D = V::Load(d), T = ModeBytes<V, M>(S, D, s, d), r[2];
     for (int h = 0; h < 2; h++) {
       typename V::R d16 = h ? Hi<V>(D) : Lo<V>(D);
       typename V::R x = V::And(V::Sub16(h ? Hi<V>(T) : Lo<V>(T), d16), ColourWords<V>());
-      r[h] = V::Add16(d16, MulWide<V>(x, K, h != 0));
+      r[h] = V::Add16(d16, MulWide<V>(x, st.k, h != 0));
     }
     V::Store(d, V::PackUs16(r[0], r[1]));
+  }
+  void operator()(u8* d, const u8* s, const u8* m) const {
+    State st;
+    Prepare(s, m, &st);
+    Finish(d, s, st);
   }
 };
 
@@ -142,20 +163,21 @@ template <class V, int M> static void ModePlain(u8* d, const u8* s, i32, i32 n) 
   Run2<V>(d, s, n, EntryPlain<V, M>{});
 }
 template <class V, int M> static void ModeOpacity(u8* d, const u8* s, i32 op, i32 n) {
-  Run2<V>(d, s, n, EntryOpacity<V, M>{V::Set16(BlendClampWeight(op))});
+  op = BlendClampWeight(op);
+  Run2<V>(d, s, n, EntryOpacity<V, M>{V::Set16(op), V::Set16(2 * op)});
 }
 template <class V, int M> static void ModeSrcAlpha(u8* d, const u8* s, i32, i32 n) {
-  Run2<V>(d, s, n > 0 ? n & ~3 : 0, EntrySrcAlpha<V, M>{V::Zero(), false});
+  Run2<V>(d, s, n > 0 ? n & ~3 : 0, EntrySrcAlpha<V, M, false>{V::Zero()});
 }
 template <class V, int M> static void ModeSrcAlphaOpacity(u8* d, const u8* s, i32 op, i32 n) {
-  Run2<V>(d, s, n > 0 ? n & ~3 : 0, EntrySrcAlpha<V, M>{V::Set16(2 * BlendClampWeight(op)), true});
+  Run2<V>(d, s, n > 0 ? n & ~3 : 0, EntrySrcAlpha<V, M, true>{V::Set16(2 * BlendClampWeight(op))});
 }
 template <class V, int M> static void ModeMask(u8* d, const u8* s, const u8* m, i32, i32, i32 n) {
-  Run3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMask<V, M>{});
+  RunStaged3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMask<V, M>{});
 }
 template <class V, int M>
 static void ModeMaskSrcAlpha(u8* d, const u8* s, const u8* m, i32, i32, i32 n) {
-  Run3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMaskSrcAlpha<V, M>{});
+  RunStaged3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMaskSrcAlpha<V, M>{});
 }
 
 template <class V, int M> static void FillMode(BlendModeKernelSet* set) {

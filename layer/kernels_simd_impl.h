@@ -31,10 +31,28 @@ static inline i32 HeadPixels(const u8* d, i32 pixels) {
 
 // ---- Drivers --------------------------------------------------------------------------------
 
-// op(d, s) processes V::kBytes bytes; a last partial vector goes through a bounce buffer.
+// op(d, s) processes V::kBytes bytes; a last partial vector goes through a bounce buffer. The
+// operation is taken by value so its constants stay in registers across the stores.
+// Stores that straddle cache lines cost twice; on a long row whose destination is pixel- but
+// not vector-aligned, the first vector is computed into a copy, the first aligned vector in
+// place (from bytes not yet written), and the copy stored last: the bytes the two share come
+// out the same either way, and the loop goes on with aligned stores.
+static inline i32 AlignedStart(const u8* d, i32 len, int vbytes) {
+  uintptr_t mis = reinterpret_cast<uintptr_t>(d) & static_cast<uintptr_t>(vbytes - 1);
+  return mis != 0 && (mis & 3) == 0 && len >= 4 * vbytes ? vbytes - static_cast<i32>(mis) : 0;
+}
+
 template <class V, class Op>
-static inline void Run2(u8* d, const u8* s, i32 len, const Op& op) {
+static inline void Run2(u8* d, const u8* s, i32 len, Op op) {
   i32 i = 0;
+  if (i32 h = AlignedStart(d, len, V::kBytes)) {
+    alignas(32) u8 first[V::kBytes];
+    V::Store(first, V::Load(d));
+    op(first, s);
+    op(d + h, s + h);
+    V::Store(d, V::Load(first));
+    i = h + V::kBytes;
+  }
   for (; i + V::kBytes <= len; i += V::kBytes) op(d + i, s + i);
   if (i < len) {
     alignas(32) u8 bd[V::kBytes] = {}, bs[V::kBytes] = {};
@@ -47,8 +65,17 @@ static inline void Run2(u8* d, const u8* s, i32 len, const Op& op) {
 }
 
 template <class V, class Op>
-static inline void Run3(u8* d, const u8* a, const u8* b, i32 len, const Op& op) {
+static inline void Run3(u8* d, const u8* a, const u8* b, i32 len, Op op) {
   i32 i = 0;
+  if (i32 h = AlignedStart(d, len, V::kBytes)) {
+    alignas(32) u8 first[V::kBytes];
+    V::Store(first, V::Load(d));
+    // Where d is also an input (slot 4), the copy stands in for it.
+    op(first, a == d ? first : a, b == d ? first : b);
+    op(d + h, a + h, b + h);
+    V::Store(d, V::Load(first));
+    i = h + V::kBytes;
+  }
   for (; i + V::kBytes <= len; i += V::kBytes) op(d + i, a + i, b + i);
   if (i < len) {
     alignas(32) u8 bd[V::kBytes] = {}, ba[V::kBytes] = {}, bb[V::kBytes] = {};
@@ -61,17 +88,86 @@ static inline void Run3(u8* d, const u8* a, const u8* b, i32 len, const Op& op) 
   }
 }
 
+// For operations whose per-pixel weight comes from a long chain (a division): the weights of a
+// strip of vectors are prepared first and the colours done after, so the chains of a strip
+// overlap instead of each colour waiting for its own. op.Prepare(d, s, &state) and
+// op.Finish(d, s, state) together equal op(d, s).
+template <class V, class Op>
+static inline void RunStaged(u8* d, const u8* s, i32 len, Op op) {
+  const int kStrip = 8;
+  i32 i = 0;
+  if (i32 h = AlignedStart(d, len, V::kBytes)) {
+    alignas(32) u8 first[V::kBytes];
+    V::Store(first, V::Load(d));
+    op(first, s);
+    op(d + h, s + h);
+    V::Store(d, V::Load(first));
+    i = h + V::kBytes;
+  }
+  typename Op::State st[kStrip];
+  for (; i + kStrip * V::kBytes <= len; i += kStrip * V::kBytes) {
+    for (int j = 0; j < kStrip; j++) op.Prepare(d + i + j * V::kBytes, s + i + j * V::kBytes, &st[j]);
+    for (int j = 0; j < kStrip; j++) op.Finish(d + i + j * V::kBytes, s + i + j * V::kBytes, st[j]);
+  }
+  for (; i + V::kBytes <= len; i += V::kBytes) op(d + i, s + i);
+  if (i < len) {
+    alignas(32) u8 bd[V::kBytes] = {}, bs[V::kBytes] = {};
+    size_t rest = static_cast<size_t>(len - i);
+    std::memcpy(bd, d + i, rest);
+    std::memcpy(bs, s + i, rest);
+    op(bd, bs);
+    std::memcpy(d + i, bd, rest);
+  }
+}
+
+// RunStaged with a third row (the mask).
+template <class V, class Op>
+static inline void RunStaged3(u8* d, const u8* s, const u8* m, i32 len, Op op) {
+  const int kStrip = 8;
+  i32 i = 0;
+  if (i32 h = AlignedStart(d, len, V::kBytes)) {
+    alignas(32) u8 first[V::kBytes];
+    V::Store(first, V::Load(d));
+    op(first, s, m);
+    op(d + h, s + h, m + h);
+    V::Store(d, V::Load(first));
+    i = h + V::kBytes;
+  }
+  typename Op::State st[kStrip];
+  for (; i + kStrip * V::kBytes <= len; i += kStrip * V::kBytes) {
+    for (int j = 0; j < kStrip; j++) op.Prepare(s + i + j * V::kBytes, m + i + j * V::kBytes, &st[j]);
+    for (int j = 0; j < kStrip; j++) op.Finish(d + i + j * V::kBytes, s + i + j * V::kBytes, st[j]);
+  }
+  for (; i + V::kBytes <= len; i += V::kBytes) op(d + i, s + i, m + i);
+  if (i < len) {
+    alignas(32) u8 bd[V::kBytes] = {}, bs[V::kBytes] = {}, bm[V::kBytes] = {};
+    size_t rest = static_cast<size_t>(len - i);
+    std::memcpy(bd, d + i, rest);
+    std::memcpy(bs, s + i, rest);
+    std::memcpy(bm, m + i, rest);
+    op(bd, bs, bm);
+    std::memcpy(d + i, bd, rest);
+  }
+}
+
 // ---- Vector pieces ---------------------------------------------------------------------------
 
 template <class V> static inline typename V::R Lo(typename V::R x) { return V::UnpackLo8(x, V::Zero()); }
 template <class V> static inline typename V::R Hi(typename V::R x) { return V::UnpackHi8(x, V::Zero()); }
 
-// d + floor((t - d) * w / 256) per word, w in 0..256.
+// d + floor((t - d) * w / 256) per word, given w2 = 2 * w (w in 0..256): the signed high
+// product of (t - d) << 7 and 2w is exactly that floor.
+template <class V>
+static inline typename V::R Lerp2(typename V::R d, typename V::R t, typename V::R w2) {
+  return V::Add16(d, V::Mulhi16s(V::template Slli16<7>(V::Sub16(t, d)), w2));
+}
 template <class V>
 static inline typename V::R Lerp16(typename V::R d, typename V::R t, typename V::R w) {
-  return V::template Srli16<8>(
-      V::Add16(V::Mullo16(d, V::Sub16(V::Set16(256), w)), V::Mullo16(t, w)));
+  return Lerp2<V>(d, t, V::Add16(w, w));
 }
+// x << 8 per word for the low / high byte half (for unsigned high products).
+template <class V> static inline typename V::R Lo8(typename V::R x) { return V::UnpackLo8(V::Zero(), x); }
+template <class V> static inline typename V::R Hi8(typename V::R x) { return V::UnpackHi8(V::Zero(), x); }
 
 template <class V> static inline typename V::R ColourWords() { return V::Set64(0x0000FFFFFFFFFFFFll); }
 
@@ -80,23 +176,12 @@ template <class V> static inline typename V::R Div255(typename V::R x) {
   return V::template Srli16<7>(V::Mulhi16u(x, V::Set16(0x8081)));
 }
 
-// A 32-bit value per pixel (pixel order) spread to the four words of each pixel of the low or
-// high byte half, matching Lo / Hi.
-template <class V> static inline typename V::R SpreadLo(typename V::R w32) {
-  typename V::R w2 = V::Or(w32, V::template Slli32<16>(w32));
-  return V::UnpackLo32(w2, w2);
-}
-template <class V> static inline typename V::R SpreadHi(typename V::R w32) {
-  typename V::R w2 = V::Or(w32, V::template Slli32<16>(w32));
-  return V::UnpackHi32(w2, w2);
-}
-
 // floor(x * v / 65536) per word of one byte half, v (0..65536) per pixel given as
 // k = (v >> 2) | ((v & 3) << 16) in pixel order; hi selects the high half's pixels.
 template <class V>
 static inline typename V::R MulWide(typename V::R x, typename V::R k, bool hi) {
-  typename V::R kk = hi ? V::UnpackHi32(k, k) : V::UnpackLo32(k, k);
-  typename V::R k0 = V::UnpackLo64(kk, kk), k1 = V::UnpackHi64(kk, kk);
+  typename V::R k0 = hi ? V::template Shuffle32<0xAA>(k) : V::template Shuffle32<0x00>(k);
+  typename V::R k1 = hi ? V::template Shuffle32<0xFF>(k) : V::template Shuffle32<0x55>(k);
   typename V::R x4 = V::template Slli16<2>(x);
   typename V::R p0 = V::Madd16(V::UnpackLo16(x4, x), k0);
   typename V::R p1 = V::Madd16(V::UnpackHi16(x4, x), k1);
@@ -107,12 +192,11 @@ template <class V> static inline typename V::R WideWeight(typename V::R v) {
   return V::Or(V::template Srli32<2>(v), V::template Slli32<16>(V::And(v, V::Set32(3))));
 }
 
-// Alpha byte of every pixel all 255 / all 0.
-template <class V> static inline bool AllOpaque(typename V::R s) {
-  return V::AllOnes(V::Cmpeq8(V::Or(s, V::Set32(0x00FFFFFF)), V::Set8(-1)));
-}
-template <class V> static inline bool AllClear(typename V::R s) {
-  return V::AllOnes(V::Cmpeq8(V::And(s, V::Set32(static_cast<int>(0xFF000000u))), V::Zero()));
+template <class V> static inline bool AllOpaque(typename V::R s) { return V::AlphaAllFF(s); }
+template <class V> static inline bool AllClear(typename V::R s) { return V::AlphaAllZero(s); }
+// The alpha bytes of a from b.
+template <class V> static inline typename V::R WithAlpha(typename V::R a, typename V::R b) {
+  return V::Select8(V::Set32(static_cast<int>(0xFF000000u)), a, b);
 }
 
 // ---- Fills and copies -----------------------------------------------------------------------
@@ -121,8 +205,28 @@ static void KernelZero(u8* dst, i32 bytes) {
   if (bytes > 0) std::memset(dst, 0, static_cast<size_t>(bytes));
 }
 
+// Long copies that do not overlap: aligned stores, four vectors a step; the rest by memmove.
+template <class V>
 static void KernelCopy(u8* dst, const u8* src, i32 bytes) {
-  if (bytes > 0) std::memmove(dst, src, static_cast<size_t>(bytes));
+  if (bytes <= 0) return;
+  size_t n = static_cast<size_t>(bytes);
+  uintptr_t d = reinterpret_cast<uintptr_t>(dst), s = reinterpret_cast<uintptr_t>(src);
+  if (n < 8 * V::kBytes || (d < s + n && s < d + n)) {
+    std::memmove(dst, src, n);
+    return;
+  }
+  size_t i = (V::kBytes - (d & (V::kBytes - 1))) & (V::kBytes - 1);
+  V::Store(dst, V::Load(src));
+  for (; i + 4 * V::kBytes <= n; i += 4 * V::kBytes) {
+    typename V::R a = V::Load(src + i), b = V::Load(src + i + V::kBytes);
+    typename V::R c = V::Load(src + i + 2 * V::kBytes), e = V::Load(src + i + 3 * V::kBytes);
+    V::Store(dst + i, a);
+    V::Store(dst + i + V::kBytes, b);
+    V::Store(dst + i + 2 * V::kBytes, c);
+    V::Store(dst + i + 3 * V::kBytes, e);
+  }
+  for (; i + V::kBytes <= n; i += V::kBytes) V::Store(dst + i, V::Load(src + i));
+  V::Store(dst + n - V::kBytes, V::Load(src + n - V::kBytes));
 }
 
 static void KernelFillBytes(u8* dst, i32 bytes, u8 value) {
@@ -135,6 +239,12 @@ static void KernelFillColour(u8* dst, i32 bytes, u32 colour) {
   i32 len = bytes & ~3;
   typename V::R c = V::Set32(static_cast<int>(colour));
   i32 i = 0;
+  uintptr_t addr = reinterpret_cast<uintptr_t>(dst);
+  if (len >= 2 * V::kBytes && (addr & 3) == 0) {
+    // One unaligned vector, then aligned ones from the next boundary (a whole number of pixels on).
+    V::Store(dst, c);
+    i = static_cast<i32>((V::kBytes - (addr & (V::kBytes - 1))) & (V::kBytes - 1));
+  }
   for (; i + 4 * V::kBytes <= len; i += 4 * V::kBytes) {
     V::Store(dst + i, c);
     V::Store(dst + i + V::kBytes, c);
@@ -180,7 +290,7 @@ template <class V>
 static void KernelOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   op = BlendClampWeight(op);
   if (op == 0 || bytes <= 0) return;
-  if (op == 256) return KernelCopy(dst, src, bytes);  // every part of the row gives s
+  if (op == 256) return KernelCopy<V>(dst, src, bytes);  // every part of the row gives s
   CrossFadeRow<V>(dst, dst, src, op, bytes);
 }
 
@@ -191,6 +301,7 @@ static void KernelCrossFade(u8* dst, const u8* a, const u8* b, i32 w, i32 bytes)
 
 // ---- Slots 5 and 6: source alpha ------------------------------------------------------------
 
+// ((s * w) >> 8) + ((d * (257 - w)) >> 8) as unsigned high products of s << 8 and d << 8.
 template <class V> struct OpAlpha {
   void operator()(u8* d, const u8* s) const {
     typename V::R S = V::Load(s);
@@ -199,10 +310,9 @@ template <class V> struct OpAlpha {
     typename V::R D = V::Load(d);
     typename V::R r[2];
     for (int h = 0; h < 2; h++) {
-      typename V::R s16 = h ? Hi<V>(S) : Lo<V>(S), d16 = h ? Hi<V>(D) : Lo<V>(D);
-      typename V::R a = V::Broadcast16W3(s16);
-      typename V::R ps = V::template Srli16<8>(V::Mullo16(s16, V::Add16(a, V::Set16(1))));
-      typename V::R pd = V::template Srli16<8>(V::Mullo16(d16, V::Sub16(V::Set16(256), a)));
+      typename V::R a = h ? V::AlphaWordsHi(S) : V::AlphaWordsLo(S);
+      typename V::R ps = V::Mulhi16u(h ? Hi8<V>(S) : Lo8<V>(S), V::Add16(a, V::Set16(1)));
+      typename V::R pd = V::Mulhi16u(h ? Hi8<V>(D) : Lo8<V>(D), V::Sub16(V::Set16(256), a));
       r[h] = V::Add16(ps, pd);
     }
     V::Store(d, V::PackUs16(r[0], r[1]));  // the pack saturates: min(..., 255)
@@ -232,10 +342,10 @@ template <class V> struct OpAlphaOpacity {
     typename V::R D = V::Load(d);
     typename V::R r[2];
     for (int h = 0; h < 2; h++) {
-      typename V::R s16 = h ? Hi<V>(S) : Lo<V>(S), d16 = h ? Hi<V>(D) : Lo<V>(D);
-      typename V::R k = V::template Srli16<8>(V::Mullo16(V::Broadcast16W3(s16), op));
-      typename V::R ps = V::template Srli16<8>(V::Mullo16(s16, V::Add16(k, V::Set16(1))));
-      typename V::R pd = V::template Srli16<8>(V::Mullo16(d16, V::Sub16(V::Set16(256), k)));
+      typename V::R a8 = V::template Slli16<8>(h ? V::AlphaWordsHi(S) : V::AlphaWordsLo(S));
+      typename V::R k = V::Mulhi16u(a8, op);  // (sa * op) >> 8
+      typename V::R ps = V::Mulhi16u(h ? Hi8<V>(S) : Lo8<V>(S), V::Add16(k, V::Set16(1)));
+      typename V::R pd = V::Mulhi16u(h ? Hi8<V>(D) : Lo8<V>(D), V::Sub16(V::Set16(256), k));
       r[h] = V::Add16(ps, pd);
     }
     V::Store(d, V::PackUs16(r[0], r[1]));
@@ -265,26 +375,37 @@ static void KernelAlphaOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
 
 // Weights g_MaskWeights[mask B] (usable form) of V::kBytes / 4 pixels, pixel order.
 template <class V> static inline typename V::R GatherMaskWeights(const u8* m) {
-  alignas(32) i32 w[V::kBytes / 4];
-  for (int j = 0; j < V::kBytes / 4; j++) w[j] = BlendMaskWeightUsable(g_MaskWeights[m[4 * j]]);
-  return V::Load(w);
+  typename V::R w = V::GatherByMaskB(g_MaskWeights, m);
+  typename V::R big = V::Cmpgt32(w, V::Set32(256));
+  w = V::Or(V::And(big, V::Set32(256)), V::AndNot(big, w));
+  return V::And(w, V::Cmpgt32(w, V::Set32(1)));
 }
 
-// Colour bytes d - floor((d - s) * w / 256) = (d * (256 - w) + s * w + 255) >> 8; weight 0
-// (and the alpha word) gives d back exactly.
+// Colour bytes d - floor((d - s) * w / 256); weight 0 (and the alpha word's) gives d back.
 template <class V> struct OpMaskTable {
-  void operator()(u8* d, const u8* s, const u8* m) const {
+  struct State {
+    typename V::R w2;  // 2 * weight per pixel
+    bool skip;
+  };
+  void Prepare(const u8*, const u8* m, State* st) const {
     typename V::R W = GatherMaskWeights<V>(m);
-    if (V::AllOnes(V::Cmpeq8(W, V::Zero()))) return;
-    typename V::R S = V::Load(s), D = V::Load(d);
-    typename V::R r[2];
+    st->skip = V::AllOnes(V::Cmpeq8(W, V::Zero()));
+    st->w2 = V::Add32(W, W);
+  }
+  void Finish(u8* d, const u8* s, const State& st) const {
+    if (st.skip) return;
+    typename V::R S = V::Load(s), D = V::Load(d), r[2];
     for (int h = 0; h < 2; h++) {
-      typename V::R w = V::And(h ? SpreadHi<V>(W) : SpreadLo<V>(W), ColourWords<V>());
+      typename V::R w2 = h ? V::SpreadColourWordsHi(st.w2) : V::SpreadColourWordsLo(st.w2);
       typename V::R s16 = h ? Hi<V>(S) : Lo<V>(S), d16 = h ? Hi<V>(D) : Lo<V>(D);
-      typename V::R sum = V::Add16(V::Mullo16(d16, V::Sub16(V::Set16(256), w)), V::Mullo16(s16, w));
-      r[h] = V::template Srli16<8>(V::Add16(sum, V::Set16(255)));
+      r[h] = V::Sub16(d16, V::Mulhi16s(V::template Slli16<7>(V::Sub16(d16, s16)), w2));
     }
     V::Store(d, V::PackUs16(r[0], r[1]));
+  }
+  void operator()(u8* d, const u8* s, const u8* m) const {
+    State st;
+    Prepare(s, m, &st);
+    Finish(d, s, st);
   }
 };
 
@@ -317,7 +438,7 @@ static void KernelMask(u8* dst, const u8* src, const u8* mask, i32 progress, i32
                        i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   i32 p = BlendClampWeight(progress), f = BlendClampWeight(softness);
-  if (f == 256) return Run3<V>(dst, src, mask, pixels * 4, OpMaskTable<V>{});
+  if (f == 256) return RunStaged3<V>(dst, src, mask, pixels * 4, OpMaskTable<V>{});
   i32 h = HeadPixels(dst, pixels);
   if (h) MaskTablePixel(dst, src, mask);
   i32 pairs = (pixels - h) >> 1;
@@ -388,32 +509,31 @@ static void KernelAddOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
 }
 
 // Slots 11 and 12 of the SIMD set: w = min(sa + 1, 255), times op for slot 12.
-template <class V> struct OpAddAlpha {
+// The step min(d + s, 255) - d is never negative: d + ((step * w) >> 8), alpha kept.
+template <class V, bool kWithOp> struct OpAddAlpha {
   typename V::R op;
-  bool with_op;
   void operator()(u8* d, const u8* s) const {
-    typename V::R S = V::Load(s), D = V::Load(d), T = V::Adds8u(D, S), r[2];
+    typename V::R S = V::Load(s), D = V::Load(d);
+    typename V::R step = V::And(V::Subs8u(V::Adds8u(D, S), D), V::Set32(0x00FFFFFF)), r[2];
     for (int h = 0; h < 2; h++) {
-      typename V::R s16 = h ? Hi<V>(S) : Lo<V>(S), d16 = h ? Hi<V>(D) : Lo<V>(D);
-      typename V::R w = V::Min16(V::Add16(V::Broadcast16W3(s16), V::Set16(1)), V::Set16(255));
-      if (with_op) w = V::template Srli16<8>(V::Mullo16(w, op));
-      w = V::And(w, ColourWords<V>());
-      r[h] = Lerp16<V>(d16, h ? Hi<V>(T) : Lo<V>(T), w);
+      typename V::R w = V::Min16(V::Add16(h ? V::AlphaWordsHi(S) : V::AlphaWordsLo(S), V::Set16(1)), V::Set16(255));
+      if (kWithOp) w = V::Mulhi16u(V::template Slli16<8>(w), op);
+      r[h] = V::Mulhi16u(h ? Hi8<V>(step) : Lo8<V>(step), w);
     }
-    V::Store(d, V::PackUs16(r[0], r[1]));
+    V::Store(d, V::Add8(D, V::PackUs16(r[0], r[1])));
   }
 };
 
 template <class V>
 static void KernelAddAlpha(u8* dst, const u8* src, i32, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
-  Run2<V>(dst, src, pixels * 4, OpAddAlpha<V>{V::Zero(), false});
+  Run2<V>(dst, src, pixels * 4, OpAddAlpha<V, false>{V::Zero()});
 }
 
 template <class V>
 static void KernelAddAlphaOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
-  Run2<V>(dst, src, pixels * 4, OpAddAlpha<V>{V::Set16(BlendClampWeight(op)), true});
+  Run2<V>(dst, src, pixels * 4, OpAddAlpha<V, true>{V::Set16(BlendClampWeight(op))});
 }
 
 template <class V> struct OpMul {
@@ -509,42 +629,55 @@ static inline typename V::R OverAlpha(typename V::R sa, typename V::R da) {
   typename V::R q = V::template Srli16<7>(V::Mulhi16u(V::Mullo16(sa, da), V::Set32(0x8081)));
   return V::Sub32(V::Add32(da, sa), q);
 }
-template <class V>
+// With sa <= oa (slots 22 and 24) oa = 0 implies sa = 0, so the zero test can be left out.
+template <class V, bool kMayExceed>
 static inline typename V::R ShareOf(typename V::R sa, typename V::R oa) {
   typename V::F num = V::ToF(V::template Slli32<8>(sa));
   typename V::R w = V::TruncF(V::DivF(num, V::MaxF(V::ToF(oa), V::SetF(1.0f))));
-  return V::AndNot(V::Cmpeq32(oa, V::Zero()), w);
+  return kMayExceed ? V::AndNot(V::Cmpeq32(oa, V::Zero()), w) : w;
 }
 
 // Colour bytes lerped by w (32-bit per pixel, 0..256), alpha replaced by oa.
 template <class V>
 static inline typename V::R OverColour(typename V::R S, typename V::R D, typename V::R w,
                                        typename V::R oa) {
-  typename V::R wl = V::And(SpreadLo<V>(w), ColourWords<V>());
-  typename V::R wh = V::And(SpreadHi<V>(w), ColourWords<V>());
-  typename V::R r = V::PackUs16(Lerp16<V>(Lo<V>(D), Lo<V>(S), wl), Lerp16<V>(Hi<V>(D), Hi<V>(S), wh));
-  return V::Or(V::And(r, V::Set32(0x00FFFFFF)), V::template Slli32<24>(oa));
+  typename V::R w2 = V::Add32(w, w);
+  typename V::R lo = Lerp2<V>(Lo<V>(D), Lo<V>(S), V::SpreadWordsLo(w2));
+  typename V::R hi = Lerp2<V>(Hi<V>(D), Hi<V>(S), V::SpreadWordsHi(w2));
+  return WithAlpha<V>(V::PackUs16(lo, hi), V::template Slli32<24>(oa));
 }
 
-template <class V> struct OpOver {
+template <class V, bool kScaled> struct OpOver {
   typename V::R f;
-  bool scaled;
-  void operator()(u8* d, const u8* s) const {
-    typename V::R S = V::Load(s);
-    if (AllOpaque<V>(S)) return V::Store(d, S);
-    if (!scaled && AllClear<V>(S)) return;
-    typename V::R D = V::Load(d);
+  struct State {
+    typename V::R w, oa;
+    int what;  // 0 blend, 1 leave, 2 copy
+  };
+  void Prepare(const u8* d, const u8* s, State* st) const {
+    typename V::R S = V::Load(s), D = V::Load(d);
+    st->what = AllOpaque<V>(S) ? 2 : (!kScaled && AllClear<V>(S)) ? 1 : 0;
     typename V::R sa = V::template Srli32<24>(S), da = V::template Srli32<24>(D);
-    if (scaled) da = V::template Srli32<8>(V::Mullo16(da, f));
-    typename V::R oa = OverAlpha<V>(sa, da);
-    V::Store(d, OverColour<V>(S, D, ShareOf<V>(sa, oa), oa));
+    if (kScaled) da = V::template Srli32<8>(V::Mullo16(da, f));
+    st->oa = OverAlpha<V>(sa, da);
+    st->w = ShareOf<V, false>(sa, st->oa);
+  }
+  void Finish(u8* d, const u8* s, const State& st) const {
+    if (st.what == 1) return;
+    typename V::R S = V::Load(s);
+    if (st.what == 2) return V::Store(d, S);
+    V::Store(d, OverColour<V>(S, V::Load(d), st.w, st.oa));
+  }
+  void operator()(u8* d, const u8* s) const {
+    State st;
+    Prepare(d, s, &st);
+    Finish(d, s, st);
   }
 };
 
 template <class V>
 static void KernelOver(u8* dst, const u8* src, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
-  Run2<V>(dst, src, pixels * 4, OpOver<V>{V::Zero(), false});
+  RunStaged<V>(dst, src, pixels * 4, OpOver<V, false>{V::Zero()});
 }
 
 template <class V>
@@ -552,32 +685,43 @@ static void KernelOverDstScaled(u8* dst, const u8* src, i32 f, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   f = BlendClampWeight(f);
   if (f == 256) return KernelOver<V>(dst, src, bytes);
-  Run2<V>(dst, src, pixels * 4, OpOver<V>{V::Set32(f), true});
+  RunStaged<V>(dst, src, pixels * 4, OpOver<V, true>{V::Set32(f)});
 }
 
-template <class V> struct OpOverOpacity {
+template <class V, bool kFull> struct OpOverOpacity {
   typename V::R op;
   typename V::F opf;
-  bool full;
-  void operator()(u8* d, const u8* s) const {
+  struct State {
+    typename V::R k, alpha;  // wide weight, new alpha << 24
+    int what;                // 0 blend, 1 leave, 2 copy
+  };
+  void Prepare(const u8* d, const u8* s, State* st) const {
     typename V::R S = V::Load(s);
-    if (AllClear<V>(S)) return;
-    if (full && AllOpaque<V>(S)) return V::Store(d, S);
+    st->what = AllClear<V>(S) ? 1 : (kFull && AllOpaque<V>(S)) ? 2 : 0;
     typename V::R D = V::Load(d);
     typename V::R sa = V::template Srli32<24>(S), da = V::template Srli32<24>(D);
     typename V::R q = V::template Srli16<7>(V::Mulhi16u(V::Mullo16(sa, da), V::Set32(0x8081)));
     typename V::R oa = V::Add32(da, V::template Srli32<8>(V::Mullo16(V::Sub32(sa, q), op)));
     // The share times op can pass 65536 when oa < sa; it is capped there.
-    typename V::F w = V::MinF(V::MulF(V::ToF(ShareOf<V>(sa, oa)), opf), V::SetF(65536.0f));
-    typename V::R k = WideWeight<V>(V::TruncF(w));
-    typename V::R r[2];
+    typename V::F w = V::MinF(V::MulF(V::ToF(ShareOf<V, true>(sa, oa)), opf), V::SetF(65536.0f));
+    st->k = WideWeight<V>(V::TruncF(w));
+    st->alpha = V::template Slli32<24>(oa);
+  }
+  void Finish(u8* d, const u8* s, const State& st) const {
+    if (st.what == 1) return;
+    typename V::R S = V::Load(s);
+    if (st.what == 2) return V::Store(d, S);
+    typename V::R D = V::Load(d), r[2];
     for (int h = 0; h < 2; h++) {
       typename V::R s16 = h ? Hi<V>(S) : Lo<V>(S), d16 = h ? Hi<V>(D) : Lo<V>(D);
-      typename V::R x = V::And(V::Sub16(s16, d16), ColourWords<V>());
-      r[h] = V::Add16(d16, MulWide<V>(x, k, h != 0));
+      r[h] = V::Add16(d16, MulWide<V>(V::Sub16(s16, d16), st.k, h != 0));
     }
-    typename V::R res = V::PackUs16(r[0], r[1]);
-    V::Store(d, V::Or(V::And(res, V::Set32(0x00FFFFFF)), V::template Slli32<24>(oa)));
+    V::Store(d, WithAlpha<V>(V::PackUs16(r[0], r[1]), st.alpha));
+  }
+  void operator()(u8* d, const u8* s) const {
+    State st;
+    Prepare(d, s, &st);
+    Finish(d, s, st);
   }
 };
 
@@ -585,35 +729,54 @@ template <class V>
 static void KernelOverOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   op = BlendClampWeight(op);
-  Run2<V>(dst, src, pixels * 4,
-          OpOverOpacity<V>{V::Set32(op), V::SetF(static_cast<float>(op)), op == 256});
+  if (op == 256) RunStaged<V>(dst, src, pixels * 4, OpOverOpacity<V, true>{V::Set32(op), V::SetF(256.0f)});
+  else RunStaged<V>(dst, src, pixels * 4, OpOverOpacity<V, false>{V::Set32(op), V::SetF(static_cast<float>(op))});
 }
 
+// Colour bytes d + trunc(floor((s - d) * op / 256) * sa / (oa + 1)), kept between d and s. The
+// quotient comes from |y| times the per-pixel ratio sa / (oa + 1) plus a bias of 1/1024: the
+// float error stays below 1/1024 while quotients below 512 sit at least 1/256 from the next
+// integer, and larger ones are clamped away in any case.
 template <class V> struct OpOverScaledOpacity {
-  typename V::R f, op16, op32;
-  void operator()(u8* d, const u8* s) const {
+  typename V::R f, op2, op32;
+  struct State {
+    typename V::R ratio, alpha;  // sa / (oa + 1) as float bits, new alpha << 24
+  };
+  void Prepare(const u8* d, const u8* s, State* st) const {
     typename V::R S = V::Load(s), D = V::Load(d);
     typename V::R sa = V::template Srli32<24>(S);
     typename V::R da = V::template Srli32<8>(V::Mullo16(V::template Srli32<24>(D), f));
     typename V::R sub = V::template Srli32<8>(V::Mullo16(V::Add32(sa, V::Set32(1)), da));
     typename V::R oa = V::And(V::Add32(da, V::template Srli32<8>(V::Mullo16(V::Sub32(sa, sub), op32))),
                               V::Set32(255));
-    typename V::R div = V::Add32(oa, V::Set32(1));
+    st->ratio = V::AsR(V::DivF(V::ToF(sa), V::ToF(V::Add32(oa, V::Set32(1)))));
+    st->alpha = V::template Slli32<24>(oa);
+  }
+  void operator()(u8* d, const u8* s) const {
+    State st;
+    Prepare(d, s, &st);
+    Finish(d, s, st);
+  }
+  void Finish(u8* d, const u8* s, const State& st) const {
+    typename V::R S = V::Load(s), D = V::Load(d), ratio = st.ratio;
+    typename V::F bias = V::SetF(1.0f / 1024.0f);
     typename V::R r[2];
     for (int h = 0; h < 2; h++) {
       typename V::R s16 = h ? Hi<V>(S) : Lo<V>(S), d16 = h ? Hi<V>(D) : Lo<V>(D);
-      typename V::R y = V::Sub16(Lerp16<V>(d16, s16, op16), d16);  // floor((s - d) * op / 256)
-      typename V::R a = V::Broadcast16W3(s16);
-      typename V::R lo = V::Mullo16(y, a), hi = V::Mulhi16s(y, a);
-      typename V::R dd = h ? V::UnpackHi32(div, div) : V::UnpackLo32(div, div);
-      typename V::R q0 = V::TruncF(V::DivF(V::ToF(V::UnpackLo16(lo, hi)), V::ToF(V::UnpackLo64(dd, dd))));
-      typename V::R q1 = V::TruncF(V::DivF(V::ToF(V::UnpackHi16(lo, hi)), V::ToF(V::UnpackHi64(dd, dd))));
-      typename V::R v = V::Add16(d16, V::Packs32(q0, q1));
-      // The step can overshoot the source when oa is small; the result stays between d and s.
+      typename V::R y = V::Mulhi16s(V::template Slli16<7>(V::Sub16(s16, d16)), op2);  // floor((s - d) * op / 256)
+      typename V::R ay = V::Abs16(y);
+      typename V::R r0 = V::template Shuffle32<0x00>(ratio), r1 = V::template Shuffle32<0x55>(ratio);
+      if (h) {
+        r0 = V::template Shuffle32<0xAA>(ratio);
+        r1 = V::template Shuffle32<0xFF>(ratio);
+      }
+      typename V::F q0 = V::AddF(V::MulF(V::ToF(V::UnpackLo16(ay, V::Zero())), V::AsF(r0)), bias);
+      typename V::F q1 = V::AddF(V::MulF(V::ToF(V::UnpackHi16(ay, V::Zero())), V::AsF(r1)), bias);
+      typename V::R q = V::Min16(V::Packs32(V::TruncF(q0), V::TruncF(q1)), V::Set16(256));
+      typename V::R v = V::Add16(d16, V::Sign16(q, y));
       r[h] = V::Max16(V::Min16(v, V::Max16(s16, d16)), V::Min16(s16, d16));
     }
-    typename V::R res = V::PackUs16(r[0], r[1]);
-    V::Store(d, V::Or(V::And(res, V::Set32(0x00FFFFFF)), V::template Slli32<24>(oa)));
+    V::Store(d, WithAlpha<V>(V::PackUs16(r[0], r[1]), st.alpha));
   }
 };
 
@@ -622,7 +785,7 @@ static void KernelOverDstScaledOpacity(u8* dst, const u8* src, i32 f, i32 op, i3
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   f = BlendClampWeight(f);
   op = BlendClampWeight(op);
-  Run2<V>(dst, src, pixels * 4, OpOverScaledOpacity<V>{V::Set32(f), V::Set16(op), V::Set32(op)});
+  RunStaged<V>(dst, src, pixels * 4, OpOverScaledOpacity<V>{V::Set32(f), V::Set16(2 * op), V::Set32(op)});
 }
 
 // ---- The set --------------------------------------------------------------------------------
@@ -630,7 +793,7 @@ static void KernelOverDstScaledOpacity(u8* dst, const u8* src, i32 f, i32 op, i3
 template <class V>
 static const PixelKernelTable kKernelSet = {
     KernelZero,                  KernelFillBytes,             KernelFillColour<V>,
-    KernelCopy,                  KernelOpacity<V>,            KernelAlpha<V>,
+    KernelCopy<V>,               KernelOpacity<V>,            KernelAlpha<V>,
     KernelAlphaOpacity<V>,       KernelMask<V>,               KernelCrossFade<V>,
     KernelAdd<V>,                KernelAddOpacity<V>,         KernelAddAlpha<V>,
     KernelAddAlphaOpacity<V>,    KernelSub<V>,                KernelMul<V>,

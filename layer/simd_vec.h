@@ -16,7 +16,7 @@ namespace ZP_SIMD_NS {
 struct VecSse2 {
   typedef __m128i R;
   typedef __m128 F;
-  enum { kBytes = 16 };
+  static constexpr int kBytes = 16;
   static inline R Load(const void* p) { return _mm_loadu_si128(static_cast<const R*>(p)); }
   static inline void Store(void* p, R v) { _mm_storeu_si128(static_cast<R*>(p), v); }
   static inline R Zero() { return _mm_setzero_si128(); }
@@ -28,13 +28,13 @@ struct VecSse2 {
   static inline R AndNot(R a, R b) { return _mm_andnot_si128(a, b); }  // ~a & b
   static inline R Or(R a, R b) { return _mm_or_si128(a, b); }
   static inline R Xor(R a, R b) { return _mm_xor_si128(a, b); }
+  static inline R Add8(R a, R b) { return _mm_add_epi8(a, b); }
   static inline R Adds8u(R a, R b) { return _mm_adds_epu8(a, b); }
   static inline R Subs8u(R a, R b) { return _mm_subs_epu8(a, b); }
   static inline R Min8u(R a, R b) { return _mm_min_epu8(a, b); }
   static inline R Max8u(R a, R b) { return _mm_max_epu8(a, b); }
   static inline R Avg8u(R a, R b) { return _mm_avg_epu8(a, b); }
   static inline R Cmpeq8(R a, R b) { return _mm_cmpeq_epi8(a, b); }
-  static inline int MoveMask8(R a) { return _mm_movemask_epi8(a); }
   static inline bool AllOnes(R a) { return _mm_movemask_epi8(a) == 0xFFFF; }
   static inline R Add16(R a, R b) { return _mm_add_epi16(a, b); }
   static inline R Sub16(R a, R b) { return _mm_sub_epi16(a, b); }
@@ -48,7 +48,6 @@ struct VecSse2 {
   static inline R Cmpeq16(R a, R b) { return _mm_cmpeq_epi16(a, b); }
   static inline R Cmpeq32(R a, R b) { return _mm_cmpeq_epi32(a, b); }
   template <int N> static inline R Srli16(R a) { return _mm_srli_epi16(a, N); }
-  template <int N> static inline R Srai16(R a) { return _mm_srai_epi16(a, N); }
   template <int N> static inline R Slli16(R a) { return _mm_slli_epi16(a, N); }
   template <int N> static inline R Srli32(R a) { return _mm_srli_epi32(a, N); }
   template <int N> static inline R Srai32(R a) { return _mm_srai_epi32(a, N); }
@@ -60,10 +59,6 @@ struct VecSse2 {
   static inline R UnpackHi8(R a, R b) { return _mm_unpackhi_epi8(a, b); }
   static inline R UnpackLo16(R a, R b) { return _mm_unpacklo_epi16(a, b); }
   static inline R UnpackHi16(R a, R b) { return _mm_unpackhi_epi16(a, b); }
-  static inline R UnpackLo32(R a, R b) { return _mm_unpacklo_epi32(a, b); }
-  static inline R UnpackHi32(R a, R b) { return _mm_unpackhi_epi32(a, b); }
-  static inline R UnpackLo64(R a, R b) { return _mm_unpacklo_epi64(a, b); }
-  static inline R UnpackHi64(R a, R b) { return _mm_unpackhi_epi64(a, b); }
   static inline R PackUs16(R a, R b) { return _mm_packus_epi16(a, b); }
   static inline R Packs32(R a, R b) { return _mm_packs_epi32(a, b); }
   // Word 3 of every 4-word group (a pixel's A after widening) copied to all four words.
@@ -77,6 +72,39 @@ struct VecSse2 {
   static inline R Odd32(R a, R b) {
     return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), 0xDD));
   }
+  static inline R Cmpgt32(R a, R b) { return _mm_cmpgt_epi32(a, b); }
+  // b where the mask's bytes are set, else a.
+  static inline R Select8(R mask, R a, R b) { return _mm_or_si128(_mm_and_si128(mask, b), _mm_andnot_si128(mask, a)); }
+  // Alpha byte of every pixel 0 / 255.
+  static inline bool AlphaAllZero(R s) {
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(s, _mm_set1_epi32(static_cast<int>(0xFF000000u))), _mm_setzero_si128())) == 0xFFFF;
+  }
+  static inline bool AlphaAllFF(R s) {
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(s, _mm_set1_epi32(0x00FFFFFF)), _mm_set1_epi8(-1))) == 0xFFFF;
+  }
+  // Each pixel's alpha in the four words of that pixel, for the low / high byte half.
+  static inline R AlphaWordsLo(R s) { return Broadcast16W3(_mm_unpacklo_epi8(s, _mm_setzero_si128())); }
+  static inline R AlphaWordsHi(R s) { return Broadcast16W3(_mm_unpackhi_epi8(s, _mm_setzero_si128())); }
+  // table[m[4 * j]] for the pixels of one vector (the B byte of each mask pixel).
+  static inline R GatherByMaskB(const i32* table, const u8* m) {
+    return _mm_setr_epi32(table[m[0]], table[m[4]], table[m[8]], table[m[12]]);
+  }
+  template <int N> static inline R Shuffle32(R a) { return _mm_shuffle_epi32(a, N); }
+  // A 32-bit value per pixel (pixel order) copied to the four words of each pixel of the low /
+  // high byte half (matching UnpackLo8 / UnpackHi8); the Colour forms leave the alpha word 0.
+  static inline R SpreadWordsLo(R w) { R w2 = _mm_or_si128(w, _mm_slli_epi32(w, 16)); return _mm_unpacklo_epi32(w2, w2); }
+  static inline R SpreadWordsHi(R w) { R w2 = _mm_or_si128(w, _mm_slli_epi32(w, 16)); return _mm_unpackhi_epi32(w2, w2); }
+  static inline R SpreadColourWordsLo(R w) { return _mm_and_si128(SpreadWordsLo(w), _mm_set1_epi64x(0x0000FFFFFFFFFFFFll)); }
+  static inline R SpreadColourWordsHi(R w) { return _mm_and_si128(SpreadWordsHi(w), _mm_set1_epi64x(0x0000FFFFFFFFFFFFll)); }
+  static inline R Abs16(R a) { return _mm_max_epi16(a, _mm_sub_epi16(_mm_setzero_si128(), a)); }
+  // a negated where b is negative (b is never 0 where a is not).
+  static inline R Sign16(R a, R b) {
+    R neg = _mm_cmpgt_epi16(_mm_setzero_si128(), b);
+    return _mm_sub_epi16(_mm_xor_si128(a, neg), neg);
+  }
+  static inline F AsF(R a) { return _mm_castsi128_ps(a); }
+  static inline R AsR(F a) { return _mm_castps_si128(a); }
+  static inline F AddF(F a, F b) { return _mm_add_ps(a, b); }
   static inline F ToF(R a) { return _mm_cvtepi32_ps(a); }
   static inline R TruncF(F a) { return _mm_cvttps_epi32(a); }
   static inline F SetF(float v) { return _mm_set1_ps(v); }
@@ -90,7 +118,7 @@ struct VecSse2 {
 struct VecAvx2 {
   typedef __m256i R;
   typedef __m256 F;
-  enum { kBytes = 32 };
+  static constexpr int kBytes = 32;
   static inline R Load(const void* p) { return _mm256_loadu_si256(static_cast<const R*>(p)); }
   static inline void Store(void* p, R v) { _mm256_storeu_si256(static_cast<R*>(p), v); }
   static inline R Zero() { return _mm256_setzero_si256(); }
@@ -102,13 +130,13 @@ struct VecAvx2 {
   static inline R AndNot(R a, R b) { return _mm256_andnot_si256(a, b); }
   static inline R Or(R a, R b) { return _mm256_or_si256(a, b); }
   static inline R Xor(R a, R b) { return _mm256_xor_si256(a, b); }
+  static inline R Add8(R a, R b) { return _mm256_add_epi8(a, b); }
   static inline R Adds8u(R a, R b) { return _mm256_adds_epu8(a, b); }
   static inline R Subs8u(R a, R b) { return _mm256_subs_epu8(a, b); }
   static inline R Min8u(R a, R b) { return _mm256_min_epu8(a, b); }
   static inline R Max8u(R a, R b) { return _mm256_max_epu8(a, b); }
   static inline R Avg8u(R a, R b) { return _mm256_avg_epu8(a, b); }
   static inline R Cmpeq8(R a, R b) { return _mm256_cmpeq_epi8(a, b); }
-  static inline int MoveMask8(R a) { return _mm256_movemask_epi8(a); }
   static inline bool AllOnes(R a) { return _mm256_movemask_epi8(a) == -1; }
   static inline R Add16(R a, R b) { return _mm256_add_epi16(a, b); }
   static inline R Sub16(R a, R b) { return _mm256_sub_epi16(a, b); }
@@ -122,7 +150,6 @@ struct VecAvx2 {
   static inline R Cmpeq16(R a, R b) { return _mm256_cmpeq_epi16(a, b); }
   static inline R Cmpeq32(R a, R b) { return _mm256_cmpeq_epi32(a, b); }
   template <int N> static inline R Srli16(R a) { return _mm256_srli_epi16(a, N); }
-  template <int N> static inline R Srai16(R a) { return _mm256_srai_epi16(a, N); }
   template <int N> static inline R Slli16(R a) { return _mm256_slli_epi16(a, N); }
   template <int N> static inline R Srli32(R a) { return _mm256_srli_epi32(a, N); }
   template <int N> static inline R Srai32(R a) { return _mm256_srai_epi32(a, N); }
@@ -134,10 +161,6 @@ struct VecAvx2 {
   static inline R UnpackHi8(R a, R b) { return _mm256_unpackhi_epi8(a, b); }
   static inline R UnpackLo16(R a, R b) { return _mm256_unpacklo_epi16(a, b); }
   static inline R UnpackHi16(R a, R b) { return _mm256_unpackhi_epi16(a, b); }
-  static inline R UnpackLo32(R a, R b) { return _mm256_unpacklo_epi32(a, b); }
-  static inline R UnpackHi32(R a, R b) { return _mm256_unpackhi_epi32(a, b); }
-  static inline R UnpackLo64(R a, R b) { return _mm256_unpacklo_epi64(a, b); }
-  static inline R UnpackHi64(R a, R b) { return _mm256_unpackhi_epi64(a, b); }
   static inline R PackUs16(R a, R b) { return _mm256_packus_epi16(a, b); }
   static inline R Packs32(R a, R b) { return _mm256_packs_epi32(a, b); }
   static inline R Broadcast16W3(R a) {
@@ -154,6 +177,51 @@ struct VecAvx2 {
     __m256 o = _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), 0xDD);
     return _mm256_permute4x64_epi64(_mm256_castps_si256(o), 0xD8);
   }
+  static inline R Cmpgt32(R a, R b) { return _mm256_cmpgt_epi32(a, b); }
+  static inline R Select8(R mask, R a, R b) { return _mm256_blendv_epi8(a, b, mask); }
+  static inline bool AlphaAllZero(R s) {
+    return _mm256_testz_si256(s, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
+  }
+  static inline bool AlphaAllFF(R s) {
+    return _mm256_testc_si256(s, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
+  }
+  static inline R AlphaWordsLo(R s) {
+    const R idx = _mm256_setr_epi8(3, -128, 3, -128, 3, -128, 3, -128, 7, -128, 7, -128, 7, -128, 7, -128,
+                                   3, -128, 3, -128, 3, -128, 3, -128, 7, -128, 7, -128, 7, -128, 7, -128);
+    return _mm256_shuffle_epi8(s, idx);
+  }
+  static inline R AlphaWordsHi(R s) {
+    const R idx = _mm256_setr_epi8(11, -128, 11, -128, 11, -128, 11, -128, 15, -128, 15, -128, 15, -128, 15, -128,
+                                   11, -128, 11, -128, 11, -128, 11, -128, 15, -128, 15, -128, 15, -128, 15, -128);
+    return _mm256_shuffle_epi8(s, idx);
+  }
+  // Scalar loads: the hardware gather is slower on several processors.
+  static inline R GatherByMaskB(const i32* table, const u8* m) {
+    return _mm256_setr_epi32(table[m[0]], table[m[4]], table[m[8]], table[m[12]], table[m[16]],
+                             table[m[20]], table[m[24]], table[m[28]]);
+  }
+  template <int N> static inline R Shuffle32(R a) { return _mm256_shuffle_epi32(a, N); }
+  static inline R SpreadWordsLo(R w) {
+    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 4, 5, 4, 5, 4, 5, 4, 5,
+                                                   0, 1, 0, 1, 0, 1, 0, 1, 4, 5, 4, 5, 4, 5, 4, 5));
+  }
+  static inline R SpreadWordsHi(R w) {
+    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13,
+                                                   8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13));
+  }
+  static inline R SpreadColourWordsLo(R w) {
+    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(0, 1, 0, 1, 0, 1, -128, -128, 4, 5, 4, 5, 4, 5, -128, -128,
+                                                   0, 1, 0, 1, 0, 1, -128, -128, 4, 5, 4, 5, 4, 5, -128, -128));
+  }
+  static inline R SpreadColourWordsHi(R w) {
+    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(8, 9, 8, 9, 8, 9, -128, -128, 12, 13, 12, 13, 12, 13, -128, -128,
+                                                   8, 9, 8, 9, 8, 9, -128, -128, 12, 13, 12, 13, 12, 13, -128, -128));
+  }
+  static inline R Abs16(R a) { return _mm256_abs_epi16(a); }
+  static inline R Sign16(R a, R b) { return _mm256_sign_epi16(a, b); }
+  static inline F AsF(R a) { return _mm256_castsi256_ps(a); }
+  static inline R AsR(F a) { return _mm256_castps_si256(a); }
+  static inline F AddF(F a, F b) { return _mm256_add_ps(a, b); }
   static inline F ToF(R a) { return _mm256_cvtepi32_ps(a); }
   static inline R TruncF(F a) { return _mm256_cvttps_epi32(a); }
   static inline F SetF(float v) { return _mm256_set1_ps(v); }

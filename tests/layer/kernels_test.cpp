@@ -127,15 +127,15 @@ TEST_F(KernelTest, EverySlotMatchesReferenceForEveryLengthAndOffset) {
       if (slot == 21) continue;
       Lcg rng{static_cast<u32>(slot * 977 + 1)};
       for (int len = 1; len <= 70; len++) {
+        int bytes = 4 * len;
+        std::vector<u8> d0(bytes), s0(bytes), s2(bytes), m0(bytes);
+        for (int i = 0; i < bytes; i++) {
+          d0[i] = static_cast<u8>(rng.Val());
+          s0[i] = static_cast<u8>(rng.Val());
+          s2[i] = static_cast<u8>(rng.Val());
+          m0[i] = static_cast<u8>(rng.Next() >> 24);
+        }
         for (int off = 0; off < 32; off++) {
-          int bytes = 4 * len;
-          std::vector<u8> d0(bytes), s0(bytes), s2(bytes), m0(bytes);
-          for (int i = 0; i < bytes; i++) {
-            d0[i] = static_cast<u8>(rng.Val());
-            s0[i] = static_cast<u8>(rng.Val());
-            s2[i] = static_cast<u8>(rng.Val());
-            m0[i] = static_cast<u8>(rng.Next() >> 24);
-          }
           int op = (len + off) % 9 == 8 ? 300 : (len + off) % 9 == 7 ? -7 : kOps[(len + off) % 9 % 7];
           if (slot == 1 || slot == 2) op = static_cast<int>(rng.Next());
           int f = softness[(len * 3 + off) % 7];
