@@ -44,7 +44,8 @@ Surface& SurfaceFor(int size) {
   if (s.w) return s;
   s.w = kSizes[size].w;
   s.h = kSizes[size].h;
-  size_t px = static_cast<size_t>(s.w) * s.h * 2 + 2 * static_cast<size_t>(s.w);  // halving reads two rows
+  size_t px =
+      static_cast<size_t>(s.w) * s.h * 2 + 2 * static_cast<size_t>(s.w);  // halving reads two rows
   s.dst.resize(px);
   s.src.resize(px);
   s.src2.resize(px);
@@ -88,59 +89,72 @@ struct Row {
   bool halve = false;
 };
 
+// clang-format off
+// One line of a row: the installed kernel on d (source s, second source s2, mask m, w pixels).
+#define LINE(call) [](u8* d, const u8* s, const u8* s2, const u8* m, int w) { \
+    (void)s, (void)s2, (void)m;                                             \
+    call;                                                                   \
+  }
+#define K g_PixelKernels
+#define N (w * 4)
+#define OVER PIXMAN_OP_OVER
 std::vector<Row> SlotRows() {
-  // The installed set, read at run time: main installs it before anything runs.
   return {
-      {"slot 0 zero fill", [](u8* d, const u8*, const u8*, const u8*, int w) { g_PixelKernels.zero(d, w * 4); }, Fill()},
-      {"slot 1 byte fill", [](u8* d, const u8*, const u8*, const u8*, int w) { g_PixelKernels.fill_bytes(d, w * 4, 0x37); }, Fill()},
-      {"slot 2 colour fill", [](u8* d, const u8*, const u8*, const u8*, int w) { g_PixelKernels.fill_colour(d, w * 4, 0x80402010u); }, Fill()},
-      {"slot 3 copy", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.copy(d, s, w * 4); }, Comp(PIXMAN_OP_SRC)},
-      {"slot 4 opacity", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.opacity(d, s, kOpacity, w * 4); }, Comp(PIXMAN_OP_OVER, kMaskSolid)},
-      {"slot 5 source alpha", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.alpha(d, s, w * 4); }, Comp(PIXMAN_OP_OVER)},
-      {"slot 6 alpha x opacity", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.alpha_opacity(d, s, kOpacity, w * 4); }, Comp(PIXMAN_OP_OVER, kMaskSolid)},
-      {"slot 7 mask", [](u8* d, const u8* s, const u8*, const u8* m, int w) { g_PixelKernels.mask(d, s, m, 128, 256, w * 4); }, Comp(PIXMAN_OP_OVER, kMaskA8)},
-      {"slot 8 cross-fade", [](u8* d, const u8* s, const u8* s2, const u8*, int w) { g_PixelKernels.cross_fade(d, s, s2, kOpacity, w * 4); }, kNone},
-      {"slot 9 add", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.add(d, s, w * 4); }, Comp(PIXMAN_OP_ADD)},
-      {"slot 10 add x opacity", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.add_opacity(d, s, kOpacity, w * 4); }, Comp(PIXMAN_OP_ADD, kMaskSolid)},
-            // pixman's ADD takes a premultiplied source; the same work for a straight-alpha source is
+      {"slot 0 zero fill", LINE(K.zero(d, N)), Fill()},
+      {"slot 1 byte fill", LINE(K.fill_bytes(d, N, 0x37)), Fill()},
+      {"slot 2 colour fill", LINE(K.fill_colour(d, N, 0x80402010u)), Fill()},
+      {"slot 3 copy", LINE(K.copy(d, s, N)), Comp(PIXMAN_OP_SRC)},
+      {"slot 4 opacity", LINE(K.opacity(d, s, kOpacity, N)), Comp(OVER, kMaskSolid)},
+      {"slot 5 source alpha", LINE(K.alpha(d, s, N)), Comp(OVER)},
+      {"slot 6 alpha x opacity", LINE(K.alpha_opacity(d, s, kOpacity, N)), Comp(OVER, kMaskSolid)},
+      {"slot 7 mask", LINE(K.mask(d, s, m, 128, 256, N)), Comp(OVER, kMaskA8)},
+      {"slot 8 cross-fade", LINE(K.cross_fade(d, s, s2, kOpacity, N)), kNone},
+      {"slot 9 add", LINE(K.add(d, s, N)), Comp(PIXMAN_OP_ADD)},
+      {"slot 10 add x opacity", LINE(K.add_opacity(d, s, kOpacity, N)), Comp(PIXMAN_OP_ADD, kMaskSolid)},
+      // pixman's ADD takes a premultiplied source; the same work for a straight-alpha source is
       // ADD through its alpha as an a8 mask.
-      {"slot 11 add x alpha", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.add_alpha(d, s, 0, w * 4); }, Comp(PIXMAN_OP_ADD, kMaskA8)},
-      {"slot 12 add x alpha x opacity", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.add_alpha_opacity(d, s, kOpacity, w * 4); }, Comp(PIXMAN_OP_ADD, kMaskSolid)},
-      {"slot 13 subtract", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.sub(d, s, w * 4); }, kNone},
-      {"slot 14 multiply", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.mul(d, s, w * 4); }, Comp(PIXMAN_OP_MULTIPLY)},
-      {"slot 15 screen", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.screen(d, s, w * 4); }, Comp(PIXMAN_OP_SCREEN)},
-      {"slot 16 screen x opacity", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.screen_opacity(d, s, kOpacity, w * 4); }, Comp(PIXMAN_OP_SCREEN, kMaskSolid)},
-      {"slot 17 lighten", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.lighten(d, s, w * 4); }, Comp(PIXMAN_OP_LIGHTEN)},
-      {"slot 18 darken", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.darken(d, s, w * 4); }, Comp(PIXMAN_OP_DARKEN)},
-      {"slot 19 linear burn", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.linear_burn(d, s, w * 4); }, kNone},
-      {"slot 20 linear light", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.linear_light(d, s, w * 4); }, kNone},
-      {"slot 21 2x2 halving (source px)", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.halve(d, s, w, w / 2); }, kNone, true},
-      {"slot 22 source over", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.over(d, s, w * 4); }, Comp(PIXMAN_OP_OVER)},
-      {"slot 23 over x opacity", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.over_opacity(d, s, kOpacity, w * 4); }, Comp(PIXMAN_OP_OVER, kMaskSolid)},
-      {"slot 24 over scaled dst", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.over_dst_scaled(d, s, 200, w * 4); }, Comp(PIXMAN_OP_OVER)},
-      {"slot 25 over scaled dst x opacity", [](u8* d, const u8* s, const u8*, const u8*, int w) { g_PixelKernels.over_dst_scaled_opacity(d, s, 200, kOpacity, w * 4); }, Comp(PIXMAN_OP_OVER, kMaskSolid)},
+      {"slot 11 add x alpha", LINE(K.add_alpha(d, s, 0, N)), Comp(PIXMAN_OP_ADD, kMaskA8)},
+      {"slot 12 add x alpha x opacity", LINE(K.add_alpha_opacity(d, s, kOpacity, N)), Comp(PIXMAN_OP_ADD, kMaskSolid)},
+      {"slot 13 subtract", LINE(K.sub(d, s, N)), kNone},
+      {"slot 14 multiply", LINE(K.mul(d, s, N)), Comp(PIXMAN_OP_MULTIPLY)},
+      {"slot 15 screen", LINE(K.screen(d, s, N)), Comp(PIXMAN_OP_SCREEN)},
+      {"slot 16 screen x opacity", LINE(K.screen_opacity(d, s, kOpacity, N)), Comp(PIXMAN_OP_SCREEN, kMaskSolid)},
+      {"slot 17 lighten", LINE(K.lighten(d, s, N)), Comp(PIXMAN_OP_LIGHTEN)},
+      {"slot 18 darken", LINE(K.darken(d, s, N)), Comp(PIXMAN_OP_DARKEN)},
+      {"slot 19 linear burn", LINE(K.linear_burn(d, s, N)), kNone},
+      {"slot 20 linear light", LINE(K.linear_light(d, s, N)), kNone},
+      {"slot 21 2x2 halving (source px)", LINE(K.halve(d, s, w, w / 2)), kNone, true},
+      {"slot 22 source over", LINE(K.over(d, s, N)), Comp(OVER)},
+      {"slot 23 over x opacity", LINE(K.over_opacity(d, s, kOpacity, N)), Comp(OVER, kMaskSolid)},
+      {"slot 24 over scaled dst", LINE(K.over_dst_scaled(d, s, 200, N)), Comp(OVER)},
+      {"slot 25 over scaled dst x opacity", LINE(K.over_dst_scaled_opacity(d, s, 200, kOpacity, N)), Comp(OVER, kMaskSolid)},
   };
 }
-
+// clang-format on
+#undef LINE
+#undef K
+#undef N
+#undef OVER
 // pixman's separable blend mode for each of the nineteen modes, where it has one.
 bool ModePixmanOp(int mode, pixman_op_t* op) {
   static const pixman_op_t ops[kBlendModeCount] = {
-      PIXMAN_OP_OVER,       PIXMAN_OP_ADD,         PIXMAN_OP_CLEAR,      PIXMAN_OP_MULTIPLY,
-      PIXMAN_OP_CLEAR,      PIXMAN_OP_SCREEN,      PIXMAN_OP_LIGHTEN,    PIXMAN_OP_DARKEN,
-      PIXMAN_OP_DIFFERENCE, PIXMAN_OP_EXCLUSION,   PIXMAN_OP_OVERLAY,    PIXMAN_OP_COLOR_DODGE,
-      PIXMAN_OP_COLOR_BURN, PIXMAN_OP_CLEAR,       PIXMAN_OP_HARD_LIGHT, PIXMAN_OP_SOFT_LIGHT,
-      PIXMAN_OP_CLEAR,      PIXMAN_OP_CLEAR,       PIXMAN_OP_CLEAR};
+      PIXMAN_OP_OVER,       PIXMAN_OP_ADD,       PIXMAN_OP_CLEAR,      PIXMAN_OP_MULTIPLY,
+      PIXMAN_OP_CLEAR,      PIXMAN_OP_SCREEN,    PIXMAN_OP_LIGHTEN,    PIXMAN_OP_DARKEN,
+      PIXMAN_OP_DIFFERENCE, PIXMAN_OP_EXCLUSION, PIXMAN_OP_OVERLAY,    PIXMAN_OP_COLOR_DODGE,
+      PIXMAN_OP_COLOR_BURN, PIXMAN_OP_CLEAR,     PIXMAN_OP_HARD_LIGHT, PIXMAN_OP_SOFT_LIGHT,
+      PIXMAN_OP_CLEAR,      PIXMAN_OP_CLEAR,     PIXMAN_OP_CLEAR};
   *op = ops[mode];
   return ops[mode] != PIXMAN_OP_CLEAR;
 }
 
 std::vector<Row> ModeRows() {
   static const char* const names[kBlendModeCount] = {
-      "normal", "add", "subtract", "multiply", "divide", "screen", "lighten", "darken", "difference",
-      "exclusion", "overlay", "colour dodge", "colour burn", "linear burn", "hard light",
-      "soft light", "vivid light", "linear light", "pin light"};
-  static const char* const entries[6] = {"plain", "opacity", "src alpha", "src alpha x opacity",
-                                         "mask", "mask x src alpha"};
+      "normal",     "add",          "subtract",     "multiply",    "divide",
+      "screen",     "lighten",      "darken",       "difference",  "exclusion",
+      "overlay",    "colour dodge", "colour burn",  "linear burn", "hard light",
+      "soft light", "vivid light",  "linear light", "pin light"};
+  static const char* const entries[6] = {
+      "plain", "opacity", "src alpha", "src alpha x opacity", "mask", "mask x src alpha"};
   static const PixMask masks[6] = {kMaskNone, kMaskSolid, kMaskNone, kMaskSolid, kMaskA8, kMaskA8};
   std::vector<Row> rows;
   for (int m = 0; m < kBlendModeCount; m++) {
@@ -153,13 +167,18 @@ std::vector<Row> ModeRows() {
         r.line = [fn, op](u8* d, const u8* s, const u8*, const u8*, int w) { fn(d, s, op, w * 4); };
       } else {
         BlendMaskRowFn fn = BlendPickMask(e == 4 ? 2 : 3, m, 256);
-        r.line = [fn](u8* d, const u8* s, const u8*, const u8* mk, int w) { fn(d, s, mk, 128, 256, w * 4); };
+        r.line = [fn](u8* d, const u8* s, const u8*, const u8* mk, int w) {
+          fn(d, s, mk, 128, 256, w * 4);
+        };
       }
       pixman_op_t pop;
       r.pix = kNone;
-      if (m == 0 && e == 0) r.pix = Comp(PIXMAN_OP_SRC);
-      else if (m == 1 && e == 2) r.pix = Comp(PIXMAN_OP_ADD, kMaskA8);  // as slot 11
-      else if (ModePixmanOp(m, &pop)) r.pix = Comp(pop, masks[e]);
+      if (m == 0 && e == 0)
+        r.pix = Comp(PIXMAN_OP_SRC);
+      else if (m == 1 && e == 2)
+        r.pix = Comp(PIXMAN_OP_ADD, kMaskA8);  // as slot 11
+      else if (ModePixmanOp(m, &pop))
+        r.pix = Comp(pop, masks[e]);
       rows.push_back(r);
     }
   }
@@ -174,7 +193,8 @@ class MedianCollector : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs)
-      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median" && r.counters.count("items_per_second"))
+      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median" &&
+          r.counters.count("items_per_second"))
         g_Median[r.run_name.function_name] = r.counters.at("items_per_second");
     ConsoleReporter::ReportRuns(runs);
   }
@@ -184,11 +204,14 @@ benchmark::internal::Benchmark* Tune(benchmark::internal::Benchmark* b) {
   return b->Repetitions(kRepetitions)->ReportAggregatesOnly(true)->MinTime(kMinTime)->UseRealTime();
 }
 
-std::string OursName(const Row& r, int size) { return std::string(kSizes[size].name) + " | " + r.name; }
+std::string OursName(const Row& r, int size) {
+  return std::string(kSizes[size].name) + " | " + r.name;
+}
 std::string PixName(const PixRef& p, int size) {
   static const char* const mask_names[3] = {"", " + solid mask", " + a8 mask"};
   if (p.kind == kPixFill) return std::string(kSizes[size].name) + " | pixman fill";
-  return std::string(kSizes[size].name) + " | pixman op " + std::to_string(p.op) + mask_names[p.mask];
+  return std::string(kSizes[size].name) + " | pixman op " + std::to_string(p.op) +
+         mask_names[p.mask];
 }
 std::string MemcpyName(int size) { return std::string(kSizes[size].name) + " | memcpy"; }
 
@@ -218,8 +241,10 @@ void RegisterPixman(const PixRef& p, int size) {
     Surface& s = SurfaceFor(size);
     pixman_image_t* mask = p.mask == kMaskSolid ? s.psolid : p.mask == kMaskA8 ? s.pa8 : nullptr;
     for (auto _ : st) {
-      if (p.kind == kPixFill) pixman_fill(s.dst.data(), s.w, 32, 0, 0, s.w, s.h, 0x80402010u);
-      else pixman_image_composite32(p.op, s.ps, mask, s.pd, 0, 0, 0, 0, 0, 0, s.w, s.h);
+      if (p.kind == kPixFill)
+        pixman_fill(s.dst.data(), s.w, 32, 0, 0, s.w, s.h, 0x80402010u);
+      else
+        pixman_image_composite32(p.op, s.ps, mask, s.pd, 0, 0, 0, 0, 0, 0, s.w, s.h);
       benchmark::ClobberMemory();
     }
     st.SetItemsProcessed(st.iterations() * static_cast<i64>(s.w) * s.h);
@@ -243,8 +268,8 @@ void RegisterMemcpy(int size) {
 bool IsFillOrCopy(const Row& r) { return r.pix.kind == kPixFill || r.pix.op == PIXMAN_OP_SRC; }
 
 void PrintTable(const std::vector<Row>& rows) {
-  std::printf("\n%-44s %-10s %11s %11s %9s %11s %9s  %s\n", "row", "size", "zephra MP/s", "pixman MP/s",
-              "vs pixman", "memcpy MP/s", "vs memcpy", "goal");
+  std::printf("\n%-44s %-10s %11s %11s %9s %11s %9s  %s\n", "row", "size", "zephra MP/s",
+              "pixman MP/s", "vs pixman", "memcpy MP/s", "vs memcpy", "goal");
   int missed = 0;
   for (int size = 0; size < 2; size++) {
     double mem = g_Median[MemcpyName(size)] / 1e6;
@@ -274,7 +299,9 @@ void PrintTable(const std::vector<Row>& rows) {
     }
   }
   std::printf("\nkernel set: level %d%s; %d goal(s) missed\n", g_BlendKernelLevel,
-              g_BlendKernelLevel >= 2 ? (g_CpuHasAvx2 ? ", SIMD set with AVX2 members" : ", SIMD set (SSE2)") : ", plain set",
+              g_BlendKernelLevel >= 2
+                  ? (g_CpuHasAvx2 ? ", SIMD set with AVX2 members" : ", SIMD set (SSE2)")
+                  : ", plain set",
               missed);
 }
 

@@ -93,19 +93,16 @@ static void BuildLookupTables() {
 
 static inline int Lerp(int d, int t, int w) { return (d * (256 - w) + t * w) >> 8; }
 
-template <int M>
-static inline int ModeT(int s, int d) {
+template <int M> static inline int ModeT(int s, int d) {
   if constexpr (M == 0) return s;
-  else return g_BlendModeTable[M][s * 256 + d];
+  return g_BlendModeTable[M][s * 256 + d];
 }
 
-template <int M>
-static void RowPlain(u8* dst, const u8* src, i32, i32 bytes) {
+template <int M> static void RowPlain(u8* dst, const u8* src, i32, i32 bytes) {
   for (i32 i = 0; i < bytes; i++) dst[i] = static_cast<u8>(ModeT<M>(src[i], dst[i]));
 }
 
-template <int M>
-static void RowOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
+template <int M> static void RowOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   op = BlendClampWeight(op);
   for (i32 i = 0; i < bytes; i++) {
     int d = dst[i], t = ModeT<M>(src[i], d);
@@ -119,27 +116,26 @@ template <int M, class WeightFn>
 static void RowColourWeighted(u8* dst, const u8* src, i32 bytes, WeightFn wfn) {
   for (i32 i = 0; i + 4 <= bytes; i += 4) {
     int w = wfn(src[i + 3]);
-    for (int c = 0; c < 3; c++) dst[i + c] = static_cast<u8>(Lerp(dst[i + c], ModeT<M>(src[i + c], dst[i + c]), w));
+    for (int c = 0; c < 3; c++)
+      dst[i + c] = static_cast<u8>(Lerp(dst[i + c], ModeT<M>(src[i + c], dst[i + c]), w));
   }
 }
 
-template <int M>
-static void RowSrcAlpha(u8* dst, const u8* src, i32, i32 bytes) {
+template <int M> static void RowSrcAlpha(u8* dst, const u8* src, i32, i32 bytes) {
   RowColourWeighted<M>(dst, src, bytes, [](int sa) { return sa + 1; });
 }
 
-template <int M>
-static void RowSrcAlphaOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
+template <int M> static void RowSrcAlphaOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   op = BlendClampWeight(op);
   RowColourWeighted<M>(dst, src, bytes, [op](int sa) { return (op * (sa + 1)) >> 8; });
 }
 
-template <int M>
-static void RowMask(u8* dst, const u8* src, const u8* mask, i32, i32, i32 bytes) {
+template <int M> static void RowMask(u8* dst, const u8* src, const u8* mask, i32, i32, i32 bytes) {
   for (i32 i = 0; i + 4 <= bytes; i += 4) {
     int w = BlendMaskWeightUsable(g_MaskWeights[mask[i]]);
     if (w == 0) continue;
-    for (int c = 0; c < 3; c++) dst[i + c] = static_cast<u8>(Lerp(dst[i + c], ModeT<M>(src[i + c], dst[i + c]), w));
+    for (int c = 0; c < 3; c++)
+      dst[i + c] = static_cast<u8>(Lerp(dst[i + c], ModeT<M>(src[i + c], dst[i + c]), w));
   }
 }
 
@@ -157,6 +153,7 @@ static void RowMaskSrcAlpha(u8* dst, const u8* src, const u8* mask, i32, i32, i3
   }
 }
 
+// clang-format off
 // Entries that route to kernel slots go through g_PixelKernels, so they follow the chosen set.
 void BlendNormalPlain(u8* d, const u8* s, i32, i32 n) { g_PixelKernels.copy(d, s, n); }
 void BlendNormalOpacity(u8* d, const u8* s, i32 op, i32 n) { g_PixelKernels.opacity(d, s, op, n); }
@@ -175,17 +172,20 @@ void BlendLightenPlain(u8* d, const u8* s, i32, i32 n) { g_PixelKernels.lighten(
 void BlendDarkenPlain(u8* d, const u8* s, i32, i32 n) { g_PixelKernels.darken(d, s, n); }
 void BlendLinearBurnPlain(u8* d, const u8* s, i32, i32 n) { g_PixelKernels.linear_burn(d, s, n); }
 void BlendLinearLightPlain(u8* d, const u8* s, i32, i32 n) { g_PixelKernels.linear_light(d, s, n); }
+// clang-format on
 
 #define ZP_ROW(Mode, M, Entry) \
   void Blend##Mode##Entry(u8* d, const u8* s, i32 op, i32 n) { Row##Entry<M>(d, s, op, n); }
-#define ZP_MASK(Mode, M, Entry)                                          \
+#define ZP_MASK(Mode, M, Entry)                                                   \
   void Blend##Mode##Entry(u8* d, const u8* s, const u8* m, i32 p, i32 f, i32 n) { \
-    Row##Entry<M>(d, s, m, p, f, n);                                     \
+    Row##Entry<M>(d, s, m, p, f, n);                                              \
   }
 #define ZP_ROWS4(Mode, M) \
-  ZP_ROW(Mode, M, Plain) ZP_ROW(Mode, M, Opacity) ZP_ROW(Mode, M, SrcAlpha) ZP_ROW(Mode, M, SrcAlphaOpacity)
+  ZP_ROW(Mode, M, Plain)  \
+  ZP_ROW(Mode, M, Opacity) ZP_ROW(Mode, M, SrcAlpha) ZP_ROW(Mode, M, SrcAlphaOpacity)
 #define ZP_MASKS(Mode, M) ZP_MASK(Mode, M, Mask) ZP_MASK(Mode, M, MaskSrcAlpha)
 
+// clang-format off
 ZP_MASKS(Normal, 0)
 ZP_MASKS(Add, 1)
 ZP_ROW(Sub, 2, Opacity) ZP_ROW(Sub, 2, SrcAlpha) ZP_ROW(Sub, 2, SrcAlphaOpacity) ZP_MASKS(Sub, 2)
@@ -205,19 +205,21 @@ ZP_ROWS4(SoftLight, 15) ZP_MASKS(SoftLight, 15)
 ZP_ROWS4(VividLight, 16) ZP_MASKS(VividLight, 16)
 ZP_ROW(LinearLight, 17, Opacity) ZP_ROW(LinearLight, 17, SrcAlpha) ZP_ROW(LinearLight, 17, SrcAlphaOpacity) ZP_MASKS(LinearLight, 17)
 ZP_ROWS4(PinLight, 18) ZP_MASKS(PinLight, 18)
+// clang-format on
 
 #undef ZP_ROW
 #undef ZP_MASK
 #undef ZP_ROWS4
 #undef ZP_MASKS
 
-// ---- The function table ---------------------------------------------------------------------
+    // ---- The function table ---------------------------------------------------------------------
 
-// Routed entries (mode, block, k); everything else comes from the mode kernel set.
-struct RoutedRow {
+    // Routed entries (mode, block, k); everything else comes from the mode kernel set.
+    struct RoutedRow {
   int block, mode, k;
   BlendRowFn fn;
 };
+// clang-format off
 static const RoutedRow kRoutedRows[] = {
     {0, 0, 1, BlendNormalPlain},      {0, 0, 0, BlendNormalOpacity},
     {1, 0, 1, BlendNormalSrcAlpha},   {1, 0, 0, BlendNormalSrcAlphaOpacity},
@@ -228,14 +230,15 @@ static const RoutedRow kRoutedRows[] = {
     {0, 6, 1, BlendLightenPlain},     {0, 7, 1, BlendDarkenPlain},
     {0, 13, 1, BlendLinearBurnPlain}, {0, 17, 1, BlendLinearLightPlain},
 };
+// clang-format on
 
 static void BuildPortableSet() {
-#define ZP_SET(num, Mode)                                                          \
-  s_PortableSet.rows[num][0] = Blend##Mode##Plain;                                 \
-  s_PortableSet.rows[num][1] = Blend##Mode##Opacity;                               \
-  s_PortableSet.rows[num][2] = Blend##Mode##SrcAlpha;                              \
-  s_PortableSet.rows[num][3] = Blend##Mode##SrcAlphaOpacity;                       \
-  s_PortableSet.masks[num][0] = Blend##Mode##Mask;                                 \
+#define ZP_SET(num, Mode)                                    \
+  s_PortableSet.rows[num][0] = Blend##Mode##Plain;           \
+  s_PortableSet.rows[num][1] = Blend##Mode##Opacity;         \
+  s_PortableSet.rows[num][2] = Blend##Mode##SrcAlpha;        \
+  s_PortableSet.rows[num][3] = Blend##Mode##SrcAlphaOpacity; \
+  s_PortableSet.masks[num][0] = Blend##Mode##Mask;           \
   s_PortableSet.masks[num][1] = Blend##Mode##MaskSrcAlpha;
   ZP_BLEND_MODE_LIST(ZP_SET)
 #undef ZP_SET

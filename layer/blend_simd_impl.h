@@ -12,13 +12,20 @@ namespace ZP_SIMD_NS {
 template <class V, int M>
 static inline typename V::R ModeBytes(typename V::R S, typename V::R D, const u8* s, const u8* d) {
   typedef typename V::R R;
-  if constexpr (M == 0) return S;
-  else if constexpr (M == 1) return V::Adds8u(S, D);
-  else if constexpr (M == 2) return V::Subs8u(S, D);
-  else if constexpr (M == 6) return V::Max8u(S, D);
-  else if constexpr (M == 7) return V::Min8u(S, D);
-  else if constexpr (M == 8) return V::Or(V::Subs8u(S, D), V::Subs8u(D, S));
-  else if constexpr (M == 13) return V::Subs8u(S, V::Xor(D, V::Set8(-1)));
+  if constexpr (M == 0)
+    return S;
+  else if constexpr (M == 1)
+    return V::Adds8u(S, D);
+  else if constexpr (M == 2)
+    return V::Subs8u(S, D);
+  else if constexpr (M == 6)
+    return V::Max8u(S, D);
+  else if constexpr (M == 7)
+    return V::Min8u(S, D);
+  else if constexpr (M == 8)
+    return V::Or(V::Subs8u(S, D), V::Subs8u(D, S));
+  else if constexpr (M == 13)
+    return V::Subs8u(S, V::Xor(D, V::Set8(-1)));
   else if constexpr (M == 4 || M == 11 || M == 12 || M == 15 || M == 16) {
     // Divisions and square roots: the table.
     alignas(32) u8 t[V::kBytes];
@@ -40,8 +47,9 @@ static inline typename V::R ModeBytes(typename V::R S, typename V::R D, const u8
         // Overlay keys on d, hard light on s; otherwise the same three pieces.
         R key = M == 10 ? d16 : s16, other = M == 10 ? s16 : d16;
         R low = Div255<V>(V::Mullo16(V::Add16(other, other), key));
-        R high = V::Add16(V::Sub16(V::Add16(key, key), V::Set16(257)),
-                          Div255<V>(V::Mullo16(other, V::Sub16(V::Set16(512), V::Add16(key, key)))));
+        R high =
+            V::Add16(V::Sub16(V::Add16(key, key), V::Set16(257)),
+                     Div255<V>(V::Mullo16(other, V::Sub16(V::Set16(512), V::Add16(key, key)))));
         R lt = V::Cmpgt16(V::Set16(128), key), gt = V::Cmpgt16(key, V::Set16(128));
         R eq = V::Cmpeq16(key, V::Set16(128));
         r[h] = V::Or(V::Or(V::And(lt, low), V::And(gt, high)), V::And(eq, other));

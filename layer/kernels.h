@@ -25,31 +25,31 @@ typedef void (*KernelRowFactorOpFn)(u8* dst, const u8* src, i32 f, i32 op, i32 b
 
 // In slot order; see the slot numbers.
 struct PixelKernelTable {
-  KernelZeroFn zero;                         // 0  every byte 0
-  KernelFillBytesFn fill_bytes;              // 1  every byte = value
-  KernelFillColourFn fill_colour;            // 2  every whole pixel = colour
-  KernelRowFn copy;                          // 3  d = s
-  KernelRowOpFn opacity;                     // 4  d + (s - d) * op / 256
-  KernelRowFn alpha;                         // 5  weight sa + 1
-  KernelRowOpFn alpha_opacity;               // 6  weight (sa * op >> 8) + 1
-  KernelMaskFn mask;                         // 7  rule mask, g_MaskWeights
-  KernelCrossFadeFn cross_fade;              // 8  dst = a + (b - a) * w / 256
-  KernelRowFn add;                           // 9  min(d + s, 255)
-  KernelRowOpFn add_opacity;                 // 10
-  KernelRowOpFn add_alpha;                   // 11 (op ignored)
-  KernelRowOpFn add_alpha_opacity;           // 12
-  KernelRowFn sub;                           // 13 max(s - d, 0)
-  KernelRowFn mul;                           // 14
-  KernelRowFn screen;                        // 15
-  KernelRowOpFn screen_opacity;              // 16
-  KernelRowFn lighten;                       // 17 max(s, d)
-  KernelRowFn darken;                        // 18 min(s, d)
-  KernelRowFn linear_burn;                   // 19 max(d + s - 255, 0)
-  KernelRowFn linear_light;                  // 20 clamp(d + 2s - 256, 0, 255)
-  KernelHalveFn halve;                       // 21 2 x 2 box, one output row
-  KernelRowFn over;                          // 22 source over, real alpha
-  KernelRowOpFn over_opacity;                // 23
-  KernelRowOpFn over_dst_scaled;             // 24 (op = destination alpha factor f)
+  KernelZeroFn zero;                            // 0  every byte 0
+  KernelFillBytesFn fill_bytes;                 // 1  every byte = value
+  KernelFillColourFn fill_colour;               // 2  every whole pixel = colour
+  KernelRowFn copy;                             // 3  d = s
+  KernelRowOpFn opacity;                        // 4  d + (s - d) * op / 256
+  KernelRowFn alpha;                            // 5  weight sa + 1
+  KernelRowOpFn alpha_opacity;                  // 6  weight (sa * op >> 8) + 1
+  KernelMaskFn mask;                            // 7  rule mask, g_MaskWeights
+  KernelCrossFadeFn cross_fade;                 // 8  dst = a + (b - a) * w / 256
+  KernelRowFn add;                              // 9  min(d + s, 255)
+  KernelRowOpFn add_opacity;                    // 10
+  KernelRowOpFn add_alpha;                      // 11 (op ignored)
+  KernelRowOpFn add_alpha_opacity;              // 12
+  KernelRowFn sub;                              // 13 max(s - d, 0)
+  KernelRowFn mul;                              // 14
+  KernelRowFn screen;                           // 15
+  KernelRowOpFn screen_opacity;                 // 16
+  KernelRowFn lighten;                          // 17 max(s, d)
+  KernelRowFn darken;                           // 18 min(s, d)
+  KernelRowFn linear_burn;                      // 19 max(d + s - 255, 0)
+  KernelRowFn linear_light;                     // 20 clamp(d + 2s - 256, 0, 255)
+  KernelHalveFn halve;                          // 21 2 x 2 box, one output row
+  KernelRowFn over;                             // 22 source over, real alpha
+  KernelRowOpFn over_opacity;                   // 23
+  KernelRowOpFn over_dst_scaled;                // 24 (op = destination alpha factor f)
   KernelRowFactorOpFn over_dst_scaled_opacity;  // 25
 };
 static_assert(sizeof(PixelKernelTable) == 26 * sizeof(void*), "26 slots");

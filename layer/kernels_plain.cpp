@@ -201,7 +201,9 @@ static void AddAlphaRow(u8* dst, const u8* src, i32 bytes, i32 op) {
   }
 }
 
-void BlendKernelAddAlphaC(u8* dst, const u8* src, i32, i32 bytes) { AddAlphaRow(dst, src, bytes, -1); }
+void BlendKernelAddAlphaC(u8* dst, const u8* src, i32, i32 bytes) {
+  AddAlphaRow(dst, src, bytes, -1);
+}
 
 void BlendKernelAddAlphaOpacityC(u8* dst, const u8* src, i32 op, i32 bytes) {
   AddAlphaRow(dst, src, bytes, BlendClampWeight(op));
@@ -241,6 +243,7 @@ void BlendKernelHalveC(u8* dst, const u8* src, i32 src_stride_px, i32 dst_pixels
           (src[8 * p + c] + src[8 * p + 4 + c] + below[8 * p + c] + below[8 * p + 4 + c]) >> 2);
 }
 
+// clang-format off
 const PixelKernelTable g_BlendKernelsPlain = {
     BlendKernelZero,          BlendKernelFillBytesC,     BlendKernelFillColourC,
     BlendKernelCopy,          BlendKernelOpacityC,       BlendKernelAlphaC,
@@ -252,5 +255,6 @@ const PixelKernelTable g_BlendKernelsPlain = {
     BlendKernelHalveC,        BlendKernelOver,           BlendKernelOverOpacity,
     BlendKernelOverDstScaled, BlendKernelOverDstScaledOpacity,
 };
+// clang-format on
 
 PixelKernelTable g_PixelKernels = g_BlendKernelsPlain;

@@ -31,19 +31,19 @@ static inline i32 HeadPixels(const u8* d, i32 pixels) {
 
 // ---- Drivers --------------------------------------------------------------------------------
 
-// op(d, s) processes V::kBytes bytes; a last partial vector goes through a bounce buffer. The
-// operation is taken by value so its constants stay in registers across the stores.
-// Stores that straddle cache lines cost twice; on a long row whose destination is pixel- but
-// not vector-aligned, the first vector is computed into a copy, the first aligned vector in
-// place (from bytes not yet written), and the copy stored last: the bytes the two share come
-// out the same either way, and the loop goes on with aligned stores.
+// Stores that straddle cache lines cost twice. On a long row whose destination is pixel- but
+// not vector-aligned, the drivers compute the first vector into a copy, the first aligned
+// vector in place (from bytes not yet written) and store the copy last: the bytes the two share
+// come out the same either way, and the loop goes on with aligned stores. Returns the offset
+// of that aligned vector, or 0 to start plainly.
 static inline i32 AlignedStart(const u8* d, i32 len, int vbytes) {
   uintptr_t mis = reinterpret_cast<uintptr_t>(d) & static_cast<uintptr_t>(vbytes - 1);
   return mis != 0 && (mis & 3) == 0 && len >= 4 * vbytes ? vbytes - static_cast<i32>(mis) : 0;
 }
 
-template <class V, class Op>
-static inline void Run2(u8* d, const u8* s, i32 len, Op op) {
+// op(d, s) processes V::kBytes bytes; a last partial vector goes through a bounce buffer. The
+// operation is taken by value so its constants stay in registers across the stores.
+template <class V, class Op> static inline void Run2(u8* d, const u8* s, i32 len, Op op) {
   i32 i = 0;
   if (i32 h = AlignedStart(d, len, V::kBytes)) {
     alignas(32) u8 first[V::kBytes];
@@ -92,8 +92,7 @@ static inline void Run3(u8* d, const u8* a, const u8* b, i32 len, Op op) {
 // strip of vectors are prepared first and the colours done after, so the chains of a strip
 // overlap instead of each colour waiting for its own. op.Prepare(d, s, &state) and
 // op.Finish(d, s, state) together equal op(d, s).
-template <class V, class Op>
-static inline void RunStaged(u8* d, const u8* s, i32 len, Op op) {
+template <class V, class Op> static inline void RunStaged(u8* d, const u8* s, i32 len, Op op) {
   const int kStrip = 8;
   i32 i = 0;
   if (i32 h = AlignedStart(d, len, V::kBytes)) {
@@ -106,7 +105,8 @@ static inline void RunStaged(u8* d, const u8* s, i32 len, Op op) {
   }
   typename Op::State st[kStrip];
   for (; i + kStrip * V::kBytes <= len; i += kStrip * V::kBytes) {
-    for (int j = 0; j < kStrip; j++) op.Prepare(d + i + j * V::kBytes, s + i + j * V::kBytes, &st[j]);
+    for (int j = 0; j < kStrip; j++)
+      op.Prepare(d + i + j * V::kBytes, s + i + j * V::kBytes, &st[j]);
     for (int j = 0; j < kStrip; j++) op.Finish(d + i + j * V::kBytes, s + i + j * V::kBytes, st[j]);
   }
   for (; i + V::kBytes <= len; i += V::kBytes) op(d + i, s + i);
@@ -135,7 +135,8 @@ static inline void RunStaged3(u8* d, const u8* s, const u8* m, i32 len, Op op) {
   }
   typename Op::State st[kStrip];
   for (; i + kStrip * V::kBytes <= len; i += kStrip * V::kBytes) {
-    for (int j = 0; j < kStrip; j++) op.Prepare(s + i + j * V::kBytes, m + i + j * V::kBytes, &st[j]);
+    for (int j = 0; j < kStrip; j++)
+      op.Prepare(s + i + j * V::kBytes, m + i + j * V::kBytes, &st[j]);
     for (int j = 0; j < kStrip; j++) op.Finish(d + i + j * V::kBytes, s + i + j * V::kBytes, st[j]);
   }
   for (; i + V::kBytes <= len; i += V::kBytes) op(d + i, s + i, m + i);
@@ -152,8 +153,12 @@ static inline void RunStaged3(u8* d, const u8* s, const u8* m, i32 len, Op op) {
 
 // ---- Vector pieces ---------------------------------------------------------------------------
 
-template <class V> static inline typename V::R Lo(typename V::R x) { return V::UnpackLo8(x, V::Zero()); }
-template <class V> static inline typename V::R Hi(typename V::R x) { return V::UnpackHi8(x, V::Zero()); }
+template <class V> static inline typename V::R Lo(typename V::R x) {
+  return V::UnpackLo8(x, V::Zero());
+}
+template <class V> static inline typename V::R Hi(typename V::R x) {
+  return V::UnpackHi8(x, V::Zero());
+}
 
 // d + floor((t - d) * w / 256) per word, given w2 = 2 * w (w in 0..256): the signed high
 // product of (t - d) << 7 and 2w is exactly that floor.
@@ -166,10 +171,16 @@ static inline typename V::R Lerp16(typename V::R d, typename V::R t, typename V:
   return Lerp2<V>(d, t, V::Add16(w, w));
 }
 // x << 8 per word for the low / high byte half (for unsigned high products).
-template <class V> static inline typename V::R Lo8(typename V::R x) { return V::UnpackLo8(V::Zero(), x); }
-template <class V> static inline typename V::R Hi8(typename V::R x) { return V::UnpackHi8(V::Zero(), x); }
+template <class V> static inline typename V::R Lo8(typename V::R x) {
+  return V::UnpackLo8(V::Zero(), x);
+}
+template <class V> static inline typename V::R Hi8(typename V::R x) {
+  return V::UnpackHi8(V::Zero(), x);
+}
 
-template <class V> static inline typename V::R ColourWords() { return V::Set64(0x0000FFFFFFFFFFFFll); }
+template <class V> static inline typename V::R ColourWords() {
+  return V::Set64(0x0000FFFFFFFFFFFFll);
+}
 
 // floor(x / 255) per word, for x up to 65535.
 template <class V> static inline typename V::R Div255(typename V::R x) {
@@ -178,8 +189,7 @@ template <class V> static inline typename V::R Div255(typename V::R x) {
 
 // floor(x * v / 65536) per word of one byte half, v (0..65536) per pixel given as
 // k = (v >> 2) | ((v & 3) << 16) in pixel order; hi selects the high half's pixels.
-template <class V>
-static inline typename V::R MulWide(typename V::R x, typename V::R k, bool hi) {
+template <class V> static inline typename V::R MulWide(typename V::R x, typename V::R k, bool hi) {
   typename V::R k0 = hi ? V::template Shuffle32<0xAA>(k) : V::template Shuffle32<0x00>(k);
   typename V::R k1 = hi ? V::template Shuffle32<0xFF>(k) : V::template Shuffle32<0x55>(k);
   typename V::R x4 = V::template Slli16<2>(x);
@@ -206,8 +216,7 @@ static void KernelZero(u8* dst, i32 bytes) {
 }
 
 // Long copies that do not overlap: aligned stores, four vectors a step; the rest by memmove.
-template <class V>
-static void KernelCopy(u8* dst, const u8* src, i32 bytes) {
+template <class V> static void KernelCopy(u8* dst, const u8* src, i32 bytes) {
   if (bytes <= 0) return;
   size_t n = static_cast<size_t>(bytes);
   uintptr_t d = reinterpret_cast<uintptr_t>(dst), s = reinterpret_cast<uintptr_t>(src);
@@ -233,8 +242,7 @@ static void KernelFillBytes(u8* dst, i32 bytes, u8 value) {
   if (bytes > 0) std::memset(dst, value, static_cast<size_t>(bytes));
 }
 
-template <class V>
-static void KernelFillColour(u8* dst, i32 bytes, u32 colour) {
+template <class V> static void KernelFillColour(u8* dst, i32 bytes, u32 colour) {
   if (bytes < 4) return;
   i32 len = bytes & ~3;
   typename V::R c = V::Set32(static_cast<int>(colour));
@@ -262,10 +270,10 @@ static void KernelFillColour(u8* dst, i32 bytes, u32 colour) {
 // ---- Slot 4 opacity and slot 8 cross-fade ---------------------------------------------------
 
 template <class V> struct OpLerp {
-  typename V::R w;
+  typename V::R w2;  // 2 * w
   void operator()(u8* d, const u8* a, const u8* b) const {
     typename V::R A = V::Load(a), B = V::Load(b);
-    V::Store(d, V::PackUs16(Lerp16<V>(Lo<V>(A), Lo<V>(B), w), Lerp16<V>(Hi<V>(A), Hi<V>(B), w)));
+    V::Store(d, V::PackUs16(Lerp2<V>(Lo<V>(A), Lo<V>(B), w2), Lerp2<V>(Hi<V>(A), Hi<V>(B), w2)));
   }
 };
 template <class V> struct OpAvg {
@@ -275,19 +283,19 @@ template <class V> struct OpAvg {
 };
 
 // dst = a + (b - a) * w / 256 with the SIMD set's head, groups (rounding average at 128) and tail.
-template <class V>
-static void CrossFadeRow(u8* dst, const u8* a, const u8* b, i32 w, i32 n) {
+template <class V> static void CrossFadeRow(u8* dst, const u8* a, const u8* b, i32 w, i32 n) {
   if (n <= 0) return;
   i32 h = HeadBytes(dst, n);
   for (i32 i = 0; i < h; i++) dst[i] = static_cast<u8>(Lerp(a[i], b[i], w));
   i32 len = (n - h) & ~7;
-  if (w == 128) Run3<V>(dst + h, a + h, b + h, len, OpAvg<V>{});
-  else Run3<V>(dst + h, a + h, b + h, len, OpLerp<V>{V::Set16(w)});
+  if (w == 128)
+    Run3<V>(dst + h, a + h, b + h, len, OpAvg<V>{});
+  else
+    Run3<V>(dst + h, a + h, b + h, len, OpLerp<V>{V::Set16(2 * w)});
   for (i32 i = h + len; i < n; i++) dst[i] = static_cast<u8>(Lerp(a[i], b[i], w));
 }
 
-template <class V>
-static void KernelOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
+template <class V> static void KernelOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   op = BlendClampWeight(op);
   if (op == 0 || bytes <= 0) return;
   if (op == 256) return KernelCopy<V>(dst, src, bytes);  // every part of the row gives s
@@ -324,8 +332,7 @@ static inline void AlphaEdgePixel(u8* d, const u8* s) {
   for (int c = 0; c < 3; c++) d[c] = static_cast<u8>(Lerp(d[c], s[c], w));
 }
 
-template <class V>
-static void KernelAlpha(u8* dst, const u8* src, i32 bytes) {
+template <class V> static void KernelAlpha(u8* dst, const u8* src, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   i32 h = HeadPixels(dst, pixels);
   if (h) AlphaEdgePixel(dst, src);
@@ -358,8 +365,7 @@ static inline void AlphaOpacityEdgePixel(u8* d, const u8* s, int op) {
     d[c] = static_cast<u8>(((d[c] * (256 - k)) >> 8) + ((s[c] * (k + 1)) >> 8));
 }
 
-template <class V>
-static void KernelAlphaOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
+template <class V> static void KernelAlphaOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   op = BlendClampWeight(op);
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   if (op == 0) return;  // k = 0 leaves every byte
@@ -367,8 +373,7 @@ static void KernelAlphaOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   if (h) AlphaOpacityEdgePixel(dst, src, op);
   i32 pairs = (pixels - h) >> 1;
   Run2<V>(dst + 4 * h, src + 4 * h, pairs * 8, OpAlphaOpacity<V>{V::Set16(op)});
-  if ((pixels - h) & 1)
-    AlphaOpacityEdgePixel(dst + 4 * (pixels - 1), src + 4 * (pixels - 1), op);
+  if ((pixels - h) & 1) AlphaOpacityEdgePixel(dst + 4 * (pixels - 1), src + 4 * (pixels - 1), op);
 }
 
 // ---- Slot 7: mask ---------------------------------------------------------------------------
@@ -433,9 +438,8 @@ static inline void MaskTablePixel(u8* d, const u8* s, const u8* m) {
   for (int c = 0; c < 3; c++) d[c] = static_cast<u8>(d[c] - (((d[c] - s[c]) * w) >> 8));
 }
 
-template <class V>
-static void KernelMask(u8* dst, const u8* src, const u8* mask, i32 progress, i32 softness,
-                       i32 bytes) {
+template <class V> static void KernelMask(u8* dst, const u8* src, const u8* mask, i32 progress,
+                                          i32 softness, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   i32 p = BlendClampWeight(progress), f = BlendClampWeight(softness);
   if (f == 256) return RunStaged3<V>(dst, src, mask, pixels * 4, OpMaskTable<V>{});
@@ -443,7 +447,8 @@ static void KernelMask(u8* dst, const u8* src, const u8* mask, i32 progress, i32
   if (h) MaskTablePixel(dst, src, mask);
   i32 pairs = (pixels - h) >> 1;
   int c = (f >> 1) * p - 128 * f + p;
-  Run3<V>(dst + 4 * h, src + 4 * h, mask + 4 * h, pairs * 8, OpMaskSoft<V>{V::Set16(f >> 1), V::Set16(c)});
+  Run3<V>(dst + 4 * h, src + 4 * h, mask + 4 * h, pairs * 8,
+          OpMaskSoft<V>{V::Set16(f >> 1), V::Set16(c)});
   if ((pixels - h) & 1) {
     i32 o = 4 * (pixels - 1);
     MaskTablePixel(dst + o, src + o, mask + o);
@@ -480,12 +485,24 @@ template <class V> struct OpLinearLight {
   }
 };
 
-template <class V> static void KernelAdd(u8* d, const u8* s, i32 n) { Run2<V>(d, s, n, OpAdd<V>{}); }
-template <class V> static void KernelSub(u8* d, const u8* s, i32 n) { Run2<V>(d, s, n, OpSub<V>{}); }
-template <class V> static void KernelLighten(u8* d, const u8* s, i32 n) { Run2<V>(d, s, n, OpMax<V>{}); }
-template <class V> static void KernelDarken(u8* d, const u8* s, i32 n) { Run2<V>(d, s, n, OpMin<V>{}); }
-template <class V> static void KernelLinearBurn(u8* d, const u8* s, i32 n) { Run2<V>(d, s, n, OpLinearBurn<V>{}); }
-template <class V> static void KernelLinearLight(u8* d, const u8* s, i32 n) { Run2<V>(d, s, n, OpLinearLight<V>{}); }
+template <class V> static void KernelAdd(u8* d, const u8* s, i32 n) {
+  Run2<V>(d, s, n, OpAdd<V>{});
+}
+template <class V> static void KernelSub(u8* d, const u8* s, i32 n) {
+  Run2<V>(d, s, n, OpSub<V>{});
+}
+template <class V> static void KernelLighten(u8* d, const u8* s, i32 n) {
+  Run2<V>(d, s, n, OpMax<V>{});
+}
+template <class V> static void KernelDarken(u8* d, const u8* s, i32 n) {
+  Run2<V>(d, s, n, OpMin<V>{});
+}
+template <class V> static void KernelLinearBurn(u8* d, const u8* s, i32 n) {
+  Run2<V>(d, s, n, OpLinearBurn<V>{});
+}
+template <class V> static void KernelLinearLight(u8* d, const u8* s, i32 n) {
+  Run2<V>(d, s, n, OpLinearLight<V>{});
+}
 
 template <class V> struct OpAddOpacity {
   typename V::R op;
@@ -499,13 +516,13 @@ template <class V> struct OpAddOpacity {
   }
 };
 
-template <class V>
-static void KernelAddOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
+template <class V> static void KernelAddOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   op = BlendClampWeight(op);
   if (bytes <= 0) return;
   i32 len = bytes & ~7;
   Run2<V>(dst, src, len, OpAddOpacity<V>{V::Set16(op)});
-  for (i32 i = len; i < bytes; i++) dst[i] = static_cast<u8>(Lerp(dst[i], Min255(dst[i] + src[i]), op));
+  for (i32 i = len; i < bytes; i++)
+    dst[i] = static_cast<u8>(Lerp(dst[i], Min255(dst[i] + src[i]), op));
 }
 
 // Slots 11 and 12 of the SIMD set: w = min(sa + 1, 255), times op for slot 12.
@@ -516,7 +533,8 @@ template <class V, bool kWithOp> struct OpAddAlpha {
     typename V::R S = V::Load(s), D = V::Load(d);
     typename V::R step = V::And(V::Subs8u(V::Adds8u(D, S), D), V::Set32(0x00FFFFFF)), r[2];
     for (int h = 0; h < 2; h++) {
-      typename V::R w = V::Min16(V::Add16(h ? V::AlphaWordsHi(S) : V::AlphaWordsLo(S), V::Set16(1)), V::Set16(255));
+      typename V::R w = V::Min16(V::Add16(h ? V::AlphaWordsHi(S) : V::AlphaWordsLo(S), V::Set16(1)),
+                                 V::Set16(255));
       if (kWithOp) w = V::Mulhi16u(V::template Slli16<8>(w), op);
       r[h] = V::Mulhi16u(h ? Hi8<V>(step) : Lo8<V>(step), w);
     }
@@ -524,14 +542,12 @@ template <class V, bool kWithOp> struct OpAddAlpha {
   }
 };
 
-template <class V>
-static void KernelAddAlpha(u8* dst, const u8* src, i32, i32 bytes) {
+template <class V> static void KernelAddAlpha(u8* dst, const u8* src, i32, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   Run2<V>(dst, src, pixels * 4, OpAddAlpha<V, false>{V::Zero()});
 }
 
-template <class V>
-static void KernelAddAlphaOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
+template <class V> static void KernelAddAlphaOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   Run2<V>(dst, src, pixels * 4, OpAddAlpha<V, true>{V::Set16(BlendClampWeight(op))});
 }
@@ -548,8 +564,7 @@ template <class V> struct OpMul {
 };
 
 // 4-byte groups: a head pixel is a group of its own, so the result does not depend on position.
-template <class V>
-static void KernelMul(u8* dst, const u8* src, i32 bytes) {
+template <class V> static void KernelMul(u8* dst, const u8* src, i32 bytes) {
   if (bytes <= 0) return;
   i32 len = bytes & ~3;
   Run2<V>(dst, src, len, OpMul<V>{});
@@ -568,11 +583,11 @@ template <class V> struct OpScreenGroup {
   }
 };
 
-template <class V>
-static void KernelScreen(u8* dst, const u8* src, i32 bytes) {
+template <class V> static void KernelScreen(u8* dst, const u8* src, i32 bytes) {
   if (bytes <= 0) return;
   i32 h = HeadBytes(dst, bytes);
-  for (i32 i = 0; i < h; i++) dst[i] = static_cast<u8>(src[i] + dst[i] - g_LutProductByte[src[i]][dst[i]]);
+  for (i32 i = 0; i < h; i++)
+    dst[i] = static_cast<u8>(src[i] + dst[i] - g_LutProductByte[src[i]][dst[i]]);
   i32 len = (bytes - h) & ~7;
   Run2<V>(dst + h, src + h, len, OpScreenGroup<V>{});
   for (i32 i = h + len; i < bytes; i++)
@@ -592,8 +607,7 @@ template <class V> struct OpScreenOpacity {
   }
 };
 
-template <class V>
-static void KernelScreenOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
+template <class V> static void KernelScreenOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   Run2<V>(dst, src, bytes, OpScreenOpacity<V>{V::Set16(BlendClampWeight(op))});
 }
 
@@ -624,8 +638,7 @@ static void KernelHalve(u8* dst, const u8* src, i32 src_stride_px, i32 dst_pixel
 // New alpha oa = da + sa - da * sa / 255 and the source's share w = sa * 256 / oa (0 when oa is
 // 0, like the division table's row 0), per pixel in 32-bit lanes. The float quotient is exact
 // enough that truncating it gives the division table's value.
-template <class V>
-static inline typename V::R OverAlpha(typename V::R sa, typename V::R da) {
+template <class V> static inline typename V::R OverAlpha(typename V::R sa, typename V::R da) {
   typename V::R q = V::template Srli16<7>(V::Mulhi16u(V::Mullo16(sa, da), V::Set32(0x8081)));
   return V::Sub32(V::Add32(da, sa), q);
 }
@@ -638,9 +651,8 @@ static inline typename V::R ShareOf(typename V::R sa, typename V::R oa) {
 }
 
 // Colour bytes lerped by w (32-bit per pixel, 0..256), alpha replaced by oa.
-template <class V>
-static inline typename V::R OverColour(typename V::R S, typename V::R D, typename V::R w,
-                                       typename V::R oa) {
+template <class V> static inline typename V::R OverColour(typename V::R S, typename V::R D,
+                                                          typename V::R w, typename V::R oa) {
   typename V::R w2 = V::Add32(w, w);
   typename V::R lo = Lerp2<V>(Lo<V>(D), Lo<V>(S), V::SpreadWordsLo(w2));
   typename V::R hi = Lerp2<V>(Hi<V>(D), Hi<V>(S), V::SpreadWordsHi(w2));
@@ -674,14 +686,12 @@ template <class V, bool kScaled> struct OpOver {
   }
 };
 
-template <class V>
-static void KernelOver(u8* dst, const u8* src, i32 bytes) {
+template <class V> static void KernelOver(u8* dst, const u8* src, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   RunStaged<V>(dst, src, pixels * 4, OpOver<V, false>{V::Zero()});
 }
 
-template <class V>
-static void KernelOverDstScaled(u8* dst, const u8* src, i32 f, i32 bytes) {
+template <class V> static void KernelOverDstScaled(u8* dst, const u8* src, i32 f, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   f = BlendClampWeight(f);
   if (f == 256) return KernelOver<V>(dst, src, bytes);
@@ -725,12 +735,14 @@ template <class V, bool kFull> struct OpOverOpacity {
   }
 };
 
-template <class V>
-static void KernelOverOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
+template <class V> static void KernelOverOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   op = BlendClampWeight(op);
-  if (op == 256) RunStaged<V>(dst, src, pixels * 4, OpOverOpacity<V, true>{V::Set32(op), V::SetF(256.0f)});
-  else RunStaged<V>(dst, src, pixels * 4, OpOverOpacity<V, false>{V::Set32(op), V::SetF(static_cast<float>(op))});
+  if (op == 256)
+    RunStaged<V>(dst, src, pixels * 4, OpOverOpacity<V, true>{V::Set32(op), V::SetF(256.0f)});
+  else
+    RunStaged<V>(dst, src, pixels * 4,
+                 OpOverOpacity<V, false>{V::Set32(op), V::SetF(static_cast<float>(op))});
 }
 
 // Colour bytes d + trunc(floor((s - d) * op / 256) * sa / (oa + 1)), kept between d and s. The
@@ -747,8 +759,8 @@ template <class V> struct OpOverScaledOpacity {
     typename V::R sa = V::template Srli32<24>(S);
     typename V::R da = V::template Srli32<8>(V::Mullo16(V::template Srli32<24>(D), f));
     typename V::R sub = V::template Srli32<8>(V::Mullo16(V::Add32(sa, V::Set32(1)), da));
-    typename V::R oa = V::And(V::Add32(da, V::template Srli32<8>(V::Mullo16(V::Sub32(sa, sub), op32))),
-                              V::Set32(255));
+    typename V::R oa = V::And(
+        V::Add32(da, V::template Srli32<8>(V::Mullo16(V::Sub32(sa, sub), op32))), V::Set32(255));
     st->ratio = V::AsR(V::DivF(V::ToF(sa), V::ToF(V::Add32(oa, V::Set32(1)))));
     st->alpha = V::template Slli32<24>(oa);
   }
@@ -763,9 +775,11 @@ template <class V> struct OpOverScaledOpacity {
     typename V::R r[2];
     for (int h = 0; h < 2; h++) {
       typename V::R s16 = h ? Hi<V>(S) : Lo<V>(S), d16 = h ? Hi<V>(D) : Lo<V>(D);
-      typename V::R y = V::Mulhi16s(V::template Slli16<7>(V::Sub16(s16, d16)), op2);  // floor((s - d) * op / 256)
+      typename V::R y =
+          V::Mulhi16s(V::template Slli16<7>(V::Sub16(s16, d16)), op2);  // floor((s - d) * op / 256)
       typename V::R ay = V::Abs16(y);
-      typename V::R r0 = V::template Shuffle32<0x00>(ratio), r1 = V::template Shuffle32<0x55>(ratio);
+      typename V::R r0 = V::template Shuffle32<0x00>(ratio),
+                    r1 = V::template Shuffle32<0x55>(ratio);
       if (h) {
         r0 = V::template Shuffle32<0xAA>(ratio);
         r1 = V::template Shuffle32<0xFF>(ratio);
@@ -785,11 +799,13 @@ static void KernelOverDstScaledOpacity(u8* dst, const u8* src, i32 f, i32 op, i3
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   f = BlendClampWeight(f);
   op = BlendClampWeight(op);
-  RunStaged<V>(dst, src, pixels * 4, OpOverScaledOpacity<V>{V::Set32(f), V::Set16(2 * op), V::Set32(op)});
+  RunStaged<V>(dst, src, pixels * 4,
+               OpOverScaledOpacity<V>{V::Set32(f), V::Set16(2 * op), V::Set32(op)});
 }
 
 // ---- The set --------------------------------------------------------------------------------
 
+// clang-format off
 template <class V>
 static const PixelKernelTable kKernelSet = {
     KernelZero,                  KernelFillBytes,             KernelFillColour<V>,
@@ -802,5 +818,6 @@ static const PixelKernelTable kKernelSet = {
     KernelHalve<V>,              KernelOver<V>,               KernelOverOpacity<V>,
     KernelOverDstScaled<V>,      KernelOverDstScaledOpacity<V>,
 };
+// clang-format on
 
 }  // namespace ZP_SIMD_NS

@@ -62,9 +62,13 @@ struct VecSse2 {
   static inline R PackUs16(R a, R b) { return _mm_packus_epi16(a, b); }
   static inline R Packs32(R a, R b) { return _mm_packs_epi32(a, b); }
   // Word 3 of every 4-word group (a pixel's A after widening) copied to all four words.
-  static inline R Broadcast16W3(R a) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, 0xFF), 0xFF); }
+  static inline R Broadcast16W3(R a) {
+    return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, 0xFF), 0xFF);
+  }
   // Word 0 of every 4-word group (a pixel's B) copied to all four words.
-  static inline R Broadcast16W0(R a) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, 0x00), 0x00); }
+  static inline R Broadcast16W0(R a) {
+    return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, 0x00), 0x00);
+  }
   // Even and odd 32-bit elements of the pair a, b, in order (pixel deinterleave).
   static inline R Even32(R a, R b) {
     return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), 0x88));
@@ -74,17 +78,26 @@ struct VecSse2 {
   }
   static inline R Cmpgt32(R a, R b) { return _mm_cmpgt_epi32(a, b); }
   // b where the mask's bytes are set, else a.
-  static inline R Select8(R mask, R a, R b) { return _mm_or_si128(_mm_and_si128(mask, b), _mm_andnot_si128(mask, a)); }
+  static inline R Select8(R mask, R a, R b) {
+    return _mm_or_si128(_mm_and_si128(mask, b), _mm_andnot_si128(mask, a));
+  }
   // Alpha byte of every pixel 0 / 255.
   static inline bool AlphaAllZero(R s) {
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(s, _mm_set1_epi32(static_cast<int>(0xFF000000u))), _mm_setzero_si128())) == 0xFFFF;
+    return _mm_movemask_epi8(
+               _mm_cmpeq_epi8(_mm_and_si128(s, _mm_set1_epi32(static_cast<int>(0xFF000000u))),
+                              _mm_setzero_si128())) == 0xFFFF;
   }
   static inline bool AlphaAllFF(R s) {
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(s, _mm_set1_epi32(0x00FFFFFF)), _mm_set1_epi8(-1))) == 0xFFFF;
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(s, _mm_set1_epi32(0x00FFFFFF)),
+                                            _mm_set1_epi8(-1))) == 0xFFFF;
   }
   // Each pixel's alpha in the four words of that pixel, for the low / high byte half.
-  static inline R AlphaWordsLo(R s) { return Broadcast16W3(_mm_unpacklo_epi8(s, _mm_setzero_si128())); }
-  static inline R AlphaWordsHi(R s) { return Broadcast16W3(_mm_unpackhi_epi8(s, _mm_setzero_si128())); }
+  static inline R AlphaWordsLo(R s) {
+    return Broadcast16W3(_mm_unpacklo_epi8(s, _mm_setzero_si128()));
+  }
+  static inline R AlphaWordsHi(R s) {
+    return Broadcast16W3(_mm_unpackhi_epi8(s, _mm_setzero_si128()));
+  }
   // table[m[4 * j]] for the pixels of one vector (the B byte of each mask pixel).
   static inline R GatherByMaskB(const i32* table, const u8* m) {
     return _mm_setr_epi32(table[m[0]], table[m[4]], table[m[8]], table[m[12]]);
@@ -92,10 +105,20 @@ struct VecSse2 {
   template <int N> static inline R Shuffle32(R a) { return _mm_shuffle_epi32(a, N); }
   // A 32-bit value per pixel (pixel order) copied to the four words of each pixel of the low /
   // high byte half (matching UnpackLo8 / UnpackHi8); the Colour forms leave the alpha word 0.
-  static inline R SpreadWordsLo(R w) { R w2 = _mm_or_si128(w, _mm_slli_epi32(w, 16)); return _mm_unpacklo_epi32(w2, w2); }
-  static inline R SpreadWordsHi(R w) { R w2 = _mm_or_si128(w, _mm_slli_epi32(w, 16)); return _mm_unpackhi_epi32(w2, w2); }
-  static inline R SpreadColourWordsLo(R w) { return _mm_and_si128(SpreadWordsLo(w), _mm_set1_epi64x(0x0000FFFFFFFFFFFFll)); }
-  static inline R SpreadColourWordsHi(R w) { return _mm_and_si128(SpreadWordsHi(w), _mm_set1_epi64x(0x0000FFFFFFFFFFFFll)); }
+  static inline R SpreadWordsLo(R w) {
+    R w2 = _mm_or_si128(w, _mm_slli_epi32(w, 16));
+    return _mm_unpacklo_epi32(w2, w2);
+  }
+  static inline R SpreadWordsHi(R w) {
+    R w2 = _mm_or_si128(w, _mm_slli_epi32(w, 16));
+    return _mm_unpackhi_epi32(w2, w2);
+  }
+  static inline R SpreadColourWordsLo(R w) {
+    return _mm_and_si128(SpreadWordsLo(w), _mm_set1_epi64x(0x0000FFFFFFFFFFFFll));
+  }
+  static inline R SpreadColourWordsHi(R w) {
+    return _mm_and_si128(SpreadWordsHi(w), _mm_set1_epi64x(0x0000FFFFFFFFFFFFll));
+  }
   static inline R Abs16(R a) { return _mm_max_epi16(a, _mm_sub_epi16(_mm_setzero_si128(), a)); }
   // a negated where b is negative (b is never 0 where a is not).
   static inline R Sign16(R a, R b) {
@@ -186,13 +209,15 @@ struct VecAvx2 {
     return _mm256_testc_si256(s, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
   }
   static inline R AlphaWordsLo(R s) {
-    const R idx = _mm256_setr_epi8(3, -128, 3, -128, 3, -128, 3, -128, 7, -128, 7, -128, 7, -128, 7, -128,
-                                   3, -128, 3, -128, 3, -128, 3, -128, 7, -128, 7, -128, 7, -128, 7, -128);
+    const R idx =
+        _mm256_setr_epi8(3, -128, 3, -128, 3, -128, 3, -128, 7, -128, 7, -128, 7, -128, 7, -128, 3,
+                         -128, 3, -128, 3, -128, 3, -128, 7, -128, 7, -128, 7, -128, 7, -128);
     return _mm256_shuffle_epi8(s, idx);
   }
   static inline R AlphaWordsHi(R s) {
-    const R idx = _mm256_setr_epi8(11, -128, 11, -128, 11, -128, 11, -128, 15, -128, 15, -128, 15, -128, 15, -128,
-                                   11, -128, 11, -128, 11, -128, 11, -128, 15, -128, 15, -128, 15, -128, 15, -128);
+    const R idx = _mm256_setr_epi8(11, -128, 11, -128, 11, -128, 11, -128, 15, -128, 15, -128, 15,
+                                   -128, 15, -128, 11, -128, 11, -128, 11, -128, 11, -128, 15, -128,
+                                   15, -128, 15, -128, 15, -128);
     return _mm256_shuffle_epi8(s, idx);
   }
   // Scalar loads: the hardware gather is slower on several processors.
@@ -206,16 +231,19 @@ struct VecAvx2 {
                                                    0, 1, 0, 1, 0, 1, 0, 1, 4, 5, 4, 5, 4, 5, 4, 5));
   }
   static inline R SpreadWordsHi(R w) {
-    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13,
-                                                   8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13));
+    return _mm256_shuffle_epi8(
+        w, _mm256_setr_epi8(8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13, 8, 9, 8, 9, 8,
+                            9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13));
   }
   static inline R SpreadColourWordsLo(R w) {
-    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(0, 1, 0, 1, 0, 1, -128, -128, 4, 5, 4, 5, 4, 5, -128, -128,
-                                                   0, 1, 0, 1, 0, 1, -128, -128, 4, 5, 4, 5, 4, 5, -128, -128));
+    return _mm256_shuffle_epi8(
+        w, _mm256_setr_epi8(0, 1, 0, 1, 0, 1, -128, -128, 4, 5, 4, 5, 4, 5, -128, -128, 0, 1, 0, 1,
+                            0, 1, -128, -128, 4, 5, 4, 5, 4, 5, -128, -128));
   }
   static inline R SpreadColourWordsHi(R w) {
-    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(8, 9, 8, 9, 8, 9, -128, -128, 12, 13, 12, 13, 12, 13, -128, -128,
-                                                   8, 9, 8, 9, 8, 9, -128, -128, 12, 13, 12, 13, 12, 13, -128, -128));
+    return _mm256_shuffle_epi8(
+        w, _mm256_setr_epi8(8, 9, 8, 9, 8, 9, -128, -128, 12, 13, 12, 13, 12, 13, -128, -128, 8, 9,
+                            8, 9, 8, 9, -128, -128, 12, 13, 12, 13, 12, 13, -128, -128));
   }
   static inline R Abs16(R a) { return _mm256_abs_epi16(a); }
   static inline R Sign16(R a, R b) { return _mm256_sign_epi16(a, b); }

@@ -61,7 +61,8 @@ TEST_F(CpuTest, InitInstallsTheChosenSetForEverySettingsCombination) {
       if (g_CpuFeatures.sse && use_sse) want = 2;
       if (g_CpuFeatures.sse2 && use_sse2) want = 3;
       EXPECT_EQ(g_BlendKernelLevel, want) << use_sse << use_sse2;
-      const PixelKernelTable* simd = g_CpuHasAvx2 && BlendKernelSetAvx2() ? BlendKernelSetAvx2() : BlendKernelSetSse2();
+      const PixelKernelTable* simd =
+          g_CpuHasAvx2 && BlendKernelSetAvx2() ? BlendKernelSetAvx2() : BlendKernelSetSse2();
       const PixelKernelTable& expect = want == 1 || !simd ? g_BlendKernelsPlain : *simd;
       EXPECT_EQ(0, std::memcmp(&g_PixelKernels, &expect, sizeof expect)) << use_sse << use_sse2;
       // The sets differ in the slots that have two members and share the rest.
