@@ -2,15 +2,16 @@
 // read-only afterwards. Pixels are B, G, R, A bytes; counts are bytes (4 per pixel) except for
 // slot 21. Kernels need no alignment and keep no state; a count of 0 or less does nothing, and
 // opacities and factors are clamped to 0..256.
-//
+#pragma once
+#include "common/types.h"
+
 // Where a slot works in 8-byte groups, the plain set starts its groups at the row's first byte;
 // the SIMD set first brings the destination to an 8-byte boundary with a head computed like the
 // bytes after the last group. Byte-wise slots (4, 8, 15) take head bytes up to that boundary;
 // pixel-wise slots (5, 6, 7) take one head pixel when bit 2 of the destination address is set.
 // Slot 14 works in 4-byte groups, so its SIMD head pixel is a group of its own. Results of those
-// slots therefore depend on the destination's position mod 8, as intended.
-#pragma once
-#include "common/types.h"
+// slots therefore depend on the destination's position mod 8, as intended. Slot 21 of the SIMD
+// set takes the rounding average of each column's two rows, then of the two columns.
 
 typedef void (*KernelZeroFn)(u8* dst, i32 bytes);
 typedef void (*KernelFillBytesFn)(u8* dst, i32 bytes, u8 value);
@@ -46,7 +47,7 @@ struct PixelKernelTable {
   KernelRowFn darken;                           // 18 min(s, d)
   KernelRowFn linear_burn;                      // 19 max(d + s - 255, 0)
   KernelRowFn linear_light;                     // 20 clamp(d + 2s - 256, 0, 255)
-  KernelHalveFn halve;                          // 21 2 x 2 box, one output row
+  KernelHalveFn halve;                          // 21 2 x 2 box (SIMD: rows, then columns)
   KernelRowFn over;                             // 22 source over, real alpha
   KernelRowOpFn over_opacity;                   // 23
   KernelRowOpFn over_dst_scaled;                // 24 (op = destination alpha factor f)

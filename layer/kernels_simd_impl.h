@@ -642,21 +642,27 @@ template <class V> static inline typename V::R OverAlpha(typename V::R sa, typen
   typename V::R q = V::template Srli16<7>(V::Mulhi16u(V::Mullo16(sa, da), V::Set32(0x8081)));
   return V::Sub32(V::Add32(da, sa), q);
 }
-// With sa <= oa (slots 22 and 24) oa = 0 implies sa = 0, so the zero test can be left out.
+// Slot 23 (oa may be below sa): oa = 0 gives 0. Slots 22 and 24 (sa <= oa): oa = 0 only with
+// sa = 0, where 0 / 0 truncates to 0x80000000, which OverColour's shift by 2 turns into 0.
 template <class V, bool kMayExceed>
 static inline typename V::R ShareOf(typename V::R sa, typename V::R oa) {
   typename V::F num = V::ToF(V::template Slli32<8>(sa));
+  if (!kMayExceed) return V::TruncF(V::DivF(num, V::ToF(oa)));
   typename V::R w = V::TruncF(V::DivF(num, V::MaxF(V::ToF(oa), V::SetF(1.0f))));
-  return kMayExceed ? V::AndNot(V::Cmpeq32(oa, V::Zero()), w) : w;
+  return V::AndNot(V::Cmpeq32(oa, V::Zero()), w);
 }
 
-// Colour bytes lerped by w (32-bit per pixel, 0..256), alpha replaced by oa.
+// Colour bytes d + floor((s - d) * w / 256) for w (32-bit per pixel, 0..256), alpha replaced
+// by oa. The step is the signed high product of 64 (s - d) and 4w; it is added to d as bytes,
+// modulo 256, which is exact because the sum lies in 0..255.
 template <class V> static inline typename V::R OverColour(typename V::R S, typename V::R D,
                                                           typename V::R w, typename V::R oa) {
-  typename V::R w2 = V::Add32(w, w);
-  typename V::R lo = Lerp2<V>(Lo<V>(D), Lo<V>(S), V::SpreadWordsLo(w2));
-  typename V::R hi = Lerp2<V>(Hi<V>(D), Hi<V>(S), V::SpreadWordsHi(w2));
-  return WithAlpha<V>(V::PackUs16(lo, hi), V::template Slli32<24>(oa));
+  typename V::R w4 = V::template Slli32<2>(w);
+  typename V::R lo = V::Mulhi16s(V::XDiff64Lo(S, D), V::SpreadWordsLo(w4));
+  typename V::R hi = V::Mulhi16s(V::XDiff64Hi(S, D), V::SpreadWordsHi(w4));
+  typename V::R low_bytes = V::Set16(0xFF);
+  typename V::R step = V::PackUs16(V::And(lo, low_bytes), V::And(hi, low_bytes));
+  return WithAlpha<V>(V::Add8(D, step), V::template Slli32<24>(oa));
 }
 
 template <class V, bool kScaled> struct OpOver {
@@ -668,7 +674,14 @@ template <class V, bool kScaled> struct OpOver {
   void Prepare(const u8* d, const u8* s, State* st) const {
     typename V::R S = V::Load(s), D = V::Load(d);
     st->what = AllOpaque<V>(S) ? 2 : (!kScaled && AllClear<V>(S)) ? 1 : 0;
-    typename V::R sa = V::template Srli32<24>(S), da = V::template Srli32<24>(D);
+    typename V::R sa = V::template Srli32<24>(S);
+    if (!kScaled && AllOpaque<V>(D)) {
+      // Onto an opaque destination oa = 255 and sa * 256 / 255 is sa, or 256 for sa = 255.
+      st->oa = V::Set32(255);
+      st->w = V::Sub32(sa, V::Cmpeq32(sa, V::Set32(255)));
+      return;
+    }
+    typename V::R da = V::template Srli32<24>(D);
     if (kScaled) da = V::template Srli32<8>(V::Mullo16(da, f));
     st->oa = OverAlpha<V>(sa, da);
     st->w = ShareOf<V, false>(sa, st->oa);
@@ -709,11 +722,19 @@ template <class V, bool kFull> struct OpOverOpacity {
     typename V::R S = V::Load(s);
     st->what = AllClear<V>(S) ? 1 : (kFull && AllOpaque<V>(S)) ? 2 : 0;
     typename V::R D = V::Load(d);
-    typename V::R sa = V::template Srli32<24>(S), da = V::template Srli32<24>(D);
-    typename V::R q = V::template Srli16<7>(V::Mulhi16u(V::Mullo16(sa, da), V::Set32(0x8081)));
-    typename V::R oa = V::Add32(da, V::template Srli32<8>(V::Mullo16(V::Sub32(sa, q), op)));
+    typename V::R sa = V::template Srli32<24>(S), oa, share;
+    if (AllOpaque<V>(D)) {
+      // Onto an opaque destination oa = 255 and the share is sa, or 256 for sa = 255.
+      oa = V::Set32(255);
+      share = V::Sub32(sa, V::Cmpeq32(sa, V::Set32(255)));
+    } else {
+      typename V::R da = V::template Srli32<24>(D);
+      typename V::R q = V::template Srli16<7>(V::Mulhi16u(V::Mullo16(sa, da), V::Set32(0x8081)));
+      oa = V::Add32(da, V::template Srli32<8>(V::Mullo16(V::Sub32(sa, q), op)));
+      share = ShareOf<V, true>(sa, oa);
+    }
     // The share times op can pass 65536 when oa < sa; it is capped there.
-    typename V::F w = V::MinF(V::MulF(V::ToF(ShareOf<V, true>(sa, oa)), opf), V::SetF(65536.0f));
+    typename V::F w = V::MinF(V::MulF(V::ToF(share), opf), V::SetF(65536.0f));
     st->k = WideWeight<V>(V::TruncF(w));
     st->alpha = V::template Slli32<24>(oa);
   }

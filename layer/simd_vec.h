@@ -119,6 +119,15 @@ struct VecSse2 {
   static inline R SpreadColourWordsHi(R w) {
     return _mm_and_si128(SpreadWordsHi(w), _mm_set1_epi64x(0x0000FFFFFFFFFFFFll));
   }
+  // (s - d) * 64 per word for the low / high byte half.
+  static inline R XDiff64Lo(R s, R d) {
+    return _mm_slli_epi16(_mm_sub_epi16(_mm_unpacklo_epi8(s, _mm_setzero_si128()),
+                                        _mm_unpacklo_epi8(d, _mm_setzero_si128())), 6);
+  }
+  static inline R XDiff64Hi(R s, R d) {
+    return _mm_slli_epi16(_mm_sub_epi16(_mm_unpackhi_epi8(s, _mm_setzero_si128()),
+                                        _mm_unpackhi_epi8(d, _mm_setzero_si128())), 6);
+  }
   static inline R Abs16(R a) { return _mm_max_epi16(a, _mm_sub_epi16(_mm_setzero_si128(), a)); }
   // a negated where b is negative (b is never 0 where a is not).
   static inline R Sign16(R a, R b) {
@@ -244,6 +253,13 @@ struct VecAvx2 {
     return _mm256_shuffle_epi8(
         w, _mm256_setr_epi8(8, 9, 8, 9, 8, 9, -128, -128, 12, 13, 12, 13, 12, 13, -128, -128, 8, 9,
                             8, 9, 8, 9, -128, -128, 12, 13, 12, 13, 12, 13, -128, -128));
+  }
+  // One multiply-add over the interleaved (s, d) bytes.
+  static inline R XDiff64Lo(R s, R d) {
+    return _mm256_maddubs_epi16(_mm256_unpacklo_epi8(s, d), _mm256_set1_epi16(static_cast<short>(0xC040)));
+  }
+  static inline R XDiff64Hi(R s, R d) {
+    return _mm256_maddubs_epi16(_mm256_unpackhi_epi8(s, d), _mm256_set1_epi16(static_cast<short>(0xC040)));
   }
   static inline R Abs16(R a) { return _mm256_abs_epi16(a); }
   static inline R Sign16(R a, R b) { return _mm256_sign_epi16(a, b); }
