@@ -238,7 +238,7 @@ TEST_F(KernelTest, HalvingMatchesReference) {
   }
 }
 
-// The spec's own examples, each set by itself.
+// The documented examples, each set by itself.
 TEST_F(KernelTest, DocumentedExamples) {
   for (const Variant& v : Variants()) {
     alignas(16) u8 d[8] = {1, 1, 1, 1, 1, 1, 1, 1};
