@@ -180,9 +180,9 @@ void BlendLinearLightPlain(u8* d, const u8* s, i32, i32 n) { g_PixelKernels.line
   void Blend##Mode##Entry(u8* d, const u8* s, const u8* m, i32 p, i32 f, i32 n) { \
     Row##Entry<M>(d, s, m, p, f, n);                                              \
   }
-#define ZP_ROWS4(Mode, M) \
-  ZP_ROW(Mode, M, Plain)  \
-  ZP_ROW(Mode, M, Opacity) ZP_ROW(Mode, M, SrcAlpha) ZP_ROW(Mode, M, SrcAlphaOpacity)
+#define ZP_ROWS4(Mode, M)                            \
+  ZP_ROW(Mode, M, Plain) ZP_ROW(Mode, M, Opacity) \
+  ZP_ROW(Mode, M, SrcAlpha) ZP_ROW(Mode, M, SrcAlphaOpacity)
 #define ZP_MASKS(Mode, M) ZP_MASK(Mode, M, Mask) ZP_MASK(Mode, M, MaskSrcAlpha)
 
 // clang-format off
@@ -212,10 +212,10 @@ ZP_ROWS4(PinLight, 18) ZP_MASKS(PinLight, 18)
 #undef ZP_ROWS4
 #undef ZP_MASKS
 
-    // ---- The function table ---------------------------------------------------------------------
+// ---- The function table ---------------------------------------------------------------------
 
-    // Routed entries (mode, block, k); everything else comes from the mode kernel set.
-    struct RoutedRow {
+// Routed entries (mode, block, k); everything else comes from the mode kernel set.
+struct RoutedRow {
   int block, mode, k;
   BlendRowFn fn;
 };

@@ -12,20 +12,15 @@ namespace ZP_SIMD_NS {
 template <class V, int M>
 static inline typename V::R ModeBytes(typename V::R S, typename V::R D, const u8* s, const u8* d) {
   typedef typename V::R R;
-  if constexpr (M == 0)
-    return S;
-  else if constexpr (M == 1)
-    return V::Adds8u(S, D);
-  else if constexpr (M == 2)
-    return V::Subs8u(S, D);
-  else if constexpr (M == 6)
-    return V::Max8u(S, D);
-  else if constexpr (M == 7)
-    return V::Min8u(S, D);
-  else if constexpr (M == 8)
-    return V::Or(V::Subs8u(S, D), V::Subs8u(D, S));
-  else if constexpr (M == 13)
-    return V::Subs8u(S, V::Xor(D, V::Set8(-1)));
+  // clang-format off
+  if constexpr (M == 0) return S;
+  else if constexpr (M == 1) return V::Adds8u(S, D);
+  else if constexpr (M == 2) return V::Subs8u(S, D);
+  else if constexpr (M == 6) return V::Max8u(S, D);
+  else if constexpr (M == 7) return V::Min8u(S, D);
+  else if constexpr (M == 8) return V::Or(V::Subs8u(S, D), V::Subs8u(D, S));
+  else if constexpr (M == 13) return V::Subs8u(S, V::Xor(D, V::Set8(-1)));
+  // clang-format on
   else if constexpr (M == 4 || M == 11 || M == 12 || M == 15 || M == 16) {
     // Divisions and square roots: the table.
     alignas(32) u8 t[V::kBytes];
