@@ -1,9 +1,12 @@
-// Layer records: the payload of a layer-tree node. Kept as a native record; save data writes the
-// engine's 1600-byte layout field by field. A record may be the payload of several nodes and is
-// freed with the last of them (reference count). Rectangles are inclusive on all four sides; an
-// empty one is left = top = 999999999, right = bottom = -999999999.
+// Layer records and the layer tree: the payload of a layer-tree node, its creation and release,
+// and the dirty-rectangle bookkeeping that tells the compositor what to redraw. A record may be
+// the payload of several nodes and is freed with the last of them (reference count). Rectangles
+// are inclusive on all four sides, in the layer's own pixels; an empty one is left = top =
+// 999999999, right = bottom = -999999999. A folder's dirty rectangle stays valid until the
+// compositor has consumed it, so a change is never lost to a frame that did not reach it.
 #pragma once
 #include "common/types.h"
+#include "script/obj.h"
 
 struct ImageFrameSet;
 
@@ -73,6 +76,61 @@ struct LayerRecord {
   i32 player_value;
 };
 
+enum {
+  ERR_LAYER_NULL_PATH = 900020,
+  ERR_LAYER_MASK_SIZE = 100310,  // mask and layer of different sizes
+};
+// LayerSwap: what the two records exchange besides order and name.
+enum { LAYER_SWAP_NAMES = 0, LAYER_SWAP_POSITION = 1, LAYER_SWAP_APPEARANCE = 2 };
+
 // Frees what a record owns (name buffers, pixels, GIF table) and the record itself, whatever
 // its reference count; the caller has dropped the last reference.
 void LayerRecordFree(LayerRecord* rec);
+
+// The record of a layer node, or null for a node without one (the tree root).
+static inline LayerRecord* LayerOf(const ObjNode* node) {
+  return node ? static_cast<LayerRecord*>(node->payload) : nullptr;
+}
+// The layer has a picture to draw or compose into (a size of 0 means no pixels).
+static inline bool LayerHasPixels(const LayerRecord* rec) {
+  return rec && rec->pixels && rec->width > 0 && rec->height > 0;
+}
+
+// A position as the geometry uses it: far beyond any picture either way, but never so far that
+// adding a size could overflow.
+static inline i64 LayerClampPos(i64 v) {
+  const i64 lim = i64{1} << 48;
+  return v < -lim ? -lim : (v > lim ? lim : v);
+}
+
+// A node (without a record) linked under the parent that path names from g_LayerRoot. Null after
+// error 900020 (null path), 100230 (missing folder) or 100010.
+ObjNode* LayerCreateNode(const char* path, u8 folder, i64 order);
+// A folder layer with a cleared width x height picture, marked dirty whole. Negative sizes are
+// refused and a width above 8192 shows the size message; no record stays behind on failure.
+LayerRecord* LayerCreate(const char* path, i32 width, i32 height, i64 order);
+// The root layer "W<n>" of window n at the window's game size, marked as its root. 0 (also when
+// the window object does not exist), or -1 after an error.
+i32 LayerCreateWindowRoot(i32 window);
+// Clears the source name, then loads the picture (empty name: the 1 x 1 missing-file picture).
+i32 LayerLoadPicture(LayerRecord* rec, const char* name);
+
+// A change of the node's area: each ancestor's dirty rectangle takes in the child's rectangle.
+void LayerMarkDirty(ObjNode* node);
+// The node and each ancestor need recomposition of their whole area.
+void LayerMarkDirtyWhole(ObjNode* node);
+// The dirty rectangle joins the update rectangle (the whole layer when changed is set).
+void LayerMergeDirty(ObjNode* node, i32 which);
+// Applies pending visibility and opacity over node, its following siblings and their subtrees.
+void LayerCommitChanges(ObjNode* node);
+// Empties the per-frame rectangles of node, its following siblings and their subtrees.
+void LayerResetUpdateRects(ObjNode* node);
+// Exchanges two layers' order values and names (and per what, their placement). Returns 0.
+i32 LayerSwap(ObjNode* a, ObjNode* b, i32 what);
+// Unlinks and frees a node (and any children it still has); the record goes with its last node.
+// Every window, message or other global reference to the node is cleared.
+void LayerRelease(ObjNode* node);
+void LayerReleaseChildren(ObjNode* node);
+void LayerDeleteTree(ObjNode* node);
+void LayerFreeFrameSet(LayerRecord* rec);
+

@@ -10,7 +10,9 @@
 
 #include "platform/input.h"
 #include "platform/platform.h"
+#include "platform/present.h"
 #include "platform/video.h"
+#include "platform/video_internal.h"
 
 struct PlatWindow {
   SDL_Window* sdl;
@@ -181,6 +183,7 @@ void PlatWindowDestroy(PlatWindow* w) {
   auto it = std::find(s_Windows.begin(), s_Windows.end(), w);
   if (it == s_Windows.end()) return;  // destroyed already
   s_Windows.erase(it);
+  PlatPresentForget(w);
   SDL_DestroyWindow(w->sdl);
   delete w;
 }
@@ -202,7 +205,7 @@ static void ShowNow(PlatWindow* w, bool show) {
   if (show) {
     SDL_ShowWindow(w->sdl);
     w->shown = true;
-    PlatWindowPaintBlack(w);
+    PlatWindowErase(w);
   } else {
     SDL_HideWindow(w->sdl);
     w->shown = false;
@@ -239,10 +242,15 @@ void PlatWindowPaintBlack(PlatWindow* w) {
 }
 
 void PlatWindowErase(PlatWindow* w) {
-  if (w && !w->has_picture) PlatWindowPaintBlack(w);
+  // A window that shows a picture gets it back whole from the presentation's copy.
+  if (w && (!w->has_picture || !PlatPresentRepaint(w))) PlatWindowPaintBlack(w);
 }
 
 int PlatWindowCount() { return static_cast<int>(s_Windows.size()); }
+
+void PlatWindowMarkPicture(PlatWindow* w) {
+  if (w && PlatIsMainThread()) w->has_picture = true;
+}
 
 u32 PlatWindowFlags(PlatWindow* w) { return w ? w->flags.load() : 0; }
 
@@ -460,6 +468,7 @@ static void OnInternal(const SDL_Event& e) {
 
 int PlatPollEvents() {
   if (!s_Ready || !PlatIsMainThread()) return 0;
+  PlatPresentFlush();  // pictures other threads presented since the last pump
   int n = 0;
   SDL_Event e;
   while (SDL_PollEvent(&e)) {

@@ -70,7 +70,7 @@ void* PlatWindowUser(PlatWindow* w);
 // Fills the client area with black (what a window shows before its first picture).
 void PlatWindowPaintBlack(PlatWindow* w);
 // The background erase of an exposed window: black until the window's first picture; a window
-// with a picture keeps it until the presentation draws it again.
+// with a picture shows it again from the presentation's copy.
 void PlatWindowErase(PlatWindow* w);
 // Number of windows alive (tests).
 int PlatWindowCount();

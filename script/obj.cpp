@@ -235,6 +235,14 @@ ObjNode* ObjUnlinkNode(ObjNode* node) {
   return parent;
 }
 
+i32 ObjSetOrder(ObjNode* node, i64 order) {
+  if (!node || !node->parent) return 0;
+  ObjNode* parent = ObjUnlinkNode(node);
+  node->prev = node->next = nullptr;
+  ObjInsertChild(parent, node, order);
+  return 1;
+}
+
 ObjNode* ObjGetNthChild(ObjNode* parent, i64 n) {
   if (!parent) return nullptr;
   ObjNode* c = parent->first_child;

@@ -64,6 +64,9 @@ void ObjInsertChild(ObjNode* parent, ObjNode* node, i64 order);
 // Takes node out of its parent's list; returns the former parent (null for a null or unlinked
 // node). The node keeps its own links; freeing it is the caller's business.
 ObjNode* ObjUnlinkNode(ObjNode* node);
+// Re-inserts node among its siblings with a new order value: 1, or 0 when the node or its parent
+// is missing.
+i32 ObjSetOrder(ObjNode* node, i64 order);
 // The n-th child (1-based; n below 2 gives the first), null past the last.
 ObjNode* ObjGetNthChild(ObjNode* parent, i64 n);
 

@@ -6,6 +6,9 @@
 #include <string>
 
 #include "common/types.h"
+#include "display/present.h"
+#include "layer/compose.h"
+#include "layer/layer.h"
 #include "platform/platform.h"
 #include "platform/video.h"
 #include "script/obj.h"
@@ -15,6 +18,7 @@
 #include "shell/startup.h"
 #include "shell/sys.h"
 #include "shell/window.h"
+#include "shell/window_paint.h"
 
 u64 g_FrameCounter = 0;
 u64 g_StepCounter = 0;
@@ -68,6 +72,7 @@ i32 FrameRun() {
   } while (g_RerunRequest);
   LayerCommitChanges(g_LayerRoot);
   if (!g_SkipDrawing && !MovieHidesPicture()) {
+    WinInvalidateApplyPending();
     for (WindowObject* w : g_WindowObjects)
       if (w && LayerComposeWindow(w) != 0) return 1;
   }
@@ -82,7 +87,7 @@ i32 FrameRun() {
   // The fullscreen menu bar is a window menu, which this platform does not have.
   if (!g_SkipDrawing && !MovieHidesPicture()) {
     for (WindowObject* w : g_WindowObjects)
-      if (w && FramePresent(w) != 0) return 1;
+      if (w && FramePaintWindow(w) != 0) return 1;
     FrameCountPresent();
     LayerResetUpdateRects(g_LayerRoot);
   }

@@ -30,6 +30,7 @@ u8 g_CpuScaleFilter = 1;
 u8 g_FullscreenModeChange = 0;
 u8 g_CfgUseSse = 1;
 u8 g_CfgUseSse2 = 1;
+i32 g_FitMode = 0;
 i32 CfgLoadEngineSettings() { return 0; }
 i32 CfgLoadSaveFolder() { return 0; }
 
@@ -47,17 +48,12 @@ i32 CfgLoadProjectConfig() {
 i32 ScriptCompilerLink() { return 0; }
 i32 WinSaverArgs() { return 0; }
 
-// ---- Windows ---------------------------------------------------------------------------------
-void WinInvalidate(WindowObject*) {}
-
 // ---- Window command --------------------------------------------------------------------------
 i32 WinDragMapHit(WindowObject*, i32, i32) { return 0; }
+void WinForgetDragLayer(ObjNode*) {}
 
 // ---- Screen modes and monitors ---------------------------------------------------------------
-SizeI32 g_DisplaySize = {0, 0}, g_OutputSize = {0, 0};
-PointI32 g_OutputOffset = {0, 0};
-u8* g_ScaledFrameBuffer = nullptr;
-u64 g_ScaledFrameBufferSize = 0;
+SizeI32 g_DisplaySize = {0, 0};
 u8 g_Fullscreen = 0, g_Maximised = 0;
 i32 g_FullscreenBitsPerPixel = 32;
 i32 WinSetFullscreen(i32) { return 0; }
@@ -90,13 +86,11 @@ void SaveFreeBlocks(i32) {}
 const char* CmdDefName(i32) { return ""; }
 
 // ---- Compositor ------------------------------------------------------------------------------
-i32 LayerCreateWindowRoot(i32) { return 0; }
-void LayerCommitChanges(ObjNode*) {}
-void LayerResetUpdateRects(ObjNode*) {}
-i32 SysWorkerPoolStart() { return 0; }
-void SysWorkerPoolStop() {}
-i32 LayerComposeWindow(WindowObject*) { return 0; }
 i32 TextMessageInit() { return 0; }
+void TextMessageForgetLayer(ObjNode*) {}
+i32 ImageLoad(LayerRecord*, const char*) { return 0; }
+void ImageFrameSetFree(ImageFrameSet*) {}
+void LayerJobResizeBilinear(WorkerJob*) {}
 int ImageDecodeGif(const u8*, u32, const char*, ImagePicture*) { return -1; }
 
 // ---- Display ---------------------------------------------------------------------------------
@@ -104,7 +98,10 @@ u8 g_D3dRedraw = 0;
 u8 g_EmoteAvailable = 0;
 i32 D3dStartup() { return 0; }
 void D3dReleaseAll() {}
-i32 FramePresent(WindowObject*) { return 0; }
+void D3dRenderFrame() {}
+void D3dForgetLayer(ObjNode*) {}
+void GpuFreeLayerTiles(LayerRecord*) {}
+void EmoteReleasePlayer(LayerRecord*) {}
 void EmoteBridgeLoad() {}
 void EmoteBridgeRelease() {}
 void EmoteAdvanceAll(u32) {}

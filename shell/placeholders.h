@@ -4,9 +4,12 @@
 #pragma once
 #include "common/types.h"
 
+struct ImageFrameSet;
 struct ImagePicture;
+struct LayerRecord;
 struct ObjNode;
 struct WindowObject;
+struct WorkerJob;
 
 // ---- Pack archives and appended data ---------------------------------------------------------
 extern u8 g_DataInExe;      // the game data is appended to the executable
@@ -30,6 +33,7 @@ extern u8 g_CpuScaleFilter;        // 1
 extern u8 g_FullscreenModeChange;  // 0
 extern u8 g_CfgUseSse;             // settings value 2: the SIMD kernel set by SSE allowed (1)
 extern u8 g_CfgUseSse2;            // settings value 3: the same by SSE2 (1)
+extern i32 g_FitMode;              // settings value 7: 0 native, 1 and 2 keep aspect, 3 stretch
 i32 CfgLoadEngineSettings();
 i32 CfgLoadSaveFolder();
 // Stand-in until the project configuration is read: a 640 x 480 main window titled "Zephra",
@@ -40,20 +44,15 @@ i32 CfgLoadProjectConfig();
 i32 ScriptCompilerLink();
 i32 WinSaverArgs();
 
-// ---- Windows ---------------------------------------------------------------------------------
-// Marks the root layer's whole area dirty so the next frame draws it again (composition).
-void WinInvalidate(WindowObject* w);
-
 // ---- Window command --------------------------------------------------------------------------
 // 1 when the drag-map option is on and the game pixel x, y lies on a non-black pixel of the
 // drag-map layer: a press there drags the window.
 i32 WinDragMapHit(WindowObject* w, i32 x, i32 y);
+// The drag-map layer: forgotten when that layer is released.
+void WinForgetDragLayer(ObjNode* node);
 
 // ---- Screen modes and monitors ---------------------------------------------------------------
-extern SizeI32 g_DisplaySize, g_OutputSize;
-extern PointI32 g_OutputOffset;       // the picture's place in the main window's client area
-extern u8* g_ScaledFrameBuffer;
-extern u64 g_ScaledFrameBufferSize;
+extern SizeI32 g_DisplaySize;         // client area (start-up: the game size)
 extern u8 g_Fullscreen, g_Maximised;
 extern i32 g_FullscreenBitsPerPixel;  // the colour depth wanted for fullscreen display modes
 i32 WinSetFullscreen(i32 on);         // 1 switched, 0 already in that state
@@ -90,15 +89,16 @@ void SaveFreeBlocks(i32 index);
 const char* CmdDefName(i32 slot);
 
 // ---- Compositor ------------------------------------------------------------------------------
-// The main window's root layer "W0" (LayerCreate with the window object's screen size, marked
-// as the window's root), made with the tree roots at start-up.
-i32 LayerCreateWindowRoot(i32 window);
-void LayerCommitChanges(ObjNode* node);
-void LayerResetUpdateRects(ObjNode* node);
-i32 SysWorkerPoolStart();
-void SysWorkerPoolStop();       // start events set, threads waited for, events closed
-i32 LayerComposeWindow(WindowObject* w);
 i32 TextMessageInit();
+// The current message text's layer: forgotten when that layer is released.
+void TextMessageForgetLayer(ObjNode* node);
+// The picture loader: a named picture into the layer through the file sources. Here: succeeds
+// and leaves the layer's picture as it was.
+i32 ImageLoad(LayerRecord* rec, const char* name);
+// A JPEG frame set with its data buffer.
+void ImageFrameSetFree(ImageFrameSet* set);
+// Job 41: bilinear rows of a resized layer picture (the threaded resize filter). Here: nothing.
+void LayerJobResizeBilinear(WorkerJob* job);
 // GIF decoder. Here it fails, so a GIF picture ends in the loader's GIF error (100215).
 int ImageDecodeGif(const u8* data, u32 size, const char* name, ImagePicture* pic);
 
@@ -107,7 +107,10 @@ extern u8 g_D3dRedraw;
 extern u8 g_EmoteAvailable;     // the animated-character bridge is loaded
 i32 D3dStartup();               // 0 ready, 1 fall back to CPU drawing, -1 stop
 void D3dReleaseAll();
-i32 FramePresent(WindowObject* w);
+void D3dRenderFrame();          // the frame pass that reads window 0's GPU layers back
+void D3dForgetLayer(ObjNode* node);        // the read-back layer, when it is released
+void GpuFreeLayerTiles(LayerRecord* rec);  // a layer's texture tiles
+void EmoteReleasePlayer(LayerRecord* rec); // a layer's animated-character player
 void EmoteBridgeLoad();
 void EmoteBridgeRelease();
 void EmoteAdvanceAll(u32 elapsed_ms);

@@ -10,10 +10,12 @@
 
 #include "common/rand.h"
 #include "common/sjis.h"
+#include "display/present.h"
 #include "layer/blend.h"
 #include "layer/cpu.h"
 #include "layer/font.h"
 #include "layer/lut.h"
+#include "layer/worker.h"
 #include "platform/video.h"
 #include "script/obj.h"
 #include "shell/err.h"
@@ -531,7 +533,9 @@ void SysShutdown() {
   }
   SoundThreadJoin();
   FrameThreadJoin();
-  if (StepDone(35)) SysWorkerPoolStop();
+  // No thread draws any more: the main window's last picture is final.
+  if (!g_FrameDumpPath.empty()) FrameDumpPng(g_FrameDumpPath.c_str());
+  SysWorkerPoolStop();  // also the workers of a start-up step 35 that failed half-way
   if (g_EmoteAvailable) {
     EmoteBridgeRelease();
     g_EmoteAvailable = 0;

@@ -19,6 +19,7 @@
 #include "shell/placeholders.h"
 #include "shell/startup.h"
 #include "shell/sys.h"
+#include "shell/window_paint.h"
 
 WindowObject* g_WindowObjects[WIN_COUNT];
 std::atomic<i32> g_WindowOpen[WIN_COUNT] = {-1, -1, -1, -1};

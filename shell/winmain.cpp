@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "display/present.h"
 #include "platform/platform.h"
 #include "platform/video.h"
 #include "shell/frame.h"
@@ -46,6 +47,7 @@ static void ReadTestHooks() {
   if (PlatGetEnv("ZEPHRA_FIXED_CLOCK") == "1") PlatClockSetFixed(true, 0);
   std::string n = PlatGetEnv("ZEPHRA_EXIT_AFTER_FRAMES");
   if (!n.empty()) g_FrameExitAfter = std::strtoull(n.c_str(), nullptr, 10);
+  g_FrameDumpPath = PlatGetEnv("ZEPHRA_FRAME_DUMP");
 }
 
 int WinMain(int argc, char** argv) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "display/present.h"
 #include "platform/platform.h"
 #include "platform/video.h"
 #include "shell/err.h"

@@ -1,0 +1,121 @@
+// Presentation (see present.h). The fast path draws the picture 1:1 only when both the update
+// and the picture are the output size; everything else goes through the scaled buffer, which is
+// used only when it holds the output size, so injected or stale sizes can never overrun it.
+#include "display/present.h"
+
+#include <cstdlib>
+
+#include "display/scale.h"
+#include "layer/cpu.h"
+#include "layer/image.h"
+#include "layer/layer.h"
+#include "platform/present.h"
+#include "shell/placeholders.h"
+#include "shell/sys.h"
+#include "shell/window.h"
+
+SizeI32 g_OutputSize = {0, 0};
+PointI32 g_OutputOffset = {0, 0};
+u8* g_ScaledFrameBuffer = nullptr;
+u64 g_ScaledFrameBufferSize = 0;
+FrameBlitFn g_FrameBlit = FrameBlitToWindow;
+std::string g_FrameDumpPath;
+
+void FrameBlitToWindow(WindowObject* w, const u8* pixels, i32 width, i32 height, i32 dst_x, i32 dst_y, i32 dst_w,
+                       i32 dst_h, i32 src_x, i32 src_y, i32 src_w, i32 src_h) {
+  if (!w || !w->handle) return;
+  PlatPresent(w->handle, pixels, width, height, dst_x, dst_y, dst_w, dst_h, src_x, src_y, src_w, src_h);
+}
+
+static void SetHeader(WindowObject* w, i32 width, i32 height) {
+  w->screen_header.width = width;
+  w->screen_header.height = -height;
+}
+
+static bool ScaledBufferHolds(i32 ow, i32 oh) {
+  return g_ScaledFrameBuffer && g_ScaledFrameBufferSize >= ImagePixelBytes(ow, oh);
+}
+
+static bool BilinearOnWorkers() { return g_CpuFeatures.sse && g_CfgUseSse; }
+
+// The whole picture into the scaled buffer at the output size, shown 1:1 at (x, y). Without a
+// buffer of that size the platform stretches the picture instead.
+static void ShowScaled(WindowObject* w, const LayerRecord* r, bool bilinear, i32 x, i32 y) {
+  const i32 ow = g_OutputSize.width, oh = g_OutputSize.height;
+  if (!ScaledBufferHolds(ow, oh)) {
+    g_FrameBlit(w, r->pixels, r->width, r->height, x, y, ow, oh, 0, 0, r->width, r->height);
+    return;
+  }
+  SetHeader(w, ow, oh);
+  if (bilinear) {
+    i64 right = i64{r->width} * 100 - 100, bottom = i64{r->height} * 100 - 100;
+    if (BilinearOnWorkers())
+      FrameScaleBilinearThreaded(g_ScaledFrameBuffer, r->pixels, 0, 0, right, bottom, r->width, r->height,
+                                 i64{ow} * 100, i64{oh} * 100);
+    else
+      FrameScaleBilinear(g_ScaledFrameBuffer, r->pixels, 0, 0, right, bottom, r->width, r->height, i64{ow} * 100,
+                         i64{oh} * 100);
+  } else {
+    FrameScaleNearest(g_ScaledFrameBuffer, r->pixels, 0, 0, r->width - 1, r->height - 1, r->width, r->height, ow, oh);
+  }
+  g_FrameBlit(w, g_ScaledFrameBuffer, ow, oh, x, y, ow, oh, 0, 0, ow, oh);
+}
+
+void FramePresent(WindowObject* w, LayerRecord* r) {
+  if (g_QuitRequested || !w || !LayerHasPixels(r)) return;
+  const i64 uw = r->update_right - r->update_left + 1, uh = r->update_bottom - r->update_top + 1;
+  const i32 ow = g_OutputSize.width, oh = g_OutputSize.height;
+  if (uw <= 0 || uh <= 0 || ow <= 0 || oh <= 0) return;
+  SetHeader(w, r->width, r->height);
+  const i32 rx = static_cast<i32>(LayerClampPos(r->x)), ry = static_cast<i32>(LayerClampPos(r->y));
+  if (w->index != 0) {
+    g_FrameBlit(w, r->pixels, r->width, r->height, rx, ry, r->width, r->height, 0, 0, r->width, r->height);
+    return;
+  }
+  if (g_Fullscreen || g_Maximised) {
+    g_OutputOffset = {(g_DisplaySize.width - ow) / 2, (g_DisplaySize.height - oh) / 2};
+    if ((g_FitMode != 0 && g_CpuScaleFilter == 1) || (!g_Fullscreen && g_Maximised)) {
+      ShowScaled(w, r, true, g_OutputOffset.x, g_OutputOffset.y);
+    } else if (g_FitMode != 0) {
+      ShowScaled(w, r, false, g_OutputOffset.x, g_OutputOffset.y);
+    } else {
+      g_FrameBlit(w, r->pixels, r->width, r->height, g_OutputOffset.x, g_OutputOffset.y, ow, oh, 0, 0, r->width,
+                  r->height);
+    }
+    return;
+  }
+  g_OutputOffset = {0, 0};
+  if (uw == ow && uh == oh && r->width == ow && r->height == oh) {
+    g_FrameBlit(w, r->pixels, r->width, r->height, rx, ry, ow, oh, 0, 0, ow, oh);
+    return;
+  }
+  ShowScaled(w, r, g_CpuScaleFilter == 1, 0, 0);
+}
+
+i32 FramePaintWindow(WindowObject* w) {
+  if (!w) return g_QuitRequested;
+  LayerRecord* r = LayerOf(w->root_layer);
+  bool blank = g_WindowOpen[w->index] != 1 || !r || !r->visible;
+  if (!blank) {
+    if (r->needs_compose) {
+      w->has_drawn = 1;
+      FramePresent(w, r);
+    }
+  } else if (w->has_drawn) {
+    w->has_drawn = 0;
+    SetHeader(w, 1, 1);
+    static const u8 black[4 + 4 + 4] = {};  // one pixel with the spare bytes every picture has
+    g_FrameBlit(w, black, 1, 1, 0, 0, (w->width & ~3) + 4, w->height, 0, 0, 1, 1);
+  }
+  return g_QuitRequested;
+}
+
+void FramePresentReset() {
+  g_OutputSize = {0, 0};
+  g_OutputOffset = {0, 0};
+  std::free(g_ScaledFrameBuffer);
+  g_ScaledFrameBuffer = nullptr;
+  g_ScaledFrameBufferSize = 0;
+  g_FrameBlit = FrameBlitToWindow;
+  g_FrameDumpPath.clear();
+}

@@ -1,0 +1,194 @@
+// Composition of the layer tree (see compose.h). The poster waits for every worker after each
+// blend, so g_BlitRect, g_MaskWeights and the records are only read while a blend runs and only
+// written between blends.
+#include "layer/compose.h"
+
+#include <algorithm>
+
+#include "layer/blend.h"
+#include "layer/kernels.h"
+#include "layer/layer.h"
+#include "layer/worker.h"
+#include "script/obj.h"
+#include "shell/err.h"
+#include "shell/placeholders.h"
+#include "shell/sys.h"
+#include "shell/window.h"
+
+static i32 ClampWeight(i32 v) { return v < 0 ? 0 : (v > 256 ? 256 : v); }
+
+i32 LayerComposeWindow(WindowObject* w) {
+  if (!w) return g_QuitRequested;
+  ObjNode* root = w->root_layer;
+  LayerRecord* r = LayerOf(root);
+  if (g_WindowOpen[w->index] != 1 || !r || !r->visible) return g_QuitRequested;
+  if (w->index == 0 && g_D3dInUse && g_D3dRedraw) {
+    g_D3dRedraw = 0;
+    r->changed = 1;
+    r->dirty_valid = 1;
+    r->dirty_left = r->dirty_top = 0;
+    r->dirty_right = i64{r->width} - 1;
+    r->dirty_bottom = i64{r->height} - 1;
+    r->needs_compose = 1;
+    LayerCommitChanges(g_LayerRoot);
+    D3dRenderFrame();
+  }
+  w->has_drawn = 1;
+  if (!r->needs_compose) return g_QuitRequested;
+  if (LayerComposeTree(root, 0, 0) != 0) return -1;
+  return g_QuitRequested;
+}
+
+i32 LayerComposeNow(ObjNode* node, i32 flag) { return LayerComposeTree(node, flag, 0); }
+
+bool LayerBlitClipDirty(i64 x, i64 y, i32 width, i32 height, i64 left, i64 top, i64 right, i64 bottom) {
+  i64 l = std::max(x, left), t = std::max(y, top);
+  i64 r = std::min(x + width - 1, right), b = std::min(y + height - 1, bottom);
+  if (l > r || t > b) return false;
+  g_BlitRect.src_x = static_cast<i32>(l - x);
+  g_BlitRect.src_y = static_cast<i32>(t - y);
+  g_BlitRect.dst_x = static_cast<i32>(l);
+  g_BlitRect.dst_y = static_cast<i32>(t);
+  g_BlitRect.width = static_cast<i32>(r - l + 1);
+  g_BlitRect.height = static_cast<i32>(b - t + 1);
+  return true;
+}
+
+static bool HasMaskName(const LayerRecord* c) { return c->mask_name && c->mask_name[0]; }
+
+// The topmost child that hides everything below it inside the dirty rectangle: drawn plainly
+// and opaquely by the CPU over all of it. A child that is not drawn here cannot hide anything.
+static bool HidesBelow(const LayerRecord* c, i64 left, i64 top, i64 right, i64 bottom) {
+  i64 x = LayerClampPos(c->x), y = LayerClampPos(c->y);
+  return c->visible && c->blend_mode == 0 && c->opacity >= 256 && !c->has_alpha &&
+         (!HasMaskName(c) || c->mask_progress >= 256) && c->draw_kind == LAYER_DRAW_CPU && LayerHasPixels(c) &&
+         x <= left && y <= top && x + c->width - 1 >= right && y + c->height - 1 >= bottom;
+}
+
+// The mask layer a child names: -1 when its name cannot be resolved, else 0 with *out the mask
+// (null when there is none, or it has no pixels).
+static i32 FindMask(const LayerRecord* c, ObjNode** node_out, const LayerRecord** out) {
+  *out = nullptr;
+  *node_out = nullptr;
+  if (!HasMaskName(c)) return 0;
+  char path[OBJ_PATH_MAX];
+  i32 folder = ObjResolvePath(path, sizeof path, c->mask_name, g_LayerBase, 0);
+  if (folder < 0) return -1;
+  ObjNode* node = ObjFindNode(g_LayerRoot, path, folder == 1 ? OBJ_FIND_FOLDER : OBJ_FIND_ITEM);
+  const LayerRecord* m = LayerOf(node);
+  if (LayerHasPixels(m)) {
+    *node_out = node;
+    *out = m;
+  }
+  return 0;
+}
+
+// Blends child c (node cn) into r over g_BlitRect. 0, or -1 after a fatal error.
+static i32 BlendChild(LayerRecord* r, ObjNode* cn, const LayerRecord* c) {
+  ObjNode* mask_node;
+  const LayerRecord* mask;
+  if (FindMask(c, &mask_node, &mask) != 0) return -1;
+  if (!LayerHasPixels(c)) return 0;
+  WorkerJob job{};
+  if (mask && c->mask_progress < 256) {
+    if (mask->width != c->width || mask->height != c->height) {
+      ErrRaiseF(ERR_LAYER_MASK_SIZE, 1, cn->name, c->width, c->height, mask_node->name, mask->width, mask->height);
+      return -1;
+    }
+    BlendBuildMaskWeights(c->mask_progress, c->mask_softness, c->opacity);
+    job.code = c->has_alpha ? WORKER_JOB_BLEND_MASK_ALPHA : WORKER_JOB_BLEND_MASK;
+    job.mask = mask;
+    job.mask_pixels = mask->pixels;
+  } else {
+    job.code = c->has_alpha ? WORKER_JOB_BLEND_ALPHA : WORKER_JOB_BLEND;
+  }
+  job.width = g_BlitRect.width;
+  job.src_x = g_BlitRect.src_x;
+  job.src_y = g_BlitRect.src_y;
+  job.dst_x = g_BlitRect.dst_x;
+  job.dst_y = g_BlitRect.dst_y;
+  job.target = r;
+  job.child = c;
+  WorkerPostRows(job, 0, g_BlitRect.height);
+  return 0;
+}
+
+i32 LayerComposeTree(ObjNode* node, i32 nested, i32 depth) {
+  LayerRecord* r = LayerOf(node);
+  if (!r) return 0;
+  r->has_alpha = nested ? 0 : 1;
+  if (!r->dirty_valid) return 0;
+  if (!LayerHasPixels(r)) {
+    r->dirty_valid = 0;  // nothing to compose into: the change is spent
+    return 0;
+  }
+  i64 wmax = i64{r->width} - 1, hmax = i64{r->height} - 1;
+  r->dirty_left = std::min(std::max<i64>(r->dirty_left, 0), wmax);
+  r->dirty_right = std::min(std::max<i64>(r->dirty_right, 0), wmax);
+  r->dirty_top = std::min(std::max<i64>(r->dirty_top, 0), hmax);
+  r->dirty_bottom = std::min(std::max<i64>(r->dirty_bottom, 0), hmax);
+  LayerMergeDirty(node, 0);
+  const i64 left = r->dirty_left, top = r->dirty_top, right = r->dirty_right, bottom = r->dirty_bottom;
+  r->dirty_valid = 0;
+  if (left > right || top > bottom) return 0;
+
+  ObjNode* start = nullptr;
+  for (ObjNode* c = node->last_child; c && !start; c = c->prev)
+    if (const LayerRecord* cr = LayerOf(c); cr && HidesBelow(cr, left, top, right, bottom)) start = c;
+  if (!start) {
+    i32 bytes = static_cast<i32>((right - left + 1) * 4);
+    for (i64 y = top; y <= bottom; y++) g_PixelKernels.zero(r->pixels + (y * r->width + left) * 4, bytes);
+    start = node->first_child;
+  }
+
+  for (ObjNode* cn = start; cn; cn = cn->next) {
+    LayerRecord* c = LayerOf(cn);
+    if (!c) continue;
+    if (cn->kind == OBJ_FOLDER) LayerComposeTree(cn, 1, depth + 1);
+    if (!c->visible || c->opacity <= 0 || (HasMaskName(c) && c->mask_progress <= 0)) continue;
+    i64 x = LayerClampPos(c->x), y = LayerClampPos(c->y);
+    if (x > right || y > bottom || x + c->width <= left || y + c->height <= top) continue;
+    if (c->draw_kind != LAYER_DRAW_CPU) continue;
+    if (LayerBlitClipDirty(x, y, c->width, c->height, left, top, right, bottom) &&
+        BlendChild(r, cn, c) != 0)
+      return -1;
+    c->blended = 1;
+  }
+  return 0;
+}
+
+// ---- Blend job bodies ------------------------------------------------------------------------
+
+static u8* TargetRow(const WorkerJob* j, i32 r) {
+  const LayerRecord* t = j->target;
+  return t->pixels + ((i64{j->dst_y} + r) * t->width + j->dst_x) * 4;
+}
+
+static const u8* SourceRow(const WorkerJob* j, i32 r) {
+  const LayerRecord* c = j->child;
+  return c->pixels + ((i64{j->src_y} + r) * c->width + j->src_x) * 4;
+}
+
+// The mask is addressed in the child's coordinates.
+static const u8* MaskRow(const WorkerJob* j, i32 r) {
+  return j->mask_pixels + ((i64{j->src_y} + r) * j->mask->width + j->src_x) * 4;
+}
+
+static void BlendRows(WorkerJob* j, int block) {
+  for (i32 r = j->row_first; r < j->row_end; r++) {
+    i32 op = ClampWeight(j->child->opacity);
+    BlendPickRow(block, j->child->blend_mode, op)(TargetRow(j, r), SourceRow(j, r), op, j->width * 4);
+  }
+}
+
+static void BlendMaskRows(WorkerJob* j, int block) {
+  const LayerRecord* c = j->child;
+  BlendMaskRowFn fn = BlendPickMask(block, c->blend_mode, ClampWeight(c->opacity));
+  for (i32 r = j->row_first; r < j->row_end; r++)
+    fn(TargetRow(j, r), SourceRow(j, r), MaskRow(j, r), c->mask_progress, c->mask_softness, j->width * 4);
+}
+
+void LayerJobBlend(WorkerJob* job) { BlendRows(job, 0); }
+void LayerJobBlendAlpha(WorkerJob* job) { BlendRows(job, 1); }
+void LayerJobBlendMask(WorkerJob* job) { BlendMaskRows(job, 2); }
+void LayerJobBlendMaskAlpha(WorkerJob* job) { BlendMaskRows(job, 3); }

@@ -1,0 +1,176 @@
+// The drawing-worker pool (see worker.h). Posting protocol, per worker in index order: fill its
+// job record, set its start event, wait for its acknowledgement; then wait for every done event.
+// A worker resets its done event before it acknowledges, so the poster's wait on done can never
+// see the signal of an earlier job.
+#include "layer/worker.h"
+
+#include <atomic>
+#include <string>
+
+#include "display/scale.h"
+#include "layer/compose.h"
+#include "layer/image.h"
+#include "platform/platform.h"
+#include "shell/err.h"
+#include "shell/placeholders.h"
+#include "shell/sysinfo.h"
+
+WorkerJob g_WorkerJobs[WORKER_MAX];
+std::atomic<u32> g_WorkerBusy{0};
+
+static PlatEvent* s_Start[WORKER_MAX];
+static PlatEvent* s_Ack[WORKER_MAX];
+static PlatEvent* s_Done[WORKER_MAX];
+static PlatThread* s_Threads[WORKER_MAX];
+static i32 s_PoolCount = 0;                  // events made for this many workers; 0 = no pool
+static std::atomic<bool> s_PoolStop{false};  // the workers' only reason to end
+
+static void WorkerJobInflate(WorkerJob* job) {
+  if (job->parts && job->index < 2) ImageJobInflate(&job->parts[job->index]);
+}
+
+// Job codes and their bodies, in the order the engine numbers them.
+static const struct {
+  i32 code;
+  WorkerJobFn body;
+} kWorkerJobs[] = {
+    {WORKER_JOB_SCALE_NEAREST, LayerJobScaleNearest},
+    {WORKER_JOB_SCALE_BILINEAR, LayerJobScaleBilinear},
+    {WORKER_JOB_RESIZE_BILINEAR, LayerJobResizeBilinear},
+    {WORKER_JOB_BLEND, LayerJobBlend},
+    {WORKER_JOB_BLEND_MASK, LayerJobBlendMask},
+    {WORKER_JOB_BLEND_ALPHA, LayerJobBlendAlpha},
+    {WORKER_JOB_BLEND_MASK_ALPHA, LayerJobBlendMaskAlpha},
+    {WORKER_JOB_INFLATE, WorkerJobInflate},
+};
+
+WorkerJobFn WorkerJobBody(i32 code) {
+  for (const auto& j : kWorkerJobs)
+    if (j.code == code) return j.body;
+  return nullptr;
+}
+
+static i32 ClampedWorkerCount() {
+  i32 n = g_WorkerCount;
+  return n < 1 ? 1 : (n > WORKER_MAX ? i32{WORKER_MAX} : n);
+}
+
+i32 WorkerCount() { return s_PoolCount > 0 ? s_PoolCount : ClampedWorkerCount(); }
+
+bool WorkerPoolRunning() { return s_PoolCount > 0; }
+
+static void DestroyEvents() {
+  for (i32 i = 0; i < WORKER_MAX; i++) {
+    PlatEvent** sets[] = {&s_Start[i], &s_Ack[i], &s_Done[i]};
+    for (PlatEvent** e : sets) {
+      if (*e) PlatEventDestroy(*e);
+      *e = nullptr;
+    }
+  }
+}
+
+i32 SysWorkerPoolStart() {
+  if (s_PoolCount > 0) return 0;
+  i32 n = ClampedWorkerCount();
+  for (i32 i = 0; i < n; i++) {
+    s_Start[i] = PlatEventCreate(false, false);
+    s_Ack[i] = PlatEventCreate(false, false);
+    s_Done[i] = PlatEventCreate(false, true);
+    if (!s_Start[i] || !s_Ack[i] || !s_Done[i]) {
+      DestroyEvents();
+      static const std::string text = PlatUtf8ToSjis("[エラー]\n\nイベントが作成できませんでした。");
+      ErrMessageBoxF("", "%s", text);
+      return -1;
+    }
+  }
+  s_PoolStop = false;
+  s_PoolCount = n;
+  bool failed = false;
+  for (i32 i = 0; i < n; i++) {
+    g_WorkerJobs[i] = WorkerJob{};
+    g_WorkerJobs[i].index = i;
+    // No ideal-processor hint here: the only way to give one on this platform is a hard
+    // affinity, which would pin a worker to a processor another program keeps busy.
+    s_Threads[i] = PlatThreadStart(LayerWorkerMain, &g_WorkerJobs[i]);
+    if (!s_Threads[i]) failed = true;
+  }
+  if (failed) {
+    static const std::string text = PlatUtf8ToSjis("[エラー]\n\nスレッドが起動できませんでした。");
+    ErrMessageBoxF("", "%s", text);
+    return -1;
+  }
+  if (n >= 2) g_ImageInflatePair = WorkerInflatePair;
+  return 0;
+}
+
+void SysWorkerPoolStop() {
+  if (s_PoolCount == 0) return;
+  if (g_ImageInflatePair == WorkerInflatePair) g_ImageInflatePair = ImageInflatePairHere;
+  s_PoolStop = true;
+  for (i32 i = 0; i < s_PoolCount; i++) PlatEventSet(s_Start[i]);
+  for (i32 i = 0; i < s_PoolCount; i++) {
+    PlatThreadJoin(s_Threads[i]);
+    s_Threads[i] = nullptr;
+  }
+  DestroyEvents();
+  s_PoolCount = 0;
+}
+
+void LayerWorkerMain(void* arg) {
+  WorkerJob* job = static_cast<WorkerJob*>(arg);
+  i32 i = job->index;
+  for (;;) {
+    g_WorkerBusy = 1;
+    PlatEventWait(s_Start[i], -1);
+    g_WorkerBusy = 0;
+    PlatEventReset(s_Done[i]);
+    PlatEventSet(s_Ack[i]);
+    if (s_PoolStop) break;
+    if (WorkerJobFn body = WorkerJobBody(job->code)) body(job);
+    PlatEventSet(s_Done[i]);
+  }
+  PlatEventSet(s_Done[i]);
+}
+
+static void Share(WorkerJob* j, i32 i, i32 n, i32 first, i32 end) {
+  i64 h = i64{end} - first;
+  j->index = i;
+  j->row_first = static_cast<i32>(first + i * h / n);
+  j->row_end = static_cast<i32>(first + (i + 1) * h / n);
+}
+
+// Posts job to workers 0 .. n - 1 (n at most the pool's size) and waits for all of them.
+static void PostTo(i32 n, const WorkerJob& job, i32 first, i32 end) {
+  if (s_PoolCount == 0) {
+    WorkerJobFn body = WorkerJobBody(job.code);
+    for (i32 i = 0; i < n && body; i++) {
+      WorkerJob j = job;
+      Share(&j, i, n, first, end);
+      body(&j);
+    }
+    return;
+  }
+  for (i32 i = 0; i < n; i++) {
+    g_WorkerJobs[i] = job;
+    Share(&g_WorkerJobs[i], i, n, first, end);
+    PlatEventSet(s_Start[i]);
+    PlatEventWait(s_Ack[i], -1);
+  }
+  for (i32 i = 0; i < n; i++) PlatEventWait(s_Done[i], -1);
+}
+
+void WorkerPostRows(const WorkerJob& job, i32 first, i32 end) { PostTo(WorkerCount(), job, first, end); }
+
+void WorkerInflatePair(ImageInflatePart parts[2]) {
+  WorkerJob job{};
+  job.code = WORKER_JOB_INFLATE;
+  job.parts = parts;
+  if (WorkerCount() < 2) ImageInflatePairHere(parts);
+  else PostTo(2, job, 0, 0);
+}
+
+void WorkerReset() {
+  SysWorkerPoolStop();
+  for (WorkerJob& j : g_WorkerJobs) j = WorkerJob{};
+  g_WorkerBusy = 0;
+}

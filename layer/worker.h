@@ -1,0 +1,81 @@
+// The drawing workers: a pool of one to four threads that run row jobs by job code (frame
+// scaling, resizing, blends, picture inflation). Only the thread that runs the frame posts, and
+// it waits for every worker before it posts again or touches what the job reads, so a job
+// record is written only while its worker waits for its start event. Workers end only when the
+// pool is stopped; a quit request alone never leaves a later post waiting for a worker that is
+// gone. Without a running pool (tests, start-up) the same shares run on the posting thread.
+#pragma once
+#include <atomic>
+
+#include "common/types.h"
+
+struct LayerRecord;
+struct ImageInflatePart;
+
+enum { WORKER_MAX = 4 };
+
+// Job codes.
+enum {
+  WORKER_JOB_SCALE_NEAREST = 11,
+  WORKER_JOB_SCALE_BILINEAR = 21,
+  WORKER_JOB_RESIZE_BILINEAR = 41,
+  WORKER_JOB_BLEND = 101,
+  WORKER_JOB_BLEND_MASK = 102,
+  WORKER_JOB_BLEND_ALPHA = 103,
+  WORKER_JOB_BLEND_MASK_ALPHA = 104,
+  WORKER_JOB_INFLATE = 1001,
+};
+
+// One worker's job. Rows [row_first, row_end) are this worker's share: destination rows for the
+// scalers, rows relative to the blend rectangle for the blends.
+struct WorkerJob {
+  i32 index;  // the worker's own index
+  i32 code;
+  i32 row_first, row_end;
+  // Scalers (11, 21, 41): destination columns, the source bounds (pixels for 11, hundredths of a
+  // pixel for 21 and 41), the sizes (21 and 41: destination sizes times 100) and the buffers.
+  i32 col_first, col_end;
+  i64 src_left, src_top, src_right, src_bottom;
+  i32 src_width, src_height;
+  i64 dst_width, dst_height;
+  u8* dst_pixels;
+  const u8* src_pixels;
+  // Blends (101 to 104): the clipped rectangle and the records it joins.
+  i32 width, src_x, src_y, dst_x, dst_y;
+  LayerRecord* target;
+  const LayerRecord* child;
+  const LayerRecord* mask;
+  const u8* mask_pixels;
+  // Inflation (1001): the two parts of the picture; worker 0 does part 1, worker 1 part 2.
+  ImageInflatePart* parts;
+};
+
+typedef void (*WorkerJobFn)(WorkerJob* job);
+
+extern WorkerJob g_WorkerJobs[WORKER_MAX];
+// Set by a worker while it waits for work.
+extern std::atomic<u32> g_WorkerBusy;
+
+// Starts g_WorkerCount workers with their start, acknowledge and done events. 0, or -1 after the
+// message box (start-up stops); workers already running are stopped by SysWorkerPoolStop.
+i32 SysWorkerPoolStart();
+// Sets the quit flag, wakes and waits for every worker, frees the events. Safe when not started.
+void SysWorkerPoolStop();
+// Workers of the running pool, or the number a post would split over without one.
+i32 WorkerCount();
+bool WorkerPoolRunning();
+
+// The thread function of worker job->index.
+void LayerWorkerMain(void* job);
+
+// Posts job (its index, rows and code filled per worker) to every worker with rows [first, end)
+// split as first + i * H / n .. first + (i + 1) * H / n, and waits for all of them.
+void WorkerPostRows(const WorkerJob& job, i32 first, i32 end);
+// The body that runs a job code (null for an unknown code, which does nothing).
+WorkerJobFn WorkerJobBody(i32 code);
+// Inflates both parts of an own-format picture on workers 0 and 1 (the image module's hook while
+// the pool runs with two or more workers).
+void WorkerInflatePair(ImageInflatePart parts[2]);
+
+// Tests: stop the pool and forget everything.
+void WorkerReset();
