@@ -4,6 +4,8 @@
 #include "layer/compose.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 #include "layer/blend.h"
 #include "layer/kernels.h"
@@ -107,6 +109,9 @@ static i32 BlendChild(LayerRecord* r, ObjNode* cn, const LayerRecord* c) {
   job.src_y = g_BlitRect.src_y;
   job.dst_x = g_BlitRect.dst_x;
   job.dst_y = g_BlitRect.dst_y;
+  i64 x = LayerClampPos(c->x);
+  job.span_left = static_cast<i32>(std::max<i64>(x, 0));
+  job.span_right = static_cast<i32>(std::min<i64>(x + c->width - 1, i64{r->width} - 1));
   job.target = r;
   job.child = c;
   WorkerPostRows(job, 0, g_BlitRect.height);
@@ -174,10 +179,39 @@ static const u8* MaskRow(const WorkerJob* j, i32 r) {
   return j->mask_pixels + ((i64{j->src_y} + r) * j->mask->width + j->src_x) * 4;
 }
 
+// The kernels of the installed set treat a row's first and last pixel by their position (the
+// plain set pairs pixels from the row's start, the SIMD set by address), so each row is blended
+// as part of the child's whole row would be: widened by a pixel at an edge that would otherwise
+// fall differently, that pixel kept as it was. A recomposed area therefore always equals what a
+// recomposition of everything gives.
+template <class Call>
+static void BlendRowAsWhole(const WorkerJob* j, i32 r, const Call& call) {
+  u8* d = TargetRow(j, r);
+  const u8* s = SourceRow(j, r);
+  const u8* m = j->mask_pixels ? MaskRow(j, r) : nullptr;
+  const i32 a = j->dst_x, b = j->dst_x + j->width - 1;
+  i32 e1, e2;
+  if (g_PixelKernels.alpha == g_BlendKernelsPlain.alpha) {
+    e1 = (a - j->span_left) & 1;
+    e2 = b < j->span_right && ((b - (a - e1)) & 1) == 0;
+  } else {
+    e1 = a > j->span_left && (reinterpret_cast<uintptr_t>(d) & 4) != 0;
+    e2 = b < j->span_right && (reinterpret_cast<uintptr_t>(d + i64{j->width - 1} * 4) & 4) == 0;
+  }
+  u8 keep_left[4], keep_right[4];
+  u8* right = d + i64{j->width} * 4;
+  if (e1) std::memcpy(keep_left, d - 4, 4);
+  if (e2) std::memcpy(keep_right, right, 4);
+  call(d - e1 * 4, s - e1 * 4, m ? m - e1 * 4 : nullptr, (j->width + e1 + e2) * 4);
+  if (e1) std::memcpy(d - 4, keep_left, 4);
+  if (e2) std::memcpy(right, keep_right, 4);
+}
+
 static void BlendRows(WorkerJob* j, int block) {
   for (i32 r = j->row_first; r < j->row_end; r++) {
     i32 op = ClampWeight(j->child->opacity);
-    BlendPickRow(block, j->child->blend_mode, op)(TargetRow(j, r), SourceRow(j, r), op, j->width * 4);
+    BlendRowFn fn = BlendPickRow(block, j->child->blend_mode, op);
+    BlendRowAsWhole(j, r, [&](u8* d, const u8* s, const u8*, i32 bytes) { fn(d, s, op, bytes); });
   }
 }
 
@@ -185,7 +219,9 @@ static void BlendMaskRows(WorkerJob* j, int block) {
   const LayerRecord* c = j->child;
   BlendMaskRowFn fn = BlendPickMask(block, c->blend_mode, ClampWeight(c->opacity));
   for (i32 r = j->row_first; r < j->row_end; r++)
-    fn(TargetRow(j, r), SourceRow(j, r), MaskRow(j, r), c->mask_progress, c->mask_softness, j->width * 4);
+    BlendRowAsWhole(j, r, [&](u8* d, const u8* s, const u8* m, i32 bytes) {
+      fn(d, s, m, c->mask_progress, c->mask_softness, bytes);
+    });
 }
 
 void LayerJobBlend(WorkerJob* job) { BlendRows(job, 0); }

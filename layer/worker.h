@@ -40,8 +40,10 @@ struct WorkerJob {
   i64 dst_width, dst_height;
   u8* dst_pixels;
   const u8* src_pixels;
-  // Blends (101 to 104): the clipped rectangle and the records it joins.
+  // Blends (101 to 104): the clipped rectangle, the columns the child covers in the target, and
+  // the records it joins.
   i32 width, src_x, src_y, dst_x, dst_y;
+  i32 span_left, span_right;
   LayerRecord* target;
   const LayerRecord* child;
   const LayerRecord* mask;
