@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "layer/image.h"
+
 extern char** environ;
 namespace fs = std::filesystem;
 
@@ -77,7 +79,7 @@ struct ZephraRun : ::testing::Test {
     return waitpid(r.pid, &status, WNOHANG) == 0;
   }
   static std::string ReadAll(const fs::path& p) {
-    std::ifstream f(p);
+    std::ifstream f(p, std::ios::binary);
     std::stringstream ss;
     ss << f.rdbuf();
     return ss.str();
@@ -130,4 +132,26 @@ TEST_F(ZephraRun, SecondZephraOnTheSameFolderExitsAtOnceWithZero) {
   // A termination request from outside goes through the quit path: a normal end.
   kill(first.pid, SIGTERM);
   EXPECT_EQ(Wait(first), 0) << ReadAll(first.err_file);
+}
+
+TEST_F(ZephraRun, FrameDumpWritesTheMainWindowsLastPicture) {
+  std::string err;
+  fs::path out = root / "frame.png";
+  EXPECT_EQ(RunToEnd({(root / "game").string()},
+                     {"ZEPHRA_EXIT_AFTER_FRAMES=5", "ZEPHRA_FIXED_CLOCK=1", "ZEPHRA_FRAME_DUMP=" + out.string()}, &err),
+            0)
+      << err;
+  ASSERT_TRUE(fs::exists(out)) << err;
+  EXPECT_FALSE(fs::exists(root / "frame.png.tmp"));
+  std::string bytes = ReadAll(out);
+  ImagePicture pic{};
+  ASSERT_EQ(ImageDecodePng(reinterpret_cast<const u8*>(bytes.data()), static_cast<u32>(bytes.size()), "frame.png", &pic),
+            0);
+  // The stand-in project has a 640 x 480 screen and no layers yet: a black picture.
+  EXPECT_EQ(pic.width, 640);
+  EXPECT_EQ(pic.height, 480);
+  size_t lit = 0;
+  for (i32 i = 0; i < pic.width * pic.height; i++) lit += (pic.pixels[i * 4] | pic.pixels[i * 4 + 1] | pic.pixels[i * 4 + 2]) != 0;
+  EXPECT_EQ(lit, 0u);
+  std::free(pic.pixels);
 }

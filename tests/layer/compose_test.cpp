@@ -219,34 +219,8 @@ TEST_F(ComposeTest, IncrementalCompositionEqualsFullRecompositionEveryFrame) {
   }
 }
 
-// A scene with every blend mode, opacity and alpha, masks and folders, recomposed whole.
-void BuildRichScene() {
-  ObjNode* f = TestFolder("W0/f", 50, 40, 5, 4, 5);
-  ObjNode* g = TestFolder("W0/f/g", 30, 20, -3, 10, 1);
-  LayerOf(g)->opacity = 180;
-  ObjNode* m = TestPicture("W0/mask", 17, 9, 0, 0, 0);
-  LayerOf(m)->visible = 0;
-  TestFillNoise(LayerOf(m), 99);
-  const char* parents[] = {"W0", "W0/f", "W0/f/g"};
-  for (i32 i = 0; i < 19 * 4; i++) {
-    std::string path = std::string(parents[i % 3]) + "/p" + std::to_string(i);
-    ObjNode* n = TestPicture(path.c_str(), 17, 9, (i * 7) % 50 - 5, (i * 5) % 40 - 3, i);
-    LayerRecord* r = LayerOf(n);
-    TestFillNoise(r, 1000 + i);
-    r->blend_mode = static_cast<u8>(i % 19);
-    r->has_alpha = (i / 19) & 1;
-    r->opacity = (i / 38) ? 256 : 150;
-    if (i % 5 == 0) {
-      std::strcpy(r->mask_name, "W0/mask");
-      r->mask_progress = static_cast<i16>((i * 37) % 257);
-      r->mask_softness = static_cast<i16>(i % 2 ? 256 : 40);
-    }
-  }
-  (void)f;
-}
-
 TEST_F(ComposeTest, OneToFourWorkersGiveBitIdenticalPictures) {
-  BuildRichScene();
+  TestBuildRichScene();
   std::vector<std::vector<u8>> pictures;
   for (i32 n = 1; n <= 4; n++) {
     UseWorkers(n);

@@ -1,0 +1,268 @@
+// Presentation: which picture reaches which window, where and how scaled, for every mode and
+// fit of the main window, blanking, and one whole frame through the frame loop.
+#include "layer/compose_fixture.h"
+#include "shell/frame.h"
+
+namespace {
+
+struct Blit {
+  WindowObject* w;
+  const u8* pixels;
+  i32 width, height, dx, dy, dw, dh, sx, sy, sw, sh;
+  std::vector<u8> copy;  // the picture as it was handed over
+};
+std::vector<Blit> g_Blits;
+
+void Record(WindowObject* w, const u8* pixels, i32 width, i32 height, i32 dx, i32 dy, i32 dw, i32 dh, i32 sx, i32 sy,
+            i32 sw, i32 sh) {
+  g_Blits.push_back({w, pixels, width, height, dx, dy, dw, dh, sx, sy, sw, sh,
+                     std::vector<u8>(pixels, pixels + static_cast<size_t>(width) * height * 4)});
+}
+
+struct PresentTest : ComposeTest {
+  void SetUp() override {
+    ComposeTest::SetUp();
+    g_Blits.clear();
+    g_FrameBlit = Record;
+    ObjNode* p = TestPicture("W0/p", 64, 48, 0, 0);
+    TestFillNoise(LayerOf(p), 11, false);
+    ASSERT_EQ(LayerComposeWindow(g_WindowObjects[0]), 0);
+    g_DisplaySize = {100, 80};
+    g_Fullscreen = g_Maximised = 0;
+    g_FitMode = 0;
+    g_CpuScaleFilter = 1;
+  }
+  void TearDown() override {
+    g_Fullscreen = g_Maximised = 0;
+    g_FitMode = 0;
+    g_CpuScaleFilter = 1;
+    g_DisplaySize = {0, 0};
+    ComposeTest::TearDown();
+  }
+  static void Output(i32 w, i32 h) {
+    g_OutputSize = {w, h};
+    std::free(g_ScaledFrameBuffer);
+    g_ScaledFrameBufferSize = ImagePixelBytes(w, h);
+    g_ScaledFrameBuffer = static_cast<u8*>(std::malloc(g_ScaledFrameBufferSize));
+  }
+  static void Update(i64 l, i64 t, i64 r, i64 b) {
+    Root()->update_left = l, Root()->update_top = t, Root()->update_right = r, Root()->update_bottom = b;
+  }
+};
+
+enum Kind { DIRECT, BILINEAR, NEAREST, STRETCH };
+
+// The picture a scaled presentation must hand over, worked out with the scalers themselves
+// (their arithmetic is checked against references in scale_test.cpp).
+std::vector<u8> Expected(Kind k, i32 ow, i32 oh) {
+  const LayerRecord* r = ComposeTest::Root();
+  std::vector<u8> out(ImagePixelBytes(ow, oh));
+  if (k == NEAREST)
+    FrameScaleNearest(out.data(), r->pixels, 0, 0, r->width - 1, r->height - 1, r->width, r->height, ow, oh);
+  else
+    FrameScaleBilinearThreaded(out.data(), r->pixels, 0, 0, r->width * 100 - 100, r->height * 100 - 100, r->width,
+                               r->height, ow * 100, oh * 100);
+  out.resize(static_cast<size_t>(ow) * oh * 4);
+  return out;
+}
+
+TEST_F(PresentTest, MainWindowByModeFitAndFilter) {
+  struct Case {
+    const char* what;
+    u8 fullscreen, maximised;
+    i32 fit;
+    u8 filter;
+    i32 ow, oh;
+    bool whole_update;
+    Kind kind;
+    i32 x, y;
+  } const cases[] = {
+      {"windowed, whole update at output size", 0, 0, 0, 1, 64, 48, true, DIRECT, 0, 0},
+      {"windowed, partial update: scaled at factor 1", 0, 0, 0, 1, 64, 48, false, BILINEAR, 0, 0},
+      {"windowed, partial update, nearest", 0, 0, 0, 0, 64, 48, false, NEAREST, 0, 0},
+      {"windowed, half size, nearest", 0, 0, 0, 0, 32, 24, true, NEAREST, 0, 0},
+      {"windowed, half size, bilinear", 0, 0, 0, 1, 32, 24, true, BILINEAR, 0, 0},
+      {"fullscreen, fit 1, bilinear", 1, 0, 1, 1, 90, 68, true, BILINEAR, 5, 6},
+      {"fullscreen, fit 2, nearest", 1, 0, 2, 0, 90, 68, true, NEAREST, 5, 6},
+      {"fullscreen, fit 3, bilinear", 1, 0, 3, 1, 100, 80, true, BILINEAR, 0, 0},
+      {"fullscreen, native: the platform stretches", 1, 0, 0, 1, 90, 68, true, STRETCH, 5, 6},
+      {"maximised in a window: always bilinear", 0, 1, 0, 0, 90, 68, true, BILINEAR, 5, 6},
+      {"fullscreen and maximised, native", 1, 1, 0, 0, 90, 68, true, STRETCH, 5, 6},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    g_Fullscreen = c.fullscreen;
+    g_Maximised = c.maximised;
+    g_FitMode = c.fit;
+    g_CpuScaleFilter = c.filter;
+    Output(c.ow, c.oh);
+    if (c.whole_update) Update(0, 0, 63, 47);
+    else Update(3, 4, 20, 30);
+    g_Blits.clear();
+    FramePresent(g_WindowObjects[0], Root());
+    ASSERT_EQ(g_Blits.size(), 1u);
+    const Blit& b = g_Blits[0];
+    EXPECT_EQ(g_OutputOffset.x, c.x);
+    EXPECT_EQ(g_OutputOffset.y, c.y);
+    EXPECT_EQ(b.dx, c.x);
+    EXPECT_EQ(b.dy, c.y);
+    EXPECT_EQ(b.dw, c.ow);
+    EXPECT_EQ(b.dh, c.oh);
+    if (c.kind == DIRECT || c.kind == STRETCH) {
+      EXPECT_EQ(b.pixels, Root()->pixels);
+      EXPECT_EQ(b.sw, c.kind == DIRECT ? c.ow : 64);
+      EXPECT_EQ(b.sh, c.kind == DIRECT ? c.oh : 48);
+      EXPECT_EQ(g_WindowObjects[0]->screen_header.width, 64);
+      EXPECT_EQ(g_WindowObjects[0]->screen_header.height, -48);
+    } else {
+      EXPECT_EQ(b.pixels, g_ScaledFrameBuffer);
+      EXPECT_EQ(b.sw, c.ow);
+      EXPECT_EQ(b.sh, c.oh);
+      EXPECT_EQ(b.copy, Expected(c.kind, c.ow, c.oh));
+      EXPECT_EQ(g_WindowObjects[0]->screen_header.width, c.ow);
+      EXPECT_EQ(g_WindowObjects[0]->screen_header.height, -c.oh);
+    }
+  }
+}
+
+TEST_F(PresentTest, FastPathNeedsTheUpdateAndThePictureAtOutputSize) {
+  // The update is as large as the output, but the picture is larger: it is scaled, never cut.
+  Output(32, 24);
+  g_CpuScaleFilter = 0;
+  Update(0, 0, 31, 23);
+  FramePresent(g_WindowObjects[0], Root());
+  ASSERT_EQ(g_Blits.size(), 1u);
+  EXPECT_EQ(g_Blits[0].pixels, g_ScaledFrameBuffer);
+  EXPECT_EQ(g_Blits[0].copy, Expected(NEAREST, 32, 24));
+}
+
+TEST_F(PresentTest, SubWindowsAreShownWholeAtTheirRootsPlace) {
+  WindowObject* w1 = g_WindowObjects[1];
+  w1->width = 20, w1->height = 10;
+  g_WindowOpen[1] = 1;
+  ASSERT_EQ(LayerCreateWindowRoot(1), 0);
+  LayerRecord* r = LayerOf(w1->root_layer);
+  r->x = 3, r->y = 2;
+  Update(0, 0, 0, 0);
+  r->update_left = r->update_top = 0, r->update_right = 5, r->update_bottom = 5;
+  g_Fullscreen = 1;
+  g_FitMode = 1;
+  Output(90, 68);
+  FramePresent(w1, r);
+  ASSERT_EQ(g_Blits.size(), 1u);
+  const Blit& b = g_Blits[0];
+  EXPECT_EQ(b.pixels, r->pixels);
+  EXPECT_EQ(b.dx, 3);
+  EXPECT_EQ(b.dy, 2);
+  EXPECT_EQ(b.dw, 20);
+  EXPECT_EQ(b.dh, 10);
+  EXPECT_EQ(b.sw, 20);
+  EXPECT_EQ(b.sh, 10);
+}
+
+TEST_F(PresentTest, NothingIsShownWithoutAnUpdateAnOutputOrAfterQuit) {
+  Output(64, 48);
+  struct {
+    const char* what;
+    i64 r;
+    i32 ow;
+    u8 quit;
+  } const cases[] = {{"empty update", -5, 64, 0}, {"no output", 63, 0, 0}, {"quitting", 63, 64, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Update(0, 0, c.r, 47);
+    g_OutputSize.width = c.ow;
+    g_QuitRequested = c.quit;
+    FramePresent(g_WindowObjects[0], Root());
+    EXPECT_TRUE(g_Blits.empty());
+    g_QuitRequested = 0;
+  }
+}
+
+TEST_F(PresentTest, ATooSmallScaledBufferIsNeverWrittenPast) {
+  Output(32, 24);
+  g_ScaledFrameBufferSize = ImagePixelBytes(32, 23);  // as if the sizes had been injected late
+  g_CpuScaleFilter = 0;
+  Update(0, 0, 63, 47);
+  FramePresent(g_WindowObjects[0], Root());
+  ASSERT_EQ(g_Blits.size(), 1u);
+  EXPECT_EQ(g_Blits[0].pixels, Root()->pixels);  // the platform stretches the picture instead
+  EXPECT_EQ(g_Blits[0].dw, 32);
+  EXPECT_EQ(g_Blits[0].sw, 64);
+}
+
+TEST_F(PresentTest, PaintPresentsRecomposedWindowsAndBlanksAHiddenOneOnce) {
+  Output(64, 48);
+  WindowObject* w = g_WindowObjects[0];
+  Root()->needs_compose = 0;
+  EXPECT_EQ(FramePaintWindow(w), 0);
+  EXPECT_TRUE(g_Blits.empty());
+  Root()->needs_compose = 1;
+  Update(0, 0, 63, 47);
+  EXPECT_EQ(FramePaintWindow(w), 0);
+  ASSERT_EQ(g_Blits.size(), 1u);
+  EXPECT_EQ(w->has_drawn, 1);
+  for (i32 hide = 0; hide < 2; hide++) {
+    SCOPED_TRACE(hide ? "window closed" : "root hidden");
+    g_Blits.clear();
+    if (hide) g_WindowOpen[0] = -1;
+    else Root()->visible = 0;
+    w->has_drawn = 1;
+    EXPECT_EQ(FramePaintWindow(w), 0);
+    EXPECT_EQ(FramePaintWindow(w), 0);  // blanked once only
+    ASSERT_EQ(g_Blits.size(), 1u);
+    const Blit& b = g_Blits[0];
+    EXPECT_EQ(b.width, 1);
+    EXPECT_EQ(b.height, 1);
+    EXPECT_EQ(b.copy, std::vector<u8>(4, 0));
+    EXPECT_EQ(b.dx, 0);
+    EXPECT_EQ(b.dy, 0);
+    EXPECT_EQ(b.dw, (64 & ~3) + 4);
+    EXPECT_EQ(b.dh, 48);
+    EXPECT_EQ(w->has_drawn, 0);
+    Root()->visible = 1;
+    g_WindowOpen[0] = 1;
+  }
+  g_QuitRequested = 1;
+  EXPECT_EQ(FramePaintWindow(w), 1);
+}
+
+TEST_F(PresentTest, InvalidateShowsTheWholePictureNextFrame) {
+  Output(64, 48);
+  LayerResetUpdateRects(g_LayerRoot);
+  WindowObject* w = g_WindowObjects[0];
+  WinInvalidate(w);
+  EXPECT_TRUE(Root()->needs_compose);
+  EXPECT_EQ(Root()->update_right, 63);
+  EXPECT_EQ(Root()->update_bottom, 47);
+  LayerResetUpdateRects(g_LayerRoot);
+  // Threaded, the main thread only leaves the request; the frame's thread carries it out.
+  g_ThreadedMode = 1;
+  WinInvalidate(w);
+  EXPECT_FALSE(Root()->needs_compose);
+  WinInvalidateApplyPending();
+  EXPECT_TRUE(Root()->needs_compose);
+  EXPECT_EQ(Root()->update_left, 0);
+  g_ThreadedMode = 0;
+}
+
+TEST_F(PresentTest, AFrameComposesPresentsAndResets) {
+  Output(64, 48);
+  FrameReset();
+  LayerResetUpdateRects(g_LayerRoot);
+  ObjNode* p = ObjFindNode(g_LayerRoot, "W0/p", OBJ_FIND_ITEM);
+  LayerRecord* pr = LayerOf(p);
+  pr->pending_opacity = 128;  // applied by the frame's commit, which marks the root
+  pr->pending_opacity_set = 1;
+  EXPECT_EQ(FrameRun(), 0);
+  ASSERT_EQ(g_Blits.size(), 1u);
+  EXPECT_EQ(g_Blits[0].copy, TestModelCompose(RootNode()));
+  EXPECT_FALSE(Root()->needs_compose);  // reset after presentation
+  EXPECT_EQ(Root()->update_left, LAYER_RECT_EMPTY_MIN);
+  g_Blits.clear();
+  EXPECT_EQ(FrameRun(), 0);
+  EXPECT_TRUE(g_Blits.empty());  // nothing changed, nothing shown
+  FrameReset();
+}
+
+}  // namespace
