@@ -118,7 +118,9 @@ void SysWorkerPoolStop() {
 
 void LayerWorkerMain(void* arg) {
   WorkerJob* job = static_cast<WorkerJob*>(arg);
-  i32 i = job->index;
+  // The index comes from the record's place, not its contents: the poster may already be
+  // filling the record for the first job.
+  i32 i = static_cast<i32>(job - g_WorkerJobs);
   for (;;) {
     g_WorkerBusy = 1;
     PlatEventWait(s_Start[i], -1);

@@ -1,6 +1,11 @@
 // Presentation: which picture reaches which window, where and how scaled, for every mode and
 // fit of the main window, blanking, and one whole frame through the frame loop.
+#include <atomic>
+#include <thread>
+
 #include "layer/compose_fixture.h"
+#include "platform/present.h"
+#include "platform/video.h"
 #include "shell/frame.h"
 
 namespace {
@@ -263,6 +268,53 @@ TEST_F(PresentTest, AFrameComposesPresentsAndResets) {
   EXPECT_EQ(FrameRun(), 0);
   EXPECT_TRUE(g_Blits.empty());  // nothing changed, nothing shown
   FrameReset();
+}
+
+}  // namespace
+
+namespace {
+
+// Threaded mode: the frame thread composes and presents while the main thread pumps and asks for
+// repaints; the window ends up showing the last composed picture.
+TEST_F(ComposeTest, ThreadedFramesReachTheWindowWhileTheMainThreadPaints) {
+  ASSERT_EQ(PlatVideoInit(), 0);
+  WindowObject* w = g_WindowObjects[0];
+  ASSERT_EQ(WinCreate(w, "present-test", "present"), 1);
+  g_OutputSize = {64, 48};
+  g_ThreadedMode = 1;
+  PlatClockSetFixed(true, 0);
+  FrameReset();
+  UseWorkers(3);
+  ObjNode* p = TestPicture("W0/p", 20, 20, 0, 0);
+  TestFillNoise(LayerOf(p), 3, false);
+  std::atomic<bool> done{false};
+  std::thread frames([&] {
+    for (i32 i = 0; i < 40; i++) {
+      LayerMarkDirty(p);
+      LayerOf(p)->x = i % 44;
+      LayerMarkDirty(p);
+      FrameRun();
+    }
+    done = true;
+  });
+  while (!done) {
+    WinInvalidate(w);
+    WinDispatchMessages();
+  }
+  frames.join();
+  WinDispatchMessages();
+  std::vector<u8> shown;
+  i32 sw = 0, sh = 0;
+  ASSERT_TRUE(PlatPresentSnapshot(w->handle, &shown, &sw, &sh));
+  ASSERT_GE(sw, 64);
+  ASSERT_GE(sh, 48);
+  for (i32 y = 0; y < 48; y++)
+    ASSERT_EQ(std::memcmp(shown.data() + static_cast<size_t>(y) * sw * 4, Root()->pixels + y * 64 * 4, 64 * 4), 0) << y;
+  g_ThreadedMode = 0;
+  PlatClockSetFixed(false);
+  FrameReset();
+  WinDestroyAll();
+  PlatVideoQuit();
 }
 
 }  // namespace
