@@ -208,11 +208,11 @@ static void BlendRowAsWhole(const WorkerJob* j, i32 r, const Call& call) {
 }
 
 static void BlendRows(WorkerJob* j, int block) {
-  for (i32 r = j->row_first; r < j->row_end; r++) {
-    i32 op = ClampWeight(j->child->opacity);
-    BlendRowFn fn = BlendPickRow(block, j->child->blend_mode, op);
+  // The child's opacity and mode stay as they are while the job runs.
+  const i32 op = ClampWeight(j->child->opacity);
+  const BlendRowFn fn = BlendPickRow(block, j->child->blend_mode, op);
+  for (i32 r = j->row_first; r < j->row_end; r++)
     BlendRowAsWhole(j, r, [&](u8* d, const u8* s, const u8*, i32 bytes) { fn(d, s, op, bytes); });
-  }
 }
 
 static void BlendMaskRows(WorkerJob* j, int block) {

@@ -17,6 +17,7 @@
 
 WorkerJob g_WorkerJobs[WORKER_MAX];
 std::atomic<u32> g_WorkerBusy{0};
+i64 g_WorkerInlinePixels = WORKER_INLINE_PIXELS;
 
 static PlatEvent* s_Start[WORKER_MAX];
 static PlatEvent* s_Ack[WORKER_MAX];
@@ -141,14 +142,16 @@ static void Share(WorkerJob* j, i32 i, i32 n, i32 first, i32 end) {
   j->row_end = static_cast<i32>(first + (i + 1) * h / n);
 }
 
-// Posts job to workers 0 .. n - 1 (n at most the pool's size) and waits for all of them.
+// Posts job to workers 0 .. n - 1 (n at most the pool's size) and waits for all of them. One
+// worker, a small job or no pool: the poster runs every share itself, in the same records, so
+// the rows and their results are the same as the workers' would be.
 static void PostTo(i32 n, const WorkerJob& job, i32 first, i32 end) {
-  if (s_PoolCount == 0) {
+  if (s_PoolCount == 0 || n == 1) {
     WorkerJobFn body = WorkerJobBody(job.code);
-    for (i32 i = 0; i < n && body; i++) {
-      WorkerJob j = job;
-      Share(&j, i, n, first, end);
-      body(&j);
+    for (i32 i = 0; i < n; i++) {
+      g_WorkerJobs[i] = job;
+      Share(&g_WorkerJobs[i], i, n, first, end);
+      if (body) body(&g_WorkerJobs[i]);
     }
     return;
   }
@@ -161,7 +164,17 @@ static void PostTo(i32 n, const WorkerJob& job, i32 first, i32 end) {
   for (i32 i = 0; i < n; i++) PlatEventWait(s_Done[i], -1);
 }
 
-void WorkerPostRows(const WorkerJob& job, i32 first, i32 end) { PostTo(WorkerCount(), job, first, end); }
+// Pixels a row job produces: the blend width, or the scaled destination's width.
+static i64 JobPixels(const WorkerJob& job, i32 first, i32 end) {
+  i64 width = job.width > 0 ? job.width : job.dst_width / (job.code == WORKER_JOB_SCALE_NEAREST ? 1 : 100);
+  return (i64{end} - first) * width;
+}
+
+void WorkerPostRows(const WorkerJob& job, i32 first, i32 end) {
+  i32 n = WorkerCount();
+  if (n > 1 && JobPixels(job, first, end) < g_WorkerInlinePixels) n = 1;
+  PostTo(n, job, first, end);
+}
 
 void WorkerInflatePair(ImageInflatePart parts[2]) {
   WorkerJob job{};
@@ -175,4 +188,5 @@ void WorkerReset() {
   SysWorkerPoolStop();
   for (WorkerJob& j : g_WorkerJobs) j = WorkerJob{};
   g_WorkerBusy = 0;
+  g_WorkerInlinePixels = WORKER_INLINE_PIXELS;
 }

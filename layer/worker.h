@@ -55,6 +55,10 @@ struct WorkerJob {
 typedef void (*WorkerJobFn)(WorkerJob* job);
 
 extern WorkerJob g_WorkerJobs[WORKER_MAX];
+// A job of fewer pixels than this costs less than waking the workers: the poster runs all of it
+// (the same shares, the same results). Tests lower it to make every job reach the workers.
+enum { WORKER_INLINE_PIXELS = 64 * 1024 };
+extern i64 g_WorkerInlinePixels;
 // Set by a worker while it waits for work.
 extern std::atomic<u32> g_WorkerBusy;
 
@@ -71,7 +75,8 @@ bool WorkerPoolRunning();
 void LayerWorkerMain(void* job);
 
 // Posts job (its index, rows and code filled per worker) to every worker with rows [first, end)
-// split as first + i * H / n .. first + (i + 1) * H / n, and waits for all of them.
+// split as first + i * H / n .. first + (i + 1) * H / n, and waits for all of them. With one
+// worker, or a job below g_WorkerInlinePixels, the poster runs it itself as worker 0 would.
 void WorkerPostRows(const WorkerJob& job, i32 first, i32 end);
 // The body that runs a job code (null for an unknown code, which does nothing).
 WorkerJobFn WorkerJobBody(i32 code);

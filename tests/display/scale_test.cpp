@@ -24,6 +24,7 @@ struct ScaleTest : ::testing::Test {
     BlendInitCpuKernels();
     WorkerReset();
     FrameScaleReset();
+    g_WorkerInlinePixels = 0;  // these small pictures still go to the workers
   }
   void TearDown() override {
     WorkerReset();

@@ -66,9 +66,11 @@ struct ComposeTest : ::testing::Test {
   static ObjNode* RootNode() { return g_WindowObjects[0]->root_layer; }
   static LayerRecord* Root() { return LayerOf(RootNode()); }
 
-  // Restarts the pool with n workers (0: no pool, shares run on this thread).
+  // Restarts the pool with n workers (0: no pool, shares run on this thread). Every job of these
+  // small scenes goes to the workers.
   static void UseWorkers(i32 n) {
     SysWorkerPoolStop();
+    g_WorkerInlinePixels = 0;
     g_WorkerCount = static_cast<i8>(n < 1 ? 1 : n);
     if (n > 0) {
       ASSERT_EQ(SysWorkerPoolStart(), 0);

@@ -26,6 +26,7 @@ TEST_F(WorkerTest, RowsSplitAsIndexTimesHeightOverCount) {
     UseWorkers(c.workers);
     WorkerJob job{};
     job.code = 7;  // no such job: every worker acknowledges and does nothing
+    job.width = 1 << 20;  // large enough to be worth the workers
     WorkerPostRows(job, c.first, c.end);
     for (i32 i = 0; i < c.workers; i++) {
       EXPECT_EQ(g_WorkerJobs[i].index, i);
@@ -33,6 +34,16 @@ TEST_F(WorkerTest, RowsSplitAsIndexTimesHeightOverCount) {
       EXPECT_EQ(g_WorkerJobs[i].row_end, c.shares[i].second) << i;
     }
   }
+  // A small job is not worth waking the workers for: the poster runs it whole.
+  g_WorkerInlinePixels = WORKER_INLINE_PIXELS;
+  WorkerJob small{};
+  small.code = 7;
+  small.width = 64;
+  g_WorkerJobs[1].row_first = -1;
+  WorkerPostRows(small, 0, 64);
+  EXPECT_EQ(g_WorkerJobs[0].row_first, 0);
+  EXPECT_EQ(g_WorkerJobs[0].row_end, 64);
+  EXPECT_EQ(g_WorkerJobs[1].row_first, -1);
   EXPECT_EQ(WorkerJobBody(7), nullptr);
   for (i32 code : {11, 21, 41, 101, 102, 103, 104, 1001}) EXPECT_NE(WorkerJobBody(code), nullptr) << code;
 }
