@@ -11,10 +11,6 @@
 struct LayerRecord;
 struct WindowObject;
 
-struct PointI32 {
-  i32 x, y;
-};
-
 // Size of the picture as shown in the main window (the game size at start-up, until screen modes
 // change it), its position in the client area (written here) and the buffer of that size (width
 // * 4 * height + width * 4 + 4 bytes).

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "display/present.h"
 #include "platform/input.h"
 #include "platform/platform.h"
 #include "shell/frame.h"

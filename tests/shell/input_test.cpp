@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "display/present.h"
 #include "platform/input.h"
 #include "platform/platform.h"
 #include "shell/frame.h"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/sjis.h"
+#include "display/present.h"
 #include "platform/input.h"
 #include "platform/platform.h"
 #include "platform/video.h"
