@@ -32,6 +32,11 @@ static void SetHeader(WindowObject* w, i32 width, i32 height) {
   w->screen_header.height = -height;
 }
 
+// The input side reads the offset on the main thread: it is written only when it changes.
+static void SetOffset(i32 x, i32 y) {
+  if (g_OutputOffset.x != x || g_OutputOffset.y != y) g_OutputOffset = {x, y};
+}
+
 static bool ScaledBufferHolds(i32 ow, i32 oh) {
   return g_ScaledFrameBuffer && g_ScaledFrameBufferSize >= ImagePixelBytes(ow, oh);
 }
@@ -73,7 +78,7 @@ void FramePresent(WindowObject* w, LayerRecord* r) {
     return;
   }
   if (g_Fullscreen || g_Maximised) {
-    g_OutputOffset = {(g_DisplaySize.width - ow) / 2, (g_DisplaySize.height - oh) / 2};
+    SetOffset((g_DisplaySize.width - ow) / 2, (g_DisplaySize.height - oh) / 2);
     if ((g_FitMode != 0 && g_CpuScaleFilter == 1) || (!g_Fullscreen && g_Maximised)) {
       ShowScaled(w, r, true, g_OutputOffset.x, g_OutputOffset.y);
     } else if (g_FitMode != 0) {
@@ -84,7 +89,7 @@ void FramePresent(WindowObject* w, LayerRecord* r) {
     }
     return;
   }
-  g_OutputOffset = {0, 0};
+  SetOffset(0, 0);
   if (uw == ow && uh == oh && r->width == ow && r->height == oh) {
     g_FrameBlit(w, r->pixels, r->width, r->height, rx, ry, ow, oh, 0, 0, ow, oh);
     return;
