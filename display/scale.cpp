@@ -46,6 +46,10 @@ static void ValidSpan(i32 count, Pos pos, i64 size, i32* first, i32* end) {
 void FrameScaleNearest(u8* dst, const u8* src, i32 left, i32 top, i32 right, i32 bottom, i32 sw, i32 sh, i32 dw,
                        i32 dh) {
   if (!dst || !src || dw <= 0 || dh <= 0) return;
+  if (right < left || bottom < top) {  // no source pixels at all
+    ClearRows(dst, dw, 0, dh);
+    return;
+  }
   u32 col_step = static_cast<u32>((i64{right} - left + 1) << 16) / static_cast<u32>(dw);
   u32 row_step = static_cast<u32>((i64{bottom} - top + 1) << 16) / static_cast<u32>(dh);
   g_ScaleColTable.resize(dw);

@@ -160,6 +160,13 @@ TEST_F(ScaleTest, BilinearAtFactorOneCopiesThePicture) {
   EXPECT_EQ(std::memcmp(dst.data(), src.data(), 33 * 21 * 4), 0);
 }
 
+TEST_F(ScaleTest, NearestOfAnEmptyRectangleClearsTheWhole) {
+  std::vector<u8> src = Noise(8, 8, 5);
+  std::vector<u8> dst(ImagePixelBytes(6, 4), 0xEE);
+  FrameScaleNearest(dst.data(), src.data(), 5, 0, 4, 7, 8, 8, 6, 4);
+  for (size_t i = 0; i < 6 * 4 * 4; i++) ASSERT_EQ(dst[i], 0) << i;
+}
+
 TEST_F(ScaleTest, BilinearWithNoValidPixelClearsTheWhole) {
   std::vector<u8> src = Noise(8, 8, 4);
   std::vector<u8> dst(ImagePixelBytes(10, 10), 0xEE);
