@@ -17,8 +17,6 @@
 #include "shell/sys.h"
 #include "shell/window.h"
 
-static i32 ClampWeight(i32 v) { return v < 0 ? 0 : (v > 256 ? 256 : v); }
-
 i32 LayerComposeWindow(WindowObject* w) {
   if (!w) return g_QuitRequested;
   ObjNode* root = w->root_layer;
@@ -209,7 +207,7 @@ static void BlendRowAsWhole(const WorkerJob* j, i32 r, const Call& call) {
 
 static void BlendRows(WorkerJob* j, int block) {
   // The child's opacity and mode stay as they are while the job runs.
-  const i32 op = ClampWeight(j->child->opacity);
+  const i32 op = BlendClampWeight(j->child->opacity);
   const BlendRowFn fn = BlendPickRow(block, j->child->blend_mode, op);
   for (i32 r = j->row_first; r < j->row_end; r++)
     BlendRowAsWhole(j, r, [&](u8* d, const u8* s, const u8*, i32 bytes) { fn(d, s, op, bytes); });
@@ -217,7 +215,7 @@ static void BlendRows(WorkerJob* j, int block) {
 
 static void BlendMaskRows(WorkerJob* j, int block) {
   const LayerRecord* c = j->child;
-  BlendMaskRowFn fn = BlendPickMask(block, c->blend_mode, ClampWeight(c->opacity));
+  BlendMaskRowFn fn = BlendPickMask(block, c->blend_mode, BlendClampWeight(c->opacity));
   for (i32 r = j->row_first; r < j->row_end; r++)
     BlendRowAsWhole(j, r, [&](u8* d, const u8* s, const u8* m, i32 bytes) {
       fn(d, s, m, c->mask_progress, c->mask_softness, bytes);
