@@ -1,14 +1,152 @@
 // zpkit: the kit's command line. Each subcommand writes one of the formats the runtime reads.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "kit/bundle.h"
+#include "kit/config_writer.h"
+#include "kit/pack_writer.h"
+#include "platform/platform.h"
+
+static int Fail(const std::string& why) {
+  std::fprintf(stderr, "zpkit: %s\n", why.c_str());
+  return 1;
+}
+
+static bool ParseU32(const char* s, u32* v) {
+  char* end = nullptr;
+  unsigned long long x = std::strtoull(s, &end, 0);
+  if (!*s || *end || x > 0xFFFFFFFFull) return false;
+  *v = static_cast<u32>(x);
+  return true;
+}
+
+// zpkit pack FOLDER OUT.zpf [--no-recovery] [--store]
+static int CmdPack(int argc, char** argv) {
+  if (argc < 2) return -1;
+  KitPackOptions opt;
+  bool store = false;
+  for (int i = 2; i < argc; i++) {
+    if (std::strcmp(argv[i], "--no-recovery") == 0) opt.recovery = false;
+    else if (std::strcmp(argv[i], "--store") == 0) store = true;
+    else return -1;
+  }
+  std::vector<KitPackEntry> entries;
+  std::string err;
+  if (KitPackCollectFolder(argv[0], &entries, &err) != 0) return Fail(err);
+  for (KitPackEntry& e : entries) e.compress = !store;
+  if (KitPackWrite(argv[1], entries, opt, &err) != 0) return Fail(err);
+  return 0;
+}
+
+// zpkit bundle OUT PACK.zpf: the zephra beside zpkit, with the pack appended.
+static int CmdBundle(int argc, char** argv) {
+  if (argc != 2) return -1;
+  std::filesystem::path zephra = std::filesystem::path(PlatExecutablePath()).parent_path() / "zephra";
+  std::string err;
+  if (KitBundleWrite(zephra.string(), argv[1], argv[0], &err) != 0) return Fail(err);
+  return 0;
+}
+
+// zpkit settings OUT.dat [INDEX=VALUE ...]: the engine settings, defaults unless given.
+static int CmdSettings(int argc, char** argv) {
+  if (argc < 1) return -1;
+  std::vector<u32> v = KitEngineSettingsDefaults();
+  for (int i = 1; i < argc; i++) {
+    const char* eq = std::strchr(argv[i], '=');
+    u32 index = 0, value = 0;
+    if (!eq || !ParseU32(std::string(argv[i], static_cast<size_t>(eq - argv[i])).c_str(), &index) || index >= v.size() || !ParseU32(eq + 1, &value))
+      return -1;
+    v[index] = value;
+  }
+  return KitSettingsValuesWrite(argv[0], v) == 0 ? 0 : Fail(std::string("cannot write ") + argv[0]);
+}
+
+// zpkit savefolder OUT.dat MODE
+static int CmdSaveFolder(int argc, char** argv) {
+  u32 mode = 0;
+  if (argc != 2 || !ParseU32(argv[1], &mode)) return -1;
+  return KitSaveFolderSettingsWrite(argv[0], mode) == 0 ? 0 : Fail(std::string("cannot write ") + argv[0]);
+}
+
+// zpkit project OUT.zbn [key=value ...]: width height show threaded debug sound resizable framed
+// (numbers), images=1,2,3,4,5 sounds=1,2 (extension orders), title=TEXT (UTF-8).
+static int CmdProject(int argc, char** argv) {
+  if (argc < 1) return -1;
+  KitProjectConfig cfg;
+  for (int i = 1; i < argc; i++) {
+    const char* eq = std::strchr(argv[i], '=');
+    if (!eq) return -1;
+    std::string key(argv[i], static_cast<size_t>(eq - argv[i]));
+    const char* val = eq + 1;
+    u32 n = 0;
+    if (key == "title") {
+      cfg.title = PlatUtf8ToSjis(val);
+    } else if (key == "images" || key == "sounds") {
+      u8* order = key == "images" ? cfg.image_order : cfg.sound_order;
+      size_t cap = key == "images" ? 8 : 4;
+      std::memset(order, 0, cap);
+      std::string list = val;
+      size_t k = 0, start = 0;
+      while (start <= list.size() && k < cap) {
+        size_t comma = list.find(',', start);
+        std::string item = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (!ParseU32(item.c_str(), &n) || n > 255) return -1;
+        order[k++] = static_cast<u8>(n);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+      }
+    } else if (ParseU32(val, &n)) {
+      if (key == "width") cfg.width = static_cast<i32>(n);
+      else if (key == "height") cfg.height = static_cast<i32>(n);
+      else if (key == "show") cfg.show_after_first_frame = n;
+      else if (key == "threaded") cfg.threaded = n;
+      else if (key == "debug") cfg.debug = n;
+      else if (key == "sound") cfg.sound = n;
+      else if (key == "resizable") cfg.resizable = n;
+      else if (key == "framed") cfg.framed = n;
+      else return -1;
+    } else {
+      return -1;
+    }
+  }
+  return KitProjectConfigWrite(argv[0], cfg) == 0 ? 0 : Fail(std::string("cannot write ") + argv[0]);
+}
+
+struct Command {
+  const char* name;
+  int (*run)(int argc, char** argv);
+  const char* usage;
+};
+
+static const Command kCommands[] = {
+    {"pack", CmdPack, "pack FOLDER OUT.zpf [--no-recovery] [--store]"},
+    {"bundle", CmdBundle, "bundle OUT PACK.zpf"},
+    {"settings", CmdSettings, "settings OUT.dat [INDEX=VALUE ...]"},
+    {"savefolder", CmdSaveFolder, "savefolder OUT.dat MODE"},
+    {"project", CmdProject, "project OUT.zbn [width=W height=H title=T threaded=0|1 debug= sound= resizable= framed= show= images=1,2,3,4,5 sounds=1,2]"},
+};
 
 static int Usage() {
   std::fprintf(stderr, "usage: zpkit <command> [arguments]\n");
+  for (const Command& c : kCommands) std::fprintf(stderr, "  zpkit %s\n", c.usage);
   return 2;
 }
 
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
+  for (const Command& c : kCommands) {
+    if (std::strcmp(argv[1], c.name) != 0) continue;
+    int r = c.run(argc - 2, argv + 2);
+    if (r < 0) {
+      std::fprintf(stderr, "usage: zpkit %s\n", c.usage);
+      return 2;
+    }
+    return r;
+  }
   std::fprintf(stderr, "zpkit: unknown command '%s'\n", argv[1]);
   return Usage();
 }

@@ -1,34 +1,67 @@
-// Program resources: a table of the custom resources the engine looks for in its own program.
-// "ZP_BIN" (id 148) marks a genuine runtime build; it must exist and hold at most 4 bytes.
+// Resource marker blocks. The signature exists once in the executable, inside the blocks
+// themselves: searches copy it out of the blocks rather than spelling it again.
+#include "platform/resource.h"
+
 #include <cstring>
 
-#include "platform/platform.h"
+namespace {
 
-struct PlatResource {
-  const char* type;
-  i32 id;
-  const u8* data;
-  i32 size;
+struct ResourceBlock {
+  char signature[16];
+  char type[8];
+  u32 id;
+  u32 size;
+  u8 value[PLAT_RESOURCE_VALUE_MAX];
+};
+static_assert(sizeof(ResourceBlock) == 36, "the block layout is read from executables on disk");
+
+// volatile: the values are patched in the file after linking, so they must be read from memory.
+__attribute__((used)) volatile ResourceBlock s_Blocks[] = {
+    {"\x89ZPRESOURCE\r\n\x1a", "ZP_RES", 201, 4, {4, 0, 0, 0}},
+    {"\x89ZPRESOURCE\r\n\x1a", "ZP_BIN", 148, 4, {0, 0, 0, 0}},
 };
 
-static const u8 kZpBin[4] = {0, 0, 0, 0};
-
-static const PlatResource kResources[] = {
-    {"ZP_BIN", 148, kZpBin, static_cast<i32>(sizeof kZpBin)},
-};
-
-static const PlatResource* FindResource(const char* type, i32 id) {
-  for (const PlatResource& r : kResources)
-    if (r.id == id && std::strcmp(r.type, type) == 0) return &r;
-  return nullptr;
+ResourceBlock Load(size_t i) {
+  ResourceBlock b;
+  const volatile u8* src = reinterpret_cast<const volatile u8*>(&s_Blocks[i]);
+  u8* dst = reinterpret_cast<u8*>(&b);
+  for (size_t k = 0; k < sizeof b; k++) dst[k] = src[k];
+  return b;
 }
 
-i32 PlatResourceSize(const char* type, i32 id) {
-  const PlatResource* r = FindResource(type, id);
-  return r ? r->size : -1;
+bool TypeIs(const ResourceBlock& b, const char* type) {
+  char t[sizeof b.type + 1] = {};
+  std::memcpy(t, b.type, sizeof b.type);
+  return std::strcmp(t, type) == 0;
 }
 
-const u8* PlatResourceData(const char* type, i32 id) {
-  const PlatResource* r = FindResource(type, id);
-  return r ? r->data : nullptr;
+}  // namespace
+
+i32 PlatResourceRead(const char* type, u32 id, void* out, u32 cap) {
+  for (size_t i = 0; i < sizeof s_Blocks / sizeof s_Blocks[0]; i++) {
+    ResourceBlock b = Load(i);
+    if (b.id != id || !TypeIs(b, type)) continue;
+    u32 size = b.size <= PLAT_RESOURCE_VALUE_MAX ? b.size : u32{PLAT_RESOURCE_VALUE_MAX};
+    if (out) std::memcpy(out, b.value, size < cap ? size : cap);
+    return static_cast<i32>(size);
+  }
+  return -1;
+}
+
+i32 PlatResourceSize(const char* type, u32 id) { return PlatResourceRead(type, id, nullptr, 0); }
+
+i64 PlatResourceFindInImage(const u8* image, size_t n, const char* type, u32 id, u32* size) {
+  ResourceBlock sig = Load(0);
+  for (size_t at = 0; at + sizeof(ResourceBlock) <= n; at++) {
+    const void* hit = std::memchr(image + at, sig.signature[0], n - sizeof(ResourceBlock) + 1 - at);
+    if (!hit) break;
+    at = static_cast<size_t>(static_cast<const u8*>(hit) - image);
+    if (std::memcmp(image + at, sig.signature, sizeof sig.signature) != 0) continue;
+    ResourceBlock b;
+    std::memcpy(&b, image + at, sizeof b);
+    if (b.id != id || !TypeIs(b, type) || b.size > PLAT_RESOURCE_VALUE_MAX) continue;
+    if (size) *size = b.size;
+    return static_cast<i64>(at + offsetof(ResourceBlock, value));
+  }
+  return -1;
 }

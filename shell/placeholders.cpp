@@ -6,42 +6,11 @@
 #include "shell/frame.h"
 #include "shell/window.h"
 
-// ---- Pack archives and appended data ---------------------------------------------------------
-u8 g_DataInExe = 0;
-u8 g_ScriptsPacked = 0;
-i32 PackDetectAppended() { return 0; }
-i32 PackScrambleSetup() { return 0; }
-i32 PackScanAll() { return 0; }
+// ---- File sources ----------------------------------------------------------------------------
 i32 PackReadWholeFile(const char*, u8** data, u32* size) {
   *data = nullptr;
   *size = 0;
   return -1;
-}
-
-// ---- Settings files and project configuration ------------------------------------------------
-u8 g_ThreadedMode = 0;
-i32 g_CfgWorkerLimit = 4;
-u8 g_WindowFramed = 1;
-u8 g_WindowResizable = 0;
-u8 g_MovieUseDirectShow = 1;
-u8 g_GpuDrawing = 0, g_D3dInUse = 0;
-u8 g_PresentFilterMode = 0;
-u8 g_CpuScaleFilter = 1;
-u8 g_FullscreenModeChange = 0;
-u8 g_CfgUseSse = 1;
-u8 g_CfgUseSse2 = 1;
-i32 g_FitMode = 0;
-i32 CfgLoadEngineSettings() { return 0; }
-i32 CfgLoadSaveFolder() { return 0; }
-
-i32 CfgLoadProjectConfig() {
-  WindowObject* w = g_WindowObjects[0];
-  if (!w) return -1;
-  w->width = 640;
-  w->height = 480;
-  w->show_after_first_frame = 1;
-  StrCopySjis(w->title, sizeof w->title, "Zephra");
-  return 0;
 }
 
 // ---- Compiler link and screen-saver mode -----------------------------------------------------

@@ -11,34 +11,10 @@ struct ObjNode;
 struct WindowObject;
 struct WorkerJob;
 
-// ---- Pack archives and appended data ---------------------------------------------------------
-extern u8 g_DataInExe;      // the game data is appended to the executable
-extern u8 g_ScriptsPacked;  // the project configuration is inside a pack or the appended data
-i32 PackDetectAppended();   // -1 ends the run, 0 none, 1 found
-i32 PackScrambleSetup();
-i32 PackScanAll();
+// ---- File sources ----------------------------------------------------------------------------
 // Look a name up in the file sources in their order and read the whole file into a malloc'd
-// block the caller frees. Until the file sources exist nothing is found (-1).
+// block the caller frees.
 i32 PackReadWholeFile(const char* name, u8** data, u32* size);
-
-// ---- Settings files and project configuration ------------------------------------------------
-extern u8 g_ThreadedMode;          // frames run on their own thread
-extern i32 g_CfgWorkerLimit;       // settings value 4 as read: 0 allows one drawing worker, else 4
-extern u8 g_WindowFramed;          // 1
-extern u8 g_WindowResizable;       // 0
-extern u8 g_MovieUseDirectShow;    // 1
-extern u8 g_GpuDrawing, g_D3dInUse;
-extern u8 g_PresentFilterMode;     // 0
-extern u8 g_CpuScaleFilter;        // 1
-extern u8 g_FullscreenModeChange;  // 0
-extern u8 g_CfgUseSse;             // settings value 2: the SIMD kernel set by SSE allowed (1)
-extern u8 g_CfgUseSse2;            // settings value 3: the same by SSE2 (1)
-extern i32 g_FitMode;              // settings value 7: 0 native, 1 and 2 keep aspect, 3 stretch
-i32 CfgLoadEngineSettings();
-i32 CfgLoadSaveFolder();
-// Stand-in until the project configuration is read: a 640 x 480 main window titled "Zephra",
-// shown after the first frame.
-i32 CfgLoadProjectConfig();
 
 // ---- Compiler link and screen-saver mode -----------------------------------------------------
 i32 ScriptCompilerLink();

@@ -1,0 +1,393 @@
+// Files and folders over POSIX and std::filesystem. The resolver's cache maps a native folder to
+// its listing keyed by the lower-cased Shift-JIS spelling of each entry; a listing is trusted
+// while the folder's modification time is unchanged and re-read on a miss when it may be stale.
+#include "platform/file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <unordered_map>
+
+#include "common/sjis.h"
+#include "platform/platform.h"
+
+namespace {
+
+struct Listing {
+  timespec mtime;
+  time_t listed_at;
+  std::unordered_map<std::string, std::string> by_lower;  // lower-cased Shift-JIS -> native name
+};
+
+struct Mapping {
+  std::string drive;                    // lower-cased "x:" or empty
+  std::vector<std::string> components;  // lower-cased Shift-JIS
+  std::string native;
+};
+
+// A Windows-style name split into its root and its components (".", ".." and empty ones folded).
+struct SplitName {
+  bool absolute = false;
+  std::string drive;  // lower-cased "x:" when given
+  std::vector<std::string> components;
+};
+
+std::mutex s_Mutex;
+std::unordered_map<std::string, Listing> s_Listings;
+std::vector<Mapping> s_Mappings;
+
+std::string LowerSjis(std::string s) {
+  StrLowerSjis(s.data());
+  return s;
+}
+
+SplitName Split(const char* name) {
+  SplitName out;
+  const char* p = name;
+  if (((p[0] >= 'a' && p[0] <= 'z') || (p[0] >= 'A' && p[0] <= 'Z')) && p[1] == ':') {
+    out.drive = LowerSjis(std::string(p, 2));
+    out.absolute = true;
+    p += 2;
+  }
+  if (*p == '\\' || *p == '/') out.absolute = true;
+  std::string cur;
+  auto flush = [&]() {
+    if (cur.empty() || cur == ".") {
+    } else if (cur == "..") {
+      if (!out.components.empty() && out.components.back() != "..") out.components.pop_back();
+      else if (!out.absolute) out.components.push_back(cur);
+    } else {
+      out.components.push_back(cur);
+    }
+    cur.clear();
+  };
+  while (*p) {
+    size_t n = SjisCharLen(p);
+    if (n == 1 && (*p == '\\' || *p == '/')) flush();
+    else cur.append(p, n);
+    p += n;
+  }
+  flush();
+  return out;
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+bool StatMtime(const std::string& folder, timespec* t) {
+  struct stat st;
+  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  *t = st.st_mtim;
+  return true;
+}
+
+bool ReadListing(const std::string& folder, const timespec& mtime, Listing* out) {
+  DIR* d = opendir(folder.c_str());
+  if (!d) return false;
+  out->mtime = mtime;
+  out->listed_at = std::time(nullptr);
+  out->by_lower.clear();
+  std::vector<std::pair<std::string, std::string>> names;
+  while (dirent* e = readdir(d)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    names.emplace_back(LowerSjis(PlatUtf8ToSjis(e->d_name)), e->d_name);
+  }
+  closedir(d);
+  // Sorted, so that of two names differing only in case the same one always wins.
+  std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+  for (auto& n : names) out->by_lower.emplace(std::move(n.first), std::move(n.second));
+  return true;
+}
+
+// The real name in folder whose lower-cased Shift-JIS spelling is lower; s_Mutex is held.
+bool FindInListing(const std::string& folder, const std::string& lower, std::string* real) {
+  timespec mtime;
+  if (!StatMtime(folder, &mtime)) return false;
+  auto it = s_Listings.find(folder);
+  if (it != s_Listings.end() && it->second.mtime.tv_sec == mtime.tv_sec && it->second.mtime.tv_nsec == mtime.tv_nsec) {
+    auto hit = it->second.by_lower.find(lower);
+    if (hit != it->second.by_lower.end()) {
+      *real = hit->second;
+      return true;
+    }
+    // A change within the file system's timestamp granularity keeps the old mtime: a listing
+    // taken soon after the last change may miss a newer entry.
+    if (it->second.listed_at - mtime.tv_sec >= 2) return false;
+  }
+  Listing l;
+  if (!ReadListing(folder, mtime, &l)) return false;
+  auto hit = l.by_lower.find(lower);
+  bool found = hit != l.by_lower.end();
+  if (found) *real = hit->second;
+  s_Listings[folder] = std::move(l);
+  return found;
+}
+
+// The mapping whose prefix starts the name, longest first; s_Mutex is held.
+const Mapping* FindMapping(const SplitName& s) {
+  const Mapping* best = nullptr;
+  for (const Mapping& m : s_Mappings) {
+    if (!s.absolute || m.drive != s.drive || m.components.size() > s.components.size()) continue;
+    bool match = true;
+    for (size_t i = 0; i < m.components.size() && match; i++)
+      match = StrEqualNoCaseSjis(m.components[i].c_str(), s.components[i].c_str());
+    if (match && (!best || m.components.size() > best->components.size())) best = &m;
+  }
+  return best;
+}
+
+int KindOfNative(const std::string& native) {
+  struct stat st;
+  if (stat(native.c_str(), &st) != 0) return PLAT_FILE_NONE;
+  return S_ISDIR(st.st_mode) ? PLAT_FILE_FOLDER : PLAT_FILE_REGULAR;
+}
+
+}  // namespace
+
+// ---- Name resolution -------------------------------------------------------------------------
+
+std::string PlatFileResolve(const char* sjis_name) {
+  SplitName s = Split(sjis_name ? sjis_name : "");
+  std::lock_guard<std::mutex> g(s_Mutex);
+  std::string path;
+  size_t first = 0;
+  if (const Mapping* m = FindMapping(s)) {
+    path = m->native;
+    first = m->components.size();
+  } else if (s.absolute) {
+    path = "/";
+  } else {
+    path = PlatCurrentFolder();
+  }
+  bool exists = true;
+  for (size_t i = first; i < s.components.size(); i++) {
+    const std::string& comp = s.components[i];
+    std::string utf8 = PlatSjisToUtf8(comp);
+    if (comp == "..") {
+      // Only a relative name may climb above its start; it does so lexically, as Windows does.
+      std::filesystem::path p(path);
+      path = p.has_parent_path() ? p.parent_path().string() : path;
+      continue;
+    }
+    if (exists) {
+      std::string exact = Join(path, utf8);
+      if (KindOfNative(exact) != PLAT_FILE_NONE) {
+        path = exact;
+        continue;
+      }
+      std::string real;
+      if (FindInListing(path, LowerSjis(comp), &real)) {
+        path = Join(path, real);
+        continue;
+      }
+      exists = false;
+    }
+    path = Join(path, utf8);
+  }
+  return path;
+}
+
+void PlatFileMapFolder(const char* sjis_prefix, const std::string& native_folder) {
+  SplitName s = Split(sjis_prefix ? sjis_prefix : "");
+  Mapping m;
+  m.drive = s.drive;
+  for (const std::string& c : s.components) m.components.push_back(LowerSjis(c));
+  m.native = native_folder;
+  while (m.native.size() > 1 && m.native.back() == '/') m.native.pop_back();
+  std::lock_guard<std::mutex> g(s_Mutex);
+  for (Mapping& old : s_Mappings) {
+    if (old.drive == m.drive && old.components == m.components) {
+      old.native = m.native;
+      return;
+    }
+  }
+  if (s.absolute) s_Mappings.push_back(std::move(m));
+}
+
+void PlatFileForgetFolder(const std::string& native_folder) {
+  std::lock_guard<std::mutex> g(s_Mutex);
+  s_Listings.erase(native_folder);
+}
+
+void PlatFileReset() {
+  std::lock_guard<std::mutex> g(s_Mutex);
+  s_Listings.clear();
+  s_Mappings.clear();
+}
+
+// ---- Queries ---------------------------------------------------------------------------------
+
+int PlatFileKind(const char* sjis_name) { return KindOfNative(PlatFileResolve(sjis_name)); }
+int PlatFileKindNative(const std::string& native) { return KindOfNative(native); }
+
+int PlatFileList(const char* sjis_folder, std::vector<PlatDirEntry>* out) {
+  out->clear();
+  std::string folder = PlatFileResolve(sjis_folder);
+  DIR* d = opendir(folder.c_str());
+  if (!d) return -1;
+  std::vector<std::pair<std::string, PlatDirEntry>> items;
+  while (dirent* e = readdir(d)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    PlatDirEntry de;
+    de.name = PlatUtf8ToSjis(e->d_name);
+    de.folder = KindOfNative(Join(folder, e->d_name)) == PLAT_FILE_FOLDER;
+    items.emplace_back(LowerSjis(de.name), std::move(de));
+  }
+  closedir(d);
+  std::sort(items.begin(), items.end(), [](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first < b.first : a.second.name < b.second.name;
+  });
+  for (auto& it : items) out->push_back(std::move(it.second));
+  return 0;
+}
+
+// ---- Reading ---------------------------------------------------------------------------------
+
+struct PlatFile {
+  FILE* fp;
+};
+
+PlatFile* PlatFileOpenReadNative(const std::string& native) {
+  if (KindOfNative(native) != PLAT_FILE_REGULAR) return nullptr;
+  FILE* fp = std::fopen(native.c_str(), "rbe");
+  if (!fp) return nullptr;
+  PlatFile* f = new PlatFile;
+  f->fp = fp;
+  return f;
+}
+
+PlatFile* PlatFileOpenRead(const char* sjis_name) { return PlatFileOpenReadNative(PlatFileResolve(sjis_name)); }
+
+size_t PlatFileRead(PlatFile* f, void* buf, size_t n) {
+  if (!f || n == 0) return 0;
+  return std::fread(buf, 1, n, f->fp);
+}
+
+int PlatFileSeek(PlatFile* f, u64 pos) {
+  if (!f || pos > static_cast<u64>(INT64_MAX)) return -1;
+  return fseeko(f->fp, static_cast<off_t>(pos), SEEK_SET) == 0 ? 0 : -1;
+}
+
+u64 PlatFileTell(PlatFile* f) {
+  if (!f) return 0;
+  off_t p = ftello(f->fp);
+  return p < 0 ? 0 : static_cast<u64>(p);
+}
+
+i64 PlatFileSize(PlatFile* f) {
+  if (!f) return -1;
+  struct stat st;
+  if (fstat(fileno(f->fp), &st) != 0) return -1;
+  return static_cast<i64>(st.st_size);
+}
+
+void PlatFileClose(PlatFile* f) {
+  if (!f) return;
+  std::fclose(f->fp);
+  delete f;
+}
+
+int PlatFileReadAll(const char* sjis_name, u8** data, size_t* size) {
+  *data = nullptr;
+  *size = 0;
+  PlatFile* f = PlatFileOpenRead(sjis_name);
+  if (!f) return -1;
+  i64 len = PlatFileSize(f);
+  if (len < 0) {
+    PlatFileClose(f);
+    return -3;
+  }
+  u8* block = static_cast<u8*>(std::malloc(len > 0 ? static_cast<size_t>(len) : 1));
+  if (!block) {
+    PlatFileClose(f);
+    return -2;
+  }
+  size_t got = PlatFileRead(f, block, static_cast<size_t>(len));
+  PlatFileClose(f);
+  if (got != static_cast<size_t>(len)) {
+    std::free(block);
+    return -3;
+  }
+  *data = block;
+  *size = got;
+  return 0;
+}
+
+int PlatFileReadAllNative(const std::string& native, std::vector<u8>* out) {
+  out->clear();
+  PlatFile* f = PlatFileOpenReadNative(native);
+  if (!f) return -1;
+  i64 len = PlatFileSize(f);
+  if (len < 0) {
+    PlatFileClose(f);
+    return -3;
+  }
+  out->resize(static_cast<size_t>(len));
+  size_t got = PlatFileRead(f, out->data(), out->size());
+  PlatFileClose(f);
+  if (got != out->size()) {
+    out->clear();
+    return -3;
+  }
+  return 0;
+}
+
+// ---- Writing ---------------------------------------------------------------------------------
+
+static bool WriteAll(int fd, const u8* p, size_t n) {
+  while (n > 0) {
+    ssize_t w = write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+int PlatFileWriteAtomicNative(const std::string& native, const void* data, size_t n, bool executable) {
+  std::string tmpl = native + ".tmp-XXXXXX";
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  int fd = mkostemp(buf.data(), O_CLOEXEC);
+  if (fd < 0) return -1;
+  mode_t mode = executable ? 0755 : 0644;
+  struct stat st;
+  if (stat(native.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  bool ok = WriteAll(fd, static_cast<const u8*>(data), n) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+  if (close(fd) != 0) ok = false;
+  if (ok && rename(buf.data(), native.c_str()) != 0) ok = false;
+  if (!ok) {
+    unlink(buf.data());
+    return -1;
+  }
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::absolute(native, ec);
+  if (!ec) PlatFileForgetFolder(p.parent_path().string());
+  return 0;
+}
+
+int PlatFileWriteAtomic(const char* sjis_name, const void* data, size_t n) {
+  return PlatFileWriteAtomicNative(PlatFileResolve(sjis_name), data, n);
+}
+
+int PlatFolderCreateNative(const std::string& native) {
+  std::error_code ec;
+  std::filesystem::create_directories(native, ec);
+  return KindOfNative(native) == PLAT_FILE_FOLDER ? 0 : -1;
+}

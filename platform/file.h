@@ -1,0 +1,69 @@
+// Files and folders. Game-data names arrive as Shift-JIS with "\" (or "/") separators and are
+// compared without regard to case, as on the file system the games were made for: the resolver
+// matches each component against the real folder listing (cached per folder, refreshed when the
+// folder changes) and yields the native UTF-8 path. A "\" that is the trail byte of a
+// double-byte character never separates components. Files are written atomically.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "common/types.h"
+
+// ---- Name resolution -------------------------------------------------------------------------
+// Names that start with a mapped Windows-style folder prefix (Shift-JIS, compared without regard
+// to case, whole components) resolve below its native folder; names that start with a separator
+// (or a drive "x:") resolve from the root; other names from the current folder. "." and ".."
+// components and empty components fold away. A component found in no listing keeps its own
+// spelling (converted to UTF-8), so the result also names a file that is about to be created.
+std::string PlatFileResolve(const char* sjis_name);
+// Maps a Windows-style folder (for example the game folder as the engine spells it) to a native
+// folder. A later mapping of the same prefix replaces the earlier one.
+void PlatFileMapFolder(const char* sjis_prefix, const std::string& native_folder);
+// Forgets the cached listings of one native folder (after writing into it).
+void PlatFileForgetFolder(const std::string& native_folder);
+// Tests: forget every mapping and cached listing.
+void PlatFileReset();
+
+// ---- Queries ---------------------------------------------------------------------------------
+enum { PLAT_FILE_NONE = 0, PLAT_FILE_REGULAR = 1, PLAT_FILE_FOLDER = 2 };
+// What a game-data name names: nothing, a file or a folder.
+int PlatFileKind(const char* sjis_name);
+int PlatFileKindNative(const std::string& native);
+
+struct PlatDirEntry {
+  std::string name;  // Shift-JIS
+  bool folder;
+};
+// The entries of a folder without "." and "..", sorted without regard to case (as the folder
+// listing of the original file system returns them). Returns 0, or -1 when the folder cannot be
+// listed.
+int PlatFileList(const char* sjis_folder, std::vector<PlatDirEntry>* out);
+
+// ---- Reading ---------------------------------------------------------------------------------
+struct PlatFile;
+// Binary read-only handles; null when the file cannot be opened (or is a folder).
+PlatFile* PlatFileOpenRead(const char* sjis_name);
+PlatFile* PlatFileOpenReadNative(const std::string& native);
+// Reads up to n bytes; returns the number read (short at the end of the file or on an error).
+size_t PlatFileRead(PlatFile* f, void* buf, size_t n);
+// Absolute position; 0 on success, -1 on failure.
+int PlatFileSeek(PlatFile* f, u64 pos);
+u64 PlatFileTell(PlatFile* f);
+// Size of the open file, -1 when unknown.
+i64 PlatFileSize(PlatFile* f);
+void PlatFileClose(PlatFile* f);
+
+// A whole file into a new malloc'd block (at least 1 byte, so an empty file still gets one; the
+// caller frees it). Returns 0, -1 when it cannot be opened, -2 when out of memory, -3 on a short
+// read.
+int PlatFileReadAll(const char* sjis_name, u8** data, size_t* size);
+int PlatFileReadAllNative(const std::string& native, std::vector<u8>* out);
+
+// ---- Writing ---------------------------------------------------------------------------------
+// Writes a temporary file beside the target, flushes it to disk and renames it into place, so a
+// reader sees the old file or the new one, never a part. An existing target keeps its permission
+// bits; a new one gets 0644, or 0755 when executable. Returns 0 or -1.
+int PlatFileWriteAtomic(const char* sjis_name, const void* data, size_t n);
+int PlatFileWriteAtomicNative(const std::string& native, const void* data, size_t n, bool executable = false);
+// Creates a native folder and its missing parents; 0 or -1.
+int PlatFolderCreateNative(const std::string& native);
