@@ -473,7 +473,10 @@ void PackSortByHash(i32 first, i32 last) {
 
 i32 PackFindInArchives(PackLookup* lookup, const char* name) {
   const PackDirectory& d = g_PackDirectory;
-  u32 h = HashMurmur2(name, std::strlen(name), 0);
+  // Entries are hashed by their lower-cased names; the name comparison below ignores case too.
+  std::string lower = name;
+  StrLowerSjis(lower.data());
+  u32 h = HashMurmur2(lower.data(), lower.size(), 0);
   // The directory is sorted by hash: the first match in directory order is the first of its run.
   auto it = std::lower_bound(d.hashes.begin(), d.hashes.end(), h);
   for (size_t e = static_cast<size_t>(it - d.hashes.begin()); e < d.hashes.size() && d.hashes[e] == h; e++) {

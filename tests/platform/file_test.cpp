@@ -1,0 +1,134 @@
+#include "platform/file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "support/game_folder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FileTest : ::testing::Test {
+  TestGameFolder game;
+};
+
+// Native spelling of a resolved name, relative to the game folder.
+std::string Rel(const TestGameFolder& g, const std::string& resolved) {
+  return fs::path(resolved).lexically_relative(g.native).generic_string();
+}
+
+}  // namespace
+
+TEST_F(FileTest, ResolvesEachComponentWithoutRegardToCase) {
+  game.Write("BG/Title.PNG", "t");
+  game.Write("Sound/SE/Click.wav", "c");
+  struct Case {
+    const char* name;
+    const char* want;
+  } cases[] = {
+      {"bg\\title.png", "BG/Title.PNG"},
+      {"BG/TITLE.png", "BG/Title.PNG"},
+      {"sound\\se\\click.WAV", "Sound/SE/Click.wav"},
+      {"sound\\\\se\\.\\click.wav", "Sound/SE/Click.wav"},
+      {"bg\\..\\sound\\se\\click.wav", "Sound/SE/Click.wav"},
+      {"c:\\zephra-test\\GAME\\bg\\title.png", "BG/Title.PNG"},
+      {"bg\\missing.png", "BG/missing.png"},  // a new name keeps its own spelling below the real folder
+  };
+  for (const Case& c : cases) EXPECT_EQ(Rel(game, PlatFileResolve(c.name)), c.want) << c.name;
+  EXPECT_EQ(PlatFileKind("bg\\TITLE.png"), PLAT_FILE_REGULAR);
+  EXPECT_EQ(PlatFileKind("Sound\\se"), PLAT_FILE_FOLDER);
+  EXPECT_EQ(PlatFileKind("bg\\none.png"), PLAT_FILE_NONE);
+}
+
+TEST_F(FileTest, TrailByte5CIsNeverASeparator) {
+  // "表" is 0x95 0x5C in Shift-JIS and "ソ" 0x83 0x5C: the second byte is a backslash.
+  std::string hyo = PlatUtf8ToSjis("表");
+  std::string so = PlatUtf8ToSjis("ソ");
+  ASSERT_EQ(hyo, std::string("\x95\x5c"));
+  ASSERT_EQ(so, std::string("\x83\x5c"));
+  game.Write("表/ソ.txt", "x");
+  std::string resolved = PlatFileResolve((hyo + "\\" + so + ".TXT").c_str());
+  EXPECT_EQ(Rel(game, resolved), "表/ソ.txt");
+  std::vector<PlatDirEntry> list;
+  ASSERT_EQ(PlatFileList(hyo.c_str(), &list), 0);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].name, so + ".txt");
+}
+
+TEST_F(FileTest, SeesFilesCreatedAfterTheListingWasCached) {
+  game.Write("Data/a.txt", "a");
+  EXPECT_EQ(PlatFileKind("data\\b.txt"), PLAT_FILE_NONE);  // caches the listing of Data
+  game.Write("Data/B.TXT", "b");
+  EXPECT_EQ(PlatFileKind("data\\b.txt"), PLAT_FILE_REGULAR);
+  fs::remove(game.Path("Data/B.TXT"));
+  EXPECT_EQ(PlatFileKind("data\\b.txt"), PLAT_FILE_NONE);
+}
+
+TEST_F(FileTest, ExactSpellingWinsOverACaseVariant) {
+  game.Write("Pic.png", "upper");
+  game.Write("pic.png", "lower");
+  EXPECT_EQ(Rel(game, PlatFileResolve("pic.png")), "pic.png");
+  EXPECT_EQ(Rel(game, PlatFileResolve("Pic.png")), "Pic.png");
+}
+
+TEST_F(FileTest, ListingIsSortedWithoutRegardToCaseAndMarksFolders) {
+  game.Write("b.zpf", "");
+  game.Write("A.zpf", "");
+  game.Write("pac/x", "");
+  game.Write("C.txt", "");
+  std::vector<PlatDirEntry> list;
+  ASSERT_EQ(PlatFileList(".", &list), 0);
+  std::vector<std::string> names;
+  for (const PlatDirEntry& e : list) names.push_back(e.name + (e.folder ? "/" : ""));
+  EXPECT_EQ(names, (std::vector<std::string>{"A.zpf", "b.zpf", "C.txt", "pac/"}));
+  EXPECT_EQ(PlatFileList("no-such-folder", &list), -1);
+}
+
+TEST_F(FileTest, AtomicWriteReplacesTheWholeFileAndLeavesNoTemporary) {
+  ASSERT_EQ(PlatFileWriteAtomic("Save.dat", "first version", 13), 0);
+  ASSERT_EQ(PlatFileWriteAtomic("SAVE.DAT", "second", 6), 0);  // the same file, any case
+  u8* data = nullptr;
+  size_t size = 0;
+  ASSERT_EQ(PlatFileReadAll("save.dat", &data, &size), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), "second");
+  std::free(data);
+  size_t files = 0;
+  for (const auto& e : fs::directory_iterator(game.native)) {
+    (void)e;
+    files++;
+  }
+  EXPECT_EQ(files, 1u);
+  EXPECT_EQ(PlatFileWriteAtomic("no-folder\\x.dat", "x", 1), -1);
+  EXPECT_FALSE(fs::exists(game.Path("no-folder")));
+}
+
+TEST_F(FileTest, ReadAllReportsMissingAndEmptyFiles) {
+  game.Write("empty.bin", "");
+  u8* data = nullptr;
+  size_t size = 7;
+  ASSERT_EQ(PlatFileReadAll("EMPTY.bin", &data, &size), 0);
+  EXPECT_NE(data, nullptr);  // an empty file still gets a block the caller can free
+  EXPECT_EQ(size, 0u);
+  std::free(data);
+  EXPECT_EQ(PlatFileReadAll("none.bin", &data, &size), -1);
+  EXPECT_EQ(data, nullptr);
+  // A folder is not a file.
+  game.Write("dir/x", "");
+  EXPECT_EQ(PlatFileOpenRead("dir"), nullptr);
+}
+
+TEST_F(FileTest, HandlesSeekAndReportShortReads) {
+  game.Write("f.bin", "0123456789");
+  PlatFile* f = PlatFileOpenRead("F.BIN");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(PlatFileSize(f), 10);
+  ASSERT_EQ(PlatFileSeek(f, 7), 0);
+  char buf[8] = {};
+  EXPECT_EQ(PlatFileRead(f, buf, 8), 3u);
+  EXPECT_EQ(std::string(buf), "789");
+  EXPECT_EQ(PlatFileTell(f), 10u);
+  PlatFileClose(f);
+}
