@@ -54,7 +54,8 @@ std::vector<u8> KitProjectConfigBuild(const KitProjectConfig& cfg) {
   for (int i = 0; i < 3; i++) Put32At(out, CFG_OFF_OPTIONS + 4 * i, cfg.options[i]);
   out[CFG_OFF_TITLE_LENGTH] = static_cast<u8>(len);
   out[CFG_OFF_TITLE_LENGTH + 1] = static_cast<u8>(len >> 8);
-  out.insert(out.end(), cfg.title.begin(), cfg.title.end());
+  out.resize(CFG_OFF_TITLE + cfg.title.size());
+  if (!cfg.title.empty()) std::memcpy(out.data() + CFG_OFF_TITLE, cfg.title.data(), cfg.title.size());
   return out;
 }
 

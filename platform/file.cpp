@@ -168,7 +168,7 @@ std::string PlatFileResolve(const char* sjis_name) {
     path = m->native;
     first = m->components.size();
   } else if (s.absolute) {
-    path = "/";
+    path.assign(1, '/');
   } else {
     path = PlatCurrentFolder();
   }

@@ -9,7 +9,7 @@ namespace {
 struct ResourceBlock {
   char signature[16];
   char type[8];
-  u32 id;
+  i32 id;
   u32 size;
   u8 value[PLAT_RESOURCE_VALUE_MAX];
 };
@@ -35,22 +35,38 @@ bool TypeIs(const ResourceBlock& b, const char* type) {
   return std::strcmp(t, type) == 0;
 }
 
-}  // namespace
+constexpr size_t kBlockCount = sizeof s_Blocks / sizeof s_Blocks[0];
 
-i32 PlatResourceRead(const char* type, u32 id, void* out, u32 cap) {
-  for (size_t i = 0; i < sizeof s_Blocks / sizeof s_Blocks[0]; i++) {
-    ResourceBlock b = Load(i);
-    if (b.id != id || !TypeIs(b, type)) continue;
-    u32 size = b.size <= PLAT_RESOURCE_VALUE_MAX ? b.size : u32{PLAT_RESOURCE_VALUE_MAX};
-    if (out) std::memcpy(out, b.value, size < cap ? size : cap);
-    return static_cast<i32>(size);
+i32 FindBlock(const char* type, i32 id, ResourceBlock* out) {
+  for (size_t i = 0; i < kBlockCount; i++) {
+    *out = Load(i);
+    if (out->id == id && TypeIs(*out, type)) return static_cast<i32>(i);
   }
   return -1;
 }
 
-i32 PlatResourceSize(const char* type, u32 id) { return PlatResourceRead(type, id, nullptr, 0); }
+}  // namespace
 
-i64 PlatResourceFindInImage(const u8* image, size_t n, const char* type, u32 id, u32* size) {
+i32 PlatResourceRead(const char* type, i32 id, void* out, u32 cap) {
+  ResourceBlock b;
+  if (FindBlock(type, id, &b) < 0) return -1;
+  u32 size = b.size <= PLAT_RESOURCE_VALUE_MAX ? b.size : u32{PLAT_RESOURCE_VALUE_MAX};
+  if (out) std::memcpy(out, b.value, size < cap ? size : cap);
+  return static_cast<i32>(size);
+}
+
+i32 PlatResourceSize(const char* type, i32 id) { return PlatResourceRead(type, id, nullptr, 0); }
+
+const u8* PlatResourceData(const char* type, i32 id) {
+  static thread_local u8 copies[kBlockCount][PLAT_RESOURCE_VALUE_MAX];
+  ResourceBlock b;
+  i32 i = FindBlock(type, id, &b);
+  if (i < 0) return nullptr;
+  std::memcpy(copies[i], b.value, PLAT_RESOURCE_VALUE_MAX);
+  return copies[i];
+}
+
+i64 PlatResourceFindInImage(const u8* image, size_t n, const char* type, i32 id, u32* size) {
   ResourceBlock sig = Load(0);
   for (size_t at = 0; at + sizeof(ResourceBlock) <= n; at++) {
     const void* hit = std::memchr(image + at, sig.signature[0], n - sizeof(ResourceBlock) + 1 - at);

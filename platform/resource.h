@@ -11,9 +11,11 @@
 enum { PLAT_RESOURCE_VALUE_MAX = 4 };
 
 // Size of the resource, or -1 when the executable carries none of that type and id.
-i32 PlatResourceSize(const char* type, u32 id);
+i32 PlatResourceSize(const char* type, i32 id);
+// Its bytes (a copy taken now), null when missing.
+const u8* PlatResourceData(const char* type, i32 id);
 // Copies its bytes (at most cap) into out; returns the size, or -1 when missing.
-i32 PlatResourceRead(const char* type, u32 id, void* out, u32 cap);
+i32 PlatResourceRead(const char* type, i32 id, void* out, u32 cap);
 // In an executable image (a copy of a zephra executable read from disk): the offset of the
 // resource's value bytes, its size in *size; -1 when the image carries no such block.
-i64 PlatResourceFindInImage(const u8* image, size_t n, const char* type, u32 id, u32* size);
+i64 PlatResourceFindInImage(const u8* image, size_t n, const char* type, i32 id, u32* size);

@@ -143,7 +143,7 @@ i32 CfgLoadEngineSettings() {
   SetFlag(&g_CfgUnreadFlag1, v[1]);
   SetFlag(&g_CfgUseSse, v[2]);
   SetFlag(&g_CfgUseSse2, v[3]);
-  g_CfgWorkerLimit = v[4] == 0 ? 1 : 4;
+  g_CfgWorkerLimit = static_cast<i32>(v[4]);  // every value is accepted
   SetFlag(&g_CfgUnreadFlag5, v[5]);
   if (v[6] <= 1) g_FullscreenModeChange = v[6] == 0 ? 1 : 0;
   static const i32 kFit[4] = {1, 2, 3, 0};
@@ -240,7 +240,7 @@ i32 CfgLoadProjectConfig() {
   if (CFG_OFF_TITLE + title_len > size) return fail(ERR_CFG_BAD_CONTENTS);
   std::string title(reinterpret_cast<const char*>(d + CFG_OFF_TITLE), title_len);
   title.resize(std::strlen(title.c_str()));
-  if (title.empty()) title = " ";
+  if (title.empty()) title.push_back(' ');
   StrCopySjis(g_CfgMainTitle, sizeof g_CfgMainTitle, title.c_str());
 
   u32 threaded = Le32(d + CFG_OFF_THREADED);

@@ -27,7 +27,7 @@ extern u8 g_MovieUseDirectShow;     // 0: 0 MCI, 1 DirectShow
 extern u8 g_CfgUnreadFlag1;         // 1: kept, read by nothing
 extern u8 g_CfgUseSse;              // 2
 extern u8 g_CfgUseSse2;             // 3
-extern i32 g_CfgWorkerLimit;        // 4: 1 or 4 drawing workers at most
+extern i32 g_CfgWorkerLimit;        // 4: as read; 0 allows one drawing worker, any other four
 extern u8 g_CfgUnreadFlag5;         // 5: kept, read by nothing
 extern u8 g_FullscreenModeChange;   // 6: 1 fullscreen changes the display mode
 extern i32 g_FitMode;               // 7

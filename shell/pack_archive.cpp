@@ -123,11 +123,12 @@ static bool NameEquals(const std::string& decoded, const char* name) {
 // ---- Appended data ---------------------------------------------------------------------------
 
 // A from the executable's own resource, or, for a standalone game run by another zephra, from
-// the marker block found in that file.
+// the marker block found in that file. A game folder's executable is only a name: the running
+// program answers for it.
 u32 PackAppendedBaseSize() {
   u8 v[PLAT_RESOURCE_VALUE_MAX] = {};
   std::string exe = ExeNative();
-  if (g_PackExeNative.empty() || exe == PlatExecutablePath()) {
+  if (exe == PlatExecutablePath() || PlatFileKindNative(exe) != PLAT_FILE_REGULAR) {
     if (PlatResourceRead("ZP_RES", 201, v, sizeof v) < 4) return 0;
     return Le32(v);
   }

@@ -63,7 +63,7 @@ TEST_F(ConfigTest, DrawingModesAndValuesOutsideTheirSets) {
   EXPECT_EQ(g_CfgUseSse, 1);
   EXPECT_EQ(g_FitMode, 1);
   EXPECT_EQ(g_D3dDitherTextures, 1);
-  EXPECT_EQ(g_CfgWorkerLimit, 4);  // any non-zero value allows four workers
+  EXPECT_EQ(g_CfgWorkerLimit, 9);  // any value is taken: non-zero allows four workers
   EXPECT_EQ(g_D3dTextureFormat, 21u);
 }
 
@@ -78,7 +78,7 @@ TEST_F(ConfigTest, EveryIndexLandsInItsSetting) {
   EXPECT_EQ(g_MovieUseDirectShow, 0);
   EXPECT_EQ(g_CfgUseSse, 0);
   EXPECT_EQ(g_CfgUseSse2, 1);
-  EXPECT_EQ(g_CfgWorkerLimit, 1);
+  EXPECT_EQ(g_CfgWorkerLimit, 0);
   EXPECT_EQ(g_FullscreenModeChange, 1);
   EXPECT_EQ(g_FitMode, 3);
   EXPECT_EQ(g_CfgCaptionDoubleClick, 1);
@@ -102,8 +102,8 @@ TEST_F(ConfigTest, ShortSettingsFilesReadTheMissingValuesAsZero) {
     i32 workers;
     i32 fit;
   } cases[] = {
-      {0, 0, 1, 1},    // an empty file: every value 0
-      {1, 1, 1, 1},    // only index 0 given
+      {0, 0, 0, 1},    // an empty file: every value 0
+      {1, 1, 0, 1},    // only index 0 given
       {5, 1, 4, 1},
       {31, 1, 4, 1},
   };

@@ -1,0 +1,138 @@
+#include "kit/bundle.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "kit/config_writer.h"
+#include "platform/resource.h"
+#include "shell/pack_fixture.h"
+#include "shell/startup.h"
+
+namespace {
+
+struct BundleTest : PackFixture {
+  std::string pack_path;
+  void SetUp() override {
+    PackFixture::SetUp();
+    g_ScreenSaverBuild = 0;
+    pack_path = game.Path("game.zpf");
+    std::string err;
+    KitPackOptions opt;
+    ASSERT_EQ(KitPackWrite(pack_path, {Entry("a.txt", Bytes("appended a")), Entry("chbin\\zpcfg.zbn", Bytes("c"))},
+                           opt, &err), 0) << err;
+  }
+  void TearDown() override {
+    g_ScreenSaverBuild = 0;
+    PackFixture::TearDown();
+  }
+  std::string MakeBundle() {
+    std::string out = game.Path("mygame");
+    std::string err;
+    EXPECT_EQ(KitBundleWrite(ZEPHRA_BIN, pack_path, out, &err), 0) << err;
+    return out;
+  }
+  static u64 FileSize(const std::string& p) { return std::filesystem::file_size(p); }
+  static void Patch(const std::string& p, u64 at, const void* bytes, size_t n) {
+    std::vector<u8> img;
+    ASSERT_EQ(PlatFileReadAllNative(p, &img), 0);
+    std::memcpy(img.data() + at, bytes, n);
+    ASSERT_EQ(PlatFileWriteAtomicNative(p, img.data(), img.size(), true), 0);
+  }
+};
+
+}  // namespace
+
+TEST_F(BundleTest, ANormalBuildCarriesBothResources) {
+  u8 v[4] = {};
+  EXPECT_EQ(PlatResourceRead("ZP_RES", 201, v, 4), 4);
+  EXPECT_EQ(v[0] | v[1] << 8 | v[2] << 16 | v[3] << 24, 4);  // nothing appended
+  i32 bin = PlatResourceSize("ZP_BIN", 148);
+  EXPECT_GE(bin, 0);
+  EXPECT_LE(bin, 4);
+  EXPECT_EQ(PlatResourceSize("ZP_RES", 148), -1);
+  EXPECT_EQ(PackDetectAppended(), 0);
+  EXPECT_EQ(g_DataInExe, 0);
+  g_PackExeNative = ZEPHRA_BIN;
+  EXPECT_EQ(PackDetectAppended(), 0);
+}
+
+TEST_F(BundleTest, AStandaloneGameReadsOnlyItsAppendedPack) {
+  std::string bundle = MakeBundle();
+  u64 exe_size = FileSize(ZEPHRA_BIN);
+  EXPECT_EQ(FileSize(bundle), exe_size + 16 + FileSize(pack_path));
+  g_PackExeNative = bundle;
+  ASSERT_EQ(PackDetectAppended(), 1);
+  EXPECT_EQ(g_DataInExe, 1);
+  EXPECT_EQ(g_ScriptsPacked, 1);
+  EXPECT_EQ(g_AppendedBase, exe_size + 16);
+  EXPECT_EQ(g_ScreenSaverBuild, 0);
+  // Packs beside it are never opened: this one would stop the scan.
+  game.Write("data.zpf", std::string("ZPF\0\xff\xff\xff\xff", 8));
+  std::filesystem::remove(pack_path);
+  ASSERT_EQ(PackScanAll(), 0);
+  EXPECT_EQ(g_PackDirectory.pack_count, 1);
+  EXPECT_EQ(Read("a.txt"), "appended a");
+  game.Write("a.txt", "loose");
+  EXPECT_EQ(Read("a.txt"), "appended a");  // packs before loose files
+}
+
+TEST_F(BundleTest, TheTrailerDecidesWhatIsAppended) {
+  std::string bundle = MakeBundle();
+  u64 a = FileSize(ZEPHRA_BIN);
+  u32 preview = 1234;
+  Patch(bundle, a + 8, &preview, 4);
+  g_PackExeNative = bundle;
+  EXPECT_EQ(PackDetectAppended(), 1);
+  EXPECT_EQ(g_ScreenSaverBuild, 1);
+  PackReset();
+  g_ScreenSaverBuild = 0;
+  Patch(bundle, a, "ZPEX", 4);  // no marker at A: nothing appended
+  g_PackExeNative = bundle;
+  EXPECT_EQ(PackDetectAppended(), 0);
+  EXPECT_EQ(g_DataInExe, 0);
+}
+
+TEST_F(BundleTest, AnExecutableWithoutItsResourceEndsTheRun) {
+  game.Write("not-zephra", std::string(5000, 'x'));
+  g_PackExeNative = game.Path("not-zephra");
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(PackDetectAppended(), -1);
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("FS"), std::string::npos);
+}
+
+TEST_F(BundleTest, BundlingRefusesWhatItCannotUse) {
+  std::string bundle = MakeBundle();
+  std::string err;
+  EXPECT_EQ(KitBundleWrite(bundle, pack_path, game.Path("twice"), &err), -1);  // already a game
+  game.Write("bad.zpf", "no pack");
+  EXPECT_EQ(KitBundleWrite(ZEPHRA_BIN, game.Path("bad.zpf"), game.Path("x"), &err), -1);
+  EXPECT_EQ(KitBundleWrite(game.Path("bad.zpf"), pack_path, game.Path("x"), &err), -1);
+  EXPECT_FALSE(std::filesystem::exists(game.Path("x")));
+}
+
+TEST_F(BundleTest, ZpkitWritesPacksBundlesAndSettings) {
+  game.Write("src/BG/Title.png", std::string(3000, 'p'));
+  game.Write("src/chbin/zpcfg.zbn", KitProjectConfigBuild(KitProjectConfig()));
+  std::string out = game.Path("cli.zpf");
+  ASSERT_EQ(PlatSpawnWait({ZPKIT_BIN, "pack", game.Path("src"), out, "--no-recovery"}), 0);
+  ASSERT_EQ(PlatSpawnWait({ZPKIT_BIN, "bundle", game.Path("cli-game"), out}), 0);
+  ASSERT_EQ(PlatSpawnWait({ZPKIT_BIN, "settings", game.Path("zpcfg.dat"), "8=3", "0=0"}), 0);
+  ASSERT_EQ(PlatSpawnWait({ZPKIT_BIN, "savefolder", game.Path("zpsfs.dat"), "2"}), 0);
+  EXPECT_NE(PlatSpawnWait({ZPKIT_BIN, "settings", game.Path("x.dat"), "32=1"}), 0);
+  EXPECT_NE(PlatSpawnWait({ZPKIT_BIN, "nonsense"}), 0);
+  std::filesystem::remove(pack_path);
+  std::filesystem::rename(out, game.Path("data.zpf"));
+  ASSERT_EQ(PackScanAll(), 0);
+  EXPECT_EQ(Read("bg\\title.png"), std::string(3000, 'p'));
+  ASSERT_EQ(CfgLoadEngineSettings(), 0);
+  EXPECT_EQ(g_MovieUseDirectShow, 0);
+  EXPECT_EQ(g_PresentFilterMode, 0);
+  EXPECT_EQ(g_CpuScaleFilter, 0);
+  ASSERT_EQ(CfgLoadSaveFolder(), 0);
+  EXPECT_EQ(g_CfgSaveFolderMode, 2);
+  PackReset();
+  PackScrambleSetup();
+  g_PackExeNative = game.Path("cli-game");
+  EXPECT_EQ(PackDetectAppended(), 1);
+}
