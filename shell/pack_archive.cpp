@@ -38,6 +38,7 @@ std::string g_PackExeNative;
 
 static u32 s_AppendedSize = 0;       // A of the last detection
 static u32 s_AppendedPackOffset = 0; // pack offset read behind the marker
+static std::string s_AppendedFile;   // the file the last detection looked at
 
 void PackNameLengthTableBuild(u8 table[256]) {
   for (int i = 0; i < 256; i++) table[i] = static_cast<u8>(i);
@@ -46,10 +47,29 @@ void PackNameLengthTableBuild(u8 table[256]) {
 
 // ---- Pack file access ------------------------------------------------------------------------
 
-static std::string ExeNative() { return g_PackExeNative.empty() ? PlatExecutablePath() : g_PackExeNative; }
+static u32 Le32(const u8* p) {
+  return static_cast<u32>(p[0]) | static_cast<u32>(p[1]) << 8 | static_cast<u32>(p[2]) << 16 | static_cast<u32>(p[3]) << 24;
+}
+
+// A of the running program's own resource, 0 when it has none.
+static u32 OwnAppendedSize() {
+  u8 v[PLAT_RESOURCE_VALUE_MAX] = {};
+  return PlatResourceRead("ZP_RES", 201, v, sizeof v) < 4 ? 0 : Le32(v);
+}
+
+// The file that may carry appended data: the running program when it is a standalone game
+// itself; else the standalone game being run, when there is one; else the running program (a game
+// folder's executable is only a name).
+static std::string ExeNative() {
+  if (OwnAppendedSize() != 4 || g_PackExeNative.empty() || PlatFileKindNative(g_PackExeNative) != PLAT_FILE_REGULAR)
+    return PlatExecutablePath();
+  return g_PackExeNative;
+}
+
+static std::string AppendedFile() { return s_AppendedFile.empty() ? ExeNative() : s_AppendedFile; }
 
 i32 PackOpen(PackHandle* h, const char* path) {
-  h->file = g_DataInExe ? PlatFileOpenReadNative(ExeNative()) : PlatFileOpenRead(path);
+  h->file = g_DataInExe ? PlatFileOpenReadNative(AppendedFile()) : PlatFileOpenRead(path);
   h->base = g_DataInExe ? g_AppendedBase : 0;
   if (!h->file) return -1;
   if (PlatFileSeek(h->file, h->base) != 0) {
@@ -110,10 +130,6 @@ void PackClose(PackHandle* h) {
   h->file = nullptr;
 }
 
-static u32 Le32(const u8* p) {
-  return static_cast<u32>(p[0]) | static_cast<u32>(p[1]) << 8 | static_cast<u32>(p[2]) << 16 | static_cast<u32>(p[3]) << 24;
-}
-
 // Case-insensitive comparison of a decoded name of len bytes with a terminated name.
 static bool NameEquals(const std::string& decoded, const char* name) {
   return decoded.size() == std::strlen(name) && decoded.find('\0') == std::string::npos &&
@@ -122,16 +138,11 @@ static bool NameEquals(const std::string& decoded, const char* name) {
 
 // ---- Appended data ---------------------------------------------------------------------------
 
-// A from the executable's own resource, or, for a standalone game run by another zephra, from
-// the marker block found in that file. A game folder's executable is only a name: the running
-// program answers for it.
+// A from the running program's own resource, or, for a standalone game run by another zephra,
+// from the marker block found in that file.
 u32 PackAppendedBaseSize() {
-  u8 v[PLAT_RESOURCE_VALUE_MAX] = {};
-  std::string exe = ExeNative();
-  if (exe == PlatExecutablePath() || PlatFileKindNative(exe) != PLAT_FILE_REGULAR) {
-    if (PlatResourceRead("ZP_RES", 201, v, sizeof v) < 4) return 0;
-    return Le32(v);
-  }
+  std::string exe = AppendedFile();
+  if (exe == PlatExecutablePath()) return OwnAppendedSize();
   PlatFile* f = PlatFileOpenReadNative(exe);
   if (!f) return 0;
   // The block lies in the executable part, near the start: read chunk by chunk, overlapping so a
@@ -159,7 +170,7 @@ u32 PackAppendedBaseSize() {
 }
 
 u64 PackReadAppendedTrailer() {
-  PlatFile* f = PlatFileOpenReadNative(ExeNative());
+  PlatFile* f = PlatFileOpenReadNative(AppendedFile());
   if (!f) return 0;
   u8 head[12];
   if (s_AppendedSize != 0 && PlatFileSeek(f, s_AppendedSize) == 0 && PlatFileRead(f, head, 12) == 12 &&
@@ -173,7 +184,7 @@ u64 PackReadAppendedTrailer() {
 }
 
 i32 PackCheckAppendedMarker() {
-  PlatFile* f = PlatFileOpenReadNative(ExeNative());
+  PlatFile* f = PlatFileOpenReadNative(AppendedFile());
   if (!f) return 0;
   u8 head[4];
   bool ok = PlatFileSeek(f, s_AppendedSize) == 0 && PlatFileRead(f, head, 4) == 4 &&
@@ -183,6 +194,7 @@ i32 PackCheckAppendedMarker() {
 }
 
 i32 PackDetectAppended() {
+  s_AppendedFile = ExeNative();
   s_AppendedSize = PackAppendedBaseSize();
   s_AppendedPackOffset = 0;
   u64 size = PackReadAppendedTrailer();
@@ -538,6 +550,7 @@ void PackReset() {
   g_PackExeNative.clear();
   s_AppendedSize = 0;
   s_AppendedPackOffset = 0;
+  s_AppendedFile.clear();
   PackMemoryListsFree();
   std::free(g_PackLinkedFiles);
   std::free(g_PackLinkedBlock);
