@@ -7,12 +7,22 @@ cd "$top"
 tools/install-deps.sh build
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEPHRA_TESTS=OFF >/dev/null
 cmake --build build/release
-demo="$top/examples/demo"  # the kit will build the demo game from here; until then it is a plain folder
+# The demo game is built by the kit from examples/demo (for now: its files and a project
+# configuration).
+demo="$top/build/release/demo"
+build_demo() {
+  rm -rf "$demo"
+  mkdir -p "$demo/chbin"
+  cp -R "$top/examples/demo/." "$demo/"
+  build/release/zpkit project "$demo/chbin/zpcfg.zbn" width=640 height=480 "title=Zephra demo"
+}
 if [ $# -eq 0 ]; then
+  build_demo
   game="$demo"
 elif [ -e "$1" ]; then
   game=$(realpath "$1"); shift
 elif [[ "$1" =~ ^[-/][^/]*$ ]]; then
+  build_demo
   game="$demo"  # a switch such as "/info" for the demo game
 else
   game="$1"; shift  # zephra says that it does not exist

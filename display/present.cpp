@@ -10,6 +10,7 @@
 #include "layer/image.h"
 #include "layer/layer.h"
 #include "platform/present.h"
+#include "shell/config.h"
 #include "shell/placeholders.h"
 #include "shell/sys.h"
 #include "shell/window.h"

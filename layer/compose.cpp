@@ -13,6 +13,7 @@
 #include "layer/worker.h"
 #include "script/obj.h"
 #include "shell/err.h"
+#include "shell/config.h"
 #include "shell/placeholders.h"
 #include "shell/sys.h"
 #include "shell/window.h"

@@ -4,6 +4,7 @@
 #include "layer/cpu.h"
 
 #include "platform/platform.h"
+#include "shell/config.h"
 #include "shell/placeholders.h"
 
 CpuFeatureFlags g_CpuFeatures;

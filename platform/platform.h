@@ -132,9 +132,10 @@ bool PlatIsAdmin();
 
 // ---- Program resources -----------------------------------------------------------------------
 // Resources built into the program (what a Windows executable keeps as custom resources), found
-// by type and id. Size in bytes, -1 when the program has no such resource.
+// by type and id: marker blocks that a standalone game's builder patches (platform/resource.h).
+// Size in bytes, -1 when the program has no such resource.
 i32 PlatResourceSize(const char* type, i32 id);
-// Their bytes, null when missing.
+// Their bytes (a copy taken at the call), null when missing.
 const u8* PlatResourceData(const char* type, i32 id);
 
 // ---- Sound devices (system report) -----------------------------------------------------------

@@ -7,13 +7,10 @@
 #include <string>
 
 #include "common/types.h"
+#include "platform/platform.h"  // PlatResourceSize, PlatResourceData
 
 enum { PLAT_RESOURCE_VALUE_MAX = 4 };
 
-// Size of the resource, or -1 when the executable carries none of that type and id.
-i32 PlatResourceSize(const char* type, i32 id);
-// Its bytes (a copy taken now), null when missing.
-const u8* PlatResourceData(const char* type, i32 id);
 // Copies its bytes (at most cap) into out; returns the size, or -1 when missing.
 i32 PlatResourceRead(const char* type, i32 id, void* out, u32 cap);
 // In an executable image (a copy of a zephra executable read from disk): the offset of the

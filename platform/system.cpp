@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
 #include "common/hash.h"
@@ -122,9 +123,25 @@ bool PlatFolderWritable(const std::string& folder) {
 
 // ---- Text ------------------------------------------------------------------------------------
 
-static std::string Convert(const char* to, const char* from, const std::string& in, const char* bad) {
-  iconv_t cd = iconv_open(to, from);
+// One converter per direction, opened once: opening and closing one per call makes glibc load
+// and unload its CP932 module over and over (slow, and its tables are then lost to the leak
+// checker). A descriptor keeps state, so each is used under its own lock.
+struct Converter {
+  std::mutex lock;
+  bool opened = false;
+  iconv_t cd = reinterpret_cast<iconv_t>(-1);
+};
+static Converter s_ToUtf8, s_ToSjis;
+
+static std::string Convert(Converter& c, const char* to, const char* from, const std::string& in, const char* bad) {
+  std::lock_guard<std::mutex> guard(c.lock);
+  if (!c.opened) {
+    c.cd = iconv_open(to, from);
+    c.opened = true;
+  }
+  iconv_t cd = c.cd;
   if (cd == reinterpret_cast<iconv_t>(-1)) return in;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
   std::string out;
   out.reserve(in.size() * 3 / 2 + 4);
   char* src = const_cast<char*>(in.data());
@@ -148,12 +165,11 @@ static std::string Convert(const char* to, const char* from, const std::string& 
   size_t room = sizeof buf;
   iconv(cd, nullptr, nullptr, &dst, &room);
   out.append(buf, static_cast<size_t>(dst - buf));
-  iconv_close(cd);
   return out;
 }
 
-std::string PlatSjisToUtf8(const std::string& sjis) { return Convert("UTF-8", "CP932", sjis, "\xEF\xBF\xBD"); }
-std::string PlatUtf8ToSjis(const std::string& utf8) { return Convert("CP932", "UTF-8", utf8, "?"); }
+std::string PlatSjisToUtf8(const std::string& sjis) { return Convert(s_ToUtf8, "UTF-8", "CP932", sjis, "\xEF\xBF\xBD"); }
+std::string PlatUtf8ToSjis(const std::string& utf8) { return Convert(s_ToSjis, "CP932", "UTF-8", utf8, "?"); }
 
 // ---- Processes -------------------------------------------------------------------------------
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "shell/config.h"
 #include "shell/frame.h"
 #include "shell/placeholders.h"
 #include "shell/startup.h"
@@ -30,9 +31,9 @@ i32 VarSrcDisplayHeight() { return g_MonitorSize.height; }
 u8 VarSrcD3dInUse() { return g_D3dInUse; }
 u32 VarSrcEngineStatus() { return 0; }
 
-i32 VarSrcDrawingMode() { return 0; }
-i32 VarSrcSettingsFlag10() { return 0; }
-const char* VarSrcSaveFolder() { return ""; }
+i32 VarSrcDrawingMode() { return g_CfgDrawingMode; }
+i32 VarSrcSettingsFlag10() { return g_CfgReportedFlag; }
+const char* VarSrcSaveFolder() { return g_SaveFolder; }
 
 i32 VarSrcDroppedFileCount() { return WinDroppedFileCount(); }
 void VarSrcDroppedFileCopy(i32 i, char* buf, size_t buf_size) { WinDroppedFileCopy(i, buf, buf_size); }

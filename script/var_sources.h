@@ -27,9 +27,8 @@ u8 VarSrcD3dInUse();          // g_D3dInUse
 u32 VarSrcEngineStatus();     // placeholder: the engine status word of the frame loop
 
 // ---- Settings files ---------------------------------------------------------------------------
-// Placeholders until the settings files are read.
-i32 VarSrcDrawingMode();      // drawing mode of the settings file (0 to 3)
-i32 VarSrcSettingsFlag10();   // settings flag 10
+i32 VarSrcDrawingMode();      // g_CfgDrawingMode: drawing mode of the settings file (0 to 3)
+i32 VarSrcSettingsFlag10();   // g_CfgReportedFlag: settings flag 10
 const char* VarSrcSaveFolder();  // g_SaveFolder
 
 // ---- Windows and messages ---------------------------------------------------------------------

@@ -11,8 +11,10 @@
 #include "platform/file.h"
 #include "shell/err.h"
 #include "shell/pack.h"
-#include "shell/placeholders.h"
 #include "shell/startup.h"
+#include "shell/sysinfo.h"
+#include "shell/window.h"
+#include "sound/sound_thread.h"
 
 u8 g_MovieUseDirectShow;
 u8 g_CfgUnreadFlag1;
@@ -52,7 +54,6 @@ char g_CfgMainTitle[263];
 u8 g_CfgImageOrder[8];
 u8 g_CfgSoundOrder[4];
 u8 g_ThreadedMode;
-u8 g_SoundEnabled;
 u8 g_WindowResizable;
 u8 g_WindowFramed;
 u8 g_CfgOptionBytes[3];
@@ -104,7 +105,6 @@ void CfgReset() {
   std::memcpy(g_CfgImageOrder, kImageOrder, sizeof g_CfgImageOrder);
   std::memcpy(g_CfgSoundOrder, kSoundOrder, sizeof g_CfgSoundOrder);
   g_ThreadedMode = 0;
-  g_SoundEnabled = 0;
   g_WindowResizable = 0;
   g_WindowFramed = 1;
   std::memset(g_CfgOptionBytes, 0, sizeof g_CfgOptionBytes);
@@ -226,12 +226,17 @@ i32 CfgLoadProjectConfig() {
     if (width < CFG_WIDTH_MIN || width > CFG_SIDE_MAX || height < CFG_HEIGHT_MIN || height > CFG_SIDE_MAX)
       return fail(ERR_CFG_BAD_CONTENTS);
   } else {
-    width = g_MonitorSize[0];
-    height = g_MonitorSize[1];
+    width = g_MonitorSize.width;
+    height = g_MonitorSize.height;
   }
   g_CfgMainWidth = width;
   g_CfgMainHeight = height;
   g_CfgMainShowAfterFirstFrame = d[CFG_OFF_SHOW_AFTER_FIRST_FRAME];
+  if (WindowObject* main = g_WindowObjects[0]) {
+    main->width = width;
+    main->height = height;
+    main->show_after_first_frame = g_CfgMainShowAfterFirstFrame;
+  }
   std::memcpy(g_CfgImageOrder, d + CFG_OFF_IMAGE_ORDER, sizeof g_CfgImageOrder);
   std::memcpy(g_CfgSoundOrder, d + CFG_OFF_SOUND_ORDER, sizeof g_CfgSoundOrder);
 
@@ -242,12 +247,13 @@ i32 CfgLoadProjectConfig() {
   title.resize(std::strlen(title.c_str()));
   if (title.empty()) title.push_back(' ');
   StrCopySjis(g_CfgMainTitle, sizeof g_CfgMainTitle, title.c_str());
+  if (WindowObject* main = g_WindowObjects[0]) StrCopySjis(main->title, sizeof main->title, g_CfgMainTitle);
 
   u32 threaded = Le32(d + CFG_OFF_THREADED);
   if (threaded > 1) return fail(ERR_CFG_BAD_CONTENTS);
   g_ThreadedMode = static_cast<u8>(threaded);
   g_DebugMode = d[CFG_OFF_DEBUG];
-  g_SoundEnabled = d[CFG_OFF_SOUND];
+  g_SoundEnabled.store(d[CFG_OFF_SOUND]);
   g_WindowResizable = d[CFG_OFF_RESIZABLE];
   g_WindowFramed = d[CFG_OFF_FRAMED];
   for (int i = 0; i < 3; i++) g_CfgOptionBytes[i] = d[CFG_OFF_OPTIONS + 4 * i];

@@ -58,7 +58,8 @@ extern i32 g_CfgSaveFolderMode;     // 0 to 3
 extern char g_SaveFolder[CFG_SAVE_FOLDER_MAX];
 
 // ---- Project configuration ("chbin\zpcfg.zbn") -------------------------------------------------
-// Values of the main window's record, which the window code copies when it sets the window up.
+// Values of the main window's record, kept here too and written into the main WindowObject when
+// it exists (start-up creates the four objects before it reads the project configuration).
 extern i32 g_CfgMainWidth;
 extern i32 g_CfgMainHeight;
 extern u8 g_CfgMainShowAfterFirstFrame;
@@ -68,7 +69,7 @@ extern char g_CfgMainTitle[263];
 extern u8 g_CfgImageOrder[8];
 extern u8 g_CfgSoundOrder[4];
 extern u8 g_ThreadedMode;
-extern u8 g_SoundEnabled;
+// g_SoundEnabled (sound on, 2 on and required) belongs to the sound thread (sound/sound_thread.h).
 extern u8 g_WindowResizable;
 extern u8 g_WindowFramed;
 extern u8 g_CfgOptionBytes[3];      // kept, read by nothing

@@ -1,6 +1,7 @@
 // The frame loop, its pacing and the optional frame thread (see frame.h). Pacing measures from
 // the scheduled start of the frame with unsigned 32-bit arithmetic, so a frame that comes
 // "before" its schedule after a late frame counts as late and restarts the schedule.
+#include "shell/config.h"
 #include "shell/frame.h"
 
 #include <string>

@@ -116,6 +116,9 @@ i32 PackReadFromLinkedFile(PackLookup* lookup, const char* name);
 i32 PackReadFromMemoryList(PackLookup* lookup, const char* name);
 // The reader for lookup->source; -3 for a lookup that found nothing.
 i32 PackReadBySource(PackLookup* lookup, const char* name);
+// Finds a name through the four sources and reads it whole into a malloc'd block the caller
+// frees: 0, or -1 when it is found nowhere (nothing reported) or its reader failed (reported).
+i32 PackReadWholeFile(const char* name, u8** data, u32* size);
 
 // ---- Pack archives ---------------------------------------------------------------------------
 
@@ -145,6 +148,7 @@ extern u8 g_ScrambleKey[4];
 extern std::string g_PackExeNative;
 
 i32 PackDetectAppended();          // -1 (the run ends), 0 nothing appended, 1 appended
+i32 PackSelfIsStandalone();        // 1 when the running program carries appended data itself
 u32 PackAppendedBaseSize();        // A, or 0 when the resource is missing
 u64 PackReadAppendedTrailer();     // the executable's file size (0 when it will not open)
 i32 PackCheckAppendedMarker();     // 1 when "ZPER" stands at A

@@ -57,6 +57,11 @@ static u32 OwnAppendedSize() {
   return PlatResourceRead("ZP_RES", 201, v, sizeof v) < 4 ? 0 : Le32(v);
 }
 
+i32 PackSelfIsStandalone() {
+  u32 a = OwnAppendedSize();
+  return a != 4 && a != 0 ? 1 : 0;
+}
+
 // The file that may carry appended data: the running program when it is a standalone game
 // itself; else the standalone game being run, when there is one; else the running program (a game
 // folder's executable is only a name).

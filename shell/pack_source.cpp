@@ -297,6 +297,16 @@ i32 PackReadBySource(PackLookup* lookup, const char* name) {
   return -3;
 }
 
+i32 PackReadWholeFile(const char* name, u8** data, u32* size) {
+  *data = nullptr;
+  *size = 0;
+  PackLookup lookup{};
+  if (PackFindAnySource(&lookup, name, 0) <= 0 || PackReadBySource(&lookup, name) != 0) return -1;
+  *data = lookup.data;
+  *size = lookup.size;
+  return 0;
+}
+
 // ---- Pack entries ----------------------------------------------------------------------------
 
 i32 PackVerifyRepair(PackHandle* h, u8* data, u32 n, u32 data_hash) {

@@ -4,17 +4,14 @@
 
 #include "common/sjis.h"
 #include "shell/frame.h"
+#include "shell/startup.h"
 #include "shell/window.h"
 
-// ---- File sources ----------------------------------------------------------------------------
-i32 PackReadWholeFile(const char*, u8** data, u32* size) {
-  *data = nullptr;
-  *size = 0;
-  return -1;
-}
-
 // ---- Compiler link and screen-saver mode -----------------------------------------------------
-i32 ScriptCompilerLink() { return 0; }
+i32 ScriptCompilerLink() {
+  StrCopySjis(g_WorkFolder, sizeof g_WorkFolder, g_ExeFolder);
+  return 0;
+}
 i32 WinSaverArgs() { return 0; }
 
 // ---- Window command --------------------------------------------------------------------------

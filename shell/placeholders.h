@@ -11,12 +11,9 @@ struct ObjNode;
 struct WindowObject;
 struct WorkerJob;
 
-// ---- File sources ----------------------------------------------------------------------------
-// Look a name up in the file sources in their order and read the whole file into a malloc'd
-// block the caller frees.
-i32 PackReadWholeFile(const char* name, u8** data, u32* size);
-
 // ---- Compiler link and screen-saver mode -----------------------------------------------------
+// Scripts not packed: until the compiler link exists the work folder is the game folder and
+// start-up goes on, so a game with loose "chbin" files runs during development.
 i32 ScriptCompilerLink();
 i32 WinSaverArgs();
 

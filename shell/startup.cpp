@@ -16,11 +16,14 @@
 #include "layer/font.h"
 #include "layer/lut.h"
 #include "layer/worker.h"
+#include "platform/file.h"
 #include "platform/video.h"
 #include "script/obj.h"
+#include "shell/config.h"
 #include "shell/err.h"
 #include "shell/frame.h"
 #include "shell/input.h"
+#include "shell/pack.h"
 #include "shell/placeholders.h"
 #include "shell/sys.h"
 #include "shell/sysinfo.h"
@@ -95,7 +98,13 @@ i32 SysParseCommandLine(int argc, char** argv) {
   int first_arg = 1;
   std::string game = argc >= 2 ? argv[1] : "";
   int kind = PlatPathKind(game);
-  if (argc >= 2 && (kind != 0 || !LooksLikeSwitch(game))) {
+  if (PackSelfIsStandalone()) {
+    // A standalone game started directly is its own game: every argument is the game's.
+    s_ExeNative = PlatAbsolutePath(PlatExecutablePath());
+    s_GameFolder = s_ExeNative.substr(0, s_ExeNative.find_last_of('/'));
+    if (s_GameFolder.empty()) s_GameFolder = "/";
+    s_GameArg.clear();
+  } else if (argc >= 2 && (kind != 0 || !LooksLikeSwitch(game))) {
     if (kind == 0) {
       ErrMessageBoxF(Sjis("エラー").c_str(), "%s\n%s", Sjis("ゲームが見つかりません。"), Sjis(game.c_str()));
       return -1;
@@ -143,6 +152,9 @@ void SysInitPaths() {
   StrReplaceCharSjis(g_FolderInstanceName, '\\', ':');
   StrCopySjis(g_WorkFolder, sizeof g_WorkFolder, g_ExeFolder);
   StrCopySjis(g_GameFolderNative, sizeof g_GameFolderNative, s_GameFolder.c_str());
+  // Game-data names spelt below the game folder reach the native folder whatever its characters.
+  PlatFileMapFolder(g_ExeFolder, s_GameFolder);
+  g_PackExeNative = s_ExeNative;
   StrCopySjis(g_AppDataFolder, sizeof g_AppDataFolder, WindowsStyle(PlatFolderAppData()).c_str());
   StrCopySjis(g_DocumentsFolder, sizeof g_DocumentsFolder, WindowsStyle(PlatFolderDocuments()).c_str());
   s_ArgsSjis.assign(1, g_ExePath);
@@ -567,7 +579,8 @@ i32 SysExitStatus(i32 startup_result) {
 }
 
 std::vector<std::string> SysRelaunchCommand() {
-  std::vector<std::string> argv{PlatExecutablePath(), s_GameArg};
+  std::vector<std::string> argv{PlatExecutablePath()};
+  if (!s_GameArg.empty()) argv.push_back(s_GameArg);
   argv.insert(argv.end(), s_ArgsNative.begin(), s_ArgsNative.end());
   return argv;
 }

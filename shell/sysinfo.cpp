@@ -1,5 +1,6 @@
 // System information (see sysinfo.h). Every probe degrades quietly to a safe value; none stops
 // the start-up, and the report only traces.
+#include "shell/config.h"
 #include "shell/sysinfo.h"
 
 #include <cstring>

@@ -14,6 +14,7 @@
 #include "platform/input.h"
 #include "platform/platform.h"
 #include "platform/video.h"
+#include "shell/config.h"
 #include "shell/frame.h"
 #include "shell/input.h"
 #include "shell/placeholders.h"

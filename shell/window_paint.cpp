@@ -5,6 +5,7 @@
 
 #include "layer/layer.h"
 #include "platform/video.h"
+#include "shell/config.h"
 #include "shell/placeholders.h"
 #include "shell/window.h"
 

@@ -14,6 +14,7 @@
 #include <vorbis/vorbisfile.h>
 
 #include "platform/audio.h"
+#include "shell/pack.h"
 #include "shell/placeholders.h"
 #include "sound/sound_codec.h"
 #include "sound/sound_thread.h"

@@ -10,6 +10,7 @@
 #include "layer/lut.h"
 #include "platform/platform.h"
 #include "row_buffers.h"
+#include "shell/config.h"
 #include "shell/placeholders.h"
 
 namespace {

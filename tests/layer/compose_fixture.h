@@ -24,6 +24,7 @@
 #include "script/obj.h"
 #include "script/usererr.h"
 #include "shell/err.h"
+#include "shell/config.h"
 #include "shell/placeholders.h"
 #include "shell/sys.h"
 #include "shell/sysinfo.h"

@@ -5,6 +5,7 @@
 #include "layer/blend.h"
 #include "layer/cpu.h"
 #include "platform/platform.h"
+#include "shell/config.h"
 #include "shell/placeholders.h"
 
 namespace {

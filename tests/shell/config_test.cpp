@@ -2,7 +2,8 @@
 
 #include "kit/config_writer.h"
 #include "shell/pack_fixture.h"
-#include "shell/placeholders.h"
+#include "shell/sysinfo.h"
+#include "sound/sound_thread.h"
 
 namespace {
 
@@ -161,8 +162,7 @@ TEST_F(ConfigTest, ProjectScreenSizesAtAndBeyondTheLimits) {
       {0, 480, 1, 0, 0},
       {-640, 480, 1, 0, 0},
   };
-  g_MonitorSize[0] = 1920;
-  g_MonitorSize[1] = 1080;
+  g_MonitorSize = {1920, 1080};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
     CfgReset();
@@ -245,7 +245,8 @@ TEST_F(ConfigTest, ProjectValuesLandInTheirGlobals) {
   EXPECT_EQ(g_CfgSoundOrder[0], 2);
   EXPECT_EQ(g_ThreadedMode, 1);
   EXPECT_EQ(g_DebugMode, 1);
-  EXPECT_EQ(g_SoundEnabled, 2);
+  EXPECT_EQ(g_SoundEnabled.load(), 2);
+  g_SoundEnabled.store(1);
   EXPECT_EQ(g_WindowResizable, 1);
   EXPECT_EQ(g_WindowFramed, 0);
   EXPECT_EQ(g_CfgOptionBytes[0], 7);

@@ -9,10 +9,14 @@
 #include <vector>
 
 #include "display/present.h"
+#include "kit/config_writer.h"
+#include "platform/file.h"
 #include "platform/platform.h"
 #include "platform/video.h"
+#include "shell/config.h"
 #include "shell/err.h"
 #include "shell/frame.h"
+#include "shell/pack.h"
 #include "shell/placeholders.h"
 #include "shell/startup.h"
 #include "shell/sys.h"
@@ -34,6 +38,7 @@ struct StartupTest : ::testing::Test {
     root = tmpl;
     fs::create_directories(root / "locks");
     setenv("XDG_RUNTIME_DIR", (root / "locks").c_str(), 1);
+    WriteProject(0);
     ResetAll();
     ASSERT_EQ(PlatVideoInit(), 0);
   }
@@ -47,7 +52,18 @@ struct StartupTest : ::testing::Test {
     std::error_code ec;
     fs::remove_all(root, ec);
   }
+  // The game's project configuration: a silent 640 x 480 game, frames on their own thread or not.
+  void WriteProject(u32 threaded) {
+    fs::create_directories(root / "chbin");
+    KitProjectConfig cfg;
+    cfg.sound = 0;
+    cfg.threaded = threaded;
+    ASSERT_EQ(KitProjectConfigWrite((root / "chbin" / "zpcfg.zbn").string(), cfg), 0);
+  }
   static void ResetAll() {
+    PackReset();
+    CfgReset();
+    PlatFileReset();
     SysReset();
     FrameReset();
     WinReset();
@@ -64,6 +80,7 @@ struct StartupTest : ::testing::Test {
     for (std::string& w : words) argv.push_back(w.data());
     ASSERT_EQ(SysParseCommandLine(static_cast<int>(argv.size()), argv.data()), 0);
     SysInitPaths();
+    PlatSetCurrentFolder(g_GameFolderNative);
   }
 };
 
@@ -178,6 +195,7 @@ TEST_F(StartupTest, TeardownAfterAStopAtAnyStepReleasesWhatWasMade) {
   for (i32 stop = 1; stop <= 41; stop++) {
     ResetAll();
     g_ThreadedMode = 1;  // so the frame thread is among the things to undo
+    WriteProject(1);     // (the project configuration sets the mode again)
     Prepare(root);
     g_SysStartupFailStep = stop;
     i32 r = SysStartup();
@@ -291,6 +309,7 @@ TEST_F(StartupTest, CloseButtonAsksFirstAndNoKeepsTheGame) {
 TEST_F(StartupTest, ThreadedModeEndsThroughTheFrameThread) {
   PlatClockSetFixed(true, 0);
   g_ThreadedMode = 1;
+  WriteProject(1);
   g_FrameExitAfter = 30;
   Prepare(root);
   ASSERT_EQ(SysStartup(), 0);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/video.h"
+#include "shell/config.h"
 #include "shell/placeholders.h"
 #include "shell/sysinfo.h"
 

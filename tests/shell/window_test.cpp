@@ -18,6 +18,7 @@
 #include "platform/video.h"
 #include "shell/frame.h"
 #include "shell/input.h"
+#include "shell/config.h"
 #include "shell/placeholders.h"
 #include "shell/startup.h"
 #include "shell/sys.h"
