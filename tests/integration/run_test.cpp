@@ -1,96 +1,17 @@
 // Runs the zephra binary headless on game folders made here, and checks what a player or a
 // script runner sees: the exit status and the dialogs printed.
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "layer/image.h"
+#include "support/zephra_run.h"
 
-extern char** environ;
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Child {
-  pid_t pid = -1;
-  fs::path err_file;
-};
-
-struct ZephraRun : ::testing::Test {
-  fs::path root;
-  void SetUp() override {
-    char tmpl[] = "/tmp/zephra-run-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root = tmpl;
-    fs::create_directories(root / "locks");
-    fs::create_directories(root / "game");
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  }
-
-  // Starts zephra with the given arguments and extra environment; stderr goes to a file.
-  Child Start(const std::vector<std::string>& args, const std::vector<std::string>& env, const char* name) {
-    Child r;
-    r.err_file = root / (std::string(name) + ".err");
-    std::vector<std::string> argv_s{ZEPHRA_BIN};
-    argv_s.insert(argv_s.end(), args.begin(), args.end());
-    std::vector<std::string> env_s{"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy", "ZEPHRA_DIALOGS=stderr",
-                                   "XDG_RUNTIME_DIR=" + (root / "locks").string()};
-    for (char** e = environ; *e; e++) {
-      std::string kv = *e;
-      if (kv.rfind("ZEPHRA_", 0) != 0 && kv.rfind("XDG_RUNTIME_DIR=", 0) != 0) env_s.push_back(kv);
-    }
-    env_s.insert(env_s.end(), env.begin(), env.end());
-    std::vector<char*> argv, envp;
-    for (std::string& s : argv_s) argv.push_back(s.data());
-    for (std::string& s : env_s) envp.push_back(s.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 2, r.err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    EXPECT_EQ(posix_spawn(&r.pid, ZEPHRA_BIN, &fa, nullptr, argv.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&fa);
-    return r;
-  }
-  static int Wait(const Child& r) {
-    int status = 0;
-    while (waitpid(r.pid, &status, 0) < 0) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  static bool Running(const Child& r) {
-    int status;
-    return waitpid(r.pid, &status, WNOHANG) == 0;
-  }
-  static std::string ReadAll(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-  }
-  int RunToEnd(const std::vector<std::string>& args, const std::vector<std::string>& env, std::string* err) {
-    Child r = Start(args, env, "run");
-    int status = Wait(r);
-    if (err) *err = ReadAll(r.err_file);
-    return status;
-  }
-};
+using zephra_run::Child;
+using zephra_run::ZephraRun;
 
 }  // namespace
 

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "kit/config_writer.h"
+
 extern char** environ;
 namespace fs = std::filesystem;
 
@@ -35,7 +37,9 @@ struct XvfbRun : ::testing::Test {
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     root = tmpl;
     fs::create_directories(root / "locks");
-    fs::create_directories(root / "game");
+    fs::create_directories(root / "game" / "chbin");
+    // The project's window: 640 x 480, titled "Zephra".
+    ASSERT_EQ(KitProjectConfigWrite((root / "game" / "chbin" / "zpcfg.zbn").string(), KitProjectConfig()), 0);
     // Libraries the display brings in (D-Bus, Xlib) keep a few blocks to the end of the process.
     std::ofstream(root / "lsan.supp") << "leak:libdbus-1.so\nleak:libX11.so\nleak:libxcb.so\n";
   }

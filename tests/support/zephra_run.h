@@ -1,0 +1,100 @@
+// Runs the zephra binary headless in a fresh folder (root, with "game" a game folder holding a
+// plain project configuration) and reports what a player or a script runner sees: the exit
+// status and what was printed to stderr (the dialog sink).
+#pragma once
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "kit/config_writer.h"
+
+extern char** environ;
+
+namespace zephra_run {
+
+namespace fs = std::filesystem;
+
+struct Child {
+  pid_t pid = -1;
+  fs::path err_file;
+};
+
+struct ZephraRun : ::testing::Test {
+  fs::path root;
+  void SetUp() override {
+    char tmpl[] = "/tmp/zephra-run-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root = tmpl;
+    fs::create_directories(root / "locks");
+    fs::create_directories(root / "game" / "chbin");
+    // Every game has its project configuration; a plain one makes a 640 x 480 game.
+    ASSERT_EQ(KitProjectConfigWrite((root / "game" / "chbin" / "zpcfg.zbn").string(), KitProjectConfig()), 0);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(root, ec);
+  }
+
+  // Starts zephra with the given arguments and extra environment; stderr goes to a file.
+  Child Start(const std::vector<std::string>& args, const std::vector<std::string>& env, const char* name,
+              const std::string& program = ZEPHRA_BIN) {
+    Child r;
+    r.err_file = root / (std::string(name) + ".err");
+    std::vector<std::string> argv_s{program};
+    argv_s.insert(argv_s.end(), args.begin(), args.end());
+    std::vector<std::string> env_s{"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy", "ZEPHRA_DIALOGS=stderr",
+                                   "XDG_RUNTIME_DIR=" + (root / "locks").string()};
+    for (char** e = environ; *e; e++) {
+      std::string kv = *e;
+      if (kv.rfind("ZEPHRA_", 0) != 0 && kv.rfind("XDG_RUNTIME_DIR=", 0) != 0) env_s.push_back(kv);
+    }
+    env_s.insert(env_s.end(), env.begin(), env.end());
+    std::vector<char*> argv, envp;
+    for (std::string& s : argv_s) argv.push_back(s.data());
+    for (std::string& s : env_s) envp.push_back(s.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 2, r.err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    EXPECT_EQ(posix_spawn(&r.pid, program.c_str(), &fa, nullptr, argv.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&fa);
+    return r;
+  }
+  static int Wait(const Child& r) {
+    int status = 0;
+    while (waitpid(r.pid, &status, 0) < 0) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  static bool Running(const Child& r) {
+    int status;
+    return waitpid(r.pid, &status, WNOHANG) == 0;
+  }
+  static std::string ReadAll(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+  }
+  int RunToEnd(const std::vector<std::string>& args, const std::vector<std::string>& env, std::string* err,
+               const std::string& program = ZEPHRA_BIN) {
+    Child r = Start(args, env, "run", program);
+    int status = Wait(r);
+    if (err) *err = ReadAll(r.err_file);
+    return status;
+  }
+};
+
+}  // namespace zephra_run
