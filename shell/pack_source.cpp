@@ -11,6 +11,7 @@
 #include "common/hash.h"
 #include "common/sjis.h"
 #include "platform/file.h"
+#include "script/obj.h"
 #include "shell/config.h"
 #include "shell/err.h"
 #include "shell/pack.h"
@@ -39,68 +40,14 @@ u8 PackTypeFromExtension(const char* name) {
   return PACK_TYPE_UNKNOWN;
 }
 
-static bool HasPathChars(const char* s) {
-  for (const char* p = s; *p;) {
-    size_t n = SjisCharLen(p);
-    if (n == 1 && (*p == '.' || *p == ':' || *p == '/')) return true;
-    p += n;
-  }
-  return false;
-}
-
-// End of the component that starts at i: the next single-byte "/" or the end.
-static size_t ComponentEnd(const std::string& s, size_t i) {
-  while (i < s.size() && s[i] != '/') i += SjisCharLen(s.c_str() + i);
-  return i < s.size() ? i : s.size();
-}
-
-// Start of the last component of out (after its last single-byte "/"), stepping whole characters.
-static size_t LastComponentStart(const std::string& out) {
-  size_t start = 0;
-  for (size_t i = 0; i < out.size();) {
-    size_t n = SjisCharLen(out.c_str() + i);
-    if (n == 1 && out[i] == '/') start = i + 1;
-    i += n;
-  }
-  return start;
-}
-
-// Object-path folding against an empty base, with blanks allowed (file names may hold them).
-// The object trees fold their paths the same way; the two may later share one helper.
-static std::string FoldObjectPath(const std::string& path) {
-  if (!HasPathChars(path.c_str())) return path;
-  std::string joined;
-  if (!path.empty() && path[0] == ':') joined = path.substr(path.size() > 1 && path[1] == '/' ? 2 : 1);
-  else joined = path.substr(!path.empty() && path[0] == '/' ? 1 : 0);
-  std::string out;
-  for (size_t i = 0; i < joined.size();) {
-    if (joined[i] == '/') {
-      out += '/';
-      i++;
-      continue;
-    }
-    size_t j = ComponentEnd(joined, i);
-    std::string comp = joined.substr(i, j - i);
-    bool slash_follows = j < joined.size();
-    if (comp == "." && slash_follows) {
-      i = j + 1;
-    } else if (comp == ".." && slash_follows) {
-      if (!out.empty() && out.back() == '/') out.pop_back();
-      out.resize(LastComponentStart(out));
-      i = j + 1;
-    } else {
-      out += comp;
-      i = j;
-    }
-  }
-  if (!out.empty() && out.back() == '/') out.pop_back();
-  return out;
-}
-
 std::string PackNormaliseName(const char* name) {
   std::string s = name ? name : "";
   StrReplaceCharSjis(s.data(), '\\', '/');
-  s = FoldObjectPath(s);
+  // Folded as an object path against an empty base ("." and ".." components); file names may
+  // hold blanks. The folded path is never longer than the path itself.
+  std::vector<char> folded(s.size() + 2);
+  if (ObjResolvePath(folded.data(), folded.size(), s.c_str(), "", 1) < 0) folded[0] = '\0';
+  s = folded.data();
   StrLowerSjis(s.data());
   StrReplaceCharSjis(s.data(), '/', '\\');
   return s;
