@@ -22,7 +22,9 @@ struct Game {
   fs::path folder;
   std::vector<std::string> names;
   Game() {
-    folder = fs::temp_directory_path() / ("zephra-bench-" + std::to_string(std::rand()));
+    std::string name = "zephra-bench-";
+    name += std::to_string(std::rand());
+    folder = fs::temp_directory_path() / name;
     fs::create_directories(folder / "loose");
     std::vector<KitPackEntry> entries;
     for (int i = 0; i < kEntries; i++) {
@@ -33,7 +35,10 @@ struct Game {
       e.compress = i % 2 == 0;
       names.push_back(e.name);
       fs::create_directories(folder / "loose" / "data");
-      std::ofstream(folder / "loose" / "data" / ("e" + std::to_string(i) + ".bin"), std::ios::binary)
+      std::string file = std::to_string(i);
+      file.insert(0, 1, 'e');
+      file += ".bin";
+      std::ofstream(folder / "loose" / "data" / file, std::ios::binary)
           .write(reinterpret_cast<const char*>(e.data.data()), static_cast<std::streamsize>(e.data.size()));
       entries.push_back(std::move(e));
     }

@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <set>
 
@@ -103,12 +104,13 @@ int KitPackBuild(const std::vector<KitPackEntry>& entries, const KitPackOptions&
   }
 
   std::vector<u8>& o = *out;
-  o.clear();
-  o.insert(o.end(), kPackMagic, kPackMagic + 4);
-  Put32(o, opt.version);
-  Put32(o, static_cast<u32>(prep.size()));
-  Put32(o, static_cast<u32>(table_size));
-  o.resize(PACK_HEADER_SIZE, 0);
+  o.assign(PACK_HEADER_SIZE, 0);
+  std::memcpy(o.data(), kPackMagic, 4);
+  for (int i = 0; i < 4; i++) {
+    o[4 + i] = static_cast<u8>(opt.version >> (8 * i));
+    o[8 + i] = static_cast<u8>(prep.size() >> (8 * i));
+    o[12 + i] = static_cast<u8>(table_size >> (8 * i));
+  }
 
   if (layout) *layout = KitPackLayout{};
   u64 data_at = PACK_HEADER_SIZE + table_size;

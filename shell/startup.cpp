@@ -102,7 +102,7 @@ i32 SysParseCommandLine(int argc, char** argv) {
     // A standalone game started directly is its own game: every argument is the game's.
     s_ExeNative = PlatAbsolutePath(PlatExecutablePath());
     s_GameFolder = s_ExeNative.substr(0, s_ExeNative.find_last_of('/'));
-    if (s_GameFolder.empty()) s_GameFolder = "/";
+    if (s_GameFolder.empty()) s_GameFolder.assign(1, '/');
     s_GameArg.clear();
   } else if (argc >= 2 && (kind != 0 || !LooksLikeSwitch(game))) {
     if (kind == 0) {
@@ -116,7 +116,7 @@ i32 SysParseCommandLine(int argc, char** argv) {
       // A regular file is a standalone game; its folder is the game folder.
       s_ExeNative = abs;
       s_GameFolder = abs.substr(0, abs.find_last_of('/'));
-      if (s_GameFolder.empty()) s_GameFolder = "/";
+      if (s_GameFolder.empty()) s_GameFolder.assign(1, '/');
     }
     s_GameArg = abs;
     first_arg = 2;
