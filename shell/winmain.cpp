@@ -72,7 +72,13 @@ int WinMain(int argc, char** argv) {
   PlatInstanceLockRelease(g_InstanceMutexes[0]);
   g_InstanceMutexes[0] = 0;
   PlatSetCurrentFolder(g_GameFolderNative);
-  if (PackDetectAppended() < 0 || (g_ScreenSaverBuild && WinSaverArgs() != 0)) {
+  // An unreadable game file is a failed start-up (status 1); a screen-saver switch that ends
+  // the run is a normal end.
+  if (PackDetectAppended() < 0) {
+    WinReleaseMutexes();
+    return 1;
+  }
+  if (g_ScreenSaverBuild && WinSaverArgs() != 0) {
     WinReleaseMutexes();
     return 0;
   }
