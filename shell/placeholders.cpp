@@ -79,10 +79,3 @@ u8 g_MoviePlaying = 0, g_MovieMciOpen = 0;
 void MovieGraphRelease() {}
 void MovieMciClose() {}
 void MovieGraphDrainEvents() {}
-bool SoundTreeReady() { return true; }
-void SoundTreeFocusMute() {}
-void SoundUpdateFades() {}
-void SoundUpdateTree() {}
-void SoundRefillTree() {}
-void SoundReleaseTreeStreams() {}
-i32 SoundRootCreate() { return 0; }

@@ -99,12 +99,3 @@ void MovieMciClose();
 // The movie graph's waiting events: a finished or aborted movie releases the graph and clears
 // g_MoviePlaying.
 void MovieGraphDrainEvents();
-// Sound objects and their tree (the sound-object work that follows the sound thread): the tree
-// steps of the sound thread's locked pass, and the "ROOT" object made at start-up.
-bool SoundTreeReady();            // g_SoundRoot exists (yes here, so requests drain)
-void SoundTreeFocusMute();        // pause or resume the tree when the main window's focus changes
-void SoundUpdateFades();
-void SoundUpdateTree();           // play positions and loop counts
-void SoundRefillTree();
-void SoundReleaseTreeStreams();   // every object's stream, when the thread ends
-i32 SoundRootCreate();            // the "ROOT" object looping the silent WAV; 0 or -1

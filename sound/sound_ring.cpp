@@ -13,7 +13,7 @@
 #include "sound/sound_thread.h"
 
 SoundRequestRing g_SoundRequestRing = {};
-const SoundRequestHandler* g_SoundRequestHandlers = nullptr;
+const SoundRequestHandler* g_SoundRequestHandlers = g_SoundRequestHandlerTable;
 
 i32 SoundRingInit() {
   EngineLockGuard lock;
@@ -93,6 +93,14 @@ i32 SoundRingWaitDone(i32 slot) {
     PlatSleepMs(1);
   }
   return 0;
+}
+
+void SoundRingForget(const ObjNode* node) {
+  SoundRequestRing& r = g_SoundRequestRing;
+  if (!r.done || !node) return;
+  for (i32 i = r.read_index; i != r.write_index; i = (i + 1) % SOUND_RING_SLOTS) {
+    if (r.object[i] == node) r.object[i] = nullptr;
+  }
 }
 
 void SoundRingReset() {

@@ -45,7 +45,10 @@ extern SoundRequestRing g_SoundRequestRing;
 
 // A request handler takes the slot index and reads object, argument and name from the slot.
 typedef i32 (*SoundRequestHandler)(i32 slot);
-// SOUND_OP_COUNT entries indexed by operation; a null table or entry runs nothing.
+// The handlers of ops 1 to 14 at their codes (sound_ops.cpp).
+extern const SoundRequestHandler g_SoundRequestHandlerTable[SOUND_OP_COUNT];
+// The table the drain uses: g_SoundRequestHandlerTable (tests put their own in); a null table or
+// entry runs nothing.
 extern const SoundRequestHandler* g_SoundRequestHandlers;
 
 // Allocates the ring once; later calls keep it. -1 when memory runs out.
@@ -60,6 +63,9 @@ bool SoundRingPending();
 // Waits, polling every 1 ms without the lock, until the slot is done. Gives up (-1) when the
 // sound thread is not running or quit is requested, so a sender never hangs on a dead thread.
 i32 SoundRingWaitDone(i32 slot);
+// Clears the object of every waiting slot that names node, so the drain skips them (a node about
+// to be freed). The caller holds g_EngineLock.
+void SoundRingForget(const ObjNode* node);
 
 // Tests: an empty ring (the slots' buffers stay allocated).
 void SoundRingReset();

@@ -4,17 +4,23 @@
 // while the tree does not exist yet, so the thread always ends.
 #include "sound/sound_thread.h"
 
+#include "common/sjis.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
+#include "script/obj.h"
 #include "shell/err.h"
-#include "shell/placeholders.h"
+#include "shell/frame.h"
 #include "shell/sys.h"
+#include "shell/window.h"
+#include "sound/sound_file.h"
+#include "sound/sound_object.h"
 #include "sound/sound_ring.h"
 
 std::atomic<u8> g_SoundEnabled{1};
 std::atomic<u8> g_SoundThreadState{SOUND_THREAD_NEVER_STARTED};
 std::atomic<u8> g_SoundStartReturned{0};
 std::atomic<u8> g_SoundDevice{0};
+u8 g_SoundFocusMuted = 0;
 
 static PlatThread* s_Thread = nullptr;
 static std::atomic<u8> s_ThreadFinished{0};
@@ -65,6 +71,7 @@ void SoundReleaseAll() {
     EngineLockGuard lock;
     PlatSleepMs(20);
   }
+  EngineLockGuard lock;
   SoundReleaseTreeStreams();
 }
 
@@ -78,22 +85,46 @@ static void ReportDeviceError(i32 result, u8 enabled) {
   ErrMessageBoxF(PlatUtf8ToSjis("サウンド初期化エラー").c_str(), "%s", PlatUtf8ToSjis(text));
 }
 
+void SoundFocusMute() {
+  ObjNode* first = g_SoundRoot ? g_SoundRoot->first_child : nullptr;
+  const WindowObject* main_window = g_WindowObjects[0];
+  const u8 active = main_window ? main_window->active.load() : 1;
+  bool pause = false, resume = false;
+  if (g_RunInBackground) {
+    pause = g_InactivePaused == 1 && !g_SoundFocusMuted;
+    resume = g_InactivePaused == 0 && g_SoundFocusMuted;
+  } else if (g_InactivePaused == 1) {
+    pause = true;  // pausing is idempotent: whatever started meanwhile stops too
+  } else {
+    pause = active == 0 && !g_SoundFocusMuted;
+    resume = active == 1 && g_SoundFocusMuted;
+  }
+  if (pause) {
+    g_SoundFocusMuted = 1;
+    SoundPauseTree(first, 1);
+  } else if (resume) {
+    g_SoundFocusMuted = 0;
+    SoundPauseTree(first, 0);
+  }
+}
+
+u8 SoundThreadPass() {
+  EngineLockGuard lock;
+  if (g_SoundRoot) {
+    SoundFocusMute();
+    SoundDrainRequests();
+    SoundUpdateFades();
+    // A failing step ends only its own walk; the next pass tries again.
+    SoundUpdateTree();
+    SoundRefillTree();
+  }
+  return g_QuitRequested.load();
+}
+
 static void SoundThreadLoop() {
   for (;;) {
     PlatSleepMs(SoundRingPending() ? 3 : 20);
-    u8 quit;
-    {
-      EngineLockGuard lock;
-      if (SoundTreeReady()) {
-        SoundTreeFocusMute();
-        SoundDrainRequests();
-        SoundUpdateFades();
-        SoundUpdateTree();
-        SoundRefillTree();
-      }
-      quit = g_QuitRequested.load();
-    }
-    if (quit) break;
+    if (SoundThreadPass()) break;
   }
 }
 
@@ -165,6 +196,27 @@ i32 SoundStartupWatchdog() {
   return -1;
 }
 
+i32 SoundRootCreate() {
+  ObjNode* node;
+  {
+    EngineLockGuard lock;
+    if (!g_SoundRoot) return -1;
+    node = ObjCreateNode(g_SoundRoot, "ROOT", OBJ_ITEM, SOUND_ROOT_ORDER);
+    SoundObject* o = node ? ObjNewSoundObject(node) : nullptr;
+    if (!o) {
+      ObjUnlinkNode(node);
+      ObjFreeNode(node);
+      return -1;
+    }
+    StrCopySjis(o->file_name, sizeof o->file_name, " ");
+    o->kind = SOUND_KIND_WAV;
+  }
+  SoundRingPost(node, SOUND_OP_SET_VOLUME, SOUND_HUSH_VOLUME, nullptr);
+  SoundRingPost(node, SOUND_OP_LOAD, 0, " ");
+  SoundRingPost(node, SOUND_OP_PLAY, 0, nullptr);
+  return 0;
+}
+
 void SoundThreadJoin() {
   if (!s_Thread || !s_ThreadFinished.load()) return;
   PlatThreadJoin(s_Thread);
@@ -176,4 +228,5 @@ void SoundThreadReset() {
   g_SoundThreadState.store(SOUND_THREAD_NEVER_STARTED);
   g_SoundStartReturned.store(0);
   g_SoundEnabled.store(1);
+  g_SoundFocusMuted = 0;
 }

@@ -23,10 +23,22 @@ extern std::atomic<u8> g_SoundEnabled;        // project configuration: 0 off, 1
 extern std::atomic<u8> g_SoundThreadState;    // SOUND_THREAD_...
 extern std::atomic<u8> g_SoundStartReturned;  // 1 once the device set-up has returned
 extern std::atomic<u8> g_SoundDevice;         // 1 while the engine's mixer is open
+extern u8 g_SoundFocusMuted;                  // the tree is paused for the lost focus (g_EngineLock)
 
 // Start-up: ring, thread, and the wait for the thread's device set-up. 0 go on, -1 start-up
 // fails (time-out, or the "ROOT" object cannot be made).
 i32 SoundStartupWatchdog();
+// The object "ROOT" under the tree root, looping the generated silence from start-up to shutdown
+// so the output never stops: its requests are posted without waiting. 0, or -1 after error
+// 100010.
+i32 SoundRootCreate();
+// One pass of the thread, all under g_EngineLock: focus mute, requests, fades, positions,
+// refills. Returns the quit flag as the pass saw it.
+u8 SoundThreadPass();
+// Pauses the tree when the main window loses the focus (or the frames pause for it) and resumes
+// it when the focus comes back; with the game running in the background only the frames' pause
+// counts. The caller holds g_EngineLock.
+void SoundFocusMute();
 // Starts the thread; a thread that cannot be made is reported and left to the watchdog.
 i32 SoundThreadStart();
 void SoundThreadMain(void* arg);
