@@ -8,7 +8,15 @@
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
 
+#include "common/sjis.h"
 #include "platform/audio.h"
+#include "platform/platform.h"
+#include "script/obj.h"
+#include "shell/err.h"
+#include "shell/sys.h"
+#include "sound/sound_file.h"
+#include "sound/sound_object.h"
+#include "sound/sound_ring.h"
 #include "sound/sound_thread.h"
 
 namespace sndtest {
@@ -321,6 +329,78 @@ std::vector<i16> MixerFixture::Render(u32 frames) {
   std::vector<i16> out(static_cast<size_t>(frames) * 2);
   PlatAudioRender(out.data(), frames);
   return out;
+}
+
+void TreeFixture::SetUp() {
+  MixerFixture::SetUp();
+  ASSERT_EQ(SoundRingInit(), 0);
+  SoundRingReset();
+  g_SoundRequestHandlers = g_SoundRequestHandlerTable;
+  PlatClockSetFixed(true, 5000);
+  ErrReset();
+  g_QuitRequested = 0;
+  g_SoundFocusMuted = 0;
+  ObjReset();
+  g_SoundRoot = ObjNewRoot();
+  ASSERT_NE(g_SoundRoot, nullptr);
+}
+
+void TreeFixture::TearDown() {
+  ObjReset();
+  SoundRingReset();
+  PlatClockSetFixed(false);
+  g_QuitRequested = 0;
+  g_SoundFocusMuted = 0;
+  ErrReset();
+  MixerFixture::TearDown();
+}
+
+ObjNode* TreeFixture::Add(const char* name, ObjNode* parent, bool folder) {
+  ObjNode* node = ObjCreateNode(parent ? parent : g_SoundRoot, name, folder ? OBJ_FOLDER : OBJ_ITEM, 1);
+  EXPECT_NE(node, nullptr);
+  EXPECT_NE(ObjNewSoundObject(node), nullptr);
+  return node;
+}
+
+SoundObject* TreeFixture::Obj(ObjNode* node) { return SoundObjectOf(node); }
+
+void TreeFixture::Load(ObjNode* node, const Bytes& file, u8 kind) {
+  SoundObject* o = Obj(node);
+  o->kind = kind;
+  StrCopySjis(o->file_name, sizeof o->file_name, "test");
+  o->pan = o->speed = 256;
+  ASSERT_EQ(SoundOpenImage(&o->stream, HeapCopy(file), static_cast<u32>(file.size()), kind), 0);
+  o->stream.half_indicator = 1;
+  o->state = SOUND_LOADED;
+}
+
+i32 TreeFixture::Post(ObjNode* node, u8 op, i32 argument) { return SoundRingPost(node, op, argument, nullptr); }
+
+void TreeFixture::Pass() { SoundThreadPass(); }
+
+std::vector<i16> TreeFixture::Run(u32 ms) {
+  std::vector<i16> out;
+  for (u32 t = 0; t < ms; t += 10) {
+    std::vector<i16> part = Render(441);
+    out.insert(out.end(), part.begin(), part.end());
+    PlatClockAdvance(10);
+    SoundThreadPass();
+  }
+  return out;
+}
+
+double MeanLevel(const std::vector<i16>& stereo, u32 channel, size_t from, size_t to) {
+  const size_t frames = stereo.size() / 2;
+  if (to > frames) to = frames;
+  if (from >= to) return 0;
+  double sum = 0;
+  for (size_t i = from; i < to; i++) sum += std::abs(stereo[2 * i + channel]);
+  return sum / static_cast<double>(to - from);
+}
+
+Bytes ConstWav(u32 ms, i16 value, u32 rate) {
+  const std::vector<i16> samples(static_cast<size_t>(rate) * ms / 1000, value);
+  return PcmWav(1, rate, 16, Le16(samples));
 }
 
 }  // namespace sndtest

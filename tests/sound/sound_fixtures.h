@@ -1,13 +1,17 @@
 // Test files made in-process: RIFF/WAV chunks, PCM and ADPCM encoders, Ogg Vorbis through
-// libvorbisenc, and a fixture with the mixer open without a device, so streams render
-// deterministically.
+// libvorbisenc; a fixture with the mixer open without a device, so streams render
+// deterministically, and one that adds a sound tree driven pass by pass on the fixed clock.
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "common/types.h"
+
+struct ObjNode;
+struct SoundObject;
 
 namespace sndtest {
 
@@ -53,5 +57,28 @@ struct MixerFixture : ::testing::Test {
   // Renders frames of stereo output.
   std::vector<i16> Render(u32 frames);
 };
+
+// A sound tree under a fresh g_SoundRoot, the request ring with the real handlers, and the fixed
+// clock. Run renders the output 10 ms at a time, each followed by one pass of the sound thread
+// (run on the test's thread), as the thread does every 20 ms or less.
+struct TreeFixture : MixerFixture {
+  void SetUp() override;
+  void TearDown() override;
+  // A node (folder or object) with its record under parent (the tree root when null).
+  ObjNode* Add(const char* name, ObjNode* parent = nullptr, bool folder = false);
+  SoundObject* Obj(ObjNode* node);
+  // What op 1 does, with the image given here instead of read from the file sources.
+  void Load(ObjNode* node, const Bytes& file, u8 kind);
+  i32 Post(ObjNode* node, u8 op, i32 argument = 0);
+  // One pass without moving the clock or the output.
+  void Pass();
+  // ms (a multiple of 10) of output; passes after each 10 ms.
+  std::vector<i16> Run(u32 ms);
+};
+
+// Mean absolute value of one channel of interleaved stereo frames, from frame `from` on.
+double MeanLevel(const std::vector<i16>& stereo, u32 channel, size_t from = 0, size_t to = SIZE_MAX);
+// A mono 16-bit WAV holding a constant sample, at 8000 Hz.
+Bytes ConstWav(u32 ms, i16 value, u32 rate = 8000);
 
 }  // namespace sndtest

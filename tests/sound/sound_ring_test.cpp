@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "script/obj.h"
 #include "shell/err.h"
 #include "shell/sys.h"
 #include "sound/sound_ring.h"
@@ -43,9 +44,12 @@ struct SoundRingTest : ::testing::Test {
     g_QuitRequested = 0;
     g_Ran.clear();
     g_SoundRequestHandlers = kRecordAll;
+    ObjReset();
+    g_SoundRoot = ObjNewRoot();  // the thread drains only once the tree exists
   }
   void TearDown() override {
-    g_SoundRequestHandlers = nullptr;
+    g_SoundRequestHandlers = g_SoundRequestHandlerTable;
+    ObjReset();
     SoundRingReset();
     ErrReset();
     g_QuitRequested = 0;
@@ -144,10 +148,18 @@ TEST_F(SoundThreadTest, StartsDrainsOnItsOwnThreadAndEndsOnQuit) {
   ASSERT_EQ(SoundRingWaitDone(slot), 0);
   {
     EngineLockGuard lock;
-    ASSERT_EQ(g_Ran.size(), 1u);
-    EXPECT_EQ(g_Ran[0].argument, 250);
+    // The "ROOT" object's volume, load and play, posted by start-up, then this request.
+    ASSERT_EQ(g_Ran.size(), 4u);
+    EXPECT_EQ(g_Ran[0].op, SOUND_OP_SET_VOLUME);
+    EXPECT_EQ(g_Ran[0].argument, 2);
+    EXPECT_EQ(g_Ran[1].op, SOUND_OP_LOAD);
+    EXPECT_EQ(g_Ran[1].name, " ");
+    EXPECT_EQ(g_Ran[2].op, SOUND_OP_PLAY);
+    EXPECT_EQ(g_Ran[2].argument, 0);
+    EXPECT_EQ(g_Ran[3].argument, 250);
     EXPECT_NE(g_RanOn, std::this_thread::get_id());
   }
+  EXPECT_NE(ObjFindNode(g_SoundRoot, "ROOT", OBJ_FIND_ITEM), nullptr);
   g_QuitRequested = 1;
   while (g_SoundThreadState.load() == SOUND_THREAD_RUNNING) PlatSleepMs(1);
   EXPECT_EQ(g_SoundThreadState.load(), SOUND_THREAD_ENDED);
@@ -160,6 +172,7 @@ TEST_F(SoundThreadTest, SoundOffStartsTheThreadWithoutADevice) {
   ASSERT_EQ(SoundStartupWatchdog(), 0);
   EXPECT_EQ(g_SoundDevice.load(), 0);
   EXPECT_EQ(g_SoundStartReturned.load(), 0);
+  EXPECT_EQ(g_SoundRoot->first_child, nullptr);  // no "ROOT" object
   const i32 slot = SoundRingPost(Node(0), SOUND_OP_SET_VOLUME, 5, nullptr);
   EXPECT_EQ(SoundRingWaitDone(slot), 0);
 }
