@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <vorbis/vorbisenc.h>
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
 
 #include "common/sjis.h"
+#include "kit/ogg_writer.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
 #include "script/obj.h"
@@ -208,59 +208,9 @@ Bytes CompressedWav(u16 tag, u16 ch, u32 rate, u16 align, u16 bits, const Bytes&
 
 // ---- Ogg Vorbis ------------------------------------------------------------------------------
 
-static void AppendPage(Bytes& out, const ogg_page& og) {
-  out.insert(out.end(), og.header, og.header + og.header_len);
-  out.insert(out.end(), og.body, og.body + og.body_len);
-}
-
 Bytes EncodeOgg(const std::vector<i16>& in, int ch, long rate, int serial, float quality) {
   Bytes out;
-  vorbis_info vi;
-  vorbis_info_init(&vi);
-  if (vorbis_encode_init_vbr(&vi, ch, rate, quality) != 0) return out;
-  vorbis_comment vc;
-  vorbis_comment_init(&vc);
-  vorbis_dsp_state vd;
-  vorbis_analysis_init(&vd, &vi);
-  vorbis_block vb;
-  vorbis_block_init(&vd, &vb);
-  ogg_stream_state os;
-  ogg_stream_init(&os, serial);
-  ogg_packet h, hc, hcode, op;
-  ogg_page og;
-  vorbis_analysis_headerout(&vd, &vc, &h, &hc, &hcode);
-  ogg_stream_packetin(&os, &h);
-  ogg_stream_packetin(&os, &hc);
-  ogg_stream_packetin(&os, &hcode);
-  while (ogg_stream_flush(&os, &og)) AppendPage(out, og);
-  auto drain = [&] {
-    while (vorbis_analysis_blockout(&vd, &vb) == 1) {
-      vorbis_analysis(&vb, nullptr);
-      vorbis_bitrate_addblock(&vb);
-      while (vorbis_bitrate_flushpacket(&vd, &op)) {
-        ogg_stream_packetin(&os, &op);
-        while (ogg_stream_pageout(&os, &og)) AppendPage(out, og);
-      }
-    }
-  };
-  const size_t frames = in.size() / ch;
-  for (size_t f0 = 0; f0 < frames; f0 += 1024) {
-    const int n = static_cast<int>(std::min<size_t>(1024, frames - f0));
-    float** buf = vorbis_analysis_buffer(&vd, n);
-    for (int i = 0; i < n; i++) {
-      for (int c = 0; c < ch; c++) buf[c][i] = in[(f0 + i) * ch + c] / 32768.0f;
-    }
-    vorbis_analysis_wrote(&vd, n);
-    drain();
-  }
-  vorbis_analysis_wrote(&vd, 0);
-  drain();
-  while (ogg_stream_flush(&os, &og)) AppendPage(out, og);
-  ogg_stream_clear(&os);
-  vorbis_block_clear(&vb);
-  vorbis_dsp_clear(&vd);
-  vorbis_comment_clear(&vc);
-  vorbis_info_clear(&vi);
+  KitOggEncode(in.data(), in.size() / ch, ch, rate, serial, quality, &out);
   return out;
 }
 
