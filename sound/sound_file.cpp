@@ -15,7 +15,6 @@
 
 #include "platform/audio.h"
 #include "shell/pack.h"
-#include "shell/placeholders.h"
 #include "sound/sound_codec.h"
 #include "sound/sound_thread.h"
 
