@@ -8,6 +8,7 @@
 
 #include "kit/bundle.h"
 #include "kit/config_writer.h"
+#include "kit/ogg_writer.h"
 #include "kit/pack_writer.h"
 #include "platform/platform.h"
 
@@ -116,6 +117,12 @@ static int CmdProject(int argc, char** argv) {
   return KitProjectConfigWrite(argv[0], cfg) == 0 ? 0 : Fail(std::string("cannot write ") + argv[0]);
 }
 
+// zpkit demosounds FOLDER: the demo game's tune (bgm/demo.ogg) and chime (se/chime.wav).
+static int CmdDemoSounds(int argc, char** argv) {
+  if (argc != 1) return -1;
+  return KitDemoSoundsWrite(argv[0]) == 0 ? 0 : Fail(std::string("cannot write the sounds under ") + argv[0]);
+}
+
 struct Command {
   const char* name;
   int (*run)(int argc, char** argv);
@@ -127,6 +134,7 @@ static const Command kCommands[] = {
     {"bundle", CmdBundle, "bundle OUT PACK.zpf"},
     {"settings", CmdSettings, "settings OUT.dat [INDEX=VALUE ...]"},
     {"savefolder", CmdSaveFolder, "savefolder OUT.dat MODE"},
+    {"demosounds", CmdDemoSounds, "demosounds FOLDER"},
     {"project", CmdProject, "project OUT.zbn [width=W height=H title=T threaded=0|1 debug= sound= resizable= framed= show= images=1,2,3,4,5 sounds=1,2]"},
 };
 
