@@ -324,7 +324,7 @@ static const u8 kQueryOrder[] = {
 };
 
 i32 SoundCmdQuery(const SoundCmdArgs* a) {
-  if (!g_SoundEnabled.load()) return 0;
+  if (!g_SoundEnabled.load() || !a->given[SOUND_PARAM_RESULT]) return 0;
   char path[OBJ_PATH_MAX];
   i32 folder;
   ObjNode* node = FindObject(a, path, sizeof path, &folder);
