@@ -9,6 +9,7 @@
 
 TaskContext* g_CurrentTask = nullptr;
 ObjNode* g_CurrentTaskNode = nullptr;
+u32 g_CurrentLine = 0;
 
 static void FreeFrame(CallFrame* f) {
   if (!f) return;

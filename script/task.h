@@ -64,7 +64,9 @@ struct TaskContext {
   const u8* arg_counts;
   ArgRecord* const* arg_records;
   const u8* expr_area;
+  u32 expr_size;           // bytes of the expression area (offsets are checked against it)
   const u32* line_numbers;
+  u32 line_count;          // lines of the running file
   u16 file_no;
   i8 block_depth;
   BlockRecord* blocks[TASK_DEPTH_MAX];
@@ -77,9 +79,11 @@ struct TaskContext {
   char* strs[TASK_SLOT_COUNT + 1];
 };
 
-// The thread being run and its node; null outside a scheduler pass.
+// The thread being run and its node; null outside a scheduler pass. g_CurrentLine is the line
+// being run.
 extern TaskContext* g_CurrentTask;
 extern ObjNode* g_CurrentTaskNode;
+extern u32 g_CurrentLine;
 
 // A new context with entry 0 of each stack and both run flags set, made the node's payload.
 // Null (after error 100010) on failure or for a null node.

@@ -75,6 +75,15 @@ i32 VarSetSysSetting(i64 key, i64 value);
 // Float to integer as the store does it: truncated toward zero, NaN 0, out of range saturated.
 i64 VarFloatToInt(double v);
 
+// Element-assignment operators of the assignment command (var_ops.cpp): entries 0 to 8 take an
+// integer value (iv), entries 9 to 17 a float value (fv), each in the order of the operator codes
+// "=", "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^=". An element outside the bounds, and a division
+// or remainder by zero, change nothing (-1). Integer arithmetic wraps.
+enum { VAR_ASSIGN_OP_COUNT = 9, VAR_ASSIGN_FLOAT_BASE = 9 };
+typedef i32 (*VarAssignOpFn)(i64 id, i64 index, i64 iv, double fv);
+extern VarAssignOpFn g_VarAssignOps[2 * VAR_ASSIGN_OP_COUNT];
+void VarInitAssignOps();
+
 // System variables (var_sys.cpp). Element index is the flattened index.
 i64 VarGetSysInt(i64 id, i64 index);
 double VarGetSysFloat(i64 id, i64 index);

@@ -12,8 +12,6 @@
 #include "shell/window.h"
 #include "sound/sound_thread.h"
 
-u8 g_KeyMap[256];
-
 u64 VarSrcFrameCounter() { return g_FrameCounter; }
 u64 VarSrcStepCounter() { return g_StepCounter; }
 VarTimerState VarSrcScriptTimer(i32 timer) {
@@ -85,6 +83,6 @@ void VarSrcMessageTextSet(i32 which, const char* text) {
   (void)text;
 }
 
-u32 VarSrcVarSlotValue() { return 0; }
+u32 VarSrcVarSlotValue() { return g_VarSlotValue; }
 
 void VarSourcesReset() { std::memset(g_KeyMap, 0, sizeof g_KeyMap); }

@@ -5,6 +5,7 @@
 #pragma once
 #include "common/types.h"
 #include "platform/platform.h"
+#include "script/script.h"
 
 // ---- Frame loop, start-up and system information ----------------------------------------------
 u64 VarSrcFrameCounter();     // g_FrameCounter
@@ -60,11 +61,9 @@ const char* VarSrcMessageText(i32 which);
 void VarSrcMessageTextSet(i32 which, const char* text);
 
 // ---- Compiled scripts --------------------------------------------------------------------------
-u32 VarSrcVarSlotValue();     // placeholder: the third value of the variable-slot file
-// The key map of the command-definition file: entry k is the key number that the key
-// variables 140 + k, 274 + k and 408 + k stand for. A stand-in until the command-definition
-// loader fills its own.
-extern u8 g_KeyMap[256];
+u32 VarSrcVarSlotValue();     // g_VarSlotValue: the third value of the variable-slot file
+// The key map g_KeyMap of the command-definition file (script.h): entry k is the key number that
+// the key variables 140 + k, 274 + k and 408 + k stand for.
 
 // Tests: clears the key map.
 void VarSourcesReset();

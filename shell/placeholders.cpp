@@ -41,11 +41,7 @@ void MenuDestroySet(i32) {}
 i32 InputCursorFromLayer(const char*, i32, i32) { return 0; }
 
 // ---- Object trees, variables, scripts --------------------------------------------------------
-u8 g_CmdFlags[128];
 void VarInitAccessorTables() {}
-void VarInitAssignOps() {}
-void ExprInitOpTable(u8) {}
-i32 ScriptLoadAll() { return 0; }
 i32 TaskRunGroup(ObjNode*) { return 0; }
 i32 TaskRunCurrentHandler() { return 0; }
 void SaveFreeBlocks(i32) {}

@@ -50,11 +50,7 @@ void MenuDestroySet(i32 set);  // the 128 menu handles of one set
 i32 InputCursorFromLayer(const char* layer_name, i32 hot_x, i32 hot_y);
 
 // ---- Object trees, variables, scripts --------------------------------------------------------
-extern u8 g_CmdFlags[128];      // per command slot; all 1 after start-up
 void VarInitAccessorTables();
-void VarInitAssignOps();
-void ExprInitOpTable(u8 flag);
-i32 ScriptLoadAll();            // with the system thread pointed at "SYSTEM_START"
 i32 TaskRunGroup(ObjNode* group);
 i32 TaskRunCurrentHandler();    // the running command's handler, through the scheduler's array
 void SaveFreeBlocks(i32 index);

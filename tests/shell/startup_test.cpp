@@ -13,6 +13,7 @@
 #include "platform/file.h"
 #include "platform/platform.h"
 #include "platform/video.h"
+#include "script/cmd.h"
 #include "shell/config.h"
 #include "shell/err.h"
 #include "shell/frame.h"

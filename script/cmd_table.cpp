@@ -1,0 +1,148 @@
+// The command table (see cmd.h), one row a slot in slot order, and the handlers this module owns:
+// the undefined and no-op slots, the unbuilt stand-in, and commands 14 and 29.
+#include "script/cmd.h"
+
+#include "script/arg.h"
+#include "shell/err.h"
+#include "shell/frame.h"
+
+TaskLineHandler g_CmdHandlers[CMD_SLOT_COUNT];
+u8 g_CmdFlags[128];
+
+i32 CmdUndefined() {
+  ErrRaiseAtScript(ERR_CMD_UNDEFINED, 1);
+  return -1;
+}
+
+i32 CmdNotBuilt() {
+  i32 op = ScriptCurrentOpcode();
+  ErrRaiseAtScriptF(ERR_CMD_UNDEFINED, 1, op >= 0 ? ArgCommandName(static_cast<u8>(op)) : "");
+  return -1;
+}
+
+i32 CmdNop() { return 0; }
+
+i32 CmdProgramEnd() {
+  if (ArgDecode(14) != 0) return -1;
+  return FrameProgramEnd(ArgGiven(0), ArgInt(0));
+}
+
+i32 CmdFrameRateSet() {
+  if (ArgDecode(29) != 0) return -1;
+  return FrameRateSet(ArgGiven(0), ArgInt(0), ArgGiven(1), ArgInt(1));
+}
+
+struct CmdRow {
+  u8 slot;
+  TaskLineHandler handler;
+  const char* name;  // the handler the slot holds once its part is built
+};
+
+// Slots not listed hold CmdUndefined.
+static const CmdRow kCmdRows[] = {
+    {0, CmdArgsEval, "CmdArgsEval"},
+    {1, CmdNotBuilt, "CmdLayerCreate"},
+    {2, CmdNotBuilt, "CmdLayerEdit"},
+    {3, CmdNotBuilt, "CmdLayerDelete"},
+    {4, CmdNotBuilt, "CmdLayerInfo"},
+    {5, CmdNotBuilt, "CmdClipboardSetText"},
+    {6, CmdNotBuilt, "CmdClipboardGetText"},
+    {7, CmdNotBuilt, "CmdNop7"},
+    {8, CmdNotBuilt, "CmdCsvFileRead"},
+    {9, CmdNop, "CmdNop"},
+    {10, CmdNotBuilt, "CmdMessageBox"},
+    {11, CmdNotBuilt, "CmdBlockBranch"},
+    {12, CmdNotBuilt, "CmdEmoteControl"},
+    {13, CmdNotBuilt, "CmdEmoteQuery"},
+    {14, CmdProgramEnd, "CmdProgramEnd"},
+    {15, CmdNotBuilt, "CmdCommandFlagsSet"},
+    {16, CmdNotBuilt, "CmdNop16"},
+    {21, CmdNotBuilt, "CmdFileOp"},
+    {22, CmdNotBuilt, "CmdFileInfoGet"},
+    {23, CmdNotBuilt, "CmdFlashOpen"},
+    {24, CmdNotBuilt, "CmdFlashClose"},
+    {25, CmdNotBuilt, "CmdFlashQuery"},
+    {26, CmdNotBuilt, "CmdVarDefineFloat"},
+    {27, CmdNotBuilt, "CmdFontSet"},
+    {28, CmdNotBuilt, "CmdFontInfo"},
+    {29, CmdFrameRateSet, "CmdFrameRateSet"},
+    {43, CmdNotBuilt, "CmdLabelJump"},
+    {44, CmdNotBuilt, "CmdLabelCall"},
+    {45, CmdNotBuilt, "CmdBlockBegin"},
+    {46, CmdNotBuilt, "CmdBlockJumpEnd"},
+    {47, CmdNotBuilt, "CmdBlockBreak"},
+    {48, CmdNotBuilt, "CmdBlockContinue"},
+    {49, CmdNotBuilt, "CmdBlockEnd"},
+    {50, CmdNotBuilt, "CmdInputSet"},
+    {51, CmdNotBuilt, "CmdVarDefineInt"},
+    {52, CmdNop, "CmdNop"},
+    {53, CmdNotBuilt, "CmdLabelExists"},
+    {54, CmdNotBuilt, "CmdVarAssign"},
+    {55, CmdNotBuilt, "CmdSaveDataLoad"},
+    {56, CmdNotBuilt, "CmdLoopStart"},
+    {57, CmdNotBuilt, "CmdLoopBreak"},
+    {58, CmdNotBuilt, "CmdLoopContinue"},
+    {59, CmdNotBuilt, "CmdLoopEnd"},
+    {61, CmdNotBuilt, "CmdMathCalc"},
+    {62, CmdNotBuilt, "CmdMotionCalc"},
+    {63, CmdNotBuilt, "CmdMenuItemSet"},
+    {64, CmdNotBuilt, "CmdMenuPopupShow"},
+    {65, CmdNotBuilt, "CmdMenuItemDelete"},
+    {66, CmdNotBuilt, "CmdMenuItemGet"},
+    {67, CmdNotBuilt, "CmdNop67"},
+    {68, CmdNotBuilt, "CmdNop68"},
+    {69, CmdNotBuilt, "CmdNop69"},
+    {70, CmdNotBuilt, "CmdCursorSet"},
+    {71, CmdNotBuilt, "CmdMoviePlay"},
+    {72, CmdNotBuilt, "CmdMovieStop"},
+    {73, CmdNotBuilt, "CmdMovieQuery"},
+    {74, CmdNotBuilt, "CmdMovieNoOp"},
+    {75, CmdNop, "CmdNop"},
+    {76, CmdNotBuilt, "CmdRegistryRead"},
+    {77, CmdNotBuilt, "CmdCallReturn"},
+    {78, CmdNop, "CmdNop"},
+    {79, CmdNotBuilt, "CmdMessageEnd"},
+    {80, CmdNop, "CmdNop"},
+    {81, CmdNop, "CmdNop"},
+    {82, CmdNop, "CmdNop"},
+    {84, CmdNotBuilt, "CmdSaveDataWrite"},
+    {85, CmdNotBuilt, "CmdSaveBufferClear"},
+    {86, CmdNotBuilt, "CmdNop86"},
+    {87, CmdNotBuilt, "CmdSoundSet"},
+    {88, CmdNotBuilt, "CmdSoundDelete"},
+    {89, CmdNotBuilt, "CmdSoundQuery"},
+    {90, CmdNotBuilt, "CmdVarDefineStr"},
+    {91, CmdNotBuilt, "CmdScreenSet"},
+    {92, CmdNotBuilt, "CmdScriptFileInfoGet"},
+    {93, CmdNotBuilt, "CmdTaskStart"},
+    {94, CmdNotBuilt, "CmdTaskEnd"},
+    {95, CmdNotBuilt, "CmdTaskStateSave"},
+    {96, CmdNotBuilt, "CmdMessageSet"},
+    {97, CmdNotBuilt, "CmdMessageInfo"},
+    {98, CmdNotBuilt, "CmdTrayIconSet"},
+    {99, CmdNotBuilt, "CmdNop99"},
+    {100, CmdNotBuilt, "CmdVarEdit"},
+    {101, CmdNotBuilt, "CmdVarInfoGet"},
+    {102, CmdNotBuilt, "CmdTaskWait"},
+    {103, CmdNotBuilt, "CmdWindowSet"},
+    {104, CmdNotBuilt, "CmdWindowHide"},
+    {105, CmdNotBuilt, "CmdWindowInfoGet"},
+    {106, CmdNotBuilt, "CmdMessageTextAppend"},
+    {107, CmdNotBuilt, "CmdFrameSetLoad"},
+    {108, CmdNotBuilt, "CmdFrameSetRelease"},
+    {109, CmdNotBuilt, "CmdFrameSetInfoGet"},
+    {110, CmdNotBuilt, "CmdMessagePrintValue"},
+};
+
+void CmdInitTable() {
+  for (TaskLineHandler& h : g_CmdHandlers) h = CmdUndefined;
+  for (const CmdRow& row : kCmdRows) g_CmdHandlers[row.slot] = row.handler;
+}
+
+TaskLineHandler CmdHandlerFor(u8 opcode) { return opcode < CMD_SLOT_COUNT ? g_CmdHandlers[opcode] : CmdUndefined; }
+
+const char* CmdHandlerName(u8 slot) {
+  for (const CmdRow& row : kCmdRows)
+    if (row.slot == slot) return row.name;
+  return "CmdUndefined";
+}

@@ -1,0 +1,319 @@
+// The evaluator's operator table (see expr.h): literals, arithmetic, comparisons, conversions and
+// the variable readers, one handler per opcode. Integer arithmetic wraps in two's complement
+// (INT64_MIN / -1 and negation included) instead of trapping; division and remainder by zero
+// give 0. Strings take only "+" (concatenation, cut at 4095 bytes on a whole character), "=" and
+// "!"; any other operator on a string is error 160010.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/sjis.h"
+#include "script/expr.h"
+#include "script/var.h"
+#include "shell/err.h"
+
+// ---- Literals --------------------------------------------------------------------------------
+
+static i64 ReadLe(const u8* p, int n) {
+  u64 v = 0;
+  for (int k = n - 1; k >= 0; k--) v = v << 8 | p[k];
+  return static_cast<i64>(v);
+}
+
+static i32 OpI8(const u8* operand, u16 len) {
+  if (len < 1) return ExprFailCode();
+  return ExprPushNumber(false, static_cast<i8>(operand[0]), 0.0);
+}
+static i32 OpI16(const u8* operand, u16 len) {
+  if (len < 2) return ExprFailCode();
+  return ExprPushNumber(false, static_cast<i16>(ReadLe(operand, 2)), 0.0);
+}
+static i32 OpI32(const u8* operand, u16 len) {
+  if (len < 4) return ExprFailCode();
+  return ExprPushNumber(false, static_cast<i32>(ReadLe(operand, 4)), 0.0);
+}
+static i32 OpI64(const u8* operand, u16 len) {
+  if (len < 8) return ExprFailCode();
+  return ExprPushNumber(false, ReadLe(operand, 8), 0.0);
+}
+static i32 OpF64(const u8* operand, u16 len) {
+  if (len < 8) return ExprFailCode();
+  u64 bits = static_cast<u64>(ReadLe(operand, 8));
+  double d;
+  std::memcpy(&d, &bits, sizeof d);
+  return ExprPushNumber(true, 0, d);
+}
+
+// Operand byte 0 is the quote; the text runs to the next quote byte (or the operand's end).
+// Backslash escapes: \\ \n \t; a backslash before anything else is dropped. Double-byte
+// characters are copied whole, so a trail byte is never taken for a quote or a backslash.
+static i32 OpStr(const u8* operand, u16 len) {
+  if (len < 1) return ExprFailCode();
+  u16 index = 0;
+  char* out = ExprPoolNew(&index);
+  if (!out) return -1;
+  u8 quote = operand[0];
+  u16 end = 1;
+  while (end < len && operand[end] != quote) end += SjisIsLead(operand[end]) && end + 1 < len ? 2 : 1;
+  if (end > len) end = len;
+  size_t n = 0;
+  for (u16 k = 1; k < end;) {
+    u8 c = operand[k];
+    size_t width = 1;
+    char pair[2] = {static_cast<char>(c), 0};
+    if (SjisIsLead(c) && k + 1 < end) {
+      pair[1] = static_cast<char>(operand[k + 1]);
+      width = 2;
+      k += 2;
+    } else if (c == '\\') {
+      k++;
+      if (k >= end) break;  // a backslash right before the quote is dropped
+      u8 e = operand[k];
+      if (SjisIsLead(e) && k + 1 < end) {
+        pair[0] = static_cast<char>(e);
+        pair[1] = static_cast<char>(operand[k + 1]);
+        width = 2;
+        k += 2;
+      } else {
+        pair[0] = e == 'n' ? '\n' : e == 't' ? '\t' : static_cast<char>(e);
+        k++;
+      }
+    } else {
+      k++;
+    }
+    if (n + width > EXPR_STR_MAX) break;  // cut before a character that does not fit
+    std::memcpy(out + n, pair, width);
+    n += width;
+  }
+  out[n] = '\0';
+  if (g_Expr.top >= EXPR_STACK_SLOTS) return ExprFailCode();
+  g_Expr.stack[g_Expr.top++] = ExprSlot{0, 0.0, index};
+  return 0;
+}
+
+// ---- Stack access ----------------------------------------------------------------------------
+
+static ExprSlot* Top() { return g_Expr.top >= 1 ? &g_Expr.stack[g_Expr.top - 1] : nullptr; }
+
+// Pops b and gives a (the new top) and b; null a after the underflow error.
+static ExprSlot* PopPair(ExprSlot** b) {
+  if (g_Expr.top < 2) {
+    ExprFailCode();
+    return nullptr;
+  }
+  *b = &g_Expr.stack[--g_Expr.top];
+  return &g_Expr.stack[g_Expr.top - 1];
+}
+
+static void SetInt(ExprSlot* s, i64 v) { *s = ExprSlot{v, static_cast<double>(v), 0}; }
+static void SetFloat(ExprSlot* s, double v) { *s = ExprSlot{VarFloatToInt(v), v, 0}; }
+static void SetBool(ExprSlot* s, bool v) { SetInt(s, v ? 1 : 0); }
+
+static i32 StringMix() {
+  ErrRaiseAtScript(ERR_EXPR_STRING_MIX, 1);
+  return -1;
+}
+
+// ---- Arithmetic ------------------------------------------------------------------------------
+
+static i64 WrapAdd(i64 a, i64 b) { return static_cast<i64>(static_cast<u64>(a) + static_cast<u64>(b)); }
+static i64 WrapSub(i64 a, i64 b) { return static_cast<i64>(static_cast<u64>(a) - static_cast<u64>(b)); }
+static i64 WrapMul(i64 a, i64 b) { return static_cast<i64>(static_cast<u64>(a) * static_cast<u64>(b)); }
+static i64 IntDiv(i64 a, i64 b) {
+  if (b == 0) return 0;
+  if (b == -1) return WrapSub(0, a);  // INT64_MIN / -1 wraps to INT64_MIN
+  return a / b;
+}
+static i64 IntMod(i64 a, i64 b) { return b == 0 || b == -1 ? 0 : a % b; }
+
+// A numeric binary operator in both arithmetics. A null float function leaves a unchanged in
+// float arithmetic (the integer-only operators).
+struct NumBinary {
+  i64 (*int_fn)(i64, i64);
+  double (*float_fn)(double, double);
+};
+
+static i32 Binary(const NumBinary& op) {
+  ExprSlot* b = nullptr;
+  ExprSlot* a = PopPair(&b);
+  if (!a) return -1;
+  if (a->str || b->str) return StringMix();
+  if (!ExprFloatArith()) {
+    SetInt(a, op.int_fn(a->i, b->i));
+  } else if (op.float_fn) {
+    SetFloat(a, op.float_fn(a->f, b->f));
+  }
+  return 0;
+}
+
+static const NumBinary kSub = {WrapSub, [](double a, double b) { return a - b; }};
+static const NumBinary kMul = {WrapMul, [](double a, double b) { return a * b; }};
+static const NumBinary kDiv = {IntDiv, [](double a, double b) { return b == 0.0 ? 0.0 : a / b; }};
+static const NumBinary kMod = {IntMod, nullptr};
+static const NumBinary kLt = {[](i64 a, i64 b) -> i64 { return a < b; }, [](double a, double b) { return a < b ? 1.0 : 0.0; }};
+static const NumBinary kGt = {[](i64 a, i64 b) -> i64 { return a > b; }, [](double a, double b) { return a > b ? 1.0 : 0.0; }};
+static const NumBinary kLe = {[](i64 a, i64 b) -> i64 { return a <= b; }, [](double a, double b) { return a <= b ? 1.0 : 0.0; }};
+static const NumBinary kGe = {[](i64 a, i64 b) -> i64 { return a >= b; }, [](double a, double b) { return a >= b ? 1.0 : 0.0; }};
+static const NumBinary kAnd = {[](i64 a, i64 b) -> i64 { return a != 0 && b != 0; },
+                               [](double a, double b) { return a != 0.0 && b != 0.0 ? 1.0 : 0.0; }};
+static const NumBinary kOr = {[](i64 a, i64 b) -> i64 { return a != 0 || b != 0; },
+                              [](double a, double b) { return a != 0.0 || b != 0.0 ? 1.0 : 0.0; }};
+static const NumBinary kBitAnd = {[](i64 a, i64 b) { return a & b; }, nullptr};
+static const NumBinary kBitOr = {[](i64 a, i64 b) { return a | b; }, nullptr};
+static const NumBinary kBitXor = {[](i64 a, i64 b) { return a ^ b; }, nullptr};
+
+static i32 OpAdd(const u8*, u16) {
+  ExprSlot* b = nullptr;
+  ExprSlot* a = PopPair(&b);
+  if (!a) return -1;
+  if (a->str && b->str) {
+    char* dst = ExprPoolText(a->str);
+    const char* src = ExprPoolText(b->str);
+    size_t have = std::strlen(dst);
+    size_t add = StrCutSjis(src, std::strlen(src), EXPR_STR_MAX - have);
+    std::memmove(dst + have, src, add);
+    dst[have + add] = '\0';
+    return 0;
+  }
+  if (a->str || b->str) return StringMix();
+  if (ExprFloatArith()) SetFloat(a, a->f + b->f);
+  else SetInt(a, WrapAdd(a->i, b->i));
+  return 0;
+}
+
+static i32 Compare(bool want_equal) {
+  ExprSlot* b = nullptr;
+  ExprSlot* a = PopPair(&b);
+  if (!a) return -1;
+  bool equal;
+  if (a->str && b->str) equal = std::strcmp(ExprPoolText(a->str), ExprPoolText(b->str)) == 0;
+  else if (a->str || b->str) return StringMix();
+  else equal = ExprFloatArith() ? a->f == b->f : a->i == b->i;
+  SetBool(a, equal == want_equal);
+  return 0;
+}
+
+static i32 OpNeg(const u8*, u16) {
+  ExprSlot* b = Top();
+  if (!b) return ExprFailCode();
+  if (b->str) return StringMix();
+  if (ExprFloatArith()) SetFloat(b, -b->f);
+  else SetInt(b, WrapSub(0, b->i));
+  return 0;
+}
+
+// ---- Conversions -----------------------------------------------------------------------------
+
+static i32 OpToText(const u8*, u16) {
+  ExprSlot* b = Top();
+  if (!b) return ExprFailCode();
+  if (b->str) return 0;  // already a text
+  char text[400];
+  if (ExprFloatArith()) std::snprintf(text, sizeof text, "%f", b->f);
+  else std::snprintf(text, sizeof text, "%lld", static_cast<long long>(b->i));
+  u16 index = 0;
+  char* buf = ExprPoolNew(&index);
+  if (!buf) return -1;
+  StrCopySjis(buf, EXPR_STR_BUF, text);
+  *b = ExprSlot{0, 0.0, index};
+  return 0;
+}
+
+static int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+static i32 NotANumber(const char* text) {
+  ErrRaiseAtScriptF(ERR_EXPR_NOT_NUMBER, 1, text);
+  return -1;
+}
+
+static i32 OpToNum(const u8*, u16) {
+  ExprSlot* b = Top();
+  if (!b) return ExprFailCode();
+  if (!b->str) return 0;  // already a number
+  const char* text = ExprPoolText(b->str);
+  g_Expr.top--;  // the number replaces the text
+  if (text[0] == '0' && text[1] == 'x') {
+    // Hexadecimal: 1 to 16 digits and nothing else. Anything else is reported rather than
+    // leaving the caller with an unexplained 0.
+    u64 v = 0;
+    size_t n = 0;
+    for (const char* p = text + 2; *p; p++, n++) {
+      int d = HexDigit(*p);
+      if (d < 0 || n >= 16) return NotANumber(text);
+      v = v << 4 | static_cast<u64>(d);
+    }
+    if (n == 0) return NotANumber(text);
+    return ExprPushNumber(false, static_cast<i64>(v), 0.0);
+  }
+  bool has_point = false;
+  for (const char* p = text; *p; p++) {
+    if (*p == '.') has_point = true;
+    else if (*p != '-' && (*p < '0' || *p > '9')) return NotANumber(text);
+  }
+  if (has_point) return ExprPushNumber(true, 0, std::strtod(text, nullptr));
+  return ExprPushNumber(false, std::strtoll(text, nullptr, 10), 0.0);
+}
+
+// ---- Variable readers while loading ----------------------------------------------------------
+
+static i32 OpVarAbort(const u8*, u16) {
+  g_Expr.not_constant = 1;
+  return -1;
+}
+
+static i32 OpUnknown(const u8*, u16) { return ExprFailCode(); }
+
+// ---- The table -------------------------------------------------------------------------------
+
+struct OpRow {
+  u8 code;
+  ExprOpFn fn;
+};
+
+static const OpRow kOps[] = {
+    {EXPR_OP_STR, OpStr},
+    {EXPR_OP_I8, OpI8},
+    {EXPR_OP_I16, OpI16},
+    {EXPR_OP_I32, OpI32},
+    {EXPR_OP_I64, OpI64},
+    {EXPR_OP_F64, OpF64},
+    {EXPR_OP_VAR, ExprOpVar},
+    {EXPR_OP_INDEX_OPEN, ExprOpIndexOpen},
+    {EXPR_OP_INDEX_CLOSE, ExprOpIndexClose},
+    {EXPR_OP_WHOLE, ExprOpWhole},
+    {EXPR_OP_NEG, OpNeg},
+    {EXPR_OP_TO_TEXT, OpToText},
+    {EXPR_OP_TO_NUM, OpToNum},
+    {EXPR_OP_ADD, OpAdd},
+    {EXPR_OP_SUB, [](const u8*, u16) { return Binary(kSub); }},
+    {EXPR_OP_MUL, [](const u8*, u16) { return Binary(kMul); }},
+    {EXPR_OP_DIV, [](const u8*, u16) { return Binary(kDiv); }},
+    {EXPR_OP_MOD, [](const u8*, u16) { return Binary(kMod); }},
+    {EXPR_OP_EQ, [](const u8*, u16) { return Compare(true); }},
+    {EXPR_OP_NE, [](const u8*, u16) { return Compare(false); }},
+    {EXPR_OP_LT, [](const u8*, u16) { return Binary(kLt); }},
+    {EXPR_OP_GT, [](const u8*, u16) { return Binary(kGt); }},
+    {EXPR_OP_LE, [](const u8*, u16) { return Binary(kLe); }},
+    {EXPR_OP_GE, [](const u8*, u16) { return Binary(kGe); }},
+    {EXPR_OP_AND, [](const u8*, u16) { return Binary(kAnd); }},
+    {EXPR_OP_OR, [](const u8*, u16) { return Binary(kOr); }},
+    {EXPR_OP_BIT_AND, [](const u8*, u16) { return Binary(kBitAnd); }},
+    {EXPR_OP_BIT_OR, [](const u8*, u16) { return Binary(kBitOr); }},
+    {EXPR_OP_BIT_XOR, [](const u8*, u16) { return Binary(kBitXor); }},
+    {EXPR_OP_NOP, [](const u8*, u16) { return 0; }},
+};
+
+void ExprInitOpTable(u8 flag) {
+  for (ExprOpFn& fn : g_ExprOps) fn = OpUnknown;
+  for (const OpRow& row : kOps) g_ExprOps[row.code] = row.fn;
+  if (flag == 0) {
+    g_ExprOps[EXPR_OP_VAR] = OpVarAbort;
+    g_ExprOps[EXPR_OP_INDEX_OPEN] = OpVarAbort;
+    g_ExprOps[EXPR_OP_WHOLE] = OpVarAbort;
+  }
+}
