@@ -1,0 +1,104 @@
+// Shared set-up of the compiled-script tests: tables parsed from kit-written images, bodies
+// bound from kit lines, and a thread whose current line a test chooses.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kit/cmddefs.h"
+#include "kit/script_files.h"
+#include "script/arg.h"
+#include "script/cmd.h"
+#include "script/expr.h"
+#include "script/script.h"
+#include "script/task.h"
+#include "script/usererr.h"
+#include "script/var.h"
+#include "shell/err.h"
+#include "shell/sys.h"
+
+// A malloc'd copy of bytes, as the file readers hand images over.
+inline u8* TestOwn(const std::vector<u8>& bytes) {
+  u8* p = static_cast<u8*>(std::malloc(bytes.size() ? bytes.size() : 1));
+  if (!bytes.empty()) std::memcpy(p, bytes.data(), bytes.size());
+  return p;
+}
+
+// Error texts of the form "E<code>|arg|arg|..." with up to five arguments, so a test sees the
+// code and every argument in order.
+inline void TestErrTextsWithArgs(std::initializer_list<i32> codes) {
+  static std::string texts[USER_ERR_MAX];
+  UserErrReset();
+  ErrReset();
+  g_QuitRequested = 0;
+  i32 n = 0;
+  for (i32 code : codes) {
+    texts[n] = "E" + std::to_string(code) + "|%s|%s|%d|%d|%d";
+    g_UserErrCodes[n] = static_cast<u32>(code);
+    g_UserErrTexts[n] = texts[n].c_str();
+    n++;
+  }
+  g_UserErrCount = n;
+}
+
+inline bool TestRaised(i32 code) { return g_ErrLastText.find("E" + std::to_string(code)) != std::string::npos; }
+
+struct ScriptWorld {
+  TaskContext* task = nullptr;
+
+  // Tables: the kit's command definitions (or the given ones) and a list of files.
+  void Open(u32 files, const std::vector<KitCmdDef>* defs = nullptr, u32 vars = 1100) {
+    ScriptReset();
+    ExprReset();
+    ArgReset();
+    ASSERT_EQ(VarTableCreate(vars), 0);
+    std::vector<u8> zpc = defs ? KitCmdDefsBuildFrom(*defs) : KitCmdDefsBuild();
+    ASSERT_EQ(ScriptParseCommandDefs(TestOwn(zpc), static_cast<u32>(zpc.size())), 0);
+    std::vector<KitFileListEntry> list;
+    for (u32 f = 0; f < files; f++) list.push_back({f, "script\\file" + std::to_string(f) + ".zs", 10 + f});
+    std::vector<u8> zl = KitFileListBuild(list);
+    ASSERT_EQ(ScriptParseFileList(TestOwn(zl), static_cast<u32>(zl.size())), 0);
+    task = static_cast<TaskContext*>(std::calloc(1, sizeof(TaskContext)));
+    g_CurrentTask = task;
+    g_CurrentLine = 0;
+  }
+  void Close() {
+    g_CurrentTask = nullptr;
+    g_CurrentLine = 0;
+    std::free(task);
+    task = nullptr;
+    ScriptReset();
+    ArgReset();
+    ExprReset();
+    VarReset();
+    UserErrReset();
+    ErrReset();
+    g_QuitRequested = 0;
+    g_ErrScriptPosition = nullptr;
+  }
+  // Binds lines as file n and points the thread at it: 1 or 0.
+  i32 Bind(u32 n, const std::vector<KitLine>& lines) {
+    std::vector<u8> body = KitBodyBuild(lines);
+    i32 r = ScriptBindFile(n, TestOwn(body), static_cast<u32>(body.size()));
+    if (r == 1) ScriptBindTask(task, static_cast<u16>(n));
+    return r;
+  }
+  // Runs line's command handler as the scheduler would.
+  i32 Run(u32 line) {
+    g_CurrentLine = line;
+    return task->handlers[1][line]();
+  }
+};
+
+// An argument record: parameter id, byte code, value type.
+inline KitArg TestArg(u8 param, const std::vector<u8>& code, u8 value_type = 1, u8 op = 0) {
+  KitArg a;
+  a.param = param;
+  a.code = code;
+  a.value_type = value_type;
+  a.op = op;
+  return a;
+}
