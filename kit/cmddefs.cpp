@@ -181,7 +181,7 @@ std::vector<KitCmdDef> BuildTable() {
   flags.name = "cmd_flags";
   AddParam(flags, "-");
   AddParam(flags, "-");
-  for (int k = 1; k < CMD_SLOT_COUNT; k++) AddParam(flags, "flag" + std::to_string(k));
+  for (int k = 1; k <= CMD_SLOT_COUNT; k++) AddParam(flags, "flag" + std::to_string(k));
   // Calls: argument i is parameter i (integer), i + 16 (float) or i + 32 (string).
   KitCmdDef& call = t[CMD_LABEL_CALL];
   call.name = "call";

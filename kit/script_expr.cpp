@@ -346,10 +346,11 @@ bool KitExprParser::ParseVarRef(KitExpr* out) {
   KitVarInfo v{};
   std::string shown;
   if (t.kind == TK_SYSVAR) {
+    shown = "@";
+    shown += std::to_string(t.i);
     const KitSysVar* s = t.i < 1000 ? KitFindSysVar(static_cast<u32>(t.i)) : nullptr;
-    if (!s) return Fail("no system variable @" + std::to_string(t.i));
+    if (!s) return Fail("no system variable " + shown);
     v = KitVarInfo{static_cast<u16>(t.i), s->type, s->dims};
-    shown = "@" + std::to_string(t.i);
   } else if (t.kind == TK_IDENT) {
     if (!lookup || !lookup(t.text, &v)) return Fail("unknown variable '" + t.text + "'");
     shown = t.text;
