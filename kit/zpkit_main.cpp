@@ -6,11 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "kit/build.h"
 #include "kit/bundle.h"
+#include "kit/cmddefs.h"
 #include "kit/config_writer.h"
 #include "kit/ogg_writer.h"
 #include "kit/pack_writer.h"
+#include "kit/script_compiler.h"
 #include "platform/platform.h"
+#include "script/script.h"
 
 static int Fail(const std::string& why) {
   std::fprintf(stderr, "zpkit: %s\n", why.c_str());
@@ -123,6 +127,65 @@ static int CmdDemoSounds(int argc, char** argv) {
   return KitDemoSoundsWrite(argv[0]) == 0 ? 0 : Fail(std::string("cannot write the sounds under ") + argv[0]);
 }
 
+// zpkit compile SRC OUT: the scripts of a source folder compiled into OUT/chbin as loose files.
+static int CmdCompile(int argc, char** argv) {
+  if (argc != 2) return -1;
+  KitGameSource src;
+  std::vector<KitCompiledFile> files;
+  std::string err;
+  if (KitReadSourceFolder(argv[0], &src, &err) != 0) return Fail(err);
+  if (KitCompileScripts(src.scripts, &files, &err) != 0) return Fail(err);
+  if (KitWriteFilesLoose(argv[1], files, &err) != 0) return Fail(err);
+  return 0;
+}
+
+// The name of p split into a prefix and a trailing number (-1 when it has none).
+static int Numbered(const std::string& name, std::string* prefix) {
+  size_t d = name.find_last_not_of("0123456789");
+  if (d == std::string::npos || d + 1 == name.size()) return -1;
+  *prefix = name.substr(0, d + 1);
+  return std::stoi(name.substr(d + 1));
+}
+
+static std::string ParamText(const KitParamDef& p) {
+  static const char* const kKinds[] = {"number", "string", "raw"};
+  std::string t;
+  if (p.kind != ARG_KIND_NUMBER) t += std::string(" ") + (p.raw_text ? "text" : kKinds[p.kind]);
+  if (p.cls) t += " /" + std::to_string(p.cls);
+  return t;
+}
+
+// zpkit commands: the command reference (names and parameters by id) as Markdown. Runs of
+// numbered parameters of one kind (flag1 ... flag119) are written as one range.
+static int CmdCommands(int argc, char**) {
+  if (argc != 0) return -1;
+  std::printf("| slot | command | parameters: id `name` (kind, /range class) |\n|---|---|---|\n");
+  for (const KitCmdDef& c : KitCommandTable()) {
+    if (c.name.rfind("undefined", 0) == 0) continue;
+    std::string params;
+    const std::vector<KitParamDef>& ps = c.params;
+    for (size_t i = 0; i < ps.size(); i++) {
+      if (ps[i].name.empty()) continue;
+      std::string prefix, next_prefix;
+      int n = Numbered(ps[i].name, &prefix);
+      size_t j = i;
+      while (n >= 0 && j + 1 < ps.size() && Numbered(ps[j + 1].name, &next_prefix) == n + static_cast<int>(j + 1 - i) &&
+             next_prefix == prefix && ParamText(ps[j + 1]) == ParamText(ps[i]))
+        j++;
+      if (!params.empty()) params += ", ";
+      if (j >= i + 2) {
+        params += std::to_string(ps[i].id) + "-" + std::to_string(ps[j].id) + " `" + ps[i].name + "`...`" + ps[j].name + "`";
+        params += ParamText(ps[i]);
+        i = j;
+        continue;
+      }
+      params += std::to_string(ps[i].id) + " `" + ps[i].name + "`" + ParamText(ps[i]);
+    }
+    std::printf("| %u | `%s` | %s |\n", c.slot, c.name.c_str(), params.empty() ? "-" : params.c_str());
+  }
+  return 0;
+}
+
 struct Command {
   const char* name;
   int (*run)(int argc, char** argv);
@@ -130,6 +193,8 @@ struct Command {
 };
 
 static const Command kCommands[] = {
+    {"compile", CmdCompile, "compile SRC OUT"},
+    {"commands", CmdCommands, "commands"},
     {"pack", CmdPack, "pack FOLDER OUT.zpf [--no-recovery] [--store]"},
     {"bundle", CmdBundle, "bundle OUT PACK.zpf"},
     {"settings", CmdSettings, "settings OUT.dat [INDEX=VALUE ...]"},

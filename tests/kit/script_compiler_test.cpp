@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "kit/build.h"
 #include "kit/cmddefs.h"
 #include "kit/script_compiler.h"
 #include "kit/script_files.h"
@@ -318,8 +320,9 @@ TEST(KitCommandTable, ParameterIdsAsTheHandlersNumberThem) {
   for (const KitCmdDef& c : t) {
     EXPECT_EQ(++names[c.name], 1) << c.name;
     std::map<std::string, int> params;
-    for (const KitParamDef& p : c.params)
+    for (const KitParamDef& p : c.params) {
       if (!p.name.empty()) EXPECT_EQ(++params[p.name], 1) << c.name << " " << p.name;
+    }
   }
   EXPECT_EQ(t[14].name, "end");
   EXPECT_EQ(t[29].name, "fps");
@@ -335,4 +338,29 @@ TEST(KitSysVars, ShapesCoverEveryIdTheEngineAnswers) {
   for (u32 id : {8u, 16u, 64u, 402u, 541u, 999u}) EXPECT_EQ(KitFindSysVar(id), nullptr) << id;
   EXPECT_EQ(KitFindSysVar(10)->type, 2);
   EXPECT_EQ(KitFindSysVar(55)->type, 3);
+}
+
+TEST(KitScriptCompiler, TheReadmeExampleAndTheDemoCompile) {
+  std::string readme;
+  {
+    FILE* f = std::fopen(ZEPHRA_SOURCE_DIR "/kit/README.md", "rb");
+    ASSERT_NE(f, nullptr);
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) readme.append(buf, n);
+    std::fclose(f);
+  }
+  size_t section = readme.find("## The script text");
+  size_t start = readme.find("```\n", section);
+  size_t end = readme.find("```", start + 4);
+  ASSERT_NE(end, std::string::npos);
+  std::vector<KitCompiledFile> out;
+  std::string err;
+  EXPECT_EQ(KitCompileScripts({Src("readme.zs", readme.substr(start + 4, end - start - 4))}, &out, &err), 0) << err;
+
+  KitGameSource demo;
+  ASSERT_EQ(KitReadSourceFolder(ZEPHRA_SOURCE_DIR "/examples/demo", &demo, &err), 0) << err;
+  ASSERT_EQ(demo.scripts.size(), 1u);
+  EXPECT_EQ(demo.scripts[0].name, "script\\main.zs");
+  EXPECT_EQ(KitCompileScripts(demo.scripts, &out, &err), 0) << err;
 }

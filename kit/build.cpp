@@ -1,0 +1,118 @@
+// Game source folders (see build.h).
+#include "kit/build.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/platform.h"
+
+namespace fs = std::filesystem;
+
+static bool ReadAll(const fs::path& p, std::string* out) {
+  std::ifstream f(p, std::ios::binary);
+  if (!f) return false;
+  std::ostringstream ss;
+  ss << f.rdbuf();
+  *out = ss.str();
+  return true;
+}
+
+// The game's name of a path relative to the source folder: Shift-JIS with "\" separators.
+static std::string GameName(const fs::path& rel) {
+  std::string s = PlatUtf8ToSjis(rel.generic_string());
+  std::replace(s.begin(), s.end(), '/', '\\');
+  return s;
+}
+
+static std::string Trim(const std::string& s) {
+  size_t a = s.find_first_not_of(" \t\r");
+  size_t b = s.find_last_not_of(" \t\r");
+  return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+}
+
+int KitReadSourceFolder(const std::string& src_native, KitGameSource* out, std::string* err) {
+  std::error_code ec;
+  fs::path root = src_native;
+  if (!fs::is_directory(root, ec)) {
+    *err = "not a folder: " + src_native;
+    return -1;
+  }
+  std::vector<fs::path> files;
+  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
+    if (it->is_regular_file(ec)) files.push_back(fs::relative(it->path(), root, ec));
+  if (ec) {
+    *err = "cannot list " + src_native;
+    return -1;
+  }
+  std::sort(files.begin(), files.end());
+  *out = KitGameSource{};
+  for (const fs::path& rel : files) {
+    std::string generic = rel.generic_string();
+    if (generic == "project.txt") {
+      std::string text;
+      if (!ReadAll(root / rel, &text)) {
+        *err = "cannot read " + (root / rel).string();
+        return -1;
+      }
+      std::istringstream lines(text);
+      std::string line;
+      int n = 0;
+      while (std::getline(lines, line)) {
+        n++;
+        std::string t = Trim(line);
+        if (t.empty() || t[0] == '#' || t[0] == ';') continue;
+        size_t eq = t.find('=');
+        if (eq == std::string::npos) {
+          *err = "project.txt:" + std::to_string(n) + ": key=value expected";
+          return -1;
+        }
+        out->project.push_back({Trim(t.substr(0, eq)), Trim(t.substr(eq + 1))});
+      }
+    } else if (generic.rfind("script/", 0) == 0 && rel.extension() == ".zs") {
+      KitScriptSource s;
+      if (!ReadAll(root / rel, &s.text)) {
+        *err = "cannot read " + (root / rel).string();
+        return -1;
+      }
+      s.text = PlatUtf8ToSjis(s.text);
+      s.name = GameName(rel);
+      out->scripts.push_back(s);
+    } else if (generic.rfind("chbin/", 0) != 0) {
+      out->assets.push_back({(root / rel).string(), GameName(rel)});
+    }
+  }
+  if (out->scripts.empty()) {
+    *err = "no scripts under " + (root / "script").string();
+    return -1;
+  }
+  return 0;
+}
+
+int KitWriteFilesLoose(const std::string& out_native, const std::vector<KitCompiledFile>& files, std::string* err) {
+  std::error_code ec;
+  for (const KitCompiledFile& f : files) {
+    std::string rel = PlatSjisToUtf8(f.name);
+    std::replace(rel.begin(), rel.end(), '\\', '/');
+    fs::path path = fs::path(out_native) / rel;
+    fs::create_directories(path.parent_path(), ec);
+    fs::path tmp = path;
+    tmp += ".tmp";
+    {
+      std::ofstream o(tmp, std::ios::binary | std::ios::trunc);
+      o.write(reinterpret_cast<const char*>(f.data.data()), static_cast<std::streamsize>(f.data.size()));
+      if (!o) {
+        *err = "cannot write " + path.string();
+        return -1;
+      }
+    }
+    fs::rename(tmp, path, ec);
+    if (ec) {
+      *err = "cannot write " + path.string();
+      return -1;
+    }
+  }
+  return 0;
+}
