@@ -321,7 +321,8 @@ TEST(KitCommandTable, ParameterIdsAsTheHandlersNumberThem) {
     EXPECT_EQ(++names[c.name], 1) << c.name;
     std::map<std::string, int> params;
     for (const KitParamDef& p : c.params) {
-      if (!p.name.empty()) EXPECT_EQ(++params[p.name], 1) << c.name << " " << p.name;
+      if (p.name.empty()) continue;
+      EXPECT_EQ(++params[p.name], 1) << c.name << " " << p.name;
     }
   }
   EXPECT_EQ(t[14].name, "end");
