@@ -142,8 +142,7 @@ i32 ScriptParseCommandDefs(u8* image, u32 size) {
     u8* classes;
     u8 n;
   };
-  static Def defs[CMD_SLOT_COUNT];
-  std::memset(defs, 0, sizeof defs);
+  Def defs[CMD_SLOT_COUNT] = {};
   auto drop = [&]() {
     for (Def& d : defs) {
       std::free(d.arg_names);

@@ -601,4 +601,6 @@ void SysReset() {
   g_SysStartupFailStep = 0;
   WinReleaseMutexes();
   ObjReset();
+  ScriptReset();
+  VarReset();
 }

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "display/present.h"
+#include "kit/build.h"
 #include "kit/config_writer.h"
+#include "kit/script_compiler.h"
 #include "platform/file.h"
 #include "platform/platform.h"
 #include "platform/video.h"
@@ -42,6 +44,14 @@ struct StartupTest : ::testing::Test {
     WriteProject(0);
     ResetAll();
     ASSERT_EQ(PlatVideoInit(), 0);
+    WriteGame(root);
+  }
+  // The compiled scripts of a game whose one thread ends the program at once.
+  static void WriteGame(const fs::path& folder) {
+    std::vector<KitCompiledFile> files;
+    std::string err;
+    ASSERT_EQ(KitCompileScripts({{"script\\main.zs", "*SYSTEM_START\nend\n", 0}}, &files, &err), 0) << err;
+    ASSERT_EQ(KitWriteFilesLoose(folder.string(), files, &err), 0) << err;
   }
   void TearDown() override {
     SysShutdown();
