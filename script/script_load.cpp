@@ -16,7 +16,7 @@
 #include "script/usererr.h"
 #include "script/var.h"
 #include "shell/err.h"
-#include "shell/placeholders.h"
+#include "shell/pack.h"
 
 const char kScriptErrTextFile[] = "chbin\\zpe.zbn";
 const char kScriptCmdDefFile[] = "chbin\\zpc.zbn";
@@ -71,9 +71,21 @@ i32 ScriptBadFile(const char* name, u8* image) {
 i32 ScriptFetchFile(const char* name, bool quiet, u8** data, u32* size) {
   *data = nullptr;
   *size = 0;
-  if (PackReadWholeFile(name, data, size) == 0) return 0;
-  if (!quiet) ErrRaiseF(ERR_FILE_MISSING, 1, name);
-  return -1;
+  PackLookup lookup{};
+  i32 found = PackFindAnySource(&lookup, name, 0);
+  if (found <= 0) {
+    // Not found anywhere, or a pack that would not open during the lookup.
+    if (!quiet) ErrRaiseF(found == 0 ? ERR_FILE_MISSING : ERR_PACK_OPEN, 1, name);
+    return -1;
+  }
+  // A reader reports its own failure.
+  if (PackReadBySource(&lookup, name) != 0) {
+    std::free(lookup.data);
+    return -1;
+  }
+  *data = lookup.data;
+  *size = lookup.size;
+  return 0;
 }
 
 // ---- Error texts -----------------------------------------------------------------------------
