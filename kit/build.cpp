@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "kit/config_writer.h"
+#include "kit/pack_writer.h"
 #include "platform/platform.h"
 
 namespace fs = std::filesystem;
@@ -115,4 +117,86 @@ int KitWriteFilesLoose(const std::string& out_native, const std::vector<KitCompi
     }
   }
   return 0;
+}
+
+int KitProjectFromSettings(const std::vector<std::pair<std::string, std::string>>& settings, KitProjectConfig* cfg,
+                           std::string* err) {
+  for (const auto& [key, value] : settings) {
+    if (key == "title") {
+      cfg->title = PlatUtf8ToSjis(value);
+      continue;
+    }
+    if (key == "images" || key == "sounds") {
+      u8* order = key == "images" ? cfg->image_order : cfg->sound_order;
+      size_t cap = key == "images" ? 8 : 4;
+      std::fill(order, order + cap, 0);
+      std::istringstream items(value);
+      std::string item;
+      size_t k = 0;
+      while (std::getline(items, item, ',') && k < cap) order[k++] = static_cast<u8>(std::stoul(Trim(item)));
+      continue;
+    }
+    char* end = nullptr;
+    long long n = std::strtoll(value.c_str(), &end, 0);
+    if (value.empty() || *end) {
+      *err = "project.txt: " + key + " takes a number";
+      return -1;
+    }
+    if (key == "width") cfg->width = static_cast<i32>(n);
+    else if (key == "height") cfg->height = static_cast<i32>(n);
+    else if (key == "show") cfg->show_after_first_frame = static_cast<u32>(n);
+    else if (key == "threaded") cfg->threaded = static_cast<u32>(n);
+    else if (key == "debug") cfg->debug = static_cast<u32>(n);
+    else if (key == "sound") cfg->sound = static_cast<u32>(n);
+    else if (key == "resizable") cfg->resizable = static_cast<u32>(n);
+    else if (key == "framed") cfg->framed = static_cast<u32>(n);
+    else {
+      *err = "project.txt: unknown setting " + key;
+      return -1;
+    }
+  }
+  return 0;
+}
+
+int KitBuildGame(const KitGameSource& src, const std::string& out_native, bool packed, std::string* err) {
+  std::vector<KitCompiledFile> files;
+  if (KitCompileScripts(src.scripts, &files, err) != 0) return -1;
+  KitProjectConfig cfg;
+  if (KitProjectFromSettings(src.project, &cfg, err) != 0) return -1;
+  files.push_back({"chbin\\zpcfg.zbn", KitProjectConfigBuild(cfg)});
+  std::error_code ec;
+  fs::create_directories(out_native, ec);
+  if (!packed) {
+    if (KitWriteFilesLoose(out_native, files, err) != 0) return -1;
+    for (const auto& [native, name] : src.assets) {
+      std::string rel = PlatSjisToUtf8(name);
+      std::replace(rel.begin(), rel.end(), '\\', '/');
+      fs::path to = fs::path(out_native) / rel;
+      fs::create_directories(to.parent_path(), ec);
+      if (!fs::copy_file(native, to, fs::copy_options::overwrite_existing, ec)) {
+        *err = "cannot copy " + native;
+        return -1;
+      }
+    }
+    return 0;
+  }
+  std::vector<KitPackEntry> entries;
+  for (const KitCompiledFile& f : files) {
+    KitPackEntry e;
+    e.name = f.name;
+    e.data = f.data;
+    entries.push_back(std::move(e));
+  }
+  for (const auto& [native, name] : src.assets) {
+    KitPackEntry e;
+    e.name = name;
+    std::string bytes;
+    if (!ReadAll(native, &bytes)) {
+      *err = "cannot read " + native;
+      return -1;
+    }
+    e.data.assign(bytes.begin(), bytes.end());
+    entries.push_back(std::move(e));
+  }
+  return KitPackWrite((fs::path(out_native) / "data.zpf").string(), entries, KitPackOptions{}, err);
 }

@@ -15,6 +15,15 @@ struct KitGameSource {
 
 // Reads a source folder. Returns 0, or -1 with err.
 int KitReadSourceFolder(const std::string& src_native, KitGameSource* out, std::string* err);
+struct KitProjectConfig;
+// The project settings of project.txt: width, height, title, show, threaded, debug, sound,
+// resizable, framed (numbers or text) and images, sounds (extension orders such as 1,2,3,4,5).
+int KitProjectFromSettings(const std::vector<std::pair<std::string, std::string>>& settings, KitProjectConfig* cfg,
+                           std::string* err);
+// Builds a runnable game folder: the compiled scripts and the project configuration under
+// "chbin", and the data files; packed into OUT/data.zpf (so start-up finds the project packed)
+// or written as loose files. Returns 0, or -1 with err.
+int KitBuildGame(const KitGameSource& src, const std::string& out_native, bool packed, std::string* err);
 // Writes compiled files as loose files under out_native ("chbin\x" becomes "chbin/x"),
 // each through a temporary file renamed into place. Returns 0, or -1 with err.
 int KitWriteFilesLoose(const std::string& out_native, const std::vector<KitCompiledFile>& files, std::string* err);

@@ -155,6 +155,17 @@ static std::string ParamText(const KitParamDef& p) {
   return t;
 }
 
+// zpkit build SRC OUT [--loose]: a runnable game folder from a source folder, packed into
+// OUT/data.zpf (or written as loose files).
+static int CmdBuild(int argc, char** argv) {
+  if (argc < 2 || argc > 3 || (argc == 3 && std::strcmp(argv[2], "--loose") != 0)) return -1;
+  KitGameSource src;
+  std::string err;
+  if (KitReadSourceFolder(argv[0], &src, &err) != 0) return Fail(err);
+  if (KitBuildGame(src, argv[1], argc == 2, &err) != 0) return Fail(err);
+  return 0;
+}
+
 // zpkit commands: the command reference (names and parameters by id) as Markdown. Runs of
 // numbered parameters of one kind (flag1 ... flag119) are written as one range.
 static int CmdCommands(int argc, char**) {
@@ -193,6 +204,7 @@ struct Command {
 };
 
 static const Command kCommands[] = {
+    {"build", CmdBuild, "build SRC OUT [--loose]"},
     {"compile", CmdCompile, "compile SRC OUT"},
     {"commands", CmdCommands, "commands"},
     {"pack", CmdPack, "pack FOLDER OUT.zpf [--no-recovery] [--store]"},

@@ -46,7 +46,7 @@ struct StartupTest : ::testing::Test {
     ASSERT_EQ(PlatVideoInit(), 0);
     WriteGame(root);
   }
-  // The compiled scripts of a game whose one thread ends the program at once.
+  // The compiled scripts of a game whose one thread ends the program (once threads run).
   static void WriteGame(const fs::path& folder) {
     std::vector<KitCompiledFile> files;
     std::string err;
