@@ -5,6 +5,7 @@
 #include "kit/config_writer.h"
 #include "kit/pack_writer.h"
 #include "platform/platform.h"
+#include "support/kit_game.h"
 #include "support/zephra_run.h"
 
 namespace fs = std::filesystem;
@@ -41,14 +42,17 @@ struct PackGame : zephra_run::ZephraRun {
     EXPECT_EQ(KitPackBuild(entries, opt, &img, l, &err), 0) << err;
     return img;
   }
-  // data.zpf with the project configuration, a voice pack in "pac", an update pack, settings.
+  // data.zpf with the project configuration and the scripts, a voice pack in "pac", an update
+  // pack, settings.
   void MakeGame(KitPackOptions opt = KitPackOptions()) {
     KitProjectConfig cfg;
     cfg.width = 800;
     cfg.height = 600;
     cfg.title = PlatUtf8ToSjis("パックのゲーム");
-    data_zpf = Pack({Entry("chbin\\zpcfg.zbn", KitProjectConfigBuild(cfg), false), Entry("bg\\title.png", Text("old"))},
-                    &layout, opt);
+    std::vector<KitPackEntry> entries = {Entry("chbin\\zpcfg.zbn", KitProjectConfigBuild(cfg), false),
+                                         Entry("bg\\title.png", Text("old"))};
+    for (const KitPackEntry& e : TestGameScriptEntries()) entries.push_back(e);
+    data_zpf = Pack(entries, &layout, opt);
     Write(game / "data.zpf", data_zpf);
     Write(game / "pac" / "voice.zpf", Pack({Entry("voice\\a0001.ogg", Text("voice"))}));
     Write(game / "update1.zpf", Pack({Entry("bg\\title.png", Text("new"))}));
@@ -125,6 +129,7 @@ TEST_F(PackGame, ABadProjectConfigurationEndsTheRun) {
   KitProjectConfig cfg;
   cfg.width = 100;  // below the smallest width
   Write(game / "chbin" / "zpcfg.zbn", KitProjectConfigBuild(cfg));
+  TestWriteGameScripts(game);
   std::string err;
   EXPECT_EQ(Run(&err), 1) << err;
   EXPECT_TRUE(Printed(err, "[error dialog]")) << err;

@@ -1,6 +1,7 @@
 // Runs the zephra binary headless on game folders made here, and checks what a player or a
 // script runner sees: the exit status and the dialogs printed.
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "layer/image.h"
@@ -75,4 +76,42 @@ TEST_F(ZephraRun, FrameDumpWritesTheMainWindowsLastPicture) {
   for (i32 i = 0; i < pic.width * pic.height; i++) lit += (pic.pixels[i * 4] | pic.pixels[i * 4 + 1] | pic.pixels[i * 4 + 2]) != 0;
   EXPECT_EQ(lit, 0u);
   std::free(pic.pixels);
+}
+
+namespace {
+
+// Writes a source folder with one script and builds it with zpkit into root / name.
+void BuildGame(const fs::path& root, const std::string& name, const std::string& script, const char* option = "") {
+  fs::path src = root / (name + "-src");
+  fs::create_directories(src / "script");
+  std::ofstream(src / "script" / "main.zs") << script;
+  std::ofstream(src / "project.txt") << "width = 320\nheight = 240\ntitle = Run test\n";
+  std::string cmd = std::string("'") + ZPKIT_BIN + "' build '" + src.string() + "' '" + (root / name).string() + "' " + option;
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+}
+
+}  // namespace
+
+TEST_F(ZephraRun, GameBuiltByTheKitLoadsItsScriptsAndRuns) {
+  BuildGame(root, "demo", "global int n = 1\nglobal str s = 'a' + 'b'\n*SYSTEM_START\nfps rate=30\nn += 1\nend\n");
+  EXPECT_TRUE(fs::exists(root / "demo" / "data.zpf"));
+  EXPECT_FALSE(fs::exists(root / "demo" / "chbin")) << "the scripts are packed";
+  std::string err;
+  EXPECT_EQ(RunToEnd({(root / "demo").string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=30", "ZEPHRA_FIXED_CLOCK=1"}, &err), 0) << err;
+  EXPECT_EQ(err.find("[error dialog]"), std::string::npos) << err;
+}
+
+TEST_F(ZephraRun, AGameWithoutSystemStartEndsWithStatusOne) {
+  BuildGame(root, "nostart", "*ELSEWHERE\nend\n");
+  std::string err;
+  EXPECT_EQ(RunToEnd({(root / "nostart").string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=30"}, &err), 1);
+  EXPECT_NE(err.find("SYSTEM_START"), std::string::npos) << err;
+}
+
+TEST_F(ZephraRun, ADamagedScriptEndsWithStatusOneAndTheFormatError) {
+  BuildGame(root, "broken", "*SYSTEM_START\nend\n", "--loose");
+  std::ofstream(root / "broken" / "chbin" / "zpt00000.zbn", std::ios::binary | std::ios::trunc) << "too short";
+  std::string err;
+  EXPECT_EQ(RunToEnd({(root / "broken").string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=30"}, &err), 1);
+  EXPECT_NE(err.find("zpt00000.zbn"), std::string::npos) << err;
 }

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "kit/config_writer.h"
+#include "support/kit_game.h"
 
 extern char** environ;
 namespace fs = std::filesystem;
@@ -40,6 +42,7 @@ struct XvfbRun : ::testing::Test {
     fs::create_directories(root / "game" / "chbin");
     // The project's window: 640 x 480, titled "Zephra".
     ASSERT_EQ(KitProjectConfigWrite((root / "game" / "chbin" / "zpcfg.zbn").string(), KitProjectConfig()), 0);
+    TestWriteGameScripts(root / "game");
     // Libraries the display brings in (D-Bus, Xlib) keep a few blocks to the end of the process.
     std::ofstream(root / "lsan.supp") << "leak:libdbus-1.so\nleak:libX11.so\nleak:libxcb.so\n";
   }

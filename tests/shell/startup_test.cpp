@@ -9,9 +9,7 @@
 #include <vector>
 
 #include "display/present.h"
-#include "kit/build.h"
 #include "kit/config_writer.h"
-#include "kit/script_compiler.h"
 #include "platform/file.h"
 #include "platform/platform.h"
 #include "platform/video.h"
@@ -25,6 +23,7 @@
 #include "shell/sys.h"
 #include "shell/sysinfo.h"
 #include "shell/window.h"
+#include "support/kit_game.h"
 
 namespace fs = std::filesystem;
 
@@ -44,14 +43,7 @@ struct StartupTest : ::testing::Test {
     WriteProject(0);
     ResetAll();
     ASSERT_EQ(PlatVideoInit(), 0);
-    WriteGame(root);
-  }
-  // The compiled scripts of a game whose one thread ends the program (once threads run).
-  static void WriteGame(const fs::path& folder) {
-    std::vector<KitCompiledFile> files;
-    std::string err;
-    ASSERT_EQ(KitCompileScripts({{"script\\main.zs", "*SYSTEM_START\nend\n", 0}}, &files, &err), 0) << err;
-    ASSERT_EQ(KitWriteFilesLoose(folder.string(), files, &err), 0) << err;
+    TestWriteGameScripts(root);
   }
   void TearDown() override {
     SysShutdown();

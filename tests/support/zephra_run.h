@@ -1,5 +1,5 @@
 // Runs the zephra binary headless in a fresh folder (root, with "game" a game folder holding a
-// plain project configuration) and reports what a player or a script runner sees: the exit
+// plain project configuration and compiled scripts) and reports what a player or a script runner sees: the exit
 // status and what was printed to stderr (the dialog sink).
 #pragma once
 #include <fcntl.h>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "kit/config_writer.h"
+#include "support/kit_game.h"
 
 extern char** environ;
 
@@ -39,6 +40,7 @@ struct ZephraRun : ::testing::Test {
     fs::create_directories(root / "game" / "chbin");
     // Every game has its project configuration; a plain one makes a 640 x 480 game.
     ASSERT_EQ(KitProjectConfigWrite((root / "game" / "chbin" / "zpcfg.zbn").string(), KitProjectConfig()), 0);
+    TestWriteGameScripts(root / "game");
   }
   void TearDown() override {
     std::error_code ec;
