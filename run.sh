@@ -7,14 +7,11 @@ cd "$top"
 tools/install-deps.sh build
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEPHRA_TESTS=OFF >/dev/null
 cmake --build build/release
-# The demo game is built by the kit from examples/demo (for now: its files and a project
-# configuration).
+# The demo game is built from its source folder by the kit.
 demo="$top/build/release/demo"
 build_demo() {
   rm -rf "$demo"
-  mkdir -p "$demo/chbin"
-  cp -R "$top/examples/demo/." "$demo/"
-  build/release/zpkit project "$demo/chbin/zpcfg.zbn" width=640 height=480 "title=Zephra demo"
+  build/release/zpkit build "$top/examples/demo" "$demo"
 }
 if [ $# -eq 0 ]; then
   build_demo
