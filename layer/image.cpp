@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "shell/err.h"
 #include "shell/frame.h"
+#include "script/cmd.h"
 #include "shell/placeholders.h"
 
 const u32 g_ImageFillColour = 0x00808080;

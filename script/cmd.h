@@ -23,3 +23,10 @@ i32 CmdNotBuilt();    // error 900050, fatal, naming the command; -1
 i32 CmdNop();         // 0 without decoding its arguments
 i32 CmdProgramEnd();  // command 14
 i32 CmdFrameRateSet();  // command 29
+i32 CmdFontSet();     // command 27 (cmd_shell.cpp)
+i32 CmdFontInfo();    // command 28
+i32 CmdInputSet();    // command 50
+i32 CmdCursorSet();   // command 70
+
+// The script name of a command slot, from the command definitions ("" when unknown).
+const char* CmdDefName(i32 slot);

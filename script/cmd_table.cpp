@@ -22,6 +22,8 @@ i32 CmdNotBuilt() {
 
 i32 CmdNop() { return 0; }
 
+const char* CmdDefName(i32 slot) { return slot >= 0 && slot < CMD_SLOT_COUNT ? ArgCommandName(static_cast<u8>(slot)) : ""; }
+
 i32 CmdProgramEnd() {
   if (ArgDecode(14) != 0) return -1;
   return FrameProgramEnd(ArgGiven(0), ArgInt(0));
@@ -63,8 +65,8 @@ static const CmdRow kCmdRows[] = {
     {24, CmdNotBuilt, "CmdFlashClose"},
     {25, CmdNotBuilt, "CmdFlashQuery"},
     {26, CmdNotBuilt, "CmdVarDefineFloat"},
-    {27, CmdNotBuilt, "CmdFontSet"},
-    {28, CmdNotBuilt, "CmdFontInfo"},
+    {27, CmdFontSet, "CmdFontSet"},
+    {28, CmdFontInfo, "CmdFontInfo"},
     {29, CmdFrameRateSet, "CmdFrameRateSet"},
     {43, CmdNotBuilt, "CmdLabelJump"},
     {44, CmdNotBuilt, "CmdLabelCall"},
@@ -73,7 +75,7 @@ static const CmdRow kCmdRows[] = {
     {47, CmdNotBuilt, "CmdBlockBreak"},
     {48, CmdNotBuilt, "CmdBlockContinue"},
     {49, CmdNotBuilt, "CmdBlockEnd"},
-    {50, CmdNotBuilt, "CmdInputSet"},
+    {50, CmdInputSet, "CmdInputSet"},
     {51, CmdNotBuilt, "CmdVarDefineInt"},
     {52, CmdNop, "CmdNop"},
     {53, CmdNotBuilt, "CmdLabelExists"},
@@ -92,7 +94,7 @@ static const CmdRow kCmdRows[] = {
     {67, CmdNotBuilt, "CmdNop67"},
     {68, CmdNotBuilt, "CmdNop68"},
     {69, CmdNotBuilt, "CmdNop69"},
-    {70, CmdNotBuilt, "CmdCursorSet"},
+    {70, CmdCursorSet, "CmdCursorSet"},
     {71, CmdNotBuilt, "CmdMoviePlay"},
     {72, CmdNotBuilt, "CmdMovieStop"},
     {73, CmdNotBuilt, "CmdMovieQuery"},

@@ -45,7 +45,6 @@ void VarInitAccessorTables() {}
 i32 TaskRunGroup(ObjNode*) { return 0; }
 i32 TaskRunCurrentHandler() { return 0; }
 void SaveFreeBlocks(i32) {}
-const char* CmdDefName(i32) { return ""; }
 
 // ---- Compositor ------------------------------------------------------------------------------
 i32 TextMessageInit() { return 0; }

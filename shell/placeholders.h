@@ -54,8 +54,6 @@ void VarInitAccessorTables();
 i32 TaskRunGroup(ObjNode* group);
 i32 TaskRunCurrentHandler();    // the running command's handler, through the scheduler's array
 void SaveFreeBlocks(i32 index);
-// Command definitions: the script name of a command slot (for error texts). Here: "".
-const char* CmdDefName(i32 slot);
 
 // ---- Compositor ------------------------------------------------------------------------------
 i32 TextMessageInit();

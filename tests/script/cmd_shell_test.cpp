@@ -1,0 +1,69 @@
+// Commands whose bodies live in the font and input modules, run from compiled lines.
+#include <gtest/gtest.h>
+
+#include "kit/script_compiler.h"
+#include "layer/font.h"
+#include "script_fixture.h"
+#include "shell/input.h"
+
+namespace {
+
+struct CmdShellTest : ::testing::Test {
+  ScriptWorld w;
+  void TearDown() override {
+    w.Close();
+    InputReset();
+    FontReset();
+  }
+  // Compiles one file, loads its tables and binds its body to the test thread.
+  void Load(const std::string& text) {
+    std::vector<KitCompiledFile> files;
+    std::string err;
+    ASSERT_EQ(KitCompileScripts({{"t.zs", text, 0}}, &files, &err), 0) << err;
+    w.Open(1);
+    for (const KitCompiledFile& f : files) {
+      u8* image = TestOwn(f.data);
+      u32 size = static_cast<u32>(f.data.size());
+      if (f.name == kScriptCmdDefFile) ASSERT_EQ(ScriptParseCommandDefs(image, size), 0);
+      else if (f.name == kScriptVarDefFile) ASSERT_EQ(ScriptParseVarDefs(image, size), 0);
+      else if (f.name == kScriptVarSlotFile) ASSERT_EQ(ScriptParseVarSlots(image, size), 0);
+      else if (f.name == "chbin\\zpt00000.zbn") {
+        ASSERT_EQ(VarDeclareFile(-1), 0);
+        ASSERT_EQ(ScriptBindFile(0, image, size), 1);
+      } else {
+        std::free(image);
+      }
+    }
+    ScriptBindTask(w.task, 0);
+  }
+};
+
+}  // namespace
+
+TEST_F(CmdShellTest, InputCommandSwitchesProcessing) {
+  InputReset();
+  Load("*SYSTEM_START\ninput keyboard=0, mouse=0\ninput keyboard=1\n");
+  EXPECT_EQ(w.Run(0), 0);
+  EXPECT_EQ(g_InputKeyboardOn, 0);
+  EXPECT_EQ(g_InputMouseOn, 0);
+  EXPECT_EQ(g_InputJoystickOn, 1) << "left out: unchanged";
+  EXPECT_EQ(w.Run(1), 0);
+  EXPECT_EQ(g_InputKeyboardOn, 1);
+}
+
+TEST_F(CmdShellTest, CursorCommandSetsTheDelay) {
+  InputReset();
+  Load("*SYSTEM_START\ncursor delay=700\n");
+  EXPECT_EQ(w.Run(0), 0);
+  EXPECT_EQ(g_CursorHideDelay, 700);
+}
+
+TEST_F(CmdShellTest, FontInfoStoresIntoTheNamedVariable) {
+  Load("global int r = -1\nglobal str name\n*SYSTEM_START\nfont slot=0, width=24\nfont_info width=1, result=r\n"
+       "font_info zero=1, result=r\n");
+  ASSERT_EQ(w.Run(0), 0);
+  ASSERT_EQ(w.Run(1), 0);
+  EXPECT_EQ(VarGetIntElement(1000, 0), 24);
+  ASSERT_EQ(w.Run(2), 0);
+  EXPECT_EQ(VarGetIntElement(1000, 0), 0);
+}
