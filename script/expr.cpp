@@ -169,6 +169,8 @@ i32 ExprOpIndexOpen(const u8* operand, u16 len) {
 i32 ExprOpIndexClose(const u8*, u16) {
   if (g_Expr.list_depth == 0) return ExprFailCode();
   u16 base = g_Expr.list_base[--g_Expr.list_depth];
+  // Operators inside the list may have consumed its placeholder: then the code is malformed.
+  if (g_Expr.top <= base || g_Expr.stack[base].str) return ExprFailCode();
   u16 id = static_cast<u16>(g_Expr.stack[base].i);
   u32 count = static_cast<u32>(g_Expr.top - base - 1);
   const ExprSlot* idx = &g_Expr.stack[base + 1];

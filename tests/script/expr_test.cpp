@@ -363,6 +363,7 @@ TEST_F(ExprTest, MalformedByteCodeFailsWith900030) {
       {Op(EXPR_OP_NEG), "unary operator on an empty stack"},
       {Op(EXPR_OP_TO_TEXT), "conversion on an empty stack"},
       {Op(')'), "closing a list that is not open"},
+      {I(5) + KitCodeVar(EXPR_OP_INDEX_OPEN, GRID_ID) + Op(EXPR_OP_ADD) + Op(')'), "an operator took the list's placeholder"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
