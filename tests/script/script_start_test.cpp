@@ -165,3 +165,13 @@ TEST_F(ScriptStartTest, DamagedFilesStopStartUpWithTheFormatError) {
   EXPECT_NE(ScriptLoadAll(), 0);
   EXPECT_NE(Shown().find("[chbin\\zpt.zbn]"), std::string::npos) << Shown();
 }
+
+TEST_F(ScriptStartTest, AStartLabelBeyondItsFileIsRefused) {
+  Write({kMain});
+  // The label file again, with SYSTEM_START pointing past the last line of its file.
+  std::vector<u8> labels = KitLabelsBuild({{"SYSTEM_START", 99, 0, 0, 0}, {"BOOT", 0, 0, 0, 0}});
+  game.Write("chbin/zpl.zbn", labels);
+  EXPECT_NE(ScriptLoadAll(), 0);
+  EXPECT_NE(Shown().find("[chbin\\zpt00000.zbn]\nコンパイル済みスクリプトの形式が正しくありません"), std::string::npos) << Shown();
+  EXPECT_EQ(System()->handlers[1], nullptr);
+}
