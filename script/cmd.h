@@ -27,6 +27,9 @@ i32 CmdFontSet();     // command 27 (cmd_shell.cpp)
 i32 CmdFontInfo();    // command 28
 i32 CmdInputSet();    // command 50
 i32 CmdCursorSet();   // command 70
+i32 CmdSoundSet();    // command 87
+i32 CmdSoundDelete(); // command 88
+i32 CmdSoundQuery();  // command 89
 
 // The script name of a command slot, from the command definitions ("" when unknown).
 const char* CmdDefName(i32 slot);

@@ -1,4 +1,4 @@
-// Handlers of commands whose bodies live in other modules (fonts, input): each decodes its line
+// Handlers of commands whose bodies live in other modules (fonts, input, sound): each decodes its line
 // and hands the decoded arguments to its body, and stores a query's answer into the variable the
 // line names.
 #include "layer/font.h"
@@ -6,6 +6,7 @@
 #include "script/cmd.h"
 #include "script/var.h"
 #include "shell/input.h"
+#include "sound/sound_cmd.h"
 
 static void FontArgs(u8 slot, FontCmdArgs* a) {
   *a = FontCmdArgs{};
@@ -62,4 +63,39 @@ i32 CmdCursorSet() {
   InputCmdArgs a;
   InputArgs(&a);
   return InputCursorSet(&a);
+}
+
+static void SoundArgs(SoundCmdArgs* a) {
+  *a = SoundCmdArgs{};
+  for (u8 id = 0; id < SOUND_PARAM_COUNT; id++) {
+    a->given[id] = ArgGiven(id) ? 1 : 0;
+    a->value[id] = ArgInt(id);
+    a->text[id] = ArgStr(id);
+  }
+  if (ArgGiven(SOUND_PARAM_RESULT)) {
+    u8 p = ArgPos(SOUND_PARAM_RESULT);
+    a->result_var = g_ArgVarId[p];
+    a->result_index = g_ArgVarElem[p];
+  }
+}
+
+i32 CmdSoundSet() {
+  if (ArgDecode(CMD_SLOT_SOUND_SET) != 0) return -1;
+  SoundCmdArgs a;
+  SoundArgs(&a);
+  return SoundCmdSet(&a);
+}
+
+i32 CmdSoundDelete() {
+  if (ArgDecode(CMD_SLOT_SOUND_DELETE) != 0) return -1;
+  SoundCmdArgs a;
+  SoundArgs(&a);
+  return SoundCmdDelete(&a);
+}
+
+i32 CmdSoundQuery() {
+  if (ArgDecode(CMD_SLOT_SOUND_QUERY) != 0) return -1;
+  SoundCmdArgs a;
+  SoundArgs(&a);
+  return SoundCmdQuery(&a);
 }

@@ -16,6 +16,7 @@
 #include "script/var.h"
 #include "shell/err.h"
 #include "shell/pack.h"
+#include "script/cmd.h"
 #include "shell/placeholders.h"
 #include "shell/sys.h"
 #include "sound/sound_object.h"

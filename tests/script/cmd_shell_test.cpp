@@ -3,6 +3,7 @@
 
 #include "kit/script_compiler.h"
 #include "layer/font.h"
+#include "script/obj.h"
 #include "script_fixture.h"
 #include "shell/input.h"
 
@@ -66,4 +67,13 @@ TEST_F(CmdShellTest, FontInfoStoresIntoTheNamedVariable) {
   EXPECT_EQ(VarGetIntElement(1000, 0), 24);
   ASSERT_EQ(w.Run(2), 0);
   EXPECT_EQ(VarGetIntElement(1000, 0), 0);
+}
+
+TEST_F(CmdShellTest, SoundQueryStoresIntoTheNamedElement) {
+  ASSERT_EQ(ObjCreateRoots(), 0);
+  Load("global int r[3] = -1\n*SYSTEM_START\nsound_info name='nothing', state=1, result=r[2]\n");
+  ASSERT_EQ(w.Run(0), 0);
+  EXPECT_EQ(VarGetIntElement(1000, 2), 0) << "a missing object answers 0";
+  EXPECT_EQ(VarGetIntElement(1000, 1), -1);
+  ObjReset();
 }
