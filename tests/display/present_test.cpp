@@ -7,6 +7,7 @@
 #include "platform/present.h"
 #include "platform/video.h"
 #include "shell/frame.h"
+#include "shell/screen.h"
 
 namespace {
 
@@ -107,8 +108,8 @@ TEST_F(PresentTest, MainWindowByModeFitAndFilter) {
     FramePresent(g_WindowObjects[0], Root());
     ASSERT_EQ(g_Blits.size(), 1u);
     const Blit& b = g_Blits[0];
-    EXPECT_EQ(g_OutputOffset.x, c.x);
-    EXPECT_EQ(g_OutputOffset.y, c.y);
+    EXPECT_EQ(g_OutputOffset.load().x, c.x);
+    EXPECT_EQ(g_OutputOffset.load().y, c.y);
     EXPECT_EQ(b.dx, c.x);
     EXPECT_EQ(b.dy, c.y);
     EXPECT_EQ(b.dw, c.ow);
@@ -176,7 +177,7 @@ TEST_F(PresentTest, NothingIsShownWithoutAnUpdateAnOutputOrAfterQuit) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Update(0, 0, c.r, 47);
-    g_OutputSize.width = c.ow;
+    g_OutputSize = SizeI32{c.ow, g_OutputSize.load().height};
     g_QuitRequested = c.quit;
     FramePresent(g_WindowObjects[0], Root());
     EXPECT_TRUE(g_Blits.empty());
