@@ -502,6 +502,10 @@ static void OnMove(WindowObject* w, const PlatMsg*) {
 }
 
 static void OnSize(WindowObject* w, const PlatMsg* m) {
+  // A size the window has already left (the engine asked for another since) is stale: the
+  // report of the newer size follows, and answering this one would undo it.
+  i32 x, y, cw, ch;
+  if (w->handle && PlatWindowClientRect(w->handle, &x, &y, &cw, &ch) && (cw != m->a || ch != m->b)) return;
   WinOnReportedSize(w, static_cast<i32>(m->a), static_cast<i32>(m->b));
 }
 
