@@ -8,6 +8,7 @@
 #include "platform/video.h"
 #include "shell/frame.h"
 #include "shell/screen.h"
+#include "shell/screen.h"
 
 namespace {
 
@@ -316,6 +317,33 @@ TEST_F(ComposeTest, ThreadedFramesReachTheWindowWhileTheMainThreadPaints) {
   FrameReset();
   WinDestroyAll();
   PlatVideoQuit();
+}
+
+// The screen modes replace the scaled buffer on the main thread while the frame thread scales
+// into it: the two never overlap (a sanitized build reports any use of a freed buffer).
+TEST_F(PresentTest, ScaledBufferReplacedWhilePresentingElsewhere) {
+  UseWorkers(2);
+  g_Fullscreen = 1;
+  g_FitMode = WIN_FIT_INSIDE;
+  g_DisplaySize = SizeI32{200, 150};
+  Output(128, 96);
+  std::atomic<bool> done{false};
+  std::thread frames([&] {
+    for (i32 i = 0; i < 300; i++) {
+      Update(0, 0, 63, 47);
+      FramePresent(g_WindowObjects[0], Root());
+    }
+    done = true;
+  });
+  const SizeI32 sizes[] = {{128, 96}, {200, 150}, {64, 48}};
+  for (i32 i = 0; !done; i++) {
+    const SizeI32 s = sizes[i % 3];
+    g_OutputSize = s;
+    ASSERT_EQ(WinScaledBufferAlloc(s.width, s.height), 0);
+  }
+  frames.join();
+  EXPECT_FALSE(g_Blits.empty());
+  for (const Blit& b : g_Blits) EXPECT_EQ(b.copy.size(), static_cast<size_t>(b.width) * b.height * 4);
 }
 
 }  // namespace
