@@ -29,6 +29,7 @@ struct PlatWindow {
   bool maximized = false;
   bool shaped = false;
   bool fullscreen = false;         // SDL fullscreen, with or without a display mode
+  SDL_Rect windowed{};             // the client area before fullscreen
   bool swallow_restore = false;    // the next restore is the engine's own undo
   std::vector<std::string> drop;   // paths of the drop in progress
 };
@@ -525,13 +526,37 @@ static bool FindSdlMode(SDL_Window* sdl, const PlatDisplayMode* mode, SDL_Displa
   return false;
 }
 
+// The window covers the monitor before SDL makes it fullscreen: a display server without a
+// window manager leaves SDL's fullscreen request unanswered, and the window must cover the
+// screen all the same.
+static void CoverMonitor(PlatWindow* w, int width, int height) {
+  SDL_GetWindowPosition(w->sdl, &w->windowed.x, &w->windowed.y);
+  SDL_GetWindowSize(w->sdl, &w->windowed.w, &w->windowed.h);
+  SDL_Rect r;
+  int display = SDL_GetWindowDisplayIndex(w->sdl);
+  if (display < 0 || SDL_GetDisplayBounds(display, &r) != 0) return;
+  if (!w->shaped) SDL_SetWindowBordered(w->sdl, SDL_FALSE);
+  SDL_SetWindowPosition(w->sdl, r.x, r.y);
+  SDL_SetWindowSize(w->sdl, width > 0 ? width : r.w, height > 0 ? height : r.h);
+}
+
+static void Uncover(PlatWindow* w) {
+  if (w->windowed.w <= 0 || w->windowed.h <= 0) return;
+  SDL_SetWindowSize(w->sdl, w->windowed.w, w->windowed.h);
+  SDL_SetWindowPosition(w->sdl, w->windowed.x, w->windowed.y);
+}
+
 int PlatWindowSetFullscreen(PlatWindow* w, const PlatDisplayMode* mode) {
   if (!s_Ready || !PlatIsMainThread() || !Alive(w)) return -1;
-  if (mode) {
-    SDL_DisplayMode m;
-    if (!FindSdlMode(w->sdl, mode, &m) || SDL_SetWindowDisplayMode(w->sdl, &m) != 0) return -1;
-    if (SDL_SetWindowFullscreen(w->sdl, SDL_WINDOW_FULLSCREEN) != 0) return -1;
-  } else if (SDL_SetWindowFullscreen(w->sdl, SDL_WINDOW_FULLSCREEN_DESKTOP) != 0) {
+  SDL_DisplayMode m;
+  if (mode && !FindSdlMode(w->sdl, mode, &m)) return -1;
+  CoverMonitor(w, mode ? m.w : 0, mode ? m.h : 0);
+  bool ok = mode ? SDL_SetWindowDisplayMode(w->sdl, &m) == 0 && SDL_SetWindowFullscreen(w->sdl, SDL_WINDOW_FULLSCREEN) == 0
+                 : SDL_SetWindowFullscreen(w->sdl, SDL_WINDOW_FULLSCREEN_DESKTOP) == 0;
+  if (!ok) {
+    SDL_SetWindowFullscreen(w->sdl, 0);
+    Uncover(w);
+    SetFlagsNow(w, w->flags);
     return -1;
   }
   w->fullscreen = true;
@@ -543,6 +568,7 @@ void PlatWindowLeaveFullscreen(PlatWindow* w) {
   SDL_SetWindowFullscreen(w->sdl, 0);
   w->fullscreen = false;
   SetFlagsNow(w, w->flags);
+  Uncover(w);
 }
 
 bool PlatWindowIsFullscreen(PlatWindow* w) { return PlatIsMainThread() && Alive(w) && w->fullscreen; }
