@@ -321,3 +321,20 @@ TEST_F(WinCmdTest, FullscreenMinimiseAndMaximiseOfTheCommand) {
   ASSERT_EQ(Run(Args({{15, 1}})), 0);
   EXPECT_EQ(g_RedrawCountdown.load(), 1);
 }
+
+// Without video no window can be made: the command fails and the object stays as it was.
+TEST(WinCmdNoVideo, AWindowThatCannotBeMadeLeavesNothingBehind) {
+  ASSERT_FALSE(PlatVideoReady());
+  ASSERT_EQ(WinObjsCreate(), 0);
+  CmdArgRecord a = Args({{0, 1}, {7, 300}, {4, 9}});
+  a.given[1] = 1;
+  a.str[1] = "Sub";
+  EXPECT_EQ(CmdWindowSetBody(&a), -1);
+  WindowObject* w = g_WindowObjects[1];
+  EXPECT_EQ(g_WindowOpen[1].load(), -1);
+  EXPECT_EQ(w->handle, nullptr);
+  EXPECT_EQ(w->width, 0);
+  EXPECT_EQ(w->x, 0);
+  EXPECT_STREQ(w->title, "");
+  WinReset();
+}
