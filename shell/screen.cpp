@@ -13,6 +13,7 @@
 #include "platform/input.h"
 #include "platform/platform.h"
 #include "platform/video.h"
+#include "shell/config.h"
 #include "shell/err.h"
 #include "shell/frame.h"
 #include "shell/placeholders.h"

@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "platform/video.h"
 #include "script/obj.h"
+#include "shell/config.h"
 #include "shell/err.h"
 #include "shell/frame.h"
 #include "shell/placeholders.h"
