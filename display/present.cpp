@@ -12,11 +12,12 @@
 #include "platform/present.h"
 #include "shell/config.h"
 #include "shell/placeholders.h"
+#include "shell/screen.h"
 #include "shell/sys.h"
 #include "shell/window.h"
 
-SizeI32 g_OutputSize = {0, 0};
-PointI32 g_OutputOffset = {0, 0};
+std::atomic<SizeI32> g_OutputSize{SizeI32{0, 0}};
+std::atomic<PointI32> g_OutputOffset{PointI32{0, 0}};
 u8* g_ScaledFrameBuffer = nullptr;
 u64 g_ScaledFrameBufferSize = 0;
 FrameBlitFn g_FrameBlit = FrameBlitToWindow;
@@ -33,10 +34,7 @@ static void SetHeader(WindowObject* w, i32 width, i32 height) {
   w->screen_header.height = -height;
 }
 
-// The input side reads the offset on the main thread: it is written only when it changes.
-static void SetOffset(i32 x, i32 y) {
-  if (g_OutputOffset.x != x || g_OutputOffset.y != y) g_OutputOffset = {x, y};
-}
+static void SetOffset(i32 x, i32 y) { g_OutputOffset = PointI32{x, y}; }
 
 static bool ScaledBufferHolds(i32 ow, i32 oh) {
   return g_ScaledFrameBuffer && g_ScaledFrameBufferSize >= ImagePixelBytes(ow, oh);
@@ -44,10 +42,11 @@ static bool ScaledBufferHolds(i32 ow, i32 oh) {
 
 static bool BilinearOnWorkers() { return g_CpuFeatures.sse && g_CfgUseSse; }
 
-// The whole picture into the scaled buffer at the output size, shown 1:1 at (x, y). Without a
-// buffer of that size the platform stretches the picture instead.
-static void ShowScaled(WindowObject* w, const LayerRecord* r, bool bilinear, i32 x, i32 y) {
-  const i32 ow = g_OutputSize.width, oh = g_OutputSize.height;
+// The whole picture into the scaled buffer at the output size ow x oh, shown 1:1 at (x, y).
+// Without a buffer of that size the platform stretches the picture instead. The screen modes
+// replace the buffer on the main thread, under the lock held here.
+static void ShowScaled(WindowObject* w, const LayerRecord* r, bool bilinear, i32 ow, i32 oh, i32 x, i32 y) {
+  EngineLockGuard lock;
   if (!ScaledBufferHolds(ow, oh)) {
     g_FrameBlit(w, r->pixels, r->width, r->height, x, y, ow, oh, 0, 0, r->width, r->height);
     return;
@@ -70,7 +69,8 @@ static void ShowScaled(WindowObject* w, const LayerRecord* r, bool bilinear, i32
 void FramePresent(WindowObject* w, LayerRecord* r) {
   if (g_QuitRequested || !w || !LayerHasPixels(r)) return;
   const i64 uw = r->update_right - r->update_left + 1, uh = r->update_bottom - r->update_top + 1;
-  const i32 ow = g_OutputSize.width, oh = g_OutputSize.height;
+  const SizeI32 output = g_OutputSize.load();
+  const i32 ow = output.width, oh = output.height;
   if (uw <= 0 || uh <= 0 || ow <= 0 || oh <= 0) return;
   SetHeader(w, r->width, r->height);
   const i32 rx = static_cast<i32>(LayerClampPos(r->x)), ry = static_cast<i32>(LayerClampPos(r->y));
@@ -78,15 +78,17 @@ void FramePresent(WindowObject* w, LayerRecord* r) {
     g_FrameBlit(w, r->pixels, r->width, r->height, rx, ry, r->width, r->height, 0, 0, r->width, r->height);
     return;
   }
-  if (g_Fullscreen || g_Maximised) {
-    SetOffset((g_DisplaySize.width - ow) / 2, (g_DisplaySize.height - oh) / 2);
-    if ((g_FitMode != 0 && g_CpuScaleFilter == 1) || (!g_Fullscreen && g_Maximised)) {
-      ShowScaled(w, r, true, g_OutputOffset.x, g_OutputOffset.y);
+  const u8 fullscreen = g_Fullscreen, maximised = g_Maximised;
+  if (fullscreen || maximised) {
+    const SizeI32 display = g_DisplaySize.load();
+    const i32 ox = (display.width - ow) / 2, oy = (display.height - oh) / 2;
+    SetOffset(ox, oy);
+    if ((g_FitMode != 0 && g_CpuScaleFilter == 1) || (!fullscreen && maximised)) {
+      ShowScaled(w, r, true, ow, oh, ox, oy);
     } else if (g_FitMode != 0) {
-      ShowScaled(w, r, false, g_OutputOffset.x, g_OutputOffset.y);
+      ShowScaled(w, r, false, ow, oh, ox, oy);
     } else {
-      g_FrameBlit(w, r->pixels, r->width, r->height, g_OutputOffset.x, g_OutputOffset.y, ow, oh, 0, 0, r->width,
-                  r->height);
+      g_FrameBlit(w, r->pixels, r->width, r->height, ox, oy, ow, oh, 0, 0, r->width, r->height);
     }
     return;
   }
@@ -95,7 +97,7 @@ void FramePresent(WindowObject* w, LayerRecord* r) {
     g_FrameBlit(w, r->pixels, r->width, r->height, rx, ry, ow, oh, 0, 0, ow, oh);
     return;
   }
-  ShowScaled(w, r, g_CpuScaleFilter == 1, 0, 0);
+  ShowScaled(w, r, g_CpuScaleFilter == 1, ow, oh, 0, 0);
 }
 
 i32 FramePaintWindow(WindowObject* w) {
@@ -117,8 +119,8 @@ i32 FramePaintWindow(WindowObject* w) {
 }
 
 void FramePresentReset() {
-  g_OutputSize = {0, 0};
-  g_OutputOffset = {0, 0};
+  g_OutputSize = SizeI32{0, 0};
+  g_OutputOffset = PointI32{0, 0};
   std::free(g_ScaledFrameBuffer);
   g_ScaledFrameBuffer = nullptr;
   g_ScaledFrameBufferSize = 0;

@@ -4,6 +4,7 @@
 // without a visible picture is blanked once. Runs on the thread that runs the frame; what the
 // window shows is handed to the platform, which puts it on the screen from the main thread.
 #pragma once
+#include <atomic>
 #include <string>
 
 #include "common/types.h"
@@ -11,11 +12,12 @@
 struct LayerRecord;
 struct WindowObject;
 
-// Size of the picture as shown in the main window (the game size at start-up, until screen modes
-// change it), its position in the client area (written here) and the buffer of that size (width
-// * 4 * height + width * 4 + 4 bytes).
-extern SizeI32 g_OutputSize;
-extern PointI32 g_OutputOffset;
+// Size of the picture as shown in the main window (written by the screen modes on the main
+// thread), its position in the client area (written here, read by the input on the main thread)
+// and the buffer of that size (width * 4 * height + width * 4 + 4 bytes), replaced and used only
+// under g_EngineLock.
+extern std::atomic<SizeI32> g_OutputSize;
+extern std::atomic<PointI32> g_OutputOffset;
 extern u8* g_ScaledFrameBuffer;
 extern u64 g_ScaledFrameBufferSize;
 

@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "shell/err.h"
 #include "shell/placeholders.h"
+#include "shell/wincmd.h"
 #include "shell/window.h"
 
 void LayerRecordFree(LayerRecord* rec) {

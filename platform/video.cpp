@@ -5,7 +5,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "platform/input.h"
@@ -24,12 +28,17 @@ struct PlatWindow {
   std::atomic<bool> minimized{false};
   bool maximized = false;
   bool shaped = false;
+  bool fullscreen = false;         // SDL fullscreen, with or without a display mode
+  SDL_Rect windowed{};             // the client area before fullscreen
   bool swallow_restore = false;    // the next restore is the engine's own undo
   std::vector<std::string> drop;   // paths of the drop in progress
 };
 
 // Window operations asked for from other threads, carried out by the pump.
-enum { OP_SHOW = 1, OP_HIDE, OP_FLAGS, OP_RESTORE, OP_OPACITY, OP_FLASH, OP_SHAPE, OP_TITLE };
+enum {
+  OP_SHOW = 1, OP_HIDE, OP_FLAGS, OP_RESTORE, OP_OPACITY, OP_FLASH, OP_SHAPE, OP_TITLE,
+  OP_MOVE, OP_SIZE, OP_LIMITS, OP_RAISE, OP_STATE, OP_CALL,
+};
 enum { FRAME_FLAGS = PLAT_WINDOW_FRAMED | PLAT_WINDOW_RESIZABLE | PLAT_WINDOW_TOPMOST };
 
 static bool s_Ready = false;
@@ -40,10 +49,47 @@ static std::vector<PlatWindow*> s_Windows;
 static PlatMsgHandler s_Handler = nullptr;
 static std::atomic<PlatHitTestFn> s_HitTest{nullptr};
 
+// A call waiting for the main thread (PlatCallOnMain). The waiter and the queued event share it,
+// so whichever lets go last frees it.
+struct MainCall {
+  void (*fn)(void*);
+  void* arg;
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false, cancelled = false;
+};
+typedef std::shared_ptr<MainCall> MainCallRef;
+
+// Runs a queued call unless its caller gave up (main thread).
+static void RunMainCall(MainCallRef* ref) {
+  MainCall* c = ref->get();
+  {
+    std::lock_guard<std::mutex> g(c->m);
+    if (!c->cancelled) c->fn(c->arg);
+    c->done = true;
+  }
+  c->cv.notify_all();
+}
+
+struct SizeLimits {
+  i32 min_w, min_h, max_w, max_h;
+};
+
 static void FreeOpData(const SDL_Event& e) {
   if (e.type != s_InternalEvent) return;
   if (e.user.code == OP_SHAPE) delete static_cast<std::vector<PlatRect>*>(e.user.data2);
   if (e.user.code == OP_TITLE) delete static_cast<std::string*>(e.user.data2);
+  if (e.user.code == OP_LIMITS) delete static_cast<SizeLimits*>(e.user.data2);
+  if (e.user.code == OP_CALL) {
+    auto* ref = static_cast<MainCallRef*>(e.user.data2);
+    {
+      std::lock_guard<std::mutex> g((*ref)->m);
+      (*ref)->cancelled = true;  // video is stopping: the call will never run
+      (*ref)->done = true;
+    }
+    (*ref)->cv.notify_all();
+    delete ref;
+  }
 }
 
 int PlatVideoInit() {
@@ -54,6 +100,8 @@ int PlatVideoInit() {
   // Window surfaces stay plain system images: a surface made through a renderer recreates the
   // system window on first use, which would drop a window's shape.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+  // The screen saver may start unless the game blocks it (PlatScreenSaverBlock).
+  SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     std::fprintf(stderr, "zephra: video could not start: %s\n", SDL_GetError());
     return -1;
@@ -256,6 +304,7 @@ u32 PlatWindowFlags(PlatWindow* w) { return w ? w->flags.load() : 0; }
 
 static void SetFlagsNow(PlatWindow* w, u32 flags) {
   w->flags = flags;
+  if (w->fullscreen) return;  // SDL ignores frame changes of a fullscreen window: applied on leaving
   if (!w->shaped) SDL_SetWindowBordered(w->sdl, (flags & PLAT_WINDOW_FRAMED) ? SDL_TRUE : SDL_FALSE);
   SDL_SetWindowResizable(w->sdl, (flags & PLAT_WINDOW_RESIZABLE) ? SDL_TRUE : SDL_FALSE);
   SDL_SetWindowAlwaysOnTop(w->sdl, (flags & PLAT_WINDOW_TOPMOST) ? SDL_TRUE : SDL_FALSE);
@@ -377,6 +426,183 @@ bool PlatWindowShaped(PlatWindow* w) { return w && w->shaped; }
 
 void PlatSetHitTestHandler(PlatHitTestFn fn) { s_HitTest = fn; }
 
+// ---- Geometry, states and fullscreen ---------------------------------------------------------
+
+static intptr_t PackPair(i32 a, i32 b) {
+  return static_cast<intptr_t>((static_cast<u64>(static_cast<u32>(a)) << 32) | static_cast<u32>(b));
+}
+static void UnpackPair(intptr_t v, i32* a, i32* b) {
+  u64 u = static_cast<u64>(v);
+  *a = static_cast<i32>(static_cast<u32>(u >> 32));
+  *b = static_cast<i32>(static_cast<u32>(u));
+}
+
+bool PlatWindowClientRect(PlatWindow* w, i32* x, i32* y, i32* width, i32* height) {
+  if (!s_Ready || !PlatIsMainThread() || !Alive(w)) return false;
+  int px = 0, py = 0, pw = 0, ph = 0;
+  SDL_GetWindowPosition(w->sdl, &px, &py);
+  SDL_GetWindowSize(w->sdl, &pw, &ph);
+  *x = px, *y = py, *width = pw, *height = ph;
+  return true;
+}
+
+static void MoveNow(PlatWindow* w, i32 x, i32 y) {
+  // A position given while fullscreen would become the windowed place SDL returns to.
+  if (!w->fullscreen) SDL_SetWindowPosition(w->sdl, x, y);
+}
+
+void PlatWindowMove(PlatWindow* w, i32 x, i32 y) {
+  if (!w || !s_Ready) return;
+  if (PlatIsMainThread()) MoveNow(w, x, y);
+  else QueueOp(w, OP_MOVE, PackPair(x, y), nullptr);
+}
+
+static void SizeNow(PlatWindow* w, i32 width, i32 height) {
+  // On a fullscreen window SDL would take the size as a new display mode.
+  if (!w->fullscreen && width > 0 && height > 0) SDL_SetWindowSize(w->sdl, width, height);
+}
+
+void PlatWindowSetClientSize(PlatWindow* w, i32 width, i32 height) {
+  if (!w || !s_Ready) return;
+  if (PlatIsMainThread()) SizeNow(w, width, height);
+  else QueueOp(w, OP_SIZE, PackPair(width, height), nullptr);
+}
+
+enum { SIZE_LIMIT_NONE = 16384 };
+
+static void LimitsNow(PlatWindow* w, const SizeLimits& l) {
+  // SDL has no "no maximum" once one was set: the largest side any window can have stands in.
+  i32 max_w = l.max_w > 0 ? l.max_w : SIZE_LIMIT_NONE, max_h = l.max_h > 0 ? l.max_h : SIZE_LIMIT_NONE;
+  i32 min_w = std::clamp(l.min_w, 0, max_w), min_h = std::clamp(l.min_h, 0, max_h);
+  SDL_SetWindowMaximumSize(w->sdl, max_w, max_h);
+  SDL_SetWindowMinimumSize(w->sdl, std::max(1, min_w), std::max(1, min_h));
+}
+
+void PlatWindowSetSizeLimits(PlatWindow* w, i32 min_width, i32 min_height, i32 max_width, i32 max_height) {
+  if (!w || !s_Ready) return;
+  SizeLimits l{min_width, min_height, max_width, max_height};
+  if (PlatIsMainThread()) {
+    LimitsNow(w, l);
+    return;
+  }
+  auto* copy = new SizeLimits(l);
+  if (!QueueOp(w, OP_LIMITS, 0, copy)) delete copy;
+}
+
+void PlatWindowRaise(PlatWindow* w) {
+  if (!w || !s_Ready) return;
+  if (PlatIsMainThread()) SDL_RaiseWindow(w->sdl);
+  else QueueOp(w, OP_RAISE, 0, nullptr);
+}
+
+static void StateNow(PlatWindow* w, i32 state) {
+  switch (state) {
+    case PLAT_STATE_MINIMIZED: SDL_MinimizeWindow(w->sdl); break;
+    case PLAT_STATE_MAXIMIZED: SDL_MaximizeWindow(w->sdl); break;
+    default: SDL_RestoreWindow(w->sdl); break;
+  }
+}
+
+void PlatWindowSetState(PlatWindow* w, i32 state) {
+  if (!w || !s_Ready) return;
+  if (PlatIsMainThread()) StateNow(w, state);
+  else QueueOp(w, OP_STATE, state, nullptr);
+}
+
+// The SDL mode of the window's display with the size and depth asked for.
+static bool FindSdlMode(SDL_Window* sdl, const PlatDisplayMode* mode, SDL_DisplayMode* out) {
+  int display = SDL_GetWindowDisplayIndex(sdl);
+  if (display < 0) return false;
+  int n = SDL_GetNumDisplayModes(display);
+  for (int i = 0; i < n; i++) {
+    SDL_DisplayMode m;
+    if (SDL_GetDisplayMode(display, i, &m) != 0) continue;
+    if (m.w == mode->width && m.h == mode->height && static_cast<i32>(SDL_BITSPERPIXEL(m.format)) == mode->bits_per_pixel &&
+        (mode->refresh_hz == 0 || m.refresh_rate == mode->refresh_hz)) {
+      *out = m;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The window covers the monitor before SDL makes it fullscreen: a display server without a
+// window manager leaves SDL's fullscreen request unanswered, and the window must cover the
+// screen all the same.
+static void CoverMonitor(PlatWindow* w, int width, int height) {
+  SDL_GetWindowPosition(w->sdl, &w->windowed.x, &w->windowed.y);
+  SDL_GetWindowSize(w->sdl, &w->windowed.w, &w->windowed.h);
+  SDL_Rect r;
+  int display = SDL_GetWindowDisplayIndex(w->sdl);
+  if (display < 0 || SDL_GetDisplayBounds(display, &r) != 0) return;
+  if (!w->shaped) SDL_SetWindowBordered(w->sdl, SDL_FALSE);
+  SDL_SetWindowPosition(w->sdl, r.x, r.y);
+  SDL_SetWindowSize(w->sdl, width > 0 ? width : r.w, height > 0 ? height : r.h);
+}
+
+static void Uncover(PlatWindow* w) {
+  if (w->windowed.w <= 0 || w->windowed.h <= 0) return;
+  SDL_SetWindowSize(w->sdl, w->windowed.w, w->windowed.h);
+  SDL_SetWindowPosition(w->sdl, w->windowed.x, w->windowed.y);
+}
+
+int PlatWindowSetFullscreen(PlatWindow* w, const PlatDisplayMode* mode) {
+  if (!s_Ready || !PlatIsMainThread() || !Alive(w)) return -1;
+  SDL_DisplayMode m;
+  if (mode && !FindSdlMode(w->sdl, mode, &m)) return -1;
+  CoverMonitor(w, mode ? m.w : 0, mode ? m.h : 0);
+  bool ok = mode ? SDL_SetWindowDisplayMode(w->sdl, &m) == 0 && SDL_SetWindowFullscreen(w->sdl, SDL_WINDOW_FULLSCREEN) == 0
+                 : SDL_SetWindowFullscreen(w->sdl, SDL_WINDOW_FULLSCREEN_DESKTOP) == 0;
+  if (!ok) {
+    SDL_SetWindowFullscreen(w->sdl, 0);
+    Uncover(w);
+    SetFlagsNow(w, w->flags);
+    return -1;
+  }
+  w->fullscreen = true;
+  return 0;
+}
+
+void PlatWindowLeaveFullscreen(PlatWindow* w) {
+  if (!s_Ready || !PlatIsMainThread() || !Alive(w) || !w->fullscreen) return;
+  SDL_SetWindowFullscreen(w->sdl, 0);
+  w->fullscreen = false;
+  SetFlagsNow(w, w->flags);
+  Uncover(w);
+}
+
+bool PlatWindowIsFullscreen(PlatWindow* w) { return PlatIsMainThread() && Alive(w) && w->fullscreen; }
+
+// ---- Calls on the main thread ----------------------------------------------------------------
+
+bool PlatCallOnMain(void (*fn)(void* arg), void* arg, const std::atomic<u8>* abort) {
+  if (!s_Ready || PlatIsMainThread()) {
+    fn(arg);
+    return true;
+  }
+  MainCallRef call = std::make_shared<MainCall>();
+  call->fn = fn;
+  call->arg = arg;
+  auto* ref = new MainCallRef(call);
+  SDL_Event e{};
+  e.type = s_InternalEvent;
+  e.user.code = OP_CALL;
+  e.user.data2 = ref;
+  if (SDL_PushEvent(&e) != 1) {
+    delete ref;
+    return false;
+  }
+  std::unique_lock<std::mutex> g(call->m);
+  while (!call->done) {
+    if (abort && abort->load()) {
+      call->cancelled = true;
+      return false;
+    }
+    call->cv.wait_for(g, std::chrono::milliseconds(2));
+  }
+  return !call->cancelled;
+}
+
 // ---- Messages --------------------------------------------------------------------------------
 
 void PlatSetMessageHandler(PlatMsgHandler fn) { s_Handler = fn; }
@@ -445,8 +671,17 @@ static void OnDrop(const SDL_DropEvent& d) {
 }
 
 static void OnInternal(const SDL_Event& e) {
+  if (e.user.code == OP_CALL) {
+    auto* ref = static_cast<MainCallRef*>(e.user.data2);
+    RunMainCall(ref);
+    delete ref;
+    return;
+  }
   PlatWindow* w = FindWindow(e.user.windowID);
-  i32 param = static_cast<i32>(reinterpret_cast<intptr_t>(e.user.data1));
+  intptr_t packed = reinterpret_cast<intptr_t>(e.user.data1);
+  i32 param = static_cast<i32>(packed);
+  i32 a = 0, b = 0;
+  UnpackPair(packed, &a, &b);
   if (w) {
     switch (e.user.code) {
       case OP_SHOW: ShowNow(w, true); break;
@@ -456,6 +691,11 @@ static void OnInternal(const SDL_Event& e) {
       case OP_OPACITY: OpacityNow(w, param); break;
       case OP_FLASH: FlashNow(w, param); break;
       case OP_TITLE: SDL_SetWindowTitle(w->sdl, static_cast<std::string*>(e.user.data2)->c_str()); break;
+      case OP_MOVE: MoveNow(w, a, b); break;
+      case OP_SIZE: SizeNow(w, a, b); break;
+      case OP_LIMITS: LimitsNow(w, *static_cast<SizeLimits*>(e.user.data2)); break;
+      case OP_RAISE: SDL_RaiseWindow(w->sdl); break;
+      case OP_STATE: StateNow(w, param); break;
       case OP_SHAPE: {
         auto* rects = static_cast<std::vector<PlatRect>*>(e.user.data2);
         ShapeNow(w, rects->data(), static_cast<i32>(rects->size()));

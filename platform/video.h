@@ -6,6 +6,7 @@
 // fonts and audio add their own headers beside this one and deliver their events through the
 // same pump.
 #pragma once
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,22 @@ struct PlatDisplayInfo {
   std::vector<PlatDisplayMode> modes;
 };
 std::vector<PlatDisplayInfo> PlatDisplayList();
+
+// ---- Monitors and display modes --------------------------------------------------------------
+// A monitor: its rectangle on the desktop and its current display mode.
+struct PlatMonitor {
+  i32 x, y, width, height;
+  i32 bits_per_pixel;  // as the display reports it (a 24-bit mode reports 24)
+  i32 refresh_hz;      // 0 when unknown
+};
+i32 PlatMonitorCount();
+bool PlatMonitorGet(i32 index, PlatMonitor* out);
+// The monitor holding the desktop point, else the nearest one; -1 when no monitor is known.
+i32 PlatMonitorNearest(i32 x, i32 y);
+// Mode index of the monitor's list (largest first); false past the last one.
+bool PlatDisplayModeGet(i32 monitor, i32 index, PlatDisplayMode* out);
+// The screen saver is kept from starting while blocked (it may start by default).
+void PlatScreenSaverBlock(bool block);
 
 // ---- Windows ---------------------------------------------------------------------------------
 struct PlatWindow;
@@ -110,6 +127,38 @@ bool PlatWindowShaped(PlatWindow* w);
 // window (the system moves it; the press is not reported).
 typedef bool (*PlatHitTestFn)(void* user, i32 x, i32 y);
 void PlatSetHitTestHandler(PlatHitTestFn fn);
+
+// ---- Window geometry, states and fullscreen ----------------------------------------------------
+// The client area's position on the desktop and its size (main thread). False for a window that
+// does not exist, and on other threads.
+bool PlatWindowClientRect(PlatWindow* w, i32* x, i32* y, i32* width, i32* height);
+// Places the client area's top-left corner (any thread). Ignored while fullscreen.
+void PlatWindowMove(PlatWindow* w, i32 x, i32 y);
+// Gives the client area this size (any thread). Ignored while fullscreen; reported as PLAT_MSG_SIZE.
+void PlatWindowSetClientSize(PlatWindow* w, i32 width, i32 height);
+// The client sizes the user can drag the window to; 0 for no limit (any thread).
+void PlatWindowSetSizeLimits(PlatWindow* w, i32 min_width, i32 min_height, i32 max_width, i32 max_height);
+// To the front of the other windows, with the input focus (any thread).
+void PlatWindowRaise(PlatWindow* w);
+enum { PLAT_STATE_NORMAL = 0, PLAT_STATE_MINIMIZED = 1, PLAT_STATE_MAXIMIZED = 2 };
+// Minimises, maximises or restores the window as the user would; the system reports it with the
+// usual messages (any thread).
+void PlatWindowSetState(PlatWindow* w, i32 state);
+// Fullscreen on the monitor that holds the window (main thread): with a mode, the display
+// switches to that mode of the monitor's list; without, the window covers the monitor at the
+// desktop's mode. 0, or -1 when refused (the window stays as it was).
+int PlatWindowSetFullscreen(PlatWindow* w, const PlatDisplayMode* mode);
+// Back to a window at its windowed place, the desktop's display mode restored (main thread).
+// The frame flags given while fullscreen take effect now.
+void PlatWindowLeaveFullscreen(PlatWindow* w);
+bool PlatWindowIsFullscreen(PlatWindow* w);
+
+// ---- Calls on the main thread ----------------------------------------------------------------
+// Runs fn(arg) on the main thread and returns once it ran: at once on the main thread (or when
+// video is not started), else at the main thread's next event pump while the caller waits. The
+// wait gives up, and fn is never run, when *abort becomes non-zero before fn starts. True when
+// fn ran. The caller must hold no lock the main thread may take.
+bool PlatCallOnMain(void (*fn)(void* arg), void* arg, const std::atomic<u8>* abort);
 
 // ---- Messages --------------------------------------------------------------------------------
 enum PlatMsgKind : u32 {

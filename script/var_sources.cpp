@@ -16,16 +16,14 @@ u64 VarSrcFrameCounter() { return g_FrameCounter; }
 u64 VarSrcStepCounter() { return g_StepCounter; }
 VarTimerState VarSrcScriptTimer(i32 timer) {
   if (timer < 0 || timer >= 4) return VarTimerState{0, 0, 0};
-  // Until timers can be stopped, a stopped timer reads 0.
-  u32 base = g_ScriptTimers.start[timer];
-  return VarTimerState{base, base, g_ScriptTimers.running[timer]};
+  return VarTimerState{g_ScriptTimers.start[timer], g_ScriptTimers.stopped_at[timer], g_ScriptTimers.running[timer]};
 }
 PlatLocalTime VarSrcStartTime() { return g_StartLocalTime; }
 i32 VarSrcOsCode() { return static_cast<u8>(g_OsCode); }
 i32 VarSrcDxVersion() { return g_DxVersion; }
 i32 VarSrcDisplayBits() { return g_DesktopBitsPerPixel; }
-i32 VarSrcDisplayWidth() { return g_MonitorSize.width; }
-i32 VarSrcDisplayHeight() { return g_MonitorSize.height; }
+i32 VarSrcDisplayWidth() { return g_MonitorSize.load().width; }
+i32 VarSrcDisplayHeight() { return g_MonitorSize.load().height; }
 u8 VarSrcD3dInUse() { return g_D3dInUse; }
 u32 VarSrcEngineStatus() { return 0; }
 

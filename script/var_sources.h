@@ -10,8 +10,8 @@
 // ---- Frame loop, start-up and system information ----------------------------------------------
 u64 VarSrcFrameCounter();     // g_FrameCounter
 u64 VarSrcStepCounter();      // g_StepCounter
-// One of the four script timers of g_ScriptTimers: its base, the moment it was stopped
-// (placeholder: kept by the screen command, which stops timers), and whether it runs.
+// One of the four script timers of g_ScriptTimers: its base, the moment it was stopped (by
+// command 91), and whether it runs.
 struct VarTimerState {
   u32 base;
   u32 stopped_at;

@@ -226,8 +226,9 @@ i32 CfgLoadProjectConfig() {
     if (width < CFG_WIDTH_MIN || width > CFG_SIDE_MAX || height < CFG_HEIGHT_MIN || height > CFG_SIDE_MAX)
       return fail(ERR_CFG_BAD_CONTENTS);
   } else {
-    width = g_MonitorSize.width;
-    height = g_MonitorSize.height;
+    const SizeI32 monitor = g_MonitorSize.load();
+    width = monitor.width;
+    height = monitor.height;
   }
   g_CfgMainWidth = width;
   g_CfgMainHeight = height;

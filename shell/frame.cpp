@@ -20,6 +20,7 @@
 #include "shell/sys.h"
 #include "shell/window.h"
 #include "shell/window_paint.h"
+#include "shell/wincmd.h"
 
 u64 g_FrameCounter = 0;
 u64 g_StepCounter = 0;
@@ -72,6 +73,7 @@ i32 FrameRun() {
     if (g_QuitRequested) return 1;
   } while (g_RerunRequest);
   LayerCommitChanges(g_LayerRoot);
+  WinDragMapRefresh();
   if (!g_SkipDrawing && !MovieHidesPicture()) {
     WinInvalidateApplyPending();
     for (WindowObject* w : g_WindowObjects)

@@ -39,6 +39,7 @@ extern FramePopupRequest g_PopupMenuRequest;
 struct FrameScriptTimers {
   u32 start[4];
   u8 running[4];
+  u32 stopped_at[4];  // when a stopped timer stopped (command 91)
 };
 extern FrameScriptTimers g_ScriptTimers;
 

@@ -101,34 +101,38 @@ static i64 FloorDiv(i64 a, i64 b) {
 }
 
 // Only the main window is scaled and placed inside its client area.
-static bool Scaled(const WindowObject* w) {
-  return w->index == 0 && g_OutputSize.width > 0 && g_OutputSize.height > 0 && w->width > 0 && w->height > 0;
+static bool Scaled(const WindowObject* w, SizeI32 output) {
+  return w->index == 0 && output.width > 0 && output.height > 0 && w->width > 0 && w->height > 0;
 }
 
 void InputClientToGame(const WindowObject* w, i32 cx, i32 cy, i32* gx, i32* gy) {
+  const SizeI32 output = g_OutputSize.load();
   i64 x = cx, y = cy;
   if (w->index == 0) {
-    x -= g_OutputOffset.x;
-    y -= g_OutputOffset.y;
+    const PointI32 offset = g_OutputOffset.load();
+    x -= offset.x;
+    y -= offset.y;
   }
-  if (Scaled(w)) {
+  if (Scaled(w, output)) {
     // Rounded down, so a point just left of the picture stays outside it.
-    x = FloorDiv(x * w->width, g_OutputSize.width);
-    y = FloorDiv(y * w->height, g_OutputSize.height);
+    x = FloorDiv(x * w->width, output.width);
+    y = FloorDiv(y * w->height, output.height);
   }
   *gx = static_cast<i32>(std::clamp<i64>(x, INT_MIN, INT_MAX));
   *gy = static_cast<i32>(std::clamp<i64>(y, INT_MIN, INT_MAX));
 }
 
 void InputGameToClient(const WindowObject* w, i32 gx, i32 gy, i32* cx, i32* cy) {
+  const SizeI32 output = g_OutputSize.load();
   i64 x = gx, y = gy;
-  if (Scaled(w)) {
-    x = FloorDiv(x * g_OutputSize.width, w->width);
-    y = FloorDiv(y * g_OutputSize.height, w->height);
+  if (Scaled(w, output)) {
+    x = FloorDiv(x * output.width, w->width);
+    y = FloorDiv(y * output.height, w->height);
   }
   if (w->index == 0) {
-    x += g_OutputOffset.x;
-    y += g_OutputOffset.y;
+    const PointI32 offset = g_OutputOffset.load();
+    x += offset.x;
+    y += offset.y;
   }
   *cx = static_cast<i32>(std::clamp<i64>(x, INT_MIN, INT_MAX));
   *cy = static_cast<i32>(std::clamp<i64>(y, INT_MIN, INT_MAX));
@@ -150,9 +154,11 @@ static void PollCursor(WindowObject* w) {
   bool outside = x < 0 || y < 0 || x > w->width - 1 || y > w->height - 1;
   // The extended area adds the letterbox bands around the picture, in game pixels.
   i64 mx = 0, my = 0;
-  if (Scaled(w)) {
-    mx = static_cast<i64>(g_OutputOffset.x) * w->width / g_OutputSize.width;
-    my = static_cast<i64>(g_OutputOffset.y) * w->height / g_OutputSize.height;
+  const SizeI32 output = g_OutputSize.load();
+  if (Scaled(w, output)) {
+    const PointI32 offset = g_OutputOffset.load();
+    mx = static_cast<i64>(offset.x) * w->width / output.width;
+    my = static_cast<i64>(offset.y) * w->height / output.height;
   }
   bool outside_ext = x < -mx || y < -my || x > w->width - 1 + mx || y > w->height - 1 + my;
   w->outside_screen = outside ? 1 : 0;

@@ -3,6 +3,7 @@
 #include "shell/placeholders.h"
 
 #include "common/sjis.h"
+#include "shell/cmdargs.h"
 #include "shell/frame.h"
 #include "shell/startup.h"
 #include "shell/window.h"
@@ -14,25 +15,10 @@ i32 ScriptCompilerLink() {
 }
 i32 WinSaverArgs() { return 0; }
 
-// ---- Window command --------------------------------------------------------------------------
-i32 WinDragMapHit(WindowObject*, i32, i32) { return 0; }
-void WinForgetDragLayer(ObjNode*) {}
-
-// ---- Screen modes and monitors ---------------------------------------------------------------
-SizeI32 g_DisplaySize = {0, 0};
-u8 g_Fullscreen = 0, g_Maximised = 0;
-i32 g_FullscreenBitsPerPixel = 32;
-i32 WinSetFullscreen(i32) { return 0; }
-u8 g_D3dResetRequest = 0;
-u8 g_RestoreSizePending = 0;
-u8 g_BlockScreenSaver = 0;
-i32 WinGetMonitor(WindowObject*) { return 0; }
-void WinRememberWindowedSizes() {}
-void WinOnSize(WindowObject*, i32, i32) {}
-void WinOnWindowPosChanged(WindowObject*) {}
-
 // ---- Menus and tray icon ---------------------------------------------------------------------
 u8 g_MenuBarWindowShown = 0;
+i32 WinMenuSet(const char*, WindowObject*) { return 0; }
+void WinMenuDetach(WindowObject*) {}
 void TrayOnNotify(WindowObject*, i64, i64) {}
 void TrayIconRemove() {}
 void MenuDestroySet(i32) {}
@@ -45,6 +31,11 @@ void VarInitAccessorTables() {}
 i32 TaskRunGroup(ObjNode*) { return 0; }
 i32 TaskRunCurrentHandler() { return 0; }
 void SaveFreeBlocks(i32) {}
+const char* CmdDefArgName(i32, i32) { return ""; }
+i32 ArgDecodeRecord(i32, CmdArgRecord* out) {
+  *out = CmdArgRecord{};
+  return 0;
+}
 
 // ---- Compositor ------------------------------------------------------------------------------
 i32 TextMessageInit() { return 0; }
@@ -67,6 +58,7 @@ void EmoteBridgeLoad() {}
 void EmoteBridgeRelease() {}
 void EmoteAdvanceAll(u32) {}
 i32 EmoteAnyBusy() { return 0; }
+void EmoteUpdateTransforms() {}
 int EmoteLoadPsb(const u8*, u32, const char*, ImagePicture*) { return 0; }
 
 // ---- Sound and movies ------------------------------------------------------------------------
@@ -74,3 +66,8 @@ u8 g_MoviePlaying = 0, g_MovieMciOpen = 0;
 void MovieGraphRelease() {}
 void MovieMciClose() {}
 void MovieGraphDrainEvents() {}
+i32 FlashHostRect(WinRect*) { return -1; }
+void FlashHostMove(const WinRect*) {}
+void MovieGraphLayout() {}
+i32 MovieMciRect(WinRect*) { return -1; }
+void MovieMciPut(const WinRect*) {}

@@ -17,29 +17,14 @@ struct WorkerJob;
 i32 ScriptCompilerLink();
 i32 WinSaverArgs();
 
-// ---- Window command --------------------------------------------------------------------------
-// 1 when the drag-map option is on and the game pixel x, y lies on a non-black pixel of the
-// drag-map layer: a press there drags the window.
-i32 WinDragMapHit(WindowObject* w, i32 x, i32 y);
-// The drag-map layer: forgotten when that layer is released.
-void WinForgetDragLayer(ObjNode* node);
-
-// ---- Screen modes and monitors ---------------------------------------------------------------
-extern SizeI32 g_DisplaySize;         // client area (start-up: the game size)
-extern u8 g_Fullscreen, g_Maximised;
-extern i32 g_FullscreenBitsPerPixel;  // the colour depth wanted for fullscreen display modes
-i32 WinSetFullscreen(i32 on);         // 1 switched, 0 already in that state
-extern u8 g_D3dResetRequest;          // the Direct3D device must be reset
-extern u8 g_RestoreSizePending;       // the size handler restores the sizes from before a maximise
-extern u8 g_BlockScreenSaver;         // the screen saver is kept from starting
-i32 WinGetMonitor(WindowObject* w);   // index of the display device holding the window
-void WinRememberWindowedSizes();      // the display size and output offset, at a maximise
-// The size messages of the main window: aspect keeping, display and output size.
-void WinOnSize(WindowObject* w, i32 client_width, i32 client_height);
-void WinOnWindowPosChanged(WindowObject* w);
-
 // ---- Menus and tray icon ---------------------------------------------------------------------
 extern u8 g_MenuBarWindowShown;  // the fullscreen menu bar is shown
+// The window menu built from the menu node of that name (an empty name removes it). 0, or -1
+// after the menu's error. Here: 0.
+i32 WinMenuSet(const char* name, WindowObject* w);
+// The window's menu bar taken off (before fullscreen, and from the fullscreen menu bar window
+// when the window returns).
+void WinMenuDetach(WindowObject* w);
 // A message of the tray icon (icon id, mouse message) to the main window.
 void TrayOnNotify(WindowObject* w, i64 icon_id, i64 mouse_message);
 void TrayIconRemove();
@@ -54,6 +39,12 @@ void VarInitAccessorTables();
 i32 TaskRunGroup(ObjNode* group);
 i32 TaskRunCurrentHandler();    // the running command's handler, through the scheduler's array
 void SaveFreeBlocks(i32 index);
+// Command definitions: the name of a command's parameter (for error texts). Here: "".
+const char* CmdDefArgName(i32 slot, i32 param);
+// The argument decoder for the running line of command slot, its slots copied into the record
+// (see shell/cmdargs.h). 0, or -1 when the arguments cannot be decoded. Here: 0, nothing given.
+struct CmdArgRecord;
+i32 ArgDecodeRecord(i32 slot, CmdArgRecord* out);
 
 // ---- Compositor ------------------------------------------------------------------------------
 i32 TextMessageInit();
@@ -81,6 +72,7 @@ void EmoteReleasePlayer(LayerRecord* rec); // a layer's animated-character playe
 void EmoteBridgeLoad();
 void EmoteBridgeRelease();
 void EmoteAdvanceAll(u32 elapsed_ms);
+void EmoteUpdateTransforms();   // after a size change of the main window
 i32 EmoteAnyBusy();
 // Animated-character data (".psb") handed to the character player bridge. Here: succeeds and
 // leaves the picture as it was.
@@ -93,3 +85,13 @@ void MovieMciClose();
 // The movie graph's waiting events: a finished or aborted movie releases the graph and clears
 // g_MoviePlaying.
 void MovieGraphDrainEvents();
+// The movie and Flash windows after a size change of the main window: the Flash host's
+// rectangle in game pixels (0, or -1 when no Flash host is open) and its new place in the client
+// area; the movie graph's video window; the MCI movie's rectangle (0, or -1 when none) and its
+// new place.
+struct WinRect;
+i32 FlashHostRect(WinRect* out);
+void FlashHostMove(const WinRect* r);
+void MovieGraphLayout();
+i32 MovieMciRect(WinRect* out);
+void MovieMciPut(const WinRect* r);

@@ -29,6 +29,7 @@
 #include "shell/input.h"
 #include "shell/pack.h"
 #include "shell/placeholders.h"
+#include "shell/screen.h"
 #include "shell/sys.h"
 #include "shell/sysinfo.h"
 #include "shell/window.h"
@@ -305,33 +306,24 @@ static i32 StepDwm() {
 
 static i32 StepScreenSizes() {
   WindowObject* main = g_WindowObjects[0];
+  const SizeI32 monitor = g_MonitorSize.load();
   if (g_ScreenSaverBuild) {
-    main->width = g_MonitorSize.width;
-    main->height = g_MonitorSize.height;
+    main->width = monitor.width;
+    main->height = monitor.height;
   }
-  g_DisplaySize = {main->width, main->height};
-  if (main->width <= g_MonitorSize.width && main->height <= g_MonitorSize.height) {
-    g_OutputSize = g_DisplaySize;
+  g_DisplaySize = SizeI32{main->width, main->height};
+  if (main->width <= monitor.width && main->height <= monitor.height) {
+    g_OutputSize = SizeI32{main->width, main->height};
   } else {
-    g_OutputSize = {g_MonitorSize.width / 2, g_MonitorSize.height / 2};
+    g_OutputSize = SizeI32{monitor.width / 2, monitor.height / 2};
   }
   return 0;
 }
 
 static i32 StepScreenBuffer() {
   // Neither failure stops the sequence: the fatal raise has set the quit flag.
-  if (g_OutputSize.width > 8192) {
-    ErrMessageBoxF("", Sjis("ＣＧサイズが大きすぎます。X=%d, Y=%d").c_str(), g_OutputSize.width, g_OutputSize.height);
-    ErrRaise(ERR_OUT_OF_MEMORY, 1);
-    return 0;
-  }
-  u64 w = g_OutputSize.width > 0 ? static_cast<u64>(g_OutputSize.width) : 0;
-  u64 h = g_OutputSize.height > 0 ? static_cast<u64>(g_OutputSize.height) : 0;
-  u64 size = w * 4 * h + w * 4 + 4;
-  std::free(g_ScaledFrameBuffer);
-  g_ScaledFrameBuffer = static_cast<u8*>(std::malloc(size));
-  g_ScaledFrameBufferSize = g_ScaledFrameBuffer ? size : 0;
-  if (!g_ScaledFrameBuffer) ErrRaiseF(ERR_FILE_READ_NOMEM, 1);
+  const SizeI32 output = g_OutputSize.load();
+  WinScaledBufferAlloc(output.width, output.height);
   return 0;
 }
 
@@ -571,9 +563,12 @@ void SysShutdown() {
   if (StepDone(28)) WinCommandDestroy();
   // What the original leaves to the end of the process.
   WinDestroyAll();
-  std::free(g_ScaledFrameBuffer);
-  g_ScaledFrameBuffer = nullptr;
-  g_ScaledFrameBufferSize = 0;
+  {
+    EngineLockGuard lock;
+    std::free(g_ScaledFrameBuffer);
+    g_ScaledFrameBuffer = nullptr;
+    g_ScaledFrameBufferSize = 0;
+  }
   s_StepsDone = 0;
 }
 

@@ -14,7 +14,7 @@
 i8 g_OsCode = 0;
 i32 g_CpuCount = 1;
 i8 g_WorkerCount = 1;
-SizeI32 g_MonitorSize = {0, 0};
+std::atomic<SizeI32> g_MonitorSize{SizeI32{0, 0}};
 i32 g_DesktopBitsPerPixel = 32;
 i32 g_DesktopRefreshRate = -1;
 i32 g_DxVersion = 0;
@@ -67,7 +67,7 @@ i32 SysInfoCollect() {
   g_WorkerCount = SysWorkerCountFor(g_CpuCount, g_CfgWorkerLimit);
   PlatDesktop desk;
   PlatDesktopGet(&desk);
-  g_MonitorSize = {desk.width, desk.height};
+  g_MonitorSize = SizeI32{desk.width, desk.height};
   // Games ask for 32-bit modes; a 24-bit desktop shows them all the same.
   g_DesktopBitsPerPixel = desk.bits_per_pixel == 24 ? 32 : desk.bits_per_pixel;
   g_DesktopRefreshRate = desk.refresh_hz < 60 ? -1 : desk.refresh_hz;
@@ -146,7 +146,7 @@ void SysReportInfo() {
   ErrTrace("DirectX_VER = %d", g_DxVersion);
   ErrTrace("MEM_TOTAL = %u MB", static_cast<u32>(total >> 20));
   ErrTrace("MEM_AVAIL = %u MB", static_cast<u32>(avail >> 20));
-  ErrTrace("SCREEN = %d x %d x %d bit (%dHz)", g_MonitorSize.width, g_MonitorSize.height,
+  ErrTrace("SCREEN = %d x %d x %d bit (%dHz)", g_MonitorSize.load().width, g_MonitorSize.load().height,
            g_DesktopBitsPerPixel, g_DesktopRefreshRate);
   ErrTrace("ADMIN = %d", SysIsUserAdmin());
   ErrTrace("VIDEO");
@@ -175,7 +175,7 @@ void SysInfoReset() {
   g_OsCode = 0;
   g_CpuCount = 1;
   g_WorkerCount = 1;
-  g_MonitorSize = {0, 0};
+  g_MonitorSize = SizeI32{0, 0};
   g_DesktopBitsPerPixel = 32;
   g_DesktopRefreshRate = -1;
   g_DxVersion = 0;

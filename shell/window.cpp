@@ -18,9 +18,11 @@
 #include "shell/frame.h"
 #include "shell/input.h"
 #include "shell/placeholders.h"
+#include "shell/screen.h"
 #include "shell/startup.h"
 #include "shell/sys.h"
 #include "shell/window_paint.h"
+#include "shell/wincmd.h"
 
 WindowObject* g_WindowObjects[WIN_COUNT];
 std::atomic<i32> g_WindowOpen[WIN_COUNT] = {-1, -1, -1, -1};
@@ -43,6 +45,10 @@ WinCommandWindow g_CommandWindow = {0, 0, 0};
 
 // Minimised, as the window's messages last said; read by the input update on the frame's thread.
 static std::atomic<u8> s_Iconic[WIN_COUNT];
+// The next minimise of the window is the window command's own, not the player's request.
+static u8 s_ScriptMinimise[WIN_COUNT];
+// The maximise box was taken away (the platform cannot show that; the style says it).
+static u8 s_NoMaximiseBox[WIN_COUNT];
 
 enum { VK_CONTROL = 0x11, VK_MENU = 0x12, VK_F10 = 0x79, VK_LMENU = 0xA4, VK_RMENU = 0xA5 };
 enum { WM_COMMAND = 0x0111, WM_SYSCOMMAND = 0x0112 };
@@ -170,7 +176,8 @@ u32 WinGetStyle(WindowObject* w) {
   u32 f = PlatWindowFlags(w->handle);
   u32 style = PlatWindowShown(w->handle) ? u32{WIN_WS_VISIBLE} : 0u;
   if (f & PLAT_WINDOW_FRAMED) {
-    style |= WIN_WS_CAPTION | WIN_WS_SYSMENU | WIN_WS_MINIMIZEBOX | WIN_WS_MAXIMIZEBOX | WIN_WS_CLIPCHILDREN;
+    style |= WIN_WS_CAPTION | WIN_WS_SYSMENU | WIN_WS_MINIMIZEBOX | WIN_WS_CLIPCHILDREN;
+    if (!s_NoMaximiseBox[w->index]) style |= WIN_WS_MAXIMIZEBOX;
   } else {
     style |= WIN_WS_POPUP;
   }
@@ -180,6 +187,7 @@ u32 WinGetStyle(WindowObject* w) {
 
 void WinSetStyle(WindowObject* w, u32 style) {
   if (!w->handle) return;
+  if (style & WIN_WS_CAPTION) s_NoMaximiseBox[w->index] = (style & WIN_WS_MAXIMIZEBOX) ? 0 : 1;
   u32 f = PlatWindowFlags(w->handle) & PLAT_WINDOW_TOPMOST;
   if ((style & WIN_WS_CAPTION) == WIN_WS_CAPTION) f |= PLAT_WINDOW_FRAMED;
   if (style & WIN_WS_THICKFRAME) f |= PLAT_WINDOW_RESIZABLE;
@@ -272,6 +280,7 @@ static void OnDestroyed(WindowObject* w) {
 void WinClose(WindowObject* w) {
   g_WindowOpen[w->index] = -1;
   s_Iconic[w->index] = 0;
+  s_ScriptMinimise[w->index] = 0;
   if (w->handle) {
     PlatWindowDestroy(w->handle);
     w->handle = nullptr;
@@ -487,17 +496,32 @@ static void OnMove(WindowObject* w, const PlatMsg*) {
     i32 before = g_MonitorIndex;
     g_MonitorIndex = WinGetMonitor(w);
     if (g_MonitorIndex != before && !g_Fullscreen) RequestD3dResetIfNeeded();
+    WinApplySizeLimits(w);  // the limits follow the monitor
   }
   WinOnWindowPosChanged(w);
 }
 
 static void OnSize(WindowObject* w, const PlatMsg* m) {
-  WinOnSize(w, static_cast<i32>(m->a), static_cast<i32>(m->b));
-  WinOnWindowPosChanged(w);
+  // A size the window has already left (the engine asked for another since) is stale: the
+  // report of the newer size follows, and answering this one would undo it.
+  i32 x, y, cw, ch;
+  if (w->handle && PlatWindowClientRect(w->handle, &x, &y, &cw, &ch) && (cw != m->a || ch != m->b)) return;
+  WinOnReportedSize(w, static_cast<i32>(m->a), static_cast<i32>(m->b));
+}
+
+void WinMinimizeByScript(WindowObject* w) {
+  if (!w->handle) return;
+  s_ScriptMinimise[w->index] = 1;
+  PlatWindowSetState(w->handle, PLAT_STATE_MINIMIZED);
 }
 
 // Minimise and maximise arrive after the fact: a swallowed one is taken back.
 static void OnMinimize(WindowObject* w, const PlatMsg*) {
+  if (s_ScriptMinimise[w->index]) {
+    s_ScriptMinimise[w->index] = 0;
+    s_Iconic[w->index] = 1;
+    return;
+  }
   if (WinOnSysCommand(w, WIN_SC_MINIMIZE)) {
     if (w->handle) PlatWindowRestore(w->handle);
   } else {
@@ -513,7 +537,12 @@ static void OnMaximize(WindowObject* w, const PlatMsg*) {
 static void OnRestore(WindowObject* w, const PlatMsg* m) {
   bool from_icon = m->a != 0 || s_Iconic[w->index];
   s_Iconic[w->index] = 0;
-  if (!from_icon) WinOnSysCommand(w, WIN_SC_RESTORE);  // a restore from the icon changes no frame
+  if (from_icon) return;  // a restore from the icon changes no frame
+  WinOnSysCommand(w, WIN_SC_RESTORE);
+  // The size may have come before this notice: the restored sizes are applied now, whatever
+  // order the system reports them in.
+  i32 x, y, cw, ch;
+  if (w->handle && PlatWindowClientRect(w->handle, &x, &y, &cw, &ch)) WinOnReportedSize(w, cw, ch);
 }
 
 static void OnDropFiles(WindowObject* w, const PlatMsg* m) {
@@ -646,6 +675,8 @@ void WinReset() {
   g_MenuBarHeight = 0;
   g_CommandWindow = {0, 0, 0};
   for (auto& iconic : s_Iconic) iconic = 0;
+  for (u8& m : s_ScriptMinimise) m = 0;
+  for (u8& b : s_NoMaximiseBox) b = 0;
   FreeShapeBitmap();
   WinDroppedFilesClear();
 }

@@ -203,6 +203,9 @@ i32 WinOnKeyDown(WindowObject* w, u32 vk, bool system_key);
 void WinOnDropFiles(WindowObject* w, const char* const* paths, i32 count);
 // The window is minimised (as its messages last said).
 i32 WinIsIconic(const WindowObject* w);
+// Minimises the window for the window command: not a request of the player, so neither reported
+// to the scripts nor refused by the minimise option.
+void WinMinimizeByScript(WindowObject* w);
 // The drag request of a press on the drag map, once a frame from the input update: the system
 // moves the window from the press on, so the request only needs clearing.
 void WinPostDragRequest();

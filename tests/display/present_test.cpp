@@ -7,6 +7,8 @@
 #include "platform/present.h"
 #include "platform/video.h"
 #include "shell/frame.h"
+#include "shell/screen.h"
+#include "shell/screen.h"
 
 namespace {
 
@@ -107,8 +109,8 @@ TEST_F(PresentTest, MainWindowByModeFitAndFilter) {
     FramePresent(g_WindowObjects[0], Root());
     ASSERT_EQ(g_Blits.size(), 1u);
     const Blit& b = g_Blits[0];
-    EXPECT_EQ(g_OutputOffset.x, c.x);
-    EXPECT_EQ(g_OutputOffset.y, c.y);
+    EXPECT_EQ(g_OutputOffset.load().x, c.x);
+    EXPECT_EQ(g_OutputOffset.load().y, c.y);
     EXPECT_EQ(b.dx, c.x);
     EXPECT_EQ(b.dy, c.y);
     EXPECT_EQ(b.dw, c.ow);
@@ -176,7 +178,7 @@ TEST_F(PresentTest, NothingIsShownWithoutAnUpdateAnOutputOrAfterQuit) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Update(0, 0, c.r, 47);
-    g_OutputSize.width = c.ow;
+    g_OutputSize = SizeI32{c.ow, g_OutputSize.load().height};
     g_QuitRequested = c.quit;
     FramePresent(g_WindowObjects[0], Root());
     EXPECT_TRUE(g_Blits.empty());
@@ -315,6 +317,33 @@ TEST_F(ComposeTest, ThreadedFramesReachTheWindowWhileTheMainThreadPaints) {
   FrameReset();
   WinDestroyAll();
   PlatVideoQuit();
+}
+
+// The screen modes replace the scaled buffer on the main thread while the frame thread scales
+// into it: the two never overlap (a sanitized build reports any use of a freed buffer).
+TEST_F(PresentTest, ScaledBufferReplacedWhilePresentingElsewhere) {
+  UseWorkers(2);
+  g_Fullscreen = 1;
+  g_FitMode = WIN_FIT_INSIDE;
+  g_DisplaySize = SizeI32{200, 150};
+  Output(128, 96);
+  std::atomic<bool> done{false};
+  std::thread frames([&] {
+    for (i32 i = 0; i < 300; i++) {
+      Update(0, 0, 63, 47);
+      FramePresent(g_WindowObjects[0], Root());
+    }
+    done = true;
+  });
+  const SizeI32 sizes[] = {{128, 96}, {200, 150}, {64, 48}};
+  for (i32 i = 0; !done; i++) {
+    const SizeI32 s = sizes[i % 3];
+    g_OutputSize = s;
+    ASSERT_EQ(WinScaledBufferAlloc(s.width, s.height), 0);
+  }
+  frames.join();
+  EXPECT_FALSE(g_Blits.empty());
+  for (const Blit& b : g_Blits) EXPECT_EQ(b.copy.size(), static_cast<size_t>(b.width) * b.height * 4);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The window on a real display server: zephra under Xvfb opens the project's window, and the
-// platform's X11-only window tests run there. Skipped when xvfb-run or xdotool is missing.
+// platform's and the screen modes' X11-only tests run there (the latter checking screenshots
+// taken with xwd). Skipped when xvfb-run, xdotool or xwd is missing.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -127,4 +128,21 @@ TEST_F(XvfbRun, PlatformWindowTestsOnX11) {
   EXPECT_EQ(rc, 0) << out;
   EXPECT_NE(out.find("[  PASSED  ] 2 tests."), std::string::npos) << out;
   EXPECT_EQ(out.find("SKIPPED"), std::string::npos) << out;
+}
+
+// Fullscreen and back, checked on screenshots of the whole screen.
+TEST_F(XvfbRun, FullscreenAndBackOnScreenshots) {
+  if (!OnPath("xwd")) GTEST_SKIP() << "xwd is not installed";
+  fs::path tests = fs::path(ZEPHRA_BIN).parent_path() / "tests" / "test_shell";
+  ASSERT_TRUE(fs::exists(tests)) << tests;
+  fs::create_directories(root / "shots");
+  std::string out;
+  int rc = RunOnXvfb("\"$TESTS\" --gtest_filter='ScreenX11.*'",
+                     {"TESTS=" + tests.string(), "ZEPHRA_X11_TESTS=1", "ZEPHRA_SCREENSHOT_DIR=" + (root / "shots").string()},
+                     &out);
+  EXPECT_EQ(rc, 0) << out;
+  EXPECT_NE(out.find("[  PASSED  ] 1 test."), std::string::npos) << out;
+  EXPECT_EQ(out.find("SKIPPED"), std::string::npos) << out;
+  for (const char* shot : {"1-windowed.png", "2-fullscreen.png", "3-windowed-again.png"})
+    EXPECT_TRUE(fs::exists(root / "shots" / shot)) << shot;
 }

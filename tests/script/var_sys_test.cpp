@@ -89,7 +89,8 @@ TEST_F(VarSysTest, EngineStateOfTheShell) {
   g_StepCounter = 78;
   g_ScriptTimers.start[0] = 12000;
   g_ScriptTimers.running[0] = 1;
-  g_ScriptTimers.start[1] = 100;  // not running
+  g_ScriptTimers.start[1] = 100;  // stopped at 350
+  g_ScriptTimers.stopped_at[1] = 350;
   g_OsCode = 100;
   g_DxVersion = 9;
   g_MonitorSize = {1920, 1080};
@@ -102,7 +103,7 @@ TEST_F(VarSysTest, EngineStateOfTheShell) {
   const struct {
     i64 id, element, want;
   } cases[] = {
-      {1, 1, 345}, {1, 2, 0}, {104, 0, 345}, {2, 0, 100}, {3, 0, 9}, {4, 0, 1}, {102, 0, 77}, {103, 0, 78},
+      {1, 1, 345}, {1, 2, 250}, {104, 0, 345}, {2, 0, 100}, {3, 0, 9}, {4, 0, 1}, {102, 0, 77}, {103, 0, 78},
       {107, 0, 32}, {108, 0, 1920}, {109, 0, 1080}, {126, 0, 10}, {127, 0, 10}, {129, 0, 30}, {131, 0, -3},
       {132, 0, -3}, {135, 0, 40}, {128, 0, 0},
   };

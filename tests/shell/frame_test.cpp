@@ -177,7 +177,7 @@ TEST_F(FrameTest, SkipDecidedByPacingAppliesToTheNextFrame) {
 TEST_F(FrameTest, InactiveWindowPausesAndResumeShiftsRunningTimers) {
   ASSERT_EQ(WinObjsCreate(), 0);
   WindowObject* main = g_WindowObjects[0];
-  g_ScriptTimers = {{1000, 2000, 3000, 4000}, {1, 0, 1, 0}};
+  g_ScriptTimers = {{1000, 2000, 3000, 4000}, {1, 0, 1, 0}, {}};
   main->active = 0;
   FrameActiveTimeUpdate();  // running in the background: no pause
   EXPECT_EQ(g_InactivePaused, 0);

@@ -177,7 +177,7 @@ TEST_F(StartupTest, WholeStartupOpensTheMainWindowAndShutdownClosesIt) {
   EXPECT_NE(main->handle, nullptr);
   EXPECT_EQ(g_WindowOpen[0].load(), 1);
   EXPECT_EQ(main->close_state.load(), WIN_CLOSE_CONFIRM);
-  EXPECT_EQ(g_OutputSize.width, main->width);
+  EXPECT_EQ(g_OutputSize.load().width, main->width);
   EXPECT_EQ(g_ScaledFrameBufferSize, u64(main->width) * 4 * main->height + main->width * 4 + 4);
   EXPECT_STREQ(g_VersionMarker, "revarhpez");
   for (u8 f : g_CmdFlags) EXPECT_EQ(f, 1);

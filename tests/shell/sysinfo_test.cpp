@@ -63,7 +63,7 @@ TEST(SysInfo, CollectFillsTheMachineFacts) {
   SysInfoCollect();
   EXPECT_GE(g_CpuCount, 1);
   EXPECT_EQ(g_WorkerCount, g_CpuCount < 4 ? g_CpuCount : 4);
-  EXPECT_GT(g_MonitorSize.width, 0);
+  EXPECT_GT(g_MonitorSize.load().width, 0);
   EXPECT_NE(g_DesktopBitsPerPixel, 24);
   EXPECT_TRUE(g_DesktopRefreshRate == -1 || g_DesktopRefreshRate >= 60);
   SysReportInfo();  // traces only; must not touch files

@@ -20,6 +20,7 @@
 #include "shell/input.h"
 #include "shell/config.h"
 #include "shell/placeholders.h"
+#include "shell/screen.h"
 #include "shell/startup.h"
 #include "shell/sys.h"
 #include "shell/window.h"
@@ -56,6 +57,7 @@ struct WindowTest : ::testing::Test {
   }
   static void ResetAll() {
     WinReset();
+    WinScreenReset();
     InputReset();
     PlatInputReset();
     FrameReset();
@@ -179,7 +181,7 @@ TEST_F(WindowTest, SystemQuitEndsTheRunWhateverTheCloseState) {
 TEST_F(WindowTest, FocusLossPausesScriptTimersAndReturnShiftsThem) {
   Inject(main, PLAT_MSG_ACTIVATE, 1);  // before any layer root exists: only the flag changes
   EXPECT_EQ(main->active.load(), 1);
-  g_ScriptTimers = {{1000, 2000, 3000, 4000}, {1, 1, 0, 1}};
+  g_ScriptTimers = {{1000, 2000, 3000, 4000}, {1, 1, 0, 1}, {}};
   g_RunInBackground = 0;
   FrameRun();
   EXPECT_EQ(g_InactivePaused, 0);
@@ -347,11 +349,17 @@ TEST_F(WindowTest, MinimiseAndMaximiseFollowTheWindowOptions) {
   g_MaximiseRequested = 0;
   Inject(main, PLAT_MSG_MAXIMIZE);
   EXPECT_EQ(g_MaximiseRequested.load(), 1u);
-  EXPECT_EQ(g_Maximised, 1);
+  EXPECT_EQ(g_Maximised.load(), 1);
   EXPECT_NE(WinGetStyle(main) & WIN_WS_THICKFRAME, 0u);
+  // The restore is carried out as it is reported: the sizes of before the maximise come back.
+  g_DisplaySize = SizeI32{1024, 768};
+  g_OutputSize = SizeI32{1024, 768};
   Inject(main, PLAT_MSG_RESTORE);
   EXPECT_EQ(WinGetStyle(main) & WIN_WS_THICKFRAME, 0u);
-  EXPECT_EQ(g_RestoreSizePending, 1);
+  EXPECT_EQ(g_RestoreSizePending, 0);
+  EXPECT_EQ(g_Maximised.load(), 0);
+  EXPECT_EQ(g_DisplaySize.load().width, 640);
+  EXPECT_EQ(g_OutputSize.load().height, 480);
 
   // A resizable one keeps its frame.
   g_RestoreSizePending = 0;
@@ -366,7 +374,7 @@ TEST_F(WindowTest, MinimiseAndMaximiseFollowTheWindowOptions) {
   g_Maximised = 0;
   Inject(sub, PLAT_MSG_MAXIMIZE);
   EXPECT_EQ(g_MaximiseRequested.load(), 4u);
-  EXPECT_EQ(g_Maximised, 0);
+  EXPECT_EQ(g_Maximised.load(), 0);
   EXPECT_EQ(WinGetStyle(sub) & WIN_WS_THICKFRAME, 0u);
 }
 

@@ -1,0 +1,207 @@
+// Fullscreen and back on a real display server, seen from outside: the integration tests run
+// this under Xvfb (1280 x 1024) with ZEPHRA_X11_TESTS=1, and it takes screenshots of the whole
+// screen with xwd. The picture must stand 1:1 in the window, centred and scaled in fullscreen,
+// and 1:1 again after the return. With ZEPHRA_SCREENSHOT_DIR set, the shots are kept as PNGs.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "layer/compose_fixture.h"
+#include "platform/video.h"
+#include "shell/screen.h"
+
+namespace {
+
+// A screenshot in B, G, R, A bytes (alpha 255).
+struct Shot {
+  i32 width = 0, height = 0;
+  std::vector<u8> px;
+  u32 At(i32 x, i32 y) const {
+    u32 v;
+    std::memcpy(&v, px.data() + (static_cast<size_t>(y) * width + x) * 4, 4);
+    return v & 0xFFFFFFu;
+  }
+};
+
+bool Near(u32 a, u32 b) {
+  for (int shift : {0, 8, 16}) {
+    int d = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
+    if (d < -2 || d > 2) return false;
+  }
+  return true;
+}
+
+u32 Be32(const u8* p) { return (u32{p[0]} << 24) | (u32{p[1]} << 16) | (u32{p[2]} << 8) | p[3]; }
+
+int MaskShift(u32 mask) {
+  int s = 0;
+  while (mask && !(mask & 1)) mask >>= 1, s++;
+  return s;
+}
+
+// Reads an XWD file of a 24-bit TrueColor screen (ZPixmap, 24 or 32 bits per pixel).
+bool ReadXwd(const std::string& path, Shot* out) {
+  std::ifstream f(path, std::ios::binary);
+  std::vector<u8> d((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  if (d.size() < 100) return false;
+  const u32 header_size = Be32(&d[0]), version = Be32(&d[4]), format = Be32(&d[8]);
+  const u32 width = Be32(&d[16]), height = Be32(&d[20]), byte_order = Be32(&d[28]);
+  const u32 bits = Be32(&d[44]), bpl = Be32(&d[48]);
+  const u32 red = Be32(&d[56]), green = Be32(&d[60]), blue = Be32(&d[64]), ncolors = Be32(&d[76]);
+  if (version != 7 || format != 2 || (bits != 24 && bits != 32) || width > 16384 || height > 16384) return false;
+  const u32 bytes = bits / 8;
+  const size_t data = size_t{header_size} + size_t{ncolors} * 12;
+  if (d.size() < data + size_t{bpl} * height || bpl < width * bytes) return false;
+  out->width = static_cast<i32>(width);
+  out->height = static_cast<i32>(height);
+  out->px.assign(static_cast<size_t>(width) * height * 4, 255);
+  for (u32 y = 0; y < height; y++) {
+    for (u32 x = 0; x < width; x++) {
+      const u8* p = &d[data + size_t{y} * bpl + size_t{x} * bytes];
+      u32 v = 0;
+      for (u32 i = 0; i < bytes; i++) v |= u32{p[i]} << (8 * (byte_order == 0 ? i : bytes - 1 - i));
+      u8* o = &out->px[(size_t{y} * width + x) * 4];
+      o[0] = static_cast<u8>((v & blue) >> MaskShift(blue));
+      o[1] = static_cast<u8>((v & green) >> MaskShift(green));
+      o[2] = static_cast<u8>((v & red) >> MaskShift(red));
+    }
+  }
+  return true;
+}
+
+struct ScreenX11 : ::testing::Test {
+  WindowObject* main = nullptr;
+  std::string shots;
+
+  void SetUp() override {
+    if (PlatGetEnv("ZEPHRA_X11_TESTS") != "1") GTEST_SKIP() << "needs a display (run by the integration tests)";
+    shots = PlatGetEnv("ZEPHRA_SCREENSHOT_DIR");
+    ASSERT_EQ(PlatVideoInit(), 0);
+    LutBuildTables();
+    BlendInitCpuKernels();
+    BlendInitTables();
+    ASSERT_EQ(WinObjsCreate(), 0);
+    main = g_WindowObjects[0];
+    main->width = 320;
+    main->height = 240;
+    WinObjSetupScreen(main, "Screen");
+    g_WindowOpen[0] = 1;
+    ASSERT_EQ(WinCreate(main, "class", main->title), 1);
+    ASSERT_EQ(ObjCreateRoots(), 0);
+    PlatWindowShow(main->handle, true);
+    g_DisplaySize = SizeI32{320, 240};
+    g_OutputSize = SizeI32{320, 240};
+    ASSERT_EQ(WinScaledBufferAlloc(320, 240), 0);
+    WinGetMonitor(main);
+    g_FitMode = WIN_FIT_INSIDE;
+    g_CpuScaleFilter = 1;
+    // Four quadrants: red, green / blue, white.
+    LayerRecord* r = Root();
+    for (i32 y = 0; y < 240; y++)
+      for (i32 x = 0; x < 320; x++) {
+        u32 c = y < 120 ? (x < 160 ? 0xFF0000u : 0x00FF00u) : (x < 160 ? 0x0000FFu : 0xFFFFFFu);
+        std::memcpy(r->pixels + (static_cast<size_t>(y) * 320 + x) * 4, &c, 4);
+      }
+  }
+  void TearDown() override {
+    ObjReset();
+    WinReset();
+    WinScreenReset();
+    FramePresentReset();
+    g_FitMode = 0;
+    PlatVideoQuit();
+  }
+  static LayerRecord* Root() { return LayerOf(g_WindowObjects[0]->root_layer); }
+
+  // Pumps until the window's client area has this size (at most 5 s of the display server).
+  bool WaitForClient(i32 width, i32 height, i32* x, i32* y) {
+    for (i32 i = 0; i < 500; i++) {
+      WinDispatchMessages();
+      i32 cw, ch;
+      if (PlatWindowClientRect(main->handle, x, y, &cw, &ch) && cw == width && ch == height && i >= 20) return true;
+      PlatSleepMs(10);
+    }
+    return false;
+  }
+  void Present() {
+    LayerRecord* r = Root();
+    r->update_left = 0, r->update_top = 0, r->update_right = r->width - 1, r->update_bottom = r->height - 1;
+    FramePresent(main, r);
+    WinDispatchMessages();
+  }
+  Shot Take(const char* name) {
+    Shot s;
+    std::string file = PlatFolderTemp() + "/zephra-shot-" + std::to_string(PlatTimeMs()) + ".xwd";
+    EXPECT_EQ(PlatSpawnWait({"xwd", "-root", "-silent", "-out", file}), 0);
+    EXPECT_TRUE(ReadXwd(file, &s)) << file;
+    std::remove(file.c_str());
+    if (!shots.empty() && s.width > 0) {
+      std::string png;
+      if (FrameEncodePng(s.px.data(), s.width, s.height, &png) == 0)
+        std::ofstream(shots + "/" + name + ".png", std::ios::binary) << png;
+    }
+    return s;
+  }
+  // The whole picture stands 1:1 at x, y of the screen.
+  void ExpectOneToOne(const Shot& s, i32 x, i32 y) {
+    ASSERT_LE(x + 320, s.width);
+    ASSERT_LE(y + 240, s.height);
+    i32 wrong = 0;
+    for (i32 py = 0; py < 240; py++)
+      for (i32 px = 0; px < 320; px++) {
+        u32 want;
+        std::memcpy(&want, Root()->pixels + (static_cast<size_t>(py) * 320 + px) * 4, 4);
+        if (s.At(x + px, y + py) != (want & 0xFFFFFFu)) wrong++;
+      }
+    EXPECT_EQ(wrong, 0);
+  }
+};
+
+}  // namespace
+
+TEST_F(ScreenX11, FullscreenCentredAndScaledThenBackToOneToOne) {
+  i32 x, y;
+  ASSERT_TRUE(WaitForClient(320, 240, &x, &y));
+  Present();
+  ExpectOneToOne(Take("1-windowed"), x, y);
+
+  // Fullscreen on the 1280 x 1024 screen: the 4:3 picture fitted to the width, 1280 x 960,
+  // centred with black bands of 32 rows above and below.
+  ASSERT_EQ(WinSetFullscreen(1), 1);
+  ASSERT_TRUE(WaitForClient(1280, 1024, &x, &y));
+  EXPECT_EQ(x, 0);
+  EXPECT_EQ(y, 0);
+  EXPECT_EQ(g_OutputSize.load().width, 1280);
+  EXPECT_EQ(g_OutputSize.load().height, 960);
+  Present();
+  EXPECT_EQ(g_OutputOffset.load().y, 32);
+  Shot full = Take("2-fullscreen");
+  ASSERT_EQ(full.width, 1280);
+  ASSERT_EQ(full.height, 1024);
+  i32 band = 0;
+  for (i32 py : {0, 15, 31, 992, 1010, 1023})
+    for (i32 px = 0; px < 1280; px += 7) band += full.At(px, py) != 0;
+  EXPECT_EQ(band, 0) << "the bands are black";
+  struct Probe {
+    i32 x, y;
+    u32 colour;
+  } probes[] = {
+      // Away from the quadrant borders and the picture's edges, where the filter blends.
+      {10, 40, 0xFF0000},   {600, 40, 0xFF0000},   {320, 272, 0xFF0000}, {680, 40, 0x00FF00},
+      {1270, 500, 0x00FF00}, {320, 752, 0x0000FF}, {10, 980, 0x0000FF},  {960, 752, 0xFFFFFF},
+      {1270, 980, 0xFFFFFF},
+  };
+  // The filter's 8-bit weights may take a full channel down by one step.
+  for (const Probe& p : probes) EXPECT_TRUE(Near(full.At(p.x, p.y), p.colour)) << p.x << "," << p.y << ": " << full.At(p.x, p.y);
+
+  // Back in the window: 1:1 again.
+  ASSERT_EQ(WinSetFullscreen(0), 1);
+  ASSERT_TRUE(WaitForClient(320, 240, &x, &y));
+  EXPECT_EQ(g_OutputSize.load().width, 320);
+  Present();
+  ExpectOneToOne(Take("3-windowed-again"), x, y);
+}
