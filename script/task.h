@@ -56,7 +56,9 @@ struct TaskContext {
   u32 message_pos[2];
   u8 run_a, run_b;         // the thread runs only when both are set
   u32 wait_frames;
-  u32 wait_deadline;       // milliseconds; 0 = none
+  u32 wait_deadline;       // milliseconds, when wait_timed is set
+  u8 wait_timed;           // a deadline is pending (a deadline may itself be 0)
+  u8 ended;                // unlinked from the tree; freed after the pass
   u32 next_line;
   // Copied from the running file's record.
   TaskLineHandler* handlers[2];  // [1] command handlers, [0] the inactive-window wait
@@ -90,3 +92,61 @@ extern u32 g_CurrentLine;
 TaskContext* TaskNewContext(ObjNode* node);
 // Frees the context with everything it owns.
 void TaskFreeContext(TaskContext* ctx);
+
+enum {
+  ERR_TASK_FOLDER = 101293,
+  ERR_TASK_NESTING = 101300,   // no level to act on, or a return at depth 0 in "SYSTEM"
+  ERR_TASK_MISSING = 101400,
+  ERR_TASK_SYSTEM_END = 101420,
+  ERR_TASK_DEPTH = 101600,
+  ERR_TASK_LOOP_END = 108120,
+  ERR_TASK_STATE = 900000,
+};
+
+// ---- Scheduler (task_run.cpp) ----------------------------------------------------------------
+
+// One pass over a group's children, last to first; folders recurse. Threads ended during the
+// pass are freed when the outermost pass returns. Always 0.
+i32 TaskRunGroup(ObjNode* group);
+// The running line's command handler (the inactive-window wait runs it through this).
+i32 TaskRunCurrentHandler();
+// Unlinks a thread node from the tree; it stops running at once and is freed after the pass.
+void TaskEndNode(ObjNode* node);
+// Writes the state string of ctx into buf (buf_size bytes, NUL included); its length, or -1 when
+// it does not fit.
+i32 TaskStateEncode(char* buf, size_t buf_size, const TaskContext* ctx);
+// Restores ctx from a state string: 0, or -1 after error 900000 (bad marker, damaged or
+// truncated text, a depth above 63, an unknown file). ctx is unchanged on failure.
+i32 TaskStateDecode(const char* text, TaskContext* ctx);
+// Tests: frees threads waiting to be freed and clears the scheduler's counters.
+void TaskReset();
+
+// Command handlers.
+i32 CmdTaskStart();      // 93
+i32 CmdTaskEnd();        // 94
+i32 CmdTaskStateSave();  // 95
+i32 CmdTaskWait();       // 102
+
+// ---- Labels, calls, blocks and loops (flow.cpp) ----------------------------------------------
+
+// Points the thread at file's tables, loading the file when needed. 0, or -1 after the loader's
+// error.
+i32 TaskSwitchFile(TaskContext* ctx, u32 file);
+// The label at index, checked against the loaded tables: its file loaded and its line and depths
+// in range. Null after the error.
+struct LabelRecord;
+const LabelRecord* TaskCheckedLabel(i32 index);
+
+i32 CmdLabelJump();       // 43
+i32 CmdLabelCall();       // 44
+i32 CmdCallReturn();      // 77
+i32 CmdBlockBegin();      // 45
+i32 CmdBlockBranch();     // 11
+i32 CmdBlockJumpEnd();    // 46
+i32 CmdBlockBreak();      // 47
+i32 CmdBlockContinue();   // 48
+i32 CmdBlockEnd();        // 49
+i32 CmdLoopStart();       // 56
+i32 CmdLoopBreak();       // 57
+i32 CmdLoopContinue();    // 58
+i32 CmdLoopEnd();         // 59

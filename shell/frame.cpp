@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "platform/video.h"
 #include "script/obj.h"
+#include "script/task.h"
 #include "shell/err.h"
 #include "shell/input.h"
 #include "shell/placeholders.h"

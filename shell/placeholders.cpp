@@ -28,8 +28,12 @@ i32 InputCursorFromLayer(const char*, i32, i32) { return 0; }
 
 // ---- Object trees, variables, scripts --------------------------------------------------------
 void VarInitAccessorTables() {}
-i32 TaskRunGroup(ObjNode*) { return 0; }
-i32 TaskRunCurrentHandler() { return 0; }
+void TextMessageWaitUpdate(TaskContext*) {}
+void InputCursorScreenPos(i32* x, i32* y) { *x = *y = 0; }
+void ScreenDisplayResolution(i32* w, i32* h) {
+  *w = 640;
+  *h = 480;
+}
 void SaveFreeBlocks(i32) {}
 const char* CmdDefArgName(i32, i32) { return ""; }
 i32 ArgDecodeRecord(i32, CmdArgRecord* out) {

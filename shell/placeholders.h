@@ -36,8 +36,14 @@ i32 InputCursorFromLayer(const char* layer_name, i32 hot_x, i32 hot_y);
 
 // ---- Object trees, variables, scripts --------------------------------------------------------
 void VarInitAccessorTables();
-i32 TaskRunGroup(ObjNode* group);
-i32 TaskRunCurrentHandler();    // the running command's handler, through the scheduler's array
+// The message typewriter's part of a thread's turn: it clears the thread's message wait when the
+// message it waits for is done. Here: nothing.
+struct TaskContext;
+void TextMessageWaitUpdate(TaskContext* ctx);
+// The debug corner detector's reads: the cursor in screen pixels and the display resolution.
+// Here: the cursor at 0, 0 on a 640 x 480 display.
+void InputCursorScreenPos(i32* x, i32* y);
+void ScreenDisplayResolution(i32* w, i32* h);
 void SaveFreeBlocks(i32 index);
 // Command definitions: the name of a command's parameter (for error texts). Here: "".
 const char* CmdDefArgName(i32 slot, i32 param);
