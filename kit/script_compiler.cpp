@@ -21,6 +21,10 @@
 namespace {
 
 enum { FIRST_USER_VAR = 1000, CALL_ARGS_MAX = 16, CMD_ASSIGN = 54, CMD_RETURN = 77 };
+enum {
+  CMD_BLOCK_BRANCH = 11, CMD_BLOCK_BEGIN = 45, CMD_BLOCK_JUMP_END = 46, CMD_BLOCK_BREAK = 47, CMD_BLOCK_CONTINUE = 48,
+  CMD_BLOCK_END = 49, CMD_LOOP_START = 56, CMD_LOOP_BREAK = 57, CMD_LOOP_CONTINUE = 58, CMD_LOOP_END = 59,
+};
 
 const char* const kAssignOps[] = {"=", "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^="};
 
@@ -83,6 +87,19 @@ struct Compiler {
   }
 
   // ---- Pass 1 --------------------------------------------------------------------------------
+
+  // "elif" and "else" become two lines: the jump to the end of the branch before, and the branch.
+  static u32 StatementLines(const std::vector<KitToken>& toks) { return IsWord(toks, "elif") || IsElse(toks) ? 2 : 1; }
+
+  static bool IsWord(const std::vector<KitToken>& toks, const char* w) { return toks[0].kind == TK_IDENT && toks[0].text == w; }
+  static bool IsElse(const std::vector<KitToken>& toks) { return toks.size() == 1 && IsWord(toks, "else"); }
+
+  static void TrackDepth(const std::vector<KitToken>& toks, i32* blocks, i32* loops) {
+    if (IsWord(toks, "if")) ++*blocks;
+    else if (IsWord(toks, "endif") && *blocks > 0) --*blocks;
+    else if (IsWord(toks, "loop")) ++*loops;
+    else if (IsWord(toks, "endloop") && *loops > 0) --*loops;
+  }
 
   bool Declare(u32 file, u32 line, const std::vector<KitToken>& toks) {
     size_t p = 0;
@@ -153,6 +170,7 @@ struct Compiler {
     const std::string& text = sources[file].text;
     u32 line_no = 0;
     u32 compiled = 0;
+    i32 blocks = 0, loops = 0;  // open at this point of the file, for the labels' depths
     size_t start = 0;
     while (start <= text.size()) {
       size_t end = text.find('\n', start);
@@ -171,13 +189,15 @@ struct Compiler {
       if (first.kind == TK_LABEL && (toks.size() == 1 || (toks.size() == 2 && toks[1].text == ":"))) {
         if (first.text.size() > 255) return Fail(file, line_no, "label name longer than 255 bytes");
         if (!label_names.insert(first.text).second) return Fail(file, line_no, "label *" + first.text + " is defined twice");
-        labels.push_back(KitLabel{first.text, compiled, static_cast<u16>(file), 0, 0});
+        if (blocks >= TASK_DEPTH_MAX || loops >= TASK_DEPTH_MAX) return Fail(file, line_no, "nested too deeply");
+        labels.push_back(KitLabel{first.text, compiled, static_cast<u16>(file), static_cast<i8>(blocks), static_cast<i8>(loops)});
       } else if (first.kind == TK_IDENT && (first.text == "global" || first.text == "local" || first.text == "int" ||
                                             first.text == "float" || first.text == "str")) {
         if (!Declare(file, line_no, toks)) return false;
       } else {
         statements.push_back(Statement{file, line_no, toks});
-        compiled++;
+        compiled += StatementLines(toks);
+        TrackDepth(toks, &blocks, &loops);
       }
       if (end == text.size()) break;
     }
@@ -309,7 +329,157 @@ struct Compiler {
     return true;
   }
 
+  // ---- Blocks and loops ----------------------------------------------------------------------
+
+  // An open "if" or "loop" of the file being compiled: the lines whose targets wait for its end.
+  struct OpenStructure {
+    bool loop;
+    u32 source_line;
+    size_t head;                 // the "if" or "loop" line
+    size_t branch;               // the last branch line with a condition; its next waits
+    bool branch_open = false;    // that branch's next-branch target is still to be set
+    bool has_else = false;
+  };
+  std::vector<OpenStructure> open;
+  u32 open_file = 0;
+
+  static KitArg LineTarget(u8 param) {
+    KitArg a;
+    a.param = param;
+    a.fields_as_given = true;
+    return a;
+  }
+
+  size_t NextLine(const Statement& s) { return bodies[s.file].size(); }
+
+  bool Emit(const Statement& s, KitLine line) {
+    line.source_line = s.source_line;
+    bodies[s.file].push_back(line);
+    return true;
+  }
+
+  // The condition of an "if" or "elif" into its line.
+  bool Condition(const Statement& s, KitLine* line) {
+    if (s.toks.size() < 2) return Fail(s.file, s.source_line, s.toks[0].text + " needs a condition");
+    KitExprParser p{s.toks, 1, LookupFor(s.file), ""};
+    KitArg cond;
+    cond.param = 0;
+    if (!CompileArg(s, p, ARG_KIND_NUMBER, &cond)) return false;
+    line->args.push_back(cond);
+    return AtEnd(s, p);
+  }
+
+  bool CompileStructure(const Statement& s) {
+    const std::string& w = s.toks[0].text;
+    if (w == "if") {
+      if (open.size() + 1 >= TASK_DEPTH_MAX) return Fail(s.file, s.source_line, "nested too deeply");
+      KitLine line;
+      line.opcode = CMD_BLOCK_BEGIN;
+      if (!Condition(s, &line)) return false;
+      line.args.push_back(LineTarget(1));
+      line.args.push_back(LineTarget(2));
+      OpenStructure o{false, s.source_line, NextLine(s), NextLine(s)};
+      o.branch_open = true;
+      open.push_back(o);
+      return Emit(s, line);
+    }
+    if (w == "elif" || w == "else") {
+      if (open.empty() || open.back().loop) return Fail(s.file, s.source_line, w + " without if");
+      OpenStructure& o = open.back();
+      if (o.has_else) return Fail(s.file, s.source_line, w + " after else");
+      KitLine branch;
+      branch.opcode = CMD_BLOCK_BRANCH;
+      if (w == "elif" && !Condition(s, &branch)) return false;
+      if (w == "else" && s.toks.size() != 1) return Fail(s.file, s.source_line, "else takes nothing");
+      KitLine exit;
+      exit.opcode = CMD_BLOCK_JUMP_END;
+      Emit(s, exit);
+      size_t at = NextLine(s);
+      if (o.branch_open) bodies[s.file][o.branch].args[1].size = static_cast<u32>(at);
+      o.branch_open = w == "elif";
+      o.has_else = w == "else";
+      if (w == "elif") {
+        branch.args.push_back(LineTarget(1));
+        o.branch = at;
+      }
+      return Emit(s, branch);
+    }
+    if (w == "endif") {
+      if (open.empty() || open.back().loop) return Fail(s.file, s.source_line, "endif without if");
+      if (s.toks.size() != 1) return Fail(s.file, s.source_line, "endif takes nothing");
+      bodies[s.file][open.back().head].args[2].size = static_cast<u32>(NextLine(s));
+      open.pop_back();
+      KitLine end;
+      end.opcode = CMD_BLOCK_END;
+      return Emit(s, end);
+    }
+    if (w == "loop") {
+      if (open.size() + 1 >= TASK_DEPTH_MAX) return Fail(s.file, s.source_line, "nested too deeply");
+      KitLine line;
+      line.opcode = CMD_LOOP_START;
+      KitArg count;
+      count.param = 0;
+      if (s.toks.size() > 1) {
+        KitExprParser p{s.toks, 1, LookupFor(s.file), ""};
+        if (!CompileArg(s, p, ARG_KIND_NUMBER, &count) || !AtEnd(s, p)) return false;
+      } else {
+        count.code = KitCodeInt(-1);  // endless
+      }
+      line.args = {count, LineTarget(1)};
+      open.push_back(OpenStructure{true, s.source_line, NextLine(s), 0});
+      return Emit(s, line);
+    }
+    if (w == "endloop") {
+      if (open.empty() || !open.back().loop) return Fail(s.file, s.source_line, "endloop without loop");
+      if (s.toks.size() != 1) return Fail(s.file, s.source_line, "endloop takes nothing");
+      bodies[s.file][open.back().head].args[1].size = static_cast<u32>(NextLine(s));
+      open.pop_back();
+      KitLine end;
+      end.opcode = CMD_LOOP_END;
+      return Emit(s, end);
+    }
+    // break, continue, block_break, block_continue [LEVELS]
+    bool loop = w == "break" || w == "continue";
+    size_t depth = 0;
+    for (const OpenStructure& o : open) depth += o.loop == loop;
+    if (depth == 0) return Fail(s.file, s.source_line, w + (loop ? " outside a loop" : " outside an if"));
+    KitLine line;
+    line.opcode = static_cast<u8>(w == "break" ? CMD_LOOP_BREAK : w == "continue" ? CMD_LOOP_CONTINUE
+                                  : w == "block_break" ? CMD_BLOCK_BREAK : CMD_BLOCK_CONTINUE);
+    if (s.toks.size() > 1) {
+      KitExprParser p{s.toks, 1, LookupFor(s.file), ""};
+      KitArg levels;
+      levels.param = 0;
+      if (!CompileArg(s, p, ARG_KIND_NUMBER, &levels) || !AtEnd(s, p)) return false;
+      line.args.push_back(levels);
+    }
+    return Emit(s, line);
+  }
+
+  static bool IsStructureWord(const std::vector<KitToken>& toks) {
+    static const char* const kWords[] = {"if", "elif", "endif", "loop", "endloop", "break", "continue", "block_break",
+                                         "block_continue"};
+    if (IsElse(toks)) return true;
+    for (const char* w : kWords)
+      if (IsWord(toks, w)) return true;
+    return false;
+  }
+
+  // Every structure of a file is closed by its end.
+  bool CloseFile() {
+    if (open.empty()) return true;
+    const OpenStructure& o = open.back();
+    bool ok = Fail(open_file, o.source_line, o.loop ? "loop without endloop" : "if without endif");
+    open.clear();
+    return ok;
+  }
+
   bool CompileStatement(const Statement& s) {
+    if (s.file != open_file) {
+      if (!CloseFile()) return false;
+      open_file = s.file;
+    }
+    if (IsStructureWord(s.toks)) return CompileStructure(s);
     KitLine line;
     line.source_line = s.source_line;
     const KitToken& first = s.toks[0];
@@ -322,9 +492,6 @@ struct Compiler {
       ok = CompileJump(s, &line);
     } else if (first.text == "call" || first.text == "return") {
       ok = CompileCallOrReturn(s, first.text == "call", &line);
-    } else if (first.text == "if" || first.text == "elif" || first.text == "endif" || first.text == "if_exit" ||
-               first.text == "loop" || first.text == "endloop") {
-      ok = Fail(s.file, s.source_line, "blocks and loops are not in the script text yet");
     } else {
       KitVarInfo v;
       const KitCmdDef* cmd = KitFindCommand(first.text);
@@ -361,6 +528,7 @@ struct Compiler {
     if (!CompileStrInits()) return false;
     for (const Statement& s : statements)
       if (!CompileStatement(s)) return false;
+    if (!CloseFile()) return false;
 
     std::vector<KitVarDef> all;
     for (const KitSysVar& sv : KitSysVars())
