@@ -420,6 +420,7 @@ static void FreeTree(ObjNode* node, void (*free_payload)(void*)) {
 }
 
 void ObjReset() {
+  TaskReset();  // threads ended in a pass that did not finish
   struct {
     ObjNode** root;
     void (*free_payload)(void*);

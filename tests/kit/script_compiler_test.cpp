@@ -247,7 +247,18 @@ TEST(KitScriptCompiler, ErrorsNameTheSourceAndLine) {
       {"int fps", "names a command"},
       {"int z[0]", "a size from 1"},
       {"int z[2000][2001]", "more than 4000000"},
-      {"if cond=1", "blocks and loops"},
+      {"if", "if needs a condition"},
+      {"if 1\nendloop", "endloop without loop"},
+      {"endif", "endif without if"},
+      {"if 1\nelse\nelse\nendif", "else after else"},
+      {"if 1\nelse\nelif 2\nendif", "elif after else"},
+      {"loop 2\nelse\nendloop", "else without if"},
+      {"if 1\nendif 2", "endif takes nothing"},
+      {"loop 2\n", "loop without endloop"},
+      {"if 1\nloop\nendloop\n", "if without endif"},
+      {"break", "break outside a loop"},
+      {"loop\nblock_continue\nendloop", "block_continue outside an if"},
+      {"loop 1 2\nendloop", "unexpected '2'"},
       {"fps rate = 1.5 % 2", "work on integers"},
       {"call *A, 1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17\n*A", "at most 16"},
       {"msg_text text=1", "as it stands"},
@@ -364,4 +375,53 @@ TEST(KitScriptCompiler, TheReadmeExampleAndTheDemoCompile) {
   ASSERT_EQ(demo.scripts.size(), 1u);
   EXPECT_EQ(demo.scripts[0].name, "script\\main.zs");
   EXPECT_EQ(KitCompileScripts(demo.scripts, &out, &err), 0) << err;
+}
+
+TEST(KitScriptCompiler, BlocksAndLoopsBecomeLineTargets) {
+  CompiledGame g;
+  std::string err;
+  ASSERT_TRUE(g.Compile({Src("x.zs",
+                             "*SYSTEM_START\n"   // line
+                             "loop 3\n"          // 0: 56 count, end 10
+                             "  if @48 == 1\n"   // 1: 45 cond, next 4, end 9
+                             "*IN_BOTH\n"
+                             "    break 2\n"     // 2: 57 levels 2
+                             "  elif @48 == 2\n" // 3: 46, 4: 11 cond, next 7
+                             "    continue\n"    // 5: 58
+                             "  else\n"          // 6: 46, 7: 11
+                             "    block_break\n" // 8: 47
+                             "  endif\n"         // 9: 49
+                             "endloop\n"         // 10: 59
+                             "*AFTER\n"
+                             "loop\n"            // 11: 56 endless, end 12
+                             "endloop\n")},      // 12: 59
+                        &err))
+      << err;
+  g.Load();
+  const ScriptFileRecord* rec = g.Body(0);
+  ASSERT_NE(rec, nullptr);
+  ASSERT_EQ(rec->line_count, 13u);
+  const u8 ops[] = {56, 45, 57, 46, 11, 58, 46, 11, 47, 49, 59, 56, 59};
+  for (u32 i = 0; i < 13; i++) EXPECT_EQ(rec->opcodes[i], ops[i]) << "line " << i;
+  EXPECT_EQ(rec->arg_records[0][1].size, 10u);
+  EXPECT_EQ(rec->arg_records[1][1].size, 4u);
+  EXPECT_EQ(rec->arg_records[1][2].size, 9u);
+  EXPECT_EQ(rec->arg_records[4][1].size, 7u);
+  EXPECT_EQ(rec->arg_counts[7], 0u) << "a plain else";
+  EXPECT_EQ(rec->arg_counts[3], 0u);
+  EXPECT_EQ(rec->arg_records[11][1].size, 12u);
+  g.Enter(0, 11);
+  EXPECT_EQ(g.EvalInt(&rec->arg_records[11][0]), -1) << "endless";
+  g.Enter(0, 2);
+  EXPECT_EQ(g.EvalInt(&rec->arg_records[2][0]), 2);
+  i32 in_both = ScriptFindLabel("IN_BOTH", 7);
+  i32 after = ScriptFindLabel("AFTER", 5);
+  ASSERT_GE(in_both, 0);
+  ASSERT_GE(after, 0);
+  EXPECT_EQ(g_Labels[in_both]->line, 2u);
+  EXPECT_EQ(g_Labels[in_both]->block_depth, 1);
+  EXPECT_EQ(g_Labels[in_both]->loop_depth, 1);
+  EXPECT_EQ(g_Labels[after]->line, 11u);
+  EXPECT_EQ(g_Labels[after]->block_depth, 0);
+  EXPECT_EQ(g_Labels[after]->loop_depth, 0);
 }
