@@ -83,7 +83,8 @@ static void DebugCornerCheck() {
 
 static void RunLines(ObjNode* node, TaskContext* ctx) {
   for (;;) {
-    if (ctx->next_line >= ctx->line_count || !ctx->handlers[0] || !ctx->handlers[1]) {
+    if (!ctx->handlers[0] || !ctx->handlers[1]) return;  // no script bound yet
+    if (ctx->next_line >= ctx->line_count) {
       // Running past the last line is an implicit return at the outermost level.
       if (ctx->no_end) ErrRaiseAtScript(ERR_TASK_NESTING, 1);
       else TaskEndNode(node);

@@ -1,5 +1,6 @@
 // The compiled scripts of test games, written by the kit: by default a game whose one thread
-// ends the program (once threads run), so that start-up finds every file it loads.
+// waits for ever, so that start-up finds every file it loads and the program runs until the test
+// (or ZEPHRA_EXIT_AFTER_FRAMES) ends it.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -11,7 +12,9 @@
 #include "kit/pack_writer.h"
 #include "kit/script_compiler.h"
 
-inline std::vector<KitCompiledFile> TestGameScripts(const std::string& text = "*SYSTEM_START\nend\n") {
+inline const std::string kTestGameIdle = "*SYSTEM_START\nloop\n    wait frames=1000\nendloop\n";
+
+inline std::vector<KitCompiledFile> TestGameScripts(const std::string& text = kTestGameIdle) {
   std::vector<KitCompiledFile> files;
   std::string err;
   EXPECT_EQ(KitCompileScripts({{"script\\main.zs", text, 0}}, &files, &err), 0) << err;
@@ -19,7 +22,7 @@ inline std::vector<KitCompiledFile> TestGameScripts(const std::string& text = "*
 }
 
 // As loose files under folder/chbin.
-inline void TestWriteGameScripts(const std::filesystem::path& folder, const std::string& text = "*SYSTEM_START\nend\n") {
+inline void TestWriteGameScripts(const std::filesystem::path& folder, const std::string& text = kTestGameIdle) {
   std::string err;
   ASSERT_EQ(KitWriteFilesLoose(folder.string(), TestGameScripts(text), &err), 0) << err;
 }
