@@ -15,6 +15,7 @@
 #include "kit/script_compiler.h"
 #include "platform/file.h"
 #include "platform/platform.h"
+#include "script/expr.h"
 #include "script/obj.h"
 #include "script/script.h"
 #include "script/task.h"
@@ -67,6 +68,8 @@ bool LoadGame() {
   StrCopySjis(g_GameFolderNative, sizeof g_GameFolderNative, dir.string().c_str());
   PlatFileMapFolder(g_ExeFolder, dir.string());
   PlatDialogsSetStderr(true);
+  VarInitAssignOps();  // as start-up does
+  ExprInitOpTable(1);
   if (PackScrambleSetup() != 0 || ObjCreateRoots() != 0 || ScriptLoadAll() != 0) return false;
   loaded = true;
   return true;
