@@ -120,6 +120,25 @@ TEST_F(ScriptFlow, CallPassesIntegerAndStringAndGetsValuesBack) {
   EXPECT_TRUE(Shows(out, "r_21_ab!_211110")) << out;
 }
 
+TEST_F(ScriptFlow, ReturnFromInsideALoopGivesTheCallerItsOwnLevelsBack) {
+  std::string out = RunMain(
+      "*SYSTEM_START\n"
+      "    loop 3\n"
+      "        call *inner\n"
+      "        call *add, @59[1] + str(@48)\n"
+      "    endloop\n"
+      "    goto \"r_\" + @59[1]\n"
+      "*inner\n"
+      "    loop\n"
+      "        if 1\n"
+      "            return\n"
+      "        endif\n"
+      "    endloop\n" +
+      std::string(kAdd));
+  // The caller's loop goes on with its own counter: the routine's open loop and if are gone.
+  EXPECT_TRUE(Shows(out, "r_123")) << out;
+}
+
 TEST_F(ScriptFlow, JumpAndCallIntoAnotherFile) {
   std::string out = Run({{"script\\main.zs",
                           "*SYSTEM_START\n"

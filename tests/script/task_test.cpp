@@ -208,6 +208,37 @@ TEST_F(TaskTest, EndingByNameComparesIdentityNotName) {
   EXPECT_EQ(ctx->wait_frames, 100u);
 }
 
+TEST_F(TaskTest, OrderOperatorsClampAndApplyTwiceWithNow) {
+  Load({{"script\\main.zs",
+         "*SYSTEM_START\n"
+         "task name=\"a\", label=*idle, order=7\n"
+         "task name=\"a\", order-=10\n"
+         "task name=\"b\", label=*idle, order=4\n"
+         "task name=\"b\", order/=0\n"
+         "task name=\"c\", label=*idle, order*=3, now=1\n"
+         "task name=\"d\", label=*idle, order+=2, now=1\n"
+         "task name=\"e\", label=*idle, order=6, now=1\n"
+         "wait frames=100\n"
+         "*idle\n"
+         "wait frames=100\n",
+         0}});
+  Pass();
+  struct Want {
+    const char* name;
+    i64 order;
+  } wants[] = {{"a", 1}, {"b", 4}, {"c", 9}, {"d", 5}, {"e", 6}};
+  for (const Want& w : wants) {
+    ObjNode* n = ObjFindNode(g_TaskRoot, w.name, OBJ_FIND_ITEM);
+    ASSERT_NE(n, nullptr) << w.name << " " << g_ErrLastText;
+    EXPECT_EQ(n->order, w.order) << w.name;
+  }
+  i64 last = 0;
+  for (ObjNode* n = g_TaskRoot->first_child; n; n = n->next) {
+    EXPECT_GE(n->order, last) << "siblings stay in order";
+    last = n->order;
+  }
+}
+
 TEST_F(TaskTest, DamagedLineTargetsAndLabelsStopCleanly) {
   Load({{"script\\main.zs", "*SYSTEM_START\nloop 2\nendloop\ngoto *SYSTEM_START\n", 0}});
   TaskContext* t = System();
