@@ -429,9 +429,6 @@ i32 CmdTaskStart() {
     ctx->block_depth = l->block_depth;
     ctx->loop_depth = l->loop_depth;
     ctx->call_depth = 0;
-    ctx->wait_frames = 0;
-    ctx->wait_timed = 0;
-    ctx->wait_deadline = 0;
     for (i32 i = 1; i < TASK_SLOT_COUNT; i++) {
       ctx->ints[i] = 0;
       ctx->floats[i] = 0.0;
