@@ -93,7 +93,7 @@ void BuildGame(const fs::path& root, const std::string& name, const std::string&
 }  // namespace
 
 TEST_F(ZephraRun, GameBuiltByTheKitLoadsItsScriptsAndRuns) {
-  BuildGame(root, "demo", "global int n = 1\nglobal str s = 'a' + 'b'\n*SYSTEM_START\nfps rate=30\nn += 1\nend\n");
+  BuildGame(root, "demo", "global int n = 1\nglobal str s = 'a' + 'b'\n*SYSTEM_START\nfps rate=30\ncall *f, n + 1, s\nend\n*f\nreturn\n");
   EXPECT_TRUE(fs::exists(root / "demo" / "data.zpf"));
   EXPECT_FALSE(fs::exists(root / "demo" / "chbin")) << "the scripts are packed";
   std::string err;
