@@ -186,6 +186,19 @@ TEST_F(ScriptFlow, HigherOrderThreadRunsFirstInEveryPass) {
   EXPECT_EQ(out.find("a_4"), std::string::npos) << out;
 }
 
+TEST_F(ScriptFlow, StartedThreadGetsItsSlotsAndRunsOnlyWhenResumed) {
+  std::string out = RunMain(
+      "*SYSTEM_START\n"
+      "    task name=\"t\", label=*t, i1=5, f2=7, run_a=0\n"
+      "    wait frames=3\n"
+      "    task name=\"t\", run_a=1\n"
+      "    wait frames=100\n"
+      "*t\n"
+      "    goto \"t_\" + str(@61[1]) + \"_\" + str(@62[2]) + \"_\" + str(@103)\n");
+  // Paused from pass 1, resumed by SYSTEM in pass 4 after t's turn: t first runs in pass 5.
+  EXPECT_TRUE(Shows(out, "t_5_7_5")) << out;
+}
+
 TEST_F(ScriptFlow, FrameAndMillisecondWaitsCountedInPasses) {
   std::string out = RunMain(
       "*SYSTEM_START\n"
