@@ -255,6 +255,24 @@ TEST_F(TaskTest, DamagedLineTargetsAndLabelsStopCleanly) {
   EXPECT_TRUE(Shown("[chbin\\zpl.zbn]\nコンパイル済みスクリプトの形式が正しくありません")) << g_ErrLastText;
 
   SetUp();
+  Load({{"script\\main.zs", "*SYSTEM_START\nif 0\nendif\nwait frames=9\n", 0}});
+  g_ScriptFiles[System()->file_no]->arg_records[0][2].size = 5;  // the if's end beyond the file
+  Pass();
+  EXPECT_TRUE(Shown("[chbin\\zpt00000.zbn]\nコンパイル済みスクリプトの形式が正しくありません")) << g_ErrLastText;
+
+  // A call line whose count byte claims 255 values: at most 16 are taken, the missing ones absent.
+  SetUp();
+  Load({{"script\\main.zs", "*SYSTEM_START\ncall *f, 4\n*f\nwait frames=9\n", 0}});
+  t = System();
+  g_ScriptFiles[t->file_no]->line_flags[0] = 255;
+  Pass();
+  EXPECT_EQ(t->call_depth, 1) << g_ErrLastText;
+  EXPECT_EQ(t->frames[1]->arg_present[0], 16);
+  EXPECT_EQ(t->frames[1]->arg_ints[1], 4);
+  EXPECT_EQ(t->frames[1]->arg_present[1], 1);
+  EXPECT_EQ(t->frames[1]->arg_present[16], 0);
+
+  SetUp();
   Load({{"script\\main.zs", "*SYSTEM_START\ngoto *SYSTEM_START\n", 0}});
   g_Labels[0]->block_depth = 64;
   Pass();
