@@ -77,6 +77,12 @@ void ImageFillTransparent(ImagePicture* pic);
 // The missing-file picture: 1 x 1 of g_ImageFillColour, has-alpha 0. 0, or -1 after raising.
 int ImageMakeEmpty(ImagePicture* pic, const char* name);
 
+// Loads the picture a script names into the record: resolved through the file sources (a name
+// found nowhere gives the missing-file picture), read by its source's reader and decoded by its
+// type code; the record's source name becomes the name on success. 0, or -1 after an error.
+struct LayerRecord;
+i32 ImageLoad(LayerRecord* rec, const char* name);
+
 // Decodes the bytes of a file of the given type code into pic: has-alpha starts at 0, the
 // decoder for the type runs, then transparent pixels are filled and the frame pacer restamped.
 // JPEG and GIF failures raise 100210 / 100215 here, any other type raises 100030 at the script

@@ -49,5 +49,18 @@ const char* ArgStr(u8 param);
 const char* ArgName(u8 slot, u8 param);
 const char* ArgCommandName(u8 slot);
 
+// Assignment operators of an argument (g_ArgOp).
+enum { ARG_OP_SET = 0, ARG_OP_ADD = 1, ARG_OP_SUB = 2, ARG_OP_MUL = 3, ARG_OP_DIV = 4 };
+// The operator over the current value: set, add, subtract, multiply, divide (truncating; a zero
+// divisor keeps the current value); other codes keep it too. Arithmetic wraps.
+i64 ArgApplyOpInt64(u32 op, i64 cur, i64 arg);
+// As ArgApplyOpInt64, then: set unclamped, add clamped at high only, subtract at low only,
+// multiply and divide at both.
+i64 ArgApplyOpClamped(u32 op, i64 cur, i64 arg, i64 low, i64 high);
+// As ArgApplyOpInt64; subtract, multiply and divide results are raised to low.
+i64 ArgApplyOpMin(u32 op, i64 cur, i64 arg, i64 low);
+// The operator of a given parameter (ARG_OP_SET when not given).
+inline u32 ArgOp(u8 param) { return ArgGiven(param) ? g_ArgOp[ArgPos(param)] : u32{ARG_OP_SET}; }
+
 // Tests: frees the string buffers and clears the slots.
 void ArgReset();

@@ -2,6 +2,7 @@
 // the undefined and no-op slots, the unbuilt stand-in, and commands 14 and 29.
 #include "script/cmd.h"
 
+#include "layer/layer_cmd.h"
 #include "script/arg.h"
 #include "script/task.h"
 #include "shell/err.h"
@@ -44,10 +45,10 @@ struct CmdRow {
 // Slots not listed hold CmdUndefined.
 static const CmdRow kCmdRows[] = {
     {0, CmdArgsEval, "CmdArgsEval"},
-    {1, CmdNotBuilt, "CmdLayerCreate"},
+    {1, CmdLayerCreate, "CmdLayerCreate"},
     {2, CmdNotBuilt, "CmdLayerEdit"},
-    {3, CmdNotBuilt, "CmdLayerDelete"},
-    {4, CmdNotBuilt, "CmdLayerInfo"},
+    {3, CmdLayerDelete, "CmdLayerDelete"},
+    {4, CmdLayerInfo, "CmdLayerInfo"},
     {5, CmdNotBuilt, "CmdClipboardSetText"},
     {6, CmdNotBuilt, "CmdClipboardGetText"},
     {7, CmdNotBuilt, "CmdNop7"},

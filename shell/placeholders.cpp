@@ -44,7 +44,6 @@ i32 ArgDecodeRecord(i32, CmdArgRecord* out) {
 // ---- Compositor ------------------------------------------------------------------------------
 i32 TextMessageInit() { return 0; }
 void TextMessageForgetLayer(ObjNode*) {}
-i32 ImageLoad(LayerRecord*, const char*) { return 0; }
 void ImageFrameSetFree(ImageFrameSet*) {}
 void LayerJobResizeBilinear(WorkerJob*) {}
 int ImageDecodeGif(const u8*, u32, const char*, ImagePicture*) { return -1; }
@@ -55,7 +54,11 @@ u8 g_EmoteAvailable = 0;
 i32 D3dStartup() { return 0; }
 void D3dReleaseAll() {}
 void D3dRenderFrame() {}
-void D3dForgetLayer(ObjNode*) {}
+ObjNode* g_D3dReadbackNode = nullptr;
+void D3dForgetLayer(ObjNode* node) {
+  if (g_D3dReadbackNode == node) g_D3dReadbackNode = nullptr;
+}
+i32 D3dBuildLayerTextures(LayerRecord*, i8, i32, i32) { return 0; }
 void GpuFreeLayerTiles(LayerRecord*) {}
 void EmoteReleasePlayer(LayerRecord*) {}
 void EmoteBridgeLoad() {}

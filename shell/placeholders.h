@@ -56,9 +56,6 @@ i32 ArgDecodeRecord(i32 slot, CmdArgRecord* out);
 i32 TextMessageInit();
 // The current message text's layer: forgotten when that layer is released.
 void TextMessageForgetLayer(ObjNode* node);
-// The picture loader: a named picture into the layer through the file sources. Here: succeeds
-// and leaves the layer's picture as it was.
-i32 ImageLoad(LayerRecord* rec, const char* name);
 // A JPEG frame set with its data buffer.
 void ImageFrameSetFree(ImageFrameSet* set);
 // Job 41: bilinear rows of a resized layer picture (the threaded resize filter). Here: nothing.
@@ -73,6 +70,9 @@ i32 D3dStartup();               // 0 ready, 1 fall back to CPU drawing, -1 stop
 void D3dReleaseAll();
 void D3dRenderFrame();          // the frame pass that reads window 0's GPU layers back
 void D3dForgetLayer(ObjNode* node);        // the read-back layer, when it is released
+extern ObjNode* g_D3dReadbackNode;         // the layer that receives the GPU frame (or null)
+// A layer's picture cut into texture tiles (tile parameter, tile sizes). 0, non-zero on failure.
+i32 D3dBuildLayerTextures(LayerRecord* rec, i8 tile, i32 size1, i32 size2);
 void GpuFreeLayerTiles(LayerRecord* rec);  // a layer's texture tiles
 void EmoteReleasePlayer(LayerRecord* rec); // a layer's animated-character player
 void EmoteBridgeLoad();
