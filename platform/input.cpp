@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/video.h"
@@ -101,6 +102,11 @@ static std::atomic<i32> s_WantShape{PLAT_CURSOR_ARROW};
 static int s_ShownApplied = -1;  // main thread: what SDL shows now, -1 unknown
 static int s_ShapeApplied = -1;
 static SDL_Cursor* s_Cursors[PLAT_CURSOR_COUNT];
+// The image cursor: its picture (under s_Lock), and the SDL cursor made from it on the main thread.
+static std::vector<u8> s_ImagePixels;
+static i32 s_ImageW = 0, s_ImageH = 0, s_ImageHotX = 0, s_ImageHotY = 0;
+static bool s_ImageChanged = false;
+static SDL_Cursor* s_ImageCursor = nullptr;
 static bool s_WarpPending = false;
 static PlatWindow* s_WarpWindow = nullptr;
 static i32 s_WarpX = 0, s_WarpY = 0;
@@ -325,6 +331,23 @@ static SDL_Cursor* CursorFor(i32 shape) {
 }
 
 // Main thread: brings SDL to the wanted visibility and shape.
+// The SDL cursor of the image shape, remade when the picture changed. Main thread.
+static SDL_Cursor* ImageCursor() {
+  std::lock_guard<std::mutex> g(s_Lock);
+  if (!s_ImageChanged) return s_ImageCursor;
+  s_ImageChanged = false;
+  if (s_ImageCursor) SDL_FreeCursor(s_ImageCursor);
+  s_ImageCursor = nullptr;
+  if (s_ImagePixels.empty()) return nullptr;
+  SDL_Surface* surf = SDL_CreateRGBSurfaceWithFormatFrom(s_ImagePixels.data(), s_ImageW, s_ImageH, 32, s_ImageW * 4,
+                                                         SDL_PIXELFORMAT_ARGB8888);
+  if (surf) {
+    s_ImageCursor = SDL_CreateColorCursor(surf, s_ImageHotX, s_ImageHotY);
+    SDL_FreeSurface(surf);
+  }
+  return s_ImageCursor;
+}
+
 static void ApplyCursor() {
   if (!PlatVideoReady() || !PlatIsMainThread()) return;
   int shown = s_WantShown ? 1 : 0;
@@ -333,6 +356,19 @@ static void ApplyCursor() {
     s_ShownApplied = shown;
   }
   i32 shape = s_WantShape;
+  if (shape == PLAT_CURSOR_IMAGE) {
+    bool changed;
+    {
+      std::lock_guard<std::mutex> g(s_Lock);
+      changed = s_ImageChanged;
+    }
+    if (shape == s_ShapeApplied && !changed) return;
+    SDL_Cursor* c = ImageCursor();
+    if (!c) c = CursorFor(PLAT_CURSOR_ARROW);
+    if (c) SDL_SetCursor(c);
+    s_ShapeApplied = shape;
+    return;
+  }
   if (shape != s_ShapeApplied) {
     SDL_Cursor* c = CursorFor(shape);
     if (!c) c = CursorFor(PLAT_CURSOR_ARROW);
@@ -355,6 +391,31 @@ void PlatInputSetCursorShape(i32 shape) {
 }
 
 i32 PlatInputCursorShape() { return s_WantShape; }
+
+i32 PlatInputSetCursorImage(const u8* bgra, i32 width, i32 height, i32 hot_x, i32 hot_y) {
+  if (!bgra || width < 1 || height < 1 || width > PLAT_CURSOR_IMAGE_MAX || height > PLAT_CURSOR_IMAGE_MAX) return -1;
+  {
+    std::lock_guard<std::mutex> g(s_Lock);
+    s_ImagePixels.assign(bgra, bgra + static_cast<size_t>(width) * height * 4);
+    s_ImageW = width;
+    s_ImageH = height;
+    s_ImageHotX = std::clamp(hot_x, 0, width - 1);
+    s_ImageHotY = std::clamp(hot_y, 0, height - 1);
+    s_ImageChanged = true;
+  }
+  s_WantShape = PLAT_CURSOR_IMAGE;
+  ApplyCursor();
+  return 0;
+}
+
+const u8* PlatInputCursorImage(i32* width, i32* height, i32* hot_x, i32* hot_y) {
+  std::lock_guard<std::mutex> g(s_Lock);
+  *width = s_ImageW;
+  *height = s_ImageH;
+  *hot_x = s_ImageHotX;
+  *hot_y = s_ImageHotY;
+  return s_ImagePixels.empty() ? nullptr : s_ImagePixels.data();
+}
 
 // ---- Joysticks -------------------------------------------------------------------------------
 
@@ -476,6 +537,9 @@ void PlatInputStop() {
     if (c) SDL_FreeCursor(c);
     c = nullptr;
   }
+  if (s_ImageCursor) SDL_FreeCursor(s_ImageCursor);
+  s_ImageCursor = nullptr;
+  s_ImageChanged = !s_ImagePixels.empty();
   s_ShownApplied = -1;
   s_ShapeApplied = -1;
   s_WarpPending = false;
@@ -493,4 +557,7 @@ void PlatInputReset() {
   s_WantShown = true;
   s_WantShape = PLAT_CURSOR_ARROW;
   s_JoyInjected = false;
+  s_ImagePixels.clear();
+  s_ImageW = s_ImageH = s_ImageHotX = s_ImageHotY = 0;
+  s_ImageChanged = false;
 }

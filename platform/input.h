@@ -68,6 +68,13 @@ bool PlatInputCursorShown();
 // Any number outside the table is the arrow; a shape the system lacks is shown as the arrow.
 void PlatInputSetCursorShape(i32 shape);
 i32 PlatInputCursorShape();
+// A cursor made from a picture (B, G, R, A bytes, rows top-down; 1 to 256 pixels each way) with its
+// hot spot, kept clamped inside the picture. It becomes the shape PLAT_CURSOR_IMAGE until another
+// shape is set. 0, or -1 for a size the system cannot show (the cursor stays as it was).
+enum { PLAT_CURSOR_IMAGE = PLAT_CURSOR_COUNT, PLAT_CURSOR_IMAGE_MAX = 256 };
+i32 PlatInputSetCursorImage(const u8* bgra, i32 width, i32 height, i32 hot_x, i32 hot_y);
+// The picture of the image cursor as set (tests): its size and hot spot; null when none.
+const u8* PlatInputCursorImage(i32* width, i32* height, i32* hot_x, i32* hot_y);
 
 // ---- Joysticks -------------------------------------------------------------------------------
 enum { PLAT_JOY_MAX = 16, PLAT_JOY_BUTTONS = 32, PLAT_JOY_CENTRE = 32767 };

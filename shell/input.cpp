@@ -7,10 +7,14 @@
 
 #include <algorithm>
 #include <climits>
+#include <string>
 
 #include "display/present.h"
+#include "layer/layer.h"
 #include "platform/input.h"
 #include "platform/platform.h"
+#include "script/obj.h"
+#include "shell/err.h"
 #include "shell/frame.h"
 #include "shell/placeholders.h"
 #include "shell/window.h"
@@ -397,6 +401,19 @@ i32 InputCursorSet(const InputCmdArgs* a) {
   if (a->given[8]) g_CursorHotX = static_cast<i32>(a->value[8] & 0xFFFF);
   if (a->given[9]) g_CursorHotY = static_cast<i32>(a->value[9] & 0xFFFF);
   if (a->given[10] && a->layer) InputCursorFromLayer(a->layer, g_CursorHotX, g_CursorHotY);
+  return 0;
+}
+
+i32 InputCursorFromLayer(const char* layer_name, i32 hot_x, i32 hot_y) {
+  char path[OBJ_PATH_MAX];
+  if (ObjResolvePath(path, sizeof path, layer_name, g_LayerBase, 1) < 0) return -1;
+  const LayerRecord* r = LayerOf(ObjFindNode(g_LayerRoot, path, OBJ_FIND_ITEM));
+  if (!LayerHasPixels(r)) return 0;  // a missing layer leaves the cursor as it is
+  if (PlatInputSetCursorImage(r->pixels, r->width, r->height, hot_x, hot_y) != 0) {
+    static const std::string text = PlatUtf8ToSjis("CURSOR CreateIconIndirect エラー");
+    ErrMessageBoxF("", "%s", text.c_str());
+    return -1;
+  }
   return 0;
 }
 

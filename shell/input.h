@@ -115,6 +115,10 @@ i32 InputProcessingSet(const InputCmdArgs* a);
 // Command 70: 0 cursor mode, 1 auto-hide delay, 2-4 the main window's gates (move, buttons,
 // wheel), 5-6 cursor position in game pixels, 7 standard cursor, 8-9 hot spot, 10 layer cursor.
 i32 InputCursorSet(const InputCmdArgs* a);
+// The cursor made from a layer's picture with its hot spot (cursor command parameter 10). A missing
+// layer does nothing; a picture the system cannot show as a cursor shows a message and leaves the
+// cursor unchanged (-1).
+i32 InputCursorFromLayer(const char* layer_name, i32 hot_x, i32 hot_y);
 
 // Tests: every key up, counters and press counts 0 (the handlers are kept).
 void InputKeyTableReset();

@@ -23,9 +23,6 @@ void TrayOnNotify(WindowObject*, i64, i64) {}
 void TrayIconRemove() {}
 void MenuDestroySet(i32) {}
 
-// ---- Input -----------------------------------------------------------------------------------
-i32 InputCursorFromLayer(const char*, i32, i32) { return 0; }
-
 // ---- Object trees, variables, scripts --------------------------------------------------------
 void VarInitAccessorTables() {}
 void TextMessageWaitUpdate(TaskContext*) {}

@@ -30,10 +30,6 @@ void TrayOnNotify(WindowObject* w, i64 icon_id, i64 mouse_message);
 void TrayIconRemove();
 void MenuDestroySet(i32 set);  // the 128 menu handles of one set
 
-// ---- Input -----------------------------------------------------------------------------------
-// The cursor made from a layer's picture (cursor command parameter 10), with its hot spot.
-i32 InputCursorFromLayer(const char* layer_name, i32 hot_x, i32 hot_y);
-
 // ---- Object trees, variables, scripts --------------------------------------------------------
 void VarInitAccessorTables();
 // The message typewriter's part of a thread's turn: it clears the thread's message wait when the

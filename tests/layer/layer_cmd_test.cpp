@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "layer_cmd_fixture.h"
+#include "platform/input.h"
 
 namespace {
 
@@ -361,4 +362,24 @@ TEST(ArgOps, OperatorsAndTheirBounds) {
     EXPECT_EQ(ArgApplyOpMin(r.op, r.cur, r.arg, 1), r.min);
   }
   EXPECT_EQ(ArgApplyOpClamped(4, 900, 0, 0, 256), 900) << "a zero divisor keeps even an out-of-range value";
+}
+
+TEST_F(LayerCmdTest, CursorFromALayerPicture) {
+  AddFile("c.bmp", PACK_TYPE_BMP, Bmp32(3, 2, [](i32 x, i32 y) { return 0xFF000000u | (y * 3 + x); }));
+  Load("*SYSTEM_START\nlayer name='W0/c', file='c.bmp', order=1\ncursor hot_x=1, hot_y=9, layer='W0/c'\n"
+       "cursor layer='W0/none'\n");
+  PlatInputReset();
+  RunAll(0, 1);
+  i32 cw = 0, ch = 0, hx = 0, hy = 0;
+  const u8* px = PlatInputCursorImage(&cw, &ch, &hx, &hy);
+  ASSERT_NE(px, nullptr);
+  EXPECT_EQ(cw, 3);
+  EXPECT_EQ(ch, 2);
+  EXPECT_EQ(hx, 1);
+  EXPECT_EQ(hy, 1) << "the hot spot stays inside the picture";
+  EXPECT_EQ(std::vector<u8>(px, px + 24), TestPictureOf(LayerOf(Node("W0/c"))));
+  EXPECT_EQ(PlatInputCursorShape(), PLAT_CURSOR_IMAGE);
+  RunAll(2, 2);
+  EXPECT_EQ(PlatInputCursorShape(), PLAT_CURSOR_IMAGE) << "a missing layer leaves the cursor";
+  PlatInputReset();
 }
