@@ -4,7 +4,9 @@
 
 #include <zlib.h>
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -72,4 +74,36 @@ int KitZcgWriteFile(const char* path, const u8* bgra, i32 width, i32 height, u32
     return -1;
   }
   return 0;
+}
+
+int KitZcgFromPictureFile(const std::string& name, const std::vector<u8>& data, std::vector<u8>* out,
+                          std::string* err) {
+  std::string lower = name;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  auto ends = [&](const char* ext) {
+    size_t n = std::strlen(ext);
+    return lower.size() >= n && lower.compare(lower.size() - n, n, ext) == 0;
+  };
+  ImageDecodeFn decode = nullptr;
+  if (ends(".bmp")) decode = ImageDecodeBmp;
+  else if (ends(".png")) decode = ImageDecodePng;
+  else if (ends(".jpg") || ends(".jpeg")) decode = ImageDecodeJpeg;
+  if (!decode) return 1;
+  if (data.size() > 0xFFFFFFFFull) {
+    *err = name + ": too large";
+    return -1;
+  }
+  ImagePicture pic = {nullptr, 0, 0, 0};
+  int r = decode(data.data(), static_cast<u32>(data.size()), name.c_str(), &pic);
+  if (r != 0 || !pic.pixels || pic.width < 1 || pic.height < 1) {
+    std::free(pic.pixels);
+    *err = name + ": not a picture the engine can read";
+    return -1;
+  }
+  ImageFillTransparent(&pic);
+  r = KitZcgEncode(pic.pixels, pic.width, pic.height, IMAGE_ZCG_METHOD_ZLIB, KitZcgDefaultSplit(pic.width, pic.height),
+                   out);
+  std::free(pic.pixels);
+  if (r != 0) *err = name + ": cannot be stored as .zcg";
+  return r == 0 ? 0 : -1;
 }

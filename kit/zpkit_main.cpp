@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -10,11 +11,14 @@
 #include "kit/bundle.h"
 #include "kit/cmddefs.h"
 #include "kit/config_writer.h"
+#include "kit/demo_art.h"
 #include "kit/ogg_writer.h"
 #include "kit/pack_writer.h"
 #include "kit/script_compiler.h"
+#include "kit/zcg_writer.h"
 #include "platform/platform.h"
 #include "script/script.h"
+#include "shell/pack.h"
 
 static int Fail(const std::string& why) {
   std::fprintf(stderr, "zpkit: %s\n", why.c_str());
@@ -29,21 +33,45 @@ static bool ParseU32(const char* s, u32* v) {
   return true;
 }
 
-// zpkit pack FOLDER OUT.zpf [--no-recovery] [--store]
+// zpkit pack FOLDER OUT.zpf [--no-recovery] [--store] [--zcg]
+// --zcg stores every BMP, PNG and JPEG picture converted to the engine's own format (type 8)
+// under its original name.
 static int CmdPack(int argc, char** argv) {
   if (argc < 2) return -1;
   KitPackOptions opt;
-  bool store = false;
+  bool store = false, zcg = false;
   for (int i = 2; i < argc; i++) {
     if (std::strcmp(argv[i], "--no-recovery") == 0) opt.recovery = false;
     else if (std::strcmp(argv[i], "--store") == 0) store = true;
+    else if (std::strcmp(argv[i], "--zcg") == 0) zcg = true;
     else return -1;
   }
   std::vector<KitPackEntry> entries;
   std::string err;
   if (KitPackCollectFolder(argv[0], &entries, &err) != 0) return Fail(err);
-  for (KitPackEntry& e : entries) e.compress = !store;
+  if (zcg) PlatDialogsSetStderr(true);  // a picture that fails to decode reports on the terminal
+  for (KitPackEntry& e : entries) {
+    e.compress = !store;
+    if (!zcg) continue;
+    std::vector<u8> converted;
+    int r = KitZcgFromPictureFile(e.name, e.data, &converted, &err);
+    if (r < 0) return Fail(err);
+    if (r == 0) {
+      e.data = std::move(converted);
+      e.type = PACK_TYPE_ZCG;
+    }
+  }
   if (KitPackWrite(argv[1], entries, opt, &err) != 0) return Fail(err);
+  return 0;
+}
+
+// zpkit demo-art FOLDER [WIDTH HEIGHT]: the demo game's pictures as BMP files under FOLDER.
+static int CmdDemoArt(int argc, char** argv) {
+  if (argc != 1 && argc != 3) return -1;
+  u32 w = 640, h = 480;
+  if (argc == 3 && (!ParseU32(argv[1], &w) || !ParseU32(argv[2], &h))) return -1;
+  std::string err;
+  if (KitDemoArtWrite(argv[0], static_cast<i32>(w), static_cast<i32>(h), &err) != 0) return Fail(err);
   return 0;
 }
 
@@ -207,7 +235,8 @@ static const Command kCommands[] = {
     {"build", CmdBuild, "build SRC OUT [--loose]"},
     {"compile", CmdCompile, "compile SRC OUT"},
     {"commands", CmdCommands, "commands"},
-    {"pack", CmdPack, "pack FOLDER OUT.zpf [--no-recovery] [--store]"},
+    {"demo-art", CmdDemoArt, "demo-art FOLDER [WIDTH HEIGHT]"},
+    {"pack", CmdPack, "pack FOLDER OUT.zpf [--no-recovery] [--store] [--zcg]"},
     {"bundle", CmdBundle, "bundle OUT PACK.zpf"},
     {"settings", CmdSettings, "settings OUT.dat [INDEX=VALUE ...]"},
     {"savefolder", CmdSaveFolder, "savefolder OUT.dat MODE"},
