@@ -12,12 +12,14 @@
 #include "kit/cmddefs.h"
 #include "kit/config_writer.h"
 #include "kit/demo_art.h"
+#include "kit/errtexts.h"
 #include "kit/ogg_writer.h"
 #include "kit/pack_writer.h"
 #include "kit/script_compiler.h"
 #include "kit/zcg_writer.h"
 #include "platform/platform.h"
 #include "script/script.h"
+#include "script/usererr.h"
 #include "shell/pack.h"
 
 static int Fail(const std::string& why) {
@@ -49,7 +51,18 @@ static int CmdPack(int argc, char** argv) {
   std::vector<KitPackEntry> entries;
   std::string err;
   if (KitPackCollectFolder(argv[0], &entries, &err) != 0) return Fail(err);
-  if (zcg) PlatDialogsSetStderr(true);  // a picture that fails to decode reports on the terminal
+  // A picture that fails to decode reports on the terminal with the engine's own text.
+  static std::vector<KitErrText> texts;
+  if (zcg) {
+    PlatDialogsSetStderr(true);
+    texts = KitDefaultErrorTexts();
+    g_UserErrCount = 0;
+    for (const KitErrText& t : texts) {
+      if (g_UserErrCount >= USER_ERR_MAX) break;
+      g_UserErrCodes[g_UserErrCount] = t.code;
+      g_UserErrTexts[g_UserErrCount++] = t.text.c_str();
+    }
+  }
   for (KitPackEntry& e : entries) {
     e.compress = !store;
     if (!zcg) continue;
