@@ -6,6 +6,7 @@
 #include "common/hash.h"
 #include "kit/errtexts.h"
 #include "kit/script_compiler.h"
+#include "layer/layer_cmd.h"
 #include "script_fixture.h"
 #include "script_test_util.h"
 #include "shell/frame.h"
@@ -89,7 +90,7 @@ TEST_F(LoadTest, CommandDefinitionsKeyMapAndRuntimeTexts) {
   EXPECT_EQ(g_CmdHandlers[14], CmdProgramEnd);
   EXPECT_EQ(g_CmdHandlers[9], CmdNop);
   EXPECT_EQ(g_CmdHandlers[17], CmdUndefined);
-  EXPECT_EQ(g_CmdHandlers[1], CmdNotBuilt);
+  EXPECT_EQ(g_CmdHandlers[1], CmdLayerCreate);
 }
 
 TEST_F(LoadTest, CommandDefinitionsBeyondTheTableAndDamagedOnes) {
