@@ -1,8 +1,6 @@
 ; The demo game: an evening scene. The background appears, a figure fades in, then the message
 ; window; after a while the figure steps aside and fades out, and the program ends. The pictures
 ; are drawn by the kit (zpkit demo-art), so the demo carries no art of its own.
-global int waited = 0
-
 *SYSTEM_START
     fps rate = 60, skip = 1
     layer name = "W0/bg", file = "cg/bg.bmp", order = 1
@@ -58,8 +56,7 @@ global int waited = 0
     wait frames = 2
     return
 
-; Waits the given number of frames and counts them.
+; Waits the given number of frames.
 *pause
     wait frames = @53[1]
-    waited += @53[1]
-    return waited
+    return
