@@ -383,3 +383,26 @@ TEST_F(LayerCmdTest, CursorFromALayerPicture) {
   EXPECT_EQ(PlatInputCursorShape(), PLAT_CURSOR_IMAGE) << "a missing layer leaves the cursor";
   PlatInputReset();
 }
+
+TEST_F(LayerCmdTest, OversizedFoldersAndDamagedPicturesStopCleanly) {
+  std::vector<u8> bad = Bmp32(8, 8, [](i32, i32) { return 0xFF102030u; });
+  bad.resize(bad.size() - 40);  // pixel rows cut short
+  AddFile("bad.bmp", PACK_TYPE_BMP, bad);
+  AddFile("ok.bmp", PACK_TYPE_BMP, Bmp32(5, 4, [](i32, i32) { return 0xFF102030u; }));
+  Load("*SYSTEM_START\nlayer name='W0/f/', width=8, height=6, order=1\nlayer name='W0/f/', width=9000\n"
+       "layer name='W0/p', file='ok.bmp', order=2\nlayer name='W0/p', file='bad.bmp'\n");
+  RunAll(0, 0);
+  LayerRecord* f = LayerOf(FolderNode("W0/f"));
+  EXPECT_EQ(w.Run(1), -1);
+  EXPECT_NE(g_ErrLastText.find(PlatUtf8ToSjis("メモリ不足")), std::string::npos) << "error 100010";
+  EXPECT_EQ(f->width, 8) << "the folder keeps a size its buffer holds";
+  RunAll(2, 2);
+  g_QuitRequested = 0;
+  EXPECT_EQ(w.Run(3), -1);
+  EXPECT_EQ(g_QuitRequested.load(), 1);
+  LayerRecord* p = LayerOf(Node("W0/p"));
+  ASSERT_TRUE(LayerHasPixels(p));
+  // Whatever the failed load left, the record describes its own buffer: composing reads it whole.
+  TestMarkAllWhole(RootNode());
+  EXPECT_EQ(LayerComposeTree(RootNode(), 0, 0), 0);
+}
