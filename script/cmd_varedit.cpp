@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "common/sjis.h"
 #include "common/sjis_conv.h"
+#include "platform/platform.h"
 #include "script/arg.h"
 #include "script/cmd.h"
 #include "script/cmd_var.h"
@@ -134,10 +136,24 @@ i32 TextOp(VarRef src, VarRef dst, u8 param) {
   return 0;
 }
 
-VarRecord* OneDim(i64 id, const char* message) {
+// The messages are written in UTF-8 here and shown as Shift-JIS, converted once.
+enum { MSG_RESIZE_DIMS, MSG_RESIZE_SIZE, MSG_INSERT_DIMS, MSG_DELETE_DIMS, MSG_COUNT };
+const char* Message(int m) {
+  static const char* const kUtf8[MSG_COUNT] = {
+      "配列サイズを変更しようとしましたが、この変数は１次元配列ではありません。",
+      "変更後の配列サイズが不正です。",
+      "配列挿入処理をしようとしましたが、この変数は１次元配列ではありません。",
+      "配列削除処理をしようとしましたが、この変数は１次元配列ではありません。",
+  };
+  static std::string sjis[MSG_COUNT];
+  if (sjis[m].empty()) sjis[m] = PlatUtf8ToSjis(kUtf8[m]);
+  return sjis[m].c_str();
+}
+
+VarRecord* OneDim(i64 id, int message) {
   VarRecord* v = VarRecordOf(id);
   if (v && v->dim_count == 1 && id >= VAR_SYS_ID_LIMIT) return v;
-  ErrMessageBoxF("", message);
+  ErrMessageBoxF("", "%s", Message(message));
   return nullptr;
 }
 
@@ -154,11 +170,11 @@ i64 ApplyOp(u32 op, i64 cur, i64 v) {
 }
 
 i32 Resize(i64 id) {
-  VarRecord* v = OneDim(id, "配列サイズを変更しようとしましたが、この変数は１次元配列ではありません。");
+  VarRecord* v = OneDim(id, MSG_RESIZE_DIMS);
   if (!v) return -1;
   const i64 n = ApplyOp(g_ArgOp[ArgPos(13)], v->count, ArgInt(13));
   if (n < 1 || n > VAR_ELEMENT_MAX) {
-    ErrMessageBoxF("", "変更後の配列サイズが不正です。");
+    ErrMessageBoxF("", "%s", Message(MSG_RESIZE_SIZE));
     return -1;
   }
   if (n == v->count) return 0;
@@ -196,7 +212,7 @@ bool HasStorage(const VarRecord* v) {
 }
 
 i32 Insert(i64 id) {
-  VarRecord* v = OneDim(id, "配列挿入処理をしようとしましたが、この変数は１次元配列ではありません。");
+  VarRecord* v = OneDim(id, MSG_INSERT_DIMS);
   if (!v) return -1;
   const i64 k = ArgInt(14);
   if (k < 0 || k >= v->count || !HasStorage(v)) return 0;  // a position outside moves nothing
@@ -206,7 +222,7 @@ i32 Insert(i64 id) {
 }
 
 i32 Delete(i64 id) {
-  VarRecord* v = OneDim(id, "配列削除処理をしようとしましたが、この変数は１次元配列ではありません。");
+  VarRecord* v = OneDim(id, MSG_DELETE_DIMS);
   if (!v) return -1;
   const i64 k = ArgInt(15);
   if (k < 0 || k >= v->count || !HasStorage(v)) return 0;
