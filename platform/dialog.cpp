@@ -194,7 +194,7 @@ int PlatInputDialog(const char* title, const char* prompt, const char* initial, 
   const u32 id = SDL_GetWindowID(w);
   SDL_StartTextInput();
   InputDraw(w, r, head, text);
-  bool done = false;
+  bool done = false, quit = false;
   while (!done) {
     SDL_Event e;
     if (!SDL_WaitEvent(&e)) break;
@@ -216,12 +216,18 @@ int PlatInputDialog(const char* title, const char* prompt, const char* initial, 
       case SDL_WINDOWEVENT:
         if (e.window.windowID == id && e.window.event == SDL_WINDOWEVENT_EXPOSED) InputDraw(w, r, head, text);
         break;
+      case SDL_QUIT: quit = true; break;  // handed on once the window is gone
       default: break;
     }
   }
   SDL_StopTextInput();
   SDL_DestroyRenderer(r);
   SDL_DestroyWindow(w);
+  if (quit) {
+    SDL_Event q{};
+    q.type = SDL_QUIT;
+    SDL_PushEvent(&q);
+  }
   std::memcpy(out, text.data(), text.size());
   out[text.size()] = '\0';
   return 0;
