@@ -72,12 +72,38 @@ size_t StrToFullWidthSjis(char* dst, size_t dst_size, const char* src) {
   return at;
 }
 
+// A voiced katakana (ガ, パ, ヴ ...) as its base letter and the half-width voicing mark; 0 for
+// any other character. The ranges keep out ヮ, ヰ, ヱ, ヵ and ヶ, which sit next to base letters.
+u8 VoicedBaseOf(u16 code, u8* mark) {
+  if (code == 0x8394) {  // ヴ
+    *mark = 0xDE;
+    return 0xB3;
+  }
+  const bool ka_to = code >= 0x834B && code <= 0x8368, ha_ho = code >= 0x836F && code <= 0x837C;
+  if (!ka_to && !ha_ho) return 0;
+  if (u8 base = NarrowOf(static_cast<u16>(code - 1))) {
+    *mark = 0xDE;
+    return base;
+  }
+  if (u8 base = ha_ho ? NarrowOf(static_cast<u16>(code - 2)) : 0) {
+    *mark = 0xDF;
+    return base;
+  }
+  return 0;
+}
+
 size_t StrToHalfWidthSjis(char* dst, size_t dst_size, const char* src) {
   size_t at = 0;
   for (size_t i = 0; src[i];) {
     size_t n = SjisCharLen(src + i);
-    u8 narrow = n == 2 ? NarrowOf(static_cast<u16>(static_cast<u8>(src[i]) << 8 | static_cast<u8>(src[i + 1]))) : 0;
-    bool ok = narrow ? Put(dst, dst_size, &at, &narrow, 1) : Put(dst, dst_size, &at, reinterpret_cast<const u8*>(src + i), n);
+    const u16 code = n == 2 ? static_cast<u16>(static_cast<u8>(src[i]) << 8 | static_cast<u8>(src[i + 1])) : 0;
+    u8 out[2] = {n == 2 ? NarrowOf(code) : u8{0}, 0};
+    size_t len = 1;
+    if (n == 2 && !out[0]) {
+      out[0] = VoicedBaseOf(code, &out[1]);
+      len = 2;
+    }
+    bool ok = out[0] ? Put(dst, dst_size, &at, out, len) : Put(dst, dst_size, &at, reinterpret_cast<const u8*>(src + i), n);
     if (!ok) break;
     i += n;
   }

@@ -9,7 +9,8 @@
 // Single-byte characters to their full-width forms: printable ASCII through the code page's
 // double-byte mapping, half-width katakana 0xA1-0xDF through a fixed table. Others unchanged.
 size_t StrToFullWidthSjis(char* dst, size_t dst_size, const char* src);
-// The reverse: every double-byte character that has a single-byte form gets it.
+// The reverse: every double-byte character that has a single-byte form gets it; voiced katakana
+// become the base letter and the half-width voicing mark.
 size_t StrToHalfWidthSjis(char* dst, size_t dst_size, const char* src);
 // A-Z / a-z in place, stepping over double-byte characters.
 void StrUpperAsciiSjis(char* s);

@@ -44,6 +44,27 @@ TEST(SjisConvTest, WidthConversions) {
   }
 }
 
+TEST(SjisConvTest, VoicedKatakanaSplitIntoBaseAndMark) {
+  static const struct {
+    std::string wide, narrow;
+  } kCases[] = {
+      {"\x83\x4b", "\xb6\xde"},  // ガ
+      {"\x83\x64", "\xc2\xde"},  // ヅ
+      {"\x83\x6f", "\xca\xde"},  // バ
+      {"\x83\x70", "\xca\xdf"},  // パ
+      {"\x83\x7c", "\xce\xdf"},  // ポ
+      {"\x83\x94", "\xb3\xde"},  // ヴ
+      {"\x83\x8e", "\x83\x8e"},  // ヮ has no half-width form
+      {"\x83\x90", "\x83\x90"},  // ヰ
+      {"\x83\x96", "\x83\x96"},  // ヶ
+  };
+  char out[16];
+  for (const auto& c : kCases) {
+    StrToHalfWidthSjis(out, sizeof out, c.wide.c_str());
+    EXPECT_EQ(std::string(out), c.narrow);
+  }
+}
+
 TEST(SjisConvTest, WidthConversionCutsAtAWholeCharacter) {
   char out[6];
   EXPECT_EQ(StrToFullWidthSjis(out, sizeof out, "abc"), 4u) << "the third would need bytes 5 and 6";
