@@ -261,8 +261,7 @@ i32 CmdVarInfoGet() {
   if (!v) return WrongType();
   if (ArgGiven(2)) VarSetNumElement(rid, relement, v->type);
   if (ArgGiven(3)) {
-    if (v->type != VAR_TYPE_STR) return NotString();
-    const char* s = VarGetStrElement(id, element);
+    const char* s = VarGetStrElement(id, element);  // null for a number variable: no character either
     if (!s || !s[0]) {
       ErrRaiseAtScriptF(ERR_VAR_EMPTY_STRING, 1, ArgCommandName(101), ArgName(101, 3));
       return -1;

@@ -121,7 +121,8 @@ TEST_F(CmdVarTest, VarInfoQueries) {
   Load("global int a[3][2]\nglobal str s = '" + kA + "b" + kKanji + "'\nglobal int r\nglobal str e\n*SYSTEM_START\n"
        "var_info var=a, result=r, type=1\nvar_info var=a, result=r, dims=1\nvar_info var=a, result=r, dim1=1\n"
        "var_info var=a, result=r, dim2=1\nvar_info var=s, result=r, length=1\nvar_info var=s, result=r, char=1\n"
-       "var_info var=s, result=r, type=1\nvar_info var=a, result=r, length=1\nvar_info var=e, result=r, char=1\n");
+       "var_info var=s, result=r, type=1\nvar_info var=a, result=r, length=1\nvar_info var=e, result=r, char=1\n"
+       "var_info var=a, result=r, char=1\n");
   static const i64 kWant[] = {1, 2, 3, 2, 3, 0x82a0, 3};
   for (u32 i = 0; i < 7; i++) {
     ASSERT_EQ(w.Run(i), 0) << i;
@@ -132,6 +133,9 @@ TEST_F(CmdVarTest, VarInfoQueries) {
   EXPECT_EQ(w.Run(8), -1);
   EXPECT_TRUE(TestRaised(ERR_VAR_EMPTY_STRING));
   EXPECT_NE(g_ErrLastText.find("[var_info|char]"), std::string::npos) << g_ErrLastText;
+  ErrReset();
+  EXPECT_EQ(w.Run(9), -1) << "a number variable has no first character";
+  EXPECT_TRUE(TestRaised(ERR_VAR_EMPTY_STRING)) << g_ErrLastText;
 }
 
 TEST_F(CmdVarTest, VarInfoSearch) {
