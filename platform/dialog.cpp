@@ -4,8 +4,11 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <string>
 
+#include "common/sjis.h"
 #include "platform/platform.h"
 
 static std::atomic<int> s_Sink{-1};  // -1 not decided yet, 0 show, 1 print
@@ -122,4 +125,110 @@ void PlatErrorDialog(const char* caption, const char* text, int edit_enabled,
     if (hit != kEdit) return;
     if (on_edit) on_edit(ctx);  // the dialog stays open after starting the editor
   }
+}
+
+// ---- Text entry ------------------------------------------------------------------------------
+
+// Appends sjis to text while the whole character fits the limit.
+static void InputAppend(std::string* text, const std::string& sjis, size_t limit) {
+  for (size_t i = 0; i < sjis.size();) {
+    size_t n = (SjisIsLead(static_cast<u8>(sjis[i])) && i + 1 < sjis.size()) ? 2 : 1;
+    if (text->size() + n > limit) return;
+    text->append(sjis, i, n);
+    i += n;
+  }
+}
+
+// Removes the last whole character.
+static void InputBackspace(std::string* text) {
+  size_t last = 0;
+  for (size_t i = 0; i < text->size();) {
+    last = i;
+    i += (SjisIsLead(static_cast<u8>((*text)[i])) && i + 1 < text->size()) ? 2 : 1;
+  }
+  if (!text->empty()) text->erase(last);
+}
+
+static void InputDraw(SDL_Window* w, SDL_Renderer* r, const std::string& head, const std::string& text) {
+  std::string caption = head + " [" + PlatSjisToUtf8(text) + "]";
+  SDL_SetWindowTitle(w, caption.c_str());
+  SDL_SetRenderDrawColor(r, 236, 236, 236, 255);
+  SDL_RenderClear(r);
+  SDL_Rect box = {16, 40, 448, 28};
+  SDL_SetRenderDrawColor(r, 255, 255, 255, 255);
+  SDL_RenderFillRect(r, &box);
+  SDL_SetRenderDrawColor(r, 0, 0, 0, 255);
+  SDL_RenderDrawRect(r, &box);
+  // One mark a character: the window has no font of its own, its caption shows the text.
+  int x = 20;
+  for (size_t i = 0; i < text.size() && x < 456;) {
+    size_t n = SjisIsLead(static_cast<u8>(text[i])) && i + 1 < text.size() ? 2 : 1;
+    SDL_Rect m = {x, 46, n == 2 ? 12 : 6, 16};
+    SDL_RenderFillRect(r, &m);
+    x += m.w + 2;
+    i += n;
+  }
+  SDL_RenderPresent(r);
+}
+
+int PlatInputDialog(const char* title, const char* prompt, const char* initial, int max_bytes, char* out,
+                    size_t out_size) {
+  if (!out || out_size == 0) return -1;
+  out[0] = '\0';
+  if (PlatDialogsToStderr()) {
+    PrintDialog("input", title, prompt);
+    return 0;
+  }
+  size_t limit = out_size - 1;
+  if (max_bytes > 0 && static_cast<size_t>(max_bytes) < limit) limit = static_cast<size_t>(max_bytes);
+  std::string head = PlatSjisToUtf8(title ? title : "") + ": " + PlatSjisToUtf8(prompt ? prompt : "");
+  SDL_Window* w = SDL_CreateWindow(head.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 480, 96, 0);
+  if (!w) return -1;
+  SDL_Renderer* r = SDL_CreateRenderer(w, -1, SDL_RENDERER_SOFTWARE);
+  if (!r) {
+    SDL_DestroyWindow(w);
+    return -1;
+  }
+  std::string text;
+  InputAppend(&text, initial ? initial : "", limit);
+  const u32 id = SDL_GetWindowID(w);
+  SDL_StartTextInput();
+  InputDraw(w, r, head, text);
+  bool done = false, quit = false;
+  while (!done) {
+    SDL_Event e;
+    if (!SDL_WaitEvent(&e)) break;
+    // Modal: events of other windows are dropped; closing the window does nothing.
+    switch (e.type) {
+      case SDL_TEXTINPUT:
+        if (e.text.windowID != id) break;
+        InputAppend(&text, PlatUtf8ToSjis(e.text.text), limit);
+        InputDraw(w, r, head, text);
+        break;
+      case SDL_KEYDOWN:
+        if (e.key.windowID != id) break;
+        if (e.key.keysym.sym == SDLK_RETURN || e.key.keysym.sym == SDLK_KP_ENTER) done = true;
+        if (e.key.keysym.sym == SDLK_BACKSPACE) {
+          InputBackspace(&text);
+          InputDraw(w, r, head, text);
+        }
+        break;
+      case SDL_WINDOWEVENT:
+        if (e.window.windowID == id && e.window.event == SDL_WINDOWEVENT_EXPOSED) InputDraw(w, r, head, text);
+        break;
+      case SDL_QUIT: quit = true; break;  // handed on once the window is gone
+      default: break;
+    }
+  }
+  SDL_StopTextInput();
+  SDL_DestroyRenderer(r);
+  SDL_DestroyWindow(w);
+  if (quit) {
+    SDL_Event q{};
+    q.type = SDL_QUIT;
+    SDL_PushEvent(&q);
+  }
+  std::memcpy(out, text.data(), text.size());
+  out[text.size()] = '\0';
+  return 0;
 }

@@ -104,6 +104,13 @@ enum { PLAT_IDOK = 1, PLAT_IDCANCEL = 2, PLAT_IDABORT = 3, PLAT_IDRETRY = 4, PLA
 // Title and text are Shift-JIS. Returns the answer (PLAT_ID...). With the stderr sink the title
 // and text are printed and the default button's answer is returned.
 int PlatMessageBox(const char* title, const char* text, u32 style);
+// A small modal text-entry window with the title, the prompt and the initial text (Shift-JIS),
+// ended only by Enter (it cannot be cancelled). The typed text goes into out (out_size bytes) in
+// Shift-JIS, at most max_bytes when above 0 and never more than out_size - 1, cut at a whole
+// character. With the stderr sink the title and prompt are printed and the text is empty.
+// 0, or -1 when no window can be shown.
+int PlatInputDialog(const char* title, const char* prompt, const char* initial, int max_bytes, char* out,
+                    size_t out_size);
 // The engine's error dialog: caption and text (Shift-JIS), an end button and, when
 // edit_enabled >= 0, an edit button (edit_enabled 0 shows it disabled). on_edit is called each
 // time the edit button is pressed; the dialog stays open until the end button.

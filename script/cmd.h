@@ -31,5 +31,32 @@ i32 CmdSoundSet();    // command 87
 i32 CmdSoundDelete(); // command 88
 i32 CmdSoundQuery();  // command 89
 
+// Variable, data and math commands (cmd_var.cpp, cmd_varedit.cpp, cmd_math.cpp).
+i32 CmdVarDefineFloat();  // 26
+i32 CmdVarDefineInt();    // 51
+i32 CmdVarDefineStr();    // 90
+i32 CmdVarAssign();       // 54
+i32 CmdLabelExists();     // 53
+i32 CmdVarEdit();         // 100
+i32 CmdVarInfoGet();      // 101
+i32 CmdNop86();
+i32 CmdNop99();
+i32 CmdMathCalc();        // 61
+i32 CmdMotionCalc();      // 62
+// Re-initialises the global variables (load group 1) of the selected classes 1 to 4 per type to
+// their definitions' dimensions and initial values. 0, or -1 after a retyping error.
+i32 VarReinitGlobals(const u8 int_classes[4], const u8 float_classes[4], const u8 str_classes[4]);
+// The random draw of command 61: lo + (r mod (hi - lo + 1)); over the whole 64-bit range two
+// draws make every value reachable.
+i64 MathRandomBetween(i64 a, i64 b);
+// |v|, with abs(INT64_MIN) = INT64_MAX.
+i64 MathAbsInt(i64 v);
+// The motion formulas of command 62: A[0..7] and B[0..30] in, B[31..34] out.
+void MotionCompute(const i64 a[8], const double b[31], double out[4]);
+
+// Command 10 (cmd_msgbox.cpp) and the message box style its decoded arguments give.
+i32 CmdMessageBox();
+u32 CmdMessageBoxStyle();
+
 // The script name of a command slot, from the command definitions ("" when unknown).
 const char* CmdDefName(i32 slot);

@@ -22,3 +22,9 @@ typedef i32 (*CmdBodyFn)(const CmdArgRecord* a);
 // Runs a command's body on the main thread, which owns the windows, while the calling (script)
 // thread waits. -1 when the program ends before the body could run.
 i32 CmdRunOnMain(CmdBodyFn body, const CmdArgRecord* a);
+
+// The argument decoder for the running line of command slot, its slots copied into the record.
+// 0, or -1 when the arguments cannot be decoded (after the decoder's error).
+i32 ArgDecodeRecord(i32 slot, CmdArgRecord* out);
+// The name of a command's parameter in the command definitions (for error texts; "" when none).
+const char* CmdDefArgName(i32 slot, i32 param);

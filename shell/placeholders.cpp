@@ -32,11 +32,6 @@ void ScreenDisplayResolution(i32* w, i32* h) {
   *h = 480;
 }
 void SaveFreeBlocks(i32) {}
-const char* CmdDefArgName(i32, i32) { return ""; }
-i32 ArgDecodeRecord(i32, CmdArgRecord* out) {
-  *out = CmdArgRecord{};
-  return 0;
-}
 
 // ---- Compositor ------------------------------------------------------------------------------
 i32 TextMessageInit() { return 0; }

@@ -41,12 +41,6 @@ void TextMessageWaitUpdate(TaskContext* ctx);
 void InputCursorScreenPos(i32* x, i32* y);
 void ScreenDisplayResolution(i32* w, i32* h);
 void SaveFreeBlocks(i32 index);
-// Command definitions: the name of a command's parameter (for error texts). Here: "".
-const char* CmdDefArgName(i32 slot, i32 param);
-// The argument decoder for the running line of command slot, its slots copied into the record
-// (see shell/cmdargs.h). 0, or -1 when the arguments cannot be decoded. Here: 0, nothing given.
-struct CmdArgRecord;
-i32 ArgDecodeRecord(i32 slot, CmdArgRecord* out);
 
 // ---- Compositor ------------------------------------------------------------------------------
 i32 TextMessageInit();

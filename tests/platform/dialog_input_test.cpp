@@ -1,0 +1,95 @@
+// The text-entry window: typed text arrives as SDL events queued before it opens (the test learns
+// the id the window will get from a window made and closed just before), so no timing is involved.
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/video.h"
+
+namespace {
+
+struct InputDialogTest : ::testing::Test {
+  void SetUp() override {
+    ASSERT_EQ(PlatVideoInit(), 0);
+    PlatDialogsSetStderr(false);
+  }
+  void TearDown() override {
+    PlatDialogsSetStderr(true);
+    PlatVideoQuit();
+  }
+  // The id the next system window gets.
+  static u32 NextWindowId() {
+    PlatWindowDesc d{"probe", 0, 0, 10, 10, PLAT_WINDOW_FRAMED, nullptr};
+    PlatWindow* w = PlatWindowCreate(&d);
+    EXPECT_NE(w, nullptr);
+    u32 id = SDL_GetWindowID(PlatWindowSdl(w));
+    PlatWindowDestroy(w);
+    return id + 1;
+  }
+  static void Text(u32 id, const char* utf8) {
+    SDL_Event e{};
+    e.type = SDL_TEXTINPUT;
+    e.text.windowID = id;
+    SDL_strlcpy(e.text.text, utf8, sizeof e.text.text);
+    SDL_PushEvent(&e);
+  }
+  static void Key(u32 id, SDL_Keycode k) {
+    SDL_Event e{};
+    e.type = SDL_KEYDOWN;
+    e.key.windowID = id;
+    e.key.keysym.sym = k;
+    SDL_PushEvent(&e);
+  }
+  static void Close(u32 id) {
+    SDL_Event e{};
+    e.type = SDL_WINDOWEVENT;
+    e.window.windowID = id;
+    e.window.event = SDL_WINDOWEVENT_CLOSE;
+    SDL_PushEvent(&e);
+  }
+};
+
+const std::string kKan = "\x8a\xbf";  // 漢 in Shift-JIS
+
+}  // namespace
+
+TEST_F(InputDialogTest, TypedTextWithBackspaceAndNoCancel) {
+  const u32 id = NextWindowId();
+  SDL_StartTextInput();
+  Close(id);                      // ignored: the window cannot be cancelled
+  Key(id, SDLK_ESCAPE);           // likewise
+  Text(id + 50, "zz");            // another window's typing is dropped
+  Text(id, "ab");
+  Text(id, "漢字");
+  Key(id, SDLK_BACKSPACE);        // removes the whole last character
+  Text(id, "c");
+  Key(id, SDLK_RETURN);
+  char out[4096];
+  ASSERT_EQ(PlatInputDialog("Ask", "name?", "x", 0, out, sizeof out), 0);
+  EXPECT_EQ(std::string(out), "xab" + kKan + "c");
+}
+
+TEST_F(InputDialogTest, LengthLimitKeepsWholeCharacters) {
+  const u32 id = NextWindowId();
+  SDL_StartTextInput();
+  Text(id, "ab");
+  Text(id, "漢字");  // the limit of 5 bytes keeps 漢 and refuses the half of 字
+  Text(id, "d");     // one more byte still fits
+  Key(id, SDLK_KP_ENTER);
+  char out[4096];
+  ASSERT_EQ(PlatInputDialog("Ask", "", "", 5, out, sizeof out), 0);
+  EXPECT_EQ(std::string(out), "ab" + kKan + "d");
+}
+
+TEST_F(InputDialogTest, StderrSinkPrintsAndTakesAnEmptyText) {
+  PlatDialogsSetStderr(true);
+  testing::internal::CaptureStderr();
+  char out[16] = "junk";
+  ASSERT_EQ(PlatInputDialog("Title", "Prompt", "init", 4, out, sizeof out), 0);
+  std::string printed = testing::internal::GetCapturedStderr();
+  EXPECT_NE(printed.find("Title"), std::string::npos);
+  EXPECT_NE(printed.find("Prompt"), std::string::npos);
+  EXPECT_STREQ(out, "");
+}
