@@ -20,9 +20,9 @@ extern u32 g_FrameSleeping;
 extern u8 g_SkipDrawing, g_SkipNext, g_FirstFrameDone;
 extern std::atomic<u8> g_FramesHeld;        // frames do nothing while the close box is open
 extern std::atomic<i8> g_RedrawCountdown;   // frames that still redraw every window first
-extern u8 g_InactivePaused;
+extern std::atomic<u8> g_InactivePaused;   // also read by the sound thread
 extern u32 g_InactiveSince;
-extern u8 g_RunInBackground;                // 1
+extern std::atomic<u8> g_RunInBackground;  // 1; also read by the sound thread
 extern u8 g_FrameThreadState;               // 255 never started, 0 running, 9 finished
 
 // Per-second counters, read by the system variables.

@@ -180,17 +180,17 @@ TEST_F(FrameTest, InactiveWindowPausesAndResumeShiftsRunningTimers) {
   g_ScriptTimers = {{1000, 2000, 3000, 4000}, {1, 0, 1, 0}, {}};
   main->active = 0;
   FrameActiveTimeUpdate();  // running in the background: no pause
-  EXPECT_EQ(g_InactivePaused, 0);
+  EXPECT_EQ(g_InactivePaused.load(), 0);
   g_RunInBackground = 0;
   FrameActiveTimeUpdate();
-  EXPECT_EQ(g_InactivePaused, 1);
+  EXPECT_EQ(g_InactivePaused.load(), 1);
   EXPECT_EQ(g_InactiveSince, PlatTimeMs());
   PlatClockAdvance(500);
   FrameActiveTimeUpdate();  // still inactive: the pause goes on from its start
   EXPECT_EQ(g_InactiveSince, PlatTimeMs() - 500);
   main->active = 1;
   FrameActiveTimeUpdate();
-  EXPECT_EQ(g_InactivePaused, 0);
+  EXPECT_EQ(g_InactivePaused.load(), 0);
   EXPECT_EQ(g_InactiveSince, 0u);
   EXPECT_EQ(g_ScriptTimers.start[0], 1500u);
   EXPECT_EQ(g_ScriptTimers.start[1], 2000u);
@@ -203,7 +203,7 @@ TEST_F(FrameTest, PumpWaitEndsOnQuitWhilePaused) {
   g_RunInBackground = 0;
   g_WindowObjects[0]->active = 0;
   FrameActiveTimeUpdate();
-  ASSERT_EQ(g_InactivePaused, 1);
+  ASSERT_EQ(g_InactivePaused.load(), 1);
   g_QuitRequested = 1;
   EXPECT_EQ(WinPumpWait(), 1);
 }

@@ -346,10 +346,10 @@ TEST_F(ScreenTest, Command91ScreenSaverBackgroundAndGameSize) {
   main->active = 0;
   CmdArgRecord bg = Args({{1, 0}});
   EXPECT_EQ(CmdScreenSetBody(&bg), 0);
-  EXPECT_EQ(g_RunInBackground, 1) << "only while the main window is active";
+  EXPECT_EQ(g_RunInBackground.load(), 1) << "only while the main window is active";
   main->active = 1;
   EXPECT_EQ(CmdScreenSetBody(&bg), 0);
-  EXPECT_EQ(g_RunInBackground, 0);
+  EXPECT_EQ(g_RunInBackground.load(), 0);
 
   // Windowed: the sizes take the game size at once.
   CmdArgRecord size = Args({{2, 800}, {3, 600}});

@@ -184,17 +184,17 @@ TEST_F(WindowTest, FocusLossPausesScriptTimersAndReturnShiftsThem) {
   g_ScriptTimers = {{1000, 2000, 3000, 4000}, {1, 1, 0, 1}, {}};
   g_RunInBackground = 0;
   FrameRun();
-  EXPECT_EQ(g_InactivePaused, 0);
+  EXPECT_EQ(g_InactivePaused.load(), 0);
   Inject(main, PLAT_MSG_ACTIVATE, 0);
   EXPECT_EQ(main->active.load(), 0);
   FrameRun();
-  ASSERT_EQ(g_InactivePaused, 1);
+  ASSERT_EQ(g_InactivePaused.load(), 1);
   u32 since = g_InactiveSince;
   PlatClockAdvance(700);
   Inject(main, PLAT_MSG_ACTIVATE, 1);
   u32 back = PlatTimeMs();
   FrameRun();
-  EXPECT_EQ(g_InactivePaused, 0);
+  EXPECT_EQ(g_InactivePaused.load(), 0);
   u32 shift = back - since;
   EXPECT_GE(shift, 700u);
   EXPECT_EQ(g_ScriptTimers.start[0], 1000 + shift);
@@ -206,7 +206,7 @@ TEST_F(WindowTest, FocusLossPausesScriptTimersAndReturnShiftsThem) {
   g_RunInBackground = 1;
   Inject(main, PLAT_MSG_ACTIVATE, 0);
   FrameRun();
-  EXPECT_EQ(g_InactivePaused, 0);
+  EXPECT_EQ(g_InactivePaused.load(), 0);
   EXPECT_EQ(g_ScriptTimers.start[0], 1000 + shift);
 }
 
