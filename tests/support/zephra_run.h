@@ -60,7 +60,12 @@ struct ZephraRun : ::testing::Test {
       std::string kv = *e;
       if (kv.rfind("ZEPHRA_", 0) != 0 && kv.rfind("XDG_RUNTIME_DIR=", 0) != 0) env_s.push_back(kv);
     }
-    env_s.insert(env_s.end(), env.begin(), env.end());
+    // A given variable replaces the default of the same name (getenv finds the first).
+    for (const std::string& kv : env) {
+      const std::string key = kv.substr(0, kv.find('=') + 1);
+      std::erase_if(env_s, [&](const std::string& e) { return e.rfind(key, 0) == 0; });
+      env_s.push_back(kv);
+    }
     std::vector<char*> argv, envp;
     for (std::string& s : argv_s) argv.push_back(s.data());
     for (std::string& s : env_s) envp.push_back(s.data());
