@@ -7,13 +7,14 @@ cd "$top"
 tools/install-deps.sh build
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEPHRA_TESTS=OFF >/dev/null
 cmake --build build/release
-# The demo game is built from its source folder by the kit, with the pictures the kit draws.
+# The demo game is built from its source folder by the kit, with the pictures and sounds the kit makes.
 demo="$top/build/release/demo"
 build_demo() {
   local src="$top/build/release/demo-src"
   rm -rf "$demo" "$src"
   cp -r "$top/examples/demo" "$src"
   build/release/zpkit demo-art "$src"
+  build/release/zpkit demosounds "$src"  # the music and the chime
   build/release/zpkit build "$src" "$demo"
 }
 if [ $# -eq 0 ]; then

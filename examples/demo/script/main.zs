@@ -3,6 +3,7 @@
 ; are drawn by the kit (zpkit demo-art), so the demo carries no art of its own.
 *SYSTEM_START
     fps rate = 60, skip = 1
+    sound name = "bgm", file = "bgm/demo", loops = 0, play = 1, fade = 1000
     layer name = "W0/bg", file = "cg/bg.bmp", order = 1
     layer name = "W0/chara", file = "cg/chara.bmp", order = 2, x = 220, y = 120, opacity = 0
     layer name = "W0/window", file = "cg/window.bmp", order = 3, x = 20, y = 350, opacity = 0
@@ -10,6 +11,7 @@
     wait frames = 1
     call *fade_in, "W0/chara"
     call *fade_in, "W0/window"
+    sound name = "se", file = "se/chime", loops = 1, play = 1
     call *pause, 90
     layer name = "W0/chara", x -= 120
     call *pause, 30
