@@ -12,6 +12,7 @@
 #include "common/sjis.h"
 #include "layer/image.h"
 #include "layer/kernels.h"
+#include "layer/message.h"
 #include "platform/platform.h"
 #include "shell/err.h"
 #include "shell/placeholders.h"

@@ -30,6 +30,11 @@ i32 CmdCursorSet();   // command 70
 i32 CmdSoundSet();    // command 87
 i32 CmdSoundDelete(); // command 88
 i32 CmdSoundQuery();  // command 89
+i32 CmdMessageEnd();         // command 79 (cmd_message.cpp)
+i32 CmdMessageSet();         // command 96
+i32 CmdMessageInfo();        // command 97
+i32 CmdMessageTextAppend();  // command 106
+i32 CmdMessagePrintValue();  // command 110
 
 // Variable, data and math commands (cmd_var.cpp, cmd_varedit.cpp, cmd_math.cpp).
 i32 CmdVarDefineFloat();  // 26

@@ -2,6 +2,7 @@
 // and hands the decoded arguments to its body, and stores a query's answer into the variable the
 // line names.
 #include "layer/font.h"
+#include "layer/message.h"
 #include "script/arg.h"
 #include "script/cmd.h"
 #include "script/var.h"
@@ -24,8 +25,7 @@ i32 CmdFontSet() {
   if (ArgDecode(27) != 0) return -1;
   FontCmdArgs a;
   FontArgs(27, &a);
-  // The message font that slot 0 writes through to belongs to the message text, not here yet.
-  return FontSetApply(&a, nullptr) == 0 ? 0 : -1;
+  return FontSetApply(&a, g_MessageRecord ? &g_MessageRecord->font : nullptr) == 0 ? 0 : -1;
 }
 
 i32 CmdFontInfo() {
@@ -34,7 +34,7 @@ i32 CmdFontInfo() {
   FontCmdArgs a;
   FontArgs(28, &a);
   FontInfoValue v{};
-  if (FontInfoQuery(&a, nullptr, &v) != 0) return -1;
+  if (FontInfoQuery(&a, g_MessageRecord ? &g_MessageRecord->font : nullptr, &v) != 0) return -1;
   if (!ArgGiven(RESULT)) return 0;
   u8 p = ArgPos(RESULT);
   if (v.is_text) VarSetStrElement(g_ArgVarId[p], g_ArgVarElem[p], v.text);

@@ -107,7 +107,7 @@ static const CmdRow kCmdRows[] = {
     {76, CmdNotBuilt, "CmdRegistryRead"},
     {77, CmdCallReturn, "CmdCallReturn"},
     {78, CmdNop, "CmdNop"},
-    {79, CmdNotBuilt, "CmdMessageEnd"},
+    {79, CmdMessageEnd, "CmdMessageEnd"},
     {80, CmdNop, "CmdNop"},
     {81, CmdNop, "CmdNop"},
     {82, CmdNop, "CmdNop"},
@@ -123,8 +123,8 @@ static const CmdRow kCmdRows[] = {
     {93, CmdTaskStart, "CmdTaskStart"},
     {94, CmdTaskEnd, "CmdTaskEnd"},
     {95, CmdTaskStateSave, "CmdTaskStateSave"},
-    {96, CmdNotBuilt, "CmdMessageSet"},
-    {97, CmdNotBuilt, "CmdMessageInfo"},
+    {96, CmdMessageSet, "CmdMessageSet"},
+    {97, CmdMessageInfo, "CmdMessageInfo"},
     {98, CmdNotBuilt, "CmdTrayIconSet"},
     {99, CmdNop99, "CmdNop99"},
     {100, CmdVarEdit, "CmdVarEdit"},
@@ -133,11 +133,11 @@ static const CmdRow kCmdRows[] = {
     {103, CmdWindowSet, "CmdWindowSet"},
     {104, CmdNotBuilt, "CmdWindowHide"},
     {105, CmdNotBuilt, "CmdWindowInfoGet"},
-    {106, CmdNotBuilt, "CmdMessageTextAppend"},
+    {106, CmdMessageTextAppend, "CmdMessageTextAppend"},
     {107, CmdNotBuilt, "CmdFrameSetLoad"},
     {108, CmdNotBuilt, "CmdFrameSetRelease"},
     {109, CmdNotBuilt, "CmdFrameSetInfoGet"},
-    {110, CmdNotBuilt, "CmdMessagePrintValue"},
+    {110, CmdMessagePrintValue, "CmdMessagePrintValue"},
 };
 
 void CmdInitTable() {

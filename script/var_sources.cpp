@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "layer/message.h"
 #include "shell/config.h"
 #include "shell/frame.h"
 #include "shell/placeholders.h"
@@ -72,14 +73,8 @@ void VarSrcEngineValueSet(i32 which, i64 value) {
 
 u8 VarSrcSoundOn() { return g_SoundEnabled.load() != 0 ? 1 : 0; }
 
-const char* VarSrcMessageText(i32 which) {
-  (void)which;
-  return "";
-}
-void VarSrcMessageTextSet(i32 which, const char* text) {
-  (void)which;
-  (void)text;
-}
+const char* VarSrcMessageText(i32 which) { return TextMessageVarText(which); }
+void VarSrcMessageTextSet(i32 which, const char* text) { TextMessageVarSet(which, text); }
 
 u32 VarSrcVarSlotValue() { return g_VarSlotValue; }
 

@@ -56,7 +56,7 @@ void VarSrcEngineValueSet(i32 which, i64 value);
 u8 VarSrcSoundOn();           // g_SoundEnabled
 
 // ---- Message text ------------------------------------------------------------------------------
-// Placeholder: the current MessageRecord's characters (0) or control codes (1).
+// The current message's characters (0) or control codes (1).
 const char* VarSrcMessageText(i32 which);
 void VarSrcMessageTextSet(i32 which, const char* text);
 

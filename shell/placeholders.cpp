@@ -34,8 +34,6 @@ void ScreenDisplayResolution(i32* w, i32* h) {
 void SaveFreeBlocks(i32) {}
 
 // ---- Compositor ------------------------------------------------------------------------------
-i32 TextMessageInit() { return 0; }
-void TextMessageForgetLayer(ObjNode*) {}
 void ImageFrameSetFree(ImageFrameSet*) {}
 void LayerJobResizeBilinear(WorkerJob*) {}
 int ImageDecodeGif(const u8*, u32, const char*, ImagePicture*) { return -1; }

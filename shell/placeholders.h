@@ -43,9 +43,6 @@ void ScreenDisplayResolution(i32* w, i32* h);
 void SaveFreeBlocks(i32 index);
 
 // ---- Compositor ------------------------------------------------------------------------------
-i32 TextMessageInit();
-// The current message text's layer: forgotten when that layer is released.
-void TextMessageForgetLayer(ObjNode* node);
 // A JPEG frame set with its data buffer.
 void ImageFrameSetFree(ImageFrameSet* set);
 // Job 41: bilinear rows of a resized layer picture (the threaded resize filter). Here: nothing.

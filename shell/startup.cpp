@@ -15,6 +15,7 @@
 #include "layer/cpu.h"
 #include "layer/font.h"
 #include "layer/lut.h"
+#include "layer/message.h"
 #include "layer/worker.h"
 #include "platform/file.h"
 #include "platform/video.h"
