@@ -64,8 +64,9 @@ static i32 FormatValue(u8 value_type, const u8* code, u32 size, char* buf) {
     if (ExprEvalByTypeStr(value_type, code, size, buf, &len) != 0) return -1;
     return static_cast<i32>(std::strlen(buf));
   }
-  bool is_float = value_type == 2 || (value_type < EXPR_VALUE_TYPES && g_ExprNumEntry[value_type].as_float);
-  if (is_float) {
+  // Type 2 is a float expression read as an integer elsewhere; here its value is shown whole.
+  if (value_type == 2) return std::snprintf(buf, MSG_PRINT_BUF, "%f", ExprEvalFloat(code, size));
+  if (value_type < EXPR_VALUE_TYPES && g_ExprNumEntry[value_type].as_float) {
     double f = 0;
     if (ExprEvalByTypeFloat(value_type, code, size, &f) != 0) return -1;
     return std::snprintf(buf, MSG_PRINT_BUF, "%f", f);

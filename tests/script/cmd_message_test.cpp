@@ -1,0 +1,89 @@
+// The message commands run from compiled lines: literal text, printed values, the end of a
+// message block and the settings query.
+#include <gtest/gtest.h>
+
+#include "kit/script_compiler.h"
+#include "layer/font.h"
+#include "layer/message.h"
+#include "platform/platform.h"
+#include "script/obj.h"
+#include "script_fixture.h"
+
+namespace {
+
+struct CmdMessageTest : ::testing::Test {
+  ScriptWorld w;
+  void SetUp() override {
+    TextMessageReset();
+    ASSERT_EQ(TextMessageInit(), 0);
+  }
+  void TearDown() override {
+    w.Close();
+    TextMessageReset();
+    FontReset();
+  }
+  void Load(const std::string& text) {
+    std::vector<KitCompiledFile> files;
+    std::string err;
+    ASSERT_EQ(KitCompileScripts({{"t.zs", text, 0}}, &files, &err), 0) << err;
+    w.Open(1);
+    for (const KitCompiledFile& f : files) {
+      u8* image = TestOwn(f.data);
+      u32 size = static_cast<u32>(f.data.size());
+      if (f.name == kScriptCmdDefFile) ASSERT_EQ(ScriptParseCommandDefs(image, size), 0);
+      else if (f.name == kScriptVarDefFile) ASSERT_EQ(ScriptParseVarDefs(image, size), 0);
+      else if (f.name == kScriptVarSlotFile) ASSERT_EQ(ScriptParseVarSlots(image, size), 0);
+      else if (f.name == "chbin\\zpt00000.zbn") {
+        ASSERT_EQ(VarDeclareFile(-1), 0);
+        ASSERT_EQ(ScriptBindFile(0, image, size), 1);
+      } else {
+        std::free(image);
+      }
+    }
+    ScriptBindTask(w.task, 0);
+  }
+  static std::string Chars() { return g_MessageRecord->chars; }
+  static std::string Codes() { return reinterpret_cast<const char*>(g_MessageRecord->codes); }
+};
+
+}  // namespace
+
+TEST_F(CmdMessageTest, TextAndValuesAppendWithTheirCodes) {
+  // The kit hands the compiler Shift-JIS text.
+  Load(PlatUtf8ToSjis("global float f = 1.5\n*SYSTEM_START\nmsg_text text=\"あa b\"\nmsg_value value=f\n"
+                      "msg_value value=-42\nmsg_value value=\"x\" + \"yz\"\n"));
+  for (u32 line = 0; line < 4; line++) ASSERT_EQ(w.Run(line), 0) << line;
+  EXPECT_EQ(Chars(), PlatUtf8ToSjis("あa b") + "1.500000-42xyz");
+  EXPECT_EQ(Codes(), "2111" + std::string(8, '1') + "111" + "111");
+}
+
+TEST_F(CmdMessageTest, MessageEndStopsTheLineAndWaits) {
+  Load("*SYSTEM_START\nmsg delay=40, end_page=0\nmsg_text text=\"ab\"\nmsg_end\n");
+  ASSERT_EQ(w.Run(0), 0);
+  ASSERT_EQ(w.Run(1), 0);
+  EXPECT_EQ(g_MessageRecord->delays[0], 20);
+  EXPECT_EQ(w.Run(2), -1);
+  EXPECT_EQ(w.task->message_wait, 1);
+  EXPECT_EQ(w.task->message_pos[0], 2u);
+  EXPECT_EQ(Codes(), "11CRE");
+}
+
+TEST_F(CmdMessageTest, InfoStoresTheFirstGivenSetting) {
+  Load("global int r = -1\n*SYSTEM_START\nmsg end_newline=0, active=1\nmsg_info end_newline=1, end_wait=1, result=r\n"
+       "msg_info end_wait=1, result=r\n");
+  for (u32 line = 0; line < 2; line++) ASSERT_EQ(w.Run(line), 0);
+  EXPECT_EQ(VarGetIntElement(1000, 0), 0);
+  ASSERT_EQ(w.Run(2), 0);
+  EXPECT_EQ(VarGetIntElement(1000, 0), 1);
+}
+
+TEST_F(CmdMessageTest, FontCommandOnSlotZeroSetsTheMessageFont) {
+  Load("global int r = -1\n*SYSTEM_START\nfont slot=0, width=24, color=0x102030\nfont_info width=1, result=r\n"
+       "msg_text text=\"a\"\n");
+  for (u32 line = 0; line < 3; line++) ASSERT_EQ(w.Run(line), 0);
+  EXPECT_EQ(g_MessageRecord->font.glyph_width, 24);
+  EXPECT_EQ(g_MessageRecord->font.colour, 0x102030u);
+  EXPECT_EQ(VarGetIntElement(1000, 0), 24);
+  EXPECT_EQ(g_MessageRecord->widths[0], 24);
+  EXPECT_EQ(g_MessageRecord->colours[0], 0x102030u);
+}
