@@ -4,6 +4,7 @@
 // of the layer never reads past its text.
 #include "layer/message.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -158,6 +159,28 @@ static bool CharInText(const MessageRecord* m, i32 code_index, i32 char_index) {
   return char_index >= 0 && char_index + CodeBytes(m->codes[code_index]) <= m->char_count;
 }
 
+// A box of the node's pixels (inclusive) joins each ancestor's dirty rectangle, moved into that
+// ancestor's pixels, so only the glyph is composed again rather than the whole text layer.
+static void MarkBox(ObjNode* node, i64 left, i64 top, i64 right, i64 bottom) {
+  for (ObjNode* c = node; c && c->parent; c = c->parent) {
+    LayerRecord* cr = LayerOf(c);
+    LayerRecord* pr = LayerOf(c->parent);
+    if (!cr || !pr) return;
+    i64 x = LayerClampPos(cr->x), y = LayerClampPos(cr->y);
+    left += x, right += x, top += y, bottom += y;
+    if (left >= pr->width || top >= pr->height || right < 0 || bottom < 0) return;  // not seen
+    pr->needs_compose = 1;
+    if (pr->mark_count == 0 || !pr->dirty_valid) {
+      pr->dirty_left = left, pr->dirty_top = top, pr->dirty_right = right, pr->dirty_bottom = bottom;
+      pr->dirty_valid = 1;
+      pr->mark_count++;
+    } else {
+      pr->dirty_left = std::min(pr->dirty_left, left), pr->dirty_top = std::min(pr->dirty_top, top);
+      pr->dirty_right = std::max(pr->dirty_right, right), pr->dirty_bottom = std::max(pr->dirty_bottom, bottom);
+    }
+  }
+}
+
 // Draws the character at the character index with the values of code ci at the pen, advances
 // the pen and the character index.
 static void DrawChar(MessageRecord* m, ObjNode* node, i32 ci) {
@@ -175,6 +198,8 @@ static void DrawChar(MessageRecord* m, ObjNode* node, i32 ci) {
                                    m->font.smooth, 0, m->pen_x, m->pen_y, m->font.ink_only, &canvas);
   m->pen_x += advance;
   if (canvas.has_alpha) rec->has_alpha = 1;
+  if (canvas.dirty_right > canvas.dirty_left && canvas.dirty_bottom > canvas.dirty_top)
+    MarkBox(node, canvas.dirty_left, canvas.dirty_top, canvas.dirty_right - 1, canvas.dirty_bottom - 1);
 }
 
 static void DropRest(MessageRecord* m) { m->char_index = m->char_count; }
@@ -229,8 +254,6 @@ i32 TextLineBreak(ObjNode* node) {
   return 0;
 }
 
-static void MarkDrawn(ObjNode* node) { LayerMarkDirty(node); }
-
 void TextTypewriter() {
   MessageRecord* m = g_MessageRecord;
   if (!m || !m->text_layer) return;
@@ -248,7 +271,6 @@ void TextTypewriter() {
         if (CharInText(m, m->code_index, m->char_index)) {
           if (TextCharDelay() != 0) return;
           if (TextLineBreak(node) == 0) DrawChar(m, node, m->code_index);
-          MarkDrawn(node);
         }
         break;
       case 'C':
@@ -262,7 +284,7 @@ void TextTypewriter() {
         LayerRecord* rec = LayerOf(node);
         if (LayerHasPixels(rec)) std::memset(rec->pixels, 0, static_cast<size_t>(rec->width) * rec->height * 4);
         m->pen_x = m->pen_y = 0;
-        MarkDrawn(node);
+        LayerMarkDirty(node);
         break;
       }
       case 'R':

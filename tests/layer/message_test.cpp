@@ -480,13 +480,15 @@ TEST_F(MessageTest, TypesIntoTheLayerPixelsWithTheInstalledFont) {
   ASSERT_EQ(FontSelectFaceByName("IPAGothic"), 1);
   LayerRecord* rec = LayerOf(layer);
   rec->has_alpha = 0;
-  Root()->needs_compose = 0;
+  rec->x = 5;
+  rec->y = 7;
+  LayerComposeWindow(g_WindowObjects[0]);  // what creation marked is composed and forgotten
+  LayerResetUpdateRects(RootNode());
   Text("あA");
   Code('E');
   task.message_wait = 1;
   Frame();
   EXPECT_EQ(task.message_wait, 0);
-  EXPECT_GT(M()->pen_x, 20);
   i32 inked = 0, right_inked = 0;
   for (i32 y = 0; y < 20; y++)
     for (i32 x = 0; x < 40; x++)
@@ -494,7 +496,15 @@ TEST_F(MessageTest, TypesIntoTheLayerPixelsWithTheInstalledFont) {
   EXPECT_GT(inked, 20);
   EXPECT_GT(right_inked, 5);
   EXPECT_EQ(rec->has_alpha, 1);
+  // Only the glyphs' boxes are composed again, in the window's pixels.
   EXPECT_TRUE(Root()->needs_compose);
+  EXPECT_TRUE(Root()->dirty_valid);
+  // Two 20 x 20 glyph boxes at (0, 0) and (20, 0) of the layer; "A" advances by half a cell.
+  EXPECT_EQ(Root()->dirty_left, 5);
+  EXPECT_EQ(Root()->dirty_top, 7);
+  EXPECT_EQ(Root()->dirty_right, 5 + 39);
+  EXPECT_EQ(Root()->dirty_bottom, 7 + 19);
+  EXPECT_EQ(M()->pen_x, 30);
   FontReset();
 }
 
