@@ -143,6 +143,10 @@ i32 TextMessageUpdate(TaskContext* ctx) {
   return 0;
 }
 
+void TextMessageWaitUpdate(TaskContext* ctx) {
+  if (ctx && ctx->message_wait) TextMessageUpdate(ctx);
+}
+
 i32 TextCharDelay() {
   MessageRecord* m = g_MessageRecord;
   if (g_MessageSkipAll || m->char_index == 0) return 0;

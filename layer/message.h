@@ -68,6 +68,8 @@ void TextMessageForgetLayer(ObjNode* node);
 // The per-frame work of a thread waiting on the message; the wait flag is cleared when the
 // message is done. Returns 0.
 i32 TextMessageUpdate(TaskContext* ctx);
+// The scheduler's call at each visit of a thread: the update above when the thread waits.
+void TextMessageWaitUpdate(TaskContext* ctx);
 void TextTypewriter();
 // 0 draw now, -1 wait.
 i32 TextCharDelay();

@@ -252,8 +252,13 @@ TEST_F(MessageTest, MessageEndAppendsItsCodesAndWaits) {
     EXPECT_EQ(task.message_pos[1], 42u);
     EXPECT_EQ(M()->needs_clear, c.active ? 0 : 1);
   }
-  // Not shown: the next visit ends the wait and empties the message.
-  Frame();
+  // Not shown: the next visit ends the wait and empties the message. A thread that does not
+  // wait leaves the message alone.
+  task.message_wait = 0;
+  TextMessageWaitUpdate(&task);
+  EXPECT_EQ(M()->code_count, 2);
+  task.message_wait = 1;
+  TextMessageWaitUpdate(&task);
   EXPECT_EQ(task.message_wait, 0);
   EXPECT_EQ(M()->code_count, 0);
   EXPECT_TRUE(g_Drawn.empty());
