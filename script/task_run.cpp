@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/sjis.h"
+#include "layer/message.h"
 #include "platform/platform.h"
 #include "script/arg.h"
 #include "script/obj.h"

@@ -25,7 +25,6 @@ void MenuDestroySet(i32) {}
 
 // ---- Object trees, variables, scripts --------------------------------------------------------
 void VarInitAccessorTables() {}
-void TextMessageWaitUpdate(TaskContext*) {}
 void InputCursorScreenPos(i32* x, i32* y) { *x = *y = 0; }
 void ScreenDisplayResolution(i32* w, i32* h) {
   *w = 640;

@@ -32,10 +32,6 @@ void MenuDestroySet(i32 set);  // the 128 menu handles of one set
 
 // ---- Object trees, variables, scripts --------------------------------------------------------
 void VarInitAccessorTables();
-// The message typewriter's part of a thread's turn: it clears the thread's message wait when the
-// message it waits for is done. Here: nothing.
-struct TaskContext;
-void TextMessageWaitUpdate(TaskContext* ctx);
 // The debug corner detector's reads: the cursor in screen pixels and the display resolution.
 // Here: the cursor at 0, 0 on a 640 x 480 display.
 void InputCursorScreenPos(i32* x, i32* y);
