@@ -1,6 +1,7 @@
 ; The demo game: an evening scene. The background appears, a figure fades in, then the message
-; window; after a while the figure steps aside and fades out, and the program ends. The pictures
-; are drawn by the kit (zpkit demo-art), so the demo carries no art of its own.
+; window, in which two lines are typed; after a while the figure steps aside and fades out, and
+; the program ends. The pictures are drawn by the kit (zpkit demo-art), so the demo carries no
+; art of its own.
 *SYSTEM_START
     fps rate = 60, skip = 1
     sound name = "bgm", file = "bgm/demo", loops = 0, play = 1, fade = 1000
@@ -12,6 +13,7 @@
     call *fade_in, "W0/chara"
     call *fade_in, "W0/window"
     sound name = "se", file = "se/chime", loops = 1, play = 1
+    call *say
     call *pause, 90
     layer name = "W0/chara", x -= 120
     call *pause, 30
@@ -19,6 +21,22 @@
     layer_delete name = "W0/chara"
     call *pause, 60
     end
+
+; Types a Japanese and an English line into the message window and keeps them shown: no click
+; wait and no page clear at the end of each line.
+*say
+    ; A transparent picture for the text: the canvas grows in opaque black, and its own blue
+    ; channel (0) as alpha makes it clear.
+    layer name = "W0/text", file = "", order = 4, x = 44, y = 368, width = 552, height = 84
+    layer name = "W0/text", alpha_from = "W0/text"
+    msg layer = "W0/text", delay = 40, end_wait = 0, end_page = 0
+    font slot = 0, width = 24, height = 24, color = 0xFFFFFF
+    msg_text text = "今晩は。ゼフラの世界へ、ようこそ！"
+    msg_end
+    font slot = 0, width = 20, height = 20, color = 0xFFE8A0
+    msg_text text = "Good evening, and welcome to Zephra."
+    msg_end
+    return
 
 ; Raises a layer's opacity to full in 16 steps of two frames.
 *fade_in
