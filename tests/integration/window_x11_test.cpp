@@ -1,6 +1,7 @@
 // The window on a real display server: zephra under Xvfb opens the project's window, and the
 // platform's and the screen modes' X11-only tests run there (the latter checking screenshots
-// taken with xwd). Skipped when xvfb-run, xdotool or xwd is missing.
+// taken with xwd), and a game switches its window to fullscreen and back. Skipped when xvfb-run,
+// xdotool or xwd is missing.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -16,7 +18,9 @@
 #include <vector>
 
 #include "kit/config_writer.h"
+#include "kit/demo_art.h"
 #include "support/kit_game.h"
+#include "support/xwd_shot.h"
 
 extern char** environ;
 namespace fs = std::filesystem;
@@ -145,4 +149,135 @@ TEST_F(XvfbRun, FullscreenAndBackOnScreenshots) {
   EXPECT_EQ(out.find("SKIPPED"), std::string::npos) << out;
   for (const char* shot : {"1-windowed.png", "2-fullscreen.png", "3-windowed-again.png"})
     EXPECT_TRUE(fs::exists(root / "shots" / shot)) << shot;
+}
+
+// A game switches its window to fullscreen and back through the window command; screenshots of
+// the whole screen, taken while xdotool sees each state, show its picture centred and scaled
+// with black bands in fullscreen and at 1:1 in the window.
+TEST_F(XvfbRun, GameSwitchesToFullscreenAndBackOnScreenshots) {
+  if (!OnPath("xwd")) GTEST_SKIP() << "xwd is not installed";
+  // A 16:10 game on the 5:4 screen: fitted to the width at 4x, 1280 x 800, with bands of 112 rows.
+  const i32 W = 320, H = 200, kScale = 4, kBand = 112;
+  // Yellow border 10 pixels wide, blue inside, a green square in the upper left to catch a flip.
+  auto colour = [](i32 x, i32 y) -> u32 {
+    if (x < 10 || y < 10 || x >= 310 || y >= 190) return 0xFFFF00;
+    if (x >= 40 && x < 80 && y >= 30 && y < 70) return 0x00FF00;
+    return 0x3060C0;
+  };
+  std::vector<u8> bgra(static_cast<size_t>(W) * H * 4);
+  for (i32 y = 0; y < H; y++)
+    for (i32 x = 0; x < W; x++) {
+      const u32 v = 0xFF000000u | colour(x, y);
+      for (int c = 0; c < 4; c++) bgra[(static_cast<size_t>(y) * W + x) * 4 + c] = static_cast<u8>(v >> (8 * c));
+    }
+  fs::path src = root / "full-src";
+  fs::create_directories(src / "cg");
+  fs::create_directories(src / "script");
+  const std::vector<u8> bmp = KitBmpEncode(bgra.data(), W, H, false);
+  std::ofstream(src / "cg" / "pic.bmp", std::ios::binary).write(reinterpret_cast<const char*>(bmp.data()),
+                                                                static_cast<std::streamsize>(bmp.size()));
+  std::ofstream(src / "project.txt") << "width = 320\nheight = 200\ntitle = Fullscreen test\n";
+  // Long waits in each state: a slow machine only stretches them, and the shots need just one
+  // presented frame of each.
+  std::ofstream(src / "script" / "main.zs") << "*SYSTEM_START\n"
+                                               "fps rate = 60\n"
+                                               "layer name = 'W0/pic', file = 'cg/pic.bmp', order = 1\n"
+                                               "wait frames = 30\n"
+                                               "window index = 0, fullscreen = 1\n"
+                                               "wait frames = 300\n"
+                                               "window index = 0, fullscreen = 0\n"
+                                               "wait frames = 300\n"
+                                               "end\n";
+  std::string cmd = std::string("'") + ZPKIT_BIN + "' build '" + src.string() + "' '" + (root / "full").string() + "'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  fs::create_directories(root / "shots");
+
+  // In each state, up to 6 shots 0.3 s apart; a shot counts when the state still holds after it
+  // (the window's geometry is printed with it). Every wait is bounded.
+  std::string script =
+      "timeout 120 \"$ZEPHRA\" \"$GAME\" & pid=$!\n"
+      "id=$(timeout 30 xdotool search --sync --onlyvisible --name '^Fullscreen test$' | head -n 1)\n"
+      "echo \"id=$id\"\n"
+      "geo() { xdotool getwindowgeometry --shell \"$id\" 2>/dev/null | tr '\\n' ' '; }\n"
+      "shots() {\n"
+      "  i=0; while [ $i -lt 300 ] && ! geo | grep -q \"WIDTH=$2 HEIGHT=$3 \"; do sleep 0.1; i=$((i+1)); done\n"
+      "  n=0; while [ $n -lt 6 ]; do\n"
+      "    xwd -root -silent -out \"$SHOTS/$1-$n.xwd\"\n"
+      "    g=$(geo); echo \"$1-$n $g\"\n"
+      "    echo \"$g\" | grep -q \"WIDTH=$2 HEIGHT=$3 \" || { rm -f \"$SHOTS/$1-$n.xwd\"; break; }\n"
+      "    n=$((n+1)); sleep 0.3\n"
+      "  done\n"
+      "}\n"
+      "[ -n \"$id\" ] && shots full 1280 1024 && shots win 320 200\n"
+      "wait $pid\n"
+      "echo \"status=$?\"\n";
+  std::string out;
+  int rc = RunOnXvfb(script,
+                     {std::string("ZEPHRA=") + ZEPHRA_BIN, "GAME=" + (root / "full").string(),
+                      "SHOTS=" + (root / "shots").string(), "ZEPHRA_EXIT_AFTER_FRAMES=3600"},
+                     &out);
+  ASSERT_EQ(rc, 0) << out;
+  EXPECT_NE(out.find("status=0"), std::string::npos) << "the game ends by its script\n" << out;
+  EXPECT_EQ(out.find("[error dialog]"), std::string::npos) << out;
+
+  // Fullscreen: black bands above and below, the picture 4x at (0, 112); probes stay away from
+  // colour edges, where the filter blends, and allow the filter's rounding.
+  auto full_ok = [&](const Shot& s, std::string* why) {
+    if (s.width != 1280 || s.height != 1024) return *why = "screen size", false;
+    for (i32 py : {0, 50, kBand - 2, kBand + H * kScale + 1, 980, 1023})
+      for (i32 px = 0; px < 1280; px += 9)
+        if (s.At(px, py) != 0) return *why = "band at " + std::to_string(px) + "," + std::to_string(py), false;
+    for (i32 py = 2; py < H * kScale; py += 37)
+      for (i32 px = 2; px < W * kScale; px += 37) {
+        const i32 gx = px / kScale, gy = py / kScale;
+        // Skip game pixels next to a colour edge.
+        const u32 c = colour(gx, gy);
+        if (colour(gx - 1, gy - 1) != c || colour(gx + 1, gy - 1) != c || colour(gx - 1, gy + 1) != c ||
+            colour(gx + 1, gy + 1) != c)
+          continue;
+        if (!Near(s.At(px, kBand + py), colour(gx, gy)))
+          return *why = "picture at " + std::to_string(px) + "," + std::to_string(kBand + py) + ": " +
+                        std::to_string(s.At(px, kBand + py)), false;
+      }
+    return true;
+  };
+  // In the window: every pixel of the picture 1:1 where the window stands.
+  auto win_ok = [&](const Shot& s, i32 x, i32 y, std::string* why) {
+    if (x < 0 || y < 0 || x + W > s.width || y + H > s.height) return *why = "window off screen", false;
+    for (i32 py = 0; py < H; py++)
+      for (i32 px = 0; px < W; px++)
+        if (s.At(x + px, y + py) != colour(px, py))
+          return *why = "pixel " + std::to_string(px) + "," + std::to_string(py), false;
+    return true;
+  };
+  // A value of xdotool's --shell geometry, printed on one line after the shot's name.
+  auto field = [](const std::string& line, const std::string& key) {
+    const size_t at = line.find(" " + key + "=");
+    return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + key.size() + 2);
+  };
+  i32 full_shots = 0, win_shots = 0, full_good = 0, win_good = 0;
+  std::string why_full = "no shot", why_win = "no shot";
+  std::stringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    const bool full = line.rfind("full-", 0) == 0, win = line.rfind("win-", 0) == 0;
+    if (!full && !win) continue;
+    Shot s;
+    const fs::path file = root / "shots" / (line.substr(0, line.find(' ')) + ".xwd");
+    if (!fs::exists(file)) continue;
+    ASSERT_TRUE(ReadXwd(file.string(), &s)) << file;
+    if (full) {
+      full_shots++;
+      EXPECT_EQ(field(line, "X"), 0) << line;
+      EXPECT_EQ(field(line, "Y"), 0) << line;
+      full_good += full_ok(s, &why_full);
+    } else {
+      win_shots++;
+      win_good += win_ok(s, field(line, "X"), field(line, "Y"), &why_win);
+    }
+  }
+  EXPECT_GT(full_shots, 0) << out;
+  EXPECT_GT(win_shots, 0) << out;
+  // The first shot of a state may precede the first frame presented in it.
+  EXPECT_GT(full_good, 0) << why_full << "\n" << out;
+  EXPECT_GT(win_good, 0) << why_win << "\n" << out;
 }
