@@ -281,3 +281,33 @@ TEST_F(XvfbRun, GameSwitchesToFullscreenAndBackOnScreenshots) {
   EXPECT_GT(full_good, 0) << why_full << "\n" << out;
   EXPECT_GT(win_good, 0) << why_win << "\n" << out;
 }
+
+// The demo shows its scene in fullscreen for a while and returns to its window before it ends.
+TEST_F(XvfbRun, DemoSwitchesToFullscreenAndBack) {
+  fs::path src = root / "demo-src";
+  fs::copy(ZEPHRA_SOURCE_DIR "/examples/demo", src, fs::copy_options::recursive);
+  std::string cmd = std::string("'") + ZPKIT_BIN + "' demo-art '" + src.string() + "' && '" + ZPKIT_BIN + "' build '" +
+                    src.string() + "' '" + (root / "demo").string() + "'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  // Prints the window's size each time it changes, until the program ends (at most 2 minutes).
+  std::string script =
+      "timeout 120 \"$ZEPHRA\" \"$GAME\" & pid=$!\n"
+      "id=$(timeout 30 xdotool search --sync --onlyvisible --name '^Zephra demo$' | head -n 1)\n"
+      "last=\n"
+      "while [ -n \"$id\" ] && kill -0 $pid 2>/dev/null; do\n"
+      "  g=$(xdotool getwindowgeometry --shell \"$id\" 2>/dev/null | grep -E '^(WIDTH|HEIGHT)=' | tr '\\n' ' ')\n"
+      "  [ -n \"$g\" ] && [ \"$g\" != \"$last\" ] && echo \"size $g\" && last=$g\n"
+      "  sleep 0.05\n"
+      "done\n"
+      "wait $pid\n"
+      "echo \"status=$?\"\n";
+  std::string out;
+  int rc = RunOnXvfb(script, {std::string("ZEPHRA=") + ZEPHRA_BIN, "GAME=" + (root / "demo").string()}, &out);
+  ASSERT_EQ(rc, 0) << out;
+  EXPECT_NE(out.find("status=0"), std::string::npos) << out;
+  const size_t windowed = out.find("size WIDTH=640 HEIGHT=480 ");
+  const size_t full = out.find("size WIDTH=1280 HEIGHT=1024 ", windowed == std::string::npos ? 0 : windowed);
+  EXPECT_NE(windowed, std::string::npos) << out;
+  ASSERT_NE(full, std::string::npos) << out;
+  EXPECT_NE(out.find("size WIDTH=640 HEIGHT=480 ", full), std::string::npos) << "back in the window\n" << out;
+}

@@ -14,10 +14,12 @@
     call *fade_in, "W0/window"
     sound name = "se", file = "se/chime", loops = 1, play = 1
     call *say
+    window index = 0, fullscreen = 1
     call *pause, 90
     layer name = "W0/chara", x -= 120
     call *pause, 30
     call *fade_out, "W0/chara"
+    window index = 0, fullscreen = 0
     layer_delete name = "W0/chara"
     call *pause, 60
     end
