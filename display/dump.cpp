@@ -5,9 +5,9 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <vector>
 
+#include "platform/file.h"
 #include "display/present.h"
 #include "layer/layer.h"
 #include "shell/window.h"
@@ -69,16 +69,5 @@ i32 FrameDumpPng(const char* path) {
   if (!path || !path[0] || !LayerHasPixels(r)) return -1;
   std::string png;
   if (FrameEncodePng(r->pixels, r->width, r->height, &png) != 0) return -1;
-  std::string tmp = std::string(path) + ".tmp";
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) return -1;
-  bool ok = std::fwrite(png.data(), 1, png.size(), f) == png.size();
-  ok = std::fclose(f) == 0 && ok;
-  std::error_code ec;
-  if (ok) std::filesystem::rename(tmp, path, ec);
-  if (!ok || ec) {
-    std::filesystem::remove(tmp, ec);
-    return -1;
-  }
-  return 0;
+  return PlatFileWriteAtomicNative(path, png.data(), png.size()) == 0 ? 0 : -1;
 }

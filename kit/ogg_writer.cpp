@@ -10,6 +10,7 @@
 
 #include <vorbis/vorbisenc.h>
 
+#include "platform/file.h"
 #include "sound/sound_codec.h"
 
 static void AppendPage(std::vector<u8>* out, const ogg_page& og) {
@@ -94,18 +95,7 @@ int KitWavEncode(const void* samples, size_t frames, u16 channels, u32 rate, u16
 }
 
 int KitWriteFileAtomic(const char* path, const std::vector<u8>& bytes) {
-  const std::string tmp = std::string(path) + ".tmp";
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) return -1;
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  ok = std::fclose(f) == 0 && ok;
-  std::error_code ec;
-  if (ok) std::filesystem::rename(tmp, path, ec);
-  if (!ok || ec) {
-    std::filesystem::remove(tmp, ec);
-    return -1;
-  }
-  return 0;
+  return PlatFileWriteAtomicNative(path, bytes.data(), bytes.size()) == 0 ? 0 : -1;
 }
 
 // ---- The demo game's sounds ----------------------------------------------------------------------

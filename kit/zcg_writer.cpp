@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "layer/image.h"
+#include "platform/file.h"
 
 static void Put32(std::vector<u8>* out, size_t at, u32 v) {
   for (int i = 0; i < 4; i++) (*out)[at + i] = static_cast<u8>(v >> (8 * i));
@@ -62,18 +62,7 @@ int KitZcgEncode(const u8* bgra, i32 width, i32 height, u32 method, u64 split, s
 int KitZcgWriteFile(const char* path, const u8* bgra, i32 width, i32 height, u32 method, u64 split) {
   std::vector<u8> bytes;
   if (KitZcgEncode(bgra, width, height, method, split, &bytes) != 0) return -1;
-  std::string tmp = std::string(path) + ".tmp";
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) return -1;
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  ok = std::fclose(f) == 0 && ok;
-  std::error_code ec;
-  if (ok) std::filesystem::rename(tmp, path, ec);
-  if (!ok || ec) {
-    std::filesystem::remove(tmp, ec);
-    return -1;
-  }
-  return 0;
+  return PlatFileWriteAtomicNative(path, bytes.data(), bytes.size()) == 0 ? 0 : -1;
 }
 
 int KitZcgFromPictureFile(const std::string& name, const std::vector<u8>& data, std::vector<u8>* out,
