@@ -234,29 +234,14 @@ i32 Delete(i64 id) {
 }  // namespace
 
 i32 VarReinitGlobals(const u8 int_classes[4], const u8 float_classes[4], const u8 str_classes[4]) {
-  static char text[VAR_STR_BUF];
   for (u32 i = 0; i < g_VarDefCount; i++) {
     VarDefView d;
     if (!ScriptVarDefGet(i, &d)) return -1;
     if (d.group != VARDEF_GROUP_GLOBAL || d.var_class < 1 || d.var_class > 4) continue;
     const u8* sel = d.type == VAR_TYPE_INT ? int_classes : d.type == VAR_TYPE_FLOAT ? float_classes : str_classes;
     if (!sel[d.var_class - 1]) continue;
-    VarRecord* v = VarRecordOf(d.id);
-    if (!v) continue;
-    v->dim_count = d.dim_count;
-    std::memset(v->dims, 0, sizeof v->dims);
-    for (i8 k = 0; k < d.dim_count && k < VAR_DIM_MAX; k++) v->dims[k] = d.dims[k];
-    i32 r;
-    switch (d.type) {
-      case VAR_TYPE_INT: r = VarTypeInt(d.id, d.init_int); break;
-      case VAR_TYPE_FLOAT: r = VarTypeFloat(d.id, d.init_float); break;
-      default: {
-        i32 len = ExprEvalStr(d.init_code, d.init_size, text);
-        r = VarTypeString(d.id, text, static_cast<size_t>(len));
-        break;
-      }
-    }
-    if (r != 0) return -1;
+    if (!VarRecordOf(d.id)) continue;
+    if (VarApplyDef(d) != 0) return -1;
   }
   return 0;
 }

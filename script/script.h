@@ -192,6 +192,9 @@ i32 ScriptFindLabel(const char* name, u32 len);
 i32 VarDeclareFile(i32 n);
 // Definition i of the variable-definition file (0 <= i < g_VarDefCount); false outside.
 bool ScriptVarDefGet(u32 i, VarDefView* out);
+// Gives a variable the shape and initial value of its definition (the dimensions, then the typed
+// storage filled with the initial value). 0, or -1 when the storage cannot be made.
+i32 VarApplyDef(const VarDefView& d);
 
 // Copies a loaded file's tables into a thread (file number, handler arrays, flags, argument
 // counts, records, expression area, line numbers, line count).

@@ -420,7 +420,6 @@ bool ScriptVarDefGet(u32 i, VarDefView* out) {
 }
 
 i32 VarDeclareFile(i32 n) {
-  static char text[VAR_STR_BUF];
   for (u32 i = 0; i < g_VarDefCount; i++) {
     VarDefView d;
     if (!ScriptVarDefGet(i, &d)) return -1;
@@ -434,21 +433,26 @@ i32 VarDeclareFile(i32 n) {
     }
     v->var_class = d.var_class;
     v->type = static_cast<i8>(d.type);
-    v->dim_count = d.dim_count;
-    for (i8 k = 0; k < d.dim_count; k++) v->dims[k] = d.dims[k];
-    i32 r;
-    switch (d.type) {
-      case VAR_TYPE_INT: r = VarTypeInt(d.id, d.init_int); break;
-      case VAR_TYPE_FLOAT: r = VarTypeFloat(d.id, d.init_float); break;
-      default: {
-        i32 len = ExprEvalStr(d.init_code, d.init_size, text);
-        r = VarTypeString(d.id, text, static_cast<size_t>(len));
-        break;
-      }
-    }
-    if (r != 0) return -1;
+    if (VarApplyDef(d) != 0) return -1;
   }
   return 0;
+}
+
+i32 VarApplyDef(const VarDefView& d) {
+  static char text[VAR_STR_BUF];
+  VarRecord* v = VarRecordOf(d.id);
+  if (!v) return -1;
+  v->dim_count = d.dim_count;
+  std::memset(v->dims, 0, sizeof v->dims);
+  for (i8 k = 0; k < d.dim_count && k < VAR_DIM_MAX; k++) v->dims[k] = d.dims[k];
+  switch (d.type) {
+    case VAR_TYPE_INT: return VarTypeInt(d.id, d.init_int);
+    case VAR_TYPE_FLOAT: return VarTypeFloat(d.id, d.init_float);
+    default: {
+      i32 len = ExprEvalStr(d.init_code, d.init_size, text);
+      return VarTypeString(d.id, text, static_cast<size_t>(len));
+    }
+  }
 }
 
 // ---- Labels ----------------------------------------------------------------------------------
