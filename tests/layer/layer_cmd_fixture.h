@@ -29,24 +29,7 @@ struct LayerCmdTest : ComposeTest {
   }
   // Compiles one script file (declarations, then lines from *SYSTEM_START) and binds it.
   void Load(const std::string& text) {
-    std::vector<KitCompiledFile> files;
-    std::string err;
-    ASSERT_EQ(KitCompileScripts({{"t.zs", text, 0}}, &files, &err), 0) << err;
-    w.Open(1);
-    for (const KitCompiledFile& f : files) {
-      u8* image = TestOwn(f.data);
-      u32 size = static_cast<u32>(f.data.size());
-      if (f.name == kScriptCmdDefFile) ASSERT_EQ(ScriptParseCommandDefs(image, size), 0);
-      else if (f.name == kScriptVarDefFile) ASSERT_EQ(ScriptParseVarDefs(image, size), 0);
-      else if (f.name == kScriptVarSlotFile) ASSERT_EQ(ScriptParseVarSlots(image, size), 0);
-      else if (f.name == "chbin\\zpt00000.zbn") {
-        ASSERT_EQ(VarDeclareFile(-1), 0);
-        ASSERT_EQ(ScriptBindFile(0, image, size), 1);
-      } else {
-        std::free(image);
-      }
-    }
-    ScriptBindTask(w.task, 0);
+    w.LoadCompiled(text);
     TestErrTextsWithArgs({100010, 100030, 100240, 100242, 100243, 100244, 101010, 101230, 101250, 101280, 101295});
   }
   // Runs lines first..last (inclusive); each must go on (0).

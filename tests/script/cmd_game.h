@@ -16,25 +16,7 @@ struct CmdGameTest : ::testing::Test {
 
   void TearDown() override { w.Close(); }
   void Load(const std::string& text) {
-    std::vector<KitCompiledFile> files;
-    std::string err;
-    ASSERT_EQ(KitCompileScripts({{"t.zs", text, 0}}, &files, &err), 0) << err;
-    w.Open(1);
-    for (const KitCompiledFile& f : files) {
-      u8* image = TestOwn(f.data);
-      u32 size = static_cast<u32>(f.data.size());
-      if (f.name == kScriptCmdDefFile) ASSERT_EQ(ScriptParseCommandDefs(image, size), 0);
-      else if (f.name == kScriptVarDefFile) ASSERT_EQ(ScriptParseVarDefs(image, size), 0);
-      else if (f.name == kScriptVarSlotFile) ASSERT_EQ(ScriptParseVarSlots(image, size), 0);
-      else if (f.name == kScriptLabelFile) ASSERT_EQ(ScriptParseLabels(image, size), 0);
-      else if (f.name == "chbin\\zpt00000.zbn") {
-        ASSERT_EQ(VarDeclareFile(-1), 0);
-        ASSERT_EQ(ScriptBindFile(0, image, size), 1);
-      } else {
-        std::free(image);
-      }
-    }
-    ScriptBindTask(w.task, 0);
+    w.LoadCompiled(text);
     VarInitAssignOps();  // start-up fills the operator table
     SetErrTexts();
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kit/cmddefs.h"
+#include "kit/script_compiler.h"
 #include "kit/script_files.h"
 #include "script/arg.h"
 #include "script/cmd.h"
@@ -78,6 +79,29 @@ struct ScriptWorld {
     ErrReset();
     g_QuitRequested = 0;
     g_ErrScriptPosition = nullptr;
+  }
+  // Compiles one script file with the kit (declarations, then lines from *SYSTEM_START), loads
+  // its tables and binds its body to the test thread.
+  void LoadCompiled(const std::string& text) {
+    std::vector<KitCompiledFile> files;
+    std::string err;
+    ASSERT_EQ(KitCompileScripts({{"t.zs", text, 0}}, &files, &err), 0) << err;
+    Open(1);
+    for (const KitCompiledFile& f : files) {
+      u8* image = TestOwn(f.data);
+      u32 size = static_cast<u32>(f.data.size());
+      if (f.name == kScriptCmdDefFile) ASSERT_EQ(ScriptParseCommandDefs(image, size), 0);
+      else if (f.name == kScriptVarDefFile) ASSERT_EQ(ScriptParseVarDefs(image, size), 0);
+      else if (f.name == kScriptVarSlotFile) ASSERT_EQ(ScriptParseVarSlots(image, size), 0);
+      else if (f.name == kScriptLabelFile) ASSERT_EQ(ScriptParseLabels(image, size), 0);
+      else if (f.name == "chbin\\zpt00000.zbn") {
+        ASSERT_EQ(VarDeclareFile(-1), 0);
+        ASSERT_EQ(ScriptBindFile(0, image, size), 1);
+      } else {
+        std::free(image);
+      }
+    }
+    ScriptBindTask(task, 0);
   }
   // Binds lines as file n and points the thread at it: 1 or 0.
   i32 Bind(u32 n, const std::vector<KitLine>& lines) {
