@@ -711,11 +711,14 @@ template <class V> static void KernelOverDstScaled(u8* dst, const u8* src, i32 f
   RunStaged<V>(dst, src, pixels * 4, OpOver<V, true>{V::Set32(f)});
 }
 
+// Colour bytes d + floor((s - d) * w / 65536) for w = share * op (0..65536) from one signed
+// high product: with w's low word taken as signed, mulhi(x, low) is floor(x * w / 65536) - x
+// exactly when w >= 32768 (w = 65536 included, where the low word is 0), so x is added back
+// there. The weight goes in as low | (w >= 32768 ? 0xFFFF << 16 : 0) per pixel.
 template <class V, bool kFull> struct OpOverOpacity {
   typename V::R op;
-  typename V::F opf;
   struct State {
-    typename V::R k, alpha;  // wide weight, new alpha << 24
+    typename V::R k, alpha;  // weight as above, new alpha << 24
     int what;                // 0 blend, 1 leave, 2 copy
   };
   void Prepare(const u8* d, const u8* s, State* st) const {
@@ -734,8 +737,8 @@ template <class V, bool kFull> struct OpOverOpacity {
       share = ShareOf<V, true>(sa, oa);
     }
     // The share times op can pass 65536 when oa < sa; it is capped there.
-    typename V::F w = V::MinF(V::MulF(V::ToF(share), opf), V::SetF(65536.0f));
-    st->k = WideWeight<V>(V::TruncF(w));
+    typename V::R w = V::Min32(V::Mullo32(share, op), V::Set32(65536));
+    st->k = V::Or(w, V::template Slli32<16>(V::Cmpgt32(w, V::Set32(32767))));
     st->alpha = V::template Slli32<24>(oa);
   }
   void Finish(u8* d, const u8* s, const State& st) const {
@@ -745,7 +748,10 @@ template <class V, bool kFull> struct OpOverOpacity {
     typename V::R D = V::Load(d), r[2];
     for (int h = 0; h < 2; h++) {
       typename V::R s16 = h ? Hi<V>(S) : Lo<V>(S), d16 = h ? Hi<V>(D) : Lo<V>(D);
-      r[h] = V::Add16(d16, MulWide<V>(V::Sub16(s16, d16), st.k, h != 0));
+      typename V::R low = h ? V::SpreadWordsHi(st.k) : V::SpreadWordsLo(st.k);
+      typename V::R big = h ? V::SpreadHighWordsHi(st.k) : V::SpreadHighWordsLo(st.k);
+      typename V::R x = V::Sub16(s16, d16);
+      r[h] = V::Add16(V::Add16(d16, V::Mulhi16s(x, low)), V::And(x, big));
     }
     V::Store(d, WithAlpha<V>(V::PackUs16(r[0], r[1]), st.alpha));
   }
@@ -760,29 +766,34 @@ template <class V> static void KernelOverOpacity(u8* dst, const u8* src, i32 op,
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   op = BlendClampWeight(op);
   if (op == 256)
-    RunStaged<V>(dst, src, pixels * 4, OpOverOpacity<V, true>{V::Set32(op), V::SetF(256.0f)});
+    RunStaged<V>(dst, src, pixels * 4, OpOverOpacity<V, true>{V::Set32(op)});
   else
-    RunStaged<V>(dst, src, pixels * 4,
-                 OpOverOpacity<V, false>{V::Set32(op), V::SetF(static_cast<float>(op))});
+    RunStaged<V>(dst, src, pixels * 4, OpOverOpacity<V, false>{V::Set32(op)});
 }
 
-// Colour bytes d + trunc(floor((s - d) * op / 256) * sa / (oa + 1)), kept between d and s. The
-// quotient comes from |y| times the per-pixel ratio sa / (oa + 1) plus a bias of 1/1024: the
-// float error stays below 1/1024 while quotients below 512 sit at least 1/256 from the next
-// integer, and larger ones are clamped away in any case.
+// Colour bytes d + trunc(y * sa / (oa + 1)) with y = floor((s - d) * op / 256), kept between d
+// and s: d + sign(s - d) * min(q, |s - d|) with q = floor(|y| * sa / (oa + 1)). q comes from
+// K = ceil(sa * 65536 / (oa + 1)) per pixel as floor(|y| * K / 65536), which is exact for
+// |y| < 256: K overshoots by less than 1 / (oa + 1) in 65536ths, |y| times that stays below
+// 1 / (oa + 1), and the true quotient's fraction is at most oa / (oa + 1). K is
+// floor((sa * 65536 - 1) / (oa + 1)) + 1 through a float division whose truncation is exact
+// (K = 0 for sa = 0 and oa = 0, where q is 0 either way); the kernel tests prove both steps for
+// every input. |y| * K is formed from K's two words, |y| * high + (|y| * low >> 16).
 template <class V> struct OpOverScaledOpacity {
   typename V::R f, op2, op32;
   struct State {
-    typename V::R ratio, alpha;  // sa / (oa + 1) as float bits, new alpha << 24
+    typename V::R k, alpha;  // K per pixel, new alpha << 24
   };
   void Prepare(const u8* d, const u8* s, State* st) const {
     typename V::R S = V::Load(s), D = V::Load(d);
     typename V::R sa = V::template Srli32<24>(S);
     typename V::R da = V::template Srli32<8>(V::Mullo16(V::template Srli32<24>(D), f));
     typename V::R sub = V::template Srli32<8>(V::Mullo16(V::Add32(sa, V::Set32(1)), da));
-    typename V::R oa = V::And(
-        V::Add32(da, V::template Srli32<8>(V::Mullo16(V::Sub32(sa, sub), op32))), V::Set32(255));
-    st->ratio = V::AsR(V::DivF(V::ToF(sa), V::ToF(V::Add32(oa, V::Set32(1)))));
+    // At most 255, so the 8-bit cut is never needed.
+    typename V::R oa = V::Add32(da, V::template Srli32<8>(V::Mullo16(V::Sub32(sa, sub), op32)));
+    typename V::F num = V::ToF(V::Sub32(V::template Slli32<16>(sa), V::Set32(1)));
+    typename V::F den = V::ToF(V::Add32(oa, V::Set32(1)));
+    st->k = V::Add32(V::TruncF(V::DivF(num, den)), V::Set32(1));
     st->alpha = V::template Slli32<24>(oa);
   }
   void operator()(u8* d, const u8* s) const {
@@ -791,25 +802,16 @@ template <class V> struct OpOverScaledOpacity {
     Finish(d, s, st);
   }
   void Finish(u8* d, const u8* s, const State& st) const {
-    typename V::R S = V::Load(s), D = V::Load(d), ratio = st.ratio;
-    typename V::F bias = V::SetF(1.0f / 1024.0f);
+    typename V::R S = V::Load(s), D = V::Load(d);
     typename V::R r[2];
     for (int h = 0; h < 2; h++) {
       typename V::R s16 = h ? Hi<V>(S) : Lo<V>(S), d16 = h ? Hi<V>(D) : Lo<V>(D);
-      typename V::R y =
-          V::Mulhi16s(V::template Slli16<7>(V::Sub16(s16, d16)), op2);  // floor((s - d) * op / 256)
-      typename V::R ay = V::Abs16(y);
-      typename V::R r0 = V::template Shuffle32<0x00>(ratio),
-                    r1 = V::template Shuffle32<0x55>(ratio);
-      if (h) {
-        r0 = V::template Shuffle32<0xAA>(ratio);
-        r1 = V::template Shuffle32<0xFF>(ratio);
-      }
-      typename V::F q0 = V::AddF(V::MulF(V::ToF(V::UnpackLo16(ay, V::Zero())), V::AsF(r0)), bias);
-      typename V::F q1 = V::AddF(V::MulF(V::ToF(V::UnpackHi16(ay, V::Zero())), V::AsF(r1)), bias);
-      typename V::R q = V::Min16(V::Packs32(V::TruncF(q0), V::TruncF(q1)), V::Set16(256));
-      typename V::R v = V::Add16(d16, V::Sign16(q, y));
-      r[h] = V::Max16(V::Min16(v, V::Max16(s16, d16)), V::Min16(s16, d16));
+      typename V::R kl = h ? V::SpreadWordsHi(st.k) : V::SpreadWordsLo(st.k);
+      typename V::R kh = h ? V::SpreadHighWordsHi(st.k) : V::SpreadHighWordsLo(st.k);
+      typename V::R x = V::Sub16(s16, d16);
+      typename V::R ay = V::Abs16(V::Mulhi16s(V::template Slli16<7>(x), op2));
+      typename V::R q = V::Add16(V::Mullo16(ay, kh), V::Mulhi16u(ay, kl));
+      r[h] = V::Add16(d16, V::Sign16(V::Min16u(q, V::Abs16(x)), x));
     }
     V::Store(d, WithAlpha<V>(V::PackUs16(r[0], r[1]), st.alpha));
   }

@@ -44,6 +44,16 @@ struct VecSse2 {
   static inline R Mulhi16s(R a, R b) { return _mm_mulhi_epi16(a, b); }
   static inline R Min16(R a, R b) { return _mm_min_epi16(a, b); }
   static inline R Max16(R a, R b) { return _mm_max_epi16(a, b); }
+  static inline R Min16u(R a, R b) { return _mm_sub_epi16(a, _mm_subs_epu16(a, b)); }
+  static inline R Mullo32(R a, R b) {
+    R even = _mm_mul_epu32(a, b);
+    R odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(b, 32));
+    return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, 0x08), _mm_shuffle_epi32(odd, 0x08));
+  }
+  static inline R Min32(R a, R b) {
+    R gt = _mm_cmpgt_epi32(a, b);
+    return _mm_or_si128(_mm_and_si128(gt, b), _mm_andnot_si128(gt, a));
+  }
   static inline R Cmpgt16(R a, R b) { return _mm_cmpgt_epi16(a, b); }
   static inline R Cmpeq16(R a, R b) { return _mm_cmpeq_epi16(a, b); }
   static inline R Cmpeq32(R a, R b) { return _mm_cmpeq_epi32(a, b); }
@@ -103,14 +113,24 @@ struct VecSse2 {
     return _mm_setr_epi32(table[m[0]], table[m[4]], table[m[8]], table[m[12]]);
   }
   template <int N> static inline R Shuffle32(R a) { return _mm_shuffle_epi32(a, N); }
-  // A 32-bit value per pixel (pixel order) copied to the four words of each pixel of the low /
-  // high byte half (matching UnpackLo8 / UnpackHi8); the Colour forms leave the alpha word 0.
+  // The low word of a 32-bit value per pixel (pixel order) copied to the four words of each
+  // pixel of the low / high byte half (matching UnpackLo8 / UnpackHi8); the Colour forms leave
+  // the alpha word 0.
   static inline R SpreadWordsLo(R w) {
-    R w2 = _mm_or_si128(w, _mm_slli_epi32(w, 16));
+    R w2 = _mm_shufflelo_epi16(w, 0xA0);
     return _mm_unpacklo_epi32(w2, w2);
   }
   static inline R SpreadWordsHi(R w) {
-    R w2 = _mm_or_si128(w, _mm_slli_epi32(w, 16));
+    R w2 = _mm_shufflehi_epi16(w, 0xA0);
+    return _mm_unpackhi_epi32(w2, w2);
+  }
+  // The same for the high word of each 32-bit value.
+  static inline R SpreadHighWordsLo(R w) {
+    R w2 = _mm_shufflelo_epi16(w, 0xF5);
+    return _mm_unpacklo_epi32(w2, w2);
+  }
+  static inline R SpreadHighWordsHi(R w) {
+    R w2 = _mm_shufflehi_epi16(w, 0xF5);
     return _mm_unpackhi_epi32(w2, w2);
   }
   static inline R SpreadColourWordsLo(R w) {
@@ -178,6 +198,9 @@ struct VecAvx2 {
   static inline R Mulhi16s(R a, R b) { return _mm256_mulhi_epi16(a, b); }
   static inline R Min16(R a, R b) { return _mm256_min_epi16(a, b); }
   static inline R Max16(R a, R b) { return _mm256_max_epi16(a, b); }
+  static inline R Min16u(R a, R b) { return _mm256_min_epu16(a, b); }
+  static inline R Mullo32(R a, R b) { return _mm256_mullo_epi32(a, b); }
+  static inline R Min32(R a, R b) { return _mm256_min_epi32(a, b); }
   static inline R Cmpgt16(R a, R b) { return _mm256_cmpgt_epi16(a, b); }
   static inline R Cmpeq16(R a, R b) { return _mm256_cmpeq_epi16(a, b); }
   static inline R Cmpeq32(R a, R b) { return _mm256_cmpeq_epi32(a, b); }
@@ -243,6 +266,15 @@ struct VecAvx2 {
     return _mm256_shuffle_epi8(
         w, _mm256_setr_epi8(8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13, 8, 9, 8, 9, 8,
                             9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13));
+  }
+  static inline R SpreadHighWordsLo(R w) {
+    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(2, 3, 2, 3, 2, 3, 2, 3, 6, 7, 6, 7, 6, 7, 6, 7,
+                                                   2, 3, 2, 3, 2, 3, 2, 3, 6, 7, 6, 7, 6, 7, 6, 7));
+  }
+  static inline R SpreadHighWordsHi(R w) {
+    return _mm256_shuffle_epi8(
+        w, _mm256_setr_epi8(10, 11, 10, 11, 10, 11, 10, 11, 14, 15, 14, 15, 14, 15, 14, 15, 10, 11,
+                            10, 11, 10, 11, 10, 11, 14, 15, 14, 15, 14, 15, 14, 15));
   }
   static inline R SpreadColourWordsLo(R w) {
     return _mm256_shuffle_epi8(
