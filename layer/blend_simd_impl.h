@@ -105,20 +105,32 @@ template <class V, int M, bool kWithOp> struct EntrySrcAlpha {
 };
 
 template <class V, int M> struct EntryMask {
+  const MaskWeightTable* table;
   struct State {
-    typename V::R w2;
+    typename V::R w;  // w per pixel; 2w where the step is signed
     bool skip;
   };
   void Prepare(const u8*, const u8* m, State* st) const {
-    typename V::R W = GatherMaskWeights<V>(m);
+    typename V::R W = GatherMaskWeights<V>(table, m);
     st->skip = V::AllOnes(V::Cmpeq8(W, V::Zero()));
-    st->w2 = V::Add32(W, W);
+    st->w = M == 1 ? W : V::Add32(W, W);
   }
   void Finish(u8* d, const u8* s, const State& st) const {
     if (st.skip) return;
-    typename V::R S = V::Load(s), D = V::Load(d), T = ModeBytes<V, M>(S, D, s, d), r[2];
+    typename V::R S = V::Load(s), D = V::Load(d), r[2];
+    if constexpr (M == 1) {
+      // Add: t - d = min(s, 255 - d) is never negative, so the step is the unsigned high
+      // product of (t - d) << 8 and w, added to d as bytes (the sum stays at most t).
+      typename V::R step = V::Subs8u(V::Adds8u(D, S), D);
+      for (int h = 0; h < 2; h++) {
+        typename V::R w = h ? V::SpreadColourWordsHi(st.w) : V::SpreadColourWordsLo(st.w);
+        r[h] = V::Mulhi16u(h ? Hi8<V>(step) : Lo8<V>(step), w);
+      }
+      return V::Store(d, V::Add8(D, V::PackUs16(r[0], r[1])));
+    }
+    typename V::R T = ModeBytes<V, M>(S, D, s, d);
     for (int h = 0; h < 2; h++) {
-      typename V::R w2 = h ? V::SpreadColourWordsHi(st.w2) : V::SpreadColourWordsLo(st.w2);
+      typename V::R w2 = h ? V::SpreadColourWordsHi(st.w) : V::SpreadColourWordsLo(st.w);
       r[h] = Lerp2<V>(h ? Hi<V>(D) : Lo<V>(D), h ? Hi<V>(T) : Lo<V>(T), w2);
     }
     V::Store(d, V::PackUs16(r[0], r[1]));
@@ -131,27 +143,46 @@ template <class V, int M> struct EntryMask {
 };
 
 // v = w * (sa + 1) (normal mode: w * sa), d + floor((t - d) * v / 65536). Staged: the weight
-// gather of a strip runs ahead of its colours.
+// gather of a strip runs ahead of its colours. The product is one high product: with v's low
+// word taken as signed, mulhi(x, low) is floor(x * v / 65536) - x exactly when v >= 32768
+// (v = 65536 included, where the low word is 0), so x is added back there; the weight goes in
+// as low | (v >= 32768 ? 0xFFFF << 16 : 0). The add mode's step is never negative: there the
+// unsigned high product needs x added back only for v = 65536.
 template <class V, int M> struct EntryMaskSrcAlpha {
+  const MaskWeightTable* table;
   struct State {
     typename V::R k;
     bool skip;
   };
   void Prepare(const u8* s, const u8* m, State* st) const {
-    typename V::R W = GatherMaskWeights<V>(m);
+    typename V::R W = GatherMaskWeights<V>(table, m);
     st->skip = V::AllOnes(V::Cmpeq8(W, V::Zero()));
     // w * sa fits 16 bits (w <= 256, sa <= 255); w * (sa + 1) = w * sa + w.
     typename V::R v = V::Mullo16(W, V::template Srli32<24>(V::Load(s)));
     if (M != 0) v = V::Add32(v, W);
-    st->k = WideWeight<V>(v);
+    typename V::R big = V::Cmpgt32(v, V::Set32(M == 1 ? 65535 : 32767));
+    st->k = V::Or(v, V::And(big, V::Set32(static_cast<int>(0xFFFF0000u))));
   }
   void Finish(u8* d, const u8* s, const State& st) const {
     if (st.skip) return;
-    typename V::R S = V::Load(s), D = V::Load(d), T = ModeBytes<V, M>(S, D, s, d), r[2];
+    typename V::R S = V::Load(s), D = V::Load(d), r[2];
+    if constexpr (M == 1) {
+      typename V::R step = V::And(V::Subs8u(V::Adds8u(D, S), D), V::Set32(0x00FFFFFF));
+      for (int h = 0; h < 2; h++) {
+        typename V::R low = h ? V::SpreadWordsHi(st.k) : V::SpreadWordsLo(st.k);
+        typename V::R big = h ? V::SpreadHighWordsHi(st.k) : V::SpreadHighWordsLo(st.k);
+        typename V::R x = h ? Hi<V>(step) : Lo<V>(step);
+        r[h] = V::Add16(V::Mulhi16u(x, low), V::And(x, big));
+      }
+      return V::Store(d, V::Add8(D, V::PackUs16(r[0], r[1])));
+    }
+    typename V::R T = ModeBytes<V, M>(S, D, s, d);
     for (int h = 0; h < 2; h++) {
       typename V::R d16 = h ? Hi<V>(D) : Lo<V>(D);
       typename V::R x = V::And(V::Sub16(h ? Hi<V>(T) : Lo<V>(T), d16), ColourWords<V>());
-      r[h] = V::Add16(d16, MulWide<V>(x, st.k, h != 0));
+      typename V::R low = h ? V::SpreadWordsHi(st.k) : V::SpreadWordsLo(st.k);
+      typename V::R big = h ? V::SpreadHighWordsHi(st.k) : V::SpreadHighWordsLo(st.k);
+      r[h] = V::Add16(V::Add16(d16, V::Mulhi16s(x, low)), V::And(x, big));
     }
     V::Store(d, V::PackUs16(r[0], r[1]));
   }
@@ -175,12 +206,17 @@ template <class V, int M> static void ModeSrcAlpha(u8* d, const u8* s, i32, i32 
 template <class V, int M> static void ModeSrcAlphaOpacity(u8* d, const u8* s, i32 op, i32 n) {
   Run2<V>(d, s, n > 0 ? n & ~3 : 0, EntrySrcAlpha<V, M, true>{V::Set16(2 * BlendClampWeight(op))});
 }
-template <class V, int M> static void ModeMask(u8* d, const u8* s, const u8* m, i32, i32, i32 n) {
-  RunStaged3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMask<V, M>{});
+template <class V, int M>
+static void ModeMask(u8* d, const u8* s, const u8* m, i32, i32 softness, i32 n) {
+  MaskWeightTable table;
+  MaskWeightsUsable<V>(&table, BlendClampWeight(softness) == 256);
+  RunStaged3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMask<V, M>{&table});
 }
 template <class V, int M>
-static void ModeMaskSrcAlpha(u8* d, const u8* s, const u8* m, i32, i32, i32 n) {
-  RunStaged3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMaskSrcAlpha<V, M>{});
+static void ModeMaskSrcAlpha(u8* d, const u8* s, const u8* m, i32, i32 softness, i32 n) {
+  MaskWeightTable table;
+  MaskWeightsUsable<V>(&table, BlendClampWeight(softness) == 256);
+  RunStaged3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMaskSrcAlpha<V, M>{&table});
 }
 
 template <class V, int M> static void FillMode(BlendModeKernelSet* set) {

@@ -1,8 +1,8 @@
 // The SIMD kernel set and the SIMD copies of the shared members, written once over a vector
 // type V (VecSse2 or VecAvx2) and compiled by kernels_simd.cpp and kernels_avx2.cpp inside
 // their own namespaces. Each slot computes exactly the bytes kernels_plain.cpp defines for it,
-// apart from the differences of the SIMD set; vectors cover whole 8-byte groups, and groups
-// that do not fill a vector run through a small bounce buffer with the same code.
+// apart from the differences of the SIMD set; vectors cover whole 8-byte groups, and the groups
+// after the last whole vector run as one more vector that overlaps it, with the same code.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -41,9 +41,37 @@ static inline i32 AlignedStart(const u8* d, i32 len, int vbytes) {
   return mis != 0 && (mis & 3) == 0 && len >= 4 * vbytes ? vbytes - static_cast<i32>(mis) : 0;
 }
 
-// op(d, s) processes V::kBytes bytes; a last partial vector goes through a bounce buffer. The
-// operation is taken by value so its constants stay in registers across the stores.
-template <class V, class Op> static inline void Run2(u8* d, const u8* s, i32 len, Op op) {
+// op(d, s) processes V::kBytes bytes. Every operation is local to its bytes or pixels, so the
+// bytes after the last whole vector are done as the row's last vector, computed from copies of
+// its bytes taken before its neighbour was written and stored last (like the first vector
+// above): the bytes the two share come out the same either way. Rows shorter than a vector go
+// through bounce buffers. The operation is taken by value so its constants stay in registers
+// across the stores. The drivers inline every step of the operation: in a file this size the
+// compiler would otherwise stop inlining somewhere and call a step per vector.
+template <class V, class Op> static void Short2(u8* d, const u8* s, i32 len, Op op) {
+  alignas(32) u8 bd[V::kBytes] = {}, bs[V::kBytes] = {};
+  size_t n = static_cast<size_t>(len);
+  std::memcpy(bd, d, n);
+  std::memcpy(bs, s, n);
+  op(bd, bs);
+  std::memcpy(d, bd, n);
+}
+// The end of a row from offset i, where one to two vectors' bytes remain.
+template <class V, class Op> static inline void End2(u8* d, const u8* s, i32 i, i32 len, Op& op) {
+  if (i + V::kBytes == len) return op(d + i, s + i);
+  i32 tail = len - V::kBytes;
+  alignas(32) u8 ld[V::kBytes], ls[V::kBytes];
+  V::Store(ld, V::Load(d + tail));
+  V::Store(ls, V::Load(s + tail));
+  op(d + i, s + i);
+  op(ld, ls);
+  V::Store(d + tail, V::Load(ld));
+}
+template <class V, class Op> static ZP_SIMD_FLATTEN void Run2(u8* d, const u8* s, i32 len, Op op) {
+  if (len < V::kBytes) {
+    if (len > 0) Short2<V>(d, s, len, op);
+    return;
+  }
   i32 i = 0;
   if (i32 h = AlignedStart(d, len, V::kBytes)) {
     alignas(32) u8 first[V::kBytes];
@@ -53,19 +81,23 @@ template <class V, class Op> static inline void Run2(u8* d, const u8* s, i32 len
     V::Store(d, V::Load(first));
     i = h + V::kBytes;
   }
-  for (; i + V::kBytes <= len; i += V::kBytes) op(d + i, s + i);
-  if (i < len) {
-    alignas(32) u8 bd[V::kBytes] = {}, bs[V::kBytes] = {};
-    size_t rest = static_cast<size_t>(len - i);
-    std::memcpy(bd, d + i, rest);
-    std::memcpy(bs, s + i, rest);
-    op(bd, bs);
-    std::memcpy(d + i, bd, rest);
-  }
+  for (; i + 2 * V::kBytes <= len; i += V::kBytes) op(d + i, s + i);
+  End2<V>(d, s, i, len, op);
 }
 
 template <class V, class Op>
-static inline void Run3(u8* d, const u8* a, const u8* b, i32 len, Op op) {
+static ZP_SIMD_FLATTEN void Run3(u8* d, const u8* a, const u8* b, i32 len, Op op) {
+  if (len < V::kBytes) {
+    if (len <= 0) return;
+    alignas(32) u8 bd[V::kBytes] = {}, ba[V::kBytes] = {}, bb[V::kBytes] = {};
+    size_t n = static_cast<size_t>(len);
+    std::memcpy(bd, d, n);
+    std::memcpy(ba, a, n);
+    std::memcpy(bb, b, n);
+    op(bd, ba, bb);
+    std::memcpy(d, bd, n);
+    return;
+  }
   i32 i = 0;
   if (i32 h = AlignedStart(d, len, V::kBytes)) {
     alignas(32) u8 first[V::kBytes];
@@ -76,24 +108,29 @@ static inline void Run3(u8* d, const u8* a, const u8* b, i32 len, Op op) {
     V::Store(d, V::Load(first));
     i = h + V::kBytes;
   }
-  for (; i + V::kBytes <= len; i += V::kBytes) op(d + i, a + i, b + i);
-  if (i < len) {
-    alignas(32) u8 bd[V::kBytes] = {}, ba[V::kBytes] = {}, bb[V::kBytes] = {};
-    size_t rest = static_cast<size_t>(len - i);
-    std::memcpy(bd, d + i, rest);
-    std::memcpy(ba, a + i, rest);
-    std::memcpy(bb, b + i, rest);
-    op(bd, ba, bb);
-    std::memcpy(d + i, bd, rest);
-  }
+  for (; i + 2 * V::kBytes <= len; i += V::kBytes) op(d + i, a + i, b + i);
+  if (i + V::kBytes == len) return op(d + i, a + i, b + i);
+  i32 tail = len - V::kBytes;
+  alignas(32) u8 ld[V::kBytes], la[V::kBytes], lb[V::kBytes];
+  V::Store(ld, V::Load(d + tail));
+  V::Store(la, V::Load(a + tail));
+  V::Store(lb, V::Load(b + tail));
+  op(d + i, a + i, b + i);
+  op(ld, a == d ? ld : la, b == d ? ld : lb);
+  V::Store(d + tail, V::Load(ld));
 }
 
 // For operations whose per-pixel weight comes from a long chain (a division): the weights of a
 // strip of vectors are prepared first and the colours done after, so the chains of a strip
 // overlap instead of each colour waiting for its own. op.Prepare(d, s, &state) and
 // op.Finish(d, s, state) together equal op(d, s).
-template <class V, class Op> static inline void RunStaged(u8* d, const u8* s, i32 len, Op op) {
+template <class V, class Op>
+static ZP_SIMD_FLATTEN void RunStaged(u8* d, const u8* s, i32 len, Op op) {
   const int kStrip = 8;
+  if (len < V::kBytes) {
+    if (len > 0) Short2<V>(d, s, len, op);
+    return;
+  }
   i32 i = 0;
   if (i32 h = AlignedStart(d, len, V::kBytes)) {
     alignas(32) u8 first[V::kBytes];
@@ -104,26 +141,30 @@ template <class V, class Op> static inline void RunStaged(u8* d, const u8* s, i3
     i = h + V::kBytes;
   }
   typename Op::State st[kStrip];
-  for (; i + kStrip * V::kBytes <= len; i += kStrip * V::kBytes) {
+  for (; i + (kStrip + 1) * V::kBytes <= len; i += kStrip * V::kBytes) {
     for (int j = 0; j < kStrip; j++)
       op.Prepare(d + i + j * V::kBytes, s + i + j * V::kBytes, &st[j]);
     for (int j = 0; j < kStrip; j++) op.Finish(d + i + j * V::kBytes, s + i + j * V::kBytes, st[j]);
   }
-  for (; i + V::kBytes <= len; i += V::kBytes) op(d + i, s + i);
-  if (i < len) {
-    alignas(32) u8 bd[V::kBytes] = {}, bs[V::kBytes] = {};
-    size_t rest = static_cast<size_t>(len - i);
-    std::memcpy(bd, d + i, rest);
-    std::memcpy(bs, s + i, rest);
-    op(bd, bs);
-    std::memcpy(d + i, bd, rest);
-  }
+  for (; i + 2 * V::kBytes <= len; i += V::kBytes) op(d + i, s + i);
+  End2<V>(d, s, i, len, op);
 }
 
 // RunStaged with a third row (the mask).
 template <class V, class Op>
-static inline void RunStaged3(u8* d, const u8* s, const u8* m, i32 len, Op op) {
+static ZP_SIMD_FLATTEN void RunStaged3(u8* d, const u8* s, const u8* m, i32 len, Op op) {
   const int kStrip = 8;
+  if (len < V::kBytes) {
+    if (len <= 0) return;
+    alignas(32) u8 bd[V::kBytes] = {}, bs[V::kBytes] = {}, bm[V::kBytes] = {};
+    size_t n = static_cast<size_t>(len);
+    std::memcpy(bd, d, n);
+    std::memcpy(bs, s, n);
+    std::memcpy(bm, m, n);
+    op(bd, bs, bm);
+    std::memcpy(d, bd, n);
+    return;
+  }
   i32 i = 0;
   if (i32 h = AlignedStart(d, len, V::kBytes)) {
     alignas(32) u8 first[V::kBytes];
@@ -134,21 +175,21 @@ static inline void RunStaged3(u8* d, const u8* s, const u8* m, i32 len, Op op) {
     i = h + V::kBytes;
   }
   typename Op::State st[kStrip];
-  for (; i + kStrip * V::kBytes <= len; i += kStrip * V::kBytes) {
+  for (; i + (kStrip + 1) * V::kBytes <= len; i += kStrip * V::kBytes) {
     for (int j = 0; j < kStrip; j++)
       op.Prepare(s + i + j * V::kBytes, m + i + j * V::kBytes, &st[j]);
     for (int j = 0; j < kStrip; j++) op.Finish(d + i + j * V::kBytes, s + i + j * V::kBytes, st[j]);
   }
-  for (; i + V::kBytes <= len; i += V::kBytes) op(d + i, s + i, m + i);
-  if (i < len) {
-    alignas(32) u8 bd[V::kBytes] = {}, bs[V::kBytes] = {}, bm[V::kBytes] = {};
-    size_t rest = static_cast<size_t>(len - i);
-    std::memcpy(bd, d + i, rest);
-    std::memcpy(bs, s + i, rest);
-    std::memcpy(bm, m + i, rest);
-    op(bd, bs, bm);
-    std::memcpy(d + i, bd, rest);
-  }
+  for (; i + 2 * V::kBytes <= len; i += V::kBytes) op(d + i, s + i, m + i);
+  if (i + V::kBytes == len) return op(d + i, s + i, m + i);
+  i32 tail = len - V::kBytes;
+  alignas(32) u8 ld[V::kBytes], ls[V::kBytes], lm[V::kBytes];
+  V::Store(ld, V::Load(d + tail));
+  V::Store(ls, V::Load(s + tail));
+  V::Store(lm, V::Load(m + tail));
+  op(d + i, s + i, m + i);
+  op(ld, ls, lm);
+  V::Store(d + tail, V::Load(ld));
 }
 
 // ---- Vector pieces ---------------------------------------------------------------------------
@@ -185,21 +226,6 @@ template <class V> static inline typename V::R ColourWords() {
 // floor(x / 255) per word, for x up to 65535.
 template <class V> static inline typename V::R Div255(typename V::R x) {
   return V::template Srli16<7>(V::Mulhi16u(x, V::Set16(0x8081)));
-}
-
-// floor(x * v / 65536) per word of one byte half, v (0..65536) per pixel given as
-// k = (v >> 2) | ((v & 3) << 16) in pixel order; hi selects the high half's pixels.
-template <class V> static inline typename V::R MulWide(typename V::R x, typename V::R k, bool hi) {
-  typename V::R k0 = hi ? V::template Shuffle32<0xAA>(k) : V::template Shuffle32<0x00>(k);
-  typename V::R k1 = hi ? V::template Shuffle32<0xFF>(k) : V::template Shuffle32<0x55>(k);
-  typename V::R x4 = V::template Slli16<2>(x);
-  typename V::R p0 = V::Madd16(V::UnpackLo16(x4, x), k0);
-  typename V::R p1 = V::Madd16(V::UnpackHi16(x4, x), k1);
-  return V::Packs32(V::template Srai32<16>(p0), V::template Srai32<16>(p1));
-}
-
-template <class V> static inline typename V::R WideWeight(typename V::R v) {
-  return V::Or(V::template Srli32<2>(v), V::template Slli32<16>(V::And(v, V::Set32(3))));
 }
 
 template <class V> static inline bool AllOpaque(typename V::R s) { return V::AlphaAllFF(s); }
@@ -378,22 +404,75 @@ template <class V> static void KernelAlphaOpacity(u8* dst, const u8* src, i32 op
 
 // ---- Slot 7: mask ---------------------------------------------------------------------------
 
-// Weights g_MaskWeights[mask B] (usable form) of V::kBytes / 4 pixels, pixel order.
-template <class V> static inline typename V::R GatherMaskWeights(const u8* m) {
-  typename V::R w = V::GatherByMaskB(g_MaskWeights, m);
-  typename V::R big = V::Cmpgt32(w, V::Set32(256));
-  w = V::Or(V::And(big, V::Set32(256)), V::AndNot(big, w));
-  return V::And(w, V::Cmpgt32(w, V::Set32(1)));
+// g_MaskWeights in usable form (0 for weights of 1 or less, at most 256), made once per row so
+// that the per-pixel lookups need no clamping and fit 16 bits. A hard edge makes the table a
+// step: 0 below one mask byte, one weight from there on (a uniform table is the step from 0).
+// Then a compare on the mask byte gives the same weights as the lookup for much less work. The
+// test costs about as much as making the table, so it runs only for a hard edge (softness 256),
+// where such a table is expected; any table that fails it takes the lookups.
+struct MaskWeightTable {
+  alignas(32) i32 w[256];
+  bool step;  // w[i] = i >= step_from ? step_weight : 0
+  i32 step_from, step_weight;
+};
+template <class V> static inline void MaskWeightsUsable(MaskWeightTable* t, bool hard_edge) {
+  const int kLanes = V::kBytes / 4;
+  t->step = false;
+  if (!hard_edge) {
+    for (int i = 0; i < 256; i += kLanes) {
+      typename V::R w = V::Min32(V::Load(g_MaskWeights + i), V::Set32(256));
+      V::Store(t->w + i, V::And(w, V::Cmpgt32(w, V::Set32(1))));
+    }
+    return;
+  }
+  i32 top = BlendMaskWeightUsable(g_MaskWeights[255]);
+  typename V::R top_v = V::Set32(top), zero_or_top = V::Set32(-1);
+  u64 zero_bits[4] = {0, 0, 0, 0};  // bit i: w[i] is 0
+  for (int i = 0; i < 256; i += kLanes) {
+    typename V::R w = V::Min32(V::Load(g_MaskWeights + i), V::Set32(256));
+    w = V::And(w, V::Cmpgt32(w, V::Set32(1)));
+    V::Store(t->w + i, w);
+    typename V::R zero = V::Cmpeq32(w, V::Zero());
+    zero_or_top = V::And(zero_or_top, V::Or(zero, V::Cmpeq32(w, top_v)));
+    zero_bits[i >> 6] |= static_cast<u64>(V::MoveMask32(zero)) << (i & 63);
+  }
+  // A step has only 0 and the top weight, and its zeros are the first entries: the zero bits
+  // run from bit 0 without a gap.
+  bool step = V::AllOnes(zero_or_top);
+  i32 from = 0;
+  for (int k = 0; k < 4; k++) {
+    u64 b = zero_bits[k];
+    if (b & (b + 1)) step = false;  // not of the form 0..01..1
+    if (b != ~0ull) {
+      for (; b & 1; b >>= 1) from++;
+      for (int j = k + 1; j < 4; j++) step = step && zero_bits[j] == 0;
+      break;
+    }
+    from += 64;
+  }
+  t->step = step;
+  t->step_from = from;
+  t->step_weight = top;
+}
+// Usable weights of V::kBytes / 4 pixels, pixel order.
+template <class V>
+static inline typename V::R GatherMaskWeights(const MaskWeightTable* t, const u8* m) {
+  if (t->step) {
+    typename V::R b = V::And(V::Load(m), V::Set32(0xFF));
+    return V::And(V::Cmpgt32(b, V::Set32(t->step_from - 1)), V::Set32(t->step_weight));
+  }
+  return V::GatherByMaskB(t->w, m);
 }
 
 // Colour bytes d - floor((d - s) * w / 256); weight 0 (and the alpha word's) gives d back.
 template <class V> struct OpMaskTable {
+  const MaskWeightTable* table;
   struct State {
     typename V::R w2;  // 2 * weight per pixel
     bool skip;
   };
   void Prepare(const u8*, const u8* m, State* st) const {
-    typename V::R W = GatherMaskWeights<V>(m);
+    typename V::R W = GatherMaskWeights<V>(table, m);
     st->skip = V::AllOnes(V::Cmpeq8(W, V::Zero()));
     st->w2 = V::Add32(W, W);
   }
@@ -442,7 +521,11 @@ template <class V> static void KernelMask(u8* dst, const u8* src, const u8* mask
                                           i32 softness, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   i32 p = BlendClampWeight(progress), f = BlendClampWeight(softness);
-  if (f == 256) return RunStaged3<V>(dst, src, mask, pixels * 4, OpMaskTable<V>{});
+  if (f == 256) {
+    MaskWeightTable table;
+    MaskWeightsUsable<V>(&table, true);
+    return RunStaged3<V>(dst, src, mask, pixels * 4, OpMaskTable<V>{&table});
+  }
   i32 h = HeadPixels(dst, pixels);
   if (h) MaskTablePixel(dst, src, mask);
   i32 pairs = (pixels - h) >> 1;
@@ -642,22 +725,25 @@ template <class V> static inline typename V::R OverAlpha(typename V::R sa, typen
   typename V::R q = V::template Srli16<7>(V::Mulhi16u(V::Mullo16(sa, da), V::Set32(0x8081)));
   return V::Sub32(V::Add32(da, sa), q);
 }
-// Slot 23 (oa may be below sa): oa = 0 gives 0. Slots 22 and 24 (sa <= oa): oa = 0 only with
-// sa = 0, where 0 / 0 truncates to 0x80000000, which OverColour's shift by 2 turns into 0.
-template <class V, bool kMayExceed>
-static inline typename V::R ShareOf(typename V::R sa, typename V::R oa) {
+// Slots 22 and 24 (sa <= oa): 4w as floor(sa * 1024 / oa) with its two low bits cleared. oa = 0
+// only with sa = 0, where 0 / 0 truncates to 0x80000000, whose low word (the only one used) is 0.
+template <class V> static inline typename V::R Share4(typename V::R sa, typename V::R oa) {
+  typename V::F num = V::ToF(V::template Slli32<10>(sa));
+  return V::And(V::TruncF(V::DivF(num, V::ToF(oa))), V::Set32(~3));
+}
+// Slot 23 (oa may be below sa, the share reaches 65280, still less than half a unit from
+// exact): oa = 0 gives 0.
+template <class V> static inline typename V::R ShareOfAny(typename V::R sa, typename V::R oa) {
   typename V::F num = V::ToF(V::template Slli32<8>(sa));
-  if (!kMayExceed) return V::TruncF(V::DivF(num, V::ToF(oa)));
   typename V::R w = V::TruncF(V::DivF(num, V::MaxF(V::ToF(oa), V::SetF(1.0f))));
   return V::AndNot(V::Cmpeq32(oa, V::Zero()), w);
 }
 
-// Colour bytes d + floor((s - d) * w / 256) for w (32-bit per pixel, 0..256), alpha replaced
-// by oa. The step is the signed high product of 64 (s - d) and 4w; it is added to d as bytes,
-// modulo 256, which is exact because the sum lies in 0..255.
+// Colour bytes d + floor((s - d) * w / 256) for 4w (low word per pixel, w in 0..256), alpha
+// replaced by oa. The step is the signed high product of 64 (s - d) and 4w; it is added to d as
+// bytes, modulo 256, which is exact because the sum lies in 0..255.
 template <class V> static inline typename V::R OverColour(typename V::R S, typename V::R D,
-                                                          typename V::R w, typename V::R oa) {
-  typename V::R w4 = V::template Slli32<2>(w);
+                                                          typename V::R w4, typename V::R oa) {
   typename V::R lo = V::Mulhi16s(V::XDiff64Lo(S, D), V::SpreadWordsLo(w4));
   typename V::R hi = V::Mulhi16s(V::XDiff64Hi(S, D), V::SpreadWordsHi(w4));
   typename V::R low_bytes = V::Set16(0xFF);
@@ -666,9 +752,9 @@ template <class V> static inline typename V::R OverColour(typename V::R S, typen
 }
 
 template <class V, bool kScaled> struct OpOver {
-  typename V::R f;
+  typename V::R f8;  // slot 24: f << 8 per word (f below 256)
   struct State {
-    typename V::R w, oa;
+    typename V::R w4, oa;
     int what;  // 0 blend, 1 leave, 2 copy
   };
   void Prepare(const u8* d, const u8* s, State* st) const {
@@ -678,19 +764,19 @@ template <class V, bool kScaled> struct OpOver {
     if (!kScaled && AllOpaque<V>(D)) {
       // Onto an opaque destination oa = 255 and sa * 256 / 255 is sa, or 256 for sa = 255.
       st->oa = V::Set32(255);
-      st->w = V::Sub32(sa, V::Cmpeq32(sa, V::Set32(255)));
+      st->w4 = V::template Slli32<2>(V::Sub32(sa, V::Cmpeq32(sa, V::Set32(255))));
       return;
     }
     typename V::R da = V::template Srli32<24>(D);
-    if (kScaled) da = V::template Srli32<8>(V::Mullo16(da, f));
+    if (kScaled) da = V::Mulhi16u(da, f8);  // (da * f) >> 8
     st->oa = OverAlpha<V>(sa, da);
-    st->w = ShareOf<V, false>(sa, st->oa);
+    st->w4 = Share4<V>(sa, st->oa);
   }
   void Finish(u8* d, const u8* s, const State& st) const {
     if (st.what == 1) return;
     typename V::R S = V::Load(s);
     if (st.what == 2) return V::Store(d, S);
-    V::Store(d, OverColour<V>(S, V::Load(d), st.w, st.oa));
+    V::Store(d, OverColour<V>(S, V::Load(d), st.w4, st.oa));
   }
   void operator()(u8* d, const u8* s) const {
     State st;
@@ -701,14 +787,14 @@ template <class V, bool kScaled> struct OpOver {
 
 template <class V> static void KernelOver(u8* dst, const u8* src, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
-  RunStaged<V>(dst, src, pixels * 4, OpOver<V, false>{V::Zero()});
+  Run2<V>(dst, src, pixels * 4, OpOver<V, false>{V::Zero()});
 }
 
 template <class V> static void KernelOverDstScaled(u8* dst, const u8* src, i32 f, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   f = BlendClampWeight(f);
   if (f == 256) return KernelOver<V>(dst, src, bytes);
-  RunStaged<V>(dst, src, pixels * 4, OpOver<V, true>{V::Set32(f)});
+  Run2<V>(dst, src, pixels * 4, OpOver<V, true>{V::Set16(f << 8)});
 }
 
 // Colour bytes d + floor((s - d) * w / 65536) for w = share * op (0..65536) from one signed
@@ -734,7 +820,7 @@ template <class V, bool kFull> struct OpOverOpacity {
       typename V::R da = V::template Srli32<24>(D);
       typename V::R q = V::template Srli16<7>(V::Mulhi16u(V::Mullo16(sa, da), V::Set32(0x8081)));
       oa = V::Add32(da, V::template Srli32<8>(V::Mullo16(V::Sub32(sa, q), op)));
-      share = ShareOf<V, true>(sa, oa);
+      share = ShareOfAny<V>(sa, oa);
     }
     // The share times op can pass 65536 when oa < sa; it is capped there.
     typename V::R w = V::Min32(V::Mullo32(share, op), V::Set32(65536));
