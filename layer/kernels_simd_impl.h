@@ -405,11 +405,11 @@ template <class V> static void KernelAlphaOpacity(u8* dst, const u8* src, i32 op
 // ---- Slot 7: mask ---------------------------------------------------------------------------
 
 // g_MaskWeights in usable form (0 for weights of 1 or less, at most 256), made once per row so
-// that the per-pixel lookups need no clamping and fit 16 bits. A hard edge makes the table a
-// step: 0 below one mask byte, one weight from there on (a uniform table is the step from 0).
-// Then a compare on the mask byte gives the same weights as the lookup for much less work. The
-// test costs about as much as making the table, so it runs only for a hard edge (softness 256),
-// where such a table is expected; any table that fails it takes the lookups.
+// that the per-pixel lookups need no clamping. A hard edge makes the table a step: 0 below one
+// mask byte, one weight from there on (a uniform table is the step from 0). Then a compare on
+// the mask byte gives the same weights as the lookup for much less work. The test costs about
+// as much as making the table, so it runs only for a hard edge (softness 256), where such a
+// table is expected; any table that fails it takes the lookups.
 struct MaskWeightTable {
   alignas(32) i32 w[256];
   bool step;  // w[i] = i >= step_from ? step_weight : 0

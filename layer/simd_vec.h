@@ -122,13 +122,9 @@ struct VecSse2 {
   static inline R AlphaWordsHi(R s) {
     return Broadcast16W3(_mm_unpackhi_epi8(s, _mm_setzero_si128()));
   }
-  // table[m[4 * j]] for the pixels of one vector (the B byte of each mask pixel), for tables
-  // whose entries fit 16 bits: they are joined in a general register, so the vector side takes
-  // one move and one widening.
+  // table[m[4 * j]] for the pixels of one vector (the B byte of each mask pixel).
   static ZP_SIMD_INLINE R GatherByMaskB(const i32* table, const u8* m) {
-    u64 w = static_cast<u64>(table[m[0]]) | static_cast<u64>(table[m[4]]) << 16 |
-            static_cast<u64>(table[m[8]]) << 32 | static_cast<u64>(table[m[12]]) << 48;
-    return _mm_unpacklo_epi16(_mm_set_epi64x(0, static_cast<long long>(w)), _mm_setzero_si128());
+    return _mm_setr_epi32(table[m[0]], table[m[4]], table[m[8]], table[m[12]]);
   }
   template <int N> static inline R Shuffle32(R a) { return _mm_shuffle_epi32(a, N); }
   // The low word of a 32-bit value per pixel (pixel order) copied to the four words of each
@@ -273,15 +269,10 @@ struct VecAvx2 {
                                    15, -128, 15, -128, 15, -128);
     return _mm256_shuffle_epi8(s, idx);
   }
-  // Scalar loads joined in general registers: the hardware gather is slower on several
-  // processors, and inserting eight values one by one costs the vector side more.
+  // Scalar loads: the hardware gather is slower on several processors.
   static ZP_SIMD_INLINE R GatherByMaskB(const i32* table, const u8* m) {
-    u64 lo = static_cast<u64>(table[m[0]]) | static_cast<u64>(table[m[4]]) << 16 |
-             static_cast<u64>(table[m[8]]) << 32 | static_cast<u64>(table[m[12]]) << 48;
-    u64 hi = static_cast<u64>(table[m[16]]) | static_cast<u64>(table[m[20]]) << 16 |
-             static_cast<u64>(table[m[24]]) << 32 | static_cast<u64>(table[m[28]]) << 48;
-    return _mm256_cvtepu16_epi32(
-        _mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo)));
+    return _mm256_setr_epi32(table[m[0]], table[m[4]], table[m[8]], table[m[12]], table[m[16]],
+                             table[m[20]], table[m[24]], table[m[28]]);
   }
   template <int N> static inline R Shuffle32(R a) { return _mm256_shuffle_epi32(a, N); }
   static inline R SpreadWordsLo(R w) {
