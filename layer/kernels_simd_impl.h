@@ -859,9 +859,11 @@ template <class V> static void KernelOverOpacity(u8* dst, const u8* src, i32 op,
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   op = BlendClampWeight(op);
   if (op == 256)
-    RunStaged<V, OpOverOpacity<V, true>, 4>(dst, src, pixels * 4, OpOverOpacity<V, true>{V::Set32(op)});
+    RunStaged<V, OpOverOpacity<V, true>, 4>(dst, src, pixels * 4,
+                                            OpOverOpacity<V, true>{V::Set32(op)});
   else
-    RunStaged<V, OpOverOpacity<V, false>, 4>(dst, src, pixels * 4, OpOverOpacity<V, false>{V::Set32(op)});
+    RunStaged<V, OpOverOpacity<V, false>, 4>(dst, src, pixels * 4,
+                                             OpOverOpacity<V, false>{V::Set32(op)});
 }
 
 // Colour bytes d + trunc(y * sa / (oa + 1)) with y = floor((s - d) * op / 256), kept between d
