@@ -20,6 +20,7 @@
 #include "script/var.h"
 #include "shell/err.h"
 #include "shell/sys.h"
+#include "script_test_util.h"
 
 // A malloc'd copy of bytes, as the file readers hand images over.
 inline u8* TestOwn(const std::vector<u8>& bytes) {
@@ -31,18 +32,7 @@ inline u8* TestOwn(const std::vector<u8>& bytes) {
 // Error texts of the form "E<code>|arg|arg|..." with up to five arguments, so a test sees the
 // code and every argument in order.
 inline void TestErrTextsWithArgs(std::initializer_list<i32> codes) {
-  static std::string texts[USER_ERR_MAX];
-  UserErrReset();
-  ErrReset();
-  g_QuitRequested = 0;
-  i32 n = 0;
-  for (i32 code : codes) {
-    texts[n] = "E" + std::to_string(code) + "|%s|%s|%d|%d|%d";
-    g_UserErrCodes[n] = static_cast<u32>(code);
-    g_UserErrTexts[n] = texts[n].c_str();
-    n++;
-  }
-  g_UserErrCount = n;
+  TestErrTextsSuffixed(codes, "|%s|%s|%d|%d|%d");
 }
 
 inline bool TestRaised(i32 code) { return g_ErrLastText.find("E" + std::to_string(code)) != std::string::npos; }

@@ -11,22 +11,25 @@
 #include "shell/err.h"
 #include "shell/sys.h"
 
-// Gives each listed code the text "E<code>[%s]", so g_ErrLastText names the raised code and its
-// first argument.
-inline void TestErrTexts(std::initializer_list<i32> codes) {
+// Gives each listed code the text "E<code>" followed by suffix, so g_ErrLastText names the
+// raised code and the arguments the suffix's conversions take.
+inline void TestErrTextsSuffixed(std::initializer_list<i32> codes, const char* suffix) {
   static std::string texts[USER_ERR_MAX];
   UserErrReset();
   ErrReset();
   g_QuitRequested = 0;
   i32 n = 0;
   for (i32 code : codes) {
-    texts[n] = "E" + std::to_string(code) + "[%s]";
+    texts[n] = "E" + std::to_string(code) + suffix;
     g_UserErrCodes[n] = static_cast<u32>(code);
     g_UserErrTexts[n] = texts[n].c_str();
     n++;
   }
   g_UserErrCount = n;
 }
+
+// "E<code>[%s]": the raised code and its first argument.
+inline void TestErrTexts(std::initializer_list<i32> codes) { TestErrTextsSuffixed(codes, "[%s]"); }
 
 inline std::string TestErr(i32 code, const std::string& arg = "") {
   return "E" + std::to_string(code) + "[" + arg + "]";
