@@ -220,12 +220,12 @@ static void ModeMaskSrcAlpha(u8* d, const u8* s, const u8* m, i32, i32 softness,
 }
 
 template <class V, int M> static void FillMode(BlendModeKernelSet* set) {
-  set->rows[M][0] = BlendRowRouted(M, 0) ? nullptr : ModePlain<V, M>;
-  set->rows[M][1] = BlendRowRouted(M, 1) ? nullptr : ModeOpacity<V, M>;
-  set->rows[M][2] = BlendRowRouted(M, 2) ? nullptr : ModeSrcAlpha<V, M>;
-  set->rows[M][3] = BlendRowRouted(M, 3) ? nullptr : ModeSrcAlphaOpacity<V, M>;
-  set->masks[M][0] = ModeMask<V, M>;
-  set->masks[M][1] = ModeMaskSrcAlpha<V, M>;
+  set->rows[M][0] = BlendRowRouted(M, 0) ? nullptr : Clean<V, ModePlain<V, M>>::Call;
+  set->rows[M][1] = BlendRowRouted(M, 1) ? nullptr : Clean<V, ModeOpacity<V, M>>::Call;
+  set->rows[M][2] = BlendRowRouted(M, 2) ? nullptr : Clean<V, ModeSrcAlpha<V, M>>::Call;
+  set->rows[M][3] = BlendRowRouted(M, 3) ? nullptr : Clean<V, ModeSrcAlphaOpacity<V, M>>::Call;
+  set->masks[M][0] = Clean<V, ModeMask<V, M>>::Call;
+  set->masks[M][1] = Clean<V, ModeMaskSrcAlpha<V, M>>::Call;
 }
 
 template <class V> static void FillModeKernels(BlendModeKernelSet* set) {

@@ -14,6 +14,20 @@
 
 namespace ZP_SIMD_NS {
 
+// ---- Entry points ---------------------------------------------------------------------------
+
+// Every kernel the tables hand out ends through V::Leave(). The compiler clears the upper
+// vector halves on return only where it sees 256-bit code in the returning function itself;
+// a kernel that hands its constants to a driver by value returns without, and the caller's
+// SSE code then pays for it.
+template <class V, auto F> struct Clean;
+template <class V, class... A, void (*F)(A...)> struct Clean<V, F> {
+  static void Call(A... a) {
+    F(a...);
+    V::Leave();
+  }
+};
+
 // ---- Scalar pieces (heads, tails, bytes outside the groups) --------------------------------
 
 static inline int Lerp(int d, int t, int w) { return (d * (256 - w) + t * w) >> 8; }
@@ -500,18 +514,27 @@ template <class V> struct OpMaskTable {
 };
 
 // Soft edge from the mask byte itself: w = clamp(m * (f >> 1) + c, 0, 255) + 1, every byte.
+// A weight of 1 gives d back and 256 gives s, so a vector whose weights are all 1 is left
+// alone without reading its source or destination, and one whose weights are all 256 takes
+// the source: in a wipe most of the picture is one or the other.
 template <class V> struct OpMaskSoft {
   typename V::R half_f, c;
   void operator()(u8* d, const u8* s, const u8* m) const {
-    typename V::R S = V::Load(s), D = V::Load(d), M = V::Load(m);
-    typename V::R r[2];
+    typename V::R M = V::Load(m), w[2];
     for (int h = 0; h < 2; h++) {
       typename V::R m16 = V::Broadcast16W0(h ? Hi<V>(M) : Lo<V>(M));
-      typename V::R w = V::Adds16(V::Mullo16(m16, half_f), c);
-      w = V::Add16(V::Min16(V::Max16(w, V::Zero()), V::Set16(255)), V::Set16(1));
+      typename V::R x = V::Adds16(V::Mullo16(m16, half_f), c);
+      w[h] = V::Add16(V::Min16(V::Max16(x, V::Zero()), V::Set16(255)), V::Set16(1));
+    }
+    typename V::R lo = V::Min16(w[0], w[1]), hi = V::Max16(w[0], w[1]);
+    if (V::AllOnes(V::Cmpeq16(hi, V::Set16(1)))) return;
+    typename V::R S = V::Load(s);
+    if (V::AllOnes(V::Cmpeq16(lo, V::Set16(256)))) return V::Store(d, S);
+    typename V::R D = V::Load(d), r[2];
+    for (int h = 0; h < 2; h++) {
       typename V::R s16 = h ? Hi<V>(S) : Lo<V>(S), d16 = h ? Hi<V>(D) : Lo<V>(D);
-      r[h] = V::Sub16(V::Add16(d16, V::template Srli16<8>(V::Mullo16(s16, w))),
-                      V::template Srli16<8>(V::Mullo16(d16, w)));
+      r[h] = V::Sub16(V::Add16(d16, V::template Srli16<8>(V::Mullo16(s16, w[h]))),
+                      V::template Srli16<8>(V::Mullo16(d16, w[h])));
     }
     V::Store(d, V::PackUs16(r[0], r[1]));
   }
@@ -926,15 +949,32 @@ static void KernelOverDstScaledOpacity(u8* dst, const u8* src, i32 f, i32 op, i3
 // clang-format off
 template <class V>
 static const PixelKernelTable kKernelSet = {
-    KernelZero,                  KernelFillBytes,             KernelFillColour<V>,
-    KernelCopy<V>,               KernelOpacity<V>,            KernelAlpha<V>,
-    KernelAlphaOpacity<V>,       KernelMask<V>,               KernelCrossFade<V>,
-    KernelAdd<V>,                KernelAddOpacity<V>,         KernelAddAlpha<V>,
-    KernelAddAlphaOpacity<V>,    KernelSub<V>,                KernelMul<V>,
-    KernelScreen<V>,             KernelScreenOpacity<V>,      KernelLighten<V>,
-    KernelDarken<V>,             KernelLinearBurn<V>,         KernelLinearLight<V>,
-    KernelHalve<V>,              KernelOver<V>,               KernelOverOpacity<V>,
-    KernelOverDstScaled<V>,      KernelOverDstScaledOpacity<V>,
+    KernelZero,
+    KernelFillBytes,
+    Clean<V, KernelFillColour<V>>::Call,
+    Clean<V, KernelCopy<V>>::Call,
+    Clean<V, KernelOpacity<V>>::Call,
+    Clean<V, KernelAlpha<V>>::Call,
+    Clean<V, KernelAlphaOpacity<V>>::Call,
+    Clean<V, KernelMask<V>>::Call,
+    Clean<V, KernelCrossFade<V>>::Call,
+    Clean<V, KernelAdd<V>>::Call,
+    Clean<V, KernelAddOpacity<V>>::Call,
+    Clean<V, KernelAddAlpha<V>>::Call,
+    Clean<V, KernelAddAlphaOpacity<V>>::Call,
+    Clean<V, KernelSub<V>>::Call,
+    Clean<V, KernelMul<V>>::Call,
+    Clean<V, KernelScreen<V>>::Call,
+    Clean<V, KernelScreenOpacity<V>>::Call,
+    Clean<V, KernelLighten<V>>::Call,
+    Clean<V, KernelDarken<V>>::Call,
+    Clean<V, KernelLinearBurn<V>>::Call,
+    Clean<V, KernelLinearLight<V>>::Call,
+    Clean<V, KernelHalve<V>>::Call,
+    Clean<V, KernelOver<V>>::Call,
+    Clean<V, KernelOverOpacity<V>>::Call,
+    Clean<V, KernelOverDstScaled<V>>::Call,
+    Clean<V, KernelOverDstScaledOpacity<V>>::Call,
 };
 // clang-format on
 

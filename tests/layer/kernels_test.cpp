@@ -1,3 +1,4 @@
+#include <cpuid.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -152,6 +153,71 @@ TEST_F(KernelTest, EverySlotMatchesReferenceForEveryLengthAndOffset) {
                     (off * 5 + 3) % 32, "offset", off);
           if (HasFatalFailure()) return;
         }
+      }
+    }
+  }
+}
+
+// SSE code after 256-bit code that left the upper vector halves in use runs several times
+// slower, so every AVX2 entry point must return with them clear. The processor reports their
+// state through XGETBV with ECX = 1 (bit 2), where it supports that.
+bool UpperHalvesInUse() {
+  u32 lo, hi;
+  asm volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(1));
+  return (lo & 4) != 0;
+}
+
+TEST_F(KernelTest, Avx2KernelsReturnWithTheUpperVectorHalvesClear) {
+  unsigned a, b, c, d;
+  if (!PlatCpuGetInfo().avx2 || !BlendKernelSetAvx2() || !__get_cpuid_count(0xD, 1, &a, &b, &c, &d) ||
+      !(a & 4))
+    GTEST_SKIP() << "no AVX2, or the processor does not report the vector state";
+  if (UpperHalvesInUse()) GTEST_SKIP() << "the vector state is in use before any kernel ran";
+  PatternWeights();
+  const int n = 64 * 4;
+  std::vector<u8> dst(2 * n, 7), src(2 * n, 200), src2(n, 90), mask(n, 130);
+  const PixelKernelTable& t = *BlendKernelSetAvx2();
+  for (int slot = 0; slot < 26; slot++) {
+    if (slot == 21) t.halve(dst.data(), src.data(), 64, 32);
+    else Call(t, slot, dst.data(), src.data(), src2.data(), mask.data(), 100, 64, 128, n);
+    EXPECT_FALSE(UpperHalvesInUse()) << "slot " << slot;
+  }
+  BlendModeKernelSet set;
+  ASSERT_TRUE(BlendModeKernelsAvx2(&set));
+  for (int mode = 0; mode < kBlendModeCount; mode++) {
+    for (int e = 0; e < 4; e++) {
+      if (!set.rows[mode][e]) continue;
+      set.rows[mode][e](dst.data(), src.data(), 100, n);
+      EXPECT_FALSE(UpperHalvesInUse()) << "mode " << mode << " entry " << e;
+    }
+    for (int e = 0; e < 2; e++) {
+      set.masks[mode][e](dst.data(), src.data(), mask.data(), 128, 64, n);
+      EXPECT_FALSE(UpperHalvesInUse()) << "mode " << mode << " mask entry " << e;
+    }
+  }
+}
+
+// A soft-edged wipe: the mask ramps across the row, so whole vectors are left alone (every
+// weight 1), take the source (every weight 256) or mix, at every offset.
+TEST_F(KernelTest, SoftMaskWipesMatchReference) {
+  const int softness[] = {8, 64, 128, 255};
+  const int progress[] = {0, 40, 128, 200, 256};
+  for (const Variant& v : Variants()) {
+    Lcg rng{99};
+    for (int len = 1; len <= 70; len++) {
+      int bytes = 4 * len;
+      std::vector<u8> d0(bytes), s0(bytes), s2(bytes), m0(bytes);
+      for (int i = 0; i < bytes; i++) {
+        d0[i] = static_cast<u8>(rng.Val());
+        s0[i] = static_cast<u8>(rng.Val());
+        m0[i] = static_cast<u8>(rng.Next() >> 24);
+      }
+      for (int px = 0; px < len; px++) m0[4 * px] = static_cast<u8>(px * 255 / len);
+      for (int off = 0; off < 32; off++) {
+        int f = softness[(len + off) % 4], p = progress[(len * 3 + off) % 5];
+        CheckSlot(v, 7, d0.data(), s0.data(), s2.data(), m0.data(), 256, f, p, bytes, off,
+                  (off * 3 + 1) % 32, "wipe", len);
+        if (HasFatalFailure()) return;
       }
     }
   }
