@@ -64,6 +64,11 @@ extern const PixelKernelTable g_BlendKernelsPlain;
 const PixelKernelTable* BlendKernelSetSse2();
 const PixelKernelTable* BlendKernelSetAvx2();
 
+// For a soft-edged mask, whose weight is clamp(m * half_f + c, 0, 255) + 1 for mask byte m
+// (half_f 0..127, |c| within 16 bits): every byte below *skip_below weighs 1 and every byte
+// from *copy_from on weighs 256 (each bound 0..256).
+void BlendMaskSoftBounds(int half_f, int c, int* skip_below, int* copy_from);
+
 // Members that both sets share, portable versions (the SIMD files carry their own copies of
 // the same arithmetic).
 void BlendKernelZero(u8* dst, i32 bytes);

@@ -1,6 +1,7 @@
 // The plain kernel set and the portable versions of the shared members: straight scalar code
 // that works in 8-byte groups from the row's first byte and gives the bytes after the last group
 // their own formula. This set is the definition the SIMD files are tested against.
+#include <algorithm>
 #include <cstring>
 
 #include "layer/blend.h"
@@ -168,6 +169,18 @@ void BlendKernelAlphaOpacityC(u8* dst, const u8* src, i32 op, i32 bytes) {
     for (int c = 0; c < 3; c++)
       d[c] = static_cast<u8>(((d[c] * (256 - k)) >> 8) + ((s[c] * (k + 1)) >> 8));
   }
+}
+
+void BlendMaskSoftBounds(int half_f, int c, int* skip_below, int* copy_from) {
+  if (half_f == 0) {
+    *skip_below = c <= 0 ? 256 : 0;
+    *copy_from = c >= 255 ? 0 : 256;
+    return;
+  }
+  // m * half_f + c <= 0 up to floor(-c / half_f); >= 255 from ceil((255 - c) / half_f).
+  *skip_below = c > 0 ? 0 : std::min(255, -c / half_f) + 1;
+  int need = 255 - c;
+  *copy_from = need <= 0 ? 0 : std::min(256, (need + half_f - 1) / half_f);
 }
 
 void BlendKernelMaskCBody(u8* dst, const u8* src, const u8* mask, i32 pixels) {

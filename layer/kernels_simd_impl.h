@@ -4,6 +4,7 @@
 // apart from the differences of the SIMD set; vectors cover whole 8-byte groups, and the groups
 // after the last whole vector run as one more vector that overlaps it, with the same code.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -106,6 +107,13 @@ static ZP_SIMD_FLATTEN void Run2(u8* d, const u8* s, i32 len, Op op) {
   End2<V>(d, s, i, len, op);
 }
 
+// Rows of whole frames come from memory, and the processor's own prefetcher stops at every 4 KiB
+// page: a loop over such rows asks for the input lines a page ahead, once per 64-byte line.
+static const i32 kPrefetchAhead = 4096;
+template <class V> static inline void PrefetchAhead(const u8* line_probe, const u8* p) {
+  if ((reinterpret_cast<uintptr_t>(line_probe) & 63) < V::kBytes) __builtin_prefetch(p + kPrefetchAhead, 0, 2);
+}
+
 template <class V, class Op>
 static ZP_SIMD_FLATTEN void Run3(u8* d, const u8* a, const u8* b, i32 len, Op op) {
   if (len < V::kBytes) {
@@ -129,7 +137,12 @@ static ZP_SIMD_FLATTEN void Run3(u8* d, const u8* a, const u8* b, i32 len, Op op
     V::Store(d, V::Load(first));
     i = h + V::kBytes;
   }
-  for (; i + 2 * V::kBytes <= len; i += V::kBytes) op(d + i, a + i, b + i);
+  for (; i + 2 * V::kBytes <= len; i += V::kBytes) {
+    PrefetchAhead<V>(b + i, b + i);
+    PrefetchAhead<V>(b + i, a + i);
+    if ((reinterpret_cast<uintptr_t>(b + i) & 63) < V::kBytes) __builtin_prefetch(d + i + kPrefetchAhead, 1, 2);
+    op(d + i, a + i, b + i);
+  }
   if (i + V::kBytes == len) return op(d + i, a + i, b + i);
   i32 tail = len - V::kBytes;
   alignas(32) u8 ld[V::kBytes], la[V::kBytes], lb[V::kBytes];
@@ -273,6 +286,8 @@ template <class V> static void KernelCopy(u8* dst, const u8* src, i32 bytes) {
   size_t i = (V::kBytes - (d & (V::kBytes - 1))) & (V::kBytes - 1);
   V::Store(dst, V::Load(src));
   for (; i + 4 * V::kBytes <= n; i += 4 * V::kBytes) {
+    __builtin_prefetch(src + i + kPrefetchAhead, 0, 2);
+    if (V::kBytes == 16) __builtin_prefetch(src + i + 32 + kPrefetchAhead, 0, 2);
     typename V::R a = V::Load(src + i), b = V::Load(src + i + V::kBytes);
     typename V::R c = V::Load(src + i + 2 * V::kBytes), e = V::Load(src + i + 3 * V::kBytes);
     V::Store(dst + i, a);
@@ -514,32 +529,30 @@ template <class V> struct OpMaskTable {
 };
 
 // Soft edge from the mask byte itself: w = clamp(m * (f >> 1) + c, 0, 255) + 1, every byte.
-// A weight of 1 gives d back and 256 gives s, so a vector whose weights are all 1 is left
-// alone without reading its source or destination, and one whose weights are all 256 takes
-// the source: in a wipe most of the picture is one or the other.
+// A weight of 1 gives d back and 256 gives s. The weight never falls as m grows, so mask bytes
+// below skip_below all weigh 1 and bytes from copy_from on all weigh 256: a vector whose mask
+// bytes are all below is left alone without reading its source or destination, and one whose
+// bytes are all at or above takes the source. In a wipe most of the picture is one or the other.
 template <class V> struct OpMaskSoft {
-  typename V::R half_f, c;
+  typename V::R half_f, c, skip_below, copy_after;  // copy_after = copy_from - 1
   void operator()(u8* d, const u8* s, const u8* m) const {
-    typename V::R M = V::Load(m), w[2];
+    typename V::R M = V::Load(m);
+    typename V::R mb = V::And(M, V::Set32(0xFF));
+    if (V::AllOnes(V::Cmpgt32(skip_below, mb))) return;
+    typename V::R S = V::Load(s);
+    if (V::AllOnes(V::Cmpgt32(mb, copy_after))) return V::Store(d, S);
+    typename V::R D = V::Load(d), r[2];
     for (int h = 0; h < 2; h++) {
       typename V::R m16 = V::Broadcast16W0(h ? Hi<V>(M) : Lo<V>(M));
       typename V::R x = V::Adds16(V::Mullo16(m16, half_f), c);
-      w[h] = V::Add16(V::Min16(V::Max16(x, V::Zero()), V::Set16(255)), V::Set16(1));
-    }
-    typename V::R lo = V::Min16(w[0], w[1]), hi = V::Max16(w[0], w[1]);
-    if (V::AllOnes(V::Cmpeq16(hi, V::Set16(1)))) return;
-    typename V::R S = V::Load(s);
-    if (V::AllOnes(V::Cmpeq16(lo, V::Set16(256)))) return V::Store(d, S);
-    typename V::R D = V::Load(d), r[2];
-    for (int h = 0; h < 2; h++) {
+      typename V::R w = V::Add16(V::Min16(V::Max16(x, V::Zero()), V::Set16(255)), V::Set16(1));
       typename V::R s16 = h ? Hi<V>(S) : Lo<V>(S), d16 = h ? Hi<V>(D) : Lo<V>(D);
-      r[h] = V::Sub16(V::Add16(d16, V::template Srli16<8>(V::Mullo16(s16, w[h]))),
-                      V::template Srli16<8>(V::Mullo16(d16, w[h])));
+      r[h] = V::Sub16(V::Add16(d16, V::template Srli16<8>(V::Mullo16(s16, w))),
+                      V::template Srli16<8>(V::Mullo16(d16, w)));
     }
     V::Store(d, V::PackUs16(r[0], r[1]));
   }
 };
-
 static inline void MaskTablePixel(u8* d, const u8* s, const u8* m) {
   int w = BlendMaskWeightUsable(g_MaskWeights[m[0]]);
   if (w == 0) return;
@@ -558,9 +571,10 @@ template <class V> static void KernelMask(u8* dst, const u8* src, const u8* mask
   i32 h = HeadPixels(dst, pixels);
   if (h) MaskTablePixel(dst, src, mask);
   i32 pairs = (pixels - h) >> 1;
-  int c = (f >> 1) * p - 128 * f + p;
+  int c = (f >> 1) * p - 128 * f + p, skip_below, copy_from;
+  BlendMaskSoftBounds(f >> 1, c, &skip_below, &copy_from);
   Run3<V>(dst + 4 * h, src + 4 * h, mask + 4 * h, pairs * 8,
-          OpMaskSoft<V>{V::Set16(f >> 1), V::Set16(c)});
+          OpMaskSoft<V>{V::Set16(f >> 1), V::Set16(c), V::Set32(skip_below), V::Set32(copy_from - 1)});
   if ((pixels - h) & 1) {
     i32 o = 4 * (pixels - 1);
     MaskTablePixel(dst + o, src + o, mask + o);

@@ -1,5 +1,6 @@
-// The drawing-worker pool (see worker.h). Posting protocol, per worker in index order: fill its
-// job record, set its start event, wait for its acknowledgement; then wait for every done event.
+// The drawing-worker pool (see worker.h). Posting protocol: for each worker in index order, fill
+// its job record and set its start event; then wait for every acknowledgement, then for every
+// done event.
 // A worker resets its done event before it acknowledges, so the poster's wait on done can never
 // see the signal of an earlier job.
 #include "layer/worker.h"
@@ -155,12 +156,15 @@ static void PostTo(i32 n, const WorkerJob& job, i32 first, i32 end) {
     }
     return;
   }
+  // Every worker is started before any acknowledgement is awaited: each has its own record and
+  // events, and a worker asleep since the last frame takes a while to wake, so the wake-ups
+  // overlap instead of queueing one behind another.
   for (i32 i = 0; i < n; i++) {
     g_WorkerJobs[i] = job;
     Share(&g_WorkerJobs[i], i, n, first, end);
     PlatEventSet(s_Start[i]);
-    PlatEventWait(s_Ack[i], -1);
   }
+  for (i32 i = 0; i < n; i++) PlatEventWait(s_Ack[i], -1);
   for (i32 i = 0; i < n; i++) PlatEventWait(s_Done[i], -1);
 }
 

@@ -1,6 +1,7 @@
 #include <cpuid.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -193,6 +194,22 @@ TEST_F(KernelTest, Avx2KernelsReturnWithTheUpperVectorHalvesClear) {
     for (int e = 0; e < 2; e++) {
       set.masks[mode][e](dst.data(), src.data(), mask.data(), 128, 64, n);
       EXPECT_FALSE(UpperHalvesInUse()) << "mode " << mode << " mask entry " << e;
+    }
+  }
+}
+
+// The bounds a soft mask uses to leave vectors alone or copy them, against the weight rule
+// itself, for every softness below a hard edge and every progress.
+TEST(MaskSoftBoundsTest, MatchTheWeightRuleEverywhere) {
+  for (int f = 0; f < 256; f++) {
+    for (int p = 0; p <= 256; p++) {
+      int half_f = f >> 1, c = half_f * p - 128 * f + p, skip_below, copy_from;
+      BlendMaskSoftBounds(half_f, c, &skip_below, &copy_from);
+      for (int m = 0; m < 256; m++) {
+        int w = std::min(std::max(m * half_f + c, 0), 255) + 1;
+        ASSERT_EQ(m < skip_below, w == 1) << "f " << f << " p " << p << " m " << m;
+        ASSERT_EQ(m >= copy_from, w == 256) << "f " << f << " p " << p << " m " << m;
+      }
     }
   }
 }
