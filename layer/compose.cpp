@@ -117,7 +117,19 @@ static i32 BlendChild(LayerRecord* r, ObjNode* cn, const LayerRecord* c) {
   return 0;
 }
 
+// A composition from the top keeps the drawing workers watching for its blends.
+struct LingerScope {
+  bool on;
+  explicit LingerScope(bool top) : on(top) {
+    if (on) WorkerLinger(true);
+  }
+  ~LingerScope() {
+    if (on) WorkerLinger(false);
+  }
+};
+
 i32 LayerComposeTree(ObjNode* node, i32 nested, i32 depth) {
+  LingerScope linger(depth == 0);
   LayerRecord* r = LayerOf(node);
   if (!r) return 0;
   r->has_alpha = nested ? 0 : 1;

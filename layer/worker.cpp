@@ -26,6 +26,23 @@ static PlatEvent* s_Done[WORKER_MAX];
 static PlatThread* s_Threads[WORKER_MAX];
 static i32 s_PoolCount = 0;                  // events made for this many workers; 0 = no pool
 static std::atomic<bool> s_PoolStop{false};  // the workers' only reason to end
+static std::atomic<bool> s_Linger{false};
+
+void WorkerLinger(bool on) { s_Linger.store(on); }
+
+// Waits for e, watching it without sleeping while keep_watching() holds; the watching gives
+// the processor away between looks once it has gone on for a while, so a worker or poster
+// that shares a processor with the thread it waits for does not hold that thread up.
+template <class Keep> static void WaitWatching(PlatEvent* e, Keep keep_watching) {
+  for (u32 round = 0; keep_watching(); round++) {
+    if (PlatEventWait(e, 0)) return;
+    for (int k = 0; k < 32; k++) PlatCpuRelax();
+    if (round >= 64) PlatThreadYield();
+  }
+  PlatEventWait(e, -1);
+}
+static bool Always() { return true; }
+static bool Lingering() { return s_Linger.load(); }
 
 static void WorkerJobInflate(WorkerJob* job) {
   if (job->parts && job->index < 2) ImageJobInflate(&job->parts[job->index]);
@@ -125,7 +142,7 @@ void LayerWorkerMain(void* arg) {
   i32 i = static_cast<i32>(job - g_WorkerJobs);
   for (;;) {
     g_WorkerBusy = 1;
-    PlatEventWait(s_Start[i], -1);
+    WaitWatching(s_Start[i], Lingering);
     g_WorkerBusy = 0;
     PlatEventReset(s_Done[i]);
     PlatEventSet(s_Ack[i]);
@@ -164,8 +181,9 @@ static void PostTo(i32 n, const WorkerJob& job, i32 first, i32 end) {
     Share(&g_WorkerJobs[i], i, n, first, end);
     PlatEventSet(s_Start[i]);
   }
-  for (i32 i = 0; i < n; i++) PlatEventWait(s_Ack[i], -1);
-  for (i32 i = 0; i < n; i++) PlatEventWait(s_Done[i], -1);
+  // The poster has nothing else to do meanwhile: it watches rather than sleeps.
+  for (i32 i = 0; i < n; i++) WaitWatching(s_Ack[i], Always);
+  for (i32 i = 0; i < n; i++) WaitWatching(s_Done[i], Always);
 }
 
 // Pixels a row job produces: the blend width, or the scaled destination's width.
@@ -193,4 +211,5 @@ void WorkerReset() {
   for (WorkerJob& j : g_WorkerJobs) j = WorkerJob{};
   g_WorkerBusy = 0;
   g_WorkerInlinePixels = WORKER_INLINE_PIXELS;
+  s_Linger = false;
 }

@@ -73,6 +73,11 @@ bool WorkerPoolRunning();
 
 // The thread function of worker job->index.
 void LayerWorkerMain(void* job);
+// While on, idle workers watch for their next job instead of going to sleep: a composition
+// posts one blend after another, and a sleeping worker takes long to wake (far longer than a
+// blend's share on a virtual machine). The compositor turns it on for the length of a
+// composition; off, workers sleep as soon as they are idle.
+void WorkerLinger(bool on);
 
 // Posts job (its index, rows and code filled per worker) to every worker with rows [first, end)
 // split as first + i * H / n .. first + (i + 1) * H / n, and waits for all of them. With one

@@ -1,6 +1,7 @@
 // Clock, threads, events, locks and processor facts. The fixed clock replaces the monotonic
 // clock for repeatable runs: only the frame thread's pacing sleep and explicit advances move it.
 #include <cpuid.h>
+#include <sched.h>
 #include <sys/sysinfo.h>
 #include <time.h>
 #include <unistd.h>
@@ -115,11 +116,13 @@ static bool EventTake(PlatEvent* e) {
   return e->set.compare_exchange_strong(was, false);
 }
 
-static inline void CpuRelax() {
+void PlatCpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_ia32_pause();
 #endif
 }
+
+void PlatThreadYield() { sched_yield(); }
 
 static i64 MonotonicNs() {
   timespec ts;
@@ -135,7 +138,7 @@ bool PlatEventWait(PlatEvent* e, i32 timeout_ms) {
   if (spin) {
     i64 start = MonotonicNs();
     for (u32 i = 1;; i++) {
-      CpuRelax();
+      PlatCpuRelax();
       if ((i & 15) == 0) {
         if (EventTake(e)) return true;
         if (MonotonicNs() - start >= kEventSpinNs) break;

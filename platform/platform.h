@@ -34,6 +34,10 @@ typedef void (*PlatThreadFn)(void* arg);
 PlatThread* PlatThreadStart(PlatThreadFn fn, void* arg);
 // Waits for the thread to end and frees the handle.
 void PlatThreadJoin(PlatThread* t);
+// Gives the processor to another runnable thread, if there is one.
+void PlatThreadYield();
+// A short pause for a loop that watches memory another processor writes.
+void PlatCpuRelax();
 
 struct PlatEvent;
 PlatEvent* PlatEventCreate(bool manual_reset, bool initially_set);
@@ -41,7 +45,7 @@ void PlatEventDestroy(PlatEvent* e);
 void PlatEventSet(PlatEvent* e);
 void PlatEventReset(PlatEvent* e);
 // Waits until the event is set (an auto-reset event is then cleared). timeout_ms < 0 waits
-// forever. Returns true when the event was set, false on time-out.
+// forever; 0 only looks. Returns true when the event was set, false on time-out.
 bool PlatEventWait(PlatEvent* e, i32 timeout_ms);
 
 // A recursive lock, as a critical section is.
