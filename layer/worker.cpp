@@ -6,6 +6,7 @@
 #include "layer/worker.h"
 
 #include <atomic>
+#include <chrono>
 #include <string>
 
 #include "display/scale.h"
@@ -41,8 +42,13 @@ template <class Keep> static void WaitWatching(PlatEvent* e, Keep keep_watching)
   }
   PlatEventWait(e, -1);
 }
-static bool Always() { return true; }
 static bool Lingering() { return s_Linger.load(); }
+// The poster watches for a blend's answers for up to 2 ms, longer than a share of any blend
+// takes; a longer job (a large picture's decoding) lets it sleep.
+struct WatchBriefly {
+  std::chrono::steady_clock::time_point until = std::chrono::steady_clock::now() + std::chrono::milliseconds(2);
+  bool operator()() const { return std::chrono::steady_clock::now() < until; }
+};
 
 static void WorkerJobInflate(WorkerJob* job) {
   if (job->parts && job->index < 2) ImageJobInflate(&job->parts[job->index]);
@@ -181,9 +187,10 @@ static void PostTo(i32 n, const WorkerJob& job, i32 first, i32 end) {
     Share(&g_WorkerJobs[i], i, n, first, end);
     PlatEventSet(s_Start[i]);
   }
-  // The poster has nothing else to do meanwhile: it watches rather than sleeps.
-  for (i32 i = 0; i < n; i++) WaitWatching(s_Ack[i], Always);
-  for (i32 i = 0; i < n; i++) WaitWatching(s_Done[i], Always);
+  // The poster has nothing else to do meanwhile: it watches for a while rather than sleeps.
+  WatchBriefly watch;
+  for (i32 i = 0; i < n; i++) WaitWatching(s_Ack[i], watch);
+  for (i32 i = 0; i < n; i++) WaitWatching(s_Done[i], watch);
 }
 
 // Pixels a row job produces: the blend width, or the scaled destination's width.
