@@ -38,6 +38,19 @@ struct Lcg {
   int Val() { return kVals[(Next() >> 16) % 7]; }
 };
 
+// A destination, two sources and a mask of the values that matter (the mask any byte).
+struct RandomRows {
+  std::vector<u8> d0, s0, s2, m0;
+  RandomRows(Lcg& rng, int bytes) : d0(bytes), s0(bytes), s2(bytes), m0(bytes) {
+    for (int i = 0; i < bytes; i++) {
+      d0[i] = static_cast<u8>(rng.Val());
+      s0[i] = static_cast<u8>(rng.Val());
+      s2[i] = static_cast<u8>(rng.Val());
+      m0[i] = static_cast<u8>(rng.Next() >> 24);
+    }
+  }
+};
+
 bool TakesOp(int slot) {
   return slot == 4 || slot == 6 || slot == 8 || slot == 10 || slot == 12 || slot == 16 ||
          slot == 23 || slot == 25;
@@ -135,13 +148,8 @@ TEST_F(KernelTest, EverySlotMatchesReferenceForEveryLengthAndOffset) {
       Lcg rng{static_cast<u32>(slot * 977 + 1)};
       for (int len = 1; len <= 70; len++) {
         int bytes = 4 * len;
-        std::vector<u8> d0(bytes), s0(bytes), s2(bytes), m0(bytes);
-        for (int i = 0; i < bytes; i++) {
-          d0[i] = static_cast<u8>(rng.Val());
-          s0[i] = static_cast<u8>(rng.Val());
-          s2[i] = static_cast<u8>(rng.Val());
-          m0[i] = static_cast<u8>(rng.Next() >> 24);
-        }
+        RandomRows rows(rng, bytes);
+        auto &d0 = rows.d0, &s0 = rows.s0, &s2 = rows.s2, &m0 = rows.m0;
         for (int off = 0; off < 32; off++) {
           int op = (len + off) % 9 == 8   ? 300
                    : (len + off) % 9 == 7 ? -7
@@ -223,12 +231,8 @@ TEST_F(KernelTest, SoftMaskWipesMatchReference) {
     Lcg rng{99};
     for (int len = 1; len <= 70; len++) {
       int bytes = 4 * len;
-      std::vector<u8> d0(bytes), s0(bytes), s2(bytes), m0(bytes);
-      for (int i = 0; i < bytes; i++) {
-        d0[i] = static_cast<u8>(rng.Val());
-        s0[i] = static_cast<u8>(rng.Val());
-        m0[i] = static_cast<u8>(rng.Next() >> 24);
-      }
+      RandomRows rows(rng, bytes);
+      auto &d0 = rows.d0, &s0 = rows.s0, &s2 = rows.s2, &m0 = rows.m0;
       for (int px = 0; px < len; px++) m0[4 * px] = static_cast<u8>(px * 255 / len);
       for (int off = 0; off < 32; off++) {
         int f = softness[(len + off) % 4], p = progress[(len * 3 + off) % 5];
