@@ -112,7 +112,7 @@ template <class V, int M> struct EntryMask {
   };
   void Prepare(const u8*, const u8* m, State* st) const {
     typename V::R W = GatherMaskWeights<V>(table, m);
-    st->skip = V::AllOnes(V::Cmpeq8(W, V::Zero()));
+    st->skip = V::AllZero(W);
     st->w = M == 1 ? W : V::Add32(W, W);
   }
   void Finish(u8* d, const u8* s, const State& st) const {
@@ -156,7 +156,7 @@ template <class V, int M> struct EntryMaskSrcAlpha {
   };
   void Prepare(const u8* s, const u8* m, State* st) const {
     typename V::R W = GatherMaskWeights<V>(table, m);
-    st->skip = V::AllOnes(V::Cmpeq8(W, V::Zero()));
+    st->skip = V::AllZero(W);
     // w * sa fits 16 bits (w <= 256, sa <= 255); w * (sa + 1) = w * sa + w.
     typename V::R v = V::Mullo16(W, V::template Srli32<24>(V::Load(s)));
     if (M != 0) v = V::Add32(v, W);

@@ -508,7 +508,7 @@ template <class V> struct OpMaskTable {
   };
   void Prepare(const u8*, const u8* m, State* st) const {
     typename V::R W = GatherMaskWeights<V>(table, m);
-    st->skip = V::AllOnes(V::Cmpeq8(W, V::Zero()));
+    st->skip = V::AllZero(W);
     st->w2 = V::Add32(W, W);
   }
   void Finish(u8* d, const u8* s, const State& st) const {

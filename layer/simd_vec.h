@@ -47,6 +47,7 @@ struct VecSse2 {
   static inline R Avg8u(R a, R b) { return _mm_avg_epu8(a, b); }
   static inline R Cmpeq8(R a, R b) { return _mm_cmpeq_epi8(a, b); }
   static inline bool AllOnes(R a) { return _mm_movemask_epi8(a) == 0xFFFF; }
+  static inline bool AllZero(R a) { return _mm_movemask_epi8(_mm_cmpeq_epi8(a, _mm_setzero_si128())) == 0xFFFF; }
   // The top bit of each 32-bit element, element 0 in bit 0.
   static inline u32 MoveMask32(R a) {
     return static_cast<u32>(_mm_movemask_ps(_mm_castsi128_ps(a)));
@@ -208,6 +209,7 @@ struct VecAvx2 {
   static inline R Avg8u(R a, R b) { return _mm256_avg_epu8(a, b); }
   static inline R Cmpeq8(R a, R b) { return _mm256_cmpeq_epi8(a, b); }
   static inline bool AllOnes(R a) { return _mm256_movemask_epi8(a) == -1; }
+  static inline bool AllZero(R a) { return _mm256_testz_si256(a, a); }
   static inline u32 MoveMask32(R a) {
     return static_cast<u32>(_mm256_movemask_ps(_mm256_castsi256_ps(a)));
   }
