@@ -4,7 +4,6 @@
 // apart from the differences of the SIMD set; vectors cover whole 8-byte groups, and the groups
 // after the last whole vector run as one more vector that overlaps it, with the same code.
 #pragma once
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -71,6 +70,15 @@ template <class V, class Op> static void Short2(u8* d, const u8* s, i32 len, Op 
   op(bd, bs);
   std::memcpy(d, bd, n);
 }
+template <class V, class Op> static void Short3(u8* d, const u8* a, const u8* b, i32 len, Op op) {
+  alignas(32) u8 bd[V::kBytes] = {}, ba[V::kBytes] = {}, bb[V::kBytes] = {};
+  size_t n = static_cast<size_t>(len);
+  std::memcpy(bd, d, n);
+  std::memcpy(ba, a, n);
+  std::memcpy(bb, b, n);
+  op(bd, ba, bb);
+  std::memcpy(d, bd, n);
+}
 // The end of a row from offset i, where one to two vectors' bytes remain.
 template <class V, class Op> static inline void End2(u8* d, const u8* s, i32 i, i32 len, Op& op) {
   if (i + V::kBytes == len) return op(d + i, s + i);
@@ -110,21 +118,15 @@ static ZP_SIMD_FLATTEN void Run2(u8* d, const u8* s, i32 len, Op op) {
 // Rows of whole frames come from memory, and the processor's own prefetcher stops at every 4 KiB
 // page: a loop over such rows asks for the input lines a page ahead, once per 64-byte line.
 static const i32 kPrefetchAhead = 4096;
-template <class V> static inline void PrefetchAhead(const u8* line_probe, const u8* p) {
-  if ((reinterpret_cast<uintptr_t>(line_probe) & 63) < V::kBytes) __builtin_prefetch(p + kPrefetchAhead, 0, 2);
+// True for the vector that starts a 64-byte line of p (rows of three are prefetched per line).
+template <class V> static inline bool StartsLine(const u8* p) {
+  return (reinterpret_cast<uintptr_t>(p) & 63) < V::kBytes;
 }
 
 template <class V, class Op>
 static ZP_SIMD_FLATTEN void Run3(u8* d, const u8* a, const u8* b, i32 len, Op op) {
   if (len < V::kBytes) {
-    if (len <= 0) return;
-    alignas(32) u8 bd[V::kBytes] = {}, ba[V::kBytes] = {}, bb[V::kBytes] = {};
-    size_t n = static_cast<size_t>(len);
-    std::memcpy(bd, d, n);
-    std::memcpy(ba, a, n);
-    std::memcpy(bb, b, n);
-    op(bd, ba, bb);
-    std::memcpy(d, bd, n);
+    if (len > 0) Short3<V>(d, a, b, len, op);
     return;
   }
   i32 i = 0;
@@ -138,9 +140,11 @@ static ZP_SIMD_FLATTEN void Run3(u8* d, const u8* a, const u8* b, i32 len, Op op
     i = h + V::kBytes;
   }
   for (; i + 2 * V::kBytes <= len; i += V::kBytes) {
-    PrefetchAhead<V>(b + i, b + i);
-    PrefetchAhead<V>(b + i, a + i);
-    if ((reinterpret_cast<uintptr_t>(b + i) & 63) < V::kBytes) __builtin_prefetch(d + i + kPrefetchAhead, 1, 2);
+    if (StartsLine<V>(b + i)) {
+      __builtin_prefetch(a + i + kPrefetchAhead, 0, 2);
+      __builtin_prefetch(b + i + kPrefetchAhead, 0, 2);
+      __builtin_prefetch(d + i + kPrefetchAhead, 1, 2);
+    }
     op(d + i, a + i, b + i);
   }
   if (i + V::kBytes == len) return op(d + i, a + i, b + i);
@@ -188,14 +192,7 @@ template <class V, class Op>
 static ZP_SIMD_FLATTEN void RunStaged3(u8* d, const u8* s, const u8* m, i32 len, Op op) {
   const int kStrip = 8;
   if (len < V::kBytes) {
-    if (len <= 0) return;
-    alignas(32) u8 bd[V::kBytes] = {}, bs[V::kBytes] = {}, bm[V::kBytes] = {};
-    size_t n = static_cast<size_t>(len);
-    std::memcpy(bd, d, n);
-    std::memcpy(bs, s, n);
-    std::memcpy(bm, m, n);
-    op(bd, bs, bm);
-    std::memcpy(d, bd, n);
+    if (len > 0) Short3<V>(d, s, m, len, op);
     return;
   }
   i32 i = 0;
@@ -553,6 +550,7 @@ template <class V> struct OpMaskSoft {
     V::Store(d, V::PackUs16(r[0], r[1]));
   }
 };
+
 static inline void MaskTablePixel(u8* d, const u8* s, const u8* m) {
   int w = BlendMaskWeightUsable(g_MaskWeights[m[0]]);
   if (w == 0) return;
