@@ -210,13 +210,13 @@ template <class V, int M>
 static void ModeMask(u8* d, const u8* s, const u8* m, i32, i32 softness, i32 n) {
   MaskWeightTable table;
   MaskWeightsUsable<V>(&table, BlendClampWeight(softness) == 256);
-  RunStaged3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMask<V, M>{&table});
+  RunAhead3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMask<V, M>{&table});
 }
 template <class V, int M>
 static void ModeMaskSrcAlpha(u8* d, const u8* s, const u8* m, i32, i32 softness, i32 n) {
   MaskWeightTable table;
   MaskWeightsUsable<V>(&table, BlendClampWeight(softness) == 256);
-  RunStaged3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMaskSrcAlpha<V, M>{&table});
+  RunAhead3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMaskSrcAlpha<V, M>{&table});
 }
 
 template <class V, int M> static void FillMode(BlendModeKernelSet* set) {

@@ -229,32 +229,43 @@ static ZP_SIMD_FLATTEN void RunAhead(u8* d, const u8* s, i32 len, Op op) {
   End2<V>(d, s, i, len, op);
 }
 
-// RunStaged with a third row (the mask).
+// RunAhead with a third row (the mask): op.Prepare(s, m, &state), op.Finish(d, s, state).
 template <class V, class Op>
-static ZP_SIMD_FLATTEN void RunStaged3(u8* d, const u8* s, const u8* m, i32 len, Op op) {
-  const int kStrip = 8;
-  if (len < V::kBytes) {
+static ZP_SIMD_FLATTEN void RunAhead3(u8* d, const u8* s, const u8* m, i32 len, Op op) {
+  const i32 v = V::kBytes;
+  if (len < v) {
     if (len > 0) Short3<V>(d, s, m, len, op);
     return;
   }
   i32 i = 0;
-  if (i32 h = AlignedStart(d, len, V::kBytes)) {
+  if (i32 h = AlignedStart(d, len, v)) {
     alignas(32) u8 first[V::kBytes];
     V::Store(first, V::Load(d));
     op(first, s, m);
     op(d + h, s + h, m + h);
     V::Store(d, V::Load(first));
-    i = h + V::kBytes;
+    i = h + v;
   }
-  typename Op::State st[kStrip];
-  for (; i + (kStrip + 1) * V::kBytes <= len; i += kStrip * V::kBytes) {
-    for (int j = 0; j < kStrip; j++)
-      op.Prepare(s + i + j * V::kBytes, m + i + j * V::kBytes, &st[j]);
-    for (int j = 0; j < kStrip; j++) op.Finish(d + i + j * V::kBytes, s + i + j * V::kBytes, st[j]);
+  if (i + 4 * v <= len) {
+    typename Op::State a, b, c, e;
+    op.Prepare(s + i, m + i, &a);
+    op.Prepare(s + i + v, m + i + v, &b);
+    op.Prepare(s + i + 2 * v, m + i + 2 * v, &c);
+    for (; i + 5 * v <= len; i += v) {
+      op.Prepare(s + i + 3 * v, m + i + 3 * v, &e);
+      op.Finish(d + i, s + i, a);
+      a = b;
+      b = c;
+      c = e;
+    }
+    op.Finish(d + i, s + i, a);
+    op.Finish(d + i + v, s + i + v, b);
+    op.Finish(d + i + 2 * v, s + i + 2 * v, c);
+    i += 3 * v;
   }
-  for (; i + 2 * V::kBytes <= len; i += V::kBytes) op(d + i, s + i, m + i);
-  if (i + V::kBytes == len) return op(d + i, s + i, m + i);
-  i32 tail = len - V::kBytes;
+  for (; i + 2 * v <= len; i += v) op(d + i, s + i, m + i);
+  if (i + v == len) return op(d + i, s + i, m + i);
+  i32 tail = len - v;
   alignas(32) u8 ld[V::kBytes], ls[V::kBytes], lm[V::kBytes];
   V::Store(ld, V::Load(d + tail));
   V::Store(ls, V::Load(s + tail));
@@ -606,7 +617,7 @@ template <class V> static void KernelMask(u8* dst, const u8* src, const u8* mask
   if (f == 256) {
     MaskWeightTable table;
     MaskWeightsUsable<V>(&table, true);
-    return RunStaged3<V>(dst, src, mask, pixels * 4, OpMaskTable<V>{&table});
+    return RunAhead3<V>(dst, src, mask, pixels * 4, OpMaskTable<V>{&table});
   }
   i32 h = HeadPixels(dst, pixels);
   if (h) MaskTablePixel(dst, src, mask);
