@@ -143,11 +143,12 @@ template <class V, int M> struct EntryMask {
 };
 
 // v = w * (sa + 1) (normal mode: w * sa), d + floor((t - d) * v / 65536). Staged: the weight
-// gather of a strip runs ahead of its colours. The product is one high product: with v's low
-// word taken as signed, mulhi(x, low) is floor(x * v / 65536) - x exactly when v >= 32768
-// (v = 65536 included, where the low word is 0), so x is added back there; the weight goes in
-// as low | (v >= 32768 ? 0xFFFF << 16 : 0). The add mode's step is never negative: there the
-// unsigned high product needs x added back only for v = 65536.
+// gather runs ahead of the colours. The product is one high product: with v's low word taken
+// as signed, mulhi(x, low) is floor(x * v / 65536) - x exactly when v >= 32768 (v = 65536
+// included, where the low word is 0), so x is added back there; the weight goes in as
+// low | (v >= 32768 ? 0xFFFF << 16 : 0). The add mode's step x is never negative, so
+// x * (sa + 1) fits 16 bits unsigned and is formed first: the weight goes in as w | (sa + 1) << 16
+// and the step is the unsigned high product of x * (sa + 1) and w (w <= 256).
 template <class V, int M> struct EntryMaskSrcAlpha {
   const MaskWeightTable* table;
   struct State {
@@ -157,6 +158,11 @@ template <class V, int M> struct EntryMaskSrcAlpha {
   void Prepare(const u8* s, const u8* m, State* st) const {
     typename V::R W = GatherMaskWeights<V>(table, m);
     st->skip = V::AllZero(W);
+    if constexpr (M == 1) {
+      typename V::R sa16 = V::And(V::template Srli32<8>(V::Load(s)), V::Set32(0xFF0000));
+      st->k = V::Or(W, V::Add32(sa16, V::Set32(0x10000)));
+      return;
+    }
     // w * sa fits 16 bits (w <= 256, sa <= 255); w * (sa + 1) = w * sa + w.
     typename V::R v = V::Mullo16(W, V::template Srli32<24>(V::Load(s)));
     if (M != 0) v = V::Add32(v, W);
@@ -167,12 +173,13 @@ template <class V, int M> struct EntryMaskSrcAlpha {
     if (st.skip) return;
     typename V::R S = V::Load(s), D = V::Load(d), r[2];
     if constexpr (M == 1) {
-      typename V::R step = V::And(V::Subs8u(V::Adds8u(D, S), D), V::Set32(0x00FFFFFF));
+      // The alpha word's weight is 0, so the alpha byte keeps d.
+      typename V::R step = V::Subs8u(V::Adds8u(D, S), D);
       for (int h = 0; h < 2; h++) {
-        typename V::R low = h ? V::SpreadWordsHi(st.k) : V::SpreadWordsLo(st.k);
-        typename V::R big = h ? V::SpreadHighWordsHi(st.k) : V::SpreadHighWordsLo(st.k);
+        typename V::R w = h ? V::SpreadColourWordsHi(st.k) : V::SpreadColourWordsLo(st.k);
+        typename V::R sa1 = h ? V::SpreadHighWordsHi(st.k) : V::SpreadHighWordsLo(st.k);
         typename V::R x = h ? Hi<V>(step) : Lo<V>(step);
-        r[h] = V::Add16(V::Mulhi16u(x, low), V::And(x, big));
+        r[h] = V::Mulhi16u(V::Mullo16(x, sa1), w);
       }
       return V::Store(d, V::Add8(D, V::PackUs16(r[0], r[1])));
     }
