@@ -159,8 +159,7 @@ template <class V, int M> struct EntryMaskSrcAlpha {
     typename V::R W = GatherMaskWeights<V>(table, m);
     st->skip = V::AllZero(W);
     if constexpr (M == 1) {
-      typename V::R sa16 = V::And(V::template Srli32<8>(V::Load(s)), V::Set32(0xFF0000));
-      st->k = V::Or(W, V::Add32(sa16, V::Set32(0x10000)));
+      st->k = V::Or(W, V::Add32(V::AlphaToByte2(V::Load(s)), V::Set32(0x10000)));
       return;
     }
     // w * sa fits 16 bits (w <= 256, sa <= 255); w * (sa + 1) = w * sa + w.

@@ -145,6 +145,10 @@ struct VecSse2 {
     R w2 = _mm_shufflelo_epi16(w, 0xF5);
     return _mm_unpacklo_epi32(w2, w2);
   }
+  // Each pixel's alpha byte moved to byte 2, the other bytes 0.
+  static inline R AlphaToByte2(R s) {
+    return _mm_and_si128(_mm_srli_epi32(s, 8), _mm_set1_epi32(0xFF0000));
+  }
   static inline R SpreadHighWordsHi(R w) {
     R w2 = _mm_shufflehi_epi16(w, 0xF5);
     return _mm_unpackhi_epi32(w2, w2);
@@ -293,6 +297,12 @@ struct VecAvx2 {
   static inline R SpreadHighWordsLo(R w) {
     return _mm256_shuffle_epi8(w, _mm256_setr_epi8(2, 3, 2, 3, 2, 3, 2, 3, 6, 7, 6, 7, 6, 7, 6, 7,
                                                    2, 3, 2, 3, 2, 3, 2, 3, 6, 7, 6, 7, 6, 7, 6, 7));
+  }
+  static inline R AlphaToByte2(R s) {
+    return _mm256_shuffle_epi8(s, _mm256_setr_epi8(-128, -128, 3, -128, -128, -128, 7, -128, -128,
+                                                   -128, 11, -128, -128, -128, 15, -128, -128, -128,
+                                                   3, -128, -128, -128, 7, -128, -128, -128, 11,
+                                                   -128, -128, -128, 15, -128));
   }
   static inline R SpreadHighWordsHi(R w) {
     return _mm256_shuffle_epi8(
