@@ -105,13 +105,13 @@ template <class V, int M, bool kWithOp> struct EntrySrcAlpha {
 };
 
 template <class V, int M> struct EntryMask {
-  const MaskWeightTable* table;
+  MaskWeigher<V> weigh;
   struct State {
     typename V::R w;  // w per pixel; 2w where the step is signed
     bool skip;
   };
   void Prepare(const u8*, const u8* m, State* st) const {
-    typename V::R W = GatherMaskWeights<V>(table, m);
+    typename V::R W = weigh(m);
     st->skip = V::AllZero(W);
     st->w = M == 1 ? W : V::Add32(W, W);
   }
@@ -150,13 +150,13 @@ template <class V, int M> struct EntryMask {
 // x * (sa + 1) fits 16 bits unsigned and is formed first: the weight goes in as w | (sa + 1) << 16
 // and the step is the unsigned high product of x * (sa + 1) and w (w <= 256).
 template <class V, int M> struct EntryMaskSrcAlpha {
-  const MaskWeightTable* table;
+  MaskWeigher<V> weigh;
   struct State {
     typename V::R k;
     bool skip;
   };
   void Prepare(const u8* s, const u8* m, State* st) const {
-    typename V::R W = GatherMaskWeights<V>(table, m);
+    typename V::R W = weigh(m);
     st->skip = V::AllZero(W);
     if constexpr (M == 1) {
       st->k = V::Or(W, V::Add32(V::AlphaToByte2(V::Load(s)), V::Set32(0x10000)));
@@ -216,13 +216,13 @@ template <class V, int M>
 static void ModeMask(u8* d, const u8* s, const u8* m, i32, i32 softness, i32 n) {
   MaskWeightTable table;
   MaskWeightsUsable<V>(&table, BlendClampWeight(softness) == 256);
-  RunAhead3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMask<V, M>{&table});
+  RunAhead3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMask<V, M>{MaskWeigher<V>(table)});
 }
 template <class V, int M>
 static void ModeMaskSrcAlpha(u8* d, const u8* s, const u8* m, i32, i32 softness, i32 n) {
   MaskWeightTable table;
   MaskWeightsUsable<V>(&table, BlendClampWeight(softness) == 256);
-  RunAhead3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMaskSrcAlpha<V, M>{&table});
+  RunAhead3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMaskSrcAlpha<V, M>{MaskWeigher<V>(table)});
 }
 
 template <class V, int M> static void FillMode(BlendModeKernelSet* set) {

@@ -539,25 +539,33 @@ template <class V> static inline void MaskWeightsUsable(MaskWeightTable* t, bool
   t->step_from = from;
   t->step_weight = top;
 }
-// Usable weights of V::kBytes / 4 pixels, pixel order.
-template <class V>
-static inline typename V::R GatherMaskWeights(const MaskWeightTable* t, const u8* m) {
-  if (t->step) {
-    typename V::R b = V::And(V::Load(m), V::Set32(0xFF));
-    return V::And(V::Cmpgt32(b, V::Set32(t->step_from - 1)), V::Set32(t->step_weight));
+// Usable weights of V::kBytes / 4 pixels, pixel order, from a table made for the row. The
+// step's bounds are held as vectors, so the loop keeps them in registers.
+template <class V> struct MaskWeigher {
+  const i32* w;
+  typename V::R from_minus_1, weight;
+  bool step;
+  explicit MaskWeigher(const MaskWeightTable& t)
+      : w(t.w), from_minus_1(V::Set32(t.step_from - 1)), weight(V::Set32(t.step_weight)),
+        step(t.step) {}
+  typename V::R operator()(const u8* m) const {
+    if (step) {
+      typename V::R b = V::And(V::Load(m), V::Set32(0xFF));
+      return V::And(V::Cmpgt32(b, from_minus_1), weight);
+    }
+    return V::GatherByMaskB(w, m);
   }
-  return V::GatherByMaskB(t->w, m);
-}
+};
 
 // Colour bytes d - floor((d - s) * w / 256); weight 0 (and the alpha word's) gives d back.
 template <class V> struct OpMaskTable {
-  const MaskWeightTable* table;
+  MaskWeigher<V> weigh;
   struct State {
     typename V::R w2;  // 2 * weight per pixel
     bool skip;
   };
   void Prepare(const u8*, const u8* m, State* st) const {
-    typename V::R W = GatherMaskWeights<V>(table, m);
+    typename V::R W = weigh(m);
     st->skip = V::AllZero(W);
     st->w2 = V::Add32(W, W);
   }
@@ -617,7 +625,7 @@ template <class V> static void KernelMask(u8* dst, const u8* src, const u8* mask
   if (f == 256) {
     MaskWeightTable table;
     MaskWeightsUsable<V>(&table, true);
-    return RunAhead3<V>(dst, src, mask, pixels * 4, OpMaskTable<V>{&table});
+    return RunAhead3<V>(dst, src, mask, pixels * 4, OpMaskTable<V>{MaskWeigher<V>(table)});
   }
   i32 h = HeadPixels(dst, pixels);
   if (h) MaskTablePixel(dst, src, mask);
