@@ -190,31 +190,43 @@ static ZP_SIMD_FLATTEN void RunStaged(u8* d, const u8* s, i32 len, Op op) {
 // For operations with a long chain (a division) per vector: the loop prepares the vector three
 // ahead while it finishes the current one, so the processor's scheduler holds work whose inputs
 // are ready instead of filling up with the waiting tail of one chain (on Zen 3 the staged strips
-// above left it full most of the time). op.Prepare(d, s, &state) reads only its own vector,
-// which is not written before its Finish.
-template <class V, class Op>
-static ZP_SIMD_FLATTEN void RunAhead(u8* d, const u8* s, i32 len, Op op) {
+// above left it full most of the time). Rows of two inputs (m null): op.Prepare(d, s, &state),
+// op.Finish(d, s, state), op(d, s); with a mask row m: op.Prepare(s, m, &state),
+// op.Finish(d, s, state), op(d, s, m). Prepare reads only its own vector, which is not written
+// before its Finish.
+template <class V, class Op, bool kMask>
+static ZP_SIMD_FLATTEN void RunAheadRows(u8* d, const u8* s, const u8* m, i32 len, Op op) {
   const i32 v = V::kBytes;
+  auto whole = [&](u8* dd, const u8* ss, const u8* mm) {
+    if constexpr (kMask) op(dd, ss, mm);
+    else op(dd, ss);
+  };
   if (len < v) {
-    if (len > 0) Short2<V>(d, s, len, op);
+    if (len <= 0) return;
+    if constexpr (kMask) Short3<V>(d, s, m, len, op);
+    else Short2<V>(d, s, len, op);
     return;
   }
   i32 i = 0;
   if (i32 h = AlignedStart(d, len, v)) {
     alignas(32) u8 first[V::kBytes];
     V::Store(first, V::Load(d));
-    op(first, s);
-    op(d + h, s + h);
+    whole(first, s, m);
+    whole(d + h, s + h, m + h);
     V::Store(d, V::Load(first));
     i = h + v;
   }
   if (i + 4 * v <= len) {
     typename Op::State a, b, c, e;
-    op.Prepare(d + i, s + i, &a);
-    op.Prepare(d + i + v, s + i + v, &b);
-    op.Prepare(d + i + 2 * v, s + i + 2 * v, &c);
+    auto prepare = [&](i32 j, typename Op::State* st) {
+      if constexpr (kMask) op.Prepare(s + j, m + j, st);
+      else op.Prepare(d + j, s + j, st);
+    };
+    prepare(i, &a);
+    prepare(i + v, &b);
+    prepare(i + 2 * v, &c);
     for (; i + 5 * v <= len; i += v) {
-      op.Prepare(d + i + 3 * v, s + i + 3 * v, &e);
+      prepare(i + 3 * v, &e);
       op.Finish(d + i, s + i, a);
       a = b;
       b = c;
@@ -225,54 +237,24 @@ static ZP_SIMD_FLATTEN void RunAhead(u8* d, const u8* s, i32 len, Op op) {
     op.Finish(d + i + 2 * v, s + i + 2 * v, c);
     i += 3 * v;
   }
-  for (; i + 2 * v <= len; i += v) op(d + i, s + i);
-  End2<V>(d, s, i, len, op);
-}
-
-// RunAhead with a third row (the mask): op.Prepare(s, m, &state), op.Finish(d, s, state).
-template <class V, class Op>
-static ZP_SIMD_FLATTEN void RunAhead3(u8* d, const u8* s, const u8* m, i32 len, Op op) {
-  const i32 v = V::kBytes;
-  if (len < v) {
-    if (len > 0) Short3<V>(d, s, m, len, op);
-    return;
-  }
-  i32 i = 0;
-  if (i32 h = AlignedStart(d, len, v)) {
-    alignas(32) u8 first[V::kBytes];
-    V::Store(first, V::Load(d));
-    op(first, s, m);
-    op(d + h, s + h, m + h);
-    V::Store(d, V::Load(first));
-    i = h + v;
-  }
-  if (i + 4 * v <= len) {
-    typename Op::State a, b, c, e;
-    op.Prepare(s + i, m + i, &a);
-    op.Prepare(s + i + v, m + i + v, &b);
-    op.Prepare(s + i + 2 * v, m + i + 2 * v, &c);
-    for (; i + 5 * v <= len; i += v) {
-      op.Prepare(s + i + 3 * v, m + i + 3 * v, &e);
-      op.Finish(d + i, s + i, a);
-      a = b;
-      b = c;
-      c = e;
-    }
-    op.Finish(d + i, s + i, a);
-    op.Finish(d + i + v, s + i + v, b);
-    op.Finish(d + i + 2 * v, s + i + 2 * v, c);
-    i += 3 * v;
-  }
-  for (; i + 2 * v <= len; i += v) op(d + i, s + i, m + i);
-  if (i + v == len) return op(d + i, s + i, m + i);
+  for (; i + 2 * v <= len; i += v) whole(d + i, s + i, m + i);
+  if (i + v == len) return whole(d + i, s + i, m + i);
+  // The last vector overlaps its neighbour: computed from copies taken before, stored last.
   i32 tail = len - v;
   alignas(32) u8 ld[V::kBytes], ls[V::kBytes], lm[V::kBytes];
   V::Store(ld, V::Load(d + tail));
   V::Store(ls, V::Load(s + tail));
-  V::Store(lm, V::Load(m + tail));
-  op(d + i, s + i, m + i);
-  op(ld, ls, lm);
+  if constexpr (kMask) V::Store(lm, V::Load(m + tail));
+  whole(d + i, s + i, m + i);
+  whole(ld, ls, lm);
   V::Store(d + tail, V::Load(ld));
+}
+template <class V, class Op> static inline void RunAhead(u8* d, const u8* s, i32 len, Op op) {
+  RunAheadRows<V, Op, false>(d, s, nullptr, len, op);
+}
+template <class V, class Op>
+static inline void RunAhead3(u8* d, const u8* s, const u8* m, i32 len, Op op) {
+  RunAheadRows<V, Op, true>(d, s, m, len, op);
 }
 
 // ---- Vector pieces ---------------------------------------------------------------------------
