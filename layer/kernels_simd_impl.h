@@ -90,7 +90,7 @@ template <class V, class Op> static inline void End2(u8* d, const u8* s, i32 i, 
   op(ld, ls);
   V::Store(d + tail, V::Load(ld));
 }
-template <class V, class Op, bool kPairs = true>
+template <class V, class Op>
 static ZP_SIMD_FLATTEN void Run2(u8* d, const u8* s, i32 len, Op op) {
   if (len < V::kBytes) {
     if (len > 0) Short2<V>(d, s, len, op);
@@ -107,7 +107,7 @@ static ZP_SIMD_FLATTEN void Run2(u8* d, const u8* s, i32 len, Op op) {
   }
   // Two vectors a step: the short loops of the light operations otherwise run at the mercy of
   // where the loop falls against the 64-byte code lines.
-  for (; kPairs && i + 3 * V::kBytes <= len; i += 2 * V::kBytes) {
+  for (; i + 3 * V::kBytes <= len; i += 2 * V::kBytes) {
     op(d + i, s + i);
     op(d + i + V::kBytes, s + i + V::kBytes);
   }
@@ -857,9 +857,9 @@ template <class V, bool kScaled> struct OpOver {
     st->w4 = Share4<V>(sa, st->oa);
   }
   void Finish(u8* d, const u8* s, const State& st) const {
-    if (st.what == 1) return;
+    if (!kScaled && st.what == 1) return;
     typename V::R S = V::Load(s);
-    if (st.what == 2) return V::Store(d, S);
+    if (!kScaled && st.what == 2) return V::Store(d, S);
     V::Store(d, OverColour<V>(S, V::Load(d), st.w4, st.oa));
   }
   void operator()(u8* d, const u8* s) const {
