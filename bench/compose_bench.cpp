@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "shell/startup.h"
 #include "layer/blend.h"
 #include "layer/compose.h"
 #include "layer/cpu.h"
@@ -27,7 +28,7 @@
 #include "layer/lut.h"
 #include "layer/worker.h"
 #include "platform/platform.h"
-#include "script/obj.h"
+#include "core/obj.h"
 #include "shell/sysinfo.h"
 #include "shell/window.h"
 
@@ -98,14 +99,14 @@ void Setup() {
   g_WindowObjects[0]->width = kW;
   g_WindowObjects[0]->height = kH;
   g_WindowOpen[0] = 1;
-  ObjCreateRoots();
+  SysCreateRoots();
   LayerRecord* root = LayerOf(g_WindowObjects[0]->root_layer);
   g_Dst = pixman_image_create_bits(PIXMAN_a8r8g8b8, kW, kH, reinterpret_cast<u32*>(root->pixels), kW * 4);
   for (i32 i = 0; i < L_COUNT; i++) {
     Layer& l = g_Layers[i];
     std::string path = std::string("W0/") + l.name;
     l.node = LayerCreateNode(path.c_str(), 0, i);
-    LayerRecord* r = ObjNewLayerRecord(l.node);
+    LayerRecord* r = LayerRecordNew(l.node);
     r->pixels = ImageAllocPixels(nullptr, l.w, l.h, nullptr);
     r->width = l.w, r->height = l.h, r->x = l.x, r->y = l.y;
     r->has_alpha = l.alpha;

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "script/obj.h"
+#include "shell/startup.h"
+#include "core/obj.h"
 #include "script/var.h"
 
 namespace {
@@ -16,8 +17,8 @@ enum { FANOUT = 5, DEPTH = 4, LAYERS_PER_FOLDER = 16, VAR_ID = 1000, VAR_ELEMENT
 std::vector<std::string> g_Paths;
 
 void BuildTree() {
-  ObjReset();
-  ObjCreateRoots();
+  SysObjReset();
+  SysCreateRoots();
   g_Paths.clear();
   std::vector<std::string> level = {""};
   for (int d = 0; d < DEPTH; d++) {
@@ -26,7 +27,7 @@ void BuildTree() {
       for (int i = 0; i < FANOUT; i++) {
         std::string path = parent + "folder" + std::to_string(d) + "_" + std::to_string(i);
         ObjCreateNode(g_LayerRoot, path.c_str(), OBJ_FOLDER, i);
-        ObjNewLayerRecord(ObjFindNode(g_LayerRoot, path.c_str(), OBJ_FIND_FOLDER));
+        LayerRecordNew(ObjFindNode(g_LayerRoot, path.c_str(), OBJ_FIND_FOLDER));
         next.push_back(path + "/");
       }
     level = next;
@@ -34,7 +35,7 @@ void BuildTree() {
   for (const std::string& folder : level)
     for (int i = 0; i < LAYERS_PER_FOLDER; i++) {
       std::string path = folder + "layer" + std::to_string(i);
-      ObjNewLayerRecord(ObjCreateNode(g_LayerRoot, path.c_str(), OBJ_ITEM, i));
+      LayerRecordNew(ObjCreateNode(g_LayerRoot, path.c_str(), OBJ_ITEM, i));
       g_Paths.push_back(path);
     }
   // Visit the layers in a scattered order so lookups do not walk the lists in step.
@@ -53,7 +54,7 @@ void BM_FindNode(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
   state.counters["layers"] = static_cast<double>(g_Paths.size());
   if (found != static_cast<size_t>(state.iterations())) state.SkipWithError("a layer was not found");
-  ObjReset();
+  SysObjReset();
 }
 BENCHMARK(BM_FindNode);
 
@@ -75,7 +76,7 @@ void BM_ResolveAndFind(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
   if (found != static_cast<size_t>(state.iterations())) state.SkipWithError("a layer was not found");
-  ObjReset();
+  SysObjReset();
 }
 BENCHMARK(BM_ResolveAndFind);
 

@@ -10,7 +10,7 @@
 
 #include "kit/pack_writer.h"
 #include "platform/file.h"
-#include "shell/pack.h"
+#include "core/pack.h"
 
 namespace fs = std::filesystem;
 

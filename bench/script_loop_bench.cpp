@@ -16,15 +16,15 @@
 #include "platform/file.h"
 #include "platform/platform.h"
 #include "script/expr.h"
-#include "script/obj.h"
+#include "core/obj.h"
 #include "script/script.h"
 #include "script/task.h"
 #include "script/var.h"
-#include "shell/err.h"
+#include "core/err.h"
 #include "shell/frame.h"
-#include "shell/pack.h"
+#include "core/pack.h"
 #include "shell/startup.h"
-#include "shell/sys.h"
+#include "core/sys.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ bool LoadGame() {
   PlatDialogsSetStderr(true);
   VarInitAssignOps();  // as start-up does
   ExprInitOpTable(1);
-  if (PackScrambleSetup() != 0 || ObjCreateRoots() != 0 || ScriptLoadAll() != 0) return false;
+  if (PackScrambleSetup() != 0 || SysCreateRoots() != 0 || ScriptLoadAll() != 0) return false;
   loaded = true;
   return true;
 }

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/platform.h"
 
 static constexpr struct LeadTableHolder {
   u8 v[256];
@@ -91,15 +90,6 @@ bool StrEqualNoCaseSjis(const char* a, const char* b) {
     b += nb;
   }
   return *a == *b;
-}
-
-char* StrSjisToUtf8(const char* s, size_t len) {
-  std::string u = PlatSjisToUtf8(std::string(s, len));
-  char* out = static_cast<char*>(std::malloc(u.size() + 1));
-  if (!out) return nullptr;
-  std::memcpy(out, u.data(), u.size());
-  out[u.size()] = '\0';
-  return out;
 }
 
 i32 MemChainFollow(const i32* table, i32 start, i32 bound) {

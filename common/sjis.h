@@ -33,8 +33,6 @@ size_t StrCopySjis(char* dst, size_t dst_size, const char* src);
 size_t StrCutSjis(const char* s, size_t len, size_t max_bytes);
 // Case-insensitive (A-Z) comparison of two whole strings; double-byte characters compare exactly.
 bool StrEqualNoCaseSjis(const char* a, const char* b);
-// New heap string in UTF-8; the caller frees it with free(). NULL when out of memory.
-char* StrSjisToUtf8(const char* s, size_t len);
 
 // Follows links of table while the index exceeds bound, at most 4096 steps.
 i32 MemChainFollow(const i32* table, i32 start, i32 bound);

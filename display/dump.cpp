@@ -10,7 +10,7 @@
 #include "platform/file.h"
 #include "display/present.h"
 #include "layer/layer.h"
-#include "shell/window.h"
+#include "core/state.h"
 
 static void PngAppend(png_structp png, png_bytep data, png_size_t n) {
   static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), n);

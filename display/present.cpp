@@ -5,19 +5,16 @@
 
 #include <cstdlib>
 
-#include "display/scale.h"
+#include "layer/scale.h"
 #include "layer/cpu.h"
 #include "layer/image.h"
 #include "layer/layer.h"
 #include "platform/present.h"
-#include "shell/config.h"
-#include "shell/placeholders.h"
-#include "shell/screen.h"
-#include "shell/sys.h"
-#include "shell/window.h"
+#include "core/config.h"
+#include "core/hooks.h"
+#include "core/state.h"
+#include "core/sys.h"
 
-std::atomic<SizeI32> g_OutputSize{SizeI32{0, 0}};
-std::atomic<PointI32> g_OutputOffset{PointI32{0, 0}};
 u8* g_ScaledFrameBuffer = nullptr;
 u64 g_ScaledFrameBufferSize = 0;
 FrameBlitFn g_FrameBlit = FrameBlitToWindow;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/types.h"
+#include "core/state.h"
 
 struct LayerRecord;
 struct WindowObject;
@@ -16,8 +17,6 @@ struct WindowObject;
 // thread), its position in the client area (written here, read by the input on the main thread)
 // and the buffer of that size (width * 4 * height + width * 4 + 4 bytes), replaced and used only
 // under g_EngineLock.
-extern std::atomic<SizeI32> g_OutputSize;
-extern std::atomic<PointI32> g_OutputOffset;
 extern u8* g_ScaledFrameBuffer;
 extern u64 g_ScaledFrameBufferSize;
 

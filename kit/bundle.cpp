@@ -8,7 +8,7 @@
 #include "common/types.h"
 #include "platform/file.h"
 #include "platform/resource.h"
-#include "shell/pack.h"
+#include "core/pack.h"
 
 static void Put32(std::vector<u8>& out, u32 v) {
   for (int i = 0; i < 4; i++) out.push_back(static_cast<u8>(v >> (8 * i)));

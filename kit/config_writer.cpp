@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "platform/file.h"
-#include "shell/config.h"
+#include "core/config.h"
 
 static void Put32At(std::vector<u8>& out, size_t at, u32 v) {
   for (int i = 0; i < 4; i++) out[at + i] = static_cast<u8>(v >> (8 * i));

@@ -7,7 +7,7 @@
 #include "common/hash.h"
 #include "script/expr.h"
 #include "script/script.h"
-#include "shell/pack.h"
+#include "core/pack.h"
 
 namespace {
 

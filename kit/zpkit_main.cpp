@@ -19,8 +19,8 @@
 #include "kit/zcg_writer.h"
 #include "platform/platform.h"
 #include "script/script.h"
-#include "script/usererr.h"
-#include "shell/pack.h"
+#include "core/usererr.h"
+#include "core/pack.h"
 
 static int Fail(const std::string& why) {
   std::fprintf(stderr, "zpkit: %s\n", why.c_str());

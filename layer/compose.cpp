@@ -11,12 +11,12 @@
 #include "layer/kernels.h"
 #include "layer/layer.h"
 #include "layer/worker.h"
-#include "script/obj.h"
-#include "shell/err.h"
-#include "shell/config.h"
-#include "shell/placeholders.h"
-#include "shell/sys.h"
-#include "shell/window.h"
+#include "core/obj.h"
+#include "core/err.h"
+#include "core/config.h"
+#include "core/hooks.h"
+#include "core/sys.h"
+#include "core/state.h"
 
 i32 LayerComposeWindow(WindowObject* w) {
   if (!w) return g_QuitRequested;
@@ -32,7 +32,7 @@ i32 LayerComposeWindow(WindowObject* w) {
     r->dirty_bottom = i64{r->height} - 1;
     r->needs_compose = 1;
     LayerCommitChanges(g_LayerRoot);
-    D3dRenderFrame();
+    HookCall(g_HookGpuFramePass);
   }
   w->has_drawn = 1;
   if (!r->needs_compose) return g_QuitRequested;

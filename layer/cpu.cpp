@@ -4,8 +4,8 @@
 #include "layer/cpu.h"
 
 #include "platform/platform.h"
-#include "shell/config.h"
-#include "shell/placeholders.h"
+#include "core/config.h"
+#include "core/hooks.h"
 
 CpuFeatureFlags g_CpuFeatures;
 u8 g_CpuHasAvx2 = 0;

@@ -11,7 +11,7 @@
 
 #include "common/sjis.h"
 #include "platform/platform.h"
-#include "shell/err.h"
+#include "core/err.h"
 
 FontFaceList g_FontFaceList;
 FontSlot g_FontSlots[FONT_SLOT_COUNT];

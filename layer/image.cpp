@@ -8,10 +8,10 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "shell/err.h"
-#include "shell/frame.h"
+#include "core/err.h"
+#include "core/state.h"
 #include "script/cmd.h"
-#include "shell/placeholders.h"
+#include "core/hooks.h"
 
 const u32 g_ImageFillColour = 0x00808080;
 
@@ -74,6 +74,11 @@ int ImageDecodePsd(const u8*, u32, const char* name, ImagePicture*) {
   return -1;
 }
 
+// Animated-character data goes to the character bridge; without it the picture stays as it was.
+static int DecodePsb(const u8* data, u32 size, const char* name, ImagePicture* pic) {
+  return HookCall(g_HookEmoteLoadPsb, data, size, name, pic);
+}
+
 static const ImageDecodeFn kDecoders[IMAGE_TYPE_COUNT] = {
     nullptr,          // 0 unknown
     ImageDecodeBmp,   // 1 BMP
@@ -84,7 +89,7 @@ static const ImageDecodeFn kDecoders[IMAGE_TYPE_COUNT] = {
     nullptr,          // 6 Ogg
     ImageDecodePsd,   // 7 PSD
     ImageDecodeZcg,   // 8 own format
-    EmoteLoadPsb,     // 9 animated-character data
+    DecodePsb,        // 9 animated-character data
 };
 
 int ImageDecode(u8 type, const u8* data, u32 size, const char* name, ImagePicture* pic) {

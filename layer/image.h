@@ -92,6 +92,11 @@ int ImageDecode(u8 type, const u8* data, u32 size, const char* name, ImagePictur
 // The decoders, each over a memory block; name is the resolved file name for the messages.
 // 0 success, non-zero failure (JPEG: -2 library error, -3 too large or no memory).
 typedef int (*ImageDecodeFn)(const u8* data, u32 size, const char* name, ImagePicture* pic);
+// The GIF decoder.
+int ImageDecodeGif(const u8* data, u32 size, const char* name, ImagePicture* pic);
+// A JPEG frame set with its data buffer.
+struct ImageFrameSet;
+void ImageFrameSetFree(ImageFrameSet* set);
 int ImageDecodeBmp(const u8* data, u32 size, const char* name, ImagePicture* pic);
 int ImageDecodePng(const u8* data, u32 size, const char* name, ImagePicture* pic);
 int ImageDecodeJpeg(const u8* data, u32 size, const char* name, ImagePicture* pic);

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "layer/image.h"
-#include "shell/err.h"
+#include "core/err.h"
 
 enum {
   BMP_FILE_HEADER = 14,

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "layer/image.h"
-#include "shell/err.h"
+#include "core/err.h"
 
 #if defined(JCS_ALPHA_EXTENSIONS)
 static const bool kLibraryWritesBgra = true;

@@ -7,8 +7,8 @@
 #include "layer/image.h"
 #include "layer/layer.h"
 #include "script/cmd.h"
-#include "shell/err.h"
-#include "shell/pack.h"
+#include "core/err.h"
+#include "core/pack.h"
 
 enum { CMD_SLOT_LAYER_CREATE = 1, IMAGE_NAME_BUF = 1024 };
 

@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "layer/image.h"
-#include "shell/err.h"
-#include "shell/sys.h"
+#include "core/err.h"
+#include "core/sys.h"
 
 // The screen gamma: the single-precision 2.2 widened to double.
 static const double kScreenGamma = static_cast<double>(2.2f);

@@ -8,7 +8,7 @@
 
 #include "layer/image.h"
 #include "platform/platform.h"
-#include "shell/err.h"
+#include "core/err.h"
 
 ImageInflatePairFn g_ImageInflatePair = ImageInflatePairHere;
 

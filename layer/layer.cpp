@@ -14,10 +14,9 @@
 #include "layer/kernels.h"
 #include "layer/message.h"
 #include "platform/platform.h"
-#include "shell/err.h"
-#include "shell/placeholders.h"
-#include "shell/wincmd.h"
-#include "shell/window.h"
+#include "core/err.h"
+#include "core/hooks.h"
+#include "core/state.h"
 
 void LayerRecordFree(LayerRecord* rec) {
   if (!rec) return;
@@ -102,7 +101,7 @@ static u8* AllocClearedPicture(u8* old, i32 width, i32 height) {
 static ObjNode* CreateFolderLayer(const char* path, i32 width, i32 height, i64 order) {
   ObjNode* node = LayerCreateNode(path, 1, order);
   if (!node) return nullptr;
-  LayerRecord* rec = ObjNewLayerRecord(node);
+  LayerRecord* rec = LayerRecordNew(node);
   if (!rec) {
     ObjUnlinkNode(node);
     ObjFreeNode(node);
@@ -305,8 +304,8 @@ static void ForgetNode(ObjNode* node) {
   for (WindowObject* w : g_WindowObjects)
     if (w && w->root_layer == node) w->root_layer = nullptr;
   TextMessageForgetLayer(node);
-  WinForgetDragLayer(node);
-  D3dForgetLayer(node);
+  HookCall(g_HookForgetDragLayer, node);
+  HookCall(g_HookGpuForgetLayer, node);
 }
 
 void LayerRelease(ObjNode* node) {
@@ -321,10 +320,10 @@ void LayerRelease(ObjNode* node) {
   ForgetNode(node);
   ObjUnlinkNode(node);
   if (rec && rec->ref_count > 0 && --rec->ref_count == 0) {
-    GpuFreeLayerTiles(rec);
+    HookCall(g_HookGpuFreeTiles, rec);
     LayerFreeFrameSet(rec);
     if (g_EmoteAvailable && rec->player) {
-      EmoteReleasePlayer(rec);
+      HookCall(g_HookEmoteReleasePlayer, rec);
       g_D3dRedraw = 1;
     }
     rec->draw_kind = LAYER_DRAW_CPU;
@@ -347,4 +346,52 @@ void LayerReleaseChildren(ObjNode* node) {
 void LayerDeleteTree(ObjNode* node) {
   LayerReleaseChildren(node);
   LayerRelease(node);
+}
+
+i32 LayerRecordAlloc(ObjNode* node) {
+  if (!node) return 1;
+  LayerRecord* rec = static_cast<LayerRecord*>(ObjAllocPayload(sizeof(LayerRecord)));
+  if (!rec) return 1;
+  rec->mask_name = static_cast<char*>(MemAllocZeroed(LAYER_NAME_SIZE));
+  rec->second_name = static_cast<char*>(MemAllocZeroed(LAYER_NAME_SIZE));
+  rec->source_name = static_cast<char*>(MemAllocZeroed(LAYER_NAME_SIZE));
+  if (!rec->mask_name || !rec->second_name || !rec->source_name) {
+    LayerRecordFree(rec);
+    ErrRaiseAtScript(ERR_OUT_OF_MEMORY, 1);
+    return 1;
+  }
+  rec->ref_count = 1;
+  rec->width = 1;
+  rec->height = 1;
+  rec->opacity = 256;
+  rec->mask_progress = 256;
+  rec->visible = 1;
+  rec->scale_x = 10000;
+  rec->scale_y = 10000;
+  rec->saturation = 128;
+  rec->tone = 0x808080;
+  rec->player_value1 = 1.0f;
+  rec->player_value2 = 1.0f;
+  rec->player_value3 = 1.0f;
+  rec->player_flag = 1;
+  node->payload = rec;
+  return 0;
+}
+
+LayerRecord* LayerRecordNew(ObjNode* node) {
+  if (!node || LayerRecordAlloc(node) != 0) return nullptr;
+  return static_cast<LayerRecord*>(node->payload);
+}
+
+i32 LayerRecordAttach(ObjNode* node, LayerRecord* rec) {
+  if (!node || !rec) return 0;
+  node->payload = rec;
+  rec->ref_count++;
+  return 0;
+}
+
+LayerRecord* LayerRecordShare(ObjNode* node, LayerRecord* rec) {
+  if (!node) return nullptr;
+  LayerRecordAttach(node, rec);
+  return rec;
 }

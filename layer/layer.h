@@ -6,7 +6,7 @@
 // compositor has consumed it, so a change is never lost to a frame that did not reach it.
 #pragma once
 #include "common/types.h"
-#include "script/obj.h"
+#include "core/obj.h"
 
 struct ImageFrameSet;
 
@@ -134,3 +134,12 @@ void LayerReleaseChildren(ObjNode* node);
 void LayerDeleteTree(ObjNode* node);
 void LayerFreeFrameSet(LayerRecord* rec);
 
+// Layer records with their defaults, made the node's payload and counted: 0, or 1 after error
+// 100010 (fatal) when memory runs out; LayerRecordNew gives the record (null on failure or for a
+// null node).
+i32 LayerRecordAlloc(ObjNode* node);
+LayerRecord* LayerRecordNew(ObjNode* node);
+// Sets the payload and adds one to the record's reference count; 0 (nothing for null).
+i32 LayerRecordAttach(ObjNode* node, LayerRecord* rec);
+// Attaches as above and returns rec (null for a null node).
+LayerRecord* LayerRecordShare(ObjNode* node, LayerRecord* rec);

@@ -18,13 +18,13 @@
 #include "platform/platform.h"
 #include "script/arg.h"
 #include "script/cmd.h"
-#include "script/obj.h"
+#include "core/obj.h"
 #include "script/var.h"
-#include "shell/config.h"
-#include "shell/err.h"
-#include "shell/placeholders.h"
-#include "shell/sys.h"
-#include "shell/window.h"
+#include "core/config.h"
+#include "core/err.h"
+#include "core/hooks.h"
+#include "core/sys.h"
+#include "core/state.h"
 
 char g_LayerCmdPath[LAYER_CMD_PATH_SIZE];
 char g_LayerCmdAlphaPath[LAYER_CMD_PATH_SIZE];
@@ -151,8 +151,8 @@ static i32 CreateMissing(CreateState* s, i64 order) {
   }
   s->node = LayerCreateNode(g_LayerCmdPath, OBJ_ITEM, order);
   if (!s->node) return -1;
-  if (ArgGiven(P_FILE)) s->rec = ObjNewLayerRecord(s->node);
-  else if (shared) s->rec = ObjShareLayerRecord(s->node, shared);
+  if (ArgGiven(P_FILE)) s->rec = LayerRecordNew(s->node);
+  else if (shared) s->rec = LayerRecordShare(s->node, shared);
   if (!s->rec) {
     // Nothing to put in it: the bare node would otherwise stay in the tree.
     LayerRelease(s->node);
@@ -382,7 +382,7 @@ i32 CmdLayerCreate() {
   if (ArgGiven(P_GPU) && ArgInt(P_GPU) == 1 && g_D3dInUse) {
     if (rec->draw_kind == LAYER_DRAW_CPU) rec->draw_kind = LAYER_DRAW_SPRITE;
     i8 tile = ArgGiven(P_TILE) ? static_cast<i8>(ArgInt(P_TILE) - 1) : 0;
-    if (D3dBuildLayerTextures(rec, tile, 512, 256) != 0) return -1;
+    if (HookCall(g_HookGpuBuildTiles, rec, tile, 512, 256) != 0) return -1;
     s.changed = true;
   }
   if (ArgGiven(P_READBACK)) {
@@ -421,7 +421,7 @@ i32 CmdLayerCreate() {
   }
   if (ArgGiven(P_GPU_REDRAW) && g_D3dInUse) {
     LayerCommitChanges(g_LayerRoot);
-    D3dRenderFrame();
+    HookCall(g_HookGpuFramePass);
     s.changed = true;
   }
   bool ignored = false;

@@ -14,10 +14,10 @@
 #include "layer/layer.h"
 #include "layer/message_break.h"
 #include "platform/platform.h"
-#include "script/obj.h"
+#include "core/obj.h"
 #include "script/task.h"
-#include "shell/err.h"
-#include "shell/input.h"
+#include "core/err.h"
+#include "core/state.h"
 
 MessageRecord* g_MessageRecord = nullptr;
 static const i32 kDefaultKeys[MSG_KEY_COUNT] = {INPUT_KEY_LBUTTON, 13, MSG_KEY_NONE, MSG_KEY_NONE,

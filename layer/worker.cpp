@@ -9,13 +9,13 @@
 #include <chrono>
 #include <string>
 
-#include "display/scale.h"
+#include "layer/scale.h"
 #include "layer/compose.h"
 #include "layer/image.h"
 #include "platform/platform.h"
-#include "shell/err.h"
-#include "shell/placeholders.h"
-#include "shell/sysinfo.h"
+#include "core/err.h"
+#include "core/hooks.h"
+#include "core/state.h"
 
 WorkerJob g_WorkerJobs[WORKER_MAX];
 std::atomic<u32> g_WorkerBusy{0};

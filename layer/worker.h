@@ -53,6 +53,8 @@ struct WorkerJob {
 };
 
 typedef void (*WorkerJobFn)(WorkerJob* job);
+// Job 41: bilinear rows of a resized layer picture (the threaded resize filter).
+void LayerJobResizeBilinear(WorkerJob* job);
 
 extern WorkerJob g_WorkerJobs[WORKER_MAX];
 // A job of fewer pixels than this costs less than waking the workers: the poster runs all of it

@@ -9,8 +9,8 @@
 #include "script/expr.h"
 #include "script/script.h"
 #include "script/task.h"
-#include "shell/err.h"
-#include "shell/window.h"
+#include "core/err.h"
+#include "core/state.h"
 
 u8 g_ArgSlotByParam[ARG_PARAM_IDS];
 u8 g_ArgCount = 0;

@@ -11,7 +11,7 @@
 #include "script/cmd_var.h"
 #include "script/expr.h"
 #include "script/var.h"
-#include "shell/err.h"
+#include "core/err.h"
 
 namespace {
 

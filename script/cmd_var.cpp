@@ -12,7 +12,7 @@
 #include "script/script.h"
 #include "script/task.h"
 #include "script/var.h"
-#include "shell/err.h"
+#include "core/err.h"
 
 const u8* CmdArgCode(u8 p) { return g_CurrentTask->expr_area + g_ArgOffset[p]; }
 

@@ -17,7 +17,7 @@
 #include "script/expr.h"
 #include "script/script.h"
 #include "script/var.h"
-#include "shell/err.h"
+#include "core/err.h"
 
 namespace {
 

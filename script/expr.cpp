@@ -9,7 +9,7 @@
 
 #include "common/sjis.h"
 #include "script/var.h"
-#include "shell/err.h"
+#include "core/err.h"
 
 ExprState g_Expr;
 u8 g_ExprDeclareMode = 0;

@@ -10,7 +10,7 @@
 #include "common/sjis.h"
 #include "script/expr.h"
 #include "script/var.h"
-#include "shell/err.h"
+#include "core/err.h"
 
 // ---- Literals --------------------------------------------------------------------------------
 

@@ -8,10 +8,10 @@
 #include "common/sjis.h"
 #include "script/arg.h"
 #include "script/expr.h"
-#include "script/obj.h"
+#include "core/obj.h"
 #include "script/script.h"
 #include "script/task.h"
-#include "shell/err.h"
+#include "core/err.h"
 
 enum { CALL_VALUES_MAX = 16 };
 

@@ -3,6 +3,8 @@
 #pragma once
 #include "common/types.h"
 
+struct ObjNode;
+
 enum { MENU_TEXT_SIZE = 261 };
 
 struct MenuItem {
@@ -15,3 +17,7 @@ struct MenuItem {
 
 // Frees the item's text and the item.
 void MenuItemFree(MenuItem* item);
+
+// A menu item record with its defaults (shown, enabled) and the text, made the node's payload;
+// null for a null node or after error 100010 (fatal) when memory runs out.
+MenuItem* MenuItemNew(ObjNode* node, const char* text);

@@ -10,8 +10,9 @@
 #include "script/expr.h"
 #include "script/script.h"
 #include "script/script_read.h"
-#include "shell/err.h"
-#include "shell/frame.h"
+#include "core/hooks.h"
+#include "core/err.h"
+#include "core/state.h"
 
 void ScriptFreeRecord(ScriptFileRecord* rec) {
   if (!rec) return;
@@ -37,6 +38,9 @@ static i32 ConstantLabel(const ScriptFileRecord* rec, const ArgRecord* r) {
   if (g_Expr.failed || g_Expr.not_constant) return -1;
   return ScriptFindLabel(name, static_cast<u32>(len));
 }
+
+// The wait before each line while the inactive pause lasts; the frame loop answers it.
+static i32 LinePumpWait() { return HookCall(g_HookPumpWait); }
 
 static void PreResolveLabels(ScriptFileRecord* rec) {
   ExprInitOpTable(0);
@@ -140,7 +144,7 @@ i32 ScriptBindFile(u32 n, u8* image, u32 size) {
     rec->line_flags[i] = c4[2];
     rec->arg_records[i] = rec->args + first;
     first += c4[1];
-    rec->handlers[0][i] = WinPumpWait;
+    rec->handlers[0][i] = LinePumpWait;
     rec->handlers[1][i] = CmdHandlerFor(c4[0]);
     const u8* l4 = lineno + static_cast<u64>(i) * 4;
     rec->line_numbers[i] = static_cast<u32>(l4[0] | l4[1] << 8 | l4[2] << 16 | static_cast<u32>(l4[3]) << 24);

@@ -10,13 +10,13 @@
 #include "common/sjis.h"
 #include "script/cmd.h"
 #include "script/expr.h"
-#include "script/obj.h"
+#include "core/obj.h"
 #include "script/script.h"
 #include "script/script_read.h"
-#include "script/usererr.h"
+#include "core/usererr.h"
 #include "script/var.h"
-#include "shell/err.h"
-#include "shell/pack.h"
+#include "core/err.h"
+#include "core/pack.h"
 
 const char kScriptErrTextFile[] = "chbin\\zpe.zbn";
 const char kScriptCmdDefFile[] = "chbin\\zpc.zbn";

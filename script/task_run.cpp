@@ -8,17 +8,16 @@
 #include <string>
 
 #include "common/sjis.h"
-#include "layer/message.h"
 #include "platform/platform.h"
 #include "script/arg.h"
-#include "script/obj.h"
+#include "core/obj.h"
 #include "script/script.h"
 #include "script/task.h"
 #include "script/var.h"
-#include "shell/err.h"
-#include "shell/frame.h"
-#include "shell/placeholders.h"
-#include "shell/sys.h"
+#include "core/err.h"
+#include "core/state.h"
+#include "core/hooks.h"
+#include "core/sys.h"
 
 static ObjNode** s_Ended = nullptr;  // unlinked threads waiting for the end of the pass
 static u32 s_EndedCount = 0, s_EndedCap = 0;
@@ -106,7 +105,7 @@ static void RunThread(ObjNode* node, TaskContext* ctx) {
   g_CurrentTaskNode = node;
   if (ctx->pass_stamp == static_cast<i64>(g_StepCounter)) return;
   ctx->pass_stamp = static_cast<i64>(g_StepCounter);
-  TextMessageWaitUpdate(ctx);
+  HookCall(g_HookMessageWait, ctx);
   if (ctx->message_wait) return;
   if (ctx->wait_frames) ctx->wait_frames--;
   // Wrap-safe: the deadline is reached once the time is at most half the clock's range past it.

@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "common/sjis.h"
-#include "shell/err.h"
-#include "shell/input.h"
+#include "core/err.h"
+#include "core/state.h"
 
 VarRecord** g_VarTable = nullptr;
 u32 g_VarCount = 0;

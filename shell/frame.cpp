@@ -1,7 +1,7 @@
 // The frame loop, its pacing and the optional frame thread (see frame.h). Pacing measures from
 // the scheduled start of the frame with unsigned 32-bit arithmetic, so a frame that comes
 // "before" its schedule after a late frame counts as late and restarts the schedule.
-#include "shell/config.h"
+#include "core/config.h"
 #include "shell/frame.h"
 
 #include <string>
@@ -12,40 +12,20 @@
 #include "layer/layer.h"
 #include "platform/platform.h"
 #include "platform/video.h"
-#include "script/obj.h"
+#include "core/obj.h"
 #include "script/task.h"
-#include "shell/err.h"
+#include "core/err.h"
 #include "shell/input.h"
-#include "shell/placeholders.h"
+#include "display/gpu.h"
+#include "script/save.h"
+#include "shell/menu.h"
+#include "sound/movie.h"
 #include "shell/startup.h"
-#include "shell/sys.h"
+#include "core/sys.h"
 #include "shell/window.h"
 #include "shell/window_paint.h"
 #include "shell/wincmd.h"
 
-u64 g_FrameCounter = 0;
-u64 g_StepCounter = 0;
-u32 g_RerunRequest = 0;
-i32 g_FrameRate = 60;
-u32 g_FrameSkipAllowed = 1;
-u32 g_FramePhase = 0;
-u32 g_FrameStart = 0;
-u32 g_GameClock = 0, g_RealClock = 0;
-u32 g_FrameSleeping = 0;
-u8 g_SkipDrawing = 0, g_SkipNext = 0, g_FirstFrameDone = 0;
-std::atomic<u8> g_FramesHeld{0};
-std::atomic<i8> g_RedrawCountdown{0};
-std::atomic<u8> g_InactivePaused{0};
-u32 g_InactiveSince = 0;
-std::atomic<u8> g_RunInBackground{1};
-u8 g_FrameThreadState = 255;
-u32 g_FpsSecondMark = 0;
-u32 g_FpsPaced = 0, g_FpsPresented = 0;
-u32 g_FpsPacedLast = 0, g_FpsPresentedLast = 0;
-FramePopupRequest g_PopupMenuRequest = {0, 0, 0};
-FrameScriptTimers g_ScriptTimers = {};
-std::atomic<u8> g_QuitPosted{0};
-u64 g_FrameExitAfter = 0;
 
 static PlatThread* s_FrameThread = nullptr;
 
@@ -140,11 +120,6 @@ u8 FrameWait() {
   }
   g_FpsPaced++;
   return skip;
-}
-
-u32 FrameStampTime() {
-  g_FrameStart = PlatTimeMs();
-  return g_FrameStart;
 }
 
 void FrameCountPresent() { g_FpsPresented++; }

@@ -13,24 +13,15 @@
 #include "layer/layer.h"
 #include "platform/input.h"
 #include "platform/platform.h"
-#include "script/obj.h"
-#include "shell/err.h"
+#include "core/obj.h"
+#include "core/err.h"
 #include "shell/frame.h"
-#include "shell/placeholders.h"
+#include "display/gpu.h"
+#include "script/save.h"
+#include "shell/menu.h"
+#include "sound/movie.h"
 #include "shell/window.h"
 
-InputKeyTable g_InputKeyTable;
-std::atomic<i32> g_InputActiveWindow{-1};
-u8 g_InputKeyboardOn = 1, g_InputJoystickOn = 1, g_InputMouseOn = 1;
-u8 g_JoystickPresent = 0;
-i32 g_InputJoystickCount = 0;
-InputJoyRecord g_InputJoy[INPUT_JOY_MAX];
-std::atomic<u8> g_CursorShown{1};
-std::atomic<u8> g_CursorOp{INPUT_CURSOR_OP_NONE};
-u8 g_CursorAutoHide = 1;
-u8 g_CursorMode = INPUT_CURSOR_AUTO_HIDE;
-i32 g_CursorHideDelay = 2500;
-i32 g_CursorHotX = 0, g_CursorHotY = 0;
 
 // Keys and buttons pressed since the update last looked (UI thread sets, frame thread takes).
 static std::atomic<u8> s_PressedSince[256];

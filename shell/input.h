@@ -8,66 +8,11 @@
 #include <atomic>
 
 #include "common/types.h"
+#include "core/state.h"
 
 struct PlatInputEvent;
 struct WindowObject;
 
-enum {
-  INPUT_KEY_COUNT = 1024,
-  INPUT_JOY_FIRST_KEY = 384,
-  INPUT_JOY_KEYS = 36,
-  INPUT_JOY_BUTTONS = 32,
-  INPUT_JOY_MAX = 16,
-};
-enum { INPUT_STATE_UP = 0, INPUT_STATE_HELD = 2 };
-
-// Pseudo keys.
-enum {
-  INPUT_KEY_ANY = 0,
-  INPUT_KEY_LBUTTON = 1,
-  INPUT_KEY_RBUTTON = 2,
-  INPUT_KEY_MBUTTON = 4,
-  INPUT_KEY_WHEEL_UP = 5,
-  INPUT_KEY_WHEEL_DOWN = 6,
-  INPUT_KEY_MOUSE_MOVED = 7,
-};
-// Offsets inside a joystick's 36 keys.
-enum { INPUT_JOY_UP = 0, INPUT_JOY_DOWN = 1, INPUT_JOY_LEFT = 2, INPUT_JOY_RIGHT = 3, INPUT_JOY_BUTTON1 = 4 };
-
-// Indexed by state + (down ? 1 : 0).
-typedef void (*InputKeyHandler)(u32 key);
-
-struct InputKeyTable {
-  std::atomic<u8> down[INPUT_KEY_COUNT];  // 0x80 when down at the last sample
-  u8 state[INPUT_KEY_COUNT];              // INPUT_STATE_UP or INPUT_STATE_HELD
-  i64 counter[INPUT_KEY_COUNT];
-  u64 presses[INPUT_KEY_COUNT];
-  InputKeyHandler handlers[4];
-};
-
-extern InputKeyTable g_InputKeyTable;
-
-// One joystick as the last update read it.
-struct InputJoyRecord {
-  u32 x, y, buttons;
-  u8 ok;  // the read succeeded (a joystick sits in this slot)
-};
-
-extern std::atomic<i32> g_InputActiveWindow;  // the first active window, -1 none
-extern u8 g_InputKeyboardOn, g_InputJoystickOn, g_InputMouseOn;  // command 50; all 1
-extern u8 g_JoystickPresent;                  // set at start-up
-extern i32 g_InputJoystickCount;              // at most INPUT_JOY_MAX
-extern InputJoyRecord g_InputJoy[INPUT_JOY_MAX];
-
-// The cursor: shown and the pending operation may be changed from any thread (the error dialog).
-enum { INPUT_CURSOR_OP_NONE = 0, INPUT_CURSOR_OP_SHOW = 1, INPUT_CURSOR_OP_HIDE = 2 };
-enum { INPUT_CURSOR_HIDDEN = 0, INPUT_CURSOR_AUTO_HIDE = 1, INPUT_CURSOR_SHOWN = 2 };
-extern std::atomic<u8> g_CursorShown;         // 1
-extern std::atomic<u8> g_CursorOp;            // INPUT_CURSOR_OP_...
-extern u8 g_CursorAutoHide;                   // 1
-extern u8 g_CursorMode;                       // INPUT_CURSOR_...; auto-hide at start
-extern i32 g_CursorHideDelay;                 // ms, 2500
-extern i32 g_CursorHotX, g_CursorHotY;        // hot spot of a cursor made from a layer
 
 // ---- Keys ------------------------------------------------------------------------------------
 // Installs the four key handlers and the receiver of the platform's input events (the window

@@ -13,23 +13,18 @@
 #include "platform/input.h"
 #include "platform/platform.h"
 #include "platform/video.h"
-#include "shell/config.h"
-#include "shell/err.h"
+#include "core/config.h"
+#include "core/err.h"
 #include "shell/frame.h"
-#include "shell/placeholders.h"
+#include "display/gpu.h"
+#include "script/save.h"
+#include "shell/menu.h"
+#include "sound/movie.h"
 #include "shell/startup.h"
-#include "shell/sys.h"
+#include "core/sys.h"
 #include "shell/sysinfo.h"
 #include "shell/window.h"
 
-std::atomic<SizeI32> g_DisplaySize{SizeI32{0, 0}};
-PointI32 g_MonitorOrigin = {0, 0};
-std::atomic<u8> g_Fullscreen{0}, g_Maximised{0};
-std::atomic<u8> g_ScaleKind{0};
-std::atomic<u8> g_D3dResetRequest{0};
-i32 g_FullscreenBitsPerPixel = 32;
-u8 g_RestoreSizePending = 0;
-u8 g_BlockScreenSaver = 0;
 
 static int PlatformFullscreen(WindowObject* w, const PlatDisplayMode* mode) {
   return w->handle ? PlatWindowSetFullscreen(w->handle, mode) : -1;

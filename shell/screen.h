@@ -9,34 +9,13 @@
 #include <vector>
 
 #include "common/types.h"
-#include "shell/cmdargs.h"
+#include "core/state.h"
+#include "script/cmdargs.h"
 
 struct PlatDisplayMode;
 struct WindowObject;
 struct WinRect;
 
-// Fit modes (settings value 7) and the scale kinds the output size was computed with.
-enum { WIN_FIT_NATIVE = 0, WIN_FIT_INSIDE = 1, WIN_FIT_FILL = 2, WIN_FIT_STRETCH = 3 };
-enum { WIN_SCALE_NATIVE = 0, WIN_SCALE_TO_WIDTH = 1, WIN_SCALE_TO_HEIGHT = 2, WIN_SCALE_STRETCH = 3 };
-enum {
-  WIN_OUTPUT_WIDTH_MAX = 8192,
-  WIN_MODES_MAX = 10000,  // display modes looked at
-  ERR_WIN_MODE_REFUSED = 105210,
-};
-// The dragged edge of a sizing (the WMSZ_ numbers).
-enum {
-  WIN_EDGE_LEFT = 1, WIN_EDGE_RIGHT = 2, WIN_EDGE_TOP = 3, WIN_EDGE_TOP_LEFT = 4, WIN_EDGE_TOP_RIGHT = 5,
-  WIN_EDGE_BOTTOM = 6, WIN_EDGE_BOTTOM_LEFT = 7, WIN_EDGE_BOTTOM_RIGHT = 8,
-};
-
-extern std::atomic<SizeI32> g_DisplaySize;  // client area, or the display mode in use
-extern PointI32 g_MonitorOrigin;            // top-left of the monitor holding the main window
-extern std::atomic<u8> g_Fullscreen, g_Maximised;
-extern std::atomic<u8> g_ScaleKind;         // WIN_SCALE_...
-extern std::atomic<u8> g_D3dResetRequest;   // the Direct3D device must be reset
-extern i32 g_FullscreenBitsPerPixel;        // depth of the fullscreen display modes (the desktop's)
-extern u8 g_RestoreSizePending;             // the size handlers restore the sizes of before a maximise
-extern u8 g_BlockScreenSaver;               // command 91: the screen saver is kept from starting
 
 // ---- Monitors --------------------------------------------------------------------------------
 // The monitor nearest the window's centre: sets g_MonitorOrigin and g_MonitorSize and returns its

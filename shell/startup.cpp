@@ -21,38 +21,24 @@
 #include "platform/video.h"
 #include "script/cmd.h"
 #include "script/expr.h"
-#include "script/obj.h"
+#include "core/obj.h"
 #include "script/script.h"
 #include "script/var.h"
-#include "shell/config.h"
-#include "shell/err.h"
+#include "core/config.h"
+#include "core/err.h"
 #include "shell/frame.h"
 #include "shell/input.h"
-#include "shell/pack.h"
-#include "shell/placeholders.h"
+#include "core/pack.h"
+#include "display/gpu.h"
+#include "script/save.h"
+#include "shell/menu.h"
+#include "sound/movie.h"
 #include "shell/screen.h"
-#include "shell/sys.h"
+#include "core/sys.h"
 #include "shell/sysinfo.h"
 #include "shell/window.h"
 #include "sound/sound_thread.h"
 
-char g_ExePath[SYS_EXE_PATH_MAX];
-char g_ExeFolder[SYS_PATH_MAX];
-char g_WorkFolder[SYS_PATH_MAX];
-char g_InstanceName[SYS_PATH_MAX];
-char g_FolderInstanceName[SYS_PATH_MAX];
-char g_AppDataFolder[SYS_PATH_MAX];
-char g_DocumentsFolder[SYS_PATH_MAX];
-char g_GameFolderNative[4096];
-u8 g_ScreenSaverBuild = 0;
-u8 g_FolderNotWritable = 0;
-u8 g_RelaunchAtExit = 0;
-std::atomic<u8> g_Running{1};
-char g_VersionMarker[10];
-PlatLocalTime g_StartLocalTime;
-i32 g_InstanceMutexes[3];
-i32 g_ExtraArgCount = 0;
-char* g_ExtraArgs[SYS_EXTRA_ARGS + 1];
 i32 g_SysStartupFailStep = 0;
 
 // The parsed command line.
@@ -358,7 +344,7 @@ static i32 StepFullscreenDepth() {
 
 static i32 StepCommandWindow() { return WinCommandCreate() == 0 ? 0 : -1; }
 
-static i32 StepTreeRoots() { return ObjCreateRoots() == 0 ? 0 : -1; }
+static i32 StepTreeRoots() { return SysCreateRoots() == 0 ? 0 : -1; }
 
 static i32 StepJoysticks() {
   g_JoystickPresent = static_cast<u8>(InputJoystickInit());
@@ -596,7 +582,7 @@ void SysReset() {
   g_Running = 1;
   g_SysStartupFailStep = 0;
   WinReleaseMutexes();
-  ObjReset();
+  SysObjReset();
   ScriptReset();
   VarReset();
 }

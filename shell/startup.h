@@ -9,31 +9,9 @@
 #include <vector>
 
 #include "common/types.h"
+#include "core/state.h"
 #include "platform/platform.h"
 
-enum { SYS_PATH_MAX = 288, SYS_EXE_PATH_MAX = 261, SYS_EXTRA_ARGS = 8 };
-
-extern char g_ExePath[SYS_EXE_PATH_MAX];     // lower-cased, Windows-style path of the game's executable
-extern char g_ExeFolder[SYS_PATH_MAX];       // its folder, lower-cased, ending in "\"
-extern char g_WorkFolder[SYS_PATH_MAX];      // working folder of the file sources
-extern char g_InstanceName[SYS_PATH_MAX];    // g_ExePath with "\" turned into ":"
-extern char g_FolderInstanceName[SYS_PATH_MAX];
-extern char g_AppDataFolder[SYS_PATH_MAX];   // Windows-style, without a trailing "\"
-extern char g_DocumentsFolder[SYS_PATH_MAX];
-extern char g_GameFolderNative[4096];        // the game folder as the platform spells it (UTF-8)
-extern u8 g_ScreenSaverBuild;
-extern u8 g_FolderNotWritable;
-extern u8 g_RelaunchAtExit;
-extern std::atomic<u8> g_Running;            // the message loop runs; cleared by the quit message
-extern char g_VersionMarker[10];             // "revarhpez"
-extern PlatLocalTime g_StartLocalTime;       // when the run started, for the system variables
-
-// Instance locks: 0 the start-up interlock "zephra1", 1 per executable, 2 per folder; 0 = none.
-extern i32 g_InstanceMutexes[3];
-
-// Slot 0 the program path, slots 1 to 8 the first eight game arguments ("" when not given).
-extern i32 g_ExtraArgCount;
-extern char* g_ExtraArgs[SYS_EXTRA_ARGS + 1];
 
 // "zephra [GAME] [ARGS...]": GAME is taken when it names an existing folder or file; a first
 // word that names nothing and looks like a switch ("/info", "-x") is an argument of a game in
@@ -73,3 +51,16 @@ int WinMain(int argc, char** argv);
 extern i32 g_SysStartupFailStep;
 // Tests: forget everything start-up did (after SysShutdown).
 void SysReset();
+
+// Start-up step 13: the compiler link for games run from their script source.
+i32 ScriptCompilerLink();
+// The screen-saver switches of a screen-saver build.
+i32 WinSaverArgs();
+
+// Installs every hook of core/hooks.h (start-up, before anything runs; the tests' main too).
+void SysInstallHooks();
+// The four object-tree roots, the main window's root layer, the thread "SYSTEM" and the first
+// menu item. 0, or -1 after an error.
+i32 SysCreateRoots();
+// Frees the four trees with their payloads and clears the base paths (shutdown and tests).
+void SysObjReset();

@@ -1,6 +1,6 @@
 // System information (see sysinfo.h). Every probe degrades quietly to a safe value; none stops
 // the start-up, and the report only traces.
-#include "shell/config.h"
+#include "core/config.h"
 #include "shell/sysinfo.h"
 
 #include <cstring>
@@ -8,16 +8,12 @@
 
 #include "platform/platform.h"
 #include "platform/video.h"
-#include "shell/err.h"
-#include "shell/placeholders.h"
+#include "core/err.h"
+#include "display/gpu.h"
+#include "script/save.h"
+#include "shell/menu.h"
+#include "sound/movie.h"
 
-i8 g_OsCode = 0;
-i32 g_CpuCount = 1;
-i8 g_WorkerCount = 1;
-std::atomic<SizeI32> g_MonitorSize{SizeI32{0, 0}};
-i32 g_DesktopBitsPerPixel = 32;
-i32 g_DesktopRefreshRate = -1;
-i32 g_DxVersion = 0;
 
 struct OsBuildRow {
   u8 code;

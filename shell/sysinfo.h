@@ -5,14 +5,8 @@
 #pragma once
 #include <atomic>
 #include "common/types.h"
+#include "core/state.h"
 
-extern i8 g_OsCode;                 // see SysOsCodeFromBuild; compare as u8 (255 = unknown = new)
-extern i32 g_CpuCount;              // a full integer: 128 processors and more stay positive
-extern i8 g_WorkerCount;            // drawing workers, 1 to 4
-extern std::atomic<SizeI32> g_MonitorSize;  // the monitor holding the main window (also read by scripts)
-extern i32 g_DesktopBitsPerPixel;   // a 24-bit desktop reports 32
-extern i32 g_DesktopRefreshRate;    // -1 below 60
-extern i32 g_DxVersion;             // DirectX major version, 0 when none
 
 // The build number this platform reports: the newest Windows 10 build of the table.
 enum { SYS_REPORTED_BUILD = 19043 };

@@ -6,7 +6,7 @@
 // operation always makes a new pixel buffer), and that copy is shared under g_EngineLock.
 #pragma once
 #include "common/types.h"
-#include "shell/cmdargs.h"
+#include "script/cmdargs.h"
 
 struct ObjNode;
 struct WindowObject;

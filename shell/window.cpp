@@ -14,34 +14,19 @@
 #include "platform/input.h"
 #include "platform/platform.h"
 #include "platform/video.h"
-#include "shell/config.h"
+#include "core/config.h"
 #include "shell/frame.h"
 #include "shell/input.h"
-#include "shell/placeholders.h"
+#include "display/gpu.h"
+#include "script/save.h"
+#include "shell/menu.h"
+#include "sound/movie.h"
 #include "shell/screen.h"
 #include "shell/startup.h"
-#include "shell/sys.h"
+#include "core/sys.h"
 #include "shell/window_paint.h"
 #include "shell/wincmd.h"
 
-WindowObject* g_WindowObjects[WIN_COUNT];
-std::atomic<i32> g_WindowOpen[WIN_COUNT] = {-1, -1, -1, -1};
-std::atomic<u32> g_MenuCommandId{0};
-std::atomic<u32> g_LastKeyDown{0};
-std::atomic<u8> g_MouseMoved{0};
-std::atomic<u32> g_MouseButtonDown{0};
-std::atomic<i16> g_WheelDelta{0};
-std::atomic<u32> g_CloseRequested{0};
-std::atomic<u32> g_MaximiseRequested{0};
-std::atomic<u32> g_MinimiseRequested{0};
-std::atomic<u32> g_CaptionDoubleClicked{0};
-std::atomic<u8> g_DragWindow{0};
-std::atomic<u32> g_DragLParam{0};
-i32 g_MonitorIndex = 0;
-i32 g_MenuBarHeight = 0;
-WinShapeBitmap g_ShapeBitmap = {nullptr, 0, 0};
-WinDropList g_DroppedFiles = {0, nullptr};
-WinCommandWindow g_CommandWindow = {0, 0, 0};
 
 // Minimised, as the window's messages last said; read by the input update on the frame's thread.
 static std::atomic<u8> s_Iconic[WIN_COUNT];

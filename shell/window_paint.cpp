@@ -5,8 +5,11 @@
 
 #include "layer/layer.h"
 #include "platform/video.h"
-#include "shell/config.h"
-#include "shell/placeholders.h"
+#include "core/config.h"
+#include "display/gpu.h"
+#include "script/save.h"
+#include "shell/menu.h"
+#include "sound/movie.h"
 #include "shell/window.h"
 
 static std::atomic<u8> s_Pending[WIN_COUNT];

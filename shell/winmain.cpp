@@ -7,13 +7,16 @@
 #include "display/present.h"
 #include "platform/platform.h"
 #include "platform/video.h"
-#include "shell/config.h"
+#include "core/config.h"
 #include "shell/frame.h"
 #include "shell/input.h"
-#include "shell/pack.h"
-#include "shell/placeholders.h"
+#include "core/pack.h"
+#include "display/gpu.h"
+#include "script/save.h"
+#include "shell/menu.h"
+#include "sound/movie.h"
 #include "shell/startup.h"
-#include "shell/sys.h"
+#include "core/sys.h"
 #include "shell/window.h"
 
 i32 WinActivateRunningInstance(const char*) { return 0; }
@@ -53,6 +56,7 @@ static void ReadTestHooks() {
 }
 
 int WinMain(int argc, char** argv) {
+  SysInstallHooks();
   ReadTestHooks();
   if (SysParseCommandLine(argc, argv) != 0) return 1;
   // 1. The interlock keeps two starts from deciding "first" at the same instant.

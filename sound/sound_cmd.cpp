@@ -12,13 +12,14 @@
 #include "common/sjis.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
-#include "script/obj.h"
+#include "core/config.h"
+#include "core/obj.h"
 #include "script/var.h"
-#include "shell/err.h"
-#include "shell/pack.h"
+#include "core/err.h"
+#include "core/pack.h"
 #include "script/cmd.h"
-#include "shell/placeholders.h"
-#include "shell/sys.h"
+#include "core/hooks.h"
+#include "core/sys.h"
 #include "sound/sound_object.h"
 #include "sound/sound_ring.h"
 #include "sound/sound_thread.h"
@@ -81,7 +82,7 @@ static ObjNode* CreateObject(const char* path, i32 folder) {
   EngineLockGuard lock;
   ObjNode* node = ObjCreateNode(g_SoundRoot, path, folder ? OBJ_FOLDER : OBJ_ITEM, 1);
   if (!node) return nullptr;
-  if (!ObjNewSoundObject(node)) {  // error 100010 raised
+  if (!SoundObjectNew(node)) {  // error 100010 raised
     ObjUnlinkNode(node);
     ObjFreeNode(node);
     return nullptr;

@@ -14,7 +14,8 @@
 #include <vorbis/vorbisfile.h>
 
 #include "platform/audio.h"
-#include "shell/pack.h"
+#include "core/config.h"
+#include "core/pack.h"
 #include "sound/sound_codec.h"
 #include "sound/sound_thread.h"
 

@@ -7,8 +7,8 @@
 
 #include "platform/audio.h"
 #include "platform/platform.h"
-#include "script/obj.h"
-#include "shell/sys.h"
+#include "core/obj.h"
+#include "core/sys.h"
 #include "sound/sound_file.h"
 #include "sound/sound_thread.h"
 
@@ -298,3 +298,17 @@ static i32 ReleaseNode(ObjNode* node) {
 }
 
 void SoundReleaseTreeStreams() { WalkTree(FirstObject(), ReleaseNode); }
+
+SoundObject* SoundObjectNew(ObjNode* node) {
+  if (!node) return nullptr;
+  SoundObject* obj = static_cast<SoundObject*>(ObjAllocPayload(sizeof(SoundObject)));
+  if (!obj) return nullptr;
+  obj->on = 1;
+  obj->pan = 256;
+  obj->volume = 256;
+  obj->target_volume = 256;
+  obj->previous_target = 256;
+  obj->fade_from = 0;
+  node->payload = obj;
+  return obj;
+}

@@ -80,3 +80,7 @@ i32 SoundUpdateTree();
 i32 SoundRefillTree();
 // Releases every object's stream (the thread's end).
 void SoundReleaseTreeStreams();
+
+// A sound object with its defaults (on, centred, full volume), made the node's payload; null for a
+// null node or after error 100010 (fatal) when memory runs out.
+SoundObject* SoundObjectNew(ObjNode* node);

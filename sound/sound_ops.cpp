@@ -8,7 +8,7 @@
 #include "common/sjis.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
-#include "script/obj.h"
+#include "core/obj.h"
 #include "sound/sound_file.h"
 #include "sound/sound_object.h"
 #include "sound/sound_ring.h"

@@ -8,8 +8,8 @@
 
 #include "common/sjis.h"
 #include "platform/platform.h"
-#include "shell/err.h"
-#include "shell/sys.h"
+#include "core/err.h"
+#include "core/sys.h"
 #include "sound/sound_thread.h"
 
 SoundRequestRing g_SoundRequestRing = {};

@@ -7,16 +7,15 @@
 #include "common/sjis.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
-#include "script/obj.h"
-#include "shell/err.h"
-#include "shell/frame.h"
-#include "shell/sys.h"
-#include "shell/window.h"
+#include "core/config.h"
+#include "core/obj.h"
+#include "core/err.h"
+#include "core/state.h"
+#include "core/sys.h"
 #include "sound/sound_file.h"
 #include "sound/sound_object.h"
 #include "sound/sound_ring.h"
 
-std::atomic<u8> g_SoundEnabled{1};
 std::atomic<u8> g_SoundThreadState{SOUND_THREAD_NEVER_STARTED};
 std::atomic<u8> g_SoundStartReturned{0};
 std::atomic<u8> g_SoundDevice{0};
@@ -202,7 +201,7 @@ i32 SoundRootCreate() {
     EngineLockGuard lock;
     if (!g_SoundRoot) return -1;
     node = ObjCreateNode(g_SoundRoot, "ROOT", OBJ_ITEM, SOUND_ROOT_ORDER);
-    SoundObject* o = node ? ObjNewSoundObject(node) : nullptr;
+    SoundObject* o = node ? SoundObjectNew(node) : nullptr;
     if (!o) {
       ObjUnlinkNode(node);
       ObjFreeNode(node);

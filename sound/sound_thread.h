@@ -19,7 +19,6 @@ constexpr i32 SOUND_E_INVALIDARG = static_cast<i32>(0x80070057u);
 constexpr i32 SOUND_CLASS_E_NOAGGREGATION = static_cast<i32>(0x80040110u);
 constexpr i32 SOUND_E_FAIL = static_cast<i32>(0x80004005u);
 
-extern std::atomic<u8> g_SoundEnabled;        // project configuration: 0 off, 1 on, 2 on and required
 extern std::atomic<u8> g_SoundThreadState;    // SOUND_THREAD_...
 extern std::atomic<u8> g_SoundStartReturned;  // 1 once the device set-up has returned
 extern std::atomic<u8> g_SoundDevice;         // 1 while the engine's mixer is open

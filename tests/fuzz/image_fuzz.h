@@ -6,7 +6,7 @@
 
 #include "layer/image.h"
 #include "platform/platform.h"
-#include "shell/sys.h"
+#include "core/sys.h"
 
 inline int FuzzImageDecode(u8 type, const u8* data, size_t size) {
   static const bool s_Ready = [] {

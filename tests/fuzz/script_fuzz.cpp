@@ -14,8 +14,8 @@
 #include "script/task.h"
 #include "script/var.h"
 #include "script_fuzz.h"
-#include "shell/err.h"
-#include "shell/sys.h"
+#include "core/err.h"
+#include "core/sys.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "kit/config_writer.h"
 #include "platform/resource.h"
-#include "shell/pack_fixture.h"
+#include "core/pack_fixture.h"
 #include "shell/startup.h"
 
 namespace {

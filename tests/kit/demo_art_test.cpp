@@ -1,6 +1,7 @@
 // The demo pictures and the conversion of pictures into the own format by `zpkit pack --zcg`:
 // pictures drawn by the kit, written as BMP files, packed converted, and loaded by the engine's
 // picture loader through the pack must be the pictures that were drawn.
+#include "shell/startup.h"
 #include "kit/demo_art.h"
 
 #include <gtest/gtest.h>
@@ -11,15 +12,15 @@
 #include "layer/image.h"
 #include "layer/layer.h"
 #include "platform/platform.h"
-#include "script/obj.h"
-#include "shell/pack.h"
-#include "shell/pack_fixture.h"
+#include "core/obj.h"
+#include "core/pack.h"
+#include "core/pack_fixture.h"
 
 namespace {
 
 struct DemoArtTest : PackFixture {
   void TearDown() override {
-    ObjReset();
+    SysObjReset();
     PackFixture::TearDown();
   }
   // The picture the engine should show for a drawn one: fully transparent pixels become the fill
@@ -60,7 +61,7 @@ TEST_F(DemoArtTest, ZpkitPackStoresPicturesInTheOwnFormatUnderTheirNames) {
   game.Write("src/readme.txt", std::string("not a picture"));
   ASSERT_EQ(PlatSpawnWait({ZPKIT_BIN, "pack", game.Path("src"), game.Path("data.zpf"), "--zcg"}), 0);
   ASSERT_EQ(PackScanAll(), 0);
-  ASSERT_EQ(ObjCreateRoots(), 0);
+  ASSERT_EQ(SysCreateRoots(), 0);
   PackLookup lookup{};
   EXPECT_EQ(Read("readme.txt"), "not a picture") << "other files stay as they are";
   for (const KitDemoPicture& p : KitDemoPictures(160, 120)) {
@@ -70,7 +71,7 @@ TEST_F(DemoArtTest, ZpkitPackStoresPicturesInTheOwnFormatUnderTheirNames) {
     ASSERT_EQ(PackFindAnySource(&lookup, name.c_str(), 1), 2);
     EXPECT_EQ(lookup.type, IMAGE_TYPE_ZCG);
     ObjNode* node = ObjCreateNode(g_LayerRoot, name.c_str() + 3, OBJ_ITEM, 1);
-    LayerRecord* rec = ObjNewLayerRecord(node);
+    LayerRecord* rec = LayerRecordNew(node);
     ASSERT_NE(rec, nullptr);
     ASSERT_EQ(ImageLoad(rec, p.name.c_str()), 0);
     ASSERT_EQ(rec->width, p.width);

@@ -17,12 +17,12 @@
 #include "script/expr.h"
 #include "script/script.h"
 #include "script/task.h"
-#include "script/usererr.h"
+#include "core/usererr.h"
 #include "script/var.h"
-#include "shell/err.h"
+#include "core/err.h"
 #include "shell/frame.h"
 #include "shell/startup.h"
-#include "shell/sys.h"
+#include "core/sys.h"
 
 namespace {
 

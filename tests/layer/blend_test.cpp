@@ -10,8 +10,11 @@
 #include "layer/lut.h"
 #include "platform/platform.h"
 #include "row_buffers.h"
-#include "shell/config.h"
-#include "shell/placeholders.h"
+#include "core/config.h"
+#include "display/gpu.h"
+#include "script/save.h"
+#include "shell/menu.h"
+#include "sound/movie.h"
 
 namespace {
 

@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "shell/startup.h"
 #include "display/present.h"
-#include "display/scale.h"
+#include "layer/scale.h"
 #include "layer/blend.h"
 #include "layer/compose.h"
 #include "layer/cpu.h"
@@ -21,12 +22,15 @@
 #include "layer/lut.h"
 #include "layer/worker.h"
 #include "platform/platform.h"
-#include "script/obj.h"
-#include "script/usererr.h"
-#include "shell/err.h"
-#include "shell/config.h"
-#include "shell/placeholders.h"
-#include "shell/sys.h"
+#include "core/obj.h"
+#include "core/usererr.h"
+#include "core/err.h"
+#include "core/config.h"
+#include "display/gpu.h"
+#include "script/save.h"
+#include "shell/menu.h"
+#include "sound/movie.h"
+#include "core/sys.h"
 #include "shell/sysinfo.h"
 #include "shell/window.h"
 #include "shell/window_paint.h"
@@ -44,7 +48,7 @@ struct ComposeTest : ::testing::Test {
     g_WindowObjects[0]->width = 64;
     g_WindowObjects[0]->height = 48;
     g_WindowOpen[0] = 1;
-    ASSERT_EQ(ObjCreateRoots(), 0);
+    ASSERT_EQ(SysCreateRoots(), 0);
     ASSERT_NE(Root(), nullptr);
   }
   void TearDown() override {
@@ -53,7 +57,7 @@ struct ComposeTest : ::testing::Test {
   }
   static void ResetAll() {
     WorkerReset();
-    ObjReset();
+    SysObjReset();
     WinReset();
     WinInvalidateReset();
     FramePresentReset();
@@ -101,7 +105,7 @@ inline void TestFillSolid(LayerRecord* r, u32 bgra) {
 inline ObjNode* TestPicture(const char* path, i32 w, i32 h, i64 x, i64 y, i64 order = 0) {
   ObjNode* n = LayerCreateNode(path, 0, order);
   if (!n) return nullptr;
-  LayerRecord* r = ObjNewLayerRecord(n);
+  LayerRecord* r = LayerRecordNew(n);
   if (!r) return nullptr;
   r->pixels = ImageAllocPixels(nullptr, w, h, nullptr);
   r->width = w;

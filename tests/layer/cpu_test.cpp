@@ -5,8 +5,11 @@
 #include "layer/blend.h"
 #include "layer/cpu.h"
 #include "platform/platform.h"
-#include "shell/config.h"
-#include "shell/placeholders.h"
+#include "core/config.h"
+#include "display/gpu.h"
+#include "script/save.h"
+#include "shell/menu.h"
+#include "sound/movie.h"
 
 namespace {
 

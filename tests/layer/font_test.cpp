@@ -6,9 +6,9 @@
 
 #include "layer/font.h"
 #include "platform/platform.h"
-#include "script/usererr.h"
-#include "shell/err.h"
-#include "shell/sys.h"
+#include "core/usererr.h"
+#include "core/err.h"
+#include "core/sys.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 
 #include "layer/image.h"
 #include "platform/platform.h"
-#include "script/usererr.h"
-#include "shell/err.h"
-#include "shell/sys.h"
+#include "core/usererr.h"
+#include "core/err.h"
+#include "core/sys.h"
 
 // The outcome of one decode: the result, a copy of the picture and what was shown.
 struct TestDecoded {

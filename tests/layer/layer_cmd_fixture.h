@@ -11,7 +11,7 @@
 #include "image_test_files.h"
 #include "kit/script_compiler.h"
 #include "layer/layer_cmd.h"
-#include "shell/pack.h"
+#include "core/pack.h"
 
 struct LayerCmdTest : ComposeTest {
   ScriptWorld w;

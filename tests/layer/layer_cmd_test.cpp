@@ -6,6 +6,7 @@
 #include <climits>
 #include <functional>
 
+#include "shell/startup.h"
 #include "layer_cmd_fixture.h"
 #include "platform/input.h"
 
@@ -138,8 +139,8 @@ TEST_F(LayerCmdTest, EveryParameterUnderEveryOperatorOnNewAndExistingLayers) {
       EXPECT_EQ(p.get(LayerOf(node), node), want);
     }
     w.Close();
-    ObjReset();
-    ASSERT_EQ(ObjCreateRoots(), 0);
+    SysObjReset();
+    ASSERT_EQ(SysCreateRoots(), 0);
   }
 }
 

@@ -253,7 +253,7 @@ TEST_F(LayerTreeTest, ReleaseFreesASharedRecordWithItsLastNode) {
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(b->kind, OBJ_ITEM);
   EXPECT_EQ(b->payload, nullptr);
-  ASSERT_EQ(ObjShareLayerRecord(b, rec), rec);
+  ASSERT_EQ(LayerRecordShare(b, rec), rec);
   EXPECT_EQ(rec->ref_count, 2);
   LayerRelease(a);
   EXPECT_EQ(RootNode()->child_count, 1u);

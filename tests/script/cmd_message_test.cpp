@@ -6,7 +6,7 @@
 #include "layer/font.h"
 #include "layer/message.h"
 #include "platform/platform.h"
-#include "script/obj.h"
+#include "core/obj.h"
 #include "script_fixture.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cmd_game.h"
-#include "shell/cmdargs.h"
+#include "script/cmdargs.h"
 #include "shell/screen.h"
 #include "shell/wincmd.h"
 

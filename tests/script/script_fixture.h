@@ -16,10 +16,10 @@
 #include "script/expr.h"
 #include "script/script.h"
 #include "script/task.h"
-#include "script/usererr.h"
+#include "core/usererr.h"
 #include "script/var.h"
-#include "shell/err.h"
-#include "shell/sys.h"
+#include "core/err.h"
+#include "core/sys.h"
 #include "script_test_util.h"
 
 // A malloc'd copy of bytes, as the file readers hand images over.

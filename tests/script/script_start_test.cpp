@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "shell/startup.h"
 #include "kit/build.h"
 #include "kit/script_compiler.h"
-#include "script/obj.h"
+#include "core/obj.h"
 #include "script_fixture.h"
-#include "shell/pack.h"
+#include "core/pack.h"
 #include "support/game_folder.h"
 
 namespace {
@@ -20,15 +21,15 @@ struct ScriptStartTest : ::testing::Test {
   void SetUp() override {
     ScriptReset();
     ExprReset();
-    ObjReset();
+    SysObjReset();
     PackReset();
     ErrReset();
     g_QuitRequested = 0;
     ASSERT_EQ(PackScrambleSetup(), 0);
-    ASSERT_EQ(ObjCreateRoots(), 0);
+    ASSERT_EQ(SysCreateRoots(), 0);
   }
   void TearDown() override {
-    ObjReset();
+    SysObjReset();
     ScriptReset();
     VarReset();
     PackReset();

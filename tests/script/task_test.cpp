@@ -5,13 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "shell/startup.h"
 #include "kit/build.h"
 #include "kit/script_compiler.h"
 #include "platform/platform.h"
-#include "script/obj.h"
+#include "core/obj.h"
 #include "script_fixture.h"
 #include "shell/frame.h"
-#include "shell/pack.h"
+#include "core/pack.h"
 #include "support/game_folder.h"
 
 namespace {
@@ -21,17 +22,17 @@ struct TaskTest : ::testing::Test {
   void SetUp() override {
     ScriptReset();
     ExprReset();
-    ObjReset();
+    SysObjReset();
     PackReset();
     ErrReset();
     g_QuitRequested = 0;
     ASSERT_EQ(PackScrambleSetup(), 0);
-    ASSERT_EQ(ObjCreateRoots(), 0);
+    ASSERT_EQ(SysCreateRoots(), 0);
     g_StepCounter = 0;
   }
   void TearDown() override {
     TaskReset();
-    ObjReset();
+    SysObjReset();
     ScriptReset();
     VarReset();
     PackReset();

@@ -4,8 +4,11 @@
 
 #include "platform/platform.h"
 #include "shell/frame.h"
-#include "shell/placeholders.h"
-#include "shell/sys.h"
+#include "display/gpu.h"
+#include "script/save.h"
+#include "shell/menu.h"
+#include "sound/movie.h"
+#include "core/sys.h"
 #include "shell/window.h"
 
 namespace {

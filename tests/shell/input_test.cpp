@@ -7,7 +7,10 @@
 #include "platform/platform.h"
 #include "shell/frame.h"
 #include "shell/input.h"
-#include "shell/placeholders.h"
+#include "display/gpu.h"
+#include "script/save.h"
+#include "shell/menu.h"
+#include "sound/movie.h"
 #include "shell/window.h"
 
 namespace {

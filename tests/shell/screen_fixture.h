@@ -9,7 +9,7 @@
 
 #include "layer/compose_fixture.h"
 #include "platform/video.h"
-#include "shell/cmdargs.h"
+#include "script/cmdargs.h"
 #include "shell/frame.h"
 #include "shell/screen.h"
 #include "shell/startup.h"
@@ -46,7 +46,7 @@ struct ScreenTest : ::testing::Test {
     WinObjSetupScreen(main, "Game");
     g_WindowOpen[0] = 1;
     ASSERT_EQ(WinCreate(main, "class", main->title), 1);
-    ASSERT_EQ(ObjCreateRoots(), 0);
+    ASSERT_EQ(SysCreateRoots(), 0);
     g_DisplaySize = SizeI32{640, 480};
     g_OutputSize = SizeI32{640, 480};
     ASSERT_EQ(WinScaledBufferAlloc(640, 480), 0);
@@ -65,7 +65,7 @@ struct ScreenTest : ::testing::Test {
   }
   static void ResetAll() {
     WinCmdReset();
-    ObjReset();
+    SysObjReset();
     WinReset();
     WinScreenReset();
     FramePresentReset();

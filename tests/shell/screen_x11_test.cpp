@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "shell/startup.h"
 #include "layer/compose_fixture.h"
 #include "platform/video.h"
 #include "shell/screen.h"
@@ -35,7 +36,7 @@ struct ScreenX11 : ::testing::Test {
     WinObjSetupScreen(main, "Screen");
     g_WindowOpen[0] = 1;
     ASSERT_EQ(WinCreate(main, "class", main->title), 1);
-    ASSERT_EQ(ObjCreateRoots(), 0);
+    ASSERT_EQ(SysCreateRoots(), 0);
     PlatWindowShow(main->handle, true);
     g_DisplaySize = SizeI32{320, 240};
     g_OutputSize = SizeI32{320, 240};
@@ -52,7 +53,7 @@ struct ScreenX11 : ::testing::Test {
       }
   }
   void TearDown() override {
-    ObjReset();
+    SysObjReset();
     WinReset();
     WinScreenReset();
     FramePresentReset();

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/video.h"
-#include "shell/config.h"
-#include "shell/placeholders.h"
+#include "core/config.h"
+#include "display/gpu.h"
+#include "script/save.h"
+#include "shell/menu.h"
+#include "sound/movie.h"
 #include "shell/sysinfo.h"
 
 TEST(SysInfo, OsCodesByBuildNumber) {

@@ -18,11 +18,14 @@
 #include "platform/video.h"
 #include "shell/frame.h"
 #include "shell/input.h"
-#include "shell/config.h"
-#include "shell/placeholders.h"
+#include "core/config.h"
+#include "display/gpu.h"
+#include "script/save.h"
+#include "shell/menu.h"
+#include "sound/movie.h"
 #include "shell/screen.h"
 #include "shell/startup.h"
-#include "shell/sys.h"
+#include "core/sys.h"
 #include "shell/window.h"
 
 namespace fs = std::filesystem;

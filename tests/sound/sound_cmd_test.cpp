@@ -7,15 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "core/config.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
 
-#include "script/obj.h"
+#include "core/obj.h"
 #include "script/script_test_util.h"
 #include "script/var.h"
-#include "shell/err.h"
-#include "shell/pack.h"
-#include "shell/sys.h"
+#include "core/err.h"
+#include "core/pack.h"
+#include "core/sys.h"
 #include "sound/sound_cmd.h"
 #include "sound/sound_object.h"
 #include "sound/sound_ring.h"

@@ -1,3 +1,5 @@
+#include "core/config.h"
+#include "shell/startup.h"
 #include "sound_fixtures.h"
 
 #include <cmath>
@@ -11,9 +13,9 @@
 #include "kit/ogg_writer.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
-#include "script/obj.h"
-#include "shell/err.h"
-#include "shell/sys.h"
+#include "core/obj.h"
+#include "core/err.h"
+#include "core/sys.h"
 #include "sound/sound_file.h"
 #include "sound/sound_object.h"
 #include "sound/sound_ring.h"
@@ -290,13 +292,13 @@ void TreeFixture::SetUp() {
   ErrReset();
   g_QuitRequested = 0;
   g_SoundFocusMuted = 0;
-  ObjReset();
+  SysObjReset();
   g_SoundRoot = ObjNewRoot();
   ASSERT_NE(g_SoundRoot, nullptr);
 }
 
 void TreeFixture::TearDown() {
-  ObjReset();
+  SysObjReset();
   SoundRingReset();
   PlatClockSetFixed(false);
   g_QuitRequested = 0;
@@ -308,7 +310,7 @@ void TreeFixture::TearDown() {
 ObjNode* TreeFixture::Add(const char* name, ObjNode* parent, bool folder) {
   ObjNode* node = ObjCreateNode(parent ? parent : g_SoundRoot, name, folder ? OBJ_FOLDER : OBJ_ITEM, 1);
   EXPECT_NE(node, nullptr);
-  EXPECT_NE(ObjNewSoundObject(node), nullptr);
+  EXPECT_NE(SoundObjectNew(node), nullptr);
   return node;
 }
 

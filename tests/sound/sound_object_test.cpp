@@ -5,9 +5,9 @@
 
 #include "platform/audio.h"
 #include "platform/platform.h"
-#include "script/obj.h"
+#include "core/obj.h"
 #include "shell/frame.h"
-#include "shell/sys.h"
+#include "core/sys.h"
 #include "sound/sound_object.h"
 #include "sound/sound_ops.h"
 #include "sound/sound_ring.h"

@@ -5,10 +5,12 @@
 #include <thread>
 #include <vector>
 
+#include "core/config.h"
+#include "shell/startup.h"
 #include "platform/platform.h"
-#include "script/obj.h"
-#include "shell/err.h"
-#include "shell/sys.h"
+#include "core/obj.h"
+#include "core/err.h"
+#include "core/sys.h"
 #include "sound/sound_ring.h"
 #include "sound/sound_thread.h"
 
@@ -44,12 +46,12 @@ struct SoundRingTest : ::testing::Test {
     g_QuitRequested = 0;
     g_Ran.clear();
     g_SoundRequestHandlers = kRecordAll;
-    ObjReset();
+    SysObjReset();
     g_SoundRoot = ObjNewRoot();  // the thread drains only once the tree exists
   }
   void TearDown() override {
     g_SoundRequestHandlers = g_SoundRequestHandlerTable;
-    ObjReset();
+    SysObjReset();
     SoundRingReset();
     ErrReset();
     g_QuitRequested = 0;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/config.h"
 #include "platform/audio.h"
 #include "sound/sound_codec.h"
 #include "sound/sound_file.h"

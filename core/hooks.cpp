@@ -1,0 +1,17 @@
+// The hooks of core/hooks.h: null until their owners install them.
+#include "core/hooks.h"
+
+void (*g_HookCursorForDialog)() = nullptr;
+void (*g_HookForgetDragLayer)(ObjNode*) = nullptr;
+void (*g_HookMessageWait)(TaskContext*) = nullptr;
+i32 (*g_HookPumpWait)() = nullptr;
+
+u8 g_D3dRedraw = 0;
+ObjNode* g_D3dReadbackNode = nullptr;
+u8 g_EmoteAvailable = 0;
+i32 (*g_HookGpuBuildTiles)(LayerRecord*, i8, i32, i32) = nullptr;
+void (*g_HookGpuFreeTiles)(LayerRecord*) = nullptr;
+void (*g_HookGpuFramePass)() = nullptr;
+void (*g_HookGpuForgetLayer)(ObjNode*) = nullptr;
+void (*g_HookEmoteReleasePlayer)(LayerRecord*) = nullptr;
+int (*g_HookEmoteLoadPsb)(const u8*, u32, const char*, ImagePicture*) = nullptr;

@@ -1,0 +1,47 @@
+// Calls that must go up a floor: a module below asks, and the owner above answers through a
+// function pointer that it installs at start-up (shell/hooks.cpp installs them all, before
+// anything runs). A hook left null does nothing and answers 0, which is what the engine does
+// without the owner (tests of one module, tools). Also the few flags and nodes that the
+// compositor and the GPU path share.
+#pragma once
+#include "common/types.h"
+
+struct ImagePicture;
+struct LayerRecord;
+struct ObjNode;
+struct TaskContext;
+
+// ---- Input and windows ---------------------------------------------------------------------------
+// Before a dialog: the cursor shown, whatever the game set (the input module).
+extern void (*g_HookCursorForDialog)();
+// A layer being released is no window's drag map any more (the window command).
+extern void (*g_HookForgetDragLayer)(ObjNode* node);
+
+// ---- Scheduler -----------------------------------------------------------------------------------
+// Whether a thread still waits for its message to be read (the typewriter): sets message_wait.
+extern void (*g_HookMessageWait)(TaskContext* ctx);
+// The wait routine that runs before each line while the inactive pause lasts (the frame loop).
+extern i32 (*g_HookPumpWait)();
+
+// ---- GPU path and animated characters --------------------------------------------------------------
+extern u8 g_D3dRedraw;                // the GPU frame must be drawn again
+extern ObjNode* g_D3dReadbackNode;    // the layer that receives the GPU frame (or null)
+extern u8 g_EmoteAvailable;           // the animated-character bridge is loaded
+// A layer's picture cut into texture tiles (tile parameter, tile sizes): 0, non-zero on failure.
+extern i32 (*g_HookGpuBuildTiles)(LayerRecord* rec, i8 tile, i32 size1, i32 size2);
+extern void (*g_HookGpuFreeTiles)(LayerRecord* rec);
+// The frame pass that draws window 0's GPU layers and reads them back.
+extern void (*g_HookGpuFramePass)();
+// The read-back layer, when it is released.
+extern void (*g_HookGpuForgetLayer)(ObjNode* node);
+// A layer's animated-character player, when the layer's record is freed.
+extern void (*g_HookEmoteReleasePlayer)(LayerRecord* rec);
+// Animated-character data (".psb") handed to the character bridge: 0, or -1 when it fails.
+extern int (*g_HookEmoteLoadPsb)(const u8* data, u32 size, const char* name, ImagePicture* pic);
+
+// Calls through a hook that may be unset.
+template <typename R, typename... A, typename... P>
+inline R HookCall(R (*fn)(A...), P&&... args) {
+  if (!fn) return R();
+  return fn(static_cast<P&&>(args)...);
+}

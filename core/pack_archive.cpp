@@ -1,0 +1,565 @@
+// Pack directory: every entry of every pack, sorted by name hash; a superseded duplicate keeps
+// hash 0 or 1 (never its own) so lookups pass over it. Every record of an entry table is checked
+// against the table size and the counted entries before it is read, at the scan and again at
+// lookup time, so a damaged pack stops the start-up with its error instead of an overrun.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "common/hash.h"
+#include "common/sjis.h"
+#include "platform/file.h"
+#include "platform/platform.h"
+#include "platform/resource.h"
+#include "core/err.h"
+#include "core/pack.h"
+#include "core/state.h"
+
+const char kPackMagic[4] = {'Z', 'P', 'F', '\0'};
+const char kPackAppendMarker[4] = {'Z', 'P', 'E', 'R'};
+
+// Fixed once for this engine's packs; the kit's writer builds its table from the same pairs.
+const u8 g_PackNameLengthPairs[12][2] = {
+    {3, 197}, {8, 250}, {14, 121}, {22, 67}, {29, 140}, {37, 226},
+    {45, 88}, {53, 171}, {61, 104}, {79, 233}, {96, 158}, {113, 186},
+};
+
+PackDirectory g_PackDirectory;
+u8 g_DataInExe = 0;
+u8 g_ScriptsPacked = 0;
+u64 g_AppendedBase = 0;
+u8 g_NameLengthTable[256];
+u8 g_ScrambleKey[4];
+std::string g_PackExeNative;
+
+static u32 s_AppendedSize = 0;       // A of the last detection
+static u32 s_AppendedPackOffset = 0; // pack offset read behind the marker
+static std::string s_AppendedFile;   // the file the last detection looked at
+
+void PackNameLengthTableBuild(u8 table[256]) {
+  for (int i = 0; i < 256; i++) table[i] = static_cast<u8>(i);
+  for (const auto& pair : g_PackNameLengthPairs) std::swap(table[pair[0]], table[pair[1]]);
+}
+
+// ---- Pack file access ------------------------------------------------------------------------
+
+static u32 Le32(const u8* p) {
+  return static_cast<u32>(p[0]) | static_cast<u32>(p[1]) << 8 | static_cast<u32>(p[2]) << 16 | static_cast<u32>(p[3]) << 24;
+}
+
+// A of the running program's own resource, 0 when it has none.
+static u32 OwnAppendedSize() {
+  u8 v[PLAT_RESOURCE_VALUE_MAX] = {};
+  return PlatResourceRead("ZP_RES", 201, v, sizeof v) < 4 ? 0 : Le32(v);
+}
+
+i32 PackSelfIsStandalone() {
+  u32 a = OwnAppendedSize();
+  return a != 4 && a != 0 ? 1 : 0;
+}
+
+// The file that may carry appended data: the running program when it is a standalone game
+// itself; else the standalone game being run, when there is one; else the running program (a game
+// folder's executable is only a name).
+static std::string ExeNative() {
+  if (OwnAppendedSize() != 4 || g_PackExeNative.empty() || PlatFileKindNative(g_PackExeNative) != PLAT_FILE_REGULAR)
+    return PlatExecutablePath();
+  return g_PackExeNative;
+}
+
+static std::string AppendedFile() { return s_AppendedFile.empty() ? ExeNative() : s_AppendedFile; }
+
+i32 PackOpen(PackHandle* h, const char* path) {
+  h->file = g_DataInExe ? PlatFileOpenReadNative(AppendedFile()) : PlatFileOpenRead(path);
+  h->base = g_DataInExe ? g_AppendedBase : 0;
+  if (!h->file) return -1;
+  if (PlatFileSeek(h->file, h->base) != 0) {
+    PackClose(h);
+    return -1;
+  }
+  return 0;
+}
+
+// Pack paths are relative to the game folder, which is the working folder once the scripts are
+// known to be packed.
+static std::string PackFullPath(const char* path) {
+  if (g_ScriptsPacked) return path;
+  return std::string(g_ExeFolder) + path;
+}
+
+i32 PackOpenIndex(PackHandle* h, u32 p) {
+  h->file = nullptr;
+  if (p >= static_cast<u32>(g_PackDirectory.pack_count) || !g_PackDirectory.names[p]) return -1;
+  return PackOpen(h, PackFullPath(g_PackDirectory.names[p]).c_str());
+}
+
+i32 PackRead(PackHandle* h, void* buf, size_t n) { return PlatFileRead(h->file, buf, n) == n ? 0 : -1; }
+
+i32 PackReadU8(PackHandle* h, u8* v) { return PackRead(h, v, 1); }
+
+i32 PackReadU32(PackHandle* h, u32* v) {
+  u8 b[4];
+  if (PackRead(h, b, 4)) return -1;
+  *v = static_cast<u32>(b[0]) | static_cast<u32>(b[1]) << 8 | static_cast<u32>(b[2]) << 16 | static_cast<u32>(b[3]) << 24;
+  return 0;
+}
+
+i32 PackReadU64(PackHandle* h, u64* v) {
+  u32 lo = 0, hi = 0;
+  if (PackReadU32(h, &lo) || PackReadU32(h, &hi)) return -1;
+  *v = static_cast<u64>(hi) << 32 | lo;
+  return 0;
+}
+
+i32 PackSeek(PackHandle* h, u64 position) {
+  if (position > UINT64_MAX - h->base) return -1;
+  return PlatFileSeek(h->file, h->base + position);
+}
+
+u64 PackTell(PackHandle* h) {
+  u64 p = PlatFileTell(h->file);
+  return p >= h->base ? p - h->base : 0;
+}
+
+u64 PackSizeFromBase(PackHandle* h) {
+  i64 size = PlatFileSize(h->file);
+  return size > 0 && static_cast<u64>(size) > h->base ? static_cast<u64>(size) - h->base : 0;
+}
+
+void PackClose(PackHandle* h) {
+  PlatFileClose(h->file);
+  h->file = nullptr;
+}
+
+// Case-insensitive comparison of a decoded name of len bytes with a terminated name.
+static bool NameEquals(const std::string& decoded, const char* name) {
+  return decoded.size() == std::strlen(name) && decoded.find('\0') == std::string::npos &&
+         StrEqualNoCaseSjis(decoded.c_str(), name);
+}
+
+// ---- Appended data ---------------------------------------------------------------------------
+
+// A from the running program's own resource, or, for a standalone game run by another zephra,
+// from the marker block found in that file.
+u32 PackAppendedBaseSize() {
+  std::string exe = AppendedFile();
+  if (exe == PlatExecutablePath()) return OwnAppendedSize();
+  PlatFile* f = PlatFileOpenReadNative(exe);
+  if (!f) return 0;
+  // The block lies in the executable part, near the start: read chunk by chunk, overlapping so a
+  // block across a chunk border is still found.
+  enum { kChunk = 1 << 20, kOverlap = 64 };
+  std::vector<u8> buf;
+  u32 result = 0;
+  for (;;) {
+    size_t keep = buf.size() > kOverlap ? size_t{kOverlap} : buf.size();
+    std::vector<u8> next(buf.end() - static_cast<std::ptrdiff_t>(keep), buf.end());
+    next.resize(keep + kChunk);
+    size_t got = PlatFileRead(f, next.data() + keep, kChunk);
+    next.resize(keep + got);
+    u32 size = 0;
+    i64 off = PlatResourceFindInImage(next.data(), next.size(), "ZP_RES", 201, &size);
+    if (off >= 0 && size >= 4 && static_cast<size_t>(off) + 4 <= next.size()) {
+      result = Le32(next.data() + off);
+      break;
+    }
+    if (got < kChunk) break;
+    buf.swap(next);
+  }
+  PlatFileClose(f);
+  return result;
+}
+
+u64 PackReadAppendedTrailer() {
+  PlatFile* f = PlatFileOpenReadNative(AppendedFile());
+  if (!f) return 0;
+  u8 head[12];
+  if (s_AppendedSize != 0 && PlatFileSeek(f, s_AppendedSize) == 0 && PlatFileRead(f, head, 12) == 12 &&
+      std::memcmp(head, kPackAppendMarker, 4) == 0) {
+    s_AppendedPackOffset = Le32(head + 4);
+    if (Le32(head + 8) != 0) g_ScreenSaverBuild = 1;
+  }
+  i64 size = PlatFileSize(f);
+  PlatFileClose(f);
+  return size > 0 ? static_cast<u64>(size) : 0;
+}
+
+i32 PackCheckAppendedMarker() {
+  PlatFile* f = PlatFileOpenReadNative(AppendedFile());
+  if (!f) return 0;
+  u8 head[4];
+  bool ok = PlatFileSeek(f, s_AppendedSize) == 0 && PlatFileRead(f, head, 4) == 4 &&
+            std::memcmp(head, kPackAppendMarker, 4) == 0;
+  PlatFileClose(f);
+  return ok ? 1 : 0;
+}
+
+i32 PackDetectAppended() {
+  s_AppendedFile = ExeNative();
+  s_AppendedSize = PackAppendedBaseSize();
+  s_AppendedPackOffset = 0;
+  u64 size = PackReadAppendedTrailer();
+  if (s_AppendedSize == 0) {
+    ErrMessageBoxF(nullptr, "FS");
+    return -1;
+  }
+  if (s_AppendedSize == 4 || size == 0 || size == s_AppendedSize) return 0;
+  if (!PackCheckAppendedMarker()) return 0;
+  g_AppendedBase = static_cast<u64>(s_AppendedSize) + s_AppendedPackOffset;
+  g_ScriptsPacked = 1;
+  g_DataInExe = 1;
+  return 1;
+}
+
+// ---- Scrambling ------------------------------------------------------------------------------
+
+i32 PackScrambleSetup() {
+  PackNameLengthTableBuild(g_NameLengthTable);
+  u32 crc = MemCrc32("Vorlik", 6);
+  g_ScrambleKey[0] = static_cast<u8>(crc >> 24);
+  g_ScrambleKey[1] = static_cast<u8>(crc >> 16);
+  g_ScrambleKey[2] = static_cast<u8>(crc >> 8);
+  g_ScrambleKey[3] = static_cast<u8>(crc);
+  return 0;
+}
+
+// ---- Finding packs ---------------------------------------------------------------------------
+
+i32 PackAddName(const char* path) {
+  PackDirectory& d = g_PackDirectory;
+  // The limit is checked before the slot is written: the list has room for 100 names only.
+  if (d.pack_count >= PACK_MAX_PACKS) {
+    ErrRaiseF(ERR_PACK_TOO_MANY_PACKS, 1, static_cast<i32>(PACK_MAX_PACKS));
+    return -1;
+  }
+  char* copy = strdup(path);
+  if (!copy) {
+    ErrRaise(ERR_OUT_OF_MEMORY, 1);
+    return -1;
+  }
+  auto drop = [&]() {
+    std::free(copy);
+    d.names[d.pack_count] = nullptr;
+  };
+  d.names[d.pack_count] = copy;
+  PackHandle h;
+  if (PackOpen(&h, PackFullPath(path).c_str())) {
+    drop();
+    ErrRaiseF(ERR_PACK_OPEN, 1, path);
+    return -2;
+  }
+  u8 magic[4];
+  u32 version = 0, count = 0;
+  if (PackRead(&h, magic, 4) || std::memcmp(magic, kPackMagic, 4) != 0) {
+    // Not a pack: not counted, and its slot goes to the next one.
+    PackClose(&h);
+    drop();
+    return 0;
+  }
+  bool whole = PackReadU32(&h, &version) == 0 && PackReadU32(&h, &count) == 0;
+  PackClose(&h);
+  if (!whole || (version < PACK_VERSION_MIN && version != PACK_VERSION_CURRENT)) {
+    drop();
+    ErrRaiseF(ERR_PACK_VERSION, 1, path);
+    return -1;
+  }
+  if (static_cast<u64>(d.entry_count) + count > PACK_MAX_ENTRIES) {
+    drop();
+    ErrRaiseF(ERR_PACK_TOO_MANY_ENTRIES, 1, static_cast<i32>(PACK_MAX_ENTRIES));
+    return -1;
+  }
+  d.entry_count += static_cast<i32>(count);
+  d.pack_entries[d.pack_count] = count;
+  d.pack_count++;
+  return 0;
+}
+
+// "update1.zpf" to "update9.zpf": the slot number, else 0.
+static int UpdateSlot(const char* file_name) {
+  for (int i = 1; i <= 9; i++) {
+    char want[16];
+    std::snprintf(want, sizeof want, "update%d.zpf", i);
+    if (StrEqualNoCaseSjis(file_name, want)) return i;
+  }
+  return 0;
+}
+
+i32 PackFindFiles(i32 max_depth, const char* start) {
+  struct Folder {
+    std::string path;
+    i32 depth;
+  };
+  std::vector<Folder> folders{{start, 1}};
+  std::vector<PlatDirEntry> entries;
+  for (size_t i = 0; i < folders.size(); i++) {
+    Folder cur = folders[i];
+    if (PlatFileList(cur.path.c_str(), &entries) != 0) continue;
+    for (const PlatDirEntry& e : entries) {
+      if (!e.folder && StrEndsWith(e.name.c_str(), ".zpf")) {
+        std::string path = cur.path + "\\" + e.name;
+        StrLowerSjis(path.data());
+        if (int slot = UpdateSlot(e.name.c_str())) {
+          std::free(g_PackDirectory.update_slots[slot]);
+          g_PackDirectory.update_slots[slot] = strdup(path.c_str());
+          if (!g_PackDirectory.update_slots[slot]) {
+            ErrRaise(ERR_OUT_OF_MEMORY, 1);
+            return -1;
+          }
+        } else if (PackAddName(path.c_str()) != 0) {
+          return -1;
+        }
+      } else if (e.folder && StrEqualNoCaseSjis(e.name.c_str(), "pac") && cur.depth <= max_depth) {
+        if (folders.size() >= PACK_FIND_MAX_FOLDERS) {
+          ErrRaise(ERR_PACK_TOO_MANY_FOLDERS, 1);
+          return -1;
+        }
+        if (cur.depth + 1 >= PACK_FIND_MAX_DEPTH) {
+          ErrRaise(ERR_PACK_FOLDERS_TOO_DEEP, 1);
+          return -1;
+        }
+        folders.push_back({cur.path + "\\" + e.name, cur.depth + 1});
+      }
+    }
+  }
+  return 0;
+}
+
+// ---- The scan --------------------------------------------------------------------------------
+
+static i32 ScanFailed() {
+  static const std::string text = PlatUtf8ToSjis("パックファイルの調査に失敗しました。");
+  ErrMessageBoxF("", text.c_str());
+  return -1;
+}
+
+static bool IsUpdatePack(u32 p) {
+  char file[512];
+  StrFileNamePartSjis(file, sizeof file, g_PackDirectory.names[p]);
+  return UpdateSlot(file) != 0;
+}
+
+// State of one scan: the decoded names (for duplicate checks) and, per hash, the entries read so
+// far, so a duplicate is found without comparing with every earlier entry.
+struct ScanState {
+  std::vector<std::string> names;
+  std::unordered_map<u32, std::vector<u32>> by_hash;
+  u32 next = 0;
+};
+
+// Entry e was just read: find earlier entries with its hash and settle duplicates.
+static i32 SettleDuplicates(ScanState& s, u32 e, u32 p) {
+  PackDirectory& d = g_PackDirectory;
+  u32 h = d.hashes[e];
+  std::vector<u32>& same = s.by_hash[h];
+  for (size_t k = 0; k < same.size();) {
+    u32 j = same[k];
+    d.duplicates = 1;
+    if (!StrEqualNoCaseSjis(s.names[j].c_str(), s.names[e].c_str())) {
+      k++;
+      continue;
+    }
+    if (!IsUpdatePack(p)) {
+      ErrRaiseF(ERR_PACK_DUPLICATE, 0, s.names[e]);
+      return -1;
+    }
+    // Superseded: its hash becomes one that its own name never has.
+    u32 replaced = h == 0 ? 1 : 0;
+    d.hashes[j] = replaced;
+    same.erase(same.begin() + static_cast<std::ptrdiff_t>(k));
+    s.by_hash[replaced].push_back(j);
+  }
+  s.by_hash[h].push_back(e);
+  return 0;
+}
+
+static i32 ScanPack(ScanState& s, u32 p) {
+  PackDirectory& d = g_PackDirectory;
+  PackHandle h;
+  if (PackOpenIndex(&h, p)) {
+    ErrRaiseF(ERR_PACK_OPEN, 1, d.names[p]);
+    return -1;
+  }
+  u64 avail = PackSizeFromBase(&h);
+  u32 count = 0, table_size = 0;
+  if (PackSeek(&h, 8) || PackReadU32(&h, &count) || PackReadU32(&h, &table_size) || count != d.pack_entries[p] ||
+      avail < PACK_HEADER_SIZE || table_size > avail - PACK_HEADER_SIZE || count > d.hashes.size() - s.next) {
+    PackClose(&h);
+    return ScanFailed();
+  }
+  std::vector<u8> table;
+  try {
+    table.resize(table_size);
+  } catch (const std::bad_alloc&) {
+    PackClose(&h);
+    ErrRaise(ERR_OUT_OF_MEMORY, 1);
+    return -1;
+  }
+  bool read = PackSeek(&h, PACK_HEADER_SIZE) == 0 && PackRead(&h, table.data(), table_size) == 0;
+  PackClose(&h);
+  if (!read) return ScanFailed();
+  d.pack_table_size[p] = table_size;
+
+  size_t q = 0;
+  for (u32 k = 0; k < count; k++) {
+    if (q + 5 > table_size) return ScanFailed();
+    u32 len = g_NameLengthTable[255 - table[q + 4]];
+    if (q + PACK_RECORD_FIXED + len > table_size || PACK_HEADER_SIZE + q + 4 > UINT32_MAX) return ScanFailed();
+    u32 e = s.next++;
+    d.hashes[e] = Le32(&table[q]);
+    d.packs[e] = p;
+    d.positions[e] = static_cast<u32>(PACK_HEADER_SIZE + q + 4);
+    std::string name(len, '\0');
+    for (u32 i = 0; i < len; i++) name[i] = static_cast<char>(255 - table[q + 5 + i]);
+    if (NameEquals(name, "chbin\\zpcfg.zbn")) g_ScriptsPacked = 1;
+    s.names[e] = std::move(name);
+    if (SettleDuplicates(s, e, p)) return -1;
+    q += PACK_RECORD_FIXED + len;
+  }
+  return 0;
+}
+
+static void FreeNames() {
+  PackDirectory& d = g_PackDirectory;
+  for (char*& n : d.names) {
+    std::free(n);
+    n = nullptr;
+  }
+  for (char*& n : d.update_slots) {
+    std::free(n);
+    n = nullptr;
+  }
+}
+
+i32 PackScanAll() {
+  PackDirectory& d = g_PackDirectory;
+  FreeNames();
+  d.pack_count = 0;
+  d.entry_count = 0;
+  d.duplicates = 0;
+  d.hashes.clear();
+  d.packs.clear();
+  d.positions.clear();
+  if (!g_DataInExe) {
+    if (PackFindFiles(1, ".") != 0) return -1;
+  } else if (PackAddName(g_ExePath[0] ? g_ExePath : "zephra") != 0) {
+    return -1;
+  }
+  for (int i = 1; i < PACK_UPDATE_SLOTS; i++)
+    if (d.update_slots[i] && PackAddName(d.update_slots[i]) != 0) return -1;
+
+  ScanState s;
+  try {
+    d.hashes.assign(static_cast<size_t>(d.entry_count), 0);
+    d.packs.assign(static_cast<size_t>(d.entry_count), 0);
+    d.positions.assign(static_cast<size_t>(d.entry_count), 0);
+    s.names.resize(static_cast<size_t>(d.entry_count));
+    s.by_hash.reserve(static_cast<size_t>(d.entry_count));
+  } catch (const std::bad_alloc&) {
+    ErrRaise(ERR_OUT_OF_MEMORY, 1);
+    return -1;
+  }
+  for (u32 p = 0; p < static_cast<u32>(d.pack_count); p++)
+    if (ScanPack(s, p) != 0) return -1;
+  if (d.entry_count > 0) PackSortByHash(0, d.entry_count - 1);
+  return 0;
+}
+
+// A comparison sort that cannot degrade on crafted hashes (a plain quicksort would take 10^10
+// steps on a hostile table); equal hashes keep their order of reading.
+void PackSortByHash(i32 first, i32 last) {
+  PackDirectory& d = g_PackDirectory;
+  if (first < 0 || last >= d.entry_count || first >= last) return;
+  std::vector<u32> order(static_cast<size_t>(last - first + 1));
+  for (size_t i = 0; i < order.size(); i++) order[i] = static_cast<u32>(first) + static_cast<u32>(i);
+  std::stable_sort(order.begin(), order.end(), [&](u32 a, u32 b) { return d.hashes[a] < d.hashes[b]; });
+  std::vector<u32> hashes(order.size()), packs(order.size()), positions(order.size());
+  for (size_t i = 0; i < order.size(); i++) {
+    hashes[i] = d.hashes[order[i]];
+    packs[i] = d.packs[order[i]];
+    positions[i] = d.positions[order[i]];
+  }
+  std::copy(hashes.begin(), hashes.end(), d.hashes.begin() + first);
+  std::copy(packs.begin(), packs.end(), d.packs.begin() + first);
+  std::copy(positions.begin(), positions.end(), d.positions.begin() + first);
+}
+
+// ---- Lookup ----------------------------------------------------------------------------------
+
+i32 PackFindInArchives(PackLookup* lookup, const char* name) {
+  const PackDirectory& d = g_PackDirectory;
+  // Entries are hashed by their lower-cased names; the name comparison below ignores case too.
+  std::string lower = name;
+  StrLowerSjis(lower.data());
+  u32 h = HashMurmur2(lower.data(), lower.size(), 0);
+  // The directory is sorted by hash: the first match in directory order is the first of its run.
+  auto it = std::lower_bound(d.hashes.begin(), d.hashes.end(), h);
+  for (size_t e = static_cast<size_t>(it - d.hashes.begin()); e < d.hashes.size() && d.hashes[e] == h; e++) {
+    u32 p = d.packs[e];
+    PackHandle hd;
+    if (PackOpenIndex(&hd, p)) return -2;
+    // The record was checked by the scan; the file may have changed since, so check it again.
+    u8 code = 0, type = 0;
+    if (PackSeek(&hd, d.positions[e]) || PackReadU8(&hd, &code)) {
+      PackClose(&hd);
+      return -2;
+    }
+    u32 len = g_NameLengthTable[255 - code];
+    u64 record_end = static_cast<u64>(d.positions[e]) - 4 + PACK_RECORD_FIXED + len;
+    std::string stored(len, '\0');
+    if (record_end > PACK_HEADER_SIZE + static_cast<u64>(d.pack_table_size[p]) ||
+        PackRead(&hd, stored.data(), len)) {
+      PackClose(&hd);
+      return -2;
+    }
+    for (char& c : stored) c = static_cast<char>(255 - static_cast<u8>(c));
+    if (!NameEquals(stored, name)) {
+      PackClose(&hd);
+      continue;
+    }
+    bool ok = PackReadU8(&hd, &type) == 0;
+    u64 position = PackTell(&hd);
+    PackClose(&hd);
+    if (!ok) return -2;
+    lookup->type = type;
+    lookup->position = position;
+    lookup->entry = static_cast<u32>(e);
+    lookup->pack = p;
+    lookup->source = PACK_SOURCE_ARCHIVE;
+    return PACK_SOURCE_ARCHIVE;
+  }
+  return 0;
+}
+
+// ---- Reset -----------------------------------------------------------------------------------
+
+void PackReset() {
+  PackDirectory& d = g_PackDirectory;
+  FreeNames();
+  d.pack_count = 0;
+  d.entry_count = 0;
+  d.duplicates = 0;
+  d.hashes.clear();
+  d.packs.clear();
+  d.positions.clear();
+  std::memset(d.pack_entries, 0, sizeof d.pack_entries);
+  std::memset(d.pack_table_size, 0, sizeof d.pack_table_size);
+  g_DataInExe = 0;
+  g_ScriptsPacked = 0;
+  g_AppendedBase = 0;
+  std::memset(g_NameLengthTable, 0, sizeof g_NameLengthTable);
+  std::memset(g_ScrambleKey, 0, sizeof g_ScrambleKey);
+  g_PackExeNative.clear();
+  s_AppendedSize = 0;
+  s_AppendedPackOffset = 0;
+  s_AppendedFile.clear();
+  PackMemoryListsFree();
+  std::free(g_PackLinkedFiles);
+  std::free(g_PackLinkedBlock);
+  g_PackLinkedFiles = nullptr;
+  g_PackLinkedBlock = nullptr;
+  g_PackLinkedCount = 0;
+}

@@ -1,0 +1,222 @@
+// Frame scalers (see scale.h). Positions are fixed point: nearest steps in 16.16, bilinear works
+// in 1/256 pixel with 64-bit products. The tables are written by the posting thread before it
+// posts and only read by the workers while the job runs.
+#include "layer/scale.h"
+
+#include <cstring>
+
+#include "layer/kernels.h"
+#include "layer/worker.h"
+
+u8 g_BilinearSharpen = 1;
+FrameSharpenTables g_BilinearSharpenTables = {};
+std::vector<i32> g_ScaleRowTable;
+std::vector<i32> g_ScaleColTable;
+std::vector<u64> g_ScaleFracTable;
+
+static void ClearRows(u8* dst, i32 width, i32 from, i32 to) {
+  for (i32 r = from; r < to; r++) g_PixelKernels.zero(dst + i64{r} * width * 4, width * 4);
+}
+
+// Destination pixels [0, first) and [end, width) of one row.
+static void ClearOutside(u8* row, i32 width, i32 first, i32 end) {
+  if (first > 0) g_PixelKernels.zero(row, first * 4);
+  if (end < width) g_PixelKernels.zero(row + i64{end} * 4, (width - end) * 4);
+}
+
+// The valid span [first, end) of a table: one past the last entry whose source position is
+// negative, up to the first one that reaches the source size.
+template <class Pos>
+static void ValidSpan(i32 count, Pos pos, i64 size, i32* first, i32* end) {
+  i32 f = 0;
+  for (i32 i = 0; i < count; i++)
+    if (pos(i) < 0) f = i + 1;
+  i32 e = count;
+  for (i32 i = f; i < count; i++)
+    if (pos(i) >= size) {
+      e = i;
+      break;
+    }
+  *first = f;
+  *end = e;
+}
+
+// ---- Nearest ---------------------------------------------------------------------------------
+
+void FrameScaleNearest(u8* dst, const u8* src, i32 left, i32 top, i32 right, i32 bottom, i32 sw, i32 sh, i32 dw,
+                       i32 dh) {
+  if (!dst || !src || dw <= 0 || dh <= 0) return;
+  if (right < left || bottom < top) {  // no source pixels at all
+    ClearRows(dst, dw, 0, dh);
+    return;
+  }
+  u32 col_step = static_cast<u32>((i64{right} - left + 1) << 16) / static_cast<u32>(dw);
+  u32 row_step = static_cast<u32>((i64{bottom} - top + 1) << 16) / static_cast<u32>(dh);
+  g_ScaleColTable.resize(dw);
+  g_ScaleRowTable.resize(dh);
+  u32 acc = 0;
+  for (i32 j = 0; j < dw; j++, acc += col_step) g_ScaleColTable[j] = static_cast<i32>(acc >> 16);
+  acc = 0;
+  for (i32 i = 0; i < dh; i++, acc += row_step) g_ScaleRowTable[i] = static_cast<i32>(acc >> 16);
+  i32 row_first, row_end, col_first, col_end;
+  ValidSpan(dh, [&](i32 i) { return i64{g_ScaleRowTable[i]} + top; }, sh, &row_first, &row_end);
+  ValidSpan(dw, [&](i32 j) { return i64{g_ScaleColTable[j]} + left; }, sw, &col_first, &col_end);
+  ClearRows(dst, dw, 0, row_first);
+  ClearRows(dst, dw, row_end, dh);
+  WorkerJob job{};
+  job.code = WORKER_JOB_SCALE_NEAREST;
+  job.col_first = col_first;
+  job.col_end = col_end;
+  job.src_left = left;
+  job.src_top = top;
+  job.src_width = sw;
+  job.src_height = sh;
+  job.dst_width = dw;
+  job.dst_height = dh;
+  job.dst_pixels = dst;
+  job.src_pixels = src;
+  WorkerPostRows(job, row_first, row_end);
+}
+
+void LayerJobScaleNearest(WorkerJob* j) {
+  const i32 dw = static_cast<i32>(j->dst_width);
+  for (i32 r = j->row_first; r < j->row_end; r++) {
+    u8* row = j->dst_pixels + i64{r} * dw * 4;
+    ClearOutside(row, dw, j->col_first, j->col_end);
+    const u8* src_row = j->src_pixels + ((g_ScaleRowTable[r] + j->src_top) * j->src_width + j->src_left) * 4;
+    for (i32 c = j->col_first; c < j->col_end; c++) std::memcpy(row + i64{c} * 4, src_row + i64{g_ScaleColTable[c]} * 4, 4);
+  }
+}
+
+// ---- Bilinear --------------------------------------------------------------------------------
+
+static void BuildSharpenTables() {
+  FrameSharpenTables& t = g_BilinearSharpenTables;
+  t.col_factor = 1.25f;
+  t.row_factor = 1.25f;
+  if (t.built) return;
+  for (i32 c = 0; c < 256; c++) {
+    i32 v = static_cast<i32>((c - 128) * t.col_factor + 128);  // truncated toward zero
+    t.col[c] = static_cast<u8>(v < 0 ? 0 : (v > 255 ? 255 : v));
+    v = static_cast<i32>((c - 128) * t.row_factor + 128);
+    t.row[c] = static_cast<u8>(v < 0 ? 0 : (v > 255 ? 255 : v));
+  }
+  t.built = 1;
+}
+
+u8 FrameSharpenFraction(u8 f) {
+  BuildSharpenTables();
+  return g_BilinearSharpenTables.col[f];
+}
+
+// Position of destination index i in 1/256 pixel relative to lo / 100.
+static i64 BilinearPos(i64 i, i64 lo, i64 hi, i64 dst100) {
+  i64 f0 = (lo % 100) * 256 / 100;
+  i64 span = hi - lo;
+  i64 den = dst100 - 100;
+  if (den == 0) den = 100;
+  // Shrinking starts the index term at the first fraction, enlarging adds it afterwards.
+  bool shrink = dst100 < span;
+  return span * (256 * i + (shrink ? f0 : 0)) / den + (shrink ? 0 : f0);
+}
+
+static bool PrepareBilinear(WorkerJob* job, u8* dst, const u8* src, i64 left, i64 top, i64 right, i64 bottom, i32 sw,
+                            i32 sh, i64 dw100, i64 dh100) {
+  i64 w = dw100 / 100, h = dh100 / 100;
+  if (!dst || !src || w <= 0 || h <= 0) return false;
+  if (g_BilinearSharpen) BuildSharpenTables();
+  const FrameSharpenTables& t = g_BilinearSharpenTables;
+  g_ScaleRowTable.resize(h);
+  g_ScaleColTable.resize(w);
+  g_ScaleFracTable.resize(w);
+  std::vector<i64> col_pos(w);
+  for (i64 i = 0; i < h; i++) {
+    i64 v = BilinearPos(i, top, bottom, dh100);
+    if (g_BilinearSharpen) v = (v & ~i64{255}) | t.row[v & 255];
+    g_ScaleRowTable[i] = static_cast<i32>(v);
+  }
+  for (i64 j = 0; j < w; j++) {
+    i64 v = BilinearPos(j, left, right, dw100);
+    if (g_BilinearSharpen) v = (v & ~i64{255}) | t.col[v & 255];
+    col_pos[j] = v >> 8;
+    g_ScaleColTable[j] = static_cast<i32>((v >> 8) * 4);
+    g_ScaleFracTable[j] = static_cast<u64>(v & 255) * 0x0001000100010001ull;
+  }
+  i32 row_first, row_end, col_first, col_end;
+  ValidSpan(static_cast<i32>(h), [&](i32 i) { return (i64{g_ScaleRowTable[i]} >> 8) + top / 100; }, sh, &row_first,
+            &row_end);
+  ValidSpan(static_cast<i32>(w), [&](i32 j) { return col_pos[j] + left / 100; }, sw, &col_first, &col_end);
+  if (row_first >= row_end || col_first >= col_end) {
+    ClearRows(dst, static_cast<i32>(w), 0, static_cast<i32>(h));
+    return false;
+  }
+  ClearRows(dst, static_cast<i32>(w), 0, row_first);
+  ClearRows(dst, static_cast<i32>(w), row_end, static_cast<i32>(h));
+  *job = WorkerJob{};
+  job->code = WORKER_JOB_SCALE_BILINEAR;
+  job->row_first = row_first;
+  job->row_end = row_end;
+  job->col_first = col_first;
+  job->col_end = col_end;
+  job->src_left = left;
+  job->src_top = top;
+  job->src_right = right;
+  job->src_bottom = bottom;
+  job->src_width = sw;
+  job->src_height = sh;
+  job->dst_width = dw100;
+  job->dst_height = dh100;
+  job->dst_pixels = dst;
+  job->src_pixels = src;
+  return true;
+}
+
+// The rows of a bilinear job; exact_sum: the threaded combination of the two horizontal sums.
+static void BilinearRows(const WorkerJob* j, bool exact_sum) {
+  const i32 dw = static_cast<i32>(j->dst_width / 100);
+  const i64 stride = i64{j->src_width} * 4;
+  for (i32 r = j->row_first; r < j->row_end; r++) {
+    u8* out = j->dst_pixels + i64{r} * dw * 4;
+    ClearOutside(out, dw, j->col_first, j->col_end);
+    i64 pos = g_ScaleRowTable[r];
+    u32 fy = static_cast<u32>(pos & 255);
+    const u8* row0 = j->src_pixels + ((pos >> 8) + j->src_top / 100) * stride + (j->src_left / 100) * 4;
+    const u8* row1 = row0 + stride;
+    for (i32 c = j->col_first; c < j->col_end; c++) {
+      const u8* p0 = row0 + g_ScaleColTable[c];
+      const u8* p1 = row1 + g_ScaleColTable[c];
+      u32 fx = static_cast<u32>(g_ScaleFracTable[c] & 0xFFFF);
+      u8* d = out + i64{c} * 4;
+      for (i32 b = 0; b < 4; b++) {
+        u32 top = p0[b] * (256 - fx) + p0[b + 4] * fx;
+        u32 bottom = p1[b] * (256 - fx) + p1[b + 4] * fx;
+        u32 v = exact_sum ? ((top * (256 - fy)) >> 16) + ((bottom * fy) >> 16)
+                          : ((top >> 8) * (256 - fy) + (bottom >> 8) * fy) >> 8;
+        d[b] = static_cast<u8>(v > 255 ? 255 : v);
+      }
+    }
+  }
+}
+
+void LayerJobScaleBilinear(WorkerJob* job) { BilinearRows(job, true); }
+
+void FrameScaleBilinearThreaded(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64 bottom, i32 sw, i32 sh,
+                                i64 dw100, i64 dh100) {
+  WorkerJob job;
+  if (PrepareBilinear(&job, dst, src, left, top, right, bottom, sw, sh, dw100, dh100))
+    WorkerPostRows(job, job.row_first, job.row_end);
+}
+
+void FrameScaleBilinear(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64 bottom, i32 sw, i32 sh, i64 dw100,
+                        i64 dh100) {
+  WorkerJob job;
+  if (PrepareBilinear(&job, dst, src, left, top, right, bottom, sw, sh, dw100, dh100)) BilinearRows(&job, false);
+}
+
+void FrameScaleReset() {
+  g_BilinearSharpen = 1;
+  g_BilinearSharpenTables = {};
+  g_ScaleRowTable.clear();
+  g_ScaleColTable.clear();
+  g_ScaleFracTable.clear();
+}

@@ -1,0 +1,136 @@
+// The command table's rows (see script/cmd.h): one row a slot in slot order, binding each slot to
+// its handler in whichever module owns it; and commands 14 and 29, whose bodies are the frame
+// loop's.
+#include "script/cmd.h"
+
+#include "layer/layer_cmd.h"
+#include "script/arg.h"
+#include "script/task.h"
+#include "core/err.h"
+#include "shell/frame.h"
+#include "shell/screen.h"
+#include "shell/wincmd.h"
+
+i32 CmdProgramEnd() {
+  if (ArgDecode(14) != 0) return -1;
+  return FrameProgramEnd(ArgGiven(0), ArgInt(0));
+}
+
+i32 CmdFrameRateSet() {
+  if (ArgDecode(29) != 0) return -1;
+  return FrameRateSet(ArgGiven(0), ArgInt(0), ArgGiven(1), ArgInt(1));
+}
+
+struct CmdRow {
+  u8 slot;
+  TaskLineHandler handler;
+  const char* name;  // the handler the slot holds once its part is built
+};
+
+// Slots not listed hold CmdUndefined.
+static const CmdRow kCmdRows[] = {
+    {0, CmdArgsEval, "CmdArgsEval"},
+    {1, CmdLayerCreate, "CmdLayerCreate"},
+    {2, CmdNotBuilt, "CmdLayerEdit"},  // stand-in: CmdLayerEdit
+    {3, CmdLayerDelete, "CmdLayerDelete"},
+    {4, CmdLayerInfo, "CmdLayerInfo"},
+    {5, CmdNotBuilt, "CmdClipboardSetText"},  // stand-in: CmdClipboardSetText
+    {6, CmdNotBuilt, "CmdClipboardGetText"},  // stand-in: CmdClipboardGetText
+    {7, CmdNotBuilt, "CmdNop7"},  // stand-in: CmdNop7
+    {8, CmdNotBuilt, "CmdCsvFileRead"},  // stand-in: CmdCsvFileRead
+    {9, CmdNop, "CmdNop"},
+    {10, CmdMessageBox, "CmdMessageBox"},
+    {11, CmdBlockBranch, "CmdBlockBranch"},
+    {12, CmdNotBuilt, "CmdEmoteControl"},  // stand-in: CmdEmoteControl
+    {13, CmdNotBuilt, "CmdEmoteQuery"},  // stand-in: CmdEmoteQuery
+    {14, CmdProgramEnd, "CmdProgramEnd"},
+    {15, CmdNotBuilt, "CmdCommandFlagsSet"},  // stand-in: CmdCommandFlagsSet
+    {16, CmdNotBuilt, "CmdNop16"},  // stand-in: CmdNop16
+    {21, CmdNotBuilt, "CmdFileOp"},  // stand-in: CmdFileOp
+    {22, CmdNotBuilt, "CmdFileInfoGet"},  // stand-in: CmdFileInfoGet
+    {23, CmdNotBuilt, "CmdFlashOpen"},  // stand-in: CmdFlashOpen
+    {24, CmdNotBuilt, "CmdFlashClose"},  // stand-in: CmdFlashClose
+    {25, CmdNotBuilt, "CmdFlashQuery"},  // stand-in: CmdFlashQuery
+    {26, CmdVarDefineFloat, "CmdVarDefineFloat"},
+    {27, CmdFontSet, "CmdFontSet"},
+    {28, CmdFontInfo, "CmdFontInfo"},
+    {29, CmdFrameRateSet, "CmdFrameRateSet"},
+    {43, CmdLabelJump, "CmdLabelJump"},
+    {44, CmdLabelCall, "CmdLabelCall"},
+    {45, CmdBlockBegin, "CmdBlockBegin"},
+    {46, CmdBlockJumpEnd, "CmdBlockJumpEnd"},
+    {47, CmdBlockBreak, "CmdBlockBreak"},
+    {48, CmdBlockContinue, "CmdBlockContinue"},
+    {49, CmdBlockEnd, "CmdBlockEnd"},
+    {50, CmdInputSet, "CmdInputSet"},
+    {51, CmdVarDefineInt, "CmdVarDefineInt"},
+    {52, CmdNop, "CmdNop"},
+    {53, CmdLabelExists, "CmdLabelExists"},
+    {54, CmdVarAssign, "CmdVarAssign"},
+    {55, CmdNotBuilt, "CmdSaveDataLoad"},  // stand-in: CmdSaveDataLoad
+    {56, CmdLoopStart, "CmdLoopStart"},
+    {57, CmdLoopBreak, "CmdLoopBreak"},
+    {58, CmdLoopContinue, "CmdLoopContinue"},
+    {59, CmdLoopEnd, "CmdLoopEnd"},
+    {61, CmdMathCalc, "CmdMathCalc"},
+    {62, CmdMotionCalc, "CmdMotionCalc"},
+    {63, CmdNotBuilt, "CmdMenuItemSet"},  // stand-in: CmdMenuItemSet
+    {64, CmdNotBuilt, "CmdMenuPopupShow"},  // stand-in: CmdMenuPopupShow
+    {65, CmdNotBuilt, "CmdMenuItemDelete"},  // stand-in: CmdMenuItemDelete
+    {66, CmdNotBuilt, "CmdMenuItemGet"},  // stand-in: CmdMenuItemGet
+    {67, CmdNotBuilt, "CmdNop67"},  // stand-in: CmdNop67
+    {68, CmdNotBuilt, "CmdNop68"},  // stand-in: CmdNop68
+    {69, CmdNotBuilt, "CmdNop69"},  // stand-in: CmdNop69
+    {70, CmdCursorSet, "CmdCursorSet"},
+    {71, CmdNotBuilt, "CmdMoviePlay"},  // stand-in: CmdMoviePlay
+    {72, CmdNotBuilt, "CmdMovieStop"},  // stand-in: CmdMovieStop
+    {73, CmdNotBuilt, "CmdMovieQuery"},  // stand-in: CmdMovieQuery
+    {74, CmdNotBuilt, "CmdMovieNoOp"},  // stand-in: CmdMovieNoOp
+    {75, CmdNop, "CmdNop"},
+    {76, CmdNotBuilt, "CmdRegistryRead"},  // stand-in: CmdRegistryRead
+    {77, CmdCallReturn, "CmdCallReturn"},
+    {78, CmdNop, "CmdNop"},
+    {79, CmdMessageEnd, "CmdMessageEnd"},
+    {80, CmdNop, "CmdNop"},
+    {81, CmdNop, "CmdNop"},
+    {82, CmdNop, "CmdNop"},
+    {84, CmdNotBuilt, "CmdSaveDataWrite"},  // stand-in: CmdSaveDataWrite
+    {85, CmdNotBuilt, "CmdSaveBufferClear"},  // stand-in: CmdSaveBufferClear
+    {86, CmdNop86, "CmdNop86"},
+    {87, CmdSoundSet, "CmdSoundSet"},
+    {88, CmdSoundDelete, "CmdSoundDelete"},
+    {89, CmdSoundQuery, "CmdSoundQuery"},
+    {90, CmdVarDefineStr, "CmdVarDefineStr"},
+    {91, CmdScreenSet, "CmdScreenSet"},
+    {92, CmdNotBuilt, "CmdScriptFileInfoGet"},  // stand-in: CmdScriptFileInfoGet
+    {93, CmdTaskStart, "CmdTaskStart"},
+    {94, CmdTaskEnd, "CmdTaskEnd"},
+    {95, CmdTaskStateSave, "CmdTaskStateSave"},
+    {96, CmdMessageSet, "CmdMessageSet"},
+    {97, CmdMessageInfo, "CmdMessageInfo"},
+    {98, CmdNotBuilt, "CmdTrayIconSet"},  // stand-in: CmdTrayIconSet
+    {99, CmdNop99, "CmdNop99"},
+    {100, CmdVarEdit, "CmdVarEdit"},
+    {101, CmdVarInfoGet, "CmdVarInfoGet"},
+    {102, CmdTaskWait, "CmdTaskWait"},
+    {103, CmdWindowSet, "CmdWindowSet"},
+    {104, CmdNotBuilt, "CmdWindowHide"},  // stand-in: CmdWindowHide
+    {105, CmdNotBuilt, "CmdWindowInfoGet"},  // stand-in: CmdWindowInfoGet
+    {106, CmdMessageTextAppend, "CmdMessageTextAppend"},
+    {107, CmdNotBuilt, "CmdFrameSetLoad"},  // stand-in: CmdFrameSetLoad
+    {108, CmdNotBuilt, "CmdFrameSetRelease"},  // stand-in: CmdFrameSetRelease
+    {109, CmdNotBuilt, "CmdFrameSetInfoGet"},  // stand-in: CmdFrameSetInfoGet
+    {110, CmdMessagePrintValue, "CmdMessagePrintValue"},
+};
+
+void CmdInitTable() {
+  for (TaskLineHandler& h : g_CmdHandlers) h = CmdUndefined;
+  for (const CmdRow& row : kCmdRows) g_CmdHandlers[row.slot] = row.handler;
+}
+
+
+const char* CmdHandlerName(u8 slot) {
+  for (const CmdRow& row : kCmdRows)
+    if (row.slot == slot) return row.name;
+  return "CmdUndefined";
+}

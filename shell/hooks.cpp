@@ -1,0 +1,64 @@
+// The roof's wiring of the floors below: the hooks through which lower modules call up, the
+// object trees' roots with their first payloads, and the trees' reset with each payload's owner.
+#include "core/hooks.h"
+#include "core/obj.h"
+#include "display/gpu.h"
+#include "layer/layer.h"
+#include "layer/message.h"
+#include "script/menu.h"
+#include "script/task.h"
+#include "shell/frame.h"
+#include "shell/input.h"
+#include "shell/startup.h"
+#include "shell/wincmd.h"
+#include "sound/sound_object.h"
+
+void SysInstallHooks() {
+  g_HookCursorForDialog = InputForceCursorVisible;
+  g_HookForgetDragLayer = WinForgetDragLayer;
+  g_HookMessageWait = TextMessageWaitUpdate;
+  g_HookPumpWait = WinPumpWait;
+  g_HookGpuBuildTiles = D3dBuildLayerTextures;
+  g_HookGpuFreeTiles = GpuFreeLayerTiles;
+  g_HookGpuFramePass = D3dRenderFrame;
+  g_HookGpuForgetLayer = D3dForgetLayer;
+  g_HookEmoteReleasePlayer = EmoteReleasePlayer;
+  g_HookEmoteLoadPsb = EmoteLoadPsb;
+}
+
+i32 SysCreateRoots() {
+  ObjNode** roots[] = {&g_LayerRoot, &g_MenuRoot, &g_TaskRoot, &g_SoundRoot};
+  for (ObjNode** r : roots) {
+    if (*r) continue;
+    *r = ObjNewRoot();
+    if (!*r) return -1;
+  }
+  if (LayerCreateWindowRoot(0) != 0) return -1;
+
+  ObjNode* system = ObjCreateNode(g_TaskRoot, "SYSTEM", OBJ_ITEM, 1);
+  TaskContext* ctx = system ? TaskNewContext(system) : nullptr;
+  if (!ctx) return -1;
+  ctx->no_end = 1;
+
+  // The menu tree starts with one nameless, empty item, which no script path can reach.
+  ObjNode* item = ObjCreateNode(g_MenuRoot, "", OBJ_ITEM, 1);
+  if (!item || !MenuItemNew(item, "")) return -1;
+  return 0;
+}
+
+static void FreeLayerPayload(void* p) {
+  LayerRecord* rec = static_cast<LayerRecord*>(p);
+  if (--rec->ref_count <= 0) LayerRecordFree(rec);
+}
+static void FreeMenuPayload(void* p) { MenuItemFree(static_cast<MenuItem*>(p)); }
+static void FreeTaskPayload(void* p) { TaskFreeContext(static_cast<TaskContext*>(p)); }
+static void FreeSoundPayload(void* p) { SoundObjectFree(static_cast<SoundObject*>(p)); }
+
+void SysObjReset() {
+  TaskReset();  // threads ended in a pass that did not finish
+  static const ObjPayloadFreeFn kFree[OBJ_TREE_COUNT] = {FreeLayerPayload, FreeMenuPayload, FreeTaskPayload,
+                                                         FreeSoundPayload};
+  ObjReset(kFree);
+  g_CurrentTask = nullptr;
+  g_CurrentTaskNode = nullptr;
+}
