@@ -74,7 +74,7 @@ size_t StrToFullWidthSjis(char* dst, size_t dst_size, const char* src) {
 
 // A voiced katakana (ガ, パ, ヴ ...) as its base letter and the half-width voicing mark; 0 for
 // any other character. The ranges keep out ヮ, ヰ, ヱ, ヵ and ヶ, which sit next to base letters.
-u8 VoicedBaseOf(u16 code, u8* mark) {
+static u8 VoicedBaseOf(u16 code, u8* mark) {
   if (code == 0x8394) {  // ヴ
     *mark = 0xDE;
     return 0xB3;

@@ -96,9 +96,9 @@ static void BuildSharpenTables() {
   t.row_factor = 1.25f;
   if (t.built) return;
   for (i32 c = 0; c < 256; c++) {
-    i32 v = static_cast<i32>((c - 128) * t.col_factor + 128);  // truncated toward zero
+    i32 v = static_cast<i32>(static_cast<float>(c - 128) * t.col_factor + 128);  // truncated toward zero
     t.col[c] = static_cast<u8>(v < 0 ? 0 : (v > 255 ? 255 : v));
-    v = static_cast<i32>((c - 128) * t.row_factor + 128);
+    v = static_cast<i32>(static_cast<float>(c - 128) * t.row_factor + 128);
     t.row[c] = static_cast<u8>(v < 0 ? 0 : (v > 255 ? 255 : v));
   }
   t.built = 1;

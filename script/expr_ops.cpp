@@ -54,7 +54,7 @@ static i32 OpStr(const u8* operand, u16 len) {
   if (!out) return -1;
   u8 quote = operand[0];
   u16 end = 1;
-  while (end < len && operand[end] != quote) end += SjisIsLead(operand[end]) && end + 1 < len ? 2 : 1;
+  while (end < len && operand[end] != quote) end = static_cast<u16>(end + (SjisIsLead(operand[end]) && end + 1 < len ? 2 : 1));
   if (end > len) end = len;
   size_t n = 0;
   for (u16 k = 1; k < end;) {

@@ -220,7 +220,7 @@ void InputPollJoysticks() {
       down[INPUT_JOY_LEFT] = r.x < 32767 ? 0x80 : 0;
       down[INPUT_JOY_RIGHT] = r.x >= 32768 ? 0x80 : 0;
       for (u32 b = 0; b < INPUT_JOY_BUTTONS; b++)
-        down[INPUT_JOY_BUTTON1 + b] = (r.buttons & (1u << b)) ? 0x80 : 0;
+        down[INPUT_JOY_BUTTON1 + b] = static_cast<u8>((r.buttons & (1u << b)) ? 0x80 : 0);
     }
     u32 base = INPUT_JOY_FIRST_KEY + INPUT_JOY_KEYS * j;
     for (u32 k = 0; k < INPUT_JOY_KEYS; k++) RunKey(base + k, down[k]);

@@ -29,6 +29,7 @@ i32 VarSrcDisplayBits() { return g_DesktopBitsPerPixel; }
 i32 VarSrcDisplayWidth() { return g_MonitorSize.load().width; }
 i32 VarSrcDisplayHeight() { return g_MonitorSize.load().height; }
 u8 VarSrcD3dInUse() { return g_D3dInUse; }
+// stand-in: the engine status word of the frame loop
 u32 VarSrcEngineStatus() { return 0; }
 
 i32 VarSrcDrawingMode() { return g_CfgDrawingMode; }
@@ -65,6 +66,7 @@ i32 VarSrcCursorY(i32 window) {
   WindowObject* w = window >= 0 && window < WIN_COUNT ? g_WindowObjects[window] : nullptr;
   return w ? w->cursor_y.load() : 0;
 }
+// stand-in: the two engine values that scripts set (system variables 138, 139)
 i64 VarSrcEngineValue(i32 which) {
   (void)which;
   return 0;

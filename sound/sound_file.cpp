@@ -37,7 +37,7 @@ static void ReadFormat(const u8* p, u32 n, SoundWaveFormat* f) {
   if (n >= 16) {
     f->bits_per_sample = Rd16u(p + 14);
   } else {
-    f->bits_per_sample = f->channels ? static_cast<u16>(f->block_align / f->channels * 8) : 0;
+    f->bits_per_sample = static_cast<u16>(f->channels ? f->block_align / f->channels * 8 : 0);
   }
   f->extra_size = n >= 18 ? Rd16u(p + 16) : 0;
 }
