@@ -8,6 +8,7 @@
 
 #include "shell/startup.h"
 #include "core/obj.h"
+#include "layer/layer.h"
 #include "script/var.h"
 
 namespace {
