@@ -1,17 +1,44 @@
 // The roof's wiring of the floors below: the hooks through which lower modules call up, the
 // object trees' roots with their first payloads, and the trees' reset with each payload's owner.
+#include "common/rand.h"
+#include "core/config.h"
+#include "core/err.h"
 #include "core/hooks.h"
 #include "core/obj.h"
+#include "core/pack.h"
+#include "core/sys.h"
+#include "core/usererr.h"
 #include "display/gpu.h"
+#include "display/present.h"
+#include "layer/blend.h"
+#include "layer/cpu.h"
+#include "layer/font.h"
+#include "layer/image.h"
 #include "layer/layer.h"
+#include "layer/layer_cmd.h"
 #include "layer/message.h"
+#include "layer/scale.h"
+#include "layer/worker.h"
+#include "platform/file.h"
+#include "platform/input.h"
+#include "script/arg.h"
+#include "script/expr.h"
 #include "script/menu.h"
+#include "script/script.h"
 #include "script/task.h"
+#include "script/var.h"
 #include "shell/frame.h"
 #include "shell/input.h"
+#include "shell/screen.h"
 #include "shell/startup.h"
+#include "shell/sysinfo.h"
+#include "shell/var_sources.h"
 #include "shell/wincmd.h"
+#include "shell/window.h"
+#include "shell/window_paint.h"
 #include "sound/sound_object.h"
+#include "sound/sound_ring.h"
+#include "sound/sound_thread.h"
 
 void SysInstallHooks() {
   g_HookCursorForDialog = InputForceCursorVisible;
@@ -61,4 +88,41 @@ void SysObjReset() {
   ObjReset(kFree);
   g_CurrentTask = nullptr;
   g_CurrentTaskNode = nullptr;
+}
+
+void SysResetAll() {
+  // Threads first, so nothing runs while their records go.
+  WorkerReset();
+  SoundThreadReset();
+  SoundRingReset();
+  SysReset();  // the trees, scripts and variables with it
+  ExprReset();
+  ArgReset();
+  TextMessageReset();
+  FontReset();
+  ImageReset();
+  LayerCmdReset();
+  BlendReset();
+  BlendCpuReset();
+  FrameScaleReset();
+  FramePresentReset();
+  WinInvalidateReset();
+  WinCmdReset();
+  WinReset();
+  WinScreenReset();
+  FrameReset();
+  InputReset();
+  SysInfoReset();
+  VarSourcesReset();
+  ErrReset();
+  UserErrReset();
+  CfgReset();
+  PackReset();
+  PlatFileReset();
+  PlatInputReset();
+  RandReset();
+  g_QuitRequested = 0;
+  g_ThreadedMode = 0;
+  g_D3dRedraw = 0;
+  g_D3dReadbackNode = nullptr;
 }

@@ -64,3 +64,5 @@ void SysInstallHooks();
 i32 SysCreateRoots();
 // Frees the four trees with their payloads and clears the base paths (shutdown and tests).
 void SysObjReset();
+// Tests: every module's globals back to their values before start-up (threads stopped first).
+void SysResetAll();

@@ -56,16 +56,7 @@ struct ComposeTest : ::testing::Test {
     g_WorkerCount = saved_workers;
   }
   static void ResetAll() {
-    WorkerReset();
-    SysObjReset();
-    WinReset();
-    WinInvalidateReset();
-    FramePresentReset();
-    FrameScaleReset();
-    ErrReset();
-    UserErrReset();
-    g_QuitRequested = 0;
-    g_D3dRedraw = 0;
+    SysResetAll();
   }
 
   static ObjNode* RootNode() { return g_WindowObjects[0]->root_layer; }

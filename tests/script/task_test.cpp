@@ -20,26 +20,14 @@ namespace {
 struct TaskTest : ::testing::Test {
   TestGameFolder game;
   void SetUp() override {
-    ScriptReset();
-    ExprReset();
-    SysObjReset();
-    PackReset();
-    ErrReset();
-    g_QuitRequested = 0;
+    SysResetAll();
     ASSERT_EQ(PackScrambleSetup(), 0);
     ASSERT_EQ(SysCreateRoots(), 0);
     g_StepCounter = 0;
   }
   void TearDown() override {
-    TaskReset();
-    SysObjReset();
-    ScriptReset();
-    VarReset();
-    PackReset();
-    UserErrReset();
-    ErrReset();
+    SysResetAll();
     PlatClockSetFixed(false);
-    g_QuitRequested = 0;
     g_RerunRequest = 0;
     g_ErrScriptPosition = nullptr;
   }

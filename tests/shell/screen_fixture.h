@@ -64,15 +64,7 @@ struct ScreenTest : ::testing::Test {
     PlatClockSetFixed(false);
   }
   static void ResetAll() {
-    WinCmdReset();
-    SysObjReset();
-    WinReset();
-    WinScreenReset();
-    FramePresentReset();
-    FrameReset();
-    ErrReset();
-    UserErrReset();
-    g_QuitRequested = 0;
+    SysResetAll();
     g_FitMode = 0;
     g_FullscreenModeChange = 0;
     g_WindowResizable = 0;

@@ -67,16 +67,7 @@ struct StartupTest : ::testing::Test {
     ASSERT_EQ(KitProjectConfigWrite((root / "chbin" / "zpcfg.zbn").string(), cfg), 0);
   }
   static void ResetAll() {
-    PackReset();
-    CfgReset();
-    PlatFileReset();
-    SysReset();
-    FrameReset();
-    WinReset();
-    ErrReset();
-    SysInfoReset();
-    g_QuitRequested = 0;
-    g_ThreadedMode = 0;
+    SysResetAll();
   }
   // Parses "zephra GAME ARGS..." and fills the paths, as WinMain does.
   void Prepare(const fs::path& game, std::vector<std::string> args = {}) {
