@@ -18,32 +18,18 @@ i32 CmdMessageEnd() {
   return TextMessageEnd(t, g_CurrentLine, source_line);
 }
 
-static void MessageArgs(u8 slot, MessageCmdArgs* a) {
-  *a = MessageCmdArgs{};
-  a->command_name = ArgCommandName(slot);
-  for (u8 id = 0; id < MSG_SET_PARAMS; id++) {
-    a->given[id] = ArgGiven(id) ? 1 : 0;
-    a->value[id] = ArgInt(id);
-  }
-  a->layer = ArgStr(0);
-}
-
 i32 CmdMessageSet() {
-  if (ArgDecode(96) != 0) return -1;
-  MessageCmdArgs a;
-  MessageArgs(96, &a);
+  CmdArgRecord a;
+  if (ArgDecodeRecord(96, &a) != 0) return -1;
   return TextMessageSet(&a);
 }
 
 i32 CmdMessageInfo() {
-  if (ArgDecode(97) != 0) return -1;
-  MessageCmdArgs a;
-  MessageArgs(97, &a);
+  CmdArgRecord a;
+  if (ArgDecodeRecord(97, &a) != 0) return -1;
   i64 value = 0;
-  if (TextMessageInfo(&a, &value) && ArgGiven(MSG_INFO_RESULT)) {
-    u8 p = ArgPos(MSG_INFO_RESULT);
-    VarSetNumElement(g_ArgVarId[p], g_ArgVarElem[p], value);
-  }
+  if (TextMessageInfo(&a, &value) && a.given[MSG_INFO_RESULT])
+    VarSetNumElement(a.var_id[MSG_INFO_RESULT], a.var_elem[MSG_INFO_RESULT], value);
   return 0;
 }
 

@@ -308,7 +308,7 @@ void FontMeasureText(const char* text, i32 glyph_width, i32 glyph_height, u32 bo
 
 // The argument's operator over the current value, saturating instead of overflowing; a zero
 // divisor leaves the value.
-static i64 ApplyOp(u8 op, i64 current, i64 arg) {
+static i64 ApplyOp(u32 op, i64 current, i64 arg) {
   i64 r;
   switch (op) {
     case 0: return arg;
@@ -325,19 +325,19 @@ static i64 ApplyOp(u8 op, i64 current, i64 arg) {
   }
 }
 
-static i64 ApplyOpClamped(const FontCmdArgs* a, i32 id, i64 current, i64 low, i64 high) {
+static i64 ApplyOpClamped(const CmdArgRecord* a, i32 id, i64 current, i64 low, i64 high) {
   i64 v = ApplyOp(a->op[id], current, a->value[id]);
   return v < low ? low : v > high ? high : v;
 }
 
-static const char* ParamName(const FontCmdArgs* a, i32 id) {
-  return a->param_names[id] ? a->param_names[id] : "";
+static const char* ParamName(const CmdArgRecord* a, i32 id) {
+  return CmdArgName(a, id);
 }
 
-static const char* CommandName(const FontCmdArgs* a) { return a->command_name ? a->command_name : ""; }
+static const char* CommandName(const CmdArgRecord* a) { return CmdArgCommandName(a); }
 
 // A script face number (1..count) to a list index; raises the range errors.
-static i32 CheckFaceNumber(const FontCmdArgs* a, i32 id, i64 number) {
+static i32 CheckFaceNumber(const CmdArgRecord* a, i32 id, i64 number) {
   if (number < 1) {
     ErrRaiseAtScriptF(ERR_FONT_ARG_BELOW, 1, CommandName(a), ParamName(a, id), number, static_cast<i64>(1));
     return -1;
@@ -350,7 +350,7 @@ static i32 CheckFaceNumber(const FontCmdArgs* a, i32 id, i64 number) {
   return static_cast<i32>(number - 1);
 }
 
-i32 FontSetApply(const FontCmdArgs* a, FontMessageFont* msg) {
+i32 FontSetApply(const CmdArgRecord* a, FontMessageFont* msg) {
   if (a->given[0]) {
     i64 slot = a->value[0];
     if (slot < 0 || slot >= FONT_SLOT_COUNT) {
@@ -371,7 +371,7 @@ i32 FontSetApply(const FontCmdArgs* a, FontMessageFont* msg) {
     }
     FontSelectFaceByIndex(index);
   }
-  if (a->given[2] && a->text[2]) FontSelectFaceByName(a->text[2]);
+  if (a->given[2]) FontSelectFaceByName(CmdArgStr(a, 2));
   if (a->given[3]) {
     s.smooth = static_cast<u8>(ApplyOpClamped(a, 3, s.smooth, 0, 255));
     if (m) m->smooth = s.smooth;
@@ -414,7 +414,7 @@ i32 FontSetApply(const FontCmdArgs* a, FontMessageFont* msg) {
 
 static FontInfoValue Number(i64 v) { return {0, v, nullptr}; }
 
-i32 FontInfoQuery(const FontCmdArgs* a, const FontMessageFont* msg, FontInfoValue* out) {
+i32 FontInfoQuery(const CmdArgRecord* a, const FontMessageFont* msg, FontInfoValue* out) {
   FontSlot& s0 = g_FontSlots[0];
   FontMessageFont slot_font = {s0.glyph_width, s0.glyph_height, s0.colour, s0.second_colour,
                                s0.gradient_mode, s0.orientation, static_cast<u8>(s0.bold),
@@ -433,7 +433,7 @@ i32 FontInfoQuery(const FontCmdArgs* a, const FontMessageFont* msg, FontInfoValu
   else if (a->given[11] && a->value[11] == 1) *out = Number(g_FontFaceList.count);
   else if (a->given[12]) *out = Number(0);
   else if (a->given[14] || a->given[15]) {
-    const char* text = a->given[17] && a->text[17] ? a->text[17] : "";
+    const char* text = CmdArgStr(a, 17);
     i32 w = 0, h = 0;
     // No character, nothing to measure: the empty text is 0 x 0 rather than a blank glyph.
     if (text[0]) FontMeasureText(text, f.glyph_width, f.glyph_height, f.bold, f.smooth, &w, &h);

@@ -4,6 +4,7 @@
 // slot and face indexes from outside are checked before they are used.
 #pragma once
 #include "common/types.h"
+#include "script/cmdargs.h"
 #include "platform/font.h"
 
 enum {
@@ -104,16 +105,6 @@ struct FontMessageFont {
   u8 gradient_mode, orientation, bold, ink_only, smooth;
 };
 
-// The decoded arguments of a font command, by parameter id.
-struct FontCmdArgs {
-  u8 given[FONT_CMD_PARAM_COUNT];
-  u8 op[FONT_CMD_PARAM_COUNT];  // 0 set, 1 add, 2 subtract, 3 multiply, 4 divide
-  i64 value[FONT_CMD_PARAM_COUNT];
-  const char* text[FONT_CMD_PARAM_COUNT];
-  const char* command_name;     // for error texts
-  const char* param_names[FONT_CMD_PARAM_COUNT];
-};
-
 // What the info command stores into its variable.
 struct FontInfoValue {
   u8 is_text;
@@ -123,6 +114,6 @@ struct FontInfoValue {
 
 // Body of the font set command on decoded arguments; msg receives what is set on slot 0 (may be
 // null). 0, or -1 after an error. The current slot is 0 afterwards.
-i32 FontSetApply(const FontCmdArgs* args, FontMessageFont* msg);
+i32 FontSetApply(const CmdArgRecord* args, FontMessageFont* msg);
 // Body of the font info command: the value for its variable. 0, or -1 after an error.
-i32 FontInfoQuery(const FontCmdArgs* args, const FontMessageFont* msg, FontInfoValue* out);
+i32 FontInfoQuery(const CmdArgRecord* args, const FontMessageFont* msg, FontInfoValue* out);

@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "core/err.h"
 #include "core/state.h"
+#include "script/arg.h"
 #include "script/cmd.h"
 #include "core/hooks.h"
 
@@ -96,7 +97,7 @@ int ImageDecode(u8 type, const u8* data, u32 size, const char* name, ImagePictur
   pic->has_alpha = 0;
   ImageDecodeFn fn = type < IMAGE_TYPE_COUNT ? kDecoders[type] : nullptr;
   if (!fn) {
-    ErrRaiseAtScriptF(IMAGE_ERR_NOT_PICTURE, 1, CmdDefName(CMD_SLOT_LAYER), name);
+    ErrRaiseAtScriptF(IMAGE_ERR_NOT_PICTURE, 1, ArgCommandName(CMD_SLOT_LAYER), name);
     return -1;
   }
   int r = fn(data, size, name, pic);

@@ -6,6 +6,7 @@
 #include "common/sjis.h"
 #include "layer/image.h"
 #include "layer/layer.h"
+#include "script/arg.h"
 #include "script/cmd.h"
 #include "core/err.h"
 #include "core/pack.h"
@@ -42,7 +43,7 @@ i32 ImageLoad(LayerRecord* rec, const char* name) {
   rec->has_alpha = 0;
   if (!IsPictureType(lookup.type)) {
     // Checked before reading: a sound or unknown file never reaches a decoder.
-    ErrRaiseAtScriptF(IMAGE_ERR_NOT_PICTURE, 1, CmdDefName(CMD_SLOT_LAYER_CREATE), name);
+    ErrRaiseAtScriptF(IMAGE_ERR_NOT_PICTURE, 1, ArgCommandName(CMD_SLOT_LAYER_CREATE), name);
     return -1;
   }
   if (PackReadBySource(&lookup, resolved) != 0) {

@@ -422,14 +422,14 @@ i32 TextMessageEnd(TaskContext* ctx, u32 line, u32 source_line) {
   return -1;
 }
 
-static i32 SetLayer(MessageRecord* m, const MessageCmdArgs* a) {
+static i32 SetLayer(MessageRecord* m, const CmdArgRecord* a) {
   char path[OBJ_PATH_MAX];
-  const char* name = a->layer ? a->layer : "";
+  const char* name = CmdArgStr(a, 0);
   i32 folder = ObjResolvePath(path, sizeof path, name, g_LayerBase, 0);
   if (folder < 0) return -1;
   ObjNode* node = ObjFindNode(g_LayerRoot, path, folder == 1 ? OBJ_FIND_FOLDER : OBJ_FIND_EITHER);
   if (!node || !LayerOf(node)) {
-    ErrRaiseAtScriptF(ERR_MSG_LAYER_MISSING, 1, a->command_name ? a->command_name : "", path);
+    ErrRaiseAtScriptF(ERR_MSG_LAYER_MISSING, 1, CmdArgCommandName(a), path);
     return -1;
   }
   if (LayerRecord* old = LayerOf(m->text_layer)) old->is_message_layer = 0;
@@ -438,7 +438,7 @@ static i32 SetLayer(MessageRecord* m, const MessageCmdArgs* a) {
   return 0;
 }
 
-i32 TextMessageSet(const MessageCmdArgs* a) {
+i32 TextMessageSet(const CmdArgRecord* a) {
   MessageRecord* m = g_MessageRecord;
   if (!m) return 0;
   if (a->given[0] && SetLayer(m, a) != 0) return -1;
@@ -468,7 +468,7 @@ i32 TextMessageSet(const MessageCmdArgs* a) {
   return result;
 }
 
-i32 TextMessageInfo(const MessageCmdArgs* a, i64* out) {
+i32 TextMessageInfo(const CmdArgRecord* a, i64* out) {
   const MessageRecord* m = g_MessageRecord;
   if (!m) return 0;
   const i64 values[8] = {0, m->active, m->pen_x, m->pen_y, m->waiting, m->end_newline, m->end_page, m->end_wait};

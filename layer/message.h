@@ -4,6 +4,7 @@
 // character and code buffers always stay zero-terminated and no count passes their capacity.
 #pragma once
 #include "common/types.h"
+#include "script/cmdargs.h"
 #include "layer/font.h"
 
 struct ObjNode;
@@ -87,18 +88,12 @@ i32 TextMessagePrintText(const char* text, i32 len);
 // Command 79 on the running thread. Returns -1 (the line waits for the message).
 i32 TextMessageEnd(TaskContext* ctx, u32 line, u32 source_line);
 
-// Command 96 and 97 on decoded arguments (by parameter id).
-enum { MSG_SET_PARAMS = 20, MSG_INFO_RESULT = 8 };
-struct MessageCmdArgs {
-  u8 given[MSG_SET_PARAMS];
-  i64 value[MSG_SET_PARAMS];
-  const char* layer;        // parameter 0
-  const char* command_name;
-};
+// Commands 96 and 97 on their decoded arguments; 97 stores into its parameter 8.
+enum { MSG_INFO_RESULT = 8 };
 // 0, or -1 (error raised, or a click wait appended while active).
-i32 TextMessageSet(const MessageCmdArgs* a);
+i32 TextMessageSet(const CmdArgRecord* a);
 // The value command 97 reports: 1 when one of parameters 1..7 is given, with *out.
-i32 TextMessageInfo(const MessageCmdArgs* a, i64* out);
+i32 TextMessageInfo(const CmdArgRecord* a, i64* out);
 
 // System variables 115 (characters) and 116 (codes).
 const char* TextMessageVarText(i32 which);

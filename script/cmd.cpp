@@ -23,6 +23,4 @@ i32 CmdNotBuilt() {
 
 i32 CmdNop() { return 0; }
 
-const char* CmdDefName(i32 slot) { return slot >= 0 && slot < CMD_SLOT_COUNT ? ArgCommandName(static_cast<u8>(slot)) : ""; }
-
 TaskLineHandler CmdHandlerFor(u8 opcode) { return opcode < CMD_SLOT_COUNT ? g_CmdHandlers[opcode] : CmdUndefined; }

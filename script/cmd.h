@@ -63,5 +63,3 @@ void MotionCompute(const i64 a[8], const double b[31], double out[4]);
 i32 CmdMessageBox();
 u32 CmdMessageBoxStyle();
 
-// The script name of a command slot, from the command definitions ("" when unknown).
-const char* CmdDefName(i32 slot);

@@ -332,7 +332,7 @@ void InputUpdate() {
 
 // ---- Commands --------------------------------------------------------------------------------
 
-i32 InputProcessingSet(const InputCmdArgs* a) {
+i32 InputProcessingSet(const CmdArgRecord* a) {
   if (a->given[0]) g_InputKeyboardOn = a->value[0] != 0;
   if (a->given[1]) g_InputJoystickOn = a->value[1] != 0;
   if (a->given[2]) {
@@ -372,7 +372,7 @@ static void CursorModeSet(i64 mode) {
   g_CursorMode = static_cast<u8>(mode);
 }
 
-i32 InputCursorSet(const InputCmdArgs* a) {
+i32 InputCursorSet(const CmdArgRecord* a) {
   WindowObject* m = g_WindowObjects[0];
   if (a->given[0]) CursorModeSet(a->value[0]);
   if (a->given[1]) g_CursorHideDelay = static_cast<i32>(std::clamp<i64>(a->value[1], 0, INT_MAX));
@@ -391,7 +391,7 @@ i32 InputCursorSet(const InputCmdArgs* a) {
   if (a->given[7]) PlatInputSetCursorShape(static_cast<i32>(std::clamp<i64>(a->value[7], -1, PLAT_CURSOR_COUNT)));
   if (a->given[8]) g_CursorHotX = static_cast<i32>(a->value[8] & 0xFFFF);
   if (a->given[9]) g_CursorHotY = static_cast<i32>(a->value[9] & 0xFFFF);
-  if (a->given[10] && a->layer) InputCursorFromLayer(a->layer, g_CursorHotX, g_CursorHotY);
+  if (a->given[10]) InputCursorFromLayer(CmdArgStr(a, 10), g_CursorHotX, g_CursorHotY);
   return 0;
 }
 

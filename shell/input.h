@@ -8,6 +8,7 @@
 #include <atomic>
 
 #include "common/types.h"
+#include "script/cmdargs.h"
 #include "core/state.h"
 
 struct PlatInputEvent;
@@ -48,18 +49,11 @@ void InputGameToClient(const WindowObject* w, i32 gx, i32 gy, i32* cx, i32* cy);
 void InputClientToGame(const WindowObject* w, i32 cx, i32 cy, i32* gx, i32* gy);
 
 // ---- Commands --------------------------------------------------------------------------------
-// Decoded arguments of commands 50 and 70: per parameter whether it was given and its value.
-enum { INPUT_CMD_PARAMS = 11 };
-struct InputCmdArgs {
-  u8 given[INPUT_CMD_PARAMS];
-  i64 value[INPUT_CMD_PARAMS];
-  const char* layer;  // command 70 parameter 10 (Shift-JIS)
-};
 // Command 50: 0 keyboard, 1 joysticks, 2 mouse processing on or off.
-i32 InputProcessingSet(const InputCmdArgs* a);
+i32 InputProcessingSet(const CmdArgRecord* a);
 // Command 70: 0 cursor mode, 1 auto-hide delay, 2-4 the main window's gates (move, buttons,
 // wheel), 5-6 cursor position in game pixels, 7 standard cursor, 8-9 hot spot, 10 layer cursor.
-i32 InputCursorSet(const InputCmdArgs* a);
+i32 InputCursorSet(const CmdArgRecord* a);
 // The cursor made from a layer's picture with its hot spot (cursor command parameter 10). A missing
 // layer does nothing; a picture the system cannot show as a cursor shows a message and leaves the
 // cursor unchanged (-1).

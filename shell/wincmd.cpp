@@ -13,6 +13,7 @@
 #include "layer/layer.h"
 #include "platform/platform.h"
 #include "platform/video.h"
+#include "script/arg.h"
 #include "script/cmd.h"
 #include "core/obj.h"
 #include "core/config.h"
@@ -72,10 +73,8 @@ i32 CmdRunOnMain(CmdBodyFn body, const CmdArgRecord* a) {
 
 // ---- Helpers ---------------------------------------------------------------------------------
 
-static bool Given(const CmdArgRecord* a, i32 p) { return a->given[p] != 0; }
-static const char* Str(const CmdArgRecord* a, i32 p) { return a->str[p] ? a->str[p] : ""; }
-static const char* CommandName() { return CmdDefName(CMD_WINDOW_SET); }
-static const char* ParamName(i32 p) { return CmdDefArgName(CMD_WINDOW_SET, p); }
+static const char* CommandName() { return ArgCommandName(CMD_WINDOW_SET); }
+static const char* ParamName(i32 p) { return ArgName(CMD_WINDOW_SET, static_cast<u8>(p)); }
 
 static i32 RangeError(i32 p, i64 value, i64 lo, i64 hi) {
   ErrRaiseAtScriptF(ERR_ARG_RANGE_VALUE, 1, CommandName(), ParamName(p), value, lo, hi);
@@ -91,7 +90,7 @@ static i32 BadValue(i32 p, i64 value) {
 // trailing "/" finds a picture layer or a folder. -1 after the error (101250 for no layer).
 static i32 FindLayer(const CmdArgRecord* a, i32 p, ObjNode** out) {
   char path[OBJ_PATH_MAX];
-  i32 folder = ObjResolvePath(path, sizeof path, Str(a, p), g_LayerBase, 0);
+  i32 folder = ObjResolvePath(path, sizeof path, CmdArgStr(a, p), g_LayerBase, 0);
   if (folder < 0) return -1;
   ObjNode* node = ObjFindNode(g_LayerRoot, path, folder == 1 ? OBJ_FIND_FOLDER : OBJ_FIND_EITHER);
   if (!node || !LayerOf(node)) {
@@ -129,23 +128,23 @@ static void ScreenSizeFromSide(WindowObject* w, bool width_given, i64 value) {
 }
 
 static i32 OpenWindow(WindowObject* w, const CmdArgRecord* a) {
-  if (!Given(a, P_TITLE)) {
+  if (!CmdArgGiven(a, P_TITLE)) {
     ErrRaiseAtScriptF(ERR_WIN_NO_TITLE, 1, CommandName());
     return -1;
   }
-  const char* title = Str(a, P_TITLE)[0] ? Str(a, P_TITLE) : " ";
+  const char* title = CmdArgStr(a, P_TITLE)[0] ? CmdArgStr(a, P_TITLE) : " ";
   const i32 x = w->x, y = w->y, width = w->width, height = w->height;
   w->x = 0;
   w->y = 0;
-  w->width = Given(a, P_GAME_W) ? static_cast<i32>(a->value[P_GAME_W]) : WIN_SUB_DEFAULT_SIDE;
-  w->height = Given(a, P_GAME_H) ? static_cast<i32>(a->value[P_GAME_H]) : WIN_SUB_DEFAULT_SIDE;
+  w->width = CmdArgGiven(a, P_GAME_W) ? static_cast<i32>(a->value[P_GAME_W]) : WIN_SUB_DEFAULT_SIDE;
+  w->height = CmdArgGiven(a, P_GAME_H) ? static_cast<i32>(a->value[P_GAME_H]) : WIN_SUB_DEFAULT_SIDE;
   char class_name[SYS_PATH_MAX + 16];
   WinSubClassName(w->index, class_name, sizeof class_name);
   if (!WinCreate(w, class_name, title)) {
     w->x = x, w->y = y, w->width = width, w->height = height;
     return -1;
   }
-  if (Given(a, P_SHOWN) && a->value[P_SHOWN] > 0) PlatWindowShow(w->handle, true);
+  if (CmdArgGiven(a, P_SHOWN) && a->value[P_SHOWN] > 0) PlatWindowShow(w->handle, true);
   WinObjSetupScreen(w, title);
   g_WindowOpen[w->index] = 1;
   return 0;
@@ -229,23 +228,23 @@ static void SetResizable(WindowObject* w, i64 v) {
 // ---- The command -----------------------------------------------------------------------------
 
 i32 CmdWindowSetBody(const CmdArgRecord* a) {
-  const i64 index = Given(a, P_INDEX) ? a->value[P_INDEX] : 0;
+  const i64 index = CmdArgGiven(a, P_INDEX) ? a->value[P_INDEX] : 0;
   if (index < 0 || index >= WIN_COUNT) return RangeError(P_INDEX, index, 0, WIN_COUNT - 1);
   WindowObject* w = g_WindowObjects[index];
   if (!w) return -1;
   for (i32 p : {P_GAME_W, P_GAME_H})
-    if (Given(a, p) && (a->value[p] < 1 || a->value[p] > WIN_OUTPUT_WIDTH_MAX))
+    if (CmdArgGiven(a, p) && (a->value[p] < 1 || a->value[p] > WIN_OUTPUT_WIDTH_MAX))
       return RangeError(p, a->value[p], 1, WIN_OUTPUT_WIDTH_MAX);
   const bool open = g_WindowOpen[index] == 1;
   const bool windowed = !g_Fullscreen && !g_Maximised;
 
   // Game size (stored below for an open window), then the on-screen size at once.
-  const bool size_applied = (Given(a, P_GAME_W) || Given(a, P_GAME_H)) && windowed;
-  const i32 game_w = Given(a, P_GAME_W) ? static_cast<i32>(a->value[P_GAME_W]) : w->width;
-  const i32 game_h = Given(a, P_GAME_H) ? static_cast<i32>(a->value[P_GAME_H]) : w->height;
+  const bool size_applied = (CmdArgGiven(a, P_GAME_W) || CmdArgGiven(a, P_GAME_H)) && windowed;
+  const i32 game_w = CmdArgGiven(a, P_GAME_W) ? static_cast<i32>(a->value[P_GAME_W]) : w->width;
+  const i32 game_h = CmdArgGiven(a, P_GAME_H) ? static_cast<i32>(a->value[P_GAME_H]) : w->height;
   if (open && windowed && w->handle) {
-    if (Given(a, P_SCREEN_W)) ScreenSizeFromSide(w, true, a->value[P_SCREEN_W]);
-    if (Given(a, P_SCREEN_H)) ScreenSizeFromSide(w, false, a->value[P_SCREEN_H]);
+    if (CmdArgGiven(a, P_SCREEN_W)) ScreenSizeFromSide(w, true, a->value[P_SCREEN_W]);
+    if (CmdArgGiven(a, P_SCREEN_H)) ScreenSizeFromSide(w, false, a->value[P_SCREEN_H]);
   }
   if (size_applied && open) {
     w->width = game_w;
@@ -255,57 +254,57 @@ i32 CmdWindowSetBody(const CmdArgRecord* a) {
   }
   if (!open && OpenWindow(w, a) != 0) return -1;
 
-  if (Given(a, P_TITLE)) WinSetTitle(w, Str(a, P_TITLE)[0] ? Str(a, P_TITLE) : " ");
-  if (Given(a, P_OPACITY)) SetOpacity(w, a->value[P_OPACITY]);
-  if (Given(a, P_SHOWN) && w->handle) {
+  if (CmdArgGiven(a, P_TITLE)) WinSetTitle(w, CmdArgStr(a, P_TITLE)[0] ? CmdArgStr(a, P_TITLE) : " ");
+  if (CmdArgGiven(a, P_OPACITY)) SetOpacity(w, a->value[P_OPACITY]);
+  if (CmdArgGiven(a, P_SHOWN) && w->handle) {
     const bool show = a->value[P_SHOWN] > 0;
     if (PlatWindowShown(w->handle) != show) PlatWindowShow(w->handle, show);
   }
-  if (Given(a, P_X)) {
+  if (CmdArgGiven(a, P_X)) {
     w->x = static_cast<i32>(std::clamp<i64>(a->value[P_X], INT_MIN, INT_MAX));
     WinMoveTo(w, w->x, w->y);
   }
-  if (Given(a, P_Y)) {
+  if (CmdArgGiven(a, P_Y)) {
     w->y = static_cast<i32>(std::clamp<i64>(a->value[P_Y], INT_MIN, INT_MAX));
     WinMoveTo(w, w->x, w->y);
   }
-  if (Given(a, P_ZORDER) && SetZOrder(w, a->value[P_ZORDER]) != 0) return -1;
-  if (Given(a, P_MAX_ACTS)) w->maximise_acts = static_cast<u8>(a->value[P_MAX_ACTS]);
-  if (Given(a, P_MIN_ALLOWED)) w->minimise_allowed = static_cast<u8>(a->value[P_MIN_ALLOWED]);
-  if (Given(a, P_CLOSE_STATE)) {
+  if (CmdArgGiven(a, P_ZORDER) && SetZOrder(w, a->value[P_ZORDER]) != 0) return -1;
+  if (CmdArgGiven(a, P_MAX_ACTS)) w->maximise_acts = static_cast<u8>(a->value[P_MAX_ACTS]);
+  if (CmdArgGiven(a, P_MIN_ALLOWED)) w->minimise_allowed = static_cast<u8>(a->value[P_MIN_ALLOWED]);
+  if (CmdArgGiven(a, P_CLOSE_STATE)) {
     const i64 v = a->value[P_CLOSE_STATE];
     // Checked before it is stored: the main window cannot close without ending the program.
     if (index == 0 && (v < WIN_CLOSE_TELL_SCRIPT || v > WIN_CLOSE_QUIT)) return BadValue(P_CLOSE_STATE, v);
     w->close_state = static_cast<u8>(v);
   }
-  if (Given(a, P_FLASH_COUNT)) {
-    const i64 timeout = Given(a, P_FLASH_TIMEOUT) ? a->value[P_FLASH_TIMEOUT] : 0;
+  if (CmdArgGiven(a, P_FLASH_COUNT)) {
+    const i64 timeout = CmdArgGiven(a, P_FLASH_TIMEOUT) ? a->value[P_FLASH_TIMEOUT] : 0;
     WinFlash(w, static_cast<i32>(std::clamp<i64>(a->value[P_FLASH_COUNT], 0, INT_MAX)),
              static_cast<i32>(std::clamp<i64>(timeout, 0, INT_MAX)));
   }
-  if (Given(a, P_LAYER_SET) && SetLayerSet(w, a) != 0) return -1;
-  if (Given(a, P_MENU)) {
+  if (CmdArgGiven(a, P_LAYER_SET) && SetLayerSet(w, a) != 0) return -1;
+  if (CmdArgGiven(a, P_MENU)) {
     WinSetMenuName(w, "");
-    WinSetMenuName(w, Str(a, P_MENU));
+    WinSetMenuName(w, CmdArgStr(a, P_MENU));
     if (WinMenuSet(w->menu_name, w) != 0) return -1;
   }
-  if (Given(a, P_SHAPE)) {
+  if (CmdArgGiven(a, P_SHAPE)) {
     ObjNode* node;
     if (FindLayer(a, P_SHAPE, &node) < 0) return -1;
     const LayerRecord* rec = LayerOf(node);
     if (WinSetShapeFromImage(w, rec->pixels, rec->width, rec->height) != 0) return 1;
   }
-  if (Given(a, P_DRAG_MAP) && SetDragMap(w, a) != 0) return -1;
-  if (Given(a, P_MAX_BOX) && !g_Fullscreen) {
+  if (CmdArgGiven(a, P_DRAG_MAP) && SetDragMap(w, a) != 0) return -1;
+  if (CmdArgGiven(a, P_MAX_BOX) && !g_Fullscreen) {
     const u32 style = WinGetStyle(w);
     WinSetStyle(w, a->value[P_MAX_BOX] == 1 ? style | WIN_WS_MAXIMIZEBOX : style & ~static_cast<u32>(WIN_WS_MAXIMIZEBOX));
   }
-  if (Given(a, P_FRONT) && a->value[P_FRONT] == 1 && w->handle) PlatWindowRaise(w->handle);
-  if (Given(a, P_FULLSCREEN) && index == 0 && WinSetFullscreen(a->value[P_FULLSCREEN] != 0 ? 1 : 0)) {
+  if (CmdArgGiven(a, P_FRONT) && a->value[P_FRONT] == 1 && w->handle) PlatWindowRaise(w->handle);
+  if (CmdArgGiven(a, P_FULLSCREEN) && index == 0 && WinSetFullscreen(a->value[P_FULLSCREEN] != 0 ? 1 : 0)) {
     if (w->root_layer) LayerMarkDirtyWhole(w->root_layer);
   }
-  if (Given(a, P_MINIMISED)) SetMinimised(w, a->value[P_MINIMISED]);
-  if (Given(a, P_MAX_TOGGLE) && w->handle) {
+  if (CmdArgGiven(a, P_MINIMISED)) SetMinimised(w, a->value[P_MINIMISED]);
+  if (CmdArgGiven(a, P_MAX_TOGGLE) && w->handle) {
     if (!g_Maximised) {
       PlatWindowSetState(w->handle, PLAT_STATE_MAXIMIZED);
     } else {
@@ -313,7 +312,7 @@ i32 CmdWindowSetBody(const CmdArgRecord* a) {
       g_RedrawCountdown = 1;
     }
   }
-  if (Given(a, P_RESIZABLE)) SetResizable(w, a->value[P_RESIZABLE]);
+  if (CmdArgGiven(a, P_RESIZABLE)) SetResizable(w, a->value[P_RESIZABLE]);
   return 0;
 }
 

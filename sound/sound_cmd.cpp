@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "core/config.h"
 #include "core/obj.h"
+#include "script/arg.h"
 #include "script/var.h"
 #include "core/err.h"
 #include "core/pack.h"
@@ -24,12 +25,12 @@
 #include "sound/sound_ring.h"
 #include "sound/sound_thread.h"
 
-static const char* Text(const SoundCmdArgs* a, i32 id) {
-  return a->given[id] && a->text[id] ? a->text[id] : "";
+static const char* Text(const CmdArgRecord* a, i32 id) {
+  return CmdArgStr(a, id);
 }
 
 // Script values are 64-bit; requests carry 32 bits.
-static i32 Arg32(const SoundCmdArgs* a, i32 id) {
+static i32 Arg32(const CmdArgRecord* a, i32 id) {
   return static_cast<i32>(std::clamp<i64>(a->value[id], INT32_MIN, INT32_MAX));
 }
 
@@ -57,7 +58,7 @@ static i32 WaitUnloaded(const SoundObject* o, i32 slot) {
 }
 
 // The resolved path of the name parameter and whether it names a folder; the node or null.
-static ObjNode* FindObject(const SoundCmdArgs* a, char* path, size_t size, i32* folder) {
+static ObjNode* FindObject(const CmdArgRecord* a, char* path, size_t size, i32* folder) {
   *folder = ObjResolvePath(path, size, Text(a, SOUND_PARAM_NAME), g_SoundBase, 0);
   if (*folder < 0 || !g_SoundRoot) return nullptr;
   return ObjFindNode(g_SoundRoot, path, *folder ? OBJ_FIND_FOLDER : OBJ_FIND_ITEM);
@@ -106,7 +107,7 @@ static i32 SetFile(ObjNode* node, SoundObject* o, const char* file) {
   if (r > 0) return 1;
   const u8 kind = lookup.type == PACK_TYPE_WAV ? SOUND_KIND_WAV : lookup.type == PACK_TYPE_OGG ? SOUND_KIND_OGG : 0;
   if (!kind) {
-    ErrRaiseAtScriptF(ERR_SOUND_FILE_TYPE, 1, CmdDefName(CMD_SLOT_SOUND_SET), resolved);
+    ErrRaiseAtScriptF(ERR_SOUND_FILE_TYPE, 1, ArgCommandName(CMD_SLOT_SOUND_SET), resolved);
     return -1;
   }
   {
@@ -117,7 +118,7 @@ static i32 SetFile(ObjNode* node, SoundObject* o, const char* file) {
   return 0;
 }
 
-i32 SoundCmdSet(const SoundCmdArgs* a) {
+i32 SoundCmdSet(const CmdArgRecord* a) {
   if (!g_SoundEnabled.load()) return 0;
   char path[OBJ_PATH_MAX];
   i32 folder;
@@ -127,7 +128,7 @@ i32 SoundCmdSet(const SoundCmdArgs* a) {
   const bool file_given = a->given[SOUND_PARAM_FILE];
   // A folder takes no file, whether it is new or not.
   if (file_given && folder) {
-    ErrRaiseAtScriptF(ERR_SOUND_FOLDER_FILE, 1, CmdDefName(CMD_SLOT_SOUND_SET));
+    ErrRaiseAtScriptF(ERR_SOUND_FOLDER_FILE, 1, ArgCommandName(CMD_SLOT_SOUND_SET));
     return -1;
   }
   if (!node) {
@@ -220,7 +221,7 @@ static void DeleteFolder(ObjNode* folder) {
   SoundDeleteObject(folder);
 }
 
-i32 SoundCmdDelete(const SoundCmdArgs* a) {
+i32 SoundCmdDelete(const CmdArgRecord* a) {
   if (!g_SoundEnabled.load()) return 0;
   char path[OBJ_PATH_MAX];
   i32 folder;
@@ -291,28 +292,28 @@ static i64 Answer(const SoundObject* o, i32 selector) {
 
 // Stores into the result element; -1 when the variable's type does not take the value (error
 // 101140, fatal, raised by the store). An element outside the variable is ignored.
-static i32 StoreNumber(const SoundCmdArgs* a, i64 value) {
-  const VarRecord* v = VarRecordOf(a->result_var);
-  const bool wrong = v && v->type == VAR_TYPE_STR && a->result_index >= 0 && a->result_index < v->count;
-  VarSetNumElement(a->result_var, a->result_index, value);
+static i32 StoreNumber(const CmdArgRecord* a, i64 value) {
+  const VarRecord* v = VarRecordOf(a->var_id[SOUND_PARAM_RESULT]);
+  const bool wrong = v && v->type == VAR_TYPE_STR && a->var_elem[SOUND_PARAM_RESULT] >= 0 && a->var_elem[SOUND_PARAM_RESULT] < v->count;
+  VarSetNumElement(a->var_id[SOUND_PARAM_RESULT], a->var_elem[SOUND_PARAM_RESULT], value);
   return wrong ? -1 : 0;
 }
 
-static i32 StoreText(const SoundCmdArgs* a, const char* text) {
-  const VarRecord* v = VarRecordOf(a->result_var);
-  const bool wrong = v && v->type != VAR_TYPE_STR && a->result_index >= 0 && a->result_index < v->count;
-  VarSetStrElement(a->result_var, a->result_index, text);
+static i32 StoreText(const CmdArgRecord* a, const char* text) {
+  const VarRecord* v = VarRecordOf(a->var_id[SOUND_PARAM_RESULT]);
+  const bool wrong = v && v->type != VAR_TYPE_STR && a->var_elem[SOUND_PARAM_RESULT] >= 0 && a->var_elem[SOUND_PARAM_RESULT] < v->count;
+  VarSetStrElement(a->var_id[SOUND_PARAM_RESULT], a->var_elem[SOUND_PARAM_RESULT], text);
   return wrong ? -1 : 0;
 }
 
 // A missing object answers the empty value of the variable's own type.
-static void StoreEmpty(const SoundCmdArgs* a) {
-  const VarRecord* v = VarRecordOf(a->result_var);
+static void StoreEmpty(const CmdArgRecord* a) {
+  const VarRecord* v = VarRecordOf(a->var_id[SOUND_PARAM_RESULT]);
   if (!v) return;
   switch (v->type) {
-    case VAR_TYPE_INT: VarSetNumElement(a->result_var, a->result_index, 0); break;
-    case VAR_TYPE_FLOAT: VarSetFloatElement(a->result_var, a->result_index, 0.0); break;
-    case VAR_TYPE_STR: VarSetStrElement(a->result_var, a->result_index, ""); break;
+    case VAR_TYPE_INT: VarSetNumElement(a->var_id[SOUND_PARAM_RESULT], a->var_elem[SOUND_PARAM_RESULT], 0); break;
+    case VAR_TYPE_FLOAT: VarSetFloatElement(a->var_id[SOUND_PARAM_RESULT], a->var_elem[SOUND_PARAM_RESULT], 0.0); break;
+    case VAR_TYPE_STR: VarSetStrElement(a->var_id[SOUND_PARAM_RESULT], a->var_elem[SOUND_PARAM_RESULT], ""); break;
   }
 }
 
@@ -325,7 +326,7 @@ static const u8 kQueryOrder[] = {
     SOUND_QUERY_LEVEL_FIRST, SOUND_QUERY_LEVEL_SECOND, SOUND_QUERY_CONVERTED,
 };
 
-i32 SoundCmdQuery(const SoundCmdArgs* a) {
+i32 SoundCmdQuery(const CmdArgRecord* a) {
   if (!g_SoundEnabled.load() || !a->given[SOUND_PARAM_RESULT]) return 0;
   char path[OBJ_PATH_MAX];
   i32 folder;

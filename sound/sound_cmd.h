@@ -4,6 +4,7 @@
 // The bodies take already decoded arguments, indexed by parameter id.
 #pragma once
 #include "common/types.h"
+#include "script/cmdargs.h"
 
 struct ObjNode;
 struct SoundObject;
@@ -42,19 +43,10 @@ enum {
   ERR_SOUND_FILE_TYPE = 100030,
 };
 
-// The decoded arguments of one sound command line.
-struct SoundCmdArgs {
-  u8 given[SOUND_PARAM_COUNT];
-  i64 value[SOUND_PARAM_COUNT];
-  const char* text[SOUND_PARAM_COUNT];  // string parameters: name and file
-  i64 result_var;                       // the result element's variable id (query)
-  i64 result_index;                     // and its flattened index
-};
-
 // Command bodies: 0 to go on, -1 after a fatal error. With sound off each does nothing.
-i32 SoundCmdSet(const SoundCmdArgs* a);
-i32 SoundCmdDelete(const SoundCmdArgs* a);
-i32 SoundCmdQuery(const SoundCmdArgs* a);
+i32 SoundCmdSet(const CmdArgRecord* a);
+i32 SoundCmdDelete(const CmdArgRecord* a);
+i32 SoundCmdQuery(const CmdArgRecord* a);
 
 // Unloads one object (waiting for the sound thread), takes it out of the tree and frees it.
 void SoundDeleteObject(ObjNode* node);

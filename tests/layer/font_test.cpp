@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "layer/font.h"
+#include "script/script.h"
 #include "platform/platform.h"
 #include "core/usererr.h"
 #include "core/err.h"
@@ -77,17 +80,23 @@ struct FontTest : ::testing::Test {
     g_FontEnumFaces = FakeEnum;
     ASSERT_EQ(FontEnumInstalled(), 0);
   }
-  static FontCmdArgs Args() {
-    FontCmdArgs a;
-    std::memset(&a, 0, sizeof a);
-    a.command_name = "font";
-    static const char* const kNames[FONT_CMD_PARAM_COUNT] = {
+  // The font command's names as a game's command definitions give them, for the error texts.
+  static CmdArgRecord Args() {
+    static const char* kNames[FONT_CMD_PARAM_COUNT] = {
         "slot", "face", "facename", "smooth", "color", "color2", "grad", "rot", "ink", "w",
         "h", "bold", "p12", "p13", "p14", "p15", "p16", "text", "var", "p19"};
-    for (int i = 0; i < FONT_CMD_PARAM_COUNT; i++) a.param_names[i] = kNames[i];
+    g_CmdNames[27] = "font";
+    if (!g_CmdArgNames[27]) {  // freed with the definitions, like a loaded list
+      g_CmdArgNames[27] = static_cast<const char**>(std::malloc(sizeof kNames));
+      std::memcpy(g_CmdArgNames[27], kNames, sizeof kNames);
+    }
+    g_CmdArgCounts[27] = FONT_CMD_PARAM_COUNT;
+    CmdArgRecord a;
+    std::memset(&a, 0, sizeof a);
+    a.slot = 27;
     return a;
   }
-  static void Give(FontCmdArgs* a, int id, i64 v, u8 op = 0) {
+  static void Give(CmdArgRecord* a, int id, i64 v, u8 op = 0) {
     a->given[id] = 1;
     a->value[id] = v;
     a->op[id] = op;
@@ -232,7 +241,7 @@ TEST_F(FontTest, SetAppliesOperatorsAndClamps) {
   };
   for (const Case& c : kCases) {
     FontInitSlots();
-    FontCmdArgs a = Args();
+    CmdArgRecord a = Args();
     Give(&a, c.param, c.value, c.op);
     FontMessageFont msg = {};
     ASSERT_EQ(FontSetApply(&a, &msg), 0);
@@ -257,7 +266,7 @@ TEST_F(FontTest, SetAppliesOperatorsAndClamps) {
 
 TEST_F(FontTest, SetOnOtherSlotLeavesMessageAndReturnsToSlotZero) {
   UseFakeFaces(kFiveFaces);
-  FontCmdArgs a = Args();
+  CmdArgRecord a = Args();
   Give(&a, 0, 3);
   Give(&a, 4, 0x112233);
   Give(&a, 9, 32);
@@ -273,7 +282,7 @@ TEST_F(FontTest, SetOnOtherSlotLeavesMessageAndReturnsToSlotZero) {
 
   for (i64 bad : {8LL, -1LL, 1LL << 32}) {
     ErrReset();
-    FontCmdArgs b = Args();
+    CmdArgRecord b = Args();
     Give(&b, 0, bad);
     Give(&b, 4, 0x445566);
     EXPECT_EQ(FontSetApply(&b, &msg), -1);
@@ -301,7 +310,7 @@ TEST_F(FontTest, SetFaceByNumberAndName) {
     g_FontSlots[0].face = 3;
     ErrReset();
     g_QuitRequested = 0;
-    FontCmdArgs a = Args();
+    CmdArgRecord a = Args();
     Give(&a, 1, c.value, c.op);
     Give(&a, 9, 40);
     i32 r = FontSetApply(&a, nullptr);
@@ -316,13 +325,13 @@ TEST_F(FontTest, SetFaceByNumberAndName) {
       EXPECT_EQ(g_FontSlots[0].glyph_width, 40);
     }
   }
-  FontCmdArgs a = Args();
+  CmdArgRecord a = Args();
   std::string mincho = Sjis("ＭＳ 明朝");
   a.given[2] = 1;
-  a.text[2] = mincho.c_str();
+  a.str[2] = mincho.c_str();
   ASSERT_EQ(FontSetApply(&a, nullptr), 0);
   EXPECT_EQ(g_FontSlots[0].face, 1);
-  a.text[2] = "Nothing Like It";
+  a.str[2] = "Nothing Like It";
   ASSERT_EQ(FontSetApply(&a, nullptr), 0);
   EXPECT_EQ(g_FontSlots[0].face, 1);
 }
@@ -337,7 +346,7 @@ TEST_F(FontTest, InfoAnswersTheFirstGivenParameter) {
       {{10, 8}, 24},      {{13, 12}, 0},
   };
   for (auto& c : kCases) {
-    FontCmdArgs a = Args();
+    CmdArgRecord a = Args();
     for (int p : c.params) Give(&a, p, 1);
     FontInfoValue v;
     ASSERT_EQ(FontInfoQuery(&a, &msg, &v), 0);
@@ -345,7 +354,7 @@ TEST_F(FontTest, InfoAnswersTheFirstGivenParameter) {
     EXPECT_EQ(v.number, c.expect) << c.params.size();
   }
   // Face count only for 11 = 1.
-  FontCmdArgs a = Args();
+  CmdArgRecord a = Args();
   Give(&a, 11, 1);
   FontInfoValue v;
   ASSERT_EQ(FontInfoQuery(&a, &msg, &v), 0);
@@ -358,7 +367,7 @@ TEST_F(FontTest, InfoAnswersTheFirstGivenParameter) {
 TEST_F(FontTest, InfoFaceNameAndScriptFlag) {
   UseFakeFaces(kFiveFaces);
   FontMessageFont msg = {};
-  FontCmdArgs a = Args();
+  CmdArgRecord a = Args();
   Give(&a, 1, 1);
   FontInfoValue v;
   ASSERT_EQ(FontInfoQuery(&a, &msg, &v), 0);
@@ -368,7 +377,7 @@ TEST_F(FontTest, InfoFaceNameAndScriptFlag) {
   ASSERT_EQ(FontInfoQuery(&a, &msg, &v), 0);
   EXPECT_EQ(std::string(v.text), "Arial");
 
-  FontCmdArgs b = Args();
+  CmdArgRecord b = Args();
   Give(&b, 13, 1);
   for (auto c : {std::pair<i64, i64>{1, 1}, {2, 0}, {3, 1}}) {
     Give(&b, 0, c.first);
@@ -485,10 +494,10 @@ TEST_F(FontMeasureTest, InfoMeasuresWithTheMessageFont) {
   Select("IPAGothic");
   FontMessageFont msg = {24, 26, 0, 0, 0, 0, 0, 0, 1};
   std::string text = Sjis("Aあ");
-  FontCmdArgs a = Args();
+  CmdArgRecord a = Args();
   Give(&a, 14, 1);
   a.given[17] = 1;
-  a.text[17] = text.c_str();
+  a.str[17] = text.c_str();
   FontInfoValue v;
   ASSERT_EQ(FontInfoQuery(&a, &msg, &v), 0);
   EXPECT_EQ(v.number, 12) << "first character only, half a fixed-pitch cell";
@@ -496,7 +505,7 @@ TEST_F(FontMeasureTest, InfoMeasuresWithTheMessageFont) {
   Give(&a, 15, 1);
   ASSERT_EQ(FontInfoQuery(&a, &msg, &v), 0);
   EXPECT_EQ(v.number, 26);
-  a.text[17] = "";
+  a.str[17] = "";
   ASSERT_EQ(FontInfoQuery(&a, &msg, &v), 0);
   EXPECT_EQ(v.number, 0);
 }

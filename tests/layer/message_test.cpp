@@ -9,6 +9,7 @@
 #include "layer/font.h"
 #include "layer/glyph.h"
 #include "layer/message.h"
+#include "script/script.h"
 #include "script/task.h"
 #include "shell/input.h"
 
@@ -175,7 +176,7 @@ TEST_F(MessageTest, KeyTableEntriesOutsideTheInputTableAreIgnored) {
   Frame({{INPUT_KEY_LBUTTON, 1}, {13, 1}, {17, 1}});
   EXPECT_EQ(M()->waiting, 1);
   // Through the command the values are kept to "none"; 0 means none as well.
-  MessageCmdArgs a{};
+  CmdArgRecord a{};
   const i64 kValues[] = {5000, -3, 0, 32, 1023, 1022, 7, 65};
   for (i32 e = 0; e < MSG_KEY_COUNT; e++) {
     a.given[2 + e] = 1;
@@ -265,14 +266,14 @@ TEST_F(MessageTest, MessageEndAppendsItsCodesAndWaits) {
 }
 
 TEST_F(MessageTest, SetCommandAppendsInTableOrderAndInfoReportsTheFirstGiven) {
-  MessageCmdArgs a{};
+  CmdArgRecord a{};
   for (i32 id : {11, 12, 13, 14, 15}) {
     a.given[id] = 1;
     a.value[id] = 1;
   }
   EXPECT_EQ(TextMessageSet(&a), -1);  // a click wait while active ends the line
   EXPECT_EQ(Codes(), "CRPrp");
-  a = MessageCmdArgs{};
+  a = CmdArgRecord{};
   a.given[16] = a.given[17] = a.given[18] = a.given[19] = a.given[10] = a.given[1] = 1;
   a.value[16] = 1;
   a.value[10] = 30;
@@ -289,30 +290,33 @@ TEST_F(MessageTest, SetCommandAppendsInTableOrderAndInfoReportsTheFirstGiven) {
     i64 want;
   } kInfo[] = {{1, 0}, {4, 0}, {5, 0}, {6, 5}, {7, 0}};
   for (auto& c : kInfo) {
-    MessageCmdArgs q{};
+    CmdArgRecord q{};
     for (i32 id = c.first; id <= 7; id++) q.given[id] = 1;
     EXPECT_EQ(TextMessageInfo(&q, &v), 1);
     EXPECT_EQ(v, c.want) << c.first;
   }
-  MessageCmdArgs none{};
+  CmdArgRecord none{};
   EXPECT_EQ(TextMessageInfo(&none, &v), 0);
 }
 
 TEST_F(MessageTest, SetCommandTakesTheLayerByPathAndRefusesAMissingOne) {
   ASSERT_NE(LayerCreate("W0/other", 10, 10, 2), nullptr);
-  MessageCmdArgs a{};
+  CmdArgRecord a{};
+  a.slot = 96;
+  g_CmdNames[96] = "msg";  // as a game's command definitions name it
   a.given[0] = 1;
-  a.layer = "W0/msg";
-  a.command_name = "msg";
+  a.str[0] = "W0/msg";
   ASSERT_EQ(TextMessageSet(&a), 0);
   EXPECT_EQ(M()->text_layer, layer);
   EXPECT_EQ(LayerOf(layer)->is_message_layer, 1);
-  a.layer = "W0/other";
+  a.given[0] = 1;
+  a.str[0] = "W0/other";
   ASSERT_EQ(TextMessageSet(&a), 0);
   EXPECT_EQ(LayerOf(layer)->is_message_layer, 0);
   ObjNode* other = ObjFindNode(g_LayerRoot, "W0/other", OBJ_FIND_FOLDER);
   EXPECT_EQ(M()->text_layer, other);
-  a.layer = "W0/none";
+  a.given[0] = 1;
+  a.str[0] = "W0/none";
   EXPECT_EQ(TextMessageSet(&a), -1);
   EXPECT_TRUE(Raised("E101250 msg|W0/none"));
   EXPECT_EQ(M()->text_layer, other);

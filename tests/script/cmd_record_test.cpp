@@ -20,17 +20,16 @@ TEST_F(CmdRecordTest, RecordHoldsGivenValuesStringsAndOperators) {
   EXPECT_EQ(a.value[0], 1);
   ASSERT_NE(a.str[1], nullptr);
   EXPECT_STREQ(a.str[1], "Tx");
-  EXPECT_EQ(a.str[0], nullptr) << "a number has no string";
+  EXPECT_STREQ(a.str[0], "") << "a number has no string";
   EXPECT_EQ(a.given[4], 1);
   EXPECT_EQ(a.value[4], 5);
   EXPECT_EQ(a.op[4], 1u);
   EXPECT_EQ(a.value[8], 21);
   EXPECT_EQ(a.given[2], 0);
   EXPECT_EQ(a.given[5], 0);
-  EXPECT_STREQ(CmdDefArgName(CMD_WINDOW_SET, 8), "height");
-  EXPECT_STREQ(CmdDefArgName(CMD_SCREEN_SET, 2), "width");
-  EXPECT_STREQ(CmdDefArgName(CMD_SCREEN_SET, 200), "");
-  EXPECT_STREQ(CmdDefArgName(-1, 0), "");
+  EXPECT_STREQ(ArgName(CMD_WINDOW_SET, 8), "height");
+  EXPECT_STREQ(ArgName(CMD_SCREEN_SET, 2), "width");
+  EXPECT_STREQ(ArgName(CMD_SCREEN_SET, 200), "");
 }
 
 TEST_F(CmdRecordTest, DecodeFailureFailsTheRecord) {

@@ -92,13 +92,13 @@ struct InputTest : ::testing::Test {
   }
 };
 
-InputCmdArgs Args(std::initializer_list<std::pair<int, i64>> given, const char* layer = nullptr) {
-  InputCmdArgs a{};
+CmdArgRecord Args(std::initializer_list<std::pair<int, i64>> given, const char* layer = nullptr) {
+  CmdArgRecord a{};
   for (auto [i, v] : given) {
     a.given[i] = 1;
     a.value[i] = v;
   }
-  a.layer = layer;
+  if (layer) a.str[10] = layer;
   return a;
 }
 
@@ -150,7 +150,7 @@ TEST_F(InputTest, ATapBetweenTwoFramesIsAOneFramePress) {
   }
   // A tap while the keyboard is not processed is not kept for later.
   i64 before = g_InputKeyTable.counter[VK_A];
-  InputCmdArgs off = Args({{0, 0}}), on = Args({{0, 1}});
+  CmdArgRecord off = Args({{0, 0}}), on = Args({{0, 1}});
   InputProcessingSet(&off);
   Key(VK_A, true);
   Key(VK_A, false);
@@ -301,7 +301,7 @@ TEST_F(InputTest, JoystickAxesAndButtonsAreTheirThirtySixKeys) {
   PlatInputJoystickInject(2, true, 0, 0, 0);
   Frame();
   EXPECT_EQ(g_InputKeyTable.counter[INPUT_JOY_FIRST_KEY + INPUT_JOY_KEYS * 2 + INPUT_JOY_RIGHT], -1);
-  InputCmdArgs off = Args({{1, 0}});
+  CmdArgRecord off = Args({{1, 0}});
   InputProcessingSet(&off);
   PlatInputJoystickInject(2, true, 32767, 0, 0);
   Frame();
@@ -338,7 +338,7 @@ TEST_F(InputTest, CursorHidesTwoAndAHalfSecondsAfterAKeyAndMovementShowsIt) {
 }
 
 TEST_F(InputTest, CursorGatesAndModesDecideWhatHidesAndShows) {
-  InputCmdArgs gates = Args({{1, 100}, {2, 0}, {3, 1}, {4, 0}});
+  CmdArgRecord gates = Args({{1, 100}, {2, 0}, {3, 1}, {4, 0}});
   InputCursorSet(&gates);
   Key(VK_A, true);
   Frame();
@@ -356,12 +356,12 @@ TEST_F(InputTest, CursorGatesAndModesDecideWhatHidesAndShows) {
   Button(INPUT_KEY_RBUTTON, false);
 
   // Mode 0 hides for good, mode 2 shows for good; neither is undone by the timer or the mouse.
-  InputCmdArgs hide = Args({{0, INPUT_CURSOR_HIDDEN}});
+  CmdArgRecord hide = Args({{0, INPUT_CURSOR_HIDDEN}});
   InputCursorSet(&hide);
   Button(INPUT_KEY_LBUTTON, true);
   Frame();
   EXPECT_FALSE(PlatInputCursorShown());
-  InputCmdArgs show = Args({{0, INPUT_CURSOR_SHOWN}});
+  CmdArgRecord show = Args({{0, INPUT_CURSOR_SHOWN}});
   InputCursorSet(&show);
   Key(VK_A, true);
   Frame();
@@ -369,7 +369,7 @@ TEST_F(InputTest, CursorGatesAndModesDecideWhatHidesAndShows) {
   Frame();
   EXPECT_TRUE(PlatInputCursorShown());
   EXPECT_EQ(g_CursorMode, INPUT_CURSOR_SHOWN);
-  InputCmdArgs bad = Args({{0, 3}});
+  CmdArgRecord bad = Args({{0, 3}});
   InputCursorSet(&bad);
   EXPECT_EQ(g_CursorMode, INPUT_CURSOR_SHOWN);
 }
@@ -378,20 +378,20 @@ TEST_F(InputTest, MouseProcessingOffHidesTheCursorAndFreezesTheMouseKeys) {
   Button(INPUT_KEY_LBUTTON, true);
   Move(20, 20);
   Frame();
-  InputCmdArgs off = Args({{2, 0}});
+  CmdArgRecord off = Args({{2, 0}});
   InputProcessingSet(&off);
   Frame();
   Frame();
   EXPECT_FALSE(PlatInputCursorShown());
   EXPECT_EQ(g_InputKeyTable.counter[INPUT_KEY_LBUTTON], 1);
-  InputCmdArgs on = Args({{2, 1}});
+  CmdArgRecord on = Args({{2, 1}});
   InputProcessingSet(&on);
   Frame();
   EXPECT_TRUE(PlatInputCursorShown());
   EXPECT_EQ(g_InputKeyTable.counter[INPUT_KEY_LBUTTON], 2);
 
   i64 before = g_InputKeyTable.counter[VK_A];
-  InputCmdArgs kb_off = Args({{0, 0}});
+  CmdArgRecord kb_off = Args({{0, 0}});
   InputProcessingSet(&kb_off);
   Key(VK_A, true);
   Frame();
@@ -401,7 +401,7 @@ TEST_F(InputTest, MouseProcessingOffHidesTheCursorAndFreezesTheMouseKeys) {
 TEST_F(InputTest, CursorCommandMovesTheCursorAndPicksShapes) {
   g_OutputSize = {1280, 960};
   g_OutputOffset = {100, 60};
-  InputCmdArgs at = Args({{5, 320}, {6, 240}});
+  CmdArgRecord at = Args({{5, 320}, {6, 240}});
   InputCursorSet(&at);
   i32 cx = 0, cy = 0;
   ASSERT_TRUE(PlatInputCursorClient(kHandle, &cx, &cy));
@@ -418,11 +418,11 @@ TEST_F(InputTest, CursorCommandMovesTheCursorAndPicksShapes) {
                 {0, PLAT_CURSOR_ARROW}, {14, PLAT_CURSOR_ARROW}, {-5, PLAT_CURSOR_ARROW},
                 {1LL << 40, PLAT_CURSOR_ARROW}};
   for (const Case& c : shapes) {
-    InputCmdArgs a = Args({{7, c.value}});
+    CmdArgRecord a = Args({{7, c.value}});
     InputCursorSet(&a);
     EXPECT_EQ(PlatInputCursorShape(), c.shape) << c.value;
   }
-  InputCmdArgs hot = Args({{8, 0x12345}, {9, -1}, {10, 0}}, "cur/arrow");
+  CmdArgRecord hot = Args({{8, 0x12345}, {9, -1}, {10, 0}}, "cur/arrow");
   EXPECT_EQ(InputCursorSet(&hot), 0);
   EXPECT_EQ(g_CursorHotX, 0x2345);
   EXPECT_EQ(g_CursorHotY, 0xFFFF);

@@ -31,13 +31,13 @@ constexpr i64 kIntVar = 1000, kFloatVar = 1001, kStrVar = 1002;
 
 // One command line's decoded arguments.
 struct Line {
-  SoundCmdArgs a{};
+  CmdArgRecord a{};
   std::string texts[SOUND_PARAM_COUNT];
   explicit Line(const char* name) { Text(SOUND_PARAM_NAME, name); }
   Line& Text(i32 id, const char* s) {
     texts[id] = s;
     a.given[id] = 1;
-    a.text[id] = texts[id].c_str();
+    a.str[id] = texts[id].c_str();
     return *this;
   }
   Line& File(const char* s) { return Text(SOUND_PARAM_FILE, s); }
@@ -48,8 +48,8 @@ struct Line {
   }
   Line& Result(i64 var, i64 index = 0) {
     a.given[SOUND_PARAM_RESULT] = 1;
-    a.result_var = var;
-    a.result_index = index;
+    a.var_id[SOUND_PARAM_RESULT] = static_cast<u32>(var);
+    a.var_elem[SOUND_PARAM_RESULT] = index;
     return *this;
   }
   i32 Set() { return SoundCmdSet(&a); }
