@@ -3,21 +3,13 @@
 // zero divisor (or the one quotient that cannot be represented) leaves the value as it was.
 #include <climits>
 
+#include "common/int_ops.h"
 #include "script/arg.h"
 
-static i64 Wrap(u64 v) { return static_cast<i64>(v); }
-
 i64 ArgApplyOpInt64(u32 op, i64 cur, i64 arg) {
-  switch (op) {
-    case ARG_OP_SET: return arg;
-    case ARG_OP_ADD: return Wrap(static_cast<u64>(cur) + static_cast<u64>(arg));
-    case ARG_OP_SUB: return Wrap(static_cast<u64>(cur) - static_cast<u64>(arg));
-    case ARG_OP_MUL: return Wrap(static_cast<u64>(cur) * static_cast<u64>(arg));
-    case ARG_OP_DIV:
-      if (arg == 0 || (cur == INT64_MIN && arg == -1)) return cur;
-      return cur / arg;
-  }
-  return cur;
+  i64 r = cur;  // other codes, and a zero divisor, keep the value
+  if (op <= ARG_OP_DIV) IntApplyOp(op, cur, arg, &r);
+  return r;
 }
 
 i64 ArgApplyOpClamped(u32 op, i64 cur, i64 arg, i64 low, i64 high) {

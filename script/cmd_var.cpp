@@ -3,6 +3,7 @@
 // the variable store's setters, so an element outside its variable is never written.
 #include <cstring>
 
+#include "common/int_ops.h"
 #include "common/sjis.h"
 #include "common/sjis_conv.h"
 #include "script/arg.h"
@@ -110,18 +111,9 @@ static i32 AssignString(const ExprVarRef& ref, u8 op, const ArgRecord* src, cons
 
 // A system variable's new value under an operator (a zero divisor leaves it as it was).
 static i64 SysOpValue(u8 op, i64 cur, i64 v) {
-  const u64 a = static_cast<u64>(cur), b = static_cast<u64>(v);
-  switch (op) {
-    case 0: return v;
-    case 1: return static_cast<i64>(a + b);
-    case 2: return static_cast<i64>(a - b);
-    case 3: return static_cast<i64>(a * b);
-    case 4: return v == 0 || (cur == INT64_MIN && v == -1) ? cur : cur / v;
-    case 5: return v == 0 || v == -1 ? (v == 0 ? cur : 0) : cur % v;
-    case 6: return cur & v;
-    case 7: return cur | v;
-    default: return cur ^ v;
-  }
+  i64 r = cur;
+  IntApplyOp(op, cur, v, &r);
+  return r;
 }
 
 i32 CmdVarAssign() {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/int_ops.h"
 #include "common/sjis.h"
 #include "script/expr.h"
 #include "script/var.h"
@@ -116,15 +117,8 @@ static i32 StringMix() {
 
 // ---- Arithmetic ------------------------------------------------------------------------------
 
-static i64 WrapAdd(i64 a, i64 b) { return static_cast<i64>(static_cast<u64>(a) + static_cast<u64>(b)); }
-static i64 WrapSub(i64 a, i64 b) { return static_cast<i64>(static_cast<u64>(a) - static_cast<u64>(b)); }
-static i64 WrapMul(i64 a, i64 b) { return static_cast<i64>(static_cast<u64>(a) * static_cast<u64>(b)); }
-static i64 IntDiv(i64 a, i64 b) {
-  if (b == 0) return 0;
-  if (b == -1) return WrapSub(0, a);  // INT64_MIN / -1 wraps to INT64_MIN
-  return a / b;
-}
-static i64 IntMod(i64 a, i64 b) { return b == 0 || b == -1 ? 0 : a % b; }
+static i64 IntDiv(i64 a, i64 b) { return b == 0 ? 0 : IntWrapDiv(a, b); }
+static i64 IntMod(i64 a, i64 b) { return b == 0 ? 0 : IntWrapMod(a, b); }
 
 // A numeric binary operator in both arithmetics. A null float function leaves a unchanged in
 // float arithmetic (the integer-only operators).
@@ -146,8 +140,8 @@ static i32 Binary(const NumBinary& op) {
   return 0;
 }
 
-static const NumBinary kSub = {WrapSub, [](double a, double b) { return a - b; }};
-static const NumBinary kMul = {WrapMul, [](double a, double b) { return a * b; }};
+static const NumBinary kSub = {IntWrapSub, [](double a, double b) { return a - b; }};
+static const NumBinary kMul = {IntWrapMul, [](double a, double b) { return a * b; }};
 static const NumBinary kDiv = {IntDiv, [](double a, double b) { return b == 0.0 ? 0.0 : a / b; }};
 static const NumBinary kMod = {IntMod, nullptr};
 static const NumBinary kLt = {[](i64 a, i64 b) -> i64 { return a < b; }, [](double a, double b) { return a < b ? 1.0 : 0.0; }};
@@ -177,7 +171,7 @@ static i32 OpAdd(const u8*, u16) {
   }
   if (a->str || b->str) return StringMix();
   if (ExprFloatArith()) SetFloat(a, a->f + b->f);
-  else SetInt(a, WrapAdd(a->i, b->i));
+  else SetInt(a, IntWrapAdd(a->i, b->i));
   return 0;
 }
 
@@ -198,7 +192,7 @@ static i32 OpNeg(const u8*, u16) {
   if (!b) return ExprFailCode();
   if (b->str) return StringMix();
   if (ExprFloatArith()) SetFloat(b, -b->f);
-  else SetInt(b, WrapSub(0, b->i));
+  else SetInt(b, IntWrapSub(0, b->i));
   return 0;
 }
 

@@ -1,6 +1,7 @@
 // Element-assignment operators (see var.h): one entry per operator code and number type. Integer
 // arithmetic wraps in two's complement; float "%=", "&=", "|=" and "^=" work on both sides
 // truncated to integers and store the result as a double.
+#include "common/int_ops.h"
 #include "script/var.h"
 
 VarAssignOpFn g_VarAssignOps[2 * VAR_ASSIGN_OP_COUNT];
@@ -10,33 +11,11 @@ static bool InBounds(i64 id, i64 index) {
   return v && index >= 0 && index < v->count;
 }
 
-static i64 Wrap(u64 v) { return static_cast<i64>(v); }
-
-// The integer form of each operator: false when it changes nothing (a zero divisor).
-static bool IntApply(u8 op, i64 a, i64 b, i64* r) {
-  switch (op) {
-    case 0: *r = b; return true;
-    case 1: *r = Wrap(static_cast<u64>(a) + static_cast<u64>(b)); return true;
-    case 2: *r = Wrap(static_cast<u64>(a) - static_cast<u64>(b)); return true;
-    case 3: *r = Wrap(static_cast<u64>(a) * static_cast<u64>(b)); return true;
-    case 4:
-      if (b == 0) return false;
-      *r = b == -1 ? Wrap(0 - static_cast<u64>(a)) : a / b;  // INT64_MIN / -1 wraps
-      return true;
-    case 5:
-      if (b == 0) return false;
-      *r = b == -1 ? 0 : a % b;
-      return true;
-    case 6: *r = a & b; return true;
-    case 7: *r = a | b; return true;
-    default: *r = a ^ b; return true;
-  }
-}
 
 static i32 IntOp(u8 op, i64 id, i64 index, i64 value) {
   if (!InBounds(id, index)) return -1;
   i64 r = 0;
-  if (!IntApply(op, VarGetIntElement(id, index), value, &r)) return -1;
+  if (!IntApplyOp(op, VarGetIntElement(id, index), value, &r)) return -1;
   return VarSetNumElement(id, index, r);
 }
 
@@ -56,7 +35,7 @@ static i32 FloatOp(u8 op, i64 id, i64 index, double value) {
     default: {
       if (op == 5 && value == 0.0) return -1;
       i64 ir = 0;
-      if (!IntApply(op, VarFloatToInt(a), VarFloatToInt(value), &ir)) return -1;
+      if (!IntApplyOp(op, VarFloatToInt(a), VarFloatToInt(value), &ir)) return -1;
       r = static_cast<double>(ir);
       break;
     }
