@@ -460,10 +460,6 @@ static char g_InfoName[LAYER_CMD_PATH_SIZE];
 
 enum { Q_RESULT = 30, Q_X = 31, Q_Y = 32 };
 
-// The properties in the order the first given one is looked for.
-static const u8 kQueryOrder[] = {2, 3, 4, 9, 10, 11, 5, 6, 7, 12, 13, 14, 15, 16, 17, 18,
-                                 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29};
-
 // The layer's pixel under window point of the line (properties 23 to 25): 0 with *px, or -1.
 static i32 PixelAtWindowPoint(ObjNode* node, const LayerRecord* r, i64 window, u32* px) {
   WindowObject* w = g_WindowObjects[std::clamp<i64>(window, 0, WIN_COUNT - 1)];
@@ -506,60 +502,87 @@ static i32 StoreResult(i64 id, i64 index, i64 number, const char* text) {
   return 0;
 }
 
-// Property id of the first given one, or -1 for none.
-static i32 FirstProperty() {
-  for (u8 id : kQueryOrder)
-    if (ArgGiven(id)) return id;
-  return -1;
-}
+// ---- The properties, one reader each --------------------------------------------------------
+// Each reader gives the property's number (or its text) for the query's line: 0, or -1 after an
+// error.
+typedef i32 (*QueryFn)(ObjNode* node, const LayerRecord* r, i32 prop, i64* number, const char** text);
 
-// 0 with *number (or *text), or -1 after an error.
-static i32 QueryValue(ObjNode* node, const LayerRecord* r, i32 prop, i64* number, const char** text) {
+static i32 QExists(ObjNode*, const LayerRecord*, i32, i64* n, const char**) { *n = 1; return 0; }
+static i32 QVisible(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->visible; return 0; }
+static i32 QOpacity(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->opacity; return 0; }
+static i32 QMaskProgress(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->mask_progress; return 0; }
+static i32 QMaskName(ObjNode*, const LayerRecord* r, i32, i64*, const char** t) {
+  *t = r->mask_name ? r->mask_name : "";
+  return 0;
+}
+static i32 QMaskSoftness(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->mask_softness; return 0; }
+static i32 QX(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->x; return 0; }
+static i32 QY(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->y; return 0; }
+static i32 QOrder(ObjNode* node, const LayerRecord*, i32, i64* n, const char**) { *n = node->order; return 0; }
+static i32 QBlendMode(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->blend_mode; return 0; }
+static i32 QWidth(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->width; return 0; }
+static i32 QHeight(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->height; return 0; }
+static i32 QX100(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->x100; return 0; }
+static i32 QY100(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->y100; return 0; }
+static i32 QScaleX(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->scale_x; return 0; }
+static i32 QScaleY(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->scale_y; return 0; }
+// The values command 1 sets with its parameters 24 to 26.
+static i32 QGpuTransform(ObjNode*, const LayerRecord* r, i32 prop, i64* n, const char**) {
+  *n = r->gpu_transform[prop - 17];
+  return 0;
+}
+static i32 QDrawKind(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->draw_kind; return 0; }
+// 23 colour, 24 alpha, 25 the whole pixel as a signed 32-bit number.
+static i32 QPixelAtWindowPoint(ObjNode* node, const LayerRecord* r, i32 prop, i64* n, const char**) {
   u32 px = 0;
-  switch (prop) {
-    case 2: *number = 1; break;
-    case 3: *number = r->visible; break;
-    case 4: *number = r->opacity; break;
-    case 9: *number = r->mask_progress; break;
-    case 10: *text = r->mask_name ? r->mask_name : ""; break;
-    case 11: *number = r->mask_softness; break;
-    case 5: *number = r->x; break;
-    case 6: *number = r->y; break;
-    case 7: *number = node->order; break;
-    case 12: *number = r->blend_mode; break;
-    case 13: *number = r->width; break;
-    case 14: *number = r->height; break;
-    case 15: *number = r->x100; break;
-    case 16: *number = r->y100; break;
-    case 17: *number = r->scale_x; break;
-    case 18: *number = r->scale_y; break;
-    case 19: case 20: case 21: *number = r->gpu_transform[prop - 17]; break;
-    case 22: *number = r->draw_kind; break;
-    case 23: case 24: case 25:
-      if (PixelAtWindowPoint(node, r, ArgInt(static_cast<u8>(prop)), &px) != 0) *number = -1;
-      else if (prop == 23) *number = px & 0xFFFFFF;
-      else if (prop == 24) *number = px >> 24;
-      else *number = static_cast<i32>(px);
-      break;
-    case 26: {
-      if (!ArgGiven(Q_X) || !ArgGiven(Q_Y)) {
-        ErrRaiseAtScriptF(ERR_LAYER_QUERY_XY, 1, ArgCommandName(SLOT_INFO), ArgName(SLOT_INFO, 26));
-        return -1;
-      }
-      i64 x = ArgInt(Q_X), y = ArgInt(Q_Y);
-      if (!LayerHasPixels(r) || x < 0 || y < 0 || x >= r->width || y >= r->height) {
-        *number = -1;
-      } else {
-        std::memcpy(&px, r->pixels + (static_cast<size_t>(y) * r->width + static_cast<size_t>(x)) * 4, 4);
-        *number = px & 0xFFFFFF;
-      }
-      break;
-    }
-    case 27: *number = AlphaBounds(r, ArgInt(Q_X)); break;
-    case 28: *number = r->user_value1; break;
-    case 29: *number = r->user_value2; break;
-    default: *number = 0; break;
+  if (PixelAtWindowPoint(node, r, ArgInt(static_cast<u8>(prop)), &px) != 0) *n = -1;
+  else if (prop == 23) *n = px & 0xFFFFFF;
+  else if (prop == 24) *n = px >> 24;
+  else *n = static_cast<i32>(px);
+  return 0;
+}
+static i32 QPixelColour(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) {
+  if (!ArgGiven(Q_X) || !ArgGiven(Q_Y)) {
+    ErrRaiseAtScriptF(ERR_LAYER_QUERY_XY, 1, ArgCommandName(SLOT_INFO), ArgName(SLOT_INFO, 26));
+    return -1;
   }
+  i64 x = ArgInt(Q_X), y = ArgInt(Q_Y);
+  if (!LayerHasPixels(r) || x < 0 || y < 0 || x >= r->width || y >= r->height) {
+    *n = -1;
+    return 0;
+  }
+  u32 px = 0;
+  std::memcpy(&px, r->pixels + (static_cast<size_t>(y) * r->width + static_cast<size_t>(x)) * 4, 4);
+  *n = px & 0xFFFFFF;
+  return 0;
+}
+static i32 QAlphaBounds(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) {
+  *n = AlphaBounds(r, ArgInt(Q_X));
+  return 0;
+}
+static i32 QUserValue1(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->user_value1; return 0; }
+static i32 QUserValue2(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->user_value2; return 0; }
+
+// The properties in the order the first given one is looked for.
+struct QueryRow {
+  u8 param;
+  QueryFn read;
+};
+static const QueryRow kQueryRows[] = {
+    {2, QExists},        {3, QVisible},       {4, QOpacity},       {9, QMaskProgress},
+    {10, QMaskName},     {11, QMaskSoftness}, {5, QX},             {6, QY},
+    {7, QOrder},         {12, QBlendMode},    {13, QWidth},        {14, QHeight},
+    {15, QX100},         {16, QY100},         {17, QScaleX},       {18, QScaleY},
+    {19, QGpuTransform}, {20, QGpuTransform}, {21, QGpuTransform}, {22, QDrawKind},
+    {23, QPixelAtWindowPoint}, {24, QPixelAtWindowPoint}, {25, QPixelAtWindowPoint},
+    {26, QPixelColour},  {27, QAlphaBounds},  {28, QUserValue1},   {29, QUserValue2},
+};
+
+// The first given property's value (0 with none given): 0, or -1 after an error.
+static i32 QueryValue(ObjNode* node, const LayerRecord* r, i64* number, const char** text) {
+  for (const QueryRow& row : kQueryRows)
+    if (ArgGiven(row.param)) return row.read(node, r, row.param, number, text);
+  *number = 0;
   return 0;
 }
 
@@ -580,7 +603,7 @@ i32 CmdLayerInfo() {
   }
   i64 number = 0;
   const char* text = nullptr;
-  if (QueryValue(node, r, FirstProperty(), &number, &text) != 0) return -1;
+  if (QueryValue(node, r, &number, &text) != 0) return -1;
   if (!has_result) return 0;
   return StoreResult(id, index, number, text);
 }
