@@ -3,6 +3,7 @@
 // terminator never steps past it.
 #include "core/obj.h"
 
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -209,6 +210,8 @@ void ObjInsertChild(ObjNode* parent, ObjNode* node, i64 order) {
     parent->last_child = node;
   }
   parent->child_count++;
+  assert(node->prev ? node->prev->next == node && node->prev->order <= order : parent->first_child == node);
+  assert(node->next ? node->next->prev == node && node->next->order > order : parent->last_child == node);
 }
 
 ObjNode* ObjUnlinkNode(ObjNode* node) {
@@ -217,7 +220,10 @@ ObjNode* ObjUnlinkNode(ObjNode* node) {
   // A node that is not in its parent's list (unlinked before) must not unlink its old
   // neighbours a second time.
   if ((node->prev ? node->prev->next : parent->first_child) != node) return nullptr;
+  assert(parent->child_count > 0);
+  assert(node->next ? node->next->prev == node : parent->last_child == node);
   if (parent->child_count == 1) {
+    assert(parent->first_child == node && parent->last_child == node);
     parent->first_child = nullptr;
     parent->last_child = nullptr;
   } else {

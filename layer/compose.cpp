@@ -3,6 +3,8 @@
 // written between blends.
 #include "layer/compose.h"
 
+#include <cassert>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -145,6 +147,8 @@ i32 LayerComposeTree(ObjNode* node, i32 nested, i32 depth) {
   r->dirty_bottom = std::min(std::max<i64>(r->dirty_bottom, 0), hmax);
   LayerMergeDirty(node, 0);
   const i64 left = r->dirty_left, top = r->dirty_top, right = r->dirty_right, bottom = r->dirty_bottom;
+  // The merge may only shrink the clamped rectangle: composition writes inside the layer alone.
+  assert(left >= 0 && top >= 0 && right <= wmax && bottom <= hmax);
   r->dirty_valid = 0;
   if (left > right || top > bottom) return 0;
 

@@ -5,6 +5,7 @@
 #include "layer/layer.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -385,6 +386,7 @@ LayerRecord* LayerRecordNew(ObjNode* node) {
 
 i32 LayerRecordAttach(ObjNode* node, LayerRecord* rec) {
   if (!node || !rec) return 0;
+  assert(rec->ref_count > 0);  // a shared record is alive: its first owner still holds it
   node->payload = rec;
   rec->ref_count++;
   return 0;

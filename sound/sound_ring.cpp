@@ -2,6 +2,8 @@
 // SoundRingInit and live for the whole run. Indexes and slots change only under g_EngineLock.
 #include "sound/sound_ring.h"
 
+#include <cassert>
+
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -50,6 +52,7 @@ i32 SoundRingPost(ObjNode* node, u8 op, i32 argument, const char* file_name) {
     EngineLockGuard lock;
     if (!r.done) return -1;
     const i32 w = r.write_index;
+    assert(w >= 0 && w < SOUND_RING_SLOTS && r.read_index >= 0 && r.read_index < SOUND_RING_SLOTS);
     const i32 next = (w + 1) % SOUND_RING_SLOTS;
     // Full: this request is refused rather than the ring wrapped into an empty one.
     if (next != r.read_index) {
