@@ -35,108 +35,152 @@ bool Shows(const std::string& out, const std::string& label) {
   return out.find("ラベル[" + label + "]が存在しません") != std::string::npos;
 }
 
-TEST_F(ScriptFlow, NestedIfElifElseTakeOneBranchEach) {
-  std::string out = RunMain(
-      "*SYSTEM_START\n"
-      "    loop 5\n"
-      "        if @48 <= 2\n"
-      "            if @48 == 1\n"
-      "                call *add, @59[1] + \"a\"\n"
-      "            else\n"
-      "                call *add, @59[1] + \"b\"\n"
-      "            endif\n"
-      "        elif @48 == 3\n"
-      "            call *add, @59[1] + \"c\"\n"
-      "        elif @48 == 4\n"
-      "            call *add, @59[1] + \"d\"\n"
-      "            if_exit\n"
-      "            call *add, @59[1] + \"never\"\n"
-      "        else\n"
-      "            call *add, @59[1] + \"e\"\n"
-      "        endif\n"
-      "        if 0\n"
-      "            call *add, @59[1] + \"never\"\n"
-      "        endif\n"
-      "    endloop\n"
-      "    goto \"r_\" + @59[1]\n" +
-      std::string(kAdd));
-  EXPECT_TRUE(Shows(out, "r_abcde")) << out;
-}
+// Scenarios that show one computed label: the script, and the label its run must show.
+struct FlowScenario {
+  const char* name;
+  std::string script;
+  const char* shows;
+};
 
-TEST_F(ScriptFlow, CountedLoopReadsItsCounterAndZeroCountSkipsTheBody) {
-  std::string out = RunMain(
-      "*SYSTEM_START\n"
-      "    loop 0\n"
-      "        call *add, \"never\"\n"
-      "    endloop\n"
-      "    loop 3\n"
-      "        call *add, @59[1] + str(@48)\n"
-      "    endloop\n"
-      "    loop -4\n"
-      "        call *add, @59[1] + \"n\"\n"
-      "    endloop\n"
-      "    loop\n"
-      "        if @48 == 3\n"
-      "            break\n"
-      "        endif\n"
-      "        call *add, @59[1] + \"e\"\n"
-      "    endloop\n"
-      "    goto \"r_\" + @59[1]\n" +
-      std::string(kAdd));
-  EXPECT_TRUE(Shows(out, "r_123nee")) << out;
-}
-
-TEST_F(ScriptFlow, BreakTwoLeavesBothLoopsAndContinueSkipsTheRest) {
-  std::string out = RunMain(
-      "*SYSTEM_START\n"
-      "    loop 3\n"
-      "        loop 3\n"
-      "            if @48 == 1\n"
-      "                continue\n"
-      "            endif\n"
-      "            call *add, @59[1] + str(@48)\n"
-      "            if @48 == 3\n"
-      "                break 2\n"
-      "            endif\n"
-      "        endloop\n"
-      "        call *add, @59[1] + \"never\"\n"
-      "    endloop\n"
-      // The blocks left by the break are closed: a plain if still works at the outer level.
-      "    if 1\n"
-      "        goto \"r_\" + @59[1]\n"
-      "    endif\n" +
-      std::string(kAdd));
-  EXPECT_TRUE(Shows(out, "r_23")) << out;
-}
-
-TEST_F(ScriptFlow, CallPassesIntegerAndStringAndGetsValuesBack) {
-  std::string out = RunMain(
-      "*SYSTEM_START\n"
-      "    call *f, 20, \"ab\"\n"
-      "    goto \"r_\" + str(@57[1]) + \"_\" + @59[2] + \"_\" + str(@57[3]) + str(@60[1]) + str(@60[2]) + str(@60[4])\n"
-      "*f\n"
-      "    return @53[1] + 1, @55[2] + \"!\", @56[0] * 100 + @56[1] * 10 + @56[2]\n");
-  // The callee saw two arguments, both given; three values came back, the fourth is absent.
-  EXPECT_TRUE(Shows(out, "r_21_ab!_211110")) << out;
-}
-
-TEST_F(ScriptFlow, ReturnFromInsideALoopGivesTheCallerItsOwnLevelsBack) {
-  std::string out = RunMain(
-      "*SYSTEM_START\n"
-      "    loop 3\n"
-      "        call *inner\n"
-      "        call *add, @59[1] + str(@48)\n"
-      "    endloop\n"
-      "    goto \"r_\" + @59[1]\n"
-      "*inner\n"
-      "    loop\n"
-      "        if 1\n"
-      "            return\n"
-      "        endif\n"
-      "    endloop\n" +
-      std::string(kAdd));
-  // The caller's loop goes on with its own counter: the routine's open loop and if are gone.
-  EXPECT_TRUE(Shows(out, "r_123")) << out;
+TEST_F(ScriptFlow, ScenariosShowTheLabelTheyComputed) {
+  const FlowScenario kScenarios[] = {
+      {"NestedIfElifElseTakeOneBranchEach",
+       "*SYSTEM_START\n"
+       "    loop 5\n"
+       "        if @48 <= 2\n"
+       "            if @48 == 1\n"
+       "                call *add, @59[1] + \"a\"\n"
+       "            else\n"
+       "                call *add, @59[1] + \"b\"\n"
+       "            endif\n"
+       "        elif @48 == 3\n"
+       "            call *add, @59[1] + \"c\"\n"
+       "        elif @48 == 4\n"
+       "            call *add, @59[1] + \"d\"\n"
+       "            if_exit\n"
+       "            call *add, @59[1] + \"never\"\n"
+       "        else\n"
+       "            call *add, @59[1] + \"e\"\n"
+       "        endif\n"
+       "        if 0\n"
+       "            call *add, @59[1] + \"never\"\n"
+       "        endif\n"
+       "    endloop\n"
+       "    goto \"r_\" + @59[1]\n" +
+       std::string(kAdd),
+       "r_abcde"},
+      {"CountedLoopReadsItsCounterAndZeroCountSkipsTheBody",
+       "*SYSTEM_START\n"
+       "    loop 0\n"
+       "        call *add, \"never\"\n"
+       "    endloop\n"
+       "    loop 3\n"
+       "        call *add, @59[1] + str(@48)\n"
+       "    endloop\n"
+       "    loop -4\n"
+       "        call *add, @59[1] + \"n\"\n"
+       "    endloop\n"
+       "    loop\n"
+       "        if @48 == 3\n"
+       "            break\n"
+       "        endif\n"
+       "        call *add, @59[1] + \"e\"\n"
+       "    endloop\n"
+       "    goto \"r_\" + @59[1]\n" +
+       std::string(kAdd),
+       "r_123nee"},
+      {"BreakTwoLeavesBothLoopsAndContinueSkipsTheRest",
+       "*SYSTEM_START\n"
+       "    loop 3\n"
+       "        loop 3\n"
+       "            if @48 == 1\n"
+       "                continue\n"
+       "            endif\n"
+       "            call *add, @59[1] + str(@48)\n"
+       "            if @48 == 3\n"
+       "                break 2\n"
+       "            endif\n"
+       "        endloop\n"
+       "        call *add, @59[1] + \"never\"\n"
+       "    endloop\n"
+       // The blocks left by the break are closed: a plain if still works at the outer level.
+       "    if 1\n"
+       "        goto \"r_\" + @59[1]\n"
+       "    endif\n" +
+       std::string(kAdd),
+       "r_23"},
+      {"CallPassesIntegerAndStringAndGetsValuesBack",
+       "*SYSTEM_START\n"
+       "    call *f, 20, \"ab\"\n"
+       "    goto \"r_\" + str(@57[1]) + \"_\" + @59[2] + \"_\" + str(@57[3]) + str(@60[1]) + str(@60[2]) + str(@60[4])\n"
+       "*f\n"
+       "    return @53[1] + 1, @55[2] + \"!\", @56[0] * 100 + @56[1] * 10 + @56[2]\n",
+       // The callee saw two arguments, both given; three values came back, the fourth is absent.
+       "r_21_ab!_211110"},
+      {"ReturnFromInsideALoopGivesTheCallerItsOwnLevelsBack",
+       "*SYSTEM_START\n"
+       "    loop 3\n"
+       "        call *inner\n"
+       "        call *add, @59[1] + str(@48)\n"
+       "    endloop\n"
+       "    goto \"r_\" + @59[1]\n"
+       "*inner\n"
+       "    loop\n"
+       "        if 1\n"
+       "            return\n"
+       "        endif\n"
+       "    endloop\n" +
+       std::string(kAdd),
+       // The caller's loop goes on with its own counter: the routine's open loop and if are gone.
+       "r_123"},
+      {"StartedThreadGetsItsSlotsAndRunsOnlyWhenResumed",
+       "*SYSTEM_START\n"
+       "    task name=\"t\", label=*t, i1=5, f2=7, run_a=0\n"
+       "    wait frames=3\n"
+       "    task name=\"t\", run_a=1\n"
+       "    wait frames=100\n"
+       "*t\n"
+       "    goto \"t_\" + str(@61[1]) + \"_\" + str(@62[2]) + \"_\" + str(@103)\n",
+       // Paused from pass 1, resumed by SYSTEM in pass 4 after t's turn: t first runs in pass 5.
+       "t_5_7_5"},
+      {"FrameAndMillisecondWaitsCountedInPasses",
+       "*SYSTEM_START\n"
+       "    fps rate=50\n"
+       "    call *add, str(@103)\n"
+       "    wait frames=3\n"
+       "    call *add, @59[1] + \"_\" + str(@103)\n"
+       "    wait frames=0, ms=0\n"
+       "    wait ms=100\n"
+       "    goto \"r_\" + @59[1] + \"_\" + str(@103)\n" +
+       std::string(kAdd),
+       // Pass 1 starts the 3-frame wait, pass 4 goes on; 100 ms at 20 ms a frame are 5 passes more.
+       "r_1_4_9"},
+      {"SavedStateRestartsAnotherThreadInsideTheLoop",
+       "global str st\n"
+       "*SYSTEM_START\n"
+       "    loop 4\n"
+       "        if @48 == 2\n"
+       "            task_state result=st\n"
+       "        endif\n"
+       "        call *add, @59[1] + str(@48)\n"
+       "    endloop\n"
+       "    if @118 == \"w\"\n"
+       "        goto \"r_\" + @118 + \"_\" + @59[1]\n"
+       "    endif\n"
+       "    task name=\"w\", label=*wlab, state=st\n"
+       "    wait frames=10\n"
+       "    goto \"r_system_\" + @59[1]\n"
+       "*wlab\n"
+       "    goto \"never\"\n" +
+       std::string(kAdd),
+       // w goes on after the save: in the block of the second round, with the loop's counter 2.
+       "r_w_234"},
+  };
+  for (const FlowScenario& f : kScenarios) {
+    SCOPED_TRACE(f.name);
+    std::string out = RunMain(f.script);
+    EXPECT_TRUE(Shows(out, f.shows)) << out;
+  }
 }
 
 TEST_F(ScriptFlow, JumpAndCallIntoAnotherFile) {
@@ -184,57 +228,6 @@ TEST_F(ScriptFlow, HigherOrderThreadRunsFirstInEveryPass) {
   // Started in pass 1, both wake in pass 4; b stops the program before a runs.
   EXPECT_TRUE(Shows(out, "b_4")) << out;
   EXPECT_EQ(out.find("a_4"), std::string::npos) << out;
-}
-
-TEST_F(ScriptFlow, StartedThreadGetsItsSlotsAndRunsOnlyWhenResumed) {
-  std::string out = RunMain(
-      "*SYSTEM_START\n"
-      "    task name=\"t\", label=*t, i1=5, f2=7, run_a=0\n"
-      "    wait frames=3\n"
-      "    task name=\"t\", run_a=1\n"
-      "    wait frames=100\n"
-      "*t\n"
-      "    goto \"t_\" + str(@61[1]) + \"_\" + str(@62[2]) + \"_\" + str(@103)\n");
-  // Paused from pass 1, resumed by SYSTEM in pass 4 after t's turn: t first runs in pass 5.
-  EXPECT_TRUE(Shows(out, "t_5_7_5")) << out;
-}
-
-TEST_F(ScriptFlow, FrameAndMillisecondWaitsCountedInPasses) {
-  std::string out = RunMain(
-      "*SYSTEM_START\n"
-      "    fps rate=50\n"
-      "    call *add, str(@103)\n"
-      "    wait frames=3\n"
-      "    call *add, @59[1] + \"_\" + str(@103)\n"
-      "    wait frames=0, ms=0\n"
-      "    wait ms=100\n"
-      "    goto \"r_\" + @59[1] + \"_\" + str(@103)\n" +
-      std::string(kAdd));
-  // Pass 1 starts the 3-frame wait, pass 4 goes on; 100 ms at 20 ms a frame are 5 passes more.
-  EXPECT_TRUE(Shows(out, "r_1_4_9")) << out;
-}
-
-TEST_F(ScriptFlow, SavedStateRestartsAnotherThreadInsideTheLoop) {
-  std::string out = RunMain(
-      "global str st\n"
-      "*SYSTEM_START\n"
-      "    loop 4\n"
-      "        if @48 == 2\n"
-      "            task_state result=st\n"
-      "        endif\n"
-      "        call *add, @59[1] + str(@48)\n"
-      "    endloop\n"
-      "    if @118 == \"w\"\n"
-      "        goto \"r_\" + @118 + \"_\" + @59[1]\n"
-      "    endif\n"
-      "    task name=\"w\", label=*wlab, state=st\n"
-      "    wait frames=10\n"
-      "    goto \"r_system_\" + @59[1]\n"
-      "*wlab\n"
-      "    goto \"never\"\n" +
-      std::string(kAdd));
-  // w goes on after the save: in the block of the second round, with the loop's counter 2.
-  EXPECT_TRUE(Shows(out, "r_w_234")) << out;
 }
 
 TEST_F(ScriptFlow, ThreadErrors) {
