@@ -35,7 +35,7 @@ static std::string Trim(const std::string& s) {
   return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
 }
 
-int KitReadSourceFolder(const std::string& src_native, KitGameSource* out, std::string* err) {
+int KitReadSourceFolder(const std::string& src_native, KitGameSource* out, std::string* err, bool scripts_optional) {
   std::error_code ec;
   fs::path root = src_native;
   if (!fs::is_directory(root, ec)) {
@@ -86,7 +86,7 @@ int KitReadSourceFolder(const std::string& src_native, KitGameSource* out, std::
       out->assets.push_back({(root / rel).string(), GameName(rel)});
     }
   }
-  if (out->scripts.empty()) {
+  if (out->scripts.empty() && !scripts_optional) {
     *err = "no scripts under " + (root / "script").string();
     return -1;
   }
@@ -158,12 +158,18 @@ int KitProjectFromSettings(const std::vector<std::pair<std::string, std::string>
   return 0;
 }
 
-int KitBuildGame(const KitGameSource& src, const std::string& out_native, bool packed, std::string* err) {
-  std::vector<KitCompiledFile> files;
-  if (KitCompileScripts(src.scripts, &files, err) != 0) return -1;
+int KitCompileGame(const KitGameSource& src, std::vector<KitCompiledFile>* files, std::string* err) {
+  files->clear();
+  if (KitCompileScripts(src.scripts, files, err) != 0) return -1;
   KitProjectConfig cfg;
   if (KitProjectFromSettings(src.project, &cfg, err) != 0) return -1;
-  files.push_back({"chbin\\zpcfg.zbn", KitProjectConfigBuild(cfg)});
+  files->push_back({"chbin\\zpcfg.zbn", KitProjectConfigBuild(cfg)});
+  return 0;
+}
+
+int KitBuildGame(const KitGameSource& src, const std::string& out_native, bool packed, std::string* err) {
+  std::vector<KitCompiledFile> files;
+  if (KitCompileGame(src, &files, err) != 0) return -1;
   std::error_code ec;
   fs::create_directories(out_native, ec);
   if (!packed) {

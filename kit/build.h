@@ -13,8 +13,12 @@ struct KitGameSource {
   std::vector<std::pair<std::string, std::string>> assets;       // native path, game name (Shift-JIS)
 };
 
-// Reads a source folder. Returns 0, or -1 with err.
-int KitReadSourceFolder(const std::string& src_native, KitGameSource* out, std::string* err);
+// Reads a source folder. Returns 0, or -1 with err (also when it holds no scripts, unless
+// scripts_optional).
+int KitReadSourceFolder(const std::string& src_native, KitGameSource* out, std::string* err,
+                        bool scripts_optional = false);
+// The compiled scripts and the project configuration "chbin\zpcfg.zbn". Returns 0, or -1 with err.
+int KitCompileGame(const KitGameSource& src, std::vector<KitCompiledFile>* files, std::string* err);
 struct KitProjectConfig;
 // The project settings of project.txt: width, height, title, show, threaded, debug, sound,
 // resizable, framed (numbers or text) and images, sounds (extension orders such as 1,2,3,4,5).

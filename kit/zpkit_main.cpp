@@ -17,6 +17,7 @@
 #include "kit/pack_writer.h"
 #include "kit/script_compiler.h"
 #include "kit/zcg_writer.h"
+#include "kit/zp.h"
 #include "platform/platform.h"
 #include "script/script.h"
 #include "core/usererr.h"
@@ -238,6 +239,12 @@ static int CmdCommands(int argc, char**) {
   return 0;
 }
 
+// zpkit zp: the compiler the runtime starts for a game run from its source folder.
+static int CmdZp(int argc, char**) {
+  if (argc != 0) return -1;
+  return KitZpRun();
+}
+
 struct Command {
   const char* name;
   int (*run)(int argc, char** argv);
@@ -247,6 +254,7 @@ struct Command {
 static const Command kCommands[] = {
     {"build", CmdBuild, "build SRC OUT [--loose]"},
     {"compile", CmdCompile, "compile SRC OUT"},
+    {"zp", CmdZp, "zp (started by zephra in a source folder)"},
     {"commands", CmdCommands, "commands"},
     {"demo-art", CmdDemoArt, "demo-art FOLDER [WIDTH HEIGHT]"},
     {"pack", CmdPack, "pack FOLDER OUT.zpf [--no-recovery] [--store] [--zcg]"},

@@ -94,6 +94,38 @@ int PlatSpawnWait(const std::vector<std::string>& argv);
 // Value of an environment variable, or the empty string.
 std::string PlatGetEnv(const char* name);
 
+// ---- Watched child processes -----------------------------------------------------------------
+// Starts program (a path, never looked up) with program and args as its argument vector and this
+// process's environment with env ("NAME=value" each, replacing a variable of the same name).
+// Returns the process id (> 0), or -1 when it could not start. The caller must reap it through
+// PlatProcessPoll or PlatProcessTerminate.
+i64 PlatProcessStart(const std::string& program, const std::vector<std::string>& args,
+                     const std::vector<std::string>& env);
+// 0 still running; 1 ended and reaped (*status = its exit status, -1 after a signal); -1 no such
+// child (reaped already).
+int PlatProcessPoll(i64 pid, int* status);
+// Asks the child to end, kills it when it has not after a second, and reaps it.
+void PlatProcessTerminate(i64 pid);
+i64 PlatProcessId();
+i64 PlatParentProcessId();
+// A regular file that this process may execute.
+bool PlatFileIsExecutable(const std::string& native);
+
+// ---- Named shared memory ---------------------------------------------------------------------
+// Objects named "/NAME", machine-wide, that outlive their users until unlinked.
+struct PlatShared;
+// A new object of size bytes, zero-filled, readable and writable by this user only, mapped. An
+// object of the same name left by a run that died is removed once and the creation tried again.
+// Null on failure (nothing is left behind).
+PlatShared* PlatSharedCreate(const char* name, size_t size);
+// An existing object, its whole size mapped; null on failure.
+PlatShared* PlatSharedOpen(const char* name);
+u8* PlatSharedData(PlatShared* s);
+size_t PlatSharedSize(PlatShared* s);
+// Unmaps (null does nothing); the name stays until PlatSharedUnlink.
+void PlatSharedClose(PlatShared* s);
+void PlatSharedUnlink(const char* name);
+
 // ---- Dialogs ---------------------------------------------------------------------------------
 // Message box styles and answers keep the engine's (Windows) numbers.
 enum {

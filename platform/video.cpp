@@ -749,6 +749,13 @@ static bool Post(i32 code, i64 a, i64 b) {
 
 bool PlatPostMessage(u32 code, i64 a, i64 b) { return code != 0 && Post(static_cast<i32>(code), a, b); }
 
+bool PlatSystemQuitPending() {
+  if (!s_Ready || !PlatIsMainThread()) return false;
+  SDL_PumpEvents();  // turns a pending SIGINT or SIGTERM into its quit event
+  SDL_Event e;
+  return SDL_PeepEvents(&e, 1, SDL_PEEKEVENT, SDL_QUIT, SDL_QUIT) > 0;
+}
+
 bool PlatPostQuit() { return Post(0, 0, 0); }
 
 // ---- Tests -----------------------------------------------------------------------------------

@@ -192,6 +192,10 @@ void PlatSetMessageHandler(PlatMsgHandler fn);
 int PlatPollEvents();
 // Queues an engine message for the main thread; false when video is not started.
 bool PlatPostMessage(u32 code, i64 a, i64 b);
+// True when the system asked the program to end (a signal, the session ending) and the request
+// waits in the queue, where it stays for the message loop. For waits before the message loop
+// runs (main thread; false when video is not started).
+bool PlatSystemQuitPending();
 // Queues PLAT_MSG_QUIT; false when video is not started.
 bool PlatPostQuit();
 

@@ -5,12 +5,6 @@
 #include "shell/menu.h"
 #include "shell/startup.h"
 
-// stand-in: the compiler link (scripts not packed: the work folder is the game folder, so a
-// game with loose "chbin" files runs)
-i32 ScriptCompilerLink() {
-  StrCopySjis(g_WorkFolder, sizeof g_WorkFolder, g_ExeFolder);
-  return 0;
-}
 // stand-in: the screen-saver switches
 i32 WinSaverArgs() { return 0; }
 
