@@ -152,6 +152,9 @@ i32 PackSelfIsStandalone();        // 1 when the running program carries appende
 u32 PackAppendedBaseSize();        // A, or 0 when the resource is missing
 u64 PackReadAppendedTrailer();     // the executable's file size (0 when it will not open)
 i32 PackCheckAppendedMarker();     // 1 when "ZPER" stands at A
+// The screen saver's preview bitmap stored behind the appended-data header: a heap copy (the
+// caller frees it) and its size, or null when there is none or it does not fit in the file.
+u8* PackReadAppendedPreview(u32* size);
 i32 PackScrambleSetup();
 i32 PackScanAll();
 i32 PackFindFiles(i32 max_depth, const char* start);

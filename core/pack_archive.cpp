@@ -198,6 +198,32 @@ i32 PackCheckAppendedMarker() {
   return ok ? 1 : 0;
 }
 
+u8* PackReadAppendedPreview(u32* size) {
+  *size = 0;
+  PlatFile* f = PlatFileOpenReadNative(AppendedFile());
+  if (!f) return nullptr;
+  u8 head[PACK_APPENDED_HEADER];
+  u8* bmp = nullptr;
+  i64 file_size = PlatFileSize(f);
+  if (s_AppendedSize > 4 && PlatFileSeek(f, s_AppendedSize) == 0 && PlatFileRead(f, head, sizeof head) == sizeof head &&
+      std::memcmp(head, kPackAppendMarker, 4) == 0) {
+    u32 n = Le32(head + 8);
+    // The size word is checked against the file before anything is allocated for it.
+    u64 end = static_cast<u64>(s_AppendedSize) + PACK_APPENDED_HEADER + n;
+    if (n != 0 && file_size > 0 && end <= static_cast<u64>(file_size)) {
+      bmp = static_cast<u8*>(std::malloc(n));
+      if (bmp && PlatFileRead(f, bmp, n) == n) {
+        *size = n;
+      } else {
+        std::free(bmp);
+        bmp = nullptr;
+      }
+    }
+  }
+  PlatFileClose(f);
+  return bmp;
+}
+
 i32 PackDetectAppended() {
   s_AppendedFile = ExeNative();
   s_AppendedSize = PackAppendedBaseSize();

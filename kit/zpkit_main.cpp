@@ -89,12 +89,13 @@ static int CmdDemoArt(int argc, char** argv) {
   return 0;
 }
 
-// zpkit bundle OUT PACK.zpf: the zephra beside zpkit, with the pack appended.
+// zpkit bundle OUT PACK.zpf [--saver PREVIEW.bmp]: the zephra beside zpkit, with the pack
+// appended; with --saver a screen saver whose preview is the given 24-bit BMP.
 static int CmdBundle(int argc, char** argv) {
-  if (argc != 2) return -1;
+  if (argc != 2 && !(argc == 4 && std::strcmp(argv[2], "--saver") == 0)) return -1;
   std::filesystem::path zephra = std::filesystem::path(PlatExecutablePath()).parent_path() / "zephra";
   std::string err;
-  if (KitBundleWrite(zephra.string(), argv[1], argv[0], &err) != 0) return Fail(err);
+  if (KitBundleWrite(zephra.string(), argv[1], argv[0], &err, argc == 4 ? argv[3] : "") != 0) return Fail(err);
   return 0;
 }
 
@@ -258,7 +259,7 @@ static const Command kCommands[] = {
     {"commands", CmdCommands, "commands"},
     {"demo-art", CmdDemoArt, "demo-art FOLDER [WIDTH HEIGHT]"},
     {"pack", CmdPack, "pack FOLDER OUT.zpf [--no-recovery] [--store] [--zcg]"},
-    {"bundle", CmdBundle, "bundle OUT PACK.zpf"},
+    {"bundle", CmdBundle, "bundle OUT PACK.zpf [--saver PREVIEW.bmp]"},
     {"settings", CmdSettings, "settings OUT.dat [INDEX=VALUE ...]"},
     {"savefolder", CmdSaveFolder, "savefolder OUT.dat MODE"},
     {"demosounds", CmdDemoSounds, "demosounds FOLDER"},

@@ -1,12 +1,10 @@
-// What stands in for the roof's pieces not built yet: the compiler link, the screen-saver
-// switches, menus and the tray icon. Each does nothing visible and succeeds.
+// What stands in for the roof's pieces not built yet: menus and the tray icon. Each does nothing
+// visible and succeeds.
 #include "common/sjis.h"
 #include "core/state.h"
 #include "shell/menu.h"
 #include "shell/startup.h"
 
-// stand-in: the screen-saver switches
-i32 WinSaverArgs() { return 0; }
 
 // stand-in: the fullscreen menu bar's shown flag
 u8 g_MenuBarWindowShown = 0;

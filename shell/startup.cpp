@@ -132,6 +132,8 @@ i32 SysParseCommandLine(int argc, char** argv) {
   return 0;
 }
 
+const std::vector<std::string>& SysGameArgs() { return s_ArgsNative; }
+
 void SysInitPaths() {
   std::string exe = WindowsStyle(s_ExeNative);
   StrCopySjis(g_ExePath, sizeof g_ExePath, exe.c_str());

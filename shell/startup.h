@@ -17,6 +17,8 @@
 // word that names nothing and looks like a switch ("/info", "-x") is an argument of a game in
 // the current folder. Returns 0, or -1 after telling why (GAME missing, path too long).
 i32 SysParseCommandLine(int argc, char** argv);
+// The game's own arguments as given (UTF-8), without the program and the game.
+const std::vector<std::string>& SysGameArgs();
 // Fills the path names from the parsed command line.
 void SysInitPaths();
 // Copies the program path and the first eight arguments (Shift-JIS) into g_ExtraArgs.

@@ -15,6 +15,7 @@
 #include "script/save.h"
 #include "shell/menu.h"
 #include "sound/movie.h"
+#include "shell/saver.h"
 #include "shell/startup.h"
 #include "core/sys.h"
 #include "shell/window.h"

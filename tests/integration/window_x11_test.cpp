@@ -426,3 +426,52 @@ TEST_F(XvfbRun, DemoSwitchesToFullscreenAndBack) {
   ASSERT_NE(full, std::string::npos) << out;
   EXPECT_NE(out.find("size WIDTH=640 HEIGHT=480 ", full), std::string::npos) << "back in the window\n" << out;
 }
+
+// A screen-saver build run by a screen-saver chooser: "/p ID" draws the preview at 1:1 inside the
+// chooser's window (here an xlogo window) and ends when that window goes.
+TEST_F(XvfbRun, SaverPreviewDrawsInsideTheGivenWindowAndEndsWithIt) {
+  if (!OnPath("xlogo") || !OnPath("xwd")) GTEST_SKIP() << "xlogo or xwd is not installed";
+  // The preview: 41 x 30 (rows padded in the BMP file), red in its top-left 10 x 10, else blue.
+  const i32 w = 41, h = 30;
+  std::vector<u8> px(static_cast<size_t>(w) * h * 4);
+  for (i32 y = 0; y < h; y++)
+    for (i32 x = 0; x < w; x++) {
+      u8* p = &px[(static_cast<size_t>(y) * w + x) * 4];
+      p[x < 10 && y < 10 ? 2 : 0] = 255;
+      p[3] = 255;
+    }
+  std::vector<u8> bmp = KitBmpEncode(px.data(), w, h, false);
+  std::ofstream(root / "preview.bmp", std::ios::binary).write(reinterpret_cast<const char*>(bmp.data()), bmp.size());
+  std::string kit = std::string("'") + ZPKIT_BIN + "' ";
+  fs::path src = root / "src";
+  fs::create_directories(src / "script");
+  std::ofstream(src / "script" / "main.zs") << "*SYSTEM_START\nend\n";
+  std::string cmd = kit + "build '" + src.string() + "' '" + (root / "built").string() + "' && " + kit + "bundle '" +
+                    (root / "saver").string() + "' '" + (root / "built" / "data.zpf").string() + "' --saver '" +
+                    (root / "preview.bmp").string() + "'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  std::string script =
+      "xlogo -bw 0 -geometry 300x200+100+50 & x=$!\n"
+      "id=$(timeout 30 xdotool search --sync --onlyvisible --class xlogo | head -n 1)\n"
+      "echo \"id=$id\"\n"
+      "\"$SAVER\" /p \"$id\" & pid=$!\n"
+      "sleep 2\n"
+      "xwd -root -silent -out \"$SHOT\"\n"
+      "kill $x\n"
+      "n=0; while kill -0 $pid 2>/dev/null && [ $n -lt 100 ]; do sleep 0.1; n=$((n + 1)); done\n"
+      "kill -0 $pid 2>/dev/null && { echo still-running; kill -9 $pid; }\n"
+      "wait $pid\n"
+      "echo \"status=$?\"\n";
+  std::string out;
+  int rc = RunOnXvfb(script, {"SAVER=" + (root / "saver").string(), "SHOT=" + (root / "shot.xwd").string()}, &out);
+  ASSERT_EQ(rc, 0) << out;
+  EXPECT_NE(out.find("status=0"), std::string::npos) << "the preview ends with its window\n" << out;
+  EXPECT_EQ(out.find("still-running"), std::string::npos) << out;
+  Shot s;
+  ASSERT_TRUE(ReadXwd((root / "shot.xwd").string(), &s)) << out;
+  EXPECT_TRUE(Near(s.At(100, 50), 0xFF0000)) << std::hex << s.At(100, 50);
+  EXPECT_TRUE(Near(s.At(109, 59), 0xFF0000)) << std::hex << s.At(109, 59);
+  EXPECT_TRUE(Near(s.At(110, 50), 0x0000FF)) << std::hex << s.At(110, 50);
+  EXPECT_TRUE(Near(s.At(100 + w - 1, 50 + h - 1), 0x0000FF)) << std::hex << s.At(140, 79);
+  EXPECT_TRUE(Near(s.At(100 + w, 50 + h), 0x000000)) << "the preview window is black beyond its picture";
+}
