@@ -4,6 +4,7 @@
 #include <SDL.h>
 
 #include "platform/video.h"
+#include "platform/video_internal.h"
 
 i32 PlatMonitorCount() {
   if (!PlatVideoReady()) return 0;
@@ -17,6 +18,7 @@ bool PlatMonitorGet(i32 index, PlatMonitor* out) {
   SDL_Rect r;
   SDL_DisplayMode mode;
   if (SDL_GetDisplayBounds(index, &r) != 0 || SDL_GetCurrentDisplayMode(index, &mode) != 0) return false;
+  if (index == 0) PlatForeignScreen(&r.x, &r.y, &mode.w, &mode.h);
   out->x = r.x;
   out->y = r.y;
   out->width = mode.w;

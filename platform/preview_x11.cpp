@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/preview.h"
+#include "platform/video_internal.h"
 
 static Display* s_Display = nullptr;
 static Window s_Window = 0;
@@ -96,4 +97,23 @@ void PlatPreviewDraw(const u8* bgra, i32 width, i32 height) {
   XFreeGC(s_Display, gc);
   XDestroyImage(img);  // frees the data too
   XFlush(s_Display);
+}
+
+bool PlatForeignWindowRect(u64 id, i32* x, i32* y, i32* width, i32* height) {
+  if (id == 0 || id > 0xFFFFFFFFu) return false;
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return false;
+  XErrorHandler old = XSetErrorHandler(NoteError);
+  s_XError = 0;
+  XWindowAttributes wa;
+  Window child;
+  bool ok = XGetWindowAttributes(d, static_cast<Window>(id), &wa) && !s_XError &&
+            XTranslateCoordinates(d, static_cast<Window>(id), wa.root, 0, 0, x, y, &child) && !s_XError;
+  if (ok) {
+    *width = wa.width;
+    *height = wa.height;
+  }
+  XSetErrorHandler(old);
+  XCloseDisplay(d);
+  return ok;
 }

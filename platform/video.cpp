@@ -31,6 +31,7 @@ struct PlatWindow {
   bool fullscreen = false;         // SDL fullscreen, with or without a display mode
   SDL_Rect windowed{};             // the client area before fullscreen
   bool swallow_restore = false;    // the next restore is the engine's own undo
+  bool foreign = false;            // another program's window: never moved, sized or reframed
   std::vector<std::string> drop;   // paths of the drop in progress
 };
 
@@ -42,6 +43,8 @@ enum {
 enum { FRAME_FLAGS = PLAT_WINDOW_FRAMED | PLAT_WINDOW_RESIZABLE | PLAT_WINDOW_TOPMOST };
 
 static bool s_Ready = false;
+static u64 s_ForeignId = 0;         // the window of another program the main window becomes
+static bool s_ForeignAdopted = false;
 static std::thread::id s_MainThread;
 static u32 s_PostedEvent = 0;    // engine messages (PlatPostMessage, PlatPostQuit)
 static u32 s_InternalEvent = 0;  // window operations asked for from other threads
@@ -135,11 +138,26 @@ bool PlatIsMainThread() { return !s_Ready || std::this_thread::get_id() == s_Mai
 
 // ---- Desktop ---------------------------------------------------------------------------------
 
+void PlatVideoUseForeignWindow(u64 id) {
+  s_ForeignId = id;
+  s_ForeignAdopted = false;
+}
+
+bool PlatForeignScreen(i32* x, i32* y, i32* width, i32* height) {
+  return s_ForeignId != 0 && PlatForeignWindowRect(s_ForeignId, x, y, width, height);
+}
+
 bool PlatDesktopGet(PlatDesktop* out) {
   *out = {640, 480, 32, 0, 0, 0, 640, 480};
   if (!s_Ready) return false;
   SDL_DisplayMode mode;
   if (SDL_GetDesktopDisplayMode(0, &mode) != 0) return false;
+  i32 fx, fy;
+  if (PlatForeignScreen(&fx, &fy, &mode.w, &mode.h)) {
+    // The adopted window is the whole screen: its size, and all of it to work in.
+    *out = {mode.w, mode.h, static_cast<i32>(SDL_BITSPERPIXEL(mode.format)), mode.refresh_rate, 0, 0, mode.w, mode.h};
+    return true;
+  }
   out->width = mode.w;
   out->height = mode.h;
   out->bits_per_pixel = static_cast<i32>(SDL_BITSPERPIXEL(mode.format));
@@ -210,7 +228,9 @@ PlatWindow* PlatWindowCreate(const PlatWindowDesc* desc) {
   int x = desc->x == PLAT_WINDOW_CENTERED ? SDL_WINDOWPOS_CENTERED : desc->x;
   int y = desc->y == PLAT_WINDOW_CENTERED ? SDL_WINDOWPOS_CENTERED : desc->y;
   std::string title = PlatSjisToUtf8(desc->title ? desc->title : "");
-  SDL_Window* sdl = SDL_CreateWindow(title.c_str(), x, y, std::max(1, desc->width), std::max(1, desc->height), flags);
+  bool foreign = s_ForeignId != 0 && !s_ForeignAdopted;
+  SDL_Window* sdl = foreign ? SDL_CreateWindowFrom(reinterpret_cast<void*>(static_cast<uintptr_t>(s_ForeignId)))
+                            : SDL_CreateWindow(title.c_str(), x, y, std::max(1, desc->width), std::max(1, desc->height), flags);
   if (!sdl) {
     std::fprintf(stderr, "zephra: window could not be created: %s\n", SDL_GetError());
     return nullptr;
@@ -220,6 +240,13 @@ PlatWindow* PlatWindowCreate(const PlatWindowDesc* desc) {
   w->id = SDL_GetWindowID(sdl);
   w->user = desc->user;
   w->flags = desc->flags & FRAME_FLAGS;
+  w->foreign = foreign;
+  if (foreign) {
+    s_ForeignAdopted = true;
+    w->shown = true;  // shown by its owner
+    s_Windows.push_back(w);
+    return w;
+  }
   SDL_SetWindowHitTest(sdl, HitTest, w);  // refused by drivers without hit testing: no dragging
   s_Windows.push_back(w);
   if (desc->flags & PLAT_WINDOW_SHOWN) PlatWindowShow(w, true);
@@ -250,6 +277,7 @@ static bool QueueOp(PlatWindow* w, i32 op, intptr_t param, void* data) {
 }
 
 static void ShowNow(PlatWindow* w, bool show) {
+  if (w->foreign) return;  // its owner shows and hides it
   if (show) {
     SDL_ShowWindow(w->sdl);
     w->shown = true;
@@ -304,7 +332,7 @@ u32 PlatWindowFlags(PlatWindow* w) { return w ? w->flags.load() : 0; }
 
 static void SetFlagsNow(PlatWindow* w, u32 flags) {
   w->flags = flags;
-  if (w->fullscreen) return;  // SDL ignores frame changes of a fullscreen window: applied on leaving
+  if (w->fullscreen || w->foreign) return;  // SDL ignores frame changes of a fullscreen window: applied on leaving
   if (!w->shaped) SDL_SetWindowBordered(w->sdl, (flags & PLAT_WINDOW_FRAMED) ? SDL_TRUE : SDL_FALSE);
   SDL_SetWindowResizable(w->sdl, (flags & PLAT_WINDOW_RESIZABLE) ? SDL_TRUE : SDL_FALSE);
   SDL_SetWindowAlwaysOnTop(w->sdl, (flags & PLAT_WINDOW_TOPMOST) ? SDL_TRUE : SDL_FALSE);
@@ -349,6 +377,7 @@ void PlatWindowFrameExtras(PlatWindow* w, i32* extra_width, i32* extra_height) {
 }
 
 static int OpacityNow(PlatWindow* w, i32 alpha) {
+  if (w->foreign) return -1;
   alpha = std::clamp(alpha, 0, 255);
   return SDL_SetWindowOpacity(w->sdl, static_cast<float>(alpha) / 255.0f) == 0 ? 0 : -1;
 }
@@ -395,6 +424,7 @@ static bool MakeShaped(PlatWindow* w) {
 }
 
 static int ShapeNow(PlatWindow* w, const PlatRect* rects, i32 count) {
+  if (w->foreign) return -1;  // shaping makes a window of its own
   if (!w->shaped && !MakeShaped(w)) return -1;
   int width = 1, height = 1;
   SDL_GetWindowSize(w->sdl, &width, &height);
@@ -448,7 +478,7 @@ bool PlatWindowClientRect(PlatWindow* w, i32* x, i32* y, i32* width, i32* height
 
 static void MoveNow(PlatWindow* w, i32 x, i32 y) {
   // A position given while fullscreen would become the windowed place SDL returns to.
-  if (!w->fullscreen) SDL_SetWindowPosition(w->sdl, x, y);
+  if (!w->fullscreen && !w->foreign) SDL_SetWindowPosition(w->sdl, x, y);
 }
 
 void PlatWindowMove(PlatWindow* w, i32 x, i32 y) {
@@ -459,7 +489,7 @@ void PlatWindowMove(PlatWindow* w, i32 x, i32 y) {
 
 static void SizeNow(PlatWindow* w, i32 width, i32 height) {
   // On a fullscreen window SDL would take the size as a new display mode.
-  if (!w->fullscreen && width > 0 && height > 0) SDL_SetWindowSize(w->sdl, width, height);
+  if (!w->fullscreen && !w->foreign && width > 0 && height > 0) SDL_SetWindowSize(w->sdl, width, height);
 }
 
 void PlatWindowSetClientSize(PlatWindow* w, i32 width, i32 height) {
@@ -471,6 +501,7 @@ void PlatWindowSetClientSize(PlatWindow* w, i32 width, i32 height) {
 enum { SIZE_LIMIT_NONE = 16384 };
 
 static void LimitsNow(PlatWindow* w, const SizeLimits& l) {
+  if (w->foreign) return;
   // SDL has no "no maximum" once one was set: the largest side any window can have stands in.
   i32 max_w = l.max_w > 0 ? l.max_w : SIZE_LIMIT_NONE, max_h = l.max_h > 0 ? l.max_h : SIZE_LIMIT_NONE;
   i32 min_w = std::clamp(l.min_w, 0, max_w), min_h = std::clamp(l.min_h, 0, max_h);
@@ -547,7 +578,7 @@ static void Uncover(PlatWindow* w) {
 }
 
 int PlatWindowSetFullscreen(PlatWindow* w, const PlatDisplayMode* mode) {
-  if (!s_Ready || !PlatIsMainThread() || !Alive(w)) return -1;
+  if (!s_Ready || !PlatIsMainThread() || !Alive(w) || w->foreign) return -1;
   SDL_DisplayMode m;
   if (mode && !FindSdlMode(w->sdl, mode, &m)) return -1;
   CoverMonitor(w, mode ? m.w : 0, mode ? m.h : 0);

@@ -77,6 +77,10 @@ struct PlatWindowDesc {
   void* user;         // handed back with every message of the window
 };
 // Null when video is not started or SDL refuses the window.
+// The next window created is this window of another program (an X11 id), adopted as it is: it
+// is the screen (PlatDesktopGet and monitor 0 report its size), and it is never moved, sized,
+// reframed or made fullscreen. 0 forgets it.
+void PlatVideoUseForeignWindow(u64 id);
 PlatWindow* PlatWindowCreate(const PlatWindowDesc* desc);
 void PlatWindowDestroy(PlatWindow* w);
 void PlatWindowShow(PlatWindow* w, bool show);  // any thread

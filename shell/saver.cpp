@@ -5,10 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/platform.h"
-#include "platform/preview.h"
 #include "core/err.h"
 #include "core/pack.h"
+#include "platform/platform.h"
+#include "platform/preview.h"
+#include "platform/video.h"
 #include "shell/startup.h"
 
 // The preview's picture and row table (top-down BGRA rows).
@@ -44,10 +45,25 @@ WinSaverAction WinSaverParse(const std::vector<std::string>& args, u64* parent) 
   return SAVER_RUN;
 }
 
+u64 WinSaverParseWindowId(const std::string& text) {
+  if (text.size() < 3 || text.size() > 10 || text[0] != '0' || (text[1] | 0x20) != 'x') return 0;
+  u64 v = 0;
+  for (size_t i = 2; i < text.size(); i++) {
+    char c = static_cast<char>(text[i] | 0x20);
+    if (c >= '0' && c <= '9') v = v * 16 + static_cast<u64>(c - '0');
+    else if (c >= 'a' && c <= 'f') v = v * 16 + static_cast<u64>(c - 'a' + 10);
+    else return 0;
+  }
+  return v;
+}
+
 i32 WinSaverArgs() {
   u64 parent = 0;
   switch (WinSaverParse(SysGameArgs(), &parent)) {
-    case SAVER_RUN: return 0;
+    case SAVER_RUN:
+      // Run by xscreensaver: the game draws into the window it names, as into a whole screen.
+      PlatVideoUseForeignWindow(WinSaverParseWindowId(PlatGetEnv("XSCREENSAVER_WINDOW")));
+      return 0;
     case SAVER_PREVIEW:
       // A preview that cannot be made ends the run at once: no quit would ever come.
       if (WinSaverPreviewCreate(parent) == 0) PlatPreviewRun();

@@ -13,7 +13,10 @@ enum WinSaverAction : u8 { SAVER_RUN, SAVER_PREVIEW, SAVER_END, SAVER_ABOUT };
 // What the arguments (the game's own, without the program) ask for; *parent is the preview's
 // window id, strictly decimal. A preview id that is not a window id ends the run.
 WinSaverAction WinSaverParse(const std::vector<std::string>& args, u64* parent);
-// 0 the normal run follows; -1 the run ends (a normal end).
+// The window id xscreensaver names in XSCREENSAVER_WINDOW ("0x" and hexadecimal digits); 0 when
+// the text is not one.
+u64 WinSaverParseWindowId(const std::string& text);
+// 0 the normal run follows (in the xscreensaver window when one is named); -1 the run ends.
 i32 WinSaverArgs();
 
 // The preview: 0 created, 1 failed.

@@ -475,3 +475,47 @@ TEST_F(XvfbRun, SaverPreviewDrawsInsideTheGivenWindowAndEndsWithIt) {
   EXPECT_TRUE(Near(s.At(100 + w - 1, 50 + h - 1), 0x0000FF)) << std::hex << s.At(140, 79);
   EXPECT_TRUE(Near(s.At(100 + w, 50 + h), 0x000000)) << "the preview window is black beyond its picture";
 }
+
+// Run by xscreensaver ("-root", its window named in XSCREENSAVER_WINDOW), a screen-saver build
+// draws the game into that window as into a whole screen of its size.
+TEST_F(XvfbRun, SaverRunByXscreensaverFillsItsWindow) {
+  if (!OnPath("xlogo") || !OnPath("xwd") || !OnPath("xwininfo")) GTEST_SKIP() << "xlogo, xwd or xwininfo is not installed";
+  const i32 w = 320, h = 240;
+  fs::path src = root / "src";
+  fs::create_directories(src / "script");
+  fs::create_directories(src / "cg");
+  std::vector<u8> px(static_cast<size_t>(w) * h * 4);
+  for (size_t i = 0; i < px.size(); i += 4) px[i + 2] = px[i + 3] = 255;
+  std::vector<u8> bmp = KitBmpEncode(px.data(), w, h, false);
+  std::ofstream(src / "cg" / "red.bmp", std::ios::binary).write(reinterpret_cast<const char*>(bmp.data()), bmp.size());
+  std::ofstream(src / "project.txt") << "width = 640\nheight = 480\n";
+  std::ofstream(src / "script" / "main.zs")
+      << "*SYSTEM_START\n    layer name = \"W0/red\", file = \"cg/red.bmp\", order = 1\n    wait frames = 100000\n    end\n";
+  std::string kit = std::string("'") + ZPKIT_BIN + "' ";
+  std::string cmd = kit + "build '" + src.string() + "' '" + (root / "built").string() + "' && " + kit + "bundle '" +
+                    (root / "saver").string() + "' '" + (root / "built" / "data.zpf").string() + "' --saver '" +
+                    (src / "cg" / "red.bmp").string() + "'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  std::string script =
+      "xlogo -bw 0 -geometry 320x240+100+50 & x=$!\n"
+      "id=$(timeout 30 xdotool search --sync --onlyvisible --class xlogo | head -n 1)\n"
+      // The shell window is covered by its one child, the logo, which stands in for
+      // xscreensaver's window.
+      "child=$(xwininfo -children -id \"$id\" | awk '/^ +0x/ {print $1; exit}')\n"
+      "XSCREENSAVER_WINDOW=$child \"$SAVER\" -root & pid=$!\n"
+      "sleep 3\n"
+      "xwd -root -silent -out \"$SHOT\"\n"
+      "kill -TERM $pid\n"
+      "wait $pid\n"
+      "echo \"status=$?\"\n"
+      "kill $x\n";
+  std::string out;
+  int rc = RunOnXvfb(script, {"SAVER=" + (root / "saver").string(), "SHOT=" + (root / "shot.xwd").string()}, &out);
+  ASSERT_EQ(rc, 0) << out;
+  EXPECT_NE(out.find("status=0"), std::string::npos) << out;
+  Shot s;
+  ASSERT_TRUE(ReadXwd((root / "shot.xwd").string(), &s)) << out;
+  for (auto [x, y] : {std::pair{100, 50}, {419, 50}, {100, 289}, {419, 289}, {260, 170}})
+    EXPECT_TRUE(Near(s.At(x, y), 0xFF0000)) << x << "," << y << ": " << std::hex << s.At(x, y) << "\n" << out;
+  EXPECT_FALSE(Near(s.At(420, 290), 0xFF0000)) << "nothing is drawn outside the window";
+}

@@ -98,3 +98,12 @@ TEST(SaverPreview, DamagedSizesAreRefusedWithoutReadingPastTheEnd) {
     std::free(copy);
   }
 }
+
+TEST(SaverSwitches, XscreensaverWindowIdIsHexadecimalWithItsPrefix) {
+  const std::pair<const char*, u64> cases[] = {
+      {"0x400009", 0x400009},   {"0X1A", 0x1A},         {"0xffffffff", 0xFFFFFFFFu},
+      {"0x", 0},                {"400009", 0},          {"0x40000g", 0},
+      {"0x100000000", 0},       {"", 0},                {" 0x1", 0},
+  };
+  for (const auto& [text, id] : cases) EXPECT_EQ(WinSaverParseWindowId(text), id) << "'" << text << "'";
+}
