@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "platform/video.h"
 #include "core/err.h"
+#include "core/sys.h"
 #include "core/pack.h"
 #include "shell/startup.h"
 
@@ -168,6 +169,7 @@ i32 ScriptCompilerLink() {
   i32 w = WaitCompiler(&run, true);
   if (w <= 0) {
     LinkEnd(&run);
+    if (w < 0) g_QuitRequested = 1;
     return w == 0 ? 1 : -1;
   }
   // 7. The second object, of the announced size.
@@ -185,6 +187,7 @@ i32 ScriptCompilerLink() {
   // 8. The compiler writes the files and ends.
   if (WaitCompiler(&run, false) < 0) {
     LinkEnd(&run);
+    g_QuitRequested = 1;
     return -1;
   }
   // 9. One heap copy of the files, walked into the hand-over records.

@@ -39,6 +39,6 @@ constexpr u32 LINK_HANDOVER_MAX = 1u << 30;
 extern std::string g_ScriptCompilerPath;
 
 // 0 linked (start-up goes on); 1 or -1 start-up stops (the reason has been shown, or the compiler
-// showed its own). Runs SysGlobalsInit while the compiler works. Whatever the result, no
+// showed its own, or the system asked the program to end: then g_QuitRequested is set). Runs SysGlobalsInit while the compiler works. Whatever the result, no
 // compiler process and no shared object outlives the call.
 i32 ScriptCompilerLink();

@@ -263,7 +263,10 @@ static i32 StepWorkFolder() {
     StrCopySjis(g_WorkFolder, sizeof g_WorkFolder, g_ExeFolder);
     return 0;
   }
-  return ScriptCompilerLink() == 0 ? 0 : -1;
+  if (ScriptCompilerLink() == 0) return 0;
+  // Asked to quit while the compiler worked: a normal end, not a failed start-up.
+  if (g_QuitRequested && !g_ErrFatalRaised) s_EndedQuietly = 1;
+  return -1;
 }
 
 static i32 StepGlobals() { return SysGlobalsInit(); }

@@ -85,3 +85,22 @@ TEST_F(SourceRun, PackedAndLooseBuildsRunWhereTheSourceCannot) {
   Kit("build '" + src.string() + "' '" + (root / "loose").string() + "' --loose");
   EXPECT_EQ(RedAt(root / "loose", 12, &err), 255) << err;
 }
+
+// SIGTERM while the compiler works (here one that never answers) ends the compiler with the run,
+// a normal end.
+TEST_F(SourceRun, TerminationDuringTheLinkEndsTheCompilerToo) {
+  fs::create_directories(root / "hung");
+  fs::copy_file(ZEPHRA_BIN, root / "hung" / "zephra");
+  std::ofstream(root / "hung" / "zpkit") << "#!/bin/sh\necho $$ > '" << (root / "compiler.pid").string()
+                                         << "'\nexec sleep 600\n";
+  fs::permissions(root / "hung" / "zephra", fs::perms::owner_exec, fs::perm_options::add);
+  fs::permissions(root / "hung" / "zpkit", fs::perms::owner_all, fs::perm_options::add);
+  zephra_run::Child run = Start({src.string()}, {}, "hung", (root / "hung" / "zephra").string());
+  for (int i = 0; i < 3000 && !fs::exists(root / "compiler.pid"); i++) usleep(5000);
+  int compiler = 0;
+  std::ifstream(root / "compiler.pid") >> compiler;
+  ASSERT_GT(compiler, 0) << ReadAll(run.err_file);
+  kill(run.pid, SIGTERM);
+  EXPECT_EQ(Wait(run), 0) << ReadAll(run.err_file);
+  EXPECT_TRUE(kill(compiler, 0) != 0 && errno == ESRCH) << "the compiler outlived the run";
+}

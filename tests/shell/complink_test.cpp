@@ -20,6 +20,7 @@
 #include "platform/video.h"
 #include "shell/complink.h"
 #include "core/err.h"
+#include "core/sys.h"
 #include "core/pack.h"
 #include "shell/startup.h"
 
@@ -199,6 +200,8 @@ TEST_F(CompilerLinkTest, QuitRequestDuringTheWaitEndsTheCompiler) {
   std::string printed;
   EXPECT_EQ(Link({{"PEER_EXIT", "hang"}}, &printed), -1);
   signaller.join();
+  EXPECT_TRUE(g_QuitRequested.load()) << "the run ends as asked";
+  g_QuitRequested = 0;
   ExpectNothingLeft("quit");
   PlatVideoQuit();
 }
