@@ -29,7 +29,7 @@ int KitSaverPreviewFromBmp(const std::vector<u8>& bmp, std::vector<u8>* out, std
   i64 rows = top_down ? -static_cast<i64>(h) : h;
   if (w <= 0 || rows <= 0 || w > 8192 || rows > 8192) return *err = "the preview's size is out of range", -1;
   u64 stride = (static_cast<u64>(w) * 3 + 3) & ~u64{3};
-  if (data > bmp.size() || stride * static_cast<u64>(rows) > bmp.size() - data)
+  if (data < 54 || data > bmp.size() || stride * static_cast<u64>(rows) > bmp.size() - data)
     return *err = "the preview's rows run past the end of the file", -1;
   size_t row = static_cast<size_t>(w) * 3;
   out->assign(54, 0);

@@ -461,11 +461,13 @@ TEST_F(XvfbRun, SaverPreviewDrawsInsideTheGivenWindowAndEndsWithIt) {
       "n=0; while kill -0 $pid 2>/dev/null && [ $n -lt 100 ]; do sleep 0.1; n=$((n + 1)); done\n"
       "kill -0 $pid 2>/dev/null && { echo still-running; kill -9 $pid; }\n"
       "wait $pid\n"
-      "echo \"status=$?\"\n";
+      "echo \"status=$?\"\n"
+      "\"$SAVER\" /p 4194303; echo \"no-window=$?\"\n";
   std::string out;
   int rc = RunOnXvfb(script, {"SAVER=" + (root / "saver").string(), "SHOT=" + (root / "shot.xwd").string()}, &out);
   ASSERT_EQ(rc, 0) << out;
   EXPECT_NE(out.find("status=0"), std::string::npos) << "the preview ends with its window\n" << out;
+  EXPECT_NE(out.find("no-window=0"), std::string::npos) << "an id that names no window ends the run quietly\n" << out;
   EXPECT_EQ(out.find("still-running"), std::string::npos) << out;
   Shot s;
   ASSERT_TRUE(ReadXwd((root / "shot.xwd").string(), &s)) << out;

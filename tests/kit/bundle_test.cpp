@@ -7,6 +7,7 @@
 #include "kit/config_writer.h"
 #include "platform/resource.h"
 #include "core/pack_fixture.h"
+#include "shell/saver.h"
 #include "shell/startup.h"
 
 namespace {
@@ -135,4 +136,53 @@ TEST_F(BundleTest, ZpkitWritesPacksBundlesAndSettings) {
   PackScrambleSetup();
   g_PackExeNative = game.Path("cli-game");
   EXPECT_EQ(PackDetectAppended(), 1);
+}
+
+// The kit stores a preview as the runtime reads it: unpadded bottom-up rows behind a 54-byte
+// header, whatever row padding and direction the BMP file had.
+TEST(SaverPreviewStore, PaddedAndTopDownFilesComeBackAsTheSamePicture) {
+  const i32 w = 3, h = 2;  // 9 bytes a row, padded to 12 in the file
+  const u8 px[h][w][3] = {{{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {{11, 12, 13}, {14, 15, 16}, {17, 18, 19}}};
+  for (bool top_down : {false, true}) {
+    std::vector<u8> file(54, 0);
+    auto put = [&](size_t at, u32 v) {
+      for (int i = 0; i < 4; i++) file[at + i] = static_cast<u8>(v >> (8 * i));
+    };
+    file[0] = 'B';
+    file[1] = 'M';
+    put(10, 54);
+    put(14, 40);
+    put(18, w);
+    put(22, top_down ? static_cast<u32>(-h) : static_cast<u32>(h));
+    file[26] = 1;
+    file[28] = 24;
+    for (i32 r = 0; r < h; r++) {
+      i32 y = top_down ? r : h - 1 - r;
+      for (i32 x = 0; x < w; x++) file.insert(file.end(), px[y][x], px[y][x] + 3);
+      file.insert(file.end(), 3, 0xEE);  // padding
+    }
+    std::vector<u8> stored;
+    std::string err;
+    ASSERT_EQ(KitSaverPreviewFromBmp(file, &stored, &err), 0) << err;
+    EXPECT_EQ(stored.size(), 54u + w * 3 * h);
+    u8* out = nullptr;
+    i32 ow = 0, oh = 0;
+    ASSERT_EQ(WinSaverDecodePreview(stored.data(), static_cast<u32>(stored.size()), &out, &ow, &oh), 0);
+    ASSERT_EQ(ow, w);
+    ASSERT_EQ(oh, h);
+    for (i32 y = 0; y < h; y++)
+      for (i32 x = 0; x < w; x++)
+        EXPECT_EQ(std::memcmp(out + (y * w + x) * 4, px[y][x], 3), 0) << top_down << " " << x << "," << y;
+    std::free(out);
+  }
+  std::vector<u8> stored;
+  std::string err;
+  std::vector<u8> truncated(60, 0);
+  truncated[0] = 'B';
+  truncated[1] = 'M';
+  truncated[10] = 54;
+  truncated[18] = 4;
+  truncated[22] = 4;
+  truncated[28] = 24;
+  EXPECT_EQ(KitSaverPreviewFromBmp(truncated, &stored, &err), -1) << "rows past the end of the file";
 }
