@@ -54,6 +54,7 @@ struct StartupTest : ::testing::Test {
     SysShutdown();
     WinReleaseMutexes();
     ResetAll();
+    g_ScriptCompilerPath.clear();
     PlatVideoQuit();
     PlatDialogsSetAnswer(0);
     PlatSetCurrentFolder(saved_cwd);
