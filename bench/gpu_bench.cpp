@@ -72,8 +72,8 @@ void Setup() {
   for (i32 i = 0; i < kSprites; i++) {
     char name[16];
     std::snprintf(name, sizeof name, "s%d", i);
-    ObjNode* n = MakeLayer(name, (i * 97) % (kW - 200), (i * 53) % (kH - 200), 256 + (i % 3) * 64,
-                           256 + (i % 2) * 96, 2 + i, true, static_cast<u32>(i * 11));
+    ObjNode* n = MakeLayer(name, (i * 97) % (kW - 200), (i * 53) % (kH - 200), 256 + (i % 3) * 64, 256 + (i % 2) * 96,
+                           2 + i, true, static_cast<u32>(i * 11));
     if (i % 4 == 0) LayerOf(n)->opacity = 192;
     g_Nodes.push_back(n);
   }
@@ -132,7 +132,8 @@ void BM_CpuCompose(benchmark::State& state) {
 }
 BENCHMARK(BM_CpuCompose)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);
 
-template <class F> double MedianMs(F f, int runs) {
+template <class F>
+double MedianMs(F f, int runs) {
   std::vector<double> t;
   for (int i = 0; i < runs; i++) {
     auto a = std::chrono::steady_clock::now();

@@ -12,7 +12,7 @@ void EmoteReleasePlayer(LayerRecord* rec);  // a layer's animated-character play
 void EmoteBridgeLoad();
 void EmoteBridgeRelease();
 void EmoteAdvanceAll(u32 elapsed_ms);
-void EmoteUpdateTransforms();   // after a size change of the main window
+void EmoteUpdateTransforms();  // after a size change of the main window
 i32 EmoteAnyBusy();
 // Animated-character data (".psb") handed to the character player bridge.
 int EmoteLoadPsb(const u8* data, u32 size, const char* name, ImagePicture* pic);

@@ -22,17 +22,17 @@ struct PlatGpuLayout;
 // ---- Device and resources --------------------------------------------------------------------
 
 struct D3dPresentParams {
-  i32 width, height;          // window 0's game screen
-  u32 format;                 // 21, A8R8G8B8
-  i32 back_buffer_count;      // 0
+  i32 width, height;      // window 0's game screen
+  u32 format;             // 21, A8R8G8B8
+  i32 back_buffer_count;  // 0
   i32 multisample, multisample_quality;
-  i32 swap_effect;            // 3, copy
-  void* window;               // none
-  i32 windowed;               // 1
-  i32 auto_depth_stencil;     // 0
+  i32 swap_effect;         // 3, copy
+  void* window;            // none
+  i32 windowed;            // 1
+  i32 auto_depth_stencil;  // 0
   u32 flags;
   i32 refresh_rate;
-  u32 interval;               // 0x80000000, immediate
+  u32 interval;  // 0x80000000, immediate
 };
 
 // One vertex of a layer quad: pre-transformed position, colour (A, R, G, B), eight texture
@@ -46,7 +46,7 @@ static_assert(sizeof(D3dQuadVertex) == 84, "84-byte vertex");
 static_assert(offsetof(D3dQuadVertex, colour) == 16 && offsetof(D3dQuadVertex, tex) == 20, "vertex layout");
 
 extern PlatGpuDisplay* g_D3d;
-extern u8 g_D3dDevice;                   // 1 while the device exists
+extern u8 g_D3dDevice;  // 1 while the device exists
 extern D3dPresentParams g_D3dPresentParams;
 extern i32 g_D3dBackBufferSize[2];
 extern PlatGpuTexture* g_D3dBackBuffer;
@@ -57,9 +57,9 @@ extern PlatGpuTexture* g_D3dWhiteTexture;
 extern PlatGpuTexture* g_D3dBlackTexture;
 extern PlatGpuLayout* g_D3dVertexDecl;
 extern PlatGpuEffect* g_lpEffect;
-extern i32 g_D3dTechnique;               // 0 = none
-extern i32 g_D3dMaxTextureSize[2];       // 256 x 256 until the capability check has run
-extern u8 g_GpuPresentPath;              // always 0: the pass draws into the back buffer
+extern i32 g_D3dTechnique;          // 0 = none
+extern i32 g_D3dMaxTextureSize[2];  // 256 x 256 until the capability check has run
+extern u8 g_GpuPresentPath;         // always 0: the pass draws into the back buffer
 
 enum { D3D_FMT_A8R8G8B8 = 21, D3D_FMT_A4R4G4B4 = 26 };
 
@@ -92,11 +92,11 @@ void D3dResetForTests();
 // ---- Texture tiles and layer drawing ---------------------------------------------------------
 
 struct SpriteUploadParams {
-  i32 width, height;       // picture to upload
+  i32 width, height;  // picture to upload
   float centre_x, centre_y;
-  i32 max_w, max_h;        // the caller's largest tile (0 or less: no limit)
-  LayerRecord* src;        // pixels are read from it
-  LayerRecord* dst;        // its tiles are written
+  i32 max_w, max_h;  // the caller's largest tile (0 or less: no limit)
+  LayerRecord* src;  // pixels are read from it
+  LayerRecord* dst;  // its tiles are written
 };
 extern SpriteUploadParams g_SpriteUpload;
 extern u8* g_SpriteStaging;

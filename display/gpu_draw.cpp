@@ -83,7 +83,8 @@ static void StageTile(const SpriteUploadParams& u, i32 x0, i32 y0, i32 tw, i32 t
     const i32 y = y0 + r;
     i32 n = y < height ? cols : 0;
     if (n > 0) {
-      const u8* s = src->pixels + (static_cast<size_t>(y) * static_cast<size_t>(src->width) + static_cast<size_t>(x0)) * 4;
+      const u8* s =
+          src->pixels + (static_cast<size_t>(y) * static_cast<size_t>(src->width) + static_cast<size_t>(x0)) * 4;
       g_PixelKernels.copy(d, s, n * 4);
     }
     if (n < tw) g_PixelKernels.fill_colour(d + static_cast<size_t>(n) * 4, (tw - n) * 4, 0);
@@ -317,10 +318,18 @@ i32 D3dRenderLayerTree(ObjNode* node) {
 
 u32 D3dVertexColour(i32 mode, i32 o) {
   switch (mode) {
-    case 0: case 1: case 2: case 3: case 5: case 6: case 7: case 9: case 98: case 100:
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 5:
+    case 6:
+    case 7:
+    case 9:
+    case 98:
+    case 100:
       return static_cast<u32>(o) << 24 | static_cast<u32>(o) << 16 | static_cast<u32>(o) << 8 | static_cast<u32>(o);
-    default:
-      return 0xFF000000u;
+    default: return 0xFF000000u;
   }
 }
 

@@ -143,7 +143,8 @@ static const char* const kPassBodies[4] = {
     "void main() { vec2 f = fract(vTex[0] * ZP_TexSize); vec4 wx = W(f.x); vec4 wy = W(f.y); vec4 r = vec4(0.0);\n"
     "  for (int y = 0; y < 4; y++) {\n"
     "    vec4 row = texture(ZP_Texture3, vTex[2 * y]) * wx.x + texture(ZP_Texture3, vTex[2 * y] + ZP_TexDiffU) * wx.y\n"
-    "      + texture(ZP_Texture3, vTex[2 * y + 1]) * wx.z + texture(ZP_Texture3, vTex[2 * y + 1] + ZP_TexDiffU) * wx.w;\n"
+    "      + texture(ZP_Texture3, vTex[2 * y + 1]) * wx.z + texture(ZP_Texture3, vTex[2 * y + 1] + ZP_TexDiffU) * "
+    "wx.w;\n"
     "    r += row * wy[y]; }\n"
     "  outColor = r; }\n",
 };
@@ -215,8 +216,7 @@ static void DeleteSampler(GLuint* s) {
 }
 
 static void ClearErrors() {
-  for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; i++) {
-  }
+  for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; i++) {}
 }
 
 // ---- Display and device ----------------------------------------------------------------------
@@ -305,8 +305,19 @@ i32 PlatGpuDeviceCreate(PlatGpuDisplay* d, i32 robust) {
   if (!eglBindAPI(EGL_OPENGL_API)) return -1;
   EGLConfig config = EGL_NO_CONFIG_KHR;
   if (!d->configless || !d->surfaceless) {
-    const EGLint want[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
-                           EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_ALPHA_SIZE, 8, EGL_NONE};
+    const EGLint want[] = {EGL_SURFACE_TYPE,
+                           EGL_PBUFFER_BIT,
+                           EGL_RENDERABLE_TYPE,
+                           EGL_OPENGL_BIT,
+                           EGL_RED_SIZE,
+                           8,
+                           EGL_GREEN_SIZE,
+                           8,
+                           EGL_BLUE_SIZE,
+                           8,
+                           EGL_ALPHA_SIZE,
+                           8,
+                           EGL_NONE};
     EGLint n = 0;
     if (!eglChooseConfig(d->dpy, want, &config, 1, &n) || n < 1) return -1;
   }
@@ -670,8 +681,8 @@ i32 PlatGpuEffectEnd(PlatGpuEffect* e) {
   return 0;
 }
 
-static const char* const kFloatNames[PARAM_FLOATS] = {"ZP_AlphaVal", "ZP_FadeVal", "ZP_FadeVal2",
-                                                      "ZP_TexSize", "ZP_TexDiffU", "SharpN"};
+static const char* const kFloatNames[PARAM_FLOATS] = {"ZP_AlphaVal", "ZP_FadeVal",  "ZP_FadeVal2",
+                                                      "ZP_TexSize",  "ZP_TexDiffU", "SharpN"};
 static const i32 kFloatCounts[PARAM_FLOATS] = {1, 1, 1, 2, 2, 2};
 static const char* const kTextureNames[3] = {"ZP_Texture1", "ZP_Texture2", "ZP_Texture3"};
 
@@ -775,14 +786,23 @@ i32 PlatGpuSetStages(i32 stages, u32 texture_factor) {
 }
 
 static GLenum BlendFactor(i32 f) {
-  static const GLenum k[] = {GL_ZERO, GL_ZERO, GL_ONE, GL_SRC_COLOR, GL_ONE_MINUS_SRC_COLOR, GL_SRC_ALPHA,
-                             GL_ONE_MINUS_SRC_ALPHA, GL_DST_ALPHA, GL_ONE_MINUS_DST_ALPHA, GL_DST_COLOR,
+  static const GLenum k[] = {GL_ZERO,
+                             GL_ZERO,
+                             GL_ONE,
+                             GL_SRC_COLOR,
+                             GL_ONE_MINUS_SRC_COLOR,
+                             GL_SRC_ALPHA,
+                             GL_ONE_MINUS_SRC_ALPHA,
+                             GL_DST_ALPHA,
+                             GL_ONE_MINUS_DST_ALPHA,
+                             GL_DST_COLOR,
                              GL_ONE_MINUS_DST_COLOR};
   return f >= 1 && f <= 10 ? k[f] : GL_INVALID_ENUM;
 }
 
 i32 PlatGpuSetBlend(i32 src, i32 dst, i32 op) {
-  static const GLenum kOps[] = {GL_INVALID_ENUM, GL_FUNC_ADD, GL_FUNC_SUBTRACT, GL_FUNC_REVERSE_SUBTRACT, GL_MIN, GL_MAX};
+  static const GLenum kOps[] = {GL_INVALID_ENUM,          GL_FUNC_ADD, GL_FUNC_SUBTRACT,
+                                GL_FUNC_REVERSE_SUBTRACT, GL_MIN,      GL_MAX};
   GLenum s = BlendFactor(src), d = BlendFactor(dst);
   if (s == GL_INVALID_ENUM || d == GL_INVALID_ENUM || op < 1 || op > 5 || !PlatGpuBind()) return -1;
   glEnable(GL_BLEND);
@@ -823,7 +843,8 @@ i32 PlatGpuDrawQuad(const void* vertices) {
     if (f >= 0)
       glUniform4f(f, static_cast<float>((s_TextureFactor >> 16) & 255) / 255.0f,
                   static_cast<float>((s_TextureFactor >> 8) & 255) / 255.0f,
-                  static_cast<float>(s_TextureFactor & 255) / 255.0f, static_cast<float>(s_TextureFactor >> 24) / 255.0f);
+                  static_cast<float>(s_TextureFactor & 255) / 255.0f,
+                  static_cast<float>(s_TextureFactor >> 24) / 255.0f);
   }
   glUniform2f(glGetUniformLocation(prog, "uTarget"), static_cast<float>(s_TargetW), static_cast<float>(s_TargetH));
   ClearErrors();

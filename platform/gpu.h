@@ -10,10 +10,10 @@
 #include "common/types.h"
 
 struct PlatGpuDisplay;
-struct PlatGpuTexture;   // a texture that can also be rendered into
-struct PlatGpuBuffer;    // a read-back buffer (pixel-pack buffer)
-struct PlatGpuEffect;    // the four effect passes and their parameters
-struct PlatGpuLayout;    // the vertex layout of the 84-byte layer-quad vertex
+struct PlatGpuTexture;  // a texture that can also be rendered into
+struct PlatGpuBuffer;   // a read-back buffer (pixel-pack buffer)
+struct PlatGpuEffect;   // the four effect passes and their parameters
+struct PlatGpuLayout;   // the vertex layout of the 84-byte layer-quad vertex
 
 enum { PLAT_GPU_RGBA8 = 0, PLAT_GPU_RGBA4 = 1 };               // texture formats
 enum { PLAT_GPU_DATA_BGRA8 = 0, PLAT_GPU_DATA_ARGB4444 = 1 };  // upload data kinds
@@ -21,28 +21,46 @@ enum { PLAT_GPU_DATA_BGRA8 = 0, PLAT_GPU_DATA_ARGB4444 = 1 };  // upload data ki
 enum { PLAT_GPU_OK = 0, PLAT_GPU_LOST = 1, PLAT_GPU_NOT_RESET = 2 };
 // Blend factors and operations (Direct3D numbering).
 enum {
-  PLAT_BLEND_ZERO = 1, PLAT_BLEND_ONE = 2, PLAT_BLEND_SRCCOLOR = 3, PLAT_BLEND_INVSRCCOLOR = 4,
-  PLAT_BLEND_SRCALPHA = 5, PLAT_BLEND_INVSRCALPHA = 6, PLAT_BLEND_DESTALPHA = 7, PLAT_BLEND_INVDESTALPHA = 8,
-  PLAT_BLEND_DESTCOLOR = 9, PLAT_BLEND_INVDESTCOLOR = 10,
+  PLAT_BLEND_ZERO = 1,
+  PLAT_BLEND_ONE = 2,
+  PLAT_BLEND_SRCCOLOR = 3,
+  PLAT_BLEND_INVSRCCOLOR = 4,
+  PLAT_BLEND_SRCALPHA = 5,
+  PLAT_BLEND_INVSRCALPHA = 6,
+  PLAT_BLEND_DESTALPHA = 7,
+  PLAT_BLEND_INVDESTALPHA = 8,
+  PLAT_BLEND_DESTCOLOR = 9,
+  PLAT_BLEND_INVDESTCOLOR = 10,
 };
-enum { PLAT_BLENDOP_ADD = 1, PLAT_BLENDOP_SUBTRACT = 2, PLAT_BLENDOP_REVSUBTRACT = 3, PLAT_BLENDOP_MIN = 4,
-       PLAT_BLENDOP_MAX = 5 };
+enum {
+  PLAT_BLENDOP_ADD = 1,
+  PLAT_BLENDOP_SUBTRACT = 2,
+  PLAT_BLENDOP_REVSUBTRACT = 3,
+  PLAT_BLENDOP_MIN = 4,
+  PLAT_BLENDOP_MAX = 5
+};
 // Texture-stage set-ups: the fixed stage states of the blend modes that have one, each computed by
 // one fragment program (T = stage-0 texture, D = vertex colour, F = texture factor, S1 = stage-1
 // texture): 0 colour T, alpha T.a F.a; 1 colour T, alpha T.a D.a; 2 T D; 3 and 5 c = T D, colour
 // S1 blended towards c by c.a, alpha c.a; 7 the same towards F.
-enum { PLAT_GPU_STAGES_NORMAL, PLAT_GPU_STAGES_ADD, PLAT_GPU_STAGES_MODULATE, PLAT_GPU_STAGES_TOWARDS_TEXTURE1,
-       PLAT_GPU_STAGES_TOWARDS_FACTOR, PLAT_GPU_STAGES_COUNT };
+enum {
+  PLAT_GPU_STAGES_NORMAL,
+  PLAT_GPU_STAGES_ADD,
+  PLAT_GPU_STAGES_MODULATE,
+  PLAT_GPU_STAGES_TOWARDS_TEXTURE1,
+  PLAT_GPU_STAGES_TOWARDS_FACTOR,
+  PLAT_GPU_STAGES_COUNT
+};
 enum { PLAT_GPU_VERTEX_SIZE = 84 };
 
 struct PlatGpuInfo {
   char vendor[128], renderer[128], version[128], glsl[64];
-  i32 major, minor;                          // OpenGL version of the context
+  i32 major, minor;  // OpenGL version of the context
   i32 max_texture_width, max_texture_height;
   i32 max_viewport_width, max_viewport_height;
   i32 texture_units;
-  i32 texture_memory_mb;                     // 0 when the driver does not say
-  u8 robust;                                 // the device reports resets
+  i32 texture_memory_mb;  // 0 when the driver does not say
+  u8 robust;              // the device reports resets
 };
 
 // ---- Display and device ----------------------------------------------------------------------

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "../layer/compose_fixture.h"
+#include "core/state.h"
 #include "display/gpu.h"
 #include "platform/gpu.h"
-#include "core/state.h"
 #include "shell/startup.h"
 
 // Why the GPU tests cannot run here, or empty when an EGL display opens.
@@ -82,7 +82,8 @@ struct GpuTest : ComposeTest {
     return n;
   }
   static ObjNode* Solid(const char* path, i32 w, i32 h, i64 x, i64 y, u32 bgra, i64 order = 0) {
-    return Sprite(path, w, h, x, y, [bgra](i32, i32) { return bgra; }, order);
+    return Sprite(
+        path, w, h, x, y, [bgra](i32, i32) { return bgra; }, order);
   }
   // The read-back layer (a CPU layer of the screen's size, hidden below everything).
   void UseReadback() {

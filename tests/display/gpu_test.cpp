@@ -20,8 +20,7 @@ Rgba FromU32(u32 v) {
 }
 u32 ToU32(const Rgba& r) {
   u32 v = 0;
-  for (int i = 0; i < 4; i++)
-    v |= static_cast<u32>(std::lround(std::clamp(r.c[i], 0.0f, 1.0f) * 255.0f)) << (8 * i);
+  for (int i = 0; i < 4; i++) v |= static_cast<u32>(std::lround(std::clamp(r.c[i], 0.0f, 1.0f) * 255.0f)) << (8 * i);
   return v;
 }
 
@@ -32,7 +31,8 @@ u32 ModeReference(i32 mode, u32 texel, i32 opacity, u32 dest) {
   const float o = static_cast<float>(std::min(opacity, 255)) / 255.0f;
   Rgba s;
   switch (mode) {
-    case 0: case 1:
+    case 0:
+    case 1:
       s = t;
       s.c[3] = t.c[3] * o;
       break;
@@ -75,8 +75,8 @@ TEST_F(GpuTest, TilesArePowersOfTwoUnderTheLimitsInOrder) {
   int i = 0;
   for (const Case& c : cases) {
     std::string path = "W0/t" + std::to_string(i++);
-    ObjNode* n = Sprite(path.c_str(), c.w, c.h, 0, 0, [](i32 x, i32 y) { return 0xFF000000u | (x * 7 + y * 3); }, 0,
-                        c.max_w, c.max_h);
+    ObjNode* n = Sprite(
+        path.c_str(), c.w, c.h, 0, 0, [](i32 x, i32 y) { return 0xFF000000u | (x * 7 + y * 3); }, 0, c.max_w, c.max_h);
     ASSERT_NE(n, nullptr) << c.w << "x" << c.h;
     LayerRecord* r = LayerOf(n);
     EXPECT_EQ(std::vector<i32>(r->tile_widths, r->tile_widths + r->tile_cols), c.cols) << c.w << "x" << c.h;
@@ -157,8 +157,8 @@ TEST_F(GpuTest, OpaqueSpritesAtFullOpacityAgreeWithTheCpuKernels) {
     i32 mode;
     KernelRowFn kernel;
     bool texel_first;  // the kernel's destination row holds the texel (mode 2 runs the other way)
-  } cases[] = {{1, g_PixelKernels.add, false},    {2, g_PixelKernels.sub, true},
-               {3, g_PixelKernels.mul, false},    {5, g_PixelKernels.screen, false},
+  } cases[] = {{1, g_PixelKernels.add, false},     {2, g_PixelKernels.sub, true},
+               {3, g_PixelKernels.mul, false},     {5, g_PixelKernels.screen, false},
                {6, g_PixelKernels.lighten, false}, {7, g_PixelKernels.darken, false}};
   for (const Case& c : cases) {
     ObjNode* n = Solid("W0/s", 16, 16, 8, 8, texel, 2);
@@ -315,7 +315,8 @@ TEST_F(GpuTest, SnapshotDrawsOneLayerAtItsOpacityIntoAnotherLayer) {
 
 TEST_F(GpuTest, LostDeviceRebuildsEveryLayersTilesWithTheSamePicture) {
   UseReadback();
-  Sprite("W0/a", 40, 30, 3, 4, [](i32 x, i32 y) { return 0xFF000000u | static_cast<u32>(x * 5) << 8 | (y * 7); }, 1);
+  Sprite(
+      "W0/a", 40, 30, 3, 4, [](i32 x, i32 y) { return 0xFF000000u | static_cast<u32>(x * 5) << 8 | (y * 7); }, 1);
   ObjNode* f = TestFolder("W0/f", 64, 48, 0, 0, 2);
   ASSERT_NE(f, nullptr);
   Solid("W0/f/b", 8, 8, 30, 20, 0x80FFFFFFu, 0);
@@ -404,7 +405,8 @@ TEST_F(GpuTest, PasteCopiesOnlyWhatBothPicturesHave) {
   ASSERT_EQ(D3dPasteSprite(wide, dst), 0);
   D3dRenderFrame();
   // Rows 0 to 2, column 6: an eighth of the next texel on each axis comes along.
-  for (i32 y = 0; y < 3; y++) EXPECT_TRUE(Near(Px(6, y), 0xFF000000u | static_cast<u32>(y * 40 + 5) << 8 | 61u, 2)) << y;
+  for (i32 y = 0; y < 3; y++)
+    EXPECT_TRUE(Near(Px(6, y), 0xFF000000u | static_cast<u32>(y * 40 + 5) << 8 | 61u, 2)) << y;
   EXPECT_EQ(LayerOf(dst)->width, 8);
 }
 
@@ -426,7 +428,8 @@ TEST_F(GpuStartupTest, EachFailureShowsItsBoxAndLeavesNothingBehind) {
     const char* box;  // UTF-8 as the stderr sink prints it
   } cases[] = {
       {"no display", [] { PlatGpuTestFailDisplay(true); }, 1, "[DX]オブジェクトを生成できませんでした。"},
-      {"no device", [] { PlatGpuTestFailDevice(true, true); }, 1, "[Direct3D初期化エラー]Direct3Dの初期化に失敗しました。"},
+      {"no device", [] { PlatGpuTestFailDevice(true, true); }, 1,
+       "[Direct3D初期化エラー]Direct3Dの初期化に失敗しました。"},
       {"old version", [] { PlatGpuTestForceVersion(2, 1); }, 1, "環境チェック"},
       {"no render texture", [] { PlatGpuTestFailTexturesAfter(1); }, -1, "Render テクスチャを生成できませんでした。"},
       {"no snapshot texture", [] { PlatGpuTestFailTexturesAfter(2); }, -1, "GetSS テクスチャを生成できませんでした。"},

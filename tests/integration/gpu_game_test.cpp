@@ -42,16 +42,19 @@ TEST_F(ZephraRun, GpuDrawingModeZeroShowsTheCpuFrameAndFallsBackWithoutADisplay)
   fs::create_directories(src / "script");
   {
     std::vector<u8> b = KitBmpEncode(bg.data(), W, H, false), s = KitBmpEncode(spot.data(), 40, 30, false);
-    std::ofstream(src / "cg" / "bg.bmp", std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-    std::ofstream(src / "cg" / "spot.bmp", std::ios::binary).write(reinterpret_cast<const char*>(s.data()), static_cast<std::streamsize>(s.size()));
+    std::ofstream(src / "cg" / "bg.bmp", std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    std::ofstream(src / "cg" / "spot.bmp", std::ios::binary)
+        .write(reinterpret_cast<const char*>(s.data()), static_cast<std::streamsize>(s.size()));
   }
   std::ofstream(src / "project.txt") << "width = 160\nheight = 120\ntitle = Gpu\n";
-  std::ofstream(src / "script" / "main.zs") << "*SYSTEM_START\n"
-                                                "layer name = 'W0/bg', file = 'cg/bg.bmp', order = 1\n"
-                                                "layer name = 'W0/spot', file = 'cg/spot.bmp', order = 2, x = 30, y = 20, opacity = 160\n"
-                                                "wait frames = 2\n"
-                                                "layer name = 'W0/spot', x += 17, y += 9\n"
-                                                "wait frames = 100000\n";
+  std::ofstream(src / "script" / "main.zs")
+      << "*SYSTEM_START\n"
+         "layer name = 'W0/bg', file = 'cg/bg.bmp', order = 1\n"
+         "layer name = 'W0/spot', file = 'cg/spot.bmp', order = 2, x = 30, y = 20, opacity = 160\n"
+         "wait frames = 2\n"
+         "layer name = 'W0/spot', x += 17, y += 9\n"
+         "wait frames = 100000\n";
   fs::path game = root / "gpu";
   std::string cmd = std::string("'") + ZPKIT_BIN + "' build '" + src.string() + "' '" + game.string() + "'";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
@@ -68,7 +71,8 @@ TEST_F(ZephraRun, GpuDrawingModeZeroShowsTheCpuFrameAndFallsBackWithoutADisplay)
     settings[8] = r.mode;
     ASSERT_EQ(KitSettingsValuesWrite((game / "zpcfg.dat").string(), settings), 0);
     fs::path dump = root / ("frame" + std::to_string(i++) + ".png");
-    std::vector<std::string> env = {"ZEPHRA_EXIT_AFTER_FRAMES=8", "ZEPHRA_FIXED_CLOCK=1", "ZEPHRA_FRAME_DUMP=" + dump.string()};
+    std::vector<std::string> env = {"ZEPHRA_EXIT_AFTER_FRAMES=8", "ZEPHRA_FIXED_CLOCK=1",
+                                    "ZEPHRA_FRAME_DUMP=" + dump.string()};
     if (r.extra_env[0]) env.push_back(r.extra_env);
     std::string err;
     ASSERT_EQ(RunToEnd({game.string()}, env, &err), 0) << err;
