@@ -5,6 +5,7 @@
 // the CPU picture. Everything runs on the thread that runs the frame, which holds the device
 // between start-up and shutdown (start-up and shutdown bind it to the main thread).
 #pragma once
+#include <atomic>
 #include <cstddef>
 
 #include "common/types.h"
@@ -47,6 +48,9 @@ static_assert(offsetof(D3dQuadVertex, colour) == 16 && offsetof(D3dQuadVertex, t
 
 extern PlatGpuDisplay* g_D3d;
 extern u8 g_D3dDevice;  // 1 while the device exists
+// 1 from a finished start-up to the release: the frame thread, which may run frames while the
+// main thread is still starting the device, draws nothing before.
+extern std::atomic<u8> g_D3dReady;
 extern D3dPresentParams g_D3dPresentParams;
 extern i32 g_D3dBackBufferSize[2];
 extern PlatGpuTexture* g_D3dBackBuffer;

@@ -21,6 +21,7 @@
 
 PlatGpuDisplay* g_D3d = nullptr;
 u8 g_D3dDevice = 0;
+std::atomic<u8> g_D3dReady{0};
 D3dPresentParams g_D3dPresentParams;
 i32 g_D3dBackBufferSize[2];
 PlatGpuTexture* g_D3dBackBuffer = nullptr;
@@ -74,6 +75,7 @@ i32 D3dStartup() {
     return r;
   }
   ErrTrace("D3dStartup: effect");
+  g_D3dReady = 1;
   return 0;
 }
 
@@ -274,6 +276,7 @@ static void ReleaseTreeTextures(ObjNode* node) {
 }
 
 void D3dReleaseAll() {
+  g_D3dReady = 0;
   if (g_D3dDevice) PlatGpuBind();
   ReleaseTexture(&g_D3dWhiteTexture);
   ReleaseTexture(&g_D3dBlackTexture);

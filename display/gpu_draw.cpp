@@ -139,7 +139,7 @@ i32 D3dUploadSprite(i32 mode) {
   SpriteUploadParams u = g_SpriteUpload;
   g_SpriteUpload = SpriteUploadParams{};
   LayerRecord* dst = u.dst;
-  if (!dst || !g_D3dDevice || !PlatGpuBind()) return -1;
+  if (!dst || !g_D3dReady || !PlatGpuBind()) return -1;
   if (mode == 0) D3dReleaseLayerTextures(dst);
   i32 widths[LAYER_TILE_MAX] = {}, heights[LAYER_TILE_MAX] = {};
   i32 cols, rows, rest = 0;
@@ -383,7 +383,7 @@ static void Rotate(float* x, float* y, float yaw, float pitch, float roll) {
 }
 
 i32 D3dDrawLayer(LayerRecord* rec, LayerRecord* mask, LayerRecord* second, i32 opacity_on, i32 mode, i32) {
-  if (!rec || !rec->textures[0] || !g_D3dDevice || !PlatGpuBind()) return 0;
+  if (!rec || !rec->textures[0] || !g_D3dReady || !PlatGpuBind()) return 0;
   const bool character = IsCharacter(rec);
   float x = character ? 0.0f : static_cast<float>(rec->x100) / 100.0f;
   float y = character ? 0.0f : static_cast<float>(rec->y100) / 100.0f;

@@ -32,7 +32,7 @@ void D3dEndScene() {
 
 void D3dRenderFrame() {
   if (!g_GpuDrawing && !g_D3dReadbackNode) return;
-  if (!g_D3dDevice || !PlatGpuBind()) return;
+  if (!g_D3dReady || !PlatGpuBind()) return;
   if (D3dDeviceLossTest() != 0) return;
   if (PlatGpuSetTarget(g_D3dBackBuffer) != 0) ErrTrace("SetRenderTarget Error.");
   BeginPass();
@@ -62,7 +62,7 @@ void D3dForgetLayer(ObjNode* node) {
 }
 
 i32 D3dReadBack(PlatGpuTexture* surface, u8* pixels, i32 w, i32 h) {
-  if (!g_D3dDevice) {
+  if (!g_D3dReady) {
     ErrTrace("ZP_D3DDevice Error.");
     return 0;
   }
@@ -95,7 +95,7 @@ i32 D3dReadBack(PlatGpuTexture* surface, u8* pixels, i32 w, i32 h) {
 }
 
 i32 D3dSnapshotLayer(ObjNode* src_node, ObjNode* dst_node) {
-  if (!g_D3dDevice || !g_D3dBackBuffer || !PlatGpuBind()) {
+  if (!g_D3dReady || !g_D3dBackBuffer || !PlatGpuBind()) {
     ErrTrace("GETSS Device Error.");
     return 0;
   }
