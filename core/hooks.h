@@ -34,6 +34,16 @@ extern void (*g_HookGpuFreeTiles)(LayerRecord* rec);
 extern void (*g_HookGpuFramePass)();
 // The read-back layer, when it is released.
 extern void (*g_HookGpuForgetLayer)(ObjNode* node);
+// Another layer's picture pasted into a sprite layer's existing tiles (the layer edit command):
+// 0, or -1 on failure.
+extern i32 (*g_HookGpuPasteSprite)(ObjNode* src, ObjNode* dst);
+// One layer drawn by the GPU and read back into another layer's picture (the layer edit
+// command's "GETSS"): 0.
+extern i32 (*g_HookGpuSnapshotLayer)(ObjNode* src, ObjNode* dst);
+// The GPU path asks the windows: the monitor of a window found again, its resolution stored in
+// g_MonitorSize (the monitor's index); the display modes of an adapter traced.
+extern i32 (*g_HookWinGetMonitor)(i32 window);
+extern void (*g_HookListAdapterModes)(i32 adapter);
 // A layer's animated-character player, when the layer's record is freed.
 extern void (*g_HookEmoteReleasePlayer)(LayerRecord* rec);
 // Animated-character data (".psb") handed to the character bridge: 0, or -1 when it fails.

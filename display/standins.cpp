@@ -1,21 +1,9 @@
-// What stands in for the GPU path and the animated-character bridge until they are built: each
-// does nothing visible and succeeds.
+// What stands in for the animated-character bridge until it is built: each does nothing visible
+// and succeeds (no bridge is ever loaded, so the GPU path's bridge points are not reached in a
+// game).
 #include "core/hooks.h"
 #include "display/gpu.h"
 
-// stand-in: the GPU device start-up (CPU drawing goes on)
-i32 D3dStartup() { return 0; }
-// stand-in: the GPU device release
-void D3dReleaseAll() {}
-// stand-in: the GPU frame pass and read-back
-void D3dRenderFrame() {}
-void D3dForgetLayer(ObjNode* node) {
-  if (g_D3dReadbackNode == node) g_D3dReadbackNode = nullptr;
-}
-// stand-in: texture tiles of a GPU sprite layer
-i32 D3dBuildLayerTextures(LayerRecord*, i8, i32, i32) { return 0; }
-// stand-in: release of a layer's texture tiles
-void GpuFreeLayerTiles(LayerRecord*) {}
 // stand-in: release of a layer's animated-character player
 void EmoteReleasePlayer(LayerRecord*) {}
 // stand-in: loading the animated-character bridge
@@ -30,3 +18,11 @@ i32 EmoteAnyBusy() { return 0; }
 void EmoteUpdateTransforms() {}
 // stand-in: ".psb" data handed to the bridge (the picture stays as it was)
 int EmoteLoadPsb(const u8*, u32, const char*, ImagePicture*) { return 0; }
+// stand-in: the player driver made on the GPU device
+i32 EmoteDriverInit() { return 0; }
+// stand-in: players saved and released, and the driver freed, before a device rebuild
+void EmoteSaveAndReleasePlayers() {}
+// stand-in: a reloaded character layer's player values and saved state sent again
+void EmoteRestorePlayer(LayerRecord*) {}
+// stand-in: a character layer's player drawing into its render texture
+void EmoteDrawPlayer(LayerRecord*, PlatGpuTexture*) {}

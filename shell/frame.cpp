@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/types.h"
+#include "display/gpu.h"
 #include "display/present.h"
 #include "layer/compose.h"
 #include "layer/layer.h"
@@ -161,6 +162,7 @@ void FrameThreadMain(void*) {
     g_FrameThreadState = 0;
   }
   FrameThreadLoop();
+  D3dThreadLeave();  // shutdown releases the device on the main thread
   {
     EngineLockGuard lock;
     g_FrameThreadState = 9;

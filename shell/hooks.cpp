@@ -40,15 +40,23 @@
 #include "sound/sound_ring.h"
 #include "sound/sound_thread.h"
 
+static i32 WinGetMonitorOf(i32 window) {
+  return window >= 0 && window < WIN_COUNT ? WinGetMonitor(g_WindowObjects[window]) : 0;
+}
+
 void SysInstallHooks() {
   g_HookCursorForDialog = InputForceCursorVisible;
   g_HookForgetDragLayer = WinForgetDragLayer;
   g_HookMessageWait = TextMessageWaitUpdate;
   g_HookPumpWait = WinPumpWait;
   g_HookGpuBuildTiles = D3dBuildLayerTextures;
-  g_HookGpuFreeTiles = GpuFreeLayerTiles;
+  g_HookGpuFreeTiles = D3dReleaseLayerTextures;
   g_HookGpuFramePass = D3dRenderFrame;
   g_HookGpuForgetLayer = D3dForgetLayer;
+  g_HookGpuPasteSprite = D3dPasteSprite;
+  g_HookGpuSnapshotLayer = D3dSnapshotLayer;
+  g_HookWinGetMonitor = WinGetMonitorOf;
+  g_HookListAdapterModes = SysListAdapterModes;
   g_HookEmoteReleasePlayer = EmoteReleasePlayer;
   g_HookEmoteLoadPsb = EmoteLoadPsb;
 }

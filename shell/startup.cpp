@@ -426,6 +426,8 @@ static i32 StepDirect3d() {
     UseCpuDrawing();
     g_QuitRequested = 1;
     return -1;
+  } else if (g_ThreadedMode) {
+    D3dThreadLeave();  // the frame thread takes the device over from here
   }
   return 0;
 }

@@ -167,6 +167,24 @@ void SysReportInfo() {
   }
 }
 
+void SysListAdapterModes(i32 adapter) {
+  // The formats in the engine's order with the display depths that offer them.
+  static const struct {
+    const char* name;
+    i32 depth1, depth2;
+  } kFormats[] = {{"D3DFMT_X8R8G8B8", 24, 32}, {"D3DFMT_A8R8G8B8", 32, 32}, {"D3DFMT_A2B10G10R10", 30, 30},
+                  {"D3DFMT_X1R5G5B5", 15, 16}, {"D3DFMT_A1R5G5B5", 15, 16}, {"D3DFMT_R5G6B5", 16, 16}};
+  std::vector<PlatDisplayInfo> displays = PlatDisplayList();
+  if (adapter < 0 || static_cast<size_t>(adapter) >= displays.size()) return;
+  for (const auto& f : kFormats) {
+    i32 n = 0;
+    for (const PlatDisplayMode& m : displays[static_cast<size_t>(adapter)].modes)
+      if (m.bits_per_pixel == f.depth1 || m.bits_per_pixel == f.depth2)
+        ErrTrace("%s [%3d] %4d x %4d (%d Hz)", f.name, n++, m.width, m.height, m.refresh_hz);
+    ErrTrace("%s: %d", f.name, n);
+  }
+}
+
 void SysInfoReset() {
   g_OsCode = 0;
   g_CpuCount = 1;

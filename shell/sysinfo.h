@@ -35,6 +35,8 @@ struct SysCpuReport {
 void SysCpuDetect(SysCpuReport* out);
 // The system report, line by line to the trace sink. A game's own ".\info.txt" is left alone.
 void SysReportInfo();
+// The display modes of an adapter (a display), per engine format, to the trace sink.
+void SysListAdapterModes(i32 adapter);
 
 // Tests: the values before collection.
 void SysInfoReset();

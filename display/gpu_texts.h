@@ -1,0 +1,29 @@
+// The GPU path's own messages (Shift-JIS, converted once from the UTF-8 below).
+#pragma once
+#include "common/types.h"
+
+enum D3dTextId {
+  D3D_T_DX_OBJECT,
+  D3D_T_ERROR_TITLE,
+  D3D_T_BACKBUFFER,
+  D3D_T_OFFSCREEN,
+  D3D_T_INIT_FAILED,
+  D3D_T_CAPS_TITLE,
+  D3D_T_CAPS,
+  D3D_T_RENDER_TEXTURE,
+  D3D_T_GETSS_TEXTURE,
+  D3D_T_SHADER_INIT,
+  D3D_T_TECHNIQUE_NOT_FOUND,
+  D3D_T_TECHNIQUE_NOT_SET,
+  D3D_T_FALLBACK,
+  D3D_T_LOAD_ERROR,
+  D3D_T_NO_MEMORY,
+  D3D_T_VRAM,
+  D3D_T_SURFACE_LEVEL,
+  D3D_T_TRANSFER_FAILED,
+  D3D_T_SIZE_MISMATCH,
+  D3D_T_CG_TOO_LARGE,
+  D3D_T_ALLOC_ERROR,
+  D3D_T_COUNT
+};
+const char* D3dText(D3dTextId id);
