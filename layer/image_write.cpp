@@ -13,11 +13,11 @@
 
 #include <jpeglib.h>
 
+#include "core/err.h"
+#include "core/sys.h"
 #include "layer/image_jpeg.h"
 #include "layer/layer.h"
 #include "platform/file.h"
-#include "core/err.h"
-#include "core/sys.h"
 
 // ---- Output buffer ---------------------------------------------------------------------------
 

@@ -7,6 +7,9 @@
 #include <string>
 
 #include "common/sjis.h"
+#include "core/err.h"
+#include "core/hooks.h"
+#include "core/sys.h"
 #include "platform/desktop.h"
 #include "platform/file.h"
 #include "platform/platform.h"
@@ -15,9 +18,6 @@
 #include "script/file.h"
 #include "script/script.h"
 #include "script/var.h"
-#include "shell/err.h"
-#include "shell/placeholders.h"
-#include "shell/sys.h"
 
 enum {
   SLOT_CLIP_SET = 5, SLOT_CLIP_GET = 6, SLOT_NOP7 = 7, SLOT_CSV = 8, SLOT_FLAGS = 15, SLOT_NOP16 = 16,

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "common/sjis.h"
+#include "core/err.h"
+#include "core/sys.h"
 #include "platform/desktop.h"
 #include "platform/file.h"
-#include "shell/err.h"
-#include "shell/sys.h"
 
 void FileNormaliseName(char* name) {
   StrLowerSjis(name);

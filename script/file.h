@@ -7,7 +7,7 @@
 #include <cstddef>
 
 #include "common/types.h"
-#include "shell/pack.h"
+#include "core/pack.h"
 
 enum {
   FILE_CSV_FIELD_MAX = 4095,     // bytes a CSV field keeps (the 4096-byte field buffer)
