@@ -284,7 +284,7 @@ int PlatRegistryParse(const u8* data, size_t size, PlatRegStore* out) {
     while (!line.empty() && line.back() == '\\' && IsHexValue(line)) {
       line.pop_back();
       std::string more;
-      if (!lines.Next(&more)) break;
+      if (!lines.Next(&more)) return -1;  // the file ends inside the run
       line += Trim(more);
       if (line.size() > static_cast<size_t>(PLAT_REG_VALUE_MAX) * 4) return -1;
     }

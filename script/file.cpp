@@ -108,6 +108,7 @@ i64 FileCsvSplit(const u8* text, size_t size, FileCsvStoreFn store, void* ctx) {
     const u8 c = text[i];
     if (c == '\r' || c == '\n') {
       i += c == '\r' && i + 1 < size && text[i + 1] == '\n' ? 2 : 1;
+      if (!line_comma && !line_content) len = 0;  // blanks and quotes alone: one empty string
       if (line_comma || !line_content) emit();
       len = 0;
       started = full = dq = sq = line_comma = line_content = false;
