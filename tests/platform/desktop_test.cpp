@@ -102,3 +102,22 @@ TEST(Desktop, FileOperations) {
   for (auto& e : fs::directory_iterator(game.native)) leftovers += e.path().filename().string().find(".tmp-") != std::string::npos;
   EXPECT_EQ(leftovers, 0u);
 }
+
+TEST(Desktop, AssociatedAppIsTheDesktopDefault) {
+  if (PlatSpawnWait({"sh", "-c", "command -v xdg-mime >/dev/null"}) != 0) GTEST_SKIP() << "xdg-mime is not installed";
+  TestGameFolder game;
+  game.Write("doc/Manual.pdf", "%PDF-1.4\n");
+  game.Write("xdg/data/applications/org.example.Viewer.desktop",
+             "[Desktop Entry]\nType=Application\nName=Viewer\nExec=true %f\nMimeType=application/pdf;\n");
+  game.Write("xdg/data/applications/mimeapps.list", "[Default Applications]\napplication/pdf=org.example.Viewer.desktop\n");
+  const std::string saved_data = PlatGetEnv("XDG_DATA_HOME"), saved_config = PlatGetEnv("XDG_CONFIG_HOME");
+  setenv("XDG_DATA_HOME", game.Path("xdg/data").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", game.Path("xdg/config").c_str(), 1);
+  EXPECT_EQ(PlatSpawnAssociatedApp("DOC\\manual.pdf"), "org.example.Viewer.desktop");
+  EXPECT_EQ(PlatSpawnAssociatedApp("doc\\missing.pdf"), "");
+  EXPECT_EQ(PlatSpawnAssociatedApp("doc"), "") << "a folder";
+  for (auto [name, value] : {std::pair{"XDG_DATA_HOME", &saved_data}, std::pair{"XDG_CONFIG_HOME", &saved_config}}) {
+    if (value->empty()) unsetenv(name);
+    else setenv(name, value->c_str(), 1);
+  }
+}

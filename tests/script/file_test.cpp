@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cmd_game.h"
+#include "file_test_data.h"
 #include "common/rand.h"
 #include "core/hooks.h"
 #include "core/pack.h"
@@ -199,40 +200,6 @@ TEST_F(FilePreloadTest, FullListDropsItsFirstItemAndItsBytes) {
 
 // ---- Registry store --------------------------------------------------------------------------
 
-namespace {
-
-// UTF-8 to UTF-16LE for the test files (characters of the basic plane).
-std::string Utf16(const std::string& utf8) {
-  std::string out = "\xFF\xFE";
-  for (size_t i = 0; i < utf8.size();) {
-    u32 c = static_cast<u8>(utf8[i]);
-    int n = c < 0x80 ? 1 : c < 0xE0 ? 2 : 3;
-    if (n == 2) c = (c & 0x1F) << 6 | (utf8[i + 1] & 0x3F);
-    if (n == 3) c = (c & 0x0F) << 12 | (utf8[i + 1] & 0x3F) << 6 | (utf8[i + 2] & 0x3F);
-    out.push_back(static_cast<char>(c & 0xFF));
-    out.push_back(static_cast<char>(c >> 8));
-    i += static_cast<size_t>(n);
-  }
-  return out;
-}
-
-const char* const kStoreBody =
-    "\r\n; a comment\r\n"
-    "[HKEY_CURRENT_USER\\Software\\Zephra Test]\r\n"
-    "@=\"default\"\r\n"
-    "\"Name\"=\"日本\"\r\n"
-    "\"Quote\"=\"a\\\"b\\\\c\"\r\n"
-    "\"Count\"=dword:0000002a\r\n"
-    "\"Zero\"=dword:00000000\r\n"
-    "\"Bin\"=hex:41,42,00,43\r\n"
-    "\"Long\"=hex:41,41,\\\r\n  42,42\r\n"
-    "\"Gone\"=\"x\"\r\n"
-    "\"Gone\"=-\r\n";
-const char* const kStoreOther =
-    "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n"
-    "\"v\"=\"machine\"\r\n";
-
-}  // namespace
 
 struct FileRegistryTest : ::testing::Test {
   TestGameFolder home;
@@ -255,12 +222,7 @@ struct FileRegistryTest : ::testing::Test {
 };
 
 TEST_F(FileRegistryTest, BothEncodingsGiveEveryValueType) {
-  const std::string v5 = std::string("Windows Registry Editor Version 5.00\r\n") + kStoreBody +
-                         "\"Expand\"=hex(2):25,00,50,00,41,00,54,00,48,00,25,00,00,00\r\n"
-                         "\"Multi\"=hex(7):6f,00,6e,00,65,00,00,00,74,00,77,00,6f,00,00,00,00,00\r\n" + kStoreOther;
-  const std::string v4 = std::string("REGEDIT4\n") + kStoreBody +
-                         "\"Expand\"=hex(2):25,50,41,54,48,25,00\n\"Multi\"=hex(7):6f,6e,65,00,74,77,6f,00,00\n" + kStoreOther;
-  for (const std::string& file : {Utf16(v5), "\xEF\xBB\xBF" + v5, v4}) {
+  for (const std::string& file : TestRegistryStores()) {
     Store(file);
     const char* cu = "HKEY_CURRENT_USER";
     EXPECT_EQ(Read(cu, "Software\\Zephra Test", nullptr), "default");
