@@ -244,6 +244,8 @@ int PlatRegistryParse(const u8* data, size_t size, PlatRegStore* out) {
   if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) text = Utf16ToUtf8(data + 2, size - 2);
   else if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) text.assign(reinterpret_cast<const char*>(data) + 3, size - 3);
   else text.assign(reinterpret_cast<const char*>(data), size);
+  // A text file holds no zero character: key and value names could not be looked up by it.
+  if (text.find('\0') != std::string::npos) return -1;
 
   Lines lines{text};
   std::string line;
