@@ -3,9 +3,7 @@
 // commands run from compiled lines.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <thread>
 #include <string>
 #include <vector>
 
@@ -198,37 +196,6 @@ TEST_F(FilePreloadTest, FullListDropsItsFirstItemAndItsBytes) {
   EXPECT_EQ(std::string(l.items[0].name), dir + "1.wav");
   EXPECT_EQ(std::string(l.items[PACK_MEMLIST_ITEMS - 1].name), dir + "512.wav");
   EXPECT_EQ(l.total, SumSizes(3));
-}
-
-// The sound thread looks the lists up (under g_EngineLock) while it loads sounds; a script
-// preloading, moving and dropping items meanwhile must not race with it (run under ZEPHRA_TSAN).
-TEST_F(FilePreloadTest, ListsChangeUnderTheLockWhileTheSoundThreadLoads) {
-  for (int i = 0; i < 40; i++) game.Write("se/s" + std::to_string(i) + ".wav", std::string(16 + i, 'w'));
-  std::atomic<bool> done{false};
-  std::atomic<int> loads{0};
-  std::thread sound([&] {
-    while (!done) {
-      for (int i = 0; i < 40 && !done; i++) {
-        EngineLockGuard lock;
-        u8* data = nullptr;
-        u32 size = 0;
-        const std::string name = "se\\s" + std::to_string(i) + ".wav";
-        if (PackReadWholeFile(name.c_str(), &data, &size) == 0) {
-          EXPECT_EQ(size, static_cast<u32>(16 + i));
-          loads++;
-        }
-        std::free(data);
-      }
-    }
-  });
-  for (int round = 0; round < 10; round++)
-    for (int i = 0; i < 40; i++)
-      ASSERT_EQ(FileMemListPreload(round % 2, ("se/s" + std::to_string((i * 7 + round) % 40)).c_str(), PACK_MEDIA_SOUND), 0);
-  done = true;
-  sound.join();
-  EXPECT_GT(loads.load(), 0);
-  EXPECT_EQ(g_PackMemoryLists[0].count, 40);
-  EXPECT_EQ(g_PackMemoryLists[0].total, SumSizes(0));
 }
 
 // ---- Registry store --------------------------------------------------------------------------
