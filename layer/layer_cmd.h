@@ -21,6 +21,9 @@ enum {
 i32 CmdLayerCreate();  // command 1
 i32 CmdLayerDelete();  // command 3
 i32 CmdLayerInfo();    // command 4
+// Command 21 (cmd_file_op.cpp): preloads, a layer written as an image file, folders, copying,
+// deleting save files and opening documents.
+i32 CmdFileOp();
 
 // Command 1's four path buffers: the layer, the alpha source, the share source and the name being
 // built (kept for the error texts that name them).

@@ -391,3 +391,42 @@ int PlatFolderCreateNative(const std::string& native) {
   std::filesystem::create_directories(native, ec);
   return KindOfNative(native) == PLAT_FILE_FOLDER ? 0 : -1;
 }
+
+// ---- Script file operations ------------------------------------------------------------------
+
+// The folder that holds a native path, for the resolver's cache.
+static void ForgetParent(const std::string& native) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::absolute(native, ec);
+  if (!ec) PlatFileForgetFolder(p.parent_path().string());
+}
+
+int PlatFolderCreate(const char* sjis_name) {
+  const std::string native = PlatFileResolve(sjis_name);
+  if (mkdir(native.c_str(), 0755) != 0) return -1;
+  ForgetParent(native);
+  return 0;
+}
+
+int PlatFolderRemove(const char* sjis_name) {
+  const std::string native = PlatFileResolve(sjis_name);
+  if (KindOfNative(native) != PLAT_FILE_FOLDER || rmdir(native.c_str()) != 0) return -1;
+  ForgetParent(native);
+  return 0;
+}
+
+int PlatFileDelete(const char* sjis_name) {
+  const std::string native = PlatFileResolve(sjis_name);
+  if (KindOfNative(native) != PLAT_FILE_REGULAR || unlink(native.c_str()) != 0) return -1;
+  ForgetParent(native);
+  return 0;
+}
+
+int PlatFileCopy(const char* sjis_from, const char* sjis_to) {
+  const std::string from = PlatFileResolve(sjis_from);
+  std::vector<u8> data;
+  if (PlatFileReadAllNative(from, &data) != 0) return -1;
+  struct stat st;
+  const bool executable = stat(from.c_str(), &st) == 0 && (st.st_mode & S_IXUSR);
+  return PlatFileWriteAtomicNative(PlatFileResolve(sjis_to), data.data(), data.size(), executable);
+}

@@ -67,3 +67,15 @@ int PlatFileWriteAtomic(const char* sjis_name, const void* data, size_t n);
 int PlatFileWriteAtomicNative(const std::string& native, const void* data, size_t n, bool executable = false);
 // Creates a native folder and its missing parents; 0 or -1.
 int PlatFolderCreateNative(const std::string& native);
+
+// ---- Script file operations ------------------------------------------------------------------
+// Game-data names, resolved as above (existing components found whatever their case).
+// One folder level (its parent must exist); 0, or -1 (also when it exists already).
+int PlatFolderCreate(const char* sjis_name);
+// Removes an empty folder; 0 or -1.
+int PlatFolderRemove(const char* sjis_name);
+// Deletes a file (never a folder); 0 or -1.
+int PlatFileDelete(const char* sjis_name);
+// Copies a file over the target: read whole, then written atomically, so a file copied onto
+// itself stays whole and an interrupted copy leaves the old target. 0 or -1.
+int PlatFileCopy(const char* sjis_from, const char* sjis_to);

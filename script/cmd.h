@@ -59,6 +59,18 @@ i64 MathAbsInt(i64 v);
 // The motion formulas of command 62: A[0..7] and B[0..30] in, B[31..34] out.
 void MotionCompute(const i64 a[8], const double b[31], double out[4]);
 
+// File, clipboard, CSV and registry commands (cmd_file.cpp); command 21 is CmdFileOp
+// (layer/layer_cmd.h).
+i32 CmdClipboardSetText();   // 5
+i32 CmdClipboardGetText();   // 6
+i32 CmdNop7();               // 7
+i32 CmdCsvFileRead();        // 8
+i32 CmdCommandFlagsSet();    // 15
+i32 CmdNop16();              // 16
+i32 CmdFileInfoGet();        // 22
+i32 CmdRegistryRead();       // 76
+i32 CmdScriptFileInfoGet();  // 92
+
 // Command 10 (cmd_msgbox.cpp) and the message box style its decoded arguments give.
 i32 CmdMessageBox();
 u32 CmdMessageBoxStyle();

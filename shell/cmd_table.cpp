@@ -34,20 +34,20 @@ static const CmdRow kCmdRows[] = {
     {2, CmdNotBuilt, "CmdLayerEdit"},  // stand-in: CmdLayerEdit
     {3, CmdLayerDelete, "CmdLayerDelete"},
     {4, CmdLayerInfo, "CmdLayerInfo"},
-    {5, CmdNotBuilt, "CmdClipboardSetText"},  // stand-in: CmdClipboardSetText
-    {6, CmdNotBuilt, "CmdClipboardGetText"},  // stand-in: CmdClipboardGetText
-    {7, CmdNotBuilt, "CmdNop7"},  // stand-in: CmdNop7
-    {8, CmdNotBuilt, "CmdCsvFileRead"},  // stand-in: CmdCsvFileRead
+    {5, CmdClipboardSetText, "CmdClipboardSetText"},
+    {6, CmdClipboardGetText, "CmdClipboardGetText"},
+    {7, CmdNop7, "CmdNop7"},
+    {8, CmdCsvFileRead, "CmdCsvFileRead"},
     {9, CmdNop, "CmdNop"},
     {10, CmdMessageBox, "CmdMessageBox"},
     {11, CmdBlockBranch, "CmdBlockBranch"},
     {12, CmdNotBuilt, "CmdEmoteControl"},  // stand-in: CmdEmoteControl
     {13, CmdNotBuilt, "CmdEmoteQuery"},  // stand-in: CmdEmoteQuery
     {14, CmdProgramEnd, "CmdProgramEnd"},
-    {15, CmdNotBuilt, "CmdCommandFlagsSet"},  // stand-in: CmdCommandFlagsSet
-    {16, CmdNotBuilt, "CmdNop16"},  // stand-in: CmdNop16
-    {21, CmdNotBuilt, "CmdFileOp"},  // stand-in: CmdFileOp
-    {22, CmdNotBuilt, "CmdFileInfoGet"},  // stand-in: CmdFileInfoGet
+    {15, CmdCommandFlagsSet, "CmdCommandFlagsSet"},
+    {16, CmdNop16, "CmdNop16"},
+    {21, CmdFileOp, "CmdFileOp"},
+    {22, CmdFileInfoGet, "CmdFileInfoGet"},
     {23, CmdNotBuilt, "CmdFlashOpen"},  // stand-in: CmdFlashOpen
     {24, CmdNotBuilt, "CmdFlashClose"},  // stand-in: CmdFlashClose
     {25, CmdNotBuilt, "CmdFlashQuery"},  // stand-in: CmdFlashQuery
@@ -87,7 +87,7 @@ static const CmdRow kCmdRows[] = {
     {73, CmdNotBuilt, "CmdMovieQuery"},  // stand-in: CmdMovieQuery
     {74, CmdNotBuilt, "CmdMovieNoOp"},  // stand-in: CmdMovieNoOp
     {75, CmdNop, "CmdNop"},
-    {76, CmdNotBuilt, "CmdRegistryRead"},  // stand-in: CmdRegistryRead
+    {76, CmdRegistryRead, "CmdRegistryRead"},
     {77, CmdCallReturn, "CmdCallReturn"},
     {78, CmdNop, "CmdNop"},
     {79, CmdMessageEnd, "CmdMessageEnd"},
@@ -102,7 +102,7 @@ static const CmdRow kCmdRows[] = {
     {89, CmdSoundQuery, "CmdSoundQuery"},
     {90, CmdVarDefineStr, "CmdVarDefineStr"},
     {91, CmdScreenSet, "CmdScreenSet"},
-    {92, CmdNotBuilt, "CmdScriptFileInfoGet"},  // stand-in: CmdScriptFileInfoGet
+    {92, CmdScriptFileInfoGet, "CmdScriptFileInfoGet"},
     {93, CmdTaskStart, "CmdTaskStart"},
     {94, CmdTaskEnd, "CmdTaskEnd"},
     {95, CmdTaskStateSave, "CmdTaskStateSave"},
