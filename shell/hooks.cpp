@@ -16,6 +16,7 @@
 #include "layer/image.h"
 #include "layer/layer.h"
 #include "layer/layer_cmd.h"
+#include "layer/layer_save.h"
 #include "layer/message.h"
 #include "layer/scale.h"
 #include "layer/worker.h"
@@ -51,6 +52,7 @@ void SysInstallHooks() {
   g_HookGpuForgetLayer = D3dForgetLayer;
   g_HookEmoteReleasePlayer = EmoteReleasePlayer;
   g_HookEmoteLoadPsb = EmoteLoadPsb;
+  LayerSaveInstallHooks();
 }
 
 i32 SysCreateRoots() {
