@@ -124,7 +124,7 @@ void ImageSize(const u8* image, i32* width, i32* height) {
 }
 
 i32 NewPicture(ObjNode* node, i32 width, i32 height, u8* pixels) {
-  LayerRecord* r = ObjNewLayerRecord(node);
+  LayerRecord* r = LayerRecordNew(node);
   if (!r) return -1;
   r->pixels = pixels;
   r->width = width;

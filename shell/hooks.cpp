@@ -25,6 +25,7 @@
 #include "script/arg.h"
 #include "script/expr.h"
 #include "script/menu.h"
+#include "script/save.h"
 #include "script/script.h"
 #include "script/task.h"
 #include "script/var.h"
@@ -104,6 +105,7 @@ void SysResetAll() {
   FontReset();
   ImageReset();
   LayerCmdReset();
+  SaveReset();
   BlendReset();
   BlendCpuReset();
   FrameScaleReset();

@@ -53,7 +53,7 @@ inline ObjNode* SaveFuzzPicture(i32 w, i32 h, u32 seed) {
   ObjNode* node = ObjFindNode(g_LayerRoot, "pic", OBJ_FIND_ITEM);
   if (node) return node;
   node = LayerCreateNode("pic", 0, 1);
-  LayerRecord* r = ObjNewLayerRecord(node);
+  LayerRecord* r = LayerRecordNew(node);
   r->pixels = ImageAllocPixels(nullptr, w, h, "");
   r->width = w;
   r->height = h;

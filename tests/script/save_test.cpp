@@ -41,14 +41,14 @@ struct SaveTest : CmdGameTest {
     ASSERT_EQ(WinObjsCreate(), 0);
     g_WindowObjects[0]->width = 64;
     g_WindowObjects[0]->height = 48;
-    ASSERT_EQ(ObjCreateRoots(), 0);
+    ASSERT_EQ(SysCreateRoots(), 0);
     LayerSaveInstallHooks();
     StrCopySjis(g_SaveFolder, sizeof g_SaveFolder, "savech\\");
   }
   void TearDown() override {
     PlatFileFailWritesAfter(-1, 0);
     SaveReset();
-    ObjReset();
+    SysObjReset();
     WinReset();
     CmdGameTest::TearDown();
     g_SaveFolder[0] = '\0';
@@ -72,7 +72,7 @@ struct SaveTest : CmdGameTest {
   // A picture layer of w x h whose pixels are seed-made.
   static ObjNode* MakePicture(const char* path, i32 width, i32 height, u32 seed) {
     ObjNode* node = LayerCreateNode(path, 0, 7);
-    LayerRecord* r = ObjNewLayerRecord(node);
+    LayerRecord* r = LayerRecordNew(node);
     r->pixels = ImageAllocPixels(nullptr, width, height, "");
     r->width = width;
     r->height = height;
@@ -223,8 +223,8 @@ TEST_F(SaveTest, EveryItemKindRoundTripsThroughAFileAndASlot) {
     EXPECT_GE(parent->dirty_right, 4) << "the new, larger picture is marked for drawing";
     EXPECT_GE(parent->dirty_bottom, 2);
     SaveReset();
-    ObjReset();
-    ASSERT_EQ(ObjCreateRoots(), 0);
+    SysObjReset();
+    ASSERT_EQ(SysCreateRoots(), 0);
     w.Close();
   }
 }
