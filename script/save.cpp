@@ -125,6 +125,84 @@ struct HeapBuf {
   }
 };
 
+// ---- zlib streams ----------------------------------------------------------------------------
+
+// Deflate and inflate on streams kept for the run: a group holds thousands of small items, and a
+// fresh stream for each (as compress2 and uncompress make) costs far more than the data. Payloads
+// get level 1 with a window and hash table sized to them, except the tiniest (a number, a short
+// text), which deflate cannot shrink by more than a few bytes and which are stored (level 0) at a
+// tenth of the cost. Every inflater reads all of them.
+struct DeflaterKind {
+  u64 max_raw;
+  int level, window_bits, mem_level;
+};
+const DeflaterKind kDeflaters[] = {{32, 0, 9, 1}, {1024, 1, 10, 1}, {UINT64_MAX, 1, 15, 8}};
+enum { DEFLATERS = sizeof kDeflaters / sizeof kDeflaters[0] };
+z_stream s_Deflaters[DEFLATERS];
+bool s_DeflaterReady[DEFLATERS];
+z_stream s_Inflater;
+bool s_InflaterReady;
+
+z_stream* DeflaterFor(u64 raw) {
+  int k = 0;
+  while (raw > kDeflaters[k].max_raw) k++;
+  if (!s_DeflaterReady[k]) {
+    s_Deflaters[k] = z_stream{};
+    const DeflaterKind& d = kDeflaters[k];
+    if (deflateInit2(&s_Deflaters[k], d.level, Z_DEFLATED, d.window_bits, d.mem_level, Z_DEFAULT_STRATEGY) != Z_OK)
+      return nullptr;
+    s_DeflaterReady[k] = true;
+  }
+  return &s_Deflaters[k];
+}
+
+// The capacity that raw bytes may need once deflated.
+u64 SaveDeflateBound(u64 raw) {
+  z_stream* z = DeflaterFor(raw);
+  return z ? deflateBound(z, static_cast<uLong>(raw)) : compressBound(static_cast<uLong>(raw));
+}
+
+// Deflates raw bytes into dst of capacity *n (at most the bound above, so below 4 GiB); *n
+// becomes the stored length. Z_OK or zlib's error.
+int SaveDeflate(u8* dst, u64* n, const u8* src, u64 raw) {
+  z_stream* z = DeflaterFor(raw);
+  if (!z) return Z_MEM_ERROR;
+  deflateReset(z);
+  z->next_in = const_cast<u8*>(src);
+  z->avail_in = static_cast<uInt>(raw);
+  z->next_out = dst;
+  z->avail_out = static_cast<uInt>(*n);
+  const int r = deflate(z, Z_FINISH);
+  if (r != Z_STREAM_END) return r == Z_OK ? Z_BUF_ERROR : r;
+  *n = z->total_out;
+  return Z_OK;
+}
+
+// Inflates a stream into dst, which must come out exactly raw bytes long.
+bool SaveInflate(u8* dst, u64 raw, const u8* src, u64 stored) {
+  if (!s_InflaterReady) {
+    s_Inflater = z_stream{};
+    if (inflateInit(&s_Inflater) != Z_OK) return false;
+    s_InflaterReady = true;
+  }
+  z_stream* z = &s_Inflater;
+  inflateReset(z);
+  z->next_in = const_cast<u8*>(src);
+  z->avail_in = static_cast<uInt>(stored);
+  z->next_out = dst;
+  z->avail_out = static_cast<uInt>(raw ? raw : 1);  // the buffer holds at least one byte
+  return inflate(z, Z_FINISH) == Z_STREAM_END && z->total_out == raw;
+}
+
+void SaveStreamsEnd() {
+  for (int k = 0; k < DEFLATERS; k++) {
+    if (s_DeflaterReady[k]) deflateEnd(&s_Deflaters[k]);
+    s_DeflaterReady[k] = false;
+  }
+  if (s_InflaterReady) inflateEnd(&s_Inflater);
+  s_InflaterReady = false;
+}
+
 // ---- Pending-block writers -------------------------------------------------------------------
 
 // Room for n more bytes behind the block's length. 0, or -1 when memory ran out.
@@ -273,8 +351,8 @@ void SaveImageSerialise(const SaveItem& it) {
 }
 
 // The capacity a compressed payload of raw bytes may need.
-u64 SaveVarBound(u64 raw) { return compressBound(static_cast<uLong>(raw)); }
-u64 SaveImageBound(u64 raw) { return compressBound(static_cast<uLong>(raw)); }
+u64 SaveVarBound(u64 raw) { return SaveDeflateBound(raw); }
+u64 SaveImageBound(u64 raw) { return SaveDeflateBound(raw); }
 
 // Appends one item (header, compressed payload) to the block. Its length (12 + stored), or -1
 // after the message or error; the block is then to be dropped.
@@ -287,8 +365,8 @@ i64 SaveItemWrite(SaveBlock* b, const SaveItem& it) {
   SaveBlockHeader(b, it.kind, variable ? static_cast<u16>(it.var_id) : 0);
   if (variable) SaveVarSerialise(it);
   else SaveImageSerialise(it);
-  uLongf stored = static_cast<uLongf>(bound);
-  if (compress2(b->data + b->length, &stored, g_SaveScratch.data, static_cast<uLong>(raw), 1) != Z_OK) {
+  u64 stored = bound;
+  if (SaveDeflate(b->data + b->length, &stored, g_SaveScratch.data, raw) != Z_OK) {
     ErrMessageBoxF("", "%s", Msg(MSG_COMPRESS));
     return -1;
   }
@@ -702,8 +780,7 @@ i32 ReadBlock(const SaveSource& src, i32 dno, const char* path, bool from_slot, 
 
 // One stream into a buffer of exactly its raw length; "Uncompress Error." otherwise.
 i32 SaveUncompress(u8* dst, u64 raw, const u8* src, u64 stored) {
-  uLongf got = static_cast<uLongf>(raw);
-  if (uncompress(dst, &got, src, static_cast<uLong>(stored)) == Z_OK && got == raw) return 0;
+  if (SaveInflate(dst, raw, src, stored)) return 0;
   ErrMessageBoxF("", "%s", Msg(MSG_UNCOMPRESS));
   return -1;
 }
@@ -868,6 +945,7 @@ void SaveFreeAll() {
   }
   std::free(g_SaveScratch.data);
   g_SaveScratch = SaveScratch{};
+  SaveStreamsEnd();
 }
 
 void SaveReset() { SaveFreeAll(); }
@@ -924,7 +1002,7 @@ i32 SaveSnapshotBuild() {
   u64 raw = 0, capacity = SAVE_ITEM_HEADER_SIZE;
   for (const SaveSlot& s : g_SaveSlots) {
     raw += static_cast<u64>(s.length) + 8;
-    capacity += (s.length > 0 ? compressBound(static_cast<uLong>(s.length)) : 0) + 8;
+    capacity += (s.length > 0 ? SaveDeflateBound(static_cast<u64>(s.length)) : 0) + 8;
   }
   if (raw > kBlockMax) return TooLong();
   b->length = 0;
@@ -940,8 +1018,8 @@ i32 SaveSnapshotBuild() {
       SaveBlockAppendU32(b, 0);
       continue;
     }
-    uLongf stored = compressBound(static_cast<uLong>(s.length));
-    if (compress2(b->data + b->length + 4, &stored, s.data, static_cast<uLong>(s.length), 1) != Z_OK ||
+    u64 stored = SaveDeflateBound(static_cast<u64>(s.length));
+    if (SaveDeflate(b->data + b->length + 4, &stored, s.data, static_cast<u64>(s.length)) != Z_OK ||
         static_cast<u64>(b->length) + 4 + stored > kBlockMax) {
       ErrMessageBoxF("", "%s", Msg(MSG_COMPRESS));
       DropBlock(b);
@@ -968,8 +1046,7 @@ i32 SaveSnapshotRestore(u8 kind, u16 id, const u8* contents, size_t stored, cons
     }
     if (st > stored - pos || !RawLengthPlausible(SAVE_ITEM_IMAGE, raw, st)) return InvalidSave(path);
     if (!images[n].Alloc(raw)) return NoMemory();
-    uLongf got = static_cast<uLongf>(raw);
-    if (uncompress(images[n].p, &got, contents + pos, static_cast<uLong>(st)) != Z_OK || got != raw) {
+    if (!SaveInflate(images[n].p, raw, contents + pos, st)) {
       ErrMessageBoxF("", "%s", Msg(MSG_LOAD_ERROR));
       return -1;
     }
