@@ -300,10 +300,12 @@ i32 ScratchReserve(u64 raw, bool variable) {
   return 0;
 }
 
-// The variable payload into the scratch buffer: type, dimensions, data length, data.
+// The variable payload into the scratch buffer: type, dimensions, data length, data. It never
+// passes the estimated size: a system string whose text changed since it was measured is cut.
 void SaveVarSerialise(const SaveItem& it) {
   const VarRecord* v = it.var;
   u8* p = g_SaveScratch.data;
+  u8* const end = p + (it.estimate - SAVE_ITEM_HEADER_SIZE);
   PutU32(p, static_cast<u32>(v->type));
   const u32 dims = it.whole ? static_cast<u32>(v->dim_count) : 0;
   PutU32(p + 4, dims);
@@ -329,7 +331,9 @@ void SaveVarSerialise(const SaveItem& it) {
       }
       case VAR_TYPE_STR: {
         const char* s = VarGetStrElement(it.var_id, first + k);
-        const u32 len = static_cast<u32>(StrLen(s));
+        // Room is kept for the length words of this and every later element.
+        const u64 room = static_cast<u64>(end - p) - 4 * static_cast<u64>(n - k);
+        const u32 len = static_cast<u32>(std::min<u64>(StrLen(s), room));
         PutU32(p, len);
         if (len) std::memcpy(p + 4, s, len);
         p += 4 + len;
@@ -338,6 +342,7 @@ void SaveVarSerialise(const SaveItem& it) {
       default: break;
     }
   }
+  std::memset(p, 0, static_cast<size_t>(end - p));
 }
 
 // The image payload: 1600, the pixel byte count, the record image, the pixel rows.
@@ -407,7 +412,7 @@ i32 FindLayer(u8 slot, char* path, size_t path_size, ObjNode** node) {
   if (r < 0) return -1;
   const bool folder = r == 1 && !ArgGiven(P_LAYER_NUM);
   *node = ObjFindNode(g_LayerRoot, path, folder ? OBJ_FIND_FOLDER : OBJ_FIND_ITEM);
-  if (*node) return 0;
+  if (*node && (*node)->parent) return 0;  // never the tree's root
   ErrRaiseAtScriptF(ERR_SAVE_LAYER_MISSING, 1, ArgCommandName(slot), path);
   return -1;
 }
@@ -454,6 +459,8 @@ i32 BuildGroup(SaveBlock* b, u16 selectors) {
   for (u32 id = 0; id < g_VarCount; id++) {
     const VarRecord* v = VarRecordOf(id);
     if (!v || v->var_class != cls || v->type != type) continue;
+    // An item names its variable in 16 bits; a higher id would load into another variable.
+    if (id > UINT16_MAX) return TooLong();
     SaveItem it{};
     if (SaveItemForVar(&it, id, true, 0) != 0) return -1;
     estimates += it.estimate;
