@@ -74,7 +74,8 @@ void BuildState() {
     noise = noise * 1664525u + 1013904223u;
     r->pixels[k] = static_cast<u8>(r->pixels[k] ^ (noise >> 31));
   }
-  g_Path = (std::filesystem::temp_directory_path() / ("zephra-save-bench-" + std::to_string(PlatTimeMs()) + ".sd")).string();
+  g_Path =
+      (std::filesystem::temp_directory_path() / ("zephra-save-bench-" + std::to_string(PlatTimeMs()) + ".sd")).string();
 }
 
 // The four blocks, then out into the file or the slot. 0 when all went well.
@@ -130,7 +131,8 @@ void BM_SaveAndLoad(benchmark::State& state) {
     }
   }
   const LayerRecord* r = LayerOf(g_Screen);
-  if (!r || r->width != SCREEN_W || VarGetIntElement(FIRST_ID + 5, 0) != 5 * 7919) state.SkipWithError("state not restored");
+  if (!r || r->width != SCREEN_W || VarGetIntElement(FIRST_ID + 5, 0) != 5 * 7919)
+    state.SkipWithError("state not restored");
   state.SetLabel(slot ? "memory save slot" : "save file");
   SaveReset();
   SysObjReset();

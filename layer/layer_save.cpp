@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "core/hooks.h"
-#include "layer/layer.h"
 #include "core/obj.h"
+#include "layer/layer.h"
 
 namespace {
 

@@ -35,19 +35,36 @@ namespace {
 
 enum : u8 { SLOT_LOAD = 55, SLOT_WRITE = 84 };
 // Parameter ids of commands 55 and 84.
-enum : u8 { P_FILE = 0, P_SLOT = 1, P_DNO = 2, P_VAR = 3, P_LAYER = 4, P_LAYER_NUM = 5, P_GROUP_FIRST = 6, P_GROUP_LAST = 17 };
+enum : u8 {
+  P_FILE = 0,
+  P_SLOT = 1,
+  P_DNO = 2,
+  P_VAR = 3,
+  P_LAYER = 4,
+  P_LAYER_NUM = 5,
+  P_GROUP_FIRST = 6,
+  P_GROUP_LAST = 17
+};
 // The commands that declare variables of each type, named by the type-mismatch error.
 const u8 kDeclareSlot[4] = {0, 51, 26, 90};
 
 const u8 kMagic[4] = {'Z', 'P', 'S', 'D'};
 const u64 kVarRawMax = 12 + 4 * VAR_DIM_MAX + SAVE_VAR_DATA_MAX;  // largest variable payload
-const u64 kBlockMax = INT32_MAX;                                   // a block's length is signed 32-bit
+const u64 kBlockMax = INT32_MAX;                                  // a block's length is signed 32-bit
 
 // ---- Messages --------------------------------------------------------------------------------
 
 enum MsgId {
-  MSG_NO_MEMORY, MSG_LOAD_NO_MEMORY, MSG_LOAD_NO_MEMORY_SLOT, MSG_UNCOMPRESS, MSG_LOAD_ERROR, MSG_COMPRESS,
-  MSG_BAD_DNO, MSG_INVALID_SAVE, MSG_PICTURE_TOO_LARGE, MSG_COUNT
+  MSG_NO_MEMORY,
+  MSG_LOAD_NO_MEMORY,
+  MSG_LOAD_NO_MEMORY_SLOT,
+  MSG_UNCOMPRESS,
+  MSG_LOAD_ERROR,
+  MSG_COMPRESS,
+  MSG_BAD_DNO,
+  MSG_INVALID_SAVE,
+  MSG_PICTURE_TOO_LARGE,
+  MSG_COUNT
 };
 const char* const kMsgUtf8[MSG_COUNT] = {
     "メモリ不足です.",
@@ -57,7 +74,8 @@ const char* const kMsgUtf8[MSG_COUNT] = {
     "Load Error.",
     "圧縮エラー.",
     "( DNO = %d ) 不正なDNO番号を検出しました。",
-    ("※不正セーブファイルの可能性※\r\n\r\n[%s]\r\n\r\nこのままこのセーブファイルを読み込むと、予期せぬ動作をおこなう恐れがあり"
+    ("※不正セーブファイルの可能性※\r\n\r\n[%s]"
+     "\r\n\r\nこのままこのセーブファイルを読み込むと、予期せぬ動作をおこなう恐れがあり"
      "ます。\r\n読み込みを強制的に中断します。"),
     "ＣＧサイズが大きすぎます。X=%d, Y=%d",
 };
@@ -251,11 +269,11 @@ struct SaveItem {
   bool whole;
   i64 element;
   const VarRecord* var;
-  u64 data_len;      // a variable's data bytes
+  u64 data_len;  // a variable's data bytes
   u8 image[SAVE_RECORD_IMAGE_SIZE];
   i32 width, height;
   const u8* pixels;
-  u64 estimate;      // the uncompressed size with the 12-byte header
+  u64 estimate;  // the uncompressed size with the 12-byte header
 };
 
 u64 StrLen(const char* s) { return s ? std::strlen(s) : 0; }
@@ -698,7 +716,8 @@ i32 WriteFile(const char* path) {
   if (PlatFileWriteAtomic(path, f.data, f.size) != 0) {
     const PlatFileError e = PlatFileLastError();
     const bool known = e.crt_number >= 0 && e.crt_number < CMDDEF_CRT_TEXTS && g_CrtErrorTexts[e.crt_number];
-    ErrRaiseAtScriptF(ERR_SAVE_CREATE, 1, cmd, path, e.crt_number, known ? g_CrtErrorTexts[e.crt_number] : e.text.c_str());
+    ErrRaiseAtScriptF(ERR_SAVE_CREATE, 1, cmd, path, e.crt_number,
+                      known ? g_CrtErrorTexts[e.crt_number] : e.text.c_str());
     return -1;
   }
   SaveFreeBlocks(-1);

@@ -16,17 +16,17 @@ enum {
   SAVE_DNO_COUNT = 1024,
   SAVE_SNAPSHOT_DNO = 1024,
   SAVE_SLOT_COUNT = 500,
-  SAVE_SNAPSHOT_SLOT = 99999,      // the write command's slot number that builds the snapshot
+  SAVE_SNAPSHOT_SLOT = 99999,  // the write command's slot number that builds the snapshot
   SAVE_VERSION = 480,
-  SAVE_HEADER_SIZE = 4112,         // magic, version, count, entry count, directory
+  SAVE_HEADER_SIZE = 4112,  // magic, version, count, entry count, directory
   SAVE_ITEM_HEADER_SIZE = 12,
-  SAVE_NAME_MAX = 32,              // bytes of a save name as the script gives it
+  SAVE_NAME_MAX = 32,  // bytes of a save name as the script gives it
   SAVE_SLOT_MIN_CAPACITY = 51200,
   SAVE_SCRATCH_FIRST = 1048576,
-  SAVE_RECORD_IMAGE_SIZE = 1600,   // the layer record inside an image item
-  SAVE_VAR_DATA_MAX = 40000000,    // data bytes of one variable item
-  SAVE_STR_STORED_MAX = 4096,      // byte length of one saved string
-  SAVE_INFLATE_RATIO_MAX = 1032,   // deflate never expands beyond this
+  SAVE_RECORD_IMAGE_SIZE = 1600,  // the layer record inside an image item
+  SAVE_VAR_DATA_MAX = 40000000,   // data bytes of one variable item
+  SAVE_STR_STORED_MAX = 4096,     // byte length of one saved string
+  SAVE_INFLATE_RATIO_MAX = 1032,  // deflate never expands beyond this
 };
 enum { SAVE_ITEM_VAR = 0, SAVE_ITEM_IMAGE = 1, SAVE_ITEM_GROUP = 2 };
 // Group selector k (0 to 11) names class 1 + k % 4 and type 1 + k / 4.
@@ -34,7 +34,7 @@ enum { SAVE_GROUP_SELECTORS = 12 };
 enum {
   ERR_SAVE_LAYER_MISSING = 101250,
   ERR_SAVE_OPEN = 102100,
-  ERR_SAVE_NO_BLOCK = 102110,       // the handler's result is then 0
+  ERR_SAVE_NO_BLOCK = 102110,  // the handler's result is then 0
   ERR_SAVE_TYPE = 102120,
   ERR_SAVE_CREATE = 102140,
   ERR_SAVE_NAME_FOLDER = 102150,
@@ -82,12 +82,12 @@ i32 CmdSaveBufferClear();
 
 // What a line of command 84 asks for, its names already checked.
 struct SaveWriteRequest {
-  const char* path;        // the save file (Shift-JIS, the save folder included), or null
+  const char* path;  // the save file (Shift-JIS, the save folder included), or null
   bool has_slot;
-  i64 slot;                // 0 to 499, or SAVE_SNAPSHOT_SLOT for the snapshot
+  i64 slot;  // 0 to 499, or SAVE_SNAPSHOT_SLOT for the snapshot
   bool has_dno;
-  i64 dno;                 // the block to build, 1 to 1024
-  i64 var_id;              // 0: no variable
+  i64 dno;     // the block to build, 1 to 1024
+  i64 var_id;  // 0: no variable
   bool whole;
   i64 element;
   const ObjNode* layer;    // the layer whose picture to save, or null
@@ -98,13 +98,13 @@ i32 SaveDataWrite(const SaveWriteRequest& r);
 
 // What a line of command 55 asks for.
 struct SaveLoadRequest {
-  const char* path;        // the save file, or null to read memory save slot `slot`
+  const char* path;  // the save file, or null to read memory save slot `slot`
   i64 slot;
   i64 dno;
-  i64 var_id;              // 0: no variable
+  i64 var_id;  // 0: no variable
   bool whole;
   i64 element;
-  ObjNode* layer;          // the layer to replace, or null
+  ObjNode* layer;  // the layer to replace, or null
   const char* layer_path;
 };
 i32 SaveDataLoad(const SaveLoadRequest& r);

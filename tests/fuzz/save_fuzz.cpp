@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "save_fuzz.h"
 #include "core/err.h"
 #include "core/sys.h"
+#include "save_fuzz.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <cstring>
 
 #include "core/hooks.h"
+#include "core/obj.h"
 #include "layer/cpu.h"
 #include "layer/image.h"
 #include "layer/layer.h"
 #include "layer/layer_save.h"
 #include "platform/platform.h"
-#include "core/obj.h"
 #include "script/save.h"
 #include "script/var.h"
 
@@ -26,8 +26,8 @@ struct SaveFuzzVar {
 };
 // 1000 to 1002 scalars of class 1, 1003 to 1005 arrays of class 2.
 inline const SaveFuzzVar kSaveFuzzVars[] = {
-    {1000, VAR_TYPE_INT, 1, 0, {0, 0}},   {1001, VAR_TYPE_FLOAT, 1, 0, {0, 0}}, {1002, VAR_TYPE_STR, 1, 0, {0, 0}},
-    {1003, VAR_TYPE_INT, 2, 1, {4, 0}},   {1004, VAR_TYPE_FLOAT, 2, 2, {2, 3}}, {1005, VAR_TYPE_STR, 2, 1, {3, 0}},
+    {1000, VAR_TYPE_INT, 1, 0, {0, 0}}, {1001, VAR_TYPE_FLOAT, 1, 0, {0, 0}}, {1002, VAR_TYPE_STR, 1, 0, {0, 0}},
+    {1003, VAR_TYPE_INT, 2, 1, {4, 0}}, {1004, VAR_TYPE_FLOAT, 2, 2, {2, 3}}, {1005, VAR_TYPE_STR, 2, 1, {3, 0}},
 };
 
 inline void SaveFuzzDeclare() {

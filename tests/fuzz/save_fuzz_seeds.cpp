@@ -39,10 +39,10 @@ int main(int argc, char** argv) {
   int failed = 0;
   const std::string all = dir + "blocks.sd";
   for (const SaveFuzzVar& v : kSaveFuzzVars) failed |= Write("", -1, v.id - 999, v.id, v.dims > 0, 0, false);
-  failed |= Write("", -1, 7, 1005, false, 0, false);           // one element
-  failed |= Write("", -1, 8, 0, false, 1u << 4, false);        // the class 1 floats
+  failed |= Write("", -1, 7, 1005, false, 0, false);               // one element
+  failed |= Write("", -1, 8, 0, false, 1u << 4, false);            // the class 1 floats
   failed |= Write("", -1, 9, 0, false, 1u << 5 | 1u << 1, false);  // the class 2 floats
-  failed |= Write(all, -1, 10, 0, false, 0, true);             // the picture, and all out
+  failed |= Write(all, -1, 10, 0, false, 0, true);                 // the picture, and all out
   failed |= Write("", 0, 1, 1003, true, 0, false);
   failed |= Write("", 5, 2, 1005, true, 0, false);
   failed |= Write("", SAVE_SNAPSHOT_SLOT, 0, 0, false, 0, false);

@@ -25,7 +25,8 @@ TEST_F(ZephraRun, SavedStateComesBackInTheNextRun) {
   fs::create_directories(src / "script");
   for (const auto& [name, bytes, w, h] : {std::tuple{"pic.bmp", &pic, PW, PH}, std::tuple{"other.bmp", &other, 8, 8}}) {
     std::vector<u8> bmp = KitBmpEncode(bytes->data(), w, h, false);
-    std::ofstream(src / "cg" / name, std::ios::binary).write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
+    std::ofstream(src / "cg" / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
   }
   std::ofstream(src / "project.txt") << "width = 128\nheight = 96\ntitle = Saves\n";
   std::ofstream(src / "script" / "main.zs")
@@ -56,9 +57,10 @@ TEST_F(ZephraRun, SavedStateComesBackInTheNextRun) {
   EXPECT_TRUE(fs::exists(game / "savech" / "snap.sd"));
 
   const fs::path dump = root / "last.png";
-  ASSERT_EQ(RunToEnd({game.string(), "load"},
-                     {"ZEPHRA_EXIT_AFTER_FRAMES=30", "ZEPHRA_FIXED_CLOCK=1", "ZEPHRA_FRAME_DUMP=" + dump.string()}, &err),
-            0)
+  ASSERT_EQ(
+      RunToEnd({game.string(), "load"},
+               {"ZEPHRA_EXIT_AFTER_FRAMES=30", "ZEPHRA_FIXED_CLOCK=1", "ZEPHRA_FRAME_DUMP=" + dump.string()}, &err),
+      0)
       << err;
   EXPECT_EQ(err.find("[error dialog]"), std::string::npos) << err;
   EXPECT_NE(err.find("[message box] Loaded\n42 さようなら 24 2.500000\n"), std::string::npos) << err;
@@ -75,7 +77,8 @@ TEST_F(ZephraRun, SavedStateComesBackInTheNextRun) {
       for (int c = 0; c < 3; c++) {
         const u8 got = shot.pixels[(static_cast<size_t>(y) * shot.width + x) * 4 + c];
         const u8 want = x < PW && y < PH ? pic[(static_cast<size_t>(y) * PW + x) * 4 + c] : 0;
-        if (got != want && diffs++ < 5) ADD_FAILURE() << x << "," << y << " channel " << c << ": " << int(got) << " != " << int(want);
+        if (got != want && diffs++ < 5)
+          ADD_FAILURE() << x << "," << y << " channel " << c << ": " << int(got) << " != " << int(want);
       }
   EXPECT_EQ(diffs, 0u);
   std::free(shot.pixels);
