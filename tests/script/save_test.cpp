@@ -258,6 +258,20 @@ TEST_F(SaveTest, EveryItemKindRoundTripsThroughAFileAndASlot) {
   }
 }
 
+TEST_F(SaveTest, APictureOfSeveralMegabytesRoundTripsAndInflatesWithPlainUncompress) {
+  LoadScript("*SYSTEM_START\nsave dno=1, layer=\"W0/big\", file=\"big\"\nload file=\"big\", dno=1, layer=\"W0/big\"\n");
+  MakePicture("W0/big", 1100, 700, 5);  // 3 MB: deflated in pieces
+  LayerRecord* r = LayerOf(ObjFindNode(g_LayerRoot, "W0/big", OBJ_FIND_ITEM));
+  for (i32 k = 0; k < 1100 * 700; k += 3) r->pixels[4 * k + 1] = static_cast<u8>(k * 2654435761u >> 24);
+  const std::vector<u8> picture = Pixels("W0/big");
+  ASSERT_EQ(Run(0), 0) << g_ErrLastText;
+  EXPECT_EQ(CheckStreamsWithUncompress(File("big.sd")), 1u);
+  LayerRelease(ObjFindNode(g_LayerRoot, "W0/big", OBJ_FIND_ITEM));
+  MakePicture("W0/big", 2, 2, 1);
+  ASSERT_EQ(Run(1), 0) << g_ErrLastText;
+  EXPECT_EQ(Pixels("W0/big"), picture);
+}
+
 TEST_F(SaveTest, SnapshotRestoresEverySlotEmptyOnesIncluded) {
   LoadScript("global int i\n*SYSTEM_START\nsave dno=1, var=i, slot=0\nsave dno=1, var=i, slot=7\nsave slot=99999\n"
              "save file=\"snap\"\nload file=\"snap\", dno=1024\nload slot=0, dno=1, var=i\nload slot=7, dno=1, var=i\n"
