@@ -19,3 +19,9 @@ i32 (*g_HookWinGetMonitor)(i32) = nullptr;
 void (*g_HookListAdapterModes)(i32) = nullptr;
 void (*g_HookEmoteReleasePlayer)(LayerRecord*) = nullptr;
 int (*g_HookEmoteLoadPsb)(const u8*, u32, const char*, ImagePicture*) = nullptr;
+
+i32 (*g_HookLayerSaveImage)(const ObjNode*, u8*, i32*, i32*, const u8**) = nullptr;
+void (*g_HookLayerImageSize)(const u8*, i32*, i32*) = nullptr;
+void (*g_HookLayerMarkDirty)(ObjNode*) = nullptr;
+void (*g_HookLayerRelease)(ObjNode*) = nullptr;
+i32 (*g_HookLayerNewPicture)(ObjNode*, i32, i32, u8*) = nullptr;

@@ -49,6 +49,19 @@ extern void (*g_HookEmoteReleasePlayer)(LayerRecord* rec);
 // Animated-character data (".psb") handed to the character bridge: 0, or -1 when it fails.
 extern int (*g_HookEmoteLoadPsb)(const u8* data, u32 size, const char* name, ImagePicture* pic);
 
+// ---- Save data and layer records -------------------------------------------------------------------
+// The picture of a layer for a save: the 1600-byte record image laid out as the save files hold
+// it (pointer and handle fields 0), and the size and pixels. 0, or -1 when the layer has no pixels.
+extern i32 (*g_HookLayerSaveImage)(const ObjNode* node, u8* image, i32* width, i32* height, const u8** pixels);
+// The width and height stored in a record image (the only fields a load takes from it).
+extern void (*g_HookLayerImageSize)(const u8* image, i32* width, i32* height);
+// A change of the node's area (its ancestors take it in), and the release of a layer node.
+extern void (*g_HookLayerMarkDirty)(ObjNode* node);
+extern void (*g_HookLayerRelease)(ObjNode* node);
+// A fresh default record for a new node holding the given picture (the buffer is taken over on
+// success), marked dirty. 0, or -1 after the error (the buffer stays the caller's).
+extern i32 (*g_HookLayerNewPicture)(ObjNode* node, i32 width, i32 height, u8* pixels);
+
 // Calls through a hook that may be unset.
 template <typename R, typename... A, typename... P>
 inline R HookCall(R (*fn)(A...), P&&... args) {

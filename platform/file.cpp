@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +31,7 @@ struct Listing {
 };
 
 struct Mapping {
+  bool absolute = true;
   std::string drive;                    // lower-cased "x:" or empty
   std::vector<std::string> components;  // lower-cased Shift-JIS
   std::string native;
@@ -140,7 +142,7 @@ bool FindInListing(const std::string& folder, const std::string& lower, std::str
 const Mapping* FindMapping(const SplitName& s) {
   const Mapping* best = nullptr;
   for (const Mapping& m : s_Mappings) {
-    if (!s.absolute || m.drive != s.drive || m.components.size() > s.components.size()) continue;
+    if (m.absolute != s.absolute || m.drive != s.drive || m.components.size() > s.components.size()) continue;
     bool match = true;
     for (size_t i = 0; i < m.components.size() && match; i++)
       match = StrEqualNoCaseSjis(m.components[i].c_str(), s.components[i].c_str());
@@ -203,18 +205,19 @@ std::string PlatFileResolve(const char* sjis_name) {
 void PlatFileMapFolder(const char* sjis_prefix, const std::string& native_folder) {
   SplitName s = Split(sjis_prefix ? sjis_prefix : "");
   Mapping m;
+  m.absolute = s.absolute;
   m.drive = s.drive;
   for (const std::string& c : s.components) m.components.push_back(LowerSjis(c));
   m.native = native_folder;
   while (m.native.size() > 1 && m.native.back() == '/') m.native.pop_back();
   std::lock_guard<std::mutex> g(s_Mutex);
   for (Mapping& old : s_Mappings) {
-    if (old.drive == m.drive && old.components == m.components) {
+    if (old.absolute == m.absolute && old.drive == m.drive && old.components == m.components) {
       old.native = m.native;
       return;
     }
   }
-  if (s.absolute) s_Mappings.push_back(std::move(m));
+  if (s.absolute || !m.components.empty()) s_Mappings.push_back(std::move(m));
 }
 
 void PlatFileForgetFolder(const std::string& native_folder) {
@@ -347,7 +350,22 @@ int PlatFileReadAllNative(const std::string& native, std::vector<u8>* out) {
 
 // ---- Writing ---------------------------------------------------------------------------------
 
+static thread_local int s_LastWriteErrno = 0;
+static std::atomic<i64> s_FailAfterBytes{-1};
+static std::atomic<int> s_FailErrno{0};
+
 static bool WriteAll(int fd, const u8* p, size_t n) {
+  i64 fail_after = s_FailAfterBytes.load();
+  if (fail_after >= 0 && static_cast<u64>(fail_after) < n) {
+    // The test hook: a disk that fills up part-way.
+    for (size_t done = 0; done < static_cast<size_t>(fail_after);) {
+      ssize_t w = write(fd, p + done, static_cast<size_t>(fail_after) - done);
+      if (w < 0) return false;
+      done += static_cast<size_t>(w);
+    }
+    errno = s_FailErrno.load();
+    return false;
+  }
   while (n > 0) {
     ssize_t w = write(fd, p, n);
     if (w < 0) {
@@ -365,15 +383,26 @@ int PlatFileWriteAtomicNative(const std::string& native, const void* data, size_
   std::vector<char> buf(tmpl.begin(), tmpl.end());
   buf.push_back('\0');
   int fd = mkostemp(buf.data(), O_CLOEXEC);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    s_LastWriteErrno = errno;
+    return -1;
+  }
   mode_t mode = executable ? 0755 : 0644;
   struct stat st;
   if (stat(native.c_str(), &st) == 0) mode = st.st_mode & 07777;
   bool ok = WriteAll(fd, static_cast<const u8*>(data), n) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
-  if (close(fd) != 0) ok = false;
-  if (ok && rename(buf.data(), native.c_str()) != 0) ok = false;
+  int err = ok ? 0 : errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && rename(buf.data(), native.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
   if (!ok) {
     unlink(buf.data());
+    s_LastWriteErrno = err;
     return -1;
   }
   std::error_code ec;
@@ -384,6 +413,28 @@ int PlatFileWriteAtomicNative(const std::string& native, const void* data, size_
 
 int PlatFileWriteAtomic(const char* sjis_name, const void* data, size_t n) {
   return PlatFileWriteAtomicNative(PlatFileResolve(sjis_name), data, n);
+}
+
+void PlatFileFailWritesAfter(i64 bytes, int errno_value) {
+  s_FailErrno.store(errno_value);
+  s_FailAfterBytes.store(bytes);
+}
+
+// Linux numbers 1 to 34 are the C runtime's; of the rest, those the runtime knows by another number.
+static int CrtErrorNumber(int e) {
+  static const struct {
+    int linux_number, crt_number;
+  } kMoved[] = {{EDEADLK, 36}, {ENAMETOOLONG, 38}, {ENOLCK, 39}, {ENOSYS, 40}, {ENOTEMPTY, 41}, {EILSEQ, 42}};
+  for (const auto& m : kMoved)
+    if (m.linux_number == e) return m.crt_number;
+  return e;
+}
+
+PlatFileError PlatFileLastError() {
+  int e = s_LastWriteErrno;
+  char buf[256];
+  const char* text = strerror_r(e, buf, sizeof buf);  // GNU: the text, in buf or static
+  return {CrtErrorNumber(e), PlatUtf8ToSjis(text ? text : "")};
 }
 
 int PlatFolderCreateNative(const std::string& native) {

@@ -17,7 +17,8 @@
 // spelling (converted to UTF-8), so the result also names a file that is about to be created.
 std::string PlatFileResolve(const char* sjis_name);
 // Maps a Windows-style folder (for example the game folder as the engine spells it) to a native
-// folder. A later mapping of the same prefix replaces the earlier one.
+// folder. A later mapping of the same prefix replaces the earlier one. A relative prefix
+// ("savech") maps the relative names that start with it; absolute ones map absolute names.
 void PlatFileMapFolder(const char* sjis_prefix, const std::string& native_folder);
 // Forgets the cached listings of one native folder (after writing into it).
 void PlatFileForgetFolder(const std::string& native_folder);
@@ -65,6 +66,17 @@ int PlatFileReadAllNative(const std::string& native, std::vector<u8>* out);
 // bits; a new one gets 0644, or 0755 when executable. Returns 0 or -1.
 int PlatFileWriteAtomic(const char* sjis_name, const void* data, size_t n);
 int PlatFileWriteAtomicNative(const std::string& native, const void* data, size_t n, bool executable = false);
+// The calling thread's last failed atomic write: its error number as the Windows C runtime numbers
+// it (0 to 34 agree with Linux; the rest are translated where the runtime has the error) and the
+// system's own text for it, in Shift-JIS.
+struct PlatFileError {
+  int crt_number;
+  std::string text;
+};
+PlatFileError PlatFileLastError();
+// Tests: the following atomic writes fail with error number errno_value once `bytes` bytes of
+// their data are written (the temporary file is then removed); bytes < 0 ends it.
+void PlatFileFailWritesAfter(i64 bytes, int errno_value);
 // Creates a native folder and its missing parents; 0 or -1.
 int PlatFolderCreateNative(const std::string& native);
 

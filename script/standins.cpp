@@ -1,6 +1,5 @@
 // What stands in for the script-engine pieces not built yet.
 #include "core/state.h"
-#include "script/save.h"
 #include "script/task.h"
 #include "script/var.h"
 
@@ -13,5 +12,3 @@ void ScreenDisplayResolution(i32* w, i32* h) {
   *w = 640;
   *h = 480;
 }
-// stand-in: freeing the save data blocks
-void SaveFreeBlocks(i32) {}

@@ -5,6 +5,7 @@
 
 #include "layer/layer_cmd.h"
 #include "script/arg.h"
+#include "script/save.h"
 #include "script/task.h"
 #include "core/err.h"
 #include "shell/frame.h"
@@ -67,7 +68,7 @@ static const CmdRow kCmdRows[] = {
     {52, CmdNop, "CmdNop"},
     {53, CmdLabelExists, "CmdLabelExists"},
     {54, CmdVarAssign, "CmdVarAssign"},
-    {55, CmdNotBuilt, "CmdSaveDataLoad"},  // stand-in: CmdSaveDataLoad
+    {55, CmdSaveDataLoad, "CmdSaveDataLoad"},
     {56, CmdLoopStart, "CmdLoopStart"},
     {57, CmdLoopBreak, "CmdLoopBreak"},
     {58, CmdLoopContinue, "CmdLoopContinue"},
@@ -94,8 +95,8 @@ static const CmdRow kCmdRows[] = {
     {80, CmdNop, "CmdNop"},
     {81, CmdNop, "CmdNop"},
     {82, CmdNop, "CmdNop"},
-    {84, CmdNotBuilt, "CmdSaveDataWrite"},  // stand-in: CmdSaveDataWrite
-    {85, CmdNotBuilt, "CmdSaveBufferClear"},  // stand-in: CmdSaveBufferClear
+    {84, CmdSaveDataWrite, "CmdSaveDataWrite"},
+    {85, CmdSaveBufferClear, "CmdSaveBufferClear"},
     {86, CmdNop86, "CmdNop86"},
     {87, CmdSoundSet, "CmdSoundSet"},
     {88, CmdSoundDelete, "CmdSoundDelete"},

@@ -16,6 +16,7 @@
 #include "layer/image.h"
 #include "layer/layer.h"
 #include "layer/layer_cmd.h"
+#include "layer/layer_save.h"
 #include "layer/message.h"
 #include "layer/scale.h"
 #include "layer/worker.h"
@@ -24,6 +25,7 @@
 #include "script/arg.h"
 #include "script/expr.h"
 #include "script/menu.h"
+#include "script/save.h"
 #include "script/script.h"
 #include "script/task.h"
 #include "script/var.h"
@@ -59,6 +61,7 @@ void SysInstallHooks() {
   g_HookListAdapterModes = SysListAdapterModes;
   g_HookEmoteReleasePlayer = EmoteReleasePlayer;
   g_HookEmoteLoadPsb = EmoteLoadPsb;
+  LayerSaveInstallHooks();
 }
 
 i32 SysCreateRoots() {
@@ -110,6 +113,7 @@ void SysResetAll() {
   FontReset();
   ImageReset();
   LayerCmdReset();
+  SaveReset();
   BlendReset();
   BlendCpuReset();
   FrameScaleReset();

@@ -4,10 +4,12 @@
 // period, the IME) have nothing to do on this platform and are kept as documented no-ops.
 #include "shell/startup.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
+#include "common/hash.h"
 #include "common/rand.h"
 #include "common/sjis.h"
 #include "display/present.h"
@@ -38,6 +40,7 @@
 #include "shell/sysinfo.h"
 #include "shell/window.h"
 #include "sound/sound_thread.h"
+#include "core/hooks.h"
 
 i32 g_SysStartupFailStep = 0;
 
@@ -273,6 +276,7 @@ static i32 StepGlobals() { return SysGlobalsInit(); }
 
 static i32 StepWriteTest() {
   SysFolderWriteTest();
+  SysSaveFolderMap();
   return 0;
 }
 
@@ -487,6 +491,20 @@ i32 SysGlobalsInit() {
   return 0;
 }
 
+void SysSaveFolderMap() {
+  if (!g_FolderNotWritable || g_CfgSaveFolderMode != 0) return;
+  // A game that cannot keep its saves beside itself keeps them in the user's data folder, one
+  // folder per game folder; the scripts still name them "savech\...".
+  const std::string game = g_GameFolderNative;
+  const size_t slash = game.find_last_of('/');
+  const std::string name = slash == std::string::npos ? game : game.substr(slash + 1);
+  char hash[16];
+  std::snprintf(hash, sizeof hash, "%08x", MemCrc32(game.data(), game.size()));
+  const std::string native = PlatFolderAppData() + "/zephra/" + (name.empty() ? "game" : name) + "-" + hash + "/savech";
+  PlatFileMapFolder("savech", native);
+  PlatFileMapFolder((std::string(g_ExeFolder) + "\\savech").c_str(), native);
+}
+
 void SysFolderWriteTest() {
   // The working folder is the game folder unless the compiler link handed over another one;
   // its Windows-style name is lower-cased, so the native spelling is used where it is known.
@@ -552,7 +570,7 @@ void SysShutdown() {
   }
   if (StepDone(26)) FrameTimerPeriodEnd();
   if (StepDone(14)) SysFreeGdiSurfaces();
-  SaveFreeBlocks(-1);
+  SaveFreeAll();
   // No Flash control and no run-time libraries on this platform.
   if (StepDone(28)) WinCommandDestroy();
   // What the original leaves to the end of the process.

@@ -27,6 +27,9 @@ void CfgCopyExtraArgs(int argc, const char* const* argv);
 i32 SysStartup();
 i32 SysGlobalsInit();
 void SysFolderWriteTest();
+// Mode 0 saves of a game folder that is not writable: "savech" mapped to a folder of the game's
+// own under the user's data folder.
+void SysSaveFolderMap();
 i32 SysResourceSize();
 void WinEnableDpiAwareness();
 void WinDwmCompositionOff();

@@ -132,3 +132,20 @@ TEST_F(FileTest, HandlesSeekAndReportShortReads) {
   EXPECT_EQ(PlatFileTell(f), 10u);
   PlatFileClose(f);
 }
+
+TEST_F(FileTest, ARelativePrefixMapsOnlyRelativeNamesThatStartWithIt) {
+  const std::string elsewhere = game.Path("elsewhere");
+  PlatFileMapFolder("savech", elsewhere);
+  struct Case {
+    const char* name;
+    std::string want;
+  } cases[] = {
+      {"savech\\a.sd", elsewhere + "/a.sd"},
+      {"SAVECH/b.sd", elsewhere + "/b.sd"},
+      {".\\savech\\c.sd", elsewhere + "/c.sd"},
+      {"savechx\\d.sd", game.native + "/savechx/d.sd"},  // whole components only
+      {"data\\savech\\e.sd", game.native + "/data/savech/e.sd"},
+      {"\\savech\\f.sd", "/savech/f.sd"},  // an absolute name is not relative
+  };
+  for (const Case& c : cases) EXPECT_EQ(PlatFileResolve(c.name), c.want) << c.name;
+}

@@ -1,0 +1,89 @@
+// Fuzz target for save data: the input is a save file. Every block its directory names (and the
+// snapshot block 1024) is loaded from the file and, with the same bytes as a memory save slot,
+// from the slot, into variables of each type (scalar, whole, one element), into the layer "pic",
+// and into nothing. Seeds: save_fuzz_seeds (the engine's own writer).
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "core/err.h"
+#include "core/sys.h"
+#include "save_fuzz.h"
+
+namespace {
+
+struct Target {
+  i64 var_id;
+  bool whole;
+  i64 element;
+  bool layer;
+};
+const Target kTargets[] = {
+    {1000, false, 0, false}, {1001, false, 0, false}, {1002, false, 0, false}, {1003, true, 0, false},
+    {1004, true, 0, false},  {1005, true, 0, false},  {1005, false, 2, false}, {1003, false, 3, false},
+    {0, false, 0, true},     {0, false, 0, false},
+};
+
+std::string s_Path;
+
+bool Init() {
+  PlatDialogsSetStderr(true);
+  SaveFuzzDeclare();
+  SaveFuzzPicture(3, 2, 1);
+  s_Path = PlatFolderTemp() + "/zephra-save-fuzz-" + std::to_string(getpid()) + ".sd";
+  return true;
+}
+
+u32 U32At(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<u32>(p[3]) << 24); }
+
+void LoadAll(const char* path, i64 slot, i64 dno) {
+  for (const Target& t : kTargets) {
+    SaveLoadRequest r{};
+    r.path = path;
+    r.slot = slot;
+    r.dno = dno;
+    r.var_id = t.var_id;
+    r.whole = t.whole;
+    r.element = t.element;
+    if (t.layer) {
+      r.layer = SaveFuzzPicture(3, 2, 1);
+      r.layer_path = "pic";
+    }
+    SaveDataLoad(r);
+    ErrReset();
+    g_QuitRequested = 0;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static bool ready = Init();
+  (void)ready;
+  FILE* f = std::fopen(s_Path.c_str(), "wb");
+  if (!f) return 0;
+  std::fwrite(data, 1, size, f);
+  std::fclose(f);
+  // The blocks the directory names (at most 16 of them), and the snapshot.
+  std::vector<i64> dnos;
+  for (i64 d = 1; d < SAVE_DNO_COUNT && dnos.size() < 16; d++)
+    if (size >= static_cast<size_t>(16 + 4 * d) && U32At(data + 12 + 4 * d) != 0) dnos.push_back(d);
+  if (dnos.empty()) dnos.push_back(1);
+  dnos.push_back(SAVE_SNAPSHOT_DNO);
+
+  SaveSlot& s = g_SaveSlots[0];
+  std::free(s.data);
+  s.data = static_cast<u8*>(std::malloc(size ? size : 1));
+  if (size) std::memcpy(s.data, data, size);
+  s.capacity = s.length = static_cast<i32>(size);
+  for (i64 d : dnos) {
+    LoadAll(s_Path.c_str(), 0, d);
+    LoadAll(nullptr, 0, d);
+  }
+  SaveFreeAll();
+  std::remove(s_Path.c_str());
+  return 0;
+}
