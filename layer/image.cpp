@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "layer/image_gif.h"
 #include "platform/platform.h"
 #include "core/err.h"
 #include "core/state.h"
@@ -29,10 +30,14 @@ size_t ImagePixelBytes(i32 width, i32 height) {
   return static_cast<size_t>(width) * 4 * static_cast<size_t>(height) + static_cast<size_t>(width) * 4 + 4;
 }
 
+void ImageRaiseTooLarge(i32 width, i32 height) {
+  ErrMessageBoxF("", SizeTooLargeText().c_str(), width, height);
+  ErrRaise(ERR_OUT_OF_MEMORY, 1);
+}
+
 u8* ImageAllocPixels(u8* old, i32 width, i32 height, const char* name) {
   if (width > IMAGE_MAX_SIZE) {
-    ErrMessageBoxF("", SizeTooLargeText().c_str(), width, height);
-    ErrRaise(ERR_OUT_OF_MEMORY, 1);
+    ImageRaiseTooLarge(width, height);
     return nullptr;
   }
   // A negative size would wrap into a huge request: treat it as one that cannot be met.

@@ -53,11 +53,15 @@ inline constexpr u8 g_ImageZcgMagic[4] = {'Z', 'C', 'G', 0};
 // What a decode leaves for the layer: its picture, size and whether it carries its own alpha.
 // pixels is a heap block (free with std::free); the caller hands in the layer's old buffer and a
 // decoder reallocates it. width and height always describe the buffer pixels points at.
+// gif_frames is the layer's GIF frame table, which keeps a record of every image of a GIF; null
+// for a decode without a layer (the records then go when the decode ends).
+struct ImageGifFrame;
 struct ImagePicture {
   u8* pixels;
   i32 width;
   i32 height;
   u8 has_alpha;
+  ImageGifFrame** gif_frames = nullptr;
 };
 
 // Every pixel whose alpha byte is 0 after decoding becomes this value whole (B = G = R = 0x80,
@@ -70,6 +74,8 @@ extern const u32 g_ImageFillColour;
 // zeroed so the scalers read defined values.
 u8* ImageAllocPixels(u8* old, i32 width, i32 height, const char* name);
 size_t ImagePixelBytes(i32 width, i32 height);  // the size ImageAllocPixels allocates
+// The size message ("ＣＧサイズが大きすぎます。") and error 100010.
+void ImageRaiseTooLarge(i32 width, i32 height);
 
 // Sets every pixel with alpha 0 to g_ImageFillColour.
 void ImageFillTransparent(ImagePicture* pic);
@@ -92,11 +98,7 @@ int ImageDecode(u8 type, const u8* data, u32 size, const char* name, ImagePictur
 // The decoders, each over a memory block; name is the resolved file name for the messages.
 // 0 success, non-zero failure (JPEG: -2 library error, -3 too large or no memory).
 typedef int (*ImageDecodeFn)(const u8* data, u32 size, const char* name, ImagePicture* pic);
-// The GIF decoder.
-int ImageDecodeGif(const u8* data, u32 size, const char* name, ImagePicture* pic);
-// A JPEG frame set with its data buffer.
-struct ImageFrameSet;
-void ImageFrameSetFree(ImageFrameSet* set);
+// The GIF decoder is in image_gif.h.
 int ImageDecodeBmp(const u8* data, u32 size, const char* name, ImagePicture* pic);
 int ImageDecodePng(const u8* data, u32 size, const char* name, ImagePicture* pic);
 int ImageDecodeJpeg(const u8* data, u32 size, const char* name, ImagePicture* pic);

@@ -95,10 +95,35 @@ static void JpegProgress(j_common_ptr cinfo) {
     ERREXIT(cinfo, JERR_BAD_SCAN_SCRIPT);
 }
 
+void ImageJpegLimitScans(j_decompress_ptr cinfo, jpeg_progress_mgr* progress) {
+  progress->progress_monitor = JpegProgress;
+  cinfo->progress = progress;
+}
+
+int ImageJpegChooseOutput(j_decompress_ptr cinfo, bool* direct) {
+  *direct = false;
+  switch (cinfo->jpeg_color_space) {
+    case JCS_GRAYSCALE:
+    case JCS_YCbCr:
+    case JCS_RGB:
+      *direct = kLibraryWritesBgra && g_ImageJpegDirect;
+#if defined(JCS_ALPHA_EXTENSIONS)
+      if (*direct) cinfo->out_color_space = JCS_EXT_BGRA;
+#endif
+      break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+      cinfo->out_color_space = JCS_CMYK;
+      break;
+    default:
+      return -1;
+  }
+  return *direct || cinfo->out_color_space == JCS_CMYK ? 4 : cinfo->out_color_space == JCS_GRAYSCALE ? 1 : 3;
+}
+
 static u8 Mul255(u32 a, u32 b) { return static_cast<u8>((a * b + 127) / 255); }
 
-// One row of library samples to B, G, R, 255. Adobe files store CMYK inverted.
-static void ConvertRow(const u8* s, u8* d, i32 width, int components, bool inverted) {
+void ImageJpegConvertRow(const u8* s, u8* d, i32 width, int components, bool inverted) {
   switch (components) {
     case 3:
       for (i32 x = 0; x < width; x++, s += 3, d += 4) {
@@ -138,8 +163,7 @@ static int JpegReadPicture(jpeg_decompress_struct* cinfo, ImageJpegError* err, I
   }
   jpeg_create_decompress(cinfo);
   ImageJpegSetMemorySource(cinfo, src, data, size);
-  progress->progress_monitor = JpegProgress;
-  cinfo->progress = progress;
+  ImageJpegLimitScans(cinfo, progress);
   jpeg_read_header(cinfo, TRUE);
   if (cinfo->image_width > IMAGE_MAX_SIZE || cinfo->image_height > IMAGE_MAX_SIZE) {
     jpeg_destroy_decompress(cinfo);
@@ -147,28 +171,15 @@ static int JpegReadPicture(jpeg_decompress_struct* cinfo, ImageJpegError* err, I
     return -3;
   }
   bool direct = false;
-  switch (cinfo->jpeg_color_space) {
-    case JCS_GRAYSCALE:
-    case JCS_YCbCr:
-    case JCS_RGB:
-      direct = kLibraryWritesBgra && g_ImageJpegDirect;
-#if defined(JCS_ALPHA_EXTENSIONS)
-      if (direct) cinfo->out_color_space = JCS_EXT_BGRA;
-#endif
-      break;
-    case JCS_CMYK:
-    case JCS_YCCK:
-      cinfo->out_color_space = JCS_CMYK;
-      break;
-    default:
-      jpeg_destroy_decompress(cinfo);
-      return -2;
+  int expected = ImageJpegChooseOutput(cinfo, &direct);
+  if (expected < 0) {
+    jpeg_destroy_decompress(cinfo);
+    return -2;
   }
   jpeg_start_decompress(cinfo);
   i32 width = static_cast<i32>(cinfo->output_width);
   i32 height = static_cast<i32>(cinfo->output_height);
   int components = cinfo->output_components;
-  int expected = direct || cinfo->out_color_space == JCS_CMYK ? 4 : cinfo->out_color_space == JCS_GRAYSCALE ? 1 : 3;
   if (components != expected) {
     jpeg_destroy_decompress(cinfo);
     return -2;
@@ -191,7 +202,7 @@ static int JpegReadPicture(jpeg_decompress_struct* cinfo, ImageJpegError* err, I
     JSAMPROW rows[1] = {direct ? row : samples[0]};
     // The memory source never suspends, so no row means the library has given up.
     if (jpeg_read_scanlines(cinfo, rows, 1) != 1) ERREXIT(cinfo, JERR_INPUT_EOF);
-    if (!direct) ConvertRow(samples[0], row, width, components, inverted);
+    if (!direct) ImageJpegConvertRow(samples[0], row, width, components, inverted);
   }
   jpeg_finish_decompress(cinfo);
   jpeg_destroy_decompress(cinfo);

@@ -28,3 +28,13 @@ struct ImageJpegSource {
   u32 size;
 };
 void ImageJpegSetMemorySource(j_decompress_ptr cinfo, ImageJpegSource* src, const u8* data, u32 size);
+
+// A limit on the scans of a progressive file (a hostile file may hold any number of them).
+void ImageJpegLimitScans(j_decompress_ptr cinfo, jpeg_progress_mgr* progress);
+// After jpeg_read_header: the output colour space for the picture's (BGRA straight from the
+// library when it can and g_ImageJpegDirect allows it: *direct). The number of output
+// components the rows will have, or -1 for a colour layout that is not decoded.
+int ImageJpegChooseOutput(j_decompress_ptr cinfo, bool* direct);
+// One row of library samples (3 RGB, 1 grey, 4 CMYK; inverted as Adobe files store it) to
+// B, G, R, 255.
+void ImageJpegConvertRow(const u8* s, u8* d, i32 width, int components, bool inverted);

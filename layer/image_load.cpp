@@ -5,6 +5,7 @@
 
 #include "common/sjis.h"
 #include "layer/image.h"
+#include "layer/image_gif.h"
 #include "layer/layer.h"
 #include "script/arg.h"
 #include "script/cmd.h"
@@ -49,6 +50,16 @@ i32 ImageLoad(LayerRecord* rec, const char* name) {
   if (PackReadBySource(&lookup, resolved) != 0) {
     std::free(lookup.data);
     return -1;
+  }
+  if (lookup.type == IMAGE_TYPE_GIF) {
+    // The layer keeps a record of every image of its GIF, in a table made on its first GIF.
+    if (!rec->gif_frames) rec->gif_frames = ImageGifNewFrameTable();
+    if (!rec->gif_frames) {
+      std::free(lookup.data);
+      ErrRaise(ERR_OUT_OF_MEMORY, 1);
+      return -1;
+    }
+    pic.gif_frames = rec->gif_frames;
   }
   i32 r = ImageDecode(lookup.type, lookup.data, lookup.size, resolved, &pic);
   std::free(lookup.data);

@@ -12,6 +12,8 @@
 
 #include "common/sjis.h"
 #include "layer/image.h"
+#include "layer/image_frameset.h"
+#include "layer/image_gif.h"
 #include "layer/kernels.h"
 #include "layer/message.h"
 #include "platform/platform.h"
@@ -21,13 +23,14 @@
 
 void LayerRecordFree(LayerRecord* rec) {
   if (!rec) return;
-  // The frame set, the textures and the player belong to their own modules, which release
-  // them before the last reference goes.
+  // The textures and the player belong to their own modules, which release them before the
+  // last reference goes.
+  LayerFreeFrameSet(rec);
   free(rec->mask_name);
   free(rec->second_name);
   free(rec->source_name);
   free(rec->pixels);
-  free(rec->gif_work);
+  ImageGifFreeFrames(rec->gif_frames);
   free(rec->player_vars);
   free(rec->player_motion);
   free(rec->player_list2);

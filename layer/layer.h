@@ -9,6 +9,7 @@
 #include "core/obj.h"
 
 struct ImageFrameSet;
+struct ImageGifFrame;
 
 enum {
   LAYER_NAME_SIZE = 261,        // the three name buffers
@@ -48,7 +49,7 @@ struct LayerRecord {
   u8* pixels;               // width * height * 4 + width * 4 + 4 bytes, B G R A, rows top-down
   u32 pixel_alloc_param;
   u8 keep_buffer;           // a shrinking resize keeps the pixel buffer
-  u32* gif_work;            // 8192 entries, made on first use
+  ImageGifFrame** gif_frames;  // a record of every image of the last GIF: 8192 entries, made on first use
   ImageFrameSet* frame_set;
   u8 draw_kind;             // LAYER_DRAW_...
   u8 tile_byte;
@@ -83,7 +84,7 @@ enum {
 // LayerSwap: what the two records exchange besides order and name.
 enum { LAYER_SWAP_NAMES = 0, LAYER_SWAP_POSITION = 1, LAYER_SWAP_APPEARANCE = 2 };
 
-// Frees what a record owns (name buffers, pixels, GIF table) and the record itself, whatever
+// Frees what a record owns (name buffers, pixels, GIF frames, frame set) and the record itself, whatever
 // its reference count; the caller has dropped the last reference.
 void LayerRecordFree(LayerRecord* rec);
 

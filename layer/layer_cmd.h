@@ -24,6 +24,11 @@ i32 CmdLayerInfo();    // command 4
 // Command 21 (cmd_file_op.cpp): preloads, a layer written as an image file, folders, copying,
 // deleting save files and opening documents.
 i32 CmdFileOp();
+// The JPEG frame sets of layers (frameset_cmd.cpp): load and/or show a frame, release the set,
+// one of its values into a variable.
+i32 CmdFrameSetLoad();     // command 107
+i32 CmdFrameSetRelease();  // command 108
+i32 CmdFrameSetInfoGet();  // command 109
 
 // Command 1's four path buffers: the layer, the alpha source, the share source and the name being
 // built (kept for the error texts that name them).

@@ -118,9 +118,9 @@ static const CmdRow kCmdRows[] = {
     {104, CmdNotBuilt, "CmdWindowHide"},  // stand-in: CmdWindowHide
     {105, CmdNotBuilt, "CmdWindowInfoGet"},  // stand-in: CmdWindowInfoGet
     {106, CmdMessageTextAppend, "CmdMessageTextAppend"},
-    {107, CmdNotBuilt, "CmdFrameSetLoad"},  // stand-in: CmdFrameSetLoad
-    {108, CmdNotBuilt, "CmdFrameSetRelease"},  // stand-in: CmdFrameSetRelease
-    {109, CmdNotBuilt, "CmdFrameSetInfoGet"},  // stand-in: CmdFrameSetInfoGet
+    {107, CmdFrameSetLoad, "CmdFrameSetLoad"},
+    {108, CmdFrameSetRelease, "CmdFrameSetRelease"},
+    {109, CmdFrameSetInfoGet, "CmdFrameSetInfoGet"},
     {110, CmdMessagePrintValue, "CmdMessagePrintValue"},
 };
 
