@@ -13,6 +13,7 @@
 #include "kit/config_writer.h"
 #include "kit/demo_art.h"
 #include "kit/errtexts.h"
+#include "kit/frameset_writer.h"
 #include "kit/ogg_writer.h"
 #include "kit/pack_writer.h"
 #include "kit/script_compiler.h"
@@ -198,6 +199,59 @@ static std::string ParamText(const KitParamDef& p) {
   return t;
 }
 
+static bool ReadWhole(const std::string& path, std::vector<u8>* out) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  out->clear();
+  u8 buf[65536];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) out->insert(out->end(), buf, buf + n);
+  bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
+// zpkit frameset OUT COLOUR.jpg[:ALPHA.jpg]... [--alpha-flag N] [--values A,B,C]
+// The alpha flag defaults to 1 when any frame has an alpha picture, else 0.
+static int CmdFrameSet(int argc, char** argv) {
+  if (argc < 1) return -1;
+  std::vector<KitFrame> frames;
+  i32 values[3] = {0, 0, 0};
+  long flag = -1;
+  bool any_alpha = false;
+  for (int i = 1; i < argc; i++) {
+    std::string a = argv[i];
+    if ((a == "--alpha-flag" || a == "--values") && i + 1 < argc) {
+      std::string v = argv[++i];
+      char* end = nullptr;
+      if (a == "--alpha-flag") {
+        flag = std::strtol(v.c_str(), &end, 0);
+        if (v.empty() || *end) return -1;
+        continue;
+      }
+      const char* p = v.c_str();
+      for (int k = 0; k < 3; k++) {
+        values[k] = static_cast<i32>(std::strtol(p, &end, 0));
+        if (end == p || (k < 2 && *end != ',') || (k == 2 && *end)) return -1;
+        p = end + 1;
+      }
+      continue;
+    }
+    if (a.rfind("--", 0) == 0) return -1;
+    KitFrame f;
+    size_t colon = a.find(':');
+    std::string colour = a.substr(0, colon);
+    if (!ReadWhole(colour, &f.colour)) return Fail("cannot read " + colour);
+    if (colon != std::string::npos) {
+      std::string alpha = a.substr(colon + 1);
+      if (!ReadWhole(alpha, &f.alpha)) return Fail("cannot read " + alpha);
+      any_alpha = true;
+    }
+    frames.push_back(std::move(f));
+  }
+  std::vector<u8> bytes = KitFrameSetEncode(frames, static_cast<i32>(flag >= 0 ? flag : any_alpha ? 1 : 0), values);
+  return KitWriteFileAtomic(argv[0], bytes) == 0 ? 0 : Fail(std::string("cannot write ") + argv[0]);
+}
+
 // zpkit build SRC OUT [--loose]: a runnable game folder from a source folder, packed into
 // OUT/data.zpf (or written as loose files).
 static int CmdBuild(int argc, char** argv) {
@@ -260,6 +314,7 @@ static const Command kCommands[] = {
     {"demo-art", CmdDemoArt, "demo-art FOLDER [WIDTH HEIGHT]"},
     {"pack", CmdPack, "pack FOLDER OUT.zpf [--no-recovery] [--store] [--zcg]"},
     {"bundle", CmdBundle, "bundle OUT PACK.zpf [--saver PREVIEW.bmp]"},
+    {"frameset", CmdFrameSet, "frameset OUT COLOUR.jpg[:ALPHA.jpg]... [--alpha-flag N] [--values A,B,C]"},
     {"settings", CmdSettings, "settings OUT.dat [INDEX=VALUE ...]"},
     {"savefolder", CmdSaveFolder, "savefolder OUT.dat MODE"},
     {"demosounds", CmdDemoSounds, "demosounds FOLDER"},
