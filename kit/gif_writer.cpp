@@ -50,7 +50,8 @@ std::vector<u8> KitGifLzwEncode(const u8* indexes, size_t n, const KitGifCodeOpt
   const u32 clear = 1u << opt.min_code_size, end = clear + 1;
   std::vector<u8> out;
   BitWriter bw{&out};
-  std::vector<u16> child(size_t{4096} * 256, 0);  // 0: none (no entry is code 0)
+  const u32 symbols = std::min<u32>(clear, 256);  // indexes are bytes
+  std::vector<u16> child(size_t{4096} * symbols, 0);  // 0: none (no entry is code 0)
   std::vector<u32> used;                          // slots of child to empty at a clear
   u32 next = clear + 2, width = opt.min_code_size + 1;
   i64 last_defined = -1;
@@ -83,7 +84,7 @@ std::vector<u8> KitGifLzwEncode(const u8* indexes, size_t n, const KitGifCodeOpt
       return;
     }
     if (next < 4096) {
-      u32 slot = code * 256 + static_cast<u32>(k);
+      u32 slot = code * symbols + static_cast<u32>(k);
       child[slot] = static_cast<u16>(next);
       used.push_back(slot);
       last_defined = next;
@@ -97,10 +98,10 @@ std::vector<u8> KitGifLzwEncode(const u8* indexes, size_t n, const KitGifCodeOpt
 
   if (opt.clear_first) put_clear();
   if (n > 0) {
-    u32 cur = indexes[0];
+    u32 cur = indexes[0] & (symbols - 1u);  // an index beyond the code size wraps
     for (size_t i = 1; i < n; i++) {
-      u32 k = indexes[i];
-      u16 c = child[cur * 256 + k];
+      u32 k = indexes[i] & (symbols - 1u);
+      u16 c = child[cur * symbols + k];
       if (c) {
         cur = c;
         continue;
