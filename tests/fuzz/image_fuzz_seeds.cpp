@@ -1,6 +1,8 @@
 // Writes the seed corpora of the picture fuzz targets: BMPs of every depth, PNGs of every colour
 // type (interlaced, tRNS, gAMA), JPEGs (grey, RGB, progressive, CMYK) and ".zcg" pictures of both
-// methods from the kit. Usage: image_fuzz_seeds DIR (creates DIR/bmp, png, jpeg, zcg).
+// methods, GIFs (code sizes, interlace, transparency, extensions, several images, full tables)
+// and JPEG frame sets from the kit. Usage: image_fuzz_seeds DIR (creates DIR/bmp, png, jpeg, zcg,
+// gif, frameset).
 #include <png.h>
 
 #include <cstdio>
@@ -8,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "kit/frameset_writer.h"
+#include "kit/gif_writer.h"
 #include "kit/zcg_writer.h"
 #include "layer/image_test_files.h"
 
@@ -83,5 +87,40 @@ int main(int argc, char** argv) {
         Save("zcg", std::to_string(method) + "-" + std::to_string(split), out);
       if (method == 0) break;
     }
+
+  for (u32 bits : {2u, 5u, 8u})
+    for (int variant = 0; variant < 3; variant++) {
+      KitGif g;
+      g.width = 13;
+      g.height = 9;
+      g.palette = TestPattern(3u << bits, bits);
+      g.loops = variant == 1 ? 0 : -1;
+      KitGifImage im;
+      im.width = 11;
+      im.height = 7;
+      im.left = 1;
+      im.top = 2;
+      for (u8 v : TestPattern(77, bits + variant)) im.indexes.push_back(static_cast<u8>(v & ((1u << bits) - 1)));
+      im.code.min_code_size = bits;
+      im.interlaced = variant == 1;
+      im.control = variant > 0;
+      im.transparent = variant == 2;
+      im.code.clear_every = variant == 1 ? 5 : 0;
+      im.code.keep_full = variant == 2;
+      if (variant == 2) im.before = KitGifComment(std::string(300, 'c'));
+      g.images.push_back(im);
+      if (variant == 1) g.images.push_back(im);
+      std::vector<u8> gif;
+      if (KitGifEncode(g, &gif) == 0) Save("gif", std::to_string(bits) + "-" + std::to_string(variant), gif);
+    }
+
+  std::vector<u8> bgra = TestPattern(12 * 10 * 4, 3);
+  KitFrame plain{KitJpegEncode(bgra.data(), 12, 10, false, 80), {}};
+  KitFrame with_alpha{plain.colour, KitJpegEncode(bgra.data(), 12, 10, true, 80)};
+  KitFrame other{KitJpegEncode(bgra.data(), 6, 5, false, 50), KitJpegEncode(bgra.data(), 9, 4, true, 50)};
+  const i32 values[3] = {1, 2, 3};
+  Save("frameset", "plain", KitFrameSetEncode({plain}, 0, values));
+  Save("frameset", "alpha", KitFrameSetEncode({with_alpha, other}, 1, values));
+  Save("frameset", "flag2", KitFrameSetEncode({other, plain, with_alpha}, 2, values));
   return 0;
 }
