@@ -198,14 +198,18 @@ struct GifDecode {
 
 static void ReadPalette(u8* palette, u8 packed) { ImageGifReadBytes(palette, 3u << ((packed & 7) + 1)); }
 
+// Once the data has ended and no bit or stacked pixel is left, every further code is pixel 0,
+// which the zeroed rows already hold: a short file asking for a huge image stops there.
+static bool OnlyZerosLeft(const ImageGifState* s) { return s->end_of_data && s->bits == 0 && s->stack_size == 0; }
+
 static void DecodeRows(ImageGifState* s, u8* indexes, u32 width, u32 height, bool interlaced) {
   static const u32 kPassFirst[4] = {0, 4, 2, 1}, kPassStep[4] = {8, 8, 4, 2};
   if (!interlaced) {
-    for (u32 y = 0; y < height; y++) ImageGifDecodeLine(s, indexes + static_cast<size_t>(y) * width, width);
+    for (u32 y = 0; y < height && !OnlyZerosLeft(s); y++) ImageGifDecodeLine(s, indexes + static_cast<size_t>(y) * width, width);
     return;
   }
   for (int pass = 0; pass < 4; pass++)
-    for (u32 y = kPassFirst[pass]; y < height; y += kPassStep[pass])
+    for (u32 y = kPassFirst[pass]; y < height && !OnlyZerosLeft(s); y += kPassStep[pass])
       ImageGifDecodeLine(s, indexes + static_cast<size_t>(y) * width, width);
 }
 
