@@ -171,9 +171,7 @@ static std::vector<u8> InterlaceRows(const KitGifImage& im) {
 }
 
 int KitGifEncode(const KitGif& gif, std::vector<u8>* out, KitGifCodeStats* stats) {
-  out->clear();
-  const char sig[] = "GIF89a";
-  out->insert(out->end(), sig, sig + 6);
+  *out = {'G', 'I', 'F', '8', '9', 'a'};
   Put16(out, gif.width);
   Put16(out, gif.height);
   std::vector<u8> global;
