@@ -16,6 +16,8 @@
 #include "core/err.h"
 #include "core/pack.h"
 
+enum { FRAME_ROWS_AT_ONCE = 16 };
+
 namespace {
 
 struct FrameJpegDecoder {
@@ -188,9 +190,16 @@ i32 ImageFrameDecodeColour(const u8* data, u32 size, ImageFrameSet* set) {
   bool inverted = c->saw_Adobe_marker;
   while (c->output_scanline < c->output_height) {
     u8* row = set->spare + static_cast<size_t>(c->output_scanline) * width * 4;
-    JSAMPROW rows[1] = {direct ? row : samples[0]};
-    if (jpeg_read_scanlines(c, rows, 1) != 1) ERREXIT(c, JERR_INPUT_EOF);
-    if (!direct) ImageJpegConvertRow(samples[0], row, width, components, inverted);
+    if (direct) {
+      // Rows straight into the picture, as many as the library gives at once.
+      JSAMPROW rows[FRAME_ROWS_AT_ONCE];
+      JDIMENSION want = std::min<JDIMENSION>(FRAME_ROWS_AT_ONCE, c->output_height - c->output_scanline);
+      for (JDIMENSION r = 0; r < want; r++) rows[r] = row + static_cast<size_t>(r) * width * 4;
+      if (jpeg_read_scanlines(c, rows, want) == 0) ERREXIT(c, JERR_INPUT_EOF);
+      continue;
+    }
+    if (jpeg_read_scanlines(c, samples, 1) != 1) ERREXIT(c, JERR_INPUT_EOF);
+    ImageJpegConvertRow(samples[0], row, width, components, inverted);
   }
   jpeg_finish_decompress(c);
   jpeg_abort_decompress(c);
@@ -218,14 +227,19 @@ i32 ImageFrameDecodeAlpha(const u8* data, u32 size, ImageFrameSet* set) {
     return 0;
   }
   JSAMPARRAY samples = (*c->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(c), JPOOL_IMAGE,
-                                               c->output_width + 16, 1);
+                                               c->output_width + 16, FRAME_ROWS_AT_ONCE);
   // An alpha picture of another size writes only where both pictures have pixels.
   const u32 rows = std::min<u32>(c->output_height, static_cast<u32>(set->spare_height));
   const u32 cols = std::min<u32>(c->output_width, static_cast<u32>(set->spare_width));
   while (c->output_scanline < rows) {
-    u8* row = set->spare + static_cast<size_t>(c->output_scanline) * set->spare_width * 4 + 3;
-    if (jpeg_read_scanlines(c, samples, 1) != 1) ERREXIT(c, JERR_INPUT_EOF);
-    for (u32 x = 0; x < cols; x++) row[x * 4] = samples[0][x];
+    const u32 first = c->output_scanline;
+    JDIMENSION got = jpeg_read_scanlines(c, samples, std::min<JDIMENSION>(FRAME_ROWS_AT_ONCE, rows - first));
+    if (got == 0) ERREXIT(c, JERR_INPUT_EOF);
+    for (JDIMENSION r = 0; r < got; r++) {
+      u8* row = set->spare + static_cast<size_t>(first + r) * set->spare_width * 4 + 3;
+      const u8* s = samples[r];
+      for (u32 x = 0; x < cols; x++) row[x * 4] = s[x];
+    }
   }
   if (c->output_scanline == c->output_height) jpeg_finish_decompress(c);
   jpeg_abort_decompress(c);
