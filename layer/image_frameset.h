@@ -62,5 +62,5 @@ i32 ImageFrameDecodeAlpha(const u8* data, u32 size, ImageFrameSet* set);
 // A pixel buffer for a frame: width and height 1 to 8192, else the size message and 100010.
 u8* ImageFrameAllocPixels(i32 width, i32 height);
 void ImageFrameSetFree(ImageFrameSet* set);
-// Tests: destroys the shared decompression object.
+// Tests and shutdown: destroys the shared decompression object.
 void ImageFrameReset();

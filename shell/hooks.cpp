@@ -14,6 +14,7 @@
 #include "layer/cpu.h"
 #include "layer/font.h"
 #include "layer/image.h"
+#include "layer/image_frameset.h"
 #include "layer/layer.h"
 #include "layer/layer_cmd.h"
 #include "layer/layer_save.h"
@@ -112,6 +113,7 @@ void SysResetAll() {
   TextMessageReset();
   FontReset();
   ImageReset();
+  ImageFrameReset();
   LayerCmdReset();
   SaveReset();
   BlendReset();

@@ -7,7 +7,7 @@
 #include "layer/image_frameset.h"
 #include "layer/layer.h"
 #include "platform/platform.h"
-#include "shell/sys.h"
+#include "core/sys.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
   static const bool s_Ready = [] {

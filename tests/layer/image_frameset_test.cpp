@@ -72,10 +72,6 @@ std::vector<u8> Expected(const KitFrame& f, bool decode_alpha) {
 std::string Sjis(const char* utf8) { return PlatUtf8ToSjis(utf8); }
 
 struct FrameSetTest : LayerCmdTest {
-  void TearDown() override {
-    ImageFrameReset();
-    LayerCmdTest::TearDown();
-  }
   void Use(const std::string& script) {
     Load(script);
     TestErrTextsWithArgs({100010, 101250});
