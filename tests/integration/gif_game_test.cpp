@@ -158,11 +158,15 @@ TEST_F(ZephraRun, GifAndFrameSetGameMatchesItsGoldenFrame) {
     set1.push_back({KitJpegEncode(p.data(), sizes[k][0], sizes[k][1], false, 100),
                     KitJpegEncode(p.data(), sizes[k][0], sizes[k][1], true, 100)});
   }
-  const i32 values1[3] = {0, 0, 0}, values2[3] = {200, 5, 6};
+  const i32 values1[3] = {0, 0, 0};
   std::vector<u8> p2 = FramePicture(56, 40, 7, false);
   KitFrame set2{KitJpegEncode(p2.data(), 56, 40, false, 90), {}};
   WriteFile(src / "anim" / "set1.zfs", KitFrameSetEncode(set1, 1, values1));
-  WriteFile(src / "anim" / "set2.zfs", KitFrameSetEncode({set2}, 0, values2));
+  // Set 2 through the command line, as an author would write it.
+  WriteFile(root / "set2.jpg", set2.colour);
+  std::string fs_cmd = std::string("'") + ZPKIT_BIN + "' frameset '" + (src / "anim" / "set2.zfs").string() + "' '" +
+                       (root / "set2.jpg").string() + "' --values 200,5,6";
+  ASSERT_EQ(std::system(fs_cmd.c_str()), 0) << fs_cmd;
 
   fs::create_directories(src / "script");
   std::ofstream(src / "project.txt") << "width = 320\nheight = 240\ntitle = Gif\n";

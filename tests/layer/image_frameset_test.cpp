@@ -193,6 +193,15 @@ TEST_F(FrameSetTest, ADamagedFrameIsNotShownAndTheNextOneIs) {
   EXPECT_EQ(ImageFrameSetShow(node, 0), 0) << "the decoder is usable after the errors";
   EXPECT_EQ(Shown(), first);
   EXPECT_FALSE(g_ErrDialogShown) << "a damaged frame is not reported";
+
+  // A frame taller than 8192 is refused with the size message, the picture left as it was.
+  std::vector<u8> tall(8193 * 4, 0x40);
+  ImageFrameSet* set = Rec()->frame_set;
+  std::vector<u8> stream = KitJpegEncode(tall.data(), 1, 8193, false, 50);
+  EXPECT_EQ(ImageFrameDecodeColour(stream.data(), static_cast<u32>(stream.size()), set), -1);
+  EXPECT_NE(g_ErrLastText.find(Sjis("メモリ不足です")), std::string::npos) << "error 100010";
+  EXPECT_EQ(Shown(), first);
+  EXPECT_EQ(ImageFrameSetShow(node, 2), 0) << "and the decoder goes on";
 }
 
 TEST_F(FrameSetTest, TablesThatDoNotFitTheFileAreRefusedBeforeAnythingIsUnscrambled) {

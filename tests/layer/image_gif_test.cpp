@@ -331,6 +331,25 @@ TEST(ImageGif, HostileCodeStreamsStayInsideTheRecordAndReusedRecordsStartZeroed)
   }
 }
 
+TEST(ImageGif, ImagesPastTheRecordBudgetAreReadOver) {
+  // Five images of 8192 x 8192 whose code streams are empty: three records fit in 256 MiB, the
+  // fourth and fifth are read over, and a small image after them still gets its record.
+  std::vector<u8> file = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0};
+  for (int k = 0; k < 6; k++) {
+    u8 side = k < 5 ? 0x20 : 1;  // 8192 or 1
+    file.insert(file.end(), {0x2C, 0, 0, 0, 0, static_cast<u8>(side == 1), static_cast<u8>(side == 1 ? 0 : side),
+                             static_cast<u8>(side == 1), static_cast<u8>(side == 1 ? 0 : side), 0, 2, 0});
+  }
+  file.push_back(0x3B);
+  TableDecode t;
+  ImagePicture pic{};
+  ASSERT_EQ(t.Run(file, &pic), 0);
+  for (int k = 0; k < 6; k++) EXPECT_EQ(t.table[k] != nullptr, k < 3 || k == 5) << k;
+  EXPECT_EQ(t.table[0]->width, 8192u);
+  EXPECT_EQ(t.table[5]->width, 1u);
+  std::free(pic.pixels);
+}
+
 TEST(ImageGif, ImagesPastTheTableAreReadOver) {
   KitGif g = OneImage(2, 1, {1, 2}, 4);
   g.images[0].code.min_code_size = 2;
