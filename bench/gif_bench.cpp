@@ -45,7 +45,8 @@ const std::vector<u8>& GifFile(Picture p) {
   KitGif g;
   g.width = kGifW;
   g.height = kGifH;
-  for (u32 i = 0; i < 256; i++) g.palette.insert(g.palette.end(), {static_cast<u8>(i), static_cast<u8>(i * 3), static_cast<u8>(255 - i)});
+  for (u32 i = 0; i < 256; i++)
+    g.palette.insert(g.palette.end(), {static_cast<u8>(i), static_cast<u8>(i * 3), static_cast<u8>(255 - i)});
   KitGifImage im;
   im.width = kGifW;
   im.height = kGifH;
@@ -55,8 +56,9 @@ const std::vector<u8>& GifFile(Picture p) {
   for (i32 y = 0; y < kGifH; y++)
     for (i32 c = 0; c < kGifW; c++) {
       x = x * 1103515245u + 12345u;
-      u8 v = p == NOISE || p == NOISE_INTERLACED ? static_cast<u8>(x >> 16)
-                                                  : static_cast<u8>((c / 160) * 16 + (y / 120) + ((x >> 20) % 61 == 0 ? 7 : 0));
+      u8 v = p == NOISE || p == NOISE_INTERLACED
+                 ? static_cast<u8>(x >> 16)
+                 : static_cast<u8>((c / 160) * 16 + (y / 120) + ((x >> 20) % 61 == 0 ? 7 : 0));
       im.indexes[static_cast<size_t>(y) * kGifW + c] = v;
     }
   g.images.push_back(im);
@@ -134,7 +136,11 @@ void BM_Gif(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<i64>(state.iterations()) * kGifW * kGifH * 4);
   state.SetLabel(kPictureNames[p]);
 }
-BENCHMARK(BM_Gif)->ArgName("picture")->DenseRange(NOISE, FLAT_INTERLACED)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK(BM_Gif)
+    ->ArgName("picture")
+    ->DenseRange(NOISE, FLAT_INTERLACED)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
 
 // ---- Frame sets ------------------------------------------------------------------------------
 

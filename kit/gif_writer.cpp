@@ -50,9 +50,9 @@ std::vector<u8> KitGifLzwEncode(const u8* indexes, size_t n, const KitGifCodeOpt
   const u32 clear = 1u << opt.min_code_size, end = clear + 1;
   std::vector<u8> out;
   BitWriter bw{&out};
-  const u32 symbols = std::min<u32>(clear, 256);  // indexes are bytes
+  const u32 symbols = std::min<u32>(clear, 256);      // indexes are bytes
   std::vector<u16> child(size_t{4096} * symbols, 0);  // 0: none (no entry is code 0)
-  std::vector<u32> used;                          // slots of child to empty at a clear
+  std::vector<u32> used;                              // slots of child to empty at a clear
   u32 next = clear + 2, width = opt.min_code_size + 1;
   i64 last_defined = -1;
   u32 since_clear = 0;

@@ -17,11 +17,11 @@ struct KitGifCodeOptions {
 
 // What the coder did, so a test can see that the case it wants was really written.
 struct KitGifCodeStats {
-  u32 codes = 0;       // data codes
-  u32 clears = 0;      // clear codes, the opening one included
-  u32 kwkwk = 0;       // codes used in the very step that defines them
-  u32 max_defined = 0; // the highest table entry defined
-  u32 full_codes = 0;  // data codes written while the table was full
+  u32 codes = 0;        // data codes
+  u32 clears = 0;       // clear codes, the opening one included
+  u32 kwkwk = 0;        // codes used in the very step that defines them
+  u32 max_defined = 0;  // the highest table entry defined
+  u32 full_codes = 0;   // data codes written while the table was full
 };
 
 // The LZW code stream of n colour indexes (each below 1 << min_code_size), not yet cut into
@@ -30,25 +30,25 @@ std::vector<u8> KitGifLzwEncode(const u8* indexes, size_t n, const KitGifCodeOpt
 
 struct KitGifImage {
   u16 left = 0, top = 0, width = 1, height = 1;
-  std::vector<u8> indexes;     // width * height, rows top-down
-  std::vector<u8> palette;     // local colour table, R, G, B per entry; empty: none
+  std::vector<u8> indexes;  // width * height, rows top-down
+  std::vector<u8> palette;  // local colour table, R, G, B per entry; empty: none
   bool interlaced = false;
-  bool control = false;        // a graphic control block before the image
+  bool control = false;  // a graphic control block before the image
   u8 disposal = 0;
   u16 delay = 0;
   bool transparent = false;
   u8 transparent_index = 0;
   KitGifCodeOptions code;
-  std::vector<u8> before;      // whole blocks written before the image (see the helpers below)
+  std::vector<u8> before;  // whole blocks written before the image (see the helpers below)
 };
 
 struct KitGif {
-  u16 width = 1, height = 1;   // the logical screen
-  std::vector<u8> palette;     // global colour table; empty: none
+  u16 width = 1, height = 1;  // the logical screen
+  std::vector<u8> palette;    // global colour table; empty: none
   u8 background = 0;
-  i32 loops = -1;              // a NETSCAPE2.0 loop block when 0 or more
+  i32 loops = -1;  // a NETSCAPE2.0 loop block when 0 or more
   std::vector<KitGifImage> images;
-  std::vector<u8> after;       // whole blocks written before the trailer
+  std::vector<u8> after;  // whole blocks written before the trailer
 };
 
 // 0, or -1 when an image's indexes do not match its size.

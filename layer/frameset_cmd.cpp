@@ -23,8 +23,7 @@ static i32 FindFrameLayer(const CmdArgRecord* a, ObjNode** node) {
   char name[LAYER_CMD_PATH_SIZE];
   if (CmdArgGiven(a, P_NUM))
     std::snprintf(name, sizeof name, "%s.%lld", CmdArgStr(a, P_LAYER), static_cast<long long>(CmdArgInt(a, P_NUM)));
-  else
-    StrCopySjis(name, sizeof name, CmdArgStr(a, P_LAYER));
+  else StrCopySjis(name, sizeof name, CmdArgStr(a, P_LAYER));
   i32 r = ObjResolvePath(g_FrameCmdPath, sizeof g_FrameCmdPath, name, g_LayerBase, 0);
   if (r < 0) return -1;
   bool folder = r == 1 && !CmdArgGiven(a, P_NUM);

@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/err.h"
+#include "core/pack.h"
 #include "layer/image.h"
 #include "layer/image_jpeg.h"
 #include "layer/layer.h"
-#include "core/err.h"
-#include "core/pack.h"
 
 enum { FRAME_ROWS_AT_ONCE = 16 };
 
@@ -226,8 +226,8 @@ i32 ImageFrameDecodeAlpha(const u8* data, u32 size, ImageFrameSet* set) {
     jpeg_abort_decompress(c);
     return 0;
   }
-  JSAMPARRAY samples = (*c->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(c), JPOOL_IMAGE,
-                                               c->output_width + 16, FRAME_ROWS_AT_ONCE);
+  JSAMPARRAY samples =
+      (*c->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(c), JPOOL_IMAGE, c->output_width + 16, FRAME_ROWS_AT_ONCE);
   // An alpha picture of another size writes only where both pictures have pixels.
   const u32 rows = std::min<u32>(c->output_height, static_cast<u32>(set->spare_height));
   const u32 cols = std::min<u32>(c->output_width, static_cast<u32>(set->spare_width));
@@ -256,7 +256,8 @@ i32 ImageFrameSetShow(ObjNode* node, i64 k) {
   const u32 alpha_size = static_cast<u32>(ReadI32(set->alpha_sizes + 4 * i));
   i32 r = ImageFrameDecodeColour(colour, colour_size, set);
   // A frame without an alpha stream keeps the opaque alpha of its colour picture.
-  if (r == 0 && set->alpha_flag != 0 && alpha_size > 0) r = ImageFrameDecodeAlpha(colour + colour_size, alpha_size, set);
+  if (r == 0 && set->alpha_flag != 0 && alpha_size > 0)
+    r = ImageFrameDecodeAlpha(colour + colour_size, alpha_size, set);
   if (r != 0) return r;
 
   if (set->spare_width != rec->width || set->spare_height != rec->height) LayerMarkDirty(node);

@@ -33,12 +33,12 @@ struct ImageFrameSet {
   i32 frame_count;
   i32 alpha_flag;
   i32 values[3];
-  u8* data;               // the file's bytes, owned, unscrambled
+  u8* data;  // the file's bytes, owned, unscrambled
   u32 size;
-  const u8* offsets;      // the three tables, inside data
+  const u8* offsets;  // the three tables, inside data
   const u8* colour_sizes;
   const u8* alpha_sizes;
-  u8* spare;              // the next frame is decoded here (ImageFrameAllocPixels size)
+  u8* spare;  // the next frame is decoded here (ImageFrameAllocPixels size)
   i32 spare_width, spare_height;
 };
 

@@ -10,8 +10,8 @@
 #include <cstring>
 
 #include "common/sjis.h"
-#include "layer/image.h"
 #include "core/err.h"
+#include "layer/image.h"
 
 // ---- Byte readers ----------------------------------------------------------------------------
 
@@ -147,7 +147,8 @@ i32 ImageGifDecodeLine(ImageGifState* s, u8* row, u32 length) {
       if (s->prefix[c] == IMAGE_GIF_NO_CODE) {
         // Only the entry this very code defines may be used before it exists (KwKwK).
         if (c != s->next_free - 2 || s->last_code == IMAGE_GIF_NO_CODE) return -1;
-        stack[sp++] = static_cast<u8>(MemChainFollow(s->prefix, static_cast<i32>(s->last_code), static_cast<i32>(s->clear_code)));
+        stack[sp++] =
+            static_cast<u8>(MemChainFollow(s->prefix, static_cast<i32>(s->last_code), static_cast<i32>(s->clear_code)));
         code = s->last_code;
       }
       while (code > s->clear_code) {
@@ -189,9 +190,9 @@ struct GifDecode {
   ImageGifFrame** table;
   ImageGifState* state;
   GifControl control;
-  u8 palette[768];       // the palette in force
+  u8 palette[768];  // the palette in force
   u32 frame_index;
-  u64 record_bytes;      // of this file's records so far
+  u64 record_bytes;  // of this file's records so far
 };
 
 }  // namespace
@@ -205,7 +206,8 @@ static bool OnlyZerosLeft(const ImageGifState* s) { return s->end_of_data && s->
 static void DecodeRows(ImageGifState* s, u8* indexes, u32 width, u32 height, bool interlaced) {
   static const u32 kPassFirst[4] = {0, 4, 2, 1}, kPassStep[4] = {8, 8, 4, 2};
   if (!interlaced) {
-    for (u32 y = 0; y < height && !OnlyZerosLeft(s); y++) ImageGifDecodeLine(s, indexes + static_cast<size_t>(y) * width, width);
+    for (u32 y = 0; y < height && !OnlyZerosLeft(s); y++)
+      ImageGifDecodeLine(s, indexes + static_cast<size_t>(y) * width, width);
     return;
   }
   for (int pass = 0; pass < 4; pass++)
@@ -289,8 +291,7 @@ static int ReadExtension(GifDecode* d) {
       SkipSubBlocks();
       return 0;
     }
-    default:
-      return -1;
+    default: return -1;
   }
 }
 

@@ -7,13 +7,13 @@
 #include "common/types.h"
 
 enum {
-  IMAGE_GIF_MAX_FRAMES = 8192,          // entries of a layer's frame table
-  IMAGE_GIF_MAX_CODES = 4096,           // codes 0 to 4095, at most 12 bits wide
-  IMAGE_GIF_NO_CODE = 4098,             // "no code": the prefix of an undefined entry
-  IMAGE_GIF_MAX_MIN_CODE_SIZE = 11,     // 12 would make the clear code 4096
-  IMAGE_GIF_PALETTE_OFFSET = 64,        // of a frame record
-  IMAGE_GIF_INDEX_OFFSET = 1024,        // of a frame record
-  IMAGE_GIF_RECORD_SPARE = 16,          // bytes behind a record's indexes
+  IMAGE_GIF_MAX_FRAMES = 8192,       // entries of a layer's frame table
+  IMAGE_GIF_MAX_CODES = 4096,        // codes 0 to 4095, at most 12 bits wide
+  IMAGE_GIF_NO_CODE = 4098,          // "no code": the prefix of an undefined entry
+  IMAGE_GIF_MAX_MIN_CODE_SIZE = 11,  // 12 would make the clear code 4096
+  IMAGE_GIF_PALETTE_OFFSET = 64,     // of a frame record
+  IMAGE_GIF_INDEX_OFFSET = 1024,     // of a frame record
+  IMAGE_GIF_RECORD_SPARE = 16,       // bytes behind a record's indexes
 };
 // A file may ask for 8192 images of 8192 x 8192; images beyond this many record bytes in one
 // file are read over without a record.
@@ -23,13 +23,13 @@ inline constexpr u64 kImageGifRecordBudget = u64{256} << 20;
 // follow at IMAGE_GIF_INDEX_OFFSET, then IMAGE_GIF_RECORD_SPARE zero bytes.
 struct ImageGifFrame {
   u32 left, top, width, height;
-  u32 disposal;           // (packed >> 2) & 7 of the graphic control in force
-  u32 transparent;        // its transparency flag
-  u32 delay;              // hundredths of a second
+  u32 disposal;     // (packed >> 2) & 7 of the graphic control in force
+  u32 transparent;  // its transparency flag
+  u32 delay;        // hundredths of a second
   u32 transparent_index;
-  u32 loop_count;         // from an application extension; 1 until one is read
+  u32 loop_count;  // from an application extension; 1 until one is read
   u8 reserved1[IMAGE_GIF_PALETTE_OFFSET - 36];
-  u8 palette[768];        // the palette in force for the image: R, G, B per entry
+  u8 palette[768];  // the palette in force for the image: R, G, B per entry
   u8 reserved2[IMAGE_GIF_INDEX_OFFSET - IMAGE_GIF_PALETTE_OFFSET - 768];
 };
 static_assert(sizeof(ImageGifFrame) == IMAGE_GIF_INDEX_OFFSET, "indexes start at byte 1024");
@@ -40,12 +40,12 @@ inline u8* ImageGifIndexes(ImageGifFrame* f) { return reinterpret_cast<u8*>(f) +
 struct ImageGifState {
   u32 min_code_size;
   u32 clear_code, end_code;
-  u32 next_free;          // one past the entry the next code defines, plus one
+  u32 next_free;  // one past the entry the next code defines, plus one
   u32 code_width, code_limit;
-  u32 last_code;          // IMAGE_GIF_NO_CODE after a clear
+  u32 last_code;  // IMAGE_GIF_NO_CODE after a clear
   u32 stack_size;
   u32 bits, bit_count;
-  u8 end_of_data;         // the terminator sub-block has been read
+  u8 end_of_data;  // the terminator sub-block has been read
   u8 block_pos, block_len;
   u8 block[256];
   u8 stack[IMAGE_GIF_MAX_CODES];

@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/sys.h"
 #include "layer/image_frameset.h"
 #include "layer/layer.h"
 #include "platform/platform.h"
-#include "core/sys.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
   static const bool s_Ready = [] {

@@ -24,7 +24,8 @@ constexpr i32 W = 320, H = 240;
 
 void WriteFile(const fs::path& p, const std::vector<u8>& bytes) {
   fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 struct Frame {
@@ -46,7 +47,8 @@ struct Frame {
 // The palette of every GIF here: entry i = (R, G, B) = (i * 3, 250 - i * 5, 40 + i * 4).
 std::vector<u8> GifPalette() {
   std::vector<u8> p;
-  for (u32 i = 0; i < 32; i++) p.insert(p.end(), {static_cast<u8>(i * 3), static_cast<u8>(250 - i * 5), static_cast<u8>(40 + i * 4)});
+  for (u32 i = 0; i < 32; i++)
+    p.insert(p.end(), {static_cast<u8>(i * 3), static_cast<u8>(250 - i * 5), static_cast<u8>(40 + i * 4)});
   return p;
 }
 
@@ -60,7 +62,8 @@ std::vector<u8> GifIndexes(i32 w, i32 h, u32 seed) {
 // The picture a GIF image shows: palette colours, index `clear` transparent (none when > 255).
 std::vector<u8> GifBgra(const std::vector<u8>& idx, u32 clear) {
   std::vector<u8> pal = GifPalette(), out;
-  for (u8 i : idx) out.insert(out.end(), {pal[i * 3 + 2], pal[i * 3 + 1], pal[i * 3], static_cast<u8>(i == clear ? 0 : 255)});
+  for (u8 i : idx)
+    out.insert(out.end(), {pal[i * 3 + 2], pal[i * 3 + 1], pal[i * 3], static_cast<u8>(i == clear ? 0 : 255)});
   return out;
 }
 
@@ -84,8 +87,8 @@ std::vector<u8> FramePicture(i32 w, i32 h, u32 seed, bool holes) {
   std::vector<u8> p;
   for (i32 y = 0; y < h; y++)
     for (i32 x = 0; x < w; x++)
-      p.insert(p.end(), {static_cast<u8>(20 + (x + seed * 9) % 64), static_cast<u8>(30 + y % 50), static_cast<u8>(60 + seed * 10),
-                         static_cast<u8>(holes && (x / 8 + y / 8) % 2 ? 0 : 255)});
+      p.insert(p.end(), {static_cast<u8>(20 + (x + seed * 9) % 64), static_cast<u8>(30 + y % 50),
+                         static_cast<u8>(60 + seed * 10), static_cast<u8>(holes && (x / 8 + y / 8) % 2 ? 0 : 255)});
   return p;
 }
 
@@ -191,14 +194,16 @@ TEST_F(ZephraRun, GifAndFrameSetGameMatchesItsGoldenFrame) {
          "frames_info layer = 'W0/fs2', count = 1, result = v\n"
          "layer name = 'W0/fs2', y += v\n"
          "wait frames = 100000\n";
-  std::string cmd = std::string("'") + ZPKIT_BIN + "' build '" + src.string() + "' '" + (root / "gifgame").string() + "'";
+  std::string cmd =
+      std::string("'") + ZPKIT_BIN + "' build '" + src.string() + "' '" + (root / "gifgame").string() + "'";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
 
   fs::path dump = root / "last.png";
   std::string err;
-  ASSERT_EQ(RunToEnd({(root / "gifgame").string()},
-                     {"ZEPHRA_EXIT_AFTER_FRAMES=20", "ZEPHRA_FIXED_CLOCK=1", "ZEPHRA_FRAME_DUMP=" + dump.string()}, &err),
-            0)
+  ASSERT_EQ(
+      RunToEnd({(root / "gifgame").string()},
+               {"ZEPHRA_EXIT_AFTER_FRAMES=20", "ZEPHRA_FIXED_CLOCK=1", "ZEPHRA_FRAME_DUMP=" + dump.string()}, &err),
+      0)
       << err;
   EXPECT_EQ(err.find("[error dialog]"), std::string::npos) << err;
   std::ifstream in(dump, std::ios::binary);
@@ -221,7 +226,8 @@ TEST_F(ZephraRun, GifAndFrameSetGameMatchesItsGoldenFrame) {
       for (int c = 0; c < 3; c++) {
         u8 got = shot.pixels[(static_cast<size_t>(y) * W + x) * 4 + c];
         u8 want = golden.bgr[(static_cast<size_t>(y) * W + x) * 3 + c];
-        if (got != want && diffs++ < 5) ADD_FAILURE() << "pixel " << x << "," << y << " channel " << c << ": " << int(got) << " != " << int(want);
+        if (got != want && diffs++ < 5)
+          ADD_FAILURE() << "pixel " << x << "," << y << " channel " << c << ": " << int(got) << " != " << int(want);
       }
   EXPECT_EQ(diffs, 0u);
   std::free(shot.pixels);

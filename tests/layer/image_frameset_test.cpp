@@ -152,7 +152,8 @@ TEST_F(FrameSetTest, AlphaFlagsAndAlphaPicturesOfAnotherSize) {
     const std::string n = std::to_string(i);
     frames.push_back(Frame(p, true, cases[i].alpha));
     AddFile(("s" + n).c_str(), 0, KitFrameSetEncode({frames.back()}, cases[i].flag, values));
-    script += "layer name='W0/f" + n + "', file='', order=1\nframes_load layer='W0/f" + n + "', file='s" + n + "', frame=0\n";
+    script +=
+        "layer name='W0/f" + n + "', file='', order=1\nframes_load layer='W0/f" + n + "', file='s" + n + "', frame=0\n";
   }
   Use(script);
   RunAll(0, static_cast<u32>(2 * std::size(cases) - 1));
@@ -233,8 +234,10 @@ TEST_F(FrameSetTest, TablesThatDoNotFitTheFileAreRefusedBeforeAnythingIsUnscramb
   for (size_t i = 0; i < std::size(cases); i++) {
     const std::string n = std::to_string(i);
     AddFile(("bad" + n).c_str(), 0, cases[i].file);
-    script += "layer name='W0/f" + n + "', file='', order=1\nframes_load layer='W0/f" + n + "', file='ok'\n"
-              "frames_load layer='W0/f" + n + "', file='bad" + n + "'\n";
+    script += "layer name='W0/f" + n + "', file='', order=1\nframes_load layer='W0/f" + n +
+              "', file='ok'\n"
+              "frames_load layer='W0/f" +
+              n + "', file='bad" + n + "'\n";
   }
   Use(script);
   for (size_t i = 0; i < std::size(cases); i++) {
@@ -246,7 +249,8 @@ TEST_F(FrameSetTest, TablesThatDoNotFitTheFileAreRefusedBeforeAnythingIsUnscramb
     ASSERT_NE(before, nullptr);
     g_QuitRequested = 0;
     EXPECT_EQ(w.Run(line + 2), 0);
-    EXPECT_NE(g_ErrLastText.find(Sjis(("[bad" + std::to_string(i) + "]ファイルを").c_str())), std::string::npos) << g_ErrLastText;
+    EXPECT_NE(g_ErrLastText.find(Sjis(("[bad" + std::to_string(i) + "]ファイルを").c_str())), std::string::npos)
+        << g_ErrLastText;
     EXPECT_TRUE(g_QuitRequested);
     EXPECT_EQ(r->frame_set, before) << "the set loaded before stays";
     EXPECT_EQ(r->frame_set->values[2], 3);

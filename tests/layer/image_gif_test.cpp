@@ -18,7 +18,8 @@ namespace {
 // Palette entry i: R = i, G = 255 - i, B = i * 7 (all distinct).
 std::vector<u8> Palette(u32 entries) {
   std::vector<u8> p;
-  for (u32 i = 0; i < entries; i++) p.insert(p.end(), {static_cast<u8>(i), static_cast<u8>(255 - i), static_cast<u8>(i * 7)});
+  for (u32 i = 0; i < entries; i++)
+    p.insert(p.end(), {static_cast<u8>(i), static_cast<u8>(255 - i), static_cast<u8>(i * 7)});
   return p;
 }
 
@@ -106,8 +107,7 @@ TEST(ImageGif, RoundTripsOverCodeSizesInterlaceAndEveryTableStyle) {
         size_t bad = 0;
         for (u32 y = 0; y < H; y++)
           for (u32 x = 0; x < W; x++)
-            if (d.At(x, y) != Colour(idx[y * W + x]) && bad++ < 3)
-              ADD_FAILURE() << "pixel " << x << "," << y;
+            if (d.At(x, y) != Colour(idx[y * W + x]) && bad++ < 3) ADD_FAILURE() << "pixel " << x << "," << y;
         EXPECT_EQ(bad, 0u);
       }
 }
@@ -220,9 +220,9 @@ TEST(ImageGif, ExtensionsAreReadByTheirOwnSizes) {
   xmp[1] = 0xFF;  // would be taken for a loop count by a reader that does not go by sizes
   std::vector<u8> icc(40, 0x21);
   std::vector<u8>& before = g.images[0].before;
-  for (const std::vector<u8>& b : {KitGifComment(comment), KitGifApplication("XMP DataXMP", xmp, icc),
-                                   KitGifPlainText("hello"), KitGifApplication("NETSCAPE2.0", {1, 3, 0}),
-                                   KitGifApplication("EMPTY", {})})
+  for (const std::vector<u8>& b :
+       {KitGifComment(comment), KitGifApplication("XMP DataXMP", xmp, icc), KitGifPlainText("hello"),
+        KitGifApplication("NETSCAPE2.0", {1, 3, 0}), KitGifApplication("EMPTY", {})})
     before.insert(before.end(), b.begin(), b.end());
   g.after = KitGifComment("after the image");
   std::vector<u8> file = Encode(g);
@@ -268,9 +268,9 @@ TEST(ImageGif, DamagedAndOversizedFilesFailWithTheirErrors) {
     const std::vector<u8>* file;
     i32 error;
   } cases[] = {
-      {"screen 8193 wide", &wide_screen, 100091}, {"image 8193 tall", &tall_image, 100215},
-      {"screen 0 wide", &empty_screen, 100215},    {"no image", &no_image, 100215},
-      {"unknown extension", &unknown_label, 100215}, {"unknown block", &bad_block, 100215},
+      {"screen 8193 wide", &wide_screen, 100091},      {"image 8193 tall", &tall_image, 100215},
+      {"screen 0 wide", &empty_screen, 100215},        {"no image", &no_image, 100215},
+      {"unknown extension", &unknown_label, 100215},   {"unknown block", &bad_block, 100215},
       {"minimum code size 12", &code_size_12, 100215},
   };
   EXPECT_EQ(TestDecode(IMAGE_TYPE_GIF, plain).result, 0);
