@@ -22,6 +22,7 @@ extern "C" {
 
 #include "platform/audio.h"
 #include "platform/platform.h"
+#include "platform/video.h"
 
 enum {
   MOVIE_PICTURES_AHEAD = 4,     // decoded pictures kept before their time

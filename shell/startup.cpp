@@ -543,8 +543,7 @@ void SysShutdown() {
     g_EmoteAvailable = 0;
   }
   if (StepDone(39) && (g_D3dInUse || g_GpuDrawing)) D3dReleaseAll();
-  MovieGraphRelease();
-  MovieMciClose();
+  MovieShutdown();  // the graph, the MCI movie and the Flash control
   // No window menus here, so no menu handles to destroy.
   if (g_Fullscreen && WinSetFullscreen(0)) {
     g_Fullscreen = 0;
