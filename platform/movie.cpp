@@ -30,6 +30,7 @@ enum {
   MOVIE_VOICE_MS = 500,         // the voice's ring
   MOVIE_SIDE_MAX = 8192,
   MOVIE_IO_BUFFER = 32768,
+  MOVIE_QUEUE_BYTES = 64 << 20,  // decoded pictures held while the sound is read ahead of them
 };
 
 struct MemSource {
@@ -178,8 +179,13 @@ static PlatMovie* Finish(PlatMovie* m) {
   return m;
 }
 
+// FFmpeg's own messages would reach stderr beside the engine's dialogs: a damaged movie is the
+// engine's to report.
+static void QuietLibraries() { av_log_set_level(AV_LOG_QUIET); }
+
 PlatMovie* PlatMovieOpen(const char* native_path) {
   if (!native_path || !*native_path) return nullptr;
+  QuietLibraries();
   PlatMovie* m = new PlatMovie;
   if (avformat_open_input(&m->fmt, native_path, nullptr, nullptr) < 0) {
     delete m;
@@ -190,6 +196,7 @@ PlatMovie* PlatMovieOpen(const char* native_path) {
 
 PlatMovie* PlatMovieOpenMemory(const u8* data, size_t size) {
   if (!data || size == 0) return nullptr;
+  QuietLibraries();
   PlatMovie* m = new PlatMovie;
   m->mem = {data, size, 0};
   u8* buf = static_cast<u8*>(av_malloc(MOVIE_IO_BUFFER));
@@ -348,6 +355,12 @@ static void PostEnd(PlatMovie* m) {
   if (code && !m->end_posted.exchange(true)) PlatPostMessage(code, m->end_a.load(), 0);
 }
 
+static size_t QueuedBytes(const PlatMovie* m) {
+  size_t n = 0;
+  for (const AVFrame* f : m->pictures) n += static_cast<size_t>(f->width) * static_cast<size_t>(f->height) * 2;
+  return n;
+}
+
 // One turn of the player: more data, sound fed, the newest due picture shown. Returns the
 // milliseconds until something is due (at most a few).
 static i32 Pump(PlatMovie* m) {
@@ -357,7 +370,7 @@ static i32 Pump(PlatMovie* m) {
                                     static_cast<size_t>(m->rate) * MOVIE_SOUND_AHEAD_MS / 1000;
     bool want_pictures = need_pictures && m->pictures.size() < MOVIE_PICTURES_AHEAD;
     if (!want_sound && !want_pictures) break;
-    if (m->pictures.size() >= 4 * MOVIE_PICTURES_AHEAD) break;  // sound far behind: wait for it
+    if (QueuedBytes(m) > MOVIE_QUEUE_BYTES) break;  // the sound lies far behind its pictures in the file
     ReadOne(m);
   }
   FeedVoice(m);
