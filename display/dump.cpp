@@ -2,7 +2,6 @@
 // the image writers' PNG encoder and written to a temporary file beside the target that is
 // renamed into place, so a reader never sees half a file.
 #include "core/state.h"
-#include "platform/present.h"
 #include "sound/movie.h"
 #include "display/present.h"
 #include "layer/image_write.h"
@@ -28,7 +27,7 @@ i32 FrameDumpPng(const char* path) {
   // A movie covers the picture: what the window shows is the movie over its black client area.
   std::vector<u8> shown;
   i32 sw = 0, sh = 0;
-  if ((g_MoviePlaying || g_MovieMciOpen) && w && w->handle && PlatPresentSnapshot(w->handle, &shown, &sw, &sh)) {
+  if ((g_MoviePlaying || g_MovieMciOpen) && MovieShownPicture(&shown, &sw, &sh)) {
     if (FrameEncodePng(shown.data(), sw, sh, &png) != 0) return -1;
     return PlatFileWriteAtomicNative(path, png.data(), png.size()) == 0 ? 0 : -1;
   }

@@ -418,7 +418,8 @@ void PlatMoviePlay(PlatMovie* m, bool paced_by_engine) {
   m->paced = paced_by_engine;
   m->wall_start = PlatTimeMs();
   m->playing = true;
-  if (!m->thread) m->thread = PlatThreadStart(Run, m);
+  // A paced movie is pumped by PlatMovieAdvance on the engine's thread, so a run repeats exactly.
+  if (!m->thread && !paced_by_engine) m->thread = PlatThreadStart(Run, m);
 }
 
 void PlatMoviePause(PlatMovie* m) {
@@ -427,7 +428,9 @@ void PlatMoviePause(PlatMovie* m) {
 }
 
 void PlatMovieAdvance(PlatMovie* m, u32 ms) {
-  if (m) m->engine_ms += ms;
+  if (!m) return;
+  m->engine_ms += ms;
+  if (m->paced.load() && !m->thread && m->playing.load() && !m->ended.load()) Pump(m);
 }
 
 void PlatMovieSetVolume(PlatMovie* m, i32 mb) {

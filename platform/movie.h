@@ -18,8 +18,9 @@ PlatMovie* PlatMovieOpenMemory(const u8* data, size_t size);
 // Stops the thread, removes the mixer voice and frees everything.
 void PlatMovieClose(PlatMovie* m);
 
-// paced_by_engine: the clock moves only by PlatMovieAdvance (fixed-clock runs), else it follows
-// the sound played, or the monotonic clock for a movie without sound.
+// paced_by_engine: the clock moves only by PlatMovieAdvance, which also decodes on the caller's
+// thread (fixed-clock runs repeat exactly); else the player's thread follows the sound played, or
+// the monotonic clock for a movie without sound.
 void PlatMoviePlay(PlatMovie* m, bool paced_by_engine);
 void PlatMoviePause(PlatMovie* m);
 void PlatMovieAdvance(PlatMovie* m, u32 ms);

@@ -218,8 +218,8 @@ void MovieShowFrame(u32 elapsed_ms) {
   PlatMovie* m = ActivePlayer();
   if (!m) return;
   if (PlatClockIsFixed()) PlatMovieAdvance(m, elapsed_ms);
-  const u64 before = s_PictureSerial;
-  if (!PlatMovieTakeFrame(m, &s_Picture, &s_PictureW, &s_PictureH, &s_PictureSerial) && before != 0) return;
+  PlatMovieTakeFrame(m, &s_Picture, &s_PictureW, &s_PictureH, &s_PictureSerial);
+  // Shown at every frame, not only when it is new: the system may have erased the window.
   if (!w || !w->handle || s_Picture.empty()) return;
   // A black client area under the picture: the movie covers only its rectangle.
   const SizeI32 client = g_DisplaySize.load();
@@ -230,6 +230,25 @@ void MovieShowFrame(u32 elapsed_ms) {
   if (r.w > 0 && r.h > 0)
     PlatPresent(w->handle, s_Picture.data(), s_PictureW, s_PictureH, r.x, r.y, r.w, r.h, 0, 0, s_PictureW,
                 s_PictureH);
+}
+
+bool MovieShownPicture(std::vector<u8>* out, i32* width, i32* height) {
+  EngineLockGuard lock;
+  const SizeI32 client = g_DisplaySize.load();
+  if (s_Picture.empty() || client.width <= 0 || client.height <= 0) return false;
+  out->assign(static_cast<size_t>(client.width) * static_cast<size_t>(client.height) * 4, 0);
+  for (size_t i = 3; i < out->size(); i += 4) (*out)[i] = 255;
+  const MovieRect r = CurrentScreenRect(g_MovieUseDirectShow != 1);
+  for (i64 y = std::max(0, r.y); y < std::min<i64>(i64{r.y} + r.h, client.height); y++) {
+    const i64 sy = (y - r.y) * s_PictureH / r.h;
+    for (i64 x = std::max(0, r.x); x < std::min<i64>(i64{r.x} + r.w, client.width); x++) {
+      const i64 sx = (x - r.x) * s_PictureW / r.w;
+      std::memcpy(out->data() + (y * client.width + x) * 4, s_Picture.data() + (sy * s_PictureW + sx) * 4, 4);
+    }
+  }
+  *width = client.width;
+  *height = client.height;
+  return true;
 }
 
 // Paints the movie's rectangle black in the client area (after a stop).
@@ -432,16 +451,13 @@ i32 CmdFlashOpen() {
   }
   if (CmdArgInt(&a, 1) != 1) return 0;
   const MovieRect r = FlashScreenRect();
-  // The host area: a part of the main window the player draws into (black until it does).
+  // The host area is a part of the main window that the player draws into (black until it does),
+  // not a window of its own, so making it cannot fail here.
   WindowObject* w = MainWindow();
-  if (!w || !w->handle) {
-    ErrMessageBoxF("", "%s", Sjis("ウィンドウを生成できませんでした。").c_str());
-    return 0;
-  }
   FlashReleaseControl();
   s_FlashWindow = 1;
   static const u8 kBlack[4] = {0, 0, 0, 255};
-  if (r.w > 0 && r.h > 0) PlatPresent(w->handle, kBlack, 1, 1, r.x, r.y, r.w, r.h, 0, 0, 1, 1);
+  if (w && w->handle && r.w > 0 && r.h > 0) PlatPresent(w->handle, kBlack, 1, 1, r.x, r.y, r.w, r.h, 0, 0, 1, 1);
   std::string path = std::string(g_WorkFolder) + s_FlashFileName;
   // A path too long for the player is refused, never cut.
   s_FlashTotalFrames = NameChars(path.c_str()) > FLASH_NAME_CHARS ? 0 : FlashHostCreate(r, path);

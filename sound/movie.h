@@ -5,6 +5,7 @@
 // thread that runs scripts, completions arrive as messages on the main thread.
 #pragma once
 #include <atomic>
+#include <vector>
 
 #include "common/types.h"
 
@@ -79,6 +80,9 @@ i32 MovieMpegType(const u8* head, size_t size);
 // the player's clock moves by elapsed_ms on a fixed clock, and a new picture is shown over a black
 // client area. The main window's presented copy then holds the movie.
 void MovieShowFrame(u32 elapsed_ms);
+// What the main window shows of a movie: its client area black, the last picture at its place
+// (scaled as the presentation scales). False before the first picture.
+bool MovieShownPicture(std::vector<u8>* out, i32* width, i32* height);
 // Shutdown: the graph released and the MCI movie closed; the Flash host too.
 void MovieShutdown();
 
