@@ -2,6 +2,7 @@
 // the image writers' PNG encoder and written to a temporary file beside the target that is
 // renamed into place, so a reader never sees half a file.
 #include "core/state.h"
+#include "sound/movie.h"
 #include "display/present.h"
 #include "layer/image_write.h"
 #include "layer/layer.h"
@@ -21,8 +22,16 @@ i32 FrameEncodePng(const u8* bgra, i32 width, i32 height, std::string* out) {
 i32 FrameDumpPng(const char* path) {
   WindowObject* w = g_WindowObjects[0];
   const LayerRecord* r = w ? LayerOf(w->root_layer) : nullptr;
-  if (!path || !path[0] || !LayerHasPixels(r)) return -1;
+  if (!path || !path[0]) return -1;
   std::string png;
+  // A movie covers the picture: what the window shows is the movie over its black client area.
+  std::vector<u8> shown;
+  i32 sw = 0, sh = 0;
+  if ((g_MoviePlaying || g_MovieMciOpen) && MovieShownPicture(&shown, &sw, &sh)) {
+    if (FrameEncodePng(shown.data(), sw, sh, &png) != 0) return -1;
+    return PlatFileWriteAtomicNative(path, png.data(), png.size()) == 0 ? 0 : -1;
+  }
+  if (!LayerHasPixels(r)) return -1;
   if (FrameEncodePng(r->pixels, r->width, r->height, &png) != 0) return -1;
   return PlatFileWriteAtomicNative(path, png.data(), png.size()) == 0 ? 0 : -1;
 }

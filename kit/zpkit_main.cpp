@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "kit/movie_writer.h"
 #include "kit/build.h"
 #include "kit/bundle.h"
 #include "kit/cmddefs.h"
@@ -171,6 +172,27 @@ static int CmdDemoSounds(int argc, char** argv) {
   return KitDemoSoundsWrite(argv[0]) == 0 ? 0 : Fail(std::string("cannot write the sounds under ") + argv[0]);
 }
 
+// zpkit movie OUT.mpg [WxH] [SECONDS] [TONE_HZ] [RRGGBB,RRGGBB,...]: a test movie, one solid colour a
+// second and a sine tone (0 for none).
+static int CmdMovie(int argc, char** argv) {
+  if (argc < 1 || argc > 5) return -1;
+  KitMovieSpec spec;
+  if (argc > 1 && std::sscanf(argv[1], "%dx%d", &spec.width, &spec.height) != 2) return -1;
+  if (argc > 2) spec.seconds = std::atoi(argv[2]);
+  if (argc > 3) spec.tone_hz = std::atoi(argv[3]);
+  if (argc > 4) {
+    spec.colours.clear();
+    for (const char* p = argv[4]; *p;) {
+      char* end = nullptr;
+      spec.colours.push_back(static_cast<u32>(std::strtoul(p, &end, 16)));
+      if (end == p) return -1;
+      p = *end == ',' ? end + 1 : end;
+    }
+  }
+  std::string err;
+  return KitWriteTestMovie(argv[0], spec, &err) == 0 ? 0 : Fail(err);
+}
+
 // zpkit compile SRC OUT: the scripts of a source folder compiled into OUT/chbin as loose files.
 static int CmdCompile(int argc, char** argv) {
   if (argc != 2) return -1;
@@ -318,6 +340,7 @@ static const Command kCommands[] = {
     {"settings", CmdSettings, "settings OUT.dat [INDEX=VALUE ...]"},
     {"savefolder", CmdSaveFolder, "savefolder OUT.dat MODE"},
     {"demosounds", CmdDemoSounds, "demosounds FOLDER"},
+    {"movie", CmdMovie, "movie OUT.mpg [WxH] [SECONDS] [TONE_HZ] [RRGGBB,...]"},
     {"project", CmdProject, "project OUT.zbn [width=W height=H title=T threaded=0|1 debug= sound= resizable= framed= show= images=1,2,3,4,5 sounds=1,2]"},
 };
 

@@ -11,6 +11,7 @@
 #include "shell/frame.h"
 #include "shell/screen.h"
 #include "shell/wincmd.h"
+#include "sound/movie.h"
 
 i32 CmdProgramEnd() {
   if (ArgDecode(14) != 0) return -1;
@@ -49,9 +50,9 @@ static const CmdRow kCmdRows[] = {
     {16, CmdNop16, "CmdNop16"},
     {21, CmdFileOp, "CmdFileOp"},
     {22, CmdFileInfoGet, "CmdFileInfoGet"},
-    {23, CmdNotBuilt, "CmdFlashOpen"},  // stand-in: CmdFlashOpen
-    {24, CmdNotBuilt, "CmdFlashClose"},  // stand-in: CmdFlashClose
-    {25, CmdNotBuilt, "CmdFlashQuery"},  // stand-in: CmdFlashQuery
+    {23, CmdFlashOpen, "CmdFlashOpen"},
+    {24, CmdFlashClose, "CmdFlashClose"},
+    {25, CmdFlashQuery, "CmdFlashQuery"},
     {26, CmdVarDefineFloat, "CmdVarDefineFloat"},
     {27, CmdFontSet, "CmdFontSet"},
     {28, CmdFontInfo, "CmdFontInfo"},
@@ -83,10 +84,10 @@ static const CmdRow kCmdRows[] = {
     {68, CmdNotBuilt, "CmdNop68"},  // stand-in: CmdNop68
     {69, CmdNotBuilt, "CmdNop69"},  // stand-in: CmdNop69
     {70, CmdCursorSet, "CmdCursorSet"},
-    {71, CmdNotBuilt, "CmdMoviePlay"},  // stand-in: CmdMoviePlay
-    {72, CmdNotBuilt, "CmdMovieStop"},  // stand-in: CmdMovieStop
-    {73, CmdNotBuilt, "CmdMovieQuery"},  // stand-in: CmdMovieQuery
-    {74, CmdNotBuilt, "CmdMovieNoOp"},  // stand-in: CmdMovieNoOp
+    {71, CmdMoviePlay, "CmdMoviePlay"},
+    {72, CmdMovieStop, "CmdMovieStop"},
+    {73, CmdMovieQuery, "CmdMovieQuery"},
+    {74, CmdMovieNoOp, "CmdMovieNoOp"},
     {75, CmdNop, "CmdNop"},
     {76, CmdRegistryRead, "CmdRegistryRead"},
     {77, CmdCallReturn, "CmdCallReturn"},

@@ -67,7 +67,9 @@ i32 FrameRun() {
     WindowObject* main = g_WindowObjects[0];
     if (main && main->show_after_first_frame == 1) PlatPostMessage(WIN_MSG_SHOW, 0, 0);
   }
+  const u32 before_wait = PlatTimeMs();
   g_SkipNext = FrameWait();
+  if (MovieHidesPicture()) MovieShowFrame(PlatTimeMs() - before_wait);
   if (g_EmoteAvailable && EmoteAnyBusy()) g_D3dRedraw = 1;
   // The fullscreen menu bar is a window menu, which this platform does not have.
   if (!g_SkipDrawing && !MovieHidesPicture()) {

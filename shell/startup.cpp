@@ -539,6 +539,9 @@ void SysShutdown() {
   // The quit flag comes first, so every thread still running sees it and ends; waiting for
   // them before setting it could wait forever.
   g_QuitRequested = 1;
+  // Movie players feed the mixer from threads of their own: they end before the sound thread
+  // closes the device under them. What they last showed stays in the window for the frame dump.
+  MovieShutdown();
   bool sound_started;
   {
     EngineLockGuard lock;
@@ -561,8 +564,6 @@ void SysShutdown() {
     g_EmoteAvailable = 0;
   }
   if (StepDone(39) && (g_D3dInUse || g_GpuDrawing)) D3dReleaseAll();
-  MovieGraphRelease();
-  MovieMciClose();
   // No window menus here, so no menu handles to destroy.
   if (g_Fullscreen && WinSetFullscreen(0)) {
     g_Fullscreen = 0;
