@@ -1,0 +1,486 @@
+// Resizing and rotation against per-pixel references written from the arithmetic of each filter
+// (nothing shared with the code under test but the installed halving kernel's rounding), on
+// layers of the tree: whole pictures, parts, rectangles that reach outside, sizes 1, 2 and 17,
+// a frame-sized picture both ways; then the buffer rules (reuse, keep-buffer, output = source,
+// pixel-less layers) and the threaded filter on one and four workers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "compose_fixture.h"
+#include "layer/kernels.h"
+#include "layer/layer_resize.h"
+
+namespace {
+
+struct Pic {
+  i32 w, h;
+  std::vector<u8> px;  // with the spare bytes
+  u32 at(i64 x, i64 y) const {
+    u32 v;
+    std::memcpy(&v, px.data() + (y * w + x) * 4, 4);
+    return v;
+  }
+  u8 ch(i64 x, i64 y, int c) const { return px[static_cast<size_t>((y * w + x) * 4 + c)]; }
+};
+
+struct Rect {
+  i64 x1, y1, x2, y2;  // hundredths
+};
+
+// ---- References ------------------------------------------------------------------------------
+
+using Out = std::vector<u32>;
+
+// The references work out every row of small pictures and every seventh (and the last) of large
+// ones; only those rows are compared.
+i64 g_RowStep = 1;
+bool RowWanted(i64 y, i64 h) { return y % g_RowStep == 0 || y == h - 1; }
+
+Out RefNearest(const Pic& s, Rect r, i64 w100, i64 h100) {
+  i64 W = w100 / 100, H = h100 / 100, x1 = r.x1 / 100, y1 = r.y1 / 100, x2 = r.x2 / 100, y2 = r.y2 / 100;
+  Out o(W * H, 0);
+  if (x2 < x1 || y2 < y1) return o;
+  i64 cs = ((x2 - x1 + 1) << 16) / W, rs = ((y2 - y1 + 1) << 16) / H;
+  for (i64 y = 0; y < H; y++)
+    if (RowWanted(y, H))
+    for (i64 x = 0; x < W; x++) {
+      i64 sx = x1 + ((x * cs) >> 16), sy = y1 + ((y * rs) >> 16);
+      if (sx >= 0 && sx < s.w && sy >= 0 && sy < s.h) o[y * W + x] = s.at(sx, sy);
+    }
+  return o;
+}
+
+i64 Sharpen(i64 v) {
+  i64 f = static_cast<i64>(std::trunc(((v & 255) - 128) * 1.25 + 128));
+  return (v & ~i64{255}) | std::clamp<i64>(f, 0, 255);
+}
+
+// A bilinear sample at an absolute position in 1/256 pixel; at the last column or row the
+// neighbour beyond weighs nothing.
+u8 Bilinear(const Pic& s, i64 vx, i64 vy, int c, bool exact_sum) {
+  i64 sx = vx >> 8, sy = vy >> 8, fx = vx & 255, fy = vy & 255;
+  if (sx == s.w - 1) fx = 0;
+  if (sy == s.h - 1) fy = 0;
+  i64 nx = std::min<i64>(sx + 1, s.w - 1), ny = std::min<i64>(sy + 1, s.h - 1);
+  i64 t = s.ch(sx, sy, c) * (256 - fx) + s.ch(nx, sy, c) * fx;
+  i64 b = s.ch(sx, ny, c) * (256 - fx) + s.ch(nx, ny, c) * fx;
+  i64 v = exact_sum ? ((t * (256 - fy)) >> 16) + ((b * fy) >> 16) : ((t >> 8) * (256 - fy) + (b >> 8) * fy) >> 8;
+  return static_cast<u8>(std::min<i64>(v, 255));
+}
+
+Out RefBilinear(const Pic& s, Rect r, i64 w100, i64 h100) {
+  const bool threaded = g_CpuFeatures.sse && g_CfgUseSse;
+  i64 W = w100 / 100, H = h100 / 100;
+  auto pos = [](i64 i, i64 lo, i64 hi, i64 d100) {
+    i64 f0 = (lo % 100) * 256 / 100, span = hi - lo, den = d100 - 100 == 0 ? 100 : d100 - 100;
+    i64 v = d100 < span ? span * (256 * i + f0) / den : span * 256 * i / den + f0;
+    return Sharpen(v) + (lo / 100) * 256;
+  };
+  Out o(W * H, 0);
+  for (i64 y = 0; y < H; y++)
+    if (RowWanted(y, H))
+    for (i64 x = 0; x < W; x++) {
+      i64 vx = pos(x, r.x1, r.x2, w100), vy = pos(y, r.y1, r.y2, h100);
+      if (vx < 0 || (vx >> 8) >= s.w || vy < 0 || (vy >> 8) >= s.h) continue;
+      u32 v = 0;
+      for (int c = 0; c < 4; c++) v |= u32{Bilinear(s, vx, vy, c, threaded)} << (8 * c);
+      o[y * W + x] = v;
+    }
+  return o;
+}
+
+// 256 * w(k / 256) of the cubic convolution kernel with a = -1, truncated.
+i64 CubicW(i64 k) {
+  double t = k / 256.0;
+  double w = t <= 1 ? 1 - 2 * t * t + t * t * t : 4 - 8 * t + 5 * t * t - t * t * t;
+  return static_cast<i64>(std::trunc(w * 256));
+}
+
+Out RefBicubic(const Pic& s, Rect r, i64 w100, i64 h100) {
+  i64 W = w100 / 100, H = h100 / 100, x1 = r.x1 / 100, y1 = r.y1 / 100, x2 = r.x2 / 100, y2 = r.y2 / 100;
+  Out o(W * H, 0);
+  for (i64 y = 0; y < H; y++)
+    if (RowWanted(y, H))
+    for (i64 x = 0; x < W; x++) {
+      i64 py = ((y * 65536 / H) * (y2 - y1 + 1)) >> 8, px = ((x * 65536 / W) * (x2 - x1 + 1)) >> 8;
+      i64 sy = y1 + (py >> 8), sx = x1 + (px >> 8), fy = py & 255, fx = px & 255;
+      if (sx < 0 || sx >= s.w || sy < 0 || sy >= s.h) continue;
+      i64 sum[4] = {0, 0, 0, 0}, ws = 0;
+      for (i64 a = -1; a <= 2; a++)
+        for (i64 b = -1; b <= 2; b++) {
+          i64 yy = sy + a, xx = sx + b;
+          if (yy < 0 || yy >= s.h || xx < 0 || xx >= s.w) continue;
+          i64 wt = CubicW(std::abs(a * 256 - fy)) * CubicW(std::abs(b * 256 - fx)) / 256;
+          for (int c = 0; c < 4; c++) sum[c] += s.ch(xx, yy, c) * wt;
+          ws += wt;
+        }
+      if (ws == 0) ws = 1;
+      u32 v = 0;
+      for (int c = 0; c < 4; c++) v |= static_cast<u32>(std::clamp<i64>(sum[c] / ws, 0, 255)) << (8 * c);
+      o[y * W + x] = v;
+    }
+  return o;
+}
+
+// The 2 x 2 halving of the installed kernel set.
+u8 Halve(u8 tl, u8 tr, u8 bl, u8 br) {
+  if (g_PixelKernels.halve == BlendKernelHalveC) return static_cast<u8>((tl + tr + bl + br) >> 2);
+  int l = (tl + bl + 1) >> 1, rr = (tr + br + 1) >> 1;
+  return static_cast<u8>((l + rr + 1) >> 1);
+}
+
+Out RefThreaded(const Pic& s, Rect r, i64 w100, i64 h100) {
+  i64 W = w100 / 100, H = h100 / 100;
+  // Sub-sample k of the doubled grid: over 2 * size - 100; shrinking starts the index term at the
+  // first fraction.
+  auto pos = [](i64 k, i64 lo, i64 hi, i64 d100) {
+    i64 f = (lo % 100) * 256 / 100, span = hi - lo, den = 2 * d100 - 100;
+    i64 v = d100 < span ? span * (f + 256 * k) / den : span * 256 * k / den + f;
+    return Sharpen(v) + (lo / 100) * 256;
+  };
+  auto inside = [](i64 v, i64 n) { return v >= 0 && (v >> 8) < n; };
+  Out o(W * H, 0);
+  for (i64 y = 0; y < H; y++)
+    if (RowWanted(y, H))
+    for (i64 x = 0; x < W; x++) {
+      i64 vx[2] = {pos(2 * x, r.x1, r.x2, w100), pos(2 * x + 1, r.x1, r.x2, w100)};
+      i64 vy[2] = {pos(2 * y, r.y1, r.y2, h100), pos(2 * y + 1, r.y1, r.y2, h100)};
+      if (!inside(vx[0], s.w) || !inside(vx[1], s.w) || !inside(vy[0], s.h) || !inside(vy[1], s.h)) continue;
+      u32 v = 0;
+      for (int c = 0; c < 4; c++) {
+        u8 q[2][2];
+        for (int a = 0; a < 2; a++)
+          for (int b = 0; b < 2; b++) q[a][b] = Bilinear(s, vx[b], vy[a], c, false);
+        v |= u32{Halve(q[0][0], q[0][1], q[1][0], q[1][1])} << (8 * c);
+      }
+      o[y * W + x] = v;
+    }
+  return o;
+}
+
+double Sinc(double x) {
+  const double pi = static_cast<double>(3.1415927410125732f);
+  return x == 0 ? 1.0 : std::sin(pi * x) / (pi * x);
+}
+double Lanczos2(double x) { return std::fabs(x) < 2 ? Sinc(std::fabs(x)) * Sinc(std::fabs(x) * 0.5) : 0.0; }
+
+// One direction of the windowed sinc, n values to m: per output index its taps (source index,
+// weight), those outside 0..n - 1 left out.
+struct SincTaps {
+  std::vector<std::vector<std::pair<i64, i64>>> taps;
+};
+SincTaps SincWeights(i64 n, i64 m) {
+  double s = n == 1 ? m : (m == 1 ? 1.0 / n : double(m - 1) / double(n - 1));
+  double k = std::min(s, 1.0), sup = 2 / k;
+  SincTaps t;
+  t.taps.resize(m);
+  for (i64 i = 0; i < m; i++) {
+    i64 left = static_cast<i64>(std::floor(i / s - sup)), right = static_cast<i64>(std::ceil(i / s + sup));
+    for (i64 j = 0; j <= right - left; j++) {
+      if (left + j < 0 || left + j >= n) continue;
+      t.taps[i].push_back({left + j, static_cast<i64>(Lanczos2((i / s - left - j) * k) * k * 65536)});
+    }
+  }
+  return t;
+}
+
+template <class In> u8 SincApply(const std::vector<std::pair<i64, i64>>& taps, In in) {
+  i64 sum = 0, ws = 0;
+  for (auto [j, wt] : taps) {
+    sum += in(j) * wt;
+    ws += wt;
+  }
+  i64 d = 1 + ws == 0 ? 1 : 1 + ws;
+  return static_cast<u8>(std::clamp<i64>(sum / d, 0, 255));
+}
+
+Out RefSinc(const Pic& s, Rect, i64 w100, i64 h100) {
+  i64 W = w100 / 100, H = h100 / 100;
+  SincTaps hx = SincWeights(s.w, W), vy = SincWeights(s.h, H);
+  std::vector<u8> mid(static_cast<size_t>(W) * s.h * 4);  // W x source height, along rows first
+  std::vector<bool> need(s.h, false);
+  for (i64 y = 0; y < H; y++)
+    if (RowWanted(y, H))
+      for (auto [j, wt] : vy.taps[y]) need[j] = true;
+  const u8* sp = s.px.data();
+  for (i64 y = 0; y < s.h; y++)
+    if (need[y])
+    for (i64 x = 0; x < W; x++)
+      for (int c = 0; c < 4; c++)
+        mid[(y * W + x) * 4 + c] = SincApply(hx.taps[x], [&](i64 j) { return sp[(y * s.w + j) * 4 + c]; });
+  Out o(W * H, 0);
+  const u8* mp = mid.data();
+  for (i64 y = 0; y < H; y++)
+    if (RowWanted(y, H))
+    for (i64 x = 0; x < W; x++)
+      for (int c = 0; c < 4; c++)
+        o[y * W + x] |= u32{SincApply(vy.taps[y], [&](i64 j) { return mp[(j * W + x) * 4 + c]; })} << (8 * c);
+  return o;
+}
+
+Out RefRotate(const Pic& s, i64 deg, i32 variant) {
+  i64 w = s.w, h = s.h, a = deg % 360;
+  Out o(w * h, 0);
+  if (a == 0 || a == 180 || a == -180) {
+    for (i64 i = 0; i < w * h; i++) o[i] = a == 0 ? s.at(i % w, i / w) : s.at(w - 1 - i % w, h - 1 - i / w);
+    return o;
+  }
+  i64 c, sn;
+  if (a % 90 == 0) {  // exact quarter turns
+    c = 0;
+    sn = (a == 90 || a == -270) ? 65536 : -65536;
+  } else {
+    double rad = a * 3.1415926535 / 180;
+    c = static_cast<i64>(std::cos(rad) * 65536);
+    sn = static_cast<i64>(std::sin(rad) * 65536);
+  }
+  i64 cx = w / 2, cy = h / 2;
+  for (i64 y = 0; y < h; y++)
+    for (i64 x = 0; x < w; x++) {
+      i64 sx = cx * 65536 + c * (x - cx) - sn * (y - cy), sy = cy * 65536 + sn * (x - cx) + c * (y - cy);
+      i64 ix = variant == ROTATE_CLAMPED ? sx / 65536 : static_cast<i64>(std::floor(sx / 65536.0));
+      i64 iy = variant == ROTATE_CLAMPED ? sy / 65536 : static_cast<i64>(std::floor(sy / 65536.0));
+      if (ix >= 0 && ix < w && iy >= 0 && iy < h) o[y * w + x] = s.at(ix, iy);
+    }
+  return o;
+}
+
+// ---- Scenes ----------------------------------------------------------------------------------
+
+struct ResizeTest : ComposeTest {
+  void SetUp() override {
+    ComposeTest::SetUp();
+    UseWorkers(0);
+  }
+  // A source layer "W0/s" of noise (its spare bytes noise too) and an output "W0/o".
+  static Pic MakeSource(i32 w, i32 h, u32 seed) {
+    ObjNode* n = TestPicture("W0/s", w, h, 0, 0, 1);
+    LayerRecord* r = LayerOf(n);
+    std::mt19937 rng(seed);
+    for (size_t i = 0; i < ImagePixelBytes(w, h); i++) r->pixels[i] = static_cast<u8>(rng());
+    return Pic{w, h, std::vector<u8>(r->pixels, r->pixels + ImagePixelBytes(w, h))};
+  }
+  static Out Result(const char* path) {
+    const LayerRecord* r = LayerOf(Node(path));
+    Out o(static_cast<size_t>(r->width) * r->height);
+    std::memcpy(o.data(), r->pixels, o.size() * 4);
+    return o;
+  }
+  static ObjNode* Node(const char* path) { return ObjFindNode(g_LayerRoot, path, OBJ_FIND_ITEM); }
+  static void Clear() {
+    for (const char* p : {"W0/s", "W0/o"})
+      if (ObjNode* n = Node(p)) LayerRelease(n);
+  }
+};
+
+typedef Out (*RefFn)(const Pic&, Rect, i64, i64);
+
+// Index of the first differing pixel of the compared rows (width w), or -1.
+i64 FirstDiff(const Out& a, const Out& b, i64 w = 1) {
+  if (a.size() != b.size()) return 0;
+  const i64 h = static_cast<i64>(a.size()) / w;
+  for (size_t i = 0; i < a.size(); i++)
+    if (a[i] != b[i] && RowWanted(static_cast<i64>(i) / w, h)) return static_cast<i64>(i);
+  return -1;
+}
+
+TEST_F(ResizeTest, EveryFilterMatchesItsReference) {
+  struct Filter {
+    i32 code;
+    RefFn ref;
+  } const filters[] = {{RESIZE_NEAREST, RefNearest},
+                       {RESIZE_BILINEAR, RefBilinear},
+                       {RESIZE_BICUBIC, RefBicubic},
+                       {RESIZE_BILINEAR_THREADED, RefThreaded},
+                       {RESIZE_SINC, RefSinc}};
+  struct Case {
+    i32 sw, sh;
+    Rect r;  // {-1, ...}: the whole picture
+    i64 w100, h100;
+  } const cases[] = {
+      {17, 13, {-1, 0, 0, 0}, 100, 100},            // to one pixel
+      {17, 13, {-1, 0, 0, 0}, 200, 250},            // to two
+      {17, 13, {-1, 0, 0, 0}, 1700, 1700},          // to 17
+      {2, 1, {-1, 0, 0, 0}, 1750, 300},             // from two and one
+      {1, 9, {-1, 0, 0, 0}, 500, 1400},             // source width 1
+      {17, 17, {-1, 0, 0, 0}, 3400, 850},           // enlarge one way, shrink the other
+      {40, 30, {350, 275, 2233, 1960}, 2600, 3100}, // a part, fractional bounds
+      {40, 30, {-520, -310, 4550, 3475}, 3300, 2100},  // reaching outside on every side
+      {40, 30, {2900, 2000, 1200, 500}, 1500, 1200},   // bounds the wrong way round
+      {1920, 1080, {-1, 0, 0, 0}, 128000, 72000},
+      {1280, 720, {-1, 0, 0, 0}, 192000, 108000},
+  };
+  for (const Case& c : cases) {
+    Pic s = MakeSource(c.sw, c.sh, 7);
+    Rect r = c.r.x1 == -1 ? Rect{0, 0, (c.sw - 1) * 100, (c.sh - 1) * 100} : c.r;
+    for (const Filter& f : filters) {
+      SCOPED_TRACE(testing::Message() << "filter " << f.code << " " << c.sw << "x" << c.sh << " -> " << c.w100 << "x"
+                                      << c.h100 << " rect " << r.x1 << "," << r.y1 << "," << r.x2 << "," << r.y2);
+      if (ObjNode* o = Node("W0/o")) LayerRelease(o);
+      ObjNode* out = TestPicture("W0/o", 1, 1, 0, 0, 2);
+      ASSERT_EQ(LayerResize(Node("W0/s"), out, r.x1, r.y1, r.x2, r.y2, c.w100, c.h100, true, f.code, "W0/o"), 0);
+      ASSERT_EQ(LayerOf(out)->width, c.w100 / 100);
+      ASSERT_EQ(LayerOf(out)->height, c.h100 / 100);
+      g_RowStep = c.sw > 1000 ? 7 : 1;
+      Out want = f.ref(s, r, c.w100, c.h100), got = Result("W0/o");
+      i64 d = FirstDiff(got, want, c.w100 / 100);
+      g_RowStep = 1;
+      ASSERT_EQ(d, -1) << "pixel " << d % (c.w100 / 100) << "," << d / (c.w100 / 100) << " got " << std::hex
+                       << got[d] << " want " << want[d];
+    }
+    Clear();
+  }
+}
+
+// Bounds far beyond the picture: positions stay in 64 bits (a 16.16 step over more than 65535
+// pixels wraps in 32), each bound limited to 2^31 pixels, and nothing outside the picture is read.
+TEST_F(ResizeTest, FarBoundsStayInSixtyFourBits) {
+  Pic s = MakeSource(20, 10, 3);
+  const i64 lim = i64{1} << 31;
+  const Rect rects[] = {{0, 0, 7000000, 900}, {-400000000000LL, 0, 1900, 900}, {0, 0, 900000000000000LL, 900}};
+  for (const Rect& r : rects)
+    for (auto [code, ref] : {std::pair<i32, RefFn>{RESIZE_NEAREST, RefNearest}, {RESIZE_BICUBIC, RefBicubic},
+                             {RESIZE_BILINEAR_THREADED, RefThreaded}}) {
+      SCOPED_TRACE(testing::Message() << "filter " << code << " x " << r.x1 << ".." << r.x2);
+      // The bounds as the filter sees them: whole pixels for 10 and 31, hundredths for 41.
+      auto limit = [&](i64 v) {
+        return code == RESIZE_BILINEAR_THREADED ? std::clamp(v, -lim * 100, lim * 100)
+                                                : std::clamp(v / 100, -lim, lim) * 100;
+      };
+      ObjNode* out = TestPicture("W0/o", 1, 1, 0, 0, 2);
+      ASSERT_EQ(LayerResize(Node("W0/s"), out, r.x1, r.y1, r.x2, r.y2, 900, 700, true, code, "o"), 0);
+      Out got = Result("W0/o");
+      EXPECT_EQ(FirstDiff(got, ref(s, {limit(r.x1), r.y1, limit(r.x2), r.y2}, 900, 700)), -1);
+      if (r.x2 == 7000000 && code != RESIZE_BILINEAR_THREADED) {
+        EXPECT_GT(std::count_if(got.begin(), got.end(), [](u32 v) { return v != 0; }), 0) << "the first column is taken";
+      }
+      LayerRelease(out);
+    }
+}
+
+TEST_F(ResizeTest, RotationMatchesItsReference) {
+  struct Case {
+    i32 w, h;
+  } const sizes[] = {{1, 1}, {2, 2}, {17, 17}, {40, 23}, {23, 40}, {64, 64}};
+  const i64 angles[] = {0, 90, 180, 270, 720, -90, -180, 45, 30, -135, 361};
+  for (const Case& c : sizes) {
+    Pic s = MakeSource(c.w, c.h, 11);
+    for (i32 variant : {ROTATE_TESTED, ROTATE_CLAMPED})
+      for (i64 a : angles) {
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " by " << a << " variant " << variant);
+        if (ObjNode* o = Node("W0/o")) LayerRelease(o);
+        ObjNode* out = TestPicture("W0/o", 3, 3, 0, 0, 2);
+        LayerOf(Node("W0/s"))->has_alpha = 0;
+        ASSERT_EQ(LayerRotate(Node("W0/s"), out, a, true, variant, "W0/o"), 0);
+        ASSERT_EQ(LayerOf(out)->width, c.w);
+        ASSERT_EQ(LayerOf(out)->height, c.h);
+        EXPECT_EQ(LayerOf(out)->has_alpha, a % 180 == 0 ? 0 : 1);
+        Out want = RefRotate(s, a, variant), got = Result("W0/o");
+        i64 d = FirstDiff(got, want);
+        ASSERT_EQ(d, -1) << "pixel " << d % c.w << "," << d / c.w;
+      }
+    Clear();
+  }
+}
+
+// A quarter turn of a wide picture keeps a band as wide as the picture is high; of a tall one, a
+// band as high as the picture is wide: everything else is transparent black.
+TEST_F(ResizeTest, QuarterTurnsKeepOnlyTheRotatedPicture) {
+  for (auto [w, h] : {std::pair<i32, i32>{40, 10}, {10, 40}}) {
+    MakeSource(w, h, 5);
+    TestFillSolid(LayerOf(Node("W0/s")), 0xFF112233u);
+    for (i64 a : {90, 270}) {
+      SCOPED_TRACE(testing::Message() << w << "x" << h << " by " << a);
+      ObjNode* out = TestPicture("W0/o", 1, 1, 0, 0, 2);
+      ASSERT_EQ(LayerRotate(Node("W0/s"), out, a, true, ROTATE_TESTED, "W0/o"), 0);
+      Out got = Result("W0/o");
+      i64 cols = 0, rows = 0;
+      for (i32 x = 0; x < w; x++) cols += got[static_cast<size_t>(h / 2) * w + x] != 0;
+      for (i32 y = 0; y < h; y++) rows += got[static_cast<size_t>(y) * w + w / 2] != 0;
+      EXPECT_EQ(cols, std::min(w, h));
+      EXPECT_EQ(rows, std::min(w, h));
+      EXPECT_EQ(std::count(got.begin(), got.end(), 0xFF112233u), static_cast<long>(std::min(w, h)) * std::min(w, h));
+      LayerRelease(out);
+    }
+    Clear();
+  }
+}
+
+TEST_F(ResizeTest, BufferRules) {
+  Pic s = MakeSource(30, 20, 9);
+  LayerRecord* src = LayerOf(Node("W0/s"));
+  src->has_alpha = 1;
+  // An output of the new size keeps its buffer; a larger one only with its keep-buffer flag.
+  ObjNode* out = TestPicture("W0/o", 15, 10, 0, 0, 2);
+  u8* buf = LayerOf(out)->pixels;
+  ASSERT_EQ(LayerResize(Node("W0/s"), out, 0, 0, 2900, 1900, 1500, 1000, true, RESIZE_NEAREST, "o"), 0);
+  EXPECT_EQ(LayerOf(out)->pixels, buf);
+  EXPECT_EQ(LayerOf(out)->has_alpha, 1) << "the result takes the source's alpha flag";
+  LayerOf(out)->keep_buffer = 1;
+  ASSERT_EQ(LayerResize(Node("W0/s"), out, 0, 0, 2900, 1900, 1400, 900, true, RESIZE_NEAREST, "o"), 0);
+  EXPECT_EQ(LayerOf(out)->pixels, buf);
+  EXPECT_EQ(LayerOf(out)->width, 14);
+  EXPECT_EQ(FirstDiff(Result("W0/o"), RefNearest(s, {0, 0, 2900, 1900}, 1400, 900)), -1);
+  // A rotation reuses only a buffer of the source's size, not one of equal bytes.
+  ObjNode* odd = TestPicture("W0/odd", 20, 30, 0, 0, 3);
+  u8* odd_buf = LayerOf(odd)->pixels;
+  ASSERT_EQ(LayerRotate(Node("W0/s"), odd, 30, true, ROTATE_TESTED, "odd"), 0);
+  EXPECT_NE(LayerOf(odd)->pixels, odd_buf);
+  EXPECT_EQ(LayerOf(odd)->width, 30);
+  EXPECT_EQ(LayerOf(odd)->height, 20);
+
+  // Output = source (in place, and a second name of the same record): the result is worked into
+  // a new buffer, so it equals what a separate output gets.
+  ObjNode* alias = LayerCreateNode("W0/alias", 0, 4);
+  ObjShareLayerRecord(alias, src);
+  for (ObjNode* o : {Node("W0/s"), alias})
+    for (i32 code : {RESIZE_BICUBIC, RESIZE_BILINEAR_THREADED}) {
+      SCOPED_TRACE(code);
+      std::memcpy(src->pixels, s.px.data(), s.px.size());
+      src->width = 30;
+      src->height = 20;
+      ASSERT_EQ(LayerResize(Node("W0/s"), o, 0, 0, 2900, 1900, 3700, 2300, o != Node("W0/s"), code, "s"), 0);
+      RefFn ref = code == RESIZE_BICUBIC ? RefBicubic : RefThreaded;
+      EXPECT_EQ(FirstDiff(Result("W0/s"), ref(s, {0, 0, 2900, 1900}, 3700, 2300)), -1);
+      // Back to the starting size, in a new buffer of that size.
+      u8* np = static_cast<u8*>(std::malloc(s.px.size()));
+      std::free(src->pixels);
+      src->pixels = np;
+    }
+  std::memcpy(src->pixels, s.px.data(), s.px.size());
+  src->width = 30;
+  src->height = 20;
+  ASSERT_EQ(LayerRotate(Node("W0/s"), Node("W0/s"), 45, false, ROTATE_TESTED, "s"), 0);
+  EXPECT_EQ(FirstDiff(Result("W0/s"), RefRotate(s, 45, ROTATE_TESTED)), -1);
+
+  // A layer without pixels (a fresh record of a line's further layer) is never resized or turned,
+  // and its 1 x 1 size never passes for a buffer to reuse.
+  ObjNode* bare = LayerCreateNode("W0/bare", 0, 5);
+  ObjNewLayerRecord(bare);
+  ASSERT_EQ(LayerResize(bare, out, 0, 0, 0, 0, 100, 100, true, RESIZE_NEAREST, "bare"), 0);
+  EXPECT_EQ(LayerOf(out)->width, 14) << "unchanged";
+  ASSERT_EQ(LayerRotate(bare, nullptr, 45, false, ROTATE_TESTED, "bare"), 0);
+  EXPECT_EQ(LayerOf(bare)->pixels, nullptr);
+  ASSERT_EQ(LayerResize(Node("W0/s"), bare, 0, 0, 0, 0, 100, 100, true, RESIZE_NEAREST, "bare"), 0);
+  ASSERT_NE(LayerOf(bare)->pixels, nullptr);
+  EXPECT_EQ(TestPixel(LayerOf(bare), 0, 0), TestPixel(src, 0, 0));
+}
+
+// The threaded filter on one and on four workers: the same bytes.
+TEST_F(ResizeTest, ThreadedFilterIsTheSameOnOneAndFourWorkers) {
+  Pic s = MakeSource(333, 211, 21);
+  std::vector<Out> results;
+  for (i32 n : {1, 4}) {
+    UseWorkers(n);
+    ObjNode* out = TestPicture(("W0/o" + std::to_string(n)).c_str(), 1, 1, 0, 0, 2);
+    ASSERT_EQ(LayerResize(Node("W0/s"), out, -250, 130, 30050, 20000, 41700, 9900, true, RESIZE_BILINEAR_THREADED, "o"), 0);
+    results.push_back(Result(("W0/o" + std::to_string(n)).c_str()));
+  }
+  EXPECT_EQ(FirstDiff(results[0], results[1]), -1);
+  EXPECT_EQ(FirstDiff(results[0], RefThreaded(s, {-250, 130, 30050, 20000}, 41700, 9900)), -1);
+}
+
+}  // namespace
