@@ -26,8 +26,9 @@
 #include "layer/lut.h"
 #include "layer/worker.h"
 #include "platform/platform.h"
-#include "script/obj.h"
-#include "shell/config.h"
+#include "core/obj.h"
+#include "core/config.h"
+#include "core/state.h"
 #include "shell/sysinfo.h"
 #include "shell/window.h"
 
@@ -61,9 +62,9 @@ void Setup() {
   g_WindowObjects[0]->width = 640;
   g_WindowObjects[0]->height = 480;
   g_WindowOpen[0] = 1;
-  ObjCreateRoots();
+  SysCreateRoots();
   g_Src = LayerCreateNode("W0/src", 0, 1);
-  LayerRecord* r = ObjNewLayerRecord(g_Src);
+  LayerRecord* r = LayerRecordNew(g_Src);
   r->pixels = ImageAllocPixels(nullptr, kW, kH, nullptr);
   r->width = kW;
   r->height = kH;
@@ -79,10 +80,10 @@ void Setup() {
   for (const Size& s : kSizes) {
     std::string path = "W0/out" + std::to_string(s.w);
     g_Out[{s.w, s.h}] = LayerCreateNode(path.c_str(), 0, 2);
-    ObjNewLayerRecord(g_Out[{s.w, s.h}]);
+    LayerRecordNew(g_Out[{s.w, s.h}]);
   }
   g_Out[{kW, kH}] = LayerCreateNode("W0/turned", 0, 3);
-  ObjNewLayerRecord(g_Out[{kW, kH}]);
+  LayerRecordNew(g_Out[{kW, kH}]);
 }
 
 const char* Name(i32 filter) {

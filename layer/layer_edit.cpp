@@ -105,7 +105,7 @@ static i32 ResolveFurtherLayers(LayerEditLine* line) {
     if (!node) {
       node = LayerCreateNode(g_LayerEditPaths[k], OBJ_ITEM, 1);
       if (!node) return -1;
-      if (!ObjNewLayerRecord(node)) {
+      if (!LayerRecordNew(node)) {
         LayerRelease(node);
         return -1;
       }

@@ -337,7 +337,7 @@ void LayerResampleSetup(i32 direction, i32 n, i32 m) {
     t.left[i] = left;
     t.count[i] = count;
     i32* w = &t.weights[static_cast<size_t>(i) * t.slots];
-    for (i32 j = 0; j < count; j++) w[j] = static_cast<i32>(ResampleLanczos2((centre - left - j) * k) * k * 65536.0);
+    for (i32 j = 0; j < count; j++) w[j] = static_cast<i32>(ResampleLanczos2((centre - static_cast<double>(left) - static_cast<double>(j)) * k) * k * 65536.0);
   }
 }
 

@@ -128,14 +128,8 @@ TEST_F(LayerEditTest, EachLineRunsItsFirstOperationOrIsRefused) {
       EXPECT_EQ(g_ErrLastText, "");
     }
     if (c.check) c.check(this);
-    w.Close();
-    LayerCmdReset();
-    ResetAll();
-    ASSERT_EQ(WinObjsCreate(), 0);
-    g_WindowObjects[0]->width = 64;
-    g_WindowObjects[0]->height = 48;
-    g_WindowOpen[0] = 1;
-    ASSERT_EQ(ObjCreateRoots(), 0);
+    TearDown();
+    SetUp();
   }
 }
 

@@ -205,7 +205,7 @@ TEST_F(ResizeTest, BufferRules) {
   // Output = source (in place, and a second name of the same record): the result is worked into
   // a new buffer, so it equals what a separate output gets.
   ObjNode* alias = LayerCreateNode("W0/alias", 0, 4);
-  ObjShareLayerRecord(alias, src);
+  LayerRecordShare(alias, src);
   for (ObjNode* o : {Node("W0/s"), alias})
     for (i32 code : {RESIZE_BICUBIC, RESIZE_BILINEAR_THREADED}) {
       SCOPED_TRACE(code);
@@ -229,7 +229,7 @@ TEST_F(ResizeTest, BufferRules) {
   // A layer without pixels (a fresh record of a line's further layer) is never resized or turned,
   // and its 1 x 1 size never passes for a buffer to reuse.
   ObjNode* bare = LayerCreateNode("W0/bare", 0, 5);
-  ObjNewLayerRecord(bare);
+  LayerRecordNew(bare);
   ASSERT_EQ(LayerResize(bare, out, 0, 0, 0, 0, 100, 100, true, RESIZE_NEAREST, "bare"), 0);
   EXPECT_EQ(LayerOf(out)->width, 14) << "unchanged";
   ASSERT_EQ(LayerRotate(bare, nullptr, 45, false, ROTATE_TESTED, "bare"), 0);

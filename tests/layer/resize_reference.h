@@ -10,7 +10,7 @@
 #include "layer/kernels.h"
 #include "layer/cpu.h"
 #include "layer/layer_resize.h"
-#include "shell/config.h"
+#include "core/config.h"
 
 namespace resize_ref {
 
