@@ -29,6 +29,7 @@
 #include "core/obj.h"
 #include "core/config.h"
 #include "core/state.h"
+#include "shell/startup.h"
 #include "shell/sysinfo.h"
 #include "shell/window.h"
 

@@ -440,6 +440,29 @@ i32 LayerResize(ObjNode* src_node, ObjNode* out_node, i64 x1, i64 y1, i64 x2, i6
 
 // ---- Rotation --------------------------------------------------------------------------------
 
+static i64 FloorDiv(i64 a, i64 b) {  // b > 0
+  return a / b - (a % b != 0 && a < 0 ? 1 : 0);
+}
+static i64 CeilDiv(i64 a, i64 b) { return -FloorDiv(-a, b); }
+
+// Narrows [*first, *last] to the x where lo <= a + b * x <= hi.
+static void StepRange(i64 a, i64 b, i64 lo, i64 hi, i64* first, i64* last) {
+  if (b == 0) {
+    if (a < lo || a > hi) *first = *last + 1;
+    return;
+  }
+  i64 f, l;
+  if (b > 0) {
+    f = CeilDiv(lo - a, b);
+    l = FloorDiv(hi - a, b);
+  } else {
+    f = CeilDiv(a - hi, -b);
+    l = FloorDiv(a - lo, -b);
+  }
+  *first = std::max(*first, f);
+  *last = std::min(*last, l);
+}
+
 void RotatePixels(u8* dst, const u8* src, i32 w, i32 h, i64 degrees, i32 variant) {
   const i64 a = degrees % 360;
   const i64 n = i64{w} * h;
@@ -464,23 +487,32 @@ void RotatePixels(u8* dst, const u8* src, i32 w, i32 h, i64 degrees, i32 variant
     s = static_cast<i64>(std::sin(rad) * 65536.0);
   }
   const i64 cx = w / 2, cy = h / 2;
+  // A source position lies inside when it is within [lo, hi] in 16.16: rounded toward minus
+  // infinity the pixel is position >> 16; rounded toward zero, positions just before 0 still
+  // give pixel 0.
+  const i64 lo = variant == ROTATE_CLAMPED ? -65535 : 0;
   const u32* sp = reinterpret_cast<const u32*>(src);
   for (i64 y = 0; y < h; y++) {
-    i64 sx = cx * 65536 - c * cx - s * (y - cy);
-    i64 sy = cy * 65536 - s * cx + c * (y - cy);
+    const i64 sx0 = cx * 65536 - c * cx - s * (y - cy);
+    const i64 sy0 = cy * 65536 - s * cx + c * (y - cy);
+    // The row's columns whose source lies inside, worked out exactly from both coordinates.
+    i64 first = 0, last = w - 1;
+    StepRange(sx0, c, lo, i64{w} * 65536 - 1, &first, &last);
+    StepRange(sy0, s, lo, i64{h} * 65536 - 1, &first, &last);
     u8* row = dst + y * w * 4;
-    for (i64 x = 0; x < w; x++, sx += c, sy += s) {
-      i64 ix, iy;
-      if (variant == ROTATE_CLAMPED) {
-        ix = sx / 65536;  // toward zero
-        iy = sy / 65536;
-      } else {
-        ix = sx >> 16;  // toward minus infinity
-        iy = sy >> 16;
-      }
-      u32 v = 0;
-      if (ix >= 0 && ix < w && iy >= 0 && iy < h) v = sp[iy * w + ix];
-      std::memcpy(row + x * 4, &v, 4);
+    if (first > last) {
+      ClearPixels(row, w);
+      continue;
+    }
+    ClearPixels(row, first);
+    ClearPixels(row + (last + 1) * 4, w - 1 - last);
+    u32* out = reinterpret_cast<u32*>(row);
+    i64 sx = sx0 + c * first, sy = sy0 + s * first;
+    if (variant == ROTATE_CLAMPED) {
+      for (i64 x = first; x <= last; x++, sx += c, sy += s)
+        out[x] = sp[(std::max<i64>(sy, 0) >> 16) * w + (std::max<i64>(sx, 0) >> 16)];
+    } else {
+      for (i64 x = first; x <= last; x++, sx += c, sy += s) out[x] = sp[(sy >> 16) * w + (sx >> 16)];
     }
   }
 }

@@ -135,7 +135,7 @@ TEST_F(ResizeTest, RotationMatchesItsReference) {
   struct Case {
     i32 w, h;
   } const sizes[] = {{1, 1}, {2, 2}, {17, 17}, {40, 23}, {23, 40}, {64, 64}};
-  const i64 angles[] = {0, 90, 180, 270, 720, -90, -180, 45, 30, -135, 361};
+  const i64 angles[] = {0, 90, 180, 270, 720, -90, -180, 45, 30, -135, 361, 1, 89, 179, 269, 359, -1};
   for (const Case& c : sizes) {
     Pic s = MakeSource(c.w, c.h, 11);
     for (i32 variant : {ROTATE_TESTED, ROTATE_CLAMPED})
