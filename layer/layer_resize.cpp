@@ -11,6 +11,7 @@
 #include <string>
 
 #include "layer/scale.h"
+#include "layer/bilinear_px.h"
 #include "layer/cpu.h"
 #include "layer/image.h"
 #include "layer/kernels.h"
@@ -249,38 +250,19 @@ void ResizeBilinearThreaded(u8* dst, i64 dw100, i64 dh100, const u8* src, i32 sw
   WorkerPostRows(job, row_first, row_end);
 }
 
-// The four bytes of a pixel in the low bytes of four 16-bit lanes, and back.
-static inline u64 Spread(const u8* p) {
-  u32 v;
-  std::memcpy(&v, p, 4);
-  u64 x = v;
-  x = (x | (x << 16)) & 0x0000FFFF0000FFFFull;
-  return (x | (x << 8)) & 0x00FF00FF00FF00FFull;
-}
-static inline void Gather(u8* d, u64 x) {
-  x = (x | (x >> 8)) & 0x0000FFFF0000FFFFull;
-  const u32 v = static_cast<u32>(x | (x >> 16));
-  std::memcpy(d, &v, 4);
-}
-
 // One sub-row: sub-columns [2 * first, 2 * end) of source row `row` (and the next, repeating the
-// last row) with row fraction fy, into out (indexed by sub-column). All four channels at once in
-// 16-bit lanes: every sum and product stays below 65536, so no lane carries into the next.
+// last row) with row fraction fy, into out (indexed by sub-column); the last column repeats too.
 static void SubRow(u8* out, const WorkerJob* j, i64 row, u32 fy, i32 first, i32 end) {
-  const u64 lanes = 0x00FF00FF00FF00FFull;
   const i64 stride = i64{j->src_width} * 4;
   const u8* r0 = j->src_pixels + row * stride;
   const u8* r1 = row + 1 < j->src_height ? r0 + stride : r0;
   const i64 last = j->src_width - 1;
-  for (i64 k = 2 * i64{first}; k < 2 * i64{end}; k++) {
-    const i64 c = s_SubCol[k];
-    const u64 fx = s_SubColFrac[k];
-    const i64 right = c < last ? 4 : 0;
-    const u8* p0 = r0 + c * 4;
-    const u8* p1 = r1 + c * 4;
-    const u64 top = Spread(p0) * (256 - fx) + Spread(p0 + right) * fx;
-    const u64 bottom = Spread(p1) * (256 - fx) + Spread(p1 + right) * fx;
-    Gather(out + k * 4, ((((top >> 8) & lanes) * (256 - fy) + ((bottom >> 8) & lanes) * fy) >> 8) & lanes);
+  const i64* cols = s_SubCol.data();
+  const u8* fracs = s_SubColFrac.data();
+  for (i64 k = 2 * i64{first}; k < 2 * i64{end}; k += 2) {
+    const i64 a = cols[k], b = cols[k + 1];
+    BilinearTwo<false>(out + k * 4, r0 + a * 4, r1 + a * 4, a < last ? 4 : 0, fracs[k], r0 + b * 4, r1 + b * 4,
+                       b < last ? 4 : 0, fracs[k + 1], fy, 2);
   }
 }
 

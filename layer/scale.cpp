@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "layer/bilinear_px.h"
 #include "layer/kernels.h"
 #include "layer/worker.h"
 
@@ -95,11 +96,13 @@ void FrameScaleNearest(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64
 // The tables hold absolute source rows and columns.
 void LayerJobScaleNearest(WorkerJob* j) {
   const i32 dw = static_cast<i32>(j->dst_width);
+  const i32* cols = g_ScaleColTable.data();
   for (i32 r = j->row_first; r < j->row_end; r++) {
     u8* row = j->dst_pixels + i64{r} * dw * 4;
     ClearOutside(row, dw, j->col_first, j->col_end);
-    const u8* src_row = j->src_pixels + i64{g_ScaleRowTable[r]} * j->src_width * 4;
-    for (i32 c = j->col_first; c < j->col_end; c++) std::memcpy(row + i64{c} * 4, src_row + i64{g_ScaleColTable[c]} * 4, 4);
+    const u32* src_row = reinterpret_cast<const u32*>(j->src_pixels + i64{g_ScaleRowTable[r]} * j->src_width * 4);
+    u32* out = reinterpret_cast<u32*>(row);
+    for (i32 c = j->col_first; c < j->col_end; c++) out[c] = src_row[cols[c]];
   }
 }
 
@@ -199,33 +202,28 @@ static bool PrepareBilinear(WorkerJob* job, u8* dst, const u8* src, i64 left, i6
 }
 
 // The rows of a bilinear job; exact_sum: the threaded combination of the two horizontal sums.
-static void BilinearRows(const WorkerJob* j, bool exact_sum) {
+// The rows of a bilinear job; kExact: the threaded combination of the two horizontal sums.
+template <bool kExact> static void BilinearRows(const WorkerJob* j) {
   const i32 dw = static_cast<i32>(j->dst_width / 100);
   const i64 stride = i64{j->src_width} * 4;
+  const i32* cols = g_ScaleColTable.data();
+  const u64* fracs = g_ScaleFracTable.data();
   for (i32 r = j->row_first; r < j->row_end; r++) {
     u8* out = j->dst_pixels + i64{r} * dw * 4;
     ClearOutside(out, dw, j->col_first, j->col_end);
     i64 pos = g_ScaleRowTable[r];
-    u32 fy = static_cast<u32>(pos & 255);
+    const u32 fy = static_cast<u32>(pos & 255);
     const u8* row0 = j->src_pixels + (pos >> 8) * stride;
     const u8* row1 = row0 + stride;
-    for (i32 c = j->col_first; c < j->col_end; c++) {
-      const u8* p0 = row0 + g_ScaleColTable[c];
-      const u8* p1 = row1 + g_ScaleColTable[c];
-      u32 fx = static_cast<u32>(g_ScaleFracTable[c] & 0xFFFF);
-      u8* d = out + i64{c} * 4;
-      for (i32 b = 0; b < 4; b++) {
-        u32 top = p0[b] * (256 - fx) + p0[b + 4] * fx;
-        u32 bottom = p1[b] * (256 - fx) + p1[b + 4] * fx;
-        u32 v = exact_sum ? ((top * (256 - fy)) >> 16) + ((bottom * fy) >> 16)
-                          : ((top >> 8) * (256 - fy) + (bottom >> 8) * fy) >> 8;
-        d[b] = static_cast<u8>(v > 255 ? 255 : v);
-      }
+    for (i32 c = j->col_first; c < j->col_end; c += 2) {
+      const i32 d = c + 1 < j->col_end ? c + 1 : c;
+      BilinearTwo<kExact>(out + i64{c} * 4, row0 + cols[c], row1 + cols[c], 4, static_cast<u32>(fracs[c] & 0xFFFF),
+                          row0 + cols[d], row1 + cols[d], 4, static_cast<u32>(fracs[d] & 0xFFFF), fy, d > c ? 2 : 1);
     }
   }
 }
 
-void LayerJobScaleBilinear(WorkerJob* job) { BilinearRows(job, true); }
+void LayerJobScaleBilinear(WorkerJob* job) { BilinearRows<true>(job); }
 
 void FrameScaleBilinearThreaded(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64 bottom, i32 sw, i32 sh,
                                 i64 dw100, i64 dh100) {
@@ -237,7 +235,7 @@ void FrameScaleBilinearThreaded(u8* dst, const u8* src, i64 left, i64 top, i64 r
 void FrameScaleBilinear(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64 bottom, i32 sw, i32 sh, i64 dw100,
                         i64 dh100) {
   WorkerJob job;
-  if (PrepareBilinear(&job, dst, src, left, top, right, bottom, sw, sh, dw100, dh100)) BilinearRows(&job, false);
+  if (PrepareBilinear(&job, dst, src, left, top, right, bottom, sw, sh, dw100, dh100)) BilinearRows<false>(&job);
 }
 
 void FrameScaleReset() {
