@@ -18,6 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "core/config.h"
+#include "core/obj.h"
+#include "core/state.h"
 #include "layer/blend.h"
 #include "layer/cpu.h"
 #include "layer/image.h"
@@ -26,9 +29,6 @@
 #include "layer/lut.h"
 #include "layer/worker.h"
 #include "platform/platform.h"
-#include "core/obj.h"
-#include "core/config.h"
-#include "core/state.h"
 #include "shell/startup.h"
 #include "shell/sysinfo.h"
 #include "shell/window.h"
@@ -142,9 +142,9 @@ PixJob& PixFor(i32 filter, Size s) {
     j.filter = PIXMAN_FILTER_SEPARABLE_CONVOLUTION;
     pixman_kernel_t k = filter == RESIZE_BICUBIC ? PIXMAN_KERNEL_CUBIC : PIXMAN_KERNEL_LANCZOS2;
     int n = 0;
-    pixman_fixed_t* p = pixman_filter_create_separable_convolution(
-        &n, pixman_double_to_fixed(std::max(sx, 1.0)), pixman_double_to_fixed(std::max(sy, 1.0)), k, k,
-        PIXMAN_KERNEL_IMPULSE, PIXMAN_KERNEL_IMPULSE, 4, 4);
+    pixman_fixed_t* p = pixman_filter_create_separable_convolution(&n, pixman_double_to_fixed(std::max(sx, 1.0)),
+                                                                   pixman_double_to_fixed(std::max(sy, 1.0)), k, k,
+                                                                   PIXMAN_KERNEL_IMPULSE, PIXMAN_KERNEL_IMPULSE, 4, 4);
     j.params.assign(p, p + n);
     std::free(p);
   }
@@ -166,9 +166,7 @@ double Median(std::vector<double> v) {
 
 struct Key {
   i32 filter, w, workers;
-  bool operator<(const Key& o) const {
-    return std::tie(filter, w, workers) < std::tie(o.filter, o.w, o.workers);
-  }
+  bool operator<(const Key& o) const { return std::tie(filter, w, workers) < std::tie(o.filter, o.w, o.workers); }
 };
 struct Figures {
   double ours_us = 0, pixman_us = 0;
@@ -261,8 +259,8 @@ void PrintTable() {
       goal = ok ? "ok (3x its 1-worker speed)" : "MISSED (under 3x its 1-worker speed)";
     }
     const i32 h = key.w == kW ? kH : (key.w == 1280 ? 720 : 1440);
-    std::printf("%-11s %5dx%-4d %7d %12.1f %12.1f %9.2fx %12.1f %9.2fx  %s\n", Name(key.filter), key.w, h,
-                key.workers, f.ours_us, f.pixman_us, f.pixman_us / f.ours_us, mem, mem / f.ours_us, goal.c_str());
+    std::printf("%-11s %5dx%-4d %7d %12.1f %12.1f %9.2fx %12.1f %9.2fx  %s\n", Name(key.filter), key.w, h, key.workers,
+                f.ours_us, f.pixman_us, f.pixman_us / f.ours_us, mem, mem / f.ours_us, goal.c_str());
   }
   std::printf("\nprocessors: %u; %d goal(s) missed%s\n", PlatCpuCount(), missed,
               PlatCpuCount() < 4 ? " (figures for 4 workers do not count here)" : "");

@@ -36,8 +36,8 @@ static inline __m128i BilinearRowSums(__m128i a, __m128i b, __m128i wa, __m128i 
 // Samples A and B (pointers into rows 0 and 1, right-neighbour offsets, column fractions) with
 // row fraction fy: count (1 or 2) pixels stored at dst.
 template <bool kExact>
-static inline void BilinearTwo(u8* dst, const u8* a0, const u8* a1, i64 ra, u32 fxa, const u8* b0, const u8* b1,
-                               i64 rb, u32 fxb, u32 fy, int count) {
+static inline void BilinearTwo(u8* dst, const u8* a0, const u8* a1, i64 ra, u32 fxa, const u8* b0, const u8* b1, i64 rb,
+                               u32 fxb, u32 fy, int count) {
   const __m128i wa = BilinearWeights(fxa), wb = BilinearWeights(fxb);
   const __m128i top = BilinearRowSums(BilinearPair(a0, ra), BilinearPair(b0, rb), wa, wb);
   const __m128i bottom = BilinearRowSums(BilinearPair(a1, ra), BilinearPair(b1, rb), wa, wb);
@@ -46,9 +46,8 @@ static inline void BilinearTwo(u8* dst, const u8* a0, const u8* a1, i64 ra, u32 
   if (kExact) {
     v = _mm_add_epi16(_mm_mulhi_epu16(top, w0), _mm_mulhi_epu16(bottom, w1));
   } else {
-    v = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_srli_epi16(top, 8), w0),
-                                     _mm_mullo_epi16(_mm_srli_epi16(bottom, 8), w1)),
-                       8);
+    v = _mm_srli_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(_mm_srli_epi16(top, 8), w0), _mm_mullo_epi16(_mm_srli_epi16(bottom, 8), w1)), 8);
   }
   v = _mm_packus_epi16(v, v);
   if (count == 2) {
@@ -89,8 +88,8 @@ static inline u32 BilinearOne(const u8* p0, const u8* p1, i64 right, u64 fx, u64
 }
 
 template <bool kExact>
-static inline void BilinearTwo(u8* dst, const u8* a0, const u8* a1, i64 ra, u32 fxa, const u8* b0, const u8* b1,
-                               i64 rb, u32 fxb, u32 fy, int count) {
+static inline void BilinearTwo(u8* dst, const u8* a0, const u8* a1, i64 ra, u32 fxa, const u8* b0, const u8* b1, i64 rb,
+                               u32 fxb, u32 fy, int count) {
   const u32 a = BilinearOne<kExact>(a0, a1, ra, fxa, fy);
   std::memcpy(dst, &a, 4);
   if (count == 2) {

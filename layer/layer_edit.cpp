@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "common/sjis.h"
+#include "core/err.h"
+#include "core/obj.h"
 #include "layer/compose.h"
 #include "layer/font.h"
 #include "layer/layer.h"
@@ -14,8 +16,6 @@
 #include "script/arg.h"
 #include "script/cmd_var.h"
 #include "script/expr.h"
-#include "core/obj.h"
-#include "core/err.h"
 
 LayerEditLine g_LayerEdit;
 char g_LayerEditPaths[LAYER_EDIT_LAYERS][LAYER_EDIT_PATH_SIZE];
@@ -38,14 +38,35 @@ struct EditOp {
 // (after the font slot and the text, which do not end the command) the layer-to-layer
 // operations.
 static const EditOp kOpsFirst[] = {
-    {24, NO_RANGE, 0, 0, 0}, {25, NO_RANGE, 0, 0, 0}, {26, NO_RANGE, 0, 0, 0}, {27, NO_RANGE, 0, 0, 0},
-    {28, NO_RANGE, 0, 0, 0}, {29, NO_RANGE, ERR_EDIT_ROTATE_RECT, 0, 0},
-    {31, 256, 0, 0, 0},      {32, 16777215, 0, 0, 0}, {33, 16777215, 0, 0, 0}, {42, 256, 0, 0, 0},
-    {43, 256, 0, 0, 0},      {44, 1, 0, 0, 0},        {45, 1, 0, 0, 0},        {46, 256, ERR_EDIT_MOSAIC_RECT, 0, 0},
-    {47, 256, 0, 0, 0},      {48, 256, 0, 0, 0},      {49, 256, 0, 0, 0},      {51, 256, 0, 0, 0},
-    {52, 256, 0, 0, 0},      {50, 256, 0, 0, 0},      {53, 256, ERR_EDIT_SCATTER_RECT, 0, 0},
-    {54, NO_RANGE, 0, 0, 0}, {55, NO_RANGE, 0, 0, 0}, {56, NO_RANGE, 0, 0, 0}, {61, NO_RANGE, 0, 0, 0},
-    {57, 1, 0, 0, 0},        {58, 0xFFFFFFFFu, 0, 0, 0}, {59, 0xFFFFFFFFu, 0, 0, 0}, {60, 0xFFFFFFFFu, 0, 0, 0},
+    {24, NO_RANGE, 0, 0, 0},
+    {25, NO_RANGE, 0, 0, 0},
+    {26, NO_RANGE, 0, 0, 0},
+    {27, NO_RANGE, 0, 0, 0},
+    {28, NO_RANGE, 0, 0, 0},
+    {29, NO_RANGE, ERR_EDIT_ROTATE_RECT, 0, 0},
+    {31, 256, 0, 0, 0},
+    {32, 16777215, 0, 0, 0},
+    {33, 16777215, 0, 0, 0},
+    {42, 256, 0, 0, 0},
+    {43, 256, 0, 0, 0},
+    {44, 1, 0, 0, 0},
+    {45, 1, 0, 0, 0},
+    {46, 256, ERR_EDIT_MOSAIC_RECT, 0, 0},
+    {47, 256, 0, 0, 0},
+    {48, 256, 0, 0, 0},
+    {49, 256, 0, 0, 0},
+    {51, 256, 0, 0, 0},
+    {52, 256, 0, 0, 0},
+    {50, 256, 0, 0, 0},
+    {53, 256, ERR_EDIT_SCATTER_RECT, 0, 0},
+    {54, NO_RANGE, 0, 0, 0},
+    {55, NO_RANGE, 0, 0, 0},
+    {56, NO_RANGE, 0, 0, 0},
+    {61, NO_RANGE, 0, 0, 0},
+    {57, 1, 0, 0, 0},
+    {58, 0xFFFFFFFFu, 0, 0, 0},
+    {59, 0xFFFFFFFFu, 0, 0, 0},
+    {60, 0xFFFFFFFFu, 0, 0, 0},
 };
 static const EditOp kOpDrawText = {EDIT_P_DRAW_TEXT, NO_RANGE, 0, 0, 0};
 static const EditOp kOpsLast[] = {
@@ -81,8 +102,7 @@ static i32 ResolveLayer(i32 k) {
   if (ArgGiven(num))
     std::snprintf(name, LAYER_EDIT_PATH_SIZE, "%s.%lld", ArgStr(static_cast<u8>(k)),
                   static_cast<long long>(ArgInt(num)));
-  else
-    StrCopySjis(name, LAYER_EDIT_PATH_SIZE, ArgStr(static_cast<u8>(k)));
+  else StrCopySjis(name, LAYER_EDIT_PATH_SIZE, ArgStr(static_cast<u8>(k)));
   i32 r = ObjResolvePath(g_LayerEditPaths[k], LAYER_EDIT_PATH_SIZE, name, g_LayerBase, 0);
   if (r < 0) return -1;
   return r == 1 && !ArgGiven(num) ? 1 : 0;
@@ -169,7 +189,8 @@ static i32 CheckNewSize(const LayerEditLine* line) {
   const struct {
     i64 v;
     u8 pixel_param, hundredth_param;
-  } sides[] = {{line->new_w100 / 100, EDIT_P_NEW_W, EDIT_P_NEW_W100}, {line->new_h100 / 100, EDIT_P_NEW_H, EDIT_P_NEW_H100}};
+  } sides[] = {{line->new_w100 / 100, EDIT_P_NEW_W, EDIT_P_NEW_W100},
+               {line->new_h100 / 100, EDIT_P_NEW_H, EDIT_P_NEW_H100}};
   for (const auto& s : sides) {
     if (s.v >= 1 && s.v <= RESIZE_MAX_SIZE) continue;
     const u8 named = ArgGiven(s.hundredth_param) ? s.hundredth_param : s.pixel_param;
@@ -202,7 +223,11 @@ static i32 RunOp(const EditOp& op, LayerEditLine* line) {
   const bool has_output = line->nodes[1] != nullptr;
   const char* out_name = g_LayerEditPaths[has_output ? 1 : 0];
   switch (op.param) {
-    case 24: case 25: case 26: case 27: case 28: {
+    case 24:
+    case 25:
+    case 26:
+    case 27:
+    case 28: {
       if (CheckNewSize(line) != 0) return -1;
       // 24 is nearest; 25 to 28 are filters 21, 31, 41 and 51 (any own value counts as 1).
       static const i32 kFilters[] = {RESIZE_NEAREST, RESIZE_BILINEAR, RESIZE_BICUBIC, RESIZE_BILINEAR_THREADED,

@@ -24,18 +24,18 @@ enum {
 
 // Command 2's parameter ids (those the dispatcher reads itself).
 enum {
-  EDIT_P_SRC = 0,         // layer 0; layers 1 to 3 are ids 1 to 3
-  EDIT_P_SRC_NUM = 4,     // number appended to layer 0; layers 1 to 3 use 5 to 7
-  EDIT_P_VALUE = 9,       // evaluated by the command
+  EDIT_P_SRC = 0,      // layer 0; layers 1 to 3 are ids 1 to 3
+  EDIT_P_SRC_NUM = 4,  // number appended to layer 0; layers 1 to 3 use 5 to 7
+  EDIT_P_VALUE = 9,    // evaluated by the command
   EDIT_P_VALUE2 = 10,
   EDIT_P_TEXT = 11,
-  EDIT_P_X1 = 12,         // rectangle x1, y1, x2, y2: 12 to 15
+  EDIT_P_X1 = 12,  // rectangle x1, y1, x2, y2: 12 to 15
   EDIT_P_NEW_W = 16,
   EDIT_P_NEW_H = 17,
-  EDIT_P_X1_100 = 18,     // the rectangle in hundredths: 18 to 21
+  EDIT_P_X1_100 = 18,  // the rectangle in hundredths: 18 to 21
   EDIT_P_NEW_W100 = 22,
   EDIT_P_NEW_H100 = 23,
-  EDIT_P_NEAREST = 24,    // resize filters: 24 to 28
+  EDIT_P_NEAREST = 24,  // resize filters: 24 to 28
   EDIT_P_ROTATE = 29,
   EDIT_P_FONT = 62,
   EDIT_P_DRAW_TEXT = 63,
@@ -46,11 +46,11 @@ enum {
 struct LayerEditLine {
   ObjNode* nodes[LAYER_EDIT_LAYERS];
   LayerRecord* recs[LAYER_EDIT_LAYERS];
-  i32 extra;                  // 1, 2 or 3 for the highest further layer named; 0 for none
-  i64 x1, y1, x2, y2;         // inclusive pixels in layer 0's picture
+  i32 extra;           // 1, 2 or 3 for the highest further layer named; 0 for none
+  i64 x1, y1, x2, y2;  // inclusive pixels in layer 0's picture
   i64 x1_100, y1_100, x2_100, y2_100;
-  i64 new_w100, new_h100;     // the new size in hundredths
-  i64 value, value2;          // parameters 9 and 10, evaluated (0 when not given)
+  i64 new_w100, new_h100;  // the new size in hundredths
+  i64 value, value2;       // parameters 9 and 10, evaluated (0 when not given)
 };
 extern LayerEditLine g_LayerEdit;
 

@@ -10,16 +10,16 @@
 #include <cstring>
 #include <string>
 
-#include "layer/scale.h"
+#include "core/config.h"
+#include "core/err.h"
 #include "layer/bilinear_px.h"
 #include "layer/cpu.h"
 #include "layer/image.h"
 #include "layer/kernels.h"
 #include "layer/layer.h"
+#include "layer/scale.h"
 #include "layer/worker.h"
 #include "platform/platform.h"
-#include "core/config.h"
-#include "core/err.h"
 
 static const char kSizeTooLargeUtf8[] = "ＣＧサイズが大きすぎます。X=%d, Y=%d";
 
@@ -195,7 +195,8 @@ static std::vector<u8> s_SubColFrac;
 
 // The valid span [first, end) of n outputs whose sub-samples 2i and 2i + 1 both lie in 0..size - 1
 // (positions are monotonic, so the valid ones are contiguous).
-template <class Pos> static void DoubledSpan(i64 n, i64 size, Pos pos, i32* first, i32* end) {
+template <class Pos>
+static void DoubledSpan(i64 n, i64 size, Pos pos, i32* first, i32* end) {
   i64 f = -1, e = -1;
   for (i64 i = 0; i < n; i++) {
     i64 a = pos(2 * i) >> 8, b = pos(2 * i + 1) >> 8;
@@ -225,8 +226,10 @@ void ResizeBilinearThreaded(u8* dst, i64 dw100, i64 dh100, const u8* src, i32 sw
     s_SubColFrac[k] = static_cast<u8>(v & 255);
   }
   i32 col_first, col_end, row_first, row_end;
-  DoubledSpan(dw, sw, [&](i64 k) { return s_SubCol[k] << 8; }, &col_first, &col_end);
-  DoubledSpan(dh, sh, [&](i64 k) { return DoubledPos(k, y1, y2, dh100); }, &row_first, &row_end);
+  DoubledSpan(
+      dw, sw, [&](i64 k) { return s_SubCol[k] << 8; }, &col_first, &col_end);
+  DoubledSpan(
+      dh, sh, [&](i64 k) { return DoubledPos(k, y1, y2, dh100); }, &row_first, &row_end);
   if (col_first >= col_end || row_first >= row_end) {
     ClearPixels(dst, dw * dh);
     return;
@@ -319,7 +322,9 @@ void LayerResampleSetup(i32 direction, i32 n, i32 m) {
     t.left[i] = left;
     t.count[i] = count;
     i32* w = &t.weights[static_cast<size_t>(i) * t.slots];
-    for (i32 j = 0; j < count; j++) w[j] = static_cast<i32>(ResampleLanczos2((centre - static_cast<double>(left) - static_cast<double>(j)) * k) * k * 65536.0);
+    for (i32 j = 0; j < count; j++)
+      w[j] = static_cast<i32>(ResampleLanczos2((centre - static_cast<double>(left) - static_cast<double>(j)) * k) * k *
+                              65536.0);
   }
 }
 
@@ -394,14 +399,11 @@ i32 LayerResize(ObjNode* src_node, ObjNode* out_node, i64 x1, i64 y1, i64 x2, i6
   const u8* sp = src->pixels;
   const i32 sw = src->width, sh = src->height;
   switch (filter) {
-    case RESIZE_NEAREST:
-      FrameScaleNearest(t.pixels, sp, x1 / 100, y1 / 100, x2 / 100, y2 / 100, sw, sh, dw, dh);
-      break;
+    case RESIZE_NEAREST: FrameScaleNearest(t.pixels, sp, x1 / 100, y1 / 100, x2 / 100, y2 / 100, sw, sh, dw, dh); break;
     case RESIZE_BILINEAR:
       if (g_CpuFeatures.sse && g_CfgUseSse)
         FrameScaleBilinearThreaded(t.pixels, sp, x1, y1, x2, y2, sw, sh, new_w100, new_h100);
-      else
-        FrameScaleBilinear(t.pixels, sp, x1, y1, x2, y2, sw, sh, new_w100, new_h100);
+      else FrameScaleBilinear(t.pixels, sp, x1, y1, x2, y2, sw, sh, new_w100, new_h100);
       break;
     case RESIZE_BICUBIC: ResizeBicubic(t.pixels, dw, dh, sp, sw, sh, x1 / 100, y1 / 100, x2 / 100, y2 / 100); break;
     case RESIZE_BILINEAR_THREADED:
@@ -499,8 +501,7 @@ void RotatePixels(u8* dst, const u8* src, i32 w, i32 h, i64 degrees, i32 variant
   }
 }
 
-i32 LayerRotate(ObjNode* src_node, ObjNode* out_node, i64 degrees, bool has_output, i32 variant,
-                const char* out_name) {
+i32 LayerRotate(ObjNode* src_node, ObjNode* out_node, i64 degrees, bool has_output, i32 variant, const char* out_name) {
   const LayerRecord* src = LayerOf(src_node);
   if (!LayerHasPixels(src)) return 0;
   ObjNode* target_node = has_output && out_node ? out_node : src_node;

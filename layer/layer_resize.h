@@ -27,8 +27,8 @@ enum { RESIZE_MAX_SIZE = 8192 };
 // use whole pixels: the hundredths divided by 100). The output's buffer is reused when it already
 // has the new size, or when its keep-buffer flag is set and it is larger both ways. 0, or -1
 // after error 100010 (the size message) or 104030 (no memory, naming out_name).
-i32 LayerResize(ObjNode* src, ObjNode* out, i64 x1, i64 y1, i64 x2, i64 y2, i64 new_w100, i64 new_h100,
-                bool has_output, i32 filter, const char* out_name);
+i32 LayerResize(ObjNode* src, ObjNode* out, i64 x1, i64 y1, i64 x2, i64 y2, i64 new_w100, i64 new_h100, bool has_output,
+                i32 filter, const char* out_name);
 
 // Turns the source's picture by degrees about (width / 2, height / 2); the result keeps the
 // source's size. Angles that are multiples of 90 are exact; others sample the nearest source

@@ -34,7 +34,8 @@ TEST_F(ZephraRun, ResizeGameUsesEveryFilterAndBothRotationsAndMatchesItsGoldenFr
   fs::create_directories(dir / "cg");
   fs::create_directories(dir / "script");
   std::vector<u8> bmp = KitBmpEncode(src.px.data(), SW, SH, false);
-  std::ofstream(dir / "cg" / "src.bmp", std::ios::binary).write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
+  std::ofstream(dir / "cg" / "src.bmp", std::ios::binary)
+      .write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
   std::ofstream(dir / "project.txt") << "width = 320\nheight = 240\ntitle = Resize\n";
 
   const Rect whole{0, 0, (SW - 1) * 100, (SH - 1) * 100};
@@ -52,24 +53,28 @@ TEST_F(ZephraRun, ResizeGameUsesEveryFilterAndBothRotationsAndMatchesItsGoldenFr
       {"s", "new_w = 29, new_h = 7, resize_sinc = 1", 160, 0, RefSinc(src, whole, 2900, 700), 29, 7},
       {"r", "rotate = 1, value = 30", 200, 0, RefRotate(src, 30, ROTATE_TESTED), SW, SH},
       {"q", "rotate = 2, value = 45 - 135", 220, 0, RefRotate(src, -90, ROTATE_CLAMPED), SW, SH},
-      {"p", "new_w100 = 1650, new_h100 = 1250, x1_100 = -50, y1_100 = 20, x2_100 = 1490, y2_100 = 1130, resize_bicubic = 1",
+      {"p",
+       "new_w100 = 1650, new_h100 = 1250, x1_100 = -50, y1_100 = 20, x2_100 = 1490, y2_100 = 1130, resize_bicubic = 1",
        240, 0, RefBicubic(src, {-50, 20, 1490, 1130}, 1650, 1250), 16, 12},
   };
   std::string script = "*SYSTEM_START\nfps rate = 60\nlayer name = 'W0/src', file = 'cg/src.bmp', order = 1\n";
   for (const Shown& s : shown)
     script += std::string("layer_edit src = 'W0/src', dst = 'W0/") + s.name + "', " + s.edit + "\n";
   for (const Shown& s : shown)
-    script += std::string("layer name = 'W0/") + s.name + "', x = " + std::to_string(s.x) + ", y = " + std::to_string(s.y) + "\n";
+    script += std::string("layer name = 'W0/") + s.name + "', x = " + std::to_string(s.x) +
+              ", y = " + std::to_string(s.y) + "\n";
   script += "wait frames = 100000\n";
   std::ofstream(dir / "script" / "main.zs") << script;
-  std::string cmd = std::string("'") + ZPKIT_BIN + "' build '" + dir.string() + "' '" + (root / "resize").string() + "'";
+  std::string cmd =
+      std::string("'") + ZPKIT_BIN + "' build '" + dir.string() + "' '" + (root / "resize").string() + "'";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
 
   fs::path dump = root / "last.png";
   std::string err;
-  ASSERT_EQ(RunToEnd({(root / "resize").string()},
-                     {"ZEPHRA_EXIT_AFTER_FRAMES=5", "ZEPHRA_FIXED_CLOCK=1", "ZEPHRA_FRAME_DUMP=" + dump.string()}, &err),
-            0)
+  ASSERT_EQ(
+      RunToEnd({(root / "resize").string()},
+               {"ZEPHRA_EXIT_AFTER_FRAMES=5", "ZEPHRA_FIXED_CLOCK=1", "ZEPHRA_FRAME_DUMP=" + dump.string()}, &err),
+      0)
       << err;
   EXPECT_EQ(err.find("[error dialog]"), std::string::npos) << err;
   std::ifstream in(dump, std::ios::binary);
@@ -86,7 +91,8 @@ TEST_F(ZephraRun, ResizeGameUsesEveryFilterAndBothRotationsAndMatchesItsGoldenFr
     for (i32 x = 0; x < SW; x++) golden[static_cast<size_t>(y) * W + x] = src.at(x, y);
   for (const Shown& s : shown)
     for (i32 y = 0; y < s.h; y++)
-      for (i32 x = 0; x < s.w; x++) golden[static_cast<size_t>(s.y + y) * W + s.x + x] = s.want[static_cast<size_t>(y) * s.w + x];
+      for (i32 x = 0; x < s.w; x++)
+        golden[static_cast<size_t>(s.y + y) * W + s.x + x] = s.want[static_cast<size_t>(y) * s.w + x];
 
   size_t diffs = 0;
   for (i32 y = 0; y < H; y++)
@@ -94,7 +100,8 @@ TEST_F(ZephraRun, ResizeGameUsesEveryFilterAndBothRotationsAndMatchesItsGoldenFr
       for (int c = 0; c < 3; c++) {
         u8 got = shot.pixels[(static_cast<size_t>(y) * W + x) * 4 + c];
         u8 want = static_cast<u8>(golden[static_cast<size_t>(y) * W + x] >> (8 * c));
-        if (got != want && diffs++ < 5) ADD_FAILURE() << "pixel " << x << "," << y << " channel " << c << ": " << int(got) << " != " << int(want);
+        if (got != want && diffs++ < 5)
+          ADD_FAILURE() << "pixel " << x << "," << y << " channel " << c << ": " << int(got) << " != " << int(want);
       }
   EXPECT_EQ(diffs, 0u);
   std::free(shot.pixels);

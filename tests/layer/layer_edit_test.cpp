@@ -13,9 +13,10 @@ namespace {
 struct LayerEditTest : LayerCmdTest {
   // "W0/a": an 8 x 6 picture of noise; "W0/f/": a 4 x 4 folder holding "W0/f/c", all white.
   void Scene(const std::string& lines) {
-    Load("*SYSTEM_START\nlayer name='W0/a', file='', order=1, width=8, height=6\n"
-         "layer name='W0/f/', order=2, width=4, height=4\nlayer name='W0/f/c', file='', order=1, width=4, height=4\n" +
-         lines);
+    Load(
+        "*SYSTEM_START\nlayer name='W0/a', file='', order=1, width=8, height=6\n"
+        "layer name='W0/f/', order=2, width=4, height=4\nlayer name='W0/f/c', file='', order=1, width=4, height=4\n" +
+        lines);
     TestErrTextsWithArgs({100242, 101000, 101281, 101282, 101283, 101284, 101291, 101296, 101297, 101298});
     RunAll(0, 1);
     TestFillNoise(LayerOf(Node("W0/a")), 5);
@@ -28,15 +29,15 @@ TEST_F(LayerEditTest, EachLineRunsItsFirstOperationOrIsRefused) {
   struct Case {
     const char* line;
     i32 result;
-    i32 error;     // 0: none raised
+    i32 error;         // 0: none raised
     const char* args;  // the error's arguments as the text shows them ("" to skip)
     std::function<void(LayerEditTest*)> check;
   } const cases[] = {
       {"layer_edit src='W0/none', dst='W0/b', new_w=2, new_h=2, resize_nearest=1", 0, 0, "",
        [](LayerEditTest* t) { EXPECT_EQ(t->Node("W0/b"), nullptr) << "a missing source: nothing at all"; }},
       // A resize wins over a rotation and an effect; an effect over a blit.
-      {"layer_edit src='W0/a', dst='W0/b', new_w=3, new_h=2, rotate=1, saturation=1, resize_bicubic=1, value=45", 0,
-       0, "",
+      {"layer_edit src='W0/a', dst='W0/b', new_w=3, new_h=2, rotate=1, saturation=1, resize_bicubic=1, value=45", 0, 0,
+       "",
        [](LayerEditTest* t) {
          LayerRecord* b = LayerOf(t->Node("W0/b"));
          ASSERT_NE(b, nullptr);

@@ -71,13 +71,13 @@ TEST_F(ResizeTest, EveryFilterMatchesItsReference) {
     Rect r;  // {-1, ...}: the whole picture
     i64 w100, h100;
   } const cases[] = {
-      {17, 13, {-1, 0, 0, 0}, 100, 100},            // to one pixel
-      {17, 13, {-1, 0, 0, 0}, 200, 250},            // to two
-      {17, 13, {-1, 0, 0, 0}, 1700, 1700},          // to 17
-      {2, 1, {-1, 0, 0, 0}, 1750, 300},             // from two and one
-      {1, 9, {-1, 0, 0, 0}, 500, 1400},             // source width 1
-      {17, 17, {-1, 0, 0, 0}, 3400, 850},           // enlarge one way, shrink the other
-      {40, 30, {350, 275, 2233, 1960}, 2600, 3100}, // a part, fractional bounds
+      {17, 13, {-1, 0, 0, 0}, 100, 100},               // to one pixel
+      {17, 13, {-1, 0, 0, 0}, 200, 250},               // to two
+      {17, 13, {-1, 0, 0, 0}, 1700, 1700},             // to 17
+      {2, 1, {-1, 0, 0, 0}, 1750, 300},                // from two and one
+      {1, 9, {-1, 0, 0, 0}, 500, 1400},                // source width 1
+      {17, 17, {-1, 0, 0, 0}, 3400, 850},              // enlarge one way, shrink the other
+      {40, 30, {350, 275, 2233, 1960}, 2600, 3100},    // a part, fractional bounds
       {40, 30, {-520, -310, 4550, 3475}, 3300, 2100},  // reaching outside on every side
       {40, 30, {2900, 2000, 1200, 500}, 1500, 1200},   // bounds the wrong way round
       {1920, 1080, {-1, 0, 0, 0}, 128000, 72000},
@@ -98,8 +98,8 @@ TEST_F(ResizeTest, EveryFilterMatchesItsReference) {
       Out want = f.ref(s, r, c.w100, c.h100), got = Result("W0/o");
       i64 d = FirstDiff(got, want, c.w100 / 100);
       g_RowStep = 1;
-      ASSERT_EQ(d, -1) << "pixel " << d % (c.w100 / 100) << "," << d / (c.w100 / 100) << " got " << std::hex
-                       << got[d] << " want " << want[d];
+      ASSERT_EQ(d, -1) << "pixel " << d % (c.w100 / 100) << "," << d / (c.w100 / 100) << " got " << std::hex << got[d]
+                       << " want " << want[d];
     }
     Clear();
   }
@@ -112,7 +112,8 @@ TEST_F(ResizeTest, FarBoundsStayInSixtyFourBits) {
   const i64 lim = i64{1} << 31;
   const Rect rects[] = {{0, 0, 7000000, 900}, {-400000000000LL, 0, 1900, 900}, {0, 0, 900000000000000LL, 900}};
   for (const Rect& r : rects)
-    for (auto [code, ref] : {std::pair<i32, RefFn>{RESIZE_NEAREST, RefNearest}, {RESIZE_BICUBIC, RefBicubic},
+    for (auto [code, ref] : {std::pair<i32, RefFn>{RESIZE_NEAREST, RefNearest},
+                             {RESIZE_BICUBIC, RefBicubic},
                              {RESIZE_BILINEAR_THREADED, RefThreaded}}) {
       SCOPED_TRACE(testing::Message() << "filter " << code << " x " << r.x1 << ".." << r.x2);
       // The bounds as the filter sees them: whole pixels for 10 and 31, hundredths for 41.
@@ -125,7 +126,8 @@ TEST_F(ResizeTest, FarBoundsStayInSixtyFourBits) {
       Out got = Result("W0/o");
       EXPECT_EQ(FirstDiff(got, ref(s, {limit(r.x1), r.y1, limit(r.x2), r.y2}, 900, 700)), -1);
       if (r.x2 == 7000000 && code != RESIZE_BILINEAR_THREADED) {
-        EXPECT_GT(std::count_if(got.begin(), got.end(), [](u32 v) { return v != 0; }), 0) << "the first column is taken";
+        EXPECT_GT(std::count_if(got.begin(), got.end(), [](u32 v) { return v != 0; }), 0)
+            << "the first column is taken";
       }
       LayerRelease(out);
     }
@@ -246,7 +248,8 @@ TEST_F(ResizeTest, ThreadedFilterIsTheSameOnOneAndFourWorkers) {
   for (i32 n : {1, 4}) {
     UseWorkers(n);
     ObjNode* out = TestPicture(("W0/o" + std::to_string(n)).c_str(), 1, 1, 0, 0, 2);
-    ASSERT_EQ(LayerResize(Node("W0/s"), out, -250, 130, 30050, 20000, 41700, 9900, true, RESIZE_BILINEAR_THREADED, "o"), 0);
+    ASSERT_EQ(LayerResize(Node("W0/s"), out, -250, 130, 30050, 20000, 41700, 9900, true, RESIZE_BILINEAR_THREADED, "o"),
+              0);
     results.push_back(Result(("W0/o" + std::to_string(n)).c_str()));
   }
   EXPECT_EQ(FirstDiff(results[0], results[1]), -1);

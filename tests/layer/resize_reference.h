@@ -7,10 +7,10 @@
 #include <cstring>
 #include <vector>
 
-#include "layer/kernels.h"
-#include "layer/cpu.h"
-#include "layer/layer_resize.h"
 #include "core/config.h"
+#include "layer/cpu.h"
+#include "layer/kernels.h"
+#include "layer/layer_resize.h"
 
 namespace resize_ref {
 
@@ -45,10 +45,10 @@ inline Out RefNearest(const Pic& s, Rect r, i64 w100, i64 h100) {
   i64 cs = ((x2 - x1 + 1) << 16) / W, rs = ((y2 - y1 + 1) << 16) / H;
   for (i64 y = 0; y < H; y++)
     if (RowWanted(y, H))
-    for (i64 x = 0; x < W; x++) {
-      i64 sx = x1 + ((x * cs) >> 16), sy = y1 + ((y * rs) >> 16);
-      if (sx >= 0 && sx < s.w && sy >= 0 && sy < s.h) o[y * W + x] = s.at(sx, sy);
-    }
+      for (i64 x = 0; x < W; x++) {
+        i64 sx = x1 + ((x * cs) >> 16), sy = y1 + ((y * rs) >> 16);
+        if (sx >= 0 && sx < s.w && sy >= 0 && sy < s.h) o[y * W + x] = s.at(sx, sy);
+      }
   return o;
 }
 
@@ -81,13 +81,13 @@ inline Out RefBilinear(const Pic& s, Rect r, i64 w100, i64 h100) {
   Out o(W * H, 0);
   for (i64 y = 0; y < H; y++)
     if (RowWanted(y, H))
-    for (i64 x = 0; x < W; x++) {
-      i64 vx = pos(x, r.x1, r.x2, w100), vy = pos(y, r.y1, r.y2, h100);
-      if (vx < 0 || (vx >> 8) >= s.w || vy < 0 || (vy >> 8) >= s.h) continue;
-      u32 v = 0;
-      for (int c = 0; c < 4; c++) v |= u32{Bilinear(s, vx, vy, c, threaded)} << (8 * c);
-      o[y * W + x] = v;
-    }
+      for (i64 x = 0; x < W; x++) {
+        i64 vx = pos(x, r.x1, r.x2, w100), vy = pos(y, r.y1, r.y2, h100);
+        if (vx < 0 || (vx >> 8) >= s.w || vy < 0 || (vy >> 8) >= s.h) continue;
+        u32 v = 0;
+        for (int c = 0; c < 4; c++) v |= u32{Bilinear(s, vx, vy, c, threaded)} << (8 * c);
+        o[y * W + x] = v;
+      }
   return o;
 }
 
@@ -103,24 +103,24 @@ inline Out RefBicubic(const Pic& s, Rect r, i64 w100, i64 h100) {
   Out o(W * H, 0);
   for (i64 y = 0; y < H; y++)
     if (RowWanted(y, H))
-    for (i64 x = 0; x < W; x++) {
-      i64 py = ((y * 65536 / H) * (y2 - y1 + 1)) >> 8, px = ((x * 65536 / W) * (x2 - x1 + 1)) >> 8;
-      i64 sy = y1 + (py >> 8), sx = x1 + (px >> 8), fy = py & 255, fx = px & 255;
-      if (sx < 0 || sx >= s.w || sy < 0 || sy >= s.h) continue;
-      i64 sum[4] = {0, 0, 0, 0}, ws = 0;
-      for (i64 a = -1; a <= 2; a++)
-        for (i64 b = -1; b <= 2; b++) {
-          i64 yy = sy + a, xx = sx + b;
-          if (yy < 0 || yy >= s.h || xx < 0 || xx >= s.w) continue;
-          i64 wt = CubicW(std::abs(a * 256 - fy)) * CubicW(std::abs(b * 256 - fx)) / 256;
-          for (int c = 0; c < 4; c++) sum[c] += s.ch(xx, yy, c) * wt;
-          ws += wt;
-        }
-      if (ws == 0) ws = 1;
-      u32 v = 0;
-      for (int c = 0; c < 4; c++) v |= static_cast<u32>(std::clamp<i64>(sum[c] / ws, 0, 255)) << (8 * c);
-      o[y * W + x] = v;
-    }
+      for (i64 x = 0; x < W; x++) {
+        i64 py = ((y * 65536 / H) * (y2 - y1 + 1)) >> 8, px = ((x * 65536 / W) * (x2 - x1 + 1)) >> 8;
+        i64 sy = y1 + (py >> 8), sx = x1 + (px >> 8), fy = py & 255, fx = px & 255;
+        if (sx < 0 || sx >= s.w || sy < 0 || sy >= s.h) continue;
+        i64 sum[4] = {0, 0, 0, 0}, ws = 0;
+        for (i64 a = -1; a <= 2; a++)
+          for (i64 b = -1; b <= 2; b++) {
+            i64 yy = sy + a, xx = sx + b;
+            if (yy < 0 || yy >= s.h || xx < 0 || xx >= s.w) continue;
+            i64 wt = CubicW(std::abs(a * 256 - fy)) * CubicW(std::abs(b * 256 - fx)) / 256;
+            for (int c = 0; c < 4; c++) sum[c] += s.ch(xx, yy, c) * wt;
+            ws += wt;
+          }
+        if (ws == 0) ws = 1;
+        u32 v = 0;
+        for (int c = 0; c < 4; c++) v |= static_cast<u32>(std::clamp<i64>(sum[c] / ws, 0, 255)) << (8 * c);
+        o[y * W + x] = v;
+      }
   return o;
 }
 
@@ -144,19 +144,19 @@ inline Out RefThreaded(const Pic& s, Rect r, i64 w100, i64 h100) {
   Out o(W * H, 0);
   for (i64 y = 0; y < H; y++)
     if (RowWanted(y, H))
-    for (i64 x = 0; x < W; x++) {
-      i64 vx[2] = {pos(2 * x, r.x1, r.x2, w100), pos(2 * x + 1, r.x1, r.x2, w100)};
-      i64 vy[2] = {pos(2 * y, r.y1, r.y2, h100), pos(2 * y + 1, r.y1, r.y2, h100)};
-      if (!inside(vx[0], s.w) || !inside(vx[1], s.w) || !inside(vy[0], s.h) || !inside(vy[1], s.h)) continue;
-      u32 v = 0;
-      for (int c = 0; c < 4; c++) {
-        u8 q[2][2];
-        for (int a = 0; a < 2; a++)
-          for (int b = 0; b < 2; b++) q[a][b] = Bilinear(s, vx[b], vy[a], c, false);
-        v |= u32{Halve(q[0][0], q[0][1], q[1][0], q[1][1])} << (8 * c);
+      for (i64 x = 0; x < W; x++) {
+        i64 vx[2] = {pos(2 * x, r.x1, r.x2, w100), pos(2 * x + 1, r.x1, r.x2, w100)};
+        i64 vy[2] = {pos(2 * y, r.y1, r.y2, h100), pos(2 * y + 1, r.y1, r.y2, h100)};
+        if (!inside(vx[0], s.w) || !inside(vx[1], s.w) || !inside(vy[0], s.h) || !inside(vy[1], s.h)) continue;
+        u32 v = 0;
+        for (int c = 0; c < 4; c++) {
+          u8 q[2][2];
+          for (int a = 0; a < 2; a++)
+            for (int b = 0; b < 2; b++) q[a][b] = Bilinear(s, vx[b], vy[a], c, false);
+          v |= u32{Halve(q[0][0], q[0][1], q[1][0], q[1][1])} << (8 * c);
+        }
+        o[y * W + x] = v;
       }
-      o[y * W + x] = v;
-    }
   return o;
 }
 
@@ -186,10 +186,11 @@ inline SincTaps SincWeights(i64 n, i64 m) {
   return t;
 }
 
-template <class In> inline u8 SincApply(const std::vector<std::pair<i64, i64>>& taps, In in) {
+template <class In>
+inline u8 SincApply(const std::vector<std::pair<i64, i64>>& taps, In in) {
   i64 sum = 0, ws = 0;
   for (auto [j, wt] : taps) {
-    sum += in(j) * wt;
+    sum += in(j)*wt;
     ws += wt;
   }
   i64 d = 1 + ws == 0 ? 1 : 1 + ws;
@@ -207,16 +208,16 @@ inline Out RefSinc(const Pic& s, Rect, i64 w100, i64 h100) {
   const u8* sp = s.px.data();
   for (i64 y = 0; y < s.h; y++)
     if (need[y])
-    for (i64 x = 0; x < W; x++)
-      for (int c = 0; c < 4; c++)
-        mid[(y * W + x) * 4 + c] = SincApply(hx.taps[x], [&](i64 j) { return sp[(y * s.w + j) * 4 + c]; });
+      for (i64 x = 0; x < W; x++)
+        for (int c = 0; c < 4; c++)
+          mid[(y * W + x) * 4 + c] = SincApply(hx.taps[x], [&](i64 j) { return sp[(y * s.w + j) * 4 + c]; });
   Out o(W * H, 0);
   const u8* mp = mid.data();
   for (i64 y = 0; y < H; y++)
     if (RowWanted(y, H))
-    for (i64 x = 0; x < W; x++)
-      for (int c = 0; c < 4; c++)
-        o[y * W + x] |= u32{SincApply(vy.taps[y], [&](i64 j) { return mp[(j * W + x) * 4 + c]; })} << (8 * c);
+      for (i64 x = 0; x < W; x++)
+        for (int c = 0; c < 4; c++)
+          o[y * W + x] |= u32{SincApply(vy.taps[y], [&](i64 j) { return mp[(j * W + x) * 4 + c]; })} << (8 * c);
   return o;
 }
 
