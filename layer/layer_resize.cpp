@@ -98,7 +98,7 @@ static i32 s_CubicTaps[4][256];  // weight of taps -1, 0, 1, 2 for each fraction
 static bool s_CubicBuilt = false;
 
 // 256 * w(k / 256) with a = -1, truncated toward zero, in integers (exact).
-i32 ResizeCubicWeight(i32 k) {
+static i32 CubicWeight(i32 k) {
   const i64 n = 256, t = k;
   if (k <= 256) return static_cast<i32>((n * n * n - 2 * t * t * n + t * t * t) / (n * n));
   return static_cast<i32>((4 * n * n * n - 8 * t * n * n + 5 * t * t * n - t * t * t) / (n * n));
@@ -106,7 +106,7 @@ i32 ResizeCubicWeight(i32 k) {
 
 static void BuildCubicTables() {
   if (s_CubicBuilt) return;
-  for (i32 k = 0; k <= 512; k++) s_CubicWeights[k] = ResizeCubicWeight(k);
+  for (i32 k = 0; k <= 512; k++) s_CubicWeights[k] = CubicWeight(k);
   for (i32 f = 0; f < 256; f++) {
     s_CubicTaps[0][f] = s_CubicWeights[256 + f];
     s_CubicTaps[1][f] = s_CubicWeights[f];

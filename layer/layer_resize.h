@@ -59,6 +59,3 @@ struct ResampleTable {
 };
 extern ResampleTable g_ResampleTables[2];
 void LayerResampleSetup(i32 direction, i32 n, i32 m);
-
-// The bicubic weight of a distance in 1/256 pixel (0..512), times 256 and truncated.
-i32 ResizeCubicWeight(i32 k);

@@ -16,6 +16,7 @@
 #include "layer/image.h"
 #include "layer/layer.h"
 #include "layer/layer_cmd.h"
+#include "layer/layer_edit.h"
 #include "layer/layer_save.h"
 #include "layer/message.h"
 #include "layer/scale.h"
@@ -114,6 +115,7 @@ void SysResetAll() {
   ImageReset();
   LayerCmdReset();
   SaveReset();
+  LayerEditReset();
   BlendReset();
   BlendCpuReset();
   FrameScaleReset();
