@@ -96,13 +96,14 @@ void FrameScaleNearest(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64
 // The tables hold absolute source rows and columns.
 void LayerJobScaleNearest(WorkerJob* j) {
   const i32 dw = static_cast<i32>(j->dst_width);
+  const i32 first = j->col_first, end = j->col_end;  // locals: the stores below may alias the record
   const i32* cols = g_ScaleColTable.data();
   for (i32 r = j->row_first; r < j->row_end; r++) {
     u8* row = j->dst_pixels + i64{r} * dw * 4;
     ClearOutside(row, dw, j->col_first, j->col_end);
     const u32* src_row = reinterpret_cast<const u32*>(j->src_pixels + i64{g_ScaleRowTable[r]} * j->src_width * 4);
     u32* out = reinterpret_cast<u32*>(row);
-    for (i32 c = j->col_first; c < j->col_end; c++) out[c] = src_row[cols[c]];
+    for (i32 c = first; c < end; c++) out[c] = src_row[cols[c]];
   }
 }
 
@@ -206,6 +207,7 @@ static bool PrepareBilinear(WorkerJob* job, u8* dst, const u8* src, i64 left, i6
 template <bool kExact> static void BilinearRows(const WorkerJob* j) {
   const i32 dw = static_cast<i32>(j->dst_width / 100);
   const i64 stride = i64{j->src_width} * 4;
+  const i32 first = j->col_first, end = j->col_end;
   const i32* cols = g_ScaleColTable.data();
   const u64* fracs = g_ScaleFracTable.data();
   for (i32 r = j->row_first; r < j->row_end; r++) {
@@ -215,8 +217,8 @@ template <bool kExact> static void BilinearRows(const WorkerJob* j) {
     const u32 fy = static_cast<u32>(pos & 255);
     const u8* row0 = j->src_pixels + (pos >> 8) * stride;
     const u8* row1 = row0 + stride;
-    for (i32 c = j->col_first; c < j->col_end; c += 2) {
-      const i32 d = c + 1 < j->col_end ? c + 1 : c;
+    for (i32 c = first; c < end; c += 2) {
+      const i32 d = c + 1 < end ? c + 1 : c;
       BilinearTwo<kExact>(out + i64{c} * 4, row0 + cols[c], row1 + cols[c], 4, static_cast<u32>(fracs[c] & 0xFFFF),
                           row0 + cols[d], row1 + cols[d], 4, static_cast<u32>(fracs[d] & 0xFFFF), fy, d > c ? 2 : 1);
     }
