@@ -260,7 +260,7 @@ TEST_F(LoadTest, BodyBindsEveryLineToItsTables) {
   ASSERT_EQ(w.Bind(1, {{14, 0, {}, 10, -1},
                        {9, 7, {TestArg(3, KitCodeInt(1)), TestArg(4, KitCodeInt(2))}, 11, -1},
                        {200, 0, {TestArg(0, KitCodeStr("x"), 3)}, 12, -1},
-                       {7, 0, {}, 13, -1}}),
+                       {24, 0, {}, 13, -1}}),
             1);
   const ScriptFileRecord* rec = g_ScriptFiles[1];
   ASSERT_NE(rec, nullptr);
@@ -294,12 +294,12 @@ TEST_F(LoadTest, BodyBindsEveryLineToItsTables) {
 TEST_F(LoadTest, RunningLinesOfUnbuiltUndefinedAndNopSlots) {
   g_ErrScriptPosition = ScriptErrorPosition;
   ASSERT_EQ(Parse(ScriptParseCommandDefs, KitCmdDefsBuild()), 0);
-  ASSERT_EQ(w.Bind(0, {{7, 0, {}, 40, -1}, {17, 0, {}, 41, -1}, {250, 0, {}, 42, -1},
+  ASSERT_EQ(w.Bind(0, {{24, 0, {}, 40, -1}, {17, 0, {}, 41, -1}, {250, 0, {}, 42, -1},
                        {9, 0, {TestArg(0, std::vector<u8>{'Q', 0, 0})}, 43, -1}}),
             1);
   Texts();
   EXPECT_EQ(w.Run(0), -1);
-  EXPECT_NE(g_ErrLastText.find("E900050|nop7"), std::string::npos) << g_ErrLastText;
+  EXPECT_NE(g_ErrLastText.find("E900050|flash_close"), std::string::npos) << g_ErrLastText;
   EXPECT_NE(g_ErrLastText.find("script\\file0.zs"), std::string::npos) << "the header names the file";
   EXPECT_NE(g_ErrLastText.find("40"), std::string::npos) << "and the source line";
   EXPECT_EQ(g_QuitRequested.load(), 1);
