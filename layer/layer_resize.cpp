@@ -328,10 +328,37 @@ void LayerResampleSetup(i32 direction, i32 n, i32 m) {
   }
 }
 
-static u8 SincResult(i64 sum, i64 wsum) {
-  i64 div = 1 + wsum;
-  if (div == 0) div = 1;
-  return static_cast<u8>(std::clamp<i64>(sum / div, 0, 255));
+// sum / (1 + the weights used), truncated toward zero (a divisor of 0 counts as 1) and limited to
+// 0..255. The divisor is the same for every pixel of an output index, so its reciprocal is worked
+// out once; the quotient it gives is off by at most one and corrected exactly.
+struct SincDivisor {
+  i64 d;
+  double inv;
+};
+static SincDivisor MakeDivisor(i64 wsum) {
+  i64 d = 1 + wsum;
+  if (d == 0) d = 1;
+  return {d, 1.0 / static_cast<double>(d)};
+}
+static u8 SincResult(i64 sum, SincDivisor v) {
+  if (v.d < 0) return static_cast<u8>(std::clamp<i64>(sum / v.d, 0, 255));
+  if (sum < v.d) return 0;  // a quotient of 0 or below
+  if (sum >= 256 * v.d) return 255;
+  i64 q = static_cast<i64>(static_cast<double>(sum) * v.inv);
+  if (q * v.d > sum) q--;
+  else if ((q + 1) * v.d <= sum) q++;
+  return static_cast<u8>(q);
+}
+
+// The weights used of output index i (its taps inside 0..n - 1): [*j0, *j1) and their sum.
+static SincDivisor SincTaps(const ResampleTable& t, i32 i, i64 n, i32* j0, i32* j1) {
+  const i64 left = t.left[i];
+  *j0 = static_cast<i32>(std::clamp<i64>(-left, 0, t.count[i]));
+  *j1 = static_cast<i32>(std::clamp<i64>(n - left, *j0, t.count[i]));
+  const i32* w = &t.weights[static_cast<size_t>(i) * t.slots];
+  i64 wsum = 0;
+  for (i32 j = *j0; j < *j1; j++) wsum += w[j];
+  return MakeDivisor(wsum);
 }
 
 i32 ResizeSinc(u8* dst, i32 dw, i32 dh, const u8* src, i32 sw, i32 sh) {
@@ -340,21 +367,20 @@ i32 ResizeSinc(u8* dst, i32 dw, i32 dh, const u8* src, i32 sw, i32 sh) {
   // Along rows: sw -> dw for every source row.
   LayerResampleSetup(1, sw, dw);
   const ResampleTable& h = g_ResampleTables[1];
+  std::vector<i32> hj0(dw), hj1(dw);
+  std::vector<SincDivisor> hdiv(dw);
+  for (i32 i = 0; i < dw; i++) hdiv[i] = SincTaps(h, i, sw, &hj0[i], &hj1[i]);
   for (i32 y = 0; y < sh; y++) {
     const u8* srow = src + static_cast<size_t>(y) * sw * 4;
     u8* trow = tmp + static_cast<size_t>(y) * dw * 4;
     for (i32 i = 0; i < dw; i++) {
-      const i32* w = &h.weights[static_cast<size_t>(i) * h.slots];
-      i64 sum[4] = {0, 0, 0, 0}, wsum = 0;
-      const i64 left = h.left[i];
-      const i32 j0 = static_cast<i32>(std::max<i64>(0, -left));
-      const i32 j1 = static_cast<i32>(std::min<i64>(h.count[i], sw - left));
-      for (i32 j = j0; j < j1; j++) {
-        const u8* p = srow + (left + j) * 4;
-        for (i32 c = 0; c < 4; c++) sum[c] += i64{p[c]} * w[j];
-        wsum += w[j];
-      }
-      for (i32 c = 0; c < 4; c++) trow[i * 4 + c] = SincResult(sum[c], wsum);
+      const i32 j0 = hj0[i], taps = hj1[i] - j0;
+      const i32* w = &h.weights[static_cast<size_t>(i) * h.slots + static_cast<size_t>(j0)];
+      const u8* p = srow + (h.left[i] + j0) * 4;
+      i64 sum[4] = {0, 0, 0, 0};
+      for (i32 j = 0; j < taps; j++)
+        for (i32 c = 0; c < 4; c++) sum[c] += i64{p[j * 4 + c]} * w[j];
+      for (i32 c = 0; c < 4; c++) trow[i * 4 + c] = SincResult(sum[c], hdiv[i]);
     }
   }
   // Along columns: sh -> dh.
@@ -364,18 +390,15 @@ i32 ResizeSinc(u8* dst, i32 dw, i32 dh, const u8* src, i32 sw, i32 sh) {
   for (i32 i = 0; i < dh; i++) {
     std::fill(acc.begin(), acc.end(), 0);
     const i32* w = &v.weights[static_cast<size_t>(i) * v.slots];
-    const i64 left = v.left[i];
-    const i32 j0 = static_cast<i32>(std::max<i64>(0, -left));
-    const i32 j1 = static_cast<i32>(std::min<i64>(v.count[i], sh - left));
-    i64 wsum = 0;
+    i32 j0, j1;
+    const SincDivisor div = SincTaps(v, i, sh, &j0, &j1);
     for (i32 j = j0; j < j1; j++) {
-      const u8* trow = tmp + static_cast<size_t>(left + j) * dw * 4;
+      const u8* trow = tmp + static_cast<size_t>(v.left[i] + j) * dw * 4;
       const i64 wj = w[j];
       for (i32 x = 0; x < dw * 4; x++) acc[x] += trow[x] * wj;
-      wsum += wj;
     }
     u8* out = dst + static_cast<size_t>(i) * dw * 4;
-    for (i32 x = 0; x < dw * 4; x++) out[x] = SincResult(acc[x], wsum);
+    for (i32 x = 0; x < dw * 4; x++) out[x] = SincResult(acc[x], div);
   }
   std::free(tmp);
   return 0;
