@@ -3,8 +3,10 @@
 // posts and only read by the workers while the job runs.
 #include "layer/scale.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "layer/bilinear_px.h"
 #include "layer/kernels.h"
 #include "layer/worker.h"
 
@@ -43,24 +45,37 @@ static void ValidSpan(i32 count, Pos pos, i64 size, i32* first, i32* end) {
 
 // ---- Nearest ---------------------------------------------------------------------------------
 
-void FrameScaleNearest(u8* dst, const u8* src, i32 left, i32 top, i32 right, i32 bottom, i32 sw, i32 sh, i32 dw,
+// A source bound as the scalers use it: at most 2^31 pixels either way, so that every span and
+// step stays far inside 64 bits.
+static i64 LimitPixels(i64 v) {
+  const i64 lim = i64{1} << 31;
+  return v < -lim ? -lim : (v > lim ? lim : v);
+}
+
+// An absolute source position as a table entry: -1 before the picture, size at or after it.
+static i32 TableEntry(i64 pos, i64 size) { return static_cast<i32>(pos < 0 ? -1 : (pos > size ? size : pos)); }
+
+void FrameScaleNearest(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64 bottom, i32 sw, i32 sh, i32 dw,
                        i32 dh) {
   if (!dst || !src || dw <= 0 || dh <= 0) return;
+  left = LimitPixels(left);
+  top = LimitPixels(top);
+  right = LimitPixels(right);
+  bottom = LimitPixels(bottom);
   if (right < left || bottom < top) {  // no source pixels at all
     ClearRows(dst, dw, 0, dh);
     return;
   }
-  u32 col_step = static_cast<u32>((i64{right} - left + 1) << 16) / static_cast<u32>(dw);
-  u32 row_step = static_cast<u32>((i64{bottom} - top + 1) << 16) / static_cast<u32>(dh);
+  // 16.16 steps in 64 bits: a span of 65536 pixels or more would wrap in 32.
+  const i64 col_step = ((right - left + 1) << 16) / dw;
+  const i64 row_step = ((bottom - top + 1) << 16) / dh;
   g_ScaleColTable.resize(dw);
   g_ScaleRowTable.resize(dh);
-  u32 acc = 0;
-  for (i32 j = 0; j < dw; j++, acc += col_step) g_ScaleColTable[j] = static_cast<i32>(acc >> 16);
-  acc = 0;
-  for (i32 i = 0; i < dh; i++, acc += row_step) g_ScaleRowTable[i] = static_cast<i32>(acc >> 16);
+  for (i32 j = 0; j < dw; j++) g_ScaleColTable[j] = TableEntry(left + ((j * col_step) >> 16), sw);
+  for (i32 i = 0; i < dh; i++) g_ScaleRowTable[i] = TableEntry(top + ((i * row_step) >> 16), sh);
   i32 row_first, row_end, col_first, col_end;
-  ValidSpan(dh, [&](i32 i) { return i64{g_ScaleRowTable[i]} + top; }, sh, &row_first, &row_end);
-  ValidSpan(dw, [&](i32 j) { return i64{g_ScaleColTable[j]} + left; }, sw, &col_first, &col_end);
+  ValidSpan(dh, [&](i32 i) { return i64{g_ScaleRowTable[i]}; }, sh, &row_first, &row_end);
+  ValidSpan(dw, [&](i32 j) { return i64{g_ScaleColTable[j]}; }, sw, &col_first, &col_end);
   ClearRows(dst, dw, 0, row_first);
   ClearRows(dst, dw, row_end, dh);
   WorkerJob job{};
@@ -78,13 +93,17 @@ void FrameScaleNearest(u8* dst, const u8* src, i32 left, i32 top, i32 right, i32
   WorkerPostRows(job, row_first, row_end);
 }
 
+// The tables hold absolute source rows and columns.
 void LayerJobScaleNearest(WorkerJob* j) {
   const i32 dw = static_cast<i32>(j->dst_width);
+  const i32 first = j->col_first, end = j->col_end;  // locals: the stores below may alias the record
+  const i32* cols = g_ScaleColTable.data();
   for (i32 r = j->row_first; r < j->row_end; r++) {
     u8* row = j->dst_pixels + i64{r} * dw * 4;
     ClearOutside(row, dw, j->col_first, j->col_end);
-    const u8* src_row = j->src_pixels + ((g_ScaleRowTable[r] + j->src_top) * j->src_width + j->src_left) * 4;
-    for (i32 c = j->col_first; c < j->col_end; c++) std::memcpy(row + i64{c} * 4, src_row + i64{g_ScaleColTable[c]} * 4, 4);
+    const u32* src_row = reinterpret_cast<const u32*>(j->src_pixels + i64{g_ScaleRowTable[r]} * j->src_width * 4);
+    u32* out = reinterpret_cast<u32*>(row);
+    for (i32 c = first; c < end; c++) out[c] = src_row[cols[c]];
   }
 }
 
@@ -124,28 +143,40 @@ static bool PrepareBilinear(WorkerJob* job, u8* dst, const u8* src, i64 left, i6
                             i32 sh, i64 dw100, i64 dh100) {
   i64 w = dw100 / 100, h = dh100 / 100;
   if (!dst || !src || w <= 0 || h <= 0) return false;
+  const i64 lim = (i64{1} << 31) * 100;
+  left = std::clamp(left, -lim, lim);
+  top = std::clamp(top, -lim, lim);
+  right = std::clamp(right, -lim, lim);
+  bottom = std::clamp(bottom, -lim, lim);
   if (g_BilinearSharpen) BuildSharpenTables();
   const FrameSharpenTables& t = g_BilinearSharpenTables;
   g_ScaleRowTable.resize(h);
   g_ScaleColTable.resize(w);
   g_ScaleFracTable.resize(w);
-  std::vector<i64> col_pos(w);
+  // The tables hold absolute positions: rows as (row << 8) | fraction, columns as byte offsets.
+  // At the last row or column the fraction is dropped, so the neighbour beyond the picture (the
+  // next row's first pixel, or the spare bytes) never counts: the edge pixel repeats instead.
+  std::vector<i64> col_pos(w), row_pos(h);
   for (i64 i = 0; i < h; i++) {
     i64 v = BilinearPos(i, top, bottom, dh100);
     if (g_BilinearSharpen) v = (v & ~i64{255}) | t.row[v & 255];
-    g_ScaleRowTable[i] = static_cast<i32>(v);
+    i64 r = (v >> 8) + top / 100;
+    row_pos[i] = r;
+    i64 f = r == sh - 1 ? 0 : (v & 255);
+    g_ScaleRowTable[i] = static_cast<i32>(i64{TableEntry(r, sh)} * 256 + (r >= 0 && r < sh ? f : 0));
   }
   for (i64 j = 0; j < w; j++) {
     i64 v = BilinearPos(j, left, right, dw100);
     if (g_BilinearSharpen) v = (v & ~i64{255}) | t.col[v & 255];
-    col_pos[j] = v >> 8;
-    g_ScaleColTable[j] = static_cast<i32>((v >> 8) * 4);
-    g_ScaleFracTable[j] = static_cast<u64>(v & 255) * 0x0001000100010001ull;
+    i64 c = (v >> 8) + left / 100;
+    col_pos[j] = c;
+    i64 f = c == sw - 1 ? 0 : (v & 255);
+    g_ScaleColTable[j] = TableEntry(c, sw) * 4;
+    g_ScaleFracTable[j] = static_cast<u64>(f) * 0x0001000100010001ull;
   }
   i32 row_first, row_end, col_first, col_end;
-  ValidSpan(static_cast<i32>(h), [&](i32 i) { return (i64{g_ScaleRowTable[i]} >> 8) + top / 100; }, sh, &row_first,
-            &row_end);
-  ValidSpan(static_cast<i32>(w), [&](i32 j) { return col_pos[j] + left / 100; }, sw, &col_first, &col_end);
+  ValidSpan(static_cast<i32>(h), [&](i32 i) { return row_pos[i]; }, sh, &row_first, &row_end);
+  ValidSpan(static_cast<i32>(w), [&](i32 j) { return col_pos[j]; }, sw, &col_first, &col_end);
   if (row_first >= row_end || col_first >= col_end) {
     ClearRows(dst, static_cast<i32>(w), 0, static_cast<i32>(h));
     return false;
@@ -172,33 +203,29 @@ static bool PrepareBilinear(WorkerJob* job, u8* dst, const u8* src, i64 left, i6
 }
 
 // The rows of a bilinear job; exact_sum: the threaded combination of the two horizontal sums.
-static void BilinearRows(const WorkerJob* j, bool exact_sum) {
+// The rows of a bilinear job; kExact: the threaded combination of the two horizontal sums.
+template <bool kExact> static void BilinearRows(const WorkerJob* j) {
   const i32 dw = static_cast<i32>(j->dst_width / 100);
   const i64 stride = i64{j->src_width} * 4;
+  const i32 first = j->col_first, end = j->col_end;
+  const i32* cols = g_ScaleColTable.data();
+  const u64* fracs = g_ScaleFracTable.data();
   for (i32 r = j->row_first; r < j->row_end; r++) {
     u8* out = j->dst_pixels + i64{r} * dw * 4;
     ClearOutside(out, dw, j->col_first, j->col_end);
     i64 pos = g_ScaleRowTable[r];
-    u32 fy = static_cast<u32>(pos & 255);
-    const u8* row0 = j->src_pixels + ((pos >> 8) + j->src_top / 100) * stride + (j->src_left / 100) * 4;
+    const u32 fy = static_cast<u32>(pos & 255);
+    const u8* row0 = j->src_pixels + (pos >> 8) * stride;
     const u8* row1 = row0 + stride;
-    for (i32 c = j->col_first; c < j->col_end; c++) {
-      const u8* p0 = row0 + g_ScaleColTable[c];
-      const u8* p1 = row1 + g_ScaleColTable[c];
-      u32 fx = static_cast<u32>(g_ScaleFracTable[c] & 0xFFFF);
-      u8* d = out + i64{c} * 4;
-      for (i32 b = 0; b < 4; b++) {
-        u32 top = p0[b] * (256 - fx) + p0[b + 4] * fx;
-        u32 bottom = p1[b] * (256 - fx) + p1[b + 4] * fx;
-        u32 v = exact_sum ? ((top * (256 - fy)) >> 16) + ((bottom * fy) >> 16)
-                          : ((top >> 8) * (256 - fy) + (bottom >> 8) * fy) >> 8;
-        d[b] = static_cast<u8>(v > 255 ? 255 : v);
-      }
+    for (i32 c = first; c < end; c += 2) {
+      const i32 d = c + 1 < end ? c + 1 : c;
+      BilinearTwo<kExact>(out + i64{c} * 4, row0 + cols[c], row1 + cols[c], 4, static_cast<u32>(fracs[c] & 0xFFFF),
+                          row0 + cols[d], row1 + cols[d], 4, static_cast<u32>(fracs[d] & 0xFFFF), fy, d > c ? 2 : 1);
     }
   }
 }
 
-void LayerJobScaleBilinear(WorkerJob* job) { BilinearRows(job, true); }
+void LayerJobScaleBilinear(WorkerJob* job) { BilinearRows<true>(job); }
 
 void FrameScaleBilinearThreaded(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64 bottom, i32 sw, i32 sh,
                                 i64 dw100, i64 dh100) {
@@ -210,7 +237,7 @@ void FrameScaleBilinearThreaded(u8* dst, const u8* src, i64 left, i64 top, i64 r
 void FrameScaleBilinear(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64 bottom, i32 sw, i32 sh, i64 dw100,
                         i64 dh100) {
   WorkerJob job;
-  if (PrepareBilinear(&job, dst, src, left, top, right, bottom, sw, sh, dw100, dh100)) BilinearRows(&job, false);
+  if (PrepareBilinear(&job, dst, src, left, top, right, bottom, sw, sh, dw100, dh100)) BilinearRows<false>(&job);
 }
 
 void FrameScaleReset() {

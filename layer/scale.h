@@ -20,17 +20,18 @@ struct FrameSharpenTables {
 };
 extern FrameSharpenTables g_BilinearSharpenTables;
 
-// Position tables of the last scaling, one entry per destination row and column (shared with the
-// resize filters): nearest: source row and column offsets in pixels; bilinear: the row position
-// in 1/256 pixel (fraction sharpened), the column's byte offset, and the column fraction four
-// times as 16-bit values.
+// Position tables of the last scaling, one entry per destination row and column, absolute in the
+// source picture (-1 before it, its size after it): nearest: source rows and columns; bilinear:
+// the row in 1/256 pixel (fraction sharpened), the column's byte offset, and the column fraction
+// four times as 16-bit values. Bounds are limited to 2^31 pixels either way and every position
+// is worked out in 64 bits.
 extern std::vector<i32> g_ScaleRowTable;
 extern std::vector<i32> g_ScaleColTable;
 extern std::vector<u64> g_ScaleFracTable;
 
 // Source rectangle (inclusive pixels) of a sw x sh picture to a whole dw x dh destination, the
-// rows split over the workers (job 11).
-void FrameScaleNearest(u8* dst, const u8* src, i32 left, i32 top, i32 right, i32 bottom, i32 sw, i32 sh, i32 dw,
+// rows split over the workers (job 11). 16.16 steps, accumulated in 64 bits.
+void FrameScaleNearest(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64 bottom, i32 sw, i32 sh, i32 dw,
                        i32 dh);
 // Source bounds in hundredths of a pixel, destination size times 100; rows over the workers (job
 // 21). FrameScaleBilinear does the same on the calling thread, combining the two horizontal sums

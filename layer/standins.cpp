@@ -1,6 +1,5 @@
 // What stands in for the layer pieces not built yet: each does nothing visible.
-#include "layer/image.h"
-#include "layer/worker.h"
+#include "layer/layer_edit.h"
 
-// stand-in: the threaded bilinear resize job (job 41)
-void LayerJobResizeBilinear(WorkerJob*) {}
+// stand-in: layer edit operations and pixel effects
+i32 LayerEditOperation(u8, LayerEditLine*) { return 0; }

@@ -4,6 +4,7 @@
 #include "script/cmd.h"
 
 #include "layer/layer_cmd.h"
+#include "layer/layer_edit.h"
 #include "script/arg.h"
 #include "script/save.h"
 #include "script/task.h"
@@ -33,7 +34,7 @@ struct CmdRow {
 static const CmdRow kCmdRows[] = {
     {0, CmdArgsEval, "CmdArgsEval"},
     {1, CmdLayerCreate, "CmdLayerCreate"},
-    {2, CmdNotBuilt, "CmdLayerEdit"},  // stand-in: CmdLayerEdit
+    {2, CmdLayerEdit, "CmdLayerEdit"},
     {3, CmdLayerDelete, "CmdLayerDelete"},
     {4, CmdLayerInfo, "CmdLayerInfo"},
     {5, CmdClipboardSetText, "CmdClipboardSetText"},

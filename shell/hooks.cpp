@@ -17,6 +17,7 @@
 #include "layer/image_frameset.h"
 #include "layer/layer.h"
 #include "layer/layer_cmd.h"
+#include "layer/layer_edit.h"
 #include "layer/layer_save.h"
 #include "layer/message.h"
 #include "layer/scale.h"
@@ -116,6 +117,7 @@ void SysResetAll() {
   ImageFrameReset();
   LayerCmdReset();
   SaveReset();
+  LayerEditReset();
   BlendReset();
   BlendCpuReset();
   FrameScaleReset();

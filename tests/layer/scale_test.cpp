@@ -60,7 +60,9 @@ TEST_F(ScaleTest, SharpeningTableEdges) {
 
 TEST_F(ScaleTest, NearestAgainstReference) {
   struct Case {
-    i32 sw, sh, left, top, right, bottom, dw, dh;
+    i32 sw, sh;
+    i64 left, top, right, bottom;
+    i32 dw, dh;
   } const cases[] = {
       {16, 12, 0, 0, 15, 11, 16, 12},  // identity
       {16, 12, 0, 0, 15, 11, 37, 29},  // enlarge
@@ -68,6 +70,8 @@ TEST_F(ScaleTest, NearestAgainstReference) {
       {40, 30, 5, 3, 24, 20, 31, 45},  // a part
       {20, 20, 10, 10, 29, 29, 15, 15},  // a rectangle past the picture: cleared
       {20, 20, -6, -4, 13, 15, 25, 25},  // before the picture: cleared
+      {20, 20, 5, 3, 70004, 9, 7, 4},    // a span past 65535 pixels: 64-bit steps
+      {20, 20, -3000000000LL, 0, 19, 19, 9, 5},  // bounds beyond 32 bits
   };
   for (i32 workers : {0, 3}) {
     g_WorkerCount = static_cast<i8>(workers ? workers : 1);
@@ -80,7 +84,7 @@ TEST_F(ScaleTest, NearestAgainstReference) {
       std::vector<u8> src = Noise(c.sw, c.sh, 1);
       std::vector<u8> dst(ImagePixelBytes(c.dw, c.dh), 0xEE);
       FrameScaleNearest(dst.data(), src.data(), c.left, c.top, c.right, c.bottom, c.sw, c.sh, c.dw, c.dh);
-      i64 col_step = ((i64{c.right} - c.left + 1) << 16) / c.dw, row_step = ((i64{c.bottom} - c.top + 1) << 16) / c.dh;
+      i64 col_step = ((c.right - c.left + 1) << 16) / c.dw, row_step = ((c.bottom - c.top + 1) << 16) / c.dh;
       for (i64 y = 0; y < c.dh; y++) {
         for (i64 x = 0; x < c.dw; x++) {
           i64 sx = c.left + ((x * col_step) >> 16), sy = c.top + ((y * row_step) >> 16);
@@ -105,14 +109,16 @@ u32 BilinearRef(const std::vector<u8>& src, i32 sw, i32 sh, i64 left, i64 top, i
   };
   i64 vy = pos(y, top, bottom, dh100), vx = pos(x, left, right, dw100);
   i64 sy = (vy >> 8) + top / 100, sx = (vx >> 8) + left / 100;
-  i64 fy = vy & 255, fx = vx & 255;
+  // At the last row or column the fraction is dropped: nothing beyond the picture counts.
+  i64 fy = sy == sh - 1 ? 0 : vy & 255, fx = sx == sw - 1 ? 0 : vx & 255;
   bool inside = sy >= 0 && sy < sh && sx >= 0 && sx < sw;
   if (!inside) return 0;
   u32 out = 0;
   for (i32 b = 0; b < 4; b++) {
     auto px = [&](i64 xx, i64 yy) { return i64{src[static_cast<size_t>((yy * sw + xx) * 4 + b)]}; };
-    i64 t = px(sx, sy) * (256 - fx) + px(sx + 1, sy) * fx;
-    i64 u = px(sx, sy + 1) * (256 - fx) + px(sx + 1, sy + 1) * fx;
+    i64 nx = std::min<i64>(sx + 1, sw - 1), ny = std::min<i64>(sy + 1, sh - 1);
+    i64 t = px(sx, sy) * (256 - fx) + px(nx, sy) * fx;
+    i64 u = px(sx, ny) * (256 - fx) + px(nx, ny) * fx;
     i64 v = threaded ? ((t * (256 - fy)) >> 16) + ((u * fy) >> 16) : ((t >> 8) * (256 - fy) + (u >> 8) * fy) >> 8;
     out |= static_cast<u32>(std::min<i64>(v, 255)) << (8 * b);
   }
@@ -130,6 +136,7 @@ TEST_F(ScaleTest, BilinearAgainstReference) {
       {40, 30, 250, 130, 3075, 2520, 3300, 5100},   // a part with fractional bounds
       {40, 30, 0, 0, 3900, 2900, 100, 100},         // one pixel: the divisor of 0 becomes 100
       {20, 20, 1500, 1500, 2900, 2900, 2000, 2000},  // runs off the picture: cleared there
+      {20, 20, -200000000000LL, 250, 1900, 1900, 1500, 900},  // a left bound far beyond 32 bits
   };
   for (const Case& c : cases) {
     for (bool threaded : {true, false}) {

@@ -260,7 +260,7 @@ TEST_F(LoadTest, BodyBindsEveryLineToItsTables) {
   ASSERT_EQ(w.Bind(1, {{14, 0, {}, 10, -1},
                        {9, 7, {TestArg(3, KitCodeInt(1)), TestArg(4, KitCodeInt(2))}, 11, -1},
                        {200, 0, {TestArg(0, KitCodeStr("x"), 3)}, 12, -1},
-                       {2, 0, {}, 13, -1}}),
+                       {24, 0, {}, 13, -1}}),
             1);
   const ScriptFileRecord* rec = g_ScriptFiles[1];
   ASSERT_NE(rec, nullptr);
@@ -268,7 +268,7 @@ TEST_F(LoadTest, BodyBindsEveryLineToItsTables) {
   EXPECT_EQ(rec->handlers[1][0], CmdProgramEnd);
   EXPECT_EQ(rec->handlers[1][1], CmdNop);
   EXPECT_EQ(rec->handlers[1][2], CmdUndefined) << "an opcode above 118";
-  EXPECT_EQ(rec->handlers[1][3], CmdNotBuilt);
+  EXPECT_EQ(rec->handlers[1][3], g_CmdHandlers[24]) << "the handler the table holds for the slot";
   for (u32 i = 0; i < 4; i++) EXPECT_NE(rec->handlers[0][i], nullptr) << "the pump wait before each line";
   EXPECT_EQ(rec->line_flags[1], 7);
   EXPECT_EQ(rec->arg_counts[1], 2);
@@ -294,12 +294,12 @@ TEST_F(LoadTest, BodyBindsEveryLineToItsTables) {
 TEST_F(LoadTest, RunningLinesOfUnbuiltUndefinedAndNopSlots) {
   g_ErrScriptPosition = ScriptErrorPosition;
   ASSERT_EQ(Parse(ScriptParseCommandDefs, KitCmdDefsBuild()), 0);
-  ASSERT_EQ(w.Bind(0, {{2, 0, {}, 40, -1}, {17, 0, {}, 41, -1}, {250, 0, {}, 42, -1},
+  ASSERT_EQ(w.Bind(0, {{24, 0, {}, 40, -1}, {17, 0, {}, 41, -1}, {250, 0, {}, 42, -1},
                        {9, 0, {TestArg(0, std::vector<u8>{'Q', 0, 0})}, 43, -1}}),
             1);
   Texts();
   EXPECT_EQ(w.Run(0), -1);
-  EXPECT_NE(g_ErrLastText.find("E900050|layer_edit"), std::string::npos) << g_ErrLastText;
+  EXPECT_NE(g_ErrLastText.find("E900050|flash_close"), std::string::npos) << g_ErrLastText;
   EXPECT_NE(g_ErrLastText.find("script\\file0.zs"), std::string::npos) << "the header names the file";
   EXPECT_NE(g_ErrLastText.find("40"), std::string::npos) << "and the source line";
   EXPECT_EQ(g_QuitRequested.load(), 1);

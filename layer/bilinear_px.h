@@ -1,0 +1,101 @@
+// Bilinear samples for the scalers and the threaded resize, two pixels at a time. Per channel:
+// top = p00 * (256 - fx) + p01 * fx and bottom = p10 * (256 - fx) + p11 * fx (at most 255 * 256),
+// then either ((top >> 8) * (256 - fy) + (bottom >> 8) * fy) >> 8 (the plain combination) or
+// ((top * (256 - fy)) >> 16) + ((bottom * fy) >> 16) (the exact one); neither exceeds 255. The
+// right neighbour is the next pixel in memory, or the pixel itself where right is 0.
+#pragma once
+#include <cstring>
+
+#include "common/types.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+
+// A pixel and its right neighbour as 8 bytes.
+static inline __m128i BilinearPair(const u8* p, i64 right) {
+  if (right) return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+  u32 v;
+  std::memcpy(&v, p, 4);
+  const __m128i x = _mm_cvtsi32_si128(static_cast<int>(v));
+  return _mm_unpacklo_epi32(x, x);
+}
+
+static inline __m128i BilinearWeights(u32 f) {
+  const __m128i w = _mm_set1_epi16(static_cast<short>(f));
+  return _mm_unpacklo_epi64(_mm_sub_epi16(_mm_set1_epi16(256), w), w);
+}
+
+// The horizontal sums of samples A and B in one row, A's in the low half.
+static inline __m128i BilinearRowSums(__m128i a, __m128i b, __m128i wa, __m128i wb) {
+  const __m128i z = _mm_setzero_si128();
+  const __m128i ma = _mm_mullo_epi16(_mm_unpacklo_epi8(a, z), wa);
+  const __m128i mb = _mm_mullo_epi16(_mm_unpacklo_epi8(b, z), wb);
+  return _mm_add_epi16(_mm_unpacklo_epi64(ma, mb), _mm_unpackhi_epi64(ma, mb));
+}
+
+// Samples A and B (pointers into rows 0 and 1, right-neighbour offsets, column fractions) with
+// row fraction fy: count (1 or 2) pixels stored at dst.
+template <bool kExact>
+static inline void BilinearTwo(u8* dst, const u8* a0, const u8* a1, i64 ra, u32 fxa, const u8* b0, const u8* b1, i64 rb,
+                               u32 fxb, u32 fy, int count) {
+  const __m128i wa = BilinearWeights(fxa), wb = BilinearWeights(fxb);
+  const __m128i top = BilinearRowSums(BilinearPair(a0, ra), BilinearPair(b0, rb), wa, wb);
+  const __m128i bottom = BilinearRowSums(BilinearPair(a1, ra), BilinearPair(b1, rb), wa, wb);
+  const __m128i w0 = _mm_set1_epi16(static_cast<short>(256 - fy)), w1 = _mm_set1_epi16(static_cast<short>(fy));
+  __m128i v;
+  if (kExact) {
+    v = _mm_add_epi16(_mm_mulhi_epu16(top, w0), _mm_mulhi_epu16(bottom, w1));
+  } else {
+    v = _mm_srli_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(_mm_srli_epi16(top, 8), w0), _mm_mullo_epi16(_mm_srli_epi16(bottom, 8), w1)), 8);
+  }
+  v = _mm_packus_epi16(v, v);
+  if (count == 2) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), v);
+  } else {
+    const u32 px = static_cast<u32>(_mm_cvtsi128_si32(v));
+    std::memcpy(dst, &px, 4);
+  }
+}
+
+#else
+
+// The same with the four channels in 16-bit lanes of one 64-bit word.
+static inline u64 BilinearSpread(const u8* p) {
+  u32 v;
+  std::memcpy(&v, p, 4);
+  u64 x = v;
+  x = (x | (x << 16)) & 0x0000FFFF0000FFFFull;
+  return (x | (x << 8)) & 0x00FF00FF00FF00FFull;
+}
+
+template <bool kExact>
+static inline u32 BilinearOne(const u8* p0, const u8* p1, i64 right, u64 fx, u64 fy) {
+  const u64 bytes = 0x00FF00FF00FF00FFull, halves = 0x0000FFFF0000FFFFull;
+  const u64 top = BilinearSpread(p0) * (256 - fx) + BilinearSpread(p0 + right) * fx;
+  const u64 bottom = BilinearSpread(p1) * (256 - fx) + BilinearSpread(p1 + right) * fx;
+  u64 v;
+  if (kExact) {
+    const u64 even = ((((top & halves) * (256 - fy)) >> 16) & halves) + ((((bottom & halves) * fy) >> 16) & halves);
+    const u64 odd =
+        (((((top >> 16) & halves) * (256 - fy)) >> 16) & halves) + (((((bottom >> 16) & halves) * fy) >> 16) & halves);
+    v = even | (odd << 16);
+  } else {
+    v = ((((top >> 8) & bytes) * (256 - fy) + ((bottom >> 8) & bytes) * fy) >> 8) & bytes;
+  }
+  v = (v | (v >> 8)) & halves;
+  return static_cast<u32>(v | (v >> 16));
+}
+
+template <bool kExact>
+static inline void BilinearTwo(u8* dst, const u8* a0, const u8* a1, i64 ra, u32 fxa, const u8* b0, const u8* b1, i64 rb,
+                               u32 fxb, u32 fy, int count) {
+  const u32 a = BilinearOne<kExact>(a0, a1, ra, fxa, fy);
+  std::memcpy(dst, &a, 4);
+  if (count == 2) {
+    const u32 b = BilinearOne<kExact>(b0, b1, rb, fxb, fy);
+    std::memcpy(dst + 4, &b, 4);
+  }
+}
+
+#endif
