@@ -2,6 +2,7 @@
 #include "kit/build.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -172,18 +173,25 @@ int KitBuildGame(const KitGameSource& src, const std::string& out_native, bool p
   if (KitCompileGame(src, &files, err) != 0) return -1;
   std::error_code ec;
   fs::create_directories(out_native, ec);
+  // Loose data files; movies stay loose in a packed game too, since players open them as files.
+  auto copy_loose = [&](const std::string& native, const std::string& name) {
+    std::string rel = PlatSjisToUtf8(name);
+    std::replace(rel.begin(), rel.end(), '\\', '/');
+    fs::path to = fs::path(out_native) / rel;
+    fs::create_directories(to.parent_path(), ec);
+    if (fs::copy_file(native, to, fs::copy_options::overwrite_existing, ec)) return true;
+    *err = "cannot copy " + native;
+    return false;
+  };
+  auto is_movie = [](const std::string& name) {
+    std::string ext = fs::path(name).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext == ".mpg" || ext == ".mpeg" || ext == ".avi" || ext == ".wmv" || ext == ".mp4" || ext == ".swf";
+  };
   if (!packed) {
     if (KitWriteFilesLoose(out_native, files, err) != 0) return -1;
-    for (const auto& [native, name] : src.assets) {
-      std::string rel = PlatSjisToUtf8(name);
-      std::replace(rel.begin(), rel.end(), '\\', '/');
-      fs::path to = fs::path(out_native) / rel;
-      fs::create_directories(to.parent_path(), ec);
-      if (!fs::copy_file(native, to, fs::copy_options::overwrite_existing, ec)) {
-        *err = "cannot copy " + native;
-        return -1;
-      }
-    }
+    for (const auto& [native, name] : src.assets)
+      if (!copy_loose(native, name)) return -1;
     return 0;
   }
   std::vector<KitPackEntry> entries;
@@ -194,6 +202,10 @@ int KitBuildGame(const KitGameSource& src, const std::string& out_native, bool p
     entries.push_back(std::move(e));
   }
   for (const auto& [native, name] : src.assets) {
+    if (is_movie(name)) {
+      if (!copy_loose(native, name)) return -1;
+      continue;
+    }
     KitPackEntry e;
     e.name = name;
     std::string bytes;

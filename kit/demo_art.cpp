@@ -1,6 +1,7 @@
 // The demo pictures: every pixel is computed from the picture's size alone, so the same build
 // always draws the same scene. Soft edges come from the distance to the shape's outline.
 #include "kit/demo_art.h"
+#include "kit/movie_writer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -129,5 +130,15 @@ int KitDemoArtWrite(const std::string& folder_native, i32 game_width, i32 game_h
       return -1;
     }
   }
-  return 0;
+  // The intro movie: dusk colours, a second each, and a low tone.
+  KitMovieSpec intro;
+  intro.width = game_width & ~1;
+  intro.height = game_height & ~1;
+  intro.seconds = 2;
+  intro.colours = {0x1A1030, 0x503060};
+  intro.tone_hz = 220;
+  std::filesystem::path movie = std::filesystem::path(folder_native) / "mv" / "intro.mpg";
+  std::error_code ec;
+  std::filesystem::create_directories(movie.parent_path(), ec);
+  return KitWriteTestMovie(movie.string(), intro, err);
 }

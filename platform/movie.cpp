@@ -57,6 +57,7 @@ struct PlatMovie {
   u32 rate = 0;                   // of the converted sound (the mixer's)
   u32 voice_bytes = 0, write_pos = 0, last_play = 0;
   u64 written = 0, played = 0, sound_end = 0;  // bytes; sound_end set once the sound is all written
+  u64 sound_frames = 0;                          // converted so far
   bool voice_running = false;
   std::atomic<u32> wall_start{0}, wall_before{0};  // the monotonic clock's part while not paced
 
@@ -228,6 +229,7 @@ static void TakeSound(PlatMovie* m, AVFrame* f) {
   u8* dst = reinterpret_cast<u8*>(m->sound.data() + at);
   int n = swr_convert(m->swr, &dst, out, const_cast<const u8**>(f->extended_data), f->nb_samples);
   m->sound.resize(at + static_cast<size_t>(std::max(n, 0)) * 2);
+  m->sound_frames += static_cast<u64>(std::max(n, 0));
 }
 
 // Drains one decoder: pictures queued, sound converted. False after a decoding error.
@@ -338,9 +340,15 @@ static void FeedVoice(PlatMovie* m) {
   }
 }
 
-static bool SoundDone(const PlatMovie* m) {
+static double ClockMs(PlatMovie* m);
+
+// Paced by the engine, the sound is over when the engine's clock has passed its length, so a run
+// ends the movie at the same frame whatever the device has taken; else when it has been played.
+static bool SoundDone(PlatMovie* m) {
   if (!m->voice) return true;
-  return m->eof && m->sound_pos >= m->sound.size() && m->sound_end != 0 && m->played >= m->sound_end;
+  if (!m->eof) return false;
+  if (m->paced.load()) return ClockMs(m) * m->rate >= static_cast<double>(m->sound_frames) * 1000.0;
+  return m->sound_pos >= m->sound.size() && m->sound_end != 0 && m->played >= m->sound_end;
 }
 
 static double ClockMs(PlatMovie* m) {

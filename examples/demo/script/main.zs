@@ -1,9 +1,18 @@
 ; The demo game: an evening scene. The background appears, a figure fades in, then the message
 ; window, in which two lines are typed; after a while the figure steps aside and fades out, and
 ; the program ends. The pictures are drawn by the kit (zpkit demo-art), so the demo carries no
-; art of its own.
+; art of its own. First comes a short intro movie (also made by the kit).
+int intro_playing = 1
 *SYSTEM_START
     fps rate = 60, skip = 1
+    movie file = "mv/intro.mpg", play = 1
+    loop
+        movie_info playing = 0, result = intro_playing
+        if intro_playing == 0
+            break
+        endif
+        wait frames = 1
+    endloop
     sound name = "bgm", file = "bgm/demo", loops = 0, play = 1, fade = 1000
     layer name = "W0/bg", file = "cg/bg.bmp", order = 1
     layer name = "W0/chara", file = "cg/chara.bmp", order = 2, x = 220, y = 120, opacity = 0
