@@ -52,6 +52,7 @@ struct PlatMovie {
   AVFrame* frame = nullptr;
   bool eof = false, failed = false;
   std::deque<AVFrame*> pictures;  // decoded, waiting for their time
+  std::vector<u8> spare;          // the next picture's buffer
   std::vector<i16> sound;         // converted stereo frames not yet in the voice
   size_t sound_pos = 0;
   u32 rate = 0;                   // of the converted sound (the mixer's)
@@ -286,11 +287,13 @@ static bool Convert(PlatMovie* m, AVFrame* f) {
   m->sws = sws_getCachedContext(m->sws, w, h, static_cast<AVPixelFormat>(f->format), w, h, AV_PIX_FMT_BGRA,
                                 SWS_BILINEAR, nullptr, nullptr, nullptr);
   if (!m->sws) return false;
-  std::vector<u8> out(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
+  // Into the spare buffer (the last picture's, once taken over), then swapped in: no allocation
+  // and no clearing per picture. The alpha bytes are not shown.
+  std::vector<u8>& out = m->spare;
+  out.resize(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
   u8* dst[4] = {out.data(), nullptr, nullptr, nullptr};
   int stride[4] = {w * 4, 0, 0, 0};
   if (sws_scale(m->sws, f->data, f->linesize, 0, h, dst, stride) != h) return false;
-  for (size_t i = 3; i < out.size(); i += 4) out[i] = 255;
   std::lock_guard<std::mutex> g(m->lock);
   m->picture.swap(out);
   m->width = w;
