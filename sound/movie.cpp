@@ -269,6 +269,21 @@ static void ApplyRect(const CmdArgRecord* a, MovieRect* r) {
       *fields[p - 2] = static_cast<i32>(ArgApplyOpInt64(CmdArgOp(a, p), *fields[p - 2], CmdArgInt(a, p)));
 }
 
+// Parameter 0 of commands 71 and 23: the file's name kept normalised, the rectangle's parts not
+// given taken from the main window (0, 0, its game size). 0, or -1 after error 104060.
+static i32 TakeFile(const CmdArgRecord* a, MovieRect* r, char* kept, size_t kept_size) {
+  char name[MOVIE_NAME_SIZE];
+  NormaliseName(name, sizeof name, CmdArgStr(a, 0));
+  const SizeI32 game = GameSize();
+  if (!CmdArgGiven(a, 2)) r->x = 0;
+  if (!CmdArgGiven(a, 3)) r->y = 0;
+  if (!CmdArgGiven(a, 4)) r->w = game.width;
+  if (!CmdArgGiven(a, 5)) r->h = game.height;
+  if (CheckFile(name) != 0) return -1;
+  StrCopySjis(kept, kept_size, name);
+  return 0;
+}
+
 static void SetVolume(i32 volume) {
   EngineLockGuard lock;
   if (g_MovieUseDirectShow == 1) PlatMovieSetVolume(s_Graph, MovieGraphVolumeMb(volume));
@@ -313,15 +328,7 @@ i32 CmdMoviePlay() {
   if (ArgDecodeRecord(CMD_SLOT_MOVIE_PLAY, &a) != 0) return -1;
   ApplyRect(&a, &g_MovieRect);
   if (CmdArgGiven(&a, 0)) {
-    char name[MOVIE_NAME_SIZE];
-    NormaliseName(name, sizeof name, CmdArgStr(&a, 0));
-    const SizeI32 game = GameSize();
-    if (!CmdArgGiven(&a, 2)) g_MovieRect.x = 0;
-    if (!CmdArgGiven(&a, 3)) g_MovieRect.y = 0;
-    if (!CmdArgGiven(&a, 4)) g_MovieRect.w = game.width;
-    if (!CmdArgGiven(&a, 5)) g_MovieRect.h = game.height;
-    if (CheckFile(name) != 0) return -1;
-    StrCopySjis(g_MovieFileName, sizeof g_MovieFileName, name);
+    if (TakeFile(&a, &g_MovieRect, g_MovieFileName, sizeof g_MovieFileName) != 0) return -1;
     g_MoviePlaying = 0;
   }
   if (CmdArgGiven(&a, 6)) {
@@ -438,15 +445,7 @@ i32 CmdFlashOpen() {
   ApplyRect(&a, &g_FlashRect);
   if (CmdArgGiven(&a, 6)) s_FlashOpenArg = static_cast<i32>(CmdArgInt(&a, 6));
   if (CmdArgGiven(&a, 0)) {
-    char name[MOVIE_NAME_SIZE];
-    NormaliseName(name, sizeof name, CmdArgStr(&a, 0));
-    const SizeI32 game = GameSize();
-    if (!CmdArgGiven(&a, 2)) g_FlashRect.x = 0;
-    if (!CmdArgGiven(&a, 3)) g_FlashRect.y = 0;
-    if (!CmdArgGiven(&a, 4)) g_FlashRect.w = game.width;
-    if (!CmdArgGiven(&a, 5)) g_FlashRect.h = game.height;
-    if (CheckFile(name) != 0) return -1;
-    StrCopySjis(s_FlashFileName, sizeof s_FlashFileName, name);
+    if (TakeFile(&a, &g_FlashRect, s_FlashFileName, sizeof s_FlashFileName) != 0) return -1;
     s_FlashOpen = 0;
   }
   if (CmdArgInt(&a, 1) != 1) return 0;
