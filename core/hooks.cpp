@@ -18,7 +18,7 @@ i32 (*g_HookGpuSnapshotLayer)(ObjNode*, ObjNode*) = nullptr;
 i32 (*g_HookWinGetMonitor)(i32) = nullptr;
 void (*g_HookListAdapterModes)(i32) = nullptr;
 void (*g_HookEmoteReleasePlayer)(LayerRecord*) = nullptr;
-int (*g_HookEmoteLoadPsb)(const u8*, u32, const char*, ImagePicture*) = nullptr;
+i32 (*g_HookEmoteLoadPsb)(PackLookup*, LayerRecord*, const char*, const char*) = nullptr;
 
 i32 (*g_HookLayerSaveImage)(const ObjNode*, u8*, i32*, i32*, const u8**) = nullptr;
 void (*g_HookLayerImageSize)(const u8*, i32*, i32*) = nullptr;

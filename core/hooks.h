@@ -46,8 +46,11 @@ extern i32 (*g_HookWinGetMonitor)(i32 window);
 extern void (*g_HookListAdapterModes)(i32 adapter);
 // A layer's animated-character player, when the layer's record is freed.
 extern void (*g_HookEmoteReleasePlayer)(LayerRecord* rec);
-// Animated-character data (".psb") handed to the character bridge: 0, or -1 when it fails.
-extern int (*g_HookEmoteLoadPsb)(const u8* data, u32 size, const char* name, ImagePicture* pic);
+// Animated-character data (".psb") that the file sources found (lookup, not read yet) handed to
+// the character bridge, which reads it and gives the layer its player: 0, non-zero on failure
+// (reported). resolved is the file's name, name the script's.
+struct PackLookup;
+extern i32 (*g_HookEmoteLoadPsb)(PackLookup* lookup, LayerRecord* rec, const char* resolved, const char* name);
 
 // ---- Save data and layer records -------------------------------------------------------------------
 // The picture of a layer for a save: the 1600-byte record image laid out as the save files hold

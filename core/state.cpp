@@ -104,3 +104,6 @@ std::atomic<SizeI32> g_MonitorSize{SizeI32{0, 0}};
 i32 g_DesktopBitsPerPixel = 32;
 i32 g_DesktopRefreshRate = -1;
 i32 g_DxVersion = 0;
+
+LayerRecord* g_EmoteSlots[EMOTE_SLOT_COUNT] = {};
+float g_EmotePendingMs[EMOTE_SLOT_COUNT] = {};

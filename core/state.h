@@ -317,3 +317,13 @@ extern std::atomic<SizeI32> g_MonitorSize;  // the monitor holding the main wind
 extern i32 g_DesktopBitsPerPixel;   // a 24-bit desktop reports 32
 extern i32 g_DesktopRefreshRate;    // -1 below 60
 extern i32 g_DxVersion;             // DirectX major version, 0 when none
+
+// ---- Animated-character players ------------------------------------------------------------------
+// The layers whose players the engine advances and carries over a device rebuild (null = free
+// slot), and per slot the milliseconds not yet given to its player. Kept by the character bridge
+// (display/emote.cpp) on the thread that runs the frames; the layer effects that hand a player to
+// another layer rename its slots.
+struct LayerRecord;
+enum { EMOTE_SLOT_COUNT = 128 };
+extern LayerRecord* g_EmoteSlots[EMOTE_SLOT_COUNT];
+extern float g_EmotePendingMs[EMOTE_SLOT_COUNT];

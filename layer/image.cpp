@@ -80,10 +80,9 @@ int ImageDecodePsd(const u8*, u32, const char* name, ImagePicture*) {
   return -1;
 }
 
-// Animated-character data goes to the character bridge; without it the picture stays as it was.
-static int DecodePsb(const u8* data, u32 size, const char* name, ImagePicture* pic) {
-  return HookCall(g_HookEmoteLoadPsb, data, size, name, pic);
-}
+// Animated-character data is not a picture: the loader hands it to the character bridge before
+// reading (ImageLoad); decoded on its own it leaves the picture as it was.
+static int DecodePsb(const u8*, u32, const char*, ImagePicture*) { return 0; }
 
 static const ImageDecodeFn kDecoders[IMAGE_TYPE_COUNT] = {
     nullptr,          // 0 unknown

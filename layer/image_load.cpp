@@ -10,6 +10,7 @@
 #include "script/arg.h"
 #include "script/cmd.h"
 #include "core/err.h"
+#include "core/hooks.h"
 #include "core/pack.h"
 
 enum { CMD_SLOT_LAYER_CREATE = 1, IMAGE_NAME_BUF = 1024 };
@@ -46,6 +47,13 @@ i32 ImageLoad(LayerRecord* rec, const char* name) {
     // Checked before reading: a sound or unknown file never reaches a decoder.
     ErrRaiseAtScriptF(IMAGE_ERR_NOT_PICTURE, 1, ArgCommandName(CMD_SLOT_LAYER_CREATE), name);
     return -1;
+  }
+  if (lookup.type == IMAGE_TYPE_PSB) {
+    // The character bridge reads the file itself and gives the layer its placeholder picture.
+    if (!g_HookEmoteLoadPsb) return 0;
+    if (g_HookEmoteLoadPsb(&lookup, rec, resolved, name) != 0) return -1;
+    StoreSourceName(rec, name);
+    return 0;
   }
   if (PackReadBySource(&lookup, resolved) != 0) {
     std::free(lookup.data);

@@ -33,7 +33,7 @@ void LayerRecordFree(LayerRecord* rec) {
   ImageGifFreeFrames(rec->gif_frames);
   free(rec->player_vars);
   free(rec->player_motion);
-  free(rec->player_list2);
+  free(rec->player_timeline);
   free(rec);
 }
 

@@ -68,13 +68,13 @@ struct LayerRecord {
   u16 second_amount;        // 0..256
   char* source_name;        // LAYER_NAME_SIZE bytes: the picture file
   void* textures[LAYER_TEXTURE_MAX];  // GPU texture of each tile
-  void* player;             // animated-character player
+  void* player;             // animated-character player handle (null = none)
   float player_value1, player_value2, player_value3;  // 0..1
-  u8 player_flag;
-  char* player_vars;
-  char* player_motion;
-  char* player_list2;
-  i32 player_value;
+  u8 player_flag;           // the player's byte setting
+  char* player_vars;        // the saved variables, only across a device rebuild (4096 bytes)
+  char* player_motion;      // the current motion and timeline names (512 bytes, "" = none)
+  char* player_timeline;
+  float player_fade;        // the timeline's last fade value
 };
 
 enum {

@@ -878,3 +878,5 @@ i32 PlatGpuTestDeviceAttempts(i32* robust_attempts) {
   if (robust_attempts) *robust_attempts = s_RobustAttempts;
   return s_Attempts;
 }
+
+u32 PlatGpuTextureName(const PlatGpuTexture* t) { return t ? t->tex : 0; }

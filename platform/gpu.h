@@ -86,6 +86,8 @@ void PlatGpuUnbind();
 PlatGpuTexture* PlatGpuTextureCreate(i32 w, i32 h, i32 format);
 void PlatGpuTextureRelease(PlatGpuTexture* t);
 void PlatGpuTextureSize(const PlatGpuTexture* t, i32* w, i32* h);
+// The GL texture name (0 for none), for a library that draws into the texture with this device.
+u32 PlatGpuTextureName(const PlatGpuTexture* t);
 // The whole texture from rows of pitch bytes (data kind PLAT_GPU_DATA_...). 0 or -1.
 i32 PlatGpuTextureUpload(PlatGpuTexture* t, const void* data, i32 pitch, i32 kind);
 PlatGpuBuffer* PlatGpuBufferCreate(i32 w, i32 h);

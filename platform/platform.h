@@ -111,6 +111,13 @@ i64 PlatParentProcessId();
 // A regular file that this process may execute.
 bool PlatFileIsExecutable(const std::string& native);
 
+// ---- Shared libraries ------------------------------------------------------------------------
+// A shared library loaded from a path (never searched for); null when it is missing or does not
+// load. Its symbols by name (null when absent). Close gives it up.
+void* PlatLibraryOpen(const std::string& path);
+void* PlatLibrarySymbol(void* lib, const char* name);
+void PlatLibraryClose(void* lib);
+
 // ---- Named shared memory ---------------------------------------------------------------------
 // Objects named "/NAME", machine-wide, that outlive their users until unlinked.
 struct PlatShared;

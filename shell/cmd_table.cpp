@@ -3,6 +3,7 @@
 // loop's.
 #include "script/cmd.h"
 
+#include "display/emote.h"
 #include "layer/layer_cmd.h"
 #include "layer/layer_edit.h"
 #include "script/arg.h"
@@ -44,8 +45,8 @@ static const CmdRow kCmdRows[] = {
     {9, CmdNop, "CmdNop"},
     {10, CmdMessageBox, "CmdMessageBox"},
     {11, CmdBlockBranch, "CmdBlockBranch"},
-    {12, CmdNotBuilt, "CmdEmoteControl"},  // stand-in: CmdEmoteControl
-    {13, CmdNotBuilt, "CmdEmoteQuery"},  // stand-in: CmdEmoteQuery
+    {12, CmdEmoteControl, "CmdEmoteControl"},
+    {13, CmdEmoteQuery, "CmdEmoteQuery"},
     {14, CmdProgramEnd, "CmdProgramEnd"},
     {15, CmdCommandFlagsSet, "CmdCommandFlagsSet"},
     {16, CmdNop16, "CmdNop16"},
