@@ -17,6 +17,7 @@
 #include "kit/frameset_writer.h"
 #include "kit/ogg_writer.h"
 #include "kit/pack_writer.h"
+#include "kit/psb_writer.h"
 #include "kit/script_compiler.h"
 #include "kit/zcg_writer.h"
 #include "kit/zp.h"
@@ -316,6 +317,14 @@ static int CmdCommands(int argc, char**) {
   return 0;
 }
 
+// zpkit psb SRC OUT.psb: an animated character from its description and PNG parts.
+static int CmdPsb(int argc, char** argv) {
+  if (argc != 2) return -1;
+  std::string err;
+  if (KitPsbWriteFile(argv[0], argv[1], &err) != 0) return Fail(err);
+  return 0;
+}
+
 // zpkit zp: the compiler the runtime starts for a game run from its source folder.
 static int CmdZp(int argc, char**) {
   if (argc != 0) return -1;
@@ -334,6 +343,7 @@ static const Command kCommands[] = {
     {"zp", CmdZp, "zp (started by zephra in a source folder)"},
     {"commands", CmdCommands, "commands"},
     {"demo-art", CmdDemoArt, "demo-art FOLDER [WIDTH HEIGHT]"},
+    {"psb", CmdPsb, "psb SRC OUT.psb"},
     {"pack", CmdPack, "pack FOLDER OUT.zpf [--no-recovery] [--store] [--zcg]"},
     {"bundle", CmdBundle, "bundle OUT PACK.zpf [--saver PREVIEW.bmp]"},
     {"frameset", CmdFrameSet, "frameset OUT COLOUR.jpg[:ALPHA.jpg]... [--alpha-flag N] [--values A,B,C]"},
