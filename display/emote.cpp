@@ -28,6 +28,9 @@ void* g_EmoteDriver = nullptr;
 i32 g_EmoteSaturation = 128;
 std::string g_EmoteLibraryPath;
 
+// The clock at the last hand-over of frame time.
+static u32 s_LastHandOver = 0;
+static bool s_HandedOver = false;
 // The device state the player reads its transforms from.
 static EmoteDevice s_Device = {};
 
@@ -80,6 +83,7 @@ void EmoteBridgeLoad() {
     }
   g_EmoteModule = lib;
   g_EmoteAvailable = 1;
+  s_HandedOver = false;
 }
 
 // Every layer below node that still holds a player gives it up.
@@ -430,8 +434,11 @@ void EmoteAdvance(LayerRecord* rec, float ms) {
   if (Playing(rec)) Ord<EmoteFnHFloat>(254)(rec->player, Frames(ms));
 }
 
-void EmoteAdvanceAll(u32 elapsed_ms) {
+void EmoteAdvanceAll(u32 now_ms) {
   if (!g_EmoteAvailable) return;
+  const u32 elapsed_ms = s_HandedOver ? now_ms - s_LastHandOver : 0;
+  s_LastHandOver = now_ms;
+  s_HandedOver = true;
   for (i32 i = 0; i < EMOTE_SLOT_COUNT; i++) {
     LayerRecord* rec = g_EmoteSlots[i];
     if (!rec || !rec->player) continue;

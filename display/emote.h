@@ -67,10 +67,11 @@ size_t EmoteDumpVariables(LayerRecord* rec, char* out, size_t size);
 i32 EmoteParseVariables(const char* text, void (*fn)(void* ctx, const char* name, float value), void* ctx);
 i32 EmoteApplyVariables(LayerRecord* rec, const char* text, float ms);
 
-// Time: the frame pacing hands over the elapsed milliseconds; a player advances by ms x 0.06
-// frames.
+// Time: the frame pacing hands over the clock once a frame; each slot's pending time (given to
+// its player first when not yet used by a drawing) becomes the milliseconds since the last
+// hand-over, or 16.666 after a stall of more than 10 s. A player advances by ms x 0.06 frames.
 void EmoteAdvance(LayerRecord* rec, float ms);
-void EmoteAdvanceAll(u32 elapsed_ms);
+void EmoteAdvanceAll(u32 now_ms);
 i32 EmoteAnyBusy();
 // The device transforms the player draws with: world (the offset, in pixels from the target's
 // centre), view and projection for a target of w x h.

@@ -13,6 +13,7 @@
 #include "kit/cmddefs.h"
 #include "kit/config_writer.h"
 #include "kit/demo_art.h"
+#include "kit/demo_chara.h"
 #include "kit/errtexts.h"
 #include "kit/frameset_writer.h"
 #include "kit/ogg_writer.h"
@@ -317,6 +318,14 @@ static int CmdCommands(int argc, char**) {
   return 0;
 }
 
+// zpkit demo-chara FOLDER: the demo's animated character as FOLDER/cg/girl.psb.
+static int CmdDemoChara(int argc, char** argv) {
+  if (argc != 1) return -1;
+  std::string err;
+  if (KitDemoCharacterWrite(argv[0], &err) != 0) return Fail(err);
+  return 0;
+}
+
 // zpkit psb SRC OUT.psb: an animated character from its description and PNG parts.
 static int CmdPsb(int argc, char** argv) {
   if (argc != 2) return -1;
@@ -344,6 +353,7 @@ static const Command kCommands[] = {
     {"commands", CmdCommands, "commands"},
     {"demo-art", CmdDemoArt, "demo-art FOLDER [WIDTH HEIGHT]"},
     {"psb", CmdPsb, "psb SRC OUT.psb"},
+    {"demo-chara", CmdDemoChara, "demo-chara FOLDER"},
     {"pack", CmdPack, "pack FOLDER OUT.zpf [--no-recovery] [--store] [--zcg]"},
     {"bundle", CmdBundle, "bundle OUT PACK.zpf [--saver PREVIEW.bmp]"},
     {"frameset", CmdFrameSet, "frameset OUT COLOUR.jpg[:ALPHA.jpg]... [--alpha-flag N] [--values A,B,C]"},

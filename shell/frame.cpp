@@ -95,7 +95,9 @@ u8 FrameWait() {
   g_FramePhase = (g_FramePhase & 0xFFFFu) + step;
   u32 period = g_FramePhase >> 16;
   u32 elapsed = now - g_FrameStart;
-  if (g_EmoteAvailable) EmoteAdvanceAll(elapsed);
+  // The players get the time since the last hand-over (this frame's whole length, not only the
+  // part of it spent working).
+  if (g_EmoteAvailable) EmoteAdvanceAll(now);
   u8 skip;
   u32 t;
   if (elapsed < period) {

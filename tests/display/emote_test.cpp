@@ -200,7 +200,8 @@ TEST_F(EmoteTest, TheHundredAndTwentyNinthPlayerHasNoSlot) {
   LayerRelease(nodes[0]);
   for (LayerRecord* s : g_EmoteSlots) EXPECT_NE(s, first);
   EmoteAdvanceAll(16);
-  EmoteAdvanceAll(16);
+  EmoteAdvanceAll(33);
+  EmoteAdvanceAll(50);
   EXPECT_EQ(EmotePlayerCreate(last, bytes.data(), static_cast<u32>(bytes.size())), 1) << "it still has its player";
 }
 
@@ -285,16 +286,17 @@ TEST_F(EmoteTest, TimeIsHandedOverInFrames) {
   LayerRecord* c = Rec("W0/c");
   ASSERT_TRUE(c && c->player);
   ASSERT_EQ(EmoteMotionStart(c, "walk"), 0);
-  EmoteAdvanceAll(100);  // pending: 100 ms
+  EmoteAdvanceAll(1000);  // the first hand-over: nothing yet
+  EmoteAdvanceAll(1100);  // pending: 100 ms
   EXPECT_FLOAT_EQ(Get(c, "v"), 0.0f);
-  EmoteAdvanceAll(50);   // 100 ms = 6 frames given, 50 pending
+  EmoteAdvanceAll(1150);  // 100 ms = 6 frames given, 50 pending
   EXPECT_NEAR(Get(c, "v"), 6.0f, 1e-4);
   UseReadback();
   D3dRenderFrame();      // the drawing gives the pending 50 ms = 3 frames
   EXPECT_NEAR(Get(c, "v"), 9.0f, 1e-4);
   EXPECT_EQ(g_EmotePendingMs[0], 0.0f);
-  EmoteAdvanceAll(20000);  // a stall counts as one frame
-  EmoteAdvanceAll(0);
+  EmoteAdvanceAll(40000);  // a stall counts as one frame
+  EmoteAdvanceAll(40000);
   EXPECT_NEAR(Get(c, "v"), 9.0f + 16.666f * 0.06f, 1e-3);
   EXPECT_EQ(EmoteAnyBusy(), 1);
   EmoteMotionStop(c, "walk");
