@@ -279,6 +279,25 @@ TEST_F(EmoteTest, CommandsOnANamedLayerAndOnEveryPlayer) {
   EXPECT_EQ(Run(13), 0) << "a layer that does not resolve: nothing happens";
 }
 
+TEST_F(EmoteTest, NamesThatCannotGoToThePlayerFailTheCall) {
+  AddFile("c.psb", IMAGE_TYPE_PSB, TestCharaBasic().Bytes());
+  Load("*SYSTEM_START\nlayer name='W0/c', file='c.psb', gpu=1, order=1\n");
+  ASSERT_EQ(Run(0), 0);
+  LayerRecord* c = Rec("W0/c");
+  ASSERT_TRUE(c && c->player);
+  ASSERT_EQ(EmoteMotionStart(c, "walk"), 0);
+  const std::string long_name(EMOTE_NAME_SIZE, 'w');
+  const char* bad[] = {"\x81\x20", "wa\x82", long_name.c_str()};  // a bad second byte, a cut character, too long
+  for (const char* name : bad) {
+    EXPECT_EQ(EmoteMotionStart(c, name), -1);
+    EXPECT_EQ(EmoteTimelineStart(c, name, 1, 0), -1);
+    EXPECT_EQ(EmoteMotionStop(c, name), -1);
+    EXPECT_EQ(EmoteAskMotionPlaying(c, name), 0);
+  }
+  EXPECT_STREQ(c->player_motion, "walk") << "the stored motion is untouched";
+  EXPECT_EQ(EmoteAskMotionPlaying(c, "walk"), 1);
+}
+
 TEST_F(EmoteTest, TimeIsHandedOverInFrames) {
   AddFile("c.psb", IMAGE_TYPE_PSB, TestCharaBasic().Bytes());
   Load("*SYSTEM_START\nlayer name='W0/c', file='c.psb', gpu=1, order=1\n");
