@@ -14,6 +14,7 @@ build_demo() {
   rm -rf "$demo" "$src"
   cp -r "$top/examples/demo" "$src"
   build/release/zpkit demo-art "$src"
+  build/release/zpkit demo-chara "$src"  # the animated girl, cg/girl.psb
   build/release/zpkit demosounds "$src"  # the music and the chime
   build/release/zpkit build "$src" "$demo"
 }

@@ -31,7 +31,7 @@ bool InText(i32 x, i32 y) { return x >= kTextLeft && x < kTextRight && y >= kTex
 TEST_F(ZephraRun, DemoTypesItsMessageAndEndsOnTheGoldenPicture) {
   const fs::path src = root / "demo-src", game = root / "demo", out = root / "last.png";
   fs::copy(fs::path(ZEPHRA_SOURCE_DIR) / "examples" / "demo", src, fs::copy_options::recursive);
-  std::string cmd = std::string("'") + ZPKIT_BIN + "' demo-art '" + src.string() + "' && '" + ZPKIT_BIN + "' demosounds '" + src.string() + "' && '" + ZPKIT_BIN + "' build '" +
+  std::string cmd = std::string("'") + ZPKIT_BIN + "' demo-art '" + src.string() + "' && '" + ZPKIT_BIN + "' demo-chara '" + src.string() + "' && '" + ZPKIT_BIN + "' demosounds '" + src.string() + "' && '" + ZPKIT_BIN + "' build '" +
                     src.string() + "' '" + game.string() + "'";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
   std::string err;

@@ -1,7 +1,9 @@
-; The demo game: an evening scene. The background appears, a figure fades in, then the message
-; window, in which two lines are typed; after a while the figure steps aside and fades out, and
-; the program ends. The pictures are drawn by the kit (zpkit demo-art), so the demo carries no
-; art of its own. First comes a short intro movie (also made by the kit).
+; The demo game: an evening scene. The background appears, a figure fades in beside a girl who
+; breathes and blinks (an animated character, drawn on the GPU and read back into "W0/view"),
+; then the message window, in which two lines are typed; after a while the figure steps aside and
+; fades out, the girl turns her head, and the program ends. The pictures and the girl are drawn by
+; the kit (zpkit demo-art, zpkit demo-chara), so the demo carries no art of its own. First comes a
+; short intro movie (also made by the kit).
 int intro_playing = 1
 *SYSTEM_START
     fps rate = 60, skip = 1
@@ -16,7 +18,11 @@ int intro_playing = 1
     sound name = "bgm", file = "bgm/demo", loops = 0, play = 1, fade = 1000
     layer name = "W0/bg", file = "cg/bg.bmp", order = 1
     layer name = "W0/chara", file = "cg/chara.bmp", order = 2, x = 220, y = 120, opacity = 0
-    layer name = "W0/window", file = "cg/window.bmp", order = 3, x = 20, y = 350, opacity = 0
+    ; The GPU picture (the girl) reaches the frame through this clear read-back layer.
+    layer name = "W0/view", file = "", order = 3, width = 640, height = 480, readback = 1
+    layer name = "W0/view", alpha_from = "W0/view"
+    layer name = "W0/girl", file = "cg/girl.psb", gpu = 1, order = 6, x = 520, y = 372
+    layer name = "W0/window", file = "cg/window.bmp", order = 4, x = 20, y = 350, opacity = 0
     ; Opacity steps build on the shown opacity: let the frame apply the zero first.
     wait frames = 1
     call *fade_in, "W0/chara"
@@ -26,6 +32,7 @@ int intro_playing = 1
     window index = 0, fullscreen = 1
     call *pause, 90
     layer name = "W0/chara", x -= 120
+    emote name = "W0/girl", motion = "turn", start = 1
     call *pause, 30
     call *fade_out, "W0/chara"
     window index = 0, fullscreen = 0
@@ -38,7 +45,7 @@ int intro_playing = 1
 *say
     ; A transparent picture for the text: the canvas grows in opaque black, and its own blue
     ; channel (0) as alpha makes it clear.
-    layer name = "W0/text", file = "", order = 4, x = 44, y = 368, width = 552, height = 84
+    layer name = "W0/text", file = "", order = 5, x = 44, y = 368, width = 552, height = 84
     layer name = "W0/text", alpha_from = "W0/text"
     msg layer = "W0/text", delay = 40, end_wait = 0, end_page = 0
     font slot = 0, width = 24, height = 24, color = 0xFFFFFF
