@@ -401,8 +401,9 @@ TEST_F(XvfbRun, GameSwitchesToFullscreenAndBackOnScreenshots) {
 TEST_F(XvfbRun, DemoSwitchesToFullscreenAndBack) {
   fs::path src = root / "demo-src";
   fs::copy(ZEPHRA_SOURCE_DIR "/examples/demo", src, fs::copy_options::recursive);
-  std::string cmd = std::string("'") + ZPKIT_BIN + "' demo-art '" + src.string() + "' && '" + ZPKIT_BIN + "' build '" +
-                    src.string() + "' '" + (root / "demo").string() + "'";
+  std::string cmd = std::string("'") + ZPKIT_BIN + "' demo-art '" + src.string() + "' && '" + ZPKIT_BIN +
+                    "' demo-chara '" + src.string() + "' && '" + ZPKIT_BIN + "' build '" + src.string() + "' '" +
+                    (root / "demo").string() + "'";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
   // Prints the window's size each time it changes, until the program ends (at most 2 minutes).
   std::string script =
