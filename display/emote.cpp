@@ -84,6 +84,10 @@ void EmoteBridgeLoad() {
   g_EmoteModule = lib;
   g_EmoteAvailable = 1;
   s_HandedOver = false;
+  // The driver keeps only the device block, whose transforms the draws read, so it is made now,
+  // before the frame thread can run a script that loads a character while the main thread is
+  // still starting the device (which then finds it made). A rebuild makes it again.
+  EmoteDriverInit();
 }
 
 // Every layer below node that still holds a player gives it up.
@@ -366,8 +370,13 @@ size_t EmoteDumpVariables(LayerRecord* rec, char* out, size_t size) {
     std::snprintf(num, sizeof num, "%lld", n);
     const size_t need = std::strlen(name) + 2 + std::strlen(num) + 2;
     if (len + need + 1 > size) break;  // only whole pairs
-    std::snprintf(out + len, size - len, "%s%s%s%s", name, kSep, num, kSep);
+    const size_t name_len = std::strlen(name), num_len = std::strlen(num);
+    std::memcpy(out + len, name, name_len);
+    std::memcpy(out + len + name_len, kSep, 2);
+    std::memcpy(out + len + name_len + 2, num, num_len);
+    std::memcpy(out + len + name_len + 2 + num_len, kSep, 2);
     len += need;
+    out[len] = 0;
   }
   return len;
 }
