@@ -512,6 +512,9 @@ void EmoteSaveAndReleasePlayers() {
   }
   for (LayerRecord*& s : g_EmoteSlots)
     if (s) EmoteReleasePlayer(s);
+  // A player that found no slot goes too: it would outlive the driver and the device it was
+  // made with. Its layer makes a new one when it is loaded again.
+  ReleaseTree(g_LayerRoot);
   if (g_EmoteDriver) Ord<EmoteFnD>(102)(g_EmoteDriver);
   g_EmoteDriver = nullptr;
 }
