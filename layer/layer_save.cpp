@@ -105,7 +105,7 @@ void WriteRecordImage(const LayerRecord* r, u8* image) {
   PutF32(image, 1576, r->player_value3);
   PutU8(image, 1580, r->player_flag);
   // 1584 to 1595: the player's texts (pointers)
-  PutU32(image, 1596, static_cast<u32>(r->player_value));
+  PutF32(image, 1596, r->player_fade);  // the timeline's last fade value
 }
 
 i32 SaveImage(const ObjNode* node, u8* image, i32* width, i32* height, const u8** pixels) {
