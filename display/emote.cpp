@@ -15,6 +15,7 @@
 #include "core/obj.h"
 #include "core/pack.h"
 #include "core/state.h"
+#include "core/sys.h"
 #include "display/gpu.h"
 #include "emote/emote_api.h"
 #include "layer/image.h"
@@ -31,7 +32,9 @@ std::string g_EmoteLibraryPath;
 // The clock at the last hand-over of frame time.
 static u32 s_LastHandOver = 0;
 static bool s_HandedOver = false;
-// The device state the player reads its transforms from.
+// The device state the player reads its transforms from. A size change of the main window sets
+// it from the main thread while the frame thread may be drawing: it is written, and read by a
+// draw, under g_EngineLock.
 static EmoteDevice s_Device = {};
 
 static const char kDriverFile[] = "emotedriver.dll";
@@ -494,7 +497,10 @@ void EmoteSetTransforms(i32 w, i32 h, float offset_x, float offset_y) {
   s_Device.projection[5] = -2.0f / hh;
 }
 
-void EmoteUpdateTransforms() { EmoteSetTransforms(g_D3dBackBufferSize[1], g_D3dBackBufferSize[1], 0, 0); }
+void EmoteUpdateTransforms() {
+  EngineLockGuard lock;
+  EmoteSetTransforms(g_D3dBackBufferSize[1], g_D3dBackBufferSize[1], 0, 0);
+}
 
 // ---- Device rebuild --------------------------------------------------------------------------------
 
@@ -562,6 +568,7 @@ void EmoteDrawPlayer(LayerRecord* rec, PlatGpuTexture* target) {
   Ord<EmoteFnHFloat3>(222)(h, static_cast<float>(rec->scale_x) / 10000.0f, 0.0f, 0.0f);
   Ord<EmoteFnHFloat3>(224)(h, -(rec->rot_z / 100.0f) * 3.14159265f / 180.0f, 0.0f, 0.0f);
   const i32 bw = g_D3dBackBufferSize[0], bh = g_D3dBackBufferSize[1];
+  EngineLockGuard lock;  // until the draw has read the transforms
   EmoteSetTransforms(bw, bh, static_cast<float>(rec->x100) / 100.0f - g2 / 200.0f - static_cast<float>(bw) / 2.0f,
                      static_cast<float>(rec->y100) / 100.0f - g3 / 200.0f - static_cast<float>(bh) / 2.0f);
   const i32 slot = SlotOf(rec);

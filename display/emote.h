@@ -74,7 +74,8 @@ void EmoteAdvance(LayerRecord* rec, float ms);
 void EmoteAdvanceAll(u32 now_ms);
 i32 EmoteAnyBusy();
 // The device transforms the player draws with: world (the offset, in pixels from the target's
-// centre), view and projection for a target of w x h.
+// centre), view and projection for a target of w x h (under g_EngineLock when another thread may
+// draw).
 void EmoteSetTransforms(i32 w, i32 h, float offset_x, float offset_y);
 void EmoteUpdateTransforms();  // a ratio of 1, after a size change of the main window
 
