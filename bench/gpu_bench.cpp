@@ -22,8 +22,9 @@
 #include "layer/worker.h"
 #include "platform/gpu.h"
 #include "platform/platform.h"
-#include "script/obj.h"
-#include "shell/config.h"
+#include "core/obj.h"
+#include "shell/startup.h"
+#include "core/config.h"
 #include "shell/sysinfo.h"
 #include "shell/window.h"
 
@@ -42,7 +43,7 @@ u8 SoftAlpha(i32 x, i32 y, i32 w, i32 h) {
 
 ObjNode* MakeLayer(const std::string& name, i32 x, i32 y, i32 w, i32 h, i64 order, bool soft, u32 seed) {
   ObjNode* n = LayerCreateNode(("W0/" + name).c_str(), 0, order);
-  LayerRecord* r = ObjNewLayerRecord(n);
+  LayerRecord* r = LayerRecordNew(n);
   r->pixels = ImageAllocPixels(nullptr, w, h, nullptr);
   r->width = w, r->height = h, r->x = x, r->y = y, r->x100 = x * 100, r->y100 = y * 100;
   r->has_alpha = soft ? 1 : 0;
@@ -67,7 +68,7 @@ void Setup() {
   g_WindowObjects[0]->width = kW;
   g_WindowObjects[0]->height = kH;
   g_WindowOpen[0] = 1;
-  ObjCreateRoots();
+  SysCreateRoots();
   g_Nodes.push_back(MakeLayer("bg", 0, 0, kW, kH, 1, false, 3));
   for (i32 i = 0; i < kSprites; i++) {
     char name[16];
