@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "layer/cpu.h"
 #include "layer/lut.h"
@@ -24,8 +25,25 @@ static BlendModeKernelSet s_PortableSet;
 static int Clamp255(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
 static int FloorDiv(int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 
+// The tables are built at every start, so their divisions by a varying divisor go through
+// reciprocals: (n * ceil(2^40 / d)) >> 40 is exactly n / d for 0 <= n < 2^24 and 0 < d < 2^16
+// (the error n / 2^40 stays below the gap 1 / d to the next whole number).
+static u64 s_Reciprocal[512];
+static double s_SoftRoot[256];
+
+static void BuildDivisors() {
+  for (u32 d = 1; d < 512; d++) s_Reciprocal[d] = ((u64{1} << 40) + d - 1) / d;
+  for (int d = 0; d < 256; d++) s_SoftRoot[d] = std::sqrt(static_cast<double>(256 - d));
+}
+
+// n / d truncated toward zero, as the division operator does; |n| < 2^24, 0 < d < 512.
+static inline int Div(int n, int d) {
+  if (n < 0) return -Div(-n, d);
+  return static_cast<int>((static_cast<u64>(n) * s_Reciprocal[d]) >> 40);
+}
+
 static int SoftLight(int s, int d) {
-  double root = std::sqrt(static_cast<double>(256 - d));
+  double root = s_SoftRoot[d];
   int t;
   if (s < 128) {
     int k = static_cast<int>(16384.0 - root);
@@ -40,14 +58,14 @@ static int SoftLight(int s, int d) {
   return Clamp255(t);
 }
 
-static int ModeValue(int mode, int s, int d) {
+template <int M> static inline int ModeValue(int s, int d) {
   const u8(*mul)[256] = g_LutProductByte;
-  switch (mode) {
+  switch (M) {
     case 0: return s;
     case 1: return g_BlendSatSum[s + d];
     case 2: return g_BlendClampDiff[255 + s - d];
     case 3: return mul[s][d];
-    case 4: return d == 0 ? (s > 0 ? 255 : 0) : Clamp255(255 * s / d);
+    case 4: return d == 0 ? (s > 0 ? 255 : 0) : Clamp255(Div(255 * s, d));
     case 5: return s + d - mul[s][d];
     case 6: return s > d ? s : d;
     case 7: return s < d ? s : d;
@@ -57,8 +75,8 @@ static int ModeValue(int mode, int s, int d) {
       if (d < 128) return 2 * s * d / 255;
       if (d == 128) return s;
       return 2 * d - 257 + s * (512 - 2 * d) / 255;
-    case 11: return Clamp255(256 * d / (256 - s));
-    case 12: return Clamp255(255 - 256 * (255 - d) / (s + 1));
+    case 11: return Clamp255(Div(256 * d, 256 - s));
+    case 12: return Clamp255(255 - Div(256 * (255 - d), s + 1));
     case 13: return Clamp255(s + d - 255);
     case 14:
       if (s < 128) return 2 * s * d / 255;
@@ -67,26 +85,32 @@ static int ModeValue(int mode, int s, int d) {
     case 15: return SoftLight(s, d);
     case 16:
       if (s == 0) return 0;
-      if (s < 128) return Clamp255((510 * s - 65025 + 255 * d) / (2 * s));
-      if (s < 255) return Clamp255(255 * d / (510 - 2 * s));
+      if (s < 128) return Clamp255(Div(510 * s - 65025 + 255 * d, 2 * s));
+      if (s < 255) return Clamp255(Div(255 * d, 510 - 2 * s));
       return 255;
     case 17: return Clamp255(2 * s + d - 256);
     default: return s < 128 ? (d < 2 * s ? d : 2 * s) : (d > 2 * s - 255 ? d : 2 * s - 255);
   }
 }
 
+template <int M> static void BuildModeTable() {
+  u8* t = g_BlendModeTable[M];
+  for (int s = 0; s < 256; s++)
+    for (int d = 0; d < 256; d++) t[s * 256 + d] = static_cast<u8>(ModeValue<M>(s, d));
+}
+
+template <int... M> static void BuildModeTables(std::integer_sequence<int, M...>) { (BuildModeTable<M>(), ...); }
+
 static void BuildLookupTables() {
+  BuildDivisors();
   for (int i = 0; i < 511; i++) {
     g_BlendSatSum[i] = static_cast<u8>(i < 255 ? i : 255);
     g_BlendClampDiff[i] = static_cast<u8>(i > 255 ? i - 255 : 0);
   }
   for (int v = 0; v < 256; v++) g_BlendDivTable[0][v] = 0;
   for (int o = 1; o < 256; o++)
-    for (int v = 0; v < 256; v++) g_BlendDivTable[o][v] = static_cast<u16>(v * 256 / o);
-  for (int m = 0; m < kBlendModeCount; m++)
-    for (int s = 0; s < 256; s++)
-      for (int d = 0; d < 256; d++)
-        g_BlendModeTable[m][s * 256 + d] = static_cast<u8>(ModeValue(m, s, d));
+    for (int v = 0; v < 256; v++) g_BlendDivTable[o][v] = static_cast<u16>(Div(v * 256, o));
+  BuildModeTables(std::make_integer_sequence<int, kBlendModeCount>());
 }
 
 // ---- Portable mode kernels ------------------------------------------------------------------

@@ -1,7 +1,7 @@
 // Sound commands (see sound_cmd.h). The script thread is the only one that changes the sound
 // tree's shape, so it may read the tree without the lock; it takes g_EngineLock to link or
 // unlink a node and for every read or write of a record, which the sound thread changes in its
-// pass. Senders that wait poll with 1 ms sleeps outside the lock and give up when the sound
+// pass. Senders that wait sleep outside the lock until the thread's next pass and give up when the sound
 // thread has stopped or quit is requested.
 #include "sound/sound_cmd.h"
 
@@ -53,7 +53,7 @@ static i32 WaitUnloaded(const SoundObject* o, i32 slot) {
       if (o->state == SOUND_UNLOADED && g_SoundRequestRing.done[slot].load()) return 0;
     }
     if (ThreadGone()) return -1;
-    PlatSleepMs(1);
+    SoundRingWaitPass();
   }
 }
 

@@ -15,6 +15,11 @@
 #include "sound/sound_thread.h"
 
 SoundRequestRing g_SoundRequestRing = {};
+// Made with the ring and never freed: posts wake the thread through s_Posted, finished passes
+// wake the senders through s_Passed.
+static PlatEvent* s_Posted = nullptr;
+static PlatEvent* s_Passed = nullptr;
+static const i32 kSenderWaitMs = 5;
 const SoundRequestHandler* g_SoundRequestHandlers = g_SoundRequestHandlerTable;
 
 i32 SoundRingInit() {
@@ -27,6 +32,8 @@ i32 SoundRingInit() {
   r.argument = static_cast<i32*>(std::calloc(SOUND_RING_SLOTS, sizeof(i32)));
   char* names = static_cast<char*>(std::calloc(SOUND_RING_SLOTS, SOUND_RING_NAME_BYTES));
   std::atomic<u32>* done = new (std::nothrow) std::atomic<u32>[SOUND_RING_SLOTS];
+  if (!s_Posted) s_Posted = PlatEventCreate(false, false);
+  if (!s_Passed) s_Passed = PlatEventCreate(false, false);
   if (!r.object || !r.operation || !r.file_name || !r.argument || !names || !done) {
     std::free(r.object);
     std::free(r.operation);
@@ -62,6 +69,7 @@ i32 SoundRingPost(ObjNode* node, u8 op, i32 argument, const char* file_name) {
       r.argument[w] = argument;
       r.done[w].store(0);
       r.write_index = next;
+      PlatEventSet(s_Posted);
       return w;
     }
   }
@@ -93,9 +101,29 @@ i32 SoundRingWaitDone(i32 slot) {
   if (slot < 0 || slot >= SOUND_RING_SLOTS || !g_SoundRequestRing.done) return -1;
   while (g_SoundRequestRing.done[slot].load() == 0) {
     if (g_SoundThreadState.load() != SOUND_THREAD_RUNNING || g_QuitRequested.load()) return -1;
-    PlatSleepMs(1);
+    SoundRingWaitPass();
   }
   return 0;
+}
+
+bool SoundRingWaitPost(u32 ms) {
+  if (!s_Posted) {
+    PlatSleepMs(ms);
+    return false;
+  }
+  return PlatEventWait(s_Posted, static_cast<i32>(ms));
+}
+
+void SoundRingSignalPass() {
+  if (s_Passed) PlatEventSet(s_Passed);
+}
+
+void SoundRingWaitPass() {
+  if (!s_Passed) {
+    PlatSleepMs(1);
+    return;
+  }
+  PlatEventWait(s_Passed, kSenderWaitMs);
 }
 
 void SoundRingForget(const ObjNode* node) {

@@ -60,9 +60,18 @@ i32 SoundRingPost(ObjNode* node, u8 op, i32 argument, const char* file_name);
 void SoundDrainRequests();
 // True while requests wait (takes g_EngineLock).
 bool SoundRingPending();
-// Waits, polling every 1 ms without the lock, until the slot is done. Gives up (-1) when the
-// sound thread is not running or quit is requested, so a sender never hangs on a dead thread.
+// Waits without the lock until the slot is done, sleeping on the pass event between looks.
+// Gives up (-1) when the sound thread is not running or quit is requested, so a sender never
+// hangs on a dead thread.
 i32 SoundRingWaitDone(i32 slot);
+// The sound thread's sleep between passes: at most ms, cut short by the next post. False on
+// time-out.
+bool SoundRingWaitPost(u32 ms);
+// Tells waiting senders that a pass (or the thread) has finished: they look again at once.
+void SoundRingSignalPass();
+// A sender's sleep until the next finished pass, at most a few milliseconds (it then looks at
+// its flags again, so a missed signal costs only that much).
+void SoundRingWaitPass();
 // Clears the object of every waiting slot that names node, so the drain skips them (a node about
 // to be freed). The caller holds g_EngineLock.
 void SoundRingForget(const ObjNode* node);

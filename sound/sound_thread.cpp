@@ -120,10 +120,13 @@ u8 SoundThreadPass() {
   return g_QuitRequested.load();
 }
 
+// A post cuts the sleep short, so a request runs as soon as the poster lets go of the lock.
 static void SoundThreadLoop() {
   for (;;) {
-    PlatSleepMs(SoundRingPending() ? 3 : 20);
-    if (SoundThreadPass()) break;
+    SoundRingWaitPost(SoundRingPending() ? 3 : 20);
+    const u8 quit = SoundThreadPass();
+    SoundRingSignalPass();
+    if (quit) break;
   }
 }
 
@@ -143,6 +146,7 @@ void SoundThreadMain(void*) {
     EngineLockGuard lock;
     g_SoundThreadState.store(SOUND_THREAD_RUNNING);
   }
+  SoundRingSignalPass();
   SoundThreadLoop();
   SoundReleaseAll();
   SoundReleaseDevice();
@@ -151,6 +155,7 @@ void SoundThreadMain(void*) {
     g_SoundThreadState.store(SOUND_THREAD_ENDED);
   }
   s_ThreadFinished.store(1);
+  SoundRingSignalPass();
 }
 
 i32 SoundThreadStart() {
@@ -187,7 +192,7 @@ i32 SoundStartupWatchdog() {
       return 0;
     }
     if (!returned && PlatTimeMs() - t0 >= SOUND_WATCHDOG_MS) break;
-    PlatSleepMs(1);
+    SoundRingWaitPass();
   }
   ErrMessageBoxF("", "%s", PlatUtf8ToSjis("DirectSoundの初期化でフリーズを検出しました。\r\n強制的に終了します。"));
   EngineLockGuard lock;

@@ -1,6 +1,6 @@
 // The sound thread: it owns the audio device, drains the request ring and runs the tree's
 // fades, position tracking and refills, each pass entirely under g_EngineLock. It wakes every
-// 3 ms while requests wait and every 20 ms otherwise; start-up waits for its device set-up at
+// 3 ms while requests wait, every 20 ms otherwise and at once when a request is posted; start-up waits for its device set-up at
 // most 30 s. State bytes are atomics so that waiting senders may poll them unlocked.
 #pragma once
 #include <atomic>

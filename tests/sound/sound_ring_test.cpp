@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -128,6 +129,25 @@ TEST_F(SoundRingTest, WaitGivesUpWithoutARunningThread) {
 }
 
 // ---- The thread ------------------------------------------------------------------------------
+
+// A post cuts the thread's sleep short (the wait here is a minute long: a lost signal would hang
+// the test), and a finished pass lets a waiting sender go.
+TEST_F(SoundRingTest, APostWakesTheThreadAndAPassWakesTheSender) {
+  SoundRingWaitPost(0);  // a signal left by an earlier test's posts
+  EXPECT_FALSE(SoundRingWaitPost(0));
+  const i32 slot = SoundRingPost(Node(0), SOUND_OP_PAUSE, 1, nullptr);
+  ASSERT_GE(slot, 0);
+  EXPECT_TRUE(SoundRingWaitPost(60000));
+  EXPECT_FALSE(SoundRingWaitPost(0));  // the signal is taken once
+  g_SoundThreadState.store(SOUND_THREAD_RUNNING);
+  std::atomic<i32> result{1};
+  std::thread sender([&] { result = SoundRingWaitDone(slot); });
+  Drain();
+  SoundRingSignalPass();
+  sender.join();
+  EXPECT_EQ(result.load(), 0);
+  g_SoundThreadState.store(SOUND_THREAD_NEVER_STARTED);
+}
 
 struct SoundThreadTest : SoundRingTest {
   void TearDown() override {
