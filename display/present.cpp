@@ -1,8 +1,10 @@
-// Presentation (see present.h). The fast path draws the picture 1:1 only when both the update
-// and the picture are the output size; everything else goes through the scaled buffer, which is
-// used only when it holds the output size, so injected or stale sizes can never overrun it.
+// Presentation (see present.h). A picture at the output size is drawn 1:1; everything else goes
+// through the scaled buffer, which is used only when it holds the output size, so injected or
+// stale sizes can never overrun it. A window that shows the picture already gets only the part
+// the frame's update changed.
 #include "display/present.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "layer/scale.h"
@@ -39,19 +41,91 @@ static bool ScaledBufferHolds(i32 ow, i32 oh) {
 
 static bool BilinearOnWorkers() { return g_CpuFeatures.sse && g_CfgUseSse; }
 
+// What the last presentation left in each window: a presentation made the same way from the same
+// picture (and, when scaled, through the same buffer, which still holds the whole scaled picture)
+// need only send what its update changed. Anything else drawn into the window forgets it. Read
+// and written under g_EngineLock.
+enum { SHOWN_NONE, SHOWN_DIRECT, SHOWN_NEAREST, SHOWN_BILINEAR, SHOWN_BILINEAR_WORKERS };
+struct Shown {
+  u8 how;
+  PlatWindow* handle;
+  const u8* picture;
+  i32 width, height, out_w, out_h, x, y;
+  const u8* buffer;
+  u64 buffer_size;
+};
+static Shown s_Shown[WIN_COUNT];
+
+static Shown Describe(const WindowObject* w, const LayerRecord* r, u8 how, i32 ow, i32 oh, i32 x, i32 y) {
+  const bool scaled = how != SHOWN_DIRECT;
+  return Shown{how, w->handle, r->pixels, r->width, r->height, ow, oh, x, y,
+               scaled ? g_ScaledFrameBuffer : nullptr, scaled ? g_ScaledFrameBufferSize : 0};
+}
+
+static bool SameAsShown(const WindowObject* w, const Shown& now) {
+  if (w->index < 0 || w->index >= WIN_COUNT) return false;
+  const Shown& was = s_Shown[w->index];
+  return was.how != SHOWN_NONE && was.how == now.how && was.handle == now.handle && was.picture == now.picture &&
+         was.width == now.width && was.height == now.height && was.out_w == now.out_w && was.out_h == now.out_h &&
+         was.x == now.x && was.y == now.y && was.buffer == now.buffer && was.buffer_size == now.buffer_size;
+}
+
+static void Remember(const WindowObject* w, const Shown& now) {
+  if (w->index >= 0 && w->index < WIN_COUNT) s_Shown[w->index] = now;
+}
+
+void FramePresentForget(const WindowObject* w) {
+  EngineLockGuard lock;
+  if (!w) {
+    for (Shown& s : s_Shown) s = Shown{};
+  } else if (w->index >= 0 && w->index < WIN_COUNT) {
+    s_Shown[w->index] = Shown{};
+  }
+}
+
+// The update rectangle inside the picture (inclusive); false when nothing of it is inside.
+struct Changed {
+  i32 l, t, r, b;
+};
+static bool ChangedPart(const LayerRecord* r, Changed* c) {
+  const i64 l = std::max<i64>(r->update_left, 0), t = std::max<i64>(r->update_top, 0);
+  const i64 rr = std::min<i64>(r->update_right, i64{r->width} - 1), b = std::min<i64>(r->update_bottom, i64{r->height} - 1);
+  if (l > rr || t > b) return false;
+  *c = Changed{static_cast<i32>(l), static_cast<i32>(t), static_cast<i32>(rr), static_cast<i32>(b)};
+  return true;
+}
+
 // The whole picture into the scaled buffer at the output size ow x oh, shown 1:1 at (x, y).
 // Without a buffer of that size the platform stretches the picture instead. The screen modes
-// replace the buffer on the main thread, under the lock held here.
+// replace the buffer on the main thread, under the lock held here. When the window shows the
+// same scaling of the same picture already, only what the update reaches is scaled and sent.
 static void ShowScaled(WindowObject* w, const LayerRecord* r, bool bilinear, i32 ow, i32 oh, i32 x, i32 y) {
   EngineLockGuard lock;
   if (!ScaledBufferHolds(ow, oh)) {
     g_FrameBlit(w, r->pixels, r->width, r->height, x, y, ow, oh, 0, 0, r->width, r->height);
+    Remember(w, Shown{});
     return;
   }
   SetHeader(w, ow, oh);
+  const bool workers = bilinear && BilinearOnWorkers();
+  const Shown now = Describe(w, r, bilinear ? (workers ? SHOWN_BILINEAR_WORKERS : SHOWN_BILINEAR) : SHOWN_NEAREST,
+                             ow, oh, x, y);
+  const i64 right = i64{r->width} * 100 - 100, bottom = i64{r->height} * 100 - 100;
+  Changed c;
+  if (SameAsShown(w, now)) {
+    if (!ChangedPart(r, &c)) return;
+    const ScaleRect d =
+        bilinear ? FrameScaleBilinearPart(g_ScaledFrameBuffer, r->pixels, 0, 0, right, bottom, r->width, r->height,
+                                          i64{ow} * 100, i64{oh} * 100, workers, c.l, c.t, c.r, c.b)
+                 : FrameScaleNearestPart(g_ScaledFrameBuffer, r->pixels, 0, 0, r->width - 1, r->height - 1, r->width,
+                                         r->height, ow, oh, c.l, c.t, c.r, c.b);
+    if (d.x0 < d.x1 && d.y0 < d.y1)
+      g_FrameBlit(w, g_ScaledFrameBuffer, ow, oh, x + d.x0, y + d.y0, d.x1 - d.x0, d.y1 - d.y0, d.x0, d.y0,
+                  d.x1 - d.x0, d.y1 - d.y0);
+    return;
+  }
   if (bilinear) {
-    i64 right = i64{r->width} * 100 - 100, bottom = i64{r->height} * 100 - 100;
-    if (BilinearOnWorkers())
+    if (workers)
       FrameScaleBilinearThreaded(g_ScaledFrameBuffer, r->pixels, 0, 0, right, bottom, r->width, r->height,
                                  i64{ow} * 100, i64{oh} * 100);
     else
@@ -61,6 +135,23 @@ static void ShowScaled(WindowObject* w, const LayerRecord* r, bool bilinear, i32
     FrameScaleNearest(g_ScaledFrameBuffer, r->pixels, 0, 0, r->width - 1, r->height - 1, r->width, r->height, ow, oh);
   }
   g_FrameBlit(w, g_ScaledFrameBuffer, ow, oh, x, y, ow, oh, 0, 0, ow, oh);
+  Remember(w, now);
+}
+
+// The picture 1:1 at (x, y), as a whole or, when the window shows it there already, only the
+// update's rows and columns.
+static void ShowDirect(WindowObject* w, const LayerRecord* r, i32 x, i32 y, bool whole) {
+  EngineLockGuard lock;
+  const Shown now = Describe(w, r, SHOWN_DIRECT, r->width, r->height, x, y);
+  Changed c;
+  if (!whole && SameAsShown(w, now)) {
+    if (ChangedPart(r, &c))
+      g_FrameBlit(w, r->pixels, r->width, r->height, x + c.l, y + c.t, c.r - c.l + 1, c.b - c.t + 1, c.l, c.t,
+                  c.r - c.l + 1, c.b - c.t + 1);
+    return;
+  }
+  g_FrameBlit(w, r->pixels, r->width, r->height, x, y, r->width, r->height, 0, 0, r->width, r->height);
+  Remember(w, now);
 }
 
 void FramePresent(WindowObject* w, LayerRecord* r) {
@@ -72,6 +163,7 @@ void FramePresent(WindowObject* w, LayerRecord* r) {
   SetHeader(w, r->width, r->height);
   const i32 rx = static_cast<i32>(LayerClampPos(r->x)), ry = static_cast<i32>(LayerClampPos(r->y));
   if (w->index != 0) {
+    FramePresentForget(w);
     g_FrameBlit(w, r->pixels, r->width, r->height, rx, ry, r->width, r->height, 0, 0, r->width, r->height);
     return;
   }
@@ -85,13 +177,20 @@ void FramePresent(WindowObject* w, LayerRecord* r) {
     } else if (g_FitMode != 0) {
       ShowScaled(w, r, false, ow, oh, ox, oy);
     } else {
+      FramePresentForget(w);
       g_FrameBlit(w, r->pixels, r->width, r->height, ox, oy, ow, oh, 0, 0, r->width, r->height);
     }
     return;
   }
   SetOffset(0, 0);
   if (uw == ow && uh == oh && r->width == ow && r->height == oh) {
-    g_FrameBlit(w, r->pixels, r->width, r->height, rx, ry, ow, oh, 0, 0, ow, oh);
+    ShowDirect(w, r, rx, ry, true);
+    return;
+  }
+  // At the output size both scalers give the picture back unchanged, so a partial update goes
+  // to the window straight from the picture, at the origin as the scaled one would.
+  if (r->width == ow && r->height == oh) {
+    ShowDirect(w, r, 0, 0, false);
     return;
   }
   ShowScaled(w, r, g_CpuScaleFilter == 1, ow, oh, 0, 0);
@@ -108,6 +207,7 @@ i32 FramePaintWindow(WindowObject* w) {
     }
   } else if (w->has_drawn) {
     w->has_drawn = 0;
+    FramePresentForget(w);
     SetHeader(w, 1, 1);
     static const u8 black[4 + 4 + 4] = {};  // one pixel with the spare bytes every picture has
     g_FrameBlit(w, black, 1, 1, 0, 0, (w->width & ~3) + 4, w->height, 0, 0, 1, 1);
@@ -116,6 +216,7 @@ i32 FramePaintWindow(WindowObject* w) {
 }
 
 void FramePresentReset() {
+  FramePresentForget(nullptr);
   g_OutputSize = SizeI32{0, 0};
   g_OutputOffset = PointI32{0, 0};
   std::free(g_ScaledFrameBuffer);

@@ -34,6 +34,9 @@ void FrameBlitToWindow(WindowObject* w, const u8* pixels, i32 width, i32 height,
 i32 FramePaintWindow(WindowObject* w);
 // Shows the update of root record r in window w.
 void FramePresent(WindowObject* w, LayerRecord* r);
+// Whatever else draws into a window (or replaces the scaled buffer) calls this first, so that
+// the window's next presentation is whole again; null: every window.
+void FramePresentForget(const WindowObject* w);
 
 // ZEPHRA_FRAME_DUMP: the file the main window's last composed picture goes to at exit ("" none).
 extern std::string g_FrameDumpPath;

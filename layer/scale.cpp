@@ -55,6 +55,21 @@ static i64 LimitPixels(i64 v) {
 // An absolute source position as a table entry: -1 before the picture, size at or after it.
 static i32 TableEntry(i64 pos, i64 size) { return static_cast<i32>(pos < 0 ? -1 : (pos > size ? size : pos)); }
 
+// The nearest tables of a scaling (bounds already limited) and the valid spans of rows and
+// columns.
+static void NearestTables(i64 left, i64 top, i64 right, i64 bottom, i32 sw, i32 sh, i32 dw, i32 dh, i32* row_first,
+                          i32* row_end, i32* col_first, i32* col_end) {
+  // 16.16 steps in 64 bits: a span of 65536 pixels or more would wrap in 32.
+  const i64 col_step = ((right - left + 1) << 16) / dw;
+  const i64 row_step = ((bottom - top + 1) << 16) / dh;
+  g_ScaleColTable.resize(dw);
+  g_ScaleRowTable.resize(dh);
+  for (i32 j = 0; j < dw; j++) g_ScaleColTable[j] = TableEntry(left + ((j * col_step) >> 16), sw);
+  for (i32 i = 0; i < dh; i++) g_ScaleRowTable[i] = TableEntry(top + ((i * row_step) >> 16), sh);
+  ValidSpan(dh, [&](i32 i) { return i64{g_ScaleRowTable[i]}; }, sh, row_first, row_end);
+  ValidSpan(dw, [&](i32 j) { return i64{g_ScaleColTable[j]}; }, sw, col_first, col_end);
+}
+
 void FrameScaleNearest(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64 bottom, i32 sw, i32 sh, i32 dw,
                        i32 dh) {
   if (!dst || !src || dw <= 0 || dh <= 0) return;
@@ -66,16 +81,8 @@ void FrameScaleNearest(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64
     ClearRows(dst, dw, 0, dh);
     return;
   }
-  // 16.16 steps in 64 bits: a span of 65536 pixels or more would wrap in 32.
-  const i64 col_step = ((right - left + 1) << 16) / dw;
-  const i64 row_step = ((bottom - top + 1) << 16) / dh;
-  g_ScaleColTable.resize(dw);
-  g_ScaleRowTable.resize(dh);
-  for (i32 j = 0; j < dw; j++) g_ScaleColTable[j] = TableEntry(left + ((j * col_step) >> 16), sw);
-  for (i32 i = 0; i < dh; i++) g_ScaleRowTable[i] = TableEntry(top + ((i * row_step) >> 16), sh);
   i32 row_first, row_end, col_first, col_end;
-  ValidSpan(dh, [&](i32 i) { return i64{g_ScaleRowTable[i]}; }, sh, &row_first, &row_end);
-  ValidSpan(dw, [&](i32 j) { return i64{g_ScaleColTable[j]}; }, sw, &col_first, &col_end);
+  NearestTables(left, top, right, bottom, sw, sh, dw, dh, &row_first, &row_end, &col_first, &col_end);
   ClearRows(dst, dw, 0, row_first);
   ClearRows(dst, dw, row_end, dh);
   WorkerJob job{};
@@ -93,18 +100,59 @@ void FrameScaleNearest(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64
   WorkerPostRows(job, row_first, row_end);
 }
 
-// The tables hold absolute source rows and columns.
-void LayerJobScaleNearest(WorkerJob* j) {
+// The tables hold absolute source rows and columns. clear: also the columns outside the job's.
+static void NearestRows(const WorkerJob* j, bool clear) {
   const i32 dw = static_cast<i32>(j->dst_width);
   const i32 first = j->col_first, end = j->col_end;  // locals: the stores below may alias the record
   const i32* cols = g_ScaleColTable.data();
   for (i32 r = j->row_first; r < j->row_end; r++) {
     u8* row = j->dst_pixels + i64{r} * dw * 4;
-    ClearOutside(row, dw, j->col_first, j->col_end);
+    if (clear) ClearOutside(row, dw, first, end);
     const u32* src_row = reinterpret_cast<const u32*>(j->src_pixels + i64{g_ScaleRowTable[r]} * j->src_width * 4);
     u32* out = reinterpret_cast<u32*>(row);
     for (i32 c = first; c < end; c++) out[c] = src_row[cols[c]];
   }
+}
+
+void LayerJobScaleNearest(WorkerJob* j) { NearestRows(j, true); }
+
+// [first, end) narrowed to the indexes whose source position pos(i) lies in [lo, hi]; the
+// positions never fall as the index grows.
+template <class Pos>
+static void Reach(i32* first, i32* end, Pos pos, i64 lo, i64 hi) {
+  i32 f = *first, e = *end;
+  while (f < e && pos(f) < lo) f++;
+  i32 k = f;
+  while (k < e && pos(k) <= hi) k++;
+  *first = f;
+  *end = k;
+}
+
+ScaleRect FrameScaleNearestPart(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64 bottom, i32 sw, i32 sh,
+                                i32 dw, i32 dh, i32 cl, i32 ct, i32 cr, i32 cb) {
+  ScaleRect out{0, 0, 0, 0};
+  if (!dst || !src || dw <= 0 || dh <= 0) return out;
+  left = LimitPixels(left);
+  top = LimitPixels(top);
+  right = LimitPixels(right);
+  bottom = LimitPixels(bottom);
+  if (right < left || bottom < top) return out;
+  WorkerJob job{};
+  NearestTables(left, top, right, bottom, sw, sh, dw, dh, &job.row_first, &job.row_end, &job.col_first,
+                &job.col_end);
+  Reach(&job.row_first, &job.row_end, [&](i32 i) { return i64{g_ScaleRowTable[i]}; }, ct, cb);
+  Reach(&job.col_first, &job.col_end, [&](i32 j) { return i64{g_ScaleColTable[j]}; }, cl, cr);
+  if (job.row_first >= job.row_end || job.col_first >= job.col_end) return out;
+  job.src_left = left;
+  job.src_top = top;
+  job.src_width = sw;
+  job.src_height = sh;
+  job.dst_width = dw;
+  job.dst_height = dh;
+  job.dst_pixels = dst;
+  job.src_pixels = src;
+  NearestRows(&job, false);
+  return ScaleRect{job.col_first, job.row_first, job.col_end, job.row_end};
 }
 
 // ---- Bilinear --------------------------------------------------------------------------------
@@ -139,8 +187,10 @@ static i64 BilinearPos(i64 i, i64 lo, i64 hi, i64 dst100) {
   return span * (256 * i + (shrink ? f0 : 0)) / den + (shrink ? 0 : f0);
 }
 
+// Tables and job of a bilinear scaling; clear: also clears the rows and columns that no source
+// reaches (a partial redo leaves them as the whole scaling left them).
 static bool PrepareBilinear(WorkerJob* job, u8* dst, const u8* src, i64 left, i64 top, i64 right, i64 bottom, i32 sw,
-                            i32 sh, i64 dw100, i64 dh100) {
+                            i32 sh, i64 dw100, i64 dh100, bool clear = true) {
   i64 w = dw100 / 100, h = dh100 / 100;
   if (!dst || !src || w <= 0 || h <= 0) return false;
   const i64 lim = (i64{1} << 31) * 100;
@@ -178,11 +228,13 @@ static bool PrepareBilinear(WorkerJob* job, u8* dst, const u8* src, i64 left, i6
   ValidSpan(static_cast<i32>(h), [&](i32 i) { return row_pos[i]; }, sh, &row_first, &row_end);
   ValidSpan(static_cast<i32>(w), [&](i32 j) { return col_pos[j]; }, sw, &col_first, &col_end);
   if (row_first >= row_end || col_first >= col_end) {
-    ClearRows(dst, static_cast<i32>(w), 0, static_cast<i32>(h));
+    if (clear) ClearRows(dst, static_cast<i32>(w), 0, static_cast<i32>(h));
     return false;
   }
-  ClearRows(dst, static_cast<i32>(w), 0, row_first);
-  ClearRows(dst, static_cast<i32>(w), row_end, static_cast<i32>(h));
+  if (clear) {
+    ClearRows(dst, static_cast<i32>(w), 0, row_first);
+    ClearRows(dst, static_cast<i32>(w), row_end, static_cast<i32>(h));
+  }
   *job = WorkerJob{};
   job->code = WORKER_JOB_SCALE_BILINEAR;
   job->row_first = row_first;
@@ -202,9 +254,9 @@ static bool PrepareBilinear(WorkerJob* job, u8* dst, const u8* src, i64 left, i6
   return true;
 }
 
-// The rows of a bilinear job; exact_sum: the threaded combination of the two horizontal sums.
-// The rows of a bilinear job; kExact: the threaded combination of the two horizontal sums.
-template <bool kExact> static void BilinearRows(const WorkerJob* j) {
+// The rows of a bilinear job; kExact: the threaded combination of the two horizontal sums;
+// clear: also the columns outside the job's.
+template <bool kExact> static void BilinearRows(const WorkerJob* j, bool clear = true) {
   const i32 dw = static_cast<i32>(j->dst_width / 100);
   const i64 stride = i64{j->src_width} * 4;
   const i32 first = j->col_first, end = j->col_end;
@@ -212,7 +264,7 @@ template <bool kExact> static void BilinearRows(const WorkerJob* j) {
   const u64* fracs = g_ScaleFracTable.data();
   for (i32 r = j->row_first; r < j->row_end; r++) {
     u8* out = j->dst_pixels + i64{r} * dw * 4;
-    ClearOutside(out, dw, j->col_first, j->col_end);
+    if (clear) ClearOutside(out, dw, j->col_first, j->col_end);
     i64 pos = g_ScaleRowTable[r];
     const u32 fy = static_cast<u32>(pos & 255);
     const u8* row0 = j->src_pixels + (pos >> 8) * stride;
@@ -238,6 +290,20 @@ void FrameScaleBilinear(u8* dst, const u8* src, i64 left, i64 top, i64 right, i6
                         i64 dh100) {
   WorkerJob job;
   if (PrepareBilinear(&job, dst, src, left, top, right, bottom, sw, sh, dw100, dh100)) BilinearRows<false>(&job);
+}
+
+ScaleRect FrameScaleBilinearPart(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64 bottom, i32 sw, i32 sh,
+                                 i64 dw100, i64 dh100, bool threaded_sums, i32 cl, i32 ct, i32 cr, i32 cb) {
+  WorkerJob job;
+  if (!PrepareBilinear(&job, dst, src, left, top, right, bottom, sw, sh, dw100, dh100, false)) return ScaleRect{0, 0, 0, 0};
+  // Each destination pixel reads its source pixel and the ones right of and below it; the tables
+  // hold absolute rows (times 256) and column byte offsets.
+  Reach(&job.row_first, &job.row_end, [&](i32 i) { return i64{g_ScaleRowTable[i]} >> 8; }, i64{ct} - 1, cb);
+  Reach(&job.col_first, &job.col_end, [&](i32 j) { return i64{g_ScaleColTable[j] / 4}; }, i64{cl} - 1, cr);
+  if (job.row_first >= job.row_end || job.col_first >= job.col_end) return ScaleRect{0, 0, 0, 0};
+  if (threaded_sums) BilinearRows<true>(&job, false);
+  else BilinearRows<false>(&job, false);
+  return ScaleRect{job.col_first, job.row_first, job.col_end, job.row_end};
 }
 
 void FrameScaleReset() {

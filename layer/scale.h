@@ -40,6 +40,18 @@ void FrameScaleBilinearThreaded(u8* dst, const u8* src, i64 left, i64 top, i64 r
                                 i64 dw100, i64 dh100);
 void FrameScaleBilinear(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64 bottom, i32 sw, i32 sh, i64 dw100,
                         i64 dh100);
+// Partial redos of a destination that already holds the whole scaling of the same source with
+// the same arguments: only the destination pixels that read the changed source rectangle
+// (cl, ct)-(cr, cb), inclusive, are scaled again, on the calling thread, with the same bytes
+// the whole scaling gives (threaded_sums: those of FrameScaleBilinearThreaded). Returns the
+// destination rectangle redone (right and bottom exclusive; empty when none).
+struct ScaleRect {
+  i32 x0, y0, x1, y1;
+};
+ScaleRect FrameScaleNearestPart(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64 bottom, i32 sw, i32 sh,
+                                i32 dw, i32 dh, i32 cl, i32 ct, i32 cr, i32 cb);
+ScaleRect FrameScaleBilinearPart(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64 bottom, i32 sw, i32 sh,
+                                 i64 dw100, i64 dh100, bool threaded_sums, i32 cl, i32 ct, i32 cr, i32 cb);
 // The sharpened fraction of a raw one (builds the tables on first use).
 u8 FrameSharpenFraction(u8 f);
 

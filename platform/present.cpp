@@ -73,6 +73,18 @@ void PlatPresent(PlatWindow* w, const u8* pixels, i32 width, i32 height, i32 dst
       c->window = w;
     }
     Grow(c, static_cast<i32>(x1), static_cast<i32>(y1));
+    // Source column of each destination column, worked out once per call (none when the widths
+    // agree: then every row is one copy between two black margins).
+    const bool same_width = src_w == dst_w;
+    i64 copy_from = x0, copy_to = x0;  // same width: the columns whose source is inside
+    static std::vector<i64> cols;      // guarded by s_Lock
+    if (same_width) {
+      copy_from = std::min(std::max<i64>(x0, i64{dst_x} - src_x), x1);
+      copy_to = std::max(std::min<i64>(x1, i64{dst_x} - src_x + width), copy_from);
+    } else {
+      cols.resize(static_cast<size_t>(x1 - x0));
+      for (i64 x = x0; x < x1; x++) cols[static_cast<size_t>(x - x0)] = src_x + (x - dst_x) * src_w / dst_w;
+    }
     for (i64 y = y0; y < y1; y++) {
       u8* out = c->px.data() + (y * c->width + x0) * 4;
       i64 sy = src_y + (y - dst_y) * src_h / dst_h;
@@ -81,8 +93,16 @@ void PlatPresent(PlatWindow* w, const u8* pixels, i32 width, i32 height, i32 dst
         continue;
       }
       const u8* row = pixels + sy * width * 4;
+      if (same_width) {
+        std::memset(out, 0, static_cast<size_t>(copy_from - x0) * 4);
+        if (copy_to > copy_from)
+          std::memcpy(out + (copy_from - x0) * 4, row + (src_x + copy_from - dst_x) * 4,
+                      static_cast<size_t>(copy_to - copy_from) * 4);
+        std::memset(out + (copy_to - x0) * 4, 0, static_cast<size_t>(x1 - copy_to) * 4);
+        continue;
+      }
       for (i64 x = x0; x < x1; x++, out += 4) {
-        i64 sx = src_x + (x - dst_x) * src_w / dst_w;
+        const i64 sx = cols[static_cast<size_t>(x - x0)];
         if (sx < 0 || sx >= width) std::memset(out, 0, 4);
         else std::memcpy(out, row + sx * 4, 4);
       }

@@ -123,6 +123,7 @@ i32 WinScaledBufferAlloc(i32 width, i32 height) {
   if (width > WIN_OUTPUT_WIDTH_MAX) {
     {
       EngineLockGuard lock;
+      FramePresentForget(nullptr);
       std::free(g_ScaledFrameBuffer);
       g_ScaledFrameBuffer = nullptr;
       g_ScaledFrameBufferSize = 0;
@@ -139,6 +140,7 @@ i32 WinScaledBufferAlloc(i32 width, i32 height) {
   {
     // Presentation holds the lock while it scales into the buffer.
     EngineLockGuard lock;
+    FramePresentForget(nullptr);
     std::free(g_ScaledFrameBuffer);
     g_ScaledFrameBuffer = static_cast<u8*>(std::malloc(size));
     ok = g_ScaledFrameBuffer != nullptr;
@@ -550,6 +552,7 @@ void WinPaintBlack(WindowObject* w) {
     ch = d.height;
   }
   static const u8 black[4 + 4 + 4] = {};  // one pixel with the spare bytes every picture has
+  FramePresentForget(w);
   g_FrameBlit(w, black, 1, 1, 0, 0, cw, ch, 0, 0, 1, 1);
 }
 

@@ -578,6 +578,7 @@ void SysShutdown() {
   WinDestroyAll();
   {
     EngineLockGuard lock;
+    FramePresentForget(nullptr);
     std::free(g_ScaledFrameBuffer);
     g_ScaledFrameBuffer = nullptr;
     g_ScaledFrameBufferSize = 0;

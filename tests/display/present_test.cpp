@@ -1,6 +1,9 @@
 // Presentation: which picture reaches which window, where and how scaled, for every mode and
 // fit of the main window, blanking, and one whole frame through the frame loop.
+#include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <iterator>
 #include <thread>
 
 #include "layer/compose_fixture.h"
@@ -51,13 +54,14 @@ struct PresentTest : ComposeTest {
     std::free(g_ScaledFrameBuffer);
     g_ScaledFrameBufferSize = ImagePixelBytes(w, h);
     g_ScaledFrameBuffer = static_cast<u8*>(std::malloc(g_ScaledFrameBufferSize));
+    FramePresentForget(nullptr);  // as the screen modes do when they replace the buffer
   }
   static void Update(i64 l, i64 t, i64 r, i64 b) {
     Root()->update_left = l, Root()->update_top = t, Root()->update_right = r, Root()->update_bottom = b;
   }
 };
 
-enum Kind { DIRECT, BILINEAR, NEAREST, STRETCH };
+enum Kind { DIRECT, BILINEAR, NEAREST, STRETCH, BILINEAR_HERE };
 
 // The picture a scaled presentation must hand over, worked out with the scalers themselves
 // (their arithmetic is checked against references in scale_test.cpp).
@@ -66,6 +70,9 @@ std::vector<u8> Expected(Kind k, i32 ow, i32 oh) {
   std::vector<u8> out(ImagePixelBytes(ow, oh));
   if (k == NEAREST)
     FrameScaleNearest(out.data(), r->pixels, 0, 0, r->width - 1, r->height - 1, r->width, r->height, ow, oh);
+  else if (k == BILINEAR_HERE)
+    FrameScaleBilinear(out.data(), r->pixels, 0, 0, r->width * 100 - 100, r->height * 100 - 100, r->width, r->height,
+                       ow * 100, oh * 100);
   else
     FrameScaleBilinearThreaded(out.data(), r->pixels, 0, 0, r->width * 100 - 100, r->height * 100 - 100, r->width,
                                r->height, ow * 100, oh * 100);
@@ -73,6 +80,28 @@ std::vector<u8> Expected(Kind k, i32 ow, i32 oh) {
   return out;
 }
 
+// What a window shows: blits applied in order to a 100 x 80 client area the way the platform
+// puts them there (the source rectangle stretched by nearest neighbour, black outside the
+// picture).
+struct Window {
+  static constexpr i32 W = 100, H = 80;
+  std::vector<u8> px = std::vector<u8>(W * H * 4, 0x5A);  // neither black nor any picture byte
+  void Apply(const u8* pixels, i32 width, i32 height, i32 dx, i32 dy, i32 dw, i32 dh, i32 sx, i32 sy, i32 sw, i32 sh) {
+    for (i32 y = std::max(dy, 0); y < std::min(dy + dh, H); y++)
+      for (i32 x = std::max(dx, 0); x < std::min(dx + dw, W); x++) {
+        const i64 px_y = sy + i64{y - dy} * sh / dh, px_x = sx + i64{x - dx} * sw / dw;
+        u8* out = &px[(static_cast<size_t>(y) * W + x) * 4];
+        if (px_x < 0 || px_y < 0 || px_x >= width || px_y >= height) std::memset(out, 0, 4);
+        else std::memcpy(out, pixels + (px_y * width + px_x) * 4, 4);
+      }
+  }
+  void Apply(const Blit& b) { Apply(b.copy.data(), b.width, b.height, b.dx, b.dy, b.dw, b.dh, b.sx, b.sy, b.sw, b.sh); }
+};
+
+// Every mode and fit of the main window: the first presentation shows the whole picture as its
+// mode scales it; the frames after it, which change the picture inside their updates only, send
+// only part of the window (except where the platform stretches) and leave it showing exactly
+// what a whole presentation of the changed picture would.
 TEST_F(PresentTest, MainWindowByModeFitAndFilter) {
   struct Case {
     const char* what;
@@ -85,10 +114,11 @@ TEST_F(PresentTest, MainWindowByModeFitAndFilter) {
     i32 x, y;
   } const cases[] = {
       {"windowed, whole update at output size", 0, 0, 0, 1, 64, 48, true, DIRECT, 0, 0},
-      {"windowed, partial update: scaled at factor 1", 0, 0, 0, 1, 64, 48, false, BILINEAR, 0, 0},
-      {"windowed, partial update, nearest", 0, 0, 0, 0, 64, 48, false, NEAREST, 0, 0},
+      {"windowed, partial update: the picture itself", 0, 0, 0, 1, 64, 48, false, DIRECT, 0, 0},
+      {"windowed, partial update, nearest", 0, 0, 0, 0, 64, 48, false, DIRECT, 0, 0},
       {"windowed, half size, nearest", 0, 0, 0, 0, 32, 24, true, NEAREST, 0, 0},
       {"windowed, half size, bilinear", 0, 0, 0, 1, 32, 24, true, BILINEAR, 0, 0},
+      {"windowed, half size, bilinear on this thread", 0, 0, 0, 2, 32, 24, true, BILINEAR, 0, 0},
       {"fullscreen, fit 1, bilinear", 1, 0, 1, 1, 90, 68, true, BILINEAR, 5, 6},
       {"fullscreen, fit 2, nearest", 1, 0, 2, 0, 90, 68, true, NEAREST, 5, 6},
       {"fullscreen, fit 3, bilinear", 1, 0, 3, 1, 100, 80, true, BILINEAR, 0, 0},
@@ -96,39 +126,89 @@ TEST_F(PresentTest, MainWindowByModeFitAndFilter) {
       {"maximised in a window: always bilinear", 0, 1, 0, 0, 90, 68, true, BILINEAR, 5, 6},
       {"fullscreen and maximised, native", 1, 1, 0, 0, 90, 68, true, STRETCH, 5, 6},
   };
+  // The picture's changes, frame by frame: a glyph-sized spot, a row band, the edges, one pixel.
+  const struct {
+    i32 l, t, r, b;
+  } changes[] = {{10, 5, 25, 20}, {0, 30, 63, 33}, {60, 44, 63, 47}, {0, 0, 0, 0}, {31, 23, 31, 23}};
+  const u8 saved_sse = g_CfgUseSse;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    TestFillNoise(Root(), 5, false);
     g_Fullscreen = c.fullscreen;
     g_Maximised = c.maximised;
     g_FitMode = c.fit;
-    g_CpuScaleFilter = c.filter;
+    g_CpuScaleFilter = c.filter == 2 ? 1 : c.filter;
+    g_CfgUseSse = c.filter == 2 ? 0 : saved_sse;
     Output(c.ow, c.oh);
-    if (c.whole_update) Update(0, 0, 63, 47);
-    else Update(3, 4, 20, 30);
+    FramePresentForget(nullptr);
+    Window got;
+    for (i32 frame = 0; frame <= static_cast<i32>(std::size(changes)); frame++) {
+      SCOPED_TRACE(frame);
+      if (frame == 0) {
+        if (c.whole_update) Update(0, 0, 63, 47);
+        else Update(3, 4, 20, 30);
+      } else {
+        const auto& ch = changes[frame - 1];
+        for (i32 y = ch.t; y <= ch.b; y++)
+          for (i32 x = ch.l; x <= ch.r; x++)
+            for (i32 k = 0; k < 4; k++) Root()->pixels[(static_cast<size_t>(y) * 64 + x) * 4 + k] ^= 0xA5 + frame + k;
+        Update(ch.l, ch.t, ch.r, ch.b);
+      }
+      g_Blits.clear();
+      FramePresent(g_WindowObjects[0], Root());
+      if (frame == 0) ASSERT_FALSE(g_Blits.empty());  // later a change may reach no shown pixel
+      EXPECT_EQ(g_OutputOffset.load().x, c.x);
+      EXPECT_EQ(g_OutputOffset.load().y, c.y);
+      i64 sent = 0;
+      for (const Blit& b : g_Blits) {
+        got.Apply(b);
+        sent += i64{b.dw} * b.dh;
+      }
+      if (frame > 0 && c.kind != STRETCH) EXPECT_LT(sent, i64{c.ow} * c.oh);
+      Window want = got;  // outside the shown rectangle the window keeps what it had
+      if (c.kind == DIRECT || c.kind == STRETCH) {
+        want.Apply(Root()->pixels, 64, 48, c.x, c.y, c.ow, c.oh, 0, 0, 64, 48);
+        EXPECT_EQ(g_WindowObjects[0]->screen_header.width, 64);
+        EXPECT_EQ(g_WindowObjects[0]->screen_header.height, -48);
+      } else {
+        const std::vector<u8> scaled = Expected(c.filter == 2 ? BILINEAR_HERE : c.kind, c.ow, c.oh);
+        want.Apply(scaled.data(), c.ow, c.oh, c.x, c.y, c.ow, c.oh, 0, 0, c.ow, c.oh);
+        EXPECT_EQ(g_WindowObjects[0]->screen_header.width, c.ow);
+        EXPECT_EQ(g_WindowObjects[0]->screen_header.height, -c.oh);
+      }
+      ASSERT_EQ(got.px, want.px);
+    }
+  }
+  g_CfgUseSse = saved_sse;
+}
+
+// Whatever else drew into the window since, the next presentation is whole again.
+TEST_F(PresentTest, AfterTheWindowWasBlankedOrTheBufferReplacedThePresentationIsWhole) {
+  Output(32, 24);
+  g_CpuScaleFilter = 0;
+  Update(0, 0, 63, 47);
+  FramePresent(g_WindowObjects[0], Root());
+  struct {
+    const char* what;
+    void (*step)();
+  } const steps[] = {
+      {"blanked", [] {
+         g_WindowOpen[0] = -1;
+         g_WindowObjects[0]->has_drawn = 1;
+         FramePaintWindow(g_WindowObjects[0]);
+         g_WindowOpen[0] = 1;
+       }},
+      {"forgotten", [] { FramePresentForget(g_WindowObjects[0]); }},
+  };
+  for (const auto& st : steps) {
+    SCOPED_TRACE(st.what);
+    st.step();
     g_Blits.clear();
+    Update(2, 2, 3, 3);
     FramePresent(g_WindowObjects[0], Root());
     ASSERT_EQ(g_Blits.size(), 1u);
-    const Blit& b = g_Blits[0];
-    EXPECT_EQ(g_OutputOffset.load().x, c.x);
-    EXPECT_EQ(g_OutputOffset.load().y, c.y);
-    EXPECT_EQ(b.dx, c.x);
-    EXPECT_EQ(b.dy, c.y);
-    EXPECT_EQ(b.dw, c.ow);
-    EXPECT_EQ(b.dh, c.oh);
-    if (c.kind == DIRECT || c.kind == STRETCH) {
-      EXPECT_EQ(b.pixels, Root()->pixels);
-      EXPECT_EQ(b.sw, c.kind == DIRECT ? c.ow : 64);
-      EXPECT_EQ(b.sh, c.kind == DIRECT ? c.oh : 48);
-      EXPECT_EQ(g_WindowObjects[0]->screen_header.width, 64);
-      EXPECT_EQ(g_WindowObjects[0]->screen_header.height, -48);
-    } else {
-      EXPECT_EQ(b.pixels, g_ScaledFrameBuffer);
-      EXPECT_EQ(b.sw, c.ow);
-      EXPECT_EQ(b.sh, c.oh);
-      EXPECT_EQ(b.copy, Expected(c.kind, c.ow, c.oh));
-      EXPECT_EQ(g_WindowObjects[0]->screen_header.width, c.ow);
-      EXPECT_EQ(g_WindowObjects[0]->screen_header.height, -c.oh);
-    }
+    EXPECT_EQ(g_Blits[0].dw, 32);
+    EXPECT_EQ(g_Blits[0].dh, 24);
   }
 }
 
