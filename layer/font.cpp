@@ -7,7 +7,9 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <list>
 #include <string>
+#include <unordered_map>
 
 #include "common/sjis.h"
 #include "platform/platform.h"
@@ -60,7 +62,98 @@ int FontEnumProc(const char* face_name, const char* script_name, u8 pitch_and_fa
   return 1;
 }
 
+// ---- Finished glyph cells -----------------------------------------------------------------------
+
+// Cells rendered before, by what decides their bits: the font maker, face, font height and
+// weight, cell side and character. Most recently used first; at most kGlyphCacheCells cells and
+// kGlyphCacheBytes of bits, the least recently used going first. Used on the thread that draws
+// text, as the slots are. Forgotten with the face list, whose indexes the keys hold.
+struct GlyphCacheKey {
+  FontCreateFn create;
+  i32 face, font_height, font_weight, cell_side;
+  u8 len;
+  u8 ch[2];
+  bool operator==(const GlyphCacheKey&) const = default;
+};
+struct GlyphCacheKeyHash {
+  size_t operator()(const GlyphCacheKey& k) const {
+    size_t h = std::hash<const void*>()(reinterpret_cast<const void*>(k.create));
+    for (i64 v : {i64{k.face}, i64{k.font_height}, i64{k.font_weight}, i64{k.cell_side},
+                  i64{k.len} << 16 | i64{k.ch[0]} << 8 | k.ch[1]})
+      h = (h ^ static_cast<size_t>(v)) * 0x100000001B3ull;
+    return h;
+  }
+};
+struct GlyphCacheEntry {
+  GlyphCacheKey key;
+  u8* bits;  // cell_side * cell_side / 8 bytes
+  i32 x_max, first_row;
+};
+enum : size_t { kGlyphCacheCells = 1024, kGlyphCacheBytes = 16u << 20 };
+static std::list<GlyphCacheEntry> s_GlyphCache;
+static std::unordered_map<GlyphCacheKey, std::list<GlyphCacheEntry>::iterator, GlyphCacheKeyHash> s_GlyphIndex;
+static size_t s_GlyphCacheBytes = 0;
+
+static void GlyphCacheDropLast() {
+  GlyphCacheEntry& e = s_GlyphCache.back();
+  s_GlyphCacheBytes -= static_cast<size_t>(e.key.cell_side) * e.key.cell_side / 8;
+  s_GlyphIndex.erase(e.key);
+  free(e.bits);
+  s_GlyphCache.pop_back();
+}
+
+static void GlyphCacheClear() {
+  while (!s_GlyphCache.empty()) GlyphCacheDropLast();
+}
+
+// The last ink column and first ink row of a cell (-1 for the row when it holds no ink).
+static void CellExtent(const u8* bits, i32 side, i32* x_max, i32* first_row) {
+  const i32 row_bytes = side / 8;
+  *x_max = 0;
+  *first_row = -1;
+  for (i32 y = 0; y < side; y++) {
+    const u8* row = bits + y * row_bytes;
+    for (i32 b = 0; b < row_bytes; b++) {
+      u32 ink = ~static_cast<u32>(row[b]) & 0xFFu;
+      if (!ink) continue;
+      if (*first_row < 0) *first_row = y;
+      i32 col = b * 8 + 7 - std::countr_zero(ink);
+      if (col > *x_max) *x_max = col;
+    }
+  }
+}
+
+// Fills the current slot's cell with the character (len bytes of text), from the cache or
+// rendered and kept, and gives its extent.
+static void RenderCell(FontSlot& s, const char* text, i32 len, i32* x_max, i32* first_row) {
+  GlyphCacheKey key{g_FontCreate, s.face, s.font_height, s.font_weight, s.cell_side, static_cast<u8>(len), {0, 0}};
+  for (i32 i = 0; i < len && i < 2; i++) key.ch[i] = static_cast<u8>(text[i]);
+  const size_t bytes = static_cast<size_t>(s.glyph_bytes);
+  auto it = s_GlyphIndex.find(key);
+  if (it != s_GlyphIndex.end()) {
+    s_GlyphCache.splice(s_GlyphCache.begin(), s_GlyphCache, it->second);
+    const GlyphCacheEntry& e = s_GlyphCache.front();
+    std::memcpy(s.glyph_bits, e.bits, bytes);
+    *x_max = e.x_max;
+    *first_row = e.first_row;
+    return;
+  }
+  std::memset(s.glyph_bits, 0xFF, bytes);
+  PlatFontDrawChar(s.font, text, len, s.glyph_bits, s.cell_side, s.cell_side, s.cell_side / 8);
+  CellExtent(s.glyph_bits, s.cell_side, x_max, first_row);
+  if (bytes > kGlyphCacheBytes / 4) return;  // too large to be worth keeping
+  u8* copy = static_cast<u8*>(malloc(bytes));
+  if (!copy) return;  // not kept: the cell is right all the same
+  std::memcpy(copy, s.glyph_bits, bytes);
+  while (!s_GlyphCache.empty() && (s_GlyphCache.size() >= kGlyphCacheCells || s_GlyphCacheBytes + bytes > kGlyphCacheBytes))
+    GlyphCacheDropLast();
+  s_GlyphCache.push_front(GlyphCacheEntry{key, copy, *x_max, *first_row});
+  s_GlyphIndex[key] = s_GlyphCache.begin();
+  s_GlyphCacheBytes += bytes;
+}
+
 static void FreeFaceList() {
+  GlyphCacheClear();
   for (i32 i = 0; i < g_FontFaceList.count && g_FontFaceList.names; i++) free(g_FontFaceList.names[i]);
   free(g_FontFaceList.names);
   free(g_FontFaceList.script_flags);
@@ -267,26 +360,15 @@ void FontMeasureText(const char* text, i32 glyph_width, i32 glyph_height, u32 bo
         s.glyph_bits) {
       if (!text) text = "";
       i32 len = static_cast<i32>(SjisCharLen(text));
-      std::memset(s.glyph_bits, 0xFF, static_cast<size_t>(s.glyph_bytes));
       std::memset(s.last_char, 0, sizeof s.last_char);
       std::memcpy(s.last_char, text, static_cast<size_t>(len));
-      PlatFontDrawChar(s.font, text, len, s.glyph_bits, s.cell_side, s.cell_side, s.cell_side / 8);
+      i32 cell_x_max, first_row;
+      RenderCell(s, text, len, &cell_x_max, &first_row);
 
       i32 pitch = FontCurrentPitch();
       i32 x_max = 0, top = 0;
       if (pitch == 1) {
-        i32 row_bytes = s.cell_side / 8;
-        i32 first_row = -1;
-        for (i32 y = 0; y < s.cell_side; y++) {
-          const u8* row = s.glyph_bits + y * row_bytes;
-          for (i32 b = 0; b < row_bytes; b++) {
-            u32 ink = ~static_cast<u32>(row[b]) & 0xFFu;
-            if (!ink) continue;
-            if (first_row < 0) first_row = y;
-            i32 col = b * 8 + 7 - std::countr_zero(ink);
-            if (col > x_max) x_max = col;
-          }
-        }
+        x_max = cell_x_max;
         top = first_row < 0 ? 0 : s.cell_side - first_row;
       }
       if (pitch != 0) {

@@ -4,7 +4,9 @@
 // nothing is written unless the whole placed box lies inside the canvas.
 #include "layer/glyph.h"
 
+#include <algorithm>
 #include <initializer_list>
+#include <vector>
 
 #include "layer/font.h"
 
@@ -118,10 +120,8 @@ static void MarkDirty(GlyphCanvas* cv, const GlyphPlacement& p) {
 struct GlyphCell {
   const u8* bits;
   i32 side, row_bytes;
-  u8 Byte(i64 row, i64 index) const {
-    if (row < 0 || row >= side || index < 0 || index >= row_bytes) return 0xFF;
-    return bits[row * row_bytes + index];
-  }
+  // Row `row`, or null when it lies outside the cell.
+  const u8* Row(i64 row) const { return row < 0 || row >= side ? nullptr : bits + row * row_bytes; }
 };
 
 static bool CurrentCell(GlyphCell* cell) {
@@ -155,6 +155,32 @@ static void DrawRows(u32 colour, u32 second_colour, i32 mode, i32 orientation, i
   MarkDirty(cv, p);
 }
 
+// Lerp(a, b, c, w - 1) for every column c of a row, without a division per pixel: each channel
+// steps its quotient and remainder along the row.
+static void RowColours(const GlyphRgb& a, const GlyphRgb& b, i32 w, GlyphRgb* out) {
+  const i32 den = w - 1;
+  if (den <= 0 || (a.r == b.r && a.g == b.g && a.b == b.b)) {
+    for (i32 c = 0; c < w; c++) out[c] = a;
+    return;
+  }
+  auto channel = [&](i32 from, i32 to, i32 GlyphRgb::*field) {
+    const i32 diff = to - from, mag = diff < 0 ? -diff : diff, step_q = mag / den, step_r = mag % den;
+    i32 q = 0, rem = 0;  // mag * c == q * den + rem
+    for (i32 c = 0; c < w; c++) {
+      out[c].*field = from + (diff < 0 ? -q : q);  // the division truncates toward zero
+      q += step_q;
+      rem += step_r;
+      if (rem >= den) {
+        q++;
+        rem -= den;
+      }
+    }
+  };
+  channel(a.r, b.r, &GlyphRgb::r);
+  channel(a.g, b.g, &GlyphRgb::g);
+  channel(a.b, b.b, &GlyphRgb::b);
+}
+
 static inline void Put(u8* px, const GlyphRgb& c, u8 alpha) {
   px[0] = static_cast<u8>(c.b);
   px[1] = static_cast<u8>(c.g);
@@ -162,15 +188,34 @@ static inline void Put(u8* px, const GlyphRgb& c, u8 alpha) {
   px[3] = alpha;
 }
 
+// n / d truncated toward zero for |n| < 2^24 and 0 < d <= 256, through a reciprocal:
+// (|n| * ceil(2^40 / d)) >> 40 is exact there.
+static inline i32 DivSmall(i32 n, i32 d) {
+  static const struct Reciprocals {
+    u64 r[257];
+    Reciprocals() : r{} {
+      for (u32 i = 1; i <= 256; i++) r[i] = ((u64{1} << 40) + i - 1) / i;
+    }
+  } kRecip;
+  const u64 m = static_cast<u64>(n < 0 ? -n : n);
+  const i32 q = static_cast<i32>((m * kRecip.r[d]) >> 40);
+  return n < 0 ? -q : q;
+}
+
 void TextDrawGlyphHard(u32 colour, u32 second_colour, i32 gradient_mode, i32 orientation, i32 w,
                        i32 h, i32 x, i32 y, u8 ink_only, GlyphCanvas* canvas) {
+  GlyphRgb stack_cols[FONT_GLYPH_MAX];
+  std::vector<GlyphRgb> heap_cols(w > FONT_GLYPH_MAX ? static_cast<size_t>(w) : 0);
+  GlyphRgb* cols = w > FONT_GLYPH_MAX ? heap_cols.data() : stack_cols;
   DrawRows(colour, second_colour, gradient_mode, orientation, w, h, x, y, 1, canvas,
            [&](const GlyphCell& cell, i64 row, const GlyphRgb& left, const GlyphRgb& right, u8* px, i64 step) {
              static const GlyphRgb kBlack = {0, 0, 0};
+             RowColours(left, right, w, cols);
+             const u8* bits = cell.Row(row);
              for (i32 c = 0; c < w; c++) {
                u8* q = px + step * c;
-               bool ink = !(cell.Byte(row, c >> 3) & (0x80u >> (c & 7)));
-               if (ink) Put(q, Lerp(left, right, c, w - 1), 255);
+               const bool ink = bits && (c >> 3) < cell.row_bytes && !(bits[c >> 3] & (0x80u >> (c & 7)));
+               if (ink) Put(q, cols[c], 255);
                else if (!ink_only) Put(q, kBlack, 255);
              }
            });
@@ -178,17 +223,33 @@ void TextDrawGlyphHard(u32 colour, u32 second_colour, i32 gradient_mode, i32 ori
 
 void TextDrawGlyphSmooth(u32 colour, u32 second_colour, i32 gradient_mode, i32 orientation, i32 w,
                          i32 h, i32 x, i32 y, u8 ink_only, GlyphCanvas* canvas) {
+  GlyphRgb stack_cols[FONT_GLYPH_MAX];
+  u32 stack_sums[FONT_GLYPH_MAX / 2 + 1];
+  const bool large = w > FONT_GLYPH_MAX;
+  std::vector<GlyphRgb> heap_cols(large ? static_cast<size_t>(w) : 0);
+  std::vector<u32> heap_sums(large ? static_cast<size_t>(w) / 2 + 1 : 0);
+  GlyphRgb* cols = large ? heap_cols.data() : stack_cols;
+  u32* sums = large ? heap_sums.data() : stack_sums;
+  const i32 pairs = (w + 1) / 2;
   DrawRows(colour, second_colour, gradient_mode, orientation, w, h, x, y, 4, canvas,
            [&](const GlyphCell& cell, i64 row, const GlyphRgb& left, const GlyphRgb& right, u8* px, i64 step) {
+             // The ink counts of the four cell rows, two output pixels (one cell byte) at a time:
+             // the left four pixels' count above bit 8 and the right four's below, which never
+             // carry into each other (at most 16 each).
+             const u32 none = g_GlyphCoverage[0xFF];
+             for (i32 b = 0; b < pairs; b++) sums[b] = 0;
+             for (i64 k = 0; k < 4; k++) {
+               const u8* bits = cell.Row(row + k);
+               const i32 inside = bits ? std::min(pairs, cell.row_bytes) : 0;
+               for (i32 b = 0; b < inside; b++) sums[b] += g_GlyphCoverage[bits[b]];
+               for (i32 b = inside; b < pairs; b++) sums[b] += none;
+             }
+             RowColours(left, right, w, cols);
              for (i32 c = 0; c < w; c++) {
                u8* q = px + step * c;
-               u32 count = 0;
-               for (i64 k = 0; k < 4; k++) {
-                 u32 cov = g_GlyphCoverage[cell.Byte(row + k, c >> 1)];
-                 count += (c & 1) ? (cov & 0xFF) : (cov >> 8);
-               }
+               const u32 count = (c & 1) ? (sums[c >> 1] & 0xFF) : (sums[c >> 1] >> 8);
                u8 level = g_GlyphGreyLevels[count & 31];
-               GlyphRgb col = Lerp(left, right, c, w - 1);
+               const GlyphRgb& col = cols[c];
                if (!ink_only) {
                  Put(q, col, level);
                  continue;
@@ -199,7 +260,7 @@ void TextDrawGlyphSmooth(u32 colour, u32 second_colour, i32 gradient_mode, i32 o
                i32 new_a = old_a + a - ((old_a * a) >> 8) - 1;
                const i32 src[3] = {col.b, col.g, col.r};
                for (int ch = 0; ch < 3; ch++)
-                 q[ch] = static_cast<u8>(q[ch] + (src[ch] - q[ch]) * a / (new_a + 1));
+                 q[ch] = static_cast<u8>(q[ch] + DivSmall((src[ch] - q[ch]) * a, new_a + 1));
                q[3] = static_cast<u8>(new_a);
              }
            });

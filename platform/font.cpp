@@ -358,20 +358,41 @@ void PlatFontDrawChar(PlatFont* font, const char* ch, i32 len, u8* bits, i32 wid
   i32 y0 = font->ascent - slot->bitmap_top;
   // A negative pitch means the rows lie bottom-up in memory.
   const u8* top = bm.pitch < 0 ? bm.buffer + static_cast<i64>(bm.rows - 1) * -bm.pitch : bm.buffer;
+  const u8 mode = bm.pixel_mode;
+  if (mode != FT_PIXEL_MODE_MONO && mode != FT_PIXEL_MODE_GRAY && mode != FT_PIXEL_MODE_BGRA) {
+    // Pixels of another kind are never drawn.
+    return;
+  }
+  // Clears the ink bit of cell pixel x of a row.
+  auto ink_at = [](u8* dst, i32 x) { dst[x >> 3] = static_cast<u8>(dst[x >> 3] & ~(0x80u >> (x & 7))); };
   for (u32 gy = 0; gy < bm.rows; gy++) {
     i32 y = y0 + static_cast<i32>(gy);
     if (y < 0 || y >= height) continue;
     const u8* src = top + static_cast<i64>(gy) * bm.pitch;
     u8* dst = bits + static_cast<i64>(y) * stride;
+    if (mode == FT_PIXEL_MODE_MONO) {
+      // Eight source pixels at a time; a byte that reaches past the cell's sides goes bit by bit.
+      for (u32 i = 0; i * 8 < bm.width; i++) {
+        u32 ink = src[i];
+        const u32 left = bm.width - i * 8;
+        if (left < 8) ink &= 0xFFu << (8 - left);
+        if (!ink) continue;
+        const i32 x = x0 + static_cast<i32>(i * 8);
+        if (x >= 0 && x + 8 <= width) {
+          const i32 sh = x & 7;
+          dst[x >> 3] = static_cast<u8>(dst[x >> 3] & ~(ink >> sh));
+          if (sh) dst[(x >> 3) + 1] = static_cast<u8>(dst[(x >> 3) + 1] & ~(ink << (8 - sh)));
+          continue;
+        }
+        for (i32 b = 0; b < 8; b++)
+          if ((ink >> (7 - b)) & 1 && x + b >= 0 && x + b < width) ink_at(dst, x + b);
+      }
+      continue;
+    }
     for (u32 gx = 0; gx < bm.width; gx++) {
-      bool ink;
-      if (bm.pixel_mode == FT_PIXEL_MODE_MONO) ink = (src[gx >> 3] >> (7 - (gx & 7))) & 1;
-      else if (bm.pixel_mode == FT_PIXEL_MODE_GRAY) ink = src[gx] >= 128;
-      else if (bm.pixel_mode == FT_PIXEL_MODE_BGRA) ink = src[gx * 4 + 3] >= 128;
-      else return;
+      const bool ink = mode == FT_PIXEL_MODE_GRAY ? src[gx] >= 128 : src[gx * 4 + 3] >= 128;
       i32 x = x0 + static_cast<i32>(gx);
-      if (!ink || x < 0 || x >= width) continue;
-      dst[x >> 3] = static_cast<u8>(dst[x >> 3] & ~(0x80u >> (x & 7)));
+      if (ink && x >= 0 && x < width) ink_at(dst, x);
     }
   }
 }

@@ -156,7 +156,9 @@ TEST_F(PresentTest, MainWindowByModeFitAndFilter) {
       }
       g_Blits.clear();
       FramePresent(g_WindowObjects[0], Root());
-      if (frame == 0) ASSERT_FALSE(g_Blits.empty());  // later a change may reach no shown pixel
+      if (frame == 0) {
+        ASSERT_FALSE(g_Blits.empty());  // later a change may reach no shown pixel
+      }
       EXPECT_EQ(g_OutputOffset.load().x, c.x);
       EXPECT_EQ(g_OutputOffset.load().y, c.y);
       i64 sent = 0;
@@ -164,7 +166,9 @@ TEST_F(PresentTest, MainWindowByModeFitAndFilter) {
         got.Apply(b);
         sent += i64{b.dw} * b.dh;
       }
-      if (frame > 0 && c.kind != STRETCH) EXPECT_LT(sent, i64{c.ow} * c.oh);
+      if (frame > 0 && c.kind != STRETCH) {
+        EXPECT_LT(sent, i64{c.ow} * c.oh);
+      }
       Window want = got;  // outside the shown rectangle the window keeps what it had
       if (c.kind == DIRECT || c.kind == STRETCH) {
         want.Apply(Root()->pixels, 64, 48, c.x, c.y, c.ow, c.oh, 0, 0, 64, 48);

@@ -451,6 +451,39 @@ TEST_F(FontMeasureTest, FixedPitchFaceGivesWholeAndHalfCells) {
   }
 }
 
+// Cells come back from the glyph cache exactly as rendered, whatever was drawn between, and a
+// size, weight, face or character that differs never takes another's cell. The first round
+// renders, the second mostly reuses; each cell is checked against a fresh render of its own.
+TEST_F(FontMeasureTest, CachedCellsAreTheCellsRendered) {
+  struct Case {
+    const char* face;
+    const char* ch;
+    i32 size;
+    u32 bold;
+    u8 smooth;
+  } const cases[] = {
+      {"IPAGothic", "あ", 20, 0, 1}, {"IPAGothic", "あ", 20, 1, 1}, {"IPAGothic", "あ", 21, 0, 1},
+      {"IPAGothic", "あ", 20, 0, 0}, {"IPAGothic", "い", 20, 0, 1}, {"IPAPGothic", "あ", 20, 0, 1},
+      {"IPAPGothic", "W", 32, 0, 1}, {"IPAGothic", "漢", 16, 1, 0},
+  };
+  for (int round = 0; round < 2; round++) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.face) + " " + c.ch + " " + std::to_string(c.size) + (c.bold ? " bold" : "") +
+                   (c.smooth ? " smooth" : " hard") + (round ? " again" : ""));
+      Select(c.face);
+      const std::string ch = Sjis(c.ch);
+      i32 w, h;
+      FontMeasureText(ch.c_str(), c.size, c.size, c.bold, c.smooth, &w, &h);
+      const FontSlot& s = g_FontSlots[0];
+      ASSERT_NE(s.glyph_bits, nullptr);
+      std::vector<u8> fresh(static_cast<size_t>(s.glyph_bytes), 0xFF);
+      PlatFontDrawChar(s.font, ch.c_str(), static_cast<i32>(ch.size()), fresh.data(), s.cell_side, s.cell_side,
+                       s.cell_side / 8);
+      EXPECT_EQ(std::memcmp(fresh.data(), s.glyph_bits, fresh.size()), 0);
+    }
+  }
+}
+
 // IPAPGothic 003.03: the expected advances come from the outlines' extents (units of 2048 em,
 // cell 80 = 2203 units, so 74 pixels an em) as x_max / 4 + 4; hinting may move an edge by one.
 TEST_F(FontMeasureTest, ProportionalFaceMeasuresInkWithinOnePixel) {
