@@ -24,7 +24,12 @@ static void ResetState(u8 mode) {
   g_Expr.list_depth = 0;
   g_Expr.not_constant = 0;
   g_Expr.failed = 0;
-  g_Expr.ref = ExprVarRef{};
+  // The index list is read only up to its count, so the count alone clears it (clearing the
+  // whole record costs more than a short evaluation).
+  g_Expr.ref.var_id = 0;
+  g_Expr.ref.element = 0;
+  g_Expr.ref.whole = 0;
+  g_Expr.ref.index_count = 0;
 }
 
 void ExprReset() {
@@ -242,7 +247,9 @@ i32 ExprRun(const u8* code, u32 size) {
 
 static const ExprSlot* Run(u8 mode, const u8* code, u32 size) {
   ResetState(mode);
-  g_Expr.failed = code || size == 0 ? ExprRun(code, size) != 0 : 1;
+  const i32 quick = code && mode == EXPR_MODE_INT ? ExprRunShortInt(code, size) : 0;
+  if (quick != 0) g_Expr.failed = quick < 0;
+  else g_Expr.failed = code || size == 0 ? ExprRun(code, size) != 0 : 1;
   // The value in slot 0 whatever happened; an empty stack reads as 0.
   static const ExprSlot kEmpty = {0, 0.0, 0};
   return g_Expr.top > 0 ? &g_Expr.stack[0] : &kEmpty;

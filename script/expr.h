@@ -116,6 +116,11 @@ void ExprInitOpTable(u8 flag);
 
 // Runs the instructions on the current state; 0, or -1 at the first operator that fails.
 i32 ExprRun(const u8* code, u32 size);
+// The commonest short integer expressions (a literal, an integer variable, a variable against a
+// literal) on a state just reset in integer mode (the caller's duty), with every effect ExprRun
+// has on it: 1 done, -1 done and failed (as ExprRun's -1), 0 not one of them (the state is
+// untouched for ExprRun).
+i32 ExprRunShortInt(const u8* code, u32 size);
 
 // The entry functions: each resets the state, runs the code in its mode and returns slot 0.
 i64 ExprEvalInt(const u8* code, u32 size);

@@ -302,12 +302,75 @@ static const OpRow kOps[] = {
     {EXPR_OP_NOP, [](const u8*, u16) { return 0; }},
 };
 
+// Whether the table holds the standard operators (and which variable readers).
+static bool s_TableReady = false, s_RealReaders = false;
+
 void ExprInitOpTable(u8 flag) {
   for (ExprOpFn& fn : g_ExprOps) fn = OpUnknown;
   for (const OpRow& row : kOps) g_ExprOps[row.code] = row.fn;
+  s_TableReady = true;
+  s_RealReaders = flag != 0;
   if (flag == 0) {
     g_ExprOps[EXPR_OP_VAR] = OpVarAbort;
     g_ExprOps[EXPR_OP_INDEX_OPEN] = OpVarAbort;
     g_ExprOps[EXPR_OP_WHOLE] = OpVarAbort;
   }
+}
+
+// ---- Short integer expressions -----------------------------------------------------------------
+
+// The value of a lone integer literal instruction at code (which must span exactly size bytes).
+static bool ShortLiteral(const u8* code, u32 size, i64* v) {
+  if (size < EXPR_INSTR_HEADER || (code[1] | code[2] << 8) != static_cast<i32>(size - EXPR_INSTR_HEADER)) return false;
+  const u8* p = code + EXPR_INSTR_HEADER;
+  switch (code[0]) {
+    case EXPR_OP_I8: if (size != 4) return false; *v = static_cast<i8>(p[0]); return true;
+    case EXPR_OP_I16: if (size != 5) return false; *v = static_cast<i16>(ReadLe(p, 2)); return true;
+    case EXPR_OP_I32: if (size != 7) return false; *v = static_cast<i32>(ReadLe(p, 4)); return true;
+    case EXPR_OP_I64: if (size != 11) return false; *v = ReadLe(p, 8); return true;
+    default: return false;
+  }
+}
+
+// Element 0 of an integer variable read by a lone "H" instruction of exactly 6 bytes: its id,
+// or 0 when the instruction is anything else or its variable is not a defined integer.
+static u16 ShortIntVar(const u8* code, u32 size) {
+  if (size != EXPR_INSTR_HEADER + EXPR_VAR_OPERAND || code[0] != EXPR_OP_VAR || code[1] != EXPR_VAR_OPERAND || code[2])
+    return 0;
+  const u16 id = static_cast<u16>(code[4] | code[5] << 8);
+  const VarRecord* v = VarRecordOf(id);
+  return v && v->type == VAR_TYPE_INT ? id : 0;
+}
+
+i32 ExprRunShortInt(const u8* code, u32 size) {
+  // The caller has just reset the state in integer mode (reading its fields back here would
+  // wait on those very stores); only the standard table qualifies.
+  if (!s_TableReady || g_ExprDeclareMode) return 0;
+  i64 lit = 0;
+  if (ShortLiteral(code, size, &lit)) return ExprPushInt(lit) == 0 ? 1 : -1;
+  if (!s_RealReaders) return 0;
+  if (const u16 id = ShortIntVar(code, size)) {
+    g_Expr.ref.var_id = id;
+    g_Expr.ref.element = 0;
+    g_Expr.ref.whole = 0;
+    return ExprPushInt(VarGetIntElement(id, 0)) == 0 ? 1 : -1;
+  }
+  // A variable, a literal and one operator: what ExprRun does, without decoding the
+  // instructions one by one.
+  constexpr u32 kVar = EXPR_INSTR_HEADER + EXPR_VAR_OPERAND;
+  if (size < kVar + 4 + EXPR_INSTR_HEADER) return 0;
+  const u8* op = code + size - EXPR_INSTR_HEADER;
+  if (op[1] || op[2]) return 0;
+  switch (op[0]) {
+    case EXPR_OP_EQ: case EXPR_OP_NE: case EXPR_OP_LT: case EXPR_OP_GT: case EXPR_OP_LE: case EXPR_OP_GE:
+    case EXPR_OP_ADD: case EXPR_OP_SUB: break;
+    default: return 0;
+  }
+  const u16 id = ShortIntVar(code, kVar);
+  if (!id || !ShortLiteral(code + kVar, size - kVar - EXPR_INSTR_HEADER, &lit)) return 0;
+  g_Expr.ref.var_id = id;
+  g_Expr.ref.element = 0;
+  g_Expr.ref.whole = 0;
+  if (ExprPushInt(VarGetIntElement(id, 0)) != 0 || ExprPushInt(lit) != 0) return -1;
+  return g_ExprOps[op[0]](op + EXPR_INSTR_HEADER, 0) == 0 ? 1 : -1;
 }

@@ -467,3 +467,62 @@ TEST_F(ExprTest, LoadingTableMarksVariableReadsAsNotConstant) {
   ExprEvalStr(c.data(), static_cast<u32>(c.size()), buf);
   EXPECT_STREQ(buf, "abc");
 }
+
+namespace {
+
+// What an integer evaluation leaves behind, as far as anything reads it.
+struct Outcome {
+  i64 value;
+  u16 top;
+  u8 failed;
+  u32 var_id;
+  i64 element;
+  u8 whole;
+  u8 index_count;
+  std::string error;
+  bool operator==(const Outcome&) const = default;
+};
+
+Outcome Evaluate(const Code& c) {
+  ErrReset();
+  g_QuitRequested = 0;
+  Outcome o{};
+  o.value = ExprEvalInt(c.data(), static_cast<u32>(c.size()));
+  o.top = g_Expr.top;
+  o.failed = g_Expr.failed;
+  o.var_id = g_Expr.ref.var_id;
+  o.element = g_Expr.ref.element;
+  o.whole = g_Expr.ref.whole;
+  o.index_count = g_Expr.ref.index_count;
+  o.error = g_ErrLastText;
+  return o;
+}
+
+}  // namespace
+
+// The short forms (a literal, an integer variable, a variable against a literal) give what the
+// instruction-by-instruction run gives, errors included; a trailing no-op instruction forces that
+// run on the same expression.
+TEST_F(ExprTest, ShortIntegerFormsMatchTheFullRun) {
+  VarSetNumElement(INT_ID, 0, INT64_MAX);
+  const Code cases[] = {
+      I(0), I(-1), I(127), I(-300), I(70000), I(-5000000000LL), I(INT64_MIN),
+      KitCodeVar(EXPR_OP_VAR, INT_ID), KitCodeVar(EXPR_OP_VAR, FLT_ID), KitCodeVar(EXPR_OP_VAR, STR_ID),
+      KitCodeVar(EXPR_OP_VAR, UNDEF_ID), KitCodeVar(EXPR_OP_VAR, 5000), KitCodeVar(EXPR_OP_VAR, 49),
+      KitCodeVar(EXPR_OP_VAR, INT_ID) + I(-1) + Op(EXPR_OP_EQ), KitCodeVar(EXPR_OP_VAR, INT_ID) + I(1) + Op(EXPR_OP_ADD),
+      KitCodeVar(EXPR_OP_VAR, INT_ID) + I(-1) + Op(EXPR_OP_SUB), KitCodeVar(EXPR_OP_VAR, INT_ID) + I(5) + Op(EXPR_OP_NE),
+      KitCodeVar(EXPR_OP_VAR, INT_ID) + I(5) + Op(EXPR_OP_LT), KitCodeVar(EXPR_OP_VAR, INT_ID) + I(5) + Op(EXPR_OP_GT),
+      KitCodeVar(EXPR_OP_VAR, INT_ID) + I(5) + Op(EXPR_OP_LE), KitCodeVar(EXPR_OP_VAR, INT_ID) + I(5) + Op(EXPR_OP_GE),
+      KitCodeVar(EXPR_OP_VAR, STR_ID) + I(5) + Op(EXPR_OP_EQ), KitCodeVar(EXPR_OP_VAR, 5000) + I(5) + Op(EXPR_OP_EQ),
+      KitCodeVar(EXPR_OP_VAR, GRID_ID) + I(5) + Op(EXPR_OP_LT), Raw({EXPR_OP_I8, 2, 0, 9, 9}),
+      Raw({EXPR_OP_I32, 1, 0, 9}),
+  };
+  for (const Code& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c));
+    const Outcome quick = Evaluate(c);
+    const Outcome full = Evaluate(c + Op(EXPR_OP_NOP));
+    EXPECT_EQ(quick, full);
+    EXPECT_EQ(quick.error.empty(), !quick.failed);
+  }
+  VarSetNumElement(INT_ID, 0, 7);
+}
