@@ -1,6 +1,9 @@
-// Composition of the layer tree (see compose.h). The poster waits for every worker after each
-// blend, so g_BlitRect, g_MaskWeights and the records are only read while a blend runs and only
-// written between blends.
+// Composition of the layer tree (see compose.h). Blends into one target gather in a batch that
+// the workers run in one go, each on its own band of the target's rows with every blend of the
+// batch in order, so the band stays in its cache and there is one wake-up per batch instead of
+// one per layer. A masked blend, a folder's own composition and the end of a target run what is
+// gathered first. The poster waits for every worker after each post, so g_BlitRect,
+// g_MaskWeights and the records are only read while a post runs and only written between posts.
 #include "layer/compose.h"
 
 #include <cassert>
@@ -86,14 +89,63 @@ static i32 FindMask(const LayerRecord* c, ObjNode** node_out, const LayerRecord*
   return 0;
 }
 
+// The blends gathered for one target (COMPOSE_BATCH_MAX at most: a full batch runs at once).
+enum { COMPOSE_BATCH_MAX = 256 };
+static WorkerJob s_Batch[COMPOSE_BATCH_MAX];
+static i32 s_BatchCount = 0;
+static i32 s_BatchTop = 0, s_BatchEnd = 0;  // target rows the batch covers
+static i64 s_BatchPixels = 0;
+
+static void RunBatch() {
+  if (s_BatchCount == 0) return;
+  WorkerJob job{};
+  job.code = WORKER_JOB_BLEND_BATCH;
+  job.batch = s_Batch;
+  job.batch_count = s_BatchCount;
+  WorkerPostRowsSized(job, s_BatchTop, s_BatchEnd, s_BatchPixels);
+  s_BatchCount = 0;
+  s_BatchPixels = 0;
+}
+
+static void Gather(const WorkerJob& job, i32 rows) {
+  if (s_BatchCount == COMPOSE_BATCH_MAX) RunBatch();
+  WorkerJob& j = s_Batch[s_BatchCount];
+  j = job;
+  j.row_first = 0;
+  j.row_end = rows;
+  const i32 end = job.dst_y + rows;
+  s_BatchTop = s_BatchCount == 0 ? job.dst_y : std::min(s_BatchTop, job.dst_y);
+  s_BatchEnd = s_BatchCount == 0 ? end : std::max(s_BatchEnd, end);
+  s_BatchPixels += i64{job.width} * rows;
+  s_BatchCount++;
+}
+
+void LayerJobBlendBatch(WorkerJob* band) {
+  for (i32 k = 0; k < band->batch_count; k++) {
+    WorkerJob j = band->batch[k];
+    // This band's rows of the blend's rectangle.
+    const i32 first = std::max(0, band->row_first - j.dst_y), end = std::min(j.row_end, band->row_end - j.dst_y);
+    if (first >= end) continue;
+    j.index = band->index;
+    j.row_first = first;
+    j.row_end = end;
+    if (WorkerJobFn body = WorkerJobBody(j.code)) body(&j);
+  }
+}
+
 // Blends child c (node cn) into r over g_BlitRect. 0, or -1 after a fatal error.
 static i32 BlendChild(LayerRecord* r, ObjNode* cn, const LayerRecord* c) {
   ObjNode* mask_node;
   const LayerRecord* mask;
-  if (FindMask(c, &mask_node, &mask) != 0) return -1;
+  if (FindMask(c, &mask_node, &mask) != 0) {
+    RunBatch();
+    return -1;
+  }
   if (!LayerHasPixels(c)) return 0;
   WorkerJob job{};
-  if (mask && c->mask_progress < 256) {
+  const bool masked = mask && c->mask_progress < 256;
+  if (masked) {
+    RunBatch();  // the mask weights are the blend's own
     if (mask->width != c->width || mask->height != c->height) {
       ErrRaiseF(ERR_LAYER_MASK_SIZE, 1, cn->name, c->width, c->height, mask_node->name, mask->width, mask->height);
       return -1;
@@ -115,7 +167,8 @@ static i32 BlendChild(LayerRecord* r, ObjNode* cn, const LayerRecord* c) {
   job.span_right = static_cast<i32>(std::min<i64>(x + c->width - 1, i64{r->width} - 1));
   job.target = r;
   job.child = c;
-  WorkerPostRows(job, 0, g_BlitRect.height);
+  if (masked) WorkerPostRows(job, 0, g_BlitRect.height);
+  else Gather(job, g_BlitRect.height);
   return 0;
 }
 
@@ -161,10 +214,14 @@ i32 LayerComposeTree(ObjNode* node, i32 nested, i32 depth) {
     start = node->first_child;
   }
 
+  RunBatch();  // a batch of another target (none is left over from a finished composition)
   for (ObjNode* cn = start; cn; cn = cn->next) {
     LayerRecord* c = LayerOf(cn);
     if (!c) continue;
-    if (cn->kind == OBJ_FOLDER) LayerComposeTree(cn, 1, depth + 1);
+    if (cn->kind == OBJ_FOLDER) {
+      RunBatch();  // the folder's blends gather in a batch of their own
+      LayerComposeTree(cn, 1, depth + 1);
+    }
     if (!c->visible || c->opacity <= 0 || (HasMaskName(c) && c->mask_progress <= 0)) continue;
     i64 x = LayerClampPos(c->x), y = LayerClampPos(c->y);
     if (x > right || y > bottom || x + c->width <= left || y + c->height <= top) continue;
@@ -174,6 +231,7 @@ i32 LayerComposeTree(ObjNode* node, i32 nested, i32 depth) {
       return -1;
     c->blended = 1;
   }
+  RunBatch();
   return 0;
 }
 

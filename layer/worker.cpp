@@ -66,6 +66,7 @@ static const struct {
     {WORKER_JOB_BLEND_MASK, LayerJobBlendMask},
     {WORKER_JOB_BLEND_ALPHA, LayerJobBlendAlpha},
     {WORKER_JOB_BLEND_MASK_ALPHA, LayerJobBlendMaskAlpha},
+    {WORKER_JOB_BLEND_BATCH, LayerJobBlendBatch},
     {WORKER_JOB_INFLATE, WorkerJobInflate},
 };
 
@@ -202,6 +203,12 @@ static i64 JobPixels(const WorkerJob& job, i32 first, i32 end) {
 void WorkerPostRows(const WorkerJob& job, i32 first, i32 end) {
   i32 n = WorkerCount();
   if (n > 1 && JobPixels(job, first, end) < g_WorkerInlinePixels) n = 1;
+  PostTo(n, job, first, end);
+}
+
+void WorkerPostRowsSized(const WorkerJob& job, i32 first, i32 end, i64 pixels) {
+  i32 n = WorkerCount();
+  if (n > 1 && pixels < g_WorkerInlinePixels) n = 1;
   PostTo(n, job, first, end);
 }
 

@@ -23,6 +23,7 @@ enum {
   WORKER_JOB_BLEND_MASK = 102,
   WORKER_JOB_BLEND_ALPHA = 103,
   WORKER_JOB_BLEND_MASK_ALPHA = 104,
+  WORKER_JOB_BLEND_BATCH = 110,
   WORKER_JOB_INFLATE = 1001,
 };
 
@@ -50,9 +51,15 @@ struct WorkerJob {
   const u8* mask_pixels;
   // Inflation (1001): the two parts of the picture; worker 0 does part 1, worker 1 part 2.
   ImageInflatePart* parts;
+  // A batch of blends into one target (110): the blends (each with its rows [0, row_end) of its
+  // rectangle), and this worker's share as rows of the target.
+  const WorkerJob* batch;
+  i32 batch_count;
 };
 
 typedef void (*WorkerJobFn)(WorkerJob* job);
+// Job 110: every blend of the batch on this worker's band of target rows, in batch order.
+void LayerJobBlendBatch(WorkerJob* job);
 // Job 41: bilinear rows of a resized layer picture (the threaded resize filter).
 void LayerJobResizeBilinear(WorkerJob* job);
 
@@ -85,6 +92,8 @@ void WorkerLinger(bool on);
 // split as first + i * H / n .. first + (i + 1) * H / n, and waits for all of them. With one
 // worker, or a job below g_WorkerInlinePixels, the poster runs it itself as worker 0 would.
 void WorkerPostRows(const WorkerJob& job, i32 first, i32 end);
+// The same for a job whose size is given as its pixel count (a batch's rows do not tell it).
+void WorkerPostRowsSized(const WorkerJob& job, i32 first, i32 end, i64 pixels);
 // The body that runs a job code (null for an unknown code, which does nothing).
 WorkerJobFn WorkerJobBody(i32 code);
 // Inflates both parts of an own-format picture on workers 0 and 1 (the image module's hook while
