@@ -186,6 +186,14 @@ TEST_F(PresentTest, MainWindowByModeFitAndFilter) {
   g_CfgUseSse = saved_sse;
 }
 
+// At the output size every scaler gives the picture back unchanged, which is what lets a partial
+// update at factor 1 go to the window straight from the picture.
+TEST_F(PresentTest, EveryScalerAtFactorOneIsTheIdentity) {
+  const LayerRecord* r = Root();
+  const std::vector<u8> picture(r->pixels, r->pixels + static_cast<size_t>(r->width) * r->height * 4);
+  for (Kind k : {NEAREST, BILINEAR, BILINEAR_HERE}) EXPECT_EQ(Expected(k, 64, 48), picture) << k;
+}
+
 // Whatever else drew into the window since, the next presentation is whole again.
 TEST_F(PresentTest, AfterTheWindowWasBlankedOrTheBufferReplacedThePresentationIsWhole) {
   Output(32, 24);
