@@ -67,7 +67,8 @@ int FontEnumProc(const char* face_name, const char* script_name, u8 pitch_and_fa
 // Cells rendered before, by what decides their bits: the font maker, face, font height and
 // weight, cell side and character. Most recently used first; at most kGlyphCacheCells cells and
 // kGlyphCacheBytes of bits, the least recently used going first. Used on the thread that draws
-// text, as the slots are. Forgotten with the face list, whose indexes the keys hold.
+// text, as the slots are. Forgotten with the face list, whose indexes the keys hold, and with the
+// slots at shutdown.
 struct GlyphCacheKey {
   FontCreateFn create;
   i32 face, font_height, font_weight, cell_side;
@@ -237,6 +238,7 @@ void FontInitSlots() {
 
 void FontFreeSlots() {
   for (FontSlot& s : g_FontSlots) FreeSlotObjects(s);
+  GlyphCacheClear();
 }
 
 void FontReset() {
