@@ -110,7 +110,8 @@ int ImageDecode(u8 type, const u8* data, u32 size, const char* name, ImagePictur
     if (type == IMAGE_TYPE_GIF) ErrRaise(IMAGE_ERR_GIF, 1);
     return -1;
   }
-  ImageFillTransparent(pic);
+  // Every JPEG decoding path writes alpha 255, so a JPEG has no transparent pixel to fill.
+  if (type != IMAGE_TYPE_JPEG) ImageFillTransparent(pic);
   FrameStampTime();
   return 0;
 }
