@@ -170,6 +170,7 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   Collect reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::printf("\n");  // the reporter's last line may end in a colour code without a newline
   int missed = 0;
   auto goal = [&](const char* name, const char* ours, const char* ref, double target) {
     if (!g_Ns.count(ours) || !g_Ns.count(ref)) {
