@@ -768,6 +768,57 @@ int PlatPollEvents() {
   return n;
 }
 
+void PlatServeMainCalls() {
+  if (!s_Ready || !PlatIsMainThread()) return;
+  SDL_PumpEvents();
+  SDL_Event e;
+  while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, s_InternalEvent, s_InternalEvent) == 1) OnInternal(e);
+}
+
+// ---- Modal loops -----------------------------------------------------------------------------
+// The engine's own dialogs and menus wait here. What the engine must not see while one is open
+// (engine messages, close requests, drops, a quit) is kept and queued again at the end, in order.
+
+static std::vector<SDL_Event> s_Kept;
+
+void PlatModalWait(i32 timeout_ms, bool (*fn)(const SDL_Event* e, void* ctx), void* ctx) {
+  if (!s_Ready || !PlatIsMainThread()) return;
+  PlatPresentFlush();
+  SDL_Event e;
+  if (!SDL_WaitEventTimeout(&e, timeout_ms)) return;
+  if (e.type == s_InternalEvent) {
+    OnInternal(e);
+    return;
+  }
+  if (e.type == s_PostedEvent || e.type == SDL_DROPBEGIN || e.type == SDL_DROPFILE || e.type == SDL_DROPTEXT ||
+      e.type == SDL_DROPCOMPLETE) {
+    s_Kept.push_back(e);
+    return;
+  }
+  if (e.type == SDL_QUIT) {
+    s_Kept.push_back(e);
+    fn(&e, ctx);
+    return;
+  }
+  if (e.type == SDL_WINDOWEVENT && FindWindow(e.window.windowID)) {
+    fn(&e, ctx);  // the modal loop may close on a lost focus, but the engine hears of it too
+    if (e.window.event == SDL_WINDOWEVENT_CLOSE) s_Kept.push_back(e);
+    else OnWindowEvent(e.window);
+    return;
+  }
+  fn(&e, ctx);  // the modal windows' own events, and input of every window
+}
+
+void PlatModalEnd() {
+  if (!s_Ready) return;
+  std::vector<SDL_Event> kept;
+  kept.swap(s_Kept);
+  for (SDL_Event& e : kept)
+    if (SDL_PushEvent(&e) != 1 && (e.type == SDL_DROPFILE || e.type == SDL_DROPTEXT)) SDL_free(e.drop.file);
+}
+
+bool PlatWindowIsEngine(u32 sdl_id) { return FindWindow(sdl_id) != nullptr; }
+
 static bool Post(i32 code, i64 a, i64 b) {
   if (!s_Ready) return false;
   SDL_Event e{};

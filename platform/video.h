@@ -163,6 +163,9 @@ bool PlatWindowIsFullscreen(PlatWindow* w);
 // wait gives up, and fn is never run, when *abort becomes non-zero before fn starts. True when
 // fn ran. The caller must hold no lock the main thread may take.
 bool PlatCallOnMain(void (*fn)(void* arg), void* arg, const std::atomic<u8>* abort);
+// Main thread, while it waits for another thread: runs the calls and window operations that
+// thread may be waiting on (a dialog it asked for, say), and nothing else.
+void PlatServeMainCalls();
 
 // ---- Messages --------------------------------------------------------------------------------
 enum PlatMsgKind : u32 {

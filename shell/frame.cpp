@@ -186,6 +186,7 @@ void FrameThreadJoin() {
       EngineLockGuard lock;
       if (g_FrameThreadState == 9) break;
     }
+    PlatServeMainCalls();  // the frame thread may be waiting on a dialog of its own
     PlatSleepMs(1);
   }
   PlatThreadJoin(s_FrameThread);
