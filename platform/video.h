@@ -181,6 +181,7 @@ enum PlatMsgKind : u32 {
   PLAT_MSG_MAXIMIZE,
   PLAT_MSG_RESTORE,        // a = 1 when the window was minimised
   PLAT_MSG_DROP_FILES,     // a = count of paths (native, UTF-8) dropped on the window at once
+  PLAT_MSG_MENU_COMMAND,   // a = the id of the item chosen from the window's menu bar
 };
 // Keyboard and mouse events go their own way (platform/input.h).
 

@@ -28,3 +28,16 @@ void PlatModalWait(i32 timeout_ms, bool (*fn)(const SDL_Event* e, void* ctx), vo
 void PlatModalEnd();
 // The SDL id belongs to an engine window (not a dialog's or a menu's).
 bool PlatWindowIsEngine(u32 sdl_id);
+
+// Menu bars (menu.cpp and video.cpp). A destroyed menu leaves every window showing it as its bar
+// (any thread). The window's bar: its menu, mode and the rows it takes above the client area
+// (main thread; false for a window that does not exist).
+void PlatWindowForgetMenuBar(u32 menu);
+bool PlatWindowBarInfo(PlatWindow* w, u32* menu, i32* mode, i32* height);
+i32 PlatWindowBarOffset(PlatWindow* w);
+void PlatWindowDeliverMenuCommand(PlatWindow* w, u32 id);
+// Draws the window's bar again (after its surface changed).
+void PlatMenuBarRepaint(PlatWindow* w);
+// A left button press at surface pixels (x, y) of the window: true when it fell on the bar, whose
+// menus have then run.
+bool PlatMenuBarMouseDown(PlatWindow* w, i32 x, i32 y);
