@@ -67,7 +67,7 @@ PlatUiLabel PlatUiParseLabel(const std::string& utf8) {
 
 // ---- Font and glyphs ---------------------------------------------------------------------------
 
-enum { UI_FONT_CELL = 14 };  // IPA Gothic's Windows cell at 12 pixels a em
+enum { UI_FONT_CELL = 13 };  // IPA Gothic's Windows cell at 12 pixels a em
 
 static std::mutex s_GlyphMutex;
 static PlatFont* s_Font = nullptr;

@@ -378,6 +378,7 @@ void PlatWindowFrameExtras(PlatWindow* w, i32* extra_width, i32* extra_height) {
   *extra_width = 0;
   *extra_height = 0;
   if (!w || !PlatIsMainThread()) return;
+  *extra_height = w->bar_px;  // a menu bar counts as frame
   int top = 0, left = 0, bottom = 0, right = 0;
   if (SDL_GetWindowBordersSize(w->sdl, &top, &left, &bottom, &right) != 0) return;
   *extra_width = left + right;

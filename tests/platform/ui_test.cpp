@@ -80,7 +80,9 @@ TEST(PlatUi, DialogButtonsSitRightAlignedInTheBandAndHitTestAsLaidOut) {
         EXPECT_GE(b.top, l.band.top);
         EXPECT_LE(b.bottom, l.band.bottom);
         EXPECT_GE(b.left, UI_DIALOG_MARGIN);
-        if (i) EXPECT_EQ(b.left, l.buttons[i - 1].right + UI_BUTTON_GAP);
+        if (i) {
+          EXPECT_EQ(b.left, l.buttons[i - 1].right + UI_BUTTON_GAP);
+        }
         EXPECT_EQ(PlatUiHitTest(l.buttons, (b.left + b.right) / 2, (b.top + b.bottom) / 2), static_cast<i32>(i));
         EXPECT_EQ(PlatUiHitTest(l.buttons, b.right, b.top), -1) << "the right edge is outside";
       }
