@@ -81,6 +81,7 @@ i32 CmdMenuItemGet();     // 66
 i32 CmdNop67();
 i32 CmdNop68();
 i32 CmdNop69();
+i32 CmdTrayIconSet();     // 98 (shell/tray.cpp)
 i32 CmdWindowHide();      // 104
 i32 CmdWindowInfoGet();   // 105
 // A menu item's order value after an assignment operator (ARG_OP_...) with a value.

@@ -112,7 +112,7 @@ static const CmdRow kCmdRows[] = {
     {95, CmdTaskStateSave, "CmdTaskStateSave"},
     {96, CmdMessageSet, "CmdMessageSet"},
     {97, CmdMessageInfo, "CmdMessageInfo"},
-    {98, CmdNotBuilt, "CmdTrayIconSet"},  // stand-in: CmdTrayIconSet
+    {98, CmdTrayIconSet, "CmdTrayIconSet"},
     {99, CmdNop99, "CmdNop99"},
     {100, CmdVarEdit, "CmdVarEdit"},
     {101, CmdVarInfoGet, "CmdVarInfoGet"},

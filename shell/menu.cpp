@@ -11,6 +11,7 @@
 #include "platform/input.h"
 #include "platform/menu.h"
 #include "platform/platform.h"
+#include "platform/tray.h"
 #include "platform/video.h"
 #include "script/arg.h"
 #include "script/menu.h"
@@ -22,7 +23,7 @@ MenuHandleSets g_MenuHandles = {};
 u8 g_MenuBarWindowShown = 0;
 static u32 s_FullscreenMenu = 0;  // the menu of the fullscreen bar
 
-enum { TRAY_ICON_ID = 123, WM_LBUTTONDOWN = 0x0201, WM_LBUTTONDBLCLK = 0x0203, WM_RBUTTONUP = 0x0205 };
+enum { WM_LBUTTONDOWN = 0x0201, WM_LBUTTONDBLCLK = 0x0203, WM_RBUTTONUP = 0x0205 };
 
 // ---- Building ----------------------------------------------------------------------------------
 
@@ -200,8 +201,12 @@ void TrayOnNotify(WindowObject* w, i64 icon_id, i64 mouse_message) {
   if (w->handle) PlatWindowRaise(w->handle);
   if (w->root_layer) WinInvalidate(w);
   if (mouse_message == WM_LBUTTONDOWN) return;
-  // The tray menu opens at the cursor.
+  // The tray menu opens where the panel asked for it, else at the cursor.
   i32 cx = 0, cy = 0, x = 0, y = 0, width, height;
+  if (mouse_message == WM_RBUTTONUP && PlatTrayMenuPoint(&x, &y)) {
+    WinMenuRequestPopup(MENU_SET_TRAY, x, y);
+    return;
+  }
   if (w->handle && PlatInputCursorClient(w->handle, &cx, &cy) && PlatWindowClientRect(w->handle, &x, &y, &width, &height)) {
     x += cx;
     y += cy;

@@ -2,6 +2,8 @@
 // the menu tree (g_MenuRoot) each time they are set. Three sets of menu handles: 0 the window
 // menu bar, 1 the popup menu, 2 the tray menu; handle 0 of a set is its root menu.
 #pragma once
+#include <vector>
+
 #include "common/types.h"
 
 struct ObjNode;
@@ -49,9 +51,15 @@ void WinMenuRequestPopup(u8 set, i32 x, i32 y);
 // goes to the main window as a menu command.
 void WinMenuPopupRun();
 
-// A message of the tray icon (icon id, mouse message) to the main window.
+// The tray icon (tray.cpp). A message of the icon (icon id, mouse message) to the main window:
+// the left button down brings the window forward, the right button up (or a left double click)
+// also opens the tray menu where the panel asked for it (else at the cursor).
+enum { TRAY_ICON_ID = 123 };
 void TrayOnNotify(WindowObject* w, i64 icon_id, i64 mouse_message);
-void TrayIconRemove();
+void WinTrayIconRemove();  // when shown: the icon taken away
+void TrayIconRemove();     // the same, for the main window's end
+const std::vector<u32>& TrayIconPixels();  // tests: the icon the next show hands over
+void TrayReset();          // tests: no icon, no tip
 
 // Shutdown: every set destroyed. Tests: the sets and the fullscreen bar forgotten.
 void WinMenuShutdown();

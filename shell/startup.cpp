@@ -565,6 +565,7 @@ void SysShutdown() {
   }
   if (StepDone(39) && (g_D3dInUse || g_GpuDrawing)) D3dReleaseAll();
   WinMenuShutdown();
+  WinTrayIconRemove();
   if (g_Fullscreen && WinSetFullscreen(0)) {
     g_Fullscreen = 0;
     g_Maximised = 0;
