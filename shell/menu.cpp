@@ -20,8 +20,9 @@
 #include "shell/window_paint.h"
 
 MenuHandleSets g_MenuHandles = {};
-u8 g_MenuBarWindowShown = 0;
-static u32 s_FullscreenMenu = 0;  // the menu of the fullscreen bar
+std::atomic<u8> g_MenuBarWindowShown{0};
+// The menu of the fullscreen bar: set by the main thread, read by the frame.
+static std::atomic<u32> s_FullscreenMenu{0};
 
 enum { WM_LBUTTONDOWN = 0x0201, WM_LBUTTONDBLCLK = 0x0203, WM_RBUTTONUP = 0x0205 };
 

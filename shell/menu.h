@@ -2,6 +2,7 @@
 // the menu tree (g_MenuRoot) each time they are set. Three sets of menu handles: 0 the window
 // menu bar, 1 the popup menu, 2 the tray menu; handle 0 of a set is its root menu.
 #pragma once
+#include <atomic>
 #include <vector>
 
 #include "common/types.h"
@@ -18,7 +19,7 @@ struct MenuHandleSets {
   i32 counter;                                // the next submenu's index while building
 };
 extern MenuHandleSets g_MenuHandles;
-extern u8 g_MenuBarWindowShown;  // the fullscreen menu bar is shown
+extern std::atomic<u8> g_MenuBarWindowShown;  // the fullscreen bar is shown (read by the input update)
 
 // The menu folder a name (a window's menu name, a popup or tray menu) names: resolved against
 // g_MenuBase, found as a folder with or without a trailing "/". Null when there is none.

@@ -564,7 +564,7 @@ TEST_F(XvfbRun, MenuBarPopupAndTextEntryWithXdotool) {
          "menu_popup path='pop', show=1\n"
          "loop\n    if @125 > 0\n        break\n    endif\n    wait frames=1\nendloop\n"
          "window index=0, title='state popup ' + str(@125)\n"
-         "msgbox title='入力', text='名前は？', input=1, max_length=5, input_result=s\n"
+         "msgbox title='Input', text='名前は？', input=1, max_length=5, input_result=s\n"
          "window index=0, title='state typed [' + s + ']'\n"
          "wait frames=30\n"
          "end\n";
@@ -574,7 +574,8 @@ TEST_F(XvfbRun, MenuBarPopupAndTextEntryWithXdotool) {
   // Each step waits (bounded) for the title of the state before it acts.
   std::string script = R"sh(
 ZEPHRA_DIALOGS=show timeout 120 "$ZEPHRA" "$GAME" & pid=$!
-state() { timeout 30 xdotool search --sync --name "^state $1" >/dev/null 2>&1 || { echo "no state $1"; kill $pid; wait $pid; exit 0; }; }
+# A modal dialog keeps a termination waiting: a failed step ends the program for good.
+state() { timeout 30 xdotool search --sync --name "^state $1" >/dev/null 2>&1 || { echo "no state $1"; kill -KILL $pid; wait $pid; exit 0; }; }
 state ready
 id=$(xdotool search --name '^state ready$' | head -n 1)
 eval "$(xdotool getwindowgeometry --shell "$id")"
@@ -598,7 +599,7 @@ sleep 0.2
 xdotool key Return
 state 'popup '
 xdotool getwindowname "$id"
-did=$(timeout 30 xdotool search --sync --name '^入力$' | head -n 1)
+did=$(timeout 30 xdotool search --sync --name '^Input$' | head -n 1)
 xdotool mousemove --window "$did" 30 30
 timeout 30 xdotool windowfocus --sync "$did"
 xdotool type --delay 60 abcdefgh
