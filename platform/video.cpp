@@ -866,8 +866,16 @@ static std::vector<SDL_Event> s_Kept;
 void PlatModalWait(i32 timeout_ms, bool (*fn)(const SDL_Event* e, void* ctx), void* ctx) {
   if (!s_Ready || !PlatIsMainThread()) return;
   PlatPresentFlush();
+  // Polled, never SDL_WaitEventTimeout: while a thread waits there, an event pushed by another
+  // thread wakes it through a message to one of the windows, and a drop-down closed meanwhile
+  // makes that message a fatal X error.
   SDL_Event e;
-  if (!SDL_WaitEventTimeout(&e, timeout_ms)) return;
+  const u32 start = SDL_GetTicks();
+  while (!SDL_PollEvent(&e)) {
+    if (SDL_TICKS_PASSED(SDL_GetTicks(), start + static_cast<u32>(timeout_ms))) return;
+    SDL_Delay(4);
+    PlatPresentFlush();
+  }
   if (e.type == s_InternalEvent) {
     OnInternal(e);
     return;
@@ -889,6 +897,9 @@ void PlatModalWait(i32 timeout_ms, bool (*fn)(const SDL_Event* e, void* ctx), vo
     return;
   }
   fn(&e, ctx);  // the modal windows' own events, and input of every window
+  // A key or button let go meanwhile must not stay held for the engine.
+  if ((e.type == SDL_KEYUP && FindWindow(e.key.windowID)) || (e.type == SDL_MOUSEBUTTONUP && FindWindow(e.button.windowID)))
+    PlatInputHandleSdlEvent(&e);
 }
 
 void PlatModalEnd() {

@@ -115,7 +115,10 @@ static void HideFullscreenBar(WindowObject* main) {
 
 void WinMenuAttach(WindowObject* w, u32 menu) {
   if (!w) return;
-  if (!g_Fullscreen) {
+  // The window's own state decides: on the way back from fullscreen the flag is still set
+  // while the window already is a window again.
+  const bool fullscreen = w->handle && PlatIsMainThread() ? PlatWindowIsFullscreen(w->handle) : g_Fullscreen != 0;
+  if (!fullscreen) {
     if (w->handle) PlatWindowSetMenuBar(w->handle, menu, PLAT_MENU_BAR_FRAME);
     return;
   }
@@ -137,14 +140,19 @@ void WinFullscreenMenuBar() {
     HideFullscreenBar(main);
     return;
   }
+  // The band is the screen's top edge, where the bar shows: the cursor is measured in the
+  // window's pixels both ways (game pixels would put it elsewhere on a scaled or letterboxed
+  // screen, and the bar would hide the moment it showed).
   const i32 band = g_MenuBarHeight;
-  const i32 gy = main->cursor_y;
-  if (gy >= 0 && gy < band && s_FullscreenMenu && PlatMenuExists(s_FullscreenMenu) && !g_MenuBarWindowShown) {
-    PlatWindowSetMenuBar(main->handle, s_FullscreenMenu, PLAT_MENU_BAR_OVERLAY);
-    g_MenuBarWindowShown = 1;
-  }
   i32 cx = 0, cy = 0;
-  if (g_MenuBarWindowShown && PlatInputCursorClient(main->handle, &cx, &cy) && cy >= band) HideFullscreenBar(main);
+  if (!PlatInputCursorClient(main->handle, &cx, &cy)) return;
+  const u32 menu = s_FullscreenMenu;
+  if (cy >= 0 && cy < band && menu && PlatMenuExists(menu) && !g_MenuBarWindowShown) {
+    PlatWindowSetMenuBar(main->handle, menu, PLAT_MENU_BAR_OVERLAY);
+    g_MenuBarWindowShown = 1;
+  } else if (cy >= band && g_MenuBarWindowShown) {
+    HideFullscreenBar(main);
+  }
 }
 
 // ---- Popups ------------------------------------------------------------------------------------

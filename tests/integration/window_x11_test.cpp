@@ -573,9 +573,9 @@ TEST_F(XvfbRun, MenuBarPopupAndTextEntryWithXdotool) {
   fs::create_directories(root / "shots");
   // Each step waits (bounded) for the title of the state before it acts.
   std::string script = R"sh(
-ZEPHRA_DIALOGS=show timeout 120 "$ZEPHRA" "$GAME" & pid=$!
+ZEPHRA_DIALOGS=show timeout 120 "$ZEPHRA" "$GAME" 2>"$SHOTS/zephra.err" & pid=$!
 # A modal dialog keeps a termination waiting: a failed step ends the program for good.
-state() { timeout 30 xdotool search --sync --name "^state $1" >/dev/null 2>&1 || { echo "no state $1"; kill -KILL $pid; wait $pid; exit 0; }; }
+state() { timeout 30 xdotool search --sync --name "^state $1" >/dev/null 2>&1 || { echo "no state $1"; kill -KILL $pid; wait $pid; echo "zephra ended $?"; exit 0; }; }
 state ready
 id=$(xdotool search --name '^state ready$' | head -n 1)
 eval "$(xdotool getwindowgeometry --shell "$id")"
@@ -615,6 +615,7 @@ echo "status=$?"
                       "SHOTS=" + (root / "shots").string(), "ZEPHRA_EXIT_AFTER_FRAMES=6000"},
                      &out);
   ASSERT_EQ(rc, 0) << out;
+  out += ReadAll(root / "shots" / "zephra.err");
   EXPECT_NE(out.find("state bar 101\n"), std::string::npos) << "a click on the drop-down's item\n" << out;
   EXPECT_NE(out.find("state popup 302\n"), std::string::npos) << "Down, Down, Return in the popup\n" << out;
   EXPECT_NE(out.find("state typed [abcde]\n"), std::string::npos) << "cut at the maximum length\n" << out;
