@@ -4,6 +4,8 @@
 // window that showed it, so no bar is ever left on menus that are gone.
 #include "shell/menu.h"
 
+#include <mutex>
+
 #include "core/err.h"
 #include "core/obj.h"
 #include "core/state.h"
@@ -20,6 +22,9 @@
 #include "shell/window_paint.h"
 
 MenuHandleSets g_MenuHandles = {};
+// The sets and their shared counter: built by the script's thread (popup and tray menus) and by
+// the main thread (window menus, also on a switch of the screen mode).
+static std::recursive_mutex s_SetsLock;
 std::atomic<u8> g_MenuBarWindowShown{0};
 // The menu of the fullscreen bar: set by the main thread, read by the frame.
 static std::atomic<u32> s_FullscreenMenu{0};
@@ -36,6 +41,7 @@ ObjNode* WinMenuFind(const char* name) {
 
 void WinMenuSetDestroy(i32 set) {
   if (set < 0 || set >= MENU_SET_COUNT) return;
+  std::lock_guard<std::recursive_mutex> lock(s_SetsLock);
   for (u32& h : g_MenuHandles.handle[set]) {
     if (h) PlatMenuDestroy(h);  // a submenu went with its parent: harmless
     h = 0;
@@ -43,6 +49,7 @@ void WinMenuSetDestroy(i32 set) {
 }
 
 i32 WinMenuBuildItems(i32 set, ObjNode* node) {
+  std::lock_guard<std::recursive_mutex> lock(s_SetsLock);
   MenuHandleSets& m = g_MenuHandles;
   const i32 index = m.counter;
   if (++m.counter >= MENU_SET_SIZE) return -1;
@@ -71,6 +78,7 @@ i32 WinMenuBuildItems(i32 set, ObjNode* node) {
 }
 
 i32 WinMenuBuildPopupSet(i32 set, ObjNode* folder) {
+  std::lock_guard<std::recursive_mutex> lock(s_SetsLock);
   WinMenuSetDestroy(set);
   MenuHandleSets& m = g_MenuHandles;
   m.handle[set][0] = PlatMenuCreate();
@@ -96,11 +104,16 @@ i32 WinMenuSet(const char* name, WindowObject* w) {
     ErrRaiseAtScriptF(ERR_MENU_MISSING, 1, op >= 0 ? ArgCommandName(static_cast<u8>(op)) : "", name);
     return -1;
   }
-  WinMenuSetDestroy(MENU_SET_BAR);
-  const u32 root = PlatMenuCreate();
-  g_MenuHandles.handle[MENU_SET_BAR][0] = root;
-  g_MenuHandles.counter = 0;
-  if (WinMenuBuildItems(MENU_SET_BAR, node) == 0) WinMenuAttach(w, root);
+  u32 root = 0;
+  {
+    std::lock_guard<std::recursive_mutex> lock(s_SetsLock);
+    WinMenuSetDestroy(MENU_SET_BAR);
+    root = PlatMenuCreate();
+    g_MenuHandles.handle[MENU_SET_BAR][0] = root;
+    g_MenuHandles.counter = 0;
+    if (WinMenuBuildItems(MENU_SET_BAR, node) != 0) return 0;
+  }
+  WinMenuAttach(w, root);
   return 0;
 }
 
@@ -174,7 +187,12 @@ void RunPopup(void* arg) {
   const u8 set = c->request.set;
   if (set >= MENU_SET_COUNT) return;
   PlatMenuItem first{};
-  if (!PlatMenuGetItem(g_MenuHandles.handle[set][0], 0, &first) || !first.submenu) return;
+  u32 root;
+  {
+    std::lock_guard<std::recursive_mutex> lock(s_SetsLock);
+    root = g_MenuHandles.handle[set][0];
+  }
+  if (!PlatMenuGetItem(root, 0, &first) || !first.submenu) return;
   i32 x = c->request.x, y = c->request.y;
   if (set == MENU_SET_POPUP) {
     // Asked for at the cursor in the main window: on the screen from the client area's place.
@@ -224,6 +242,7 @@ void TrayOnNotify(WindowObject* w, i64 icon_id, i64 mouse_message) {
 }
 
 void WinMenuShutdown() {
+  std::lock_guard<std::recursive_mutex> lock(s_SetsLock);
   for (i32 s = 0; s < MENU_SET_COUNT; s++) WinMenuSetDestroy(s);
   g_MenuHandles.counter = 0;
   s_FullscreenMenu = 0;
