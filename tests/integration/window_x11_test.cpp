@@ -522,6 +522,8 @@ TEST_F(XvfbRun, SaverRunByXscreensaverFillsItsWindow) {
   for (auto [x, y] : {std::pair{100, 50}, {419, 50}, {100, 289}, {419, 289}, {260, 170}})
     EXPECT_TRUE(Near(s.At(x, y), 0xFF0000)) << x << "," << y << ": " << std::hex << s.At(x, y) << "\n" << out;
   EXPECT_FALSE(Near(s.At(420, 290), 0xFF0000)) << "nothing is drawn outside the window";
+}
+
 // A game with a menu bar, a popup and the text-entry window, played with xdotool. The script
 // says where it stands through its window title (and opens the popup at the cursor once A is
 // pressed, so the pointer is in place); the dialogs are the engine's own windows (not
