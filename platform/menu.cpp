@@ -550,7 +550,7 @@ bool NoDisplay() {
 }  // namespace
 
 u32 PlatMenuTrack(u32 menu, i32 screen_x, i32 screen_y) {
-  if (!PlatMenuExists(menu)) return 0;
+  if (PlatMenuItemCount(menu) <= 0) return 0;  // no menu, or nothing to show
   if (NoDisplay() || !PlatIsMainThread()) {
     std::fprintf(stderr, "[popup menu] at %d, %d\n%s", screen_x, screen_y, PlatMenuDescribe(menu).c_str());
     std::fflush(stderr);

@@ -46,7 +46,7 @@ void PlatWindowSetMenuBar(PlatWindow* w, u32 menu, i32 mode);
 u32 PlatWindowMenuBar(PlatWindow* w);
 
 // Opens the menu at the screen point (main thread) and runs it until an item is chosen (its id)
-// or the menu is closed (0): by Escape, a click outside it or the loss of the focus. While it is
+// or the menu is closed (0; also at once for a menu without items): by Escape, a click outside it or the loss of the focus. While it is
 // open, calls handed to the main thread and presentations go on; engine messages wait. Without a
 // display the items are printed to stderr and the answer is 0.
 u32 PlatMenuTrack(u32 menu, i32 screen_x, i32 screen_y);

@@ -209,4 +209,9 @@ TEST_F(PlatMenuBarTest, WithoutADisplayAPopupPrintsItsItemsAndChoosesNothing) {
   std::string out = testing::internal::GetCapturedStderr();
   EXPECT_NE(out.find("[popup menu] at 5, 6\n一 = 11\n親\n  子 = 12\n"), std::string::npos) << out;
   PlatMenuDestroy(menu);
+  u32 empty = PlatMenuCreate();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(PlatMenuTrack(empty, 5, 6), 0u);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "an empty menu opens nothing";
+  PlatMenuDestroy(empty);
 }
