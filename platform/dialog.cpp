@@ -1,15 +1,24 @@
-// Message boxes and the error dialog through SDL's message box, or a sink that prints to stderr
-// and takes the default answer (ZEPHRA_DIALOGS=stderr, or no display to show them on).
+// Message boxes, the error dialog and the text-entry window, drawn by the engine in windows of
+// their own (the text in the Japanese font, so Shift-JIS game text reads correctly whatever fonts
+// the display server has), or a sink that prints to stderr and takes the default answer
+// (ZEPHRA_DIALOGS=stderr, or no display to show them on). Dialogs are windows, so they run on the
+// main thread: a call from another thread is handed to it and waits.
 #include <SDL.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "common/sjis.h"
 #include "platform/platform.h"
+#include "platform/ui.h"
+#include "platform/video.h"
+#include "platform/video_internal.h"
 
 static std::atomic<int> s_Sink{-1};  // -1 not decided yet, 0 show, 1 print
 static std::atomic<int> s_Answer{0};
@@ -47,10 +56,10 @@ struct ButtonSet {
 static ButtonSet ButtonsFor(u32 style) {
   switch (style & 0xF) {
     case PLAT_MB_OKCANCEL: return {2, {PLAT_IDOK, PLAT_IDCANCEL}, {"OK", "キャンセル"}};
-    case PLAT_MB_ABORTRETRYIGNORE: return {3, {PLAT_IDABORT, PLAT_IDRETRY, PLAT_IDIGNORE}, {"中止", "再試行", "無視"}};
-    case PLAT_MB_YESNOCANCEL: return {3, {PLAT_IDYES, PLAT_IDNO, PLAT_IDCANCEL}, {"はい", "いいえ", "キャンセル"}};
-    case PLAT_MB_YESNO: return {2, {PLAT_IDYES, PLAT_IDNO}, {"はい", "いいえ"}};
-    case PLAT_MB_RETRYCANCEL: return {2, {PLAT_IDRETRY, PLAT_IDCANCEL}, {"再試行", "キャンセル"}};
+    case PLAT_MB_ABORTRETRYIGNORE: return {3, {PLAT_IDABORT, PLAT_IDRETRY, PLAT_IDIGNORE}, {"中止(&A)", "再試行(&R)", "無視(&I)"}};
+    case PLAT_MB_YESNOCANCEL: return {3, {PLAT_IDYES, PLAT_IDNO, PLAT_IDCANCEL}, {"はい(&Y)", "いいえ(&N)", "キャンセル"}};
+    case PLAT_MB_YESNO: return {2, {PLAT_IDYES, PLAT_IDNO}, {"はい(&Y)", "いいえ(&N)"}};
+    case PLAT_MB_RETRYCANCEL: return {2, {PLAT_IDRETRY, PLAT_IDCANCEL}, {"再試行(&R)", "キャンセル"}};
     default: return {1, {PLAT_IDOK}, {"OK"}};
   }
 }
@@ -60,77 +69,35 @@ static int DefaultIndex(u32 style, int count) {
   return i < count ? i : 0;
 }
 
-int PlatMessageBox(const char* title, const char* text, u32 style) {
-  ButtonSet bs = ButtonsFor(style);
-  int def = DefaultIndex(style, bs.count);
-  if (PlatDialogsToStderr()) {
-    PrintDialog("message box", title, text);
-    int a = s_Answer.load();
-    return a ? a : bs.ids[def];
-  }
-  std::string t = PlatSjisToUtf8(title ? title : "");
-  std::string x = PlatSjisToUtf8(text ? text : "");
-  SDL_MessageBoxButtonData buttons[3];
-  for (int i = 0; i < bs.count; i++) {
-    buttons[i].flags = 0;
-    if (i == def) buttons[i].flags |= SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT;
-    if (bs.ids[i] == PLAT_IDCANCEL || (bs.count == 1)) buttons[i].flags |= SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
-    buttons[i].buttonid = bs.ids[i];
-    buttons[i].text = bs.labels[i];
-  }
-  u32 kind = style & 0xF0;
-  SDL_MessageBoxData data{};
-  data.flags = kind == PLAT_MB_ICONERROR ? SDL_MESSAGEBOX_ERROR
-               : kind == PLAT_MB_ICONWARNING ? SDL_MESSAGEBOX_WARNING : SDL_MESSAGEBOX_INFORMATION;
-  data.title = t.c_str();
-  data.message = x.c_str();
-  data.numbuttons = bs.count;
-  data.buttons = buttons;
-  int hit = -1;
-  if (SDL_ShowMessageBox(&data, &hit) != 0 || hit < 0) {
-    // No way to show it: behave like the sink rather than lose the message.
-    PrintDialog("message box", title, text);
-    return bs.ids[def];
-  }
-  return hit;
-}
+// ---- The dialog window -------------------------------------------------------------------------
 
-void PlatErrorDialog(const char* caption, const char* text, int edit_enabled,
-                     void (*on_edit)(void* ctx), void* ctx) {
-  if (PlatDialogsToStderr()) {
-    PrintDialog("error dialog", caption, text);
-    return;
-  }
-  std::string t = PlatSjisToUtf8(caption ? caption : "");
-  std::string x = PlatSjisToUtf8(text ? text : "");
-  enum { kEnd = 1034, kEdit = 1033 };
-  SDL_MessageBoxButtonData buttons[2];
-  int n = 0;
-  if (edit_enabled > 0) buttons[n++] = {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, kEdit, "エディタで開く"};
-  u32 end_flags = SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
-  if (edit_enabled <= 0) end_flags |= SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT;
-  buttons[n++] = {end_flags, kEnd, "終了"};
-  SDL_MessageBoxData data{};
-  data.flags = SDL_MESSAGEBOX_ERROR;
-  data.title = t.c_str();
-  data.message = x.c_str();
-  data.numbuttons = n;
-  data.buttons = buttons;
-  for (;;) {
-    int hit = -1;
-    if (SDL_ShowMessageBox(&data, &hit) != 0) {
-      PrintDialog("error dialog", caption, text);
-      return;
-    }
-    if (hit != kEdit) return;
-    if (on_edit) on_edit(ctx);  // the dialog stays open after starting the editor
-  }
-}
+namespace {
 
-// ---- Text entry ------------------------------------------------------------------------------
+struct Dialog {
+  std::string title;                   // UTF-8
+  std::vector<std::u32string> lines;   // the message, wrapped
+  std::vector<PlatUiLabel> labels;     // the buttons
+  std::vector<int> ids;
+  std::vector<bool> enabled;
+  int focus = 0;                       // the button Enter presses
+  int pressed = -1;                    // the button the mouse went down on
+  int escape_id = 0;                   // Escape and the close button answer this; 0: they do nothing
+  bool edit = false;                   // the text-entry window's edit box
+  std::string text;                    // its text, Shift-JIS
+  size_t limit = 0;
+  void (*on_button)(void* ctx, int id) = nullptr;  // a button that does not end the dialog
+  int keep_open_id = -1;
+  void* ctx = nullptr;
+  PlatUiDialogLayout layout{};
+  SDL_Window* sdl = nullptr;
+  u32 sdl_id = 0;
+  PlatUiCanvas canvas;
+  int result = 0;
+  bool done = false;
+};
 
 // Appends sjis to text while the whole character fits the limit.
-static void InputAppend(std::string* text, const std::string& sjis, size_t limit) {
+void InputAppend(std::string* text, const std::string& sjis, size_t limit) {
   for (size_t i = 0; i < sjis.size();) {
     size_t n = (SjisIsLead(static_cast<u8>(sjis[i])) && i + 1 < sjis.size()) ? 2 : 1;
     if (text->size() + n > limit) return;
@@ -140,7 +107,7 @@ static void InputAppend(std::string* text, const std::string& sjis, size_t limit
 }
 
 // Removes the last whole character.
-static void InputBackspace(std::string* text) {
+void InputBackspace(std::string* text) {
   size_t last = 0;
   for (size_t i = 0; i < text->size();) {
     last = i;
@@ -149,27 +116,235 @@ static void InputBackspace(std::string* text) {
   if (!text->empty()) text->erase(last);
 }
 
-static void InputDraw(SDL_Window* w, SDL_Renderer* r, const std::string& head, const std::string& text) {
-  std::string caption = head + " [" + PlatSjisToUtf8(text) + "]";
-  SDL_SetWindowTitle(w, caption.c_str());
-  SDL_SetRenderDrawColor(r, 236, 236, 236, 255);
-  SDL_RenderClear(r);
-  SDL_Rect box = {16, 40, 448, 28};
-  SDL_SetRenderDrawColor(r, 255, 255, 255, 255);
-  SDL_RenderFillRect(r, &box);
-  SDL_SetRenderDrawColor(r, 0, 0, 0, 255);
-  SDL_RenderDrawRect(r, &box);
-  // One mark a character: the window has no font of its own, its caption shows the text.
-  int x = 20;
-  for (size_t i = 0; i < text.size() && x < 456;) {
-    size_t n = SjisIsLead(static_cast<u8>(text[i])) && i + 1 < text.size() ? 2 : 1;
-    SDL_Rect m = {x, 46, n == 2 ? 12 : 6, 16};
-    SDL_RenderFillRect(r, &m);
-    x += m.w + 2;
-    i += n;
-  }
-  SDL_RenderPresent(r);
+void Layout(Dialog* d, const std::string& message_sjis) {
+  std::u32string msg = PlatUiDecodeUtf8(PlatSjisToUtf8(message_sjis));
+  d->lines = PlatUiWrap(msg, UI_DIALOG_TEXT_MAX_WIDTH, PlatUiAdvance);
+  const i32 lh = std::max(PlatUiLineHeight(), 1);
+  i32 tw = 0;
+  for (const std::u32string& l : d->lines) tw = std::max(tw, PlatUiTextWidth(l));
+  std::vector<i32> widths;
+  for (const PlatUiLabel& l : d->labels) widths.push_back(PlatUiTextWidth(l.left));
+  d->layout = PlatUiLayoutDialog(tw, lh * static_cast<i32>(d->lines.size()), widths, d->edit, lh);
 }
+
+void Paint(Dialog* d) {
+  const PlatUiDialogLayout& l = d->layout;
+  PlatUiCanvas& c = d->canvas;
+  PlatUiCanvasInit(&c, l.width, l.height, UI_COLOR_WHITE);
+  const PlatRect all{0, 0, l.width, l.height};
+  const i32 lh = std::max(PlatUiLineHeight(), 1);
+  for (size_t i = 0; i < d->lines.size(); i++)
+    PlatUiDrawText(&c, l.text.left, l.text.top + static_cast<i32>(i) * lh, d->lines[i], UI_COLOR_TEXT, -1, all);
+  if (d->edit) {
+    PlatUiOutline(&c, l.edit, UI_COLOR_FOCUS);
+    std::u32string t = PlatUiDecodeUtf8(PlatSjisToUtf8(d->text));
+    const PlatRect inner{l.edit.left + 4, l.edit.top + 1, l.edit.right - 4, l.edit.bottom - 1};
+    // The end of a long text stays in view, as an edit control scrolls to its caret.
+    i32 w = PlatUiTextWidth(t);
+    i32 x = inner.left - std::max(0, w + 2 - (inner.right - inner.left));
+    i32 y = l.edit.top + (l.edit.bottom - l.edit.top - lh) / 2;
+    PlatUiDrawText(&c, x, y, t, UI_COLOR_TEXT, -1, inner);
+    PlatUiFill(&c, {x + w, y, x + w + 1, y + lh}, UI_COLOR_TEXT);
+  }
+  PlatUiFill(&c, l.band, UI_COLOR_FACE);
+  for (size_t i = 0; i < l.buttons.size(); i++) {
+    const PlatRect& b = l.buttons[i];
+    bool on = d->enabled[i];
+    PlatUiFill(&c, b, static_cast<int>(i) == d->pressed ? 0xCCE4F7 : 0xE1E1E1);
+    PlatUiOutline(&c, b, static_cast<int>(i) == d->focus && on ? u32{UI_COLOR_FOCUS} : u32{0xADADAD});
+    const PlatUiLabel& lab = d->labels[i];
+    i32 tw = PlatUiTextWidth(lab.left);
+    PlatUiDrawText(&c, b.left + (b.right - b.left - tw) / 2, b.top + (b.bottom - b.top - lh) / 2, lab.left,
+                   on ? UI_COLOR_TEXT : UI_COLOR_GREY_TEXT, lab.underline, b);
+  }
+  SDL_Surface* s = SDL_GetWindowSurface(d->sdl);
+  if (!s) return;
+  if (SDL_MUSTLOCK(s)) SDL_LockSurface(s);
+  const i32 w = std::min(s->w, c.width), h = std::min(s->h, c.height);
+  if (w > 0 && h > 0)
+    SDL_ConvertPixels(w, h, SDL_PIXELFORMAT_RGB888, c.px.data(), c.width * 4, s->format->format, s->pixels, s->pitch);
+  if (SDL_MUSTLOCK(s)) SDL_UnlockSurface(s);
+  SDL_UpdateWindowSurface(d->sdl);
+}
+
+void Press(Dialog* d, int index) {
+  if (index < 0 || index >= static_cast<int>(d->ids.size()) || !d->enabled[static_cast<size_t>(index)]) return;
+  const int id = d->ids[static_cast<size_t>(index)];
+  if (id == d->keep_open_id) {
+    if (d->on_button) d->on_button(d->ctx, id);
+    return;
+  }
+  d->result = id;
+  d->done = true;
+}
+
+void MoveFocus(Dialog* d, int step) {
+  std::vector<bool> sel(d->enabled.begin(), d->enabled.end());
+  int n = PlatUiMenuStep(sel, d->focus, step);
+  if (n >= 0) d->focus = n;
+}
+
+bool OnEvent(const SDL_Event* e, void* ctx) {
+  Dialog* d = static_cast<Dialog*>(ctx);
+  switch (e->type) {
+    case SDL_TEXTINPUT:
+      if (e->text.windowID != d->sdl_id || !d->edit) break;
+      InputAppend(&d->text, PlatUtf8ToSjis(e->text.text), d->limit);
+      Paint(d);
+      break;
+    case SDL_KEYDOWN: {
+      if (e->key.windowID != d->sdl_id) break;
+      const SDL_Keycode k = e->key.keysym.sym;
+      if (k == SDLK_RETURN || k == SDLK_KP_ENTER || (k == SDLK_SPACE && !d->edit)) Press(d, d->focus);
+      else if (k == SDLK_ESCAPE && d->escape_id) {
+        d->result = d->escape_id;
+        d->done = true;
+      } else if (k == SDLK_BACKSPACE && d->edit) InputBackspace(&d->text);
+      else if (k == SDLK_TAB) MoveFocus(d, (e->key.keysym.mod & KMOD_SHIFT) ? -1 : 1);
+      else if (!d->edit && (k == SDLK_RIGHT || k == SDLK_DOWN)) MoveFocus(d, 1);
+      else if (!d->edit && (k == SDLK_LEFT || k == SDLK_UP)) MoveFocus(d, -1);
+      else if (!d->edit && k > 0 && k < 128) {
+        // The underlined letter presses its button.
+        for (size_t i = 0; i < d->labels.size(); i++) {
+          const PlatUiLabel& l = d->labels[i];
+          if (l.underline >= 0 && static_cast<char32_t>(std::tolower(static_cast<int>(l.left[static_cast<size_t>(l.underline)]))) ==
+                                      static_cast<char32_t>(k)) {
+            d->focus = static_cast<int>(i);
+            Press(d, static_cast<int>(i));
+          }
+        }
+      }
+      if (!d->done) Paint(d);
+      break;
+    }
+    case SDL_MOUSEBUTTONDOWN:
+      if (e->button.windowID != d->sdl_id || e->button.button != SDL_BUTTON_LEFT) break;
+      d->pressed = PlatUiHitTest(d->layout.buttons, e->button.x, e->button.y);
+      if (d->pressed >= 0 && d->enabled[static_cast<size_t>(d->pressed)]) d->focus = d->pressed;
+      Paint(d);
+      break;
+    case SDL_MOUSEBUTTONUP: {
+      if (e->button.windowID != d->sdl_id || e->button.button != SDL_BUTTON_LEFT) break;
+      int hit = PlatUiHitTest(d->layout.buttons, e->button.x, e->button.y);
+      int was = d->pressed;
+      d->pressed = -1;
+      if (hit >= 0 && hit == was) Press(d, hit);
+      if (!d->done) Paint(d);
+      break;
+    }
+    case SDL_WINDOWEVENT:
+      if (e->window.windowID != d->sdl_id) break;
+      if (e->window.event == SDL_WINDOWEVENT_EXPOSED || e->window.event == SDL_WINDOWEVENT_SIZE_CHANGED) Paint(d);
+      if (e->window.event == SDL_WINDOWEVENT_CLOSE && d->escape_id) {
+        d->result = d->escape_id;
+        d->done = true;
+      }
+      break;
+    default: break;
+  }
+  return true;
+}
+
+// Opens the window, runs it until a button ends it and closes it. False when no window can be
+// made.
+bool Run(Dialog* d) {
+  d->enabled.resize(d->ids.size(), true);
+  std::string title = d->title.empty() ? std::string(" ") : d->title;
+  d->sdl = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, d->layout.width,
+                            d->layout.height, SDL_WINDOW_ALWAYS_ON_TOP);
+  if (!d->sdl) return false;
+  d->sdl_id = SDL_GetWindowID(d->sdl);
+  SDL_RaiseWindow(d->sdl);
+  if (d->edit) SDL_StartTextInput();
+  Paint(d);
+  while (!d->done) PlatModalWait(100, OnEvent, d);
+  if (d->edit) SDL_StopTextInput();
+  SDL_DestroyWindow(d->sdl);
+  d->sdl = nullptr;
+  PlatModalEnd();
+  return true;
+}
+
+// Runs body on the main thread; false when it could not (the caller then prints instead).
+template <typename F>
+bool OnMain(F* body) {
+  if (PlatIsMainThread()) {
+    (*body)();
+    return true;
+  }
+  return PlatCallOnMain([](void* a) { (*static_cast<F*>(a))(); }, body, nullptr);
+}
+
+}  // namespace
+
+int PlatMessageBox(const char* title, const char* text, u32 style) {
+  ButtonSet bs = ButtonsFor(style);
+  int def = DefaultIndex(style, bs.count);
+  if (PlatDialogsToStderr()) {
+    PrintDialog("message box", title, text);
+    int a = s_Answer.load();
+    return a ? a : bs.ids[def];
+  }
+  int answer = 0;
+  auto body = [&]() {
+    Dialog d;
+    d.title = PlatSjisToUtf8(title ? title : "");
+    for (int i = 0; i < bs.count; i++) {
+      d.labels.push_back(PlatUiParseLabel(bs.labels[i]));
+      d.ids.push_back(bs.ids[i]);
+      if (bs.ids[i] == PLAT_IDCANCEL) d.escape_id = PLAT_IDCANCEL;
+    }
+    // A lone OK button is also what Escape and the close button answer.
+    if (bs.count == 1) d.escape_id = bs.ids[0];
+    d.focus = def;
+    Layout(&d, text ? text : "");
+    if (Run(&d)) answer = d.result;
+  };
+  if (!OnMain(&body) || answer == 0) {
+    // No way to show it: behave like the sink rather than lose the message.
+    PrintDialog("message box", title, text);
+    return bs.ids[def];
+  }
+  return answer;
+}
+
+void PlatErrorDialog(const char* caption, const char* text, int edit_enabled,
+                     void (*on_edit)(void* ctx), void* ctx) {
+  if (PlatDialogsToStderr()) {
+    PrintDialog("error dialog", caption, text);
+    return;
+  }
+  enum { kEnd = 1034, kEdit = 1033 };
+  struct Edit {
+    void (*fn)(void*);
+    void* ctx;
+  } edit{on_edit, ctx};
+  bool shown = false;
+  auto body = [&]() {
+    Dialog d;
+    d.title = PlatSjisToUtf8(caption ? caption : "");
+    if (edit_enabled >= 0) {
+      d.labels.push_back(PlatUiParseLabel("エディタで開く(&E)"));
+      d.ids.push_back(kEdit);
+    }
+    d.labels.push_back(PlatUiParseLabel("終了(&X)"));
+    d.ids.push_back(kEnd);
+    d.enabled.assign(d.ids.size(), true);
+    if (edit_enabled == 0) d.enabled[0] = false;
+    d.focus = edit_enabled > 0 ? 0 : static_cast<int>(d.ids.size()) - 1;
+    d.keep_open_id = kEdit;  // the dialog stays open after starting the editor
+    d.on_button = [](void* c, int) {
+      Edit* e = static_cast<Edit*>(c);
+      if (e->fn) e->fn(e->ctx);
+    };
+    d.ctx = &edit;
+    Layout(&d, text ? text : "");
+    shown = Run(&d);
+  };
+  if (!OnMain(&body) || !shown) PrintDialog("error dialog", caption, text);
+}
+
+// ---- Text entry ------------------------------------------------------------------------------
 
 int PlatInputDialog(const char* title, const char* prompt, const char* initial, int max_bytes, char* out,
                     size_t out_size) {
@@ -181,53 +356,21 @@ int PlatInputDialog(const char* title, const char* prompt, const char* initial, 
   }
   size_t limit = out_size - 1;
   if (max_bytes > 0 && static_cast<size_t>(max_bytes) < limit) limit = static_cast<size_t>(max_bytes);
-  std::string head = PlatSjisToUtf8(title ? title : "") + ": " + PlatSjisToUtf8(prompt ? prompt : "");
-  SDL_Window* w = SDL_CreateWindow(head.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 480, 96, 0);
-  if (!w) return -1;
-  SDL_Renderer* r = SDL_CreateRenderer(w, -1, SDL_RENDERER_SOFTWARE);
-  if (!r) {
-    SDL_DestroyWindow(w);
-    return -1;
-  }
+  bool shown = false;
   std::string text;
-  InputAppend(&text, initial ? initial : "", limit);
-  const u32 id = SDL_GetWindowID(w);
-  SDL_StartTextInput();
-  InputDraw(w, r, head, text);
-  bool done = false, quit = false;
-  while (!done) {
-    SDL_Event e;
-    if (!SDL_WaitEvent(&e)) break;
-    // Modal: events of other windows are dropped; closing the window does nothing.
-    switch (e.type) {
-      case SDL_TEXTINPUT:
-        if (e.text.windowID != id) break;
-        InputAppend(&text, PlatUtf8ToSjis(e.text.text), limit);
-        InputDraw(w, r, head, text);
-        break;
-      case SDL_KEYDOWN:
-        if (e.key.windowID != id) break;
-        if (e.key.keysym.sym == SDLK_RETURN || e.key.keysym.sym == SDLK_KP_ENTER) done = true;
-        if (e.key.keysym.sym == SDLK_BACKSPACE) {
-          InputBackspace(&text);
-          InputDraw(w, r, head, text);
-        }
-        break;
-      case SDL_WINDOWEVENT:
-        if (e.window.windowID == id && e.window.event == SDL_WINDOWEVENT_EXPOSED) InputDraw(w, r, head, text);
-        break;
-      case SDL_QUIT: quit = true; break;  // handed on once the window is gone
-      default: break;
-    }
-  }
-  SDL_StopTextInput();
-  SDL_DestroyRenderer(r);
-  SDL_DestroyWindow(w);
-  if (quit) {
-    SDL_Event q{};
-    q.type = SDL_QUIT;
-    SDL_PushEvent(&q);
-  }
+  auto body = [&]() {
+    Dialog d;
+    d.title = PlatSjisToUtf8(title ? title : "");
+    d.labels.push_back(PlatUiParseLabel("OK"));
+    d.ids.push_back(PLAT_IDOK);
+    d.edit = true;
+    d.limit = limit;
+    InputAppend(&d.text, initial ? initial : "", limit);
+    Layout(&d, prompt ? prompt : "");
+    shown = Run(&d);
+    text = d.text;
+  };
+  if (!OnMain(&body) || !shown) return -1;
   std::memcpy(out, text.data(), text.size());
   out[text.size()] = '\0';
   return 0;

@@ -396,3 +396,34 @@ void PlatFontDrawChar(PlatFont* font, const char* ch, i32 len, u8* bits, i32 wid
     }
   }
 }
+
+bool PlatFontGlyphGray(PlatFont* font, u32 code_point, PlatGlyph* out) {
+  *out = PlatGlyph{0, 0, 0, 0, 0, {}};
+  if (!font) return false;
+  std::lock_guard<std::mutex> lock(s_FtMutex);
+  FT_UInt gi = FT_Get_Char_Index(font->face, code_point);
+  if (FT_Load_Glyph(font->face, gi, FT_LOAD_TARGET_LIGHT) != 0) return false;
+  FT_GlyphSlot slot = font->face->glyph;
+  if (font->embolden) FT_GlyphSlot_Embolden(slot);
+  out->advance = static_cast<i32>((slot->advance.x + 32) >> 6);
+  if (slot->format != FT_GLYPH_FORMAT_BITMAP && FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0) return false;
+  const FT_Bitmap& bm = slot->bitmap;
+  if (bm.width > 1024 || bm.rows > 1024) return false;
+  out->left = slot->bitmap_left;
+  out->top = slot->bitmap_top;
+  out->width = static_cast<i32>(bm.width);
+  out->height = static_cast<i32>(bm.rows);
+  out->coverage.assign(static_cast<size_t>(bm.width) * bm.rows, 0);
+  const u8* top = bm.pitch < 0 ? bm.buffer + static_cast<i64>(bm.rows - 1) * -bm.pitch : bm.buffer;
+  for (u32 gy = 0; gy < bm.rows; gy++) {
+    const u8* src = top + static_cast<i64>(gy) * bm.pitch;
+    u8* dst = out->coverage.data() + static_cast<size_t>(gy) * bm.width;
+    for (u32 gx = 0; gx < bm.width; gx++) {
+      if (bm.pixel_mode == FT_PIXEL_MODE_GRAY) dst[gx] = src[gx];
+      else if (bm.pixel_mode == FT_PIXEL_MODE_MONO) dst[gx] = ((src[gx >> 3] >> (7 - (gx & 7))) & 1) ? 255 : 0;
+      else if (bm.pixel_mode == FT_PIXEL_MODE_BGRA) dst[gx] = src[gx * 4 + 3];
+      else return false;
+    }
+  }
+  return gi != 0;
+}

@@ -3,6 +3,8 @@
 // a fixed order (families sorted by name; a face covering Japanese first gets its Japanese entry,
 // then its Western one), so face numbers stay the same from run to run on one machine.
 #pragma once
+#include <vector>
+
 #include "common/types.h"
 
 // Pitch bits of the pitch-and-family byte, as in a LOGFONT.
@@ -42,3 +44,13 @@ struct PlatFontMetrics {
   u8 bold_face;         // 1: a real bold face, 0: regular (emboldened when bold was asked)
 };
 void PlatFontGetMetrics(const PlatFont* font, PlatFontMetrics* out);
+
+// One character by Unicode code point as 8-bit coverage (0 none to 255 full ink, anti-aliased),
+// for the text of the engine's own menus and dialogs. The box lies `left` pixels right of the pen
+// and `top` rows above the baseline; the pen then moves `advance` pixels. False when the font has
+// no outline for it (the box is then empty and the advance that of the missing glyph).
+struct PlatGlyph {
+  i32 left, top, width, height, advance;
+  std::vector<u8> coverage;  // width x height, rows top-down
+};
+bool PlatFontGlyphGray(PlatFont* font, u32 code_point, PlatGlyph* out);

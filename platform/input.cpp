@@ -14,6 +14,7 @@
 
 #include "platform/platform.h"
 #include "platform/video.h"
+#include "platform/video_internal.h"
 
 // Windows virtual-key numbers used below.
 enum : u8 {
@@ -231,8 +232,11 @@ bool PlatInputHandleSdlEvent(const SDL_Event* e) {
     }
     case SDL_MOUSEMOTION: {
       PlatInputEvent ev = EventFor(PLAT_INPUT_MOUSE_MOVE, e->motion.windowID);
+      // Over a menu bar in the frame the pointer is outside the client area.
+      const i32 bar = PlatWindowBarOffset(ev.window);
+      if (e->motion.y < bar) return true;
       ev.x = e->motion.x;
-      ev.y = e->motion.y;
+      ev.y = e->motion.y - bar;
       PlatInputFeed(&ev);
       return true;
     }
@@ -242,9 +246,14 @@ bool PlatInputHandleSdlEvent(const SDL_Event* e) {
       if (!vk) return true;
       PlatInputEvent ev = EventFor(e->type == SDL_MOUSEBUTTONDOWN ? PLAT_INPUT_BUTTON_DOWN : PLAT_INPUT_BUTTON_UP,
                                    e->button.windowID);
+      const i32 bar = PlatWindowBarOffset(ev.window);
+      if (ev.window && e->type == SDL_MOUSEBUTTONDOWN && vk == VK_LBUTTON &&
+          PlatMenuBarMouseDown(ev.window, e->button.x, e->button.y))
+        return true;
+      if (e->button.y < bar) return true;
       ev.vk = vk;
       ev.x = e->button.x;
-      ev.y = e->button.y;
+      ev.y = e->button.y - bar;
       PlatInputFeed(&ev);
       return true;
     }
@@ -287,7 +296,7 @@ bool PlatInputCursorClient(PlatWindow* w, i32* x, i32* y) {
       cy -= wy;
     }
     *x = cx;
-    *y = cy;
+    *y = cy - PlatWindowBarOffset(w);
     return true;
   }
   std::lock_guard<std::mutex> g(s_Lock);
@@ -298,7 +307,7 @@ bool PlatInputCursorClient(PlatWindow* w, i32* x, i32* y) {
 }
 
 static void WarpNow(PlatWindow* w, i32 x, i32 y) {
-  if (SDL_Window* sdl = PlatWindowSdl(w)) SDL_WarpMouseInWindow(sdl, x, y);
+  if (SDL_Window* sdl = PlatWindowSdl(w)) SDL_WarpMouseInWindow(sdl, x, y + PlatWindowBarOffset(w));
 }
 
 void PlatInputWarpCursor(PlatWindow* w, i32 x, i32 y) {

@@ -147,6 +147,8 @@ enum { PLAT_IDOK = 1, PLAT_IDCANCEL = 2, PLAT_IDABORT = 3, PLAT_IDRETRY = 4, PLA
 // Title and text are Shift-JIS. Returns the answer (PLAT_ID...). With the stderr sink the title
 // and text are printed and the default button's answer is returned.
 int PlatMessageBox(const char* title, const char* text, u32 style);
+// Dialogs are drawn by the engine in windows of their own, on the main thread (any thread may
+// call: the call then waits for the main thread).
 // A small modal text-entry window with the title, the prompt and the initial text (Shift-JIS),
 // ended only by Enter (it cannot be cancelled). The typed text goes into out (out_size bytes) in
 // Shift-JIS, at most max_bytes when above 0 and never more than out_size - 1, cut at a whole

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/ui.h"
 #include "platform/video.h"
 #include "platform/video_internal.h"
 
@@ -118,17 +119,22 @@ static bool Put(PresentCanvas* c, i32 l, i32 t, i32 r, i32 b) {
   if (!sdl) return false;
   SDL_Surface* s = SDL_GetWindowSurface(sdl);
   if (!s) return true;
+  // A menu bar in the frame takes the surface's top rows: the client area starts below it.
+  const i32 off = PlatWindowBarOffset(c->window);
   r = std::min(r, s->w);
-  b = std::min(b, s->h);
+  b = std::min(b, s->h - off);
   if (l < r && t < b) {
     if (SDL_MUSTLOCK(s)) SDL_LockSurface(s);
-    u8* dst = static_cast<u8*>(s->pixels) + static_cast<size_t>(t) * s->pitch + static_cast<size_t>(l) * s->format->BytesPerPixel;
+    u8* dst = static_cast<u8*>(s->pixels) + static_cast<size_t>(t + off) * s->pitch +
+              static_cast<size_t>(l) * s->format->BytesPerPixel;
     const u8* src = c->px.data() + (static_cast<size_t>(t) * c->width + l) * 4;
     // The alpha byte is not shown: the picture is read as B, G, R and an unused byte.
     SDL_ConvertPixels(r - l, b - t, SDL_PIXELFORMAT_RGB888, src, c->width * 4, s->format->format, dst, s->pitch);
     if (SDL_MUSTLOCK(s)) SDL_UnlockSurface(s);
-    SDL_Rect rect{l, t, r - l, b - t};
+    SDL_Rect rect{l, t + off, r - l, b - t};
     SDL_UpdateWindowSurfaceRects(sdl, &rect, 1);
+    // A bar drawn over the picture's top band comes back over what was just drawn there.
+    if (off == 0 && t < UI_MENU_BAR_HEIGHT) PlatMenuBarRepaint(c->window);
   }
   PlatWindowMarkPicture(c->window);
   return true;

@@ -13,7 +13,9 @@
 #include <thread>
 
 #include "platform/input.h"
+#include "platform/menu.h"
 #include "platform/platform.h"
+#include "platform/ui.h"
 #include "platform/present.h"
 #include "platform/video.h"
 #include "platform/video_internal.h"
@@ -33,12 +35,15 @@ struct PlatWindow {
   bool swallow_restore = false;    // the next restore is the engine's own undo
   bool foreign = false;            // another program's window: never moved, sized or reframed
   std::vector<std::string> drop;   // paths of the drop in progress
+  std::atomic<u32> bar_menu{0};    // the menu shown as the bar, 0 for none
+  i32 bar_mode = PLAT_MENU_BAR_FRAME;
+  i32 bar_px = 0;                  // rows above the client area that the bar takes
 };
 
 // Window operations asked for from other threads, carried out by the pump.
 enum {
   OP_SHOW = 1, OP_HIDE, OP_FLAGS, OP_RESTORE, OP_OPACITY, OP_FLASH, OP_SHAPE, OP_TITLE,
-  OP_MOVE, OP_SIZE, OP_LIMITS, OP_RAISE, OP_STATE, OP_CALL,
+  OP_MOVE, OP_SIZE, OP_LIMITS, OP_RAISE, OP_STATE, OP_CALL, OP_MENU_BAR, OP_FORGET_MENU,
 };
 enum { FRAME_FLAGS = PLAT_WINDOW_FRAMED | PLAT_WINDOW_RESIZABLE | PLAT_WINDOW_TOPMOST };
 
@@ -216,7 +221,8 @@ SDL_Window* PlatWindowSdl(PlatWindow* w) {
 static SDL_HitTestResult SDLCALL HitTest(SDL_Window*, const SDL_Point* p, void* data) {
   PlatWindow* w = static_cast<PlatWindow*>(data);
   PlatHitTestFn fn = s_HitTest.load();
-  return fn && fn(w->user, p->x, p->y) ? SDL_HITTEST_DRAGGABLE : SDL_HITTEST_NORMAL;
+  if (p->y < w->bar_px) return SDL_HITTEST_NORMAL;  // the menu bar
+  return fn && fn(w->user, p->x, p->y - w->bar_px) ? SDL_HITTEST_DRAGGABLE : SDL_HITTEST_NORMAL;
 }
 
 PlatWindow* PlatWindowCreate(const PlatWindowDesc* desc) {
@@ -315,11 +321,13 @@ void PlatWindowPaintBlack(PlatWindow* w) {
   if (!s) return;
   SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, 0, 0, 0));
   SDL_UpdateWindowSurface(w->sdl);
+  PlatMenuBarRepaint(w);
 }
 
 void PlatWindowErase(PlatWindow* w) {
   // A window that shows a picture gets it back whole from the presentation's copy.
   if (w && (!w->has_picture || !PlatPresentRepaint(w))) PlatWindowPaintBlack(w);
+  else if (w) PlatMenuBarRepaint(w);
 }
 
 int PlatWindowCount() { return static_cast<int>(s_Windows.size()); }
@@ -370,10 +378,11 @@ void PlatWindowFrameExtras(PlatWindow* w, i32* extra_width, i32* extra_height) {
   *extra_width = 0;
   *extra_height = 0;
   if (!w || !PlatIsMainThread()) return;
+  *extra_height = w->bar_px;  // a menu bar counts as frame
   int top = 0, left = 0, bottom = 0, right = 0;
   if (SDL_GetWindowBordersSize(w->sdl, &top, &left, &bottom, &right) != 0) return;
   *extra_width = left + right;
-  *extra_height = top + bottom;
+  *extra_height = top + bottom + w->bar_px;
 }
 
 static int OpacityNow(PlatWindow* w, i32 alpha) {
@@ -472,13 +481,13 @@ bool PlatWindowClientRect(PlatWindow* w, i32* x, i32* y, i32* width, i32* height
   int px = 0, py = 0, pw = 0, ph = 0;
   SDL_GetWindowPosition(w->sdl, &px, &py);
   SDL_GetWindowSize(w->sdl, &pw, &ph);
-  *x = px, *y = py, *width = pw, *height = ph;
+  *x = px, *y = py + w->bar_px, *width = pw, *height = std::max(0, ph - w->bar_px);
   return true;
 }
 
 static void MoveNow(PlatWindow* w, i32 x, i32 y) {
   // A position given while fullscreen would become the windowed place SDL returns to.
-  if (!w->fullscreen && !w->foreign) SDL_SetWindowPosition(w->sdl, x, y);
+  if (!w->fullscreen && !w->foreign) SDL_SetWindowPosition(w->sdl, x, y - w->bar_px);
 }
 
 void PlatWindowMove(PlatWindow* w, i32 x, i32 y) {
@@ -489,7 +498,7 @@ void PlatWindowMove(PlatWindow* w, i32 x, i32 y) {
 
 static void SizeNow(PlatWindow* w, i32 width, i32 height) {
   // On a fullscreen window SDL would take the size as a new display mode.
-  if (!w->fullscreen && !w->foreign && width > 0 && height > 0) SDL_SetWindowSize(w->sdl, width, height);
+  if (!w->fullscreen && !w->foreign && width > 0 && height > 0) SDL_SetWindowSize(w->sdl, width, height + w->bar_px);
 }
 
 void PlatWindowSetClientSize(PlatWindow* w, i32 width, i32 height) {
@@ -505,6 +514,8 @@ static void LimitsNow(PlatWindow* w, const SizeLimits& l) {
   // SDL has no "no maximum" once one was set: the largest side any window can have stands in.
   i32 max_w = l.max_w > 0 ? l.max_w : SIZE_LIMIT_NONE, max_h = l.max_h > 0 ? l.max_h : SIZE_LIMIT_NONE;
   i32 min_w = std::clamp(l.min_w, 0, max_w), min_h = std::clamp(l.min_h, 0, max_h);
+  if (l.max_h > 0) max_h += w->bar_px;
+  if (min_h > 0) min_h += w->bar_px;
   SDL_SetWindowMaximumSize(w->sdl, max_w, max_h);
   SDL_SetWindowMinimumSize(w->sdl, std::max(1, min_w), std::max(1, min_h));
 }
@@ -604,6 +615,69 @@ void PlatWindowLeaveFullscreen(PlatWindow* w) {
 
 bool PlatWindowIsFullscreen(PlatWindow* w) { return PlatIsMainThread() && Alive(w) && w->fullscreen; }
 
+static void Deliver(u32 kind, PlatWindow* w, u32 code, i64 a, i64 b, const char* const* paths = nullptr);
+
+// ---- Menu bars -----------------------------------------------------------------------------------
+
+static void SetMenuBarNow(PlatWindow* w, u32 menu, i32 mode) {
+  if (menu && !PlatMenuExists(menu)) menu = 0;
+  w->bar_menu = menu;
+  w->bar_mode = mode;
+  const i32 px = menu && mode == PLAT_MENU_BAR_FRAME ? i32{UI_MENU_BAR_HEIGHT} : 0;
+  if (px != w->bar_px) {
+    // The window grows or shrinks by the bar: the client area keeps its size.
+    int cw = 0, ch = 0;
+    SDL_GetWindowSize(w->sdl, &cw, &ch);
+    const i32 old = w->bar_px;
+    w->bar_px = px;
+    if (!w->fullscreen && !w->foreign) SDL_SetWindowSize(w->sdl, cw, std::max(1, ch - old + px));
+  }
+  PlatWindowErase(w);
+}
+
+void PlatWindowSetMenuBar(PlatWindow* w, u32 menu, i32 mode) {
+  if (!w || !s_Ready) return;
+  if (!PlatIsMainThread()) {
+    QueueOp(w, OP_MENU_BAR, PackPair(static_cast<i32>(menu), mode), nullptr);
+    return;
+  }
+  if (Alive(w)) SetMenuBarNow(w, menu, mode);
+}
+
+u32 PlatWindowMenuBar(PlatWindow* w) { return w ? w->bar_menu.load() : 0; }
+
+static void ForgetMenuNow(u32 menu) {
+  for (PlatWindow* w : s_Windows)
+    if (w->bar_menu == menu) SetMenuBarNow(w, 0, w->bar_mode);
+}
+
+void PlatWindowForgetMenuBar(u32 menu) {
+  if (!s_Ready || !menu) return;
+  if (PlatIsMainThread()) {
+    ForgetMenuNow(menu);
+    return;
+  }
+  SDL_Event e{};
+  e.type = s_InternalEvent;
+  e.user.code = OP_FORGET_MENU;
+  e.user.data1 = reinterpret_cast<void*>(static_cast<uintptr_t>(menu));
+  SDL_PushEvent(&e);
+}
+
+bool PlatWindowBarInfo(PlatWindow* w, u32* menu, i32* mode, i32* height) {
+  if (!s_Ready || !PlatIsMainThread() || !Alive(w)) return false;
+  *menu = w->bar_menu;
+  *mode = w->bar_mode;
+  *height = w->bar_px;
+  return true;
+}
+
+i32 PlatWindowBarOffset(PlatWindow* w) { return w && PlatIsMainThread() && Alive(w) ? w->bar_px : 0; }
+
+void PlatWindowDeliverMenuCommand(PlatWindow* w, u32 id) {
+  if (Alive(w)) Deliver(PLAT_MSG_MENU_COMMAND, w, 0, id, 0);
+}
+
 // ---- Calls on the main thread ----------------------------------------------------------------
 
 bool PlatCallOnMain(void (*fn)(void* arg), void* arg, const std::atomic<u8>* abort) {
@@ -638,7 +712,7 @@ bool PlatCallOnMain(void (*fn)(void* arg), void* arg, const std::atomic<u8>* abo
 
 void PlatSetMessageHandler(PlatMsgHandler fn) { s_Handler = fn; }
 
-static void Deliver(u32 kind, PlatWindow* w, u32 code, i64 a, i64 b, const char* const* paths = nullptr) {
+static void Deliver(u32 kind, PlatWindow* w, u32 code, i64 a, i64 b, const char* const* paths) {
   if (!s_Handler) return;
   PlatMsg m{kind, w, w ? w->user : nullptr, code, a, b, paths};
   s_Handler(&m);
@@ -652,8 +726,11 @@ static void OnWindowEvent(const SDL_WindowEvent& we) {
     case SDL_WINDOWEVENT_FOCUS_GAINED: Deliver(PLAT_MSG_ACTIVATE, w, 0, 1, 0); break;
     case SDL_WINDOWEVENT_FOCUS_LOST: Deliver(PLAT_MSG_ACTIVATE, w, 0, 0, 0); break;
     case SDL_WINDOWEVENT_EXPOSED: Deliver(PLAT_MSG_PAINT, w, 0, 0, 0); break;
-    case SDL_WINDOWEVENT_MOVED: Deliver(PLAT_MSG_MOVE, w, 0, we.data1, we.data2); break;
-    case SDL_WINDOWEVENT_SIZE_CHANGED: Deliver(PLAT_MSG_SIZE, w, 0, we.data1, we.data2); break;
+    case SDL_WINDOWEVENT_MOVED: Deliver(PLAT_MSG_MOVE, w, 0, we.data1, i64{we.data2} + w->bar_px); break;
+    case SDL_WINDOWEVENT_SIZE_CHANGED:
+      PlatMenuBarRepaint(w);
+      Deliver(PLAT_MSG_SIZE, w, 0, we.data1, std::max<i64>(0, i64{we.data2} - w->bar_px));
+      break;
     case SDL_WINDOWEVENT_MINIMIZED:
       w->minimized = true;
       Deliver(PLAT_MSG_MINIMIZE, w, 0, 0, 0);
@@ -708,6 +785,10 @@ static void OnInternal(const SDL_Event& e) {
     delete ref;
     return;
   }
+  if (e.user.code == OP_FORGET_MENU) {
+    ForgetMenuNow(static_cast<u32>(reinterpret_cast<uintptr_t>(e.user.data1)));
+    return;
+  }
   PlatWindow* w = FindWindow(e.user.windowID);
   intptr_t packed = reinterpret_cast<intptr_t>(e.user.data1);
   i32 param = static_cast<i32>(packed);
@@ -727,6 +808,7 @@ static void OnInternal(const SDL_Event& e) {
       case OP_LIMITS: LimitsNow(w, *static_cast<SizeLimits*>(e.user.data2)); break;
       case OP_RAISE: SDL_RaiseWindow(w->sdl); break;
       case OP_STATE: StateNow(w, param); break;
+      case OP_MENU_BAR: SetMenuBarNow(w, static_cast<u32>(a), b); break;
       case OP_SHAPE: {
         auto* rects = static_cast<std::vector<PlatRect>*>(e.user.data2);
         ShapeNow(w, rects->data(), static_cast<i32>(rects->size()));
@@ -767,6 +849,68 @@ int PlatPollEvents() {
   }
   return n;
 }
+
+void PlatServeMainCalls() {
+  if (!s_Ready || !PlatIsMainThread()) return;
+  SDL_PumpEvents();
+  SDL_Event e;
+  while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, s_InternalEvent, s_InternalEvent) == 1) OnInternal(e);
+}
+
+// ---- Modal loops -----------------------------------------------------------------------------
+// The engine's own dialogs and menus wait here. What the engine must not see while one is open
+// (engine messages, close requests, drops, a quit) is kept and queued again at the end, in order.
+
+static std::vector<SDL_Event> s_Kept;
+
+void PlatModalWait(i32 timeout_ms, bool (*fn)(const SDL_Event* e, void* ctx), void* ctx) {
+  if (!s_Ready || !PlatIsMainThread()) return;
+  PlatPresentFlush();
+  // Polled, never SDL_WaitEventTimeout: while a thread waits there, an event pushed by another
+  // thread wakes it through a message to one of the windows, and a drop-down closed meanwhile
+  // makes that message a fatal X error.
+  SDL_Event e;
+  const u32 start = SDL_GetTicks();
+  while (!SDL_PollEvent(&e)) {
+    if (SDL_TICKS_PASSED(SDL_GetTicks(), start + static_cast<u32>(timeout_ms))) return;
+    SDL_Delay(4);
+    PlatPresentFlush();
+  }
+  if (e.type == s_InternalEvent) {
+    OnInternal(e);
+    return;
+  }
+  if (e.type == s_PostedEvent || e.type == SDL_DROPBEGIN || e.type == SDL_DROPFILE || e.type == SDL_DROPTEXT ||
+      e.type == SDL_DROPCOMPLETE) {
+    s_Kept.push_back(e);
+    return;
+  }
+  if (e.type == SDL_QUIT) {
+    s_Kept.push_back(e);
+    fn(&e, ctx);
+    return;
+  }
+  if (e.type == SDL_WINDOWEVENT && FindWindow(e.window.windowID)) {
+    fn(&e, ctx);  // the modal loop may close on a lost focus, but the engine hears of it too
+    if (e.window.event == SDL_WINDOWEVENT_CLOSE) s_Kept.push_back(e);
+    else OnWindowEvent(e.window);
+    return;
+  }
+  fn(&e, ctx);  // the modal windows' own events, and input of every window
+  // A key or button let go meanwhile must not stay held for the engine.
+  if ((e.type == SDL_KEYUP && FindWindow(e.key.windowID)) || (e.type == SDL_MOUSEBUTTONUP && FindWindow(e.button.windowID)))
+    PlatInputHandleSdlEvent(&e);
+}
+
+void PlatModalEnd() {
+  if (!s_Ready) return;
+  std::vector<SDL_Event> kept;
+  kept.swap(s_Kept);
+  for (SDL_Event& e : kept)
+    if (SDL_PushEvent(&e) != 1 && (e.type == SDL_DROPFILE || e.type == SDL_DROPTEXT)) SDL_free(e.drop.file);
+}
+
+bool PlatWindowIsEngine(u32 sdl_id) { return FindWindow(sdl_id) != nullptr; }
 
 static bool Post(i32 code, i64 a, i64 b) {
   if (!s_Ready) return false;

@@ -163,6 +163,9 @@ bool PlatWindowIsFullscreen(PlatWindow* w);
 // wait gives up, and fn is never run, when *abort becomes non-zero before fn starts. True when
 // fn ran. The caller must hold no lock the main thread may take.
 bool PlatCallOnMain(void (*fn)(void* arg), void* arg, const std::atomic<u8>* abort);
+// Main thread, while it waits for another thread: runs the calls and window operations that
+// thread may be waiting on (a dialog it asked for, say), and nothing else.
+void PlatServeMainCalls();
 
 // ---- Messages --------------------------------------------------------------------------------
 enum PlatMsgKind : u32 {
@@ -178,6 +181,7 @@ enum PlatMsgKind : u32 {
   PLAT_MSG_MAXIMIZE,
   PLAT_MSG_RESTORE,        // a = 1 when the window was minimised
   PLAT_MSG_DROP_FILES,     // a = count of paths (native, UTF-8) dropped on the window at once
+  PLAT_MSG_MENU_COMMAND,   // a = the id of the item chosen from the window's menu bar
 };
 // Keyboard and mouse events go their own way (platform/input.h).
 

@@ -17,3 +17,27 @@ bool PlatForeignScreen(i32* x, i32* y, i32* width, i32* height);
 // Any window's position on the display and its size, asked of the X server; false when it names
 // no window or there is no X server.
 bool PlatForeignWindowRect(u64 id, i32* x, i32* y, i32* width, i32* height);
+
+// Modal loops of the engine's own dialogs and menus (main thread). One wait takes at most one
+// event: calls handed to the main thread and window operations run at once, the engine windows'
+// paints, moves and activations reach the engine as usual, and engine messages, close requests,
+// drops and a quit are kept until PlatModalEnd queues them again. fn sees the rest (the modal
+// windows' events and the input of every window), and also a quit and the engine windows' events.
+union SDL_Event;
+void PlatModalWait(i32 timeout_ms, bool (*fn)(const SDL_Event* e, void* ctx), void* ctx);
+void PlatModalEnd();
+// The SDL id belongs to an engine window (not a dialog's or a menu's).
+bool PlatWindowIsEngine(u32 sdl_id);
+
+// Menu bars (menu.cpp and video.cpp). A destroyed menu leaves every window showing it as its bar
+// (any thread). The window's bar: its menu, mode and the rows it takes above the client area
+// (main thread; false for a window that does not exist).
+void PlatWindowForgetMenuBar(u32 menu);
+bool PlatWindowBarInfo(PlatWindow* w, u32* menu, i32* mode, i32* height);
+i32 PlatWindowBarOffset(PlatWindow* w);
+void PlatWindowDeliverMenuCommand(PlatWindow* w, u32 id);
+// Draws the window's bar again (after its surface changed).
+void PlatMenuBarRepaint(PlatWindow* w);
+// A left button press at surface pixels (x, y) of the window: true when it fell on the bar, whose
+// menus have then run.
+bool PlatMenuBarMouseDown(PlatWindow* w, i32 x, i32 y);

@@ -73,5 +73,18 @@ i32 CmdScriptFileInfoGet();  // 92
 
 // Command 10 (cmd_msgbox.cpp) and the message box style its decoded arguments give.
 i32 CmdMessageBox();
+// The menu tree, the popup menu and the engine windows (shell/cmd_menu.cpp).
+i32 CmdMenuItemSet();     // 63
+i32 CmdMenuPopupShow();   // 64
+i32 CmdMenuItemDelete();  // 65
+i32 CmdMenuItemGet();     // 66
+i32 CmdNop67();
+i32 CmdNop68();
+i32 CmdNop69();
+i32 CmdTrayIconSet();     // 98 (shell/tray.cpp)
+i32 CmdWindowHide();      // 104
+i32 CmdWindowInfoGet();   // 105
+// A menu item's order value after an assignment operator (ARG_OP_...) with a value.
+i64 MenuOrderApply(i64 order, u32 op, i64 value);
 u32 CmdMessageBoxStyle();
 

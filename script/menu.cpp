@@ -29,3 +29,24 @@ MenuItem* MenuItemNew(ObjNode* node, const char* text) {
   node->payload = item;
   return item;
 }
+
+void MenuItemDeleteNode(ObjNode* node) {
+  if (!node) return;
+  ObjUnlinkNode(node);
+  MenuItemFree(static_cast<MenuItem*>(node->payload));
+  node->payload = nullptr;
+  ObjFreeNode(node);
+}
+
+void MenuItemDeleteChildren(ObjNode* folder) {
+  if (!folder) return;
+  while (ObjNode* c = folder->first_child) {
+    MenuItemDeleteChildren(c);
+    MenuItemDeleteNode(c);
+  }
+}
+
+void MenuItemDeleteTree(ObjNode* folder) {
+  MenuItemDeleteChildren(folder);
+  MenuItemDeleteNode(folder);
+}

@@ -21,3 +21,10 @@ void MenuItemFree(MenuItem* item);
 // A menu item record with its defaults (shown, enabled) and the text, made the node's payload;
 // null for a null node or after error 100010 (fatal) when memory runs out.
 MenuItem* MenuItemNew(ObjNode* node, const char* text);
+
+// Deleting from the menu tree: a node is unlinked, then its text, its item, its name and the node
+// are freed. Children goes depth first below the folder (the folder stays); Tree deletes the
+// folder too.
+void MenuItemDeleteNode(ObjNode* node);
+void MenuItemDeleteChildren(ObjNode* folder);
+void MenuItemDeleteTree(ObjNode* folder);

@@ -78,13 +78,13 @@ static const CmdRow kCmdRows[] = {
     {59, CmdLoopEnd, "CmdLoopEnd"},
     {61, CmdMathCalc, "CmdMathCalc"},
     {62, CmdMotionCalc, "CmdMotionCalc"},
-    {63, CmdNotBuilt, "CmdMenuItemSet"},  // stand-in: CmdMenuItemSet
-    {64, CmdNotBuilt, "CmdMenuPopupShow"},  // stand-in: CmdMenuPopupShow
-    {65, CmdNotBuilt, "CmdMenuItemDelete"},  // stand-in: CmdMenuItemDelete
-    {66, CmdNotBuilt, "CmdMenuItemGet"},  // stand-in: CmdMenuItemGet
-    {67, CmdNotBuilt, "CmdNop67"},  // stand-in: CmdNop67
-    {68, CmdNotBuilt, "CmdNop68"},  // stand-in: CmdNop68
-    {69, CmdNotBuilt, "CmdNop69"},  // stand-in: CmdNop69
+    {63, CmdMenuItemSet, "CmdMenuItemSet"},
+    {64, CmdMenuPopupShow, "CmdMenuPopupShow"},
+    {65, CmdMenuItemDelete, "CmdMenuItemDelete"},
+    {66, CmdMenuItemGet, "CmdMenuItemGet"},
+    {67, CmdNop67, "CmdNop67"},
+    {68, CmdNop68, "CmdNop68"},
+    {69, CmdNop69, "CmdNop69"},
     {70, CmdCursorSet, "CmdCursorSet"},
     {71, CmdMoviePlay, "CmdMoviePlay"},
     {72, CmdMovieStop, "CmdMovieStop"},
@@ -112,14 +112,14 @@ static const CmdRow kCmdRows[] = {
     {95, CmdTaskStateSave, "CmdTaskStateSave"},
     {96, CmdMessageSet, "CmdMessageSet"},
     {97, CmdMessageInfo, "CmdMessageInfo"},
-    {98, CmdNotBuilt, "CmdTrayIconSet"},  // stand-in: CmdTrayIconSet
+    {98, CmdTrayIconSet, "CmdTrayIconSet"},
     {99, CmdNop99, "CmdNop99"},
     {100, CmdVarEdit, "CmdVarEdit"},
     {101, CmdVarInfoGet, "CmdVarInfoGet"},
     {102, CmdTaskWait, "CmdTaskWait"},
     {103, CmdWindowSet, "CmdWindowSet"},
-    {104, CmdNotBuilt, "CmdWindowHide"},  // stand-in: CmdWindowHide
-    {105, CmdNotBuilt, "CmdWindowInfoGet"},  // stand-in: CmdWindowInfoGet
+    {104, CmdWindowHide, "CmdWindowHide"},
+    {105, CmdWindowInfoGet, "CmdWindowInfoGet"},
     {106, CmdMessageTextAppend, "CmdMessageTextAppend"},
     {107, CmdFrameSetLoad, "CmdFrameSetLoad"},
     {108, CmdFrameSetRelease, "CmdFrameSetRelease"},

@@ -71,18 +71,14 @@ i32 FrameRun() {
   g_SkipNext = FrameWait();
   if (MovieHidesPicture()) MovieShowFrame(PlatTimeMs() - before_wait);
   if (g_EmoteAvailable && EmoteAnyBusy()) g_D3dRedraw = 1;
-  // The fullscreen menu bar is a window menu, which this platform does not have.
+  WinFullscreenMenuBar();
   if (!g_SkipDrawing && !MovieHidesPicture()) {
     for (WindowObject* w : g_WindowObjects)
       if (w && FramePaintWindow(w) != 0) return 1;
     FrameCountPresent();
     LayerResetUpdateRects(g_LayerRoot);
   }
-  if (g_PopupMenuRequest.set != 0) {
-    // No popup menus here: the request ends as if nothing was chosen.
-    g_PopupMenuRequest.set = 0;
-    PlatPostMessage(WIN_MSG_COMMAND, 0, 0);
-  }
+  WinMenuPopupRun();
   g_SkipDrawing = g_SkipNext;
   if (g_FrameExitAfter != 0 && g_FrameCounter >= g_FrameExitAfter) g_QuitRequested = 1;
   return g_QuitRequested;
@@ -186,6 +182,7 @@ void FrameThreadJoin() {
       EngineLockGuard lock;
       if (g_FrameThreadState == 9) break;
     }
+    PlatServeMainCalls();  // the frame thread may be waiting on a dialog of its own
     PlatSleepMs(1);
   }
   PlatThreadJoin(s_FrameThread);

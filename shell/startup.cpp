@@ -564,7 +564,8 @@ void SysShutdown() {
     g_EmoteAvailable = 0;
   }
   if (StepDone(39) && (g_D3dInUse || g_GpuDrawing)) D3dReleaseAll();
-  // No window menus here, so no menu handles to destroy.
+  WinMenuShutdown();
+  WinTrayIconRemove();
   if (g_Fullscreen && WinSetFullscreen(0)) {
     g_Fullscreen = 0;
     g_Maximised = 0;

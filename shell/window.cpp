@@ -256,7 +256,7 @@ static void OnDestroyed(WindowObject* w) {
     FreeShapeBitmap();
   }
   if (w->close_state == WIN_CLOSE_ONLY) return;
-  MenuDestroySet(0);
+  WinMenuSetDestroy(MENU_SET_BAR);
   // The quit flag first: a frame thread ends only on it, and shutdown waits for that thread.
   g_QuitRequested = 1;
   if (!PlatPostQuit()) g_Running = 0;
@@ -530,6 +530,9 @@ static void OnRestore(WindowObject* w, const PlatMsg* m) {
   if (w->handle && PlatWindowClientRect(w->handle, &x, &y, &cw, &ch)) WinOnReportedSize(w, cw, ch);
 }
 
+// A choice from the window's menu bar.
+static void OnMenuCommand(WindowObject*, const PlatMsg* m) { g_MenuCommandId = static_cast<u32>(m->a & 0xFFFF); }
+
 static void OnDropFiles(WindowObject* w, const PlatMsg* m) {
   WinOnDropFiles(w, m->paths, static_cast<i32>(m->a));
 }
@@ -550,6 +553,7 @@ static const WinMsgRow kMessageMap[] = {
     {PLAT_MSG_MAXIMIZE, OnMaximize},     // WM_SYSCOMMAND SC_MAXIMIZE
     {PLAT_MSG_RESTORE, OnRestore},       // WM_SYSCOMMAND SC_RESTORE
     {PLAT_MSG_DROP_FILES, OnDropFiles},  // WM_DROPFILES
+    {PLAT_MSG_MENU_COMMAND, OnMenuCommand},  // WM_COMMAND from the menu bar
 };
 
 // ---- Posted engine messages ------------------------------------------------------------------

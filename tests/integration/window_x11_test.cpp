@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -521,4 +522,130 @@ TEST_F(XvfbRun, SaverRunByXscreensaverFillsItsWindow) {
   for (auto [x, y] : {std::pair{100, 50}, {419, 50}, {100, 289}, {419, 289}, {260, 170}})
     EXPECT_TRUE(Near(s.At(x, y), 0xFF0000)) << x << "," << y << ": " << std::hex << s.At(x, y) << "\n" << out;
   EXPECT_FALSE(Near(s.At(420, 290), 0xFF0000)) << "nothing is drawn outside the window";
+}
+
+// A game with a menu bar, a popup and the text-entry window, played with xdotool. The script
+// says where it stands through its window title (and opens the popup at the cursor once A is
+// pressed, so the pointer is in place); the dialogs are the engine's own windows (not
+// the stderr sink). Screenshots show the bar above the picture at 1:1 and the open popup; the
+// choices reach the script as @125 and the typed text comes back cut at the maximum length.
+TEST_F(XvfbRun, MenuBarPopupAndTextEntryWithXdotool) {
+  if (!OnPath("xwd")) GTEST_SKIP() << "xwd is not installed";
+  const i32 W = 320, H = 200, kBar = 20;
+  auto colour = [](i32 x, i32 y) -> u32 { return (x / 20 + y / 20) % 2 ? 0x3060C0u : 0xE0A020u; };
+  std::vector<u8> bgra(static_cast<size_t>(W) * H * 4);
+  for (i32 y = 0; y < H; y++)
+    for (i32 x = 0; x < W; x++)
+      for (int c = 0; c < 4; c++)
+        bgra[(static_cast<size_t>(y) * W + x) * 4 + c] = static_cast<u8>((0xFF000000u | colour(x, y)) >> (8 * c));
+  fs::path src = root / "menu-src";
+  fs::create_directories(src / "cg");
+  fs::create_directories(src / "script");
+  const std::vector<u8> bmp = KitBmpEncode(bgra.data(), W, H, false);
+  std::ofstream(src / "cg" / "pic.bmp", std::ios::binary).write(reinterpret_cast<const char*>(bmp.data()),
+                                                                static_cast<std::streamsize>(bmp.size()));
+  std::ofstream(src / "project.txt") << "width = 320\nheight = 200\ntitle = state start\n";
+  std::ofstream(src / "script" / "main.zs")
+      << "global str s\n"
+         "*SYSTEM_START\n"
+         "layer name = 'W0/pic', file = 'cg/pic.bmp', order = 1\n"
+         "menu path='main/', text='main', order=1\n"
+         "menu path='main/file/', text='ファイル(&F)', order=1\n"
+         "menu path='main/file/open', text='開く(&O)', order=1, id=101\n"
+         "menu path='main/file/quit', text='終了(&X)', order=2, id=102\n"
+         "menu path='pop/', text='pop', order=1\n"
+         "menu path='pop/one', text='一つ目', order=1, id=301\n"
+         "menu path='pop/two', text='二つ目', order=2, id=302\n"
+         "window index=0, menu='main'\n"
+         "wait frames=10\n"
+         "window index=0, title='state ready'\n"
+         "loop\n    if @125 > 0\n        break\n    endif\n    wait frames=1\nendloop\n"
+         "window index=0, title='state bar ' + str(@125)\n"
+         "@125 = 0\n"
+         "loop\n    if @310 > 0\n        break\n    endif\n    wait frames=1\nendloop\n"
+         "menu_popup path='pop', show=1\n"
+         "loop\n    if @125 > 0\n        break\n    endif\n    wait frames=1\nendloop\n"
+         "window index=0, title='state popup ' + str(@125)\n"
+         "msgbox title='Input', text='名前は？', input=1, max_length=5, input_result=s\n"
+         "window index=0, title='state typed [' + s + ']'\n"
+         "wait frames=30\n"
+         "end\n";
+  std::string cmd = std::string("'") + ZPKIT_BIN + "' build '" + src.string() + "' '" + (root / "menu").string() + "'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  fs::create_directories(root / "shots");
+  // Each step waits (bounded) for the title of the state before it acts.
+  std::string script = R"sh(
+ZEPHRA_DIALOGS=show timeout 120 "$ZEPHRA" "$GAME" 2>"$SHOTS/zephra.err" & pid=$!
+# A modal dialog keeps a termination waiting: a failed step ends the program for good.
+state() { timeout 30 xdotool search --sync --name "^state $1" >/dev/null 2>&1 || { echo "no state $1"; kill -KILL $pid; wait $pid; echo "zephra ended $?"; exit 0; }; }
+state ready
+id=$(xdotool search --name '^state ready$' | head -n 1)
+eval "$(xdotool getwindowgeometry --shell "$id")"
+echo "window $X $Y $WIDTH $HEIGHT"
+sleep 0.5
+xwd -root -silent -out "$SHOTS/bar.xwd"
+xdotool mousemove $((X + 20)) $((Y + 10)) click 1
+sleep 0.5
+xdotool mousemove $((X + 40)) $((Y + 20 + 13)) click 1
+state 'bar '
+xdotool getwindowname "$id"
+xdotool mousemove $((X + 100)) $((Y + 120))
+timeout 30 xdotool windowfocus --sync "$id"
+xdotool key a
+sleep 1
+xwd -root -silent -out "$SHOTS/popup.xwd"
+xdotool key Down
+sleep 0.2
+xdotool key Down
+sleep 0.2
+xdotool key Return
+state 'popup '
+xdotool getwindowname "$id"
+did=$(timeout 30 xdotool search --sync --name '^Input$' | head -n 1)
+xdotool mousemove --window "$did" 30 30
+timeout 30 xdotool windowfocus --sync "$did"
+xdotool type --delay 60 abcdefgh
+xdotool key Return
+state 'typed '
+xdotool getwindowname "$id"
+wait $pid
+echo "status=$?"
+)sh";
+  std::string out;
+  int rc = RunOnXvfb(script,
+                     {std::string("ZEPHRA=") + ZEPHRA_BIN, "GAME=" + (root / "menu").string(),
+                      "SHOTS=" + (root / "shots").string(), "ZEPHRA_EXIT_AFTER_FRAMES=6000"},
+                     &out);
+  ASSERT_EQ(rc, 0) << out;
+  out += ReadAll(root / "shots" / "zephra.err");
+  EXPECT_NE(out.find("state bar 101\n"), std::string::npos) << "a click on the drop-down's item\n" << out;
+  EXPECT_NE(out.find("state popup 302\n"), std::string::npos) << "Down, Down, Return in the popup\n" << out;
+  EXPECT_NE(out.find("state typed [abcde]\n"), std::string::npos) << "cut at the maximum length\n" << out;
+  EXPECT_NE(out.find("status=0"), std::string::npos) << out;
+
+  i32 x = -1, y = -1, width = 0, height = 0;
+  const size_t at = out.find("window ");
+  ASSERT_NE(at, std::string::npos) << out;
+  ASSERT_EQ(std::sscanf(out.c_str() + at, "window %d %d %d %d", &x, &y, &width, &height), 4);
+  EXPECT_EQ(width, W);
+  EXPECT_EQ(height, H + kBar) << "the window grows by the bar";
+  Shot bar, popup;
+  ASSERT_TRUE(ReadXwd((root / "shots" / "bar.xwd").string(), &bar));
+  ASSERT_TRUE(x >= 0 && y >= 0 && x + W <= bar.width && y + H + kBar <= bar.height);
+  for (i32 py = 0; py < H; py += 3)
+    for (i32 px = 0; px < W; px += 3)
+      ASSERT_EQ(bar.At(x + px, y + kBar + py), colour(px, py)) << "the picture at 1:1 below the bar: " << px << "," << py;
+  // The bar: light, with dark text in its first item.
+  size_t ink = 0;
+  for (i32 py = 0; py < kBar - 1; py++)
+    for (i32 px = 0; px < 80; px++) {
+      const u32 v = bar.At(x + px, y + py);
+      ink += ((v & 0xFF) + ((v >> 8) & 0xFF) + ((v >> 16) & 0xFF)) < 200;
+    }
+  EXPECT_GT(ink, 30u) << "the bar's text";
+  EXPECT_EQ(bar.At(x + W - 2, y + 2), 0xFFFFFFu) << "the bar's empty end";
+  // The popup at the cursor: the menu's face where the picture was.
+  ASSERT_TRUE(ReadXwd((root / "shots" / "popup.xwd").string(), &popup));
+  EXPECT_EQ(popup.At(x + 100 + 10, y + 120 + 1), 0xF0F0F0u) << "the popup opens at the cursor";
+  EXPECT_EQ(popup.At(x + 100 - 3, y + 120 - 3), colour(97, 120 - 3 - kBar)) << "the picture around it";
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/video.h"
@@ -92,4 +93,32 @@ TEST_F(InputDialogTest, StderrSinkPrintsAndTakesAnEmptyText) {
   EXPECT_NE(printed.find("Title"), std::string::npos);
   EXPECT_NE(printed.find("Prompt"), std::string::npos);
   EXPECT_STREQ(out, "");
+}
+
+// Message boxes answered from the keyboard: Enter presses the focused button (at first the
+// default one), Tab and the arrows move the focus round the buttons, an underlined letter presses
+// its button, and Escape and the close button answer Cancel, or OK when it is the only button.
+TEST_F(InputDialogTest, MessageBoxKeys) {
+  struct Case {
+    u32 style;
+    std::vector<SDL_Keycode> keys;  // 0 stands for the close button
+    int answer;
+  } cases[] = {
+      {PLAT_MB_YESNOCANCEL | PLAT_MB_DEFBUTTON2, {SDLK_RETURN}, PLAT_IDNO},
+      {PLAT_MB_YESNOCANCEL | PLAT_MB_DEFBUTTON2, {SDLK_TAB, SDLK_RETURN}, PLAT_IDCANCEL},
+      {PLAT_MB_YESNOCANCEL, {SDLK_LEFT, SDLK_RETURN}, PLAT_IDCANCEL},  // round from the first
+      {PLAT_MB_YESNO, {SDLK_ESCAPE, 0, SDLK_RIGHT, SDLK_RIGHT, SDLK_RETURN}, PLAT_IDYES},  // no Cancel: ignored
+      {PLAT_MB_YESNO, {SDLK_n}, PLAT_IDNO},
+      {PLAT_MB_OKCANCEL, {SDLK_ESCAPE}, PLAT_IDCANCEL},
+      {PLAT_MB_OK, {0}, PLAT_IDOK},
+      {PLAT_MB_YESNOCANCEL | PLAT_MB_DEFBUTTON3, {SDLK_SPACE}, PLAT_IDCANCEL},
+  };
+  for (const Case& c : cases) {
+    const u32 id = NextWindowId();
+    for (SDL_Keycode k : c.keys) {
+      if (k == 0) Close(id);
+      else Key(id, k);
+    }
+    EXPECT_EQ(PlatMessageBox("t", "\x8f\x49\x97\xb9", c.style), c.answer) << std::hex << c.style;  // 終了
+  }
 }

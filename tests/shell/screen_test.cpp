@@ -3,6 +3,9 @@
 // switches to fullscreen and back (and the ones that fail), and command 91.
 #include <thread>
 
+#include "platform/menu.h"
+#include "script/menu.h"
+#include "shell/menu.h"
 #include "shell/screen_fixture.h"
 
 // ---- Output sizes ------------------------------------------------------------------------------
@@ -256,6 +259,32 @@ TEST_F(ScreenTest, FullscreenOnTheMonitorAndBackToTheWindow) {
   EXPECT_EQ(Size(g_OutputSize.load()), "640x480");
   EXPECT_NE(WinGetStyle(main) & WIN_WS_CAPTION, 0u) << "framed again";
   EXPECT_EQ(WinSetFullscreen(0), 0);
+}
+
+// A window with a menu: the bar leaves the window for fullscreen (where it shows only at the top
+// edge) and comes back with the window; the client area keeps the game's size throughout.
+TEST_F(ScreenTest, MenuBarLeavesForFullscreenAndComesBack) {
+  ObjNode* menu = ObjCreateNode(g_MenuRoot, "m", OBJ_FOLDER, 1);
+  ASSERT_NE(MenuItemNew(menu, "m"), nullptr);
+  ASSERT_NE(MenuItemNew(ObjCreateNode(g_MenuRoot, "m/a", OBJ_ITEM, 1), "A"), nullptr);
+  WinSetMenuName(main, "m");
+  for (int round = 0; round < 2; round++) {
+    ASSERT_EQ(WinMenuSet(main->menu_name, main), 0);
+    EXPECT_NE(PlatWindowMenuBar(main->handle), 0u);
+    Pump();
+    EXPECT_EQ(Size(Client()), "640x480") << "the bar is above the client area";
+    EXPECT_EQ(WinSetFullscreen(1), 1);
+    EXPECT_EQ(PlatWindowMenuBar(main->handle), 0u) << "no bar in the frame of a fullscreen window";
+    EXPECT_EQ(g_MenuBarWindowShown.load(), 0) << "the top-edge bar waits for the cursor";
+    Pump();
+    EXPECT_EQ(Size(Client()), "1024x768");
+    EXPECT_EQ(WinSetFullscreen(0), 1);
+    EXPECT_NE(PlatWindowMenuBar(main->handle), 0u) << "the bar is back";
+    Pump();
+    EXPECT_EQ(Size(Client()), "640x480");
+  }
+  WinMenuShutdown();
+  EXPECT_EQ(PlatWindowMenuBar(main->handle), 0u);
 }
 
 TEST_F(ScreenTest, FullscreenWithAModeChangeTakesTheMonitorsMode) {

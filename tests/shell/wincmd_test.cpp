@@ -3,7 +3,12 @@
 #include <cstring>
 
 #include "common/sjis.h"
+#include "core/obj.h"
+#include "core/sys.h"
 #include "platform/input.h"
+#include "platform/menu.h"
+#include "script/menu.h"
+#include "shell/menu.h"
 #include "shell/screen_fixture.h"
 
 namespace {
@@ -233,16 +238,24 @@ TEST_F(WinCmdTest, ShapesMenusTitlesAndTheirLimits) {
   ASSERT_NE(g_ShapeBitmap.pixels, nullptr);
   EXPECT_EQ(g_ShapeBitmap.width, 16);
 
+  ObjNode* menu = ObjCreateNode(g_MenuRoot, "MAINMENU", OBJ_FOLDER, 1);
+  ASSERT_NE(MenuItemNew(menu, "M"), nullptr);
+  ASSERT_NE(MenuItemNew(ObjCreateNode(g_MenuRoot, "MAINMENU/open", OBJ_ITEM, 1), "Open"), nullptr);
   ASSERT_EQ(Run(With(Args({}), 22, "MAINMENU")), 0);
   EXPECT_STREQ(main->menu_name, "MAINMENU");
-  // Long names are cut at a whole Shift-JIS character: 200 two-byte characters.
+  EXPECT_NE(PlatWindowMenuBar(main->handle), 0u) << "the menu is the window's bar";
+  // Long names are cut at a whole Shift-JIS character: 200 two-byte characters. No such menu:
+  // the menu's error, the names kept all the same.
   std::string wide;
   for (int i = 0; i < 200; i++) wide += "\x82\xa0";
-  ASSERT_EQ(Run(With(With(Args({}), 22, wide.c_str()), 1, wide.c_str())), 0);
+  EXPECT_EQ(Run(With(With(Args({}), 22, wide.c_str()), 1, wide.c_str())), -1);
+  g_QuitRequested = 0;
   EXPECT_EQ(std::strlen(main->menu_name), 254u);
   EXPECT_EQ(std::strlen(main->title), 262u);
   ASSERT_EQ(Run(With(Args({}), 22, "")), 0);
   EXPECT_STREQ(main->menu_name, "");
+  EXPECT_EQ(PlatWindowMenuBar(main->handle), 0u);
+  WinMenuShutdown();
 }
 
 TEST_F(WinCmdTest, StylesOpacityAndWindowOptions) {
