@@ -96,9 +96,13 @@ TEST_F(SourceRun, TerminationDuringTheLinkEndsTheCompilerToo) {
   fs::permissions(root / "hung" / "zephra", fs::perms::owner_exec, fs::perm_options::add);
   fs::permissions(root / "hung" / "zpkit", fs::perms::owner_all, fs::perm_options::add);
   zephra_run::Child run = Start({src.string()}, {}, "hung", (root / "hung" / "zephra").string());
-  for (int i = 0; i < 3000 && !fs::exists(root / "compiler.pid"); i++) usleep(5000);
+  // The file exists before the shell has written the number into it: wait for the number.
   int compiler = 0;
-  std::ifstream(root / "compiler.pid") >> compiler;
+  for (int i = 0; i < 3000 && compiler <= 0; i++) {
+    usleep(5000);
+    std::ifstream(root / "compiler.pid") >> compiler;
+  }
+  if (compiler <= 0) kill(run.pid, SIGKILL);  // never leave a hung run behind for the test runner
   ASSERT_GT(compiler, 0) << ReadAll(run.err_file);
   kill(run.pid, SIGTERM);
   EXPECT_EQ(Wait(run), 0) << ReadAll(run.err_file);
