@@ -218,8 +218,10 @@ void MovieShowFrame(u32 elapsed_ms) {
   PlatMovie* m = ActivePlayer();
   if (!m) return;
   if (PlatClockIsFixed()) PlatMovieAdvance(m, elapsed_ms);
-  PlatMovieTakeFrame(m, &s_Picture, &s_PictureW, &s_PictureH, &s_PictureSerial);
-  // Shown at every frame, not only when it is new: the system may have erased the window.
+  // Shown when it is new, or placed anew (a layout forgets the serial); an erased window gets
+  // the presented copy back from the platform.
+  const u64 before = s_PictureSerial;
+  if (!PlatMovieTakeFrame(m, &s_Picture, &s_PictureW, &s_PictureH, &s_PictureSerial) && before != 0) return;
   if (!w || !w->handle || s_Picture.empty()) return;
   // A black client area under the picture: the movie covers only its rectangle.
   const SizeI32 client = g_DisplaySize.load();
