@@ -59,6 +59,7 @@ u8 g_JoystickPresent = 0;
 i32 g_InputJoystickCount = 0;
 InputJoyRecord g_InputJoy[INPUT_JOY_MAX];
 std::atomic<u8> g_CursorShown{1};
+std::atomic<PointI32> g_CursorScreenPos{PointI32{0, 0}};
 std::atomic<u8> g_CursorOp{INPUT_CURSOR_OP_NONE};
 u8 g_CursorAutoHide = 1;
 u8 g_CursorMode = INPUT_CURSOR_AUTO_HIDE;
@@ -67,7 +68,7 @@ i32 g_CursorHotX = 0, g_CursorHotY = 0;
 
 // ---- Screen geometry -----------------------------------------------------------------------------
 std::atomic<SizeI32> g_DisplaySize{SizeI32{0, 0}};
-PointI32 g_MonitorOrigin = {0, 0};
+std::atomic<PointI32> g_MonitorOrigin{PointI32{0, 0}};
 std::atomic<u8> g_Fullscreen{0}, g_Maximised{0};
 std::atomic<u8> g_ScaleKind{0};
 std::atomic<u8> g_D3dResetRequest{0};

@@ -255,6 +255,9 @@ extern u8 g_CursorAutoHide;                   // 1
 extern u8 g_CursorMode;                       // INPUT_CURSOR_...; auto-hide at start
 extern i32 g_CursorHideDelay;                 // ms, 2500
 extern i32 g_CursorHotX, g_CursorHotY;        // hot spot of a cursor made from a layer
+// The cursor in desktop pixels, kept by input at every poll of the main thread (read by the
+// script engine's debug corner detector without waiting).
+extern std::atomic<PointI32> g_CursorScreenPos;
 
 // ---- Screen geometry ---------------------------------------------------------------------------
 // Written on the main thread by the screen modes; the sizes and flags that presentation reads on
@@ -274,7 +277,7 @@ enum {
 };
 
 extern std::atomic<SizeI32> g_DisplaySize;  // client area, or the display mode in use
-extern PointI32 g_MonitorOrigin;            // top-left of the monitor holding the main window
+extern std::atomic<PointI32> g_MonitorOrigin;  // top-left of the monitor holding the main window
 extern std::atomic<u8> g_Fullscreen, g_Maximised;
 extern std::atomic<u8> g_ScaleKind;         // WIN_SCALE_...
 extern std::atomic<u8> g_D3dResetRequest;   // the Direct3D device must be reset

@@ -7,6 +7,7 @@
 #include "layer/message.h"
 #include "script/arg.h"
 #include "script/cmd.h"
+#include "script/cmd_var.h"
 #include "script/expr.h"
 #include "script/task.h"
 #include "script/var.h"
@@ -38,9 +39,9 @@ i32 CmdMessageInfo() {
 i32 CmdMessageTextAppend() {
   if (ArgDecode(106) != 0) return -1;
   if (!ArgGiven(0)) return 0;
+  // The bytes at the argument's offset, whatever kind the command definitions give it.
   u8 p = ArgPos(0);
-  if (!g_ArgRaw[p]) return 0;
-  return TextMessageAppendText(reinterpret_cast<const char*>(g_ArgRaw[p]), static_cast<i32>(g_ArgSize[p])) == 0 ? 0 : -1;
+  return TextMessageAppendText(reinterpret_cast<const char*>(CmdArgCode(p)), static_cast<i32>(g_ArgSize[p])) == 0 ? 0 : -1;
 }
 
 // The value by its kind: a string as it is, a float with "%f", an integer in decimal.
@@ -65,10 +66,10 @@ static i32 FormatValue(u8 value_type, const u8* code, u32 size, char* buf) {
 i32 CmdMessagePrintValue() {
   if (ArgDecode(110) != 0) return -1;
   if (!ArgGiven(0)) return 0;
+  // Evaluated here by its value type, whatever kind the command definitions give it.
   u8 p = ArgPos(0);
-  if (!g_ArgRaw[p]) return 0;
   static char buf[MSG_PRINT_BUF];
-  i32 len = FormatValue(static_cast<u8>(g_ArgValueType[p]), g_ArgRaw[p], g_ArgSize[p], buf);
+  i32 len = FormatValue(static_cast<u8>(g_ArgValueType[p]), CmdArgCode(p), g_ArgSize[p], buf);
   if (len < 0) return -1;
   // snprintf reports what it would have written; the buffer holds at most its size less one.
   if (len >= MSG_PRINT_BUF) len = MSG_PRINT_BUF;

@@ -306,6 +306,15 @@ bool PlatInputCursorClient(PlatWindow* w, i32* x, i32* y) {
   return true;
 }
 
+bool PlatInputCursorScreen(i32* x, i32* y) {
+  if (!PlatVideoReady() || !PlatIsMainThread()) return false;
+  int cx = 0, cy = 0;
+  SDL_GetGlobalMouseState(&cx, &cy);
+  *x = cx;
+  *y = cy;
+  return true;
+}
+
 static void WarpNow(PlatWindow* w, i32 x, i32 y) {
   if (SDL_Window* sdl = PlatWindowSdl(w)) SDL_WarpMouseInWindow(sdl, x, y + PlatWindowBarOffset(w));
 }

@@ -51,6 +51,8 @@ void PlatInputKeyboardReset();
 // The cursor in a window's client pixels (it may lie outside the window). False when the
 // position is not known for that window.
 bool PlatInputCursorClient(PlatWindow* w, i32* x, i32* y);
+// The cursor in desktop pixels. Main thread only; false elsewhere or without a display.
+bool PlatInputCursorScreen(i32* x, i32* y);
 // Moves the cursor to a point in a window's client pixels.
 void PlatInputWarpCursor(PlatWindow* w, i32 x, i32 y);
 

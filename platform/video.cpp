@@ -22,14 +22,15 @@
 
 struct PlatWindow {
   SDL_Window* sdl;
-  u32 id;
+  u32 id;         // SDL's window id: main thread only (a shaped window replaces it)
+  u32 key = 0;    // the engine's own id, fixed at creation: names the window in queued operations
   void* user;
   std::atomic<bool> shown{false};
   bool has_picture = false;  // set once a frame has been presented; until then it stays black
   std::atomic<u32> flags{0};  // the frame flags the engine last asked for
   std::atomic<bool> minimized{false};
   bool maximized = false;
-  bool shaped = false;
+  std::atomic<bool> shaped{false};  // read by PlatWindowShaped from any thread
   bool fullscreen = false;         // SDL fullscreen, with or without a display mode
   SDL_Rect windowed{};             // the client area before fullscreen
   bool swallow_restore = false;    // the next restore is the engine's own undo
@@ -210,6 +211,12 @@ static PlatWindow* FindWindow(u32 id) {
   return nullptr;
 }
 
+static PlatWindow* FindWindowByKey(u32 key) {
+  for (PlatWindow* w : s_Windows)
+    if (w->key == key) return w;
+  return nullptr;
+}
+
 PlatWindow* PlatWindowFromSdlId(u32 id) { return FindWindow(id); }
 
 SDL_Window* PlatWindowSdl(PlatWindow* w) {
@@ -244,6 +251,8 @@ PlatWindow* PlatWindowCreate(const PlatWindowDesc* desc) {
   PlatWindow* w = new PlatWindow;
   w->sdl = sdl;
   w->id = SDL_GetWindowID(sdl);
+  static u32 s_NextKey = 0;  // main thread only
+  w->key = ++s_NextKey;
   w->user = desc->user;
   w->flags = desc->flags & FRAME_FLAGS;
   w->foreign = foreign;
@@ -271,12 +280,13 @@ void PlatWindowDestroy(PlatWindow* w) {
 
 static bool Alive(PlatWindow* w) { return w && std::find(s_Windows.begin(), s_Windows.end(), w) != s_Windows.end(); }
 
-// Runs a window operation now on the main thread, or queues it for the pump.
+// Queues a window operation for the pump. Called from other threads: it names the window by its
+// fixed key, never by the SDL id that the main thread rewrites when it makes a window shaped.
 static bool QueueOp(PlatWindow* w, i32 op, intptr_t param, void* data) {
   SDL_Event e{};
   e.type = s_InternalEvent;
   e.user.code = op;
-  e.user.windowID = w->id;
+  e.user.windowID = w->key;
   e.user.data1 = reinterpret_cast<void*>(param);
   e.user.data2 = data;
   return SDL_PushEvent(&e) == 1;
@@ -789,7 +799,7 @@ static void OnInternal(const SDL_Event& e) {
     ForgetMenuNow(static_cast<u32>(reinterpret_cast<uintptr_t>(e.user.data1)));
     return;
   }
-  PlatWindow* w = FindWindow(e.user.windowID);
+  PlatWindow* w = FindWindowByKey(e.user.windowID);
   intptr_t packed = reinterpret_cast<intptr_t>(e.user.data1);
   i32 param = static_cast<i32>(packed);
   i32 a = 0, b = 0;

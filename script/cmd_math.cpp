@@ -25,6 +25,13 @@ i32 OperandFloat(u8 param, double* out) {
   return CmdEvalFloat(g_ArgValueType[p], 5, CmdArgCode(p), g_ArgSize[p], out);
 }
 
+// sin and cos read their operand in float arithmetic whatever its value type: sin(7 / 2) is
+// sin(3.5).
+double OperandFloatArithmetic(u8 param) {
+  u8 p = ArgPos(param);
+  return p ? ExprEvalFloat(CmdArgCode(p), g_ArgSize[p]) : 0.0;
+}
+
 i32 OperandInt(u8 param, i64* out) {
   *out = 0;
   u8 p = ArgPos(param);
@@ -58,11 +65,11 @@ double FnLog(double a, double) { return std::log(a); }
 double FnLog10(double a, double) { return std::log10(a); }
 double FnPow(double a, double b) { return std::pow(a, b); }
 
-enum { P_ABS = 15, P_RAND = 20, P_CRC = 21 };
+enum { P_SIN = 4, P_COS = 7, P_ABS = 15, P_RAND = 20, P_CRC = 21 };
 
 // In priority order: the first given parameter chooses the function.
 const MathRow kMathRows[] = {
-    {4, FnSin},    {7, FnCos},   {10, FnTan},  {5, FnAsin},     {8, FnAcos},  {6, FnSinh},
+    {P_SIN, FnSin}, {P_COS, FnCos},   {10, FnTan},  {5, FnAsin},     {8, FnAcos},  {6, FnSinh},
     {9, FnCosh},   {13, FnTanh}, {11, FnAtan}, {12, FnAtan2},   {14, FnSqrt}, {P_ABS, nullptr},
     {16, FnExp},   {17, FnLog},  {18, FnLog10}, {19, FnPow},    {P_RAND, nullptr}, {P_CRC, nullptr},
 };
@@ -99,7 +106,8 @@ i32 CmdMathCalc() {
   const i64 id = rp ? g_ArgVarId[rp] : 0, element = rp ? g_ArgVarElem[rp] : 0;
   if (row->fn) {
     double a = 0.0, b = 0.0;
-    if (OperandFloat(1, &a) != 0 || OperandFloat(2, &b) != 0) return -1;
+    if (row->param == P_SIN || row->param == P_COS) a = OperandFloatArithmetic(1);
+    else if (OperandFloat(1, &a) != 0 || OperandFloat(2, &b) != 0) return -1;
     VarSetFloatElement(id, element, row->fn(a, b));
     return 0;
   }

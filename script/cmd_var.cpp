@@ -64,7 +64,12 @@ static i32 VarDefine(u8 slot, u8 type) {
       return VarTypeFloat(ref.var_id, value) == 0 ? 0 : -1;
     }
     default: {
-      const char* text = ArgStr(1);
+      // Evaluated here through the string entry of value type 3, whatever kind the command
+      // definitions give the argument: the decoder leaves a number argument's text empty.
+      static char text[EXPR_STR_BUF];
+      text[0] = '\0';
+      i32 len = 0;
+      if (q && ExprEvalByTypeStr(3, CmdArgCode(q), g_ArgSize[q], text, &len) != 0) return -1;
       return VarTypeString(ref.var_id, text, std::strlen(text)) == 0 ? 0 : -1;
     }
   }

@@ -7,6 +7,7 @@
 
 #include "common/sjis.h"
 #include "script/arg.h"
+#include "script/cmd_var.h"
 #include "script/expr.h"
 #include "core/obj.h"
 #include "script/script.h"
@@ -190,7 +191,8 @@ static i32 EvalValues(const TaskContext* t, const ArgRecord* recs, u32 count, i3
     if (kind == 1) {
       if (ExprEvalByTypeInt(r->value_type, code, r->size, &s_Values.ints[v]) != 0) return -1;
     } else if (kind == 2) {
-      if (ExprEvalByTypeFloat(r->value_type, code, r->size, &s_Values.floats[v]) != 0) return -1;
+      // The float entry (value type + 5): a float expression keeps its fraction.
+      if (CmdEvalFloat(r->value_type, 5, code, r->size, &s_Values.floats[v]) != 0) return -1;
     } else {
       ExprEvalStr(code, r->size, s_Values.strs[v]);
       if (g_Expr.failed) return -1;

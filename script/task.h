@@ -151,6 +151,3 @@ i32 CmdLoopBreak();       // 57
 i32 CmdLoopContinue();    // 58
 i32 CmdLoopEnd();         // 59
 
-// The debug corner detector's reads: the cursor in screen pixels and the display resolution.
-void InputCursorScreenPos(i32* x, i32* y);
-void ScreenDisplayResolution(i32* w, i32* h);

@@ -59,13 +59,17 @@ static void FreeEnded() {
 
 // ---- Debug corner detector -------------------------------------------------------------------
 
-// Every 1024 lines: the screen corner the cursor stands in. The four corners in turn ask whether
-// to quit.
+// Every 1024 lines: the screen corner the cursor stands in (within 8 pixels of a corner of the
+// monitor holding the main window). The four corners in turn ask whether to quit. Input and the
+// screen modes keep the positions on the main thread; they are read here without waiting.
 static void DebugCornerCheck() {
   if (++s_DebugLines % DEBUG_CHECK_LINES != 0) return;
-  i32 x = 0, y = 0, w = 0, h = 0;
-  InputCursorScreenPos(&x, &y);
-  ScreenDisplayResolution(&w, &h);
+  const PointI32 cursor = g_CursorScreenPos.load(), origin = g_MonitorOrigin.load();
+  const SizeI32 display = g_MonitorSize.load();
+  if (display.width <= 0 || display.height <= 0) return;  // no display known yet
+  const i64 x = static_cast<i64>(cursor.x) - origin.x, y = static_cast<i64>(cursor.y) - origin.y;
+  const i64 w = display.width, h = display.height;
+  if (x < 0 || y < 0 || x >= w || y >= h) return;  // on another monitor
   bool left = x < DEBUG_CORNER_PX, right = x >= w - DEBUG_CORNER_PX;
   bool top = y < DEBUG_CORNER_PX, bottom = y >= h - DEBUG_CORNER_PX;
   if (top && left) s_DebugCorners |= 1;

@@ -38,8 +38,6 @@ extern VarRecord** g_VarTable;
 extern u32 g_VarCount;
 
 // Makes a table of count empty records (the old table is freed). 0, or -1 after error 100010.
-// Start-up: the script engine's accessor tables.
-void VarInitAccessorTables();
 i32 VarTableCreate(u32 count);
 // The record of an id, or null outside the table.
 VarRecord* VarRecordOf(i64 id);

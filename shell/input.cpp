@@ -162,6 +162,8 @@ static void PollCursor(WindowObject* w) {
 
 void InputPoll() {
   PlatInputSync();
+  i32 sx, sy;
+  if (PlatInputCursorScreen(&sx, &sy)) g_CursorScreenPos = PointI32{sx, sy};
   i32 active = -1;
   for (i32 i = 0; i < WIN_COUNT && active < 0; i++)
     if (g_WindowObjects[i] && g_WindowObjects[i]->active) active = i;
@@ -434,4 +436,5 @@ void InputReset() {
   g_CursorMode = INPUT_CURSOR_AUTO_HIDE;
   g_CursorHideDelay = 2500;
   g_CursorHotX = g_CursorHotY = 0;
+  g_CursorScreenPos = PointI32{0, 0};
 }

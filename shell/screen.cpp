@@ -85,7 +85,7 @@ i32 WinGetMonitor(WindowObject* w) {
   i32 index = PlatMonitorNearest(x + cw / 2, y + ch / 2);
   PlatMonitor m;
   if (index < 0 || !PlatMonitorGet(index, &m)) return 0;
-  g_MonitorOrigin = {m.x, m.y};
+  g_MonitorOrigin = PointI32{m.x, m.y};
   g_MonitorSize = SizeI32{m.width, m.height};
   return index;
 }
@@ -215,7 +215,8 @@ static void CursorToMonitorCentre(WindowObject* w) {
   i32 x, y, cw, ch;
   if (!w->handle || !PlatWindowClientRect(w->handle, &x, &y, &cw, &ch)) return;
   SizeI32 mon = g_MonitorSize.load();
-  PlatInputWarpCursor(w->handle, g_MonitorOrigin.x + mon.width / 2 - x, g_MonitorOrigin.y + mon.height / 2 - y);
+  const PointI32 origin = g_MonitorOrigin.load();
+  PlatInputWarpCursor(w->handle, origin.x + mon.width / 2 - x, origin.y + mon.height / 2 - y);
 }
 
 void WinResizeClient(WindowObject* w, i32 width, i32 height) {
@@ -611,7 +612,7 @@ i32 CmdScreenSet() {
 
 void WinScreenReset() {
   g_DisplaySize = SizeI32{0, 0};
-  g_MonitorOrigin = {0, 0};
+  g_MonitorOrigin = PointI32{0, 0};
   g_Fullscreen = 0;
   g_Maximised = 0;
   g_ScaleKind = 0;

@@ -479,7 +479,8 @@ i32 SysGlobalsInit() {
   LutBuildTables();
   BlendInitTables();
   InputInstallKeyCallbacks();
-  VarInitAccessorTables();
+  // The script engine's accessor tables (system variables, evaluator entries) are constant
+  // tables built with the program: nothing to install.
   VarInitAssignOps();
   ExprInitOpTable(1);
   std::memset(g_CmdFlags, 1, sizeof g_CmdFlags);

@@ -1,5 +1,5 @@
 // Accessors of the engine state that the system variables read (see var_sources.h): real reads
-// of the globals that exist, placeholders for the rest.
+// of the globals that exist, and the two values that scripts set (138, 139) kept here.
 #include "shell/var_sources.h"
 
 #include <cstring>
@@ -29,7 +29,7 @@ i32 VarSrcDisplayBits() { return g_DesktopBitsPerPixel; }
 i32 VarSrcDisplayWidth() { return g_MonitorSize.load().width; }
 i32 VarSrcDisplayHeight() { return g_MonitorSize.load().height; }
 u8 VarSrcD3dInUse() { return g_D3dInUse; }
-// stand-in: the engine status word of the frame loop
+// Nothing in the engine defines a meaning for the status word: it reads 0.
 u32 VarSrcEngineStatus() { return 0; }
 
 i32 VarSrcDrawingMode() { return g_CfgDrawingMode; }
@@ -66,14 +66,12 @@ i32 VarSrcCursorY(i32 window) {
   WindowObject* w = window >= 0 && window < WIN_COUNT ? g_WindowObjects[window] : nullptr;
   return w ? w->cursor_y.load() : 0;
 }
-// stand-in: the two engine values that scripts set (system variables 138, 139)
-i64 VarSrcEngineValue(i32 which) {
-  (void)which;
-  return 0;
-}
+// Atomic: the window message handling may set them from the main thread while scripts run on
+// the frame thread.
+static std::atomic<i64> s_EngineValues[2];
+i64 VarSrcEngineValue(i32 which) { return which == 0 || which == 1 ? s_EngineValues[which].load() : 0; }
 void VarSrcEngineValueSet(i32 which, i64 value) {
-  (void)which;
-  (void)value;
+  if (which == 0 || which == 1) s_EngineValues[which] = value;
 }
 
 u8 VarSrcSoundOn() { return g_SoundEnabled.load() != 0 ? 1 : 0; }
@@ -83,4 +81,8 @@ void VarSrcMessageTextSet(i32 which, const char* text) { TextMessageVarSet(which
 
 u32 VarSrcVarSlotValue() { return g_VarSlotValue; }
 
-void VarSourcesReset() { std::memset(g_KeyMap, 0, sizeof g_KeyMap); }
+void VarSourcesReset() {
+  std::memset(g_KeyMap, 0, sizeof g_KeyMap);
+  s_EngineValues[0] = 0;
+  s_EngineValues[1] = 0;
+}

@@ -1,7 +1,5 @@
 // Where the system variables read engine state that other modules own: one accessor per global
-// of its owner (named in its comment). Those marked "placeholder" stand for an owner that is not
-// built yet: they read as "nothing happened" (0, empty text) and a write does nothing, until the
-// owner lands and the accessor returns the real global.
+// of its owner (named in its comment).
 #pragma once
 #include "common/types.h"
 #include "platform/platform.h"
@@ -25,7 +23,7 @@ i32 VarSrcDisplayBits();      // g_DesktopBitsPerPixel
 i32 VarSrcDisplayWidth();     // g_MonitorSize
 i32 VarSrcDisplayHeight();
 u8 VarSrcD3dInUse();          // g_D3dInUse
-u32 VarSrcEngineStatus();     // placeholder: the engine status word of the frame loop
+u32 VarSrcEngineStatus();     // the engine status word: no part of the engine sets it, so 0
 
 // ---- Settings files ---------------------------------------------------------------------------
 i32 VarSrcDrawingMode();      // g_CfgDrawingMode: drawing mode of the settings file (0 to 3)
@@ -47,8 +45,8 @@ void VarSrcMenuCommandIdSet(i64 value);
 // Cursor position in game pixels of window 0..3 (WindowObject).
 i32 VarSrcCursorX(i32 window);
 i32 VarSrcCursorY(i32 window);
-// Placeholder: the two engine values that scripts and the window messages set (system
-// variables 138, 139).
+// The two engine values that scripts and the window messages set (system variables 138, 139;
+// which 0 or 1): a read gives what was last written, 0 at start.
 i64 VarSrcEngineValue(i32 which);
 void VarSrcEngineValueSet(i32 which, i64 value);
 
