@@ -50,6 +50,10 @@ TEST_F(CmdMathTest, FloatFunctions) {
       {"pow=1, a=2, b=0.5", 1.4142135623730951}, {"sin=1, cos=1, a=0.5", 0.479425538604203},
       {"sqrt=1, a=-1", NAN},                     {"tan=1, asin=1, a=3.5", 0.3745856401585947},
       {"abs=1, a=-2.25", 2.25},
+      // sin and cos evaluate in float arithmetic whatever the operand's value type; the other
+      // functions through the entry of its own value type (integer arithmetic for 7 / 2).
+      {"sin=1, a=7 / 2", -0.35078322768961984}, {"cos=1, a=7 / 2", -0.9364566872907963},
+      {"tan=1, a=7 / 2", -0.1425465430742778},  {"sqrt=1, a=7 / 2", 1.7320508075688772},
   };
   for (const auto& c : kCases) {
     Load(std::string("global float r\n*SYSTEM_START\nmath result=r, ") + c.args + "\n");

@@ -40,6 +40,28 @@ TEST_F(CmdMessageTest, TextAndValuesAppendWithTheirCodes) {
   EXPECT_EQ(Codes(), "2111" + std::string(8, '1') + "111" + "111");
 }
 
+TEST_F(CmdMessageTest, PrintedValueIsEvaluatedWhateverTheDefinitionsKind) {
+  // Command 110 formats its argument by the argument's value type itself.
+  static const struct {
+    const char* value;
+    u8 kind;
+    const char* want;
+  } kCases[] = {
+      {"'x' + 'yz'", ARG_KIND_NUMBER, "xyz"}, {"'x' + 'yz'", ARG_KIND_STRING, "xyz"},
+      {"1.5", ARG_KIND_STRING, "1.500000"},   {"1.5", ARG_KIND_NUMBER, "1.500000"},
+      {"6 * 7", ARG_KIND_STRING, "42"},       {"6 * 7", ARG_KIND_RAW, "42"},
+  };
+  for (const auto& c : kCases) {
+    TextMessageReset();
+    ASSERT_EQ(TextMessageInit(), 0);
+    Load(std::string("*SYSTEM_START\nmsg_value value=") + c.value + "\n");
+    TestDefineParamKind(110, 0, c.kind);
+    ASSERT_EQ(w.Run(0), 0) << c.value << " kind " << int(c.kind);
+    EXPECT_EQ(Chars(), c.want) << c.value << " kind " << int(c.kind);
+    w.Close();
+  }
+}
+
 TEST_F(CmdMessageTest, MessageEndStopsTheLineAndWaits) {
   Load("*SYSTEM_START\nmsg delay=40, end_page=0\nmsg_text text=\"ab\"\nmsg_end\n");
   ASSERT_EQ(w.Run(0), 0);

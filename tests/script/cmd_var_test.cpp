@@ -42,6 +42,30 @@ TEST_F(CmdVarTest, DefineGivesShapeAndInitialValue) {
   EXPECT_EQ(VarGetIntElement(1003, 0), 2);
 }
 
+TEST_F(CmdVarTest, DefineStringEvaluatesItsValueWhateverTheDefinitionsKind) {
+  // The value is evaluated by the command itself with the string entry of value type 3.
+  for (u8 kind : {ARG_KIND_STRING, ARG_KIND_NUMBER, ARG_KIND_RAW}) {
+    Load("global str s[1]\n*SYSTEM_START\ndim_str var=s[2], value='ab' + 'c'\n");
+    TestDefineParamKind(90, 1, kind);
+    ASSERT_EQ(w.Run(0), 0) << int(kind) << ": " << g_ErrLastText;
+    EXPECT_EQ(VarRecordOf(1000)->count, 2) << int(kind);
+    EXPECT_EQ(Str(1000, 0), "abc") << int(kind);
+    EXPECT_EQ(Str(1000, 1), "abc") << int(kind);
+    w.Close();
+  }
+}
+
+TEST_F(CmdVarTest, EngineValuesKeepWhatScriptsWrite) {
+  // 138 and 139 are two values that scripts set: a read gives what was written; 136 reads 0.
+  Load("global int r[5]\n*SYSTEM_START\n@138 = 77\n@139 = -5\n@138 += 3\n"
+       "r[0] = @138\nr[1] = @139\nr[2] = @136\n@139 = 1099511627776\nr[3] = @139\n");
+  RunAll(0, 7);
+  EXPECT_EQ(VarGetIntElement(1000, 0), 80);
+  EXPECT_EQ(VarGetIntElement(1000, 1), -5);
+  EXPECT_EQ(VarGetIntElement(1000, 2), 0);
+  EXPECT_EQ(VarGetIntElement(1000, 3), i64{1} << 40);
+}
+
 TEST_F(CmdVarTest, DefineTooLargeFails) {
   Load("global int a[1][1]\n*SYSTEM_START\ndim_int var=a[4000][4000], value=1\n");
   EXPECT_EQ(w.Run(0), -1);

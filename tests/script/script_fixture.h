@@ -107,6 +107,18 @@ struct ScriptWorld {
   }
 };
 
+// Replaces the command definitions by the kit's with one parameter's kind changed, as a game's
+// own definitions may give it (the definitions come with each game).
+inline void TestDefineParamKind(u8 slot, u8 param, u8 kind) {
+  std::vector<KitCmdDef> table = KitCommandTable();
+  for (KitCmdDef& c : table)
+    if (c.slot == slot)
+      for (KitParamDef& p : c.params)
+        if (p.id == param) p.kind = kind, p.raw_text = false;
+  std::vector<u8> zpc = KitCmdDefsBuildFrom(table);
+  ASSERT_EQ(ScriptParseCommandDefs(TestOwn(zpc), static_cast<u32>(zpc.size())), 0);
+}
+
 // An argument record: parameter id, byte code, value type.
 inline KitArg TestArg(u8 param, const std::vector<u8>& code, u8 value_type = 1, u8 op = 0) {
   KitArg a;

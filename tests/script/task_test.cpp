@@ -50,6 +50,23 @@ struct TaskTest : ::testing::Test {
   }
 };
 
+TEST_F(TaskTest, FloatArgumentsAndReturnValuesKeepTheirFraction) {
+  // Float arguments and return values go through the float entry of their value type.
+  Load({{"script\\main.zs",
+         "global float a[3]\nglobal float r[3]\n*SYSTEM_START\ncall *f, 2.5, -1.75, 7\n"
+         "r[0] = @58[1]\nr[1] = @58[2]\nr[2] = @57[3]\nwait frames=9\n"
+         "*f\na[0] = @54[1]\na[1] = @54[2]\na[2] = @53[3]\nreturn 1.5, 1.0 / 3, 4\n",
+         0}});
+  Pass();
+  ASSERT_EQ(g_ErrLastText, "");
+  EXPECT_EQ(VarGetFloatElement(1000, 0), 2.5);
+  EXPECT_EQ(VarGetFloatElement(1000, 1), -1.75);
+  EXPECT_EQ(VarGetFloatElement(1000, 2), 7.0);
+  EXPECT_EQ(VarGetFloatElement(1001, 0), 1.5);
+  EXPECT_EQ(VarGetFloatElement(1001, 1), 1.0 / 3);
+  EXPECT_EQ(VarGetFloatElement(1001, 2), 4.0);
+}
+
 TEST_F(TaskTest, MillisecondDeadlinesAcrossTheClockWrapIncludingZero) {
   // 0xFFFFFF00 + 256 wraps to a deadline of exactly 0; + 512 to 256.
   struct Case {
