@@ -71,8 +71,8 @@ static bool HidesBelow(const LayerRecord* c, i64 left, i64 top, i64 right, i64 b
          x <= left && y <= top && x + c->width - 1 >= right && y + c->height - 1 >= bottom;
 }
 
-// The mask layer a child names: -1 when its name cannot be resolved, else 0 with *out the mask
-// (null when there is none, or it has no pixels).
+// The mask layer a child names: -1 when its name cannot be resolved, else 0 with *node_out the
+// node the name finds (null when none) and *out its record (null when none or without pixels).
 static i32 FindMask(const LayerRecord* c, ObjNode** node_out, const LayerRecord** out) {
   *out = nullptr;
   *node_out = nullptr;
@@ -81,11 +81,9 @@ static i32 FindMask(const LayerRecord* c, ObjNode** node_out, const LayerRecord*
   i32 folder = ObjResolvePath(path, sizeof path, c->mask_name, g_LayerBase, 0);
   if (folder < 0) return -1;
   ObjNode* node = ObjFindNode(g_LayerRoot, path, folder == 1 ? OBJ_FIND_FOLDER : OBJ_FIND_ITEM);
+  *node_out = node;  // noted as the user's mask even while it has no pixels
   const LayerRecord* m = LayerOf(node);
-  if (LayerHasPixels(m)) {
-    *node_out = node;
-    *out = m;
-  }
+  if (LayerHasPixels(m)) *out = m;
   return 0;
 }
 
@@ -141,6 +139,8 @@ static i32 BlendChild(LayerRecord* r, ObjNode* cn, const LayerRecord* c) {
     RunBatch();
     return -1;
   }
+  LayerNoteMaskUser(cn, mask_node);
+  mask_node = mask ? mask_node : nullptr;
   if (!LayerHasPixels(c)) return 0;
   WorkerJob job{};
   const bool masked = mask && c->mask_progress < 256;

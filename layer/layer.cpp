@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "common/sjis.h"
 #include "layer/image.h"
@@ -159,6 +161,7 @@ i32 LayerLoadPicture(LayerRecord* rec, const char* name) {
 // ---- Dirty marking ---------------------------------------------------------------------------
 
 void LayerMarkDirty(ObjNode* node) {
+  if (LayerRecord* own = LayerOf(node)) own->content_changed = 1;
   for (ObjNode* c = node; c && c->parent; c = c->parent) {
     LayerRecord* cr = LayerOf(c);
     LayerRecord* pr = LayerOf(c->parent);
@@ -166,6 +169,7 @@ void LayerMarkDirty(ObjNode* node) {
     Rect64 a = RectInParent(cr);
     if (a.left >= pr->width || a.top >= pr->height || a.right < 0 || a.bottom < 0) continue;
     pr->needs_compose = 1;
+    pr->content_changed = 1;
     if (pr->mark_count == 0 || !pr->dirty_valid) {
       SetDirty(pr, a);
       pr->dirty_valid = 1;
@@ -183,6 +187,7 @@ void LayerMarkDirtyWhole(ObjNode* node) {
     // The layer's own rectangle, whatever its position: a layer left of or above its parent's
     // origin is still recomposed whole.
     r->needs_compose = 1;
+    r->content_changed = 1;
     if (r->mark_count == 0 || !r->dirty_valid) SetDirty(r, WholeRect(r));
     else GrowDirty(r, WholeRect(r));
     r->dirty_valid = 1;
@@ -209,9 +214,88 @@ void LayerMergeDirty(ObjNode* node, i32) {
   }
 }
 
+// ---- Mask users ------------------------------------------------------------------------------
+
+// Masks are looked up by name when their users are composed, so a mask's own marks reach only
+// its own area. These maps remember, from each user's last composition, which layer its mask
+// name resolved to (names change meaning with the layer base path and with exchanges, so the
+// compositor notes them afresh every time), so that a change of the mask's pixels also marks
+// the layers drawn through it.
+static std::unordered_map<ObjNode*, ObjNode*> s_MaskOfUser;
+static std::unordered_map<ObjNode*, std::vector<ObjNode*>> s_UsersOfMask;
+
+static void DropMaskUser(ObjNode* user) {
+  auto it = s_MaskOfUser.find(user);
+  if (it == s_MaskOfUser.end()) return;
+  auto m = s_UsersOfMask.find(it->second);
+  if (m != s_UsersOfMask.end()) {
+    std::vector<ObjNode*>& users = m->second;
+    users.erase(std::remove(users.begin(), users.end(), user), users.end());
+    if (users.empty()) s_UsersOfMask.erase(m);
+  }
+  s_MaskOfUser.erase(it);
+}
+
+void LayerNoteMaskUser(ObjNode* user, ObjNode* mask) {
+  auto it = s_MaskOfUser.find(user);
+  if (it != s_MaskOfUser.end() && it->second == mask) return;
+  DropMaskUser(user);
+  if (!mask || mask == user) return;
+  // Out of memory only loses the note: the user then misses a mask's change until it is marked
+  // for another reason.
+  try {
+    s_MaskOfUser.emplace(user, mask);
+    s_UsersOfMask[mask].push_back(user);
+  } catch (...) {
+    DropMaskUser(user);
+  }
+}
+
+void LayerForgetMaskUsers() {
+  s_MaskOfUser.clear();
+  s_UsersOfMask.clear();
+}
+
+// A released node is no one's mask and uses none; its users show the change of losing it.
+static void ForgetMaskNode(ObjNode* node) {
+  DropMaskUser(node);
+  auto m = s_UsersOfMask.find(node);
+  if (m == s_UsersOfMask.end()) return;
+  std::vector<ObjNode*> users = std::move(m->second);
+  s_UsersOfMask.erase(m);
+  for (ObjNode* u : users) {
+    s_MaskOfUser.erase(u);
+    LayerMarkDirty(u);
+  }
+}
+
+// Marks the users of every mask marked since the last commit. Marking a user marks its folders,
+// which may be masks in turn: a few rounds follow such chains (and end even if names form a
+// cycle).
+static void MarkMaskUsers() {
+  for (i32 round = 0; round < 4; round++) {
+    bool marked = false;
+    for (auto& [mask, users] : s_UsersOfMask) {
+      LayerRecord* m = LayerOf(mask);
+      if (!m || !m->content_changed) continue;
+      m->content_changed = 0;
+      for (ObjNode* u : users) LayerMarkDirty(u);
+      marked = true;
+    }
+    if (!marked) return;
+  }
+}
+
 // ---- Once a frame ----------------------------------------------------------------------------
 
+static void CommitWalk(ObjNode* node);
+
 void LayerCommitChanges(ObjNode* node) {
+  CommitWalk(node);
+  MarkMaskUsers();
+}
+
+static void CommitWalk(ObjNode* node) {
   for (ObjNode* n = node; n; n = n->next) {
     if (LayerRecord* r = LayerOf(n)) {
       bool changed = false, shown_changed = false;
@@ -239,7 +323,7 @@ void LayerCommitChanges(ObjNode* node) {
         }
       }
     }
-    if (n->kind == OBJ_FOLDER) LayerCommitChanges(n->first_child);
+    if (n->kind == OBJ_FOLDER) CommitWalk(n->first_child);
   }
 }
 
@@ -310,6 +394,7 @@ static void ForgetNode(ObjNode* node) {
   TextMessageForgetLayer(node);
   HookCall(g_HookForgetDragLayer, node);
   HookCall(g_HookGpuForgetLayer, node);
+  ForgetMaskNode(node);
 }
 
 void LayerRelease(ObjNode* node) {

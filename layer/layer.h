@@ -31,6 +31,7 @@ struct LayerRecord {
   u8 changed;               // the whole layer is to be shown again
   u8 needs_compose;
   u8 blended;               // blended into its parent
+  u8 content_changed;       // marked since the last commit: the layers using it as a mask are marked then
   char* mask_name;          // LAYER_NAME_SIZE bytes
   i64 ref_count;            // nodes whose payload this record is
   i64 user_value1, user_value2;
@@ -122,8 +123,14 @@ void LayerMarkDirty(ObjNode* node);
 void LayerMarkDirtyWhole(ObjNode* node);
 // The dirty rectangle joins the update rectangle (the whole layer when changed is set).
 void LayerMergeDirty(ObjNode* node, i32 which);
-// Applies pending visibility and opacity over node, its following siblings and their subtrees.
+// Applies pending visibility and opacity over node, its following siblings and their subtrees;
+// then every layer that named a changed layer as its mask at its last composition is marked.
 void LayerCommitChanges(ObjNode* node);
+// The mask layer that user's mask name resolved to in a composition (null: none), kept until the
+// user names another one or either node is released.
+void LayerNoteMaskUser(ObjNode* user, ObjNode* mask);
+// Forgets every mask user (the whole layer tree is being freed).
+void LayerForgetMaskUsers();
 // Empties the per-frame rectangles of node, its following siblings and their subtrees.
 void LayerResetUpdateRects(ObjNode* node);
 // Exchanges two layers' order values and names (and per what, their placement). Returns 0.

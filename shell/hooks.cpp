@@ -96,6 +96,7 @@ static void FreeSoundPayload(void* p) { SoundObjectFree(static_cast<SoundObject*
 
 void SysObjReset() {
   TaskReset();  // threads ended in a pass that did not finish
+  LayerForgetMaskUsers();  // the layer nodes go without their release
   static const ObjPayloadFreeFn kFree[OBJ_TREE_COUNT] = {FreeLayerPayload, FreeMenuPayload, FreeTaskPayload,
                                                          FreeSoundPayload};
   ObjReset(kFree);

@@ -13,7 +13,7 @@ namespace {
 struct RandomScene {
   std::mt19937 rng;
   std::vector<ObjNode*> layers;   // every layer but the root and the masks
-  std::vector<ObjNode*> masks;    // hidden picture layers that children name as masks
+  std::vector<ObjNode*> masks;    // hidden picture layers outside the window that children name as masks
   i32 next = 0;
 
   explicit RandomScene(u32 seed) : rng(seed) {}
@@ -55,7 +55,8 @@ struct RandomScene {
     for (ObjNode* m : masks)
       if (LayerOf(m)->width == w && LayerOf(m)->height == h) return m;
     std::string path = "W0/m" + std::to_string(next++);
-    ObjNode* m = TestPicture(path.c_str(), w, h, 0, 0, -1);
+    // Outside the window: marking a mask itself marks nothing that is drawn.
+    ObjNode* m = TestPicture(path.c_str(), w, h, -1000, -1000, -1);
     LayerOf(m)->visible = 0;
     TestFillNoise(LayerOf(m), rng());
     masks.push_back(m);
@@ -175,6 +176,15 @@ struct RandomScene {
         break;
     }
   }
+
+  // New pixels in a mask, marked as a picture command marks them: the layers drawn through it
+  // show them.
+  void ChangeMask() {
+    if (masks.empty()) return;
+    ObjNode* m = masks[Int(0, static_cast<i32>(masks.size()) - 1)];
+    TestFillNoise(LayerOf(m), rng());
+    LayerMarkDirty(m);
+  }
 };
 
 // Every frame: edits, the commit, and (unless the frame skips drawing) composition, a check
@@ -194,6 +204,7 @@ TEST_F(ComposeTest, IncrementalCompositionEqualsFullRecompositionEveryFrame) {
       SCOPED_TRACE(frame);
       i32 edits = scene.Int(0, 4);
       for (i32 e = 0; e < edits; e++) scene.Edit();
+      if (scene.Chance(40)) scene.ChangeMask();
       LayerCommitChanges(g_LayerRoot);
       if (scene.Chance(10)) continue;  // a skipped frame composes and presents nothing
       ASSERT_EQ(LayerComposeWindow(w), 0);
