@@ -239,6 +239,65 @@ echo "step=done"
   EXPECT_EQ(boxes.find("[error dialog]"), std::string::npos) << boxes;
 }
 
+// The debug corner detector: in a debug-mode game the cursor visiting the four corners of the
+// display (moved by xdotool as a mouse moves it, in relative steps that stop at the screen's
+// edges; a warp of the pointer is no movement of the mouse) brings up the question whether to
+// quit, whose default answer ends the game; a game without debug mode never asks. The script
+// runs some 1,500 lines a frame, so the detector looks at the cursor many times a frame.
+TEST_F(XvfbRun, DebugModeAsksToQuitAfterTheCursorVisitsTheFourCorners) {
+  for (u32 debug : {1u, 0u}) {
+    SCOPED_TRACE(debug);
+    KitProjectConfig cfg;
+    cfg.debug = debug;
+    ASSERT_EQ(KitProjectConfigWrite((root / "game" / "chbin" / "zpcfg.zbn").string(), cfg), 0);
+    TestWriteGameScripts(root / "game",
+                         "*SYSTEM_START\n"
+                         "msgbox title='Corners', text='running'\n"
+                         "loop\n    loop 500\n        @138 += 1\n    endloop\n    wait frames=1\nendloop\n");
+    std::string script = R"sh(
+wait_for() {
+  n=0
+  until grep -qF "$1" "$ERR"; do
+    n=$((n + 1))
+    [ "$n" -gt $(($2 * 10)) ] && return 1
+    sleep 0.1
+  done
+}
+timeout --foreground -k 10 240 "$ZEPHRA" "$GAME" 2>"$ERR" & pid=$!
+wait_for 'running' 90 || echo "step=not running"
+for step in "-2000 -2000" "0 2000" "2000 -2000" "0 2000" "-600 -500"; do
+  xdotool mousemove_relative -- $step
+  sleep 0.5
+done
+if wait_for 'マウスによる画面四隅への移動を検出しました' "$LIMIT"; then
+  wait "$pid"
+  echo "asked, status=$?"
+else
+  echo "not asked"
+  kill -TERM "$pid"
+  wait "$pid"
+fi
+)sh";
+    const fs::path err = root / "zephra.err";
+    std::string out;
+    int rc = RunOnXvfb(script, {std::string("ZEPHRA=") + ZEPHRA_BIN, "GAME=" + (root / "game").string(),
+                                "ERR=" + err.string(), debug ? "LIMIT=60" : "LIMIT=4"},
+                       &out);
+    const std::string boxes = ReadAll(err);
+    ASSERT_EQ(rc, 0) << out << boxes;
+    EXPECT_EQ(out.find("step="), std::string::npos) << out << boxes;
+    if (debug) {
+      EXPECT_NE(out.find("asked, status=0\n"), std::string::npos) << "the default answer ends the game\n" << out << boxes;
+      EXPECT_NE(boxes.find("[message box] [デバッグ機能]\nマウスによる画面四隅への移動を検出しました。\n\n強制的に終了します。よろしいですか？\n"),
+                std::string::npos)
+          << boxes;
+    } else {
+      EXPECT_NE(out.find("not asked\n"), std::string::npos) << out << boxes;
+      EXPECT_EQ(boxes.find("[デバッグ機能]"), std::string::npos) << boxes;
+    }
+  }
+}
+
 // The platform's window tests that need a display: shapes, opacity, flashing.
 TEST_F(XvfbRun, PlatformWindowTestsOnX11) {
   fs::path tests = fs::path(ZEPHRA_BIN).parent_path() / "tests" / "test_platform";
