@@ -150,9 +150,51 @@ const char* ErrMessageForCode(i32 code) {
 
 // ---- The checking formatter ------------------------------------------------------------------
 
-static void AppendInt(std::string& out, const std::string& spec, char conv, const ErrArg& a) {
-  char buf[128];
-  std::string f = spec + "ll" + conv;
+// One conversion's flags, width and precision, parsed by the printf grammar. A width or precision
+// is limited to what a dialog can show; a '*' takes an int argument (a negative width means
+// left-justified, a negative precision none).
+struct ConvSpec {
+  bool left = false, plus = false, space = false, alt = false, zero = false;
+  i32 width = 0;
+  i32 precision = -1;
+  // The spec as printf reads it, rebuilt from the parsed fields (never the text as written).
+  std::string Printf() const {
+    std::string f = "%";
+    if (left) f += '-';
+    if (plus) f += '+';
+    if (space) f += ' ';
+    if (alt) f += '#';
+    if (zero) f += '0';
+    if (width > 0) f += std::to_string(width);
+    if (precision >= 0) f += "." + std::to_string(precision);
+    return f;
+  }
+};
+
+// Digits as a field size, saturating at the limit so no count of digits can overflow.
+static i32 ParseField(const char** p) {
+  i64 v = 0;
+  while (**p >= '0' && **p <= '9') {
+    v = v * 10 + (**p - '0');
+    if (v > ERR_FORMAT_FIELD_MAX) v = ERR_FORMAT_FIELD_MAX + 1;
+    (*p)++;
+  }
+  return static_cast<i32>(v > ERR_FORMAT_FIELD_MAX ? ERR_FORMAT_FIELD_MAX : v);
+}
+
+static i32 StarField(const ErrArg* a) {
+  if (!a || a->kind == ErrArg::STR || a->kind == ErrArg::NONE) return 0;
+  i64 v = a->kind == ErrArg::DBL ? static_cast<i64>(a->d) : a->i;
+  if (v < -ERR_FORMAT_FIELD_MAX) return -ERR_FORMAT_FIELD_MAX;
+  return static_cast<i32>(v > ERR_FORMAT_FIELD_MAX ? ERR_FORMAT_FIELD_MAX : v);
+}
+
+// The widest text one conversion can give: a field, a precision and a number's own digits.
+enum { ERR_CONV_BUF = 2 * ERR_FORMAT_FIELD_MAX + 512 };
+
+static void AppendInt(std::string& out, const ConvSpec& spec, char conv, const ErrArg& a) {
+  char buf[ERR_CONV_BUF];
+  std::string f = spec.Printf() + "ll" + conv;
   bool is_unsigned_conv = conv == 'u' || conv == 'x' || conv == 'X' || conv == 'o';
   if (is_unsigned_conv) {
     u64 v = static_cast<u64>(a.i);
@@ -166,8 +208,8 @@ static void AppendInt(std::string& out, const std::string& spec, char conv, cons
   out += buf;
 }
 
-static void AppendArg(std::string& out, const std::string& spec, char conv, const ErrArg* a) {
-  char buf[512];
+static void AppendArg(std::string& out, const ConvSpec& spec, char conv, const ErrArg* a) {
+  char buf[ERR_CONV_BUF];
   if (!a) return;  // a conversion without an argument gives nothing
   switch (conv) {
     case 'd': case 'i': case 'u': case 'x': case 'X': case 'o':
@@ -185,12 +227,13 @@ static void AppendArg(std::string& out, const std::string& spec, char conv, cons
       else if (a->kind == ErrArg::STR) out += a->s;
       return;
     case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': {
-      double v = a->kind == ErrArg::DBL ? a->d : a->kind == ErrArg::STR ? 0.0 : static_cast<double>(a->i);
       if (a->kind == ErrArg::STR) {
         out += a->s;
         return;
       }
-      std::snprintf(buf, sizeof buf, (spec + conv).c_str(), v);
+      double v = a->kind == ErrArg::DBL ? a->d : static_cast<double>(a->i);
+      // %f of a huge value has hundreds of digits: the buffer cuts what does not fit.
+      std::snprintf(buf, sizeof buf, (spec.Printf() + conv).c_str(), v);
       out += buf;
       return;
     }
@@ -198,14 +241,10 @@ static void AppendArg(std::string& out, const std::string& spec, char conv, cons
       if (a->kind == ErrArg::STR) {
         // Width and precision apply to strings as printf would; precision never cuts a character.
         std::string s = a->s;
-        size_t dot = spec.find('.');
-        if (dot != std::string::npos) {
-          size_t prec = std::strtoul(spec.c_str() + dot + 1, nullptr, 10);
-          s.resize(StrCutSjis(s.data(), s.size(), prec));
-        }
-        size_t width = std::strtoul(spec.c_str() + 1 + (spec.size() > 1 && spec[1] == '-'), nullptr, 10);
+        if (spec.precision >= 0) s.resize(StrCutSjis(s.data(), s.size(), static_cast<size_t>(spec.precision)));
+        size_t width = static_cast<size_t>(spec.width);
         if (s.size() < width) {
-          if (spec.find('-') != std::string::npos) s.append(width - s.size(), ' ');
+          if (spec.left) s.append(width - s.size(), ' ');
           else s.insert(0, width - s.size(), ' ');
         }
         out += s;
@@ -213,7 +252,7 @@ static void AppendArg(std::string& out, const std::string& spec, char conv, cons
         std::snprintf(buf, sizeof buf, "%g", a->d);
         out += buf;
       } else {
-        AppendInt(out, "%", 'd', *a);
+        AppendInt(out, ConvSpec{}, 'd', *a);
       }
       return;
     case 'p':
@@ -223,7 +262,7 @@ static void AppendArg(std::string& out, const std::string& spec, char conv, cons
   }
 }
 
-std::string ErrFormatArgs(const char* format, const ErrArg* args, size_t count) {
+static std::string FormatArgs(const char* format, const ErrArg* args, size_t count) {
   std::string out;
   size_t next = 0;
   auto take = [&]() -> const ErrArg* { return next < count ? &args[next++] : nullptr; };
@@ -241,22 +280,32 @@ std::string ErrFormatArgs(const char* format, const ErrArg* args, size_t count) 
       p++;
       continue;
     }
-    std::string spec = "%";
-    while (*p && std::strchr("-+ #0", *p)) spec += *p++;
-    if (*p == '*') {
-      const ErrArg* w = take();
-      spec += std::to_string(w && w->kind != ErrArg::STR ? static_cast<int>(w->i) : 0);
-      p++;
+    ConvSpec spec;
+    for (;; p++) {
+      if (*p == '-') spec.left = true;
+      else if (*p == '+') spec.plus = true;
+      else if (*p == ' ') spec.space = true;
+      else if (*p == '#') spec.alt = true;
+      else if (*p == '0') spec.zero = true;
+      else break;
     }
-    while (*p >= '0' && *p <= '9') spec += *p++;
+    if (*p == '*') {
+      p++;
+      i32 w = StarField(take());
+      if (w < 0) spec.left = true, w = -w;
+      spec.width = w;
+    } else {
+      spec.width = ParseField(&p);
+    }
     if (*p == '.') {
-      spec += *p++;
+      p++;
       if (*p == '*') {
-        const ErrArg* w = take();
-        spec += std::to_string(w && w->kind != ErrArg::STR ? static_cast<int>(w->i) : 0);
         p++;
+        i32 v = StarField(take());
+        spec.precision = v < 0 ? -1 : v;
+      } else {
+        spec.precision = ParseField(&p);
       }
-      while (*p >= '0' && *p <= '9') spec += *p++;
     }
     // Length modifiers carry no meaning here: each argument knows its own width.
     while (*p && std::strchr("hlLqjzt", *p)) p++;
@@ -271,6 +320,15 @@ std::string ErrFormatArgs(const char* format, const ErrArg* args, size_t count) 
     }
   }
   return out;
+}
+
+std::string ErrFormatArgs(const char* format, const ErrArg* args, size_t count) noexcept {
+  // Out of memory gives what can be given: nothing. No exception leaves the reporter.
+  try {
+    return FormatArgs(format ? format : "", args, count);
+  } catch (...) {
+    return std::string();
+  }
 }
 
 // ---- Raising ---------------------------------------------------------------------------------
@@ -321,7 +379,7 @@ static void LaunchEditor(void* ctx) {
   if (!argv.empty()) PlatSpawn(argv);
 }
 
-int ErrRaiseArgs(i32 code, i8 fatal, bool at_script, const ErrArg* args, size_t count) {
+static int RaiseArgs(i32 code, i8 fatal, bool at_script, const ErrArg* args, size_t count) {
   std::string text;
   const char* caption;
   int edit;
@@ -348,14 +406,35 @@ int ErrRaiseArgs(i32 code, i8 fatal, bool at_script, const ErrArg* args, size_t 
   return 1034;
 }
 
-int ErrMessageBoxArgs(const char* title, const char* format, const ErrArg* args, size_t count) {
-  std::string text = ErrFormatArgs(format, args, count);
-  return PlatMessageBox(title, text.c_str(), PLAT_MB_OK | PLAT_MB_SYSTEMMODAL);
+// The entry points catch what the standard library may throw (out of memory): a raise still
+// applies its fatal flag, and no exception leaves the reporter.
+int ErrRaiseArgs(i32 code, i8 fatal, bool at_script, const ErrArg* args, size_t count) noexcept {
+  try {
+    return RaiseArgs(code, fatal, at_script, args, count);
+  } catch (...) {
+    if (fatal) {
+      g_QuitRequested = 1;
+      g_ErrFatalRaised = 1;
+    }
+    return 0;
+  }
 }
 
-void ErrTraceArgs(const char* format, const ErrArg* args, size_t count) {
-  std::string text = ErrFormatArgs(format, args, count);
-  std::fprintf(stderr, "[trace] %s\n", PlatSjisToUtf8(text).c_str());
+int ErrMessageBoxArgs(const char* title, const char* format, const ErrArg* args, size_t count) noexcept {
+  try {
+    std::string text = ErrFormatArgs(format, args, count);
+    return PlatMessageBox(title, text.c_str(), PLAT_MB_OK | PLAT_MB_SYSTEMMODAL);
+  } catch (...) {
+    return 0;
+  }
+}
+
+void ErrTraceArgs(const char* format, const ErrArg* args, size_t count) noexcept {
+  try {
+    std::string text = ErrFormatArgs(format, args, count);
+    std::fprintf(stderr, "[trace] %s\n", PlatSjisToUtf8(text).c_str());
+  } catch (...) {
+  }
 }
 
 // ---- The edit button -------------------------------------------------------------------------

@@ -49,15 +49,18 @@ struct ErrArg {
 };
 
 // printf-style formatting with the conversions checked against the arguments actually given:
-// a conversion without an argument gives nothing, a mismatched one is converted sensibly.
-std::string ErrFormatArgs(const char* format, const ErrArg* args, size_t count);
+// a conversion without an argument gives nothing, a mismatched one is converted sensibly. Flags,
+// widths and precisions follow the printf grammar; a width or precision is limited to
+// ERR_FORMAT_FIELD_MAX; what is not a conversion stays literal text. Never throws.
+enum { ERR_FORMAT_FIELD_MAX = 4096 };
+std::string ErrFormatArgs(const char* format, const ErrArg* args, size_t count) noexcept;
 template <class... A>
 std::string ErrFormat(const char* format, const A&... a) {
   const ErrArg args[] = {ErrArg(a)..., ErrArg()};
   return ErrFormatArgs(format, args, sizeof...(A));
 }
 
-int ErrRaiseArgs(i32 code, i8 fatal, bool at_script, const ErrArg* args, size_t count);
+int ErrRaiseArgs(i32 code, i8 fatal, bool at_script, const ErrArg* args, size_t count) noexcept;
 
 // The raise entry points. "AtScript" heads the text with the running script's file and line.
 // Returns the dialog's result (callers ignore it).
@@ -84,7 +87,7 @@ std::string ErrFormatWithContext(i32 code);
 std::string ErrFormatPlain(i32 code);
 
 // An immediate system-modal message box, usable before any window exists.
-int ErrMessageBoxArgs(const char* title, const char* format, const ErrArg* args, size_t count);
+int ErrMessageBoxArgs(const char* title, const char* format, const ErrArg* args, size_t count) noexcept;
 template <class... A>
 int ErrMessageBoxF(const char* title, const char* format, const A&... a) {
   const ErrArg args[] = {ErrArg(a)..., ErrArg()};
@@ -92,7 +95,7 @@ int ErrMessageBoxF(const char* title, const char* format, const A&... a) {
 }
 
 // The trace sink: prints to stderr in debug builds, nothing in released builds.
-void ErrTraceArgs(const char* format, const ErrArg* args, size_t count);
+void ErrTraceArgs(const char* format, const ErrArg* args, size_t count) noexcept;
 template <class... A>
 inline void ErrTrace(const char* format, const A&... a) {
 #if defined(ZEPHRA_DEBUG_TRACE)

@@ -88,6 +88,43 @@ TEST_F(ErrTest, FormatterChecksConversionsAgainstArguments) {
   EXPECT_EQ(ErrFormat("%.3s", "a\x82\xA0\x82\xA0"), "a\x82\xA0");
 }
 
+TEST_F(ErrTest, FormatterReadsFlagsAndWidthsByThePrintfGrammarWithinALimit) {
+  // A game's own error texts: flags repeat or mix, widths may be absurd; none may crash or
+  // build an enormous text.
+  const std::string limit(ERR_FORMAT_FIELD_MAX - 2, ' ');
+  static const struct {
+    const char* format;
+    std::string want;
+  } kCases[] = {
+      {"%--5s|", "ab   |"},
+      {"% -5s|", "ab   |"},
+      {"%-05s|", "ab   |"},
+      {"%+5s|", "   ab|"},
+      {"%18446744073709551615s", limit + "ab"},
+      {"%1500000000s", limit + "ab"},
+      {"%99999999999999999999999999999999s", limit + "ab"},
+      {"%.18446744073709551615s", "ab"},
+      {"%-18446744073709551615s|", "ab" + limit + "|"},
+      {"%5$s|", "%5$s|"},  // positional arguments are not supported: literal text
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(ErrFormat(c.format, "ab"), c.want) << c.format;
+  }
+  // Numbers take the same limits; a '*' width comes from the arguments, negative = left.
+  EXPECT_EQ(ErrFormat("%99999999999d", 7).size(), size_t{ERR_FORMAT_FIELD_MAX});
+  EXPECT_EQ(ErrFormat("%.99999999999f", 1.5).size(), size_t{ERR_FORMAT_FIELD_MAX + 2});
+  EXPECT_EQ(ErrFormat("%*s|", -4, "ab"), "ab  |");
+  EXPECT_EQ(ErrFormat("%*s|", i64{1} << 40, "ab"), limit + "ab|");
+  // Raised through the project's texts, the run survives and the fatal flag still applies.
+  std::string text = "%--5s %1500000000s";
+  g_UserErrCount = 1;
+  g_UserErrCodes[0] = 200001;
+  g_UserErrTexts[0] = text.c_str();
+  ErrRaiseF(200001, 1, "a", "b");
+  EXPECT_EQ(g_QuitRequested.load(), 1);
+  EXPECT_EQ(g_ErrLastText.size(), size_t{5 + 1 + ERR_FORMAT_FIELD_MAX});
+}
+
 TEST_F(ErrTest, NoticesTextIsWholeAndCaptioned) {
   std::string n = ErrMessageForCode(ERR_NOTICES);
   EXPECT_EQ(n.rfind(Sjis("■ライセンスについて"), 0), 0u);
