@@ -59,8 +59,9 @@ unsigned PlatCpuCount();
 
 // ---- Instance locks --------------------------------------------------------------------------
 // A named lock held for the life of the process (flock on a file named by a hash of the name,
-// in $XDG_RUNTIME_DIR or the temp folder). Returns a handle > 0 when acquired, 0 when another
-// process holds it, -1 on failure.
+// in $XDG_RUNTIME_DIR or a folder of the user's own under the temp folder). Returns a handle > 0
+// when acquired, 0 when another process holds it, -1 when the lock cannot be made (the reason
+// is printed to stderr): that is never "already running".
 i32 PlatInstanceLockAcquire(const char* name);
 void PlatInstanceLockRelease(i32 handle);
 

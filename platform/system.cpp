@@ -22,10 +22,30 @@ extern char** environ;
 
 // ---- Instance locks --------------------------------------------------------------------------
 
+// A folder that belongs to this user alone: a real folder (not a link) owned by the user, which
+// no one else may write into.
+static bool OwnPrivateFolder(const std::string& d) {
+  struct stat st;
+  return lstat(d.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() && (st.st_mode & 022) == 0;
+}
+
+// The folder of the lock files: $XDG_RUNTIME_DIR (the user's own), else a folder of the user's
+// own, mode 0700, under the temp folder (or /tmp when that is missing). Another user's files
+// never share it, so a stale lock left by someone else cannot stop a run; a name someone else
+// took first is passed over for the next. "" when there is none.
 static std::string LockFolder() {
   std::string d = PlatGetEnv("XDG_RUNTIME_DIR");
-  if (d.empty() || access(d.c_str(), W_OK) != 0) d = PlatFolderTemp();
-  return d;
+  struct stat st;
+  if (!d.empty() && stat(d.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(d.c_str(), W_OK | X_OK) == 0) return d;
+  const std::string temps[] = {PlatFolderTemp(), "/tmp"};
+  for (const std::string& temp : temps) {
+    for (int i = 0; i < 8; i++) {
+      std::string f = temp + "/zephra-" + std::to_string(getuid()) + (i ? "." + std::to_string(i) : std::string());
+      mkdir(f.c_str(), 0700);  // fails harmlessly when it exists
+      if (OwnPrivateFolder(f)) return f;
+    }
+  }
+  return std::string();
 }
 
 i32 PlatInstanceLockAcquire(const char* name) {
@@ -33,13 +53,24 @@ i32 PlatInstanceLockAcquire(const char* name) {
   size_t n = std::strlen(name);
   char file[64];
   std::snprintf(file, sizeof file, "/zephra-%08x%08x.lock", HashMurmur2(name, n, 0), MemCrc32(name, n));
-  std::string path = LockFolder() + file;
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return -1;
+  std::string folder = LockFolder();
+  if (folder.empty()) {
+    std::fprintf(stderr, "zephra: no folder for the instance lock (tried $XDG_RUNTIME_DIR, %s and /tmp)\n",
+                 PlatFolderTemp().c_str());
+    return -1;
+  }
+  std::string path = folder + file;
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    std::fprintf(stderr, "zephra: the instance lock %s could not be opened: %s\n", path.c_str(), std::strerror(errno));
+    return -1;
+  }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     int err = errno;
     close(fd);
-    return err == EWOULDBLOCK ? 0 : -1;
+    if (err == EWOULDBLOCK) return 0;
+    std::fprintf(stderr, "zephra: the instance lock %s could not be taken: %s\n", path.c_str(), std::strerror(err));
+    return -1;
   }
   return fd + 1;  // never 0
 }

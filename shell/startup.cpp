@@ -248,7 +248,11 @@ static i32 StepPackScan() { return PackScanAll() == 0 ? 0 : -1; }
 static i32 StepFolderInstance() {
   if (g_DataInExe) return 0;
   i32 h = PlatInstanceLockAcquire(g_FolderInstanceName);
-  if (h <= 0) {
+  if (h < 0) {
+    WinReleaseMutexes();
+    return -1;  // a failed start (status 1): the reason is printed
+  }
+  if (h == 0) {
     WinActivateRunningInstance(g_InstanceName);
     WinReleaseMutexes();
     s_EndedQuietly = 1;

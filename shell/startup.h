@@ -51,6 +51,11 @@ void WinReleaseMutexes();
 void SysMessageLoop();
 // The program: zephra's main. Returns the process exit status.
 int WinMain(int argc, char** argv);
+// The engine-wide start-up interlock (WinMain step 1), waited for up to wait_ms: a handle > 0,
+// 0 when it stayed held that long (the start goes on without it), -1 when it cannot be made.
+enum { SYS_INTERLOCK_WAIT_MS = 5000, SYS_INTERLOCK_POLL_MS = 5 };
+inline constexpr const char* kSysInterlockName = "zephra1";
+i32 SysInterlockAcquire(u32 wait_ms = SYS_INTERLOCK_WAIT_MS);
 
 // Tests: make start-up stop at this step as if it had failed (0 = never).
 extern i32 g_SysStartupFailStep;

@@ -49,6 +49,17 @@ void SysMessageLoop() {
   }
 }
 
+i32 SysInterlockAcquire(u32 wait_ms) {
+  for (u32 waited = 0;; waited += SYS_INTERLOCK_POLL_MS) {
+    i32 h = PlatInstanceLockAcquire(kSysInterlockName);
+    if (h != 0) return h;
+    // Held past the limit (a start that hangs): go on without it; the per-game locks still
+    // keep one copy per game.
+    if (waited >= wait_ms) return 0;
+    PlatSleepMs(SYS_INTERLOCK_POLL_MS);
+  }
+}
+
 static void ReadTestHooks() {
   if (PlatGetEnv("ZEPHRA_FIXED_CLOCK") == "1") PlatClockSetFixed(true, 0);
   std::string n = PlatGetEnv("ZEPHRA_EXIT_AFTER_FRAMES");
@@ -60,15 +71,18 @@ int WinMain(int argc, char** argv) {
   SysInstallHooks();
   ReadTestHooks();
   if (SysParseCommandLine(argc, argv) != 0) return 1;
-  // 1. The interlock keeps two starts from deciding "first" at the same instant.
-  g_InstanceMutexes[0] = PlatInstanceLockAcquire("zephra1");
-  if (g_InstanceMutexes[0] <= 0) {
-    g_InstanceMutexes[0] = 0;
-    return 0;
-  }
+  // 1. The interlock keeps two starts from deciding "first" at the same instant. Any game's
+  // start holds it for an instant only, so it is waited for, never taken as a reason to end.
+  i32 lock = SysInterlockAcquire();
+  if (lock < 0) return 1;
+  g_InstanceMutexes[0] = lock;
   SysInitPaths();
   i32 h = PlatInstanceLockAcquire(g_InstanceName);
-  if (h <= 0) {
+  if (h < 0) {
+    WinReleaseMutexes();
+    return 1;  // a lock that cannot be made is a failed start, not "already running"
+  }
+  if (h == 0) {
     WinActivateRunningInstance(g_InstanceName);
     WinReleaseMutexes();
     return 0;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "common/hash.h"
 #include "layer/image.h"
 #include "support/zephra_run.h"
 
@@ -54,6 +55,71 @@ TEST_F(ZephraRun, SecondZephraOnTheSameFolderExitsAtOnceWithZero) {
   // A termination request from outside goes through the quit path: a normal end.
   kill(first.pid, SIGTERM);
   EXPECT_EQ(Wait(first), 0) << ReadAll(first.err_file);
+}
+
+TEST_F(ZephraRun, TwoDifferentGamesStartedTogetherBothRun) {
+  // The engine-wide interlock is held by each start for an instant: the other start waits.
+  const std::string ran = "*SYSTEM_START\nmsgbox title='Ran', text='ran'\nend\n";
+  fs::create_directories(root / "other" / "chbin");
+  ASSERT_EQ(KitProjectConfigWrite((root / "other" / "chbin" / "zpcfg.zbn").string(), KitProjectConfig()), 0);
+  TestWriteGameScripts(root / "game", ran);
+  TestWriteGameScripts(root / "other", ran);
+  for (int round = 0; round < 25; round++) {
+    Child a = Start({(root / "game").string()}, {}, "a");
+    Child b = Start({(root / "other").string()}, {}, "b");
+    EXPECT_EQ(Wait(a), 0) << round;
+    EXPECT_EQ(Wait(b), 0) << round;
+    for (const Child* c : {&a, &b})
+      ASSERT_NE(ReadAll(c->err_file).find("[message box] Ran\nran\n"), std::string::npos)
+          << "round " << round << ": a start ended without running\n" << ReadAll(c->err_file);
+  }
+}
+
+TEST_F(ZephraRun, LockFolderOfOthersOrMissingDoesNotStopARunAndAnUnmakeableLockFails) {
+  const std::string ran = "*SYSTEM_START\nmsgbox title='Ran', text='ran'\nend\n";
+  TestWriteGameScripts(root / "game", ran);
+  const std::string own = "zephra-" + std::to_string(getuid());
+  // Without $XDG_RUNTIME_DIR the locks go into a folder of the user's own under $TMPDIR.
+  struct Case {
+    const char* what;
+    void (*prepare)(const fs::path& tmp, const std::string& own);
+  } cases[] = {
+      {"TMPDIR names a missing folder", [](const fs::path&, const std::string&) {}},
+      {"a stale file where the lock folder goes",
+       [](const fs::path& tmp, const std::string& own) {
+         fs::create_directories(tmp);
+         std::ofstream(tmp / own) << "stale";
+       }},
+      {"another user's folder of that name",
+       [](const fs::path& tmp, const std::string& own) {
+         fs::create_directories(tmp / own);
+         ASSERT_EQ(chown((tmp / own).c_str(), 65534, 65534), 0);
+         fs::permissions(tmp / own, fs::perms::owner_all);
+       }},
+      {"a folder of that name that others may write into",
+       [](const fs::path& tmp, const std::string& own) {
+         fs::create_directories(tmp / own);
+         fs::permissions(tmp / own, fs::perms::all);
+       }},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    fs::path tmp = root / ("tmp" + std::to_string(n++));
+    c.prepare(tmp, own);
+    std::string err;
+    EXPECT_EQ(RunToEnd({(root / "game").string()}, {"XDG_RUNTIME_DIR=", "TMPDIR=" + tmp.string()}, &err), 0) << c.what;
+    EXPECT_NE(err.find("[message box] Ran\nran\n"), std::string::npos) << c.what << "\n" << err;
+  }
+  // A lock file that cannot be opened (a folder in its place) is a failed start with a reason,
+  // never a silent "already running".
+  const char* interlock = "zephra1";
+  char name[64];
+  std::snprintf(name, sizeof name, "zephra-%08x%08x.lock", HashMurmur2(interlock, 7, 0), MemCrc32(interlock, 7));
+  fs::create_directories(root / "locks" / name);
+  std::string err;
+  EXPECT_EQ(RunToEnd({(root / "game").string()}, {}, &err), 1);
+  EXPECT_NE(err.find("instance lock"), std::string::npos) << err;
+  EXPECT_EQ(err.find("[message box] Ran"), std::string::npos) << err;
 }
 
 TEST_F(ZephraRun, FrameDumpWritesTheMainWindowsLastPicture) {
