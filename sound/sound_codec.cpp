@@ -142,14 +142,19 @@ struct MsChannel {
   i32 c1, c2, delta, s1, s2;
 };
 
+// The step size grows by up to 3x a nibble: as the codec's reference decoder does, it stays at
+// least 16 and is held below the point where the next growth would overflow; the prediction is
+// computed in 64 bits and saturated to 16 bits.
+enum { MS_DELTA_MIN = 16, MS_DELTA_MAX = INT32_MAX / 768 };
+
 static inline i16 MsNibble(MsChannel* c, u32 n) {
-  const i32 signed_n = n >= 8 ? static_cast<i32>(n) - 16 : static_cast<i32>(n);
-  const i32 predicted = (c->s1 * c->c1 + c->s2 * c->c2) / 256;
-  const i32 s = Clamp16(predicted + signed_n * c->delta);
+  const i64 signed_n = n >= 8 ? static_cast<i64>(n) - 16 : static_cast<i64>(n);
+  const i64 predicted = (i64{c->s1} * c->c1 + i64{c->s2} * c->c2) / 256 + signed_n * c->delta;
+  const i32 s = predicted < -32768 ? -32768 : predicted > 32767 ? 32767 : static_cast<i32>(predicted);
   c->s2 = c->s1;
   c->s1 = s;
-  c->delta = kMsAdapt[n] * c->delta / 256;
-  if (c->delta < 16) c->delta = 16;
+  const i64 delta = i64{kMsAdapt[n]} * c->delta / 256;
+  c->delta = static_cast<i32>(delta < MS_DELTA_MIN ? MS_DELTA_MIN : delta > MS_DELTA_MAX ? MS_DELTA_MAX : delta);
   return static_cast<i16>(s);
 }
 

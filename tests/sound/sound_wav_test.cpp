@@ -209,6 +209,26 @@ TEST(SoundCodec, AdpcmRoundTripsStereoWithAPartialLastBlock) {
   }
 }
 
+TEST(SoundCodec, MsAdpcmStepSizeStaysBoundedOnHostileBlocks) {
+  // Every nibble 7 (the largest growth, x3) for thousands of nibbles, with the largest delta and
+  // coefficients a header can carry: the step size saturates instead of overflowing, so the
+  // samples stay pinned at full scale.
+  struct Row {
+    u8 delta_lo, delta_hi;
+    u8 nibbles;
+    i16 want;
+  } rows[] = {{0xFF, 0x7F, 0x77, 32767}, {0x10, 0x00, 0x77, 32767}, {0x00, 0x80, 0x77, 32767}, {0xFF, 0x7F, 0x88, -32768}};
+  const Bytes extra = {0xF4, 0x01, 1, 0, 0xFF, 0x7F, 0xFF, 0x7F};  // one pair (32767, 32767)
+  for (const Row& r : rows) {
+    Bytes block = {0, r.delta_lo, r.delta_hi, 0xFF, 0x7F, 0xFF, 0x7F};
+    block.resize(4096, r.nibbles);
+    std::vector<i16> pcm;
+    ASSERT_EQ(Decode(CompressedWav(SOUND_TAG_MS_ADPCM, 1, 8000, 4096, 4, extra, block), &pcm), 0);
+    ASSERT_EQ(pcm.size(), size_t{2 + (4096 - 7) * 2});
+    EXPECT_EQ(pcm.back(), r.want) << int(r.delta_hi) << " " << int(r.nibbles);
+  }
+}
+
 TEST(SoundCodec, MsAdpcmUsesTheFilesCoefficients) {
   // A one-pair table (512, -256) in the format's extra data: sample = 2 s1 - s2 for nibble 0.
   const Bytes extra = {0xF4, 0x01, 1, 0, 0x00, 0x02, 0x00, 0xFF};
