@@ -151,10 +151,13 @@ const Mapping* FindMapping(const SplitName& s) {
   return best;
 }
 
+// Only folders and regular files count: a FIFO, socket or device in place of a game file is
+// missing (opening one could block the reader for ever).
 int KindOfNative(const std::string& native) {
   struct stat st;
   if (stat(native.c_str(), &st) != 0) return PLAT_FILE_NONE;
-  return S_ISDIR(st.st_mode) ? PLAT_FILE_FOLDER : PLAT_FILE_REGULAR;
+  if (S_ISDIR(st.st_mode)) return PLAT_FILE_FOLDER;
+  return S_ISREG(st.st_mode) ? PLAT_FILE_REGULAR : PLAT_FILE_NONE;
 }
 
 }  // namespace
@@ -264,9 +267,20 @@ struct PlatFile {
 };
 
 PlatFile* PlatFileOpenReadNative(const std::string& native) {
-  if (KindOfNative(native) != PLAT_FILE_REGULAR) return nullptr;
-  FILE* fp = std::fopen(native.c_str(), "rbe");
-  if (!fp) return nullptr;
+  // Opened without waiting, then checked on the open file itself: a name swapped for a FIFO or
+  // a device after any earlier look never blocks the reader.
+  int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  FILE* fp = fdopen(fd, "rb");
+  if (!fp) {
+    close(fd);
+    return nullptr;
+  }
   PlatFile* f = new PlatFile;
   f->fp = fp;
   return f;

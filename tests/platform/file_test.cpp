@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 
 #include "support/game_folder.h"
 
@@ -118,6 +124,33 @@ TEST_F(FileTest, ReadAllReportsMissingAndEmptyFiles) {
   // A folder is not a file.
   game.Write("dir/x", "");
   EXPECT_EQ(PlatFileOpenRead("dir"), nullptr);
+}
+
+TEST_F(FileTest, OnlyRegularFilesAreGameFiles) {
+  // A FIFO or a device in place of a game file is missing: never opened, never waited on.
+  ASSERT_EQ(mkfifo(game.Path("pipe.ogg").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("/dev/zero", game.Path("zero.bin").c_str()), 0);
+  ASSERT_EQ(symlink(game.Path("pipe.ogg").c_str(), game.Path("link.ogg").c_str()), 0);
+  for (const char* name : {"PIPE.ogg", "zero.bin", "link.ogg"}) {
+    auto opened = std::async(std::launch::async, [name] {
+      PlatFile* f = PlatFileOpenRead(name);
+      bool got = f != nullptr;
+      PlatFileClose(f);
+      u8* data = nullptr;
+      size_t size = 0;
+      return !got && PlatFileReadAll(name, &data, &size) == -1 && data == nullptr;
+    });
+    if (opened.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+      // Blocked on the FIFO: a writer lets it go, so the test ends with the failure.
+      int w = open(game.Path("pipe.ogg").c_str(), O_WRONLY | O_NONBLOCK);
+      ADD_FAILURE() << name << " blocked the reader";
+      opened.wait();
+      if (w >= 0) close(w);
+      continue;
+    }
+    EXPECT_TRUE(opened.get()) << name;
+    EXPECT_EQ(PlatFileKind(name), PLAT_FILE_NONE) << name;
+  }
 }
 
 TEST_F(FileTest, HandlesSeekAndReportShortReads) {
