@@ -19,19 +19,30 @@ i32 FrameEncodePng(const u8* bgra, i32 width, i32 height, std::string* out) {
   return 0;
 }
 
-i32 FrameDumpPng(const char* path) {
+i32 FrameDumpPng(const char* path, std::string* why) {
+  why->clear();
   WindowObject* w = g_WindowObjects[0];
   const LayerRecord* r = w ? LayerOf(w->root_layer) : nullptr;
-  if (!path || !path[0]) return -1;
+  if (!path || !path[0]) {
+    *why = "no file named";
+    return -1;
+  }
   std::string png;
   // A movie covers the picture: what the window shows is the movie over its black client area.
   std::vector<u8> shown;
   i32 sw = 0, sh = 0;
-  if ((g_MoviePlaying || g_MovieMciOpen) && MovieShownPicture(&shown, &sw, &sh)) {
-    if (FrameEncodePng(shown.data(), sw, sh, &png) != 0) return -1;
-    return PlatFileWriteAtomicNative(path, png.data(), png.size()) == 0 ? 0 : -1;
+  const bool movie = (g_MoviePlaying || g_MovieMciOpen) && MovieShownPicture(&shown, &sw, &sh);
+  if (!movie && !LayerHasPixels(r)) {
+    *why = "the main window has no picture";
+    return -1;
   }
-  if (!LayerHasPixels(r)) return -1;
-  if (FrameEncodePng(r->pixels, r->width, r->height, &png) != 0) return -1;
-  return PlatFileWriteAtomicNative(path, png.data(), png.size()) == 0 ? 0 : -1;
+  if ((movie ? FrameEncodePng(shown.data(), sw, sh, &png) : FrameEncodePng(r->pixels, r->width, r->height, &png)) != 0) {
+    *why = "the picture could not be encoded";
+    return -1;
+  }
+  if (PlatFileWriteAtomicNative(path, png.data(), png.size()) != 0) {
+    *why = PlatLastErrorText();
+    return -1;
+  }
+  return 0;
 }

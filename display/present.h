@@ -41,8 +41,9 @@ void FramePresentForget(const WindowObject* w);
 // ZEPHRA_FRAME_DUMP: the file the main window's last composed picture goes to at exit ("" none).
 extern std::string g_FrameDumpPath;
 // Writes the main window's root picture as an RGB PNG (through a temporary file renamed into
-// place). 0, or -1 when there is no picture or the file cannot be written.
-i32 FrameDumpPng(const char* path);
+// place). 0, or -1 with the reason in *why when there is no picture or the file cannot be
+// written.
+i32 FrameDumpPng(const char* path, std::string* why);
 // The PNG bytes of a width x height BGRA picture (alpha dropped, as the window shows it). 0 or -1.
 i32 FrameEncodePng(const u8* bgra, i32 width, i32 height, std::string* out);
 

@@ -417,6 +417,7 @@ int PlatFileWriteAtomicNative(const std::string& native, const void* data, size_
   if (!ok) {
     unlink(buf.data());
     s_LastWriteErrno = err;
+    errno = err;  // the reason of the failure, not of the clean-up
     return -1;
   }
   std::error_code ec;

@@ -57,6 +57,9 @@ void PlatLockLeave(PlatLock* l);
 
 unsigned PlatCpuCount();
 
+// The text of the last failed system call's reason (errno), for messages.
+std::string PlatLastErrorText();
+
 // ---- Instance locks --------------------------------------------------------------------------
 // A named lock held for the life of the process (flock on a file named by a hash of the name,
 // in $XDG_RUNTIME_DIR or a folder of the user's own under the temp folder). Returns a handle > 0

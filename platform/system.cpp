@@ -20,6 +20,8 @@
 
 extern char** environ;
 
+std::string PlatLastErrorText() { return std::strerror(errno); }
+
 // ---- Instance locks --------------------------------------------------------------------------
 
 // A folder that belongs to this user alone: a real folder (not a link) owned by the user, which

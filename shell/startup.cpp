@@ -562,7 +562,10 @@ void SysShutdown() {
   SoundThreadJoin();
   FrameThreadJoin();
   // No thread draws any more: the main window's last picture is final.
-  if (!g_FrameDumpPath.empty()) FrameDumpPng(g_FrameDumpPath.c_str());
+  // A dump that fails says why; the run's status stays the game's.
+  std::string why;
+  if (!g_FrameDumpPath.empty() && FrameDumpPng(g_FrameDumpPath.c_str(), &why) != 0)
+    std::fprintf(stderr, "zephra: the frame dump %s could not be written: %s\n", g_FrameDumpPath.c_str(), why.c_str());
   SysWorkerPoolStop();  // also the workers of a start-up step 35 that failed half-way
   if (g_EmoteAvailable) {
     EmoteBridgeRelease();

@@ -63,7 +63,8 @@ TEST_F(DumpTest, GoldenSceneIsWrittenExactly) {
   UseWorkers(2);
   ASSERT_EQ(LayerComposeWindow(g_WindowObjects[0]), 0);
   fs::path out = dir / "frame.png";
-  ASSERT_EQ(FrameDumpPng(out.c_str()), 0);
+  std::string why;
+  ASSERT_EQ(FrameDumpPng(out.c_str(), &why), 0) << why;
   EXPECT_FALSE(fs::exists(dir / "frame.png.tmp"));
 
   std::ifstream in(out, std::ios::binary);
@@ -98,14 +99,18 @@ TEST_F(DumpTest, GoldenSceneIsWrittenExactly) {
 TEST_F(DumpTest, NothingIsWrittenWithoutAPicture) {
   fs::path out = dir / "none.png";
   LayerRelease(RootNode());
-  EXPECT_EQ(FrameDumpPng(out.c_str()), -1);
+  std::string why;
+  EXPECT_EQ(FrameDumpPng(out.c_str(), &why), -1);
+  EXPECT_EQ(why, "the main window has no picture");
   EXPECT_FALSE(fs::exists(out));
-  EXPECT_EQ(FrameDumpPng(""), -1);
+  EXPECT_EQ(FrameDumpPng("", &why), -1);
 }
 
 TEST_F(DumpTest, AnUnwritablePlaceFailsWithoutLeavingFiles) {
   fs::path out = dir / "missing-folder" / "f.png";
-  EXPECT_EQ(FrameDumpPng(out.c_str()), -1);
+  std::string why;
+  EXPECT_EQ(FrameDumpPng(out.c_str(), &why), -1);
+  EXPECT_EQ(why, "No such file or directory");
   EXPECT_FALSE(fs::exists(dir / "missing-folder"));
 }
 

@@ -122,6 +122,16 @@ TEST_F(ZephraRun, LockFolderOfOthersOrMissingDoesNotStopARunAndAnUnmakeableLockF
   EXPECT_EQ(err.find("[message box] Ran"), std::string::npos) << err;
 }
 
+TEST_F(ZephraRun, AFrameDumpThatFailsSaysWhyAndKeepsTheGamesStatus) {
+  std::string err;
+  fs::path out = root / "no-such-folder" / "frame.png";
+  EXPECT_EQ(RunToEnd({(root / "game").string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=3", "ZEPHRA_FRAME_DUMP=" + out.string()}, &err),
+            0);
+  EXPECT_NE(err.find("zephra: the frame dump " + out.string() + " could not be written: No such file or directory"),
+            std::string::npos)
+      << err;
+}
+
 TEST_F(ZephraRun, FrameDumpWritesTheMainWindowsLastPicture) {
   std::string err;
   fs::path out = root / "frame.png";
