@@ -173,20 +173,22 @@ struct ConvSpec {
 
 // Digits as a field size, saturating at the limit so no count of digits can overflow.
 static i32 ParseField(const char** p) {
+  const i64 max = ERR_FORMAT_FIELD_MAX;
   i64 v = 0;
   while (**p >= '0' && **p <= '9') {
     v = v * 10 + (**p - '0');
-    if (v > ERR_FORMAT_FIELD_MAX) v = ERR_FORMAT_FIELD_MAX + 1;
+    if (v > max) v = max + 1;
     (*p)++;
   }
-  return static_cast<i32>(v > ERR_FORMAT_FIELD_MAX ? ERR_FORMAT_FIELD_MAX : v);
+  return static_cast<i32>(v > max ? max : v);
 }
 
 static i32 StarField(const ErrArg* a) {
   if (!a || a->kind == ErrArg::STR || a->kind == ErrArg::NONE) return 0;
-  i64 v = a->kind == ErrArg::DBL ? static_cast<i64>(a->d) : a->i;
-  if (v < -ERR_FORMAT_FIELD_MAX) return -ERR_FORMAT_FIELD_MAX;
-  return static_cast<i32>(v > ERR_FORMAT_FIELD_MAX ? ERR_FORMAT_FIELD_MAX : v);
+  const i64 max = ERR_FORMAT_FIELD_MAX;
+  // A double beyond the i64 range is clamped before its conversion (which would be undefined).
+  i64 v = a->kind == ErrArg::DBL ? (a->d >= 1e18 ? max : a->d <= -1e18 ? -max : static_cast<i64>(a->d)) : a->i;
+  return static_cast<i32>(v < -max ? -max : v > max ? max : v);
 }
 
 // The widest text one conversion can give: a field, a precision and a number's own digits.

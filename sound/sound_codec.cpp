@@ -145,7 +145,7 @@ struct MsChannel {
 // The step size grows by up to 3x a nibble: as the codec's reference decoder does, it stays at
 // least 16 and is held below the point where the next growth would overflow; the prediction is
 // computed in 64 bits and saturated to 16 bits.
-enum { MS_DELTA_MIN = 16, MS_DELTA_MAX = INT32_MAX / 768 };
+static constexpr i64 kMsDeltaMin = 16, kMsDeltaMax = INT32_MAX / 768;
 
 static inline i16 MsNibble(MsChannel* c, u32 n) {
   const i64 signed_n = n >= 8 ? static_cast<i64>(n) - 16 : static_cast<i64>(n);
@@ -154,7 +154,7 @@ static inline i16 MsNibble(MsChannel* c, u32 n) {
   c->s2 = c->s1;
   c->s1 = s;
   const i64 delta = i64{kMsAdapt[n]} * c->delta / 256;
-  c->delta = static_cast<i32>(delta < MS_DELTA_MIN ? MS_DELTA_MIN : delta > MS_DELTA_MAX ? MS_DELTA_MAX : delta);
+  c->delta = static_cast<i32>(delta < kMsDeltaMin ? kMsDeltaMin : delta > kMsDeltaMax ? kMsDeltaMax : delta);
   return static_cast<i16>(s);
 }
 
