@@ -6,7 +6,11 @@
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <map>
+#include <new>
 #include <string>
+#include <unordered_map>
 
 #include "common/hash.h"
 #include "common/sjis.h"
@@ -131,10 +135,97 @@ i32 ObjResolvePath(char* out, size_t out_size, const char* path, const char* bas
   return StoreResolved(out, out_size, result, joined);
 }
 
+// ---- Child index -----------------------------------------------------------------------------
+
+// Beside the ordered list of a folder with many children: the first child (in list order) of
+// each kind and name, with the number of children sharing it, and the last child of each order
+// value. The list stays the truth; the index only answers faster. Building or growing it may
+// run out of memory: the folder then drops its index and falls back to walking the list.
+struct ObjChildIndex {
+  struct Named {
+    ObjNode* first;
+    u32 count;
+  };
+  std::unordered_map<std::string, Named> by_name;
+  std::map<i64, ObjNode*> last_of_order;
+};
+
+enum { OBJ_INDEX_FROM = 32 };  // children before a folder keeps an index
+static u64 s_LinkSeq = 0;
+
+static std::string IndexKey(u8 kind, const char* name, u32 len) {
+  std::string k(1, static_cast<char>(kind));
+  k.append(name, len);
+  return k;
+}
+
+// a stands before b in their folder's list.
+static bool Before(const ObjNode* a, const ObjNode* b) { return a->order < b->order || (a->order == b->order && a->seq < b->seq); }
+
+static void DropIndex(ObjNode* parent) {
+  delete parent->index;
+  parent->index = nullptr;
+}
+
+static void IndexAddName(ObjChildIndex* x, ObjNode* node) {
+  auto [it, fresh] = x->by_name.try_emplace(IndexKey(node->kind, node->name, node->name_len), ObjChildIndex::Named{node, 1});
+  if (fresh) return;
+  it->second.count++;
+  if (Before(node, it->second.first)) it->second.first = node;
+}
+
+static void IndexRemoveName(ObjNode* parent, ObjNode* node) {
+  ObjChildIndex* x = parent->index;
+  auto it = x->by_name.find(IndexKey(node->kind, node->name, node->name_len));
+  if (it == x->by_name.end()) return;
+  if (--it->second.count == 0) {
+    x->by_name.erase(it);
+    return;
+  }
+  if (it->second.first != node) return;
+  // Rare (two children of one name): the next of that name in list order.
+  for (ObjNode* c = parent->first_child; c; c = c->next) {
+    if (c != node && c->kind == node->kind && c->name_len == node->name_len &&
+        std::memcmp(c->name, node->name, node->name_len) == 0) {
+      it->second.first = c;
+      return;
+    }
+  }
+}
+
+// Builds the index of a folder from its list (in list order, so each name's first is right).
+static void BuildIndex(ObjNode* parent) {
+  try {
+    parent->index = new ObjChildIndex;
+    parent->index->by_name.reserve(parent->child_count * 2);
+    for (ObjNode* c = parent->first_child; c; c = c->next) {
+      IndexAddName(parent->index, c);
+      parent->index->last_of_order[c->order] = c;
+    }
+  } catch (...) {
+    DropIndex(parent);
+  }
+}
+
 // ---- Lookup ----------------------------------------------------------------------------------
+
+// The first child of that kind and name, through the index when the folder has one.
+static ObjNode* IndexedChild(ObjNode* parent, u8 kind, const char* name, u32 len) {
+  try {
+    auto it = parent->index->by_name.find(IndexKey(kind, name, len));
+    return it == parent->index->by_name.end() ? nullptr : it->second.first;
+  } catch (...) {
+    DropIndex(parent);
+    return nullptr;
+  }
+}
 
 ObjNode* ObjFindChild(ObjNode* parent, const char* name, u32 len) {
   if (!parent || !name) return nullptr;
+  if (parent->index) {
+    ObjNode* c = IndexedChild(parent, OBJ_FOLDER, name, len);
+    if (c || parent->index) return c;
+  }
   u32 key = ObjNameKey(name, len, OBJ_FOLDER);
   for (ObjNode* c = parent->first_child; c; c = c->next)
     if (c->key == key && c->name_len == len && std::memcmp(c->name, name, len) == 0) return c;
@@ -152,7 +243,13 @@ ObjNode* ObjFindNode(ObjNode* root, const char* path, i32 mode) {
     if (!cur) return nullptr;
     comp = end + 1;
   }
-  u32 key = ObjNameKey(comp, static_cast<u32>(std::strlen(comp)), OBJ_ITEM);
+  const u32 len = static_cast<u32>(std::strlen(comp));
+  if (cur->index && mode >= OBJ_FIND_ITEM && mode <= OBJ_FIND_EITHER) {
+    ObjNode* item = mode != OBJ_FIND_FOLDER ? IndexedChild(cur, OBJ_ITEM, comp, len) : nullptr;
+    ObjNode* folder = mode != OBJ_FIND_ITEM && cur->index ? IndexedChild(cur, OBJ_FOLDER, comp, len) : nullptr;
+    if (cur->index) return item && (!folder || Before(item, folder)) ? item : folder;
+  }
+  u32 key = ObjNameKey(comp, len, OBJ_ITEM);
   for (ObjNode* c = cur->first_child; c; c = c->next) {
     bool match;
     switch (mode) {
@@ -190,8 +287,19 @@ void ObjInsertChild(ObjNode* parent, ObjNode* node, i64 order) {
   if (!parent || !node) return;
   node->parent = parent;
   node->order = order;
-  ObjNode* after = parent->first_child;
-  while (after && after->order <= order) after = after->next;
+  node->seq = ++s_LinkSeq;
+  if (!parent->index && parent->child_count + 1 >= OBJ_INDEX_FROM) BuildIndex(parent);
+  // The child to link before: the one after the last child whose order value is at most order.
+  ObjNode* after;
+  if (ObjChildIndex* x = parent->index) {
+    auto it = x->last_of_order.upper_bound(order);
+    after = it == x->last_of_order.begin() ? parent->first_child : std::prev(it)->second->next;
+  } else if (!parent->last_child || parent->last_child->order <= order) {
+    after = nullptr;  // the common case: appended
+  } else {
+    after = parent->first_child;
+    while (after && after->order <= order) after = after->next;
+  }
   if (after) {
     node->next = after;
     node->prev = after->prev;
@@ -210,6 +318,14 @@ void ObjInsertChild(ObjNode* parent, ObjNode* node, i64 order) {
     parent->last_child = node;
   }
   parent->child_count++;
+  if (ObjChildIndex* x = parent->index) {
+    try {
+      x->last_of_order[order] = node;
+      IndexAddName(x, node);
+    } catch (...) {
+      DropIndex(parent);
+    }
+  }
   assert(node->prev ? node->prev->next == node && node->prev->order <= order : parent->first_child == node);
   assert(node->next ? node->next->prev == node && node->next->order > order : parent->last_child == node);
 }
@@ -222,6 +338,14 @@ ObjNode* ObjUnlinkNode(ObjNode* node) {
   if ((node->prev ? node->prev->next : parent->first_child) != node) return nullptr;
   assert(parent->child_count > 0);
   assert(node->next ? node->next->prev == node : parent->last_child == node);
+  if (ObjChildIndex* x = parent->index) {
+    IndexRemoveName(parent, node);
+    auto it = x->last_of_order.find(node->order);
+    if (it != x->last_of_order.end() && it->second == node) {
+      if (node->prev && node->prev->order == node->order) it->second = node->prev;
+      else x->last_of_order.erase(it);
+    }
+  }
   if (parent->child_count == 1) {
     assert(parent->first_child == node && parent->last_child == node);
     parent->first_child = nullptr;
@@ -285,8 +409,28 @@ ObjNode* ObjNewRoot() { return NewNode("", 0, OBJ_FOLDER, 0); }
 
 void ObjFreeNode(ObjNode* node) {
   if (!node) return;
+  DropIndex(node);
   free(node->name);
   free(node);
+}
+
+void ObjSwapNames(ObjNode* a, ObjNode* b) {
+  if (!a || !b || a == b) return;
+  // Out of the indexes under the old names, back in under the new ones.
+  if (a->parent && a->parent->index) IndexRemoveName(a->parent, a);
+  if (b->parent && b->parent->index) IndexRemoveName(b->parent, b);
+  std::swap(a->name, b->name);
+  std::swap(a->name_len, b->name_len);
+  a->key = ObjNameKey(a->name, a->name_len, a->kind);
+  b->key = ObjNameKey(b->name, b->name_len, b->kind);
+  for (ObjNode* n : {a, b}) {
+    if (!n->parent || !n->parent->index) continue;
+    try {
+      IndexAddName(n->parent->index, n);
+    } catch (...) {
+      DropIndex(n->parent);
+    }
+  }
 }
 
 // ---- Payloads --------------------------------------------------------------------------------

@@ -19,6 +19,8 @@ enum {
   ERR_OBJ_BLANK_IN_PATH = 100242,
 };
 
+struct ObjChildIndex;
+
 struct ObjNode {
   ObjNode* first_child;
   ObjNode* last_child;
@@ -32,6 +34,8 @@ struct ObjNode {
   i64 order;
   u8 kind;           // OBJ_FOLDER or OBJ_ITEM
   void* payload;     // LayerRecord, MenuItem, TaskContext or SoundObject
+  u64 seq;           // when it was linked: among equal order values the list runs in this order
+  ObjChildIndex* index;  // a folder with many children: its children by name and by order value
 };
 
 extern ObjNode* g_LayerRoot;
@@ -60,7 +64,12 @@ ObjNode* ObjFindChild(ObjNode* parent, const char* name, u32 len);
 // The node under which path's last component lies, or null after error 100230.
 ObjNode* ObjFindPath(const char* path, ObjNode* start);
 
+// Links node among parent's children after every child whose order value is at most order. A
+// folder with many children keeps an index beside the list, so finding a child by name and
+// linking one take constant (or logarithmic) time however many children there are.
 void ObjInsertChild(ObjNode* parent, ObjNode* node, i64 order);
+// Exchanges the names (and keys) of two linked nodes, keeping their folders' indexes right.
+void ObjSwapNames(ObjNode* a, ObjNode* b);
 // Takes node out of its parent's list; returns the former parent (null for a null or unlinked
 // node). The node keeps its own links; freeing it is the caller's business.
 ObjNode* ObjUnlinkNode(ObjNode* node);

@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "common/hash.h"
@@ -368,37 +369,45 @@ static bool IsUpdatePack(u32 p) {
   return UpdateSlot(file) != 0;
 }
 
-// State of one scan: the decoded names (for duplicate checks) and, per hash, the entries read so
-// far, so a duplicate is found without comparing with every earlier entry.
+// State of one scan: the decoded names (for the error text), the hashes seen so far (for the
+// duplicate flag) and the live entry of each name, folded as the name comparison folds it, so a
+// duplicate is settled in constant time however many entries share a hash.
 struct ScanState {
   std::vector<std::string> names;
-  std::unordered_map<u32, std::vector<u32>> by_hash;
+  std::unordered_set<u32> hashes_seen;
+  std::unordered_map<std::string, u32> by_name;
   u32 next = 0;
 };
 
-// Entry e was just read: find earlier entries with its hash and settle duplicates.
+// An entry's hash and name as the case-insensitive comparison sees it (up to its first NUL, Latin
+// letters lower-cased, double-byte characters as they are): two entries are duplicates when
+// their keys are equal.
+static std::string EntryKey(u32 hash, const std::string& name) {
+  std::string key(name.c_str());
+  StrLowerSjis(key.data());
+  key.push_back('\0');
+  key.append(reinterpret_cast<const char*>(&hash), sizeof hash);
+  return key;
+}
+
+// Entry e was just read: an earlier entry of the same name is a duplicate, refused unless e comes
+// from an update pack, which supersedes it. May throw std::bad_alloc (caught by the scan).
 static i32 SettleDuplicates(ScanState& s, u32 e, u32 p) {
   PackDirectory& d = g_PackDirectory;
-  u32 h = d.hashes[e];
-  std::vector<u32>& same = s.by_hash[h];
-  for (size_t k = 0; k < same.size();) {
-    u32 j = same[k];
-    d.duplicates = 1;
-    if (!StrEqualNoCaseSjis(s.names[j].c_str(), s.names[e].c_str())) {
-      k++;
-      continue;
-    }
-    if (!IsUpdatePack(p)) {
-      ErrRaiseF(ERR_PACK_DUPLICATE, 0, s.names[e]);
-      return -1;
-    }
-    // Superseded: its hash becomes one that its own name never has.
-    u32 replaced = h == 0 ? 1 : 0;
-    d.hashes[j] = replaced;
-    same.erase(same.begin() + static_cast<std::ptrdiff_t>(k));
-    s.by_hash[replaced].push_back(j);
+  const u32 h = d.hashes[e];
+  if (!s.hashes_seen.insert(h).second) d.duplicates = 1;
+  auto [it, fresh] = s.by_name.try_emplace(EntryKey(h, s.names[e]), e);
+  if (fresh) return 0;
+  const u32 j = it->second;
+  if (!IsUpdatePack(p)) {
+    ErrRaiseF(ERR_PACK_DUPLICATE, 0, s.names[e]);
+    return -1;
   }
-  s.by_hash[h].push_back(e);
+  // Superseded: its hash becomes one that its own name never has.
+  const u32 replaced = h == 0 ? 1 : 0;
+  d.hashes[j] = replaced;
+  if (!s.hashes_seen.insert(replaced).second) d.duplicates = 1;
+  it->second = e;
   return 0;
 }
 
@@ -483,13 +492,14 @@ i32 PackScanAll() {
     d.packs.assign(static_cast<size_t>(d.entry_count), 0);
     d.positions.assign(static_cast<size_t>(d.entry_count), 0);
     s.names.resize(static_cast<size_t>(d.entry_count));
-    s.by_hash.reserve(static_cast<size_t>(d.entry_count));
+    s.by_name.reserve(static_cast<size_t>(d.entry_count));
+    s.hashes_seen.reserve(static_cast<size_t>(d.entry_count));
+    for (u32 p = 0; p < static_cast<u32>(d.pack_count); p++)
+      if (ScanPack(s, p) != 0) return -1;
   } catch (const std::bad_alloc&) {
     ErrRaise(ERR_OUT_OF_MEMORY, 1);
     return -1;
   }
-  for (u32 p = 0; p < static_cast<u32>(d.pack_count); p++)
-    if (ScanPack(s, p) != 0) return -1;
   if (d.entry_count > 0) PackSortByHash(0, d.entry_count - 1);
   return 0;
 }

@@ -356,10 +356,7 @@ i32 LayerSwap(ObjNode* a, ObjNode* b, i32 what) {
   ObjSetOrder(b, order_a);
   // Each name keeps its own buffer, so it always fits; the keys are made again because a
   // folder and an item carry different folder bits.
-  std::swap(a->name, b->name);
-  std::swap(a->name_len, b->name_len);
-  a->key = ObjNameKey(a->name, a->name_len, a->kind);
-  b->key = ObjNameKey(b->name, b->name_len, b->kind);
+  ObjSwapNames(a, b);
   LayerRecord* ra = LayerOf(a);
   LayerRecord* rb = LayerOf(b);
   if (ra && rb && ra != rb && what >= LAYER_SWAP_POSITION) {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -181,6 +183,78 @@ TEST_F(ObjTest, UnlinkAndReinsertReorders) {
   ObjInsertChild(p, a, -5);
   EXPECT_EQ(Names(p), (std::vector<std::string>{"a", "c"}));
   ObjFreeNode(b);  // unlinked nodes are the caller's to free
+}
+
+// A folder with hundreds of children (which keeps an index beside its list) against a plain
+// model: random links with few order values, unlinks, re-orders, name exchanges (which can give
+// two children one name) and lookups of every kind. The list order and every lookup must be what
+// walking the list gives.
+TEST_F(ObjTest, ManyChildrenKeepListOrderAndLookupsOfAPlainList) {
+  for (u32 seed = 1; seed <= 6; seed++) {
+    SCOPED_TRACE(seed);
+    SetUp();
+    std::mt19937 rng(seed);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<u32>(n)); };
+    ObjNode* folder = Make("f", OBJ_FOLDER);
+    std::vector<ObjNode*> model;  // the children in list order
+    std::vector<ObjNode*> loose;  // unlinked nodes, freed at the end
+    auto insert_model = [&](ObjNode* n) {
+      auto at = model.begin();
+      while (at != model.end() && (*at)->order <= n->order) ++at;
+      model.insert(at, n);
+    };
+    auto find_model = [&](const std::string& name, int mode) -> ObjNode* {
+      for (ObjNode* c : model) {
+        bool kind_ok = mode == OBJ_FIND_EITHER || (mode == OBJ_FIND_FOLDER) == (c->kind == OBJ_FOLDER);
+        if (kind_ok && name == c->name) return c;
+      }
+      return nullptr;
+    };
+    for (int step = 0; step < 3000; step++) {
+      const std::string name = "n" + std::to_string(pick(400));
+      switch (pick(6)) {
+        case 0: case 1: case 2: {
+          u8 kind = pick(4) == 0 ? OBJ_FOLDER : OBJ_ITEM;
+          ObjNode* n = ObjCreateNode(root, ("f/" + name).c_str(), kind, pick(5));
+          ASSERT_NE(n, nullptr);
+          insert_model(n);
+          break;
+        }
+        case 3:
+          if (!model.empty()) {
+            ObjNode* n = model[static_cast<size_t>(pick(static_cast<int>(model.size())))];
+            ASSERT_EQ(ObjUnlinkNode(n), folder);
+            model.erase(std::find(model.begin(), model.end(), n));
+            loose.push_back(n);
+          }
+          break;
+        case 4:
+          if (!model.empty()) {
+            ObjNode* n = model[static_cast<size_t>(pick(static_cast<int>(model.size())))];
+            model.erase(std::find(model.begin(), model.end(), n));
+            ObjSetOrder(n, pick(5));
+            insert_model(n);
+          }
+          break;
+        default:
+          if (model.size() >= 2) {
+            ObjSwapNames(model[static_cast<size_t>(pick(static_cast<int>(model.size())))],
+                         model[static_cast<size_t>(pick(static_cast<int>(model.size())))]);
+          }
+          break;
+      }
+      const std::string probe = "n" + std::to_string(pick(400));
+      for (int mode : {OBJ_FIND_ITEM, OBJ_FIND_FOLDER, OBJ_FIND_EITHER})
+        ASSERT_EQ(ObjFindNode(root, ("f/" + probe).c_str(), mode), find_model(probe, mode)) << step << " " << mode;
+      ASSERT_EQ(ObjFindChild(folder, probe.c_str(), static_cast<u32>(probe.size())),
+                find_model(probe, OBJ_FIND_FOLDER));
+    }
+    std::vector<ObjNode*> listed;
+    for (ObjNode* c = folder->first_child; c; c = c->next) listed.push_back(c);
+    EXPECT_EQ(listed, model);
+    EXPECT_EQ(folder->child_count, model.size());
+    for (ObjNode* n : loose) ObjFreeNode(n);
+  }
 }
 
 TEST_F(ObjTest, NthChildStopsAfterTheLast) {
