@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -392,8 +393,25 @@ static bool WriteAll(int fd, const u8* p, size_t n) {
   return true;
 }
 
+// The folder part of a path ("." for a bare name).
+static std::string FolderOf(const std::string& native) {
+  size_t slash = native.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : native.substr(0, slash);
+}
+
+// Makes a completed rename survive a power cut: the folder's entry is written out too.
+static void SyncFolder(const std::string& folder) {
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
 int PlatFileWriteAtomicNative(const std::string& native, const void* data, size_t n, bool executable) {
-  std::string tmpl = native + ".tmp-XXXXXX";
+  // The writer's process id is in the temporary name, so a later start can tell a leftover of a
+  // killed writer from a file that a running game is writing right now.
+  std::string tmpl = native + ".tmp-" + std::to_string(getpid()) + "-XXXXXX";
   std::vector<char> buf(tmpl.begin(), tmpl.end());
   buf.push_back('\0');
   int fd = mkostemp(buf.data(), O_CLOEXEC);
@@ -420,6 +438,7 @@ int PlatFileWriteAtomicNative(const std::string& native, const void* data, size_
     errno = err;  // the reason of the failure, not of the clean-up
     return -1;
   }
+  SyncFolder(FolderOf(native));
   std::error_code ec;
   std::filesystem::path p = std::filesystem::absolute(native, ec);
   if (!ec) PlatFileForgetFolder(p.parent_path().string());
@@ -450,6 +469,40 @@ PlatFileError PlatFileLastError() {
   char buf[256];
   const char* text = strerror_r(e, buf, sizeof buf);  // GNU: the text, in buf or static
   return {CrtErrorNumber(e), PlatUtf8ToSjis(text ? text : "")};
+}
+
+// "<anything><marker><pid>-<six characters>": the pid, or 0 when the name is not of that form.
+static long LeftoverPid(const std::string& name, const std::string& marker, bool at_start) {
+  size_t at = at_start ? (name.rfind(marker, 0) == 0 ? 0 : std::string::npos) : name.rfind(marker);
+  if (at == std::string::npos || name.size() < at + marker.size() + 8) return 0;
+  const std::string rest = name.substr(at + marker.size());
+  size_t dash = rest.find('-');
+  if (dash == 0 || dash == std::string::npos || rest.size() - dash - 1 != 6 || dash > 9) return 0;
+  long pid = 0;
+  for (size_t i = 0; i < dash; i++) {
+    if (rest[i] < '0' || rest[i] > '9') return 0;
+    pid = pid * 10 + (rest[i] - '0');
+  }
+  return pid;
+}
+
+void PlatFolderRemoveLeftovers(const std::string& folder) {
+  DIR* d = opendir(folder.c_str());
+  if (!d) return;
+  const uid_t me = getuid();
+  while (dirent* e = readdir(d)) {
+    const std::string name = e->d_name;
+    long pid = LeftoverPid(name, ".tmp-", false);
+    if (!pid) pid = LeftoverPid(name, ".zephra-write-", true);
+    if (pid <= 0 || pid == getpid()) continue;
+    // Only our own files, and only when their writer is gone: never another running game's.
+    std::string path = Join(folder, name);
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != me) continue;
+    if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    unlink(path.c_str());
+  }
+  closedir(d);
 }
 
 int PlatFolderCreateNative(const std::string& native) {

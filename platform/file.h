@@ -91,3 +91,7 @@ int PlatFileDelete(const char* sjis_name);
 // Copies a file over the target: read whole, then written atomically, so a file copied onto
 // itself stays whole and an interrupted copy leaves the old target. 0 or -1.
 int PlatFileCopy(const char* sjis_from, const char* sjis_to);
+// Removes what killed writers left in a folder: temporary files of atomic writes and of the
+// folder write test, whose names carry their writer's process id. Only this user's files whose
+// writer is gone are removed, never a file that another running game is writing.
+void PlatFolderRemoveLeftovers(const std::string& folder);

@@ -144,7 +144,7 @@ std::string PlatFolderTemp() {
 }
 
 bool PlatFolderWritable(const std::string& folder) {
-  std::string tmpl = folder + "/.zephra-write-XXXXXX";
+  std::string tmpl = folder + "/.zephra-write-" + std::to_string(getpid()) + "-XXXXXX";
   std::vector<char> buf(tmpl.begin(), tmpl.end());
   buf.push_back('\0');
   int fd = mkstemp(buf.data());

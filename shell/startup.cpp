@@ -521,6 +521,9 @@ void SysFolderWriteTest() {
     for (char& c : folder)
       if (c == '\\') c = '/';
   }
+  // What a killed run left behind in the game folder and the save folder goes first.
+  PlatFolderRemoveLeftovers(folder);
+  if (g_SaveFolder[0]) PlatFolderRemoveLeftovers(PlatFileResolve(g_SaveFolder));
   g_FolderNotWritable = PlatFolderWritable(folder) ? 0 : 1;
 }
 

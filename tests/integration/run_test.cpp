@@ -122,6 +122,21 @@ TEST_F(ZephraRun, LockFolderOfOthersOrMissingDoesNotStopARunAndAnUnmakeableLockF
   EXPECT_EQ(err.find("[message box] Ran"), std::string::npos) << err;
 }
 
+TEST_F(ZephraRun, AStartRemovesWhatAKilledRunLeftInTheGameFolder) {
+  pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  ASSERT_GT(gone, 0);
+  waitpid(gone, nullptr, 0);
+  const fs::path leftover = root / "game" / (".zephra-write-" + std::to_string(gone) + "-AbC123");
+  const fs::path running = root / "game" / ("save.sd.tmp-" + std::to_string(getpid()) + "-AbC123");
+  std::ofstream(leftover) << "";
+  std::ofstream(running) << "half";
+  std::string err;
+  EXPECT_EQ(RunToEnd({(root / "game").string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=2"}, &err), 0) << err;
+  EXPECT_FALSE(fs::exists(leftover));
+  EXPECT_TRUE(fs::exists(running)) << "a running program's file stays";
+}
+
 TEST_F(ZephraRun, AFrameDumpThatFailsSaysWhyAndKeepsTheGamesStatus) {
   std::string err;
   fs::path out = root / "no-such-folder" / "frame.png";

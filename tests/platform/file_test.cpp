@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -124,6 +125,35 @@ TEST_F(FileTest, ReadAllReportsMissingAndEmptyFiles) {
   // A folder is not a file.
   game.Write("dir/x", "");
   EXPECT_EQ(PlatFileOpenRead("dir"), nullptr);
+}
+
+TEST_F(FileTest, LeftoversOfKilledWritersGoAndOnlyThose) {
+  // A process that has ended: its pid names no running writer (a pid is reused only much later).
+  pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  ASSERT_GT(gone, 0);
+  waitpid(gone, nullptr, 0);
+  const std::string dead = std::to_string(gone), alive = std::to_string(getppid()), mine = std::to_string(getpid());
+  struct Case {
+    std::string name;
+    bool removed;
+  } cases[] = {
+      {"save1.sd.tmp-" + dead + "-a1B2c3", true},
+      {".zephra-write-" + dead + "-Zz09aB", true},
+      {"save2.sd.tmp-" + alive + "-a1B2c3", false},  // another running program is writing it
+      {"save3.sd.tmp-" + mine + "-a1B2c3", false},   // this run's own
+      {"save4.sd.tmp-a1B2c3", false},                // no writer named: not ours to judge
+      {"save5.sd.tmp-" + dead + "-a1B2c", false},    // not the form of a temporary name
+      {"notes.tmp-" + dead + "-a1B2c3.txt", false},
+      {"x.zephra-write-" + dead + "-Zz09aB", false},
+  };
+  for (const Case& c : cases) game.Write(c.name, "partial");
+  PlatFolderRemoveLeftovers(game.native);
+  for (const Case& c : cases) EXPECT_EQ(fs::exists(game.Path(c.name)), !c.removed) << c.name;
+  // A completed write leaves no temporary file.
+  ASSERT_EQ(PlatFileWriteAtomic("done.bin", "x", 1), 0);
+  for (const auto& e : fs::directory_iterator(game.native))
+    EXPECT_NE(e.path().filename().string().rfind("done.bin.tmp", 0), 0u) << e.path();
 }
 
 TEST_F(FileTest, OnlyRegularFilesAreGameFiles) {
