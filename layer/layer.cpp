@@ -252,8 +252,9 @@ void LayerNoteMaskUser(ObjNode* user, ObjNode* mask) {
 }
 
 void LayerForgetMaskUsers() {
-  s_MaskOfUser.clear();
-  s_UsersOfMask.clear();
+  // Their memory goes too, not only their entries.
+  std::unordered_map<ObjNode*, ObjNode*>().swap(s_MaskOfUser);
+  std::unordered_map<ObjNode*, std::vector<ObjNode*>>().swap(s_UsersOfMask);
 }
 
 // A released node is no one's mask and uses none; its users show the change of losing it.
