@@ -251,7 +251,12 @@ void LayerNoteMaskUser(ObjNode* user, ObjNode* mask) {
   }
 }
 
+static bool s_MaskNamesMoved = false;
+
+void LayerMaskNamesMoved() { s_MaskNamesMoved = true; }
+
 void LayerForgetMaskUsers() {
+  s_MaskNamesMoved = false;
   // Their memory goes too, not only their entries.
   std::unordered_map<ObjNode*, ObjNode*>().swap(s_MaskOfUser);
   std::unordered_map<ObjNode*, std::vector<ObjNode*>>().swap(s_UsersOfMask);
@@ -274,6 +279,10 @@ static void ForgetMaskNode(ObjNode* node) {
 // which may be masks in turn: a few rounds follow such chains (and end even if names form a
 // cycle).
 static void MarkMaskUsers() {
+  if (s_MaskNamesMoved) {
+    s_MaskNamesMoved = false;
+    for (auto& [user, mask] : s_MaskOfUser) LayerMarkDirty(user);
+  }
   for (i32 round = 0; round < 4; round++) {
     bool marked = false;
     for (auto& [mask, users] : s_UsersOfMask) {

@@ -131,6 +131,9 @@ void LayerCommitChanges(ObjNode* node);
 void LayerNoteMaskUser(ObjNode* user, ObjNode* mask);
 // Forgets every mask user (the whole layer tree is being freed).
 void LayerForgetMaskUsers();
+// The layer base path changed, so a mask name may now name another layer: every layer that
+// named a mask is marked at the next commit.
+void LayerMaskNamesMoved();
 // Empties the per-frame rectangles of node, its following siblings and their subtrees.
 void LayerResetUpdateRects(ObjNode* node);
 // Exchanges two layers' order values and names (and per what, their placement). Returns 0.

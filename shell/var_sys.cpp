@@ -6,6 +6,7 @@
 #include "common/sjis.h"
 #include "platform/platform.h"
 #include "core/obj.h"
+#include "layer/layer.h"
 #include "script/task.h"
 #include "script/var.h"
 #include "shell/var_sources.h"
@@ -265,6 +266,7 @@ i32 VarSetSysStr(i64 id, i64 index, const char* text) {
       VarSrcMessageTextSet(static_cast<i32>(id - 115), text);
       return 0;
     case 121:
+      if (std::strcmp(g_LayerBase, text) != 0) LayerMaskNamesMoved();  // mask names may now name others
       StrCopySjis(g_LayerBase, OBJ_BASE_MAX, text);  // cut at a whole character to the buffer
       return 0;
     case 124:
