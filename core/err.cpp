@@ -409,7 +409,10 @@ static int RaiseArgs(i32 code, i8 fatal, bool at_script, const ErrArg* args, siz
 }
 
 // The entry points catch what the standard library may throw (out of memory): a raise still
-// applies its fatal flag, and no exception leaves the reporter.
+// applies its fatal flag, and no exception leaves the reporter. The build checks that they say so.
+static_assert(noexcept(ErrFormatArgs(nullptr, nullptr, 0)) && noexcept(ErrRaiseArgs(0, 0, false, nullptr, 0)) &&
+                  noexcept(ErrMessageBoxArgs(nullptr, nullptr, nullptr, 0)) && noexcept(ErrTraceArgs(nullptr, nullptr, 0)),
+              "the error reporter's entry points never throw");
 int ErrRaiseArgs(i32 code, i8 fatal, bool at_script, const ErrArg* args, size_t count) noexcept {
   try {
     return RaiseArgs(code, fatal, at_script, args, count);
