@@ -32,4 +32,16 @@ u32 RandNextU32() {
   return y;
 }
 
-void RandReset() { SysRandomSeed(5489); }
+void RandReset() {
+  SysRandomSeed(5489);
+  RandCrtSeed(1);
+}
+
+u32 g_RandCrtState = 1;
+
+void RandCrtSeed(u32 seed) { g_RandCrtState = seed; }
+
+i32 RandCrtNext() {
+  g_RandCrtState = g_RandCrtState * 214013u + 2531011u;
+  return static_cast<i32>((g_RandCrtState >> 16) & 0x7FFF);
+}

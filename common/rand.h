@@ -13,5 +13,13 @@ extern u32 g_RandIndex;  // next word to temper; RAND_STATE_WORDS means "regener
 void SysRandomSeed(u32 seed);
 // The next 32-bit output.
 u32 RandNextU32();
-// Tests: the state as after SysRandomSeed(5489), the generator's customary default.
+// Tests: the state as after SysRandomSeed(5489), the generator's customary default (and the
+// C runtime generator below seeded with 1).
 void RandReset();
+
+// The C runtime's rand() as the Windows runtime computes it, kept here so that every build draws
+// the same numbers (the scatter effect uses it): state = state * 214013 + 2531011, result
+// (state >> 16) & 0x7FFF. Seeded at engine initialisation; 1 until then.
+extern u32 g_RandCrtState;
+void RandCrtSeed(u32 seed);
+i32 RandCrtNext();  // 0..32767

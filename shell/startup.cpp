@@ -20,6 +20,7 @@
 #include "layer/message.h"
 #include "layer/worker.h"
 #include "platform/file.h"
+#include "platform/platform.h"
 #include "platform/video.h"
 #include "script/cmd.h"
 #include "script/expr.h"
@@ -479,7 +480,8 @@ i32 SysGlobalsInit() {
   s_GlobalsDone = 1;
   StrCopySjis(g_VersionMarker, sizeof g_VersionMarker, "revarhpez");
   SysRandomSeed(PlatTimeMs());
-  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  // The fixed clock repeats runs, so the C runtime generator starts from its own default then.
+  RandCrtSeed(PlatClockIsFixed() ? 1u : static_cast<u32>(std::time(nullptr)));
   LutBuildTables();
   BlendInitTables();
   InputInstallKeyCallbacks();

@@ -1,0 +1,540 @@
+// Pixel effects (see fx.h). Every kernel reads only pixels of its rectangle (the mirror reads the
+// mirrored columns of the same rows) and writes only its output; sizes and positions are checked
+// by FxDispatch before a kernel runs. Blurs keep running sums, so their cost does not grow with
+// the radius.
+#include "layer/fx.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "common/rand.h"
+#include "common/sjis.h"
+#include "core/err.h"
+#include "core/hooks.h"
+#include "core/obj.h"
+#include "core/state.h"
+#include "layer/image.h"
+#include "layer/layer.h"
+
+const u8 g_FxScatterPerm[24][4] = {
+    {3, 2, 1, 0}, {2, 3, 1, 0}, {3, 1, 2, 0}, {1, 3, 2, 0}, {2, 1, 3, 0}, {1, 2, 3, 0},
+    {3, 2, 0, 1}, {2, 3, 0, 1}, {3, 0, 2, 1}, {0, 3, 2, 1}, {2, 0, 3, 1}, {0, 2, 3, 1},
+    {3, 1, 0, 2}, {1, 3, 0, 2}, {3, 0, 1, 2}, {0, 3, 1, 2}, {1, 0, 3, 2}, {0, 1, 3, 2},
+    {2, 1, 0, 3}, {1, 2, 0, 3}, {2, 0, 1, 3}, {0, 2, 1, 3}, {1, 0, 2, 3}, {0, 1, 2, 3},
+};
+
+u8 g_FxGrey[766];
+static bool s_GreyBuilt = false;
+
+static void BuildGrey() {
+  if (s_GreyBuilt) return;
+  for (i32 s = 0; s < 766; s++) g_FxGrey[s] = static_cast<u8>(s / 3);
+  s_GreyBuilt = true;
+}
+
+// The swirl's distance per pixel of the last rectangle size.
+static std::vector<u16> s_SwirlDist;
+static i32 s_SwirlW = -1, s_SwirlH = -1;
+
+void FxReset() {
+  s_SwirlDist.clear();
+  s_SwirlDist.shrink_to_fit();
+  s_SwirlW = s_SwirlH = -1;
+}
+
+// ---- Helpers -----------------------------------------------------------------------------------
+
+static inline const u8* SrcPx(const FxJob& j, i64 x, i64 y) { return j.src + (y * j.src_w + x) * 4; }
+static inline u8* OutPx(const FxJob& j, i64 x, i64 y) { return j.out + (y * j.out_w + x) * 4; }
+// The output pixel of source pixel (x, y) for kernels that write a w x h picture.
+static inline u8* OutRel(const FxJob& j, i64 x, i64 y) { return OutPx(j, x - j.x1, y - j.y1); }
+
+// Applies a table per colour channel (B, G, R); alpha copied.
+static void MapColours(const FxJob& j, const u8 (&t)[3][256]) {
+  for (i64 y = j.y1; y <= j.y2; y++) {
+    const u8* s = SrcPx(j, j.x1, y);
+    u8* d = OutRel(j, j.x1, y);
+    for (i64 x = j.x1; x <= j.x2; x++, s += 4, d += 4) {
+      d[0] = t[0][s[0]];
+      d[1] = t[1][s[1]];
+      d[2] = t[2][s[2]];
+      d[3] = s[3];
+    }
+  }
+}
+
+static void CopyRect(const FxJob& j) {
+  const size_t bytes = static_cast<size_t>(j.x2 - j.x1 + 1) * 4;
+  for (i64 y = j.y1; y <= j.y2; y++) std::memmove(OutRel(j, j.x1, y), SrcPx(j, j.x1, y), bytes);
+}
+
+// ---- Colour effects ------------------------------------------------------------------------------
+
+static void Brightness(const FxJob& j) {
+  u8 t[3][256];
+  const i32 v = j.value;
+  for (i32 c = 0; c < 256; c++) {
+    const i32 r = v < 128 ? std::max(0, c - 128 + v) : std::min(255, c + v - 128);
+    t[0][c] = t[1][c] = t[2][c] = static_cast<u8>(r);
+  }
+  MapColours(j, t);
+}
+
+static void Balance(const FxJob& j) {
+  u8 t[3][256];
+  for (i32 ch = 0; ch < 3; ch++) {
+    const i32 target = (j.value >> (8 * ch)) & 255;
+    const i32 up = std::max(0, target - 128), down = std::max(0, 128 - target);
+    for (i32 c = 0; c < 256; c++) t[ch][c] = static_cast<u8>(c + (((255 - c) * up) >> 7) - ((c * down) >> 7));
+  }
+  MapColours(j, t);
+}
+
+static void Negative(const FxJob& j) {
+  u8 t[3][256];
+  for (i32 c = 0; c < 256; c++) t[0][c] = t[1][c] = t[2][c] = static_cast<u8>(255 - c);
+  MapColours(j, t);
+}
+
+static void Sepia(const FxJob& j) {
+  for (i64 y = j.y1; y <= j.y2; y++) {
+    const u8* s = SrcPx(j, j.x1, y);
+    u8* d = OutRel(j, j.x1, y);
+    for (i64 x = j.x1; x <= j.x2; x++, s += 4, d += 4) {
+      const i32 v = (117 * s[0] + 601 * s[1] + 306 * s[2]) * 1024;
+      d[0] = static_cast<u8>(std::clamp((v - 46347025) / 1048576, 0, 255));
+      d[1] = static_cast<u8>(std::clamp((v - 287585) / 1048576, 0, 255));
+      d[2] = static_cast<u8>(std::min(255, (v + 18748416) >> 20));
+      d[3] = s[3];
+    }
+  }
+}
+
+void FxSaturation(u8* out, const u8* src, i32 x1, i32 x2, i32 y1, i32 y2, i32 src_w, i32 out_w, i32 level) {
+  BuildGrey();
+  const i32 s = std::clamp(level, 0, 256);
+  for (i64 y = y1; y <= y2; y++) {
+    const u8* sp = src + (y * src_w + x1) * 4;
+    u8* d = out + ((y - y1) * out_w) * 4;
+    for (i64 x = x1; x <= x2; x++, sp += 4, d += 4) {
+      const i32 grey = g_FxGrey[sp[0] + sp[1] + sp[2]];
+      if (s < 128) {
+        const i32 k = 128 - s;
+        for (i32 c = 0; c < 3; c++) d[c] = static_cast<u8>(sp[c] + (((grey - sp[c]) * k) >> 7));
+      } else {
+        i32 k = s - 128;
+        for (i32 c = 0; c < 3; c++) {
+          const i32 v = sp[c], diff = v - grey;
+          const i32 r = v + ((diff * k) >> 7);
+          if (r > 255) k = std::min(k, (255 - v) * 128 / diff);
+          else if (r < 0) k = std::min(k, -v * 128 / diff);
+        }
+        for (i32 c = 0; c < 3; c++) d[c] = static_cast<u8>(sp[c] + (((sp[c] - grey) * k) >> 7));
+      }
+      d[3] = sp[3];
+    }
+  }
+}
+
+// In place on a full-size picture.
+static void Threshold(const FxJob& j) {
+  const i32 limit = 3 * j.value;
+  for (i64 y = j.y1; y <= j.y2; y++) {
+    const u8* s = SrcPx(j, j.x1, y);
+    u8* d = OutPx(j, j.x1, y);
+    for (i64 x = j.x1; x <= j.x2; x++, s += 4, d += 4) {
+      const u8 v = s[0] + s[1] + s[2] < limit ? 0 : 255;
+      d[0] = d[1] = d[2] = v;
+      d[3] = s[3];
+    }
+  }
+}
+
+static void Fill(const FxJob& j) {
+  const u32 v = static_cast<u32>(j.value);
+  for (i64 y = j.y1; y <= j.y2; y++) {
+    u8* d = OutPx(j, j.x1, y);
+    for (i64 x = j.x1; x <= j.x2; x++, d += 4) {
+      if (j.mode == 2) {
+        d[3] = static_cast<u8>(v);
+        continue;
+      }
+      const u32 px = j.mode == 1 ? 0xFF000000u | (v & 0xFFFFFFu) : v;
+      std::memcpy(d, &px, 4);
+    }
+  }
+}
+
+// ---- Blurs ---------------------------------------------------------------------------------------
+
+// One line of n pixels, in_step / out_step bytes apart: each channel whose bit is set in chans
+// becomes the average of the line's pixels in [i - r, i + r]; the others are copied.
+static void BoxLine(u8* out, i64 out_step, const u8* in, i64 in_step, i32 n, i32 r, u32 chans) {
+  i32 sum[4] = {0, 0, 0, 0};
+  const i32 first_hi = std::min(r, n - 1);
+  for (i32 k = 0; k <= first_hi; k++)
+    for (i32 c = 0; c < 4; c++) sum[c] += in[k * in_step + c];
+  for (i32 i = 0; i < n; i++) {
+    const i32 lo = std::max(0, i - r), hi = std::min(n - 1, i + r), count = hi - lo + 1;
+    const u8* s = in + i * in_step;
+    u8* d = out + i * out_step;
+    for (i32 c = 0; c < 4; c++) d[c] = (chans >> c) & 1 ? static_cast<u8>(sum[c] / count) : s[c];
+    if (i + r + 1 < n)
+      for (i32 c = 0; c < 4; c++) sum[c] += in[(i + r + 1) * in_step + c];
+    if (i - r >= 0)
+      for (i32 c = 0; c < 4; c++) sum[c] -= in[(i - r) * in_step + c];
+  }
+}
+
+// Rows (dirs bit 1) and columns (bit 2) of the rectangle into the w x h output.
+static void BoxBlur(const FxJob& j, u32 dirs, u32 chans) {
+  const i32 w = j.x2 - j.x1 + 1, h = j.y2 - j.y1 + 1;
+  const i32 r = std::max(1, j.value);
+  const i64 src_row = i64{j.src_w} * 4, out_row = i64{j.out_w} * 4;
+  if (dirs == 1) {
+    for (i32 y = 0; y < h; y++) BoxLine(OutPx(j, 0, y), 4, SrcPx(j, j.x1, j.y1 + y), 4, w, r, chans);
+    return;
+  }
+  if (dirs == 2) {
+    for (i32 x = 0; x < w; x++) BoxLine(OutPx(j, x, 0), out_row, SrcPx(j, j.x1 + x, j.y1), src_row, h, r, chans);
+    return;
+  }
+  std::vector<u8> tmp(static_cast<size_t>(w) * h * 4);
+  for (i32 y = 0; y < h; y++) BoxLine(tmp.data() + i64{y} * w * 4, 4, SrcPx(j, j.x1, j.y1 + y), 4, w, r, chans);
+  for (i32 x = 0; x < w; x++) BoxLine(OutPx(j, x, 0), out_row, tmp.data() + i64{x} * 4, i64{w} * 4, h, r, chans);
+}
+
+// A soft shadow: black, alpha the blur of the source's alpha.
+static void Shadow(const FxJob& j) {
+  BoxBlur(j, 3, 8);
+  const i32 w = j.x2 - j.x1 + 1, h = j.y2 - j.y1 + 1;
+  for (i32 y = 0; y < h; y++) {
+    u8* d = OutPx(j, 0, y);
+    for (i32 x = 0; x < w; x++, d += 4) d[0] = d[1] = d[2] = 0;
+  }
+}
+
+// ---- Geometry --------------------------------------------------------------------------------
+
+static void Mirror(const FxJob& j) {
+  for (i64 y = j.y1; y <= j.y2; y++)
+    for (i64 x = j.x1; x <= j.x2; x++) std::memcpy(OutRel(j, x, y), SrcPx(j, j.src_w - 1 - x, y), 4);
+}
+
+static void Flip(const FxJob& j) {
+  const size_t bytes = static_cast<size_t>(j.x2 - j.x1 + 1) * 4;
+  for (i64 r = 0; r <= j.y2 - j.y1; r++) std::memcpy(OutPx(j, 0, r), SrcPx(j, j.x1, j.y2 - r), bytes);
+}
+
+// The block averages of one mosaic cell [bx0, bx1) x [by0, by1) of the source.
+static void MosaicBlock(const FxJob& j, i64 bx0, i64 bx1, i64 by0, i64 by1) {
+  i64 sum[3] = {0, 0, 0};
+  for (i64 y = by0; y < by1; y++)
+    for (i64 x = bx0; x < bx1; x++) {
+      const u8* s = SrcPx(j, x, y);
+      for (i32 c = 0; c < 3; c++) sum[c] += s[c];
+    }
+  const i64 count = (bx1 - bx0) * (by1 - by0);
+  u8 avg[3];
+  for (i32 c = 0; c < 3; c++) avg[c] = static_cast<u8>(sum[c] / count);
+  for (i64 y = by0; y < by1; y++)
+    for (i64 x = bx0; x < bx1; x++) {
+      u8* d = OutRel(j, x, y);
+      d[0] = avg[0];
+      d[1] = avg[1];
+      d[2] = avg[2];
+      d[3] = SrcPx(j, x, y)[3];
+    }
+}
+
+// The first grid line at or after lo of the lines at centre + k * n.
+static i64 FirstGridLine(i64 centre, i64 lo, i64 n) {
+  i64 m = (centre - lo) % n;
+  if (m < 0) m += n;
+  return lo + m;
+}
+
+static void Mosaic(const FxJob& j) {
+  const i64 n = std::max(1, j.value);
+  const i64 gx = FirstGridLine((j.x2 + 1) / 2, j.x1, n), gy = FirstGridLine((j.y2 + 1) / 2, j.y1, n);
+  std::vector<i64> xs{j.x1}, ys{j.y1};  // cell starts; each cell ends at the next start
+  for (i64 x = gx; x <= j.x2; x += n)
+    if (x > j.x1) xs.push_back(x);
+  for (i64 y = gy; y <= j.y2; y += n)
+    if (y > j.y1) ys.push_back(y);
+  xs.push_back(i64{j.x2} + 1);
+  ys.push_back(i64{j.y2} + 1);
+  for (size_t b = 0; b + 1 < ys.size(); b++)
+    for (size_t a = 0; a + 1 < xs.size(); a++) MosaicBlock(j, xs[a], xs[a + 1], ys[b], ys[b + 1]);
+}
+
+// Permutes B, G, R of the 2 x 2 block at (x, y) of the output (relative pixels).
+static void ScatterBlock(const FxJob& j, i64 x, i64 y) {
+  u8* px[4] = {OutPx(j, x, y), OutPx(j, x + 1, y), OutPx(j, x, y + 1), OutPx(j, x + 1, y + 1)};
+  u8 old[4][3];
+  for (i32 k = 0; k < 4; k++) std::memcpy(old[k], px[k], 3);
+  const u8* perm = g_FxScatterPerm[RandCrtNext() % 24];
+  for (i32 k = 0; k < 4; k++) std::memcpy(px[k], old[perm[k]], 3);
+}
+
+static void Scatter(const FxJob& j) {
+  CopyRect(j);
+  const i64 x2 = j.x2 - j.x1, y2 = j.y2 - j.y1;  // the output's last column and row
+  for (i64 k = 0; k < j.value / 2; k++) {
+    const i64 cols = x2 > k ? (x2 - k + 1) / 2 : 0;
+    for (i64 y = k; y < y2; y += 2)
+      for (i64 c = 0; c < cols; c++) ScatterBlock(j, k + 2 * c, y);
+    for (i64 y = y2 - 1; y >= k; y -= 2)
+      for (i64 c = 0; c < cols; c++) ScatterBlock(j, x2 - 1 - k - 2 * c, y);
+  }
+}
+
+// trunc(v) limited to the 32-bit range (v is never NaN here).
+static i64 TruncLimited(double v) {
+  if (!(v > -2147483648.0)) return -2147483648LL;
+  if (!(v < 2147483647.0)) return 2147483647LL;
+  return static_cast<i64>(v);
+}
+
+static const float kWaveRadians = 0.017453292f;
+
+static i64 WaveShift(i64 pos, i64 phase, i64 amplitude, bool cosine) {
+  const float angle = static_cast<float>(pos + phase) * kWaveRadians;
+  const double t = cosine ? std::cos(static_cast<double>(angle)) : std::sin(static_cast<double>(angle));
+  return TruncLimited(t * static_cast<double>(amplitude));
+}
+
+static void Wave(const FxJob& j, bool horizontal, bool vertical) {
+  const i64 w = i64{j.x2} - j.x1 + 1;
+  std::vector<i64> dys(static_cast<size_t>(w), 0);
+  if (vertical)
+    for (i64 x = j.x1; x <= j.x2; x++) dys[static_cast<size_t>(x - j.x1)] = WaveShift(x, j.value2, j.value, true);
+  const i64 right = std::max<i64>(j.x1, i64{j.x2} - 1);
+  for (i64 y = j.y1; y <= j.y2; y++) {
+    const i64 dx = horizontal ? WaveShift(y, j.value2, j.value, false) : 0;
+    u8* d = OutRel(j, j.x1, y);
+    for (i64 x = j.x1; x <= j.x2; x++, d += 4) {
+      i64 cx = x + dx;
+      if (cx < j.x1) cx = j.x1;
+      else if (cx > j.x2) cx = right;
+      const i64 cy = std::clamp<i64>(y + dys[static_cast<size_t>(x - j.x1)], j.y1, j.y2);
+      std::memcpy(d, SrcPx(j, cx, cy), 4);
+    }
+  }
+}
+
+static void Swirl(const FxJob& j) {
+  const i64 w = i64{j.x2} - j.x1 + 1, h = i64{j.y2} - j.y1 + 1;
+  const i64 cx = w / 2, cy = h / 2;
+  const i64 n = static_cast<i64>((std::hypot(static_cast<double>(w), static_cast<double>(h)) + 1.0) * 0.5 + 1.0);
+  if (s_SwirlW != w || s_SwirlH != h) {
+    s_SwirlDist.assign(static_cast<size_t>(w * h), 0);
+    for (i64 y = 0; y < h; y++)
+      for (i64 x = 0; x < w; x++) {
+        const double d = std::hypot(static_cast<double>(std::abs(x - cx)), static_cast<double>(std::abs(y - cy)));
+        s_SwirlDist[static_cast<size_t>(y * w + x)] = static_cast<u16>(std::min<double>(d, 65535.0));
+      }
+    s_SwirlW = static_cast<i32>(w);
+    s_SwirlH = static_cast<i32>(h);
+  }
+  const double v = j.value;
+  std::vector<i32> cs(static_cast<size_t>(n)), sn(static_cast<size_t>(n));
+  for (i64 i = 0; i < n; i++) {
+    const double deg = v / 10.0 - static_cast<double>(i) * v / (10.0 * static_cast<double>(n));
+    const double rad = deg * 0.017453292519444445;
+    cs[static_cast<size_t>(i)] = static_cast<i32>(std::cos(rad) * 256.0);
+    sn[static_cast<size_t>(i)] = static_cast<i32>(std::sin(rad) * 256.0);
+  }
+  for (i64 y = 0; y < h; y++)
+    for (i64 x = 0; x < w; x++) {
+      const size_t d = std::min<size_t>(s_SwirlDist[static_cast<size_t>(y * w + x)], static_cast<size_t>(n - 1));
+      const i64 rx = x - cx, ry = y - cy;
+      const i64 sx = std::clamp<i64>(((rx * cs[d] - ry * sn[d]) >> 8) + cx, 0, w - 1);
+      const i64 sy = std::clamp<i64>(((rx * sn[d] + ry * cs[d]) >> 8) + cy, 0, h - 1);
+      std::memcpy(OutPx(j, x, y), SrcPx(j, j.x1 + sx, j.y1 + sy), 4);
+    }
+}
+
+// ---- Dispatch ------------------------------------------------------------------------------------
+
+bool FxInPlace(i32 code) { return code == FX_THRESHOLD || (code >= FX_FILL && code <= FX_FILL3); }
+
+void FxRunKernel(i32 code, const FxJob& j) {
+  switch (code) {
+    case FX_BRIGHTNESS: Brightness(j); break;
+    case FX_BLUR:
+    case FX_BLUR_FAST: BoxBlur(j, 3, j.has_alpha ? 15 : 7); break;
+    case FX_BLUR_H: BoxBlur(j, 1, j.has_alpha ? 15 : 7); break;
+    case FX_BLUR_V: BoxBlur(j, 2, j.has_alpha ? 15 : 7); break;
+    case FX_SHADOW: Shadow(j); break;
+    case FX_BLUR_OR_SHADOW:
+      if (j.has_alpha) Shadow(j);
+      else BoxBlur(j, 3, 7);
+      break;
+    case FX_SCATTER: Scatter(j); break;
+    case FX_MIRROR: Mirror(j); break;
+    case FX_BALANCE: Balance(j); break;
+    case FX_THRESHOLD: Threshold(j); break;
+    case FX_MOSAIC: Mosaic(j); break;
+    case FX_WAVE_H: Wave(j, true, false); break;
+    case FX_WAVE_V: Wave(j, false, true); break;
+    case FX_WAVE: Wave(j, true, true); break;
+    case FX_FILL:
+    case FX_FILL2:
+    case FX_FILL3: Fill(j); break;
+    case FX_NEGATIVE: Negative(j); break;
+    case FX_SATURATION: FxSaturation(j.out, j.src, j.x1, j.x2, j.y1, j.y2, j.src_w, j.out_w, j.value); break;
+    case FX_FLIP: Flip(j); break;
+    case FX_SEPIA: Sepia(j); break;
+    case FX_SWIRL: Swirl(j); break;
+    default: CopyRect(j); break;
+  }
+}
+
+// A new w x h buffer with its spare bytes cleared; null after the size message and 100010, or
+// 104030 naming the layer.
+static u8* NewBuffer(i32 w, i32 h, const char* name) {
+  if (w > IMAGE_MAX_SIZE) {
+    ImageRaiseTooLarge(w, h);
+    return nullptr;
+  }
+  u8* p = static_cast<u8*>(std::malloc(ImagePixelBytes(w, h)));
+  if (!p) {
+    ErrRaiseAtScriptF(ERR_FILE_READ_NOMEM, 1, name ? name : "");
+    return nullptr;
+  }
+  std::memset(p + static_cast<size_t>(w) * h * 4, 0, static_cast<size_t>(w) * 4 + 4);
+  return p;
+}
+
+static void Install(ObjNode* node, u8* pixels, i32 w, i32 h) {
+  LayerRecord* r = LayerOf(node);
+  std::free(r->pixels);
+  r->pixels = pixels;
+  r->width = w;
+  r->height = h;
+}
+
+static void CopyName(char* dst, const char* src) {
+  if (dst) StrCopySjis(dst, LAYER_NAME_SIZE, src ? src : "");
+}
+
+// Effect 8: the source's settings, field by field; the output keeps its own pixels, GIF table,
+// frame set and textures.
+static void CopySettings(LayerRecord* o, const LayerRecord* s) {
+  o->visible = s->visible;
+  o->opacity = s->opacity;
+  o->mask_progress = s->mask_progress;
+  o->mask_softness = s->mask_softness;
+  o->blend_mode = s->blend_mode;
+  o->has_alpha = s->has_alpha;
+  o->user_value1 = s->user_value1;
+  o->user_value2 = s->user_value2;
+  o->x = s->x;
+  o->y = s->y;
+  o->x100 = s->x100;
+  o->y100 = s->y100;
+  o->scale_x = s->scale_x;
+  o->scale_y = s->scale_y;
+  std::memcpy(o->gpu_transform, s->gpu_transform, sizeof o->gpu_transform);
+  o->rot_x = s->rot_x;
+  o->rot_y = s->rot_y;
+  o->rot_z = s->rot_z;
+  o->saturation = s->saturation;
+  o->tone = s->tone;
+  o->second_mode = s->second_mode;
+  CopyName(o->second_name, s->second_name);
+  o->second_amount = s->second_amount;
+  CopyName(o->mask_name, s->mask_name);
+}
+
+// Effects 8 and 9: an animated-character player moves with the copy.
+static void MovePlayer(i32 code, ObjNode* src_node, ObjNode* out_node) {
+  LayerRecord* s = LayerOf(src_node);
+  LayerRecord* o = LayerOf(out_node);
+  if (s->draw_kind != LAYER_DRAW_CHARACTER || !s->player) return;
+  if (o->player) HookCall(g_HookEmoteReleasePlayer, o);
+  o->draw_kind = LAYER_DRAW_CHARACTER;
+  o->player = s->player;
+  CopyName(o->source_name, s->source_name);
+  for (LayerRecord*& slot : g_EmoteSlots)
+    if (slot == s) slot = o;
+  s->draw_kind = LAYER_DRAW_SPRITE;
+  s->player = nullptr;
+  if (s->source_name) s->source_name[0] = '\0';
+  if (code == FX_COPY) {
+    o->player_value1 = o->player_value2 = o->player_value3 = 1.0f;
+    o->player_flag = 1;
+  }
+}
+
+i32 FxDispatch(i32 code, ObjNode* src_node, ObjNode* out_node, i64 x1, i64 y1, i64 x2, i64 y2, i64 value, i64 value2,
+               bool has_output, i32 mode) {
+  LayerRecord* src = LayerOf(src_node);
+  if (!LayerHasPixels(src)) return 0;
+  x1 = std::max<i64>(x1, 0);
+  y1 = std::max<i64>(y1, 0);
+  x2 = std::min<i64>(x2, src->width - 1);
+  y2 = std::min<i64>(y2, src->height - 1);
+  if (x2 < x1 || y2 < y1) return 0;
+  LayerRecord* out = has_output ? LayerOf(out_node) : nullptr;
+  const bool in_place = FxInPlace(code);
+  const i32 w = static_cast<i32>(x2 - x1 + 1), h = static_cast<i32>(y2 - y1 + 1);
+  FxJob job{};
+  job.src = src->pixels;
+  job.src_w = src->width;
+  job.src_h = src->height;
+  job.x1 = static_cast<i32>(x1);
+  job.y1 = static_cast<i32>(y1);
+  job.x2 = static_cast<i32>(x2);
+  job.y2 = static_cast<i32>(y2);
+  // Values are used as the 32-bit numbers the effects take (the fill's colour as its bits).
+  job.value = static_cast<i32>(static_cast<u32>(value));
+  job.value2 = static_cast<i32>(static_cast<u32>(value2));
+  job.has_alpha = src->has_alpha;
+  job.mode = mode;
+
+  if (!out) {
+    if (in_place) {
+      job.out = src->pixels;
+      job.out_w = src->width;
+      FxRunKernel(code, job);
+      if (code != FX_THRESHOLD && mode != 1) {
+        const u8 alpha = static_cast<u8>(mode == 2 ? job.value : static_cast<u32>(job.value) >> 24);
+        const bool whole = w == src->width && h == src->height;
+        src->has_alpha = alpha == 255 && whole ? 0 : 1;
+      }
+      LayerMarkDirty(src_node);
+      return 0;
+    }
+    u8* buf = NewBuffer(w, h, src_node->name);
+    if (!buf) return -1;
+    LayerMarkDirty(src_node);
+    job.out = buf;
+    job.out_w = w;
+    FxRunKernel(code, job);
+    Install(src_node, buf, w, h);
+    LayerMarkDirty(src_node);
+    return 0;
+  }
+
+  const i32 ow = in_place ? src->width : w, oh = in_place ? src->height : h;
+  u8* buf = NewBuffer(ow, oh, out_node->name);
+  if (!buf) return -1;
+  if (in_place) std::memcpy(buf, src->pixels, static_cast<size_t>(ow) * oh * 4);
+  job.out = buf;
+  job.out_w = ow;
+  FxRunKernel(code, job);
+  Install(out_node, buf, ow, oh);
+  LayerMarkDirty(out_node);
+  out->has_alpha = src->has_alpha;
+  if (out != src) {
+    if (code == FX_COPY_SETTINGS) CopySettings(out, src);
+    if (code == FX_COPY_SETTINGS || code == FX_COPY) MovePlayer(code, src_node, out_node);
+    LayerMarkDirty(out_node);  // at its new place
+  }
+  return 0;
+}
