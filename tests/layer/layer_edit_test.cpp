@@ -17,12 +17,17 @@ struct LayerEditTest : LayerCmdTest {
         "*SYSTEM_START\nlayer name='W0/a', file='', order=1, width=8, height=6\n"
         "layer name='W0/f/', order=2, width=4, height=4\nlayer name='W0/f/c', file='', order=1, width=4, height=4\n" +
         lines);
-    TestErrTextsWithArgs({100242, 101000, 101281, 101282, 101283, 101284, 101291, 101296, 101297, 101298});
+    TestErrTextsWithArgs({100010, 100242, 101000, 101281, 101282, 101283, 101284, 101291, 101296, 101297, 101298});
     RunAll(0, 1);
     TestFillNoise(LayerOf(Node("W0/a")), 5);
     ASSERT_EQ(w.Run(2), 0);
     TestFillSolid(LayerOf(Node("W0/f/c")), 0xFFFFFFFFu);
+    LayerRecord* a = LayerOf(Node("W0/a"));
+    a->has_alpha = 0;
+    a->opacity = 99;
+    noise.assign(reinterpret_cast<u32*>(a->pixels), reinterpret_cast<u32*>(a->pixels) + 48);
   }
+  std::vector<u32> noise;  // W0/a's pixels
 };
 
 TEST_F(LayerEditTest, EachLineRunsItsFirstOperationOrIsRefused) {
@@ -116,13 +121,66 @@ TEST_F(LayerEditTest, EachLineRunsItsFirstOperationOrIsRefused) {
        }},
       {"layer_edit src='W0/a', font=3, draw_text=1, text='x'", 0, 0, "",
        [](LayerEditTest*) { EXPECT_EQ(g_FontCurrentSlot, 0) << "slot 0 again at the end"; }},
+      // The operations' own refusals and limits.
+      {"layer_edit src='W0/a', brightness=1, value=-1", -1, 101000, "|value|-1|0|256", nullptr},
+      {"layer_edit src='W0/a', threshold=1, value=257", -1, 101000, "|value|257|0|256", nullptr},
+      {"layer_edit src='W0/a', layer2='W0/c', crossfade=1", -1, 101298, "", nullptr},
+      {"layer_edit src='W0/a', same=1", -1, 101298, "", nullptr},
+      {"layer_edit src='W0/a', move=1", -1, 101296, "", nullptr},
+      {"layer_edit src='W0/a', draw_text=1", -1, 0, "", nullptr},
+      {"layer_edit src='W0/a', canvas=1, x1=-5, x2=-3", -1, 0, "",
+       [](LayerEditTest* t) { EXPECT_EQ(LayerOf(t->Node("W0/a"))->width, 8) << "a size below 1 is refused"; }},
+      {"layer_edit src='W0/a', canvas=1, x2=8185", -1, 100010, "", nullptr},
+      {"layer_edit src='W0/a', canvas=1, x1=4611686018427387904, x2=4611686018427387904", -1, 100010, "", nullptr},
+      // Canvas margins: negative ones cut, the right and bottom default to width - 1 and height - 1.
+      {"layer_edit src='W0/a', canvas=1, x1=-3, x2=0, y1=0, y2=-1", 0, 0, "",
+       [](LayerEditTest* t) {
+         const LayerRecord* a = LayerOf(t->Node("W0/a"));
+         ASSERT_EQ(a->width, 5);
+         ASSERT_EQ(a->height, 5);
+         EXPECT_EQ(TestPixel(a, 0, 0), t->noise[3]);
+         EXPECT_EQ(a->has_alpha, 0) << "no margin added";
+       }},
+      {"layer_edit src='W0/a', dst='W0/b', canvas=1, x1=1, y1=2", 0, 0, "",
+       [](LayerEditTest* t) {
+         const LayerRecord* b = LayerOf(t->Node("W0/b"));
+         ASSERT_EQ(b->width, 1 + 8 + 7);
+         ASSERT_EQ(b->height, 2 + 6 + 5);
+         EXPECT_EQ(TestPixel(b, 1, 2), t->noise[0]);
+         EXPECT_EQ(TestPixel(b, 0, 0), g_ImageFillColour);
+         EXPECT_EQ(TestPixel(b, 15, 12), g_ImageFillColour);
+         EXPECT_EQ(b->has_alpha, 1);
+         EXPECT_EQ(LayerOf(t->Node("W0/a"))->width, 8);
+       }},
+      // Exchanges: each name finds the other picture; the second variant also swaps the look.
+      {"layer_edit src='W0/a', dst='W0/b', swap=1", 0, 0, "",
+       [](LayerEditTest* t) {
+         EXPECT_EQ(TestPixel(LayerOf(t->Node("W0/b")), 0, 0), t->noise[0]);
+         EXPECT_FALSE(LayerHasPixels(LayerOf(t->Node("W0/a"))));
+         EXPECT_EQ(LayerOf(t->Node("W0/b"))->opacity, 99) << "the first variant leaves the look";
+       }},
+      {"layer_edit src='W0/a', dst='W0/b', swap2=1", 0, 0, "",
+       [](LayerEditTest* t) {
+         EXPECT_EQ(LayerOf(t->Node("W0/b"))->width, 8);
+         EXPECT_EQ(LayerOf(t->Node("W0/a"))->opacity, 99) << "the look stays with the name";
+         EXPECT_FALSE(LayerHasPixels(LayerOf(t->Node("W0/a"))));
+       }},
+      // Text does not end the command: the blit after it runs too.
+      {"layer_edit src='W0/a', dst='W0/b', draw_text=1, text='ab', blit=1", 0, 0, "",
+       [](LayerEditTest* t) {
+         EXPECT_EQ(LayerOf(t->Node("W0/a"))->has_alpha, 1);
+         EXPECT_EQ(LayerOf(t->Node("W0/b"))->has_alpha, 1);
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
     Scene(std::string(c.line) + "\n");
     g_ErrLastText.clear();
     EXPECT_EQ(w.Run(3), c.result) << g_ErrLastText;
-    if (c.error) {
+    if (c.error == ERR_OUT_OF_MEMORY) {
+      // The engine's own text for the size error, after the size message.
+      EXPECT_EQ(g_ErrLastText.rfind(PlatUtf8ToSjis("メモリ不足です。"), 0), 0u) << g_ErrLastText;
+    } else if (c.error) {
       EXPECT_TRUE(TestRaised(c.error)) << g_ErrLastText;
       if (c.args[0]) EXPECT_NE(g_ErrLastText.find(c.args), std::string::npos) << g_ErrLastText;
     } else {
