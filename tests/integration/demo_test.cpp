@@ -1,5 +1,5 @@
 // The demo game built from examples/demo by the kit and run headless on the fixed clock: its last
-// frame (the evening scene with the two typed message lines) matches the golden picture. The
+// frame (the scene at dusk with the two typed message lines) matches the golden picture. The
 // glyphs come from the installed IPA fonts, whose rendering may move a pixel between FreeType
 // versions: the text area may differ a little, everything else must match.
 #include <cstdlib>

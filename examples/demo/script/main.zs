@@ -1,7 +1,8 @@
 ; The demo game: an evening scene. The background appears, a figure fades in beside a girl who
 ; breathes and blinks (an animated character, drawn on the GPU and read back into "W0/view"),
 ; then the message window, in which two lines are typed; after a while the figure steps aside and
-; fades out, the girl turns her head, and the program ends. The pictures and the girl are drawn by
+; fades out, the girl turns her head, dusk falls over the scene (a cross-fade into a darkened
+; copy of the background), and the program ends. The pictures and the girl are drawn by
 ; the kit (zpkit demo-art, zpkit demo-chara), so the demo carries no art of its own. First comes a
 ; short intro movie (also made by the kit).
 int intro_playing = 1
@@ -37,8 +38,33 @@ int intro_playing = 1
     call *fade_out, "W0/chara"
     window index = 0, fullscreen = 0
     layer_delete name = "W0/chara"
+    call *dusk
     call *pause, 60
     end
+
+; Dusk falls: a darker, bluer copy of the background (the brightness and colour balance effects)
+; is cross-faded in over the scene in eight steps, from a copy of the daylight picture.
+*dusk
+    layer_edit src = "W0/bg", dst = "W0/day", copy = 1
+    layer_edit src = "W0/bg", dst = "W0/dusk", brightness = 1, value = 72
+    layer_edit src = "W0/dusk", balance = 1, value = 0x787898
+    layer name = "W0/day", visible = 0
+    layer name = "W0/dusk", visible = 0
+    call *dusk_step, 32
+    call *dusk_step, 64
+    call *dusk_step, 96
+    call *dusk_step, 128
+    call *dusk_step, 160
+    call *dusk_step, 192
+    call *dusk_step, 224
+    call *dusk_step, 255
+    return
+
+; One step of the cross-fade into the shown background, then two frames.
+*dusk_step
+    layer_edit src = "W0/day", dst = "W0/dusk", layer2 = "W0/bg", crossfade = 1, value = @53[1]
+    wait frames = 2
+    return
 
 ; Types a Japanese and an English line into the message window and keeps them shown: no click
 ; wait and no page clear at the end of each line.
