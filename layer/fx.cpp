@@ -189,6 +189,27 @@ static void BoxLine(u8* out, i64 out_step, const u8* in, i64 in_step, i32 n, i32
   }
 }
 
+// The columns of n rows of w pixels (rows in_row / out_row bytes apart) as BoxLine does one line,
+// row by row: one running sum per column and channel, so the rows are read in order.
+static void BoxColumns(u8* out, i64 out_row, const u8* in, i64 in_row, i32 w, i32 n, i32 r, u32 chans) {
+  const size_t bytes = static_cast<size_t>(w) * 4;
+  std::vector<i32> sum(bytes, 0);
+  auto add = [&](i64 row, i32 sign) {
+    const u8* p = in + row * in_row;
+    i32* s = sum.data();
+    for (size_t k = 0; k < bytes; k++) s[k] += sign * p[k];
+  };
+  for (i32 k = 0; k <= std::min(r, n - 1); k++) add(k, 1);
+  for (i32 i = 0; i < n; i++) {
+    const i32 count = std::min(n - 1, i + r) - std::max(0, i - r) + 1;
+    const u8* s = in + i * in_row;
+    u8* d = out + i * out_row;
+    for (size_t k = 0; k < bytes; k++) d[k] = (chans >> (k & 3)) & 1 ? static_cast<u8>(sum[k] / count) : s[k];
+    if (i + r + 1 < n) add(i + r + 1, 1);
+    if (i - r >= 0) add(i - r, -1);
+  }
+}
+
 // Rows (dirs bit 1) and columns (bit 2) of the rectangle into the w x h output.
 static void BoxBlur(const FxJob& j, u32 dirs, u32 chans) {
   const i32 w = j.x2 - j.x1 + 1, h = j.y2 - j.y1 + 1;
@@ -199,12 +220,12 @@ static void BoxBlur(const FxJob& j, u32 dirs, u32 chans) {
     return;
   }
   if (dirs == 2) {
-    for (i32 x = 0; x < w; x++) BoxLine(OutPx(j, x, 0), out_row, SrcPx(j, j.x1 + x, j.y1), src_row, h, r, chans);
+    BoxColumns(OutPx(j, 0, 0), out_row, SrcPx(j, j.x1, j.y1), src_row, w, h, r, chans);
     return;
   }
   std::vector<u8> tmp(static_cast<size_t>(w) * h * 4);
   for (i32 y = 0; y < h; y++) BoxLine(tmp.data() + i64{y} * w * 4, 4, SrcPx(j, j.x1, j.y1 + y), 4, w, r, chans);
-  for (i32 x = 0; x < w; x++) BoxLine(OutPx(j, x, 0), out_row, tmp.data() + i64{x} * 4, i64{w} * 4, h, r, chans);
+  BoxColumns(OutPx(j, 0, 0), out_row, tmp.data(), i64{w} * 4, w, h, r, chans);
 }
 
 // A soft shadow: black, alpha the blur of the source's alpha.
