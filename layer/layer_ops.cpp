@@ -113,14 +113,27 @@ i32 LayerCrossFade(LayerEditLine* line) {
   return 0;
 }
 
+// The four bytes of a pixel in the four 16-bit lanes of a 64-bit word: B and R low, G and A high.
+static inline u64 Spread(u32 p) { return (p & 0x00FF00FFu) | (static_cast<u64>(p & 0xFF00FF00u) << 24); }
+static inline u32 Gather(u64 v) {
+  return static_cast<u32>(v & 0x00FF00FFu) | static_cast<u32>((v >> 24) & 0xFF00FF00u);
+}
+
 void LayerRuleRow(u8* out, const u8* a, const u8* b, const u8* mask, i32 pixels) {
-  for (i32 i = 0; i < pixels; i++, out += 4, a += 4, b += 4, mask += 4) {
-    const i32 w = g_MaskWeights[mask[0]];
+  // X - floor((X - Y) * w / 256) is ceil((X * (256 - w) + Y * w) / 256): no lane passes 16 bits.
+  const u64 round = 0x00FF00FF00FF00FFull;
+  for (i32 i = 0; i < pixels; i++) {
+    const i64 w = g_MaskWeights[mask[i * 4]];
+    u32 bp, ap, r;
+    std::memcpy(&bp, b + i * 4, 4);
     if (w < 2) {
-      std::memcpy(out, b, 4);
-      continue;
+      r = bp;
+    } else {
+      std::memcpy(&ap, a + i * 4, 4);
+      const u64 wu = static_cast<u64>(w);
+      r = Gather(((Spread(bp) * (256 - wu) + Spread(ap) * wu + round) >> 8) & round);
     }
-    for (i32 c = 0; c < 4; c++) out[c] = static_cast<u8>(b[c] - (((b[c] - a[c]) * w) >> 8));
+    std::memcpy(out + i * 4, &r, 4);
   }
 }
 
@@ -167,10 +180,12 @@ i32 LayerDifference(LayerEditLine* line, bool keep_equal) {
   for (i32 y = 0; y < r.height; y++) {
     u8* d = RowOut(o, r.dst_x, r.dst_y + y);
     const u8* s = Row(ap, a, r.src_x, r.src_y + y);
-    for (i32 x = 0; x < r.width; x++, d += 4, s += 4) {
-      const bool equal = std::memcmp(d, s, 4) == 0;
-      if (equal == keep_equal) std::memcpy(d, s, 4);
-      else std::memset(d, 0, 4);
+    for (i32 x = 0; x < r.width; x++) {
+      u32 dv, sv;
+      std::memcpy(&dv, d + x * 4, 4);
+      std::memcpy(&sv, s + x * 4, 4);
+      const u32 v = (dv == sv) == keep_equal ? sv : 0;
+      std::memcpy(d + x * 4, &v, 4);
     }
   }
   LayerMarkDirty(line->nodes[1]);
