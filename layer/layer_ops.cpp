@@ -122,17 +122,14 @@ static inline u32 Gather(u64 v) {
 void LayerRuleRow(u8* out, const u8* a, const u8* b, const u8* mask, i32 pixels) {
   // X - floor((X - Y) * w / 256) is ceil((X * (256 - w) + Y * w) / 256): no lane passes 16 bits.
   const u64 round = 0x00FF00FF00FF00FFull;
+  // Weight 0 gives X exactly, so a weight below 2 needs no branch of its own.
   for (i32 i = 0; i < pixels; i++) {
-    const i64 w = g_MaskWeights[mask[i * 4]];
-    u32 bp, ap, r;
+    const i32 wm = g_MaskWeights[mask[i * 4]];
+    const u64 w = wm < 2 ? 0 : static_cast<u64>(wm);
+    u32 bp, ap;
     std::memcpy(&bp, b + i * 4, 4);
-    if (w < 2) {
-      r = bp;
-    } else {
-      std::memcpy(&ap, a + i * 4, 4);
-      const u64 wu = static_cast<u64>(w);
-      r = Gather(((Spread(bp) * (256 - wu) + Spread(ap) * wu + round) >> 8) & round);
-    }
+    std::memcpy(&ap, a + i * 4, 4);
+    const u32 r = Gather(((Spread(bp) * (256 - w) + Spread(ap) * w + round) >> 8) & round);
     std::memcpy(out + i * 4, &r, 4);
   }
 }
