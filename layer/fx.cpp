@@ -93,10 +93,19 @@ static void Balance(const FxJob& j) {
   MapColours(j, t);
 }
 
+// 255 - c is c with its bits flipped: one XOR a pixel leaves alpha as it is.
 static void Negative(const FxJob& j) {
-  u8 t[3][256];
-  for (i32 c = 0; c < 256; c++) t[0][c] = t[1][c] = t[2][c] = static_cast<u8>(255 - c);
-  MapColours(j, t);
+  const i64 w = i64{j.x2} - j.x1 + 1;
+  for (i64 y = j.y1; y <= j.y2; y++) {
+    const u8* s = SrcPx(j, j.x1, y);
+    u8* d = OutRel(j, j.x1, y);
+    for (i64 x = 0; x < w; x++) {
+      u32 v;
+      std::memcpy(&v, s + x * 4, 4);
+      v ^= 0x00FFFFFFu;
+      std::memcpy(d + x * 4, &v, 4);
+    }
+  }
 }
 
 static void Sepia(const FxJob& j) {
