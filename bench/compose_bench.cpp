@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "shell/startup.h"
+#include "core/obj.h"
 #include "layer/blend.h"
 #include "layer/compose.h"
 #include "layer/cpu.h"
@@ -28,7 +28,7 @@
 #include "layer/lut.h"
 #include "layer/worker.h"
 #include "platform/platform.h"
-#include "core/obj.h"
+#include "shell/startup.h"
 #include "shell/sysinfo.h"
 #include "shell/window.h"
 
@@ -54,9 +54,9 @@ struct Layer {
 };
 
 Layer g_Layers[] = {
-    {"bg", 0, 0, kW, kH, 0, 256},       {"c1", 100, 80, 600, 1000, 1, 256},   {"c2", 660, 80, 600, 1000, 1, 256},
+    {"bg", 0, 0, kW, kH, 0, 256},        {"c1", 100, 80, 600, 1000, 1, 256},  {"c2", 660, 80, 600, 1000, 1, 256},
     {"c3", 1220, 80, 600, 1000, 1, 256}, {"win", 60, 760, 1800, 300, 0, 192}, {"text", 160, 800, 1600, 200, 1, 256},
-    {"next", 0, 0, kW, kH, 0, 256},     {"rule", 0, 0, kW, kH, 0, 256},
+    {"next", 0, 0, kW, kH, 0, 256},      {"rule", 0, 0, kW, kH, 0, 256},
 };
 enum { L_BG, L_C1, L_C2, L_C3, L_WIN, L_TEXT, L_NEXT, L_RULE, L_COUNT };
 
@@ -84,7 +84,7 @@ void Fill(Layer& l, u32 seed) {
       p[3] = 255;
       if (l.name[0] == 'c') p[3] = BodyAlpha(x, y, l.w, l.h);
       if (l.name[0] == 't') p[3] = ((x / 3 + y / 5) % 7 == 0 && (y % 40) < 30) ? 255 : 0;  // glyph-like strokes
-      if (l.name[0] == 'r') p[0] = static_cast<u8>((x * 255 / kW + y * 64 / kH) & 255);  // a wipe rule
+      if (l.name[0] == 'r') p[0] = static_cast<u8>((x * 255 / kW + y * 64 / kH) & 255);    // a wipe rule
     }
 }
 
@@ -267,8 +267,8 @@ BENCHMARK(BM_Memcpy)->ArgName("scene")->DenseRange(FULL, MASK)->Unit(benchmark::
 // The goals: one worker ahead of pixman on one thread in every scene; a full recomposition with
 // four workers within four times memcpy's time for its bytes.
 void PrintTable() {
-  std::printf("\n%-8s %7s %12s %12s %10s %12s %10s  %s\n", "scene", "workers", "zephra us",
-              "pixman us", "vs pixman", "memcpy us", "vs memcpy", "goal");
+  std::printf("\n%-8s %7s %12s %12s %10s %12s %10s  %s\n", "scene", "workers", "zephra us", "pixman us", "vs pixman",
+              "memcpy us", "vs memcpy", "goal");
   int missed = 0;
   for (const auto& [key, f] : g_Figures) {
     double mem = g_MemcpyUs[key.first];
@@ -283,9 +283,8 @@ void PrintTable() {
       missed += !ok;
       goal = ok ? "ok (within 4x memcpy)" : "MISSED (over 4x memcpy)";
     }
-    std::printf("%-8s %7d %12.1f %12.1f %9.2fx %12.1f %9.2fx  %s\n", kSceneNames[key.first], key.second,
-                f.ours_us, f.pixman_us, f.pixman_us / f.ours_us, mem, mem / f.ours_us,
-                goal.c_str());
+    std::printf("%-8s %7d %12.1f %12.1f %9.2fx %12.1f %9.2fx  %s\n", kSceneNames[key.first], key.second, f.ours_us,
+                f.pixman_us, f.pixman_us / f.ours_us, mem, mem / f.ours_us, goal.c_str());
   }
   // The goal lines: every scene ahead of pixman with 1, 2 and 4 workers, and a full
   // recomposition with 4 workers at least 2.5 times as fast as with 1.

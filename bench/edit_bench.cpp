@@ -162,13 +162,13 @@ void BM_Op(benchmark::State& state) {
   g_CopyTo.assign(n, 0);
   OpFigures& f = g_Ops[op];
   Alternate(
-      state, [op] { RunOp(op); },
-      [n] { std::memcpy(g_CopyTo.data(), g_CopyFrom.data(), n); }, &f.ours_us, &f.memcpy_us);
+      state, [op] { RunOp(op); }, [n] { std::memcpy(g_CopyTo.data(), g_CopyFrom.data(), n); }, &f.ours_us,
+      &f.memcpy_us);
   if (op == OP_BLIT) {
-    pixman_image_t* s = pixman_image_create_bits(PIXMAN_a8r8g8b8, kW, kH, reinterpret_cast<u32*>(LayerOf(g_A)->pixels),
-                                                 kW * 4);
-    pixman_image_t* d = pixman_image_create_bits(PIXMAN_a8r8g8b8, kW, kH,
-                                                 reinterpret_cast<u32*>(LayerOf(g_Out)->pixels), kW * 4);
+    pixman_image_t* s =
+        pixman_image_create_bits(PIXMAN_a8r8g8b8, kW, kH, reinterpret_cast<u32*>(LayerOf(g_A)->pixels), kW * 4);
+    pixman_image_t* d =
+        pixman_image_create_bits(PIXMAN_a8r8g8b8, kW, kH, reinterpret_cast<u32*>(LayerOf(g_Out)->pixels), kW * 4);
     std::vector<double> t;
     for (int i = 0; i < 20; i++) {
       auto t0 = std::chrono::steady_clock::now();
@@ -182,7 +182,12 @@ void BM_Op(benchmark::State& state) {
   state.SetLabel(kOpNames[op]);
 }
 
-BENCHMARK(BM_Op)->ArgName("op")->DenseRange(0, OP_COUNT - 1)->Unit(benchmark::kMicrosecond)->MinTime(0.3)->UseManualTime();
+BENCHMARK(BM_Op)
+    ->ArgName("op")
+    ->DenseRange(0, OP_COUNT - 1)
+    ->Unit(benchmark::kMicrosecond)
+    ->MinTime(0.3)
+    ->UseManualTime();
 
 // ---- Effects ---------------------------------------------------------------------------------------
 
@@ -190,9 +195,9 @@ struct FxCase {
   i32 code, value;
 };
 const FxCase kFx[] = {
-    {1, 200}, {12, 0xC06020}, {19, 100}, {27, 1}, {29, 200}, {38, 0},  {2, 8},   {3, 1},  {3, 8},   {3, 64},
-    {4, 1},   {4, 8},         {4, 64},   {5, 1},  {5, 8},    {5, 64},  {6, 8},   {7, 1},  {7, 8},   {7, 64},
-    {10, 20}, {11, 1},        {20, 16},  {21, 8}, {22, 8},   {23, 8},  {37, 1},  {39, 900}, {24, 0x123456}, {9, 0},
+    {1, 200}, {12, 0xC06020}, {19, 100}, {27, 1}, {29, 200}, {38, 0}, {2, 8},  {3, 1},    {3, 8},         {3, 64},
+    {4, 1},   {4, 8},         {4, 64},   {5, 1},  {5, 8},    {5, 64}, {6, 8},  {7, 1},    {7, 8},         {7, 64},
+    {10, 20}, {11, 1},        {20, 16},  {21, 8}, {22, 8},   {23, 8}, {37, 1}, {39, 900}, {24, 0x123456}, {9, 0},
 };
 const i32 kColourCodes[] = {1, 12, 19, 27, 29, 38};
 
@@ -201,9 +206,7 @@ struct FxFigures {
 };
 std::map<std::pair<i32, i32>, FxFigures> g_Fx;
 
-void RunFx(const FxCase& c) {
-  FxDispatch(c.code, g_A, g_Out, 0, 0, kW - 1, kH - 1, c.value, 30, true, 1);
-}
+void RunFx(const FxCase& c) { FxDispatch(c.code, g_A, g_Out, 0, 0, kW - 1, kH - 1, c.value, 30, true, 1); }
 void RunRef(const FxCase& c) {
   fxref::Job j{c.code, 0, 0, kW - 1, kH - 1, c.value, 30, true, 1, 1};
   benchmark::DoNotOptimize(fxref::Apply(g_RefSrc, j));
@@ -266,8 +269,8 @@ void PrintTable() {
     missed += !ok;
     std::printf("%-10s %12.1f %12.1f %9.2fx %12.1f %9.2fx\n", kOpNames[op], f.ours_us, f.memcpy_us, speed, f.pixman_us,
                 f.pixman_us > 0 ? f.pixman_us / f.ours_us : 0.0);
-    std::snprintf(line, sizeof line, "goal %s against memcpy of its bytes: %.2fx (goal at least %.2fx) %s", kOpNames[op],
-                  speed, need, ok ? "met" : "missed");
+    std::snprintf(line, sizeof line, "goal %s against memcpy of its bytes: %.2fx (goal at least %.2fx) %s",
+                  kOpNames[op], speed, need, ok ? "met" : "missed");
     goals.push_back(line);
   }
   std::printf("\n%-6s %9s %12s %12s %10s %12s %10s\n", "effect", "value", "zephra us", "reference us", "vs ref",
@@ -278,8 +281,8 @@ void PrintTable() {
     if (std::find(std::begin(kColourCodes), std::end(kColourCodes), key.first) != std::end(kColourCodes)) {
       const bool ok = f.ref_us >= 4 * f.ours_us;
       missed += !ok;
-      std::snprintf(line, sizeof line, "goal effect %d against its reference: %.2fx (goal at least 4.00x) %s", key.first,
-                    f.ref_us / f.ours_us, ok ? "met" : "missed");
+      std::snprintf(line, sizeof line, "goal effect %d against its reference: %.2fx (goal at least 4.00x) %s",
+                    key.first, f.ref_us / f.ours_us, ok ? "met" : "missed");
       goals.push_back(line);
     }
     if (f.pixman_us > 0 && key.second == 64) {
@@ -288,10 +291,12 @@ void PrintTable() {
       const bool flat = one != g_Fx.end() && growth <= 1.5;
       const bool ahead = f.ours_us <= f.pixman_us;
       missed += !flat + !ahead;
-      std::snprintf(line, sizeof line, "goal effect %d at radius 64 against radius 1: %.2fx the time (goal at most 1.50x) %s",
-                    key.first, growth, flat ? "met" : "missed");
+      std::snprintf(line, sizeof line,
+                    "goal effect %d at radius 64 against radius 1: %.2fx the time (goal at most 1.50x) %s", key.first,
+                    growth, flat ? "met" : "missed");
       goals.push_back(line);
-      std::snprintf(line, sizeof line, "goal effect %d at radius 64 against pixman's box convolution: %.2fx (goal at least 1.00x) %s",
+      std::snprintf(line, sizeof line,
+                    "goal effect %d at radius 64 against pixman's box convolution: %.2fx (goal at least 1.00x) %s",
                     key.first, f.pixman_us / f.ours_us, ahead ? "met" : "missed");
       goals.push_back(line);
     }

@@ -175,11 +175,12 @@ static void BM_CsvRead1MB(benchmark::State& state) {
   VarTypeString(1000, "", 0);
   i64 id = 1000;
   for (auto _ : state) {
-    const i64 n = FileCsvSplit(reinterpret_cast<const u8*>(text.data()), text.size(),
-                               [](void* ctx, i64 index, const char* s, size_t len) {
-                                 return VarSetStrElementN(*static_cast<i64*>(ctx), index, s, len) == 0;
-                               },
-                               &id);
+    const i64 n = FileCsvSplit(
+        reinterpret_cast<const u8*>(text.data()), text.size(),
+        [](void* ctx, i64 index, const char* s, size_t len) {
+          return VarSetStrElementN(*static_cast<i64*>(ctx), index, s, len) == 0;
+        },
+        &id);
     benchmark::DoNotOptimize(n);
   }
   state.SetBytesProcessed(static_cast<i64>(state.iterations()) * static_cast<i64>(text.size()));

@@ -45,8 +45,7 @@ void BM_GlyphDraw(benchmark::State& state) {
   size_t at = 0;
   i32 x = 0, y = 0;
   for (auto _ : state) {
-    i32 adv = TextDrawGlyph(text.c_str() + at, 0xFFFFFF, 0x8080FF, 1, 0, size, size, 0, smooth, 0, x,
-                            y, 0, &canvas);
+    i32 adv = TextDrawGlyph(text.c_str() + at, 0xFFFFFF, 0x8080FF, 1, 0, size, size, 0, smooth, 0, x, y, 0, &canvas);
     at += 2;
     if (at >= text.size()) at = 0;
     x += adv;

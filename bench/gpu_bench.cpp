@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "core/config.h"
+#include "core/obj.h"
 #include "display/gpu.h"
 #include "layer/blend.h"
 #include "layer/compose.h"
@@ -22,9 +24,7 @@
 #include "layer/worker.h"
 #include "platform/gpu.h"
 #include "platform/platform.h"
-#include "core/obj.h"
 #include "shell/startup.h"
-#include "core/config.h"
 #include "shell/sysinfo.h"
 #include "shell/window.h"
 

@@ -65,7 +65,8 @@ static void Decode(benchmark::State& state, u8 type, const std::vector<u8>& file
   PlatDialogsSetStderr(true);
   ImagePicture pic{};
   for (auto _ : state) {
-    if (ImageDecode(type, file.data(), static_cast<u32>(file.size()), "bench", &pic) != 0) state.SkipWithError("decode failed");
+    if (ImageDecode(type, file.data(), static_cast<u32>(file.size()), "bench", &pic) != 0)
+      state.SkipWithError("decode failed");
     benchmark::DoNotOptimize(pic.pixels);
   }
   std::free(pic.pixels);
@@ -181,7 +182,8 @@ int main(int argc, char** argv) {
     const double ratio = g_Ns[ours] / g_Ns[ref];
     const bool met = ratio <= target;
     missed += !met;
-    std::printf("goal %s: %.3fx the library's time (goal within %.2fx) %s\n", name, ratio, target, met ? "met" : "missed");
+    std::printf("goal %s: %.3fx the library's time (goal within %.2fx) %s\n", name, ratio, target,
+                met ? "met" : "missed");
   };
   goal("JPEG 1280x720 against libjpeg-turbo", "BM_JpegRows/direct:1", "BM_LibJpeg", 1.10);
   goal("PNG 1280x720 against libpng", "BM_PngDecode", "BM_LibPng", 1.05);

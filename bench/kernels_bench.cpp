@@ -39,8 +39,7 @@ struct Surface {
   int w = 0, h = 0;
   std::vector<u32> dst, dst_start, src, src2, mask;  // dst_start: the destination's first state
   std::vector<u8> a8;
-  pixman_image_t *pd = nullptr, *ps = nullptr, *pa8 = nullptr, *pmask = nullptr,
-                 *psolid = nullptr;
+  pixman_image_t *pd = nullptr, *ps = nullptr, *pa8 = nullptr, *pmask = nullptr, *psolid = nullptr;
 };
 
 Surface& SurfaceFor(int size) {
@@ -49,8 +48,7 @@ Surface& SurfaceFor(int size) {
   if (s.w) return s;
   s.w = kSizes[size].w;
   s.h = kSizes[size].h;
-  size_t px =
-      static_cast<size_t>(s.w) * s.h * 2 + 2 * static_cast<size_t>(s.w);  // halving reads two rows
+  size_t px = static_cast<size_t>(s.w) * s.h * 2 + 2 * static_cast<size_t>(s.w);  // halving reads two rows
   s.dst.resize(px);
   s.src.resize(px);
   s.src2.resize(px);
@@ -147,23 +145,21 @@ std::vector<Row> SlotRows() {
 // pixman's separable blend mode for each of the nineteen modes, where it has one.
 bool ModePixmanOp(int mode, pixman_op_t* op) {
   static const pixman_op_t ops[kBlendModeCount] = {
-      PIXMAN_OP_OVER,       PIXMAN_OP_ADD,       PIXMAN_OP_CLEAR,      PIXMAN_OP_MULTIPLY,
-      PIXMAN_OP_CLEAR,      PIXMAN_OP_SCREEN,    PIXMAN_OP_LIGHTEN,    PIXMAN_OP_DARKEN,
-      PIXMAN_OP_DIFFERENCE, PIXMAN_OP_EXCLUSION, PIXMAN_OP_OVERLAY,    PIXMAN_OP_COLOR_DODGE,
-      PIXMAN_OP_COLOR_BURN, PIXMAN_OP_CLEAR,     PIXMAN_OP_HARD_LIGHT, PIXMAN_OP_SOFT_LIGHT,
-      PIXMAN_OP_CLEAR,      PIXMAN_OP_CLEAR,     PIXMAN_OP_CLEAR};
+      PIXMAN_OP_OVER,       PIXMAN_OP_ADD,         PIXMAN_OP_CLEAR,      PIXMAN_OP_MULTIPLY,   PIXMAN_OP_CLEAR,
+      PIXMAN_OP_SCREEN,     PIXMAN_OP_LIGHTEN,     PIXMAN_OP_DARKEN,     PIXMAN_OP_DIFFERENCE, PIXMAN_OP_EXCLUSION,
+      PIXMAN_OP_OVERLAY,    PIXMAN_OP_COLOR_DODGE, PIXMAN_OP_COLOR_BURN, PIXMAN_OP_CLEAR,      PIXMAN_OP_HARD_LIGHT,
+      PIXMAN_OP_SOFT_LIGHT, PIXMAN_OP_CLEAR,       PIXMAN_OP_CLEAR,      PIXMAN_OP_CLEAR};
   *op = ops[mode];
   return ops[mode] != PIXMAN_OP_CLEAR;
 }
 
 std::vector<Row> ModeRows() {
   static const char* const names[kBlendModeCount] = {
-      "normal",     "add",          "subtract",     "multiply",    "divide",
-      "screen",     "lighten",      "darken",       "difference",  "exclusion",
-      "overlay",    "colour dodge", "colour burn",  "linear burn", "hard light",
-      "soft light", "vivid light",  "linear light", "pin light"};
-  static const char* const entries[6] = {
-      "plain", "opacity", "src alpha", "src alpha x opacity", "mask", "mask x src alpha"};
+      "normal",     "add",        "subtract",    "multiply",     "divide",       "screen",      "lighten",
+      "darken",     "difference", "exclusion",   "overlay",      "colour dodge", "colour burn", "linear burn",
+      "hard light", "soft light", "vivid light", "linear light", "pin light"};
+  static const char* const entries[6] = {"plain", "opacity",         "src alpha", "src alpha x opacity",
+                                         "mask",  "mask x src alpha"};
   static const PixMask masks[6] = {kMaskNone, kMaskSolid, kMaskNone, kMaskSolid, kMaskA8, kMaskA8};
   std::vector<Row> rows;
   for (int m = 0; m < kBlendModeCount; m++) {
@@ -176,18 +172,13 @@ std::vector<Row> ModeRows() {
         r.line = [fn, op](u8* d, const u8* s, const u8*, const u8*, int w) { fn(d, s, op, w * 4); };
       } else {
         BlendMaskRowFn fn = BlendPickMask(e == 4 ? 2 : 3, m, 256);
-        r.line = [fn](u8* d, const u8* s, const u8*, const u8* mk, int w) {
-          fn(d, s, mk, 128, 256, w * 4);
-        };
+        r.line = [fn](u8* d, const u8* s, const u8*, const u8* mk, int w) { fn(d, s, mk, 128, 256, w * 4); };
       }
       pixman_op_t pop;
       r.pix = kNone;
-      if (m == 0 && e == 0)
-        r.pix = Comp(PIXMAN_OP_SRC);
-      else if (m == 1 && e == 2)
-        r.pix = Comp(PIXMAN_OP_ADD, kMaskA8);  // as slot 11
-      else if (ModePixmanOp(m, &pop))
-        r.pix = Comp(pop, masks[e]);
+      if (m == 0 && e == 0) r.pix = Comp(PIXMAN_OP_SRC);
+      else if (m == 1 && e == 2) r.pix = Comp(PIXMAN_OP_ADD, kMaskA8);  // as slot 11
+      else if (ModePixmanOp(m, &pop)) r.pix = Comp(pop, masks[e]);
       rows.push_back(r);
     }
   }
@@ -218,14 +209,11 @@ benchmark::internal::Benchmark* Tune(benchmark::internal::Benchmark* b) {
   return b->Repetitions(kRepetitions)->ReportAggregatesOnly(true)->MinTime(kMinTime);
 }
 
-std::string OursName(const Row& r, int size) {
-  return std::string(kSizes[size].name) + " | " + r.name;
-}
+std::string OursName(const Row& r, int size) { return std::string(kSizes[size].name) + " | " + r.name; }
 std::string PixName(const PixRef& p, int size) {
   static const char* const mask_names[3] = {"", " + solid mask", " + a8 mask"};
   if (p.kind == kPixFill) return std::string(kSizes[size].name) + " | pixman fill";
-  return std::string(kSizes[size].name) + " | pixman op " + std::to_string(p.op) +
-         mask_names[p.mask];
+  return std::string(kSizes[size].name) + " | pixman op " + std::to_string(p.op) + mask_names[p.mask];
 }
 std::string MemcpyName(int size) { return std::string(kSizes[size].name) + " | memcpy"; }
 
@@ -251,10 +239,8 @@ void OursPass(const Row& r, Surface& s) {
 }
 void PixmanPass(const PixRef& p, Surface& s) {
   pixman_image_t* mask = p.mask == kMaskSolid ? s.psolid : p.mask == kMaskA8 ? s.pa8 : nullptr;
-  if (p.kind == kPixFill)
-    pixman_fill(s.dst.data(), s.w, 32, 0, 0, s.w, s.h, 0x80402010u);
-  else
-    pixman_image_composite32(p.op, s.ps, mask, s.pd, 0, 0, 0, 0, 0, 0, s.w, s.h);
+  if (p.kind == kPixFill) pixman_fill(s.dst.data(), s.w, 32, 0, 0, s.w, s.h, 0x80402010u);
+  else pixman_image_composite32(p.op, s.ps, mask, s.pd, 0, 0, 0, 0, 0, 0, s.w, s.h);
 }
 void MemcpyPass(Surface& s) {
   size_t stride = static_cast<size_t>(s.w) * 4;
@@ -263,9 +249,7 @@ void MemcpyPass(Surface& s) {
   for (int y = 0; y < s.h; y++) std::memcpy(d + y * stride, src + y * stride, stride);
 }
 
-i64 RowPixels(const Row& r, const Surface& s) {
-  return static_cast<i64>(s.w) * (r.halve ? (s.h > 1 ? s.h : 2) : s.h);
-}
+i64 RowPixels(const Row& r, const Surface& s) { return static_cast<i64>(s.w) * (r.halve ? (s.h > 1 ? s.h : 2) : s.h); }
 
 double Median(std::vector<double> v) {
   std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
@@ -277,77 +261,77 @@ double Median(std::vector<double> v) {
 // row's time is its own passes'; the others' medians come along as counters.
 void RegisterFramePair(const Row& r, int size) {
   Tune(benchmark::RegisterBenchmark(OursName(r, size).c_str(), [r, size](benchmark::State& st) {
-    Surface& s = SurfaceFor(size);
-    bool has_pix = r.pix.kind != kNoPixman;
-    int kinds = has_pix ? 3 : 2;
-    std::vector<double> pix_t, mem_t;
-    i64 turn = 0;
-    for (auto _ : st) {
-      double ours = 0;
-      for (int k = 0; k < kinds; k++) {
-        int which = static_cast<int>((turn + k) % kinds);  // 0 ours, 1 memcpy, 2 pixman
-        RestoreDestination(s);
-        auto t0 = std::chrono::steady_clock::now();
-        if (which == 0) OursPass(r, s);
-        else if (which == 1) MemcpyPass(s);
-        else PixmanPass(r.pix, s);
-        benchmark::ClobberMemory();
-        double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        if (which == 0) ours = t;
-        else (which == 1 ? mem_t : pix_t).push_back(t);
-      }
-      turn++;
-      st.SetIterationTime(ours);
-    }
-    st.SetItemsProcessed(st.iterations() * RowPixels(r, s));
-    double frame_px = static_cast<double>(s.w) * s.h;
-    if (!mem_t.empty()) st.counters["memcpy_px_per_s"] = frame_px / Median(mem_t);
-    if (!pix_t.empty()) st.counters["pixman_px_per_s"] = frame_px / Median(pix_t);
-  })->UseManualTime());
+         Surface& s = SurfaceFor(size);
+         bool has_pix = r.pix.kind != kNoPixman;
+         int kinds = has_pix ? 3 : 2;
+         std::vector<double> pix_t, mem_t;
+         i64 turn = 0;
+         for (auto _ : st) {
+           double ours = 0;
+           for (int k = 0; k < kinds; k++) {
+             int which = static_cast<int>((turn + k) % kinds);  // 0 ours, 1 memcpy, 2 pixman
+             RestoreDestination(s);
+             auto t0 = std::chrono::steady_clock::now();
+             if (which == 0) OursPass(r, s);
+             else if (which == 1) MemcpyPass(s);
+             else PixmanPass(r.pix, s);
+             benchmark::ClobberMemory();
+             double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+             if (which == 0) ours = t;
+             else (which == 1 ? mem_t : pix_t).push_back(t);
+           }
+           turn++;
+           st.SetIterationTime(ours);
+         }
+         st.SetItemsProcessed(st.iterations() * RowPixels(r, s));
+         double frame_px = static_cast<double>(s.w) * s.h;
+         if (!mem_t.empty()) st.counters["memcpy_px_per_s"] = frame_px / Median(mem_t);
+         if (!pix_t.empty()) st.counters["pixman_px_per_s"] = frame_px / Median(pix_t);
+       })->UseManualTime());
 }
 
 void RegisterOurs(const Row& r, int size) {
   if (SurfaceFor(size).h > 1) return RegisterFramePair(r, size);
   Tune(benchmark::RegisterBenchmark(OursName(r, size).c_str(), [r, size](benchmark::State& st) {
-    Surface& s = SurfaceFor(size);
-    RestoreDestination(s);
-    for (auto _ : st) {
-      OursPass(r, s);
-      benchmark::ClobberMemory();
-    }
-    st.SetItemsProcessed(st.iterations() * RowPixels(r, s));
-  })->UseRealTime());
+         Surface& s = SurfaceFor(size);
+         RestoreDestination(s);
+         for (auto _ : st) {
+           OursPass(r, s);
+           benchmark::ClobberMemory();
+         }
+         st.SetItemsProcessed(st.iterations() * RowPixels(r, s));
+       })->UseRealTime());
 }
 
 void RegisterPixman(const PixRef& p, int size) {
   Tune(benchmark::RegisterBenchmark(PixName(p, size).c_str(), [p, size](benchmark::State& st) {
-    Surface& s = SurfaceFor(size);
-    RestoreDestination(s);
-    for (auto _ : st) {
-      PixmanPass(p, s);
-      benchmark::ClobberMemory();
-    }
-    st.SetItemsProcessed(st.iterations() * static_cast<i64>(s.w) * s.h);
-  })->UseRealTime());
+         Surface& s = SurfaceFor(size);
+         RestoreDestination(s);
+         for (auto _ : st) {
+           PixmanPass(p, s);
+           benchmark::ClobberMemory();
+         }
+         st.SetItemsProcessed(st.iterations() * static_cast<i64>(s.w) * s.h);
+       })->UseRealTime());
 }
 
 void RegisterMemcpy(int size) {
   Tune(benchmark::RegisterBenchmark(MemcpyName(size).c_str(), [size](benchmark::State& st) {
-    Surface& s = SurfaceFor(size);
-    RestoreDestination(s);
-    for (auto _ : st) {
-      MemcpyPass(s);
-      benchmark::ClobberMemory();
-    }
-    st.SetItemsProcessed(st.iterations() * static_cast<i64>(s.w) * s.h);
-  })->UseRealTime());
+         Surface& s = SurfaceFor(size);
+         RestoreDestination(s);
+         for (auto _ : st) {
+           MemcpyPass(s);
+           benchmark::ClobberMemory();
+         }
+         st.SetItemsProcessed(st.iterations() * static_cast<i64>(s.w) * s.h);
+       })->UseRealTime());
 }
 
 bool IsFillOrCopy(const Row& r) { return r.pix.kind == kPixFill || r.pix.op == PIXMAN_OP_SRC; }
 
 void PrintTable(const std::vector<Row>& rows) {
-  std::printf("\n%-44s %-10s %11s %11s %9s %11s %9s  %s\n", "row", "size", "zephra MP/s",
-              "pixman MP/s", "vs pixman", "memcpy MP/s", "vs memcpy", "goal");
+  std::printf("\n%-44s %-10s %11s %11s %9s %11s %9s  %s\n", "row", "size", "zephra MP/s", "pixman MP/s", "vs pixman",
+              "memcpy MP/s", "vs memcpy", "goal");
   int missed = 0;
   for (int size = 0; size < 2; size++) {
     for (const Row& r : rows) {
@@ -377,11 +361,10 @@ void PrintTable(const std::vector<Row>& rows) {
       std::printf("  %s\n", goal.c_str());
     }
   }
-  std::printf("\nkernel set: level %d%s; %d goal(s) missed\n", g_BlendKernelLevel,
-              g_BlendKernelLevel >= 2
-                  ? (g_CpuHasAvx2 ? ", SIMD set with AVX2 members" : ", SIMD set (SSE2)")
-                  : ", plain set",
-              missed);
+  std::printf(
+      "\nkernel set: level %d%s; %d goal(s) missed\n", g_BlendKernelLevel,
+      g_BlendKernelLevel >= 2 ? (g_CpuHasAvx2 ? ", SIMD set with AVX2 members" : ", SIMD set (SSE2)") : ", plain set",
+      missed);
 }
 
 }  // namespace

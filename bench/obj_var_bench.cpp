@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "shell/startup.h"
 #include "core/obj.h"
 #include "layer/layer.h"
 #include "script/var.h"
+#include "shell/startup.h"
 
 namespace {
 

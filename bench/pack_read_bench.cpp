@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "core/pack.h"
 #include "kit/pack_writer.h"
 #include "platform/file.h"
 #include "platform/platform.h"
-#include "core/pack.h"
 
 namespace fs = std::filesystem;
 
@@ -118,8 +118,8 @@ void ReadAll(benchmark::State& state, const std::vector<std::string>& names) {
   }
   state.SetItemsProcessed(state.iterations() * static_cast<i64>(names.size()));
   state.SetBytesProcessed(static_cast<i64>(bytes));
-  state.counters["entries/s"] = benchmark::Counter(static_cast<double>(state.iterations() * names.size()),
-                                                   benchmark::Counter::kIsRate);
+  state.counters["entries/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations() * names.size()), benchmark::Counter::kIsRate);
 }
 
 void BM_PackReadEveryEntry(benchmark::State& state) {

@@ -135,8 +135,8 @@ void BM_Typing(benchmark::State& state) {
     TypeOne(&s, n++);
     const double t0 = CpuNow();
     if (reference) {
-      FrameScaleBilinearThreaded(g_ScaledFrameBuffer, s.root.pixels, 0, 0, i64{w} * 100 - 100, i64{h} * 100 - 100, w,
-                                 h, i64{ow} * 100, i64{oh} * 100);
+      FrameScaleBilinearThreaded(g_ScaledFrameBuffer, s.root.pixels, 0, 0, i64{w} * 100 - 100, i64{h} * 100 - 100, w, h,
+                                 i64{ow} * 100, i64{oh} * 100);
       OldCopy(g_ScaledFrameBuffer, ow, oh, ow, oh);
     } else {
       FramePresent(&s.window, &s.root);
@@ -180,7 +180,8 @@ int main(int argc, char** argv) {
   goal("typing at 1920x1080, CPU per frame", "1920x1080 1:1", 200);
   goal("typing at 640x480, CPU per frame", "640x480 1:1", 200);
   // Scaled, the goal is proportion: no more than a tenth of the whole-window path.
-  const double ref = g_Us.count("1280x720 scaled 1.5 whole-window reference") ? g_Us["1280x720 scaled 1.5 whole-window reference"] : 0;
+  const double ref =
+      g_Us.count("1280x720 scaled 1.5 whole-window reference") ? g_Us["1280x720 scaled 1.5 whole-window reference"] : 0;
   goal("typing at 1280x720 shown at 1920x1080, CPU per frame", "1280x720 scaled 1.5", ref / 10);
   std::printf("%d goal(s) missed\n", missed);
   SysWorkerPoolStop();

@@ -11,20 +11,20 @@
 #include <vector>
 
 #include "common/sjis.h"
+#include "core/err.h"
+#include "core/obj.h"
+#include "core/pack.h"
+#include "core/sys.h"
 #include "kit/build.h"
 #include "kit/script_compiler.h"
 #include "platform/file.h"
 #include "platform/platform.h"
 #include "script/expr.h"
-#include "core/obj.h"
 #include "script/script.h"
 #include "script/task.h"
 #include "script/var.h"
-#include "core/err.h"
 #include "shell/frame.h"
-#include "core/pack.h"
 #include "shell/startup.h"
-#include "core/sys.h"
 
 namespace {
 

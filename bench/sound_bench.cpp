@@ -181,7 +181,8 @@ bool BuildGame(const fs::path& root) {
                                                "wait frames = 100000\n";
   KitGameSource source;
   std::string err;
-  if (KitReadSourceFolder(src.string(), &source, &err) != 0 || KitBuildGame(source, (root / "game").string(), true, &err) != 0) {
+  if (KitReadSourceFolder(src.string(), &source, &err) != 0 ||
+      KitBuildGame(source, (root / "game").string(), true, &err) != 0) {
     std::fprintf(stderr, "game build: %s\n", err.c_str());
     return false;
   }
@@ -196,7 +197,8 @@ double FirstFrameOnce(const char* self) {
                                "XDG_RUNTIME_DIR=" + g_Game.parent_path().string()};
   for (char** e = environ; *e; e++) {
     const std::string kv = *e;
-    if (kv.rfind("ZEPHRA_", 0) != 0 && kv.rfind("SDL_", 0) != 0 && kv.rfind("XDG_RUNTIME_DIR=", 0) != 0) env.push_back(kv);
+    if (kv.rfind("ZEPHRA_", 0) != 0 && kv.rfind("SDL_", 0) != 0 && kv.rfind("XDG_RUNTIME_DIR=", 0) != 0)
+      env.push_back(kv);
   }
   std::vector<char*> argv, envp;
   for (std::string& s : args) argv.push_back(s.data());
@@ -289,8 +291,9 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   std::sort(g_StartStallMs.begin(), g_StartStallMs.end());
   if (!g_StartStallMs.empty()) {
-    std::printf("\nsound start: median %.2f ms, slowest %.2f ms over %zu starts; start-up's wait for the thread %.2f ms\n",
-                Median(g_StartStallMs), g_StartStallMs.back(), g_StartStallMs.size(), g_StartupWaitMs);
+    std::printf(
+        "\nsound start: median %.2f ms, slowest %.2f ms over %zu starts; start-up's wait for the thread %.2f ms\n",
+        Median(g_StartStallMs), g_StartStallMs.back(), g_StartStallMs.size(), g_StartupWaitMs);
   }
   int missed = 0;
   missed += Goal("sound start stall (median)", g_StartStallMs.empty() ? -1 : Median(g_StartStallMs), 2, "ms");

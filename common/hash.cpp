@@ -14,7 +14,7 @@ static constexpr struct Crc32TableHolder {
   constexpr Crc32TableHolder() : v() {
     for (u32 i = 0; i < 256; i++) v[i] = Crc32Entry(i);
   }
-} kCrc32 {};
+} kCrc32{};
 
 const u32 g_Crc32Table[256] = {
 #define R(i) kCrc32.v[i], kCrc32.v[i + 1], kCrc32.v[i + 2], kCrc32.v[i + 3]

@@ -4,13 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 
-
 static constexpr struct LeadTableHolder {
   u8 v[256];
   constexpr LeadTableHolder() : v() {
     for (int c = 0; c < 256; c++) v[c] = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 1 : 0;
   }
-} kLead {};
+} kLead{};
 
 const u8 g_SjisLeadTable[256] = {
 #define R(i) kLead.v[i], kLead.v[i + 1], kLead.v[i + 2], kLead.v[i + 3]

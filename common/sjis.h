@@ -12,9 +12,7 @@ extern const u8 g_SjisLeadTable[256];
 inline bool SjisIsLead(u8 c) { return g_SjisLeadTable[c] != 0; }
 
 // Length in bytes of the character at s (1 or 2); 1 for a lead byte followed by the terminator.
-inline size_t SjisCharLen(const char* s) {
-  return (SjisIsLead(static_cast<u8>(s[0])) && s[1] != '\0') ? 2 : 1;
-}
+inline size_t SjisCharLen(const char* s) { return (SjisIsLead(static_cast<u8>(s[0])) && s[1] != '\0') ? 2 : 1; }
 
 // A-Z become a-z in place; double-byte characters are left alone.
 void StrLowerSjis(char* s);

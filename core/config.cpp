@@ -8,10 +8,10 @@
 #include <string>
 
 #include "common/sjis.h"
-#include "platform/file.h"
 #include "core/err.h"
 #include "core/pack.h"
 #include "core/state.h"
+#include "platform/file.h"
 
 u8 g_MovieUseDirectShow;
 u8 g_CfgUnreadFlag1;
@@ -114,7 +114,8 @@ void CfgReset() {
 [[maybe_unused]] static const bool s_Defaults = (CfgReset(), true);
 
 static u32 Le32(const u8* p) {
-  return static_cast<u32>(p[0]) | static_cast<u32>(p[1]) << 8 | static_cast<u32>(p[2]) << 16 | static_cast<u32>(p[3]) << 24;
+  return static_cast<u32>(p[0]) | static_cast<u32>(p[1]) << 8 | static_cast<u32>(p[2]) << 16 |
+         static_cast<u32>(p[3]) << 24;
 }
 
 // Up to 32 values of a ".dat" file beside the game; the missing ones read as 0. false when the

@@ -8,17 +8,28 @@
 
 // ---- Formats ---------------------------------------------------------------------------------
 enum {
-  CFG_VALUE_COUNT = 32,        // both ".dat" files: 32 little-endian u32 values
-  CFG_SAVE_MODE_INDEX = 21,    // the one value of "\zpsfs.dat" that is read
+  CFG_VALUE_COUNT = 32,      // both ".dat" files: 32 little-endian u32 values
+  CFG_SAVE_MODE_INDEX = 21,  // the one value of "\zpsfs.dat" that is read
   CFG_TITLE_MAX = 128,
-  CFG_WIDTH_MIN = 128, CFG_HEIGHT_MIN = 16, CFG_SIDE_MAX = 8192,
+  CFG_WIDTH_MIN = 128,
+  CFG_HEIGHT_MIN = 16,
+  CFG_SIDE_MAX = 8192,
 };
 // Offsets in "chbin\zpcfg.zbn".
 enum {
-  CFG_OFF_WIDTH = 16, CFG_OFF_HEIGHT = 20, CFG_OFF_SHOW_AFTER_FIRST_FRAME = 24,
-  CFG_OFF_IMAGE_ORDER = 28, CFG_OFF_SOUND_ORDER = 36, CFG_OFF_THREADED = 40, CFG_OFF_DEBUG = 44,
-  CFG_OFF_SOUND = 48, CFG_OFF_RESIZABLE = 52, CFG_OFF_FRAMED = 56, CFG_OFF_OPTIONS = 60,
-  CFG_OFF_TITLE_LENGTH = 76, CFG_OFF_TITLE = 78,  // the fixed part ends with the title length
+  CFG_OFF_WIDTH = 16,
+  CFG_OFF_HEIGHT = 20,
+  CFG_OFF_SHOW_AFTER_FIRST_FRAME = 24,
+  CFG_OFF_IMAGE_ORDER = 28,
+  CFG_OFF_SOUND_ORDER = 36,
+  CFG_OFF_THREADED = 40,
+  CFG_OFF_DEBUG = 44,
+  CFG_OFF_SOUND = 48,
+  CFG_OFF_RESIZABLE = 52,
+  CFG_OFF_FRAMED = 56,
+  CFG_OFF_OPTIONS = 60,
+  CFG_OFF_TITLE_LENGTH = 76,
+  CFG_OFF_TITLE = 78,  // the fixed part ends with the title length
 };
 // Error codes of the project configuration (texts from the project's error table).
 enum { ERR_CFG_TITLE_TOO_LONG = 901000, ERR_CFG_BAD_CONTENTS = 901020 };
@@ -55,7 +66,7 @@ extern u8 g_D3dUploadFlag;
 
 // ---- Save folder ("\zpsfs.dat") ---------------------------------------------------------------
 enum { CFG_SAVE_FOLDER_MAX = 640 };
-extern i32 g_CfgSaveFolderMode;     // 0 to 3
+extern i32 g_CfgSaveFolderMode;  // 0 to 3
 extern char g_SaveFolder[CFG_SAVE_FOLDER_MAX];
 
 // ---- Project configuration ("chbin\zpcfg.zbn") -------------------------------------------------
@@ -70,11 +81,11 @@ extern char g_CfgMainTitle[263];
 extern u8 g_CfgImageOrder[8];
 extern u8 g_CfgSoundOrder[4];
 extern u8 g_ThreadedMode;
-extern std::atomic<u8> g_SoundEnabled;        // project configuration: 0 off, 1 on, 2 on and required
+extern std::atomic<u8> g_SoundEnabled;  // project configuration: 0 off, 1 on, 2 on and required
 extern u8 g_WindowResizable;
 extern u8 g_WindowFramed;
-extern u8 g_CfgOptionBytes[3];      // kept, read by nothing
-extern i32 g_FrameTextureSize[2];   // read-back texture size, 0 until chosen
+extern u8 g_CfgOptionBytes[3];     // kept, read by nothing
+extern i32 g_FrameTextureSize[2];  // read-back texture size, 0 until chosen
 
 i32 CfgLoadEngineSettings();  // 0 (a missing file keeps the defaults)
 i32 CfgLoadSaveFolder();      // 0

@@ -7,11 +7,11 @@
 #include <mutex>
 
 #include "common/sjis.h"
-#include "platform/platform.h"
-#include "core/usererr.h"
-#include "core/state.h"
 #include "core/hooks.h"
+#include "core/state.h"
 #include "core/sys.h"
+#include "core/usererr.h"
+#include "platform/platform.h"
 
 const char* g_ErrDialogCaption = "ZEPHRA Debug Info.";
 u8 g_ErrDialogShown = 0;
@@ -214,7 +214,12 @@ static void AppendArg(std::string& out, const ConvSpec& spec, char conv, const E
   char buf[ERR_CONV_BUF];
   if (!a) return;  // a conversion without an argument gives nothing
   switch (conv) {
-    case 'd': case 'i': case 'u': case 'x': case 'X': case 'o':
+    case 'd':
+    case 'i':
+    case 'u':
+    case 'x':
+    case 'X':
+    case 'o':
       if (a->kind == ErrArg::INT || a->kind == ErrArg::UINT) {
         AppendInt(out, spec, conv, *a);
       } else if (a->kind == ErrArg::DBL) {
@@ -228,7 +233,12 @@ static void AppendArg(std::string& out, const ConvSpec& spec, char conv, const E
       if (a->kind == ErrArg::INT || a->kind == ErrArg::UINT) out += static_cast<char>(a->i);
       else if (a->kind == ErrArg::STR) out += a->s;
       return;
-    case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': {
+    case 'f':
+    case 'F':
+    case 'e':
+    case 'E':
+    case 'g':
+    case 'G': {
       if (a->kind == ErrArg::STR) {
         out += a->s;
         return;
@@ -410,9 +420,10 @@ static int RaiseArgs(i32 code, i8 fatal, bool at_script, const ErrArg* args, siz
 
 // The entry points catch what the standard library may throw (out of memory): a raise still
 // applies its fatal flag, and no exception leaves the reporter. The build checks that they say so.
-static_assert(noexcept(ErrFormatArgs(nullptr, nullptr, 0)) && noexcept(ErrRaiseArgs(0, 0, false, nullptr, 0)) &&
-                  noexcept(ErrMessageBoxArgs(nullptr, nullptr, nullptr, 0)) && noexcept(ErrTraceArgs(nullptr, nullptr, 0)),
-              "the error reporter's entry points never throw");
+static_assert(
+    noexcept(ErrFormatArgs(nullptr, nullptr, 0)) && noexcept(ErrRaiseArgs(0, 0, false, nullptr, 0)) && noexcept(
+        ErrMessageBoxArgs(nullptr, nullptr, nullptr, 0)) && noexcept(ErrTraceArgs(nullptr, nullptr, 0)),
+    "the error reporter's entry points never throw");
 int ErrRaiseArgs(i32 code, i8 fatal, bool at_script, const ErrArg* args, size_t count) noexcept {
   try {
     return RaiseArgs(code, fatal, at_script, args, count);
@@ -438,8 +449,7 @@ void ErrTraceArgs(const char* format, const ErrArg* args, size_t count) noexcept
   try {
     std::string text = ErrFormatArgs(format, args, count);
     std::fprintf(stderr, "[trace] %s\n", PlatSjisToUtf8(text).c_str());
-  } catch (...) {
-  }
+  } catch (...) {}
 }
 
 // ---- The edit button -------------------------------------------------------------------------
@@ -451,22 +461,14 @@ struct EditorRow {
 };
 
 static const EditorRow kEditors[] = {
-    {"apsaly.exe", " /j%d %s", "lp"},
-    {"EmEditor.exe", " %c%s%c /l %d", "qpql"},
-    {"Ginnie.exe", " %c%s%c /r%d", "qpql"},
-    {"GinnieFE.exe", " %c%s%c /r%d", "qpql"},
-    {"Jcref.exe", " %c%s%c /r%d", "qpql"},
-    {"JmEdit2.exe", " %c%s%c/%d", "qpql"},
-    {"K2Editor.exe", " %s /j%d", "pl"},
-    {"MIW.exe", " %c%s+%d%c", "qplq"},
-    {"oseditor2.exe", " /j%d %s", "lp"},
-    {"otbedit.exe", " %s /r%d", "pl"},
-    {"QXW32.exe", " -J%d %c%s%c", "lqpq"},
-    {"tepa.exe", " /j%d %c%s%c", "lqpq"},
-    {"TeraPad.exe", " /jl=%d %s", "lp"},
-    {"whinny.exe", " %c%s/%d%c", "qplq"},
-    {"WZEDITOR.exe", " %s /j%d", "pl"},
-    {"sakura.exe", " %c%s%c -Y=%d", "qpql"},
+    {"apsaly.exe", " /j%d %s", "lp"},         {"EmEditor.exe", " %c%s%c /l %d", "qpql"},
+    {"Ginnie.exe", " %c%s%c /r%d", "qpql"},   {"GinnieFE.exe", " %c%s%c /r%d", "qpql"},
+    {"Jcref.exe", " %c%s%c /r%d", "qpql"},    {"JmEdit2.exe", " %c%s%c/%d", "qpql"},
+    {"K2Editor.exe", " %s /j%d", "pl"},       {"MIW.exe", " %c%s+%d%c", "qplq"},
+    {"oseditor2.exe", " /j%d %s", "lp"},      {"otbedit.exe", " %s /r%d", "pl"},
+    {"QXW32.exe", " -J%d %c%s%c", "lqpq"},    {"tepa.exe", " /j%d %c%s%c", "lqpq"},
+    {"TeraPad.exe", " /jl=%d %s", "lp"},      {"whinny.exe", " %c%s/%d%c", "qplq"},
+    {"WZEDITOR.exe", " %s /j%d", "pl"},       {"sakura.exe", " %c%s%c -Y=%d", "qpql"},
     {"hidemaru.exe", " /j%d %c%s%c", "lqpq"},
 };
 static const EditorRow kDefaultEditor = {"", " %s", "p"};

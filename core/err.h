@@ -6,8 +6,8 @@
 #pragma once
 #include <atomic>
 #include <string>
-#include <vector>
 #include <type_traits>
+#include <vector>
 
 #include "common/types.h"
 
@@ -113,13 +113,13 @@ typedef bool (*ErrScriptPositionFn)(const char** file, i32* line);
 extern ErrScriptPositionFn g_ErrScriptPosition;
 
 // State visible to the rest of the engine and to tests.
-extern const char* g_ErrDialogCaption;  // "ZEPHRA Debug Info." or "License Information"
-extern u8 g_ErrDialogShown;             // the dialog has been opened this run
+extern const char* g_ErrDialogCaption;    // "ZEPHRA Debug Info." or "License Information"
+extern u8 g_ErrDialogShown;               // the dialog has been opened this run
 extern std::atomic<u8> g_ErrFatalRaised;  // a fatal error was raised this run (exit status 1)
-extern const char* g_ErrScriptFile;     // script file of the last error with context, or null
-extern i32 g_ErrScriptLine;             // its line, 1 without context
-extern std::string g_ErrLastText;       // the last formatted message (shown or not)
-extern u8 g_DebugMode;                  // project configuration: the edit button is offered
+extern const char* g_ErrScriptFile;       // script file of the last error with context, or null
+extern i32 g_ErrScriptLine;               // its line, 1 without context
+extern std::string g_ErrLastText;         // the last formatted message (shown or not)
+extern u8 g_DebugMode;                    // project configuration: the edit button is offered
 
 // The editor's argument vector for the edit button: the editor setting split at blanks (a
 // program and its own options, as $EDITOR often holds), then the parameters of the known-editor

@@ -24,9 +24,9 @@ extern void (*g_HookMessageWait)(TaskContext* ctx);
 extern i32 (*g_HookPumpWait)();
 
 // ---- GPU path and animated characters --------------------------------------------------------------
-extern u8 g_D3dRedraw;                // the GPU frame must be drawn again
-extern ObjNode* g_D3dReadbackNode;    // the layer that receives the GPU frame (or null)
-extern u8 g_EmoteAvailable;           // the animated-character bridge is loaded
+extern u8 g_D3dRedraw;              // the GPU frame must be drawn again
+extern ObjNode* g_D3dReadbackNode;  // the layer that receives the GPU frame (or null)
+extern u8 g_EmoteAvailable;         // the animated-character bridge is loaded
 // A layer's picture cut into texture tiles (tile parameter, tile sizes): 0, non-zero on failure.
 extern i32 (*g_HookGpuBuildTiles)(LayerRecord* rec, i8 tile, i32 size1, i32 size2);
 extern void (*g_HookGpuFreeTiles)(LayerRecord* rec);

@@ -160,7 +160,9 @@ static std::string IndexKey(u8 kind, const char* name, u32 len) {
 }
 
 // a stands before b in their folder's list.
-static bool Before(const ObjNode* a, const ObjNode* b) { return a->order < b->order || (a->order == b->order && a->seq < b->seq); }
+static bool Before(const ObjNode* a, const ObjNode* b) {
+  return a->order < b->order || (a->order == b->order && a->seq < b->seq);
+}
 
 static void DropIndex(ObjNode* parent) {
   delete parent->index;
@@ -168,7 +170,8 @@ static void DropIndex(ObjNode* parent) {
 }
 
 static void IndexAddName(ObjChildIndex* x, ObjNode* node) {
-  auto [it, fresh] = x->by_name.try_emplace(IndexKey(node->kind, node->name, node->name_len), ObjChildIndex::Named{node, 1});
+  auto [it, fresh] =
+      x->by_name.try_emplace(IndexKey(node->kind, node->name, node->name_len), ObjChildIndex::Named{node, 1});
   if (fresh) return;
   it->second.count++;
   if (Before(node, it->second.first)) it->second.first = node;
@@ -303,18 +306,14 @@ void ObjInsertChild(ObjNode* parent, ObjNode* node, i64 order) {
   if (after) {
     node->next = after;
     node->prev = after->prev;
-    if (after->prev)
-      after->prev->next = node;
-    else
-      parent->first_child = node;
+    if (after->prev) after->prev->next = node;
+    else parent->first_child = node;
     after->prev = node;
   } else {
     node->prev = parent->last_child;
     node->next = nullptr;
-    if (parent->last_child)
-      parent->last_child->next = node;
-    else
-      parent->first_child = node;
+    if (parent->last_child) parent->last_child->next = node;
+    else parent->first_child = node;
     parent->last_child = node;
   }
   parent->child_count++;

@@ -27,14 +27,14 @@ struct ObjNode {
   ObjNode* prev;
   ObjNode* next;
   ObjNode* parent;
-  char* name;        // heap copy of the last path component
+  char* name;  // heap copy of the last path component
   u32 name_len;
-  u32 key;           // MurmurHash2 of the name, bit 31 = folder
+  u32 key;  // MurmurHash2 of the name, bit 31 = folder
   u32 child_count;
   i64 order;
-  u8 kind;           // OBJ_FOLDER or OBJ_ITEM
-  void* payload;     // LayerRecord, MenuItem, TaskContext or SoundObject
-  u64 seq;           // when it was linked: among equal order values the list runs in this order
+  u8 kind;               // OBJ_FOLDER or OBJ_ITEM
+  void* payload;         // LayerRecord, MenuItem, TaskContext or SoundObject
+  u64 seq;               // when it was linked: among equal order values the list runs in this order
   ObjChildIndex* index;  // a folder with many children: its children by name and by order value
 };
 

@@ -21,17 +21,17 @@ enum {
   PACK_VERSION_CURRENT = 493,
   PACK_MAX_PACKS = 100,
   PACK_MAX_ENTRIES = 100000,
-  PACK_UPDATE_SLOTS = 10,     // slots 1 to 9 are used
-  PACK_RECORD_FIXED = 27,     // an entry record is 27 + L bytes
-  PACK_RECORD_TAIL = 21,      // kind, raw size, stored size, data offset, data hash
-  PACK_PARITY_SIZE = 1024,    // recovery block: the only parity size a repair accepts
+  PACK_UPDATE_SLOTS = 10,   // slots 1 to 9 are used
+  PACK_RECORD_FIXED = 27,   // an entry record is 27 + L bytes
+  PACK_RECORD_TAIL = 21,    // kind, raw size, stored size, data offset, data hash
+  PACK_PARITY_SIZE = 1024,  // recovery block: the only parity size a repair accepts
   PACK_KIND_STORED = 0,
   PACK_KIND_ZLIB = 1,
   PACK_FIND_MAX_FOLDERS = 1000,
   PACK_FIND_MAX_DEPTH = 32,
   PACK_APPENDED_HEADER = 16,  // "ZPER", pack offset, preview size, 4 bytes not read
 };
-extern const char kPackMagic[4];      // "ZPF\0"
+extern const char kPackMagic[4];         // "ZPF\0"
 extern const char kPackAppendMarker[4];  // "ZPER"
 
 // The twelve exchanged pairs of the name-length permutation; the runtime and the kit build the
@@ -42,14 +42,27 @@ void PackNameLengthTableBuild(u8 table[256]);
 
 // Type codes of the file sources.
 enum {
-  PACK_TYPE_UNKNOWN = 0, PACK_TYPE_BMP = 1, PACK_TYPE_PNG = 2, PACK_TYPE_JPG = 3, PACK_TYPE_GIF = 4,
-  PACK_TYPE_WAV = 5, PACK_TYPE_OGG = 6, PACK_TYPE_PSD = 7, PACK_TYPE_ZCG = 8, PACK_TYPE_PSB = 9,
+  PACK_TYPE_UNKNOWN = 0,
+  PACK_TYPE_BMP = 1,
+  PACK_TYPE_PNG = 2,
+  PACK_TYPE_JPG = 3,
+  PACK_TYPE_GIF = 4,
+  PACK_TYPE_WAV = 5,
+  PACK_TYPE_OGG = 6,
+  PACK_TYPE_PSD = 7,
+  PACK_TYPE_ZCG = 8,
+  PACK_TYPE_PSB = 9,
 };
 
 // ---- File sources ----------------------------------------------------------------------------
 
-enum { PACK_SOURCE_NONE = 0, PACK_SOURCE_LOOSE = 1, PACK_SOURCE_ARCHIVE = 2, PACK_SOURCE_LINKED = 3,
-       PACK_SOURCE_MEMORY = 4 };
+enum {
+  PACK_SOURCE_NONE = 0,
+  PACK_SOURCE_LOOSE = 1,
+  PACK_SOURCE_ARCHIVE = 2,
+  PACK_SOURCE_LINKED = 3,
+  PACK_SOURCE_MEMORY = 4
+};
 // Media kinds of PackResolveMediaFile.
 enum { PACK_MEDIA_IMAGE = 0, PACK_MEDIA_SOUND = 1, PACK_MEDIA_EMOTE = 9 };
 
@@ -72,11 +85,11 @@ struct PackMemoryItem {
   char* name;  // heap copy
   u8 type;
   u32 size;
-  u8* data;    // heap block
+  u8* data;  // heap block
 };
 struct PackMemoryList {
   i32 count;
-  u64 total;   // bytes held by the list's items
+  u64 total;  // bytes held by the list's items
   PackMemoryItem items[PACK_MEMLIST_ITEMS];
 };
 extern PackMemoryList g_PackMemoryLists[PACK_MEMLIST_COUNT];
@@ -130,7 +143,7 @@ struct PackDirectory {
   i32 entry_count;
   std::vector<u32> hashes;
   std::vector<u32> packs;
-  std::vector<u32> positions;   // from the pack's base, of the entry's length code
+  std::vector<u32> positions;  // from the pack's base, of the entry's length code
   u8 duplicates;
   char* update_slots[PACK_UPDATE_SLOTS];
   u32 pack_entries[PACK_MAX_PACKS];     // entry count of each pack as counted by PackAddName
@@ -147,11 +160,11 @@ extern u8 g_ScrambleKey[4];
 // the running executable.
 extern std::string g_PackExeNative;
 
-i32 PackDetectAppended();          // -1 (the run ends), 0 nothing appended, 1 appended
-i32 PackSelfIsStandalone();        // 1 when the running program carries appended data itself
-u32 PackAppendedBaseSize();        // A, or 0 when the resource is missing
-u64 PackReadAppendedTrailer();     // the executable's file size (0 when it will not open)
-i32 PackCheckAppendedMarker();     // 1 when "ZPER" stands at A
+i32 PackDetectAppended();       // -1 (the run ends), 0 nothing appended, 1 appended
+i32 PackSelfIsStandalone();     // 1 when the running program carries appended data itself
+u32 PackAppendedBaseSize();     // A, or 0 when the resource is missing
+u64 PackReadAppendedTrailer();  // the executable's file size (0 when it will not open)
+i32 PackCheckAppendedMarker();  // 1 when "ZPER" stands at A
 // The screen saver's preview bitmap stored behind the appended-data header: a heap copy (the
 // caller frees it) and its size, or null when there is none or it does not fit in the file.
 u8* PackReadAppendedPreview(u32* size);

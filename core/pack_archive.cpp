@@ -13,19 +13,19 @@
 
 #include "common/hash.h"
 #include "common/sjis.h"
-#include "platform/file.h"
-#include "platform/platform.h"
-#include "platform/resource.h"
 #include "core/err.h"
 #include "core/pack.h"
 #include "core/state.h"
+#include "platform/file.h"
+#include "platform/platform.h"
+#include "platform/resource.h"
 
 const char kPackMagic[4] = {'Z', 'P', 'F', '\0'};
 const char kPackAppendMarker[4] = {'Z', 'P', 'E', 'R'};
 
 // Fixed once for this engine's packs; the kit's writer builds its table from the same pairs.
 const u8 g_PackNameLengthPairs[12][2] = {
-    {3, 197}, {8, 250}, {14, 121}, {22, 67}, {29, 140}, {37, 226},
+    {3, 197}, {8, 250},  {14, 121}, {22, 67},  {29, 140}, {37, 226},
     {45, 88}, {53, 171}, {61, 104}, {79, 233}, {96, 158}, {113, 186},
 };
 
@@ -37,9 +37,9 @@ u8 g_NameLengthTable[256];
 u8 g_ScrambleKey[4];
 std::string g_PackExeNative;
 
-static u32 s_AppendedSize = 0;       // A of the last detection
-static u32 s_AppendedPackOffset = 0; // pack offset read behind the marker
-static std::string s_AppendedFile;   // the file the last detection looked at
+static u32 s_AppendedSize = 0;        // A of the last detection
+static u32 s_AppendedPackOffset = 0;  // pack offset read behind the marker
+static std::string s_AppendedFile;    // the file the last detection looked at
 
 void PackNameLengthTableBuild(u8 table[256]) {
   for (int i = 0; i < 256; i++) table[i] = static_cast<u8>(i);
@@ -49,7 +49,8 @@ void PackNameLengthTableBuild(u8 table[256]) {
 // ---- Pack file access ------------------------------------------------------------------------
 
 static u32 Le32(const u8* p) {
-  return static_cast<u32>(p[0]) | static_cast<u32>(p[1]) << 8 | static_cast<u32>(p[2]) << 16 | static_cast<u32>(p[3]) << 24;
+  return static_cast<u32>(p[0]) | static_cast<u32>(p[1]) << 8 | static_cast<u32>(p[2]) << 16 |
+         static_cast<u32>(p[3]) << 24;
 }
 
 // A of the running program's own resource, 0 when it has none.
@@ -105,7 +106,8 @@ i32 PackReadU8(PackHandle* h, u8* v) { return PackRead(h, v, 1); }
 i32 PackReadU32(PackHandle* h, u32* v) {
   u8 b[4];
   if (PackRead(h, b, 4)) return -1;
-  *v = static_cast<u32>(b[0]) | static_cast<u32>(b[1]) << 8 | static_cast<u32>(b[2]) << 16 | static_cast<u32>(b[3]) << 24;
+  *v = static_cast<u32>(b[0]) | static_cast<u32>(b[1]) << 8 | static_cast<u32>(b[2]) << 16 |
+       static_cast<u32>(b[3]) << 24;
   return 0;
 }
 
@@ -546,8 +548,7 @@ i32 PackFindInArchives(PackLookup* lookup, const char* name) {
     u32 len = g_NameLengthTable[255 - code];
     u64 record_end = static_cast<u64>(d.positions[e]) - 4 + PACK_RECORD_FIXED + len;
     std::string stored(len, '\0');
-    if (record_end > PACK_HEADER_SIZE + static_cast<u64>(d.pack_table_size[p]) ||
-        PackRead(&hd, stored.data(), len)) {
+    if (record_end > PACK_HEADER_SIZE + static_cast<u64>(d.pack_table_size[p]) || PackRead(&hd, stored.data(), len)) {
       PackClose(&hd);
       return -2;
     }

@@ -10,11 +10,11 @@
 
 #include "common/hash.h"
 #include "common/sjis.h"
-#include "platform/file.h"
-#include "core/obj.h"
 #include "core/config.h"
 #include "core/err.h"
+#include "core/obj.h"
 #include "core/pack.h"
+#include "platform/file.h"
 
 PackMemoryList g_PackMemoryLists[PACK_MEMLIST_COUNT];
 i32 g_PackLinkedCount = 0;
@@ -29,9 +29,9 @@ struct TypeRow {
 };
 // Compared in this order.
 static const TypeRow kTypeRows[] = {
-    {".bmp", PACK_TYPE_BMP}, {".png", PACK_TYPE_PNG}, {".jpg", PACK_TYPE_JPG}, {".gif", PACK_TYPE_GIF},
-    {".psd", PACK_TYPE_PSD}, {".zcg", PACK_TYPE_ZCG}, {".psb", PACK_TYPE_PSB}, {".wav", PACK_TYPE_WAV},
-    {".ogg", PACK_TYPE_OGG},
+    {".bmp", PACK_TYPE_BMP}, {".png", PACK_TYPE_PNG}, {".jpg", PACK_TYPE_JPG},
+    {".gif", PACK_TYPE_GIF}, {".psd", PACK_TYPE_PSD}, {".zcg", PACK_TYPE_ZCG},
+    {".psb", PACK_TYPE_PSB}, {".wav", PACK_TYPE_WAV}, {".ogg", PACK_TYPE_OGG},
 };
 
 u8 PackTypeFromExtension(const char* name) {
@@ -269,7 +269,7 @@ i32 PackVerifyRepair(PackHandle* h, u8* data, u32 n, u32 data_hash) {
 
   u8 x0[PACK_PARITY_SIZE] = {};  // XOR of all blocks as read, zero padded past n
   for (u32 i = 0; i < n; i++) x0[i % PACK_PARITY_SIZE] ^= data[i];
-  u8 xc[PACK_PARITY_SIZE];       // the same XOR as bytes get rewritten
+  u8 xc[PACK_PARITY_SIZE];  // the same XOR as bytes get rewritten
   std::memcpy(xc, x0, sizeof xc);
   for (u32 b = 0; b < blocks; b++) {
     u8* block = data + static_cast<size_t>(b) * PACK_PARITY_SIZE;
@@ -296,8 +296,10 @@ static bool RawSizePlausible(u32 raw, u32 stored) {
 i32 PackReadEntry(PackLookup* lookup, const char* name) {
   lookup->data = nullptr;
   lookup->size = 0;
-  const char* pack_name = lookup->pack < static_cast<u32>(g_PackDirectory.pack_count) && g_PackDirectory.names[lookup->pack]
-                              ? g_PackDirectory.names[lookup->pack] : "";
+  const char* pack_name =
+      lookup->pack < static_cast<u32>(g_PackDirectory.pack_count) && g_PackDirectory.names[lookup->pack]
+          ? g_PackDirectory.names[lookup->pack]
+          : "";
   PackHandle h;
   if (lookup->pack >= static_cast<u32>(g_PackDirectory.pack_count) || PackOpenIndex(&h, lookup->pack)) {
     ErrRaiseF(ERR_PACK_OPEN, 1, pack_name);
@@ -312,8 +314,8 @@ i32 PackReadEntry(PackLookup* lookup, const char* name) {
   u8 kind = 0;
   u32 raw = 0, stored = 0, hash = 0;
   u64 offset = 0;
-  if (PackSeek(&h, lookup->position) || PackReadU8(&h, &kind) || PackReadU32(&h, &raw) ||
-      PackReadU32(&h, &stored) || PackReadU64(&h, &offset) || PackReadU32(&h, &hash))
+  if (PackSeek(&h, lookup->position) || PackReadU8(&h, &kind) || PackReadU32(&h, &raw) || PackReadU32(&h, &stored) ||
+      PackReadU64(&h, &offset) || PackReadU32(&h, &hash))
     return damaged();
   if (kind != PACK_KIND_STORED && kind != PACK_KIND_ZLIB) {
     PackClose(&h);

@@ -77,23 +77,23 @@ struct WinRect {
 };
 
 struct WindowObject {
-  i32 index;                        // 0 to 3
-  i32 x, y;                         // window position on the desktop
-  i32 width, height;                // size of the game screen
-  i32 opacity;                      // 256 after set-up
+  i32 index;          // 0 to 3
+  i32 x, y;           // window position on the desktop
+  i32 width, height;  // size of the game screen
+  i32 opacity;        // 256 after set-up
   u8 show_after_first_frame;
   u8 class_registered;
-  std::atomic<u8> close_state;      // WIN_CLOSE_...
+  std::atomic<u8> close_state;  // WIN_CLOSE_...
   u8 maximise_acts;
   u8 minimise_allowed;
-  char title[WIN_TITLE_MAX];        // Shift-JIS
+  char title[WIN_TITLE_MAX];  // Shift-JIS
   ObjNode* root_layer;
   char menu_name[WIN_MENU_NAME_MAX];
   u8 has_drawn;
-  u8 spare[WIN_SPARE_BYTES];        // zero-filled by set-up, its first u32 = 100
-  WinRect client;                   // 0, 0, width, height
+  u8 spare[WIN_SPARE_BYTES];  // zero-filled by set-up, its first u32 = 100
+  WinRect client;             // 0, 0, width, height
   PlatWindow* handle;
-  std::atomic<u8> active;           // the window is active
+  std::atomic<u8> active;               // the window is active
   std::atomic<i32> cursor_x, cursor_y;  // cursor in game pixels
   std::atomic<u8> outside_screen, outside_extended;
   u8 move_shows_cursor, button_shows_cursor, wheel_shows_cursor;
@@ -111,7 +111,7 @@ extern std::atomic<u8> g_MouseMoved;        // 0x80 after a mouse move, cleared 
 extern std::atomic<u32> g_MouseButtonDown;  // the last button pressed: 1 left, 2 right, 4 middle
 extern std::atomic<i16> g_WheelDelta;       // the last wheel turn, 120 per step
 // Requests the scripts read and clear: window index + 1, 0 for none.
-extern std::atomic<u32> g_CloseRequested;   // the close button, with close state 0
+extern std::atomic<u32> g_CloseRequested;  // the close button, with close state 0
 extern std::atomic<u32> g_MaximiseRequested;
 extern std::atomic<u32> g_MinimiseRequested;
 extern std::atomic<u32> g_CaptionDoubleClicked;
@@ -119,7 +119,7 @@ extern std::atomic<u32> g_CaptionDoubleClicked;
 // (x in the low 16 bits, y in the high 16 bits, client pixels).
 extern std::atomic<u8> g_DragWindow;
 extern std::atomic<u32> g_DragLParam;
-extern i32 g_MonitorIndex;                  // display device holding the main window, per move
+extern i32 g_MonitorIndex;  // display device holding the main window, per move
 extern i32 g_MenuBarHeight;
 
 // The picture a shaped window takes its shape from: 32-bit pixels, rows top-down, every alpha
@@ -150,25 +150,25 @@ extern WinCommandWindow g_CommandWindow;
 // ---- Frame loop --------------------------------------------------------------------------------
 // Everything here belongs to the thread that runs frames, except the frame thread's state byte
 // (under g_EngineLock) and the atomics.
-extern u64 g_FrameCounter;          // every FrameRun call
-extern u64 g_StepCounter;           // every scheduler pass
-extern u32 g_RerunRequest;          // a command asks for another pass in this frame
-extern i32 g_FrameRate;             // frames per second, 60
-extern u32 g_FrameSkipAllowed;      // 1
-extern u32 g_FramePhase;            // 16.16 accumulator of frame periods
-extern u32 g_FrameStart;            // scheduled start of the current frame
+extern u64 g_FrameCounter;      // every FrameRun call
+extern u64 g_StepCounter;       // every scheduler pass
+extern u32 g_RerunRequest;      // a command asks for another pass in this frame
+extern i32 g_FrameRate;         // frames per second, 60
+extern u32 g_FrameSkipAllowed;  // 1
+extern u32 g_FramePhase;        // 16.16 accumulator of frame periods
+extern u32 g_FrameStart;        // scheduled start of the current frame
 extern u32 g_GameClock, g_RealClock;
 extern u32 g_FrameSleeping;
 extern u8 g_SkipDrawing, g_SkipNext, g_FirstFrameDone;
-extern std::atomic<u8> g_FramesHeld;        // frames do nothing while the close box is open
-extern std::atomic<i8> g_RedrawCountdown;   // frames that still redraw every window first
+extern std::atomic<u8> g_FramesHeld;       // frames do nothing while the close box is open
+extern std::atomic<i8> g_RedrawCountdown;  // frames that still redraw every window first
 extern std::atomic<u8> g_InactivePaused;   // also read by the sound thread
 extern u32 g_InactiveSince;
 extern std::atomic<u8> g_RunInBackground;  // 1; also read by the sound thread
-extern u8 g_FrameThreadState;               // 255 never started, 0 running, 9 finished
+extern u8 g_FrameThreadState;              // 255 never started, 0 running, 9 finished
 
 // Per-second counters, read by the system variables.
-extern u32 g_FpsSecondMark;       // time of the last rollover
+extern u32 g_FpsSecondMark;                     // time of the last rollover
 extern u32 g_FpsPaced, g_FpsPresented;          // in the current second
 extern u32 g_FpsPacedLast, g_FpsPresentedLast;  // totals of the last whole second
 
@@ -240,21 +240,21 @@ struct InputJoyRecord {
   u8 ok;  // the read succeeded (a joystick sits in this slot)
 };
 
-extern std::atomic<i32> g_InputActiveWindow;  // the first active window, -1 none
+extern std::atomic<i32> g_InputActiveWindow;                     // the first active window, -1 none
 extern u8 g_InputKeyboardOn, g_InputJoystickOn, g_InputMouseOn;  // command 50; all 1
-extern u8 g_JoystickPresent;                  // set at start-up
-extern i32 g_InputJoystickCount;              // at most INPUT_JOY_MAX
+extern u8 g_JoystickPresent;                                     // set at start-up
+extern i32 g_InputJoystickCount;                                 // at most INPUT_JOY_MAX
 extern InputJoyRecord g_InputJoy[INPUT_JOY_MAX];
 
 // The cursor: shown and the pending operation may be changed from any thread (the error dialog).
 enum { INPUT_CURSOR_OP_NONE = 0, INPUT_CURSOR_OP_SHOW = 1, INPUT_CURSOR_OP_HIDE = 2 };
 enum { INPUT_CURSOR_HIDDEN = 0, INPUT_CURSOR_AUTO_HIDE = 1, INPUT_CURSOR_SHOWN = 2 };
-extern std::atomic<u8> g_CursorShown;         // 1
-extern std::atomic<u8> g_CursorOp;            // INPUT_CURSOR_OP_...
-extern u8 g_CursorAutoHide;                   // 1
-extern u8 g_CursorMode;                       // INPUT_CURSOR_...; auto-hide at start
-extern i32 g_CursorHideDelay;                 // ms, 2500
-extern i32 g_CursorHotX, g_CursorHotY;        // hot spot of a cursor made from a layer
+extern std::atomic<u8> g_CursorShown;   // 1
+extern std::atomic<u8> g_CursorOp;      // INPUT_CURSOR_OP_...
+extern u8 g_CursorAutoHide;             // 1
+extern u8 g_CursorMode;                 // INPUT_CURSOR_...; auto-hide at start
+extern i32 g_CursorHideDelay;           // ms, 2500
+extern i32 g_CursorHotX, g_CursorHotY;  // hot spot of a cursor made from a layer
 // The cursor in desktop pixels, kept by input at every poll of the main thread (read by the
 // script engine's debug corner detector without waiting).
 extern std::atomic<PointI32> g_CursorScreenPos;
@@ -272,38 +272,44 @@ enum {
 };
 // The dragged edge of a sizing (the WMSZ_ numbers).
 enum {
-  WIN_EDGE_LEFT = 1, WIN_EDGE_RIGHT = 2, WIN_EDGE_TOP = 3, WIN_EDGE_TOP_LEFT = 4, WIN_EDGE_TOP_RIGHT = 5,
-  WIN_EDGE_BOTTOM = 6, WIN_EDGE_BOTTOM_LEFT = 7, WIN_EDGE_BOTTOM_RIGHT = 8,
+  WIN_EDGE_LEFT = 1,
+  WIN_EDGE_RIGHT = 2,
+  WIN_EDGE_TOP = 3,
+  WIN_EDGE_TOP_LEFT = 4,
+  WIN_EDGE_TOP_RIGHT = 5,
+  WIN_EDGE_BOTTOM = 6,
+  WIN_EDGE_BOTTOM_LEFT = 7,
+  WIN_EDGE_BOTTOM_RIGHT = 8,
 };
 
-extern std::atomic<SizeI32> g_DisplaySize;  // client area, or the display mode in use
+extern std::atomic<SizeI32> g_DisplaySize;     // client area, or the display mode in use
 extern std::atomic<PointI32> g_MonitorOrigin;  // top-left of the monitor holding the main window
 extern std::atomic<u8> g_Fullscreen, g_Maximised;
-extern std::atomic<u8> g_ScaleKind;         // WIN_SCALE_...
-extern std::atomic<u8> g_D3dResetRequest;   // the Direct3D device must be reset
-extern i32 g_FullscreenBitsPerPixel;        // depth of the fullscreen display modes (the desktop's)
-extern u8 g_RestoreSizePending;             // the size handlers restore the sizes of before a maximise
-extern u8 g_BlockScreenSaver;               // command 91: the screen saver is kept from starting
+extern std::atomic<u8> g_ScaleKind;        // WIN_SCALE_...
+extern std::atomic<u8> g_D3dResetRequest;  // the Direct3D device must be reset
+extern i32 g_FullscreenBitsPerPixel;       // depth of the fullscreen display modes (the desktop's)
+extern u8 g_RestoreSizePending;            // the size handlers restore the sizes of before a maximise
+extern u8 g_BlockScreenSaver;              // command 91: the screen saver is kept from starting
 extern std::atomic<SizeI32> g_OutputSize;
 extern std::atomic<PointI32> g_OutputOffset;
 
 // ---- Folders and paths ---------------------------------------------------------------------------
 enum { SYS_PATH_MAX = 288, SYS_EXE_PATH_MAX = 261, SYS_EXTRA_ARGS = 8 };
 
-extern char g_ExePath[SYS_EXE_PATH_MAX];     // lower-cased, Windows-style path of the game's executable
-extern char g_ExeFolder[SYS_PATH_MAX];       // its folder, lower-cased, ending in "\"
-extern char g_WorkFolder[SYS_PATH_MAX];      // working folder of the file sources
-extern char g_InstanceName[SYS_PATH_MAX];    // g_ExePath with "\" turned into ":"
+extern char g_ExePath[SYS_EXE_PATH_MAX];   // lower-cased, Windows-style path of the game's executable
+extern char g_ExeFolder[SYS_PATH_MAX];     // its folder, lower-cased, ending in "\"
+extern char g_WorkFolder[SYS_PATH_MAX];    // working folder of the file sources
+extern char g_InstanceName[SYS_PATH_MAX];  // g_ExePath with "\" turned into ":"
 extern char g_FolderInstanceName[SYS_PATH_MAX];
-extern char g_AppDataFolder[SYS_PATH_MAX];   // Windows-style, without a trailing "\"
+extern char g_AppDataFolder[SYS_PATH_MAX];  // Windows-style, without a trailing "\"
 extern char g_DocumentsFolder[SYS_PATH_MAX];
-extern char g_GameFolderNative[4096];        // the game folder as the platform spells it (UTF-8)
+extern char g_GameFolderNative[4096];  // the game folder as the platform spells it (UTF-8)
 extern u8 g_ScreenSaverBuild;
 extern u8 g_FolderNotWritable;
 extern u8 g_RelaunchAtExit;
-extern std::atomic<u8> g_Running;            // the message loop runs; cleared by the quit message
-extern char g_VersionMarker[10];             // "revarhpez"
-extern PlatLocalTime g_StartLocalTime;       // when the run started, for the system variables
+extern std::atomic<u8> g_Running;       // the message loop runs; cleared by the quit message
+extern char g_VersionMarker[10];        // "revarhpez"
+extern PlatLocalTime g_StartLocalTime;  // when the run started, for the system variables
 
 // Instance locks: 0 the start-up interlock "zephra1", 1 per executable, 2 per folder; 0 = none.
 extern i32 g_InstanceMutexes[3];
@@ -313,13 +319,13 @@ extern i32 g_ExtraArgCount;
 extern char* g_ExtraArgs[SYS_EXTRA_ARGS + 1];
 
 // ---- The machine ---------------------------------------------------------------------------------
-extern i8 g_OsCode;                 // see SysOsCodeFromBuild; compare as u8 (255 = unknown = new)
-extern i32 g_CpuCount;              // a full integer: 128 processors and more stay positive
-extern i8 g_WorkerCount;            // drawing workers, 1 to 4
+extern i8 g_OsCode;                         // see SysOsCodeFromBuild; compare as u8 (255 = unknown = new)
+extern i32 g_CpuCount;                      // a full integer: 128 processors and more stay positive
+extern i8 g_WorkerCount;                    // drawing workers, 1 to 4
 extern std::atomic<SizeI32> g_MonitorSize;  // the monitor holding the main window (also read by scripts)
-extern i32 g_DesktopBitsPerPixel;   // a 24-bit desktop reports 32
-extern i32 g_DesktopRefreshRate;    // -1 below 60
-extern i32 g_DxVersion;             // DirectX major version, 0 when none
+extern i32 g_DesktopBitsPerPixel;           // a 24-bit desktop reports 32
+extern i32 g_DesktopRefreshRate;            // -1 below 60
+extern i32 g_DxVersion;                     // DirectX major version, 0 when none
 
 // ---- Animated-character players ------------------------------------------------------------------
 // The layers whose players the engine advances and carries over a device rebuild (null = free

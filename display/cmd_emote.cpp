@@ -47,8 +47,7 @@ static LayerRecord* NamedLayer(const CmdArgRecord* a) {
   char name[EMOTE_PATH_SIZE];
   if (CmdArgGiven(a, P_NUM))
     std::snprintf(name, sizeof name, "%s.%lld", CmdArgStr(a, P_NAME), static_cast<long long>(CmdArgInt(a, P_NUM)));
-  else
-    std::snprintf(name, sizeof name, "%s", CmdArgStr(a, P_NAME));
+  else std::snprintf(name, sizeof name, "%s", CmdArgStr(a, P_NAME));
   char path[OBJ_PATH_MAX];
   const i32 folder = ObjResolvePath(path, sizeof path, name, g_LayerBase, 0);
   if (folder < 0) return nullptr;
@@ -97,7 +96,8 @@ i32 CmdEmoteControl() {
     const i64 start = CmdArgInt(a, P_START), stop = CmdArgInt(a, P_STOP);
     if (start == 1) EmoteMotionStart(rec, clip);
     if (start == 2) {
-      const float fade = CmdArgGiven(a, P_FADE) ? static_cast<float>(static_cast<double>(CmdArgInt(a, P_FADE)) / 100.0) : 1.0f;
+      const float fade =
+          CmdArgGiven(a, P_FADE) ? static_cast<float>(static_cast<double>(CmdArgInt(a, P_FADE)) / 100.0) : 1.0f;
       EmoteTimelineStart(rec, clip, fade, Ms(a));
     }
     if (stop == 1) EmoteMotionStop(rec, clip);

@@ -2,11 +2,11 @@
 // the image writers' PNG encoder and written to a temporary file beside the target that is
 // renamed into place, so a reader never sees half a file.
 #include "core/state.h"
-#include "sound/movie.h"
 #include "display/present.h"
 #include "layer/image_write.h"
 #include "layer/layer.h"
 #include "platform/file.h"
+#include "sound/movie.h"
 
 i32 FrameEncodePng(const u8* bgra, i32 width, i32 height, std::string* out) {
   out->clear();
@@ -36,7 +36,8 @@ i32 FrameDumpPng(const char* path, std::string* why) {
     *why = "the main window has no picture";
     return -1;
   }
-  if ((movie ? FrameEncodePng(shown.data(), sw, sh, &png) : FrameEncodePng(r->pixels, r->width, r->height, &png)) != 0) {
+  if ((movie ? FrameEncodePng(shown.data(), sw, sh, &png) : FrameEncodePng(r->pixels, r->width, r->height, &png)) !=
+      0) {
     *why = "the picture could not be encoded";
     return -1;
   }

@@ -368,7 +368,8 @@ size_t EmoteDumpVariables(LayerRecord* rec, char* out, size_t size) {
     // The name is the player's own, so it goes back as it came.
     const float v = Ord<EmoteFnHGet>(234)(rec->player, name);
     const double scaled = std::isfinite(v) ? std::round(static_cast<double>(v) * 1000.0) : 0.0;
-    const long long n = scaled > 2e12 ? 2000000000000LL : (scaled < -2e12 ? -2000000000000LL : static_cast<long long>(scaled));
+    const long long n =
+        scaled > 2e12 ? 2000000000000LL : (scaled < -2e12 ? -2000000000000LL : static_cast<long long>(scaled));
     char num[32];
     std::snprintf(num, sizeof num, "%lld", n);
     const size_t need = std::strlen(name) + 2 + std::strlen(num) + 2;

@@ -24,8 +24,8 @@ struct EmoteBridgeTable {
   void* fn[EMOTE_ORDINAL_MAX + 1];
 };
 extern EmoteBridgeTable g_EmoteBridge;
-extern void* g_EmoteModule;  // the loaded library
-extern void* g_EmoteDriver;  // the driver object of ordinal 2
+extern void* g_EmoteModule;    // the loaded library
+extern void* g_EmoteDriver;    // the driver object of ordinal 2
 extern i32 g_EmoteSaturation;  // the saturation of the layer being loaded (128 = neutral)
 // The player library's file; empty: "libzephra_emote.so" beside the executable.
 extern std::string g_EmoteLibraryPath;
@@ -56,7 +56,7 @@ i32 EmoteTimelineStop(LayerRecord* rec, const char* name, float ms);
 // A variable (name as the player spells it, sent unconverted) moved to value over ms.
 i32 EmoteSetVariable(LayerRecord* rec, const char* name, float value, float ms);
 // Answers of the player (0 without one).
-i32 EmoteAskMotionsPlaying(LayerRecord* rec);            // ordinal 252
+i32 EmoteAskMotionsPlaying(LayerRecord* rec);                     // ordinal 252
 i32 EmoteAskTimelinePlaying(LayerRecord* rec, const char* name);  // "" any
 i32 EmoteAskMotionPlaying(LayerRecord* rec, const char* name);
 

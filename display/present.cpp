@@ -7,15 +7,15 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "layer/scale.h"
-#include "layer/cpu.h"
-#include "layer/image.h"
-#include "layer/layer.h"
-#include "platform/present.h"
 #include "core/config.h"
 #include "core/hooks.h"
 #include "core/state.h"
 #include "core/sys.h"
+#include "layer/cpu.h"
+#include "layer/image.h"
+#include "layer/layer.h"
+#include "layer/scale.h"
+#include "platform/present.h"
 
 u8* g_ScaledFrameBuffer = nullptr;
 u64 g_ScaledFrameBufferSize = 0;
@@ -58,8 +58,17 @@ static Shown s_Shown[WIN_COUNT];
 
 static Shown Describe(const WindowObject* w, const LayerRecord* r, u8 how, i32 ow, i32 oh, i32 x, i32 y) {
   const bool scaled = how != SHOWN_DIRECT;
-  return Shown{how, w->handle, r->pixels, r->width, r->height, ow, oh, x, y,
-               scaled ? g_ScaledFrameBuffer : nullptr, scaled ? g_ScaledFrameBufferSize : 0};
+  return Shown{how,
+               w->handle,
+               r->pixels,
+               r->width,
+               r->height,
+               ow,
+               oh,
+               x,
+               y,
+               scaled ? g_ScaledFrameBuffer : nullptr,
+               scaled ? g_ScaledFrameBufferSize : 0};
 }
 
 static bool SameAsShown(const WindowObject* w, const Shown& now) {
@@ -89,7 +98,8 @@ struct Changed {
 };
 static bool ChangedPart(const LayerRecord* r, Changed* c) {
   const i64 l = std::max<i64>(r->update_left, 0), t = std::max<i64>(r->update_top, 0);
-  const i64 rr = std::min<i64>(r->update_right, i64{r->width} - 1), b = std::min<i64>(r->update_bottom, i64{r->height} - 1);
+  const i64 rr = std::min<i64>(r->update_right, i64{r->width} - 1),
+            b = std::min<i64>(r->update_bottom, i64{r->height} - 1);
   if (l > rr || t > b) return false;
   *c = Changed{static_cast<i32>(l), static_cast<i32>(t), static_cast<i32>(rr), static_cast<i32>(b)};
   return true;
@@ -108,8 +118,8 @@ static void ShowScaled(WindowObject* w, const LayerRecord* r, bool bilinear, i32
   }
   SetHeader(w, ow, oh);
   const bool workers = bilinear && BilinearOnWorkers();
-  const Shown now = Describe(w, r, bilinear ? (workers ? SHOWN_BILINEAR_WORKERS : SHOWN_BILINEAR) : SHOWN_NEAREST,
-                             ow, oh, x, y);
+  const Shown now =
+      Describe(w, r, bilinear ? (workers ? SHOWN_BILINEAR_WORKERS : SHOWN_BILINEAR) : SHOWN_NEAREST, ow, oh, x, y);
   const i64 right = i64{r->width} * 100 - 100, bottom = i64{r->height} * 100 - 100;
   Changed c;
   if (SameAsShown(w, now)) {
@@ -120,8 +130,8 @@ static void ShowScaled(WindowObject* w, const LayerRecord* r, bool bilinear, i32
                  : FrameScaleNearestPart(g_ScaledFrameBuffer, r->pixels, 0, 0, r->width - 1, r->height - 1, r->width,
                                          r->height, ow, oh, c.l, c.t, c.r, c.b);
     if (d.x0 < d.x1 && d.y0 < d.y1)
-      g_FrameBlit(w, g_ScaledFrameBuffer, ow, oh, x + d.x0, y + d.y0, d.x1 - d.x0, d.y1 - d.y0, d.x0, d.y0,
-                  d.x1 - d.x0, d.y1 - d.y0);
+      g_FrameBlit(w, g_ScaledFrameBuffer, ow, oh, x + d.x0, y + d.y0, d.x1 - d.x0, d.y1 - d.y0, d.x0, d.y0, d.x1 - d.x0,
+                  d.y1 - d.y0);
     return;
   }
   if (bilinear) {

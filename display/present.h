@@ -22,8 +22,8 @@ extern u64 g_ScaledFrameBufferSize;
 
 // What presentation hands to a window, as a stretch of a top-down BGRA picture: the source
 // rectangle scaled by nearest neighbour onto the destination rectangle of the client area.
-typedef void (*FrameBlitFn)(WindowObject* w, const u8* pixels, i32 width, i32 height, i32 dst_x, i32 dst_y,
-                            i32 dst_w, i32 dst_h, i32 src_x, i32 src_y, i32 src_w, i32 src_h);
+typedef void (*FrameBlitFn)(WindowObject* w, const u8* pixels, i32 width, i32 height, i32 dst_x, i32 dst_y, i32 dst_w,
+                            i32 dst_h, i32 src_x, i32 src_y, i32 src_w, i32 src_h);
 // The platform's presentation into the window (tests put a recorder here).
 extern FrameBlitFn g_FrameBlit;
 void FrameBlitToWindow(WindowObject* w, const u8* pixels, i32 width, i32 height, i32 dst_x, i32 dst_y, i32 dst_w,

@@ -114,7 +114,8 @@ void DriverFreeGl(Driver* d) {
 }
 
 void PlayerFreeGl(Player* p) {
-  if (!p->textures.empty() && HaveContext()) glDeleteTextures(static_cast<GLsizei>(p->textures.size()), p->textures.data());
+  if (!p->textures.empty() && HaveContext())
+    glDeleteTextures(static_cast<GLsizei>(p->textures.size()), p->textures.data());
   p->textures.clear();
 }
 
@@ -130,8 +131,8 @@ void MakeTextures(Player* p) {
     glBindTexture(GL_TEXTURE_2D, p->textures[i]);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, static_cast<GLsizei>(parts[i].width), static_cast<GLsizei>(parts[i].height), 0,
-                 GL_BGRA, GL_UNSIGNED_BYTE, parts[i].pixels.data());
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, static_cast<GLsizei>(parts[i].width),
+                 static_cast<GLsizei>(parts[i].height), 0, GL_BGRA, GL_UNSIGNED_BYTE, parts[i].pixels.data());
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
   }

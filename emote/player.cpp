@@ -179,8 +179,7 @@ void EmotePlayerAdvance(EmotePlayerState* p, float frames) {
     if (a.weight != a.weight_target) a.weight = Towards(a.weight, a.weight_target, a.weight_step * frames);
     if (!on || (a.stopping && a.weight <= 0.0f))
       p->timelines.erase(p->timelines.begin() + static_cast<std::ptrdiff_t>(i));
-    else
-      i++;
+    else i++;
   }
   if (p->sway_on) p->sway_time += frames;
   EmotePlayerEvaluate(p);

@@ -26,19 +26,19 @@ struct EmotePose {
 
 struct EmotePlayerState {
   EmoteModel model;
-  std::vector<float> base;         // each variable's own value
+  std::vector<float> base;          // each variable's own value
   std::vector<float> target, step;  // a variable moving over time: towards target by step a frame
-  std::vector<float> value;        // what shows: the base, then motions, then timelines
+  std::vector<float> value;         // what shows: the base, then motions, then timelines
   std::vector<EmoteActiveClip> motions, timelines;
-  bool runs = true;                // switch 212
-  float speed = 1.0f;              // value 216
+  bool runs = true;    // switch 212
+  float speed = 1.0f;  // value 216
   bool sway_on = false;
   float sway[5] = {0, 1, 1, 1, 1};
   float sway_time = 0.0f;
 };
 
-void EmotePlayerInit(EmotePlayerState* p);  // the model's defaults, nothing playing
-void EmotePlayerBegin(EmotePlayerState* p);  // the automatic clips start
+void EmotePlayerInit(EmotePlayerState* p);                      // the model's defaults, nothing playing
+void EmotePlayerBegin(EmotePlayerState* p);                     // the automatic clips start
 int EmoteFindVar(const EmotePlayerState& p, const char* name);  // index or -1
 void EmotePlayerSetVar(EmotePlayerState* p, int var, float value, float frames);
 // Starts the clip of that kind and name (a motion already playing starts over). 0, or -1 when the
@@ -47,7 +47,7 @@ int EmotePlayerStart(EmotePlayerState* p, const char* name, std::uint32_t kind);
 void EmotePlayerStopMotion(EmotePlayerState* p, const char* name);
 void EmotePlayerFadeTimeline(EmotePlayerState* p, const char* name, float weight, float frames);
 void EmotePlayerStopTimeline(EmotePlayerState* p, const char* name, float frames);
-bool EmotePlayerMotionPlaying(const EmotePlayerState& p, const char* name);  // null: any
+bool EmotePlayerMotionPlaying(const EmotePlayerState& p, const char* name);    // null: any
 bool EmotePlayerTimelinePlaying(const EmotePlayerState& p, const char* name);  // "" or null: any
 bool EmotePlayerBusy(const EmotePlayerState& p);
 void EmotePlayerAdvance(EmotePlayerState* p, float frames);

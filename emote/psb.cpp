@@ -145,8 +145,7 @@ int EmotePsbRead(const std::uint8_t* data, size_t size, EmoteModel* m) {
     c.length = r.F32();
     ranges[i].first = r.U32();
     ranges[i].count = r.U32();
-    if ((c.kind != EMOTE_CLIP_MOTION && c.kind != EMOTE_CLIP_TIMELINE) || c.flags > 3 || !(c.length > 0.0f))
-      return -1;
+    if ((c.kind != EMOTE_CLIP_MOTION && c.kind != EMOTE_CLIP_TIMELINE) || c.flags > 3 || !(c.length > 0.0f)) return -1;
     if (ranges[i].first > ntracks || ranges[i].count > ntracks - ranges[i].first) return -1;
     for (std::uint32_t j = 0; j < i; j++)
       if (m->clips[j].name == c.name && m->clips[j].kind == c.kind) return -1;

@@ -185,7 +185,8 @@ int KitBuildGame(const KitGameSource& src, const std::string& out_native, bool p
   };
   auto is_movie = [](const std::string& name) {
     std::string ext = fs::path(name).extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return ext == ".mpg" || ext == ".mpeg" || ext == ".avi" || ext == ".wmv" || ext == ".mp4" || ext == ".swf";
   };
   if (!packed) {

@@ -8,9 +8,9 @@
 #include "kit/script_compiler.h"
 
 struct KitGameSource {
-  std::vector<KitScriptSource> scripts;                          // file number = position
-  std::vector<std::pair<std::string, std::string>> project;      // key, value (UTF-8)
-  std::vector<std::pair<std::string, std::string>> assets;       // native path, game name (Shift-JIS)
+  std::vector<KitScriptSource> scripts;                      // file number = position
+  std::vector<std::pair<std::string, std::string>> project;  // key, value (UTF-8)
+  std::vector<std::pair<std::string, std::string>> assets;   // native path, game name (Shift-JIS)
 };
 
 // Reads a source folder. Returns 0, or -1 with err (also when it holds no scripts, unless

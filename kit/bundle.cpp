@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "common/types.h"
+#include "core/pack.h"
 #include "platform/file.h"
 #include "platform/resource.h"
-#include "core/pack.h"
 
 static void Put32(std::vector<u8>& out, u32 v) {
   for (int i = 0; i < 4; i++) out.push_back(static_cast<u8>(v >> (8 * i)));
@@ -89,6 +89,7 @@ int KitBundleWrite(const std::string& zephra_native, const std::string& pack_nat
   Put32(exe, 0);
   exe.insert(exe.end(), preview.begin(), preview.end());
   exe.insert(exe.end(), pack.begin(), pack.end());
-  if (PlatFileWriteAtomicNative(out_native, exe.data(), exe.size(), true) != 0) return fail("cannot write " + out_native);
+  if (PlatFileWriteAtomicNative(out_native, exe.data(), exe.size(), true) != 0)
+    return fail("cannot write " + out_native);
   return 0;
 }

@@ -161,7 +161,9 @@ KitParamDef ParseParam(u8 id, const std::string& word) {
   return p;
 }
 
-void AddParam(KitCmdDef& c, const std::string& word) { c.params.push_back(ParseParam(static_cast<u8>(c.params.size()), word)); }
+void AddParam(KitCmdDef& c, const std::string& word) {
+  c.params.push_back(ParseParam(static_cast<u8>(c.params.size()), word));
+}
 
 std::vector<KitCmdDef> BuildTable() {
   std::vector<KitCmdDef> t(CMD_SLOT_COUNT);
@@ -187,12 +189,14 @@ std::vector<KitCmdDef> BuildTable() {
   call.name = "call";
   AddParam(call, "label:s");
   for (const char* prefix : {"i", "f", "s"})
-    for (int i = 1; i <= 16; i++) AddParam(call, std::string(prefix) + std::to_string(i) + (prefix[0] == 's' ? ":s" : ""));
+    for (int i = 1; i <= 16; i++)
+      AddParam(call, std::string(prefix) + std::to_string(i) + (prefix[0] == 's' ? ":s" : ""));
   // Return values: value i is parameter i - 1, i + 15 or i + 31.
   KitCmdDef& ret = t[77];
   ret.name = "return";
   for (const char* prefix : {"i", "f", "s"})
-    for (int i = 1; i <= 16; i++) AddParam(ret, std::string(prefix) + std::to_string(i) + (prefix[0] == 's' ? ":s" : ""));
+    for (int i = 1; i <= 16; i++)
+      AddParam(ret, std::string(prefix) + std::to_string(i) + (prefix[0] == 's' ? ":s" : ""));
   // Thread start: ten integer and ten float slots, a label and a saved state.
   KitCmdDef& task = t[93];
   task.name = "task";
@@ -233,14 +237,42 @@ const KitParamDef* KitFindParam(const KitCmdDef& cmd, const std::string& name) {
 }
 
 const char* const kKitCrtErrorTexts[37] = {
-    "No error", "Operation not permitted", "No such file or directory", "No such process",
-    "Interrupted function call", "Input/output error", "No such device or address", "Arg list too long",
-    "Exec format error", "Bad file descriptor", "No child processes", "Resource temporarily unavailable",
-    "Not enough space", "Permission denied", "Bad address", "Unknown error", "Resource device", "File exists",
-    "Improper link", "No such device", "Not a directory", "Is a directory", "Invalid argument",
-    "Too many open files in system", "Too many open files", "Inappropriate I/O control operation",
-    "Unknown error", "File too large", "No space left on device", "Invalid seek", "Read-only file system",
-    "Too many links", "Broken pipe", "Domain error", "Result too large", "Unknown error",
+    "No error",
+    "Operation not permitted",
+    "No such file or directory",
+    "No such process",
+    "Interrupted function call",
+    "Input/output error",
+    "No such device or address",
+    "Arg list too long",
+    "Exec format error",
+    "Bad file descriptor",
+    "No child processes",
+    "Resource temporarily unavailable",
+    "Not enough space",
+    "Permission denied",
+    "Bad address",
+    "Unknown error",
+    "Resource device",
+    "File exists",
+    "Improper link",
+    "No such device",
+    "Not a directory",
+    "Is a directory",
+    "Invalid argument",
+    "Too many open files in system",
+    "Too many open files",
+    "Inappropriate I/O control operation",
+    "Unknown error",
+    "File too large",
+    "No space left on device",
+    "Invalid seek",
+    "Read-only file system",
+    "Too many links",
+    "Broken pipe",
+    "Domain error",
+    "Result too large",
+    "Unknown error",
     "Resource deadlock avoided",
 };
 

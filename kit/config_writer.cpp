@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "platform/file.h"
 #include "core/config.h"
+#include "platform/file.h"
 
 static void Put32At(std::vector<u8>& out, size_t at, u32 v) {
   for (int i = 0; i < 4; i++) out[at + i] = static_cast<u8>(v >> (8 * i));
@@ -13,7 +13,7 @@ static void Put32At(std::vector<u8>& out, size_t at, u32 v) {
 
 std::vector<u32> KitEngineSettingsDefaults() {
   std::vector<u32> v(CFG_VALUE_COUNT, 0);
-  v[0] = 1;           // DirectShow movies
+  v[0] = 1;  // DirectShow movies
   v[1] = 1;
   v[2] = 1;           // SSE
   v[3] = 1;           // SSE2

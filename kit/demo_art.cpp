@@ -81,7 +81,8 @@ static KitDemoPicture Character(i32 w, i32 h) {
       // The body widens downward like a coat and is rounded at its shoulders.
       double half = body_w * (0.6 + 0.4 * std::clamp((py - body_top) / (h - body_top), 0.0, 1.0));
       double body = std::max(std::fabs(px - cx) - half, body_top - py);
-      if (py < body_top + half * 0.5) body = std::max(body, std::hypot(px - cx, (py - body_top - half * 0.5) * 1.6) - half);
+      if (py < body_top + half * 0.5)
+        body = std::max(body, std::hypot(px - cx, (py - body_top - half * 0.5) * 1.6) - half);
       double a = std::max(Cover(head), Cover(body));
       u8 alpha = static_cast<u8>(std::lround(a * 255));
       SetPixel(&p, x, y, alpha ? 90 : 0, alpha ? 60 : 0, alpha ? 50 : 0, alpha);

@@ -12,7 +12,7 @@ struct KitMovieSpec {
   i32 fps = 25;
   i32 seconds = 2;
   std::vector<u32> colours = {0xFF0000, 0x00FF00};  // 0xRRGGBB per second
-  i32 tone_hz = 440;                                 // 0: no sound stream
+  i32 tone_hz = 440;                                // 0: no sound stream
   i32 sample_rate = 44100;
 };
 

@@ -12,9 +12,9 @@
 
 #include "common/hash.h"
 #include "common/sjis.h"
+#include "core/pack.h"
 #include "platform/file.h"
 #include "platform/platform.h"
-#include "core/pack.h"
 
 static void Put32(std::vector<u8>& out, u32 v) {
   for (int i = 0; i < 4; i++) out.push_back(static_cast<u8>(v >> (8 * i)));

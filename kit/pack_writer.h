@@ -10,14 +10,14 @@
 enum { KIT_TYPE_FROM_NAME = 0xFFFF };
 
 struct KitPackEntry {
-  std::string name;       // Shift-JIS; "/" or "\" separators, stored with "\"
+  std::string name;  // Shift-JIS; "/" or "\" separators, stored with "\"
   std::vector<u8> data;
   u32 type = KIT_TYPE_FROM_NAME;  // any code 0-255, or the code of the name's extension
-  bool compress = true;   // zlib; stored instead when compression does not make it smaller
+  bool compress = true;           // zlib; stored instead when compression does not make it smaller
 };
 
 struct KitPackOptions {
-  bool recovery = true;   // recovery blocks behind each entry (parity size 0 without)
+  bool recovery = true;  // recovery blocks behind each entry (parity size 0 without)
   u32 version = 493;
   bool force_compress = false;  // keep zlib even when it does not make an entry smaller
 };
@@ -27,7 +27,7 @@ struct KitPackLayout {
   std::vector<u64> record_offsets;  // of each entry's record in the file
   std::vector<u64> data_offsets;    // of each entry's stored bytes
   std::vector<u32> stored_sizes;
-  std::vector<u8> kinds;            // 0 stored, 1 zlib
+  std::vector<u8> kinds;  // 0 stored, 1 zlib
 };
 
 // Builds the pack image in memory. Returns 0, or -1 with a message in err (a name longer than

@@ -82,8 +82,8 @@ int KitPsbEncode(const EmoteModel& m, std::vector<u8>* out, std::string* err) {
   Put32(out, 1);
   Put32(out, static_cast<u32>(m.canvas_w));
   Put32(out, static_cast<u32>(m.canvas_h));
-  const size_t counts[] = {m.var_names.size(), m.parts.size(), m.bindings.size(), m.clips.size(), tracks.size(),
-                           m.keys.size(),      strings.size(), pixels.size()};
+  const size_t counts[] = {m.var_names.size(), m.parts.size(), m.bindings.size(), m.clips.size(),
+                           tracks.size(),      m.keys.size(),  strings.size(),    pixels.size()};
   for (size_t n : counts) Put32(out, static_cast<u32>(n));
   out->insert(out->end(), body.begin(), body.end());
   out->insert(out->end(), strings.begin(), strings.end());

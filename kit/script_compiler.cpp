@@ -22,8 +22,16 @@ namespace {
 
 enum { FIRST_USER_VAR = 1000, CALL_ARGS_MAX = 16, CMD_ASSIGN = 54, CMD_RETURN = 77 };
 enum {
-  CMD_BLOCK_BRANCH = 11, CMD_BLOCK_BEGIN = 45, CMD_BLOCK_JUMP_END = 46, CMD_BLOCK_BREAK = 47, CMD_BLOCK_CONTINUE = 48,
-  CMD_BLOCK_END = 49, CMD_LOOP_START = 56, CMD_LOOP_BREAK = 57, CMD_LOOP_CONTINUE = 58, CMD_LOOP_END = 59,
+  CMD_BLOCK_BRANCH = 11,
+  CMD_BLOCK_BEGIN = 45,
+  CMD_BLOCK_JUMP_END = 46,
+  CMD_BLOCK_BREAK = 47,
+  CMD_BLOCK_CONTINUE = 48,
+  CMD_BLOCK_END = 49,
+  CMD_LOOP_START = 56,
+  CMD_LOOP_BREAK = 57,
+  CMD_LOOP_CONTINUE = 58,
+  CMD_LOOP_END = 59,
 };
 
 const char* const kAssignOps[] = {"=", "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^="};
@@ -91,7 +99,9 @@ struct Compiler {
   // "elif" and "else" become two lines: the jump to the end of the branch before, and the branch.
   static u32 StatementLines(const std::vector<KitToken>& toks) { return IsWord(toks, "elif") || IsElse(toks) ? 2 : 1; }
 
-  static bool IsWord(const std::vector<KitToken>& toks, const char* w) { return toks[0].kind == TK_IDENT && toks[0].text == w; }
+  static bool IsWord(const std::vector<KitToken>& toks, const char* w) {
+    return toks[0].kind == TK_IDENT && toks[0].text == w;
+  }
   static bool IsElse(const std::vector<KitToken>& toks) { return toks.size() == 1 && IsWord(toks, "else"); }
 
   static void TrackDepth(const std::vector<KitToken>& toks, i32* blocks, i32* loops) {
@@ -119,7 +129,8 @@ struct Compiler {
     if (p >= toks.size() || toks[p].kind != TK_IDENT) return Fail(file, line, "a variable name is expected");
     std::string name = toks[p++].text;
     auto& scope = global ? globals : locals[file];
-    if (scope.count(name) || KitFindCommand(name)) return Fail(file, line, "'" + name + "' is declared already or names a command");
+    if (scope.count(name) || KitFindCommand(name))
+      return Fail(file, line, "'" + name + "' is declared already or names a command");
     std::vector<u32> dims;
     u64 count = 1;
     while (p < toks.size() && toks[p].kind == TK_PUNCT && toks[p].text == "[") {
@@ -145,7 +156,8 @@ struct Compiler {
     d.type = type;
     d.dims = dims;
     if (p < toks.size()) {
-      if (toks[p].kind != TK_PUNCT || toks[p].text != "=") return Fail(file, line, "'=' or the end of the line is expected");
+      if (toks[p].kind != TK_PUNCT || toks[p].text != "=")
+        return Fail(file, line, "'=' or the end of the line is expected");
       p++;
       std::vector<KitToken> init(toks.begin() + static_cast<long>(p), toks.end());
       if (type == KT_STR) {
@@ -188,9 +200,11 @@ struct Compiler {
       const KitToken& first = toks[0];
       if (first.kind == TK_LABEL && (toks.size() == 1 || (toks.size() == 2 && toks[1].text == ":"))) {
         if (first.text.size() > 255) return Fail(file, line_no, "label name longer than 255 bytes");
-        if (!label_names.insert(first.text).second) return Fail(file, line_no, "label *" + first.text + " is defined twice");
+        if (!label_names.insert(first.text).second)
+          return Fail(file, line_no, "label *" + first.text + " is defined twice");
         if (blocks >= TASK_DEPTH_MAX || loops >= TASK_DEPTH_MAX) return Fail(file, line_no, "nested too deeply");
-        labels.push_back(KitLabel{first.text, compiled, static_cast<u16>(file), static_cast<i8>(blocks), static_cast<i8>(loops)});
+        labels.push_back(
+            KitLabel{first.text, compiled, static_cast<u16>(file), static_cast<i8>(blocks), static_cast<i8>(loops)});
       } else if (first.kind == TK_IDENT && (first.text == "global" || first.text == "local" || first.text == "int" ||
                                             first.text == "float" || first.text == "str")) {
         if (!Declare(file, line_no, toks)) return false;
@@ -286,7 +300,8 @@ struct Compiler {
     t.code = target.code;
     KitExpr e;
     if (!p.Parse(&e)) return Fail(s.file, s.source_line, p.err);
-    if (e.type == KT_STR && target.var_type != KT_STR) return Fail(s.file, s.source_line, "a string cannot go into a number variable");
+    if (e.type == KT_STR && target.var_type != KT_STR)
+      return Fail(s.file, s.source_line, "a string cannot go into a number variable");
     KitArg v;
     v.param = 1;
     std::string why;
@@ -306,7 +321,8 @@ struct Compiler {
       if (name.kind != TK_IDENT) return Fail(s.file, s.source_line, "a parameter name of " + cmd.name + " is expected");
       const KitParamDef* param = KitFindParam(cmd, name.text);
       if (!param) return Fail(s.file, s.source_line, cmd.name + " has no parameter '" + name.text + "'");
-      if (!given.insert(param->id).second) return Fail(s.file, s.source_line, "parameter '" + name.text + "' given twice");
+      if (!given.insert(param->id).second)
+        return Fail(s.file, s.source_line, "parameter '" + name.text + "' given twice");
       int op = AssignOpCode(p.Peek(1));
       if (op < 0) return Fail(s.file, s.source_line, "'=' is expected after '" + name.text + "'");
       p.pos += 2;
@@ -335,9 +351,9 @@ struct Compiler {
   struct OpenStructure {
     bool loop;
     u32 source_line;
-    size_t head;                 // the "if" or "loop" line
-    size_t branch;               // the last branch line with a condition; its next waits
-    bool branch_open = false;    // that branch's next-branch target is still to be set
+    size_t head;               // the "if" or "loop" line
+    size_t branch;             // the last branch line with a condition; its next waits
+    bool branch_open = false;  // that branch's next-branch target is still to be set
     bool has_else = false;
   };
   std::vector<OpenStructure> open;
@@ -444,8 +460,10 @@ struct Compiler {
     for (const OpenStructure& o : open) depth += o.loop == loop;
     if (depth == 0) return Fail(s.file, s.source_line, w + (loop ? " outside a loop" : " outside an if"));
     KitLine line;
-    line.opcode = static_cast<u8>(w == "break" ? CMD_LOOP_BREAK : w == "continue" ? CMD_LOOP_CONTINUE
-                                  : w == "block_break" ? CMD_BLOCK_BREAK : CMD_BLOCK_CONTINUE);
+    line.opcode = static_cast<u8>(w == "break"         ? CMD_LOOP_BREAK
+                                  : w == "continue"    ? CMD_LOOP_CONTINUE
+                                  : w == "block_break" ? CMD_BLOCK_BREAK
+                                                       : CMD_BLOCK_CONTINUE);
     if (s.toks.size() > 1) {
       KitExprParser p{s.toks, 1, LookupFor(s.file), ""};
       KitArg levels;
@@ -457,8 +475,8 @@ struct Compiler {
   }
 
   static bool IsStructureWord(const std::vector<KitToken>& toks) {
-    static const char* const kWords[] = {"if", "elif", "endif", "loop", "endloop", "break", "continue", "block_break",
-                                         "block_continue"};
+    static const char* const kWords[] = {"if",    "elif",     "endif",       "loop",          "endloop",
+                                         "break", "continue", "block_break", "block_continue"};
     if (IsElse(toks)) return true;
     for (const char* w : kWords)
       if (IsWord(toks, w)) return true;
@@ -562,7 +580,8 @@ struct Compiler {
 
 }  // namespace
 
-int KitCompileScripts(const std::vector<KitScriptSource>& sources, std::vector<KitCompiledFile>* out, std::string* err) {
+int KitCompileScripts(const std::vector<KitScriptSource>& sources, std::vector<KitCompiledFile>* out,
+                      std::string* err) {
   Compiler c(sources);
   if (c.Run(out)) return 0;
   const std::string& name = c.err_file < sources.size() ? sources[c.err_file].name : std::string("?");

@@ -21,8 +21,7 @@ struct KitCompiledFile {
 
 // File number i is sources[i]. Returns 0 with the files in out, or -1 with "name:line: why"
 // in err.
-int KitCompileScripts(const std::vector<KitScriptSource>& sources, std::vector<KitCompiledFile>* out,
-                      std::string* err);
+int KitCompileScripts(const std::vector<KitScriptSource>& sources, std::vector<KitCompiledFile>* out, std::string* err);
 
 // One expression compiled on its own (tests, benchmarks): variables are looked up in vars
 // (name, id, type 1 to 3, sizes). Returns 0 with the byte code and the value type the compiler
@@ -33,5 +32,5 @@ struct KitExprVar {
   u8 type;
   std::vector<u32> dims;
 };
-int KitCompileExpr(const std::string& text, const std::vector<KitExprVar>& vars, std::vector<u8>* code,
-                   u8* value_type, std::string* err);
+int KitCompileExpr(const std::string& text, const std::vector<KitExprVar>& vars, std::vector<u8>* code, u8* value_type,
+                   std::string* err);

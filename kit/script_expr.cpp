@@ -23,7 +23,8 @@ static bool IsDigit(u8 c) { return c >= '0' && c <= '9'; }
 // Reads an identifier (ASCII letters, digits, "_" and double-byte characters) at i.
 static std::string ReadIdent(const std::string& s, size_t* i) {
   size_t start = *i;
-  while (*i < s.size() && IsIdentChar(static_cast<u8>(s[*i]))) *i += SjisIsLead(static_cast<u8>(s[*i])) && *i + 1 < s.size() ? 2 : 1;
+  while (*i < s.size() && IsIdentChar(static_cast<u8>(s[*i])))
+    *i += SjisIsLead(static_cast<u8>(s[*i])) && *i + 1 < s.size() ? 2 : 1;
   return s.substr(start, *i - start);
 }
 
@@ -33,14 +34,19 @@ static bool AfterOperand(const std::vector<KitToken>& toks) {
   const KitToken& t = toks.back();
   switch (t.kind) {
     case TK_IDENT: return t.text != "goto" && t.text != "call";
-    case TK_INT: case TK_FLOAT: case TK_STR: case TK_SYSVAR: case TK_LABEL: return true;
+    case TK_INT:
+    case TK_FLOAT:
+    case TK_STR:
+    case TK_SYSVAR:
+    case TK_LABEL: return true;
     case TK_PUNCT: return t.text == ")" || t.text == "]";
     default: return false;
   }
 }
 
 bool KitTokenize(const std::string& line, std::vector<KitToken>* out, std::string* err) {
-  static const char* const kPunct2[] = {"+=", "-=", "*=", "/=", "%=", "&=", "|=", "^=", "==", "!=", "<=", ">=", "&&", "||"};
+  static const char* const kPunct2[] = {
+      "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^=", "==", "!=", "<=", ">=", "&&", "||"};
   out->clear();
   size_t i = 0;
   while (i < line.size()) {
@@ -124,7 +130,8 @@ bool KitTokenize(const std::string& line, std::vector<KitToken>* out, std::strin
       t.kind = TK_STR;
       t.quote = static_cast<char>(c);
       size_t k = i + 1;
-      while (k < line.size() && static_cast<u8>(line[k]) != c) k += SjisIsLead(static_cast<u8>(line[k])) && k + 1 < line.size() ? 2 : 1;
+      while (k < line.size() && static_cast<u8>(line[k]) != c)
+        k += SjisIsLead(static_cast<u8>(line[k])) && k + 1 < line.size() ? 2 : 1;
       if (k >= line.size()) {
         *err = "string without its closing quote";
         return false;
@@ -333,10 +340,8 @@ bool KitExprParser::Primary(KitExpr* out) {
         return true;
       }
       [[fallthrough]];
-    case TK_SYSVAR:
-      return ParseVarRef(out);
-    default:
-      return Fail("an operand is expected");
+    case TK_SYSVAR: return ParseVarRef(out);
+    default: return Fail("an operand is expected");
   }
 }
 
@@ -391,7 +396,8 @@ bool KitExprParser::VarAfterName(const KitVarInfo& v, const std::string& shown, 
     if (!Accept("]")) return Fail("']' is missing");
   }
   if (count != v.dims.size())
-    return Fail("'" + shown + "' has " + std::to_string(v.dims.size()) + " dimensions, " + std::to_string(count) + " indexes given");
+    return Fail("'" + shown + "' has " + std::to_string(v.dims.size()) + " dimensions, " + std::to_string(count) +
+                " indexes given");
   Append(out->code, KitCodeOp(EXPR_OP_INDEX_CLOSE));
   return true;
 }

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "common/hash.h"
+#include "core/pack.h"
 #include "script/expr.h"
 #include "script/script.h"
-#include "core/pack.h"
 
 namespace {
 
@@ -196,6 +196,8 @@ std::vector<u8> KitCodeStr(const std::string& text, char quote) {
   return KitCodeInstr(EXPR_OP_STR, operand);
 }
 
-std::vector<u8> KitCodeVar(u8 op, u16 id) { return KitCodeInstr(op, {0, static_cast<u8>(id), static_cast<u8>(id >> 8)}); }
+std::vector<u8> KitCodeVar(u8 op, u16 id) {
+  return KitCodeInstr(op, {0, static_cast<u8>(id), static_cast<u8>(id >> 8)});
+}
 
 std::vector<u8> KitCodeOp(u8 op) { return KitCodeInstr(op, {}); }

@@ -71,9 +71,9 @@ std::vector<u8> KitLabelsBuild(const std::vector<KitLabel>& labels);
 std::vector<u8> KitErrTextsBuild(const std::vector<KitErrText>& texts);
 
 // Byte code pieces.
-std::vector<u8> KitCodeInt(i64 v);          // the smallest literal that holds v
+std::vector<u8> KitCodeInt(i64 v);  // the smallest literal that holds v
 std::vector<u8> KitCodeFloat(double v);
 std::vector<u8> KitCodeStr(const std::string& text, char quote = '"');  // text as the operand holds it
-std::vector<u8> KitCodeVar(u8 op, u16 id);  // "H", "V" or "v"
-std::vector<u8> KitCodeOp(u8 op);           // an operator without operand
+std::vector<u8> KitCodeVar(u8 op, u16 id);                              // "H", "V" or "v"
+std::vector<u8> KitCodeOp(u8 op);                                       // an operator without operand
 std::vector<u8> KitCodeInstr(u8 op, const std::vector<u8>& operand);

@@ -35,11 +35,11 @@ typedef std::function<bool(const std::string& name, KitVarInfo* out)> KitVarLook
 
 struct KitExpr {
   std::vector<u8> code;
-  u8 type = KT_INT;       // type of the result
-  bool has_float = false;  // float arithmetic needed (outside index lists)
+  u8 type = KT_INT;          // type of the result
+  bool has_float = false;    // float arithmetic needed (outside index lists)
   bool int_only_op = false;  // "%", "&", "|", "^" outside index lists
-  bool is_var = false;     // the whole expression is one variable reference
-  bool whole = false;      // ... naming the whole variable
+  bool is_var = false;       // the whole expression is one variable reference
+  bool whole = false;        // ... naming the whole variable
   u16 var_id = 0;
   u8 var_type = 0;
 };

@@ -6,18 +6,18 @@
 const std::vector<KitSysVar>& KitSysVars() {
   enum { INT = 1, FLOAT = 2, STR = 3, SLOTS = 17, JOY = INPUT_JOY_MAX, BUTTONS = INPUT_JOY_MAX * INPUT_JOY_BUTTONS };
   static const std::vector<KitSysVar> rows = {
-      {0, 0, INT, {16}},          // local time now, then at start-up
-      {1, 1, INT, {5}},           // clock and the four script timers
+      {0, 0, INT, {16}},  // local time now, then at start-up
+      {1, 1, INT, {5}},   // clock and the four script timers
       {2, 7, INT, {}},
       {9, 9, INT, {}},
-      {10, 10, FLOAT, {}},        // pi
+      {10, 10, FLOAT, {}},  // pi
       {11, 11, INT, {}},
-      {12, 12, STR, {9}},         // command-line arguments
+      {12, 12, STR, {9}},  // command-line arguments
       {13, 13, INT, {}},
-      {14, 14, STR, {256}},       // dropped files
+      {14, 14, STR, {256}},  // dropped files
       {15, 15, INT, {}},
       {48, 49, INT, {}},
-      {53, 53, INT, {SLOTS}},     // call arguments
+      {53, 53, INT, {SLOTS}},  // call arguments
       {54, 54, FLOAT, {SLOTS}},
       {55, 55, STR, {SLOTS}},
       {56, 57, INT, {SLOTS}},
@@ -26,14 +26,14 @@ const std::vector<KitSysVar>& KitSysVars() {
       {60, 61, INT, {SLOTS}},
       {62, 62, FLOAT, {SLOTS}},
       {63, 63, STR, {SLOTS}},
-      {96, 100, STR, {}},         // folders
+      {96, 100, STR, {}},  // folders
       {101, 114, INT, {}},
-      {115, 116, STR, {}},        // message text and codes
+      {115, 116, STR, {}},  // message text and codes
       {117, 117, INT, {}},
-      {118, 118, STR, {}},        // running thread's name
+      {118, 118, STR, {}},  // running thread's name
       {119, 119, INT, {}},
-      {120, 120, STR, {256}},     // one-byte strings by character code
-      {121, 124, STR, {}},        // base paths
+      {120, 120, STR, {256}},  // one-byte strings by character code
+      {121, 124, STR, {}},     // base paths
       {125, 136, INT, {}},
       {137, 137, INT, {INPUT_KEY_COUNT}},
       {138, 268, INT, {}},

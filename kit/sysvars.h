@@ -8,8 +8,8 @@
 
 struct KitSysVar {
   u16 first, last;
-  u8 type;                 // 1 integer, 2 float, 3 string
-  std::vector<u32> dims;   // empty: a scalar
+  u8 type;                // 1 integer, 2 float, 3 string
+  std::vector<u32> dims;  // empty: a scalar
 };
 
 const std::vector<KitSysVar>& KitSysVars();

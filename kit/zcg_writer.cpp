@@ -27,9 +27,7 @@ static i64 AppendPart(std::vector<u8>* out, const u8* src, u64 n) {
   return static_cast<i64>(cap);
 }
 
-u64 KitZcgDefaultSplit(i32 width, i32 height) {
-  return static_cast<u64>(width) * static_cast<u64>(height) * 4 / 2;
-}
+u64 KitZcgDefaultSplit(i32 width, i32 height) { return static_cast<u64>(width) * static_cast<u64>(height) * 4 / 2; }
 
 int KitZcgEncode(const u8* bgra, i32 width, i32 height, u32 method, u64 split, std::vector<u8>* out) {
   out->clear();

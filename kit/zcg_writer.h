@@ -21,5 +21,4 @@ int KitZcgWriteFile(const char* path, const u8* bgra, i32 width, i32 height, u32
 // A BMP, PNG or JPEG file's bytes (chosen by the name's extension) decoded by the runtime's own
 // decoders and encoded as ".zcg" (method 1, default split). 0, 1 when the name is no such picture
 // (out untouched), or -1 with a message in err when the file does not decode.
-int KitZcgFromPictureFile(const std::string& name, const std::vector<u8>& data, std::vector<u8>* out,
-                          std::string* err);
+int KitZcgFromPictureFile(const std::string& name, const std::vector<u8>& data, std::vector<u8>* out, std::string* err);

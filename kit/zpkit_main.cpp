@@ -2,12 +2,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "kit/movie_writer.h"
+#include "core/pack.h"
+#include "core/usererr.h"
 #include "kit/build.h"
 #include "kit/bundle.h"
 #include "kit/cmddefs.h"
@@ -16,6 +17,7 @@
 #include "kit/demo_chara.h"
 #include "kit/errtexts.h"
 #include "kit/frameset_writer.h"
+#include "kit/movie_writer.h"
 #include "kit/ogg_writer.h"
 #include "kit/pack_writer.h"
 #include "kit/psb_writer.h"
@@ -24,8 +26,6 @@
 #include "kit/zp.h"
 #include "platform/platform.h"
 #include "script/script.h"
-#include "core/usererr.h"
-#include "core/pack.h"
 
 static int Fail(const std::string& why) {
   std::fprintf(stderr, "zpkit: %s\n", why.c_str());
@@ -110,7 +110,8 @@ static int CmdSettings(int argc, char** argv) {
   for (int i = 1; i < argc; i++) {
     const char* eq = std::strchr(argv[i], '=');
     u32 index = 0, value = 0;
-    if (!eq || !ParseU32(std::string(argv[i], static_cast<size_t>(eq - argv[i])).c_str(), &index) || index >= v.size() || !ParseU32(eq + 1, &value))
+    if (!eq || !ParseU32(std::string(argv[i], static_cast<size_t>(eq - argv[i])).c_str(), &index) ||
+        index >= v.size() || !ParseU32(eq + 1, &value))
       return -1;
     v[index] = value;
   }
@@ -306,7 +307,8 @@ static int CmdCommands(int argc, char**) {
         j++;
       if (!params.empty()) params += ", ";
       if (j >= i + 2) {
-        params += std::to_string(ps[i].id) + "-" + std::to_string(ps[j].id) + " `" + ps[i].name + "`...`" + ps[j].name + "`";
+        params +=
+            std::to_string(ps[i].id) + "-" + std::to_string(ps[j].id) + " `" + ps[i].name + "`...`" + ps[j].name + "`";
         params += ParamText(ps[i]);
         i = j;
         continue;
@@ -361,7 +363,9 @@ static const Command kCommands[] = {
     {"savefolder", CmdSaveFolder, "savefolder OUT.dat MODE"},
     {"demosounds", CmdDemoSounds, "demosounds FOLDER"},
     {"movie", CmdMovie, "movie OUT.mpg [WxH] [SECONDS] [TONE_HZ] [RRGGBB,...]"},
-    {"project", CmdProject, "project OUT.zbn [width=W height=H title=T threaded=0|1 debug= sound= resizable= framed= show= images=1,2,3,4,5 sounds=1,2]"},
+    {"project", CmdProject,
+     "project OUT.zbn [width=W height=H title=T threaded=0|1 debug= sound= resizable= framed= show= images=1,2,3,4,5 "
+     "sounds=1,2]"},
 };
 
 static int Usage() {

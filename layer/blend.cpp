@@ -58,7 +58,8 @@ static int SoftLight(int s, int d) {
   return Clamp255(t);
 }
 
-template <int M> static inline int ModeValue(int s, int d) {
+template <int M>
+static inline int ModeValue(int s, int d) {
   const u8(*mul)[256] = g_LutProductByte;
   switch (M) {
     case 0: return s;
@@ -93,13 +94,17 @@ template <int M> static inline int ModeValue(int s, int d) {
   }
 }
 
-template <int M> static void BuildModeTable() {
+template <int M>
+static void BuildModeTable() {
   u8* t = g_BlendModeTable[M];
   for (int s = 0; s < 256; s++)
     for (int d = 0; d < 256; d++) t[s * 256 + d] = static_cast<u8>(ModeValue<M>(s, d));
 }
 
-template <int... M> static void BuildModeTables(std::integer_sequence<int, M...>) { (BuildModeTable<M>(), ...); }
+template <int... M>
+static void BuildModeTables(std::integer_sequence<int, M...>) {
+  (BuildModeTable<M>(), ...);
+}
 
 static void BuildLookupTables() {
   BuildDivisors();
@@ -117,16 +122,19 @@ static void BuildLookupTables() {
 
 static inline int Lerp(int d, int t, int w) { return (d * (256 - w) + t * w) >> 8; }
 
-template <int M> static inline int ModeT(int s, int d) {
+template <int M>
+static inline int ModeT(int s, int d) {
   if constexpr (M == 0) return s;
   return g_BlendModeTable[M][s * 256 + d];
 }
 
-template <int M> static void RowPlain(u8* dst, const u8* src, i32, i32 bytes) {
+template <int M>
+static void RowPlain(u8* dst, const u8* src, i32, i32 bytes) {
   for (i32 i = 0; i < bytes; i++) dst[i] = static_cast<u8>(ModeT<M>(src[i], dst[i]));
 }
 
-template <int M> static void RowOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
+template <int M>
+static void RowOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   op = BlendClampWeight(op);
   for (i32 i = 0; i < bytes; i++) {
     int d = dst[i], t = ModeT<M>(src[i], d);
@@ -140,26 +148,27 @@ template <int M, class WeightFn>
 static void RowColourWeighted(u8* dst, const u8* src, i32 bytes, WeightFn wfn) {
   for (i32 i = 0; i + 4 <= bytes; i += 4) {
     int w = wfn(src[i + 3]);
-    for (int c = 0; c < 3; c++)
-      dst[i + c] = static_cast<u8>(Lerp(dst[i + c], ModeT<M>(src[i + c], dst[i + c]), w));
+    for (int c = 0; c < 3; c++) dst[i + c] = static_cast<u8>(Lerp(dst[i + c], ModeT<M>(src[i + c], dst[i + c]), w));
   }
 }
 
-template <int M> static void RowSrcAlpha(u8* dst, const u8* src, i32, i32 bytes) {
+template <int M>
+static void RowSrcAlpha(u8* dst, const u8* src, i32, i32 bytes) {
   RowColourWeighted<M>(dst, src, bytes, [](int sa) { return sa + 1; });
 }
 
-template <int M> static void RowSrcAlphaOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
+template <int M>
+static void RowSrcAlphaOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   op = BlendClampWeight(op);
   RowColourWeighted<M>(dst, src, bytes, [op](int sa) { return (op * (sa + 1)) >> 8; });
 }
 
-template <int M> static void RowMask(u8* dst, const u8* src, const u8* mask, i32, i32, i32 bytes) {
+template <int M>
+static void RowMask(u8* dst, const u8* src, const u8* mask, i32, i32, i32 bytes) {
   for (i32 i = 0; i + 4 <= bytes; i += 4) {
     int w = BlendMaskWeightUsable(g_MaskWeights[mask[i]]);
     if (w == 0) continue;
-    for (int c = 0; c < 3; c++)
-      dst[i + c] = static_cast<u8>(Lerp(dst[i + c], ModeT<M>(src[i + c], dst[i + c]), w));
+    for (int c = 0; c < 3; c++) dst[i + c] = static_cast<u8>(Lerp(dst[i + c], ModeT<M>(src[i + c], dst[i + c]), w));
   }
 }
 
@@ -200,13 +209,10 @@ void BlendLinearLightPlain(u8* d, const u8* s, i32, i32 n) { g_PixelKernels.line
 
 #define ZP_ROW(Mode, M, Entry) \
   void Blend##Mode##Entry(u8* d, const u8* s, i32 op, i32 n) { Row##Entry<M>(d, s, op, n); }
-#define ZP_MASK(Mode, M, Entry)                                                   \
-  void Blend##Mode##Entry(u8* d, const u8* s, const u8* m, i32 p, i32 f, i32 n) { \
-    Row##Entry<M>(d, s, m, p, f, n);                                              \
-  }
-#define ZP_ROWS4(Mode, M)                            \
-  ZP_ROW(Mode, M, Plain) ZP_ROW(Mode, M, Opacity) \
-  ZP_ROW(Mode, M, SrcAlpha) ZP_ROW(Mode, M, SrcAlphaOpacity)
+#define ZP_MASK(Mode, M, Entry) \
+  void Blend##Mode##Entry(u8* d, const u8* s, const u8* m, i32 p, i32 f, i32 n) { Row##Entry<M>(d, s, m, p, f, n); }
+#define ZP_ROWS4(Mode, M) \
+  ZP_ROW(Mode, M, Plain) ZP_ROW(Mode, M, Opacity) ZP_ROW(Mode, M, SrcAlpha) ZP_ROW(Mode, M, SrcAlphaOpacity)
 #define ZP_MASKS(Mode, M) ZP_MASK(Mode, M, Mask) ZP_MASK(Mode, M, MaskSrcAlpha)
 
 // clang-format off
@@ -236,10 +242,10 @@ ZP_ROWS4(PinLight, 18) ZP_MASKS(PinLight, 18)
 #undef ZP_ROWS4
 #undef ZP_MASKS
 
-// ---- The function table ---------------------------------------------------------------------
+    // ---- The function table ---------------------------------------------------------------------
 
-// Routed entries (mode, block, k); everything else comes from the mode kernel set.
-struct RoutedRow {
+    // Routed entries (mode, block, k); everything else comes from the mode kernel set.
+    struct RoutedRow {
   int block, mode, k;
   BlendRowFn fn;
 };

@@ -57,12 +57,13 @@ void BlendReset();
 
 // Per mode the six entries: Plain (block 0, k = 1), Opacity (block 0, k = 0), SrcAlpha (block 1,
 // k = 1), SrcAlphaOpacity (block 1, k = 0), Mask (block 2) and MaskSrcAlpha (block 3).
-#define ZP_BLEND_MODE_LIST(X)                                                                      \
-  X(0, Normal)                                                                                     \
-  X(1, Add)                                                                                        \
-  X(2, Sub) X(3, Mul) X(4, Div) X(5, Screen) X(6, Lighten) X(7, Darken) X(8, Diff) X(9, Exclusion) \
-      X(10, Overlay) X(11, Dodge) X(12, Burn) X(13, LinearBurn) X(14, HardLight) X(15, SoftLight)  \
-          X(16, VividLight) X(17, LinearLight) X(18, PinLight)
+#define ZP_BLEND_MODE_LIST(X)                                                                                        \
+  X(0, Normal)                                                                                                       \
+  X(1, Add)                                                                                                          \
+  X(2, Sub)                                                                                                          \
+  X(3, Mul) X(4, Div) X(5, Screen) X(6, Lighten) X(7, Darken) X(8, Diff) X(9, Exclusion) X(10, Overlay) X(11, Dodge) \
+      X(12, Burn) X(13, LinearBurn) X(14, HardLight) X(15, SoftLight) X(16, VividLight) X(17, LinearLight)           \
+          X(18, PinLight)
 
 #define ZP_BLEND_DECLARE_MODE(num, Mode)                                                   \
   void Blend##Mode##Plain(u8* dst, const u8* src, i32 op, i32 bytes);                      \
@@ -80,8 +81,7 @@ void BlendNormalMaskDispatch(u8* dst, const u8* src, const u8* mask, i32 p, i32 
 // g_PixelKernels; the SIMD mode sets leave them null.
 static constexpr bool BlendRowRouted(int mode, int e) {
   return mode == 0 || mode == 1 ||
-         (e == 0 && (mode == 2 || mode == 3 || mode == 5 || mode == 6 || mode == 7 || mode == 13 ||
-                     mode == 17)) ||
+         (e == 0 && (mode == 2 || mode == 3 || mode == 5 || mode == 6 || mode == 7 || mode == 13 || mode == 17)) ||
          (e == 1 && mode == 5);
 }
 

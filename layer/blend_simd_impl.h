@@ -42,9 +42,8 @@ static inline typename V::R ModeBytes(typename V::R S, typename V::R D, const u8
         // Overlay keys on d, hard light on s; otherwise the same three pieces.
         R key = M == 10 ? d16 : s16, other = M == 10 ? s16 : d16;
         R low = Div255<V>(V::Mullo16(V::Add16(other, other), key));
-        R high =
-            V::Add16(V::Sub16(V::Add16(key, key), V::Set16(257)),
-                     Div255<V>(V::Mullo16(other, V::Sub16(V::Set16(512), V::Add16(key, key)))));
+        R high = V::Add16(V::Sub16(V::Add16(key, key), V::Set16(257)),
+                          Div255<V>(V::Mullo16(other, V::Sub16(V::Set16(512), V::Add16(key, key)))));
         R lt = V::Cmpgt16(V::Set16(128), key), gt = V::Cmpgt16(key, V::Set16(128));
         R eq = V::Cmpeq16(key, V::Set16(128));
         r[h] = V::Or(V::Or(V::And(lt, low), V::And(gt, high)), V::And(eq, other));
@@ -62,13 +61,13 @@ static inline typename V::R ModeBytes(typename V::R S, typename V::R D, const u8
   }
 }
 
-template <class V, int M> struct EntryPlain {
-  void operator()(u8* d, const u8* s) const {
-    V::Store(d, ModeBytes<V, M>(V::Load(s), V::Load(d), s, d));
-  }
+template <class V, int M>
+struct EntryPlain {
+  void operator()(u8* d, const u8* s) const { V::Store(d, ModeBytes<V, M>(V::Load(s), V::Load(d), s, d)); }
 };
 
-template <class V, int M> struct EntryOpacity {
+template <class V, int M>
+struct EntryOpacity {
   typename V::R op, op2;  // op and 2 * op
   void operator()(u8* d, const u8* s) const {
     typename V::R S = V::Load(s), D = V::Load(d), T = ModeBytes<V, M>(S, D, s, d), r[2];
@@ -89,7 +88,8 @@ template <class V, int M> struct EntryOpacity {
 };
 
 // Colour words weighted per pixel: w = sa + 1, or (op * (sa + 1)) >> 8 when with_op.
-template <class V, int M, bool kWithOp> struct EntrySrcAlpha {
+template <class V, int M, bool kWithOp>
+struct EntrySrcAlpha {
   typename V::R op2;  // 2 * op
   void operator()(u8* d, const u8* s) const {
     typename V::R S = V::Load(s), D = V::Load(d), T = ModeBytes<V, M>(S, D, s, d), r[2];
@@ -104,7 +104,8 @@ template <class V, int M, bool kWithOp> struct EntrySrcAlpha {
   }
 };
 
-template <class V, int M> struct EntryMask {
+template <class V, int M>
+struct EntryMask {
   MaskWeigher<V> weigh;
   struct State {
     typename V::R w;  // w per pixel; 2w where the step is signed
@@ -149,7 +150,8 @@ template <class V, int M> struct EntryMask {
 // low | (v >= 32768 ? 0xFFFF << 16 : 0). The add mode's step x is never negative, so
 // x * (sa + 1) fits 16 bits unsigned and is formed first: the weight goes in as w | (sa + 1) << 16
 // and the step is the unsigned high product of x * (sa + 1) and w (w <= 256).
-template <class V, int M> struct EntryMaskSrcAlpha {
+template <class V, int M>
+struct EntryMaskSrcAlpha {
   MaskWeigher<V> weigh;
   struct State {
     typename V::R k;
@@ -199,17 +201,21 @@ template <class V, int M> struct EntryMaskSrcAlpha {
   }
 };
 
-template <class V, int M> static void ModePlain(u8* d, const u8* s, i32, i32 n) {
+template <class V, int M>
+static void ModePlain(u8* d, const u8* s, i32, i32 n) {
   Run2<V>(d, s, n, EntryPlain<V, M>{});
 }
-template <class V, int M> static void ModeOpacity(u8* d, const u8* s, i32 op, i32 n) {
+template <class V, int M>
+static void ModeOpacity(u8* d, const u8* s, i32 op, i32 n) {
   op = BlendClampWeight(op);
   Run2<V>(d, s, n, EntryOpacity<V, M>{V::Set16(op), V::Set16(2 * op)});
 }
-template <class V, int M> static void ModeSrcAlpha(u8* d, const u8* s, i32, i32 n) {
+template <class V, int M>
+static void ModeSrcAlpha(u8* d, const u8* s, i32, i32 n) {
   Run2<V>(d, s, n > 0 ? n & ~3 : 0, EntrySrcAlpha<V, M, false>{V::Zero()});
 }
-template <class V, int M> static void ModeSrcAlphaOpacity(u8* d, const u8* s, i32 op, i32 n) {
+template <class V, int M>
+static void ModeSrcAlphaOpacity(u8* d, const u8* s, i32 op, i32 n) {
   Run2<V>(d, s, n > 0 ? n & ~3 : 0, EntrySrcAlpha<V, M, true>{V::Set16(2 * BlendClampWeight(op))});
 }
 template <class V, int M>
@@ -225,7 +231,8 @@ static void ModeMaskSrcAlpha(u8* d, const u8* s, const u8* m, i32, i32 softness,
   RunAhead3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMaskSrcAlpha<V, M>{MaskWeigher<V>(table)});
 }
 
-template <class V, int M> static void FillMode(BlendModeKernelSet* set) {
+template <class V, int M>
+static void FillMode(BlendModeKernelSet* set) {
   set->rows[M][0] = BlendRowRouted(M, 0) ? nullptr : Clean<V, ModePlain<V, M>>::Call;
   set->rows[M][1] = BlendRowRouted(M, 1) ? nullptr : Clean<V, ModeOpacity<V, M>>::Call;
   set->rows[M][2] = BlendRowRouted(M, 2) ? nullptr : Clean<V, ModeSrcAlpha<V, M>>::Call;
@@ -234,7 +241,8 @@ template <class V, int M> static void FillMode(BlendModeKernelSet* set) {
   set->masks[M][1] = Clean<V, ModeMaskSrcAlpha<V, M>>::Call;
 }
 
-template <class V> static void FillModeKernels(BlendModeKernelSet* set) {
+template <class V>
+static void FillModeKernels(BlendModeKernelSet* set) {
 #define ZP_FILL(num, Mode) FillMode<V, num>(set);
   ZP_BLEND_MODE_LIST(ZP_FILL)
 #undef ZP_FILL

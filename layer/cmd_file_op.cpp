@@ -19,9 +19,23 @@
 
 enum {
   SLOT_FILE_OP = 21,
-  P_NAME = 0, P_NAME2 = 1, P_FOLDER = 2, P_MAKE_FOLDERS = 3, P_COPY = 4, P_DELETE = 5, P_OPEN = 6,
-  P_OPEN_WAIT = 7, P_OPEN_PARAMS = 8, P_QUALITY = 9, P_LAYER = 10, P_LAYER_NUM = 11, P_BMP = 12,
-  P_PNG = 13, P_JPEG = 14, P_PRELOAD_IMAGE = 15, P_PRELOAD_SOUND = 16,
+  P_NAME = 0,
+  P_NAME2 = 1,
+  P_FOLDER = 2,
+  P_MAKE_FOLDERS = 3,
+  P_COPY = 4,
+  P_DELETE = 5,
+  P_OPEN = 6,
+  P_OPEN_WAIT = 7,
+  P_OPEN_PARAMS = 8,
+  P_QUALITY = 9,
+  P_LAYER = 10,
+  P_LAYER_NUM = 11,
+  P_BMP = 12,
+  P_PNG = 13,
+  P_JPEG = 14,
+  P_PRELOAD_IMAGE = 15,
+  P_PRELOAD_SOUND = 16,
 };
 enum { FORMAT_BMP, FORMAT_PNG, FORMAT_JPEG };
 
@@ -54,8 +68,7 @@ static i32 WriteLayer(const std::string& name) {
   char built[LAYER_CMD_PATH_SIZE];
   if (ArgGiven(P_LAYER_NUM))
     std::snprintf(built, sizeof built, "%s.%lld", ArgStr(P_LAYER), static_cast<long long>(ArgInt(P_LAYER_NUM)));
-  else
-    StrCopySjis(built, sizeof built, ArgStr(P_LAYER));
+  else StrCopySjis(built, sizeof built, ArgStr(P_LAYER));
   char path[OBJ_PATH_MAX];
   const i32 folder = ObjResolvePath(path, sizeof path, built, g_LayerBase, 0);
   if (folder < 0) return -1;
@@ -80,7 +93,8 @@ static i32 WriteLayer(const std::string& name) {
       return ImageSavePng(rec, file.c_str(), level) < 0 ? -1 : 0;
     }
     default: {
-      const i32 quality = ArgGiven(P_QUALITY) ? static_cast<i32>(q < 1 ? 1 : (q > 100 ? 100 : q)) : IMAGE_JPEG_QUALITY_DEFAULT;
+      const i32 quality =
+          ArgGiven(P_QUALITY) ? static_cast<i32>(q < 1 ? 1 : (q > 100 ? 100 : q)) : IMAGE_JPEG_QUALITY_DEFAULT;
       return ImageSaveJpeg(rec, file.c_str(), quality) < 0 ? -1 : 0;
     }
   }

@@ -41,7 +41,8 @@ i32 CmdMessageTextAppend() {
   if (!ArgGiven(0)) return 0;
   // The bytes at the argument's offset, whatever kind the command definitions give it.
   u8 p = ArgPos(0);
-  return TextMessageAppendText(reinterpret_cast<const char*>(CmdArgCode(p)), static_cast<i32>(g_ArgSize[p])) == 0 ? 0 : -1;
+  return TextMessageAppendText(reinterpret_cast<const char*>(CmdArgCode(p)), static_cast<i32>(g_ArgSize[p])) == 0 ? 0
+                                                                                                                  : -1;
 }
 
 // The value by its kind: a string as it is, a float with "%f", an integer in decimal.

@@ -12,16 +12,16 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/config.h"
+#include "core/err.h"
+#include "core/hooks.h"
+#include "core/obj.h"
+#include "core/state.h"
+#include "core/sys.h"
 #include "layer/blend.h"
 #include "layer/kernels.h"
 #include "layer/layer.h"
 #include "layer/worker.h"
-#include "core/obj.h"
-#include "core/err.h"
-#include "core/config.h"
-#include "core/hooks.h"
-#include "core/sys.h"
-#include "core/state.h"
 
 i32 LayerComposeWindow(WindowObject* w) {
   if (!w) return g_QuitRequested;
@@ -226,9 +226,7 @@ i32 LayerComposeTree(ObjNode* node, i32 nested, i32 depth) {
     i64 x = LayerClampPos(c->x), y = LayerClampPos(c->y);
     if (x > right || y > bottom || x + c->width <= left || y + c->height <= top) continue;
     if (c->draw_kind != LAYER_DRAW_CPU) continue;
-    if (LayerBlitClipDirty(x, y, c->width, c->height, left, top, right, bottom) &&
-        BlendChild(r, cn, c) != 0)
-      return -1;
+    if (LayerBlitClipDirty(x, y, c->width, c->height, left, top, right, bottom) && BlendChild(r, cn, c) != 0) return -1;
     c->blended = 1;
   }
   RunBatch();

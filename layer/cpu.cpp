@@ -3,9 +3,9 @@
 // (whatever level 2 said). Levels 2 and 3 install the same SIMD set.
 #include "layer/cpu.h"
 
-#include "platform/platform.h"
 #include "core/config.h"
 #include "core/hooks.h"
+#include "platform/platform.h"
 
 CpuFeatureFlags g_CpuFeatures;
 u8 g_CpuHasAvx2 = 0;

@@ -12,8 +12,8 @@
 #include <unordered_map>
 
 #include "common/sjis.h"
-#include "platform/platform.h"
 #include "core/err.h"
+#include "platform/platform.h"
 
 FontFaceList g_FontFaceList;
 FontSlot g_FontSlots[FONT_SLOT_COUNT];
@@ -146,7 +146,8 @@ static void RenderCell(FontSlot& s, const char* text, i32 len, i32* x_max, i32* 
   u8* copy = static_cast<u8*>(malloc(bytes));
   if (!copy) return;  // not kept: the cell is right all the same
   std::memcpy(copy, s.glyph_bits, bytes);
-  while (!s_GlyphCache.empty() && (s_GlyphCache.size() >= kGlyphCacheCells || s_GlyphCacheBytes + bytes > kGlyphCacheBytes))
+  while (!s_GlyphCache.empty() &&
+         (s_GlyphCache.size() >= kGlyphCacheCells || s_GlyphCacheBytes + bytes > kGlyphCacheBytes))
     GlyphCacheDropLast();
   s_GlyphCache.push_front(GlyphCacheEntry{key, copy, *x_max, *first_row});
   s_GlyphIndex[key] = s_GlyphCache.begin();
@@ -209,8 +210,8 @@ static void FreeSlotObjects(FontSlot& s) {
 
 static void BuildTables() {
   for (u32 v = 0; v < 256; v++)
-    g_GlyphCoverage[v] = ((4u - static_cast<u32>(std::popcount(v >> 4))) << 8) +
-                         (4u - static_cast<u32>(std::popcount(v & 15u)));
+    g_GlyphCoverage[v] =
+        ((4u - static_cast<u32>(std::popcount(v >> 4))) << 8) + (4u - static_cast<u32>(std::popcount(v & 15u)));
   for (i32 i = 0; i < 32; i++) g_GlyphGreyLevels[i] = static_cast<u8>(i * 18 < 255 ? i * 18 : 255);
   for (i32 size = 0; size <= FONT_GLYPH_MAX; size++) g_GlyphCellSize[size] = ((32 + 4 * size) & ~31) + 32;
 }
@@ -350,16 +351,14 @@ i32 FontPrepareSlot(i32 glyph_width, i32 glyph_height, u32 bold, i32 font_height
   return 1;
 }
 
-void FontMeasureText(const char* text, i32 glyph_width, i32 glyph_height, u32 bold, u8 smooth,
-                     i32* out_width, i32* out_height) {
+void FontMeasureText(const char* text, i32 glyph_width, i32 glyph_height, u32 bold, u8 smooth, i32* out_width,
+                     i32* out_height) {
   FontSlot& s = CurrentSlot();
   i32 width = 0, height = 0;
-  if (glyph_width >= 0 && glyph_width <= FONT_GLYPH_MAX && glyph_height >= 0 &&
-      glyph_height <= FONT_GLYPH_MAX) {
+  if (glyph_width >= 0 && glyph_width <= FONT_GLYPH_MAX && glyph_height >= 0 && glyph_height <= FONT_GLYPH_MAX) {
     i32 side = g_GlyphCellSize[glyph_width];
     i32 font_height = smooth == 1 ? 4 * glyph_width : glyph_width;
-    if (FontPrepareSlot(glyph_width, glyph_height, bold, font_height, side) >= 0 && s.font &&
-        s.glyph_bits) {
+    if (FontPrepareSlot(glyph_width, glyph_height, bold, font_height, side) >= 0 && s.font && s.glyph_bits) {
       if (!text) text = "";
       i32 len = static_cast<i32>(SjisCharLen(text));
       std::memset(s.last_char, 0, sizeof s.last_char);
@@ -414,9 +413,7 @@ static i64 ApplyOpClamped(const CmdArgRecord* a, i32 id, i64 current, i64 low, i
   return v < low ? low : v > high ? high : v;
 }
 
-static const char* ParamName(const CmdArgRecord* a, i32 id) {
-  return CmdArgName(a, id);
-}
+static const char* ParamName(const CmdArgRecord* a, i32 id) { return CmdArgName(a, id); }
 
 static const char* CommandName(const CmdArgRecord* a) { return CmdArgCommandName(a); }
 
@@ -500,9 +497,9 @@ static FontInfoValue Number(i64 v) { return {0, v, nullptr}; }
 
 i32 FontInfoQuery(const CmdArgRecord* a, const FontMessageFont* msg, FontInfoValue* out) {
   FontSlot& s0 = g_FontSlots[0];
-  FontMessageFont slot_font = {s0.glyph_width, s0.glyph_height, s0.colour, s0.second_colour,
-                               s0.gradient_mode, s0.orientation, static_cast<u8>(s0.bold),
-                               s0.ink_only, s0.smooth};
+  FontMessageFont slot_font = {s0.glyph_width,           s0.glyph_height,  s0.colour,
+                               s0.second_colour,         s0.gradient_mode, s0.orientation,
+                               static_cast<u8>(s0.bold), s0.ink_only,      s0.smooth};
   const FontMessageFont& f = msg ? *msg : slot_font;
   *out = Number(0);
   if (a->given[2]) *out = Number(f.smooth);

@@ -4,28 +4,28 @@
 // slot and face indexes from outside are checked before they are used.
 #pragma once
 #include "common/types.h"
-#include "script/cmdargs.h"
 #include "platform/font.h"
+#include "script/cmdargs.h"
 
 enum {
   FONT_SLOT_COUNT = 8,
-  FONT_GLYPH_MAX = 256,     // largest glyph width and height
+  FONT_GLYPH_MAX = 256,  // largest glyph width and height
   FONT_CMD_PARAM_COUNT = 20,
 };
 
 enum {
-  ERR_FONT_ARG_BELOW = 101010,  // a number below its lowest value
-  ERR_FONT_ARG_RANGE = 101000,  // a number outside its range
-  ERR_FONT_FACE_ABOVE = 101240, // a face number above the face count
-  ERR_FONT_CREATE = 102040,     // the platform could not make the font
+  ERR_FONT_ARG_BELOW = 101010,   // a number below its lowest value
+  ERR_FONT_ARG_RANGE = 101000,   // a number outside its range
+  ERR_FONT_FACE_ABOVE = 101240,  // a face number above the face count
+  ERR_FONT_CREATE = 102040,      // the platform could not make the font
 };
 
 // The installed faces, built once at start-up. Script-visible face numbers count from 1.
 struct FontFaceList {
   i32 count;
-  char** names;       // Shift-JIS
-  u8* script_flags;   // 0: listed for the Japanese script, 1: any other script
-  u8* pitch_flags;    // 1 proportional or default pitch, 0 fixed pitch, 255 other
+  char** names;      // Shift-JIS
+  u8* script_flags;  // 0: listed for the Japanese script, 1: any other script
+  u8* pitch_flags;   // 1 proportional or default pitch, 0 fixed pitch, 255 other
 };
 extern FontFaceList g_FontFaceList;
 
@@ -40,9 +40,9 @@ struct FontSlot {
   u8 ink_only;                    // 1: the cell background is left untouched
   // What GDI keeps per slot: the font request, the 1-bit glyph cell and the font.
   i32 font_weight, font_height;
-  i32 cell_side;                  // S: the cell is S x S pixels, S / 8 bytes a row
-  i32 glyph_bytes;                // S * S / 8
-  u8* glyph_bits;                 // 1 bit a pixel, bit 7 leftmost, 0 = ink
+  i32 cell_side;    // S: the cell is S x S pixels, S / 8 bytes a row
+  i32 glyph_bytes;  // S * S / 8
+  u8* glyph_bits;   // 1 bit a pixel, bit 7 leftmost, 0 = ink
   PlatFont* font;
   char last_char[4];
   i32 measured_width, measured_height;
@@ -80,9 +80,9 @@ void FontFreeSlots();
 void FontReset();
 
 // Slot accessors; all act on g_FontCurrentSlot.
-i32 FontSetCurrentSlot(i32 slot);  // 0, or -1 (nothing changes) outside 0..7
-i32 FontSelectFaceByIndex(i32 index);      // 1 when 0 <= index < count, else 0
-i32 FontSelectFaceByName(const char* name); // 1 when found (exact name, then the platform's stand-in)
+i32 FontSetCurrentSlot(i32 slot);            // 0, or -1 (nothing changes) outside 0..7
+i32 FontSelectFaceByIndex(i32 index);        // 1 when 0 <= index < count, else 0
+i32 FontSelectFaceByName(const char* name);  // 1 when found (exact name, then the platform's stand-in)
 i32 FontCurrentFace();
 i32 FontCurrentPitch();
 const char* FontFaceName(i32 index);  // null outside the list
@@ -94,8 +94,8 @@ i32 FontFaceCount();
 i32 FontPrepareSlot(i32 glyph_width, i32 glyph_height, u32 bold, i32 font_height, i32 cell_side);
 // Renders the first character of text into the current slot's cell and gives its advance width
 // and height (0 x 0 when the slot has no font or the size is outside 0..256).
-void FontMeasureText(const char* text, i32 glyph_width, i32 glyph_height, u32 bold, u8 smooth,
-                     i32* out_width, i32* out_height);
+void FontMeasureText(const char* text, i32 glyph_width, i32 glyph_height, u32 bold, u8 smooth, i32* out_width,
+                     i32* out_height);
 
 // The message font fields that the set command writes through for slot 0 and that the info
 // command reports; the message record holds them in this order.

@@ -18,8 +18,7 @@ GlyphCanvas GlyphCanvasMake(u8* pixels, i32 width, i32 height, i32 stride) {
 
 // Gradient modes 1..8 after a quarter, half and three-quarter turn.
 static const u8 kModeTurned[9][3] = {
-    {0, 0, 0}, {3, 2, 4}, {4, 1, 3}, {2, 4, 1}, {1, 3, 2},
-    {8, 7, 6}, {5, 8, 7}, {6, 5, 8}, {7, 6, 5},
+    {0, 0, 0}, {3, 2, 4}, {4, 1, 3}, {2, 4, 1}, {1, 3, 2}, {8, 7, 6}, {5, 8, 7}, {6, 5, 8}, {7, 6, 5},
 };
 
 // Corner sources per mode: 0 the colour, 1 the second colour, 2 their midpoint.
@@ -50,16 +49,14 @@ static GlyphRgb Lerp(const GlyphRgb& a, const GlyphRgb& b, i32 num, i32 den) {
 
 // Where output pixel (c, r) lands: origin + r * row_step + c * col_step.
 struct GlyphPlacement {
-  u8* origin;                   // where pixel (0, 0) of the glyph lands
-  i64 row_step, col_step;       // bytes per output row and per output column
-  i32 left, top, right, bottom; // the placed box, right and bottom exclusive
+  u8* origin;                    // where pixel (0, 0) of the glyph lands
+  i64 row_step, col_step;        // bytes per output row and per output column
+  i32 left, top, right, bottom;  // the placed box, right and bottom exclusive
 };
 
 static bool Place(i32 orientation, i32 w, i32 h, i32 x, i32 y, const GlyphCanvas* cv, GlyphPlacement* p) {
   if (w <= 0 || h <= 0 || !cv || !cv->pixels) return false;
-  auto inside = [cv](i64 l, i64 t, i64 r, i64 b) {
-    return l >= 0 && t >= 0 && r <= cv->width && b <= cv->height;
-  };
+  auto inside = [cv](i64 l, i64 t, i64 r, i64 b) { return l >= 0 && t >= 0 && r <= cv->width && b <= cv->height; };
   i64 X = x, Y = y;
   if (!inside(X, Y, X + w, Y + h)) return false;
   // Quarter turns make the box h wide and w tall; it must fit as well.
@@ -134,8 +131,8 @@ static bool CurrentCell(GlyphCell* cell) {
 // Everything both drawers share: the box test, the colours at each row's ends and the row's
 // first cell row. Calls row_fn(cell, cell_row, left, right, row_origin, col_step) per row drawn.
 template <class RowFn>
-static void DrawRows(u32 colour, u32 second_colour, i32 mode, i32 orientation, i32 w, i32 h, i32 x,
-                     i32 y, i32 rows_per_output, GlyphCanvas* cv, RowFn row_fn) {
+static void DrawRows(u32 colour, u32 second_colour, i32 mode, i32 orientation, i32 w, i32 h, i32 x, i32 y,
+                     i32 rows_per_output, GlyphCanvas* cv, RowFn row_fn) {
   cv->has_alpha = 1;
   GlyphCell cell;
   GlyphPlacement p;
@@ -202,8 +199,8 @@ static inline i32 DivSmall(i32 n, i32 d) {
   return n < 0 ? -q : q;
 }
 
-void TextDrawGlyphHard(u32 colour, u32 second_colour, i32 gradient_mode, i32 orientation, i32 w,
-                       i32 h, i32 x, i32 y, u8 ink_only, GlyphCanvas* canvas) {
+void TextDrawGlyphHard(u32 colour, u32 second_colour, i32 gradient_mode, i32 orientation, i32 w, i32 h, i32 x, i32 y,
+                       u8 ink_only, GlyphCanvas* canvas) {
   GlyphRgb stack_cols[FONT_GLYPH_MAX];
   std::vector<GlyphRgb> heap_cols(w > FONT_GLYPH_MAX ? static_cast<size_t>(w) : 0);
   GlyphRgb* cols = w > FONT_GLYPH_MAX ? heap_cols.data() : stack_cols;
@@ -221,8 +218,8 @@ void TextDrawGlyphHard(u32 colour, u32 second_colour, i32 gradient_mode, i32 ori
            });
 }
 
-void TextDrawGlyphSmooth(u32 colour, u32 second_colour, i32 gradient_mode, i32 orientation, i32 w,
-                         i32 h, i32 x, i32 y, u8 ink_only, GlyphCanvas* canvas) {
+void TextDrawGlyphSmooth(u32 colour, u32 second_colour, i32 gradient_mode, i32 orientation, i32 w, i32 h, i32 x, i32 y,
+                         u8 ink_only, GlyphCanvas* canvas) {
   GlyphRgb stack_cols[FONT_GLYPH_MAX];
   u32 stack_sums[FONT_GLYPH_MAX / 2 + 1];
   const bool large = w > FONT_GLYPH_MAX;
@@ -266,9 +263,8 @@ void TextDrawGlyphSmooth(u32 colour, u32 second_colour, i32 gradient_mode, i32 o
            });
 }
 
-void TextDrawGlyphCopies(u32 colour, u32 second_colour, i32 gradient_mode, i32 orientation, i32 w,
-                         i32 h, u8 smooth, i32 copy_mode, i32 x, i32 y, u8 ink_only,
-                         GlyphCanvas* canvas) {
+void TextDrawGlyphCopies(u32 colour, u32 second_colour, i32 gradient_mode, i32 orientation, i32 w, i32 h, u8 smooth,
+                         i32 copy_mode, i32 x, i32 y, u8 ink_only, GlyphCanvas* canvas) {
   auto draw = smooth == 1 ? TextDrawGlyphSmooth : TextDrawGlyphHard;
   if (copy_mode <= 0) {
     draw(colour, second_colour, gradient_mode, orientation, w, h, x, y, ink_only, canvas);
@@ -285,14 +281,13 @@ void TextDrawGlyphCopies(u32 colour, u32 second_colour, i32 gradient_mode, i32 o
   }
 }
 
-i32 TextDrawGlyph(const char* text, u32 colour, u32 second_colour, i32 gradient_mode,
-                  i32 orientation, i32 w, i32 h, u32 bold, u8 smooth, i32 copy_mode, i32 x, i32 y,
-                  u8 ink_only, GlyphCanvas* canvas) {
+i32 TextDrawGlyph(const char* text, u32 colour, u32 second_colour, i32 gradient_mode, i32 orientation, i32 w, i32 h,
+                  u32 bold, u8 smooth, i32 copy_mode, i32 x, i32 y, u8 ink_only, GlyphCanvas* canvas) {
   i32 advance = 0, height = 0;
   FontMeasureText(text, w, h, bold, smooth, &advance, &height);
   // A size outside the cells leaves the last glyph in the cell: nothing of it may be drawn.
   if (w < 0 || w > FONT_GLYPH_MAX || h < 0 || h > FONT_GLYPH_MAX) return advance;
-  TextDrawGlyphCopies(colour, second_colour, gradient_mode, orientation, w, h, smooth, copy_mode, x,
-                      y, ink_only, canvas);
+  TextDrawGlyphCopies(colour, second_colour, gradient_mode, orientation, w, h, smooth, copy_mode, x, y, ink_only,
+                      canvas);
   return advance;
 }

@@ -29,20 +29,18 @@ void TextGradientCorners(i32 mode, i32 orientation, u32 colour, u32 second_colou
 
 // One copy of the current slot's rendered glyph at (x, y), w x h pixels. A second colour of
 // 0xFFFFFFFF means none.
-void TextDrawGlyphSmooth(u32 colour, u32 second_colour, i32 gradient_mode, i32 orientation, i32 w,
-                         i32 h, i32 x, i32 y, u8 ink_only, GlyphCanvas* canvas);
-void TextDrawGlyphHard(u32 colour, u32 second_colour, i32 gradient_mode, i32 orientation, i32 w,
-                       i32 h, i32 x, i32 y, u8 ink_only, GlyphCanvas* canvas);
+void TextDrawGlyphSmooth(u32 colour, u32 second_colour, i32 gradient_mode, i32 orientation, i32 w, i32 h, i32 x, i32 y,
+                         u8 ink_only, GlyphCanvas* canvas);
+void TextDrawGlyphHard(u32 colour, u32 second_colour, i32 gradient_mode, i32 orientation, i32 w, i32 h, i32 x, i32 y,
+                       u8 ink_only, GlyphCanvas* canvas);
 
 // The copies of copy mode m of the glyph already rendered in the current slot: m <= 0 one at
 // (x, y); 1..10 nine at x + m, x, x - m by y - m, y, y + m (an outline m pixels thick); 11 and
 // above three, shifted by d = m - 10, at (x + d, y), (x, y + d), (x + d, y + d) (a shadow).
-void TextDrawGlyphCopies(u32 colour, u32 second_colour, i32 gradient_mode, i32 orientation, i32 w,
-                         i32 h, u8 smooth, i32 copy_mode, i32 x, i32 y, u8 ink_only,
-                         GlyphCanvas* canvas);
+void TextDrawGlyphCopies(u32 colour, u32 second_colour, i32 gradient_mode, i32 orientation, i32 w, i32 h, u8 smooth,
+                         i32 copy_mode, i32 x, i32 y, u8 ink_only, GlyphCanvas* canvas);
 
 // Renders the first character of text with the current slot's face and draws it in copy mode m.
 // Returns the advance width measured for it.
-i32 TextDrawGlyph(const char* text, u32 colour, u32 second_colour, i32 gradient_mode,
-                  i32 orientation, i32 w, i32 h, u32 bold, u8 smooth, i32 copy_mode, i32 x, i32 y,
-                  u8 ink_only, GlyphCanvas* canvas);
+i32 TextDrawGlyph(const char* text, u32 colour, u32 second_colour, i32 gradient_mode, i32 orientation, i32 w, i32 h,
+                  u32 bold, u8 smooth, i32 copy_mode, i32 x, i32 y, u8 ink_only, GlyphCanvas* canvas);

@@ -7,13 +7,13 @@
 #include <cstring>
 #include <string>
 
+#include "core/err.h"
+#include "core/hooks.h"
+#include "core/state.h"
 #include "layer/image_gif.h"
 #include "platform/platform.h"
-#include "core/err.h"
-#include "core/state.h"
 #include "script/arg.h"
 #include "script/cmd.h"
-#include "core/hooks.h"
 
 const u32 g_ImageFillColour = 0x00808080;
 
@@ -44,10 +44,8 @@ u8* ImageAllocPixels(u8* old, i32 width, i32 height, const char* name) {
   u8* p = nullptr;
   if (width >= 0 && height >= 0) p = static_cast<u8*>(std::realloc(old, ImagePixelBytes(width, height)));
   if (!p) {
-    if (name)
-      ErrRaiseF(ERR_FILE_READ_NOMEM, 1, name);
-    else
-      ErrRaise(ERR_OUT_OF_MEMORY, 1);
+    if (name) ErrRaiseF(ERR_FILE_READ_NOMEM, 1, name);
+    else ErrRaise(ERR_OUT_OF_MEMORY, 1);
     return nullptr;
   }
   std::memset(p + static_cast<size_t>(width) * 4 * static_cast<size_t>(height), 0, static_cast<size_t>(width) * 4 + 4);

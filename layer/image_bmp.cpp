@@ -4,8 +4,8 @@
 // header, whatever its size) and the bit masks all lie inside the bytes given.
 #include <cstring>
 
-#include "layer/image.h"
 #include "core/err.h"
+#include "layer/image.h"
 
 enum {
   BMP_FILE_HEADER = 14,
@@ -70,8 +70,11 @@ int ImageDecodeBmp(const u8* data, u32 size, const char* name, ImagePicture* pic
   // Older 12-byte headers keep their fields elsewhere; RLE and other encodings are not decoded.
   bool known = header_size >= BMP_INFO_HEADER;
   switch (bits) {
-    case 1: case 24: case 32: break;
-    case 4: case 8: known = known && compression == BI_RGB; break;
+    case 1:
+    case 24:
+    case 32: break;
+    case 4:
+    case 8: known = known && compression == BI_RGB; break;
     case 16: known = known && (compression == BI_RGB || compression == BI_BITFIELDS); break;
     default: known = false; break;
   }
@@ -144,9 +147,7 @@ int ImageDecodeBmp(const u8* data, u32 size, const char* name, ImagePicture* pic
           d[3] = 255;
         }
         break;
-      case 32:
-        std::memcpy(d, s, static_cast<size_t>(width) * 4);
-        break;
+      case 32: std::memcpy(d, s, static_cast<size_t>(width) * 4); break;
     }
   }
   if (bits == 32) pic->has_alpha = 1;

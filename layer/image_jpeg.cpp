@@ -8,8 +8,8 @@
 
 #include <cstring>
 
-#include "layer/image.h"
 #include "core/err.h"
+#include "layer/image.h"
 
 #if defined(JCS_ALPHA_EXTENSIONS)
 static const bool kLibraryWritesBgra = true;
@@ -105,18 +105,14 @@ int ImageJpegChooseOutput(j_decompress_ptr cinfo, bool* direct) {
   switch (cinfo->jpeg_color_space) {
     case JCS_GRAYSCALE:
     case JCS_YCbCr:
-    case JCS_RGB:
-      *direct = kLibraryWritesBgra && g_ImageJpegDirect;
+    case JCS_RGB: *direct = kLibraryWritesBgra && g_ImageJpegDirect;
 #if defined(JCS_ALPHA_EXTENSIONS)
       if (*direct) cinfo->out_color_space = JCS_EXT_BGRA;
 #endif
       break;
     case JCS_CMYK:
-    case JCS_YCCK:
-      cinfo->out_color_space = JCS_CMYK;
-      break;
-    default:
-      return -1;
+    case JCS_YCCK: cinfo->out_color_space = JCS_CMYK; break;
+    default: return -1;
   }
   return *direct || cinfo->out_color_space == JCS_CMYK ? 4 : cinfo->out_color_space == JCS_GRAYSCALE ? 1 : 3;
 }
@@ -155,8 +151,7 @@ void ImageJpegConvertRow(const u8* s, u8* d, i32 width, int components, bool inv
 // 0, -2 library error or a colour layout that is not decoded, -3 too large or no memory.
 // Holds no object with a destructor: the library leaves through longjmp.
 static int JpegReadPicture(jpeg_decompress_struct* cinfo, ImageJpegError* err, ImageJpegSource* src,
-                           jpeg_progress_mgr* progress, const u8* data, u32 size, const char* name,
-                           ImagePicture* pic) {
+                           jpeg_progress_mgr* progress, const u8* data, u32 size, const char* name, ImagePicture* pic) {
   if (setjmp(err->jump)) {
     jpeg_destroy_decompress(cinfo);
     return -2;

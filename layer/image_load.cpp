@@ -4,14 +4,14 @@
 #include <cstdlib>
 
 #include "common/sjis.h"
+#include "core/err.h"
+#include "core/hooks.h"
+#include "core/pack.h"
 #include "layer/image.h"
 #include "layer/image_gif.h"
 #include "layer/layer.h"
 #include "script/arg.h"
 #include "script/cmd.h"
-#include "core/err.h"
-#include "core/hooks.h"
-#include "core/pack.h"
 
 enum { CMD_SLOT_LAYER_CREATE = 1, IMAGE_NAME_BUF = 1024 };
 

@@ -7,9 +7,9 @@
 #include <csetjmp>
 #include <cstring>
 
-#include "layer/image.h"
 #include "core/err.h"
 #include "core/sys.h"
+#include "layer/image.h"
 
 // The screen gamma: the single-precision 2.2 widened to double.
 static const double kScreenGamma = static_cast<double>(2.2f);

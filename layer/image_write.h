@@ -23,10 +23,10 @@ struct ImageOutBuffer {
 
 // How ImagePngEncode writes the rows.
 struct ImagePngFormat {
-  i32 level;        // zlib level 0..9, or -1 for the library's default
-  u8 keep_alpha;    // 1: RGBA; 0: RGB, the alpha bytes dropped
-  u8 all_filters;   // 1: libpng chooses among all five row filters; 0: its default
-  u8 gamma;         // 1: a gAMA chunk of 1 / 2.2
+  i32 level;       // zlib level 0..9, or -1 for the library's default
+  u8 keep_alpha;   // 1: RGBA; 0: RGB, the alpha bytes dropped
+  u8 all_filters;  // 1: libpng chooses among all five row filters; 0: its default
+  u8 gamma;        // 1: a gAMA chunk of 1 / 2.2
 };
 
 // Encodes width x height B, G, R, A pixels (rows top-down, stride width * 4) as a PNG into out

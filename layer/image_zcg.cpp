@@ -6,9 +6,9 @@
 
 #include <cstring>
 
+#include "core/err.h"
 #include "layer/image.h"
 #include "platform/platform.h"
-#include "core/err.h"
 
 ImageInflatePairFn g_ImageInflatePair = ImageInflatePairHere;
 
@@ -38,10 +38,8 @@ void ImageInflatePairThreaded(ImageInflatePart parts[2]) {
   // Each side writes only its own part record and its own stretch of the buffer.
   PlatThread* t = PlatThreadStart(InflateThreadMain, &parts[1]);
   ImageJobInflate(&parts[0]);
-  if (t)
-    PlatThreadJoin(t);
-  else
-    ImageJobInflate(&parts[1]);
+  if (t) PlatThreadJoin(t);
+  else ImageJobInflate(&parts[1]);
 }
 
 // The format's own complaint: a plain message box without an error code.
@@ -69,13 +67,11 @@ int ImageDecodeZcg(const u8* data, u32 size, const char* name, ImagePicture* pic
   parts[1].dst_size = Rd32(data + IMAGE_ZCG_OFS_PART2_RAW);
   parts[1].src_size = Rd32(data + IMAGE_ZCG_OFS_PART2_STORED);
   bool ok;
-  if (method == IMAGE_ZCG_METHOD_RAW)
-    ok = bytes <= avail;
+  if (method == IMAGE_ZCG_METHOD_RAW) ok = bytes <= avail;
   else if (method == IMAGE_ZCG_METHOD_ZLIB)
     ok = static_cast<u64>(parts[0].dst_size) + parts[1].dst_size == bytes &&
          static_cast<u64>(parts[0].src_size) + parts[1].src_size <= avail;
-  else
-    ok = false;
+  else ok = false;
   if (!ok) {
     ZcgMessage("File Check Error.");
     return -1;

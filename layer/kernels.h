@@ -18,8 +18,7 @@ typedef void (*KernelFillBytesFn)(u8* dst, i32 bytes, u8 value);
 typedef void (*KernelFillColourFn)(u8* dst, i32 bytes, u32 colour);
 typedef void (*KernelRowFn)(u8* dst, const u8* src, i32 bytes);
 typedef void (*KernelRowOpFn)(u8* dst, const u8* src, i32 op, i32 bytes);
-typedef void (*KernelMaskFn)(u8* dst, const u8* src, const u8* mask, i32 progress, i32 softness,
-                             i32 bytes);
+typedef void (*KernelMaskFn)(u8* dst, const u8* src, const u8* mask, i32 progress, i32 softness, i32 bytes);
 typedef void (*KernelCrossFadeFn)(u8* dst, const u8* a, const u8* b, i32 w, i32 bytes);
 typedef void (*KernelHalveFn)(u8* dst, const u8* src, i32 src_stride_px, i32 dst_pixels);
 typedef void (*KernelRowFactorOpFn)(u8* dst, const u8* src, i32 f, i32 op, i32 bytes);
@@ -90,8 +89,7 @@ void BlendKernelFillColourC(u8* dst, i32 bytes, u32 colour);
 void BlendKernelOpacityC(u8* dst, const u8* src, i32 op, i32 bytes);
 void BlendKernelAlphaC(u8* dst, const u8* src, i32 bytes);
 void BlendKernelAlphaOpacityC(u8* dst, const u8* src, i32 op, i32 bytes);
-void BlendKernelMaskC(u8* dst, const u8* src, const u8* mask, i32 progress, i32 softness,
-                      i32 bytes);
+void BlendKernelMaskC(u8* dst, const u8* src, const u8* mask, i32 progress, i32 softness, i32 bytes);
 void BlendKernelMaskCBody(u8* dst, const u8* src, const u8* mask, i32 pixels);
 void BlendKernelCrossFadeC(u8* dst, const u8* a, const u8* b, i32 w, i32 bytes);
 void BlendKernelAddAlphaC(u8* dst, const u8* src, i32 op, i32 bytes);

@@ -31,8 +31,7 @@ void BlendKernelAddOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   op = BlendClampWeight(op);
   i32 groups = bytes > 0 ? bytes & ~7 : 0;
   for (i32 i = 0; i < groups; i++) dst[i] = static_cast<u8>(Min255(dst[i] + ((src[i] * op) >> 8)));
-  for (i32 i = groups; i < bytes; i++)
-    dst[i] = static_cast<u8>(Lerp(dst[i], Min255(dst[i] + src[i]), op));
+  for (i32 i = groups; i < bytes; i++) dst[i] = static_cast<u8>(Lerp(dst[i], Min255(dst[i] + src[i]), op));
 }
 
 void BlendKernelSub(u8* dst, const u8* src, i32 bytes) {
@@ -166,8 +165,7 @@ void BlendKernelAlphaOpacityC(u8* dst, const u8* src, i32 op, i32 bytes) {
     u8* d = dst + 4 * paired;
     const u8* s = src + 4 * paired;
     int k = (s[3] * op) >> 8;
-    for (int c = 0; c < 3; c++)
-      d[c] = static_cast<u8>(((d[c] * (256 - k)) >> 8) + ((s[c] * (k + 1)) >> 8));
+    for (int c = 0; c < 3; c++) d[c] = static_cast<u8>(((d[c] * (256 - k)) >> 8) + ((s[c] * (k + 1)) >> 8));
   }
 }
 
@@ -200,8 +198,7 @@ void BlendKernelMaskC(u8* dst, const u8* src, const u8* mask, i32, i32, i32 byte
 void BlendKernelCrossFadeC(u8* dst, const u8* a, const u8* b, i32 w, i32 bytes) {
   w = BlendClampWeight(w);
   i32 groups = bytes > 0 ? bytes & ~7 : 0;
-  for (i32 i = 0; i < groups; i++)
-    dst[i] = static_cast<u8>(w == 128 ? (a[i] >> 1) + (b[i] >> 1) : Lerp(a[i], b[i], w));
+  for (i32 i = 0; i < groups; i++) dst[i] = static_cast<u8>(w == 128 ? (a[i] >> 1) + (b[i] >> 1) : Lerp(a[i], b[i], w));
   for (i32 i = groups; i < bytes; i++) dst[i] = static_cast<u8>(Lerp(a[i], b[i], w));
 }
 
@@ -214,9 +211,7 @@ static void AddAlphaRow(u8* dst, const u8* src, i32 bytes, i32 op) {
   }
 }
 
-void BlendKernelAddAlphaC(u8* dst, const u8* src, i32, i32 bytes) {
-  AddAlphaRow(dst, src, bytes, -1);
-}
+void BlendKernelAddAlphaC(u8* dst, const u8* src, i32, i32 bytes) { AddAlphaRow(dst, src, bytes, -1); }
 
 void BlendKernelAddAlphaOpacityC(u8* dst, const u8* src, i32 op, i32 bytes) {
   AddAlphaRow(dst, src, bytes, BlendClampWeight(op));
@@ -252,8 +247,8 @@ void BlendKernelHalveC(u8* dst, const u8* src, i32 src_stride_px, i32 dst_pixels
   const u8* below = src + static_cast<ptrdiff_t>(src_stride_px) * 4;
   for (i32 p = 0; p < dst_pixels; p++)
     for (int c = 0; c < 4; c++)
-      dst[4 * p + c] = static_cast<u8>(
-          (src[8 * p + c] + src[8 * p + 4 + c] + below[8 * p + c] + below[8 * p + 4 + c]) >> 2);
+      dst[4 * p + c] =
+          static_cast<u8>((src[8 * p + c] + src[8 * p + 4 + c] + below[8 * p + c] + below[8 * p + 4 + c]) >> 2);
 }
 
 // clang-format off

@@ -20,8 +20,10 @@ namespace ZP_SIMD_NS {
 // vector halves on return only where it sees 256-bit code in the returning function itself;
 // a kernel that hands its constants to a driver by value returns without, and the caller's
 // SSE code then pays for it.
-template <class V, auto F> struct Clean;
-template <class V, class... A, void (*F)(A...)> struct Clean<V, F> {
+template <class V, auto F>
+struct Clean;
+template <class V, class... A, void (*F)(A...)>
+struct Clean<V, F> {
   static void Call(A... a) {
     F(a...);
     V::Leave();
@@ -62,7 +64,8 @@ static inline i32 AlignedStart(const u8* d, i32 len, int vbytes) {
 // through bounce buffers. The operation is taken by value so its constants stay in registers
 // across the stores. The drivers inline every step of the operation: in a file this size the
 // compiler would otherwise stop inlining somewhere and call a step per vector.
-template <class V, class Op> static void Short2(u8* d, const u8* s, i32 len, Op op) {
+template <class V, class Op>
+static void Short2(u8* d, const u8* s, i32 len, Op op) {
   alignas(32) u8 bd[V::kBytes] = {}, bs[V::kBytes] = {};
   size_t n = static_cast<size_t>(len);
   std::memcpy(bd, d, n);
@@ -70,7 +73,8 @@ template <class V, class Op> static void Short2(u8* d, const u8* s, i32 len, Op 
   op(bd, bs);
   std::memcpy(d, bd, n);
 }
-template <class V, class Op> static void Short3(u8* d, const u8* a, const u8* b, i32 len, Op op) {
+template <class V, class Op>
+static void Short3(u8* d, const u8* a, const u8* b, i32 len, Op op) {
   alignas(32) u8 bd[V::kBytes] = {}, ba[V::kBytes] = {}, bb[V::kBytes] = {};
   size_t n = static_cast<size_t>(len);
   std::memcpy(bd, d, n);
@@ -80,7 +84,8 @@ template <class V, class Op> static void Short3(u8* d, const u8* a, const u8* b,
   std::memcpy(d, bd, n);
 }
 // The end of a row from offset i, where one to two vectors' bytes remain.
-template <class V, class Op> static inline void End2(u8* d, const u8* s, i32 i, i32 len, Op& op) {
+template <class V, class Op>
+static inline void End2(u8* d, const u8* s, i32 i, i32 len, Op& op) {
   if (i + V::kBytes == len) return op(d + i, s + i);
   i32 tail = len - V::kBytes;
   alignas(32) u8 ld[V::kBytes], ls[V::kBytes];
@@ -119,7 +124,8 @@ static ZP_SIMD_FLATTEN void Run2(u8* d, const u8* s, i32 len, Op op) {
 // page: a loop over such rows asks for the input lines a page ahead, once per 64-byte line.
 static const i32 kPrefetchAhead = 4096;
 // True for the vector that starts a 64-byte line of p (rows of three are prefetched per line).
-template <class V> static inline bool StartsLine(const u8* p) {
+template <class V>
+static inline bool StartsLine(const u8* p) {
   return (reinterpret_cast<uintptr_t>(p) & 63) < V::kBytes;
 }
 
@@ -179,8 +185,7 @@ static ZP_SIMD_FLATTEN void RunStaged(u8* d, const u8* s, i32 len, Op op) {
   }
   typename Op::State st[kStrip];
   for (; i + (kStrip + 1) * V::kBytes <= len; i += kStrip * V::kBytes) {
-    for (int j = 0; j < kStrip; j++)
-      op.Prepare(d + i + j * V::kBytes, s + i + j * V::kBytes, &st[j]);
+    for (int j = 0; j < kStrip; j++) op.Prepare(d + i + j * V::kBytes, s + i + j * V::kBytes, &st[j]);
     for (int j = 0; j < kStrip; j++) op.Finish(d + i + j * V::kBytes, s + i + j * V::kBytes, st[j]);
   }
   for (; i + 2 * V::kBytes <= len; i += V::kBytes) op(d + i, s + i);
@@ -249,7 +254,8 @@ static ZP_SIMD_FLATTEN void RunAheadRows(u8* d, const u8* s, const u8* m, i32 le
   whole(ld, ls, lm);
   V::Store(d + tail, V::Load(ld));
 }
-template <class V, class Op> static inline void RunAhead(u8* d, const u8* s, i32 len, Op op) {
+template <class V, class Op>
+static inline void RunAhead(u8* d, const u8* s, i32 len, Op op) {
   RunAheadRows<V, Op, false>(d, s, nullptr, len, op);
 }
 template <class V, class Op>
@@ -259,10 +265,12 @@ static inline void RunAhead3(u8* d, const u8* s, const u8* m, i32 len, Op op) {
 
 // ---- Vector pieces ---------------------------------------------------------------------------
 
-template <class V> static inline typename V::R Lo(typename V::R x) {
+template <class V>
+static inline typename V::R Lo(typename V::R x) {
   return V::UnpackLo8(x, V::Zero());
 }
-template <class V> static inline typename V::R Hi(typename V::R x) {
+template <class V>
+static inline typename V::R Hi(typename V::R x) {
   return V::UnpackHi8(x, V::Zero());
 }
 
@@ -277,26 +285,37 @@ static inline typename V::R Lerp16(typename V::R d, typename V::R t, typename V:
   return Lerp2<V>(d, t, V::Add16(w, w));
 }
 // x << 8 per word for the low / high byte half (for unsigned high products).
-template <class V> static inline typename V::R Lo8(typename V::R x) {
+template <class V>
+static inline typename V::R Lo8(typename V::R x) {
   return V::UnpackLo8(V::Zero(), x);
 }
-template <class V> static inline typename V::R Hi8(typename V::R x) {
+template <class V>
+static inline typename V::R Hi8(typename V::R x) {
   return V::UnpackHi8(V::Zero(), x);
 }
 
-template <class V> static inline typename V::R ColourWords() {
+template <class V>
+static inline typename V::R ColourWords() {
   return V::Set64(0x0000FFFFFFFFFFFFll);
 }
 
 // floor(x / 255) per word, for x up to 65535.
-template <class V> static inline typename V::R Div255(typename V::R x) {
+template <class V>
+static inline typename V::R Div255(typename V::R x) {
   return V::template Srli16<7>(V::Mulhi16u(x, V::Set16(0x8081)));
 }
 
-template <class V> static inline bool AllOpaque(typename V::R s) { return V::AlphaAllFF(s); }
-template <class V> static inline bool AllClear(typename V::R s) { return V::AlphaAllZero(s); }
+template <class V>
+static inline bool AllOpaque(typename V::R s) {
+  return V::AlphaAllFF(s);
+}
+template <class V>
+static inline bool AllClear(typename V::R s) {
+  return V::AlphaAllZero(s);
+}
 // The alpha bytes of a from b.
-template <class V> static inline typename V::R WithAlpha(typename V::R a, typename V::R b) {
+template <class V>
+static inline typename V::R WithAlpha(typename V::R a, typename V::R b) {
   return V::Select8(V::Set32(static_cast<int>(0xFF000000u)), a, b);
 }
 
@@ -307,7 +326,8 @@ static void KernelZero(u8* dst, i32 bytes) {
 }
 
 // Long copies that do not overlap: aligned stores, four vectors a step; the rest by memmove.
-template <class V> static void KernelCopy(u8* dst, const u8* src, i32 bytes) {
+template <class V>
+static void KernelCopy(u8* dst, const u8* src, i32 bytes) {
   if (bytes <= 0) return;
   size_t n = static_cast<size_t>(bytes);
   uintptr_t d = reinterpret_cast<uintptr_t>(dst), s = reinterpret_cast<uintptr_t>(src);
@@ -335,7 +355,8 @@ static void KernelFillBytes(u8* dst, i32 bytes, u8 value) {
   if (bytes > 0) std::memset(dst, value, static_cast<size_t>(bytes));
 }
 
-template <class V> static void KernelFillColour(u8* dst, i32 bytes, u32 colour) {
+template <class V>
+static void KernelFillColour(u8* dst, i32 bytes, u32 colour) {
   if (bytes < 4) return;
   i32 len = bytes & ~3;
   typename V::R c = V::Set32(static_cast<int>(colour));
@@ -362,33 +383,33 @@ template <class V> static void KernelFillColour(u8* dst, i32 bytes, u32 colour) 
 
 // ---- Slot 4 opacity and slot 8 cross-fade ---------------------------------------------------
 
-template <class V> struct OpLerp {
+template <class V>
+struct OpLerp {
   typename V::R w2;  // 2 * w
   void operator()(u8* d, const u8* a, const u8* b) const {
     typename V::R A = V::Load(a), B = V::Load(b);
     V::Store(d, V::PackUs16(Lerp2<V>(Lo<V>(A), Lo<V>(B), w2), Lerp2<V>(Hi<V>(A), Hi<V>(B), w2)));
   }
 };
-template <class V> struct OpAvg {
-  void operator()(u8* d, const u8* a, const u8* b) const {
-    V::Store(d, V::Avg8u(V::Load(a), V::Load(b)));
-  }
+template <class V>
+struct OpAvg {
+  void operator()(u8* d, const u8* a, const u8* b) const { V::Store(d, V::Avg8u(V::Load(a), V::Load(b))); }
 };
 
 // dst = a + (b - a) * w / 256 with the SIMD set's head, groups (rounding average at 128) and tail.
-template <class V> static void CrossFadeRow(u8* dst, const u8* a, const u8* b, i32 w, i32 n) {
+template <class V>
+static void CrossFadeRow(u8* dst, const u8* a, const u8* b, i32 w, i32 n) {
   if (n <= 0) return;
   i32 h = HeadBytes(dst, n);
   for (i32 i = 0; i < h; i++) dst[i] = static_cast<u8>(Lerp(a[i], b[i], w));
   i32 len = (n - h) & ~7;
-  if (w == 128)
-    Run3<V>(dst + h, a + h, b + h, len, OpAvg<V>{});
-  else
-    Run3<V>(dst + h, a + h, b + h, len, OpLerp<V>{V::Set16(2 * w)});
+  if (w == 128) Run3<V>(dst + h, a + h, b + h, len, OpAvg<V>{});
+  else Run3<V>(dst + h, a + h, b + h, len, OpLerp<V>{V::Set16(2 * w)});
   for (i32 i = h + len; i < n; i++) dst[i] = static_cast<u8>(Lerp(a[i], b[i], w));
 }
 
-template <class V> static void KernelOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
+template <class V>
+static void KernelOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   op = BlendClampWeight(op);
   if (op == 0 || bytes <= 0) return;
   if (op == 256) return KernelCopy<V>(dst, src, bytes);  // every part of the row gives s
@@ -403,7 +424,8 @@ static void KernelCrossFade(u8* dst, const u8* a, const u8* b, i32 w, i32 bytes)
 // ---- Slots 5 and 6: source alpha ------------------------------------------------------------
 
 // ((s * w) >> 8) + ((d * (257 - w)) >> 8) as unsigned high products of s << 8 and d << 8.
-template <class V> struct OpAlpha {
+template <class V>
+struct OpAlpha {
   void operator()(u8* d, const u8* s) const {
     typename V::R S = V::Load(s);
     if (AllClear<V>(S)) return;
@@ -425,7 +447,8 @@ static inline void AlphaEdgePixel(u8* d, const u8* s) {
   for (int c = 0; c < 3; c++) d[c] = static_cast<u8>(Lerp(d[c], s[c], w));
 }
 
-template <class V> static void KernelAlpha(u8* dst, const u8* src, i32 bytes) {
+template <class V>
+static void KernelAlpha(u8* dst, const u8* src, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   i32 h = HeadPixels(dst, pixels);
   if (h) AlphaEdgePixel(dst, src);
@@ -434,7 +457,8 @@ template <class V> static void KernelAlpha(u8* dst, const u8* src, i32 bytes) {
   if ((pixels - h) & 1) AlphaEdgePixel(dst + 4 * (pixels - 1), src + 4 * (pixels - 1));
 }
 
-template <class V> struct OpAlphaOpacity {
+template <class V>
+struct OpAlphaOpacity {
   typename V::R op;
   void operator()(u8* d, const u8* s) const {
     typename V::R S = V::Load(s);
@@ -454,11 +478,11 @@ template <class V> struct OpAlphaOpacity {
 
 static inline void AlphaOpacityEdgePixel(u8* d, const u8* s, int op) {
   int k = (s[3] * op) >> 8;
-  for (int c = 0; c < 3; c++)
-    d[c] = static_cast<u8>(((d[c] * (256 - k)) >> 8) + ((s[c] * (k + 1)) >> 8));
+  for (int c = 0; c < 3; c++) d[c] = static_cast<u8>(((d[c] * (256 - k)) >> 8) + ((s[c] * (k + 1)) >> 8));
 }
 
-template <class V> static void KernelAlphaOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
+template <class V>
+static void KernelAlphaOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   op = BlendClampWeight(op);
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   if (op == 0) return;  // k = 0 leaves every byte
@@ -482,7 +506,8 @@ struct MaskWeightTable {
   bool step;  // w[i] = i >= step_from ? step_weight : 0
   i32 step_from, step_weight;
 };
-template <class V> static inline void MaskWeightsUsable(MaskWeightTable* t, bool hard_edge) {
+template <class V>
+static inline void MaskWeightsUsable(MaskWeightTable* t, bool hard_edge) {
   const int kLanes = V::kBytes / 4;
   t->step = false;
   if (!hard_edge) {
@@ -523,13 +548,13 @@ template <class V> static inline void MaskWeightsUsable(MaskWeightTable* t, bool
 }
 // Usable weights of V::kBytes / 4 pixels, pixel order, from a table made for the row. The
 // step's bounds are held as vectors, so the loop keeps them in registers.
-template <class V> struct MaskWeigher {
+template <class V>
+struct MaskWeigher {
   const i32* w;
   typename V::R from_minus_1, weight;
   bool step;
   explicit MaskWeigher(const MaskWeightTable& t)
-      : w(t.w), from_minus_1(V::Set32(t.step_from - 1)), weight(V::Set32(t.step_weight)),
-        step(t.step) {}
+      : w(t.w), from_minus_1(V::Set32(t.step_from - 1)), weight(V::Set32(t.step_weight)), step(t.step) {}
   typename V::R operator()(const u8* m) const {
     if (step) {
       typename V::R b = V::And(V::Load(m), V::Set32(0xFF));
@@ -540,7 +565,8 @@ template <class V> struct MaskWeigher {
 };
 
 // Colour bytes d - floor((d - s) * w / 256); weight 0 (and the alpha word's) gives d back.
-template <class V> struct OpMaskTable {
+template <class V>
+struct OpMaskTable {
   MaskWeigher<V> weigh;
   struct State {
     typename V::R w2;  // 2 * weight per pixel
@@ -573,7 +599,8 @@ template <class V> struct OpMaskTable {
 // below skip_below all weigh 1 and bytes from copy_from on all weigh 256: a vector whose mask
 // bytes are all below is left alone without reading its source or destination, and one whose
 // bytes are all at or above takes the source. In a wipe most of the picture is one or the other.
-template <class V> struct OpMaskSoft {
+template <class V>
+struct OpMaskSoft {
   typename V::R half_f, c, skip_below, copy_after;  // copy_after = copy_from - 1
   void operator()(u8* d, const u8* s, const u8* m) const {
     typename V::R M = V::Load(m);
@@ -587,8 +614,8 @@ template <class V> struct OpMaskSoft {
       typename V::R x = V::Adds16(V::Mullo16(m16, half_f), c);
       typename V::R w = V::Add16(V::Min16(V::Max16(x, V::Zero()), V::Set16(255)), V::Set16(1));
       typename V::R s16 = h ? Hi<V>(S) : Lo<V>(S), d16 = h ? Hi<V>(D) : Lo<V>(D);
-      r[h] = V::Sub16(V::Add16(d16, V::template Srli16<8>(V::Mullo16(s16, w))),
-                      V::template Srli16<8>(V::Mullo16(d16, w)));
+      r[h] =
+          V::Sub16(V::Add16(d16, V::template Srli16<8>(V::Mullo16(s16, w))), V::template Srli16<8>(V::Mullo16(d16, w)));
     }
     V::Store(d, V::PackUs16(r[0], r[1]));
   }
@@ -600,8 +627,8 @@ static inline void MaskTablePixel(u8* d, const u8* s, const u8* m) {
   for (int c = 0; c < 3; c++) d[c] = static_cast<u8>(d[c] - (((d[c] - s[c]) * w) >> 8));
 }
 
-template <class V> static void KernelMask(u8* dst, const u8* src, const u8* mask, i32 progress,
-                                          i32 softness, i32 bytes) {
+template <class V>
+static void KernelMask(u8* dst, const u8* src, const u8* mask, i32 progress, i32 softness, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   i32 p = BlendClampWeight(progress), f = BlendClampWeight(softness);
   if (f == 256) {
@@ -624,24 +651,28 @@ template <class V> static void KernelMask(u8* dst, const u8* src, const u8* mask
 
 // ---- Slots 9 to 20 --------------------------------------------------------------------------
 
-template <class V> struct OpAdd {
+template <class V>
+struct OpAdd {
   void operator()(u8* d, const u8* s) const { V::Store(d, V::Adds8u(V::Load(d), V::Load(s))); }
 };
-template <class V> struct OpSub {
+template <class V>
+struct OpSub {
   void operator()(u8* d, const u8* s) const { V::Store(d, V::Subs8u(V::Load(s), V::Load(d))); }
 };
-template <class V> struct OpMax {
+template <class V>
+struct OpMax {
   void operator()(u8* d, const u8* s) const { V::Store(d, V::Max8u(V::Load(d), V::Load(s))); }
 };
-template <class V> struct OpMin {
+template <class V>
+struct OpMin {
   void operator()(u8* d, const u8* s) const { V::Store(d, V::Min8u(V::Load(d), V::Load(s))); }
 };
-template <class V> struct OpLinearBurn {
-  void operator()(u8* d, const u8* s) const {
-    V::Store(d, V::Subs8u(V::Load(s), V::Xor(V::Load(d), V::Set8(-1))));
-  }
+template <class V>
+struct OpLinearBurn {
+  void operator()(u8* d, const u8* s) const { V::Store(d, V::Subs8u(V::Load(s), V::Xor(V::Load(d), V::Set8(-1)))); }
 };
-template <class V> struct OpLinearLight {
+template <class V>
+struct OpLinearLight {
   void operator()(u8* d, const u8* s) const {
     typename V::R S = V::Load(s), D = V::Load(d), r[2];
     for (int h = 0; h < 2; h++) {
@@ -652,26 +683,33 @@ template <class V> struct OpLinearLight {
   }
 };
 
-template <class V> static void KernelAdd(u8* d, const u8* s, i32 n) {
+template <class V>
+static void KernelAdd(u8* d, const u8* s, i32 n) {
   Run2<V>(d, s, n, OpAdd<V>{});
 }
-template <class V> static void KernelSub(u8* d, const u8* s, i32 n) {
+template <class V>
+static void KernelSub(u8* d, const u8* s, i32 n) {
   Run2<V>(d, s, n, OpSub<V>{});
 }
-template <class V> static void KernelLighten(u8* d, const u8* s, i32 n) {
+template <class V>
+static void KernelLighten(u8* d, const u8* s, i32 n) {
   Run2<V>(d, s, n, OpMax<V>{});
 }
-template <class V> static void KernelDarken(u8* d, const u8* s, i32 n) {
+template <class V>
+static void KernelDarken(u8* d, const u8* s, i32 n) {
   Run2<V>(d, s, n, OpMin<V>{});
 }
-template <class V> static void KernelLinearBurn(u8* d, const u8* s, i32 n) {
+template <class V>
+static void KernelLinearBurn(u8* d, const u8* s, i32 n) {
   Run2<V>(d, s, n, OpLinearBurn<V>{});
 }
-template <class V> static void KernelLinearLight(u8* d, const u8* s, i32 n) {
+template <class V>
+static void KernelLinearLight(u8* d, const u8* s, i32 n) {
   Run2<V>(d, s, n, OpLinearLight<V>{});
 }
 
-template <class V> struct OpAddOpacity {
+template <class V>
+struct OpAddOpacity {
   typename V::R op;
   void operator()(u8* d, const u8* s) const {
     typename V::R S = V::Load(s), D = V::Load(d), r[2];
@@ -683,25 +721,25 @@ template <class V> struct OpAddOpacity {
   }
 };
 
-template <class V> static void KernelAddOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
+template <class V>
+static void KernelAddOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   op = BlendClampWeight(op);
   if (bytes <= 0) return;
   i32 len = bytes & ~7;
   Run2<V>(dst, src, len, OpAddOpacity<V>{V::Set16(op)});
-  for (i32 i = len; i < bytes; i++)
-    dst[i] = static_cast<u8>(Lerp(dst[i], Min255(dst[i] + src[i]), op));
+  for (i32 i = len; i < bytes; i++) dst[i] = static_cast<u8>(Lerp(dst[i], Min255(dst[i] + src[i]), op));
 }
 
 // Slots 11 and 12 of the SIMD set: w = min(sa + 1, 255), times op for slot 12.
 // The step min(d + s, 255) - d is never negative: d + ((step * w) >> 8), alpha kept.
-template <class V, bool kWithOp> struct OpAddAlpha {
+template <class V, bool kWithOp>
+struct OpAddAlpha {
   typename V::R op;
   void operator()(u8* d, const u8* s) const {
     typename V::R S = V::Load(s), D = V::Load(d);
     typename V::R step = V::And(V::Subs8u(V::Adds8u(D, S), D), V::Set32(0x00FFFFFF)), r[2];
     for (int h = 0; h < 2; h++) {
-      typename V::R w = V::Min16(V::Add16(h ? V::AlphaWordsHi(S) : V::AlphaWordsLo(S), V::Set16(1)),
-                                 V::Set16(255));
+      typename V::R w = V::Min16(V::Add16(h ? V::AlphaWordsHi(S) : V::AlphaWordsLo(S), V::Set16(1)), V::Set16(255));
       if (kWithOp) w = V::Mulhi16u(V::template Slli16<8>(w), op);
       r[h] = V::Mulhi16u(h ? Hi8<V>(step) : Lo8<V>(step), w);
     }
@@ -709,17 +747,20 @@ template <class V, bool kWithOp> struct OpAddAlpha {
   }
 };
 
-template <class V> static void KernelAddAlpha(u8* dst, const u8* src, i32, i32 bytes) {
+template <class V>
+static void KernelAddAlpha(u8* dst, const u8* src, i32, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   Run2<V>(dst, src, pixels * 4, OpAddAlpha<V, false>{V::Zero()});
 }
 
-template <class V> static void KernelAddAlphaOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
+template <class V>
+static void KernelAddAlphaOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   Run2<V>(dst, src, pixels * 4, OpAddAlpha<V, true>{V::Set16(BlendClampWeight(op))});
 }
 
-template <class V> struct OpMul {
+template <class V>
+struct OpMul {
   void operator()(u8* d, const u8* s) const {
     typename V::R S = V::Load(s), D = V::Load(d), r[2];
     for (int h = 0; h < 2; h++) {
@@ -731,14 +772,16 @@ template <class V> struct OpMul {
 };
 
 // 4-byte groups: a head pixel is a group of its own, so the result does not depend on position.
-template <class V> static void KernelMul(u8* dst, const u8* src, i32 bytes) {
+template <class V>
+static void KernelMul(u8* dst, const u8* src, i32 bytes) {
   if (bytes <= 0) return;
   i32 len = bytes & ~3;
   Run2<V>(dst, src, len, OpMul<V>{});
   for (i32 i = len; i < bytes; i++) dst[i] = g_LutProductByte[src[i]][dst[i]];
 }
 
-template <class V> struct OpScreenGroup {
+template <class V>
+struct OpScreenGroup {
   void operator()(u8* d, const u8* s) const {
     typename V::R S = V::Load(s), D = V::Load(d), r[2];
     for (int h = 0; h < 2; h++) {
@@ -750,18 +793,18 @@ template <class V> struct OpScreenGroup {
   }
 };
 
-template <class V> static void KernelScreen(u8* dst, const u8* src, i32 bytes) {
+template <class V>
+static void KernelScreen(u8* dst, const u8* src, i32 bytes) {
   if (bytes <= 0) return;
   i32 h = HeadBytes(dst, bytes);
-  for (i32 i = 0; i < h; i++)
-    dst[i] = static_cast<u8>(src[i] + dst[i] - g_LutProductByte[src[i]][dst[i]]);
+  for (i32 i = 0; i < h; i++) dst[i] = static_cast<u8>(src[i] + dst[i] - g_LutProductByte[src[i]][dst[i]]);
   i32 len = (bytes - h) & ~7;
   Run2<V>(dst + h, src + h, len, OpScreenGroup<V>{});
-  for (i32 i = h + len; i < bytes; i++)
-    dst[i] = static_cast<u8>(src[i] + dst[i] - g_LutProductByte[src[i]][dst[i]]);
+  for (i32 i = h + len; i < bytes; i++) dst[i] = static_cast<u8>(src[i] + dst[i] - g_LutProductByte[src[i]][dst[i]]);
 }
 
-template <class V> struct OpScreenOpacity {
+template <class V>
+struct OpScreenOpacity {
   typename V::R op;
   void operator()(u8* d, const u8* s) const {
     typename V::R S = V::Load(s), D = V::Load(d), r[2];
@@ -774,7 +817,8 @@ template <class V> struct OpScreenOpacity {
   }
 };
 
-template <class V> static void KernelScreenOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
+template <class V>
+static void KernelScreenOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   Run2<V>(dst, src, bytes, OpScreenOpacity<V>{V::Set16(BlendClampWeight(op))});
 }
 
@@ -805,19 +849,22 @@ static void KernelHalve(u8* dst, const u8* src, i32 src_stride_px, i32 dst_pixel
 // New alpha oa = da + sa - da * sa / 255 and the source's share w = sa * 256 / oa (0 when oa is
 // 0, like the division table's row 0), per pixel in 32-bit lanes. The float quotient is exact
 // enough that truncating it gives the division table's value.
-template <class V> static inline typename V::R OverAlpha(typename V::R sa, typename V::R da) {
+template <class V>
+static inline typename V::R OverAlpha(typename V::R sa, typename V::R da) {
   typename V::R q = V::template Srli16<7>(V::Mulhi16u(V::Mullo16(sa, da), V::Set32(0x8081)));
   return V::Sub32(V::Add32(da, sa), q);
 }
 // Slots 22 and 24 (sa <= oa): 4w as floor(sa * 1024 / oa) with its two low bits cleared. oa = 0
 // only with sa = 0, where 0 / 0 truncates to 0x80000000, whose low word (the only one used) is 0.
-template <class V> static inline typename V::R Share4(typename V::R sa, typename V::R oa) {
+template <class V>
+static inline typename V::R Share4(typename V::R sa, typename V::R oa) {
   typename V::F num = V::ToF(V::template Slli32<10>(sa));
   return V::And(V::TruncF(V::DivF(num, V::ToF(oa))), V::Set32(~3));
 }
 // Slot 23 (oa may be below sa, the share reaches 65280, still less than half a unit from
 // exact): oa = 0 gives 0.
-template <class V> static inline typename V::R ShareOfAny(typename V::R sa, typename V::R oa) {
+template <class V>
+static inline typename V::R ShareOfAny(typename V::R sa, typename V::R oa) {
   typename V::F num = V::ToF(V::template Slli32<8>(sa));
   typename V::R w = V::TruncF(V::DivF(num, V::MaxF(V::ToF(oa), V::SetF(1.0f))));
   return V::AndNot(V::Cmpeq32(oa, V::Zero()), w);
@@ -826,8 +873,8 @@ template <class V> static inline typename V::R ShareOfAny(typename V::R sa, type
 // Colour bytes d + floor((s - d) * w / 256) for 4w (low word per pixel, w in 0..256), alpha
 // replaced by oa. The step is the signed high product of 64 (s - d) and 4w; it is added to d as
 // bytes, modulo 256, which is exact because the sum lies in 0..255.
-template <class V> static inline typename V::R OverColour(typename V::R S, typename V::R D,
-                                                          typename V::R w4, typename V::R oa) {
+template <class V>
+static inline typename V::R OverColour(typename V::R S, typename V::R D, typename V::R w4, typename V::R oa) {
   typename V::R lo = V::Mulhi16s(V::XDiff64Lo(S, D), V::SpreadWordsLo(w4));
   typename V::R hi = V::Mulhi16s(V::XDiff64Hi(S, D), V::SpreadWordsHi(w4));
   typename V::R low_bytes = V::Set16(0xFF);
@@ -841,7 +888,8 @@ template <class V> static inline typename V::R OverColour(typename V::R S, typen
 // for those costs about a tenth on mixed rows and saves the whole step on uniform ones. Slot
 // 22 (sprites drawn into layers, with large opaque and clear areas) keeps the tests; slot 24
 // does without.
-template <class V, bool kScaled> struct OpOver {
+template <class V, bool kScaled>
+struct OpOver {
   typename V::R f8;  // slot 24: f << 8 per word (f below 256)
   struct State {
     typename V::R w4, oa;
@@ -869,12 +917,14 @@ template <class V, bool kScaled> struct OpOver {
   }
 };
 
-template <class V> static void KernelOver(u8* dst, const u8* src, i32 bytes) {
+template <class V>
+static void KernelOver(u8* dst, const u8* src, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   RunAhead<V, OpOver<V, false>>(dst, src, pixels * 4, OpOver<V, false>{V::Zero()});
 }
 
-template <class V> static void KernelOverDstScaled(u8* dst, const u8* src, i32 f, i32 bytes) {
+template <class V>
+static void KernelOverDstScaled(u8* dst, const u8* src, i32 f, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   f = BlendClampWeight(f);
   if (f == 256) return KernelOver<V>(dst, src, bytes);
@@ -885,7 +935,8 @@ template <class V> static void KernelOverDstScaled(u8* dst, const u8* src, i32 f
 // high product: with w's low word taken as signed, mulhi(x, low) is floor(x * w / 65536) - x
 // exactly when w >= 32768 (w = 65536 included, where the low word is 0), so x is added back
 // there. The weight goes in as low | (w >= 32768 ? 0xFFFF << 16 : 0) per pixel.
-template <class V, bool kFull> struct OpOverOpacity {
+template <class V, bool kFull>
+struct OpOverOpacity {
   typename V::R op;
   struct State {
     typename V::R k, alpha;  // weight as above, new alpha << 24
@@ -932,15 +983,12 @@ template <class V, bool kFull> struct OpOverOpacity {
   }
 };
 
-template <class V> static void KernelOverOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
+template <class V>
+static void KernelOverOpacity(u8* dst, const u8* src, i32 op, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
   op = BlendClampWeight(op);
-  if (op == 256)
-    RunStaged<V, OpOverOpacity<V, true>, 4>(dst, src, pixels * 4,
-                                            OpOverOpacity<V, true>{V::Set32(op)});
-  else
-    RunStaged<V, OpOverOpacity<V, false>, 4>(dst, src, pixels * 4,
-                                             OpOverOpacity<V, false>{V::Set32(op)});
+  if (op == 256) RunStaged<V, OpOverOpacity<V, true>, 4>(dst, src, pixels * 4, OpOverOpacity<V, true>{V::Set32(op)});
+  else RunStaged<V, OpOverOpacity<V, false>, 4>(dst, src, pixels * 4, OpOverOpacity<V, false>{V::Set32(op)});
 }
 
 // Colour bytes d + trunc(y * sa / (oa + 1)) with y = floor((s - d) * op / 256), kept between d
@@ -951,7 +999,8 @@ template <class V> static void KernelOverOpacity(u8* dst, const u8* src, i32 op,
 // floor((sa * 65536 - 1) / (oa + 1)) + 1 through a float division whose truncation is exact
 // (K = 0 for sa = 0 and oa = 0, where q is 0 either way); the kernel tests prove both steps for
 // every input. |y| * K is formed from K's two words, |y| * high + (|y| * low >> 16).
-template <class V> struct OpOverScaledOpacity {
+template <class V>
+struct OpOverScaledOpacity {
   typename V::R f, op2, op32;
   struct State {
     typename V::R k, alpha;  // K per pixel, new alpha << 24
@@ -995,7 +1044,7 @@ static void KernelOverDstScaledOpacity(u8* dst, const u8* src, i32 f, i32 op, i3
   f = BlendClampWeight(f);
   op = BlendClampWeight(op);
   RunStaged<V, OpOverScaledOpacity<V>, 4>(dst, src, pixels * 4,
-               OpOverScaledOpacity<V>{V::Set32(f), V::Set16(2 * op), V::Set32(op)});
+                                          OpOverScaledOpacity<V>{V::Set32(f), V::Set16(2 * op), V::Set32(op)});
 }
 
 // ---- The set --------------------------------------------------------------------------------

@@ -13,15 +13,15 @@
 #include <vector>
 
 #include "common/sjis.h"
+#include "core/err.h"
+#include "core/hooks.h"
+#include "core/state.h"
 #include "layer/image.h"
 #include "layer/image_frameset.h"
 #include "layer/image_gif.h"
 #include "layer/kernels.h"
 #include "layer/message.h"
 #include "platform/platform.h"
-#include "core/err.h"
-#include "core/hooks.h"
-#include "core/state.h"
 
 void LayerRecordFree(LayerRecord* rec) {
   if (!rec) return;

@@ -12,19 +12,19 @@
 #include <string>
 
 #include "common/sjis.h"
+#include "core/config.h"
+#include "core/err.h"
+#include "core/hooks.h"
+#include "core/obj.h"
+#include "core/state.h"
+#include "core/sys.h"
 #include "layer/compose.h"
 #include "layer/image.h"
 #include "layer/layer.h"
 #include "platform/platform.h"
 #include "script/arg.h"
 #include "script/cmd.h"
-#include "core/obj.h"
 #include "script/var.h"
-#include "core/config.h"
-#include "core/err.h"
-#include "core/hooks.h"
-#include "core/sys.h"
-#include "core/state.h"
 
 char g_LayerCmdPath[LAYER_CMD_PATH_SIZE];
 char g_LayerCmdAlphaPath[LAYER_CMD_PATH_SIZE];
@@ -35,12 +35,41 @@ enum { SLOT_CREATE = 1, SLOT_DELETE = 3, SLOT_INFO = 4 };
 
 // Command 1's parameter ids.
 enum {
-  P_NAME = 0, P_NUM = 1, P_VISIBLE = 2, P_OPACITY = 3, P_X = 4, P_Y = 5, P_ORDER = 6, P_WIDTH = 7,
-  P_HEIGHT = 8, P_TILE = 11, P_GPU = 12, P_READBACK = 13, P_GPU_REDRAW = 14, P_X100 = 15, P_Y100 = 16,
-  P_SCALE_X = 17, P_SCALE_Y = 18, P_ROT_X = 19, P_GPU1 = 22, P_SATURATION = 27, P_TONE = 28,
-  P_SECOND_MODE = 29, P_SECOND_NAME = 30, P_SECOND_AMOUNT = 31, P_KEEP_BUFFER = 32, P_FILE = 33,
-  P_SHARE = 34, P_ALPHA_FROM = 35, P_MASK_PROGRESS = 37, P_MASK = 38, P_MASK_NUM = 39, P_MASK_SOFT = 40,
-  P_BLEND = 41, P_USER1 = 43, P_USER2 = 44,
+  P_NAME = 0,
+  P_NUM = 1,
+  P_VISIBLE = 2,
+  P_OPACITY = 3,
+  P_X = 4,
+  P_Y = 5,
+  P_ORDER = 6,
+  P_WIDTH = 7,
+  P_HEIGHT = 8,
+  P_TILE = 11,
+  P_GPU = 12,
+  P_READBACK = 13,
+  P_GPU_REDRAW = 14,
+  P_X100 = 15,
+  P_Y100 = 16,
+  P_SCALE_X = 17,
+  P_SCALE_Y = 18,
+  P_ROT_X = 19,
+  P_GPU1 = 22,
+  P_SATURATION = 27,
+  P_TONE = 28,
+  P_SECOND_MODE = 29,
+  P_SECOND_NAME = 30,
+  P_SECOND_AMOUNT = 31,
+  P_KEEP_BUFFER = 32,
+  P_FILE = 33,
+  P_SHARE = 34,
+  P_ALPHA_FROM = 35,
+  P_MASK_PROGRESS = 37,
+  P_MASK = 38,
+  P_MASK_NUM = 39,
+  P_MASK_SOFT = 40,
+  P_BLEND = 41,
+  P_USER1 = 43,
+  P_USER2 = 44,
 };
 
 static const char kMaskSizeUtf8[] = "レイヤ画像とマスクレイヤ画像のサイズが異なります。";
@@ -54,8 +83,7 @@ static std::string Sjis(const char* utf8) { return PlatUtf8ToSjis(utf8); }
 static void BuildName(char* buf) {
   if (ArgGiven(P_NUM))
     std::snprintf(buf, LAYER_CMD_PATH_SIZE, "%s.%lld", ArgStr(P_NAME), static_cast<long long>(ArgInt(P_NUM)));
-  else
-    StrCopySjis(buf, LAYER_CMD_PATH_SIZE, ArgStr(P_NAME));
+  else StrCopySjis(buf, LAYER_CMD_PATH_SIZE, ArgStr(P_NAME));
 }
 
 // Resolves the built name into path and finds its node. -1 after the resolver's error, else 0
@@ -181,8 +209,7 @@ static i32 AlphaFromLayer(CreateState* s) {
   return 0;
 }
 
-static void ApplyPositionStep(CreateState* s, u8 pixel_param, u8 hundredth_param, i64* pos, i64* pos100,
-                              bool narrow) {
+static void ApplyPositionStep(CreateState* s, u8 pixel_param, u8 hundredth_param, i64* pos, i64* pos100, bool narrow) {
   if (ArgGiven(pixel_param)) {
     i64 v = ArgApplyOpInt64(ArgOp(pixel_param), *pos, ArgInt(pixel_param));
     if (narrow) v = static_cast<i32>(v);
@@ -344,8 +371,7 @@ i32 CmdLayerCreate() {
     char mask[LAYER_CMD_PATH_SIZE];
     if (ArgGiven(P_MASK_NUM))
       std::snprintf(mask, sizeof mask, "%s.%lld", ArgStr(P_MASK), static_cast<long long>(ArgInt(P_MASK_NUM)));
-    else
-      StrCopySjis(mask, sizeof mask, ArgStr(P_MASK));
+    else StrCopySjis(mask, sizeof mask, ArgStr(P_MASK));
     CopyName(rec->mask_name, mask);
     s.changed = true;
   }
@@ -507,31 +533,79 @@ static i32 StoreResult(i64 id, i64 index, i64 number, const char* text) {
 // error.
 typedef i32 (*QueryFn)(ObjNode* node, const LayerRecord* r, i32 prop, i64* number, const char** text);
 
-static i32 QExists(ObjNode*, const LayerRecord*, i32, i64* n, const char**) { *n = 1; return 0; }
-static i32 QVisible(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->visible; return 0; }
-static i32 QOpacity(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->opacity; return 0; }
-static i32 QMaskProgress(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->mask_progress; return 0; }
+static i32 QExists(ObjNode*, const LayerRecord*, i32, i64* n, const char**) {
+  *n = 1;
+  return 0;
+}
+static i32 QVisible(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) {
+  *n = r->visible;
+  return 0;
+}
+static i32 QOpacity(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) {
+  *n = r->opacity;
+  return 0;
+}
+static i32 QMaskProgress(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) {
+  *n = r->mask_progress;
+  return 0;
+}
 static i32 QMaskName(ObjNode*, const LayerRecord* r, i32, i64*, const char** t) {
   *t = r->mask_name ? r->mask_name : "";
   return 0;
 }
-static i32 QMaskSoftness(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->mask_softness; return 0; }
-static i32 QX(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->x; return 0; }
-static i32 QY(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->y; return 0; }
-static i32 QOrder(ObjNode* node, const LayerRecord*, i32, i64* n, const char**) { *n = node->order; return 0; }
-static i32 QBlendMode(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->blend_mode; return 0; }
-static i32 QWidth(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->width; return 0; }
-static i32 QHeight(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->height; return 0; }
-static i32 QX100(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->x100; return 0; }
-static i32 QY100(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->y100; return 0; }
-static i32 QScaleX(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->scale_x; return 0; }
-static i32 QScaleY(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->scale_y; return 0; }
+static i32 QMaskSoftness(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) {
+  *n = r->mask_softness;
+  return 0;
+}
+static i32 QX(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) {
+  *n = r->x;
+  return 0;
+}
+static i32 QY(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) {
+  *n = r->y;
+  return 0;
+}
+static i32 QOrder(ObjNode* node, const LayerRecord*, i32, i64* n, const char**) {
+  *n = node->order;
+  return 0;
+}
+static i32 QBlendMode(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) {
+  *n = r->blend_mode;
+  return 0;
+}
+static i32 QWidth(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) {
+  *n = r->width;
+  return 0;
+}
+static i32 QHeight(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) {
+  *n = r->height;
+  return 0;
+}
+static i32 QX100(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) {
+  *n = r->x100;
+  return 0;
+}
+static i32 QY100(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) {
+  *n = r->y100;
+  return 0;
+}
+static i32 QScaleX(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) {
+  *n = r->scale_x;
+  return 0;
+}
+static i32 QScaleY(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) {
+  *n = r->scale_y;
+  return 0;
+}
 // The values command 1 sets with its parameters 24 to 26.
 static i32 QGpuTransform(ObjNode*, const LayerRecord* r, i32 prop, i64* n, const char**) {
   *n = r->gpu_transform[prop - 17];
   return 0;
 }
-static i32 QDrawKind(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->draw_kind; return 0; }
+static i32 QDrawKind(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) {
+  *n = r->draw_kind;
+  return 0;
+}
 // 23 colour, 24 alpha, 25 the whole pixel as a signed 32-bit number.
 static i32 QPixelAtWindowPoint(ObjNode* node, const LayerRecord* r, i32 prop, i64* n, const char**) {
   u32 px = 0;
@@ -560,8 +634,14 @@ static i32 QAlphaBounds(ObjNode*, const LayerRecord* r, i32, i64* n, const char*
   *n = AlphaBounds(r, ArgInt(Q_X));
   return 0;
 }
-static i32 QUserValue1(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->user_value1; return 0; }
-static i32 QUserValue2(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) { *n = r->user_value2; return 0; }
+static i32 QUserValue1(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) {
+  *n = r->user_value1;
+  return 0;
+}
+static i32 QUserValue2(ObjNode*, const LayerRecord* r, i32, i64* n, const char**) {
+  *n = r->user_value2;
+  return 0;
+}
 
 // The properties in the order the first given one is looked for.
 struct QueryRow {
@@ -569,13 +649,33 @@ struct QueryRow {
   QueryFn read;
 };
 static const QueryRow kQueryRows[] = {
-    {2, QExists},        {3, QVisible},       {4, QOpacity},       {9, QMaskProgress},
-    {10, QMaskName},     {11, QMaskSoftness}, {5, QX},             {6, QY},
-    {7, QOrder},         {12, QBlendMode},    {13, QWidth},        {14, QHeight},
-    {15, QX100},         {16, QY100},         {17, QScaleX},       {18, QScaleY},
-    {19, QGpuTransform}, {20, QGpuTransform}, {21, QGpuTransform}, {22, QDrawKind},
-    {23, QPixelAtWindowPoint}, {24, QPixelAtWindowPoint}, {25, QPixelAtWindowPoint},
-    {26, QPixelColour},  {27, QAlphaBounds},  {28, QUserValue1},   {29, QUserValue2},
+    {2, QExists},
+    {3, QVisible},
+    {4, QOpacity},
+    {9, QMaskProgress},
+    {10, QMaskName},
+    {11, QMaskSoftness},
+    {5, QX},
+    {6, QY},
+    {7, QOrder},
+    {12, QBlendMode},
+    {13, QWidth},
+    {14, QHeight},
+    {15, QX100},
+    {16, QY100},
+    {17, QScaleX},
+    {18, QScaleY},
+    {19, QGpuTransform},
+    {20, QGpuTransform},
+    {21, QGpuTransform},
+    {22, QDrawKind},
+    {23, QPixelAtWindowPoint},
+    {24, QPixelAtWindowPoint},
+    {25, QPixelAtWindowPoint},
+    {26, QPixelColour},
+    {27, QAlphaBounds},
+    {28, QUserValue1},
+    {29, QUserValue2},
 };
 
 // The first given property's value (0 with none given): 0, or -1 after an error.
@@ -608,6 +708,4 @@ i32 CmdLayerInfo() {
   return StoreResult(id, index, number, text);
 }
 
-void LayerCmdReset() {
-  g_LayerCmdPath[0] = g_LayerCmdAlphaPath[0] = g_LayerCmdSharePath[0] = g_LayerCmdName[0] = '\0';
-}
+void LayerCmdReset() { g_LayerCmdPath[0] = g_LayerCmdAlphaPath[0] = g_LayerCmdSharePath[0] = g_LayerCmdName[0] = '\0'; }

@@ -298,9 +298,9 @@ i32 LayerDrawText(LayerEditLine* line) {
   for (const char* p = text; *p;) {
     const size_t n = SjisCharLen(p);
     char ch[3] = {p[0], n == 2 ? p[1] : '\0', '\0'};
-    const i32 advance = TextDrawGlyph(ch, f.colour, f.second_colour, f.gradient_mode, f.orientation, f.glyph_width,
-                                      f.glyph_height, f.bold, f.smooth, copy_mode, static_cast<i32>(pen), y,
-                                      f.ink_only, &canvas);
+    const i32 advance =
+        TextDrawGlyph(ch, f.colour, f.second_colour, f.gradient_mode, f.orientation, f.glyph_width, f.glyph_height,
+                      f.bold, f.smooth, copy_mode, static_cast<i32>(pen), y, f.ink_only, &canvas);
     pen = std::clamp<i64>(pen + advance, -far, far);
     p += n;
   }
@@ -318,12 +318,12 @@ struct FxParam {
   u8 mode;
 };
 static const FxParam kFxParams[] = {
-    {31, FX_SATURATION, 0}, {32, FX_BALANCE, 0}, {33, FX_SEPIA, 0},   {42, FX_BRIGHTNESS, 0},
-    {43, FX_THRESHOLD, 0},  {44, FX_FLIP, 0},    {45, FX_MIRROR, 0},  {46, FX_MOSAIC, 0},
-    {47, FX_BLUR, 0},       {48, FX_BLUR_H, 0},  {49, FX_BLUR_V, 0},  {50, FX_BLUR_FAST, 0},
-    {51, FX_SHADOW, 0},     {52, FX_BLUR_OR_SHADOW, 0}, {53, FX_SCATTER, 0}, {54, FX_WAVE_H, 0},
-    {55, FX_WAVE_V, 0},     {56, FX_WAVE, 0},    {57, FX_NEGATIVE, 0}, {58, FX_FILL, 1},
-    {59, FX_FILL, 2},       {60, FX_FILL, 3},    {61, FX_SWIRL, 0},   {64, FX_COPY_SETTINGS, 0},
+    {31, FX_SATURATION, 0}, {32, FX_BALANCE, 0},        {33, FX_SEPIA, 0},    {42, FX_BRIGHTNESS, 0},
+    {43, FX_THRESHOLD, 0},  {44, FX_FLIP, 0},           {45, FX_MIRROR, 0},   {46, FX_MOSAIC, 0},
+    {47, FX_BLUR, 0},       {48, FX_BLUR_H, 0},         {49, FX_BLUR_V, 0},   {50, FX_BLUR_FAST, 0},
+    {51, FX_SHADOW, 0},     {52, FX_BLUR_OR_SHADOW, 0}, {53, FX_SCATTER, 0},  {54, FX_WAVE_H, 0},
+    {55, FX_WAVE_V, 0},     {56, FX_WAVE, 0},           {57, FX_NEGATIVE, 0}, {58, FX_FILL, 1},
+    {59, FX_FILL, 2},       {60, FX_FILL, 3},           {61, FX_SWIRL, 0},    {64, FX_COPY_SETTINGS, 0},
     {65, FX_COPY, 0},
 };
 

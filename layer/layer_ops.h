@@ -14,13 +14,13 @@ struct LayerEditLine;
 bool LayerBlitClip(const LayerRecord* dst, const LayerRecord* src, i64 x, i64 y);
 
 // The operations on the line as the dispatcher read it: 0, or -1 after an error.
-i32 LayerBlit(LayerEditLine* line, bool both_opacities);  // 34, 35
-i32 LayerCrossFade(LayerEditLine* line);                  // 36
-i32 LayerRuleTransition(LayerEditLine* line);             // 37
+i32 LayerBlit(LayerEditLine* line, bool both_opacities);    // 34, 35
+i32 LayerCrossFade(LayerEditLine* line);                    // 36
+i32 LayerRuleTransition(LayerEditLine* line);               // 37
 i32 LayerDifference(LayerEditLine* line, bool keep_equal);  // 38, 39
-i32 LayerTrim(LayerEditLine* line);                       // 40
-i32 LayerCanvas(LayerEditLine* line);                     // 41
-i32 LayerDrawText(LayerEditLine* line);                   // 63
+i32 LayerTrim(LayerEditLine* line);                         // 40
+i32 LayerCanvas(LayerEditLine* line);                       // 41
+i32 LayerDrawText(LayerEditLine* line);                     // 63
 
 // The rule transition's row kernel: out = X - ((X - Y) * w >> 8) on all four bytes with X the
 // pixel of b, Y that of a and w = g_MaskWeights[the mask pixel's first byte]; where w is below 2

@@ -10,20 +10,20 @@
 #include <cstring>
 
 #include "common/sjis.h"
+#include "core/err.h"
+#include "core/obj.h"
+#include "core/state.h"
 #include "layer/glyph.h"
 #include "layer/layer.h"
 #include "layer/message_break.h"
 #include "platform/platform.h"
-#include "core/obj.h"
 #include "script/task.h"
-#include "core/err.h"
-#include "core/state.h"
 
 MessageRecord* g_MessageRecord = nullptr;
-static const i32 kDefaultKeys[MSG_KEY_COUNT] = {INPUT_KEY_LBUTTON, 13, MSG_KEY_NONE, MSG_KEY_NONE,
-                                                17, MSG_KEY_NONE, MSG_KEY_NONE, MSG_KEY_NONE};
-i32 g_MessageKeys[MSG_KEY_COUNT] = {INPUT_KEY_LBUTTON, 13, MSG_KEY_NONE, MSG_KEY_NONE,
-                                    17, MSG_KEY_NONE, MSG_KEY_NONE, MSG_KEY_NONE};
+static const i32 kDefaultKeys[MSG_KEY_COUNT] = {INPUT_KEY_LBUTTON, 13,           MSG_KEY_NONE, MSG_KEY_NONE, 17,
+                                                MSG_KEY_NONE,      MSG_KEY_NONE, MSG_KEY_NONE};
+i32 g_MessageKeys[MSG_KEY_COUNT] = {INPUT_KEY_LBUTTON, 13,           MSG_KEY_NONE, MSG_KEY_NONE, 17,
+                                    MSG_KEY_NONE,      MSG_KEY_NONE, MSG_KEY_NONE};
 u8 g_MessageSkipAll = 0;
 u32 g_MessageLastTime = 0;
 char g_GlyphCharBuf[3];
@@ -198,8 +198,8 @@ static void DrawChar(MessageRecord* m, ObjNode* node, i32 ci) {
   GlyphCanvas canvas = GlyphCanvasMake(rec->pixels, rec->width, rec->height, rec->width * 4);
   FontSetCurrentSlot(0);
   i32 advance = g_MessageDrawGlyph(g_GlyphCharBuf, m->colours[ci], m->colours2[ci], m->gradients[ci],
-                                   m->orientations[ci], m->widths[ci], m->heights[ci], m->bolds[ci],
-                                   m->font.smooth, 0, m->pen_x, m->pen_y, m->font.ink_only, &canvas);
+                                   m->orientations[ci], m->widths[ci], m->heights[ci], m->bolds[ci], m->font.smooth, 0,
+                                   m->pen_x, m->pen_y, m->font.ink_only, &canvas);
   m->pen_x += advance;
   if (canvas.has_alpha) rec->has_alpha = 1;
   if (canvas.dirty_right > canvas.dirty_left && canvas.dirty_bottom > canvas.dirty_top)
@@ -230,8 +230,7 @@ i32 TextLineBreak(ObjNode* node) {
   in.next_two_byte = next_is_char && next_code == '2' && CharInText(m, ci + 1, next_char);
   in.next_ch = next_is_char && CharInText(m, ci + 1, next_char) ? m->chars + next_char : nullptr;
   switch (TextLineBreakDecide(&in)) {
-    case TEXT_BREAK_DRAW:
-      return 0;
+    case TEXT_BREAK_DRAW: return 0;
     case TEXT_BREAK_FEED_DRAW:
       m->pen_x = 0;
       m->pen_y += in.h;
@@ -241,12 +240,8 @@ i32 TextLineBreak(ObjNode* node) {
       m->pen_y += in.h;
       DropRest(m);
       return 1;
-    case TEXT_BREAK_DROP:
-      DropRest(m);
-      return 1;
-    case TEXT_BREAK_HANG:
-      DrawChar(m, node, ci);
-      return 1;
+    case TEXT_BREAK_DROP: DropRest(m); return 1;
+    case TEXT_BREAK_HANG: DrawChar(m, node, ci); return 1;
     case TEXT_BREAK_PAIR:
       DrawChar(m, node, ci);
       if (in.next_two_byte) {
@@ -281,8 +276,7 @@ void TextTypewriter() {
         m->waiting = 1;
         g_MessageSkipAll = 0;
         return;
-      case 'E':
-        break;
+      case 'E': break;
       case 'P':
       case 'p': {
         LayerRecord* rec = LayerOf(node);

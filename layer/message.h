@@ -4,8 +4,8 @@
 // character and code buffers always stay zero-terminated and no count passes their capacity.
 #pragma once
 #include "common/types.h"
-#include "script/cmdargs.h"
 #include "layer/font.h"
+#include "script/cmdargs.h"
 
 struct ObjNode;
 struct TaskContext;
@@ -13,12 +13,12 @@ struct GlyphCanvas;
 
 enum {
   MSG_BUF = 8192,
-  MSG_TEXT_MAX = 8190,      // bytes of text a message may hold
-  MSG_CODE_MAX = 8190,      // codes a message may hold (the buffer keeps its terminator)
-  MSG_KEY_COUNT = 8,        // 0..3 advance keys, 4..7 skip keys
+  MSG_TEXT_MAX = 8190,  // bytes of text a message may hold
+  MSG_CODE_MAX = 8190,  // codes a message may hold (the buffer keeps its terminator)
+  MSG_KEY_COUNT = 8,    // 0..3 advance keys, 4..7 skip keys
   MSG_KEY_NONE = 1023,
   MSG_PRINT_BUF = 4096,
-  MSG_PRINT_MAX = 1024,     // bytes command 110 may append at once
+  MSG_PRINT_MAX = 1024,  // bytes command 110 may append at once
 };
 
 enum {
@@ -30,14 +30,14 @@ enum {
 
 struct MessageRecord {
   ObjNode* text_layer;
-  u32 char_delay;           // ms per two-byte character; one-byte characters get half
+  u32 char_delay;                       // ms per two-byte character; one-byte characters get half
   u32 end_newline, end_page, end_wait;  // what command 79 appends: "R", "P", "C"
   i32 pen_x, pen_y;
   u8 active;
-  FontMessageFont font;     // the message font (slot 0) as commands 27 and 28 see it
-  u8 waiting;               // stopped at a "C" code
-  u8 needs_clear;           // the next clear starts a new message
-  u8 restart_timing;        // restart the character clock at the next code
+  FontMessageFont font;  // the message font (slot 0) as commands 27 and 28 see it
+  u8 waiting;            // stopped at a "C" code
+  u8 needs_clear;        // the next clear starts a new message
+  u8 restart_timing;     // restart the character clock at the next code
   char chars[MSG_BUF];
   u8 codes[MSG_BUF];
   i16 widths[MSG_BUF], heights[MSG_BUF], delays[MSG_BUF];
@@ -54,9 +54,9 @@ extern u32 g_MessageLastTime;
 extern char g_GlyphCharBuf[3];
 
 // How the typewriter draws one character; tests replace it. Same arguments as TextDrawGlyph.
-typedef i32 (*TextDrawGlyphFn)(const char* text, u32 colour, u32 second_colour, i32 gradient_mode,
-                               i32 orientation, i32 w, i32 h, u32 bold, u8 smooth, i32 copy_mode,
-                               i32 x, i32 y, u8 ink_only, GlyphCanvas* canvas);
+typedef i32 (*TextDrawGlyphFn)(const char* text, u32 colour, u32 second_colour, i32 gradient_mode, i32 orientation,
+                               i32 w, i32 h, u32 bold, u8 smooth, i32 copy_mode, i32 x, i32 y, u8 ink_only,
+                               GlyphCanvas* canvas);
 extern TextDrawGlyphFn g_MessageDrawGlyph;
 
 // Creates the record (0, or -1 after the out-of-memory error) and clears it.

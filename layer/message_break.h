@@ -5,24 +5,24 @@
 #include "common/types.h"
 
 enum TextBreakAction {
-  TEXT_BREAK_DRAW = 0,  // draw the character at the pen
-  TEXT_BREAK_FEED_DRAW, // feed a line (x = 0, y += h), then draw
-  TEXT_BREAK_FEED_DROP, // feed a line; the new line leaves no room: drop the rest of the message
-  TEXT_BREAK_DROP,      // no room below the pen: drop the rest of the message
-  TEXT_BREAK_HANG,      // a character that may not begin a line, drawn in the line's last cell
-  TEXT_BREAK_PAIR,      // "！" and the "？" after it, both drawn here
+  TEXT_BREAK_DRAW = 0,   // draw the character at the pen
+  TEXT_BREAK_FEED_DRAW,  // feed a line (x = 0, y += h), then draw
+  TEXT_BREAK_FEED_DROP,  // feed a line; the new line leaves no room: drop the rest of the message
+  TEXT_BREAK_DROP,       // no room below the pen: drop the rest of the message
+  TEXT_BREAK_HANG,       // a character that may not begin a line, drawn in the line's last cell
+  TEXT_BREAK_PAIR,       // "！" and the "？" after it, both drawn here
 };
 
 // What the break rules see of the character at the pen and the code after it.
 struct TextBreakInput {
-  i32 x, y;            // pen
-  i32 w, h;            // glyph width and height stored with this character's code
-  i32 next_h;          // glyph height of the following code
+  i32 x, y;    // pen
+  i32 w, h;    // glyph width and height stored with this character's code
+  i32 next_h;  // glyph height of the following code
   i32 layer_width, layer_height;
-  const char* ch;      // the character (Shift-JIS)
-  u8 two_byte;         // the code is "2"
-  u8 next_two_byte;    // the following code is "2"
-  const char* next_ch; // the character after it, when the following code is a character
+  const char* ch;       // the character (Shift-JIS)
+  u8 two_byte;          // the code is "2"
+  u8 next_two_byte;     // the following code is "2"
+  const char* next_ch;  // the character after it, when the following code is a character
 };
 
 TextBreakAction TextLineBreakDecide(const TextBreakInput* in);

@@ -66,8 +66,10 @@ static void NearestTables(i64 left, i64 top, i64 right, i64 bottom, i32 sw, i32 
   g_ScaleRowTable.resize(dh);
   for (i32 j = 0; j < dw; j++) g_ScaleColTable[j] = TableEntry(left + ((j * col_step) >> 16), sw);
   for (i32 i = 0; i < dh; i++) g_ScaleRowTable[i] = TableEntry(top + ((i * row_step) >> 16), sh);
-  ValidSpan(dh, [&](i32 i) { return i64{g_ScaleRowTable[i]}; }, sh, row_first, row_end);
-  ValidSpan(dw, [&](i32 j) { return i64{g_ScaleColTable[j]}; }, sw, col_first, col_end);
+  ValidSpan(
+      dh, [&](i32 i) { return i64{g_ScaleRowTable[i]}; }, sh, row_first, row_end);
+  ValidSpan(
+      dw, [&](i32 j) { return i64{g_ScaleColTable[j]}; }, sw, col_first, col_end);
 }
 
 void FrameScaleNearest(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64 bottom, i32 sw, i32 sh, i32 dw,
@@ -138,10 +140,11 @@ ScaleRect FrameScaleNearestPart(u8* dst, const u8* src, i64 left, i64 top, i64 r
   bottom = LimitPixels(bottom);
   if (right < left || bottom < top) return out;
   WorkerJob job{};
-  NearestTables(left, top, right, bottom, sw, sh, dw, dh, &job.row_first, &job.row_end, &job.col_first,
-                &job.col_end);
-  Reach(&job.row_first, &job.row_end, [&](i32 i) { return i64{g_ScaleRowTable[i]}; }, ct, cb);
-  Reach(&job.col_first, &job.col_end, [&](i32 j) { return i64{g_ScaleColTable[j]}; }, cl, cr);
+  NearestTables(left, top, right, bottom, sw, sh, dw, dh, &job.row_first, &job.row_end, &job.col_first, &job.col_end);
+  Reach(
+      &job.row_first, &job.row_end, [&](i32 i) { return i64{g_ScaleRowTable[i]}; }, ct, cb);
+  Reach(
+      &job.col_first, &job.col_end, [&](i32 j) { return i64{g_ScaleColTable[j]}; }, cl, cr);
   if (job.row_first >= job.row_end || job.col_first >= job.col_end) return out;
   job.src_left = left;
   job.src_top = top;
@@ -225,8 +228,10 @@ static bool PrepareBilinear(WorkerJob* job, u8* dst, const u8* src, i64 left, i6
     g_ScaleFracTable[j] = static_cast<u64>(f) * 0x0001000100010001ull;
   }
   i32 row_first, row_end, col_first, col_end;
-  ValidSpan(static_cast<i32>(h), [&](i32 i) { return row_pos[i]; }, sh, &row_first, &row_end);
-  ValidSpan(static_cast<i32>(w), [&](i32 j) { return col_pos[j]; }, sw, &col_first, &col_end);
+  ValidSpan(
+      static_cast<i32>(h), [&](i32 i) { return row_pos[i]; }, sh, &row_first, &row_end);
+  ValidSpan(
+      static_cast<i32>(w), [&](i32 j) { return col_pos[j]; }, sw, &col_first, &col_end);
   if (row_first >= row_end || col_first >= col_end) {
     if (clear) ClearRows(dst, static_cast<i32>(w), 0, static_cast<i32>(h));
     return false;
@@ -256,7 +261,8 @@ static bool PrepareBilinear(WorkerJob* job, u8* dst, const u8* src, i64 left, i6
 
 // The rows of a bilinear job; kExact: the threaded combination of the two horizontal sums;
 // clear: also the columns outside the job's.
-template <bool kExact> static void BilinearRows(const WorkerJob* j, bool clear = true) {
+template <bool kExact>
+static void BilinearRows(const WorkerJob* j, bool clear = true) {
   const i32 dw = static_cast<i32>(j->dst_width / 100);
   const i64 stride = i64{j->src_width} * 4;
   const i32 first = j->col_first, end = j->col_end;
@@ -295,11 +301,14 @@ void FrameScaleBilinear(u8* dst, const u8* src, i64 left, i64 top, i64 right, i6
 ScaleRect FrameScaleBilinearPart(u8* dst, const u8* src, i64 left, i64 top, i64 right, i64 bottom, i32 sw, i32 sh,
                                  i64 dw100, i64 dh100, bool threaded_sums, i32 cl, i32 ct, i32 cr, i32 cb) {
   WorkerJob job;
-  if (!PrepareBilinear(&job, dst, src, left, top, right, bottom, sw, sh, dw100, dh100, false)) return ScaleRect{0, 0, 0, 0};
+  if (!PrepareBilinear(&job, dst, src, left, top, right, bottom, sw, sh, dw100, dh100, false))
+    return ScaleRect{0, 0, 0, 0};
   // Each destination pixel reads its source pixel and the ones right of and below it; the tables
   // hold absolute rows (times 256) and column byte offsets.
-  Reach(&job.row_first, &job.row_end, [&](i32 i) { return i64{g_ScaleRowTable[i]} >> 8; }, i64{ct} - 1, cb);
-  Reach(&job.col_first, &job.col_end, [&](i32 j) { return i64{g_ScaleColTable[j] / 4}; }, i64{cl} - 1, cr);
+  Reach(
+      &job.row_first, &job.row_end, [&](i32 i) { return i64{g_ScaleRowTable[i]} >> 8; }, i64{ct} - 1, cb);
+  Reach(
+      &job.col_first, &job.col_end, [&](i32 j) { return i64{g_ScaleColTable[j] / 4}; }, i64{cl} - 1, cr);
   if (job.row_first >= job.row_end || job.col_first >= job.col_end) return ScaleRect{0, 0, 0, 0};
   if (threaded_sums) BilinearRows<true>(&job, false);
   else BilinearRows<false>(&job, false);

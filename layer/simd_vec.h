@@ -49,9 +49,7 @@ struct VecSse2 {
   static inline bool AllOnes(R a) { return _mm_movemask_epi8(a) == 0xFFFF; }
   static inline bool AllZero(R a) { return _mm_movemask_epi8(_mm_cmpeq_epi8(a, _mm_setzero_si128())) == 0xFFFF; }
   // The top bit of each 32-bit element, element 0 in bit 0.
-  static inline u32 MoveMask32(R a) {
-    return static_cast<u32>(_mm_movemask_ps(_mm_castsi128_ps(a)));
-  }
+  static inline u32 MoveMask32(R a) { return static_cast<u32>(_mm_movemask_ps(_mm_castsi128_ps(a))); }
   static inline R Add16(R a, R b) { return _mm_add_epi16(a, b); }
   static inline R Sub16(R a, R b) { return _mm_sub_epi16(a, b); }
   static inline R Adds16(R a, R b) { return _mm_adds_epi16(a, b); }
@@ -73,11 +71,26 @@ struct VecSse2 {
   static inline R Cmpgt16(R a, R b) { return _mm_cmpgt_epi16(a, b); }
   static inline R Cmpeq16(R a, R b) { return _mm_cmpeq_epi16(a, b); }
   static inline R Cmpeq32(R a, R b) { return _mm_cmpeq_epi32(a, b); }
-  template <int N> static inline R Srli16(R a) { return _mm_srli_epi16(a, N); }
-  template <int N> static inline R Slli16(R a) { return _mm_slli_epi16(a, N); }
-  template <int N> static inline R Srli32(R a) { return _mm_srli_epi32(a, N); }
-  template <int N> static inline R Srai32(R a) { return _mm_srai_epi32(a, N); }
-  template <int N> static inline R Slli32(R a) { return _mm_slli_epi32(a, N); }
+  template <int N>
+  static inline R Srli16(R a) {
+    return _mm_srli_epi16(a, N);
+  }
+  template <int N>
+  static inline R Slli16(R a) {
+    return _mm_slli_epi16(a, N);
+  }
+  template <int N>
+  static inline R Srli32(R a) {
+    return _mm_srli_epi32(a, N);
+  }
+  template <int N>
+  static inline R Srai32(R a) {
+    return _mm_srai_epi32(a, N);
+  }
+  template <int N>
+  static inline R Slli32(R a) {
+    return _mm_slli_epi32(a, N);
+  }
   static inline R Add32(R a, R b) { return _mm_add_epi32(a, b); }
   static inline R Sub32(R a, R b) { return _mm_sub_epi32(a, b); }
   static inline R Madd16(R a, R b) { return _mm_madd_epi16(a, b); }
@@ -88,13 +101,9 @@ struct VecSse2 {
   static inline R PackUs16(R a, R b) { return _mm_packus_epi16(a, b); }
   static inline R Packs32(R a, R b) { return _mm_packs_epi32(a, b); }
   // Word 3 of every 4-word group (a pixel's A after widening) copied to all four words.
-  static inline R Broadcast16W3(R a) {
-    return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, 0xFF), 0xFF);
-  }
+  static inline R Broadcast16W3(R a) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, 0xFF), 0xFF); }
   // Word 0 of every 4-word group (a pixel's B) copied to all four words.
-  static inline R Broadcast16W0(R a) {
-    return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, 0x00), 0x00);
-  }
+  static inline R Broadcast16W0(R a) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, 0x00), 0x00); }
   // Even and odd 32-bit elements of the pair a, b, in order (pixel deinterleave).
   static inline R Even32(R a, R b) {
     return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), 0x88));
@@ -104,31 +113,26 @@ struct VecSse2 {
   }
   static inline R Cmpgt32(R a, R b) { return _mm_cmpgt_epi32(a, b); }
   // b where the mask's bytes are set, else a.
-  static inline R Select8(R mask, R a, R b) {
-    return _mm_or_si128(_mm_and_si128(mask, b), _mm_andnot_si128(mask, a));
-  }
+  static inline R Select8(R mask, R a, R b) { return _mm_or_si128(_mm_and_si128(mask, b), _mm_andnot_si128(mask, a)); }
   // Alpha byte of every pixel 0 / 255.
   static inline bool AlphaAllZero(R s) {
-    return _mm_movemask_epi8(
-               _mm_cmpeq_epi8(_mm_and_si128(s, _mm_set1_epi32(static_cast<int>(0xFF000000u))),
-                              _mm_setzero_si128())) == 0xFFFF;
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(s, _mm_set1_epi32(static_cast<int>(0xFF000000u))),
+                                            _mm_setzero_si128())) == 0xFFFF;
   }
   static inline bool AlphaAllFF(R s) {
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(s, _mm_set1_epi32(0x00FFFFFF)),
-                                            _mm_set1_epi8(-1))) == 0xFFFF;
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(s, _mm_set1_epi32(0x00FFFFFF)), _mm_set1_epi8(-1))) == 0xFFFF;
   }
   // Each pixel's alpha in the four words of that pixel, for the low / high byte half.
-  static inline R AlphaWordsLo(R s) {
-    return Broadcast16W3(_mm_unpacklo_epi8(s, _mm_setzero_si128()));
-  }
-  static inline R AlphaWordsHi(R s) {
-    return Broadcast16W3(_mm_unpackhi_epi8(s, _mm_setzero_si128()));
-  }
+  static inline R AlphaWordsLo(R s) { return Broadcast16W3(_mm_unpacklo_epi8(s, _mm_setzero_si128())); }
+  static inline R AlphaWordsHi(R s) { return Broadcast16W3(_mm_unpackhi_epi8(s, _mm_setzero_si128())); }
   // table[m[4 * j]] for the pixels of one vector (the B byte of each mask pixel).
   static ZP_SIMD_INLINE R GatherByMaskB(const i32* table, const u8* m) {
     return _mm_setr_epi32(table[m[0]], table[m[4]], table[m[8]], table[m[12]]);
   }
-  template <int N> static inline R Shuffle32(R a) { return _mm_shuffle_epi32(a, N); }
+  template <int N>
+  static inline R Shuffle32(R a) {
+    return _mm_shuffle_epi32(a, N);
+  }
   // The low word of a 32-bit value per pixel (pixel order) copied to the four words of each
   // pixel of the low / high byte half (matching UnpackLo8 / UnpackHi8); the Colour forms leave
   // the alpha word 0.
@@ -146,9 +150,7 @@ struct VecSse2 {
     return _mm_unpacklo_epi32(w2, w2);
   }
   // Each pixel's alpha byte moved to byte 2, the other bytes 0.
-  static inline R AlphaToByte2(R s) {
-    return _mm_and_si128(_mm_srli_epi32(s, 8), _mm_set1_epi32(0xFF0000));
-  }
+  static inline R AlphaToByte2(R s) { return _mm_and_si128(_mm_srli_epi32(s, 8), _mm_set1_epi32(0xFF0000)); }
   static inline R SpreadHighWordsHi(R w) {
     R w2 = _mm_shufflehi_epi16(w, 0xF5);
     return _mm_unpackhi_epi32(w2, w2);
@@ -161,12 +163,12 @@ struct VecSse2 {
   }
   // (s - d) * 64 per word for the low / high byte half.
   static inline R XDiff64Lo(R s, R d) {
-    return _mm_slli_epi16(_mm_sub_epi16(_mm_unpacklo_epi8(s, _mm_setzero_si128()),
-                                        _mm_unpacklo_epi8(d, _mm_setzero_si128())), 6);
+    return _mm_slli_epi16(
+        _mm_sub_epi16(_mm_unpacklo_epi8(s, _mm_setzero_si128()), _mm_unpacklo_epi8(d, _mm_setzero_si128())), 6);
   }
   static inline R XDiff64Hi(R s, R d) {
-    return _mm_slli_epi16(_mm_sub_epi16(_mm_unpackhi_epi8(s, _mm_setzero_si128()),
-                                        _mm_unpackhi_epi8(d, _mm_setzero_si128())), 6);
+    return _mm_slli_epi16(
+        _mm_sub_epi16(_mm_unpackhi_epi8(s, _mm_setzero_si128()), _mm_unpackhi_epi8(d, _mm_setzero_si128())), 6);
   }
   static inline R Abs16(R a) { return _mm_max_epi16(a, _mm_sub_epi16(_mm_setzero_si128(), a)); }
   // a negated where b is negative (b is never 0 where a is not).
@@ -214,9 +216,7 @@ struct VecAvx2 {
   static inline R Cmpeq8(R a, R b) { return _mm256_cmpeq_epi8(a, b); }
   static inline bool AllOnes(R a) { return _mm256_movemask_epi8(a) == -1; }
   static inline bool AllZero(R a) { return _mm256_testz_si256(a, a); }
-  static inline u32 MoveMask32(R a) {
-    return static_cast<u32>(_mm256_movemask_ps(_mm256_castsi256_ps(a)));
-  }
+  static inline u32 MoveMask32(R a) { return static_cast<u32>(_mm256_movemask_ps(_mm256_castsi256_ps(a))); }
   static inline R Add16(R a, R b) { return _mm256_add_epi16(a, b); }
   static inline R Sub16(R a, R b) { return _mm256_sub_epi16(a, b); }
   static inline R Adds16(R a, R b) { return _mm256_adds_epi16(a, b); }
@@ -231,11 +231,26 @@ struct VecAvx2 {
   static inline R Cmpgt16(R a, R b) { return _mm256_cmpgt_epi16(a, b); }
   static inline R Cmpeq16(R a, R b) { return _mm256_cmpeq_epi16(a, b); }
   static inline R Cmpeq32(R a, R b) { return _mm256_cmpeq_epi32(a, b); }
-  template <int N> static inline R Srli16(R a) { return _mm256_srli_epi16(a, N); }
-  template <int N> static inline R Slli16(R a) { return _mm256_slli_epi16(a, N); }
-  template <int N> static inline R Srli32(R a) { return _mm256_srli_epi32(a, N); }
-  template <int N> static inline R Srai32(R a) { return _mm256_srai_epi32(a, N); }
-  template <int N> static inline R Slli32(R a) { return _mm256_slli_epi32(a, N); }
+  template <int N>
+  static inline R Srli16(R a) {
+    return _mm256_srli_epi16(a, N);
+  }
+  template <int N>
+  static inline R Slli16(R a) {
+    return _mm256_slli_epi16(a, N);
+  }
+  template <int N>
+  static inline R Srli32(R a) {
+    return _mm256_srli_epi32(a, N);
+  }
+  template <int N>
+  static inline R Srai32(R a) {
+    return _mm256_srai_epi32(a, N);
+  }
+  template <int N>
+  static inline R Slli32(R a) {
+    return _mm256_slli_epi32(a, N);
+  }
   static inline R Add32(R a, R b) { return _mm256_add_epi32(a, b); }
   static inline R Sub32(R a, R b) { return _mm256_sub_epi32(a, b); }
   static inline R Madd16(R a, R b) { return _mm256_madd_epi16(a, b); }
@@ -245,12 +260,8 @@ struct VecAvx2 {
   static inline R UnpackHi16(R a, R b) { return _mm256_unpackhi_epi16(a, b); }
   static inline R PackUs16(R a, R b) { return _mm256_packus_epi16(a, b); }
   static inline R Packs32(R a, R b) { return _mm256_packs_epi32(a, b); }
-  static inline R Broadcast16W3(R a) {
-    return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(a, 0xFF), 0xFF);
-  }
-  static inline R Broadcast16W0(R a) {
-    return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(a, 0x00), 0x00);
-  }
+  static inline R Broadcast16W3(R a) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(a, 0xFF), 0xFF); }
+  static inline R Broadcast16W0(R a) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(a, 0x00), 0x00); }
   static inline R Even32(R a, R b) {
     __m256 e = _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), 0x88);
     return _mm256_permute4x64_epi64(_mm256_castps_si256(e), 0xD8);
@@ -264,60 +275,54 @@ struct VecAvx2 {
   static inline bool AlphaAllZero(R s) {
     return _mm256_testz_si256(s, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
   }
-  static inline bool AlphaAllFF(R s) {
-    return _mm256_testc_si256(s, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
-  }
+  static inline bool AlphaAllFF(R s) { return _mm256_testc_si256(s, _mm256_set1_epi32(static_cast<int>(0xFF000000u))); }
   static inline R AlphaWordsLo(R s) {
-    const R idx =
-        _mm256_setr_epi8(3, -128, 3, -128, 3, -128, 3, -128, 7, -128, 7, -128, 7, -128, 7, -128, 3,
-                         -128, 3, -128, 3, -128, 3, -128, 7, -128, 7, -128, 7, -128, 7, -128);
+    const R idx = _mm256_setr_epi8(3, -128, 3, -128, 3, -128, 3, -128, 7, -128, 7, -128, 7, -128, 7, -128, 3, -128, 3,
+                                   -128, 3, -128, 3, -128, 7, -128, 7, -128, 7, -128, 7, -128);
     return _mm256_shuffle_epi8(s, idx);
   }
   static inline R AlphaWordsHi(R s) {
-    const R idx = _mm256_setr_epi8(11, -128, 11, -128, 11, -128, 11, -128, 15, -128, 15, -128, 15,
-                                   -128, 15, -128, 11, -128, 11, -128, 11, -128, 11, -128, 15, -128,
-                                   15, -128, 15, -128, 15, -128);
+    const R idx = _mm256_setr_epi8(11, -128, 11, -128, 11, -128, 11, -128, 15, -128, 15, -128, 15, -128, 15, -128, 11,
+                                   -128, 11, -128, 11, -128, 11, -128, 15, -128, 15, -128, 15, -128, 15, -128);
     return _mm256_shuffle_epi8(s, idx);
   }
   // Scalar loads: the hardware gather is slower on several processors.
   static ZP_SIMD_INLINE R GatherByMaskB(const i32* table, const u8* m) {
-    return _mm256_setr_epi32(table[m[0]], table[m[4]], table[m[8]], table[m[12]], table[m[16]],
-                             table[m[20]], table[m[24]], table[m[28]]);
+    return _mm256_setr_epi32(table[m[0]], table[m[4]], table[m[8]], table[m[12]], table[m[16]], table[m[20]],
+                             table[m[24]], table[m[28]]);
   }
-  template <int N> static inline R Shuffle32(R a) { return _mm256_shuffle_epi32(a, N); }
+  template <int N>
+  static inline R Shuffle32(R a) {
+    return _mm256_shuffle_epi32(a, N);
+  }
   static inline R SpreadWordsLo(R w) {
-    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 4, 5, 4, 5, 4, 5, 4, 5,
-                                                   0, 1, 0, 1, 0, 1, 0, 1, 4, 5, 4, 5, 4, 5, 4, 5));
+    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 4, 5, 4, 5, 4, 5, 4, 5, 0, 1, 0, 1, 0, 1, 0,
+                                                   1, 4, 5, 4, 5, 4, 5, 4, 5));
   }
   static inline R SpreadWordsHi(R w) {
-    return _mm256_shuffle_epi8(
-        w, _mm256_setr_epi8(8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13, 8, 9, 8, 9, 8,
-                            9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13));
+    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13, 8, 9, 8, 9,
+                                                   8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13));
   }
   static inline R SpreadHighWordsLo(R w) {
-    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(2, 3, 2, 3, 2, 3, 2, 3, 6, 7, 6, 7, 6, 7, 6, 7,
-                                                   2, 3, 2, 3, 2, 3, 2, 3, 6, 7, 6, 7, 6, 7, 6, 7));
+    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(2, 3, 2, 3, 2, 3, 2, 3, 6, 7, 6, 7, 6, 7, 6, 7, 2, 3, 2, 3, 2, 3, 2,
+                                                   3, 6, 7, 6, 7, 6, 7, 6, 7));
   }
   static inline R AlphaToByte2(R s) {
-    return _mm256_shuffle_epi8(s, _mm256_setr_epi8(-128, -128, 3, -128, -128, -128, 7, -128, -128,
-                                                   -128, 11, -128, -128, -128, 15, -128, -128, -128,
-                                                   3, -128, -128, -128, 7, -128, -128, -128, 11,
-                                                   -128, -128, -128, 15, -128));
+    return _mm256_shuffle_epi8(
+        s, _mm256_setr_epi8(-128, -128, 3, -128, -128, -128, 7, -128, -128, -128, 11, -128, -128, -128, 15, -128, -128,
+                            -128, 3, -128, -128, -128, 7, -128, -128, -128, 11, -128, -128, -128, 15, -128));
   }
   static inline R SpreadHighWordsHi(R w) {
-    return _mm256_shuffle_epi8(
-        w, _mm256_setr_epi8(10, 11, 10, 11, 10, 11, 10, 11, 14, 15, 14, 15, 14, 15, 14, 15, 10, 11,
-                            10, 11, 10, 11, 10, 11, 14, 15, 14, 15, 14, 15, 14, 15));
+    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(10, 11, 10, 11, 10, 11, 10, 11, 14, 15, 14, 15, 14, 15, 14, 15, 10,
+                                                   11, 10, 11, 10, 11, 10, 11, 14, 15, 14, 15, 14, 15, 14, 15));
   }
   static inline R SpreadColourWordsLo(R w) {
-    return _mm256_shuffle_epi8(
-        w, _mm256_setr_epi8(0, 1, 0, 1, 0, 1, -128, -128, 4, 5, 4, 5, 4, 5, -128, -128, 0, 1, 0, 1,
-                            0, 1, -128, -128, 4, 5, 4, 5, 4, 5, -128, -128));
+    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(0, 1, 0, 1, 0, 1, -128, -128, 4, 5, 4, 5, 4, 5, -128, -128, 0, 1, 0,
+                                                   1, 0, 1, -128, -128, 4, 5, 4, 5, 4, 5, -128, -128));
   }
   static inline R SpreadColourWordsHi(R w) {
-    return _mm256_shuffle_epi8(
-        w, _mm256_setr_epi8(8, 9, 8, 9, 8, 9, -128, -128, 12, 13, 12, 13, 12, 13, -128, -128, 8, 9,
-                            8, 9, 8, 9, -128, -128, 12, 13, 12, 13, 12, 13, -128, -128));
+    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(8, 9, 8, 9, 8, 9, -128, -128, 12, 13, 12, 13, 12, 13, -128, -128, 8,
+                                                   9, 8, 9, 8, 9, -128, -128, 12, 13, 12, 13, 12, 13, -128, -128));
   }
   // One multiply-add over the interleaved (s, d) bytes.
   static inline R XDiff64Lo(R s, R d) {

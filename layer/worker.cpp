@@ -9,13 +9,13 @@
 #include <chrono>
 #include <string>
 
-#include "layer/scale.h"
-#include "layer/compose.h"
-#include "layer/image.h"
-#include "platform/platform.h"
 #include "core/err.h"
 #include "core/hooks.h"
 #include "core/state.h"
+#include "layer/compose.h"
+#include "layer/image.h"
+#include "layer/scale.h"
+#include "platform/platform.h"
 
 WorkerJob g_WorkerJobs[WORKER_MAX];
 std::atomic<u32> g_WorkerBusy{0};
@@ -34,7 +34,8 @@ void WorkerLinger(bool on) { s_Linger.store(on); }
 // Waits for e, watching it without sleeping while keep_watching() holds; the watching gives
 // the processor away between looks once it has gone on for a while, so a worker or poster
 // that shares a processor with the thread it waits for does not hold that thread up.
-template <class Keep> static void WaitWatching(PlatEvent* e, Keep keep_watching) {
+template <class Keep>
+static void WaitWatching(PlatEvent* e, Keep keep_watching) {
   for (u32 round = 0; keep_watching(); round++) {
     if (PlatEventWait(e, 0)) return;
     for (int k = 0; k < 32; k++) PlatCpuRelax();

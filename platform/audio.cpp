@@ -16,7 +16,7 @@
 
 struct PlatAudioVoice {
   u8* data;
-  u32 size;         // bytes, a whole number of frames
+  u32 size;  // bytes, a whole number of frames
   u32 frames;
   u16 channels;
   u16 bits;
@@ -27,8 +27,8 @@ struct PlatAudioVoice {
   i32 pan_mb;
   float gain_l;
   float gain_r;
-  u32 pos;          // frame the next output frame starts from
-  u32 frac;         // fraction of a frame beyond pos, in 1/2^32
+  u32 pos;   // frame the next output frame starts from
+  u32 frac;  // fraction of a frame beyond pos, in 1/2^32
   bool playing;
   bool looping;
 };
@@ -230,9 +230,8 @@ void PlatAudioSetCapture(PlatAudioCaptureFn fn, void* ctx) {
 }
 
 PlatAudioVoice* PlatAudioVoiceCreate(const PlatAudioFormat* format, u32 buffer_bytes) {
-  if (!format || (format->channels != 1 && format->channels != 2) ||
-      (format->bits != 8 && format->bits != 16) || format->rate < PLAT_AUDIO_FREQ_MIN ||
-      format->rate > PLAT_AUDIO_FREQ_MAX) {
+  if (!format || (format->channels != 1 && format->channels != 2) || (format->bits != 8 && format->bits != 16) ||
+      format->rate < PLAT_AUDIO_FREQ_MIN || format->rate > PLAT_AUDIO_FREQ_MAX) {
     return nullptr;
   }
   const u16 frame_bytes = static_cast<u16>(format->channels * format->bits / 8);
@@ -274,9 +273,7 @@ void PlatAudioVoiceDestroy(PlatAudioVoice* v) {
   delete v;
 }
 
-static bool RangeOk(const PlatAudioVoice* v, u32 offset, u32 bytes) {
-  return offset < v->size && bytes <= v->size;
-}
+static bool RangeOk(const PlatAudioVoice* v, u32 offset, u32 bytes) { return offset < v->size && bytes <= v->size; }
 
 i32 PlatAudioVoiceWrite(PlatAudioVoice* v, u32 offset, const void* data, u32 bytes) {
   if (!v) return -1;

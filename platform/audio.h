@@ -9,8 +9,8 @@
 
 enum {
   PLAT_AUDIO_OK = 0,
-  PLAT_AUDIO_NO_DRIVER = -1,   // no audio subsystem or driver
-  PLAT_AUDIO_BUSY = -2,        // the driver could not open its device
+  PLAT_AUDIO_NO_DRIVER = -1,  // no audio subsystem or driver
+  PLAT_AUDIO_BUSY = -2,       // the driver could not open its device
   PLAT_AUDIO_NO_MEMORY = -3,
   PLAT_AUDIO_BAD_FORMAT = -4,
   PLAT_AUDIO_NOT_OPEN = -5,
@@ -21,9 +21,9 @@ enum { PLAT_AUDIO_VOLUME_MIN = -10000, PLAT_AUDIO_PAN_LEFT = -10000, PLAT_AUDIO_
 enum { PLAT_AUDIO_FREQ_MIN = 100, PLAT_AUDIO_FREQ_MAX = 200000 };
 
 struct PlatAudioFormat {
-  u16 channels;        // 1 or 2
-  u16 bits;            // 8 (unsigned) or 16 (signed little-endian)
-  u32 rate;            // frames per second, PLAT_AUDIO_FREQ_MIN..MAX
+  u16 channels;  // 1 or 2
+  u16 bits;      // 8 (unsigned) or 16 (signed little-endian)
+  u32 rate;      // frames per second, PLAT_AUDIO_FREQ_MIN..MAX
 };
 
 struct PlatAudioVoice;

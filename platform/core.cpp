@@ -49,8 +49,8 @@ PlatLocalTime PlatGetLocalTime() {
   clock_gettime(CLOCK_REALTIME, &ts);
   tm t;
   localtime_r(&ts.tv_sec, &t);
-  return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_wday, t.tm_hour, t.tm_min, t.tm_sec,
-          static_cast<int>(ts.tv_nsec / 1000000)};
+  return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_wday,
+          t.tm_hour,        t.tm_min,     t.tm_sec,  static_cast<int>(ts.tv_nsec / 1000000)};
 }
 
 struct PlatThread {

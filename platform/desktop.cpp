@@ -69,8 +69,8 @@ static bool StartsWithUrlScheme(const char* s) {
   if (!((s[0] >= 'a' && s[0] <= 'z') || (s[0] >= 'A' && s[0] <= 'Z'))) return false;
   while (s[n] && s[n] != ':') {
     const char c = s[n];
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' ||
-                    c == '-' || c == '.';
+    const bool ok =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
     if (!ok) return false;
     n++;
   }
@@ -100,7 +100,11 @@ static int ProgramKind(const std::string& native) {
   ssize_t got = read(fd, head, sizeof head);
   close(fd);
   if (got >= 2 && head[0] == 'M' && head[1] == 'Z') return 2;
-  const bool native_head = (got == 4 && std::memcmp(head, "\x7F" "ELF", 4) == 0) || (got >= 2 && head[0] == '#' && head[1] == '!');
+  const bool native_head = (got == 4 && std::memcmp(head,
+                                                    "\x7F"
+                                                    "ELF",
+                                                    4) == 0) ||
+                           (got >= 2 && head[0] == '#' && head[1] == '!');
   return native_head && access(native.c_str(), X_OK) == 0 ? 1 : 0;
 }
 
@@ -165,8 +169,7 @@ static int RunCapture(const std::vector<std::string>& argv, std::string* out) {
   }
   close(fds[0]);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
   while (!out->empty() && (out->back() == '\n' || out->back() == '\r' || out->back() == ' ')) out->pop_back();
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -1;
 }

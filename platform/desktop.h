@@ -38,9 +38,13 @@ std::string PlatSpawnAssociatedApp(const char* sjis_name);
 // 5.00", UTF-8 or UTF-16LE with its byte-order mark), $XDG_CONFIG_HOME/zephra/registry.reg
 // (default ~/.config/zephra/registry.reg). The engine only reads it.
 enum {
-  PLAT_REG_SZ = 1, PLAT_REG_EXPAND_SZ = 2, PLAT_REG_BINARY = 3, PLAT_REG_DWORD = 4, PLAT_REG_MULTI_SZ = 7,
-  PLAT_REG_FILE_MAX = 16 << 20,   // a larger store is refused
-  PLAT_REG_VALUE_MAX = 1 << 20,   // data bytes of one value
+  PLAT_REG_SZ = 1,
+  PLAT_REG_EXPAND_SZ = 2,
+  PLAT_REG_BINARY = 3,
+  PLAT_REG_DWORD = 4,
+  PLAT_REG_MULTI_SZ = 7,
+  PLAT_REG_FILE_MAX = 16 << 20,  // a larger store is refused
+  PLAT_REG_VALUE_MAX = 1 << 20,  // data bytes of one value
 };
 // One value as the registry holds it: strings (also hex(2) and hex(7)) as CP932 bytes with their
 // terminating zero, a dword as four little-endian bytes, anything else as its bytes.

@@ -56,8 +56,10 @@ struct ButtonSet {
 static ButtonSet ButtonsFor(u32 style) {
   switch (style & 0xF) {
     case PLAT_MB_OKCANCEL: return {2, {PLAT_IDOK, PLAT_IDCANCEL}, {"OK", "キャンセル"}};
-    case PLAT_MB_ABORTRETRYIGNORE: return {3, {PLAT_IDABORT, PLAT_IDRETRY, PLAT_IDIGNORE}, {"中止(&A)", "再試行(&R)", "無視(&I)"}};
-    case PLAT_MB_YESNOCANCEL: return {3, {PLAT_IDYES, PLAT_IDNO, PLAT_IDCANCEL}, {"はい(&Y)", "いいえ(&N)", "キャンセル"}};
+    case PLAT_MB_ABORTRETRYIGNORE:
+      return {3, {PLAT_IDABORT, PLAT_IDRETRY, PLAT_IDIGNORE}, {"中止(&A)", "再試行(&R)", "無視(&I)"}};
+    case PLAT_MB_YESNOCANCEL:
+      return {3, {PLAT_IDYES, PLAT_IDNO, PLAT_IDCANCEL}, {"はい(&Y)", "いいえ(&N)", "キャンセル"}};
     case PLAT_MB_YESNO: return {2, {PLAT_IDYES, PLAT_IDNO}, {"はい(&Y)", "いいえ(&N)"}};
     case PLAT_MB_RETRYCANCEL: return {2, {PLAT_IDRETRY, PLAT_IDCANCEL}, {"再試行(&R)", "キャンセル"}};
     default: return {1, {PLAT_IDOK}, {"OK"}};
@@ -74,16 +76,16 @@ static int DefaultIndex(u32 style, int count) {
 namespace {
 
 struct Dialog {
-  std::string title;                   // UTF-8
-  std::vector<std::u32string> lines;   // the message, wrapped
-  std::vector<PlatUiLabel> labels;     // the buttons
+  std::string title;                  // UTF-8
+  std::vector<std::u32string> lines;  // the message, wrapped
+  std::vector<PlatUiLabel> labels;    // the buttons
   std::vector<int> ids;
   std::vector<bool> enabled;
-  int focus = 0;                       // the button Enter presses
-  int pressed = -1;                    // the button the mouse went down on
-  int escape_id = 0;                   // Escape and the close button answer this; 0: they do nothing
-  bool edit = false;                   // the text-entry window's edit box
-  std::string text;                    // its text, Shift-JIS
+  int focus = 0;      // the button Enter presses
+  int pressed = -1;   // the button the mouse went down on
+  int escape_id = 0;  // Escape and the close button answer this; 0: they do nothing
+  bool edit = false;  // the text-entry window's edit box
+  std::string text;   // its text, Shift-JIS
   size_t limit = 0;
   void (*on_button)(void* ctx, int id) = nullptr;  // a button that does not end the dialog
   int keep_open_id = -1;
@@ -207,8 +209,9 @@ bool OnEvent(const SDL_Event* e, void* ctx) {
         // The underlined letter presses its button.
         for (size_t i = 0; i < d->labels.size(); i++) {
           const PlatUiLabel& l = d->labels[i];
-          if (l.underline >= 0 && static_cast<char32_t>(std::tolower(static_cast<int>(l.left[static_cast<size_t>(l.underline)]))) ==
-                                      static_cast<char32_t>(k)) {
+          if (l.underline >= 0 &&
+              static_cast<char32_t>(std::tolower(static_cast<int>(l.left[static_cast<size_t>(l.underline)]))) ==
+                  static_cast<char32_t>(k)) {
             d->focus = static_cast<int>(i);
             Press(d, static_cast<int>(i));
           }
@@ -308,8 +311,7 @@ int PlatMessageBox(const char* title, const char* text, u32 style) {
   return answer;
 }
 
-void PlatErrorDialog(const char* caption, const char* text, int edit_enabled,
-                     void (*on_edit)(void* ctx), void* ctx) {
+void PlatErrorDialog(const char* caption, const char* text, int edit_enabled, void (*on_edit)(void* ctx), void* ctx) {
   if (PlatDialogsToStderr()) {
     PrintDialog("error dialog", caption, text);
     return;

@@ -10,7 +10,7 @@ struct PlatFlashApi {
   void* (*create)(i32 x, i32 y, i32 w, i32 h);
   i32 (*load_movie)(void* player, const char* utf8_path);  // 0 when loaded
   i32 (*total_frames)(void* player);
-  i32 (*play)(void* player);                                // 0 when started
+  i32 (*play)(void* player);  // 0 when started
   i32 (*is_playing)(void* player);
   i32 (*current_frame)(void* player);
   // A root variable holding an integer: 0 with *value, -1 when missing or not an integer.

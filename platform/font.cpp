@@ -26,10 +26,10 @@ struct FaceFile {
 };
 
 struct FaceEntry {
-  std::string family;             // UTF-8, the listed name
-  std::string name;               // Shift-JIS, the listed name
-  std::vector<std::string> other; // Shift-JIS, the family's other names
-  FaceFile regular, bold;         // bold.path empty: no bold face
+  std::string family;              // UTF-8, the listed name
+  std::string name;                // Shift-JIS, the listed name
+  std::vector<std::string> other;  // Shift-JIS, the family's other names
+  FaceFile regular, bold;          // bold.path empty: no bold face
   u8 japanese = 0;
   u8 pitch = PLAT_VARIABLE_PITCH;
 };
@@ -109,8 +109,7 @@ static void AddFamily(FaceTable* t, const std::vector<const FileInfo*>& files) {
   const FileInfo* regular = nullptr;
   const FileInfo* bold = nullptr;
   for (const FileInfo* f : files) {
-    if (!regular || StyleDistance(*f, FC_WEIGHT_REGULAR) < StyleDistance(*regular, FC_WEIGHT_REGULAR))
-      regular = f;
+    if (!regular || StyleDistance(*f, FC_WEIGHT_REGULAR) < StyleDistance(*regular, FC_WEIGHT_REGULAR)) regular = f;
     if (f->slant == FC_SLANT_ROMAN && f->weight >= FC_WEIGHT_DEMIBOLD &&
         (!bold || StyleDistance(*f, FC_WEIGHT_BOLD) < StyleDistance(*bold, FC_WEIGHT_BOLD)))
       bold = f;
@@ -124,8 +123,7 @@ static void AddFamily(FaceTable* t, const std::vector<const FileInfo*>& files) {
     e.japanese |= f->japanese ? 1 : 0;
     for (const std::string& n : f->names) {
       std::string sj = PlatUtf8ToSjis(n);
-      if (sj != e.name && std::find(e.other.begin(), e.other.end(), sj) == e.other.end())
-        e.other.push_back(sj);
+      if (sj != e.name && std::find(e.other.begin(), e.other.end(), sj) == e.other.end()) e.other.push_back(sj);
     }
   }
   e.pitch = regular->spacing >= FC_DUAL ? PLAT_FIXED_PITCH : PLAT_VARIABLE_PITCH;
@@ -139,9 +137,8 @@ static void BuildTable() {
   std::vector<FileInfo> files;
   if (FcInit()) {
     FcPattern* pat = FcPatternCreate();
-    FcObjectSet* os = FcObjectSetBuild(FC_FAMILY, FC_FAMILYLANG, FC_FILE, FC_INDEX, FC_WEIGHT,
-                                       FC_SLANT, FC_WIDTH, FC_SPACING, FC_OUTLINE, FC_LANG,
-                                       static_cast<char*>(nullptr));
+    FcObjectSet* os = FcObjectSetBuild(FC_FAMILY, FC_FAMILYLANG, FC_FILE, FC_INDEX, FC_WEIGHT, FC_SLANT, FC_WIDTH,
+                                       FC_SPACING, FC_OUTLINE, FC_LANG, static_cast<char*>(nullptr));
     FcFontSet* set = (pat && os) ? FcFontList(nullptr, pat, os) : nullptr;
     for (int i = 0; set && i < set->nfont; i++) {
       FileInfo info;
@@ -342,10 +339,8 @@ static u32 SjisToCodePoint(const u8* ch, i32 len) {
   return cp;
 }
 
-void PlatFontDrawChar(PlatFont* font, const char* ch, i32 len, u8* bits, i32 width, i32 height,
-                      i32 stride) {
-  if (!font || !ch || !bits || len < 1 || len > 2 || width <= 0 || height <= 0 || stride * 8 < width)
-    return;
+void PlatFontDrawChar(PlatFont* font, const char* ch, i32 len, u8* bits, i32 width, i32 height, i32 stride) {
+  if (!font || !ch || !bits || len < 1 || len > 2 || width <= 0 || height <= 0 || stride * 8 < width) return;
   std::lock_guard<std::mutex> lock(s_FtMutex);
   u32 cp = SjisToCodePoint(reinterpret_cast<const u8*>(ch), len);
   FT_UInt gi = FT_Get_Char_Index(font->face, cp);

@@ -12,8 +12,7 @@ enum { PLAT_DEFAULT_PITCH = 0, PLAT_FIXED_PITCH = 1, PLAT_VARIABLE_PITCH = 2 };
 
 // Called once per face and script, in list order. Names are Shift-JIS; the script name is
 // "日本語" for the Japanese entry and "欧文" for the Western one. Returning 0 ends the listing.
-typedef int (*PlatFontEnumProc)(const char* face_name, const char* script_name, u8 pitch_and_family,
-                                void* ctx);
+typedef int (*PlatFontEnumProc)(const char* face_name, const char* script_name, u8 pitch_and_family, void* ctx);
 // Lists every installed outline face. Returns the number of calls made.
 int PlatFontEnumFaces(PlatFontEnumProc proc, void* ctx);
 
@@ -35,8 +34,7 @@ void PlatFontDestroy(PlatFont* font);
 // 1-bit cell of width x height pixels, rows top-down, `stride` bytes a row, bit 7 leftmost: ink
 // pixels are cleared to 0, every other bit is left as it is. The baseline lies at the ascent.
 // Nothing outside the cell is touched.
-void PlatFontDrawChar(PlatFont* font, const char* ch, i32 len, u8* bits, i32 width, i32 height,
-                      i32 stride);
+void PlatFontDrawChar(PlatFont* font, const char* ch, i32 len, u8* bits, i32 width, i32 height, i32 stride);
 
 struct PlatFontMetrics {
   i32 ascent, descent;  // pixels above and below the baseline; their sum is the cell height

@@ -18,19 +18,68 @@
 
 // Windows virtual-key numbers used below.
 enum : u8 {
-  VK_LBUTTON = 0x01, VK_RBUTTON = 0x02, VK_MBUTTON = 0x04, VK_BACK = 0x08, VK_TAB = 0x09,
-  VK_RETURN = 0x0D, VK_SHIFT = 0x10, VK_CONTROL = 0x11, VK_MENU = 0x12, VK_PAUSE = 0x13,
-  VK_CAPITAL = 0x14, VK_ESCAPE = 0x1B, VK_SPACE = 0x20, VK_PRIOR = 0x21, VK_NEXT = 0x22,
-  VK_END = 0x23, VK_HOME = 0x24, VK_LEFT = 0x25, VK_UP = 0x26, VK_RIGHT = 0x27, VK_DOWN = 0x28,
-  VK_SELECT = 0x29, VK_EXECUTE = 0x2B, VK_SNAPSHOT = 0x2C, VK_INSERT = 0x2D, VK_DELETE = 0x2E,
-  VK_HELP = 0x2F, VK_LWIN = 0x5B, VK_RWIN = 0x5C, VK_APPS = 0x5D, VK_NUMPAD0 = 0x60,
-  VK_MULTIPLY = 0x6A, VK_ADD = 0x6B, VK_SEPARATOR = 0x6C, VK_SUBTRACT = 0x6D, VK_DECIMAL = 0x6E,
-  VK_DIVIDE = 0x6F, VK_F1 = 0x70, VK_F13 = 0x7C, VK_NUMLOCK = 0x90, VK_SCROLL = 0x91,
-  VK_LSHIFT = 0xA0, VK_RSHIFT = 0xA1, VK_LCONTROL = 0xA2, VK_RCONTROL = 0xA3, VK_LMENU = 0xA4,
-  VK_RMENU = 0xA5, VK_VOLUME_MUTE = 0xAD, VK_VOLUME_DOWN = 0xAE, VK_VOLUME_UP = 0xAF,
-  VK_OEM_1 = 0xBA, VK_OEM_PLUS = 0xBB, VK_OEM_COMMA = 0xBC, VK_OEM_MINUS = 0xBD,
-  VK_OEM_PERIOD = 0xBE, VK_OEM_2 = 0xBF, VK_OEM_3 = 0xC0, VK_OEM_4 = 0xDB, VK_OEM_5 = 0xDC,
-  VK_OEM_6 = 0xDD, VK_OEM_7 = 0xDE, VK_OEM_102 = 0xE2,
+  VK_LBUTTON = 0x01,
+  VK_RBUTTON = 0x02,
+  VK_MBUTTON = 0x04,
+  VK_BACK = 0x08,
+  VK_TAB = 0x09,
+  VK_RETURN = 0x0D,
+  VK_SHIFT = 0x10,
+  VK_CONTROL = 0x11,
+  VK_MENU = 0x12,
+  VK_PAUSE = 0x13,
+  VK_CAPITAL = 0x14,
+  VK_ESCAPE = 0x1B,
+  VK_SPACE = 0x20,
+  VK_PRIOR = 0x21,
+  VK_NEXT = 0x22,
+  VK_END = 0x23,
+  VK_HOME = 0x24,
+  VK_LEFT = 0x25,
+  VK_UP = 0x26,
+  VK_RIGHT = 0x27,
+  VK_DOWN = 0x28,
+  VK_SELECT = 0x29,
+  VK_EXECUTE = 0x2B,
+  VK_SNAPSHOT = 0x2C,
+  VK_INSERT = 0x2D,
+  VK_DELETE = 0x2E,
+  VK_HELP = 0x2F,
+  VK_LWIN = 0x5B,
+  VK_RWIN = 0x5C,
+  VK_APPS = 0x5D,
+  VK_NUMPAD0 = 0x60,
+  VK_MULTIPLY = 0x6A,
+  VK_ADD = 0x6B,
+  VK_SEPARATOR = 0x6C,
+  VK_SUBTRACT = 0x6D,
+  VK_DECIMAL = 0x6E,
+  VK_DIVIDE = 0x6F,
+  VK_F1 = 0x70,
+  VK_F13 = 0x7C,
+  VK_NUMLOCK = 0x90,
+  VK_SCROLL = 0x91,
+  VK_LSHIFT = 0xA0,
+  VK_RSHIFT = 0xA1,
+  VK_LCONTROL = 0xA2,
+  VK_RCONTROL = 0xA3,
+  VK_LMENU = 0xA4,
+  VK_RMENU = 0xA5,
+  VK_VOLUME_MUTE = 0xAD,
+  VK_VOLUME_DOWN = 0xAE,
+  VK_VOLUME_UP = 0xAF,
+  VK_OEM_1 = 0xBA,
+  VK_OEM_PLUS = 0xBB,
+  VK_OEM_COMMA = 0xBC,
+  VK_OEM_MINUS = 0xBD,
+  VK_OEM_PERIOD = 0xBE,
+  VK_OEM_2 = 0xBF,
+  VK_OEM_3 = 0xC0,
+  VK_OEM_4 = 0xDB,
+  VK_OEM_5 = 0xDC,
+  VK_OEM_6 = 0xDD,
+  VK_OEM_7 = 0xDE,
+  VK_OEM_102 = 0xE2,
 };
 
 // Keys by position (US layout names); letters, digits, F-keys and the keypad digits are ranges
@@ -39,44 +88,81 @@ static const struct {
   SDL_Scancode scancode;
   u8 vk;
 } s_ScanRows[] = {
-    {SDL_SCANCODE_RETURN, VK_RETURN},          {SDL_SCANCODE_ESCAPE, VK_ESCAPE},
-    {SDL_SCANCODE_BACKSPACE, VK_BACK},         {SDL_SCANCODE_TAB, VK_TAB},
-    {SDL_SCANCODE_SPACE, VK_SPACE},            {SDL_SCANCODE_MINUS, VK_OEM_MINUS},
-    {SDL_SCANCODE_EQUALS, VK_OEM_PLUS},        {SDL_SCANCODE_LEFTBRACKET, VK_OEM_4},
-    {SDL_SCANCODE_RIGHTBRACKET, VK_OEM_6},     {SDL_SCANCODE_BACKSLASH, VK_OEM_5},
-    {SDL_SCANCODE_NONUSHASH, VK_OEM_7},        {SDL_SCANCODE_SEMICOLON, VK_OEM_1},
-    {SDL_SCANCODE_APOSTROPHE, VK_OEM_7},       {SDL_SCANCODE_GRAVE, VK_OEM_3},
-    {SDL_SCANCODE_COMMA, VK_OEM_COMMA},        {SDL_SCANCODE_PERIOD, VK_OEM_PERIOD},
-    {SDL_SCANCODE_SLASH, VK_OEM_2},            {SDL_SCANCODE_CAPSLOCK, VK_CAPITAL},
-    {SDL_SCANCODE_PRINTSCREEN, VK_SNAPSHOT},   {SDL_SCANCODE_SCROLLLOCK, VK_SCROLL},
-    {SDL_SCANCODE_PAUSE, VK_PAUSE},            {SDL_SCANCODE_INSERT, VK_INSERT},
-    {SDL_SCANCODE_HOME, VK_HOME},              {SDL_SCANCODE_PAGEUP, VK_PRIOR},
-    {SDL_SCANCODE_DELETE, VK_DELETE},          {SDL_SCANCODE_END, VK_END},
-    {SDL_SCANCODE_PAGEDOWN, VK_NEXT},          {SDL_SCANCODE_RIGHT, VK_RIGHT},
-    {SDL_SCANCODE_LEFT, VK_LEFT},              {SDL_SCANCODE_DOWN, VK_DOWN},
-    {SDL_SCANCODE_UP, VK_UP},                  {SDL_SCANCODE_NUMLOCKCLEAR, VK_NUMLOCK},
-    {SDL_SCANCODE_KP_DIVIDE, VK_DIVIDE},       {SDL_SCANCODE_KP_MULTIPLY, VK_MULTIPLY},
-    {SDL_SCANCODE_KP_MINUS, VK_SUBTRACT},      {SDL_SCANCODE_KP_PLUS, VK_ADD},
-    {SDL_SCANCODE_KP_ENTER, VK_RETURN},        {SDL_SCANCODE_KP_PERIOD, VK_DECIMAL},
-    {SDL_SCANCODE_KP_COMMA, VK_SEPARATOR},     {SDL_SCANCODE_NONUSBACKSLASH, VK_OEM_102},
-    {SDL_SCANCODE_APPLICATION, VK_APPS},       {SDL_SCANCODE_EXECUTE, VK_EXECUTE},
-    {SDL_SCANCODE_HELP, VK_HELP},              {SDL_SCANCODE_SELECT, VK_SELECT},
-    {SDL_SCANCODE_MUTE, VK_VOLUME_MUTE},       {SDL_SCANCODE_VOLUMEUP, VK_VOLUME_UP},
-    {SDL_SCANCODE_VOLUMEDOWN, VK_VOLUME_DOWN}, {SDL_SCANCODE_INTERNATIONAL1, VK_OEM_102},  // ろ
-    {SDL_SCANCODE_INTERNATIONAL3, VK_OEM_5},   // ￥
-    {SDL_SCANCODE_LCTRL, VK_LCONTROL},         {SDL_SCANCODE_LSHIFT, VK_LSHIFT},
-    {SDL_SCANCODE_LALT, VK_LMENU},             {SDL_SCANCODE_LGUI, VK_LWIN},
-    {SDL_SCANCODE_RCTRL, VK_RCONTROL},         {SDL_SCANCODE_RSHIFT, VK_RSHIFT},
-    {SDL_SCANCODE_RALT, VK_RMENU},             {SDL_SCANCODE_RGUI, VK_RWIN},
+    {SDL_SCANCODE_RETURN, VK_RETURN},
+    {SDL_SCANCODE_ESCAPE, VK_ESCAPE},
+    {SDL_SCANCODE_BACKSPACE, VK_BACK},
+    {SDL_SCANCODE_TAB, VK_TAB},
+    {SDL_SCANCODE_SPACE, VK_SPACE},
+    {SDL_SCANCODE_MINUS, VK_OEM_MINUS},
+    {SDL_SCANCODE_EQUALS, VK_OEM_PLUS},
+    {SDL_SCANCODE_LEFTBRACKET, VK_OEM_4},
+    {SDL_SCANCODE_RIGHTBRACKET, VK_OEM_6},
+    {SDL_SCANCODE_BACKSLASH, VK_OEM_5},
+    {SDL_SCANCODE_NONUSHASH, VK_OEM_7},
+    {SDL_SCANCODE_SEMICOLON, VK_OEM_1},
+    {SDL_SCANCODE_APOSTROPHE, VK_OEM_7},
+    {SDL_SCANCODE_GRAVE, VK_OEM_3},
+    {SDL_SCANCODE_COMMA, VK_OEM_COMMA},
+    {SDL_SCANCODE_PERIOD, VK_OEM_PERIOD},
+    {SDL_SCANCODE_SLASH, VK_OEM_2},
+    {SDL_SCANCODE_CAPSLOCK, VK_CAPITAL},
+    {SDL_SCANCODE_PRINTSCREEN, VK_SNAPSHOT},
+    {SDL_SCANCODE_SCROLLLOCK, VK_SCROLL},
+    {SDL_SCANCODE_PAUSE, VK_PAUSE},
+    {SDL_SCANCODE_INSERT, VK_INSERT},
+    {SDL_SCANCODE_HOME, VK_HOME},
+    {SDL_SCANCODE_PAGEUP, VK_PRIOR},
+    {SDL_SCANCODE_DELETE, VK_DELETE},
+    {SDL_SCANCODE_END, VK_END},
+    {SDL_SCANCODE_PAGEDOWN, VK_NEXT},
+    {SDL_SCANCODE_RIGHT, VK_RIGHT},
+    {SDL_SCANCODE_LEFT, VK_LEFT},
+    {SDL_SCANCODE_DOWN, VK_DOWN},
+    {SDL_SCANCODE_UP, VK_UP},
+    {SDL_SCANCODE_NUMLOCKCLEAR, VK_NUMLOCK},
+    {SDL_SCANCODE_KP_DIVIDE, VK_DIVIDE},
+    {SDL_SCANCODE_KP_MULTIPLY, VK_MULTIPLY},
+    {SDL_SCANCODE_KP_MINUS, VK_SUBTRACT},
+    {SDL_SCANCODE_KP_PLUS, VK_ADD},
+    {SDL_SCANCODE_KP_ENTER, VK_RETURN},
+    {SDL_SCANCODE_KP_PERIOD, VK_DECIMAL},
+    {SDL_SCANCODE_KP_COMMA, VK_SEPARATOR},
+    {SDL_SCANCODE_NONUSBACKSLASH, VK_OEM_102},
+    {SDL_SCANCODE_APPLICATION, VK_APPS},
+    {SDL_SCANCODE_EXECUTE, VK_EXECUTE},
+    {SDL_SCANCODE_HELP, VK_HELP},
+    {SDL_SCANCODE_SELECT, VK_SELECT},
+    {SDL_SCANCODE_MUTE, VK_VOLUME_MUTE},
+    {SDL_SCANCODE_VOLUMEUP, VK_VOLUME_UP},
+    {SDL_SCANCODE_VOLUMEDOWN, VK_VOLUME_DOWN},
+    {SDL_SCANCODE_INTERNATIONAL1, VK_OEM_102},  // ろ
+    {SDL_SCANCODE_INTERNATIONAL3, VK_OEM_5},    // ￥
+    {SDL_SCANCODE_LCTRL, VK_LCONTROL},
+    {SDL_SCANCODE_LSHIFT, VK_LSHIFT},
+    {SDL_SCANCODE_LALT, VK_LMENU},
+    {SDL_SCANCODE_LGUI, VK_LWIN},
+    {SDL_SCANCODE_RCTRL, VK_RCONTROL},
+    {SDL_SCANCODE_RSHIFT, VK_RSHIFT},
+    {SDL_SCANCODE_RALT, VK_RMENU},
+    {SDL_SCANCODE_RGUI, VK_RWIN},
 };
 
 // The cursor command's shapes; -1 where the system has none (the arrow stands in).
 static const int s_CursorSystemShape[PLAT_CURSOR_COUNT] = {
-    SDL_SYSTEM_CURSOR_ARROW,     SDL_SYSTEM_CURSOR_IBEAM,    SDL_SYSTEM_CURSOR_WAIT,
-    SDL_SYSTEM_CURSOR_CROSSHAIR, -1,                         SDL_SYSTEM_CURSOR_SIZENWSE,
-    SDL_SYSTEM_CURSOR_SIZENESW,  SDL_SYSTEM_CURSOR_SIZEWE,   SDL_SYSTEM_CURSOR_SIZENS,
-    SDL_SYSTEM_CURSOR_SIZEALL,   SDL_SYSTEM_CURSOR_NO,       SDL_SYSTEM_CURSOR_HAND,
-    SDL_SYSTEM_CURSOR_WAITARROW, -1,
+    SDL_SYSTEM_CURSOR_ARROW,
+    SDL_SYSTEM_CURSOR_IBEAM,
+    SDL_SYSTEM_CURSOR_WAIT,
+    SDL_SYSTEM_CURSOR_CROSSHAIR,
+    -1,
+    SDL_SYSTEM_CURSOR_SIZENWSE,
+    SDL_SYSTEM_CURSOR_SIZENESW,
+    SDL_SYSTEM_CURSOR_SIZEWE,
+    SDL_SYSTEM_CURSOR_SIZENS,
+    SDL_SYSTEM_CURSOR_SIZEALL,
+    SDL_SYSTEM_CURSOR_NO,
+    SDL_SYSTEM_CURSOR_HAND,
+    SDL_SYSTEM_CURSOR_WAITARROW,
+    -1,
 };
 
 // Analog sticks rest a little off centre; inside this band they read as centred, since the
@@ -93,8 +179,8 @@ struct JoySlot {
 
 static std::mutex s_Lock;
 static PlatInputHandler s_Handler = nullptr;
-static u8 s_VkHeld[256];                   // how many keys or buttons hold each virtual key
-static u8 s_ScanVk[SDL_NUM_SCANCODES];     // the virtual key a held scancode went down as
+static u8 s_VkHeld[256];                      // how many keys or buttons hold each virtual key
+static u8 s_ScanVk[SDL_NUM_SCANCODES];        // the virtual key a held scancode went down as
 static PlatWindow* s_CursorWindow = nullptr;  // the last window the mouse reported from
 static i32 s_CursorX = 0, s_CursorY = 0;
 static bool s_CursorKnown = false;
@@ -124,7 +210,8 @@ u8 PlatInputVkFromKey(i32 sc, i32 keycode) {
   if (sc == SDL_SCANCODE_0) return '0';
   if (sc >= SDL_SCANCODE_F1 && sc <= SDL_SCANCODE_F12) return static_cast<u8>(VK_F1 + (sc - SDL_SCANCODE_F1));
   if (sc >= SDL_SCANCODE_F13 && sc <= SDL_SCANCODE_F24) return static_cast<u8>(VK_F13 + (sc - SDL_SCANCODE_F13));
-  if (sc >= SDL_SCANCODE_KP_1 && sc <= SDL_SCANCODE_KP_9) return static_cast<u8>(VK_NUMPAD0 + 1 + (sc - SDL_SCANCODE_KP_1));
+  if (sc >= SDL_SCANCODE_KP_1 && sc <= SDL_SCANCODE_KP_9)
+    return static_cast<u8>(VK_NUMPAD0 + 1 + (sc - SDL_SCANCODE_KP_1));
   if (sc == SDL_SCANCODE_KP_0) return VK_NUMPAD0;
   for (const auto& row : s_ScanRows)
     if (row.scancode == sc) return row.vk;
@@ -175,8 +262,8 @@ void PlatInputFeed(const PlatInputEvent* e) {
       case PLAT_INPUT_BUTTON_DOWN: Hold(e->vk); break;
       case PLAT_INPUT_BUTTON_UP: Release(e->vk); break;
     }
-    bool positioned = e->kind == PLAT_INPUT_MOUSE_MOVE || e->kind == PLAT_INPUT_BUTTON_DOWN ||
-                      e->kind == PLAT_INPUT_BUTTON_UP;
+    bool positioned =
+        e->kind == PLAT_INPUT_MOUSE_MOVE || e->kind == PLAT_INPUT_BUTTON_DOWN || e->kind == PLAT_INPUT_BUTTON_UP;
     if (positioned && e->window) {
       s_CursorWindow = e->window;
       s_CursorX = e->x;
@@ -244,8 +331,8 @@ bool PlatInputHandleSdlEvent(const SDL_Event* e) {
     case SDL_MOUSEBUTTONUP: {
       u32 vk = ButtonVk(e->button.button);
       if (!vk) return true;
-      PlatInputEvent ev = EventFor(e->type == SDL_MOUSEBUTTONDOWN ? PLAT_INPUT_BUTTON_DOWN : PLAT_INPUT_BUTTON_UP,
-                                   e->button.windowID);
+      PlatInputEvent ev =
+          EventFor(e->type == SDL_MOUSEBUTTONDOWN ? PLAT_INPUT_BUTTON_DOWN : PLAT_INPUT_BUTTON_UP, e->button.windowID);
       const i32 bar = PlatWindowBarOffset(ev.window);
       if (ev.window && e->type == SDL_MOUSEBUTTONDOWN && vk == VK_LBUTTON &&
           PlatMenuBarMouseDown(ev.window, e->button.x, e->button.y))
@@ -273,8 +360,7 @@ bool PlatInputHandleSdlEvent(const SDL_Event* e) {
     case SDL_JOYHATMOTION:
     case SDL_JOYBUTTONDOWN:
     case SDL_JOYBUTTONUP:
-    case SDL_JOYBATTERYUPDATED:
-      return true;  // joysticks are read as a whole at the sync
+    case SDL_JOYBATTERYUPDATED: return true;  // joysticks are read as a whole at the sync
   }
   return false;
 }

@@ -26,7 +26,7 @@ struct PlatInputEvent {
   void* user;          // that window's user pointer
   u32 vk;
   u8 repeat;
-  i32 x, y;            // the cursor in the window's client pixels
+  i32 x, y;  // the cursor in the window's client pixels
   i32 wheel;
 };
 typedef void (*PlatInputHandler)(const PlatInputEvent* e);
@@ -59,10 +59,20 @@ void PlatInputWarpCursor(PlatWindow* w, i32 x, i32 y);
 // ---- Cursor ----------------------------------------------------------------------------------
 // The engine's standard cursors, in the numbers of the cursor command.
 enum {
-  PLAT_CURSOR_ARROW = 0, PLAT_CURSOR_IBEAM = 1, PLAT_CURSOR_WAIT = 2, PLAT_CURSOR_CROSS = 3,
-  PLAT_CURSOR_UPARROW = 4, PLAT_CURSOR_SIZENWSE = 5, PLAT_CURSOR_SIZENESW = 6,
-  PLAT_CURSOR_SIZEWE = 7, PLAT_CURSOR_SIZENS = 8, PLAT_CURSOR_SIZEALL = 9, PLAT_CURSOR_NO = 10,
-  PLAT_CURSOR_HAND = 11, PLAT_CURSOR_APPSTARTING = 12, PLAT_CURSOR_HELP = 13,
+  PLAT_CURSOR_ARROW = 0,
+  PLAT_CURSOR_IBEAM = 1,
+  PLAT_CURSOR_WAIT = 2,
+  PLAT_CURSOR_CROSS = 3,
+  PLAT_CURSOR_UPARROW = 4,
+  PLAT_CURSOR_SIZENWSE = 5,
+  PLAT_CURSOR_SIZENESW = 6,
+  PLAT_CURSOR_SIZEWE = 7,
+  PLAT_CURSOR_SIZENS = 8,
+  PLAT_CURSOR_SIZEALL = 9,
+  PLAT_CURSOR_NO = 10,
+  PLAT_CURSOR_HAND = 11,
+  PLAT_CURSOR_APPSTARTING = 12,
+  PLAT_CURSOR_HELP = 13,
   PLAT_CURSOR_COUNT = 14,
 };
 void PlatInputShowCursor(bool show);

@@ -68,7 +68,8 @@ bool PlatMenuInsertItem(u32 menu, i32 position, const PlatMenuItem& item) {
   if (it == s_Menus.end()) return false;
   if (item.submenu && (item.submenu == menu || !s_Menus.count(item.submenu))) return false;
   std::vector<PlatMenuItem>& items = it->second.items;
-  size_t at = position < 0 || static_cast<size_t>(position) > items.size() ? items.size() : static_cast<size_t>(position);
+  size_t at =
+      position < 0 || static_cast<size_t>(position) > items.size() ? items.size() : static_cast<size_t>(position);
   items.insert(items.begin() + static_cast<std::ptrdiff_t>(at), item);
   return true;
 }
@@ -188,8 +189,7 @@ void PaintLevel(const Level& l, PlatUiCanvas* c) {
     const i32 ty = r.top + (r.bottom - r.top - lh) / 2;
     const PlatUiLabel& lab = l.labels[k];
     PlatUiDrawText(c, r.left + UI_MENU_CHECK_WIDTH, ty, lab.left, ink, lab.underline, r);
-    if (!lab.right.empty())
-      PlatUiDrawText(c, lay.right_column - PlatUiTextWidth(lab.right), ty, lab.right, ink, -1, r);
+    if (!lab.right.empty()) PlatUiDrawText(c, lay.right_column - PlatUiTextWidth(lab.right), ty, lab.right, ink, -1, r);
     const i32 cy = (r.top + r.bottom) / 2;
     if (i.state & PLAT_MENU_CHECKED) DrawCheck(c, r.left + UI_MENU_CHECK_WIDTH / 2, cy, ink);
     if (i.submenu) DrawArrow(c, r.right - UI_MENU_ARROW_WIDTH / 2 - 2, cy, ink);
@@ -275,8 +275,8 @@ struct Track {
   std::vector<Level> levels;
   PlatWindow* bar_window = nullptr;  // tracking from a menu bar
   Bar bar;
-  i32 bar_index = -1;                // the bar item whose drop-down is open
-  i32 bar_x = 0, bar_y = 0;          // the bar's screen position
+  i32 bar_index = -1;        // the bar item whose drop-down is open
+  i32 bar_x = 0, bar_y = 0;  // the bar's screen position
   u32 result = 0;
   bool done = false;
   u32 focus_check_at = 0;  // when to see whether the focus left the program
@@ -301,8 +301,9 @@ bool OpenLevel(Track* t, u32 menu, i32 x, i32 y, i32 alt_x, i32 alt_y) {
   Level l;
   LoadLevel(&l, menu);
   PlatUiPlaceMenu(x, y, alt_x, alt_y, l.layout.width, l.layout.height, MonitorArea(x, y), &l.x, &l.y);
-  l.sdl = SDL_CreateWindow("", l.x, l.y, l.layout.width, l.layout.height,
-                           SDL_WINDOW_POPUP_MENU | SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_SKIP_TASKBAR);
+  l.sdl = SDL_CreateWindow(
+      "", l.x, l.y, l.layout.width, l.layout.height,
+      SDL_WINDOW_POPUP_MENU | SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_SKIP_TASKBAR);
   if (!l.sdl) return false;
   l.sdl_id = SDL_GetWindowID(l.sdl);
   SDL_ShowWindow(l.sdl);

@@ -17,7 +17,7 @@ enum { PLAT_MENU_GRAYED = 3, PLAT_MENU_CHECKED = 8 };
 
 struct PlatMenuItem {
   u32 id;
-  u32 state;         // PLAT_MENU_GRAYED, PLAT_MENU_CHECKED
+  u32 state;  // PLAT_MENU_GRAYED, PLAT_MENU_CHECKED
   bool separator;
   std::string text;  // Shift-JIS; "&" marks the underlined letter, a tab the right column
   u32 submenu;       // 0 for none

@@ -25,9 +25,9 @@ extern "C" {
 #include "platform/video.h"
 
 enum {
-  MOVIE_PICTURES_AHEAD = 4,     // decoded pictures kept before their time
-  MOVIE_SOUND_AHEAD_MS = 300,   // converted sound kept ready
-  MOVIE_VOICE_MS = 500,         // the voice's ring
+  MOVIE_PICTURES_AHEAD = 4,    // decoded pictures kept before their time
+  MOVIE_SOUND_AHEAD_MS = 300,  // converted sound kept ready
+  MOVIE_VOICE_MS = 500,        // the voice's ring
   MOVIE_SIDE_MAX = 8192,
   MOVIE_IO_BUFFER = 32768,
   MOVIE_QUEUE_BYTES = 64 << 20,  // decoded pictures held while the sound is read ahead of them
@@ -55,10 +55,10 @@ struct PlatMovie {
   std::vector<u8> spare;          // the next picture's buffer
   std::vector<i16> sound;         // converted stereo frames not yet in the voice
   size_t sound_pos = 0;
-  u32 rate = 0;                   // of the converted sound (the mixer's)
+  u32 rate = 0;  // of the converted sound (the mixer's)
   u32 voice_bytes = 0, write_pos = 0, last_play = 0;
   u64 written = 0, played = 0, sound_end = 0;  // bytes; sound_end set once the sound is all written
-  u64 sound_frames = 0;                          // converted so far
+  u64 sound_frames = 0;                        // converted so far
   bool voice_running = false;
   std::atomic<u32> wall_start{0}, wall_before{0};  // the monotonic clock's part while not paced
 
@@ -168,9 +168,9 @@ static PlatMovie* Finish(PlatMovie* m) {
   if (m->aidx >= 0 && PlatAudioIsOpen()) {
     m->rate = PlatAudioOutputRate();
     AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-    if (m->rate > 0 && swr_alloc_set_opts2(&m->swr, &stereo, AV_SAMPLE_FMT_S16, static_cast<int>(m->rate),
-                                           &m->adec->ch_layout, m->adec->sample_fmt, m->adec->sample_rate, 0,
-                                           nullptr) >= 0 &&
+    if (m->rate > 0 &&
+        swr_alloc_set_opts2(&m->swr, &stereo, AV_SAMPLE_FMT_S16, static_cast<int>(m->rate), &m->adec->ch_layout,
+                            m->adec->sample_fmt, m->adec->sample_rate, 0, nullptr) >= 0 &&
         swr_init(m->swr) >= 0) {
       PlatAudioFormat f{2, 16, m->rate};
       m->voice_bytes = static_cast<u32>(static_cast<u64>(m->rate) * MOVIE_VOICE_MS / 1000) * 4;
@@ -377,8 +377,8 @@ static size_t QueuedBytes(const PlatMovie* m) {
 static i32 Pump(PlatMovie* m) {
   const bool need_pictures = m->vidx >= 0;
   while (!m->eof) {
-    bool want_sound = m->swr && (m->sound.size() - m->sound_pos) / 2 <
-                                    static_cast<size_t>(m->rate) * MOVIE_SOUND_AHEAD_MS / 1000;
+    bool want_sound =
+        m->swr && (m->sound.size() - m->sound_pos) / 2 < static_cast<size_t>(m->rate) * MOVIE_SOUND_AHEAD_MS / 1000;
     bool want_pictures = need_pictures && m->pictures.size() < MOVIE_PICTURES_AHEAD;
     if (!want_sound && !want_pictures) break;
     if (QueuedBytes(m) > MOVIE_QUEUE_BYTES) break;  // the sound lies far behind its pictures in the file

@@ -140,14 +140,29 @@ void PlatSharedUnlink(const char* name);
 // ---- Dialogs ---------------------------------------------------------------------------------
 // Message box styles and answers keep the engine's (Windows) numbers.
 enum {
-  PLAT_MB_OK = 0, PLAT_MB_OKCANCEL = 1, PLAT_MB_ABORTRETRYIGNORE = 2, PLAT_MB_YESNOCANCEL = 3,
-  PLAT_MB_YESNO = 4, PLAT_MB_RETRYCANCEL = 5,
-  PLAT_MB_ICONERROR = 0x10, PLAT_MB_ICONQUESTION = 0x20, PLAT_MB_ICONWARNING = 0x30,
-  PLAT_MB_ICONINFO = 0x40, PLAT_MB_DEFBUTTON2 = 0x100, PLAT_MB_DEFBUTTON3 = 0x200,
+  PLAT_MB_OK = 0,
+  PLAT_MB_OKCANCEL = 1,
+  PLAT_MB_ABORTRETRYIGNORE = 2,
+  PLAT_MB_YESNOCANCEL = 3,
+  PLAT_MB_YESNO = 4,
+  PLAT_MB_RETRYCANCEL = 5,
+  PLAT_MB_ICONERROR = 0x10,
+  PLAT_MB_ICONQUESTION = 0x20,
+  PLAT_MB_ICONWARNING = 0x30,
+  PLAT_MB_ICONINFO = 0x40,
+  PLAT_MB_DEFBUTTON2 = 0x100,
+  PLAT_MB_DEFBUTTON3 = 0x200,
   PLAT_MB_SYSTEMMODAL = 0x1000,
 };
-enum { PLAT_IDOK = 1, PLAT_IDCANCEL = 2, PLAT_IDABORT = 3, PLAT_IDRETRY = 4, PLAT_IDIGNORE = 5,
-       PLAT_IDYES = 6, PLAT_IDNO = 7 };
+enum {
+  PLAT_IDOK = 1,
+  PLAT_IDCANCEL = 2,
+  PLAT_IDABORT = 3,
+  PLAT_IDRETRY = 4,
+  PLAT_IDIGNORE = 5,
+  PLAT_IDYES = 6,
+  PLAT_IDNO = 7
+};
 // Title and text are Shift-JIS. Returns the answer (PLAT_ID...). With the stderr sink the title
 // and text are printed and the default button's answer is returned.
 int PlatMessageBox(const char* title, const char* text, u32 style);
@@ -163,8 +178,7 @@ int PlatInputDialog(const char* title, const char* prompt, const char* initial, 
 // The engine's error dialog: caption and text (Shift-JIS), an end button and, when
 // edit_enabled >= 0, an edit button (edit_enabled 0 shows it disabled). on_edit is called each
 // time the edit button is pressed; the dialog stays open until the end button.
-void PlatErrorDialog(const char* caption, const char* text, int edit_enabled,
-                     void (*on_edit)(void* ctx), void* ctx);
+void PlatErrorDialog(const char* caption, const char* text, int edit_enabled, void (*on_edit)(void* ctx), void* ctx);
 // Dialog sink: true when dialogs print to stderr (ZEPHRA_DIALOGS=stderr, or no display).
 bool PlatDialogsToStderr();
 void PlatDialogsSetStderr(bool on);

@@ -63,7 +63,8 @@ void PlatPresent(PlatWindow* w, const u8* pixels, i32 width, i32 height, i32 dst
                  i32 src_x, i32 src_y, i32 src_w, i32 src_h) {
   if (!w || !pixels || width <= 0 || height <= 0 || dst_w <= 0 || dst_h <= 0 || src_w <= 0 || src_h <= 0) return;
   const i64 x0 = std::max<i64>(dst_x, 0), y0 = std::max<i64>(dst_y, 0);
-  const i64 x1 = std::min<i64>(i64{dst_x} + dst_w, CANVAS_MAX_SIDE), y1 = std::min<i64>(i64{dst_y} + dst_h, CANVAS_MAX_SIDE);
+  const i64 x1 = std::min<i64>(i64{dst_x} + dst_w, CANVAS_MAX_SIDE),
+            y1 = std::min<i64>(i64{dst_y} + dst_h, CANVAS_MAX_SIDE);
   if (x0 >= x1 || y0 >= y1) return;
   {
     std::lock_guard<std::mutex> g(s_Lock);
@@ -157,8 +158,9 @@ void PlatPresentFlush() {
 
 void PlatPresentForget(PlatWindow* w) {
   std::lock_guard<std::mutex> g(s_Lock);
-  s_Canvases.erase(std::remove_if(s_Canvases.begin(), s_Canvases.end(), [w](const PresentCanvas& c) { return c.window == w; }),
-                   s_Canvases.end());
+  s_Canvases.erase(
+      std::remove_if(s_Canvases.begin(), s_Canvases.end(), [w](const PresentCanvas& c) { return c.window == w; }),
+      s_Canvases.end());
 }
 
 bool PlatPresentRepaint(PlatWindow* w) {

@@ -39,8 +39,8 @@ int PlatPreviewCreate(u64 parent_id, PlatPreviewProc proc) {
     return 1;
   }
   unsigned long black = BlackPixel(s_Display, DefaultScreen(s_Display));
-  s_Window = XCreateSimpleWindow(s_Display, parent, 0, 0, static_cast<unsigned>(wa.width), static_cast<unsigned>(wa.height),
-                                 0, black, black);
+  s_Window = XCreateSimpleWindow(s_Display, parent, 0, 0, static_cast<unsigned>(wa.width),
+                                 static_cast<unsigned>(wa.height), 0, black, black);
   XSelectInput(s_Display, s_Window, ExposureMask | StructureNotifyMask);
   XMapWindow(s_Display, s_Window);
   XSync(s_Display, False);
@@ -71,8 +71,8 @@ void PlatPreviewDraw(const u8* bgra, i32 width, i32 height) {
   int screen = DefaultScreen(s_Display);
   Visual* vis = DefaultVisual(s_Display, screen);
   int depth = DefaultDepth(s_Display, screen);
-  XImage* img = XCreateImage(s_Display, vis, static_cast<unsigned>(depth), ZPixmap, 0, nullptr, static_cast<unsigned>(width),
-                             static_cast<unsigned>(height), 32, 0);
+  XImage* img = XCreateImage(s_Display, vis, static_cast<unsigned>(depth), ZPixmap, 0, nullptr,
+                             static_cast<unsigned>(width), static_cast<unsigned>(height), 32, 0);
   if (!img) return;
   img->data = static_cast<char*>(std::malloc(static_cast<size_t>(img->bytes_per_line) * static_cast<size_t>(height)));
   if (!img->data) {

@@ -71,8 +71,7 @@ void PlatProcessTerminate(i64 pid) {
   // Deaf to the request: it may not outlive the one who started it.
   kill(static_cast<pid_t>(pid), SIGKILL);
   int st;
-  while (waitpid(static_cast<pid_t>(pid), &st, 0) < 0 && errno == EINTR) {
-  }
+  while (waitpid(static_cast<pid_t>(pid), &st, 0) < 0 && errno == EINTR) {}
 }
 
 i64 PlatProcessId() { return getpid(); }

@@ -217,7 +217,8 @@ bool ParseValue(const std::string& line, bool unicode, PlatRegValue* v, bool* re
     type = 0;
     k++;
     size_t digits = 0;
-    while (k < data.size() && HexDigit(data[k]) >= 0 && digits < 8) type = type << 4 | static_cast<u32>(HexDigit(data[k++])), digits++;
+    while (k < data.size() && HexDigit(data[k]) >= 0 && digits < 8)
+      type = type << 4 | static_cast<u32>(HexDigit(data[k++])), digits++;
     if (digits == 0 || k >= data.size() || data[k] != ')') return false;
     k++;
   }
@@ -242,7 +243,8 @@ int PlatRegistryParse(const u8* data, size_t size, PlatRegStore* out) {
   if (size > PLAT_REG_FILE_MAX) return -1;
   std::string text;
   if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) text = Utf16ToUtf8(data + 2, size - 2);
-  else if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) text.assign(reinterpret_cast<const char*>(data) + 3, size - 3);
+  else if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF)
+    text.assign(reinterpret_cast<const char*>(data) + 3, size - 3);
   else text.assign(reinterpret_cast<const char*>(data), size);
   // A text file holds no zero character: key and value names could not be looked up by it.
   if (text.find('\0') != std::string::npos) return -1;

@@ -201,7 +201,9 @@ static std::string Convert(Converter& c, const char* to, const char* from, const
   return out;
 }
 
-std::string PlatSjisToUtf8(const std::string& sjis) { return Convert(s_ToUtf8, "UTF-8", "CP932", sjis, "\xEF\xBF\xBD"); }
+std::string PlatSjisToUtf8(const std::string& sjis) {
+  return Convert(s_ToUtf8, "UTF-8", "CP932", sjis, "\xEF\xBF\xBD");
+}
 std::string PlatUtf8ToSjis(const std::string& utf8) { return Convert(s_ToSjis, "CP932", "UTF-8", utf8, "?"); }
 
 // ---- Processes -------------------------------------------------------------------------------
@@ -221,11 +223,9 @@ int PlatSpawn(const std::vector<std::string>& argv) {
   try {
     std::thread([pid] {
       int status;
-      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     }).detach();
-  } catch (...) {
-  }
+  } catch (...) {}
   return 0;
 }
 

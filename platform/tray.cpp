@@ -28,9 +28,12 @@ const char kItemXml[] =
     "  <property name='ToolTip' type='(sa(iiay)ss)' access='read'/>"
     "  <property name='ItemIsMenu' type='b' access='read'/>"
     "  <method name='Activate'><arg name='x' type='i' direction='in'/><arg name='y' type='i' direction='in'/></method>"
-    "  <method name='SecondaryActivate'><arg name='x' type='i' direction='in'/><arg name='y' type='i' direction='in'/></method>"
-    "  <method name='ContextMenu'><arg name='x' type='i' direction='in'/><arg name='y' type='i' direction='in'/></method>"
-    "  <method name='Scroll'><arg name='delta' type='i' direction='in'/><arg name='orientation' type='s' direction='in'/></method>"
+    "  <method name='SecondaryActivate'><arg name='x' type='i' direction='in'/><arg name='y' type='i' "
+    "direction='in'/></method>"
+    "  <method name='ContextMenu'><arg name='x' type='i' direction='in'/><arg name='y' type='i' "
+    "direction='in'/></method>"
+    "  <method name='Scroll'><arg name='delta' type='i' direction='in'/><arg name='orientation' type='s' "
+    "direction='in'/></method>"
     "  <signal name='NewIcon'/>"
     "  <signal name='NewToolTip'/>"
     "  <signal name='NewTitle'/>"
@@ -126,8 +129,8 @@ const GDBusInterfaceVTable kVtable = {CallMethod, GetProperty, nullptr, {}};
 void RegisterWithWatcher() {
   if (!s_NameOwned || !s_WatcherUp || !s_Bus) return;
   g_dbus_connection_call(s_Bus, kWatcherName, "/StatusNotifierWatcher", kWatcherName, "RegisterStatusNotifierItem",
-                         g_variant_new("(s)", s_OwnName.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
-                         nullptr, nullptr);
+                         g_variant_new("(s)", s_OwnName.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr,
+                         nullptr);
 }
 
 void OnNameAcquired(GDBusConnection*, const gchar*, gpointer) {
@@ -164,13 +167,13 @@ void TrayMain() {
   GError* err = nullptr;
   gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &err);
   // A private connection: it goes away whole when the icon is removed.
-  GDBusConnection* bus =
-      address ? g_dbus_connection_new_for_address_sync(
-                    address,
-                    static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                                      G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-                    nullptr, nullptr, &err)
-              : nullptr;
+  GDBusConnection* bus = address
+                             ? g_dbus_connection_new_for_address_sync(
+                                   address,
+                                   static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                                     G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                                   nullptr, nullptr, &err)
+                             : nullptr;
   g_free(address);
   g_clear_error(&err);
   if (!bus) {
@@ -182,8 +185,8 @@ void TrayMain() {
   s_NameOwned = s_WatcherUp = false;
   s_OwnName = "org.kde.StatusNotifierItem-" + std::to_string(getpid()) + "-1";
   GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(kItemXml, nullptr);
-  const guint object = g_dbus_connection_register_object(bus, kItemPath, info->interfaces[0], &kVtable, nullptr,
-                                                         nullptr, nullptr);
+  const guint object =
+      g_dbus_connection_register_object(bus, kItemPath, info->interfaces[0], &kVtable, nullptr, nullptr, nullptr);
   const guint own = g_bus_own_name_on_connection(bus, s_OwnName.c_str(), G_BUS_NAME_OWNER_FLAGS_NONE, OnNameAcquired,
                                                  nullptr, nullptr, nullptr);
   const guint watch = g_bus_watch_name_on_connection(bus, kWatcherName, G_BUS_NAME_WATCHER_FLAGS_NONE,
@@ -196,8 +199,7 @@ void TrayMain() {
   g_object_unref(bus);
   g_dbus_node_info_unref(info);
   s_Bus = nullptr;
-  while (g_main_context_iteration(s_Context, FALSE)) {
-  }
+  while (g_main_context_iteration(s_Context, FALSE)) {}
   {
     std::lock_guard<std::mutex> g(s_StateLock);
     s_BusName.clear();

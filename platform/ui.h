@@ -11,14 +11,14 @@
 
 // Colours as 0x00RRGGBB.
 enum : u32 {
-  UI_COLOR_FACE = 0xF0F0F0,       // dialog and menu background
+  UI_COLOR_FACE = 0xF0F0F0,  // dialog and menu background
   UI_COLOR_TEXT = 0x000000,
   UI_COLOR_GREY_TEXT = 0x8D8D8D,  // disabled items and buttons
   UI_COLOR_HILITE = 0x3399FF,     // the lit menu item
   UI_COLOR_HILITE_TEXT = 0xFFFFFF,
-  UI_COLOR_EDGE = 0x8E8E8E,       // menu borders, separators, button outlines
+  UI_COLOR_EDGE = 0x8E8E8E,  // menu borders, separators, button outlines
   UI_COLOR_WHITE = 0xFFFFFF,
-  UI_COLOR_FOCUS = 0x0078D7,      // the default or focused button's outline
+  UI_COLOR_FOCUS = 0x0078D7,  // the default or focused button's outline
 };
 
 // ---- Labels ----------------------------------------------------------------------------------
@@ -84,7 +84,7 @@ PlatUiDialogLayout PlatUiLayoutDialog(i32 text_width, i32 text_height, const std
 
 // ---- Menu layout -----------------------------------------------------------------------------
 enum {
-  UI_MENU_BAR_HEIGHT = 20,   // the window menu bar
+  UI_MENU_BAR_HEIGHT = 20,  // the window menu bar
   UI_MENU_ITEM_HEIGHT = 20,
   UI_MENU_SEPARATOR_HEIGHT = 9,
   UI_MENU_CHECK_WIDTH = 22,  // the column of check marks, left of the text

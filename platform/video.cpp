@@ -15,41 +15,55 @@
 #include "platform/input.h"
 #include "platform/menu.h"
 #include "platform/platform.h"
-#include "platform/ui.h"
 #include "platform/present.h"
+#include "platform/ui.h"
 #include "platform/video.h"
 #include "platform/video_internal.h"
 
 struct PlatWindow {
   SDL_Window* sdl;
-  u32 id;         // SDL's window id: main thread only (a shaped window replaces it)
-  u32 key = 0;    // the engine's own id, fixed at creation: names the window in queued operations
+  u32 id;       // SDL's window id: main thread only (a shaped window replaces it)
+  u32 key = 0;  // the engine's own id, fixed at creation: names the window in queued operations
   void* user;
   std::atomic<bool> shown{false};
-  bool has_picture = false;  // set once a frame has been presented; until then it stays black
+  bool has_picture = false;   // set once a frame has been presented; until then it stays black
   std::atomic<u32> flags{0};  // the frame flags the engine last asked for
   std::atomic<bool> minimized{false};
   bool maximized = false;
   std::atomic<bool> shaped{false};  // read by PlatWindowShaped from any thread
-  bool fullscreen = false;         // SDL fullscreen, with or without a display mode
-  SDL_Rect windowed{};             // the client area before fullscreen
-  bool swallow_restore = false;    // the next restore is the engine's own undo
-  bool foreign = false;            // another program's window: never moved, sized or reframed
-  std::vector<std::string> drop;   // paths of the drop in progress
-  std::atomic<u32> bar_menu{0};    // the menu shown as the bar, 0 for none
+  bool fullscreen = false;          // SDL fullscreen, with or without a display mode
+  SDL_Rect windowed{};              // the client area before fullscreen
+  bool swallow_restore = false;     // the next restore is the engine's own undo
+  bool foreign = false;             // another program's window: never moved, sized or reframed
+  std::vector<std::string> drop;    // paths of the drop in progress
+  std::atomic<u32> bar_menu{0};     // the menu shown as the bar, 0 for none
   i32 bar_mode = PLAT_MENU_BAR_FRAME;
-  i32 bar_px = 0;                  // rows above the client area that the bar takes
+  i32 bar_px = 0;  // rows above the client area that the bar takes
 };
 
 // Window operations asked for from other threads, carried out by the pump.
 enum {
-  OP_SHOW = 1, OP_HIDE, OP_FLAGS, OP_RESTORE, OP_OPACITY, OP_FLASH, OP_SHAPE, OP_TITLE,
-  OP_MOVE, OP_SIZE, OP_LIMITS, OP_RAISE, OP_STATE, OP_CALL, OP_MENU_BAR, OP_FORGET_MENU,
+  OP_SHOW = 1,
+  OP_HIDE,
+  OP_FLAGS,
+  OP_RESTORE,
+  OP_OPACITY,
+  OP_FLASH,
+  OP_SHAPE,
+  OP_TITLE,
+  OP_MOVE,
+  OP_SIZE,
+  OP_LIMITS,
+  OP_RAISE,
+  OP_STATE,
+  OP_CALL,
+  OP_MENU_BAR,
+  OP_FORGET_MENU,
 };
 enum { FRAME_FLAGS = PLAT_WINDOW_FRAMED | PLAT_WINDOW_RESIZABLE | PLAT_WINDOW_TOPMOST };
 
 static bool s_Ready = false;
-static u64 s_ForeignId = 0;         // the window of another program the main window becomes
+static u64 s_ForeignId = 0;  // the window of another program the main window becomes
 static bool s_ForeignAdopted = false;
 static std::thread::id s_MainThread;
 static u32 s_PostedEvent = 0;    // engine messages (PlatPostMessage, PlatPostQuit)
@@ -242,8 +256,9 @@ PlatWindow* PlatWindowCreate(const PlatWindowDesc* desc) {
   int y = desc->y == PLAT_WINDOW_CENTERED ? SDL_WINDOWPOS_CENTERED : desc->y;
   std::string title = PlatSjisToUtf8(desc->title ? desc->title : "");
   bool foreign = s_ForeignId != 0 && !s_ForeignAdopted;
-  SDL_Window* sdl = foreign ? SDL_CreateWindowFrom(reinterpret_cast<void*>(static_cast<uintptr_t>(s_ForeignId)))
-                            : SDL_CreateWindow(title.c_str(), x, y, std::max(1, desc->width), std::max(1, desc->height), flags);
+  SDL_Window* sdl =
+      foreign ? SDL_CreateWindowFrom(reinterpret_cast<void*>(static_cast<uintptr_t>(s_ForeignId)))
+              : SDL_CreateWindow(title.c_str(), x, y, std::max(1, desc->width), std::max(1, desc->height), flags);
   if (!sdl) {
     std::fprintf(stderr, "zephra: window could not be created: %s\n", SDL_GetError());
     return nullptr;
@@ -569,7 +584,8 @@ static bool FindSdlMode(SDL_Window* sdl, const PlatDisplayMode* mode, SDL_Displa
   for (int i = 0; i < n; i++) {
     SDL_DisplayMode m;
     if (SDL_GetDisplayMode(display, i, &m) != 0) continue;
-    if (m.w == mode->width && m.h == mode->height && static_cast<i32>(SDL_BITSPERPIXEL(m.format)) == mode->bits_per_pixel &&
+    if (m.w == mode->width && m.h == mode->height &&
+        static_cast<i32>(SDL_BITSPERPIXEL(m.format)) == mode->bits_per_pixel &&
         (mode->refresh_hz == 0 || m.refresh_rate == mode->refresh_hz)) {
       *out = m;
       return true;
@@ -603,8 +619,9 @@ int PlatWindowSetFullscreen(PlatWindow* w, const PlatDisplayMode* mode) {
   SDL_DisplayMode m;
   if (mode && !FindSdlMode(w->sdl, mode, &m)) return -1;
   CoverMonitor(w, mode ? m.w : 0, mode ? m.h : 0);
-  bool ok = mode ? SDL_SetWindowDisplayMode(w->sdl, &m) == 0 && SDL_SetWindowFullscreen(w->sdl, SDL_WINDOW_FULLSCREEN) == 0
-                 : SDL_SetWindowFullscreen(w->sdl, SDL_WINDOW_FULLSCREEN_DESKTOP) == 0;
+  bool ok =
+      mode ? SDL_SetWindowDisplayMode(w->sdl, &m) == 0 && SDL_SetWindowFullscreen(w->sdl, SDL_WINDOW_FULLSCREEN) == 0
+           : SDL_SetWindowFullscreen(w->sdl, SDL_WINDOW_FULLSCREEN_DESKTOP) == 0;
   if (!ok) {
     SDL_SetWindowFullscreen(w->sdl, 0);
     Uncover(w);
@@ -908,7 +925,8 @@ void PlatModalWait(i32 timeout_ms, bool (*fn)(const SDL_Event* e, void* ctx), vo
   }
   fn(&e, ctx);  // the modal windows' own events, and input of every window
   // A key or button let go meanwhile must not stay held for the engine.
-  if ((e.type == SDL_KEYUP && FindWindow(e.key.windowID)) || (e.type == SDL_MOUSEBUTTONUP && FindWindow(e.button.windowID)))
+  if ((e.type == SDL_KEYUP && FindWindow(e.key.windowID)) ||
+      (e.type == SDL_MOUSEBUTTONUP && FindWindow(e.button.windowID)))
     PlatInputHandleSdlEvent(&e);
 }
 

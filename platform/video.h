@@ -23,9 +23,9 @@ bool PlatIsMainThread();
 
 // ---- Desktop ---------------------------------------------------------------------------------
 struct PlatDesktop {
-  i32 width, height;   // desktop resolution of the first display
-  i32 bits_per_pixel;  // colour depth as the display reports it (a 24-bit desktop reports 24)
-  i32 refresh_hz;      // 0 when unknown
+  i32 width, height;                            // desktop resolution of the first display
+  i32 bits_per_pixel;                           // colour depth as the display reports it (a 24-bit desktop reports 24)
+  i32 refresh_hz;                               // 0 when unknown
   i32 work_x, work_y, work_width, work_height;  // usable area (without panels)
 };
 // False when video is not started; out then holds 640 x 480 x 32 and refresh 0.
@@ -65,7 +65,7 @@ enum {
   PLAT_WINDOW_FRAMED = 1,     // caption and border; else a borderless popup
   PLAT_WINDOW_RESIZABLE = 2,  // a thick frame the user can drag
   PLAT_WINDOW_TOPMOST = 4,
-  PLAT_WINDOW_SHOWN = 8,      // visible at once; else hidden until PlatWindowShow
+  PLAT_WINDOW_SHOWN = 8,  // visible at once; else hidden until PlatWindowShow
 };
 enum { PLAT_WINDOW_CENTERED = -0x7FFF };
 
@@ -74,7 +74,7 @@ struct PlatWindowDesc {
   i32 x, y;           // client position on the desktop, or PLAT_WINDOW_CENTERED
   i32 width, height;  // client size
   u32 flags;
-  void* user;         // handed back with every message of the window
+  void* user;  // handed back with every message of the window
 };
 // Null when video is not started or SDL refuses the window.
 // The next window created is this window of another program (an X11 id), adopted as it is: it
@@ -179,9 +179,9 @@ enum PlatMsgKind : u32 {
   PLAT_MSG_SIZE,           // a, b = new client size
   PLAT_MSG_MINIMIZE,
   PLAT_MSG_MAXIMIZE,
-  PLAT_MSG_RESTORE,        // a = 1 when the window was minimised
-  PLAT_MSG_DROP_FILES,     // a = count of paths (native, UTF-8) dropped on the window at once
-  PLAT_MSG_MENU_COMMAND,   // a = the id of the item chosen from the window's menu bar
+  PLAT_MSG_RESTORE,       // a = 1 when the window was minimised
+  PLAT_MSG_DROP_FILES,    // a = count of paths (native, UTF-8) dropped on the window at once
+  PLAT_MSG_MENU_COMMAND,  // a = the id of the item chosen from the window's menu bar
 };
 // Keyboard and mouse events go their own way (platform/input.h).
 

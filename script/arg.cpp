@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/err.h"
+#include "core/state.h"
 #include "script/expr.h"
 #include "script/script.h"
 #include "script/task.h"
-#include "core/err.h"
-#include "core/state.h"
 
 u8 g_ArgSlotByParam[ARG_PARAM_IDS];
 u8 g_ArgCount = 0;
@@ -38,9 +38,7 @@ void ArgReset() {
   g_ArgCount = 0;
 }
 
-const char* ArgCommandName(u8 slot) {
-  return slot < CMD_SLOT_COUNT && g_CmdNames[slot] ? g_CmdNames[slot] : "";
-}
+const char* ArgCommandName(u8 slot) { return slot < CMD_SLOT_COUNT && g_CmdNames[slot] ? g_CmdNames[slot] : ""; }
 
 const char* ArgName(u8 slot, u8 param) {
   if (slot >= CMD_SLOT_COUNT || param >= g_CmdArgCounts[slot] || !g_CmdArgNames[slot]) return "";
@@ -63,35 +61,35 @@ struct RangeClass {
 };
 
 static const RangeClass kRangeClasses[ARG_CLASS_MAX + 1] = {
-    {RANGE_NONE, 0, 0},         // 0
-    {RANGE_MIN, 0, 0},          // 1
-    {RANGE_MIN, 1, 0},          // 2
-    {RANGE_LOW32, 0, 1},        // 3
-    {RANGE_LOW32, 0, 2},        // 4
-    {RANGE_LOW32, 0, 3},        // 5
-    {RANGE_LOW32, 1, 3},        // 6
-    {RANGE_LOW32, 0, 4},        // 7
-    {RANGE_LOW32, 0, 8},        // 8
-    {RANGE_LOW32, 1, 8},        // 9
-    {RANGE_LOW32, 0, 15},       // 10
-    {RANGE_LOW32, 0, 18},       // 11
-    {RANGE_LOW32, 0, 256},      // 12
-    {RANGE_LOW32, 1, 256},      // 13
-    {RANGE_LOW32, 0, 512},      // 14
-    {RANGE_LOW32, 0, 1024},     // 15
-    {RANGE_LOW32, 1, 1024},     // 16
-    {RANGE_LOW32, 128, 1024},   // 17
-    {RANGE_LOW32, 0, 2048},     // 18
-    {RANGE_LOW32, 1, 2048},     // 19
-    {RANGE_LOW32, 0, 8192},     // 20
-    {RANGE_LOW32, 1, 8192},     // 21
-    {RANGE_LOW32, 16, 8192},    // 22
-    {RANGE_LOW32, 128, 8192},   // 23
+    {RANGE_NONE, 0, 0},                   // 0
+    {RANGE_MIN, 0, 0},                    // 1
+    {RANGE_MIN, 1, 0},                    // 2
+    {RANGE_LOW32, 0, 1},                  // 3
+    {RANGE_LOW32, 0, 2},                  // 4
+    {RANGE_LOW32, 0, 3},                  // 5
+    {RANGE_LOW32, 1, 3},                  // 6
+    {RANGE_LOW32, 0, 4},                  // 7
+    {RANGE_LOW32, 0, 8},                  // 8
+    {RANGE_LOW32, 1, 8},                  // 9
+    {RANGE_LOW32, 0, 15},                 // 10
+    {RANGE_LOW32, 0, 18},                 // 11
+    {RANGE_LOW32, 0, 256},                // 12
+    {RANGE_LOW32, 1, 256},                // 13
+    {RANGE_LOW32, 0, 512},                // 14
+    {RANGE_LOW32, 0, 1024},               // 15
+    {RANGE_LOW32, 1, 1024},               // 16
+    {RANGE_LOW32, 128, 1024},             // 17
+    {RANGE_LOW32, 0, 2048},               // 18
+    {RANGE_LOW32, 1, 2048},               // 19
+    {RANGE_LOW32, 0, 8192},               // 20
+    {RANGE_LOW32, 1, 8192},               // 21
+    {RANGE_LOW32, 16, 8192},              // 22
+    {RANGE_LOW32, 128, 8192},             // 23
     {RANGE_COLOUR_OR_NONE, 0, 0xFFFFFF},  // 24
     {RANGE_COLOUR, 0, 0xFFFFFF},          // 25
-    {RANGE_LOW32, 0, -1},       // 26: the game width
-    {RANGE_LOW32, 0, -2},       // 27: the game height
-    {RANGE_0_TO_3, 0, 3},       // 28
+    {RANGE_LOW32, 0, -1},                 // 26: the game width
+    {RANGE_LOW32, 0, -2},                 // 27: the game height
+    {RANGE_0_TO_3, 0, 3},                 // 28
 };
 
 static i64 MainScreenSide(bool height) {
@@ -198,9 +196,7 @@ i32 ArgDecode(u8 slot) {
         CopyRef(p);
         break;
       }
-      default:
-        g_ArgRaw[p] = code;
-        break;
+      default: g_ArgRaw[p] = code; break;
     }
     if (ArgCheckRange(slot, r->param, cls, g_ArgInt[p]) != 0) return -1;
   }

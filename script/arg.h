@@ -24,7 +24,7 @@ extern u32 g_ArgOp[ARG_POSITIONS];
 extern u32 g_ArgSize[ARG_POSITIONS];
 extern u32 g_ArgOffset[ARG_POSITIONS];
 extern i64 g_ArgInt[ARG_POSITIONS];
-extern char* g_ArgStr[ARG_POSITIONS];      // 4096-byte buffers, allocated on first use and kept
+extern char* g_ArgStr[ARG_POSITIONS];  // 4096-byte buffers, allocated on first use and kept
 extern u32 g_ArgVarId[ARG_POSITIONS];
 extern i64 g_ArgVarElem[ARG_POSITIONS];
 extern u8 g_ArgWhole[ARG_POSITIONS];

@@ -18,18 +18,18 @@ TaskLineHandler CmdHandlerFor(u8 opcode);
 // The name of the handler a slot holds by design (for messages and tests).
 const char* CmdHandlerName(u8 slot);
 
-i32 CmdUndefined();   // error 900050, fatal; -1
-i32 CmdNotBuilt();    // error 900050, fatal, naming the command; -1
-i32 CmdNop();         // 0 without decoding its arguments
-i32 CmdProgramEnd();  // command 14
-i32 CmdFrameRateSet();  // command 29
-i32 CmdFontSet();     // command 27 (cmd_shell.cpp)
-i32 CmdFontInfo();    // command 28
-i32 CmdInputSet();    // command 50
-i32 CmdCursorSet();   // command 70
-i32 CmdSoundSet();    // command 87
-i32 CmdSoundDelete(); // command 88
-i32 CmdSoundQuery();  // command 89
+i32 CmdUndefined();          // error 900050, fatal; -1
+i32 CmdNotBuilt();           // error 900050, fatal, naming the command; -1
+i32 CmdNop();                // 0 without decoding its arguments
+i32 CmdProgramEnd();         // command 14
+i32 CmdFrameRateSet();       // command 29
+i32 CmdFontSet();            // command 27 (cmd_shell.cpp)
+i32 CmdFontInfo();           // command 28
+i32 CmdInputSet();           // command 50
+i32 CmdCursorSet();          // command 70
+i32 CmdSoundSet();           // command 87
+i32 CmdSoundDelete();        // command 88
+i32 CmdSoundQuery();         // command 89
 i32 CmdMessageEnd();         // command 79 (cmd_message.cpp)
 i32 CmdMessageSet();         // command 96
 i32 CmdMessageInfo();        // command 97
@@ -46,8 +46,8 @@ i32 CmdVarEdit();         // 100
 i32 CmdVarInfoGet();      // 101
 i32 CmdNop86();
 i32 CmdNop99();
-i32 CmdMathCalc();        // 61
-i32 CmdMotionCalc();      // 62
+i32 CmdMathCalc();    // 61
+i32 CmdMotionCalc();  // 62
 // Re-initialises the global variables (load group 1) of the selected classes 1 to 4 per type to
 // their definitions' dimensions and initial values. 0, or -1 after a retyping error.
 i32 VarReinitGlobals(const u8 int_classes[4], const u8 float_classes[4], const u8 str_classes[4]);
@@ -81,10 +81,9 @@ i32 CmdMenuItemGet();     // 66
 i32 CmdNop67();
 i32 CmdNop68();
 i32 CmdNop69();
-i32 CmdTrayIconSet();     // 98 (shell/tray.cpp)
-i32 CmdWindowHide();      // 104
-i32 CmdWindowInfoGet();   // 105
+i32 CmdTrayIconSet();    // 98 (shell/tray.cpp)
+i32 CmdWindowHide();     // 104
+i32 CmdWindowInfoGet();  // 105
 // A menu item's order value after an assignment operator (ARG_OP_...) with a value.
 i64 MenuOrderApply(i64 order, u32 op, i64 value);
 u32 CmdMessageBoxStyle();
-

@@ -20,8 +20,15 @@
 #include "script/var.h"
 
 enum {
-  SLOT_CLIP_SET = 5, SLOT_CLIP_GET = 6, SLOT_NOP7 = 7, SLOT_CSV = 8, SLOT_FLAGS = 15, SLOT_NOP16 = 16,
-  SLOT_FILE_INFO = 22, SLOT_REGISTRY = 76, SLOT_SCRIPT_INFO = 92,
+  SLOT_CLIP_SET = 5,
+  SLOT_CLIP_GET = 6,
+  SLOT_NOP7 = 7,
+  SLOT_CSV = 8,
+  SLOT_FLAGS = 15,
+  SLOT_NOP16 = 16,
+  SLOT_FILE_INFO = 22,
+  SLOT_REGISTRY = 76,
+  SLOT_SCRIPT_INFO = 92,
 };
 
 // The variable element a parameter names, and its type.
@@ -203,7 +210,7 @@ i32 CmdFileInfoGet() {
 
 // The predefined keys by the prefix that names them (compared byte for byte).
 static const char* const kRegRoots[] = {
-    "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS",
+    "HKEY_CLASSES_ROOT",     "HKEY_CURRENT_USER",   "HKEY_LOCAL_MACHINE", "HKEY_USERS",
     "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG", "HKEY_DYN_DATA",
 };
 

@@ -6,12 +6,12 @@
 
 #include "common/hash.h"
 #include "common/rand.h"
+#include "core/err.h"
 #include "script/arg.h"
 #include "script/cmd.h"
 #include "script/cmd_var.h"
 #include "script/expr.h"
 #include "script/var.h"
-#include "core/err.h"
 
 namespace {
 
@@ -69,9 +69,9 @@ enum { P_SIN = 4, P_COS = 7, P_ABS = 15, P_RAND = 20, P_CRC = 21 };
 
 // In priority order: the first given parameter chooses the function.
 const MathRow kMathRows[] = {
-    {P_SIN, FnSin}, {P_COS, FnCos},   {10, FnTan},  {5, FnAsin},     {8, FnAcos},  {6, FnSinh},
-    {9, FnCosh},   {13, FnTanh}, {11, FnAtan}, {12, FnAtan2},   {14, FnSqrt}, {P_ABS, nullptr},
-    {16, FnExp},   {17, FnLog},  {18, FnLog10}, {19, FnPow},    {P_RAND, nullptr}, {P_CRC, nullptr},
+    {P_SIN, FnSin}, {P_COS, FnCos}, {10, FnTan},   {5, FnAsin},   {8, FnAcos},       {6, FnSinh},
+    {9, FnCosh},    {13, FnTanh},   {11, FnAtan},  {12, FnAtan2}, {14, FnSqrt},      {P_ABS, nullptr},
+    {16, FnExp},    {17, FnLog},    {18, FnLog10}, {19, FnPow},   {P_RAND, nullptr}, {P_CRC, nullptr},
 };
 
 }  // namespace
@@ -154,7 +154,8 @@ void MotionCompute(const i64 a[8], const double b[31], double out[4]) {
     const F p = std::pow(2.0, static_cast<double>((static_cast<F>(b[27]) - b[8] + b[5] + b[30]) / 100));
     q = std::pow(2.0, static_cast<double>((static_cast<F>(b[27]) - b[15] + b[5] + b[30]) / 100));
     x = ((static_cast<F>(b[6]) - b[9]) - (static_cast<F>(b[3]) + b[28]) * c) * p + b[11] * c + static_cast<F>(a[5]) / 2;
-    y = ((static_cast<F>(b[7]) - b[10]) - (static_cast<F>(b[4]) + b[29]) * d) * p + b[12] * d + static_cast<F>(a[6]) / 2;
+    y = ((static_cast<F>(b[7]) - b[10]) - (static_cast<F>(b[4]) + b[29]) * d) * p + b[12] * d +
+        static_cast<F>(a[6]) / 2;
     if (a[1] != a[2]) {
       const F x1 = x + b[9] * p, y1 = y + b[10] * p;
       if (a[4] == 0) {

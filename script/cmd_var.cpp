@@ -6,6 +6,7 @@
 #include "common/int_ops.h"
 #include "common/sjis.h"
 #include "common/sjis_conv.h"
+#include "core/err.h"
 #include "script/arg.h"
 #include "script/cmd.h"
 #include "script/cmd_var.h"
@@ -13,7 +14,6 @@
 #include "script/script.h"
 #include "script/task.h"
 #include "script/var.h"
-#include "core/err.h"
 
 const u8* CmdArgCode(u8 p) { return g_CurrentTask->expr_area + g_ArgOffset[p]; }
 
@@ -55,7 +55,8 @@ static i32 VarDefine(u8 slot, u8 type) {
   switch (type) {
     case VAR_TYPE_INT: {
       i64 value = 0;
-      if (q && ExprEvalByTypeInt(static_cast<u8>(g_ArgValueType[q]), CmdArgCode(q), g_ArgSize[q], &value) != 0) return -1;
+      if (q && ExprEvalByTypeInt(static_cast<u8>(g_ArgValueType[q]), CmdArgCode(q), g_ArgSize[q], &value) != 0)
+        return -1;
       return VarTypeInt(ref.var_id, value) == 0 ? 0 : -1;
     }
     case VAR_TYPE_FLOAT: {

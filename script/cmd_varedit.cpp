@@ -10,6 +10,7 @@
 
 #include "common/sjis.h"
 #include "common/sjis_conv.h"
+#include "core/err.h"
 #include "platform/platform.h"
 #include "script/arg.h"
 #include "script/cmd.h"
@@ -17,7 +18,6 @@
 #include "script/expr.h"
 #include "script/script.h"
 #include "script/var.h"
-#include "core/err.h"
 
 namespace {
 
@@ -47,7 +47,10 @@ bool ParseHex(const char* s, i64* out) {
   if (n < 1 || n > 16) return false;
   u64 v = 0;
   for (const char* p = s + 2; *p; p++) {
-    int d = *p >= '0' && *p <= '9' ? *p - '0' : *p >= 'a' && *p <= 'f' ? *p - 'a' + 10 : *p >= 'A' && *p <= 'F' ? *p - 'A' + 10 : -1;
+    int d = *p >= '0' && *p <= '9'   ? *p - '0'
+            : *p >= 'a' && *p <= 'f' ? *p - 'a' + 10
+            : *p >= 'A' && *p <= 'F' ? *p - 'A' + 10
+                                     : -1;
     if (d < 0) return false;
     v = v << 4 | static_cast<u64>(d);
   }

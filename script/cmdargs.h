@@ -11,9 +11,9 @@ enum { CMD_ARG_PARAMS = 32 };
 enum { CMD_SCREEN_SET = 91, CMD_WINDOW_SET = 103 };
 
 struct CmdArgRecord {
-  u8 slot;                          // the command's slot, for its names in messages
+  u8 slot;  // the command's slot, for its names in messages
   u8 given[CMD_ARG_PARAMS];
-  u32 op[CMD_ARG_PARAMS];           // ARG_OP_...
+  u32 op[CMD_ARG_PARAMS];  // ARG_OP_...
   i64 value[CMD_ARG_PARAMS];
   const char* str[CMD_ARG_PARAMS];  // a given parameter's string ("" when not decoded as one)
   u32 var_id[CMD_ARG_PARAMS];       // the variable element a given parameter names
@@ -24,9 +24,7 @@ inline bool CmdArgGiven(const CmdArgRecord* a, i32 p) { return p >= 0 && p < CMD
 inline i64 CmdArgInt(const CmdArgRecord* a, i32 p) { return CmdArgGiven(a, p) ? a->value[p] : 0; }
 inline u32 CmdArgOp(const CmdArgRecord* a, i32 p) { return CmdArgGiven(a, p) ? a->op[p] : 0; }
 // The string of a given parameter, "" otherwise.
-inline const char* CmdArgStr(const CmdArgRecord* a, i32 p) {
-  return CmdArgGiven(a, p) && a->str[p] ? a->str[p] : "";
-}
+inline const char* CmdArgStr(const CmdArgRecord* a, i32 p) { return CmdArgGiven(a, p) && a->str[p] ? a->str[p] : ""; }
 // The command's name and a parameter's name in the command definitions ("" when none).
 const char* CmdArgCommandName(const CmdArgRecord* a);
 const char* CmdArgName(const CmdArgRecord* a, i32 p);

@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "common/sjis.h"
-#include "script/var.h"
 #include "core/err.h"
+#include "script/var.h"
 
 ExprState g_Expr;
 u8 g_ExprDeclareMode = 0;
@@ -275,24 +275,25 @@ i32 ExprEvalStr(const u8* code, u32 size, char* buf) { return CopyResult(Run(EXP
 i32 ExprEvalStr4(const u8* code, u32 size, char* buf) { return CopyResult(Run(EXPR_MODE_STR_FLOAT, code, size), buf); }
 
 const ExprNumEntry g_ExprNumEntry[EXPR_VALUE_TYPES] = {
-    {nullptr, nullptr},            // 0
-    {ExprEvalInt, nullptr},        // 1
-    {ExprEvalFloatAsInt, nullptr}, // 2
-    {ExprEvalInt, nullptr},        // 3
-    {ExprEvalFloatAsInt, nullptr}, // 4
-    {nullptr, nullptr},            // 5
-    {nullptr, ExprEvalIntAsFloat}, // 6
-    {nullptr, ExprEvalFloat},      // 7
-    {nullptr, ExprEvalIntAsFloat}, // 8
-    {nullptr, ExprEvalFloat},      // 9
-    {nullptr, nullptr},            // 10
-    {nullptr, ExprEvalFloat},      // 11
-    {nullptr, ExprEvalFloat},      // 12
-    {nullptr, ExprEvalFloat},      // 13
-    {nullptr, ExprEvalFloat},      // 14
+    {nullptr, nullptr},             // 0
+    {ExprEvalInt, nullptr},         // 1
+    {ExprEvalFloatAsInt, nullptr},  // 2
+    {ExprEvalInt, nullptr},         // 3
+    {ExprEvalFloatAsInt, nullptr},  // 4
+    {nullptr, nullptr},             // 5
+    {nullptr, ExprEvalIntAsFloat},  // 6
+    {nullptr, ExprEvalFloat},       // 7
+    {nullptr, ExprEvalIntAsFloat},  // 8
+    {nullptr, ExprEvalFloat},       // 9
+    {nullptr, nullptr},             // 10
+    {nullptr, ExprEvalFloat},       // 11
+    {nullptr, ExprEvalFloat},       // 12
+    {nullptr, ExprEvalFloat},       // 13
+    {nullptr, ExprEvalFloat},       // 14
 };
 
-const ExprStrEntryFn g_ExprStrEntry[EXPR_STR_VALUE_TYPES] = {nullptr, ExprEvalStr, ExprEvalStr, ExprEvalStr, ExprEvalStr4};
+const ExprStrEntryFn g_ExprStrEntry[EXPR_STR_VALUE_TYPES] = {nullptr, ExprEvalStr, ExprEvalStr, ExprEvalStr,
+                                                             ExprEvalStr4};
 
 i32 ExprEvalByTypeInt(u8 value_type, const u8* code, u32 size, i64* out) {
   *out = 0;

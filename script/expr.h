@@ -9,16 +9,16 @@
 
 // Opcodes of the byte code (shared with the kit's compiler).
 enum : u8 {
-  EXPR_OP_STR = 'M',          // quote character, text up to the next quote
+  EXPR_OP_STR = 'M',  // quote character, text up to the next quote
   EXPR_OP_I8 = 'B',
   EXPR_OP_I16 = 'W',
   EXPR_OP_I32 = 'I',
   EXPR_OP_I64 = 'L',
   EXPR_OP_F64 = 'F',
-  EXPR_OP_VAR = 'H',          // u8 marker, u16 variable id: element 0
-  EXPR_OP_INDEX_OPEN = 'V',   // same operand: an index list follows
+  EXPR_OP_VAR = 'H',         // u8 marker, u16 variable id: element 0
+  EXPR_OP_INDEX_OPEN = 'V',  // same operand: an index list follows
   EXPR_OP_INDEX_CLOSE = ')',
-  EXPR_OP_WHOLE = 'v',        // same operand: the whole variable
+  EXPR_OP_WHOLE = 'v',  // same operand: the whole variable
   EXPR_OP_NEG = 'R',
   EXPR_OP_TO_TEXT = 's',
   EXPR_OP_TO_NUM = 'i',
@@ -43,12 +43,12 @@ enum : u8 {
 
 enum {
   EXPR_STACK_SLOTS = 1024,
-  EXPR_POOL_BUFFERS = 1024,   // index 0 is never used
+  EXPR_POOL_BUFFERS = 1024,  // index 0 is never used
   EXPR_STR_BUF = 4096,
   EXPR_STR_MAX = 4095,
-  EXPR_INSTR_HEADER = 3,      // opcode and operand length
-  EXPR_VAR_OPERAND = 3,       // marker and variable id
-  EXPR_INDEX_MAX = 8,         // dimensions of a variable
+  EXPR_INSTR_HEADER = 3,  // opcode and operand length
+  EXPR_VAR_OPERAND = 3,   // marker and variable id
+  EXPR_INDEX_MAX = 8,     // dimensions of a variable
 };
 
 enum { EXPR_MODE_INT = 1, EXPR_MODE_FLOAT = 2, EXPR_MODE_STR = 3, EXPR_MODE_STR_FLOAT = 4 };
@@ -72,10 +72,10 @@ struct ExprSlot {
 
 // The last variable reference of an evaluation (the define commands read the index list).
 struct ExprVarRef {
-  u32 var_id;       // 0 when none
-  i64 element;      // flattened
-  u8 whole;         // a whole-variable reference
-  u8 index_count;   // of the last closed index list
+  u32 var_id;      // 0 when none
+  i64 element;     // flattened
+  u8 whole;        // a whole-variable reference
+  u8 index_count;  // of the last closed index list
   i64 indexes[EXPR_INDEX_MAX];
 };
 

@@ -9,9 +9,9 @@
 
 #include "common/int_ops.h"
 #include "common/sjis.h"
+#include "core/err.h"
 #include "script/expr.h"
 #include "script/var.h"
-#include "core/err.h"
 
 // ---- Literals --------------------------------------------------------------------------------
 
@@ -55,7 +55,8 @@ static i32 OpStr(const u8* operand, u16 len) {
   if (!out) return -1;
   u8 quote = operand[0];
   u16 end = 1;
-  while (end < len && operand[end] != quote) end = static_cast<u16>(end + (SjisIsLead(operand[end]) && end + 1 < len ? 2 : 1));
+  while (end < len && operand[end] != quote)
+    end = static_cast<u16>(end + (SjisIsLead(operand[end]) && end + 1 < len ? 2 : 1));
   if (end > len) end = len;
   size_t n = 0;
   for (u16 k = 1; k < end;) {
@@ -144,10 +145,14 @@ static const NumBinary kSub = {IntWrapSub, [](double a, double b) { return a - b
 static const NumBinary kMul = {IntWrapMul, [](double a, double b) { return a * b; }};
 static const NumBinary kDiv = {IntDiv, [](double a, double b) { return b == 0.0 ? 0.0 : a / b; }};
 static const NumBinary kMod = {IntMod, nullptr};
-static const NumBinary kLt = {[](i64 a, i64 b) -> i64 { return a < b; }, [](double a, double b) { return a < b ? 1.0 : 0.0; }};
-static const NumBinary kGt = {[](i64 a, i64 b) -> i64 { return a > b; }, [](double a, double b) { return a > b ? 1.0 : 0.0; }};
-static const NumBinary kLe = {[](i64 a, i64 b) -> i64 { return a <= b; }, [](double a, double b) { return a <= b ? 1.0 : 0.0; }};
-static const NumBinary kGe = {[](i64 a, i64 b) -> i64 { return a >= b; }, [](double a, double b) { return a >= b ? 1.0 : 0.0; }};
+static const NumBinary kLt = {[](i64 a, i64 b) -> i64 { return a < b; },
+                              [](double a, double b) { return a < b ? 1.0 : 0.0; }};
+static const NumBinary kGt = {[](i64 a, i64 b) -> i64 { return a > b; },
+                              [](double a, double b) { return a > b ? 1.0 : 0.0; }};
+static const NumBinary kLe = {[](i64 a, i64 b) -> i64 { return a <= b; },
+                              [](double a, double b) { return a <= b ? 1.0 : 0.0; }};
+static const NumBinary kGe = {[](i64 a, i64 b) -> i64 { return a >= b; },
+                              [](double a, double b) { return a >= b ? 1.0 : 0.0; }};
 static const NumBinary kAnd = {[](i64 a, i64 b) -> i64 { return a != 0 && b != 0; },
                                [](double a, double b) { return a != 0.0 && b != 0.0 ? 1.0 : 0.0; }};
 static const NumBinary kOr = {[](i64 a, i64 b) -> i64 { return a != 0 || b != 0; },
@@ -324,10 +329,22 @@ static bool ShortLiteral(const u8* code, u32 size, i64* v) {
   if (size < EXPR_INSTR_HEADER || (code[1] | code[2] << 8) != static_cast<i32>(size - EXPR_INSTR_HEADER)) return false;
   const u8* p = code + EXPR_INSTR_HEADER;
   switch (code[0]) {
-    case EXPR_OP_I8: if (size != 4) return false; *v = static_cast<i8>(p[0]); return true;
-    case EXPR_OP_I16: if (size != 5) return false; *v = static_cast<i16>(ReadLe(p, 2)); return true;
-    case EXPR_OP_I32: if (size != 7) return false; *v = static_cast<i32>(ReadLe(p, 4)); return true;
-    case EXPR_OP_I64: if (size != 11) return false; *v = ReadLe(p, 8); return true;
+    case EXPR_OP_I8:
+      if (size != 4) return false;
+      *v = static_cast<i8>(p[0]);
+      return true;
+    case EXPR_OP_I16:
+      if (size != 5) return false;
+      *v = static_cast<i16>(ReadLe(p, 2));
+      return true;
+    case EXPR_OP_I32:
+      if (size != 7) return false;
+      *v = static_cast<i32>(ReadLe(p, 4));
+      return true;
+    case EXPR_OP_I64:
+      if (size != 11) return false;
+      *v = ReadLe(p, 8);
+      return true;
     default: return false;
   }
 }
@@ -362,8 +379,14 @@ i32 ExprRunShortInt(const u8* code, u32 size) {
   const u8* op = code + size - EXPR_INSTR_HEADER;
   if (op[1] || op[2]) return 0;
   switch (op[0]) {
-    case EXPR_OP_EQ: case EXPR_OP_NE: case EXPR_OP_LT: case EXPR_OP_GT: case EXPR_OP_LE: case EXPR_OP_GE:
-    case EXPR_OP_ADD: case EXPR_OP_SUB: break;
+    case EXPR_OP_EQ:
+    case EXPR_OP_NE:
+    case EXPR_OP_LT:
+    case EXPR_OP_GT:
+    case EXPR_OP_LE:
+    case EXPR_OP_GE:
+    case EXPR_OP_ADD:
+    case EXPR_OP_SUB: break;
     default: return 0;
   }
   const u16 id = ShortIntVar(code, kVar);

@@ -10,10 +10,10 @@
 #include "core/pack.h"
 
 enum {
-  FILE_CSV_FIELD_MAX = 4095,     // bytes a CSV field keeps (the 4096-byte field buffer)
-  FILE_CLIP_TEXT_MAX = 1024,     // bytes of clipboard text taken
-  FILE_REG_BUF = 1024,           // the registry value buffer
-  FILE_ASSOC_BUF = 264,          // the associated-program buffer
+  FILE_CSV_FIELD_MAX = 4095,  // bytes a CSV field keeps (the 4096-byte field buffer)
+  FILE_CLIP_TEXT_MAX = 1024,  // bytes of clipboard text taken
+  FILE_REG_BUF = 1024,        // the registry value buffer
+  FILE_ASSOC_BUF = 264,       // the associated-program buffer
 };
 
 // Normalises a script's file name in place: lower-cased, every "/" turned into "\" (double-byte

@@ -6,13 +6,13 @@
 #include <cstring>
 
 #include "common/sjis.h"
+#include "core/err.h"
+#include "core/obj.h"
 #include "script/arg.h"
 #include "script/cmd_var.h"
 #include "script/expr.h"
-#include "core/obj.h"
 #include "script/script.h"
 #include "script/task.h"
-#include "core/err.h"
 
 enum { CALL_VALUES_MAX = 16 };
 
@@ -376,7 +376,7 @@ static i32 BlockLeave(u8 slot, bool again) {
     t->next_line = b->head_line;  // the head runs again and re-evaluates its condition
     t->block_depth = static_cast<i8>(nd - 1);
   } else {
-    t->next_line = b->end_line;   // its end command closes it
+    t->next_line = b->end_line;  // its end command closes it
     t->block_depth = static_cast<i8>(nd);
   }
   return 0;

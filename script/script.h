@@ -10,34 +10,34 @@
 // ---- File layouts ----------------------------------------------------------------------------
 
 enum {
-  SCRIPT_HEADER_COUNT_AT = 8,       // the entry count of zpe, zpc, zpt_list, zpl
-  ERRTEXT_ENTRIES_AT = 16,          // zpe: u32 code, NUL text
-  CMDDEF_ENTRIES_AT = 16,           // zpc: name, u8 n, n x (name, u8 kind, u8 class)
-  CMDDEF_CRT_TEXTS = 37,            // zpc: texts by C runtime error number, after the commands
-  CMDDEF_KEYMAP_SIZE = 256,         // zpc: the key map, after the texts
-  VARSLOT_VERSION_AT = 4,           // zpt: u32 version, u32 V, u32 value
+  SCRIPT_HEADER_COUNT_AT = 8,  // the entry count of zpe, zpc, zpt_list, zpl
+  ERRTEXT_ENTRIES_AT = 16,     // zpe: u32 code, NUL text
+  CMDDEF_ENTRIES_AT = 16,      // zpc: name, u8 n, n x (name, u8 kind, u8 class)
+  CMDDEF_CRT_TEXTS = 37,       // zpc: texts by C runtime error number, after the commands
+  CMDDEF_KEYMAP_SIZE = 256,    // zpc: the key map, after the texts
+  VARSLOT_VERSION_AT = 4,      // zpt: u32 version, u32 V, u32 value
   VARSLOT_COUNT_AT = 8,
   VARSLOT_VALUE_AT = 12,
   VARSLOT_FILE_SIZE = 16,
   VARSLOT_VERSION = 493,
-  VARSLOT_ID_MAX = 65535,           // ids are 16-bit wherever the byte code names them
-  FILELIST_RECORDS_AT = 12,         // zpt_list: u32 number, u32 n, n bytes, 16 bytes, u32 value
+  VARSLOT_ID_MAX = 65535,    // ids are 16-bit wherever the byte code names them
+  FILELIST_RECORDS_AT = 12,  // zpt_list: u32 number, u32 n, n bytes, 16 bytes, u32 value
   FILELIST_RECORD_FIXED = 28,
-  FILELIST_MAX_FILES = 65536,       // file numbers are 16-bit in labels and threads
-  VARDEF_COUNT_AT = 8,              // zpv: u16 count at 8, definitions from 10
+  FILELIST_MAX_FILES = 65536,  // file numbers are 16-bit in labels and threads
+  VARDEF_COUNT_AT = 8,         // zpv: u16 count at 8, definitions from 10
   VARDEF_ENTRIES_AT = 10,
-  VARDEF_FIXED = 8,                 // i8 group, u8 class, u16 file, u16 id, u8 type, i8 d
-  LABEL_BUCKETS = 256,              // zpl: u32 L at 8, 256 x u32 first index at 12, labels at 1036
+  VARDEF_FIXED = 8,     // i8 group, u8 class, u16 file, u16 id, u8 type, i8 d
+  LABEL_BUCKETS = 256,  // zpl: u32 L at 8, 256 x u32 first index at 12, labels at 1036
   LABEL_BUCKETS_AT = 12,
   LABEL_ENTRIES_AT = 1036,
-  LABEL_FIXED = 13,                 // u8 n, n name bytes, u32 hash, u32 line, u16 file, i8, i8
-  BODY_HEADER_SIZE = 32,            // zpt%05d: u32 lines at 8, then C, A, E, N
+  LABEL_FIXED = 13,       // u8 n, n name bytes, u32 hash, u32 line, u16 file, i8, i8
+  BODY_HEADER_SIZE = 32,  // zpt%05d: u32 lines at 8, then C, A, E, N
   BODY_LINES_AT = 8,
   BODY_CMD_SIZE_AT = 12,
   BODY_ARG_SIZE_AT = 16,
   BODY_EXPR_SIZE_AT = 20,
   BODY_LINENO_SIZE_AT = 24,
-  BODY_CMD_BYTES = 4,               // u8 opcode, u8 argument count, u8 line flag, u8 not read
+  BODY_CMD_BYTES = 4,  // u8 opcode, u8 argument count, u8 line flag, u8 not read
   ARG_RECORD_SIZE = 12,
   SCRIPT_KEY_SIZE = 4,
 };
@@ -96,11 +96,11 @@ struct ScriptFileRecord {
   u8* arg_counts;
   ArgRecord** arg_records;  // per line its first record (every line's records lie in args)
   ArgRecord* args;
-  u32 arg_total;            // records in args
+  u32 arg_total;  // records in args
   u8* expr_area;
   u32 expr_size;
-  u32* line_numbers;        // source line per line
-  u8* image;                // the unscrambled file image
+  u32* line_numbers;  // source line per line
+  u8* image;          // the unscrambled file image
 };
 
 struct LabelRecord {
@@ -145,8 +145,8 @@ extern u8 g_KeyMap[CMDDEF_KEYMAP_SIZE];
 extern u32 g_VarSlotValue;  // the third value of the variable-slot file
 
 extern u32 g_ScriptFileCount;
-extern char** g_ScriptFileNames;        // by file number; null when the list names none
-extern u32* g_ScriptFileValues;         // by record position
+extern char** g_ScriptFileNames;          // by file number; null when the list names none
+extern u32* g_ScriptFileValues;           // by record position
 extern ScriptFileRecord** g_ScriptFiles;  // by file number; null until loaded
 
 extern u32 g_LabelCount;
@@ -166,9 +166,9 @@ i32 ScriptLoadAll();
 i32 ScriptLoadErrorTable();
 i32 ScriptLoadCommandDefs();  // also fills the command table
 i32 ScriptLoadVarSlots();
-i32 ScriptLoadFileList();     // also ScriptAllocFileTable
+i32 ScriptLoadFileList();  // also ScriptAllocFileTable
 i32 ScriptLoadVarDefs();
-i32 ScriptLoadLabels();       // 1 without a message when the file is missing
+i32 ScriptLoadLabels();  // 1 without a message when the file is missing
 i32 ScriptAllocFileTable();
 
 // The same loaders over a file image already in memory (tests, the fuzzer). Each takes ownership
@@ -205,8 +205,12 @@ i32 ScriptCurrentOpcode();
 bool ScriptErrorPosition(const char** file, i32* line);
 
 // The error for a damaged compiled file: 105000, fatal, with the file's name.
-enum { ERR_SCRIPT_FORMAT = 105000, ERR_SCRIPT_FILE_NUMBER = 901030, ERR_VAR_DEF_ID = 900070,
-       ERR_LABEL_MISSING = 108180 };
+enum {
+  ERR_SCRIPT_FORMAT = 105000,
+  ERR_SCRIPT_FILE_NUMBER = 901030,
+  ERR_VAR_DEF_ID = 900070,
+  ERR_LABEL_MISSING = 108180
+};
 
 // Tests: frees every table and record and clears the globals.
 void ScriptReset();

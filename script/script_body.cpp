@@ -6,13 +6,13 @@
 #include <cstring>
 
 #include "common/sjis.h"
+#include "core/err.h"
+#include "core/hooks.h"
+#include "core/state.h"
 #include "script/cmd.h"
 #include "script/expr.h"
 #include "script/script.h"
 #include "script/script_read.h"
-#include "core/hooks.h"
-#include "core/err.h"
-#include "core/state.h"
 
 void ScriptFreeRecord(ScriptFileRecord* rec) {
   if (!rec) return;
@@ -50,7 +50,8 @@ static void PreResolveLabels(ScriptFileRecord* rec) {
     u8 count = rec->arg_counts[line];
     if (op == CMD_LABEL_JUMP && count > 0) {
       i32 index = ConstantLabel(rec, first);
-      if (index >= 0 && static_cast<u32>(index) < SCRIPT_JUMP_RESOLVED) first->size = SCRIPT_JUMP_RESOLVED + static_cast<u32>(index);
+      if (index >= 0 && static_cast<u32>(index) < SCRIPT_JUMP_RESOLVED)
+        first->size = SCRIPT_JUMP_RESOLVED + static_cast<u32>(index);
     } else if (op == CMD_LABEL_CALL) {
       for (u8 k = 0; k < count; k++) {
         ArgRecord* r = &first[k];

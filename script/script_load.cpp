@@ -8,15 +8,15 @@
 
 #include "common/hash.h"
 #include "common/sjis.h"
+#include "core/err.h"
+#include "core/obj.h"
+#include "core/pack.h"
+#include "core/usererr.h"
 #include "script/cmd.h"
 #include "script/expr.h"
-#include "core/obj.h"
 #include "script/script.h"
 #include "script/script_read.h"
-#include "core/usererr.h"
 #include "script/var.h"
-#include "core/err.h"
-#include "core/pack.h"
 
 const char kScriptErrTextFile[] = "chbin\\zpe.zbn";
 const char kScriptCmdDefFile[] = "chbin\\zpc.zbn";

@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 #include "common/sjis.h"
-#include "core/obj.h"
 #include "core/err.h"
+#include "core/obj.h"
 
 TaskContext* g_CurrentTask = nullptr;
 ObjNode* g_CurrentTaskNode = nullptr;

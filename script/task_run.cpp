@@ -8,16 +8,16 @@
 #include <string>
 
 #include "common/sjis.h"
+#include "core/err.h"
+#include "core/hooks.h"
+#include "core/obj.h"
+#include "core/state.h"
+#include "core/sys.h"
 #include "platform/platform.h"
 #include "script/arg.h"
-#include "core/obj.h"
 #include "script/script.h"
 #include "script/task.h"
 #include "script/var.h"
-#include "core/err.h"
-#include "core/state.h"
-#include "core/hooks.h"
-#include "core/sys.h"
 
 static ObjNode** s_Ended = nullptr;  // unlinked threads waiting for the end of the pass
 static u32 s_EndedCount = 0, s_EndedCap = 0;
@@ -79,7 +79,8 @@ static void DebugCornerCheck() {
   if (s_DebugCorners != DEBUG_ALL_CORNERS) return;
   s_DebugCorners = 0;
   std::string title = PlatUtf8ToSjis("[デバッグ機能]");
-  std::string text = PlatUtf8ToSjis("マウスによる画面四隅への移動を検出しました。\n\n強制的に終了します。よろしいですか？");
+  std::string text =
+      PlatUtf8ToSjis("マウスによる画面四隅への移動を検出しました。\n\n強制的に終了します。よろしいですか？");
   if (PlatMessageBox(title.c_str(), text.c_str(), PLAT_MB_YESNO) == PLAT_IDYES) g_QuitRequested = 1;
 }
 
@@ -353,8 +354,16 @@ oom:
 // ---- Thread commands -------------------------------------------------------------------------
 
 enum {
-  TASK_P_NAME = 0, TASK_P_RUN_A = 1, TASK_P_RUN_B = 2, TASK_P_ORDER = 3, TASK_P_INT1 = 4, TASK_P_FLOAT1 = 14,
-  TASK_P_LABEL = 34, TASK_P_STATE = 35, TASK_P_NOW = 37, TASK_SLOTS_GIVEN = 10,
+  TASK_P_NAME = 0,
+  TASK_P_RUN_A = 1,
+  TASK_P_RUN_B = 2,
+  TASK_P_ORDER = 3,
+  TASK_P_INT1 = 4,
+  TASK_P_FLOAT1 = 14,
+  TASK_P_LABEL = 34,
+  TASK_P_STATE = 35,
+  TASK_P_NOW = 37,
+  TASK_SLOTS_GIVEN = 10,
 };
 
 // The thread node a name parameter names (an empty name: the running thread). Sets *node (null

@@ -127,9 +127,7 @@ i32 VarSetNumElement(i64 id, i64 index, i64 value) {
       if (!v->floats) return -1;
       v->floats[index] = static_cast<double>(value);
       return 0;
-    default:
-      ErrRaiseAtScript(ERR_VAR_WRONG_TYPE, 1);
-      return 0;
+    default: ErrRaiseAtScript(ERR_VAR_WRONG_TYPE, 1); return 0;
   }
 }
 
@@ -145,9 +143,7 @@ i32 VarSetFloatElement(i64 id, i64 index, double value) {
       if (!v->floats) return -1;
       v->floats[index] = value;
       return 0;
-    default:
-      ErrRaiseAtScript(ERR_VAR_WRONG_TYPE, 1);
-      return 0;
+    default: ErrRaiseAtScript(ERR_VAR_WRONG_TYPE, 1); return 0;
   }
 }
 
@@ -359,8 +355,7 @@ i32 VarResize1D(i64 id, i64 n) {
       v->count = n;
       return 0;
     }
-    default:
-      return -1;
+    default: return -1;
   }
   ErrRaiseAtScript(ERR_OUT_OF_MEMORY, 1);
   return -1;

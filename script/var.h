@@ -10,9 +10,9 @@ enum { VAR_TYPE_NONE = 0, VAR_TYPE_INT = 1, VAR_TYPE_FLOAT = 2, VAR_TYPE_STR = 3
 enum {
   VAR_DIM_MAX = 8,
   VAR_ELEMENT_MAX = 4000000,
-  VAR_STR_MAX = 4095,        // bytes of text in a string element
-  VAR_STR_BUF = 4096,        // a buffer that holds any string element
-  VAR_SYS_ID_LIMIT = 1000,   // ids below are system variables
+  VAR_STR_MAX = 4095,       // bytes of text in a string element
+  VAR_STR_BUF = 4096,       // a buffer that holds any string element
+  VAR_SYS_ID_LIMIT = 1000,  // ids below are system variables
 };
 enum {
   ERR_VAR_TOO_MANY = 101100,
@@ -23,15 +23,15 @@ enum {
 };
 
 struct VarRecord {
-  u8 var_class;       // 1 to 4, assigned by the compiler
-  i8 type;            // VAR_TYPE_...
-  i8 dim_count;       // 0 (scalar) to 8
+  u8 var_class;  // 1 to 4, assigned by the compiler
+  i8 type;       // VAR_TYPE_...
+  i8 dim_count;  // 0 (scalar) to 8
   u32 dims[VAR_DIM_MAX];
-  i64 count;          // product of the dimensions, 1 to 4,000,000
+  i64 count;  // product of the dimensions, 1 to 4,000,000
   i64* ints;
   double* floats;
   char** strs;
-  u16* str_caps;      // per string element its buffer size
+  u16* str_caps;  // per string element its buffer size
 };
 
 extern VarRecord** g_VarTable;

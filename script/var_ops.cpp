@@ -11,7 +11,6 @@ static bool InBounds(i64 id, i64 index) {
   return v && index >= 0 && index < v->count;
 }
 
-
 static i32 IntOp(u8 op, i64 id, i64 index, i64 value) {
   if (!InBounds(id, index)) return -1;
   i64 r = 0;
@@ -44,9 +43,13 @@ static i32 FloatOp(u8 op, i64 id, i64 index, double value) {
 }
 
 template <u8 OP>
-static i32 IntEntry(i64 id, i64 index, i64 iv, double) { return IntOp(OP, id, index, iv); }
+static i32 IntEntry(i64 id, i64 index, i64 iv, double) {
+  return IntOp(OP, id, index, iv);
+}
 template <u8 OP>
-static i32 FloatEntry(i64 id, i64 index, i64, double fv) { return FloatOp(OP, id, index, fv); }
+static i32 FloatEntry(i64 id, i64 index, i64, double fv) {
+  return FloatOp(OP, id, index, fv);
+}
 
 void VarInitAssignOps() {
   static const VarAssignOpFn kOps[2 * VAR_ASSIGN_OP_COUNT] = {

@@ -24,8 +24,12 @@
 namespace {
 
 enum {
-  SLOT_ITEM_SET = 63, SLOT_POPUP = 64, SLOT_ITEM_DELETE = 65, SLOT_ITEM_GET = 66,
-  SLOT_WINDOW_HIDE = 104, SLOT_WINDOW_INFO = 105,
+  SLOT_ITEM_SET = 63,
+  SLOT_POPUP = 64,
+  SLOT_ITEM_DELETE = 65,
+  SLOT_ITEM_GET = 66,
+  SLOT_WINDOW_HIDE = 104,
+  SLOT_WINDOW_INFO = 105,
 };
 enum {
   ERR_MENU_NO_ORDER = 100240,
@@ -151,7 +155,17 @@ i32 CmdMenuItemDelete() {
 }
 
 i32 CmdMenuItemGet() {
-  enum { P_RESULT = 0, P_PATH = 1, P_TEXT = 2, P_EXISTS = 3, P_ORDER = 4, P_SHOWN = 5, P_ENABLED = 6, P_CHECK = 7, P_ID = 8 };
+  enum {
+    P_RESULT = 0,
+    P_PATH = 1,
+    P_TEXT = 2,
+    P_EXISTS = 3,
+    P_ORDER = 4,
+    P_SHOWN = 5,
+    P_ENABLED = 6,
+    P_CHECK = 7,
+    P_ID = 8
+  };
   if (ArgDecode(SLOT_ITEM_GET) != 0) return -1;
   char path[OBJ_PATH_MAX];
   i32 folder;

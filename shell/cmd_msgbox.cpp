@@ -3,15 +3,15 @@
 // input window, which owns the windows.
 #include <cstring>
 
+#include "core/err.h"
+#include "core/sys.h"
 #include "platform/platform.h"
 #include "platform/video.h"
 #include "script/arg.h"
 #include "script/cmd.h"
 #include "script/cmd_var.h"
 #include "script/var.h"
-#include "core/err.h"
 #include "shell/input.h"
-#include "core/sys.h"
 
 namespace {
 

@@ -3,13 +3,13 @@
 // loop's.
 #include "script/cmd.h"
 
+#include "core/err.h"
 #include "display/emote.h"
 #include "layer/layer_cmd.h"
 #include "layer/layer_edit.h"
 #include "script/arg.h"
 #include "script/save.h"
 #include "script/task.h"
-#include "core/err.h"
 #include "shell/frame.h"
 #include "shell/screen.h"
 #include "shell/wincmd.h"
@@ -131,7 +131,6 @@ void CmdInitTable() {
   for (TaskLineHandler& h : g_CmdHandlers) h = CmdUndefined;
   for (const CmdRow& row : kCmdRows) g_CmdHandlers[row.slot] = row.handler;
 }
-
 
 const char* CmdHandlerName(u8 slot) {
   for (const CmdRow& row : kCmdRows)

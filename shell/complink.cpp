@@ -9,12 +9,12 @@
 #include <cstring>
 
 #include "common/sjis.h"
+#include "core/err.h"
+#include "core/pack.h"
+#include "core/sys.h"
 #include "platform/file.h"
 #include "platform/platform.h"
 #include "platform/video.h"
-#include "core/err.h"
-#include "core/sys.h"
-#include "core/pack.h"
 #include "shell/startup.h"
 
 std::string g_ScriptCompilerPath;

@@ -1,32 +1,30 @@
 // The frame loop, its pacing and the optional frame thread (see frame.h). Pacing measures from
 // the scheduled start of the frame with unsigned 32-bit arithmetic, so a frame that comes
 // "before" its schedule after a late frame counts as late and restarts the schedule.
-#include "core/config.h"
 #include "shell/frame.h"
+#include "core/config.h"
 
 #include <string>
 
 #include "common/types.h"
+#include "core/err.h"
+#include "core/obj.h"
+#include "core/sys.h"
 #include "display/gpu.h"
 #include "display/present.h"
 #include "layer/compose.h"
 #include "layer/layer.h"
 #include "platform/platform.h"
 #include "platform/video.h"
-#include "core/obj.h"
-#include "script/task.h"
-#include "core/err.h"
-#include "shell/input.h"
-#include "display/gpu.h"
 #include "script/save.h"
+#include "script/task.h"
+#include "shell/input.h"
 #include "shell/menu.h"
-#include "sound/movie.h"
 #include "shell/startup.h"
-#include "core/sys.h"
+#include "shell/wincmd.h"
 #include "shell/window.h"
 #include "shell/window_paint.h"
-#include "shell/wincmd.h"
-
+#include "sound/movie.h"
 
 static PlatThread* s_FrameThread = nullptr;
 
@@ -170,8 +168,7 @@ void FrameThreadMain(void*) {
 }
 
 void FrameThreadLoop() {
-  while (FrameRun() == 0) {
-  }
+  while (FrameRun() == 0) {}
   WinRequestQuit();
 }
 

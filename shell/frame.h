@@ -9,7 +9,6 @@
 #include "common/types.h"
 #include "core/state.h"
 
-
 i32 FrameRun();
 u8 FrameWait();
 void FrameCountPresent();
@@ -34,7 +33,6 @@ void FrameTimerPeriodEnd();
 // frame rate and frame skipping), taking already decoded arguments. A rate below 1 is ignored.
 i32 FrameProgramEnd(bool relaunch_given, i64 relaunch);
 i32 FrameRateSet(bool rate_given, i64 rate, bool skip_given, i64 skip);
-
 
 // Tests: back to the state before the first frame.
 void FrameReset();

@@ -1,9 +1,9 @@
 // The roof's wiring of the floors below: the hooks through which lower modules call up, the
 // object trees' roots with their first payloads, and the trees' reset with each payload's owner.
+#include "core/hooks.h"
 #include "common/rand.h"
 #include "core/config.h"
 #include "core/err.h"
-#include "core/hooks.h"
 #include "core/obj.h"
 #include "core/pack.h"
 #include "core/sys.h"
@@ -95,7 +95,7 @@ static void FreeTaskPayload(void* p) { TaskFreeContext(static_cast<TaskContext*>
 static void FreeSoundPayload(void* p) { SoundObjectFree(static_cast<SoundObject*>(p)); }
 
 void SysObjReset() {
-  TaskReset();  // threads ended in a pass that did not finish
+  TaskReset();             // threads ended in a pass that did not finish
   LayerForgetMaskUsers();  // the layer nodes go without their release
   static const ObjPayloadFreeFn kFree[OBJ_TREE_COUNT] = {FreeLayerPayload, FreeMenuPayload, FreeTaskPayload,
                                                          FreeSoundPayload};

@@ -9,19 +9,18 @@
 #include <climits>
 #include <string>
 
+#include "core/err.h"
+#include "core/obj.h"
+#include "display/gpu.h"
 #include "display/present.h"
 #include "layer/layer.h"
 #include "platform/input.h"
 #include "platform/platform.h"
-#include "core/obj.h"
-#include "core/err.h"
-#include "shell/frame.h"
-#include "display/gpu.h"
 #include "script/save.h"
+#include "shell/frame.h"
 #include "shell/menu.h"
-#include "sound/movie.h"
 #include "shell/window.h"
-
+#include "sound/movie.h"
 
 // Keys and buttons pressed since the update last looked (UI thread sets, frame thread takes).
 static std::atomic<u8> s_PressedSince[256];
@@ -30,9 +29,8 @@ static std::atomic<u8> s_PressedSince[256];
 static const struct {
   u8 first, last;
 } s_KeyboardRanges[] = {
-    {0x08, 0x09}, {0x0D, 0x0D}, {0x10, 0x13}, {0x1B, 0x1B}, {0x20, 0x28}, {0x2C, 0x39},
-    {0x41, 0x5A}, {0x60, 0x87}, {0x90, 0x91}, {0xA0, 0xA5}, {0xBA, 0xC0}, {0xDB, 0xDE},
-    {0xE2, 0xE2},
+    {0x08, 0x09}, {0x0D, 0x0D}, {0x10, 0x13}, {0x1B, 0x1B}, {0x20, 0x28}, {0x2C, 0x39}, {0x41, 0x5A},
+    {0x60, 0x87}, {0x90, 0x91}, {0xA0, 0xA5}, {0xBA, 0xC0}, {0xDB, 0xDE}, {0xE2, 0xE2},
 };
 
 // ---- Keys ------------------------------------------------------------------------------------
@@ -283,7 +281,7 @@ static void CursorAutoHide() {
 // ---- Once per frame --------------------------------------------------------------------------
 
 static void UpdateMouseKeys(WindowObject* w, i16 wheel, u8 moved) {
-  static const u32 mouse_keys[] = {INPUT_KEY_LBUTTON, INPUT_KEY_RBUTTON, INPUT_KEY_MBUTTON,
+  static const u32 mouse_keys[] = {INPUT_KEY_LBUTTON,  INPUT_KEY_RBUTTON,    INPUT_KEY_MBUTTON,
                                    INPUT_KEY_WHEEL_UP, INPUT_KEY_WHEEL_DOWN, INPUT_KEY_MOUSE_MOVED};
   u8 down[8];
   for (u32 k = 1; k < 8; k++) down[k] = DownOrPressed(k);
@@ -368,8 +366,7 @@ static void CursorModeSet(i64 mode) {
       if (m) m->cursor_timer_running = 0;
       g_CursorAutoHide = 0;
       break;
-    default:
-      return;  // not a mode: nothing changes
+    default: return;  // not a mode: nothing changes
   }
   g_CursorMode = static_cast<u8>(mode);
 }

@@ -8,12 +8,11 @@
 #include <atomic>
 
 #include "common/types.h"
-#include "script/cmdargs.h"
 #include "core/state.h"
+#include "script/cmdargs.h"
 
 struct PlatInputEvent;
 struct WindowObject;
-
 
 // ---- Keys ------------------------------------------------------------------------------------
 // Installs the four key handlers and the receiver of the platform's input events (the window

@@ -234,7 +234,8 @@ void TrayOnNotify(WindowObject* w, i64 icon_id, i64 mouse_message) {
     WinMenuRequestPopup(MENU_SET_TRAY, x, y);
     return;
   }
-  if (w->handle && PlatInputCursorClient(w->handle, &cx, &cy) && PlatWindowClientRect(w->handle, &x, &y, &width, &height)) {
+  if (w->handle && PlatInputCursorClient(w->handle, &cx, &cy) &&
+      PlatWindowClientRect(w->handle, &x, &y, &width, &height)) {
     x += cx;
     y += cy;
   }

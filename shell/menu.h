@@ -57,10 +57,10 @@ void WinMenuPopupRun();
 // also opens the tray menu where the panel asked for it (else at the cursor).
 enum { TRAY_ICON_ID = 123 };
 void TrayOnNotify(WindowObject* w, i64 icon_id, i64 mouse_message);
-void WinTrayIconRemove();  // when shown: the icon taken away
-void TrayIconRemove();     // the same, for the main window's end
+void WinTrayIconRemove();                  // when shown: the icon taken away
+void TrayIconRemove();                     // the same, for the main window's end
 const std::vector<u32>& TrayIconPixels();  // tests: the icon the next show hands over
-void TrayReset();          // tests: no icon, no tip
+void TrayReset();                          // tests: no icon, no tip
 
 // Shutdown: every set destroyed. Tests: the sets and the fullscreen bar forgotten.
 void WinMenuShutdown();

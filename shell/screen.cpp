@@ -9,22 +9,21 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/config.h"
+#include "core/err.h"
+#include "core/sys.h"
+#include "display/gpu.h"
 #include "display/present.h"
 #include "platform/input.h"
 #include "platform/platform.h"
 #include "platform/video.h"
-#include "core/config.h"
-#include "core/err.h"
-#include "shell/frame.h"
-#include "display/gpu.h"
 #include "script/save.h"
+#include "shell/frame.h"
 #include "shell/menu.h"
-#include "sound/movie.h"
 #include "shell/startup.h"
-#include "core/sys.h"
 #include "shell/sysinfo.h"
 #include "shell/window.h"
-
+#include "sound/movie.h"
 
 static int PlatformFullscreen(WindowObject* w, const PlatDisplayMode* mode) {
   return w->handle ? PlatWindowSetFullscreen(w->handle, mode) : -1;
@@ -37,8 +36,8 @@ struct WinSavedSizes {
   PointI32 offset;
   u8 valid;
 };
-static WinSavedSizes s_Windowed;    // at the switch to fullscreen, for a switch that fails
-static WinSavedSizes s_AtMaximise;  // at a maximise, for the restore
+static WinSavedSizes s_Windowed;                      // at the switch to fullscreen, for a switch that fails
+static WinSavedSizes s_AtMaximise;                    // at a maximise, for the restore
 static i32 s_RestoreExtraW = 0, s_RestoreExtraH = 0;  // frame extras when a size restore was asked
 static SizeI32 s_BufferFor = {0, 0};                  // the output size the scaled buffer holds
 static WinMinMax s_LimitsApplied = {{0, 0}, {0, 0}};
@@ -154,8 +153,8 @@ i32 WinScaledBufferAlloc(i32 width, i32 height) {
 
 i32 WinUpdateOutputSize(i32 gw, i32 gh, i32 dw, i32 dh) {
   u8 kind = 0;
-  SizeI32 out = WinComputeOutputSize(g_FitMode, !g_Fullscreen && g_Maximised, gw, gh, dw, dh, g_MonitorSize.load(),
-                                     &kind);
+  SizeI32 out =
+      WinComputeOutputSize(g_FitMode, !g_Fullscreen && g_Maximised, gw, gh, dw, dh, g_MonitorSize.load(), &kind);
   g_ScaleKind = kind;
   SizeI32 before = g_OutputSize.exchange(out);
   return SameSize(before, out) ? 0 : WinScaledBufferAlloc(out.width, out.height);
@@ -237,7 +236,8 @@ i32 WinFullscreenNoDx(WindowObject* w, i32 device) {
   if (g_FullscreenModeChange) {
     bool found = false;
     for (const PlatDisplayMode& m : WinListDisplayModes(device)) {
-      if (m.width == display.width && m.height == display.height && ModeDepth(m.bits_per_pixel) == g_FullscreenBitsPerPixel) {
+      if (m.width == display.width && m.height == display.height &&
+          ModeDepth(m.bits_per_pixel) == g_FullscreenBitsPerPixel) {
         mode = m;
         found = true;
         break;
@@ -343,7 +343,9 @@ i32 WinSetFullscreen(i32 on) {
   return 0;
 }
 
-void WinRememberWindowedSizes() { s_AtMaximise = {g_DisplaySize.load(), g_OutputSize.load(), g_OutputOffset.load(), 1}; }
+void WinRememberWindowedSizes() {
+  s_AtMaximise = {g_DisplaySize.load(), g_OutputSize.load(), g_OutputOffset.load(), 1};
+}
 
 void WinRequestSizeRestore(WindowObject* w) {
   g_RestoreSizePending = 1;
@@ -456,7 +458,8 @@ void WinOnSize(WindowObject* w, i32 client_width, i32 client_height) {
       // The window keeps its centre: the old frame around the old size, the new around the new.
       i32 ew, eh;
       WinRectFromClient(w, &ew, &eh);
-      WinMoveTo(w, x + (cw + s_RestoreExtraW - target.width - ew) / 2, y + (ch + s_RestoreExtraH - target.height - eh) / 2);
+      WinMoveTo(w, x + (cw + s_RestoreExtraW - target.width - ew) / 2,
+                y + (ch + s_RestoreExtraH - target.height - eh) / 2);
     }
     if (target.width > 0 && target.height > 0) ClientSizeTo(w, target.width, target.height);
     if (w->index == 0) WinLayoutMovieAndFlash(w->height > 0 ? static_cast<double>(target.height) / w->height : 1.0);

@@ -16,7 +16,6 @@ struct PlatDisplayMode;
 struct WindowObject;
 struct WinRect;
 
-
 // ---- Monitors --------------------------------------------------------------------------------
 // The monitor nearest the window's centre: sets g_MonitorOrigin and g_MonitorSize and returns its
 // index; 0 when it cannot be determined.

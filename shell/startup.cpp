@@ -12,6 +12,13 @@
 #include "common/hash.h"
 #include "common/rand.h"
 #include "common/sjis.h"
+#include "core/config.h"
+#include "core/err.h"
+#include "core/hooks.h"
+#include "core/obj.h"
+#include "core/pack.h"
+#include "core/sys.h"
+#include "display/gpu.h"
 #include "display/present.h"
 #include "layer/blend.h"
 #include "layer/cpu.h"
@@ -24,38 +31,31 @@
 #include "platform/video.h"
 #include "script/cmd.h"
 #include "script/expr.h"
-#include "core/obj.h"
+#include "script/save.h"
 #include "script/script.h"
 #include "script/var.h"
-#include "core/config.h"
-#include "core/err.h"
 #include "shell/frame.h"
 #include "shell/input.h"
-#include "core/pack.h"
-#include "display/gpu.h"
-#include "script/save.h"
 #include "shell/menu.h"
-#include "sound/movie.h"
 #include "shell/screen.h"
-#include "core/sys.h"
 #include "shell/sysinfo.h"
 #include "shell/window.h"
+#include "sound/movie.h"
 #include "sound/sound_thread.h"
-#include "core/hooks.h"
 
 i32 g_SysStartupFailStep = 0;
 
 // The parsed command line.
-static std::string s_GameFolder;  // absolute, UTF-8
-static std::string s_ExeNative;   // the bundle, or the virtual "zephra" in the game folder
-static std::string s_GameArg;     // what a relaunch passes as GAME
+static std::string s_GameFolder;               // absolute, UTF-8
+static std::string s_ExeNative;                // the bundle, or the virtual "zephra" in the game folder
+static std::string s_GameArg;                  // what a relaunch passes as GAME
 static std::vector<std::string> s_ArgsNative;  // the game's own arguments
 static std::vector<std::string> s_ArgsSjis;    // program path, then the arguments, Shift-JIS
 
 static u8 s_GlobalsDone = 0;
-static i32 s_StepsDone = 0;       // the last start-up step that completed
-static u8 s_StartupRan = 0;       // SysStartup ran and SysShutdown has not yet undone it
-static u8 s_EndedQuietly = 0;     // "/info" or a second instance: not a failure
+static i32 s_StepsDone = 0;    // the last start-up step that completed
+static u8 s_StartupRan = 0;    // SysStartup ran and SysShutdown has not yet undone it
+static u8 s_EndedQuietly = 0;  // "/info" or a second instance: not a failure
 
 static std::string Sjis(const char* utf8) { return PlatUtf8ToSjis(utf8); }
 
@@ -130,7 +130,8 @@ i32 SysParseCommandLine(int argc, char** argv) {
   if (exe_windows.size() >= SYS_EXE_PATH_MAX || ExeFolderOf(exe_windows).size() >= SYS_PATH_MAX ||
       s_GameFolder.size() >= sizeof g_GameFolderNative) {
     // The Windows-style names would be cut, and with them the identity of the game.
-    ErrMessageBoxF(Sjis("エラー").c_str(), "%s\n%s", Sjis("ゲームフォルダのパスが長すぎます。"), Sjis(s_GameFolder.c_str()));
+    ErrMessageBoxF(Sjis("エラー").c_str(), "%s\n%s", Sjis("ゲームフォルダのパスが長すぎます。"),
+                   Sjis(s_GameFolder.c_str()));
     return -1;
   }
   return 0;
@@ -447,20 +448,16 @@ struct SysStep {
 };
 
 static const SysStep kStartupSteps[] = {
-    {1, StepCopyArgs},          {2, StepEngineSettings},    {3, StepSaveFolder},
-    {4, StepDpi},               {5, StepCpuKernels},        {6, StepSysInfo},
-    {7, StepRefuseOldSystems},  {8, StepScramble},          {9, StepSettingsTool},
-    {10, StepNotices},          {11, StepPackScan},         {12, StepFolderInstance},
-    {13, StepWorkFolder},       {14, StepGlobals},          {15, StepWriteTest},
-    {16, StepCommonControls},   {17, StepResource},         {18, StepWindowObjects},
-    {19, StepProjectConfig},    {20, StepDwm},              {21, StepScreenSizes},
-    {22, StepScreenBuffer},     {23, StepSetupMainScreen},  {24, StepCreateMainWindow},
-    {25, StepCursorAndIme},     {26, StepTimerPeriod},      {27, StepFullscreenDepth},
-    {28, StepCommandWindow},    {29, StepTreeRoots},        {30, StepJoysticks},
-    {31, StepClocks},           {32, StepCharacterPlayer},  {33, StepSystemReport},
-    {34, StepLoadScripts},      {35, StepWorkers},          {36, StepSound},
-    {37, StepFrameThread},      {38, StepWindowed},         {39, StepScriptTimers},
-    {40, StepDirect3d},
+    {1, StepCopyArgs},      {2, StepEngineSettings}, {3, StepSaveFolder},       {4, StepDpi},
+    {5, StepCpuKernels},    {6, StepSysInfo},        {7, StepRefuseOldSystems}, {8, StepScramble},
+    {9, StepSettingsTool},  {10, StepNotices},       {11, StepPackScan},        {12, StepFolderInstance},
+    {13, StepWorkFolder},   {14, StepGlobals},       {15, StepWriteTest},       {16, StepCommonControls},
+    {17, StepResource},     {18, StepWindowObjects}, {19, StepProjectConfig},   {20, StepDwm},
+    {21, StepScreenSizes},  {22, StepScreenBuffer},  {23, StepSetupMainScreen}, {24, StepCreateMainWindow},
+    {25, StepCursorAndIme}, {26, StepTimerPeriod},   {27, StepFullscreenDepth}, {28, StepCommandWindow},
+    {29, StepTreeRoots},    {30, StepJoysticks},     {31, StepClocks},          {32, StepCharacterPlayer},
+    {33, StepSystemReport}, {34, StepLoadScripts},   {35, StepWorkers},         {36, StepSound},
+    {37, StepFrameThread},  {38, StepWindowed},      {39, StepScriptTimers},    {40, StepDirect3d},
 };
 
 i32 SysStartup() {

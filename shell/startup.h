@@ -12,7 +12,6 @@
 #include "core/state.h"
 #include "platform/platform.h"
 
-
 // "zephra [GAME] [ARGS...]": GAME is taken when it names an existing folder or file; a first
 // word that names nothing and looks like a switch ("/info", "-x") is an argument of a game in
 // the current folder. Returns 0, or -1 after telling why (GAME missing, path too long).

@@ -1,19 +1,18 @@
 // System information (see sysinfo.h). Every probe degrades quietly to a safe value; none stops
 // the start-up, and the report only traces.
-#include "core/config.h"
 #include "shell/sysinfo.h"
+#include "core/config.h"
 
 #include <cstring>
 #include <string>
 
-#include "platform/platform.h"
-#include "platform/video.h"
 #include "core/err.h"
 #include "display/gpu.h"
+#include "platform/platform.h"
+#include "platform/video.h"
 #include "script/save.h"
 #include "shell/menu.h"
 #include "sound/movie.h"
-
 
 struct OsBuildRow {
   u8 code;
@@ -106,7 +105,7 @@ u32 SysSoundFormatMask(i32 frequency, i32 channels, i32 bits) {
   u32 mask = 0;
   for (int r = 0; r < 3; r++) {
     if (kRates[r] > frequency) break;
-    u32 group = 0x1;                        // mono 8-bit
+    u32 group = 0x1;  // mono 8-bit
     if (channels >= 2) group |= 0x2;
     if (bits >= 16) group |= channels >= 2 ? 0xC : 0x4;
     mask |= group << (4 * r);

@@ -7,7 +7,6 @@
 #include "common/types.h"
 #include "core/state.h"
 
-
 // The build number this platform reports: the newest Windows 10 build of the table.
 enum { SYS_REPORTED_BUILD = 19043 };
 

@@ -37,7 +37,8 @@ void IconFromLayer(const char* name) {
   if (!rec) return;
   if (rec->width != TRAY_ICON_SIDE || rec->height != TRAY_ICON_SIDE) {
     char text[128];
-    std::snprintf(text, sizeof text, "ICON ERR.\r\nレイヤサイズが %dx%d ではありません。", TRAY_ICON_SIDE, TRAY_ICON_SIDE);
+    std::snprintf(text, sizeof text, "ICON ERR.\r\nレイヤサイズが %dx%d ではありません。", TRAY_ICON_SIDE,
+                  TRAY_ICON_SIDE);
     PlatMessageBox("", PlatUtf8ToSjis(text).c_str(), PLAT_MB_OK);
     return;
   }

@@ -4,16 +4,16 @@
 
 #include <cstring>
 
-#include "layer/message.h"
 #include "core/config.h"
-#include "shell/frame.h"
 #include "display/gpu.h"
+#include "layer/message.h"
 #include "script/save.h"
+#include "shell/frame.h"
 #include "shell/menu.h"
-#include "sound/movie.h"
 #include "shell/startup.h"
 #include "shell/sysinfo.h"
 #include "shell/window.h"
+#include "sound/movie.h"
 #include "sound/sound_thread.h"
 
 u64 VarSrcFrameCounter() { return g_FrameCounter; }

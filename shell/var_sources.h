@@ -6,8 +6,8 @@
 #include "script/script.h"
 
 // ---- Frame loop, start-up and system information ----------------------------------------------
-u64 VarSrcFrameCounter();     // g_FrameCounter
-u64 VarSrcStepCounter();      // g_StepCounter
+u64 VarSrcFrameCounter();  // g_FrameCounter
+u64 VarSrcStepCounter();   // g_StepCounter
 // One of the four script timers of g_ScriptTimers: its base, the moment it was stopped (by
 // command 91), and whether it runs.
 struct VarTimerState {
@@ -17,17 +17,17 @@ struct VarTimerState {
 };
 VarTimerState VarSrcScriptTimer(i32 timer);
 PlatLocalTime VarSrcStartTime();  // the local time kept at start-up for the system variables
-i32 VarSrcOsCode();           // g_OsCode
-i32 VarSrcDxVersion();        // g_DxVersion
-i32 VarSrcDisplayBits();      // g_DesktopBitsPerPixel
-i32 VarSrcDisplayWidth();     // g_MonitorSize
+i32 VarSrcOsCode();               // g_OsCode
+i32 VarSrcDxVersion();            // g_DxVersion
+i32 VarSrcDisplayBits();          // g_DesktopBitsPerPixel
+i32 VarSrcDisplayWidth();         // g_MonitorSize
 i32 VarSrcDisplayHeight();
-u8 VarSrcD3dInUse();          // g_D3dInUse
-u32 VarSrcEngineStatus();     // the engine status word: no part of the engine sets it, so 0
+u8 VarSrcD3dInUse();       // g_D3dInUse
+u32 VarSrcEngineStatus();  // the engine status word: no part of the engine sets it, so 0
 
 // ---- Settings files ---------------------------------------------------------------------------
-i32 VarSrcDrawingMode();      // g_CfgDrawingMode: drawing mode of the settings file (0 to 3)
-i32 VarSrcSettingsFlag10();   // g_CfgReportedFlag: settings flag 10
+i32 VarSrcDrawingMode();         // g_CfgDrawingMode: drawing mode of the settings file (0 to 3)
+i32 VarSrcSettingsFlag10();      // g_CfgReportedFlag: settings flag 10
 const char* VarSrcSaveFolder();  // g_SaveFolder
 
 // ---- Windows and messages ---------------------------------------------------------------------
@@ -40,7 +40,7 @@ void VarSrcDroppedFilesClear();
 // 3 g_CaptionDoubleClicked (window index + 1, 0 none).
 u32 VarSrcWindowRequest(i32 which);
 void VarSrcWindowRequestSet(i32 which, u32 value);
-i64 VarSrcMenuCommandId();    // g_MenuCommandId
+i64 VarSrcMenuCommandId();  // g_MenuCommandId
 void VarSrcMenuCommandIdSet(i64 value);
 // Cursor position in game pixels of window 0..3 (WindowObject).
 i32 VarSrcCursorX(i32 window);
@@ -51,7 +51,7 @@ i64 VarSrcEngineValue(i32 which);
 void VarSrcEngineValueSet(i32 which, i64 value);
 
 // ---- Sound -------------------------------------------------------------------------------------
-u8 VarSrcSoundOn();           // g_SoundEnabled
+u8 VarSrcSoundOn();  // g_SoundEnabled
 
 // ---- Message text ------------------------------------------------------------------------------
 // The current message's characters (0) or control codes (1).
@@ -59,7 +59,7 @@ const char* VarSrcMessageText(i32 which);
 void VarSrcMessageTextSet(i32 which, const char* text);
 
 // ---- Compiled scripts --------------------------------------------------------------------------
-u32 VarSrcVarSlotValue();     // g_VarSlotValue: the third value of the variable-slot file
+u32 VarSrcVarSlotValue();  // g_VarSlotValue: the third value of the variable-slot file
 // The key map g_KeyMap of the command-definition file (script.h): entry k is the key number that
 // the key variables 140 + k, 274 + k and 408 + k stand for.
 

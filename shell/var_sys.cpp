@@ -4,15 +4,15 @@
 #include <cstring>
 
 #include "common/sjis.h"
-#include "platform/platform.h"
+#include "core/err.h"
 #include "core/obj.h"
 #include "layer/layer.h"
+#include "platform/platform.h"
 #include "script/task.h"
 #include "script/var.h"
-#include "shell/var_sources.h"
-#include "core/err.h"
 #include "shell/input.h"
 #include "shell/startup.h"
+#include "shell/var_sources.h"
 
 enum { ENGINE_VERSION = 493, EXTRA_ARG_SLOTS = 9 };
 
@@ -118,10 +118,26 @@ static const SysIntRow kSysInt[] = {
     {15, 15, [](i64, i64) -> i64 { return VarSrcDroppedFileCount(); }},
     {48, 48, LoopCounter},
     {49, 49, [](i64, i64) -> i64 { return 999; }},
-    {53, 53, [](i64, i64 i) -> i64 { CallFrame* f = FrameWithArg(i); return f ? f->arg_ints[i] : 0; }},
-    {56, 56, [](i64, i64 i) -> i64 { CallFrame* f = FrameWithSlot(i); return f ? f->arg_present[i] : 0; }},
-    {57, 57, [](i64, i64 i) -> i64 { CallFrame* f = FrameWithSlot(i); return f ? f->ret_ints[i] : 0; }},
-    {60, 60, [](i64, i64 i) -> i64 { CallFrame* f = FrameWithSlot(i); return f ? f->ret_present[i] : 0; }},
+    {53, 53,
+     [](i64, i64 i) -> i64 {
+       CallFrame* f = FrameWithArg(i);
+       return f ? f->arg_ints[i] : 0;
+     }},
+    {56, 56,
+     [](i64, i64 i) -> i64 {
+       CallFrame* f = FrameWithSlot(i);
+       return f ? f->arg_present[i] : 0;
+     }},
+    {57, 57,
+     [](i64, i64 i) -> i64 {
+       CallFrame* f = FrameWithSlot(i);
+       return f ? f->ret_ints[i] : 0;
+     }},
+    {60, 60,
+     [](i64, i64 i) -> i64 {
+       CallFrame* f = FrameWithSlot(i);
+       return f ? f->ret_present[i] : 0;
+     }},
     {61, 61, [](i64, i64 i) -> i64 { return g_CurrentTask && IsSlot(i) ? g_CurrentTask->ints[i] : 0; }},
     {101, 101, [](i64, i64) -> i64 { return ENGINE_VERSION; }},
     {102, 102, [](i64, i64) -> i64 { return static_cast<i64>(VarSrcFrameCounter()); }},
@@ -164,8 +180,14 @@ i64 VarGetSysInt(i64 id, i64 index) {
 double VarGetSysFloat(i64 id, i64 i) {
   switch (id) {
     case 10: return 3.141592653589793;
-    case 54: { CallFrame* f = FrameWithArg(i); return f ? f->arg_floats[i] : 0.0; }
-    case 58: { CallFrame* f = FrameWithSlot(i); return f ? f->ret_floats[i] : 0.0; }
+    case 54: {
+      CallFrame* f = FrameWithArg(i);
+      return f ? f->arg_floats[i] : 0.0;
+    }
+    case 58: {
+      CallFrame* f = FrameWithSlot(i);
+      return f ? f->ret_floats[i] : 0.0;
+    }
     case 62: return g_CurrentTask && IsSlot(i) ? g_CurrentTask->floats[i] : 0.0;
     default: return 0.0;
   }
@@ -197,8 +219,16 @@ static const char* CharCode(i64, i64 i, char* buf) {
 static const SysStrRow kSysStr[] = {
     {12, 12, [](i64, i64 i, char*) { return i >= 0 && i < EXTRA_ARG_SLOTS ? Text(g_ExtraArgs[i]) : ""; }},
     {14, 14, DroppedFile},
-    {55, 55, [](i64, i64 i, char*) { CallFrame* f = FrameWithArg(i); return f ? Text(f->arg_strs[i]) : ""; }},
-    {59, 59, [](i64, i64 i, char*) { CallFrame* f = FrameWithSlot(i); return f ? Text(f->ret_strs[i]) : ""; }},
+    {55, 55,
+     [](i64, i64 i, char*) {
+       CallFrame* f = FrameWithArg(i);
+       return f ? Text(f->arg_strs[i]) : "";
+     }},
+    {59, 59,
+     [](i64, i64 i, char*) {
+       CallFrame* f = FrameWithSlot(i);
+       return f ? Text(f->ret_strs[i]) : "";
+     }},
     {63, 63, [](i64, i64 i, char*) { return g_CurrentTask && IsSlot(i) ? Text(g_CurrentTask->strs[i]) : ""; }},
     {96, 96, [](i64, i64, char*) -> const char* { return g_ExeFolder; }},
     {97, 97, [](i64, i64, char*) -> const char* { return g_WorkFolder; }},
@@ -234,17 +264,62 @@ struct SysIntWriteRow {
 };
 
 static const SysIntWriteRow kSysIntWrite[] = {
-    {15, 15, [](i64, i64, i64 v) { if (v == 0) VarSrcDroppedFilesClear(); return true; }},
-    {110, 113, [](i64 id, i64, i64 v) { VarSrcWindowRequestSet(static_cast<i32>(id - 110), static_cast<u32>(v)); return true; }},
-    {125, 125, [](i64, i64, i64 v) { VarSrcMenuCommandIdSet(v); return true; }},
-    {137, 137, [](i64, i64 i, i64 v) { if (i < 1) return false; VarSetSysSetting(i, v); return true; }},
-    {138, 139, [](i64 id, i64, i64 v) { VarSrcEngineValueSet(static_cast<i32>(id - 138), v); return true; }},
-    {140, 268, [](i64 id, i64, i64 v) { VarSetSysSetting(g_KeyMap[id - 140], v); return true; }},
-    {269, 272, [](i64 id, i64 i, i64 v) { VarSetSysSetting(JoyDirectionKey(id, 269, i), v); return true; }},
-    {273, 273, [](i64, i64 i, i64 v) { VarSetSysSetting(JoyButtonKey(i), v); return true; }},
-    {274, 401, [](i64 id, i64, i64 v) { SetKeyPresses(g_KeyMap[id - 274], v); return true; }},
-    {403, 406, [](i64 id, i64 i, i64 v) { SetKeyPresses(JoyDirectionKey(id, 403, i), v); return true; }},
-    {407, 407, [](i64, i64 i, i64 v) { SetKeyPresses(JoyButtonKey(i), v); return true; }},
+    {15, 15,
+     [](i64, i64, i64 v) {
+       if (v == 0) VarSrcDroppedFilesClear();
+       return true;
+     }},
+    {110, 113,
+     [](i64 id, i64, i64 v) {
+       VarSrcWindowRequestSet(static_cast<i32>(id - 110), static_cast<u32>(v));
+       return true;
+     }},
+    {125, 125,
+     [](i64, i64, i64 v) {
+       VarSrcMenuCommandIdSet(v);
+       return true;
+     }},
+    {137, 137,
+     [](i64, i64 i, i64 v) {
+       if (i < 1) return false;
+       VarSetSysSetting(i, v);
+       return true;
+     }},
+    {138, 139,
+     [](i64 id, i64, i64 v) {
+       VarSrcEngineValueSet(static_cast<i32>(id - 138), v);
+       return true;
+     }},
+    {140, 268,
+     [](i64 id, i64, i64 v) {
+       VarSetSysSetting(g_KeyMap[id - 140], v);
+       return true;
+     }},
+    {269, 272,
+     [](i64 id, i64 i, i64 v) {
+       VarSetSysSetting(JoyDirectionKey(id, 269, i), v);
+       return true;
+     }},
+    {273, 273,
+     [](i64, i64 i, i64 v) {
+       VarSetSysSetting(JoyButtonKey(i), v);
+       return true;
+     }},
+    {274, 401,
+     [](i64 id, i64, i64 v) {
+       SetKeyPresses(g_KeyMap[id - 274], v);
+       return true;
+     }},
+    {403, 406,
+     [](i64 id, i64 i, i64 v) {
+       SetKeyPresses(JoyDirectionKey(id, 403, i), v);
+       return true;
+     }},
+    {407, 407,
+     [](i64, i64 i, i64 v) {
+       SetKeyPresses(JoyButtonKey(i), v);
+       return true;
+     }},
 };
 
 i32 VarSetSysInt(i64 id, i64 index, i64 value) {
@@ -262,18 +337,12 @@ i32 VarSetSysStr(i64 id, i64 index, const char* text) {
   text = Text(text);
   switch (id) {
     case 115:
-    case 116:
-      VarSrcMessageTextSet(static_cast<i32>(id - 115), text);
-      return 0;
+    case 116: VarSrcMessageTextSet(static_cast<i32>(id - 115), text); return 0;
     case 121:
       if (std::strcmp(g_LayerBase, text) != 0) LayerMaskNamesMoved();  // mask names may now name others
-      StrCopySjis(g_LayerBase, OBJ_BASE_MAX, text);  // cut at a whole character to the buffer
+      StrCopySjis(g_LayerBase, OBJ_BASE_MAX, text);                    // cut at a whole character to the buffer
       return 0;
-    case 124:
-      StrCopySjis(g_MenuBase, OBJ_BASE_MAX, text);
-      return 0;
-    default:
-      ErrRaiseAtScript(ERR_VAR_READ_ONLY, 1);
-      return -1;
+    case 124: StrCopySjis(g_MenuBase, OBJ_BASE_MAX, text); return 0;
+    default: ErrRaiseAtScript(ERR_VAR_READ_ONLY, 1); return -1;
   }
 }

@@ -9,42 +9,64 @@
 #include <vector>
 
 #include "common/sjis.h"
+#include "core/config.h"
+#include "core/err.h"
+#include "core/obj.h"
+#include "core/sys.h"
+#include "display/gpu.h"
 #include "display/present.h"
 #include "layer/layer.h"
 #include "platform/platform.h"
 #include "platform/video.h"
 #include "script/arg.h"
 #include "script/cmd.h"
-#include "core/obj.h"
-#include "core/config.h"
-#include "core/err.h"
-#include "shell/frame.h"
-#include "display/gpu.h"
 #include "script/save.h"
+#include "shell/frame.h"
 #include "shell/menu.h"
-#include "sound/movie.h"
 #include "shell/screen.h"
 #include "shell/startup.h"
-#include "core/sys.h"
 #include "shell/sysinfo.h"
 #include "shell/window.h"
 #include "shell/window_paint.h"
+#include "sound/movie.h"
 
 // Parameters of command 103.
 enum {
-  P_INDEX = 0, P_TITLE = 1, P_OPACITY = 2, P_SHOWN = 3, P_X = 4, P_Y = 5, P_ZORDER = 6, P_GAME_W = 7, P_GAME_H = 8,
-  P_SCREEN_W = 9, P_SCREEN_H = 10, P_FRONT = 11, P_MAX_BOX = 12, P_FULLSCREEN = 13, P_MINIMISED = 14,
-  P_MAX_TOGGLE = 15, P_MAX_ACTS = 16, P_MIN_ALLOWED = 17, P_CLOSE_STATE = 18, P_FLASH_COUNT = 19,
-  P_FLASH_TIMEOUT = 20, P_LAYER_SET = 21, P_MENU = 22, P_SHAPE = 23, P_DRAG_MAP = 24, P_RESIZABLE = 25,
+  P_INDEX = 0,
+  P_TITLE = 1,
+  P_OPACITY = 2,
+  P_SHOWN = 3,
+  P_X = 4,
+  P_Y = 5,
+  P_ZORDER = 6,
+  P_GAME_W = 7,
+  P_GAME_H = 8,
+  P_SCREEN_W = 9,
+  P_SCREEN_H = 10,
+  P_FRONT = 11,
+  P_MAX_BOX = 12,
+  P_FULLSCREEN = 13,
+  P_MINIMISED = 14,
+  P_MAX_TOGGLE = 15,
+  P_MAX_ACTS = 16,
+  P_MIN_ALLOWED = 17,
+  P_CLOSE_STATE = 18,
+  P_FLASH_COUNT = 19,
+  P_FLASH_TIMEOUT = 20,
+  P_LAYER_SET = 21,
+  P_MENU = 22,
+  P_SHAPE = 23,
+  P_DRAG_MAP = 24,
+  P_RESIZABLE = 25,
 };
 enum { Z_TOP = 0, Z_TOPMOST = 1, Z_BOTTOM = 2, Z_BEHIND_MAIN = 3 };
 
 // A window's drag map as the window command set it (frame side), and the copy the hit test reads.
 struct WinDragSnapshot {
   u8 on;
-  i64 x, y;           // the layer's place in game pixels
+  i64 x, y;  // the layer's place in game pixels
   i32 width, height;
-  const u8* pixels;   // the picture the copy was made from (compared, never read here)
+  const u8* pixels;     // the picture the copy was made from (compared, never read here)
   std::vector<u8> hit;  // 1 for each pixel whose colour is not black
 };
 static ObjNode* s_DragLayer[WIN_COUNT];
@@ -178,7 +200,8 @@ static i32 SetLayerSet(WindowObject* w, const CmdArgRecord* a) {
   LayerRecord* rec = LayerOf(node);
   if (rec->width <= 0 || rec->height <= 0) {
     static std::string text;
-    PlatMessageBox("", EngineText("サイズが 0x0 のレイヤセットを表示対象に指定することは出来ません。", &text), PLAT_MB_OK);
+    PlatMessageBox("", EngineText("サイズが 0x0 のレイヤセットを表示対象に指定することは出来ません。", &text),
+                   PLAT_MB_OK);
     w->root_layer = nullptr;
     g_QuitRequested = 1;
     return -1;
@@ -297,7 +320,8 @@ i32 CmdWindowSetBody(const CmdArgRecord* a) {
   if (CmdArgGiven(a, P_DRAG_MAP) && SetDragMap(w, a) != 0) return -1;
   if (CmdArgGiven(a, P_MAX_BOX) && !g_Fullscreen) {
     const u32 style = WinGetStyle(w);
-    WinSetStyle(w, a->value[P_MAX_BOX] == 1 ? style | WIN_WS_MAXIMIZEBOX : style & ~static_cast<u32>(WIN_WS_MAXIMIZEBOX));
+    WinSetStyle(w,
+                a->value[P_MAX_BOX] == 1 ? style | WIN_WS_MAXIMIZEBOX : style & ~static_cast<u32>(WIN_WS_MAXIMIZEBOX));
   }
   if (CmdArgGiven(a, P_FRONT) && a->value[P_FRONT] == 1 && w->handle) PlatWindowRaise(w->handle);
   if (CmdArgGiven(a, P_FULLSCREEN) && index == 0 && WinSetFullscreen(a->value[P_FULLSCREEN] != 0 ? 1 : 0)) {

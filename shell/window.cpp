@@ -11,22 +11,21 @@
 #include <string>
 
 #include "common/sjis.h"
+#include "core/config.h"
+#include "core/sys.h"
+#include "display/gpu.h"
 #include "platform/input.h"
 #include "platform/platform.h"
 #include "platform/video.h"
-#include "core/config.h"
+#include "script/save.h"
 #include "shell/frame.h"
 #include "shell/input.h"
-#include "display/gpu.h"
-#include "script/save.h"
 #include "shell/menu.h"
-#include "sound/movie.h"
 #include "shell/screen.h"
 #include "shell/startup.h"
-#include "core/sys.h"
-#include "shell/window_paint.h"
 #include "shell/wincmd.h"
-
+#include "shell/window_paint.h"
+#include "sound/movie.h"
 
 // Minimised, as the window's messages last said; read by the input update on the frame's thread.
 static std::atomic<u8> s_Iconic[WIN_COUNT];
@@ -275,26 +274,21 @@ void WinClose(WindowObject* w) {
 
 static i32 CloseCommand(WindowObject* w) {
   switch (w->close_state.load()) {
-    case WIN_CLOSE_TELL_SCRIPT:
-      g_CloseRequested = static_cast<u32>(w->index + 1);
-      return 1;
+    case WIN_CLOSE_TELL_SCRIPT: g_CloseRequested = static_cast<u32>(w->index + 1); return 1;
     case WIN_CLOSE_CONFIRM: {
       static std::string text;
       const char* caption = g_WindowObjects[0] ? g_WindowObjects[0]->title : "";
       g_FramesHeld = 1;
       InputForceCursorVisible();
-      int answer = PlatMessageBox(caption, EngineText("終了します。よろしいですか？", &text),
-                                  PLAT_MB_YESNO | PLAT_MB_ICONINFO);
+      int answer =
+          PlatMessageBox(caption, EngineText("終了します。よろしいですか？", &text), PLAT_MB_YESNO | PLAT_MB_ICONINFO);
       g_FramesHeld = 0;
       if (answer != PLAT_IDYES) return 1;
       g_QuitRequested = 1;
       return 0;
     }
-    case WIN_CLOSE_QUIT:
-      g_QuitRequested = 1;
-      return 0;
-    default:
-      return 0;
+    case WIN_CLOSE_QUIT: g_QuitRequested = 1; return 0;
+    default: return 0;
   }
 }
 
@@ -309,13 +303,9 @@ i32 WinOnSysCommand(WindowObject* w, u32 command) {
       g_MenuCommandId = WIN_SC_SIZE_RESET;
       RequestD3dResetIfNeeded();
       return 1;
-    case WIN_SC_MINIMIZE:
-      g_MinimiseRequested = static_cast<u32>(w->index + 1);
-      return w->minimise_allowed ? 0 : 1;
-    case WIN_SC_SCREENSAVE:
-      return (!g_ScreenSaverBuild && g_BlockScreenSaver) ? 1 : 0;
-    case WIN_SC_CLOSE:
-      return CloseCommand(w);
+    case WIN_SC_MINIMIZE: g_MinimiseRequested = static_cast<u32>(w->index + 1); return w->minimise_allowed ? 0 : 1;
+    case WIN_SC_SCREENSAVE: return (!g_ScreenSaverBuild && g_BlockScreenSaver) ? 1 : 0;
+    case WIN_SC_CLOSE: return CloseCommand(w);
     case WIN_SC_MAXIMIZE:
       g_MaximiseRequested = static_cast<u32>(w->index + 1);
       if (!w->maximise_acts) return 1;
@@ -335,8 +325,7 @@ i32 WinOnSysCommand(WindowObject* w, u32 command) {
         g_RestoreSizePending = 1;
       }
       return 0;
-    default:
-      return 0;
+    default: return 0;
   }
 }
 
@@ -533,9 +522,7 @@ static void OnRestore(WindowObject* w, const PlatMsg* m) {
 // A choice from the window's menu bar.
 static void OnMenuCommand(WindowObject*, const PlatMsg* m) { g_MenuCommandId = static_cast<u32>(m->a & 0xFFFF); }
 
-static void OnDropFiles(WindowObject* w, const PlatMsg* m) {
-  WinOnDropFiles(w, m->paths, static_cast<i32>(m->a));
-}
+static void OnDropFiles(WindowObject* w, const PlatMsg* m) { WinOnDropFiles(w, m->paths, static_cast<i32>(m->a)); }
 
 typedef void (*WinMsgFn)(WindowObject* w, const PlatMsg* m);
 struct WinMsgRow {
@@ -544,15 +531,15 @@ struct WinMsgRow {
 };
 
 static const WinMsgRow kMessageMap[] = {
-    {PLAT_MSG_CLOSE_REQUEST, OnClose},   // WM_SYSCOMMAND SC_CLOSE
-    {PLAT_MSG_ACTIVATE, OnActivate},     // WM_ACTIVATE, WM_ACTIVATEAPP
-    {PLAT_MSG_PAINT, OnPaint},           // WM_ERASEBKGND, WM_PAINT
-    {PLAT_MSG_MOVE, OnMove},             // WM_MOVE, WM_WINDOWPOSCHANGED
-    {PLAT_MSG_SIZE, OnSize},             // WM_SIZE, WM_WINDOWPOSCHANGED
-    {PLAT_MSG_MINIMIZE, OnMinimize},     // WM_SYSCOMMAND SC_MINIMIZE
-    {PLAT_MSG_MAXIMIZE, OnMaximize},     // WM_SYSCOMMAND SC_MAXIMIZE
-    {PLAT_MSG_RESTORE, OnRestore},       // WM_SYSCOMMAND SC_RESTORE
-    {PLAT_MSG_DROP_FILES, OnDropFiles},  // WM_DROPFILES
+    {PLAT_MSG_CLOSE_REQUEST, OnClose},       // WM_SYSCOMMAND SC_CLOSE
+    {PLAT_MSG_ACTIVATE, OnActivate},         // WM_ACTIVATE, WM_ACTIVATEAPP
+    {PLAT_MSG_PAINT, OnPaint},               // WM_ERASEBKGND, WM_PAINT
+    {PLAT_MSG_MOVE, OnMove},                 // WM_MOVE, WM_WINDOWPOSCHANGED
+    {PLAT_MSG_SIZE, OnSize},                 // WM_SIZE, WM_WINDOWPOSCHANGED
+    {PLAT_MSG_MINIMIZE, OnMinimize},         // WM_SYSCOMMAND SC_MINIMIZE
+    {PLAT_MSG_MAXIMIZE, OnMaximize},         // WM_SYSCOMMAND SC_MAXIMIZE
+    {PLAT_MSG_RESTORE, OnRestore},           // WM_SYSCOMMAND SC_RESTORE
+    {PLAT_MSG_DROP_FILES, OnDropFiles},      // WM_DROPFILES
     {PLAT_MSG_MENU_COMMAND, OnMenuCommand},  // WM_COMMAND from the menu bar
 };
 

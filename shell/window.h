@@ -10,7 +10,6 @@
 #include "common/types.h"
 #include "core/state.h"
 
-
 // ---- Objects and creation --------------------------------------------------------------------
 // Marks all four windows not open, allocates (once) and initialises the four objects. Returns
 // 0, or -1 when an allocation fails.

@@ -3,14 +3,14 @@
 
 #include <atomic>
 
-#include "layer/layer.h"
-#include "platform/video.h"
 #include "core/config.h"
 #include "display/gpu.h"
+#include "layer/layer.h"
+#include "platform/video.h"
 #include "script/save.h"
 #include "shell/menu.h"
-#include "sound/movie.h"
 #include "shell/window.h"
+#include "sound/movie.h"
 
 static std::atomic<u8> s_Pending[WIN_COUNT];
 

@@ -4,21 +4,21 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/config.h"
+#include "core/pack.h"
+#include "core/sys.h"
+#include "display/gpu.h"
 #include "display/present.h"
 #include "platform/platform.h"
 #include "platform/video.h"
-#include "core/config.h"
+#include "script/save.h"
 #include "shell/frame.h"
 #include "shell/input.h"
-#include "core/pack.h"
-#include "display/gpu.h"
-#include "script/save.h"
 #include "shell/menu.h"
-#include "sound/movie.h"
 #include "shell/saver.h"
 #include "shell/startup.h"
-#include "core/sys.h"
 #include "shell/window.h"
+#include "sound/movie.h"
 
 i32 WinActivateRunningInstance(const char*) { return 0; }
 
@@ -113,4 +113,3 @@ int WinMain(int argc, char** argv) {
   }
   return SysExitStatus(r);
 }
-

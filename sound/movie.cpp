@@ -32,8 +32,8 @@ char g_MovieFileName[MOVIE_NAME_SIZE];
 MovieRect g_FlashRect = {0, 0, 0, 0};
 
 // Under g_EngineLock: the player of either mode, and the picture last shown.
-static PlatMovie* s_Graph = nullptr;  // graph mode
-static PlatMovie* s_Mci = nullptr;    // MCI mode, open until command 72
+static PlatMovie* s_Graph = nullptr;        // graph mode
+static PlatMovie* s_Mci = nullptr;          // MCI mode, open until command 72
 static MovieRect s_MciRect = {0, 0, 0, 0};  // the MCI movie's rectangle, game pixels
 static std::vector<u8> s_Picture;
 static i32 s_PictureW = 0, s_PictureH = 0;
@@ -76,8 +76,8 @@ static i32 MciVolumeMb(i32 value) {
   return std::clamp(static_cast<i32>(2000.0 * std::log10(value / 1000.0)), -10000, 0);
 }
 
-MovieRect MovieScreenRect(const MovieRect& r, bool mci, i32 fit_mode, SizeI32 game, SizeI32 display,
-                          SizeI32 output, PointI32 offset) {
+MovieRect MovieScreenRect(const MovieRect& r, bool mci, i32 fit_mode, SizeI32 game, SizeI32 display, SizeI32 output,
+                          PointI32 offset) {
   i64 ow = output.width, oh = output.height, ox = offset.x, oy = offset.y;
   if (mci && fit_mode == 2 && game.width > 0 && game.height > 0) {
     const i64 hf = i64{display.width} * game.height / game.width;
@@ -230,8 +230,7 @@ void MovieShowFrame(u32 elapsed_ms) {
     PlatPresent(w->handle, kBlack, 1, 1, 0, 0, client.width, client.height, 0, 0, 1, 1);
   const MovieRect r = CurrentScreenRect(g_MovieUseDirectShow != 1);
   if (r.w > 0 && r.h > 0)
-    PlatPresent(w->handle, s_Picture.data(), s_PictureW, s_PictureH, r.x, r.y, r.w, r.h, 0, 0, s_PictureW,
-                s_PictureH);
+    PlatPresent(w->handle, s_Picture.data(), s_PictureW, s_PictureH, r.x, r.y, r.w, r.h, 0, 0, s_PictureW, s_PictureH);
 }
 
 bool MovieShownPicture(std::vector<u8>* out, i32* width, i32* height) {
@@ -494,7 +493,12 @@ i32 CmdFlashQuery() {
         if (c && s_Flash->get_variable(c, name, &found) == 0) {
           v = found;
         } else {
-          ErrMessageBoxF("", Sjis("変数 %s が見つかりませんでした。\r\nルートの変数になっているか、また整数が格納されているか、\r\n確認してください。").c_str(), name);
+          ErrMessageBoxF("",
+                         Sjis("変数 %s "
+                              "が見つかりませんでした。\r\nルートの変数になっているか、また整数が格納されているか、\r\n"
+                              "確認してください。")
+                             .c_str(),
+                         name);
         }
         break;
       }

@@ -21,8 +21,8 @@ enum {
   CMD_SLOT_MOVIE_NOOP = 74,
   ERR_MOVIE_NO_NAME = 101510,
   ERR_MOVIE_OPEN = 101520,
-  MOVIE_NAME_SIZE = 1043,   // Shift-JIS bytes of a name (521 characters of two bytes, and the end)
-  MOVIE_NAME_CHARS = 521,   // the longest name the player takes
+  MOVIE_NAME_SIZE = 1043,  // Shift-JIS bytes of a name (521 characters of two bytes, and the end)
+  MOVIE_NAME_CHARS = 521,  // the longest name the player takes
   FLASH_NAME_CHARS = 261,
 };
 
@@ -70,8 +70,8 @@ void MovieMciPut(const WinRect* r);
 // output size over the game size (integer division, only for a game size that is not 0) and
 // moved by the output offset; in the MCI mode with fit mode 2 the game is fitted into the
 // display instead.
-MovieRect MovieScreenRect(const MovieRect& r, bool mci, i32 fit_mode, SizeI32 game, SizeI32 display,
-                          SizeI32 output, PointI32 offset);
+MovieRect MovieScreenRect(const MovieRect& r, bool mci, i32 fit_mode, SizeI32 game, SizeI32 display, SizeI32 output,
+                          PointI32 offset);
 // The MPEG type of a file's first bytes (command 73 selector 6): 1 MPEG-1, 2 MPEG-2, 255 other.
 i32 MovieMpegType(const u8* head, size_t size);
 

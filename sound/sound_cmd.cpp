@@ -10,33 +10,29 @@
 #include <string>
 
 #include "common/sjis.h"
+#include "core/config.h"
+#include "core/err.h"
+#include "core/hooks.h"
+#include "core/obj.h"
+#include "core/pack.h"
+#include "core/sys.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
-#include "core/config.h"
-#include "core/obj.h"
 #include "script/arg.h"
-#include "script/var.h"
-#include "core/err.h"
-#include "core/pack.h"
 #include "script/cmd.h"
-#include "core/hooks.h"
-#include "core/sys.h"
+#include "script/var.h"
 #include "sound/sound_object.h"
 #include "sound/sound_ring.h"
 #include "sound/sound_thread.h"
 
-static const char* Text(const CmdArgRecord* a, i32 id) {
-  return CmdArgStr(a, id);
-}
+static const char* Text(const CmdArgRecord* a, i32 id) { return CmdArgStr(a, id); }
 
 // Script values are 64-bit; requests carry 32 bits.
 static i32 Arg32(const CmdArgRecord* a, i32 id) {
   return static_cast<i32>(std::clamp<i64>(a->value[id], INT32_MIN, INT32_MAX));
 }
 
-static bool ThreadGone() {
-  return g_SoundThreadState.load() != SOUND_THREAD_RUNNING || g_QuitRequested.load();
-}
+static bool ThreadGone() { return g_SoundThreadState.load() != SOUND_THREAD_RUNNING || g_QuitRequested.load(); }
 
 static void PostAndWait(ObjNode* node, u8 op, i32 argument, const char* name) {
   const i32 slot = SoundRingPost(node, op, argument, name);
@@ -176,7 +172,8 @@ i32 SoundCmdSet(const CmdArgRecord* a) {
   const bool play_given = a->given[SOUND_PARAM_PLAY];
   if (a->given[SOUND_PARAM_VOLUME]) {
     // With play given the volume is the target of its fade.
-    SoundRingPost(node, play_given ? SOUND_OP_SET_NEXT_VOLUME : SOUND_OP_SET_VOLUME, Arg32(a, SOUND_PARAM_VOLUME), nullptr);
+    SoundRingPost(node, play_given ? SOUND_OP_SET_NEXT_VOLUME : SOUND_OP_SET_VOLUME, Arg32(a, SOUND_PARAM_VOLUME),
+                  nullptr);
   }
   if (play_given) {
     const i32 fade = a->given[SOUND_PARAM_FADE] ? Arg32(a, SOUND_PARAM_FADE) : 0;
@@ -294,14 +291,16 @@ static i64 Answer(const SoundObject* o, i32 selector) {
 // 101140, fatal, raised by the store). An element outside the variable is ignored.
 static i32 StoreNumber(const CmdArgRecord* a, i64 value) {
   const VarRecord* v = VarRecordOf(a->var_id[SOUND_PARAM_RESULT]);
-  const bool wrong = v && v->type == VAR_TYPE_STR && a->var_elem[SOUND_PARAM_RESULT] >= 0 && a->var_elem[SOUND_PARAM_RESULT] < v->count;
+  const bool wrong = v && v->type == VAR_TYPE_STR && a->var_elem[SOUND_PARAM_RESULT] >= 0 &&
+                     a->var_elem[SOUND_PARAM_RESULT] < v->count;
   VarSetNumElement(a->var_id[SOUND_PARAM_RESULT], a->var_elem[SOUND_PARAM_RESULT], value);
   return wrong ? -1 : 0;
 }
 
 static i32 StoreText(const CmdArgRecord* a, const char* text) {
   const VarRecord* v = VarRecordOf(a->var_id[SOUND_PARAM_RESULT]);
-  const bool wrong = v && v->type != VAR_TYPE_STR && a->var_elem[SOUND_PARAM_RESULT] >= 0 && a->var_elem[SOUND_PARAM_RESULT] < v->count;
+  const bool wrong = v && v->type != VAR_TYPE_STR && a->var_elem[SOUND_PARAM_RESULT] >= 0 &&
+                     a->var_elem[SOUND_PARAM_RESULT] < v->count;
   VarSetStrElement(a->var_id[SOUND_PARAM_RESULT], a->var_elem[SOUND_PARAM_RESULT], text);
   return wrong ? -1 : 0;
 }
@@ -319,11 +318,12 @@ static void StoreEmpty(const CmdArgRecord* a) {
 
 // Tried in this order; the first selector given answers.
 static const u8 kQueryOrder[] = {
-    SOUND_QUERY_HAS_FILE, SOUND_QUERY_ON, SOUND_QUERY_STATE, SOUND_QUERY_PAUSED, SOUND_QUERY_VOLUME,
-    SOUND_QUERY_PAN, SOUND_QUERY_SPEED, SOUND_QUERY_KIND, SOUND_QUERY_FILE_NAME, SOUND_QUERY_START,
-    SOUND_QUERY_LOOP_BACK, SOUND_QUERY_END, SOUND_QUERY_LOOP_COUNT, SOUND_QUERY_LOOP_COUNTER,
-    SOUND_QUERY_POSITION, SOUND_QUERY_LENGTH, SOUND_QUERY_CHANNELS, SOUND_QUERY_BITS, SOUND_QUERY_RATE,
-    SOUND_QUERY_LEVEL_FIRST, SOUND_QUERY_LEVEL_SECOND, SOUND_QUERY_CONVERTED,
+    SOUND_QUERY_HAS_FILE,     SOUND_QUERY_ON,           SOUND_QUERY_STATE,     SOUND_QUERY_PAUSED,
+    SOUND_QUERY_VOLUME,       SOUND_QUERY_PAN,          SOUND_QUERY_SPEED,     SOUND_QUERY_KIND,
+    SOUND_QUERY_FILE_NAME,    SOUND_QUERY_START,        SOUND_QUERY_LOOP_BACK, SOUND_QUERY_END,
+    SOUND_QUERY_LOOP_COUNT,   SOUND_QUERY_LOOP_COUNTER, SOUND_QUERY_POSITION,  SOUND_QUERY_LENGTH,
+    SOUND_QUERY_CHANNELS,     SOUND_QUERY_BITS,         SOUND_QUERY_RATE,      SOUND_QUERY_LEVEL_FIRST,
+    SOUND_QUERY_LEVEL_SECOND, SOUND_QUERY_CONVERTED,
 };
 
 i32 SoundCmdQuery(const CmdArgRecord* a) {

@@ -13,9 +13,9 @@
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
 
-#include "platform/audio.h"
 #include "core/config.h"
 #include "core/pack.h"
+#include "platform/audio.h"
 #include "sound/sound_codec.h"
 #include "sound/sound_thread.h"
 
@@ -44,8 +44,8 @@ static void ReadFormat(const u8* p, u32 n, SoundWaveFormat* f) {
 
 static bool PcmFormatPlayable(const SoundWaveFormat* f) {
   return (f->channels == 1 || f->channels == 2) && (f->bits_per_sample == 8 || f->bits_per_sample == 16) &&
-         f->block_align == f->channels * f->bits_per_sample / 8 &&
-         f->samples_per_sec >= PLAT_AUDIO_FREQ_MIN && f->samples_per_sec <= PLAT_AUDIO_FREQ_MAX;
+         f->block_align == f->channels * f->bits_per_sample / 8 && f->samples_per_sec >= PLAT_AUDIO_FREQ_MIN &&
+         f->samples_per_sec <= PLAT_AUDIO_FREQ_MAX;
 }
 
 i32 SoundWavParse(const u8* image, u32 size, SoundWavInfo* info) {
@@ -175,8 +175,7 @@ i32 SoundOggOpen(SoundStream* s) {
   if (!ov_seekable(vf)) return OggFail(vf, -1040);
   if (ov_streams(vf) != 1) return OggFail(vf, -1045);
   const vorbis_info* vi = ov_info(vf, -1);
-  if (!vi || vi->channels < 1 || vi->channels > 2 || vi->rate < PLAT_AUDIO_FREQ_MIN ||
-      vi->rate > PLAT_AUDIO_FREQ_MAX) {
+  if (!vi || vi->channels < 1 || vi->channels > 2 || vi->rate < PLAT_AUDIO_FREQ_MIN || vi->rate > PLAT_AUDIO_FREQ_MAX) {
     return OggFail(vf, -1050);
   }
   double total = ov_time_total(vf, -1);

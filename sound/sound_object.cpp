@@ -5,10 +5,10 @@
 
 #include <cstdlib>
 
-#include "platform/audio.h"
-#include "platform/platform.h"
 #include "core/obj.h"
 #include "core/sys.h"
+#include "platform/audio.h"
+#include "platform/platform.h"
 #include "sound/sound_file.h"
 #include "sound/sound_thread.h"
 

@@ -16,25 +16,25 @@ enum { SOUND_VOLUME_FULL = 256, SOUND_HUSH_VOLUME = 2 };  // 2 of 256: nearly si
 
 struct SoundObject {
   char file_name[SOUND_NAME_SIZE];  // empty = none
-  u8 kind;              // SOUND_KIND_OGG or SOUND_KIND_WAV
-  u8 on;                // 0 makes the effective volume 0 and blocks resume
-  u8 state;             // SOUND_UNLOADED ... SOUND_FADING_OUT
-  u8 paused;            // paused by script
-  i32 loop_count;       // plays before the tracker stops the object; 0 = forever
-  i32 loop_counter;     // ends reached so far
-  i64 bytes_played;     // PCM bytes from the file start
-  i32 start;            // ms, where play begins
-  u32 pause_time;       // clock when paused (never 0 while paused); 0 = not paused
-  i32 pan;              // 0 left .. 256 centre .. 512 right
-  i32 speed;            // 256 = file rate, 0..512
-  i32 volume;           // 0..256
+  u8 kind;                          // SOUND_KIND_OGG or SOUND_KIND_WAV
+  u8 on;                            // 0 makes the effective volume 0 and blocks resume
+  u8 state;                         // SOUND_UNLOADED ... SOUND_FADING_OUT
+  u8 paused;                        // paused by script
+  i32 loop_count;                   // plays before the tracker stops the object; 0 = forever
+  i32 loop_counter;                 // ends reached so far
+  i64 bytes_played;                 // PCM bytes from the file start
+  i32 start;                        // ms, where play begins
+  u32 pause_time;                   // clock when paused (never 0 while paused); 0 = not paused
+  i32 pan;                          // 0 left .. 256 centre .. 512 right
+  i32 speed;                        // 256 = file rate, 0..512
+  i32 volume;                       // 0..256
   i32 fade_from;
   i32 target_volume;
   i32 previous_target;  // requested volume before the last change
   i32 fade_time;        // ms
   i32 fade_step;        // volume change per ms in 1/1024
   u32 fade_start;
-  u32 fade_end;         // 0 while the fade runs
+  u32 fade_end;  // 0 while the fade runs
   SoundStream stream;
 };
 

@@ -6,9 +6,9 @@
 #include <algorithm>
 
 #include "common/sjis.h"
+#include "core/obj.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
-#include "core/obj.h"
 #include "sound/sound_file.h"
 #include "sound/sound_object.h"
 #include "sound/sound_ring.h"
@@ -100,11 +100,8 @@ i32 SoundOpPlay(i32 slot) {
       o->state = SOUND_LOADED;
       return PlayLoaded(o, -110);
     }
-    case SOUND_LOADED:
-      return PlayLoaded(o, -120);
-    case SOUND_FADING_IN:
-      StartFade(o, o->volume, o->target_volume - o->previous_target);
-      return 0;
+    case SOUND_LOADED: return PlayLoaded(o, -120);
+    case SOUND_FADING_IN: StartFade(o, o->volume, o->target_volume - o->previous_target); return 0;
     case SOUND_PLAYING:
       StartFade(o, o->volume, o->target_volume - o->volume);
       o->state = SOUND_FADING_IN;
@@ -236,19 +233,8 @@ i32 SoundOpUnload(i32 slot) {
 }
 
 const SoundRequestHandler g_SoundRequestHandlerTable[SOUND_OP_COUNT] = {
-    nullptr,
-    SoundOpLoad,
-    SoundOpPlay,
-    SoundOpPause,
-    SoundOpFadeOut,
-    SoundOpSetVolume,
-    SoundOpSetNextVolume,
-    SoundOpSetLoopCount,
-    SoundOpSetEnd,
-    SoundOpSetStart,
-    SoundOpSetLoopPoint,
-    SoundOpSetPan,
-    SoundOpSetSpeed,
-    SoundOpNop,
-    SoundOpUnload,
+    nullptr,         SoundOpLoad,      SoundOpPlay,          SoundOpPause,
+    SoundOpFadeOut,  SoundOpSetVolume, SoundOpSetNextVolume, SoundOpSetLoopCount,
+    SoundOpSetEnd,   SoundOpSetStart,  SoundOpSetLoopPoint,  SoundOpSetPan,
+    SoundOpSetSpeed, SoundOpNop,       SoundOpUnload,
 };

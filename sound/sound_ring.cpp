@@ -9,9 +9,9 @@
 #include <new>
 
 #include "common/sjis.h"
-#include "platform/platform.h"
 #include "core/err.h"
 #include "core/sys.h"
+#include "platform/platform.h"
 #include "sound/sound_thread.h"
 
 SoundRequestRing g_SoundRequestRing = {};

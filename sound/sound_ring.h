@@ -34,11 +34,11 @@ enum {
 struct SoundRequestRing {
   i32 read_index;
   i32 write_index;
-  ObjNode** object;          // null: the slot carries nothing
+  ObjNode** object;  // null: the slot carries nothing
   u8* operation;
-  char** file_name;          // each a preallocated SOUND_RING_NAME_BYTES buffer (op 1)
+  char** file_name;  // each a preallocated SOUND_RING_NAME_BYTES buffer (op 1)
   i32* argument;
-  std::atomic<u32>* done;    // 0 when posted, 1 once run or skipped
+  std::atomic<u32>* done;  // 0 when posted, 1 once run or skipped
 };
 
 extern SoundRequestRing g_SoundRequestRing;

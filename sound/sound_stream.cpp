@@ -19,8 +19,7 @@
 
 u8 SoundSilenceByte(const SoundWaveFormat* f) { return f->bits_per_sample == 8 ? 0x80 : 0x00; }
 
-i32 SoundCreateStreamBuffer(SoundStream* s, u16 channels, u32 rate, u32 avg_bytes, u16 block_align,
-                            u16 bits) {
+i32 SoundCreateStreamBuffer(SoundStream* s, u16 channels, u32 rate, u32 avg_bytes, u16 block_align, u16 bits) {
   s->format = {SOUND_TAG_PCM, channels, rate, avg_bytes, block_align, bits, 0};
   s->bytes_per_second = static_cast<i64>(block_align) * rate;
   // Both halves hold whole frames, so the second one never starts inside a frame.

@@ -28,22 +28,22 @@ struct SoundWaveFormat {
 // and loop-back live here because the decoder moves them (a loop-back past the end becomes 0,
 // each lap sets the pending pair) and the tracker reads them.
 struct SoundStream {
-  u8 converted;            // SOUND_CONVERTED_...
-  i32 loops_left;          // plays left for the decoder: 0 forever, 1 the last
-  i64 length;              // ms
-  i32 end;                 // ms, end of play
-  i32 loop_back;           // ms, where a lap continues after the end
-  i32 pending_loop_back;   // loop-back of the lap being played (0 = none)
-  i32 pending_end;         // end of the lap being played (0 = none)
+  u8 converted;           // SOUND_CONVERTED_...
+  i32 loops_left;         // plays left for the decoder: 0 forever, 1 the last
+  i64 length;             // ms
+  i32 end;                // ms, end of play
+  i32 loop_back;          // ms, where a lap continues after the end
+  i32 pending_loop_back;  // loop-back of the lap being played (0 = none)
+  i32 pending_end;        // end of the lap being played (0 = none)
 
-  u8* file_image;          // the whole file (or the converted WAV), owned
-  u8* decode_block;        // half + SOUND_PIECE_BYTES, one half is assembled here
-  u8* carry_block;         // SOUND_PIECE_BYTES left over from the last fill
-  u32 fill_offset;         // 0 or half: where the next half goes in the buffer
+  u8* file_image;    // the whole file (or the converted WAV), owned
+  u8* decode_block;  // half + SOUND_PIECE_BYTES, one half is assembled here
+  u8* carry_block;   // SOUND_PIECE_BYTES left over from the last fill
+  u32 fill_offset;   // 0 or half: where the next half goes in the buffer
   u32 last_play_cursor;
-  i64 decoded_bytes;       // bytes taken since the last seek, counted from the file start
-  u8 half_indicator;       // 1: first half filled last, 2: second half
-  i64 data_read_pos;       // WAV: byte offset into the data; Ogg: PCM frame
+  i64 decoded_bytes;  // bytes taken since the last seek, counted from the file start
+  u8 half_indicator;  // 1: first half filled last, 2: second half
+  i64 data_read_pos;  // WAV: byte offset into the data; Ogg: PCM frame
   i32 carry_count;
   i64 silence_to_insert;   // bytes of silence still to play before the data
   i64 bytes_per_second;    // block align x rate
@@ -61,8 +61,7 @@ struct SoundStream {
 
 // Allocates carry and decode blocks and, with the mixer open, the voice. -1060/-1080 when a
 // block exists already, -1070/-1090 when memory runs out, -1120 when the voice is refused.
-i32 SoundCreateStreamBuffer(SoundStream* s, u16 channels, u32 rate, u32 avg_bytes, u16 block_align,
-                            u16 bits);
+i32 SoundCreateStreamBuffer(SoundStream* s, u16 channels, u32 rate, u32 avg_bytes, u16 block_align, u16 bits);
 // Positions decoder and counters at ms (negative: that much silence first; at or past the
 // length: 10 ms before the end). -2010 without an open Ogg decoder, -2020 when it cannot seek.
 i32 SoundSeekMs(SoundStream* s, i64 ms);
@@ -88,8 +87,8 @@ void SoundSetBufferPan(SoundStream* s, i32 pan);
 void SoundSetBufferSpeed(SoundStream* s, i32 speed);
 
 // The formulas behind the controls.
-i32 SoundVolumeToMb(i32 volume);          // 0 -> -10000, else 4000 log10(v/256) in -10000..0
-i32 SoundPanToMb(i32 pan);                // 0 -> -10000, 256 -> 0, 512 -> 10000
+i32 SoundVolumeToMb(i32 volume);                 // 0 -> -10000, else 4000 log10(v/256) in -10000..0
+i32 SoundPanToMb(i32 pan);                       // 0 -> -10000, 256 -> 0, 512 -> 10000
 u32 SoundSpeedToFrequency(u32 base, i32 speed);  // 0 -> half, 256 -> base, 512 -> 1.5 x base
 
 // The byte the format plays as silence (0x80 for unsigned 8-bit samples).

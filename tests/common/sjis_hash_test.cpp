@@ -42,9 +42,13 @@ TEST(Sjis, LeadTableMarksExactlyTheLeadRanges) {
 }
 
 TEST(Sjis, LowerCaseLeavesTrailBytesAlone) {
-  char s[] = "AB\x82\x41Z\x83\x5A" "C";  // trail bytes 0x41 ('A') and 0x5A ('Z')
+  char s[] =
+      "AB\x82\x41Z\x83\x5A"
+      "C";  // trail bytes 0x41 ('A') and 0x5A ('Z')
   StrLowerSjis(s);
-  EXPECT_STREQ(s, "ab\x82\x41z\x83\x5A" "c");
+  EXPECT_STREQ(s,
+               "ab\x82\x41z\x83\x5A"
+               "c");
   char half[] = "\xB1X";  // half-width katakana is single-byte
   StrLowerSjis(half);
   EXPECT_STREQ(half, "\xB1x");

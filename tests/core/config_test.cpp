@@ -1,8 +1,8 @@
 #include <cstring>
 
 #include "core/config.h"
-#include "kit/config_writer.h"
 #include "core/pack_fixture.h"
+#include "kit/config_writer.h"
 #include "shell/sysinfo.h"
 #include "sound/sound_thread.h"
 
@@ -42,9 +42,10 @@ TEST_F(ConfigTest, DrawingModesAndValuesOutsideTheirSets) {
     u32 mode;
     Drawing want;
   } cases[] = {
-      {0, {3, 1, 1, 1}}, {1, {2, 1, 1, 1}},  // GPU modes leave the Direct3D flag {2, {1, 1, 0, 0}}, {3, {0, 0, 0, 0}},
-      {7, {0, 1, 0, 1}},           // no accepted value: nothing changes
-      {0x103, {0, 0, 0, 0}},       // tested on its low byte
+      {0, {3, 1, 1, 1}},
+      {1, {2, 1, 1, 1}},      // GPU modes leave the Direct3D flag {2, {1, 1, 0, 0}}, {3, {0, 0, 0, 0}},
+      {7, {0, 1, 0, 1}},      // no accepted value: nothing changes
+      {0x103, {0, 0, 0, 0}},  // tested on its low byte
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mode);
@@ -71,8 +72,20 @@ TEST_F(ConfigTest, DrawingModesAndValuesOutsideTheirSets) {
 
 TEST_F(ConfigTest, EveryIndexLandsInItsSetting) {
   std::vector<u32> v(32, 0);
-  v[0] = 0; v[2] = 0; v[3] = 1; v[4] = 0; v[6] = 0; v[7] = 2; v[9] = 1; v[10] = 1;
-  v[12] = 1; v[13] = 1; v[14] = 0; v[15] = 2; v[22] = 1; v[23] = 1;
+  v[0] = 0;
+  v[2] = 0;
+  v[3] = 1;
+  v[4] = 0;
+  v[6] = 0;
+  v[7] = 2;
+  v[9] = 1;
+  v[10] = 1;
+  v[12] = 1;
+  v[13] = 1;
+  v[14] = 0;
+  v[15] = 2;
+  v[22] = 1;
+  v[23] = 1;
   g_D3dTileMaxSize[0] = 1;
   g_D3dMipFilter = 2;
   Settings(v);
@@ -104,8 +117,8 @@ TEST_F(ConfigTest, ShortSettingsFilesReadTheMissingValuesAsZero) {
     i32 workers;
     i32 fit;
   } cases[] = {
-      {0, 0, 0, 1},    // an empty file: every value 0
-      {1, 1, 0, 1},    // only index 0 given
+      {0, 0, 0, 1},  // an empty file: every value 0
+      {1, 1, 0, 1},  // only index 0 given
       {5, 1, 4, 1},
       {31, 1, 4, 1},
   };
@@ -153,15 +166,8 @@ TEST_F(ConfigTest, ProjectScreenSizesAtAndBeyondTheLimits) {
     i32 w, h, result, want_w, want_h;
   } cases[] = {
       {0, 0, 0, 1920, 1080},  // the monitor size
-      {128, 16, 0, 128, 16},
-      {8192, 8192, 0, 8192, 8192},
-      {100, 600, 1, 0, 0},
-      {127, 600, 1, 0, 0},
-      {640, 15, 1, 0, 0},
-      {8193, 600, 1, 0, 0},
-      {640, 8193, 1, 0, 0},
-      {0, 480, 1, 0, 0},
-      {-640, 480, 1, 0, 0},
+      {128, 16, 0, 128, 16}, {8192, 8192, 0, 8192, 8192}, {100, 600, 1, 0, 0}, {127, 600, 1, 0, 0},  {640, 15, 1, 0, 0},
+      {8193, 600, 1, 0, 0},  {640, 8193, 1, 0, 0},        {0, 480, 1, 0, 0},   {-640, 480, 1, 0, 0},
   };
   g_MonitorSize = {1920, 1080};
   for (const Case& c : cases) {

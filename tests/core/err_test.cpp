@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
-#include "core/usererr.h"
 #include "core/err.h"
 #include "core/sys.h"
+#include "core/usererr.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -56,7 +56,8 @@ TEST_F(ErrTest, HeaderOnlyInsideScriptsAndArgumentsNeverFormatIt) {
     return true;
   };
   ErrRaiseAtScriptF(104060, 0, "b.png");
-  EXPECT_EQ(g_ErrLastText, Sjis("[対象ファイル]\n100%s.txt\n\n[場所]\n7 行目\n\n[内容]\n\n[b.png]ファイルが\n存在しません。"));
+  EXPECT_EQ(g_ErrLastText,
+            Sjis("[対象ファイル]\n100%s.txt\n\n[場所]\n7 行目\n\n[内容]\n\n[b.png]ファイルが\n存在しません。"));
   EXPECT_STREQ(g_ErrScriptFile, "100%s.txt");
   EXPECT_EQ(g_ErrScriptLine, 7);
 }
@@ -74,8 +75,8 @@ TEST_F(ErrTest, FirstErrorOnlyOpensTheDialogAndFatalSticks) {
 
 TEST_F(ErrTest, FormatterChecksConversionsAgainstArguments) {
   EXPECT_EQ(ErrFormat("%d-%s-%u", -5, "x", -1), "-5-x-4294967295");
-  EXPECT_EQ(ErrFormat("[%s][%d]"), "[][]");               // missing arguments give nothing
-  EXPECT_EQ(ErrFormat("%s", 42), "42");                   // mismatched kinds convert
+  EXPECT_EQ(ErrFormat("[%s][%d]"), "[][]");  // missing arguments give nothing
+  EXPECT_EQ(ErrFormat("%s", 42), "42");      // mismatched kinds convert
   EXPECT_EQ(ErrFormat("%d", "text"), "text");
   EXPECT_EQ(ErrFormat("%5d|%-4s|%03x", 42, "ab", 10), "   42|ab  |00a");
   EXPECT_EQ(ErrFormat("%lld %I64d", i64{-9000000000}, i64{1} << 40), "-9000000000 1099511627776");
@@ -83,7 +84,9 @@ TEST_F(ErrTest, FormatterChecksConversionsAgainstArguments) {
   EXPECT_EQ(ErrFormat("%.2f", 1.005), "1.00");
   // A trail byte equal to '%' (0x25 is not a trail byte, but 0x5C-like cases must not split):
   std::string s = "\x82\xA0%d";
-  EXPECT_EQ(ErrFormat(s.c_str(), 3), "\x82\xA0" "3");
+  EXPECT_EQ(ErrFormat(s.c_str(), 3),
+            "\x82\xA0"
+            "3");
   // Precision on strings never cuts inside a character.
   EXPECT_EQ(ErrFormat("%.3s", "a\x82\xA0\x82\xA0"), "a\x82\xA0");
 }

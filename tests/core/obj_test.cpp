@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "shell/startup.h"
 #include "common/hash.h"
+#include "core/obj.h"
 #include "layer/layer.h"
 #include "script/menu.h"
-#include "core/obj.h"
-#include "script/task.h"
 #include "script/script_test_util.h"
+#include "script/task.h"
+#include "shell/startup.h"
 #include "sound/sound_object.h"
 
 namespace {
@@ -53,24 +53,24 @@ struct Resolve {
 
 TEST_F(ObjTest, ResolvePathJoinsAndNormalises) {
   const Resolve cases[] = {
-      {":a/b", "x", 0, "a/b", 0},         // absolute
-      {":/a", "x", 0, "a", 0},            // one slash after the colon is dropped
+      {":a/b", "x", 0, "a/b", 0},  // absolute
+      {":/a", "x", 0, "a", 0},     // one slash after the colon is dropped
       {"a/b", "x", 0, "x/a/b", 0},
-      {"/a", "x", 0, "x/a", 0},           // a leading slash is not absolute
+      {"/a", "x", 0, "x/a", 0},  // a leading slash is not absolute
       {"../c", "x/y", 0, "x/c", 0},
       {"./c", "x", 0, "x/c", 0},
-      {"../../../c", "x", 0, "c", 0},     // going up past the top leaves it empty
+      {"../../../c", "x", 0, "c", 0},  // going up past the top leaves it empty
       {".hidden/a", "", 0, ".hidden/a", 0},
-      {"a//b", "", 0, "a//b", 0},         // runs of slashes are kept
+      {"a//b", "", 0, "a//b", 0},  // runs of slashes are kept
       {"x/", "", 0, "x", 1},
       {"d/e/", "w", 0, "w/d/e", 1},
-      {"x", "", 0, "x", 0},               // plain name
+      {"x", "", 0, "x", 0},  // plain name
       {"x", "b", 0, "b/x", 0},
       {"", "x", 0, "x", 1},
       {"", "", 0, "", 0},
-      {":", "x", 0, "", 0},               // an empty joined path
-      {"a b", "x", 0, "x/a b", 0},        // plain names are not checked for blanks
-      {"a b/c", "", 1, "a b/c", 0},       // blanks allowed
+      {":", "x", 0, "", 0},          // an empty joined path
+      {"a b", "x", 0, "x/a b", 0},   // plain names are not checked for blanks
+      {"a b/c", "", 1, "a b/c", 0},  // blanks allowed
   };
   for (const Resolve& c : cases) {
     char out[64];
@@ -213,7 +213,9 @@ TEST_F(ObjTest, ManyChildrenKeepListOrderAndLookupsOfAPlainList) {
     for (int step = 0; step < 3000; step++) {
       const std::string name = "n" + std::to_string(pick(400));
       switch (pick(6)) {
-        case 0: case 1: case 2: {
+        case 0:
+        case 1:
+        case 2: {
           u8 kind = pick(4) == 0 ? OBJ_FOLDER : OBJ_ITEM;
           ObjNode* n = ObjCreateNode(root, ("f/" + name).c_str(), kind, pick(5));
           ASSERT_NE(n, nullptr);
@@ -269,10 +271,8 @@ TEST_F(ObjTest, NthChildStopsAfterTheLast) {
   } cases[] = {{-1, "a"}, {0, "a"}, {1, "a"}, {2, "b"}, {3, "c"}, {4, nullptr}, {1000000, nullptr}};
   for (const auto& c : cases) {
     ObjNode* got = ObjGetNthChild(p, c.n);
-    if (c.name)
-      EXPECT_STREQ(got ? got->name : "(null)", c.name) << c.n;
-    else
-      EXPECT_EQ(got, nullptr) << c.n;
+    if (c.name) EXPECT_STREQ(got ? got->name : "(null)", c.name) << c.n;
+    else EXPECT_EQ(got, nullptr) << c.n;
   }
   EXPECT_EQ(ObjGetNthChild(nullptr, 1), nullptr);
 }
@@ -295,7 +295,7 @@ TEST_F(ObjTest, FindNodeByModeAndThroughFoldersOnly) {
       {"a/b/x", OBJ_FIND_ITEM, deep},
       {"a/b/x", OBJ_FIND_FOLDER, nullptr},
       {"a/b/y", OBJ_FIND_ITEM, nullptr},
-      {"A", OBJ_FIND_EITHER, nullptr},  // names are case-sensitive
+      {"A", OBJ_FIND_EITHER, nullptr},       // names are case-sensitive
       {"leaf/x", OBJ_FIND_EITHER, nullptr},  // a path through an item
       {"missing/x", OBJ_FIND_ITEM, nullptr},
       {"a", 7, nullptr},

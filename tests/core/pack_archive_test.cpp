@@ -51,8 +51,8 @@ TEST_F(PackArchiveTest, LaterUpdatePacksWinAndSupersededEntriesStayHidden) {
   WritePack("pac/update3.zpf", {Entry("A.TXT", Bytes("update3"))});
   WritePack("update2.zpf", {Entry("c.txt", Bytes("c2"))});
   ASSERT_EQ(PackScanAll(), 0);
-  EXPECT_EQ(PackNames(), (std::vector<std::string>{".\\data.zpf", ".\\update1.zpf", ".\\update2.zpf",
-                                                   ".\\pac\\update3.zpf"}));
+  EXPECT_EQ(PackNames(),
+            (std::vector<std::string>{".\\data.zpf", ".\\update1.zpf", ".\\update2.zpf", ".\\pac\\update3.zpf"}));
   EXPECT_EQ(Read("a.txt"), "update3");
   EXPECT_EQ(Read("c.txt"), "c2");
 }

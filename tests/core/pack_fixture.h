@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "kit/pack_writer.h"
 #include "core/config.h"
 #include "core/err.h"
 #include "core/pack.h"
 #include "core/sys.h"
+#include "kit/pack_writer.h"
 #include "support/game_folder.h"
 
 struct PackFixture : ::testing::Test {

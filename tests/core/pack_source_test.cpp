@@ -99,9 +99,9 @@ TEST_F(PackSourceTest, NamesAreFoldedLowerCasedAndKeepDoubleByteCharacters) {
       {"../x.png", "x.png"},
       {"dir/", "dir"},
       {"my pic.png", "my pic.png"},
-      {"\x95\x5c/A.PNG", "\x95\x5c\\a.png"},    // trail byte 0x5C is not a separator
+      {"\x95\x5c/A.PNG", "\x95\x5c\\a.png"},  // trail byte 0x5C is not a separator
       {"\x95\x5c\\B.PNG", "\x95\x5c\\b.png"},
-      {"\x83\x41Z.png", "\x83\x41z.png"},        // trail byte 0x41 is not lower-cased
+      {"\x83\x41Z.png", "\x83\x41z.png"},  // trail byte 0x41 is not lower-cased
   };
   for (const Case& c : cases) EXPECT_EQ(PackNormaliseName(c.in.c_str()), c.want) << c.in;
 }
@@ -115,7 +115,7 @@ TEST_F(PackSourceTest, ImagesProbeTheProjectOrder) {
     i32 result;
     const char* out;
   } cases[] = {
-      {order_png_jpg, {}, 1, "bg\\title.jpg"},                       // the last name tried
+      {order_png_jpg, {}, 1, "bg\\title.jpg"},  // the last name tried
       {order_png_jpg, {"bg/Title.jpg"}, 0, "bg\\title.jpg"},
       {order_png_jpg, {"bg/title.png", "bg/title.jpg"}, 0, "bg\\title.png"},
       {order_jpg_png, {"bg/title.png", "bg/title.jpg"}, 0, "bg\\title.jpg"},
@@ -285,8 +285,7 @@ TEST_F(DamageTest, EntriesThatCannotBeMadeWholeRaiseTheDamageError) {
       {"data offset past the end", false, true, [](DamageTest& t) { t.Put32(t.Tail(9), 0x7FFFFFF0); },
        ERR_PACK_DAMAGED},
       {"stored size unlike raw size", false, true, [](DamageTest& t) { t.Put32(t.Tail(5), 100); }, ERR_PACK_DAMAGED},
-      {"raw size larger than inflated", true, true, [](DamageTest& t) { t.Put32(t.Tail(1), 4100); },
-       ERR_PACK_DAMAGED},
+      {"raw size larger than inflated", true, true, [](DamageTest& t) { t.Put32(t.Tail(1), 4100); }, ERR_PACK_DAMAGED},
       {"raw size beyond any zlib ratio", true, true, [](DamageTest& t) { t.Put32(t.Tail(1), 0xFFFFFFF0); },
        ERR_PACK_DAMAGED},
       {"raw size smaller than inflated", true, true, [](DamageTest& t) { t.Put32(t.Tail(1), 100); },

@@ -31,7 +31,9 @@ struct Rgb {
 };
 std::ostream& operator<<(std::ostream& o, const Rgb& c) { return o << c.r << "," << c.g << "," << c.b; }
 
-u32 Bgra(Rgb c) { return 0xFF000000u | static_cast<u32>(c.r) << 16 | static_cast<u32>(c.g) << 8 | static_cast<u32>(c.b); }
+u32 Bgra(Rgb c) {
+  return 0xFF000000u | static_cast<u32>(c.r) << 16 | static_cast<u32>(c.g) << 8 | static_cast<u32>(c.b);
+}
 
 TEST_F(DumpTest, GoldenSceneIsWrittenExactly) {
   const Rgb bg{0x30, 0x20, 0x10}, panel{0x80, 0, 0}, green{0, 0xFF, 0}, grey{0x40, 0x40, 0x40}, white{0xF0, 0xF0, 0xF0};

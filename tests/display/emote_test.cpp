@@ -105,7 +105,7 @@ TEST(EmoteSaturation, NeutralGreyAndStretchedWithoutClipping) {
       {128, {200, 100, 60, 7}, {200, 100, 60, 7}},
       {0, {200, 100, 60, 7}, {120, 120, 120, 7}},
       {64, {200, 100, 60, 7}, {160, 110, 90, 7}},
-      {255, {200, 100, 60, 7}, {255, 86, 18, 7}},  // the stretch stops where the first byte meets 255
+      {255, {200, 100, 60, 7}, {255, 86, 18, 7}},     // the stretch stops where the first byte meets 255
       {255, {100, 100, 100, 9}, {100, 100, 100, 9}},  // every byte at the mean: nothing to divide
       {255, {10, 20, 30, 0}, {0, 20, 39, 0}},
   };
@@ -159,7 +159,9 @@ TEST_F(EmoteTest, DumpIsExactAndBoundedAtWholePairs) {
   many.Part("p", -1, 0, 0, 2, 2, 0xFF000000u);
   AddFile("two.psb", IMAGE_TYPE_PSB, two.Bytes());
   AddFile("many.psb", IMAGE_TYPE_PSB, many.Bytes());
-  Load("*SYSTEM_START\nlayer name='W0/two', file='two.psb', gpu=1, order=1\nlayer name='W0/many', file='many.psb', gpu=1, order=2\n");
+  Load(
+      "*SYSTEM_START\nlayer name='W0/two', file='two.psb', gpu=1, order=1\nlayer name='W0/many', file='many.psb', "
+      "gpu=1, order=2\n");
   ASSERT_EQ(Run(0), 0);
   ASSERT_EQ(Run(1), 0);
   EXPECT_EQ(Dump(Rec("W0/two")), std::string("a") + kSep + "500" + kSep + "b" + kSep + "1000" + kSep);
@@ -171,8 +173,8 @@ TEST_F(EmoteTest, DumpIsExactAndBoundedAtWholePairs) {
   EXPECT_EQ(d.substr(d.size() - 2), kSep);
   std::vector<std::string> names;
   i32 n = EmoteParseVariables(
-      d.c_str(), [](void* ctx, const char* name, float) { static_cast<std::vector<std::string>*>(ctx)->push_back(name); },
-      &names);
+      d.c_str(),
+      [](void* ctx, const char* name, float) { static_cast<std::vector<std::string>*>(ctx)->push_back(name); }, &names);
   ASSERT_GT(n, 50);
   for (i32 i = 0; i < n; i++) EXPECT_EQ(names[i], "variable_with_a_long_name_" + std::to_string(1000 + i));
 }
@@ -185,7 +187,8 @@ TEST_F(EmoteTest, TheHundredAndTwentyNinthPlayerHasNoSlot) {
     ASSERT_NE(n, nullptr);
     nodes.push_back(n);
   }
-  for (int i = 0; i < 128; i++) ASSERT_EQ(EmotePlayerCreate(LayerOf(nodes[i]), bytes.data(), static_cast<u32>(bytes.size())), 0);
+  for (int i = 0; i < 128; i++)
+    ASSERT_EQ(EmotePlayerCreate(LayerOf(nodes[i]), bytes.data(), static_cast<u32>(bytes.size())), 0);
   testing::internal::CaptureStderr();
   LayerRecord* last = LayerOf(nodes[128]);
   EXPECT_EQ(EmotePlayerCreate(last, bytes.data(), static_cast<u32>(bytes.size())), 1);
@@ -231,21 +234,22 @@ TEST_F(EmoteTest, DamagedDataGivesTheLoadFailureBoxes) {
 
 TEST_F(EmoteTest, CommandsOnANamedLayerAndOnEveryPlayer) {
   AddFile("c.psb", IMAGE_TYPE_PSB, TestCharaBasic().Bytes());
-  Load("global int r\nglobal str d\nglobal str nm[2]\nglobal int vl[2]\n*SYSTEM_START\n"
-       "layer name='W0/c', num=1, file='c.psb', gpu=1\n"                         // 0
-       "layer name='W0/c', num=2, file='c.psb', gpu=1\n"                         // 1
-       "emote name='W0/c', num=1, motion='walk', start=1\n"                      // 2
-       "emote_info name='W0/c', num=1, result=r, motion='walk', motion_playing=1\n"  // 3
-       "emote_info name='W0/c', num=2, result=r, busy=1\n"                       // 4
-       "emote name='W0/c', value1=128, flag=0\n"                                 // 5
-       "emote name='W0/c', num=1, motion='tl', start=2\n"                        // 6
-       "emote_info name='W0/c', num=1, result=r, playing=1\n"                    // 7
-       "emote name='W0/c', num=1, names=nm, values=vl, count=2, time=0\n"        // 8
-       "emote_info name='W0/c', num=1, result=d, dump=1\n"                       // 9
-       "emote name='W0/c', num=2, list=d\n"                                      // 10
-       "emote name='W0/c', num=1, motion='walk', stop=1\n"                       // 11
-       "emote_info name='W0/c', num=1, result=r, busy=1\n"                       // 12
-       "emote name='W0/nothing', num=1, motion='walk', start=1\n");              // 13
+  Load(
+      "global int r\nglobal str d\nglobal str nm[2]\nglobal int vl[2]\n*SYSTEM_START\n"
+      "layer name='W0/c', num=1, file='c.psb', gpu=1\n"                             // 0
+      "layer name='W0/c', num=2, file='c.psb', gpu=1\n"                             // 1
+      "emote name='W0/c', num=1, motion='walk', start=1\n"                          // 2
+      "emote_info name='W0/c', num=1, result=r, motion='walk', motion_playing=1\n"  // 3
+      "emote_info name='W0/c', num=2, result=r, busy=1\n"                           // 4
+      "emote name='W0/c', value1=128, flag=0\n"                                     // 5
+      "emote name='W0/c', num=1, motion='tl', start=2\n"                            // 6
+      "emote_info name='W0/c', num=1, result=r, playing=1\n"                        // 7
+      "emote name='W0/c', num=1, names=nm, values=vl, count=2, time=0\n"            // 8
+      "emote_info name='W0/c', num=1, result=d, dump=1\n"                           // 9
+      "emote name='W0/c', num=2, list=d\n"                                          // 10
+      "emote name='W0/c', num=1, motion='walk', stop=1\n"                           // 11
+      "emote_info name='W0/c', num=1, result=r, busy=1\n"                           // 12
+      "emote name='W0/nothing', num=1, motion='walk', start=1\n");                  // 13
   VarSetStrElement(1002, 0, "a");
   VarSetStrElement(1002, 1, "b");
   VarSetNumElement(1003, 0, 2);
@@ -279,8 +283,8 @@ TEST_F(EmoteTest, CommandsOnANamedLayerAndOnEveryPlayer) {
   ASSERT_EQ(Run(9), 0);
   ASSERT_EQ(Run(10), 0);
   EXPECT_EQ(Dump(c2), VarGetStrElement(1001, 0)) << "a dump listed back restores every variable";
-  EXPECT_EQ(std::string(VarGetStrElement(1001, 0)), std::string("a") + kSep + "2000" + kSep + "b" + kSep + "3000" + kSep +
-                                                        "v" + kSep + "0" + kSep + "t" + kSep + "1000" + kSep);
+  EXPECT_EQ(std::string(VarGetStrElement(1001, 0)), std::string("a") + kSep + "2000" + kSep + "b" + kSep + "3000" +
+                                                        kSep + "v" + kSep + "0" + kSep + "t" + kSep + "1000" + kSep);
   ASSERT_EQ(Run(11), 0);
   EXPECT_STREQ(c1->player_motion, "");
   ASSERT_EQ(Run(12), 0);
@@ -320,7 +324,7 @@ TEST_F(EmoteTest, TimeIsHandedOverInFrames) {
   EmoteAdvanceAll(1150);  // 100 ms = 6 frames given, 50 pending
   EXPECT_NEAR(Get(c, "v"), 6.0f, 1e-4);
   UseReadback();
-  D3dRenderFrame();      // the drawing gives the pending 50 ms = 3 frames
+  D3dRenderFrame();  // the drawing gives the pending 50 ms = 3 frames
   EXPECT_NEAR(Get(c, "v"), 9.0f, 1e-4);
   EXPECT_EQ(g_EmotePendingMs[0], 0.0f);
   EmoteAdvanceAll(40000);  // a stall counts as one frame

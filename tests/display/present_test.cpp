@@ -11,7 +11,6 @@
 #include "platform/video.h"
 #include "shell/frame.h"
 #include "shell/screen.h"
-#include "shell/screen.h"
 
 namespace {
 
@@ -204,7 +203,8 @@ TEST_F(PresentTest, AfterTheWindowWasBlankedOrTheBufferReplacedThePresentationIs
     const char* what;
     void (*step)();
   } const steps[] = {
-      {"blanked", [] {
+      {"blanked",
+       [] {
          g_WindowOpen[0] = -1;
          g_WindowObjects[0]->has_drawn = 1;
          FramePaintWindow(g_WindowObjects[0]);

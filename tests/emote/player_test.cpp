@@ -160,7 +160,12 @@ TEST(EmotePsb, DamagedFilesAreRefused) {
       {"binding keys past the pool", put(good, binds + 16, 0x40000000u)},
       {"keys out of order", put(good, keys, 0x42C80000u)},  // 100.0 before 60.0
       {"not a number", put(good, keys + 8, 0x7FC00000u)},
-      {"one byte more", [&] { auto b = good; b.push_back(0); return b; }()},
+      {"one byte more",
+       [&] {
+         auto b = good;
+         b.push_back(0);
+         return b;
+       }()},
   };
   for (const Case& k : cases) EXPECT_EQ(EmotePsbRead(k.bytes.data(), k.bytes.size(), &m), -1) << k.what;
   for (size_t n = 0; n < good.size(); n += 7) EXPECT_EQ(EmotePsbRead(good.data(), n, &m), -1) << n;
@@ -235,7 +240,9 @@ const RefPart kParts[] = {{4, 4, 10, 6, 0x20, 0x40, 0xC0, 255}, {6, 5, 4, 4, 0xF
 TEST_F(EmoteDrawTest, KnownLayoutMatchesTheCpuReference) {
   TestChara c;
   c.Var("hide", 1);
-  c.Part("A", -1, 4, 4, 10, 6, 0xFFC04020u).Part("B", 0, 2, 1, 4, 4, 0x801010F0u).Part("C", -1, 20, 20, 3, 3, 0xFFFFFFFFu);
+  c.Part("A", -1, 4, 4, 10, 6, 0xFFC04020u)
+      .Part("B", 0, 2, 1, 4, 4, 0x801010F0u)
+      .Part("C", -1, 20, 20, 3, 3, 0xFFFFFFFFu);
   c.Bind(2, EMOTE_PROP_VISIBLE, 0, {{0, 1}, {1, 0}});
   Create(c.Bytes());
   Fn<EmoteFnHByte>(208)(h, 0);  // nearest: edges fall on whole pixels

@@ -12,14 +12,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   text[size] = '\r';
   text[size + 1] = '\n';
   i64 seen = 0;
-  const i64 stored = FileCsvSplit(text, size + 2,
-                                  [](void* ctx, i64 index, const char* s, size_t len) {
-                                    i64* n = static_cast<i64*>(ctx);
-                                    if (index != *n || len > FILE_CSV_FIELD_MAX || (len && !s)) std::abort();
-                                    (*n)++;
-                                    return true;
-                                  },
-                                  &seen);
+  const i64 stored = FileCsvSplit(
+      text, size + 2,
+      [](void* ctx, i64 index, const char* s, size_t len) {
+        i64* n = static_cast<i64*>(ctx);
+        if (index != *n || len > FILE_CSV_FIELD_MAX || (len && !s)) std::abort();
+        (*n)++;
+        return true;
+      },
+      &seen);
   if (stored != seen || FileCsvSplit(text, size + 2, nullptr, nullptr) != stored) std::abort();
   std::free(text);
   return 0;

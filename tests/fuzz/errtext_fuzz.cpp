@@ -17,8 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string rest = text_len < size ? std::string(p + text_len + 1, size - text_len - 1) : std::string();
   i64 wide = 0;
   std::memcpy(&wide, rest.data(), rest.size() < sizeof wide ? rest.size() : sizeof wide);
-  const ErrArg args[] = {ErrArg(static_cast<i32>(wide)), ErrArg(rest), ErrArg(static_cast<double>(wide) / 7.0),
-                         ErrArg(wide), ErrArg(static_cast<u32>(wide >> 32)), ErrArg(text)};
+  const ErrArg args[] = {ErrArg(static_cast<i32>(wide)),          ErrArg(rest),
+                         ErrArg(static_cast<double>(wide) / 7.0), ErrArg(wide),
+                         ErrArg(static_cast<u32>(wide >> 32)),    ErrArg(text)};
   const size_t count = rest.empty() ? 0 : (static_cast<u8>(rest[0]) % 7);
   std::string out = ErrFormatArgs(text.c_str(), args, count);
   // Widths stay bounded: the text itself and at most one limited field per argument.

@@ -4,9 +4,9 @@
 #pragma once
 #include <cstdlib>
 
+#include "core/sys.h"
 #include "layer/image.h"
 #include "platform/platform.h"
-#include "core/sys.h"
 
 inline int FuzzImageDecode(u8 type, const u8* data, size_t size) {
   static const bool s_Ready = [] {

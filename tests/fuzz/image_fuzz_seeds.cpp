@@ -59,7 +59,8 @@ int main(int argc, char** argv) {
       p.interlace = variant == 1;
       p.gamma = variant == 2 ? 1.0 : 0;
       u32 max = (1u << p.depth) - 1;
-      for (u8 v : TestPattern(p.width * p.height * TestPngChannels(p.colour), k[0] + k[1])) p.samples.push_back(v & max);
+      for (u8 v : TestPattern(p.width * p.height * TestPngChannels(p.colour), k[0] + k[1]))
+        p.samples.push_back(v & max);
       if (p.colour == PNG_COLOR_TYPE_PALETTE) {
         p.palette = TestPattern(3u << p.depth, 1);
         if (variant == 2) p.trns_alpha = {0, 200};

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -33,8 +33,8 @@ fs::path g_Out;
 
 void Put(const std::string& target, const std::string& name, const std::vector<u8>& bytes) {
   fs::create_directories(g_Out / target);
-  std::ofstream(g_Out / target / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                               static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(g_Out / target / name, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 void PutText(const std::string& target, const std::string& name, const std::string& text) {
   Put(target, name, std::vector<u8>(text.begin(), text.end()));
@@ -96,17 +96,17 @@ int main(int argc, char** argv) {
       const size_t to = std::min(self.size(), static_cast<size_t>(at) + 4096);
       fs::path tmp = fs::temp_directory_path() / ("zephra-seeds-" + std::to_string(::getpid()));
       fs::create_directories(tmp);
-      std::ofstream(tmp / "exe", std::ios::binary).write(reinterpret_cast<const char*>(self.data() + from),
-                                                        static_cast<std::streamsize>(to - from));
-      std::ofstream(tmp / "data.zpf", std::ios::binary).write(reinterpret_cast<const char*>(pack.data()),
-                                                              static_cast<std::streamsize>(pack.size()));
+      std::ofstream(tmp / "exe", std::ios::binary)
+          .write(reinterpret_cast<const char*>(self.data() + from), static_cast<std::streamsize>(to - from));
+      std::ofstream(tmp / "data.zpf", std::ios::binary)
+          .write(reinterpret_cast<const char*>(pack.data()), static_cast<std::streamsize>(pack.size()));
       std::string err;
       if (KitBundleWrite((tmp / "exe").string(), (tmp / "data.zpf").string(), (tmp / "game").string(), &err) == 0)
         Put("appended", "bundled", ReadFile(tmp / "game"));
-      else
-        std::fprintf(stderr, "bundle: %s\n", err.c_str());
-      Put("appended", "plain", std::vector<u8>(self.begin() + static_cast<std::ptrdiff_t>(from),
-                                              self.begin() + static_cast<std::ptrdiff_t>(to)));
+      else std::fprintf(stderr, "bundle: %s\n", err.c_str());
+      Put("appended", "plain",
+          std::vector<u8>(self.begin() + static_cast<std::ptrdiff_t>(from),
+                          self.begin() + static_cast<std::ptrdiff_t>(to)));
       fs::remove_all(tmp);
     }
   }
@@ -132,8 +132,12 @@ int main(int argc, char** argv) {
   }
 
   // Error texts as games write them, each followed by a NUL and argument bytes.
-  const char* texts[] = {"[%s]ファイルを\n読み込めませんでした。", "%d 個までです。", "%-10s|%5d|%05.2f|%x",
-                         "%*s%.*s", "100%% %c %u %lld %I64d", "%--5s % -5s %+d"};
+  const char* texts[] = {"[%s]ファイルを\n読み込めませんでした。",
+                         "%d 個までです。",
+                         "%-10s|%5d|%05.2f|%x",
+                         "%*s%.*s",
+                         "100%% %c %u %lld %I64d",
+                         "%--5s % -5s %+d"};
   int k = 0;
   for (const char* t : texts) {
     std::string s = PlatUtf8ToSjis(t);
@@ -155,7 +159,8 @@ int main(int argc, char** argv) {
       if (bits == 8) {
         for (i16 v : tone) samples.push_back(static_cast<u8>((v >> 8) + 128));
       } else {
-        samples.assign(reinterpret_cast<const u8*>(tone.data()), reinterpret_cast<const u8*>(tone.data() + tone.size()));
+        samples.assign(reinterpret_cast<const u8*>(tone.data()),
+                       reinterpret_cast<const u8*>(tone.data() + tone.size()));
       }
       if (KitWavEncode(samples.data(), 4410, static_cast<u16>(ch), 22050, bits, &wav) == 0)
         Put("wav", "pcm" + std::to_string(bits) + "-" + std::to_string(ch), wav);
@@ -195,8 +200,14 @@ int main(int argc, char** argv) {
   }
 
   // Names: object paths with a base, media names and game-data names.
-  const char* names[] = {"a/b/c/item", "../a/b/", ":/a/./b", "テスト/x", "DATA\\BG\\sky.png", "c:\\zephra-fuzz\\game\\データ\\背景.bmp",
-                         "..\\..\\readme.txt", "a b/c"};
+  const char* names[] = {"a/b/c/item",
+                         "../a/b/",
+                         ":/a/./b",
+                         "テスト/x",
+                         "DATA\\BG\\sky.png",
+                         "c:\\zephra-fuzz\\game\\データ\\背景.bmp",
+                         "..\\..\\readme.txt",
+                         "a b/c"};
   k = 0;
   for (const char* n : names) {
     std::string s = PlatUtf8ToSjis(n);

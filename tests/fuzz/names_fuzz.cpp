@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* p = reinterpret_cast<const char*>(data);
   const size_t name_len = strnlen(p, size);
   const std::string name(p, name_len);
-  const std::string base = name_len < size ? std::string(p + name_len + 1, strnlen(p + name_len + 1, size - name_len - 1)) : "";
+  const std::string base =
+      name_len < size ? std::string(p + name_len + 1, strnlen(p + name_len + 1, size - name_len - 1)) : "";
   static char out[OBJ_PATH_MAX];
   for (i8 blanks : {0, 1}) {
     i32 folder = ObjResolvePath(out, sizeof out, name.c_str(), base.c_str(), blanks);

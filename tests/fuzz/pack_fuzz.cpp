@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     names.push_back("chbin\\zpcfg.zbn");
     for (const std::string& n : names) {
       PackLookup lookup{};
-      if (PackFindAnySource(&lookup, n.c_str(), 1) > 0 && PackReadBySource(&lookup, n.c_str()) == 0) std::free(lookup.data);
+      if (PackFindAnySource(&lookup, n.c_str(), 1) > 0 && PackReadBySource(&lookup, n.c_str()) == 0)
+        std::free(lookup.data);
     }
   }
   PackReset();

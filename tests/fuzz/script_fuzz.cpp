@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/err.h"
+#include "core/sys.h"
 #include "platform/platform.h"
 #include "script/arg.h"
 #include "script/expr.h"
@@ -14,8 +16,6 @@
 #include "script/task.h"
 #include "script/var.h"
 #include "script_fuzz.h"
-#include "core/err.h"
-#include "core/sys.h"
 
 namespace {
 
@@ -102,7 +102,8 @@ bool SmallDefinitions() {
     VarDefView d;
     if (!ScriptVarDefGet(i, &d)) return false;
     u64 count = 1;
-    for (i8 k = 0; k < d.dim_count; k++) count = count * (d.dims[k] ? d.dims[k] : 1) > 4096 ? 4097 : count * (d.dims[k] ? d.dims[k] : 1);
+    for (i8 k = 0; k < d.dim_count; k++)
+      count = count * (d.dims[k] ? d.dims[k] : 1) > 4096 ? 4097 : count * (d.dims[k] ? d.dims[k] : 1);
     if (count > 4096) return false;
   }
   return true;

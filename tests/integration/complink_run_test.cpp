@@ -25,11 +25,13 @@ struct SourceRun : ZephraRun {
     std::vector<u8> red(8 * 8 * 4);
     for (size_t i = 0; i < red.size(); i += 4) red[i + 2] = red[i + 3] = 255;
     std::vector<u8> bmp = KitBmpEncode(red.data(), 8, 8, false);
-    std::ofstream(src / "cg" / "red.bmp", std::ios::binary).write(reinterpret_cast<const char*>(bmp.data()), bmp.size());
+    std::ofstream(src / "cg" / "red.bmp", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bmp.data()), bmp.size());
   }
   void Place(int x) {
     std::ofstream(src / "script" / "place.zs")
-        << "*place\n    layer name = \"W0/red\", file = \"cg/red.bmp\", order = 1, x = " << x << ", y = 20\n    return\n";
+        << "*place\n    layer name = \"W0/red\", file = \"cg/red.bmp\", order = 1, x = " << x
+        << ", y = 20\n    return\n";
   }
   // Runs the game and returns the red channel at (x, 20) of its last picture (-1: no picture).
   int RedAt(const fs::path& game, int x, std::string* err, const std::string& program = ZEPHRA_BIN) {
@@ -39,7 +41,8 @@ struct SourceRun : ZephraRun {
     EXPECT_EQ(status, 0) << *err;
     std::string bytes = ReadAll(out);
     ImagePicture pic{};
-    if (ImageDecodePng(reinterpret_cast<const u8*>(bytes.data()), static_cast<u32>(bytes.size()), "frame.png", &pic) != 0)
+    if (ImageDecodePng(reinterpret_cast<const u8*>(bytes.data()), static_cast<u32>(bytes.size()), "frame.png", &pic) !=
+        0)
       return -1;
     int red = pic.pixels[(20 * pic.width + x) * 4 + 2];
     std::free(pic.pixels);

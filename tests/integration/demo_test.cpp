@@ -31,19 +31,22 @@ bool InText(i32 x, i32 y) { return x >= kTextLeft && x < kTextRight && y >= kTex
 TEST_F(ZephraRun, DemoTypesItsMessageAndEndsOnTheGoldenPicture) {
   const fs::path src = root / "demo-src", game = root / "demo", out = root / "last.png";
   fs::copy(fs::path(ZEPHRA_SOURCE_DIR) / "examples" / "demo", src, fs::copy_options::recursive);
-  std::string cmd = std::string("'") + ZPKIT_BIN + "' demo-art '" + src.string() + "' && '" + ZPKIT_BIN + "' demo-chara '" + src.string() + "' && '" + ZPKIT_BIN + "' demosounds '" + src.string() + "' && '" + ZPKIT_BIN + "' build '" +
-                    src.string() + "' '" + game.string() + "'";
+  std::string cmd = std::string("'") + ZPKIT_BIN + "' demo-art '" + src.string() + "' && '" + ZPKIT_BIN +
+                    "' demo-chara '" + src.string() + "' && '" + ZPKIT_BIN + "' demosounds '" + src.string() +
+                    "' && '" + ZPKIT_BIN + "' build '" + src.string() + "' '" + game.string() + "'";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
   std::string err;
-  ASSERT_EQ(RunToEnd({game.string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=5000", "ZEPHRA_FIXED_CLOCK=1", "ZEPHRA_FRAME_DUMP=" + out.string()},
-                     &err),
-            0)
+  ASSERT_EQ(
+      RunToEnd({game.string()},
+               {"ZEPHRA_EXIT_AFTER_FRAMES=5000", "ZEPHRA_FIXED_CLOCK=1", "ZEPHRA_FRAME_DUMP=" + out.string()}, &err),
+      0)
       << err;
   EXPECT_EQ(err.find("[error dialog]"), std::string::npos) << err;
 
   ImagePicture got{}, want{};
   ASSERT_TRUE(DecodePng(out, &got));
-  ASSERT_TRUE(DecodePng(fs::path(ZEPHRA_SOURCE_DIR) / "tests" / "integration" / "golden" / "demo_last_frame.png", &want));
+  ASSERT_TRUE(
+      DecodePng(fs::path(ZEPHRA_SOURCE_DIR) / "tests" / "integration" / "golden" / "demo_last_frame.png", &want));
   ASSERT_EQ(got.width, want.width);
   ASSERT_EQ(got.height, want.height);
   // Outside the text: within 2 levels a channel. Inside: at most 3 % of its pixels differ by more

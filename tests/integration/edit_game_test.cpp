@@ -43,7 +43,8 @@ u32 PicSprite(i32 x, i32 y) {
 
 void Write(const fs::path& p, const std::vector<u8>& bytes) {
   fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 bool Decode(const fs::path& file, ImagePicture* pic) {
@@ -55,8 +56,8 @@ bool Decode(const fs::path& file, ImagePicture* pic) {
 }
 
 // Each result's place in the 320 x 240 frame follows from its order in the list.
-const char* const kShown[] = {"fade", "ruled", "canvas", "bright", "blur",    "mosaic", "swirl", "wave",
-                              "sepia", "sat",  "neg",    "mirror", "scatter", "flip",   "trim",  "balance"};
+const char* const kShown[] = {"fade",  "ruled", "canvas", "bright", "blur",    "mosaic", "swirl", "wave",
+                              "sepia", "sat",   "neg",    "mirror", "scatter", "flip",   "trim",  "balance"};
 
 }  // namespace
 
@@ -102,8 +103,9 @@ TEST_F(ZephraRun, EditGameRunsTransitionsBlitsAndEffectsAndMatchesItsGoldenPictu
       "file file = 'out/fade', layer = 'W0/fade', png = 1\n"
       "file file = 'out/ruled', layer = 'W0/ruled', png = 1\n";
   for (size_t i = 0; i < std::size(kShown); i++)
-    s += std::string("layer name = 'W0/") + kShown[i] + "', visible = 1, order = 3, x = " +
-         std::to_string(8 + (i % 5) * 62) + ", y = " + std::to_string(8 + (i / 5) * 44) + "\n";
+    s += std::string("layer name = 'W0/") + kShown[i] +
+         "', visible = 1, order = 3, x = " + std::to_string(8 + (i % 5) * 62) +
+         ", y = " + std::to_string(8 + (i / 5) * 44) + "\n";
   s += "wait frames = 100000\n";
   fs::create_directories(src / "script");
   std::ofstream(src / "script" / "main.zs") << s;
@@ -118,9 +120,10 @@ TEST_F(ZephraRun, EditGameRunsTransitionsBlitsAndEffectsAndMatchesItsGoldenPictu
     ASSERT_EQ(KitSettingsValuesWrite((game / "zpcfg.dat").string(), settings), 0);
     const fs::path dump = root / ("frame" + std::to_string(workers) + ".png");
     std::string err;
-    ASSERT_EQ(RunToEnd({game.string()},
-                       {"ZEPHRA_EXIT_AFTER_FRAMES=5", "ZEPHRA_FIXED_CLOCK=1", "ZEPHRA_FRAME_DUMP=" + dump.string()}, &err),
-              0)
+    ASSERT_EQ(
+        RunToEnd({game.string()},
+                 {"ZEPHRA_EXIT_AFTER_FRAMES=5", "ZEPHRA_FIXED_CLOCK=1", "ZEPHRA_FRAME_DUMP=" + dump.string()}, &err),
+        0)
         << err;
     EXPECT_EQ(err.find("[error dialog]"), std::string::npos) << err;
     std::ifstream in(dump, std::ios::binary);

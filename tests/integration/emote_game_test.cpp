@@ -52,7 +52,8 @@ TEST_F(ZephraRun, AnimatedCharacterMovesAndMatchesItsGoldenFrames) {
       p[0] = static_cast<u8>(120 + y / 4), p[1] = static_cast<u8>(90 + x / 8), p[2] = 60, p[3] = 255;
     }
   std::vector<u8> bmp = KitBmpEncode(bg.data(), W, H, false);
-  std::ofstream(src / "cg" / "bg.bmp", std::ios::binary).write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
+  std::ofstream(src / "cg" / "bg.bmp", std::ios::binary)
+      .write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
   // The player's driver among the game's files turns the characters on.
   std::ofstream(src / "emotedriver.dll") << "driver";
   std::ofstream(src / "project.txt") << "width = 200\nheight = 240\ntitle = Chara\n";
@@ -98,7 +99,9 @@ TEST_F(ZephraRun, AnimatedCharacterMovesAndMatchesItsGoldenFrames) {
     ASSERT_TRUE(DecodePng(dump, &pic));
     ASSERT_EQ(pic.width, W);
     ASSERT_EQ(pic.height, H);
-    if (std::getenv("ZEPHRA_UPDATE_GOLDEN")) fs::copy_file(dump, fs::path(ZEPHRA_SOURCE_DIR) / "tests" / "integration" / "golden" / s.golden, fs::copy_options::overwrite_existing);
+    if (std::getenv("ZEPHRA_UPDATE_GOLDEN"))
+      fs::copy_file(dump, fs::path(ZEPHRA_SOURCE_DIR) / "tests" / "integration" / "golden" / s.golden,
+                    fs::copy_options::overwrite_existing);
     got.push_back(pic);
     ImagePicture want{};
     ASSERT_TRUE(DecodePng(fs::path(ZEPHRA_SOURCE_DIR) / "tests" / "integration" / "golden" / s.golden, &want));

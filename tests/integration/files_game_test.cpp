@@ -66,7 +66,8 @@ TEST_F(ZephraRun, FilesGameReadsCsvUsesClipboardWritesPngAndPlaysPreloadedSound)
             "file file='keep.txt', delete=1\n"
             "end\n");
   WriteFile(src / "se" / "beep.wav", std::string(wav.begin(), wav.end()));
-  const std::string cmd = std::string("'") + ZPKIT_BIN + "' build '" + src.string() + "' '" + (root / "files").string() + "'";
+  const std::string cmd =
+      std::string("'") + ZPKIT_BIN + "' build '" + src.string() + "' '" + (root / "files").string() + "'";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
   const fs::path game = root / "files";
   ASSERT_FALSE(fs::exists(game / "data" / "Items.csv")) << "the table lives in the pack";

@@ -22,7 +22,8 @@ struct Pic {
   u8 px(i32 x, i32 y, int c) const { return bgra[(static_cast<size_t>(y) * w + x) * 4 + c]; }
 };
 
-template <class F> Pic Make(i32 w, i32 h, F f) {
+template <class F>
+Pic Make(i32 w, i32 h, F f) {
   Pic p{w, h, std::vector<u8>(static_cast<size_t>(w) * h * 4)};
   for (i32 y = 0; y < h; y++)
     for (i32 x = 0; x < w; x++) {
@@ -34,11 +35,13 @@ template <class F> Pic Make(i32 w, i32 h, F f) {
 
 void WriteFile(const fs::path& p, const std::vector<u8>& bytes) {
   fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 // Blends a picture at (ox, oy) into the frame with weight(dst, src pixel) per channel.
-template <class W> void BlendInto(std::vector<u8>* frame, i32 fw, i32 fh, const Pic& p, i32 ox, i32 oy, W weight) {
+template <class W>
+void BlendInto(std::vector<u8>* frame, i32 fw, i32 fh, const Pic& p, i32 ox, i32 oy, W weight) {
   for (i32 y = 0; y < p.h; y++)
     for (i32 x = 0; x < p.w; x++) {
       i32 fx = ox + x, fy = oy + y;
@@ -63,7 +66,9 @@ TEST_F(ZephraRun, LayerGameCreatesMovesFadesAndDeletesAndMatchesItsGoldenFrame) 
     u32 alpha = x < 20 ? 255u : (y < 10 || (x + y) % 2 ? 0u : 255u);
     return alpha << 24 | 0x30u << 16 | static_cast<u32>(y * 8) << 8 | static_cast<u32>(x * 6);
   });
-  Pic b = Make(50, 40, [](i32 x, i32 y) { return 0xFF000000u | static_cast<u32>(200 - y) << 16 | 0x40u << 8 | static_cast<u32>(x * 5); });
+  Pic b = Make(50, 40, [](i32 x, i32 y) {
+    return 0xFF000000u | static_cast<u32>(200 - y) << 16 | 0x40u << 8 | static_cast<u32>(x * 5);
+  });
   Pic c = Make(60, 60, [](i32, i32) { return 0xFFFFFFFFu; });
 
   fs::path src = root / "layers-src";
@@ -89,14 +94,16 @@ TEST_F(ZephraRun, LayerGameCreatesMovesFadesAndDeletesAndMatchesItsGoldenFrame) 
          "layer name = 'W0/b', opacity += 64, x += 7\n"
          "layer_delete name = 'W0/c'\n"
          "wait frames = 100000\n";
-  std::string cmd = std::string("'") + ZPKIT_BIN + "' build '" + src.string() + "' '" + (root / "layers").string() + "'";
+  std::string cmd =
+      std::string("'") + ZPKIT_BIN + "' build '" + src.string() + "' '" + (root / "layers").string() + "'";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
 
   fs::path dump = root / "last.png";
   std::string err;
-  ASSERT_EQ(RunToEnd({(root / "layers").string()},
-                     {"ZEPHRA_EXIT_AFTER_FRAMES=20", "ZEPHRA_FIXED_CLOCK=1", "ZEPHRA_FRAME_DUMP=" + dump.string()}, &err),
-            0)
+  ASSERT_EQ(
+      RunToEnd({(root / "layers").string()},
+               {"ZEPHRA_EXIT_AFTER_FRAMES=20", "ZEPHRA_FIXED_CLOCK=1", "ZEPHRA_FRAME_DUMP=" + dump.string()}, &err),
+      0)
       << err;
   EXPECT_EQ(err.find("[error dialog]"), std::string::npos) << err;
   std::ifstream in(dump, std::ios::binary);
@@ -124,7 +131,8 @@ TEST_F(ZephraRun, LayerGameCreatesMovesFadesAndDeletesAndMatchesItsGoldenFrame) 
       for (int c = 0; c < 3; c++) {
         u8 got = shot.pixels[(static_cast<size_t>(y) * W + x) * 4 + c];
         u8 want = golden[(static_cast<size_t>(y) * W + x) * 3 + c];
-        if (got != want && diffs++ < 5) ADD_FAILURE() << "pixel " << x << "," << y << " channel " << c << ": " << int(got) << " != " << int(want);
+        if (got != want && diffs++ < 5)
+          ADD_FAILURE() << "pixel " << x << "," << y << " channel " << c << ": " << int(got) << " != " << int(want);
       }
   EXPECT_EQ(diffs, 0u);
   std::free(shot.pixels);

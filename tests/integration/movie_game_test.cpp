@@ -49,10 +49,10 @@ TEST_F(MovieGame, PlaysInItsRectangleOverBlackAndTheScriptGoesOnAfterIt) {
   // Half a second in: the red second plays.
   const fs::path dump = root / "playing.png";
   std::string err;
-  ASSERT_EQ(RunToEnd({(root / "game").string()},
-                     {"ZEPHRA_EXIT_AFTER_FRAMES=25", "ZEPHRA_FIXED_CLOCK=1", "ZEPHRA_FRAME_DUMP=" + dump.string()},
-                     &err),
-            0)
+  ASSERT_EQ(
+      RunToEnd({(root / "game").string()},
+               {"ZEPHRA_EXIT_AFTER_FRAMES=25", "ZEPHRA_FIXED_CLOCK=1", "ZEPHRA_FRAME_DUMP=" + dump.string()}, &err),
+      0)
       << err;
   EXPECT_EQ(err.find("[error dialog]"), std::string::npos) << err;
   EXPECT_EQ(err.find("the movie ended"), std::string::npos) << "still playing at frame 25\n" << err;
@@ -74,11 +74,11 @@ TEST_F(MovieGame, PlaysInItsRectangleOverBlackAndTheScriptGoesOnAfterIt) {
 
   // To the end in real time, with the sound recorded.
   const fs::path recording = root / "out.raw";
-  ASSERT_EQ(RunToEnd({(root / "game").string()},
-                     {"ZEPHRA_EXIT_AFTER_FRAMES=1000", "SDL_AUDIODRIVER=disk",
-                      "SDL_DISKAUDIOFILE=" + recording.string()},
-                     &err),
-            0)
+  ASSERT_EQ(
+      RunToEnd({(root / "game").string()},
+               {"ZEPHRA_EXIT_AFTER_FRAMES=1000", "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + recording.string()},
+               &err),
+      0)
       << err;
   EXPECT_NE(err.find("the movie ended"), std::string::npos) << err;
   const std::string raw = ReadAll(recording);

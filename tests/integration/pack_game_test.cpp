@@ -32,8 +32,8 @@ struct PackGame : zephra_run::ZephraRun {
   static std::vector<u8> Text(const std::string& s) { return std::vector<u8>(s.begin(), s.end()); }
   void Write(const fs::path& p, const std::vector<u8>& bytes) {
     fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                             static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   }
   std::vector<u8> Pack(const std::vector<KitPackEntry>& entries, KitPackLayout* l = nullptr,
                        KitPackOptions opt = KitPackOptions()) {
@@ -86,9 +86,9 @@ TEST_F(PackGame, DamagedPacksStopTheStartUpWithTheirErrors) {
     void (*damage)(PackGame& t);
     const char* printed;  // UTF-8
   } cases[] = {
-      {"cut inside the entry table", [](PackGame& t) { t.data_zpf.resize(40); }, "パックファイルの調査に失敗しました。"},
-      {"cut inside the project configuration",
-       [](PackGame& t) { t.data_zpf.resize(t.layout.data_offsets[0] + 20); },
+      {"cut inside the entry table", [](PackGame& t) { t.data_zpf.resize(40); },
+       "パックファイルの調査に失敗しました。"},
+      {"cut inside the project configuration", [](PackGame& t) { t.data_zpf.resize(t.layout.data_offsets[0] + 20); },
        "パックファイル中に破損ファイルが見つかりました。"},
       {"project configuration damaged beyond repair",
        [](PackGame& t) {
@@ -98,7 +98,10 @@ TEST_F(PackGame, DamagedPacksStopTheStartUpWithTheirErrors) {
        },
        "File = chbin\\zpcfg.zbn"},
       {"an old pack version",
-       [](PackGame& t) { t.data_zpf[4] = 100; t.data_zpf[5] = 0; },
+       [](PackGame& t) {
+         t.data_zpf[4] = 100;
+         t.data_zpf[5] = 0;
+       },
        "パックファイル仕様が現在の仕様と一致しません。"},
       {"the same name in two packs",
        [](PackGame& t) { t.Write(t.game / "pac" / "more.zpf", t.Pack({Entry("BG\\Title.png", Text("x"))})); },

@@ -45,7 +45,8 @@ TEST_F(ZephraRun, SecondZephraOnTheSameFolderExitsAtOnceWithZero) {
     for (auto& e : fs::directory_iterator(root / "locks")) n += e.path().extension() == ".lock";
     return n;
   };
-  for (int i = 0; i < 3000 && locks() < 3 && Running(first); i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  for (int i = 0; i < 3000 && locks() < 3 && Running(first); i++)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   ASSERT_TRUE(Running(first)) << ReadAll(first.err_file);
   ASSERT_EQ(locks(), 3) << "interlock, per-executable and per-folder lock";
   std::string err;
@@ -71,7 +72,8 @@ TEST_F(ZephraRun, TwoDifferentGamesStartedTogetherBothRun) {
     EXPECT_EQ(Wait(b), 0) << round;
     for (const Child* c : {&a, &b})
       ASSERT_NE(ReadAll(c->err_file).find("[message box] Ran\nran\n"), std::string::npos)
-          << "round " << round << ": a start ended without running\n" << ReadAll(c->err_file);
+          << "round " << round << ": a start ended without running\n"
+          << ReadAll(c->err_file);
   }
 }
 
@@ -140,8 +142,9 @@ TEST_F(ZephraRun, AStartRemovesWhatAKilledRunLeftInTheGameFolder) {
 TEST_F(ZephraRun, AFrameDumpThatFailsSaysWhyAndKeepsTheGamesStatus) {
   std::string err;
   fs::path out = root / "no-such-folder" / "frame.png";
-  EXPECT_EQ(RunToEnd({(root / "game").string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=3", "ZEPHRA_FRAME_DUMP=" + out.string()}, &err),
-            0);
+  EXPECT_EQ(
+      RunToEnd({(root / "game").string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=3", "ZEPHRA_FRAME_DUMP=" + out.string()}, &err),
+      0);
   EXPECT_NE(err.find("zephra: the frame dump " + out.string() + " could not be written: No such file or directory"),
             std::string::npos)
       << err;
@@ -158,13 +161,14 @@ TEST_F(ZephraRun, FrameDumpWritesTheMainWindowsLastPicture) {
   EXPECT_FALSE(fs::exists(root / "frame.png.tmp"));
   std::string bytes = ReadAll(out);
   ImagePicture pic{};
-  ASSERT_EQ(ImageDecodePng(reinterpret_cast<const u8*>(bytes.data()), static_cast<u32>(bytes.size()), "frame.png", &pic),
-            0);
+  ASSERT_EQ(
+      ImageDecodePng(reinterpret_cast<const u8*>(bytes.data()), static_cast<u32>(bytes.size()), "frame.png", &pic), 0);
   // The stand-in project has a 640 x 480 screen and no layers yet: a black picture.
   EXPECT_EQ(pic.width, 640);
   EXPECT_EQ(pic.height, 480);
   size_t lit = 0;
-  for (i32 i = 0; i < pic.width * pic.height; i++) lit += (pic.pixels[i * 4] | pic.pixels[i * 4 + 1] | pic.pixels[i * 4 + 2]) != 0;
+  for (i32 i = 0; i < pic.width * pic.height; i++)
+    lit += (pic.pixels[i * 4] | pic.pixels[i * 4 + 1] | pic.pixels[i * 4 + 2]) != 0;
   EXPECT_EQ(lit, 0u);
   std::free(pic.pixels);
 }
@@ -177,18 +181,22 @@ void BuildGame(const fs::path& root, const std::string& name, const std::string&
   fs::create_directories(src / "script");
   std::ofstream(src / "script" / "main.zs") << script;
   std::ofstream(src / "project.txt") << "width = 320\nheight = 240\ntitle = Run test\n";
-  std::string cmd = std::string("'") + ZPKIT_BIN + "' build '" + src.string() + "' '" + (root / name).string() + "' " + option;
+  std::string cmd =
+      std::string("'") + ZPKIT_BIN + "' build '" + src.string() + "' '" + (root / name).string() + "' " + option;
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
 }
 
 }  // namespace
 
 TEST_F(ZephraRun, GameBuiltByTheKitLoadsItsScriptsAndRuns) {
-  BuildGame(root, "demo", "global int n = 1\nglobal str s = 'a' + 'b'\n*SYSTEM_START\nfps rate=30\ncall *f, n + 1, s\nend\n*f\nreturn\n");
+  BuildGame(
+      root, "demo",
+      "global int n = 1\nglobal str s = 'a' + 'b'\n*SYSTEM_START\nfps rate=30\ncall *f, n + 1, s\nend\n*f\nreturn\n");
   EXPECT_TRUE(fs::exists(root / "demo" / "data.zpf"));
   EXPECT_FALSE(fs::exists(root / "demo" / "chbin")) << "the scripts are packed";
   std::string err;
-  EXPECT_EQ(RunToEnd({(root / "demo").string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=30", "ZEPHRA_FIXED_CLOCK=1"}, &err), 0) << err;
+  EXPECT_EQ(RunToEnd({(root / "demo").string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=30", "ZEPHRA_FIXED_CLOCK=1"}, &err), 0)
+      << err;
   EXPECT_EQ(err.find("[error dialog]"), std::string::npos) << err;
 }
 

@@ -28,7 +28,9 @@ struct ScriptFlow : ZephraRun {
     if (status) *status = rc;
     return out;
   }
-  std::string RunMain(const std::string& text, int* status = nullptr) { return Run({{"script\\main.zs", text}}, status); }
+  std::string RunMain(const std::string& text, int* status = nullptr) {
+    return Run({{"script\\main.zs", text}}, status);
+  }
 };
 
 bool Shows(const std::string& out, const std::string& label) {
@@ -67,7 +69,7 @@ TEST_F(ScriptFlow, ScenariosShowTheLabelTheyComputed) {
        "        endif\n"
        "    endloop\n"
        "    goto \"r_\" + @59[1]\n" +
-       std::string(kAdd),
+           std::string(kAdd),
        "r_abcde"},
       {"CountedLoopReadsItsCounterAndZeroCountSkipsTheBody",
        "*SYSTEM_START\n"
@@ -87,7 +89,7 @@ TEST_F(ScriptFlow, ScenariosShowTheLabelTheyComputed) {
        "        call *add, @59[1] + \"e\"\n"
        "    endloop\n"
        "    goto \"r_\" + @59[1]\n" +
-       std::string(kAdd),
+           std::string(kAdd),
        "r_123nee"},
       {"BreakTwoLeavesBothLoopsAndContinueSkipsTheRest",
        "*SYSTEM_START\n"
@@ -107,12 +109,13 @@ TEST_F(ScriptFlow, ScenariosShowTheLabelTheyComputed) {
        "    if 1\n"
        "        goto \"r_\" + @59[1]\n"
        "    endif\n" +
-       std::string(kAdd),
+           std::string(kAdd),
        "r_23"},
       {"CallPassesIntegerAndStringAndGetsValuesBack",
        "*SYSTEM_START\n"
        "    call *f, 20, \"ab\"\n"
-       "    goto \"r_\" + str(@57[1]) + \"_\" + @59[2] + \"_\" + str(@57[3]) + str(@60[1]) + str(@60[2]) + str(@60[4])\n"
+       "    goto \"r_\" + str(@57[1]) + \"_\" + @59[2] + \"_\" + str(@57[3]) + str(@60[1]) + str(@60[2]) + "
+       "str(@60[4])\n"
        "*f\n"
        "    return @53[1] + 1, @55[2] + \"!\", @56[0] * 100 + @56[1] * 10 + @56[2]\n",
        // The callee saw two arguments, both given; three values came back, the fourth is absent.
@@ -130,7 +133,7 @@ TEST_F(ScriptFlow, ScenariosShowTheLabelTheyComputed) {
        "            return\n"
        "        endif\n"
        "    endloop\n" +
-       std::string(kAdd),
+           std::string(kAdd),
        // The caller's loop goes on with its own counter: the routine's open loop and if are gone.
        "r_123"},
       {"StartedThreadGetsItsSlotsAndRunsOnlyWhenResumed",
@@ -152,7 +155,7 @@ TEST_F(ScriptFlow, ScenariosShowTheLabelTheyComputed) {
        "    wait frames=0, ms=0\n"
        "    wait ms=100\n"
        "    goto \"r_\" + @59[1] + \"_\" + str(@103)\n" +
-       std::string(kAdd),
+           std::string(kAdd),
        // Pass 1 starts the 3-frame wait, pass 4 goes on; 100 ms at 20 ms a frame are 5 passes more.
        "r_1_4_9"},
       {"SavedStateRestartsAnotherThreadInsideTheLoop",
@@ -172,7 +175,7 @@ TEST_F(ScriptFlow, ScenariosShowTheLabelTheyComputed) {
        "    goto \"r_system_\" + @59[1]\n"
        "*wlab\n"
        "    goto \"never\"\n" +
-       std::string(kAdd),
+           std::string(kAdd),
        // w goes on after the save: in the block of the second round, with the loop's counter 2.
        "r_w_234"},
   };

@@ -76,10 +76,11 @@ TEST_F(SoundRun, MusicFadesInAndAnEffectPlaysOnTopOfIt) {
   const fs::path recording = root / "out.raw";
   std::string err;
   // About 4 s at 60 frames a second; a loaded machine takes longer and records more.
-  ASSERT_EQ(RunToEnd({game.string()},
-                     {"ZEPHRA_EXIT_AFTER_FRAMES=240", "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + recording.string()},
-                     &err),
-            0)
+  ASSERT_EQ(
+      RunToEnd({game.string()},
+               {"ZEPHRA_EXIT_AFTER_FRAMES=240", "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + recording.string()},
+               &err),
+      0)
       << err;
   const std::string raw = ReadAll(recording);
   std::vector<i16> f(raw.size() / 2);

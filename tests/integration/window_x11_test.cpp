@@ -3,8 +3,8 @@
 // run there (the latter checking screenshots taken with xwd), and a game switches its window to
 // fullscreen and back. Skipped when xvfb-run, xdotool or xwd is missing. Every run is bounded: a
 // display server that never comes up or a program that never ends is killed, never waited for.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -75,8 +75,7 @@ struct XvfbRun : ::testing::Test {
   // another build on this machine can take the number first: Xvfb then fails to start, and
   // the run is tried again. A run still going after limit_s seconds is killed with everything
   // it started (its own process group) and reported as killed by SIGKILL.
-  int RunOnXvfb(const std::string& script, const std::vector<std::string>& env, std::string* out,
-                int limit_s = 300) {
+  int RunOnXvfb(const std::string& script, const std::vector<std::string>& env, std::string* out, int limit_s = 300) {
     int rc = -1;
     for (int attempt = 0; attempt < 4; attempt++) {
       rc = RunOnXvfbOnce(script, env, out, limit_s);
@@ -125,8 +124,7 @@ struct XvfbRun : ::testing::Test {
       if (r < 0 && errno != EINTR) break;
       if (std::chrono::steady_clock::now() > deadline) {
         kill(-pid, SIGKILL);
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
         break;
       }
       usleep(50 * 1000);
@@ -150,9 +148,9 @@ TEST_F(XvfbRun, ZephraOpensTheProjectWindowCentredAndEndsOnTermination) {
       "wait $pid\n"
       "echo \"status=$?\"\n";
   std::string out;
-  int rc = RunOnXvfb(script, {std::string("ZEPHRA=") + ZEPHRA_BIN, "GAME=" + (root / "game").string(),
-                              "ZEPHRA_EXIT_AFTER_FRAMES=3600"},
-                     &out);
+  int rc = RunOnXvfb(
+      script,
+      {std::string("ZEPHRA=") + ZEPHRA_BIN, "GAME=" + (root / "game").string(), "ZEPHRA_EXIT_AFTER_FRAMES=3600"}, &out);
   ASSERT_EQ(rc, 0) << out;
   EXPECT_NE(out.find("name=Zephra\n"), std::string::npos) << out;
   EXPECT_NE(out.find("Geometry: 640x480"), std::string::npos) << out;
@@ -172,15 +170,16 @@ TEST_F(XvfbRun, KeysSentToTheProjectWindowReachTheScript) {
   cfg.title = PlatUtf8ToSjis("Zephra キー");
   ASSERT_EQ(KitProjectConfigWrite((root / "game" / "chbin" / "zpcfg.zbn").string(), cfg), 0);
   // k 36 is A and k 9 Return: @274 + k counts the presses, @140 + k is the counter.
-  TestWriteGameScripts(root / "game",
-                       "*SYSTEM_START\n"
-                       "msgbox title='Keys', text='waiting for A'\n"
-                       "loop\n    if @310 > 0\n        break\n    endif\n    wait frames=1\nendloop\n"
-                       "msgbox title='Keys', text='A reached the script: ' + str(@310) + ' press, Return ' + str(@283)\n"
-                       "loop\n    if @283 > 0\n        break\n    endif\n    wait frames=1\nendloop\n"
-                       "msgbox title='Keys', text='Return reached the script: ' + str(@283) + ' press, A ' + "
-                       "str(@310) + ', counter ' + str(@176)\n"
-                       "end\n");
+  TestWriteGameScripts(
+      root / "game",
+      "*SYSTEM_START\n"
+      "msgbox title='Keys', text='waiting for A'\n"
+      "loop\n    if @310 > 0\n        break\n    endif\n    wait frames=1\nendloop\n"
+      "msgbox title='Keys', text='A reached the script: ' + str(@310) + ' press, Return ' + str(@283)\n"
+      "loop\n    if @283 > 0\n        break\n    endif\n    wait frames=1\nendloop\n"
+      "msgbox title='Keys', text='Return reached the script: ' + str(@283) + ' press, A ' + "
+      "str(@310) + ', counter ' + str(@176)\n"
+      "end\n");
   // Each wait is bounded; a step that does not come names itself in "step=" and ends zephra.
   // zephra's own stderr (the message boxes) goes to $ERR, the script's lines to the log. The
   // window is found by the ASCII start of its title (xdotool matches names in the C locale) and
@@ -219,9 +218,8 @@ echo "step=done"
 )sh";
   const fs::path err = root / "zephra.err";
   std::string out;
-  int rc = RunOnXvfb(script, {std::string("ZEPHRA=") + ZEPHRA_BIN, "GAME=" + (root / "game").string(),
-                              "ERR=" + err.string()},
-                     &out);
+  int rc = RunOnXvfb(
+      script, {std::string("ZEPHRA=") + ZEPHRA_BIN, "GAME=" + (root / "game").string(), "ERR=" + err.string()}, &out);
   const std::string boxes = ReadAll(err);
   ASSERT_EQ(rc, 0) << out << boxes;
   EXPECT_NE(out.find("name=Zephra キー\n"), std::string::npos) << out;
@@ -280,16 +278,21 @@ fi
 )sh";
     const fs::path err = root / "zephra.err";
     std::string out;
-    int rc = RunOnXvfb(script, {std::string("ZEPHRA=") + ZEPHRA_BIN, "GAME=" + (root / "game").string(),
-                                "ERR=" + err.string(), debug ? "LIMIT=60" : "LIMIT=4"},
+    int rc = RunOnXvfb(script,
+                       {std::string("ZEPHRA=") + ZEPHRA_BIN, "GAME=" + (root / "game").string(), "ERR=" + err.string(),
+                        debug ? "LIMIT=60" : "LIMIT=4"},
                        &out);
     const std::string boxes = ReadAll(err);
     ASSERT_EQ(rc, 0) << out << boxes;
     EXPECT_EQ(out.find("step="), std::string::npos) << out << boxes;
     if (debug) {
-      EXPECT_NE(out.find("asked, status=0\n"), std::string::npos) << "the default answer ends the game\n" << out << boxes;
-      EXPECT_NE(boxes.find("[message box] [デバッグ機能]\nマウスによる画面四隅への移動を検出しました。\n\n強制的に終了します。よろしいですか？\n"),
-                std::string::npos)
+      EXPECT_NE(out.find("asked, status=0\n"), std::string::npos) << "the default answer ends the game\n"
+                                                                  << out << boxes;
+      EXPECT_NE(
+          boxes.find(
+              "[message box] "
+              "[デバッグ機能]\nマウスによる画面四隅への移動を検出しました。\n\n強制的に終了します。よろしいですか？\n"),
+          std::string::npos)
           << boxes;
     } else {
       EXPECT_NE(out.find("not asked\n"), std::string::npos) << out << boxes;
@@ -316,9 +319,9 @@ TEST_F(XvfbRun, FullscreenAndBackOnScreenshots) {
   ASSERT_TRUE(fs::exists(tests)) << tests;
   fs::create_directories(root / "shots");
   std::string out;
-  int rc = RunOnXvfb("\"$TESTS\" --gtest_filter='ScreenX11.*'",
-                     {"TESTS=" + tests.string(), "ZEPHRA_X11_TESTS=1", "ZEPHRA_SCREENSHOT_DIR=" + (root / "shots").string()},
-                     &out);
+  int rc = RunOnXvfb(
+      "\"$TESTS\" --gtest_filter='ScreenX11.*'",
+      {"TESTS=" + tests.string(), "ZEPHRA_X11_TESTS=1", "ZEPHRA_SCREENSHOT_DIR=" + (root / "shots").string()}, &out);
   EXPECT_EQ(rc, 0) << out;
   EXPECT_NE(out.find("[  PASSED  ] 1 test."), std::string::npos) << out;
   EXPECT_EQ(out.find("SKIPPED"), std::string::npos) << out;
@@ -349,8 +352,8 @@ TEST_F(XvfbRun, GameSwitchesToFullscreenAndBackOnScreenshots) {
   fs::create_directories(src / "cg");
   fs::create_directories(src / "script");
   const std::vector<u8> bmp = KitBmpEncode(bgra.data(), W, H, false);
-  std::ofstream(src / "cg" / "pic.bmp", std::ios::binary).write(reinterpret_cast<const char*>(bmp.data()),
-                                                                static_cast<std::streamsize>(bmp.size()));
+  std::ofstream(src / "cg" / "pic.bmp", std::ios::binary)
+      .write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
   std::ofstream(src / "project.txt") << "width = 320\nheight = 200\ntitle = Fullscreen test\n";
   // Long waits in each state: a slow machine only stretches them, and the shots need just one
   // presented frame of each.
@@ -412,7 +415,8 @@ TEST_F(XvfbRun, GameSwitchesToFullscreenAndBackOnScreenshots) {
           continue;
         if (!Near(s.At(px, kBand + py), colour(gx, gy)))
           return *why = "picture at " + std::to_string(px) + "," + std::to_string(kBand + py) + ": " +
-                        std::to_string(s.At(px, kBand + py)), false;
+                        std::to_string(s.At(px, kBand + py)),
+                 false;
       }
     return true;
   };
@@ -542,7 +546,8 @@ TEST_F(XvfbRun, SaverPreviewDrawsInsideTheGivenWindowAndEndsWithIt) {
 // Run by xscreensaver ("-root", its window named in XSCREENSAVER_WINDOW), a screen-saver build
 // draws the game into that window as into a whole screen of its size.
 TEST_F(XvfbRun, SaverRunByXscreensaverFillsItsWindow) {
-  if (!OnPath("xlogo") || !OnPath("xwd") || !OnPath("xwininfo")) GTEST_SKIP() << "xlogo, xwd or xwininfo is not installed";
+  if (!OnPath("xlogo") || !OnPath("xwd") || !OnPath("xwininfo"))
+    GTEST_SKIP() << "xlogo, xwd or xwininfo is not installed";
   const i32 w = 320, h = 240;
   fs::path src = root / "src";
   fs::create_directories(src / "script");
@@ -552,8 +557,8 @@ TEST_F(XvfbRun, SaverRunByXscreensaverFillsItsWindow) {
   std::vector<u8> bmp = KitBmpEncode(px.data(), w, h, false);
   std::ofstream(src / "cg" / "red.bmp", std::ios::binary).write(reinterpret_cast<const char*>(bmp.data()), bmp.size());
   std::ofstream(src / "project.txt") << "width = 640\nheight = 480\n";
-  std::ofstream(src / "script" / "main.zs")
-      << "*SYSTEM_START\n    layer name = \"W0/red\", file = \"cg/red.bmp\", order = 1\n    wait frames = 100000\n    end\n";
+  std::ofstream(src / "script" / "main.zs") << "*SYSTEM_START\n    layer name = \"W0/red\", file = \"cg/red.bmp\", "
+                                               "order = 1\n    wait frames = 100000\n    end\n";
   std::string kit = std::string("'") + ZPKIT_BIN + "' ";
   std::string cmd = kit + "build '" + src.string() + "' '" + (root / "built").string() + "' && " + kit + "bundle '" +
                     (root / "saver").string() + "' '" + (root / "built" / "data.zpf").string() + "' --saver '" +
@@ -601,8 +606,8 @@ TEST_F(XvfbRun, MenuBarPopupAndTextEntryWithXdotool) {
   fs::create_directories(src / "cg");
   fs::create_directories(src / "script");
   const std::vector<u8> bmp = KitBmpEncode(bgra.data(), W, H, false);
-  std::ofstream(src / "cg" / "pic.bmp", std::ios::binary).write(reinterpret_cast<const char*>(bmp.data()),
-                                                                static_cast<std::streamsize>(bmp.size()));
+  std::ofstream(src / "cg" / "pic.bmp", std::ios::binary)
+      .write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
   std::ofstream(src / "project.txt") << "width = 320\nheight = 200\ntitle = state start\n";
   std::ofstream(src / "script" / "main.zs")
       << "global str s\n"
@@ -693,7 +698,8 @@ echo "status=$?"
   ASSERT_TRUE(x >= 0 && y >= 0 && x + W <= bar.width && y + H + kBar <= bar.height);
   for (i32 py = 0; py < H; py += 3)
     for (i32 px = 0; px < W; px += 3)
-      ASSERT_EQ(bar.At(x + px, y + kBar + py), colour(px, py)) << "the picture at 1:1 below the bar: " << px << "," << py;
+      ASSERT_EQ(bar.At(x + px, y + kBar + py), colour(px, py))
+          << "the picture at 1:1 below the bar: " << px << "," << py;
   // The bar: light, with dark text in its first item.
   size_t ink = 0;
   for (i32 py = 0; py < kBar - 1; py++)

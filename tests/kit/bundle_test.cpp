@@ -4,9 +4,9 @@
 
 #include <cstring>
 
+#include "core/pack_fixture.h"
 #include "kit/config_writer.h"
 #include "platform/resource.h"
-#include "core/pack_fixture.h"
 #include "shell/saver.h"
 #include "shell/startup.h"
 
@@ -20,8 +20,10 @@ struct BundleTest : PackFixture {
     pack_path = game.Path("game.zpf");
     std::string err;
     KitPackOptions opt;
-    ASSERT_EQ(KitPackWrite(pack_path, {Entry("a.txt", Bytes("appended a")), Entry("chbin\\zpcfg.zbn", Bytes("c"))},
-                           opt, &err), 0) << err;
+    ASSERT_EQ(KitPackWrite(pack_path, {Entry("a.txt", Bytes("appended a")), Entry("chbin\\zpcfg.zbn", Bytes("c"))}, opt,
+                           &err),
+              0)
+        << err;
   }
   void TearDown() override {
     g_ScreenSaverBuild = 0;

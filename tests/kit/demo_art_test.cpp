@@ -1,20 +1,20 @@
 // The demo pictures and the conversion of pictures into the own format by `zpkit pack --zcg`:
 // pictures drawn by the kit, written as BMP files, packed converted, and loaded by the engine's
 // picture loader through the pack must be the pictures that were drawn.
-#include "shell/startup.h"
 #include "kit/demo_art.h"
+#include "shell/startup.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
 
-#include "layer/image.h"
-#include "layer/layer.h"
-#include "platform/platform.h"
 #include "core/obj.h"
 #include "core/pack.h"
 #include "core/pack_fixture.h"
+#include "layer/image.h"
+#include "layer/layer.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -44,11 +44,14 @@ TEST_F(DemoArtTest, PicturesHaveTheirShapes) {
   EXPECT_EQ(bg.width, 640);
   EXPECT_EQ(bg.height, 480);
   const KitDemoPicture& ch = pics[1];
-  auto alpha = [](const KitDemoPicture& p, i32 x, i32 y) { return p.bgra[(static_cast<size_t>(y) * p.width + x) * 4 + 3]; };
+  auto alpha = [](const KitDemoPicture& p, i32 x, i32 y) {
+    return p.bgra[(static_cast<size_t>(y) * p.width + x) * 4 + 3];
+  };
   EXPECT_EQ(alpha(ch, 0, 0), 0) << "around the figure is transparent";
   EXPECT_EQ(alpha(ch, ch.width / 2, ch.height / 2), 255) << "the figure is opaque";
   bool soft = false;
-  for (i32 x = 0; x < ch.width; x++) soft = soft || (alpha(ch, x, ch.height / 6) > 0 && alpha(ch, x, ch.height / 6) < 255);
+  for (i32 x = 0; x < ch.width; x++)
+    soft = soft || (alpha(ch, x, ch.height / 6) > 0 && alpha(ch, x, ch.height / 6) < 255);
   EXPECT_TRUE(soft) << "the outline is soft";
   const KitDemoPicture& win = pics[2];
   i32 centre = alpha(win, win.width / 2, win.height / 2);

@@ -19,15 +19,17 @@ void WritePng(const fs::path& p, i32 w, i32 h, u32 bgra) {
   ImagePngFormat fmt{-1, 1, 0, 0};
   ImageOutBuffer out{};
   ASSERT_EQ(ImagePngEncode(reinterpret_cast<const u8*>(px.data()), w, h, &fmt, &out), 0);
-  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(out.data), static_cast<std::streamsize>(out.size));
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char*>(out.data), static_cast<std::streamsize>(out.size));
   ImageOutFree(&out);
 }
 
 struct PsbWriterTest : ::testing::Test {
   fs::path dir;
   void SetUp() override {
-    dir = fs::temp_directory_path() / ("zephra-psb-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                       "-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+    dir =
+        fs::temp_directory_path() / ("zephra-psb-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                                     "-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
     fs::create_directories(dir);
     WritePng(dir / "body.png", 6, 4, 0xFF2040C0u);
     WritePng(dir / "eyes.png", 3, 2, 0x80102030u);

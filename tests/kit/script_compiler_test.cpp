@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "core/err.h"
+#include "core/sys.h"
+#include "core/usererr.h"
 #include "kit/build.h"
 #include "kit/cmddefs.h"
 #include "kit/script_compiler.h"
@@ -17,12 +20,9 @@
 #include "script/expr.h"
 #include "script/script.h"
 #include "script/task.h"
-#include "core/usererr.h"
 #include "script/var.h"
-#include "core/err.h"
 #include "shell/frame.h"
 #include "shell/startup.h"
-#include "core/sys.h"
 
 namespace {
 
@@ -218,7 +218,8 @@ TEST(KitScriptCompiler, ValueTypesFollowTheExpression) {
   struct Case {
     const char* text;
     u8 value_type;
-  } cases[] = {{"1 + 2", 1}, {"1 + 2.5", 2}, {"x < 1.5", 2}, {"'a' + 'b'", 3}, {"str(1.5)", 4}, {"num('2')", 1}, {"fnum('2')", 2}};
+  } cases[] = {{"1 + 2", 1},    {"1 + 2.5", 2},  {"x < 1.5", 2},  {"'a' + 'b'", 3},
+               {"str(1.5)", 4}, {"num('2')", 1}, {"fnum('2')", 2}};
   for (const Case& c : cases) {
     std::vector<u8> code;
     u8 vt = 0;
@@ -281,7 +282,8 @@ TEST(KitScriptCompiler, ErrorsNameTheSourceAndLine) {
 TEST(KitScriptCompiler, RawTextAndRawByteCodeParameters) {
   CompiledGame g;
   std::string err;
-  ASSERT_TRUE(g.Compile({Src("a.zs", "*SYSTEM_START\nmsg_text text=\"Hello\\n\"\nmath result=@61[1], a=1.5 * 2, sin=1\n")}, &err))
+  ASSERT_TRUE(g.Compile(
+      {Src("a.zs", "*SYSTEM_START\nmsg_text text=\"Hello\\n\"\nmath result=@61[1], a=1.5 * 2, sin=1\n")}, &err))
       << err;
   g.Load();
   const ScriptFileRecord* b = g.Body(0);
@@ -307,16 +309,26 @@ TEST(KitCommandTable, ParameterIdsAsTheHandlersNumberThem) {
     u8 id;
     u8 kind;
   } cases[] = {
-      {"layer", "file", 33, ARG_KIND_STRING}, {"layer", "blend", 41, ARG_KIND_NUMBER},
-      {"layer", "user2", 44, ARG_KIND_NUMBER}, {"layer_edit", "value", 9, ARG_KIND_RAW},
-      {"layer_edit", "gpu_snapshot", 69, ARG_KIND_NUMBER}, {"layer_info", "result", 30, ARG_KIND_NUMBER},
-      {"msgbox", "icon", 19, ARG_KIND_NUMBER}, {"cmd_flags", "flag119", 120, ARG_KIND_NUMBER},
-      {"call", "s16", 48, ARG_KIND_STRING}, {"return", "f1", 16, ARG_KIND_NUMBER},
-      {"task", "label", 34, ARG_KIND_STRING}, {"task", "now", 37, ARG_KIND_NUMBER},
-      {"math", "crc", 21, ARG_KIND_NUMBER}, {"window", "resizable", 25, ARG_KIND_NUMBER},
-      {"sound_info", "result", 23, ARG_KIND_NUMBER}, {"var_info", "find_float", 16, ARG_KIND_RAW},
-      {"msg_text", "text", 0, ARG_KIND_RAW}, {"dim_int", "var", 0, ARG_KIND_RAW},
-      {"save", "str4", 17, ARG_KIND_NUMBER}, {"emote", "list", 23, ARG_KIND_STRING},
+      {"layer", "file", 33, ARG_KIND_STRING},
+      {"layer", "blend", 41, ARG_KIND_NUMBER},
+      {"layer", "user2", 44, ARG_KIND_NUMBER},
+      {"layer_edit", "value", 9, ARG_KIND_RAW},
+      {"layer_edit", "gpu_snapshot", 69, ARG_KIND_NUMBER},
+      {"layer_info", "result", 30, ARG_KIND_NUMBER},
+      {"msgbox", "icon", 19, ARG_KIND_NUMBER},
+      {"cmd_flags", "flag119", 120, ARG_KIND_NUMBER},
+      {"call", "s16", 48, ARG_KIND_STRING},
+      {"return", "f1", 16, ARG_KIND_NUMBER},
+      {"task", "label", 34, ARG_KIND_STRING},
+      {"task", "now", 37, ARG_KIND_NUMBER},
+      {"math", "crc", 21, ARG_KIND_NUMBER},
+      {"window", "resizable", 25, ARG_KIND_NUMBER},
+      {"sound_info", "result", 23, ARG_KIND_NUMBER},
+      {"var_info", "find_float", 16, ARG_KIND_RAW},
+      {"msg_text", "text", 0, ARG_KIND_RAW},
+      {"dim_int", "var", 0, ARG_KIND_RAW},
+      {"save", "str4", 17, ARG_KIND_NUMBER},
+      {"emote", "list", 23, ARG_KIND_STRING},
   };
   for (const Case& c : cases) {
     const KitCmdDef* cmd = KitFindCommand(c.cmd);
@@ -346,7 +358,8 @@ TEST(KitCommandTable, ParameterIdsAsTheHandlersNumberThem) {
 }
 
 TEST(KitSysVars, ShapesCoverEveryIdTheEngineAnswers) {
-  for (u32 id : {0u, 1u, 10u, 12u, 48u, 53u, 63u, 118u, 137u, 268u, 273u, 401u, 407u, 540u}) EXPECT_NE(KitFindSysVar(id), nullptr) << id;
+  for (u32 id : {0u, 1u, 10u, 12u, 48u, 53u, 63u, 118u, 137u, 268u, 273u, 401u, 407u, 540u})
+    EXPECT_NE(KitFindSysVar(id), nullptr) << id;
   for (u32 id : {8u, 16u, 64u, 402u, 541u, 999u}) EXPECT_EQ(KitFindSysVar(id), nullptr) << id;
   EXPECT_EQ(KitFindSysVar(10)->type, 2);
   EXPECT_EQ(KitFindSysVar(55)->type, 3);
@@ -381,20 +394,20 @@ TEST(KitScriptCompiler, BlocksAndLoopsBecomeLineTargets) {
   CompiledGame g;
   std::string err;
   ASSERT_TRUE(g.Compile({Src("x.zs",
-                             "*SYSTEM_START\n"   // line
-                             "loop 3\n"          // 0: 56 count, end 10
-                             "  if @48 == 1\n"   // 1: 45 cond, next 4, end 9
+                             "*SYSTEM_START\n"  // line
+                             "loop 3\n"         // 0: 56 count, end 10
+                             "  if @48 == 1\n"  // 1: 45 cond, next 4, end 9
                              "*IN_BOTH\n"
-                             "    break 2\n"     // 2: 57 levels 2
-                             "  elif @48 == 2\n" // 3: 46, 4: 11 cond, next 7
-                             "    continue\n"    // 5: 58
-                             "  else\n"          // 6: 46, 7: 11
-                             "    block_break\n" // 8: 47
-                             "  endif\n"         // 9: 49
-                             "endloop\n"         // 10: 59
+                             "    break 2\n"      // 2: 57 levels 2
+                             "  elif @48 == 2\n"  // 3: 46, 4: 11 cond, next 7
+                             "    continue\n"     // 5: 58
+                             "  else\n"           // 6: 46, 7: 11
+                             "    block_break\n"  // 8: 47
+                             "  endif\n"          // 9: 49
+                             "endloop\n"          // 10: 59
                              "*AFTER\n"
-                             "loop\n"            // 11: 56 endless, end 12
-                             "endloop\n")},      // 12: 59
+                             "loop\n"        // 11: 56 endless, end 12
+                             "endloop\n")},  // 12: 59
                         &err))
       << err;
   g.Load();

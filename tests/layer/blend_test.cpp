@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "core/config.h"
+#include "display/gpu.h"
 #include "kernel_ref.h"
 #include "layer/blend.h"
 #include "layer/cpu.h"
 #include "layer/lut.h"
 #include "platform/platform.h"
 #include "row_buffers.h"
-#include "core/config.h"
-#include "display/gpu.h"
 #include "script/save.h"
 #include "shell/menu.h"
 #include "sound/movie.h"
@@ -20,10 +20,10 @@ namespace {
 
 const int kVals[] = {0, 1, 127, 128, 129, 254, 255};
 const int kOps[] = {0, 1, 127, 128, 129, 255, 256};
-const char* const kModeNames[] = {
-    "normal",     "add",        "sub",         "mul",          "div",      "screen", "lighten",
-    "darken",     "diff",       "exclusion",   "overlay",      "dodge",    "burn",   "linear burn",
-    "hard light", "soft light", "vivid light", "linear light", "pin light"};
+const char* const kModeNames[] = {"normal",     "add",         "sub",          "mul",         "div",
+                                  "screen",     "lighten",     "darken",       "diff",        "exclusion",
+                                  "overlay",    "dodge",       "burn",         "linear burn", "hard light",
+                                  "soft light", "vivid light", "linear light", "pin light"};
 
 struct BlendTest : ::testing::Test {
   void SetUp() override {
@@ -63,8 +63,7 @@ TEST_F(BlendTest, EveryModeTableEntryMatchesItsFormula) {
   for (int m = 0; m < kBlendModeCount; m++)
     for (int s = 0; s < 256; s++)
       for (int d = 0; d < 256; d++)
-        ASSERT_EQ(g_BlendModeTable[m][s * 256 + d], ref::ModeT(m, s, d))
-            << kModeNames[m] << " s " << s << " d " << d;
+        ASSERT_EQ(g_BlendModeTable[m][s * 256 + d], ref::ModeT(m, s, d)) << kModeNames[m] << " s " << s << " d " << d;
 }
 
 TEST_F(BlendTest, SharedLookupTablesMatchTheirFormulas) {
@@ -73,8 +72,7 @@ TEST_F(BlendTest, SharedLookupTablesMatchTheirFormulas) {
     EXPECT_EQ(g_BlendClampDiff[i], i > 255 ? i - 255 : 0) << i;
   }
   for (int o = 0; o < 256; o++)
-    for (int v = 0; v < 256; v++)
-      ASSERT_EQ(g_BlendDivTable[o][v], ref::DivTable(o, v)) << o << " " << v;
+    for (int v = 0; v < 256; v++) ASSERT_EQ(g_BlendDivTable[o][v], ref::DivTable(o, v)) << o << " " << v;
 }
 
 TEST_F(BlendTest, DocumentedModeValues) {
@@ -87,8 +85,7 @@ TEST_F(BlendTest, DocumentedModeValues) {
       {16, 0, 200, 0}, {15, 128, 0, 0},   {15, 128, 99, 99}, {15, 128, 255, 255},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(g_BlendModeTable[c.mode][c.s * 256 + c.d], c.t)
-        << kModeNames[c.mode] << " " << c.s << " " << c.d;
+    EXPECT_EQ(g_BlendModeTable[c.mode][c.s * 256 + c.d], c.t) << kModeNames[c.mode] << " " << c.s << " " << c.d;
 }
 
 // Every SIMD variant of every general mode entry equals the reference: rows of every length
@@ -98,10 +95,8 @@ TEST_F(BlendTest, EveryModeEntryMatchesReference) {
   const int combos = 7 * 7 * 7 * 7;
   std::vector<u8> cd(combos * 4), cs(combos * 4), cm(combos * 4);
   for (int i = 0; i < combos; i++) {
-    const u8 s[4] = {u8(kVals[i % 7]), u8(kVals[(i + 2) % 7]), u8(kVals[(i / 7 + 4) % 7]),
-                     u8(kVals[i / 49 % 7])};
-    const u8 d[4] = {u8(kVals[i / 7 % 7]), u8(kVals[(i / 7 + 1) % 7]), u8(kVals[(i + 5) % 7]),
-                     u8(kVals[i / 343])};
+    const u8 s[4] = {u8(kVals[i % 7]), u8(kVals[(i + 2) % 7]), u8(kVals[(i / 7 + 4) % 7]), u8(kVals[i / 49 % 7])};
+    const u8 d[4] = {u8(kVals[i / 7 % 7]), u8(kVals[(i / 7 + 1) % 7]), u8(kVals[(i + 5) % 7]), u8(kVals[i / 343])};
     std::memcpy(&cs[4 * i], s, 4);
     std::memcpy(&cd[4 * i], d, 4);
     cm[4 * i] = static_cast<u8>(i * 37);
@@ -120,19 +115,15 @@ TEST_F(BlendTest, EveryModeEntryMatchesReference) {
           u8* dr = d.Place(d0, bytes, off);
           const u8* sr = src.Place(s0, bytes, (off * 3 + 1) % 32);
           const u8* mr = mask.Place(m0, bytes, (off + 11) % 32);
-          if (row)
-            row(dr, sr, op, bytes);
-          else
-            mrow(dr, sr, mr, op, 256, bytes);
+          if (row) row(dr, sr, op, bytes);
+          else mrow(dr, sr, mr, op, 256, bytes);
           std::memcpy(want.data(), d0, bytes);
-          ref::ModeRow(m, static_cast<ref::Entry>(e), want.data(), s0, m0, g_MaskWeights, op,
-                       bytes);
+          ref::ModeRow(m, static_cast<ref::Entry>(e), want.data(), s0, m0, g_MaskWeights, op, bytes);
           int first = 0;
           while (first < bytes && dr[first] == want[first]) first++;
-          ASSERT_EQ(first, bytes) << v.name << " " << kModeNames[m] << " entry " << e << " op "
-                                  << op << " bytes " << bytes << ": byte " << first << " d "
-                                  << int(d0[first]) << " s " << int(s0[first]) << " got "
-                                  << int(dr[first]) << " want " << int(want[first]);
+          ASSERT_EQ(first, bytes) << v.name << " " << kModeNames[m] << " entry " << e << " op " << op << " bytes "
+                                  << bytes << ": byte " << first << " d " << int(d0[first]) << " s " << int(s0[first])
+                                  << " got " << int(dr[first]) << " want " << int(want[first]);
           ASSERT_TRUE(d.GuardsIntact()) << v.name << " " << kModeNames[m] << " entry " << e;
         };
         for (int op : kOps) {
@@ -186,11 +177,8 @@ TEST_F(BlendTest, RoutedEntriesRunTheInstalledSlots) {
         u8* row = d.Place(d0.data(), static_cast<int>(d0.size()), off);
         int op = 128;  // the one opacity at which the two sets' opacity slots differ
         if (r.block < 2)
-          g_BlendFuncTable.rows[r.block][r.mode * 2 + r.k](row, s0.data(), op,
-                                                           static_cast<int>(d0.size()));
-        else
-          g_BlendFuncTable.masks[0][1](row, s0.data(), m0.data(), 100, 90,
-                                       static_cast<int>(d0.size()));
+          g_BlendFuncTable.rows[r.block][r.mode * 2 + r.k](row, s0.data(), op, static_cast<int>(d0.size()));
+        else g_BlendFuncTable.masks[0][1](row, s0.data(), m0.data(), 100, 90, static_cast<int>(d0.size()));
         ref::Args a{want.data(),
                     s0.data(),
                     nullptr,
@@ -203,8 +191,7 @@ TEST_F(BlendTest, RoutedEntriesRunTheInstalledSlots) {
                     reinterpret_cast<uintptr_t>(row)};
         ref::Slot(r.slot, kind, a);
         EXPECT_EQ(0, std::memcmp(row, want.data(), want.size()))
-            << "level " << g_BlendKernelLevel << " block " << r.block << " mode " << r.mode << " k "
-            << r.k;
+            << "level " << g_BlendKernelLevel << " block " << r.block << " mode " << r.mode << " k " << r.k;
       }
     }
   }
@@ -301,8 +288,7 @@ TEST_F(BlendTest, HardEdgeMaskEndpoints) {
     BlendBuildMaskWeights(256, 256, 256);
     BlendPickMask(2, mode, 256)(d.data(), s.data(), m.data(), 256, 256, 32);
     for (int i = 0; i < 32; i++)
-      EXPECT_EQ(d[i], i % 4 == 3 ? d0[i] : g_BlendModeTable[mode][s[i] * 256 + d0[i]])
-          << kModeNames[mode] << " " << i;
+      EXPECT_EQ(d[i], i % 4 == 3 ? d0[i] : g_BlendModeTable[mode][s[i] * 256 + d0[i]]) << kModeNames[mode] << " " << i;
   }
 }
 

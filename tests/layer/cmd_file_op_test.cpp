@@ -26,12 +26,13 @@ struct CmdFileOpTest : LayerCmdTest {
 TEST_F(CmdFileOpTest, LayerIsWrittenInTheChosenFormat) {
   ObjNode* n = TestPicture("W0/shot", 6, 4, 0, 0, 0);
   TestFillSolid(LayerOf(n), 0xFF336699);
-  Load("*SYSTEM_START\n"
-       "file folder='Shots/Sub', mkdir=1\n"
-       "file file='Shots/Sub/Thumb', layer='W0/shot'\n"
-       "file file='shots/a', layer='W0/shot', bmp=1\n"
-       "file file='shots/b.bmp', layer='W0/shot', bmp=1, jpeg=1, quality=100\n"
-       "file file='shots/c', layer='W0/sh', layer_num=7\n");
+  Load(
+      "*SYSTEM_START\n"
+      "file folder='Shots/Sub', mkdir=1\n"
+      "file file='Shots/Sub/Thumb', layer='W0/shot'\n"
+      "file file='shots/a', layer='W0/shot', bmp=1\n"
+      "file file='shots/b.bmp', layer='W0/shot', bmp=1, jpeg=1, quality=100\n"
+      "file file='shots/c', layer='W0/sh', layer_num=7\n");
   RunAll(0, 3);
   const std::vector<u8> png = Bytes("shots/sub/thumb.png");
   ASSERT_GT(png.size(), 8u);
@@ -60,11 +61,12 @@ TEST_F(CmdFileOpTest, CopyDeleteFoldersAndOpen) {
   chmod(game.Path("run.sh").c_str(), 0755);
   fs::create_directories(game.Path("full/inner"));
   fs::create_directories(game.Path("empty"));
-  Load("*SYSTEM_START\n"
-       "file file='notes.txt', delete=1\nfile file='SAVE01', delete=1\n"
-       "file file='data.txt', file2='Copy.TXT', copy=1\nfile file='data.txt', file2='DATA.txt', copy=1\n"
-       "file folder='empty', delete=1\nfile folder='full', delete=1\n"
-       "file file='run.sh', open_wait=1, params='a  b'\n");
+  Load(
+      "*SYSTEM_START\n"
+      "file file='notes.txt', delete=1\nfile file='SAVE01', delete=1\n"
+      "file file='data.txt', file2='Copy.TXT', copy=1\nfile file='data.txt', file2='DATA.txt', copy=1\n"
+      "file folder='empty', delete=1\nfile folder='full', delete=1\n"
+      "file file='run.sh', open_wait=1, params='a  b'\n");
   RunAll(0, 6);
   EXPECT_EQ(Bytes("notes.txt").size(), 7u) << "only save files are deleted";
   EXPECT_FALSE(fs::exists(game.Path("notes.txt.sd")));
@@ -80,9 +82,10 @@ TEST_F(CmdFileOpTest, CopyDeleteFoldersAndOpen) {
 TEST_F(CmdFileOpTest, PreloadListsAreCheckedOneToFour) {
   game.Write("se/hit.ogg", "ogg");
   game.Write("cg/bg.png", "png");
-  Load("*SYSTEM_START\n"
-       "file file='se/hit', preload_sound=2\nfile file='cg/bg', preload_image=4\n"
-       "file file='se/hit', preload_sound=0\nfile file='cg/bg', preload_image=4294967298\n");
+  Load(
+      "*SYSTEM_START\n"
+      "file file='se/hit', preload_sound=2\nfile file='cg/bg', preload_image=4\n"
+      "file file='se/hit', preload_sound=0\nfile file='cg/bg', preload_image=4294967298\n");
   RunAll(0, 3);
   ASSERT_EQ(g_PackMemoryLists[1].count, 1);
   EXPECT_STREQ(g_PackMemoryLists[1].items[0].name, "se\\hit.ogg");

@@ -11,29 +11,29 @@
 #include <string>
 #include <vector>
 
-#include "shell/startup.h"
+#include "core/config.h"
+#include "core/err.h"
+#include "core/obj.h"
+#include "core/sys.h"
+#include "core/usererr.h"
+#include "display/gpu.h"
 #include "display/present.h"
-#include "layer/scale.h"
 #include "layer/blend.h"
 #include "layer/compose.h"
 #include "layer/cpu.h"
 #include "layer/image.h"
 #include "layer/layer.h"
 #include "layer/lut.h"
+#include "layer/scale.h"
 #include "layer/worker.h"
 #include "platform/platform.h"
-#include "core/obj.h"
-#include "core/usererr.h"
-#include "core/err.h"
-#include "core/config.h"
-#include "display/gpu.h"
 #include "script/save.h"
 #include "shell/menu.h"
-#include "sound/movie.h"
-#include "core/sys.h"
+#include "shell/startup.h"
 #include "shell/sysinfo.h"
 #include "shell/window.h"
 #include "shell/window_paint.h"
+#include "sound/movie.h"
 
 struct ComposeTest : ::testing::Test {
   i8 saved_workers = 1;
@@ -55,9 +55,7 @@ struct ComposeTest : ::testing::Test {
     ResetAll();
     g_WorkerCount = saved_workers;
   }
-  static void ResetAll() {
-    SysResetAll();
-  }
+  static void ResetAll() { SysResetAll(); }
 
   static ObjNode* RootNode() { return g_WindowObjects[0]->root_layer; }
   static LayerRecord* Root() { return LayerOf(RootNode()); }

@@ -13,8 +13,8 @@ namespace {
 
 struct RandomScene {
   std::mt19937 rng;
-  std::vector<ObjNode*> layers;   // every layer but the root and the masks
-  std::vector<ObjNode*> masks;    // hidden picture layers outside the window that children name as masks
+  std::vector<ObjNode*> layers;  // every layer but the root and the masks
+  std::vector<ObjNode*> masks;   // hidden picture layers outside the window that children name as masks
   i32 next = 0;
 
   explicit RandomScene(u32 seed) : rng(seed) {}
@@ -91,8 +91,8 @@ struct RandomScene {
     ObjNode* parent = f[Int(0, static_cast<i32>(f.size()) - 1)];
     std::string path = PathOf(parent) + "/f" + std::to_string(next++);
     LayerRecord* pr = LayerOf(parent);
-    ObjNode* n = TestFolder(path.c_str(), Chance(5) ? 0 : Int(4, 40), Int(4, 36), Int(-8, pr->width), Int(-8, pr->height),
-                            Int(0, 9));
+    ObjNode* n = TestFolder(path.c_str(), Chance(5) ? 0 : Int(4, 40), Int(4, 36), Int(-8, pr->width),
+                            Int(-8, pr->height), Int(0, 9));
     Decorate(LayerOf(n), false);
     layers.push_back(n);
     LayerMarkDirty(n);
@@ -266,7 +266,7 @@ TEST_F(ComposeTest, FoldersNestedFourDeepReachTheWindow) {
   const i32 px = 2 + 2 + 2 + 2 + 1, py = 1 + 1 + 1 + 1 + 1;
   EXPECT_EQ(TestPixel(Root(), px, py) & 0xFFFFFF, 0x0000FFu);
   EXPECT_EQ(TestPixel(Root(), px + 2, py + 1) & 0xFFFFFF, 0x0000FFu);
-  EXPECT_EQ(TestPixel(Root(), px + 3, py) & 0xFFFFFF, 0u);     // folder d's empty area
+  EXPECT_EQ(TestPixel(Root(), px + 3, py) & 0xFFFFFF, 0u);   // folder d's empty area
   EXPECT_EQ(TestPixel(Root(), 1, 1) & 0xFFFFFF, 0x204060u);  // outside folder a
   EXPECT_EQ(TestPixel(Root(), 2, 1) & 0xFFFFFF, 0u);
   LayerResetUpdateRects(g_LayerRoot);
@@ -288,9 +288,8 @@ TEST_F(ComposeTest, FoldersNestedFourDeepReachTheWindow) {
 TEST_F(ComposeTest, MasksWithProgressAndSoftness) {
   struct Case {
     i16 progress, softness, opacity;
-  } const cases[] = {{0, 256, 256},   {1, 256, 256},   {100, 256, 256}, {255, 256, 256}, {256, 256, 256},
-                     {128, 256, 200}, {128, 0, 256},   {128, 2, 256},   {90, 40, 256},   {200, 128, 256},
-                     {128, 128, 100}, {256, 40, 256}};
+  } const cases[] = {{0, 256, 256}, {1, 256, 256}, {100, 256, 256}, {255, 256, 256}, {256, 256, 256}, {128, 256, 200},
+                     {128, 0, 256}, {128, 2, 256}, {90, 40, 256},   {200, 128, 256}, {128, 128, 100}, {256, 40, 256}};
   ObjNode* mask = TestPicture("W0/m", 64, 1, 0, 0, 0);
   LayerOf(mask)->visible = 0;
   for (i32 i = 0; i < 64; i++) LayerOf(mask)->pixels[i * 4] = static_cast<u8>(i * 4 + 2);  // B byte

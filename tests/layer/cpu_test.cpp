@@ -2,11 +2,11 @@
 
 #include <cstring>
 
+#include "core/config.h"
+#include "display/gpu.h"
 #include "layer/blend.h"
 #include "layer/cpu.h"
 #include "platform/platform.h"
-#include "core/config.h"
-#include "display/gpu.h"
 #include "script/save.h"
 #include "shell/menu.h"
 #include "sound/movie.h"
@@ -65,8 +65,7 @@ TEST_F(CpuTest, InitInstallsTheChosenSetForEverySettingsCombination) {
       if (g_CpuFeatures.sse && use_sse) want = 2;
       if (g_CpuFeatures.sse2 && use_sse2) want = 3;
       EXPECT_EQ(g_BlendKernelLevel, want) << use_sse << use_sse2;
-      const PixelKernelTable* simd =
-          g_CpuHasAvx2 && BlendKernelSetAvx2() ? BlendKernelSetAvx2() : BlendKernelSetSse2();
+      const PixelKernelTable* simd = g_CpuHasAvx2 && BlendKernelSetAvx2() ? BlendKernelSetAvx2() : BlendKernelSetSse2();
       const PixelKernelTable& expect = want == 1 || !simd ? g_BlendKernelsPlain : *simd;
       EXPECT_EQ(0, std::memcmp(&g_PixelKernels, &expect, sizeof expect)) << use_sse << use_sse2;
       // The sets differ in the slots that have two members and share the rest.

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "layer/font.h"
-#include "script/script.h"
-#include "platform/platform.h"
-#include "core/usererr.h"
 #include "core/err.h"
 #include "core/sys.h"
+#include "core/usererr.h"
+#include "layer/font.h"
+#include "platform/platform.h"
+#include "script/script.h"
 
 namespace {
 
@@ -82,9 +82,9 @@ struct FontTest : ::testing::Test {
   }
   // The font command's names as a game's command definitions give them, for the error texts.
   static CmdArgRecord Args() {
-    static const char* kNames[FONT_CMD_PARAM_COUNT] = {
-        "slot", "face", "facename", "smooth", "color", "color2", "grad", "rot", "ink", "w",
-        "h", "bold", "p12", "p13", "p14", "p15", "p16", "text", "var", "p19"};
+    static const char* kNames[FONT_CMD_PARAM_COUNT] = {"slot", "face", "facename", "smooth", "color", "color2", "grad",
+                                                       "rot",  "ink",  "w",        "h",      "bold",  "p12",    "p13",
+                                                       "p14",  "p15",  "p16",      "text",   "var",   "p19"};
     g_CmdNames[27] = "font";
     if (!g_CmdArgNames[27]) {  // freed with the definitions, like a loaded list
       g_CmdArgNames[27] = static_cast<const char**>(std::malloc(sizeof kNames));
@@ -104,7 +104,7 @@ struct FontTest : ::testing::Test {
 };
 
 const std::vector<FakeFace> kFiveFaces = {
-    {"Arial", "欧文", 2},          {"ＭＳ 明朝", "日本語", 1}, {"ＭＳ 明朝", "欧文", 1},
+    {"Arial", "欧文", 2},           {"ＭＳ 明朝", "日本語", 1},   {"ＭＳ 明朝", "欧文", 1},
     {"ＭＳ ゴシック", "日本語", 1}, {"ＭＳ ゴシック", "欧文", 1},
 };
 
@@ -130,12 +130,13 @@ TEST_F(FontTest, CoverageCountsInkPerHalfByte) {
 
 TEST_F(FontTest, GreyLevelsAndCellSizes) {
   FontInitSlots();
-  const u8 kGrey[32] = {0,   18,  36,  54,  72,  90,  108, 126, 144, 162, 180,
-                        198, 216, 234, 252, 255, 255, 255, 255, 255, 255, 255,
-                        255, 255, 255, 255, 255, 255, 255, 255, 255, 255};
+  const u8 kGrey[32] = {0,   18,  36,  54,  72,  90,  108, 126, 144, 162, 180, 198, 216, 234, 252, 255,
+                        255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255};
   for (int i = 0; i < 32; i++) EXPECT_EQ(g_GlyphGreyLevels[i], kGrey[i]) << i;
 
-  struct { i32 from, to, side; } kCells[] = {
+  struct {
+    i32 from, to, side;
+  } kCells[] = {
       {0, 7, 64}, {8, 15, 96}, {16, 23, 128}, {20, 20, 128}, {32, 39, 192}, {248, 255, 1056}, {256, 256, 1088},
   };
   for (auto c : kCells)
@@ -169,8 +170,12 @@ TEST_F(FontTest, SlotDefaults) {
 // ---- Face list ---------------------------------------------------------------------------------
 
 TEST_F(FontTest, FaceListFlagsFromScriptAndPitch) {
-  UseFakeFaces({{"A", "日本語", 0}, {"B", "欧文", 1}, {"C", "欧文", 2}, {"D", "Cyrillic", 3},
-                {"E", "日本語", 0x31}, {"F", "日本語", 0x22}});
+  UseFakeFaces({{"A", "日本語", 0},
+                {"B", "欧文", 1},
+                {"C", "欧文", 2},
+                {"D", "Cyrillic", 3},
+                {"E", "日本語", 0x31},
+                {"F", "日本語", 0x22}});
   ASSERT_EQ(FontFaceCount(), 6);
   const u8 kScript[] = {0, 1, 1, 1, 0, 0};
   const u8 kPitch[] = {1, 0, 1, 255, 0, 1};
@@ -187,7 +192,10 @@ TEST_F(FontTest, FaceListFlagsFromScriptAndPitch) {
 }
 
 TEST_F(FontTest, SecondPassNeverFillsMoreThanCounted) {
-  struct { int extra; int expect; } kCases[] = {{+40, 5}, {0, 5}, {-2, 3}};
+  struct {
+    int extra;
+    int expect;
+  } kCases[] = {{+40, 5}, {0, 5}, {-2, 3}};
   for (auto c : kCases) {
     FontReset();
     g_FakePasses = 0;
@@ -230,14 +238,29 @@ TEST_F(FontTest, SetAppliesOperatorsAndClamps) {
     i64 value;
     i64 expect;
   } kCases[] = {
-      {4, 0, 0x1000000, 0xFFFFFF}, {4, 0, 0x123456, 0x123456}, {4, 2, 0x1000000, 0},
-      {4, 0, -5, 0},               {5, 1, 1, 0xFFFFFF},         {5, 4, 0, 0xFFFFFF},
-      {5, 4, 2, 0x7FFFFF},         {9, 0, 300, 256},           {9, 1, 4, 24},
-      {9, 3, 3, 60},               {9, 2, 50, 0},              {10, 3, INT64_MAX, 256},
-      {10, 1, INT64_MAX, 256},     {10, 2, INT64_MAX, 0},      {6, 0, 9, 8},
-      {6, 1, 2, 3},                {7, 0, 3, 3},               {7, 0, 12, 8},
-      {8, 0, 5, 1},                {11, 0, 2, 1},              {11, 0, -1, 0},
-      {3, 0, 300, 255},            {3, 0, 0, 0},
+      {4, 0, 0x1000000, 0xFFFFFF},
+      {4, 0, 0x123456, 0x123456},
+      {4, 2, 0x1000000, 0},
+      {4, 0, -5, 0},
+      {5, 1, 1, 0xFFFFFF},
+      {5, 4, 0, 0xFFFFFF},
+      {5, 4, 2, 0x7FFFFF},
+      {9, 0, 300, 256},
+      {9, 1, 4, 24},
+      {9, 3, 3, 60},
+      {9, 2, 50, 0},
+      {10, 3, INT64_MAX, 256},
+      {10, 1, INT64_MAX, 256},
+      {10, 2, INT64_MAX, 0},
+      {6, 0, 9, 8},
+      {6, 1, 2, 3},
+      {7, 0, 3, 3},
+      {7, 0, 12, 8},
+      {8, 0, 5, 1},
+      {11, 0, 2, 1},
+      {11, 0, -1, 0},
+      {3, 0, 300, 255},
+      {3, 0, 0, 0},
   };
   for (const Case& c : kCases) {
     FontInitSlots();
@@ -295,7 +318,12 @@ TEST_F(FontTest, SetOnOtherSlotLeavesMessageAndReturnsToSlotZero) {
 
 TEST_F(FontTest, SetFaceByNumberAndName) {
   UseFakeFaces(kFiveFaces);
-  struct { u8 op; i64 value; i32 face; const char* error; } kCases[] = {
+  struct {
+    u8 op;
+    i64 value;
+    i32 face;
+    const char* error;
+  } kCases[] = {
       {0, 1, 0, nullptr},
       {0, 5, 4, nullptr},
       {1, 1, 4, nullptr},  // current face 3 is number 4; + 1
@@ -339,11 +367,12 @@ TEST_F(FontTest, SetFaceByNumberAndName) {
 TEST_F(FontTest, InfoAnswersTheFirstGivenParameter) {
   UseFakeFaces(kFiveFaces);
   FontMessageFont msg = {24, 28, 0x102030, 0xFFFFFFFF, 5, 2, 1, 1, 0};
-  struct { std::vector<int> params; i64 expect; } kCases[] = {
-      {{2}, 0},           {{3}, 0x102030},   {{4}, 0xFFFFFFFF}, {{5}, 5},
-      {{6}, 2},           {{7}, 1},          {{8}, 24},         {{9}, 28},
-      {{10}, 1},          {{12}, 0},         {{}, 0},           {{3, 2}, 0},
-      {{10, 8}, 24},      {{13, 12}, 0},
+  struct {
+    std::vector<int> params;
+    i64 expect;
+  } kCases[] = {
+      {{2}, 0},  {{3}, 0x102030}, {{4}, 0xFFFFFFFF}, {{5}, 5}, {{6}, 2},    {{7}, 1},      {{8}, 24},
+      {{9}, 28}, {{10}, 1},       {{12}, 0},         {{}, 0},  {{3, 2}, 0}, {{10, 8}, 24}, {{13, 12}, 0},
   };
   for (auto& c : kCases) {
     CmdArgRecord a = Args();
@@ -437,9 +466,12 @@ TEST_F(FontMeasureTest, CellAndFontHeightFollowSizeAndSmoothing) {
 TEST_F(FontMeasureTest, FixedPitchFaceGivesWholeAndHalfCells) {
   Select("IPAGothic");
   EXPECT_EQ(FontCurrentPitch(), 0);
-  struct { const char* ch; i32 w, h, ew, eh; } kCases[] = {
-      {"あ", 20, 20, 20, 20}, {"A", 20, 20, 10, 20}, {"A", 21, 30, 10, 30}, {"漢", 32, 16, 32, 16},
-      {"\xB1", 24, 24, 12, 24},  // half-width katakana: one byte
+  struct {
+    const char* ch;
+    i32 w, h, ew, eh;
+  } kCases[] = {
+      {"あ", 20, 20, 20, 20}, {"A", 20, 20, 10, 20},    {"A", 21, 30, 10, 30},
+      {"漢", 32, 16, 32, 16}, {"\xB1", 24, 24, 12, 24},  // half-width katakana: one byte
   };
   for (auto c : kCases) {
     i32 w, h;
@@ -489,15 +521,19 @@ TEST_F(FontMeasureTest, CachedCellsAreTheCellsRendered) {
 TEST_F(FontMeasureTest, ProportionalFaceMeasuresInkWithinOnePixel) {
   Select("IPAPGothic");
   EXPECT_EQ(FontCurrentPitch(), 1);
-  struct { const char* ch; u8 smooth; i32 ew, eh; } kCases[] = {
-      {"i", 1, 7, 20},   // xMax 377 -> 13.6 px
-      {"A", 1, 15, 20},  // xMax 1298 -> 46.9 px
-      {".", 1, 7, 20},   // xMax 379 -> 13.7 px
-      {"_", 1, 13, 18},  // xMax 1024 -> 37 px; top -138 -> row 70, 128 - 70 = 58
-      {"あ", 1, 19, 20}, // xMax 1743 -> 63 px
-      {"。", 1, 9, 20},  // xMax 643 -> 23.2 px
-      {"W", 1, 20, 20},  // xMax 1884 -> 68 px, capped by the glyph width
-      {"あ", 0, 8, 20},  // hard: 19 px an em, xMax -> 16 px, still divided by 4
+  struct {
+    const char* ch;
+    u8 smooth;
+    i32 ew, eh;
+  } kCases[] = {
+      {"i", 1, 7, 20},    // xMax 377 -> 13.6 px
+      {"A", 1, 15, 20},   // xMax 1298 -> 46.9 px
+      {".", 1, 7, 20},    // xMax 379 -> 13.7 px
+      {"_", 1, 13, 18},   // xMax 1024 -> 37 px; top -138 -> row 70, 128 - 70 = 58
+      {"あ", 1, 19, 20},  // xMax 1743 -> 63 px
+      {"。", 1, 9, 20},   // xMax 643 -> 23.2 px
+      {"W", 1, 20, 20},   // xMax 1884 -> 68 px, capped by the glyph width
+      {"あ", 0, 8, 20},   // hard: 19 px an em, xMax -> 16 px, still divided by 4
   };
   for (auto c : kCases) {
     i32 w, h;
@@ -509,7 +545,9 @@ TEST_F(FontMeasureTest, ProportionalFaceMeasuresInkWithinOnePixel) {
 
 TEST_F(FontMeasureTest, SizesOutsideTheCellsMeasureNothing) {
   Select("IPAPGothic");
-  struct { i32 w, h; } kCases[] = {{-1, 20}, {257, 20}, {20, -1}, {20, 257}};
+  struct {
+    i32 w, h;
+  } kCases[] = {{-1, 20}, {257, 20}, {20, -1}, {20, 257}};
   for (auto c : kCases) {
     i32 w = -1, h = -1;
     FontMeasureText("A", c.w, c.h, 0, 1, &w, &h);
@@ -544,11 +582,14 @@ TEST_F(FontMeasureTest, InfoMeasuresWithTheMessageFont) {
 }
 
 TEST_F(FontMeasureTest, WindowsFaceNamesSelectTheIpaFaces) {
-  struct { const char* ask; const char* get; } kCases[] = {
-      {"ＭＳ ゴシック", "IPAGothic"}, {"MS Gothic", "IPAGothic"},    {"ＭＳ Ｐゴシック", "IPAPGothic"},
-      {"MS PGothic", "IPAPGothic"},  {"MS UI Gothic", "IPAPGothic"}, {"ＭＳ 明朝", "IPAMincho"},
-      {"MS Mincho", "IPAMincho"},    {"ＭＳ Ｐ明朝", "IPAPMincho"},  {"MS PMincho", "IPAPMincho"},
-      {"メイリオ", "IPAPGothic"},    {"Meiryo", "IPAPGothic"},
+  struct {
+    const char* ask;
+    const char* get;
+  } kCases[] = {
+      {"ＭＳ ゴシック", "IPAGothic"}, {"MS Gothic", "IPAGothic"},     {"ＭＳ Ｐゴシック", "IPAPGothic"},
+      {"MS PGothic", "IPAPGothic"},   {"MS UI Gothic", "IPAPGothic"}, {"ＭＳ 明朝", "IPAMincho"},
+      {"MS Mincho", "IPAMincho"},     {"ＭＳ Ｐ明朝", "IPAPMincho"},  {"MS PMincho", "IPAPMincho"},
+      {"メイリオ", "IPAPGothic"},     {"Meiryo", "IPAPGothic"},
   };
   for (auto c : kCases) {
     ASSERT_EQ(FontSelectFaceByName(Sjis(c.ask).c_str()), 1) << c.ask;

@@ -33,7 +33,8 @@ struct Job {
 };
 
 // The picture cut to the rectangle, each pixel given by f(x, y) in source coordinates.
-template <class F> Pic Cut(const Job& j, F f) {
+template <class F>
+Pic Cut(const Job& j, F f) {
   Pic o;
   o.w = j.x2 - j.x1 + 1;
   o.h = j.y2 - j.y1 + 1;
@@ -86,7 +87,8 @@ inline u32 Saturate(u32 v, i32 s) {
   const i32 grey = (Ch(v, 0) + Ch(v, 1) + Ch(v, 2)) / 3;
   i32 out[3];
   if (s < 128) {
-    for (i32 c = 0; c < 3; c++) out[c] = Ch(v, c) + static_cast<i32>(std::floor((grey - Ch(v, c)) * (128.0 - s) / 128.0));
+    for (i32 c = 0; c < 3; c++)
+      out[c] = Ch(v, c) + static_cast<i32>(std::floor((grey - Ch(v, c)) * (128.0 - s) / 128.0));
   } else {
     i32 k = s - 128;
     for (i32 c = 0; c < 3; c++) {
@@ -95,7 +97,8 @@ inline u32 Saturate(u32 v, i32 s) {
       if (r > 255) k = std::min(k, static_cast<i32>(std::trunc((255.0 - cv) * 128.0 / (cv - grey))));
       if (r < 0) k = std::min(k, static_cast<i32>(std::trunc(-cv * 128.0 / (cv - grey))));
     }
-    for (i32 c = 0; c < 3; c++) out[c] = Ch(v, c) + static_cast<i32>(std::floor((Ch(v, c) - grey) * static_cast<double>(k) / 128.0));
+    for (i32 c = 0; c < 3; c++)
+      out[c] = Ch(v, c) + static_cast<i32>(std::floor((Ch(v, c) - grey) * static_cast<double>(k) / 128.0));
   }
   return Make(out[0], out[1], out[2], Ch(v, 3));
 }
@@ -119,10 +122,10 @@ inline i32 CrtRand(u32* state) {
 }
 
 inline void ScatterBlock(Pic* o, i32 x, i32 y, u32* state) {
-  static const u8 perm[24][4] = {
-      {3, 2, 1, 0}, {2, 3, 1, 0}, {3, 1, 2, 0}, {1, 3, 2, 0}, {2, 1, 3, 0}, {1, 2, 3, 0}, {3, 2, 0, 1}, {2, 3, 0, 1},
-      {3, 0, 2, 1}, {0, 3, 2, 1}, {2, 0, 3, 1}, {0, 2, 3, 1}, {3, 1, 0, 2}, {1, 3, 0, 2}, {3, 0, 1, 2}, {0, 3, 1, 2},
-      {1, 0, 3, 2}, {0, 1, 3, 2}, {2, 1, 0, 3}, {1, 2, 0, 3}, {2, 0, 1, 3}, {0, 2, 1, 3}, {1, 0, 2, 3}, {0, 1, 2, 3}};
+  static const u8 perm[24][4] = {{3, 2, 1, 0}, {2, 3, 1, 0}, {3, 1, 2, 0}, {1, 3, 2, 0}, {2, 1, 3, 0}, {1, 2, 3, 0},
+                                 {3, 2, 0, 1}, {2, 3, 0, 1}, {3, 0, 2, 1}, {0, 3, 2, 1}, {2, 0, 3, 1}, {0, 2, 3, 1},
+                                 {3, 1, 0, 2}, {1, 3, 0, 2}, {3, 0, 1, 2}, {0, 3, 1, 2}, {1, 0, 3, 2}, {0, 1, 3, 2},
+                                 {2, 1, 0, 3}, {1, 2, 0, 3}, {2, 0, 1, 3}, {0, 2, 1, 3}, {1, 0, 2, 3}, {0, 1, 2, 3}};
   u32* p[4] = {&o->at(x, y), &o->at(x + 1, y), &o->at(x, y + 1), &o->at(x + 1, y + 1)};
   const u32 old[4] = {*p[0], *p[1], *p[2], *p[3]};
   const u8* e = perm[CrtRand(state) % 24];
@@ -131,8 +134,8 @@ inline void ScatterBlock(Pic* o, i32 x, i32 y, u32* state) {
 
 inline i64 WaveShift(i64 pos, i64 phase, i64 a, bool cosine) {
   const float ang = static_cast<float>(pos + phase) * 0.017453292f;
-  return static_cast<i64>(std::trunc((cosine ? std::cos(static_cast<double>(ang)) : std::sin(static_cast<double>(ang))) *
-                                     static_cast<double>(a)));
+  return static_cast<i64>(std::trunc(
+      (cosine ? std::cos(static_cast<double>(ang)) : std::sin(static_cast<double>(ang))) * static_cast<double>(a)));
 }
 
 // The effect's result: a w x h picture, or the full-size picture for the threshold and fills.
@@ -141,11 +144,12 @@ inline Pic Apply(const Pic& s, const Job& j) {
   switch (j.code) {
     case 1:
       return Cut(j, [&](i32 x, i32 y) {
-        return MapRgb(s.at(x, y),
-                      [](i32 c, i32, const Job& jj) {
-                        return jj.value < 128 ? std::max(0, c - 128 + jj.value) : std::min(255, c + jj.value - 128);
-                      },
-                      j);
+        return MapRgb(
+            s.at(x, y),
+            [](i32 c, i32, const Job& jj) {
+              return jj.value < 128 ? std::max(0, c - 128 + jj.value) : std::min(255, c + jj.value - 128);
+            },
+            j);
       });
     case 2:
     case 5: return Blur(s, j, 3, j.has_alpha ? 15 : 7);
@@ -170,12 +174,13 @@ inline Pic Apply(const Pic& s, const Job& j) {
     case 11: return Cut(j, [&](i32 x, i32 y) { return s.at(s.w - 1 - x, y); });
     case 12:
       return Cut(j, [&](i32 x, i32 y) {
-        return MapRgb(s.at(x, y),
-                      [](i32 c, i32 ch, const Job& jj) {
-                        const i32 t = (jj.value >> (8 * ch)) & 255;
-                        return c + (255 - c) * std::max(0, t - 128) / 128 - c * std::max(0, 128 - t) / 128;
-                      },
-                      j);
+        return MapRgb(
+            s.at(x, y),
+            [](i32 c, i32 ch, const Job& jj) {
+              const i32 t = (jj.value >> (8 * ch)) & 255;
+              return c + (255 - c) * std::max(0, t - 128) / 128 - c * std::max(0, 128 - t) / 128;
+            },
+            j);
       });
     case 19: {
       Pic o = s;

@@ -207,7 +207,8 @@ TEST_F(GlyphTest, HardGlyphWritesItsWholeBoxUnlessInkOnly) {
         {kOld, kOld, kOld, kOld, kOld},
     };
     for (int y = 0; y < 4; y++)
-      for (int x = 0; x < 5; x++) EXPECT_EQ(cv.Pixel(x, y), expect[y][x]) << x << "," << y << " ink only " << int(ink_only);
+      for (int x = 0; x < 5; x++)
+        EXPECT_EQ(cv.Pixel(x, y), expect[y][x]) << x << "," << y << " ink only " << int(ink_only);
     EXPECT_TRUE(cv.GuardsIntact());
   }
 }
@@ -264,7 +265,7 @@ TEST_F(GlyphTest, SmoothLevelsFromSixteenSamples) {
 
 TEST_F(GlyphTest, SmoothInkOnlyBlendsOverThePixels) {
   TestCell cell(64);
-  cell.bits[0] = 0x1F;      // 3 samples of pixel 0
+  cell.bits[0] = 0x1F;  // 3 samples of pixel 0
   TestCanvas cv(2, 1);
   const u8 kOld[8] = {10, 20, 30, 100, 40, 50, 60, 0};
   std::memcpy(cv.At(0, 0), kOld, 8);
@@ -280,7 +281,10 @@ TEST_F(GlyphTest, SmoothInkOnlyBlendsOverThePixels) {
 TEST_F(GlyphTest, CopyModesOutlineAndShadow) {
   TestCell cell(64);
   cell.Ink(0, 0);
-  struct { int m; std::vector<std::pair<int, int>> inked; } kCases[] = {
+  struct {
+    int m;
+    std::vector<std::pair<int, int>> inked;
+  } kCases[] = {
       {0, {{6, 6}}},
       {2, {{4, 4}, {4, 6}, {4, 8}, {6, 4}, {6, 6}, {6, 8}, {8, 4}, {8, 6}, {8, 8}}},
       {12, {{8, 6}, {6, 8}, {8, 8}}},
@@ -306,10 +310,13 @@ TEST_F(GlyphTest, CopyModesOutlineAndShadow) {
 TEST_F(GlyphTest, BoxMustLieWhollyInside) {
   TestCell cell(64);
   cell.Random(7);
-  struct { int x, y, w, h, orient; bool drawn; } kCases[] = {
-      {6, 0, 4, 4, 0, true},  {7, 0, 4, 4, 0, false},  {-1, 0, 4, 4, 0, false}, {0, 7, 4, 4, 0, false},
-      {0, 6, 4, 4, 2, true},  {0, 0, 3, 6, 1, false},  {3, 0, 3, 6, 1, true},   {2, 0, 3, 6, 1, false},
-      {0, 5, 6, 3, 3, false}, {0, 4, 6, 3, 3, true},   {2, 0, 3, 9, 3, false},  {1, 0, 3, 9, 3, true},
+  struct {
+    int x, y, w, h, orient;
+    bool drawn;
+  } kCases[] = {
+      {6, 0, 4, 4, 0, true},  {7, 0, 4, 4, 0, false}, {-1, 0, 4, 4, 0, false}, {0, 7, 4, 4, 0, false},
+      {0, 6, 4, 4, 2, true},  {0, 0, 3, 6, 1, false}, {3, 0, 3, 6, 1, true},   {2, 0, 3, 6, 1, false},
+      {0, 5, 6, 3, 3, false}, {0, 4, 6, 3, 3, true},  {2, 0, 3, 9, 3, false},  {1, 0, 3, 9, 3, true},
   };
   for (auto c : kCases) {
     TestCanvas cv(10, 10, 3), before(10, 10, 3);
@@ -336,9 +343,9 @@ TEST_F(GlyphTest, DirtyBoxCoversEveryCopy) {
   EXPECT_EQ(g.dirty_bottom, 10);
   p.orient = 1, p.x = 10, p.y = 10;
   Draw(&cv, p, 0, &g);
-  EXPECT_EQ(g.dirty_left, 11);   // columns x + w - h .. x + w - 1
+  EXPECT_EQ(g.dirty_left, 11);  // columns x + w - h .. x + w - 1
   EXPECT_EQ(g.dirty_right, 14);
-  EXPECT_EQ(g.dirty_bottom, 14); // rows y .. y + w - 1
+  EXPECT_EQ(g.dirty_bottom, 14);  // rows y .. y + w - 1
 }
 
 // ---- Gradient tables ---------------------------------------------------------------------------
@@ -368,7 +375,9 @@ TEST_F(GlyphTest, GradientCornersForEveryModeAndTurn) {
 // ---- Against the reference model ---------------------------------------------------------------
 
 TEST_F(GlyphTest, EveryModeOrientationAndSizeMatchesTheReference) {
-  struct { int w, h; } kSizes[] = {{8, 8}, {7, 5}, {5, 9}, {1, 1}, {1, 6}, {6, 1}, {0, 4}, {4, 0}, {16, 3}, {3, 16}};
+  struct {
+    int w, h;
+  } kSizes[] = {{8, 8}, {7, 5}, {5, 9}, {1, 1}, {1, 6}, {6, 1}, {0, 4}, {4, 0}, {16, 3}, {3, 16}};
   int drawn = 0;
   for (int cell_side : {64, 96}) {
     TestCell cell(cell_side);
@@ -385,8 +394,8 @@ TEST_F(GlyphTest, EveryModeOrientationAndSizeMatchesTheReference) {
               TestCanvas got(22, 22, static_cast<u32>(mode * 7 + orient)), want = got;
               Draw(&got, p, 0);
               RefDraw(&want, cell, p, 0);
-              ASSERT_TRUE(got.buf == want.buf) << s.w << "x" << s.h << " o" << orient << " mode " << mode
-                                               << " smooth " << int(smooth) << " ink " << int(ink_only);
+              ASSERT_TRUE(got.buf == want.buf) << s.w << "x" << s.h << " o" << orient << " mode " << mode << " smooth "
+                                               << int(smooth) << " ink " << int(ink_only);
               drawn += got.buf != TestCanvas(22, 22, static_cast<u32>(mode * 7 + orient)).buf;
             }
   }

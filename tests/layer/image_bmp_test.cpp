@@ -39,16 +39,19 @@ std::vector<BmpCase> Cases() {
     return &cs.back();
   };
   std::vector<u32> pal2 = Palette(2, 1), pal16 = Palette(16, 2), pal256 = Palette(256, 3);
-  add("1 bit", 1, 13, 5, [=](const u8* r, i32 x) { return 0xFF000000 | pal2[(r[x / 8] >> (7 - x % 8)) & 1]; })
-      ->bmp.palette = pal2;
-  add("4 bits", 4, 7, 4, [=](const u8* r, i32 x) { return 0xFF000000 | pal16[x % 2 ? r[x / 2] & 15 : r[x / 2] >> 4]; })
-      ->bmp.palette = pal16;
+  add("1 bit", 1, 13, 5, [=](const u8* r, i32 x) {
+    return 0xFF000000 | pal2[(r[x / 8] >> (7 - x % 8)) & 1];
+  })->bmp.palette = pal2;
+  add("4 bits", 4, 7, 4, [=](const u8* r, i32 x) {
+    return 0xFF000000 | pal16[x % 2 ? r[x / 2] & 15 : r[x / 2] >> 4];
+  })->bmp.palette = pal16;
   BmpCase* c8 = add("8 bits, 16 colours used", 8, 5, 6, [=](const u8* r, i32 x) {
     return r[x] < 16 ? 0xFF000000 | pal16[r[x]] : 0xFF000000;  // the rest of the palette is opaque black
   });
   c8->bmp.palette = pal16;
   c8->bmp.colours_used = 16;
-  BmpCase* v5 = add("8 bits behind a 124-byte header", 8, 3, 3, [=](const u8* r, i32 x) { return 0xFF000000 | pal256[r[x]]; });
+  BmpCase* v5 =
+      add("8 bits behind a 124-byte header", 8, 3, 3, [=](const u8* r, i32 x) { return 0xFF000000 | pal256[r[x]]; });
   v5->bmp.palette = pal256;
   v5->bmp.header_size = 124;
   add("16 bits 5-5-5", 16, 3, 4, [](const u8* r, i32 x) {
@@ -61,8 +64,10 @@ std::vector<BmpCase> Cases() {
   });
   bf->bmp.compression = 3;
   bf->bmp.masks = {0xF800, 0x07E0, 0x001F};
-  add("24 bits", 24, 5, 3, [](const u8* r, i32 x) { return 0xFF000000 | r[x * 3 + 2] << 16 | r[x * 3 + 1] << 8 | r[x * 3]; });
-  add("32 bits", 32, 4, 3, [](const u8* r, i32 x) { return static_cast<u32>(Rd16(r + x * 4) | Rd16(r + x * 4 + 2) << 16); });
+  add("24 bits", 24, 5, 3,
+      [](const u8* r, i32 x) { return 0xFF000000 | r[x * 3 + 2] << 16 | r[x * 3 + 1] << 8 | r[x * 3]; });
+  add("32 bits", 32, 4, 3,
+      [](const u8* r, i32 x) { return static_cast<u32>(Rd16(r + x * 4) | Rd16(r + x * 4 + 2) << 16); });
   return cs;
 }
 
@@ -114,15 +119,24 @@ TEST(ImageBmpTest, DamagedFilesRaiseTheirErrorAndKeepThePicture) {
       {"negative width", [](TestBmp* b) { b->width = -4; }, nullptr, IMAGE_ERR_TOO_LARGE},
       {"height 0", [](TestBmp* b) { b->height = 0; }, nullptr, IMAGE_ERR_TOO_LARGE},
       {"8-bit RLE", [](TestBmp* b) { b->compression = 1; }, nullptr, IMAGE_ERR_BMP_ENCODING},
-      {"4-bit RLE", [](TestBmp* b) { b->bits = 4, b->compression = 2, b->palette.resize(16); }, nullptr, IMAGE_ERR_BMP_ENCODING},
-      {"16-bit JPEG", [](TestBmp* b) { b->bits = 16, b->compression = 4, b->palette.clear(); }, nullptr, IMAGE_ERR_BMP_ENCODING},
+      {"4-bit RLE", [](TestBmp* b) { b->bits = 4, b->compression = 2, b->palette.resize(16); }, nullptr,
+       IMAGE_ERR_BMP_ENCODING},
+      {"16-bit JPEG", [](TestBmp* b) { b->bits = 16, b->compression = 4, b->palette.clear(); }, nullptr,
+       IMAGE_ERR_BMP_ENCODING},
       {"2 bits", [](TestBmp* b) { b->bits = 2; }, nullptr, IMAGE_ERR_BMP_ENCODING},
       {"OS/2 header", [](TestBmp* b) { b->header_size = 12; }, nullptr, IMAGE_ERR_BMP_ENCODING},
       {"rows cut", nullptr, [](auto* f) { f->pop_back(); }, IMAGE_ERR_BMP_DATA},
       {"offset past the end", nullptr, [](auto* f) { (*f)[13] = 0x7F; }, IMAGE_ERR_BMP_DATA},
       {"palette past the end", nullptr, [](auto* f) { (*f)[17] = 0x7F; }, IMAGE_ERR_BMP_DATA},
-      {"bit fields cut", [](TestBmp* b) { b->bits = 16, b->compression = 3, b->palette.clear(), b->width = 1, b->height = 1, b->rows = {}; },
-       [](auto* f) { f->resize(60); (*f)[10] = 54; }, IMAGE_ERR_BMP_DATA},
+      {"bit fields cut",
+       [](TestBmp* b) {
+         b->bits = 16, b->compression = 3, b->palette.clear(), b->width = 1, b->height = 1, b->rows = {};
+       },
+       [](auto* f) {
+         f->resize(60);
+         (*f)[10] = 54;
+       },
+       IMAGE_ERR_BMP_DATA},
   };
   for (const Case& c : cases) {
     TestBmp b = ok;

@@ -36,7 +36,8 @@ TEST_F(ImageCoreTest, AllocRefusesWidthAbove8192WithMessageAnd100010) {
 }
 
 TEST_F(ImageCoreTest, AllocRefusesNegativeSizes) {
-  for (auto [w, h, name, code] : {std::tuple{-1, 5, "x.png", ERR_FILE_READ_NOMEM}, {4, -2, nullptr, ERR_OUT_OF_MEMORY}}) {
+  for (auto [w, h, name, code] :
+       {std::tuple{-1, 5, "x.png", ERR_FILE_READ_NOMEM}, {4, -2, nullptr, ERR_OUT_OF_MEMORY}}) {
     ErrReset();
     testing::internal::CaptureStderr();
     EXPECT_EQ(ImageAllocPixels(nullptr, w, h, name), nullptr);
@@ -74,11 +75,17 @@ TEST_F(ImageCoreTest, DispatchByTypeCode) {
     int result;
     i32 error;
   } cases[] = {
-      {0, -1, IMAGE_ERR_NOT_PICTURE}, {5, -1, IMAGE_ERR_NOT_PICTURE}, {6, -1, IMAGE_ERR_NOT_PICTURE},
-      {10, -1, IMAGE_ERR_NOT_PICTURE}, {255, -1, IMAGE_ERR_NOT_PICTURE},
-      {IMAGE_TYPE_PSD, -1, IMAGE_ERR_PSD}, {IMAGE_TYPE_GIF, -1, IMAGE_ERR_GIF},
-      {IMAGE_TYPE_JPEG, -1, IMAGE_ERR_JPEG}, {IMAGE_TYPE_PNG, -1, IMAGE_ERR_PNG},
-      {IMAGE_TYPE_BMP, -1, IMAGE_ERR_BMP_SIGNATURE}, {IMAGE_TYPE_PSB, 0, 0},
+      {0, -1, IMAGE_ERR_NOT_PICTURE},
+      {5, -1, IMAGE_ERR_NOT_PICTURE},
+      {6, -1, IMAGE_ERR_NOT_PICTURE},
+      {10, -1, IMAGE_ERR_NOT_PICTURE},
+      {255, -1, IMAGE_ERR_NOT_PICTURE},
+      {IMAGE_TYPE_PSD, -1, IMAGE_ERR_PSD},
+      {IMAGE_TYPE_GIF, -1, IMAGE_ERR_GIF},
+      {IMAGE_TYPE_JPEG, -1, IMAGE_ERR_JPEG},
+      {IMAGE_TYPE_PNG, -1, IMAGE_ERR_PNG},
+      {IMAGE_TYPE_BMP, -1, IMAGE_ERR_BMP_SIGNATURE},
+      {IMAGE_TYPE_PSB, 0, 0},
   };
   for (const Case& c : cases) {
     TestDecoded d = TestDecode(c.type, junk);

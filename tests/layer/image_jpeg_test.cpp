@@ -58,7 +58,7 @@ TEST_F(ImageJpegTest, RgbAndGreyMatchTheLibrarysBgraOutputBothWays) {
     int components;
     bool progressive, subsample;
   } cases[] = {{64, 16, 3, false, true}, {641, 9, 3, false, true}, {17, 33, 3, false, false},
-               {23, 5, 3, true, true}, {40, 8, 1, false, false}, {13, 11, 1, true, false}};
+               {23, 5, 3, true, true},   {40, 8, 1, false, false}, {13, 11, 1, true, false}};
   for (const Case& c : cases) {
     std::vector<u8> f = TestJpegBuild(MakeJpeg(c.w, c.h, c.components, c.progressive, c.subsample));
     std::vector<u8> want = Reference(f);
@@ -83,8 +83,11 @@ TEST_F(ImageJpegTest, CmykIsConvertedAsCmyk) {
   struct Patch {
     u8 c, m, y, k;
     u32 bgra;
-  } patches[] = {{255, 0, 0, 255, 0xFFFF0000}, {0, 255, 0, 255, 0xFF00FF00}, {0, 0, 255, 255, 0xFF0000FF},
-                 {255, 255, 255, 128, 0xFF808080}, {128, 128, 255, 255, 0xFF8080FF}};
+  } patches[] = {{255, 0, 0, 255, 0xFFFF0000},
+                 {0, 255, 0, 255, 0xFF00FF00},
+                 {0, 0, 255, 255, 0xFF0000FF},
+                 {255, 255, 255, 128, 0xFF808080},
+                 {128, 128, 255, 255, 0xFF8080FF}};
   TestJpeg j;
   j.components = 4;
   j.width = 16 * 5;

@@ -115,10 +115,10 @@ struct Kind {
   bool trns;
 };
 const Kind kKinds[] = {
-    {0, 1, false},  {0, 2, false}, {0, 4, false}, {0, 8, false}, {0, 16, false}, {0, 2, true}, {0, 8, true}, {0, 16, true},
-    {4, 8, false},  {4, 16, false}, {2, 8, false}, {2, 16, false}, {2, 8, true}, {2, 16, true},
-    {3, 1, false},  {3, 2, false}, {3, 4, false}, {3, 8, false}, {3, 8, true}, {3, 4, true},
-    {6, 8, false},  {6, 16, false},
+    {0, 1, false}, {0, 2, false}, {0, 4, false}, {0, 8, false},  {0, 16, false}, {0, 2, true},
+    {0, 8, true},  {0, 16, true}, {4, 8, false}, {4, 16, false}, {2, 8, false},  {2, 16, false},
+    {2, 8, true},  {2, 16, true}, {3, 1, false}, {3, 2, false},  {3, 4, false},  {3, 8, false},
+    {3, 8, true},  {3, 4, true},  {6, 8, false}, {6, 16, false},
 };
 
 TEST(ImagePngTest, EveryColourTypeDepthAndInterlaceGivesTheFilesPixels) {
@@ -144,7 +144,8 @@ TEST(ImagePngTest, GammaIsCorrectedForTheScreen) {
   struct Case {
     Kind kind;
     double gamma;
-  } cases[] = {{{2, 8, false}, 1.0}, {{2, 8, false}, 0.8}, {{4, 16, false}, 0.6}, {{3, 8, true}, 1.0}, {{0, 4, true}, 0.3}};
+  } cases[] = {
+      {{2, 8, false}, 1.0}, {{2, 8, false}, 0.8}, {{4, 16, false}, 0.6}, {{3, 8, true}, 1.0}, {{0, 4, true}, 0.3}};
   for (const Case& c : cases)
     for (bool interlace : {false, true}) {
       TestPng p = MakePng(c.kind.colour, c.kind.depth, interlace, c.kind.trns, c.gamma);

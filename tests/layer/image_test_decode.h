@@ -8,21 +8,21 @@
 #include <string>
 #include <vector>
 
-#include "layer/image.h"
-#include "platform/platform.h"
-#include "core/usererr.h"
 #include "core/err.h"
 #include "core/sys.h"
+#include "core/usererr.h"
+#include "layer/image.h"
+#include "platform/platform.h"
 
 // The outcome of one decode: the result, a copy of the picture and what was shown.
 struct TestDecoded {
   int result = 0;
   i32 width = 0, height = 0;
   u8 has_alpha = 0;
-  bool same_buffer = false;       // the picture kept the buffer it was handed
-  std::vector<u8> pixels;         // width * height * 4 bytes
-  std::string shown;              // dialogs and message boxes printed by the sink
-  i32 error = 0;                  // code of the error dialog shown, 0 when none
+  bool same_buffer = false;  // the picture kept the buffer it was handed
+  std::vector<u8> pixels;    // width * height * 4 bytes
+  std::string shown;         // dialogs and message boxes printed by the sink
+  i32 error = 0;             // code of the error dialog shown, 0 when none
   bool quit = false;
 
   // Pixel (x, y) as a little-endian B, G, R, A word.
@@ -35,8 +35,7 @@ struct TestDecoded {
 
 // Gives every picture error code a text "E<code>[%s]" so the dialog names the code.
 inline void TestInstallImageErrorTexts() {
-  static const u32 kCodes[] = {100030, 100070, 100080, 100090, 100091, 100092,
-                               100200, 100210, 100215, 100220};
+  static const u32 kCodes[] = {100030, 100070, 100080, 100090, 100091, 100092, 100200, 100210, 100215, 100220};
   static char texts[ZP_COUNTOF(kCodes)][32];
   UserErrReset();
   for (size_t i = 0; i < ZP_COUNTOF(kCodes); i++) {

@@ -17,7 +17,8 @@ u32 TestBmpStride(i32 width, u32 bits) { return (static_cast<u32>(width) * bits 
 std::vector<u8> TestBmpBuild(const TestBmp& b) {
   u32 offset = 14 + b.header_size + 4 * static_cast<u32>(b.masks.size() + b.palette.size());
   std::vector<u8> rows = b.rows;
-  if (rows.empty()) rows.assign(static_cast<size_t>(TestBmpStride(b.width, b.bits)) * (b.height < 0 ? -b.height : b.height), 0);
+  if (rows.empty())
+    rows.assign(static_cast<size_t>(TestBmpStride(b.width, b.bits)) * (b.height < 0 ? -b.height : b.height), 0);
   std::vector<u8> f;
   f.push_back('B');
   f.push_back('M');
@@ -44,7 +45,8 @@ std::vector<u8> TestBmpBuild(const TestBmp& b) {
 
 int TestPngChannels(int colour) {
   switch (colour) {
-    case PNG_COLOR_TYPE_GRAY: case PNG_COLOR_TYPE_PALETTE: return 1;
+    case PNG_COLOR_TYPE_GRAY:
+    case PNG_COLOR_TYPE_PALETTE: return 1;
     case PNG_COLOR_TYPE_GRAY_ALPHA: return 2;
     case PNG_COLOR_TYPE_RGB: return 3;
     default: return 4;
@@ -66,9 +68,8 @@ std::vector<u8> TestPngBuild(const TestPng& p) {
     return {};
   }
   png_set_write_fn(png, &out, PngWriteVec, PngFlush);
-  png_set_IHDR(png, info, p.width, p.height, p.depth, p.colour,
-               p.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, p.width, p.height, p.depth, p.colour, p.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (p.colour == PNG_COLOR_TYPE_PALETTE) {
     std::vector<png_color> pal(p.palette.size() / 3);
     for (size_t i = 0; i < pal.size(); i++) pal[i] = {p.palette[i * 3], p.palette[i * 3 + 1], p.palette[i * 3 + 2]};

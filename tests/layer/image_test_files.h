@@ -11,10 +11,10 @@ struct TestBmp {
   i32 width = 1, height = 1;
   u32 compression = 0;
   u32 colours_used = 0;
-  u32 header_size = 40;         // 40, or larger with zeros after the standard fields
-  std::vector<u32> masks;       // written straight after the 40 header bytes
-  std::vector<u32> palette;     // written after the header (and masks)
-  std::vector<u8> rows;         // bottom-up rows, each padded to 4 bytes; empty: zeros
+  u32 header_size = 40;      // 40, or larger with zeros after the standard fields
+  std::vector<u32> masks;    // written straight after the 40 header bytes
+  std::vector<u32> palette;  // written after the header (and masks)
+  std::vector<u8> rows;      // bottom-up rows, each padded to 4 bytes; empty: zeros
 };
 std::vector<u8> TestBmpBuild(const TestBmp& b);
 u32 TestBmpStride(i32 width, u32 bits);
@@ -24,12 +24,12 @@ struct TestPng {
   int colour = 2;  // PNG_COLOR_TYPE_*
   int depth = 8;
   bool interlace = false;
-  std::vector<u16> samples;       // width * height * channels, in the depth's range
-  std::vector<u8> palette;        // R, G, B per entry (colour type 3)
-  std::vector<u8> trns_alpha;     // palette tRNS
-  bool trns_colour = false;       // grey or RGB tRNS with the value below
+  std::vector<u16> samples;    // width * height * channels, in the depth's range
+  std::vector<u8> palette;     // R, G, B per entry (colour type 3)
+  std::vector<u8> trns_alpha;  // palette tRNS
+  bool trns_colour = false;    // grey or RGB tRNS with the value below
   u16 trns_grey = 0, trns_r = 0, trns_g = 0, trns_b = 0;
-  double gamma = 0;               // written as gAMA when > 0
+  double gamma = 0;  // written as gAMA when > 0
 };
 int TestPngChannels(int colour);
 std::vector<u8> TestPngBuild(const TestPng& p);

@@ -16,11 +16,11 @@
 
 #include <jpeglib.h>
 
+#include "core/err.h"
+#include "core/sys.h"
 #include "layer/image.h"
 #include "layer/image_write.h"
 #include "layer/layer.h"
-#include "core/err.h"
-#include "core/sys.h"
 
 namespace {
 

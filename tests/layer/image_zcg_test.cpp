@@ -78,15 +78,18 @@ TEST_F(ImageZcgTest, DamagedFilesFailBeforeDecoding) {
       {"raw pixels of a larger picture", 0, [](auto* f) { Put32(f, 4, 7); }, "File Check Error.", 0},
       {"inflated sizes too small", 1, [](auto* f) { Put32(f, 48, Get32(*f, 48) - 4); }, "File Check Error.", 0},
       {"inflated sizes too large", 1, [](auto* f) { Put32(f, 32, Get32(*f, 32) + 4); }, "File Check Error.", 0},
-      {"inflated sizes wrap", 1, [](auto* f) { Put32(f, 32, 0xFFFFFF00), Put32(f, 48, 0x100 + 6 * 5 * 4); }, "File Check Error.", 0},
+      {"inflated sizes wrap", 1, [](auto* f) { Put32(f, 32, 0xFFFFFF00), Put32(f, 48, 0x100 + 6 * 5 * 4); },
+       "File Check Error.", 0},
       {"stored parts past the end", 1, [](auto* f) { f->pop_back(); }, "File Check Error.", 0},
       {"stored size wraps", 1, [](auto* f) { Put32(f, 52, 0xFFFFFFFF); }, "File Check Error.", 0},
       {"part 1 damaged", 1, [](auto* f) { (*f)[58] ^= 0x55; }, "Uncompress Status Error 1.", 0},
       {"part 2 damaged", 1, [](auto* f) { f->back() ^= 0x55; }, "Uncompress Status Error 2.", 0},
-      {"part 1 shorter than declared", 1, [](auto* f) { Put32(f, 32, Get32(*f, 32) + 4), Put32(f, 48, Get32(*f, 48) - 4); },
-       "Uncompress Status Error 1.", 0},
-      {"part 1 longer than declared", 1, [](auto* f) { Put32(f, 32, Get32(*f, 32) - 4), Put32(f, 48, Get32(*f, 48) + 4); },
-       "Uncompress Status Error 1.", 0},
+      {"part 1 shorter than declared", 1,
+       [](auto* f) { Put32(f, 32, Get32(*f, 32) + 4), Put32(f, 48, Get32(*f, 48) - 4); }, "Uncompress Status Error 1.",
+       0},
+      {"part 1 longer than declared", 1,
+       [](auto* f) { Put32(f, 32, Get32(*f, 32) - 4), Put32(f, 48, Get32(*f, 48) + 4); }, "Uncompress Status Error 1.",
+       0},
   };
   for (ImageInflatePairFn hook : {ImageInflatePairHere, ImageInflatePairThreaded}) {
     g_ImageInflatePair = hook;

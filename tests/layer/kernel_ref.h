@@ -14,9 +14,7 @@ namespace ref {
 enum KernelSet { kPlain, kSimd };
 
 inline int FloorDiv(int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
-inline long long FloorDiv64(long long a, long long b) {
-  return a >= 0 ? a / b : -((-a + b - 1) / b);
-}
+inline long long FloorDiv64(long long a, long long b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 inline int Clamp(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
 inline int Op(int op) { return Clamp(op, 0, 256); }
 inline int Min(int a, int b) { return a < b ? a : b; }
@@ -71,8 +69,7 @@ inline void Slot(int slot, KernelSet set, const Args& a) {
       break;
     case 2:
       for (int p = 0; p < np; p++)
-        for (int c = 0; c < 4; c++)
-          D[4 * p + c] = static_cast<u8>(static_cast<u32>(a.op) >> (8 * c));
+        for (int c = 0; c < 4; c++) D[4 * p + c] = static_cast<u8>(static_cast<u32>(a.op) >> (8 * c));
       break;
     case 3:
       for (int i = 0; i < n; i++) D[i] = S[i];
@@ -84,14 +81,10 @@ inline void Slot(int slot, KernelSet set, const Args& a) {
       Parts parts = ByteParts(set, a.dst_addr, n);
       for (int i = 0; i < n; i++) {
         int x = X[i], y = Y[i], r;
-        if (!InGroups(parts, i))
-          r = x + FloorDiv((y - x) * op, 256);
-        else if (op < 128)
-          r = x + FloorDiv((y - x) * op, 256);
-        else if (op > 128)
-          r = y + FloorDiv((x - y) * (256 - op), 256);
-        else
-          r = set == kPlain ? (y >> 1) + (x >> 1) : (y + x + 1) >> 1;
+        if (!InGroups(parts, i)) r = x + FloorDiv((y - x) * op, 256);
+        else if (op < 128) r = x + FloorDiv((y - x) * op, 256);
+        else if (op > 128) r = y + FloorDiv((x - y) * (256 - op), 256);
+        else r = set == kPlain ? (y >> 1) + (x >> 1) : (y + x + 1) >> 1;
         D[i] = static_cast<u8>(r);
       }
       break;
@@ -106,24 +99,20 @@ inline void Slot(int slot, KernelSet set, const Args& a) {
         if (slot == 5) {
           int w = sa + 1;
           if (!InGroups(parts, p)) {
-            for (int c = 0; c < 3; c++)
-              d[c] = static_cast<u8>(d[c] + FloorDiv((s[c] - d[c]) * w, 256));
+            for (int c = 0; c < 3; c++) d[c] = static_cast<u8>(d[c] + FloorDiv((s[c] - d[c]) * w, 256));
           } else {
             for (int c = 0; c < 4; c++)
-              d[c] = static_cast<u8>(set == kPlain
-                                         ? (s[c] * w + d[c] * (257 - w)) >> 8
-                                         : Min(((s[c] * w) >> 8) + ((d[c] * (257 - w)) >> 8), 255));
+              d[c] = static_cast<u8>(set == kPlain ? (s[c] * w + d[c] * (257 - w)) >> 8
+                                                   : Min(((s[c] * w) >> 8) + ((d[c] * (257 - w)) >> 8), 255));
           }
         } else {
           int k = (sa * op) >> 8;
           if (!InGroups(parts, p)) {
-            for (int c = 0; c < 3; c++)
-              d[c] = static_cast<u8>((d[c] * (256 - k) >> 8) + (s[c] * (k + 1) >> 8));
+            for (int c = 0; c < 3; c++) d[c] = static_cast<u8>((d[c] * (256 - k) >> 8) + (s[c] * (k + 1) >> 8));
           } else {
             for (int c = 0; c < 4; c++)
-              d[c] = static_cast<u8>(
-                  set == kPlain ? (s[c] * (k + 1) + d[c] * (256 - k)) >> 8
-                                : Min(((s[c] * (k + 1)) >> 8) + ((d[c] * (256 - k)) >> 8), 255));
+              d[c] = static_cast<u8>(set == kPlain ? (s[c] * (k + 1) + d[c] * (256 - k)) >> 8
+                                                   : Min(((s[c] * (k + 1)) >> 8) + ((d[c] * (256 - k)) >> 8), 255));
           }
         }
       }
@@ -139,13 +128,11 @@ inline void Slot(int slot, KernelSet set, const Args& a) {
         int m = a.mask[4 * p];
         if (soft && InGroups(parts, p)) {
           int w = Clamp(m * (f >> 1) + (f >> 1) * pr - 128 * f + pr, 0, 255) + 1;
-          for (int c = 0; c < 4; c++)
-            d[c] = static_cast<u8>(d[c] + ((s[c] * w) >> 8) - ((d[c] * w) >> 8));
+          for (int c = 0; c < 4; c++) d[c] = static_cast<u8>(d[c] + ((s[c] * w) >> 8) - ((d[c] * w) >> 8));
         } else {
           int w = MaskWeight(a.mask_weights, m);
           if (w == 0) continue;
-          for (int c = 0; c < 3; c++)
-            d[c] = static_cast<u8>(d[c] - FloorDiv((d[c] - s[c]) * w, 256));
+          for (int c = 0; c < 3; c++) d[c] = static_cast<u8>(d[c] - FloorDiv((d[c] - s[c]) * w, 256));
         }
       }
       break;
@@ -166,27 +153,22 @@ inline void Slot(int slot, KernelSet set, const Args& a) {
         u8* d = &D[4 * p];
         const u8* s = &S[4 * p];
         int sa = s[3], w;
-        if (slot == 11)
-          w = set == kPlain ? sa + 1 : Min(sa + 1, 255);
-        else
-          w = set == kPlain ? (sa * op + op) >> 8 : (Min(sa + 1, 255) * op) >> 8;
-        for (int c = 0; c < 3; c++)
-          d[c] = static_cast<u8>(d[c] + FloorDiv((Min(d[c] + s[c], 255) - d[c]) * w, 256));
+        if (slot == 11) w = set == kPlain ? sa + 1 : Min(sa + 1, 255);
+        else w = set == kPlain ? (sa * op + op) >> 8 : (Min(sa + 1, 255) * op) >> 8;
+        for (int c = 0; c < 3; c++) d[c] = static_cast<u8>(d[c] + FloorDiv((Min(d[c] + s[c], 255) - d[c]) * w, 256));
       }
       break;
     case 13:
       for (int i = 0; i < n; i++) D[i] = static_cast<u8>(Max(S[i] - D[i], 0));
       break;
     case 14:
-      for (int i = 0; i < n; i++)
-        D[i] = static_cast<u8>(i < n / 4 * 4 ? (D[i] * (S[i] + 1)) >> 8 : S[i] * D[i] / 255);
+      for (int i = 0; i < n; i++) D[i] = static_cast<u8>(i < n / 4 * 4 ? (D[i] * (S[i] + 1)) >> 8 : S[i] * D[i] / 255);
       break;
     case 15: {
       Parts parts = ByteParts(set, a.dst_addr, n);
       for (int i = 0; i < n; i++) {
         int d = D[i], s = S[i];
-        D[i] = static_cast<u8>(InGroups(parts, i) ? Min(d + s - ((d * (s + 1)) >> 8), 255)
-                                                  : s + d - s * d / 255);
+        D[i] = static_cast<u8>(InGroups(parts, i) ? Min(d + s - ((d * (s + 1)) >> 8), 255) : s + d - s * d / 255);
       }
       break;
     }
@@ -220,21 +202,17 @@ inline void Slot(int slot, KernelSet set, const Args& a) {
         if (slot == 22 || slot == 24) {
           oa = (da + sa - da * sa / 255) & 255;
           int w = DivTable(oa, sa);
-          for (int c = 0; c < 3; c++)
-            d[c] = static_cast<u8>(d[c] + FloorDiv((s[c] - d[c]) * w, 256));
+          for (int c = 0; c < 3; c++) d[c] = static_cast<u8>(d[c] + FloorDiv((s[c] - d[c]) * w, 256));
         } else if (slot == 23) {
           oa = da + FloorDiv((sa - da * sa / 255) * op, 256);
           long long w = static_cast<long long>(DivTable(oa, sa)) * op;
           if (w > 65536) w = 65536;  // the weight may not pass 1.0
-          for (int c = 0; c < 3; c++)
-            d[c] = static_cast<u8>(d[c] + FloorDiv64((s[c] - d[c]) * w, 65536));
+          for (int c = 0; c < 3; c++) d[c] = static_cast<u8>(d[c] + FloorDiv64((s[c] - d[c]) * w, 65536));
         } else {
           oa = (da + FloorDiv((sa - (((sa + 1) * da) >> 8)) * op, 256)) & 255;
           for (int c = 0; c < 3; c++) {
-            int v =
-                d[c] + FloorDiv((s[c] - d[c]) * op, 256) * sa / (oa + 1);  // C division truncates
-            d[c] = static_cast<u8>(
-                Clamp(v, Min(s[c], d[c]), Max(s[c], d[c])));  // stays between d and s
+            int v = d[c] + FloorDiv((s[c] - d[c]) * op, 256) * sa / (oa + 1);    // C division truncates
+            d[c] = static_cast<u8>(Clamp(v, Min(s[c], d[c]), Max(s[c], d[c])));  // stays between d and s
           }
         }
         d[3] = static_cast<u8>(oa);
@@ -249,11 +227,9 @@ inline void Halve(KernelSet set, u8* dst, const u8* src, int stride, int dst_pix
   const u8* below = src + stride * 4;
   for (int p = 0; p < dst_pixels; p++)
     for (int c = 0; c < 4; c++) {
-      int a = src[8 * p + c], b = src[8 * p + 4 + c], e = below[8 * p + c],
-          g = below[8 * p + 4 + c];
+      int a = src[8 * p + c], b = src[8 * p + 4 + c], e = below[8 * p + c], g = below[8 * p + 4 + c];
       dst[4 * p + c] =
-          static_cast<u8>(set == kPlain ? (a + b + e + g) >> 2
-                                        : (((a + e + 1) >> 1) + ((b + g + 1) >> 1) + 1) >> 1);
+          static_cast<u8>(set == kPlain ? (a + b + e + g) >> 2 : (((a + e + 1) >> 1) + ((b + g + 1) >> 1) + 1) >> 1);
     }
 }
 
@@ -272,13 +248,11 @@ inline int ModeT(int mode, int s, int d) {
     case 7: return Min(s, d);
     case 8: return s > d ? s - d : d - s;
     case 9: return s + d - 2 * (s * d / 255);
-    case 10:
-      return d < 128 ? 2 * s * d / 255 : d == 128 ? s : 2 * d - 257 + s * (512 - 2 * d) / 255;
+    case 10: return d < 128 ? 2 * s * d / 255 : d == 128 ? s : 2 * d - 257 + s * (512 - 2 * d) / 255;
     case 11: return Min(256 * d / (256 - s), 255);
     case 12: return Max(255 - 256 * (255 - d) / (s + 1), 0);
     case 13: return Clamp(s + d - 255, 0, 255);
-    case 14:
-      return s < 128 ? 2 * s * d / 255 : s == 128 ? d : 2 * s - 257 + d * (512 - 2 * s) / 255;
+    case 14: return s < 128 ? 2 * s * d / 255 : s == 128 ? d : 2 * s - 257 + d * (512 - 2 * s) / 255;
     case 15: {
       double r = std::sqrt(256.0 - d);
       long long k;
@@ -305,39 +279,26 @@ inline int ModeT(int mode, int s, int d) {
   }
 }
 
-enum Entry {
-  kPlainEntry,
-  kOpacityEntry,
-  kSrcAlphaEntry,
-  kSrcAlphaOpacityEntry,
-  kMaskEntry,
-  kMaskSrcAlphaEntry
-};
+enum Entry { kPlainEntry, kOpacityEntry, kSrcAlphaEntry, kSrcAlphaOpacityEntry, kMaskEntry, kMaskSrcAlphaEntry };
 
 // The general rows of a mode's entry (not the slot-routed ones).
-inline void ModeRow(int mode, Entry e, u8* D, const u8* src, const u8* mask, const i32* weights,
-                    int op, int bytes) {
+inline void ModeRow(int mode, Entry e, u8* D, const u8* src, const u8* mask, const i32* weights, int op, int bytes) {
   op = Op(op);
   int n = bytes > 0 ? bytes : 0;
   if (e == kPlainEntry || e == kOpacityEntry) {
     for (int i = 0; i < n; i++) {
       int d = D[i], t = ModeT(mode, src[i], d);
-      if (e == kPlainEntry)
-        D[i] = static_cast<u8>(t);
-      else if (mode == 8)
-        D[i] = static_cast<u8>(d + (t - d) * op / 256);  // toward zero
-      else
-        D[i] = static_cast<u8>(d + FloorDiv((t - d) * op, 256));
+      if (e == kPlainEntry) D[i] = static_cast<u8>(t);
+      else if (mode == 8) D[i] = static_cast<u8>(d + (t - d) * op / 256);  // toward zero
+      else D[i] = static_cast<u8>(d + FloorDiv((t - d) * op, 256));
     }
     return;
   }
   for (int p = 0; p < n / 4; p++) {
     int sa = src[4 * p + 3];
     int w = 0;
-    if (e == kSrcAlphaEntry)
-      w = sa + 1;
-    else if (e == kSrcAlphaOpacityEntry)
-      w = (op * (sa + 1)) >> 8;
+    if (e == kSrcAlphaEntry) w = sa + 1;
+    else if (e == kSrcAlphaOpacityEntry) w = (op * (sa + 1)) >> 8;
     else {
       w = MaskWeight(weights, mask[4 * p]);
       if (w == 0) continue;

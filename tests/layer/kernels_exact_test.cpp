@@ -144,9 +144,9 @@ TEST_F(KernelExactRows, SourceOverMatchesReferenceOnEveryAlphaPair) {
           ref::Slot(slot, kind, a);
           int first = 0;
           while (first < kBytes && dr[first] == want[first]) first++;
-          ASSERT_EQ(first, kBytes) << v.name << " slot " << slot << " op " << op << " f " << f
-                                   << ": pixel " << first / 4 << " byte " << first % 4 << " got "
-                                   << int(dr[first]) << " want " << int(want[first]);
+          ASSERT_EQ(first, kBytes) << v.name << " slot " << slot << " op " << op << " f " << f << ": pixel "
+                                   << first / 4 << " byte " << first % 4 << " got " << int(dr[first]) << " want "
+                                   << int(want[first]);
           ASSERT_TRUE(d.GuardsIntact()) << v.name << " slot " << slot;
         }
       }
@@ -165,13 +165,11 @@ TEST_F(KernelExactRows, MaskKernelsMatchReferenceOnStepTablesAndNearMisses) {
                                           // weight[index] = value where index >= 0
   };
   const Table tables[] = {
-      {"uniform", 256, 200, -1, 0},       {"uniform half", 256, 128, -1, 0},
-      {"edge", 100, 256, -1, 0},          {"edge, low opacity", 37, 3, -1, 0},
-      {"edge at 255", 1, 256, -1, 0},     {"none shown", 0, 200, -1, 0},
-      {"opacity 1", 200, 1, -1, 0},       {"clamped top", 100, 256, 180, 300},
-      {"zero above", 100, 256, 200, 0},   {"zero just above", 100, 256, 170, 0},
-      {"value below", 100, 256, 10, 256}, {"other value", 100, 256, 255, 77},
-      {"unusable 1", 100, 256, 200, 1},   {"top zero", 100, 256, 255, -3},
+      {"uniform", 256, 200, -1, 0},          {"uniform half", 256, 128, -1, 0},   {"edge", 100, 256, -1, 0},
+      {"edge, low opacity", 37, 3, -1, 0},   {"edge at 255", 1, 256, -1, 0},      {"none shown", 0, 200, -1, 0},
+      {"opacity 1", 200, 1, -1, 0},          {"clamped top", 100, 256, 180, 300}, {"zero above", 100, 256, 200, 0},
+      {"zero just above", 100, 256, 170, 0}, {"value below", 100, 256, 10, 256},  {"other value", 100, 256, 255, 77},
+      {"unusable 1", 100, 256, 200, 1},      {"top zero", 100, 256, 255, -3},
   };
   const int kSteps = 8;  // the first tables are steps
   std::vector<u8> d0, s0, m0, want;
@@ -203,17 +201,16 @@ TEST_F(KernelExactRows, MaskKernelsMatchReferenceOnStepTablesAndNearMisses) {
       auto check = [&](const std::string& what, const u8* dr) {
         int first = 0;
         while (first < bytes && dr[first] == want[first]) first++;
-        ASSERT_EQ(first, bytes) << what << " table " << t.what << " offset " << off << ": byte "
-                                << first << " got " << int(dr[first]) << " want "
-                                << int(want[first]);
+        ASSERT_EQ(first, bytes) << what << " table " << t.what << " offset " << off << ": byte " << first << " got "
+                                << int(dr[first]) << " want " << int(want[first]);
         ASSERT_TRUE(d.GuardsIntact()) << what << " table " << t.what;
       };
       for (const Variant& v : KernelVariants()) {
         u8* dr = d.Place(d0.data(), bytes, off);
         v.set->mask(dr, s0.data(), m0.data(), t.progress, 256, bytes);
         want = d0;
-        ref::Args a{want.data(), s0.data(), nullptr, m0.data(), g_MaskWeights, 256, 256,
-                    t.progress,  bytes,     reinterpret_cast<uintptr_t>(dr)};
+        ref::Args a{want.data(), s0.data(), nullptr,    m0.data(), g_MaskWeights,
+                    256,         256,       t.progress, bytes,     reinterpret_cast<uintptr_t>(dr)};
         ref::Slot(7, v.name == "plain" ? ref::kPlain : ref::kSimd, a);
         check(v.name + " slot 7", dr);
         if (HasFatalFailure()) return;
@@ -224,8 +221,8 @@ TEST_F(KernelExactRows, MaskKernelsMatchReferenceOnStepTablesAndNearMisses) {
             u8* dr = d.Place(d0.data(), bytes, off);
             v.set.masks[m][e](dr, s0.data(), m0.data(), t.progress, 256, bytes);
             want = d0;
-            ref::ModeRow(m, e ? ref::kMaskSrcAlphaEntry : ref::kMaskEntry, want.data(), s0.data(),
-                         m0.data(), g_MaskWeights, 256, bytes);
+            ref::ModeRow(m, e ? ref::kMaskSrcAlphaEntry : ref::kMaskEntry, want.data(), s0.data(), m0.data(),
+                         g_MaskWeights, 256, bytes);
             check(v.name + " mode " + std::to_string(m) + " entry " + std::to_string(e), dr);
             if (HasFatalFailure()) return;
           }

@@ -27,8 +27,7 @@ struct Variant {
 std::vector<Variant> Variants() {
   std::vector<Variant> v = {{"plain", &g_BlendKernelsPlain, ref::kPlain}};
   if (BlendKernelSetSse2()) v.push_back({"sse2", BlendKernelSetSse2(), ref::kSimd});
-  if (PlatCpuGetInfo().avx2 && BlendKernelSetAvx2())
-    v.push_back({"avx2", BlendKernelSetAvx2(), ref::kSimd});
+  if (PlatCpuGetInfo().avx2 && BlendKernelSetAvx2()) v.push_back({"avx2", BlendKernelSetAvx2(), ref::kSimd});
   return v;
 }
 
@@ -52,12 +51,11 @@ struct RandomRows {
 };
 
 bool TakesOp(int slot) {
-  return slot == 4 || slot == 6 || slot == 8 || slot == 10 || slot == 12 || slot == 16 ||
-         slot == 23 || slot == 25;
+  return slot == 4 || slot == 6 || slot == 8 || slot == 10 || slot == 12 || slot == 16 || slot == 23 || slot == 25;
 }
 
-void Call(const PixelKernelTable& t, int slot, u8* d, const u8* s, const u8* s2, const u8* m,
-          int op, int f, int p, int n) {
+void Call(const PixelKernelTable& t, int slot, u8* d, const u8* s, const u8* s2, const u8* m, int op, int f, int p,
+          int n) {
   switch (slot) {
     case 0: t.zero(d, n); break;
     case 1: t.fill_bytes(d, n, static_cast<u8>(op)); break;
@@ -109,9 +107,8 @@ Rows& TheRows() {
 }
 
 // Runs one slot of one variant on guarded rows and compares with the reference.
-void CheckSlot(const Variant& v, int slot, const u8* d0, const u8* s0, const u8* s2, const u8* m0,
-               int op, int f, int p, int bytes, int dst_off, int src_off, const char* what,
-               int what_n) {
+void CheckSlot(const Variant& v, int slot, const u8* d0, const u8* s0, const u8* s2, const u8* m0, int op, int f, int p,
+               int bytes, int dst_off, int src_off, const char* what, int what_n) {
   Rows& r = TheRows();
   u8* d = r.d.Place(d0, bytes, dst_off);
   const u8* s = r.s.Place(s0, bytes, src_off);
@@ -119,15 +116,13 @@ void CheckSlot(const Variant& v, int slot, const u8* d0, const u8* s0, const u8*
   const u8* m = r.m.Place(m0, bytes, (src_off + 17) % 32);
   Call(*v.set, slot, d, s, b, m, op, f, p, bytes);
   if (bytes > 0) std::memcpy(r.want.data(), d0, static_cast<size_t>(bytes));
-  ref::Args a{
-      r.want.data(), s0, s2, m0, g_MaskWeights, op, f, p, bytes, reinterpret_cast<uintptr_t>(d)};
+  ref::Args a{r.want.data(), s0, s2, m0, g_MaskWeights, op, f, p, bytes, reinterpret_cast<uintptr_t>(d)};
   ref::Slot(slot, v.kind, a);
   int first = 0;
   while (first < bytes && d[first] == r.want[first]) first++;
-  ASSERT_EQ(first, bytes) << v.name << " slot " << slot << " " << what << " " << what_n << " op "
-                          << op << " f " << f << " p " << p << ": byte " << first << " is "
-                          << int(d[first]) << ", want " << int(r.want[first]) << " (d "
-                          << int(d0[first]) << " s " << int(s0[first]) << ")";
+  ASSERT_EQ(first, bytes) << v.name << " slot " << slot << " " << what << " " << what_n << " op " << op << " f " << f
+                          << " p " << p << ": byte " << first << " is " << int(d[first]) << ", want "
+                          << int(r.want[first]) << " (d " << int(d0[first]) << " s " << int(s0[first]) << ")";
   ASSERT_TRUE(r.d.GuardsIntact()) << v.name << " slot " << slot << " " << what << " " << what_n;
   ASSERT_EQ(0, bytes > 0 ? std::memcmp(s, s0, static_cast<size_t>(bytes)) : 0)
       << v.name << " slot " << slot << " wrote its source";
@@ -151,15 +146,13 @@ TEST_F(KernelTest, EverySlotMatchesReferenceForEveryLengthAndOffset) {
         RandomRows rows(rng, bytes);
         auto &d0 = rows.d0, &s0 = rows.s0, &s2 = rows.s2, &m0 = rows.m0;
         for (int off = 0; off < 32; off++) {
-          int op = (len + off) % 9 == 8   ? 300
-                   : (len + off) % 9 == 7 ? -7
-                                          : kOps[(len + off) % 9 % 7];
+          int op = (len + off) % 9 == 8 ? 300 : (len + off) % 9 == 7 ? -7 : kOps[(len + off) % 9 % 7];
           if (slot == 1 || slot == 2) op = static_cast<int>(rng.Next());
           int f = softness[(len * 3 + off) % 7];
           if (slot == 24 || slot == 25) f = kOps[(len * 5 + off) % 7];
           int p = kOps[(len + 2 * off) % 7];
-          CheckSlot(v, slot, d0.data(), s0.data(), s2.data(), m0.data(), op, f, p, bytes, off,
-                    (off * 5 + 3) % 32, "offset", off);
+          CheckSlot(v, slot, d0.data(), s0.data(), s2.data(), m0.data(), op, f, p, bytes, off, (off * 5 + 3) % 32,
+                    "offset", off);
           if (HasFatalFailure()) return;
         }
       }
@@ -178,8 +171,7 @@ bool UpperHalvesInUse() {
 
 TEST_F(KernelTest, Avx2KernelsReturnWithTheUpperVectorHalvesClear) {
   unsigned a, b, c, d;
-  if (!PlatCpuGetInfo().avx2 || !BlendKernelSetAvx2() || !__get_cpuid_count(0xD, 1, &a, &b, &c, &d) ||
-      !(a & 4))
+  if (!PlatCpuGetInfo().avx2 || !BlendKernelSetAvx2() || !__get_cpuid_count(0xD, 1, &a, &b, &c, &d) || !(a & 4))
     GTEST_SKIP() << "no AVX2, or the processor does not report the vector state";
   if (UpperHalvesInUse()) GTEST_SKIP() << "the vector state is in use before any kernel ran";
   PatternWeights();
@@ -236,8 +228,8 @@ TEST_F(KernelTest, SoftMaskWipesMatchReference) {
       for (int px = 0; px < len; px++) m0[4 * px] = static_cast<u8>(px * 255 / len);
       for (int off = 0; off < 32; off++) {
         int f = softness[(len + off) % 4], p = progress[(len * 3 + off) % 5];
-        CheckSlot(v, 7, d0.data(), s0.data(), s2.data(), m0.data(), 256, f, p, bytes, off,
-                  (off * 3 + 1) % 32, "wipe", len);
+        CheckSlot(v, 7, d0.data(), s0.data(), s2.data(), m0.data(), 256, f, p, bytes, off, (off * 3 + 1) % 32, "wipe",
+                  len);
         if (HasFatalFailure()) return;
       }
     }
@@ -256,8 +248,8 @@ TEST_F(KernelTest, ByteWiseSlotsHandleCountsThatAreNotWholePixels) {
             s0[i] = static_cast<u8>(rng.Val());
             s2[i] = static_cast<u8>(rng.Val());
           }
-          CheckSlot(v, slot, d0.data(), s0.data(), s2.data(), m0.data(), kOps[(bytes + off) % 7],
-                    256, 0, bytes, off, 7 - off, "bytes", bytes);
+          CheckSlot(v, slot, d0.data(), s0.data(), s2.data(), m0.data(), kOps[(bytes + off) % 7], 256, 0, bytes, off,
+                    7 - off, "bytes", bytes);
           if (HasFatalFailure()) return;
         }
       }
@@ -273,8 +265,8 @@ TEST_F(KernelTest, EverySlotMatchesReferenceOverTheValuesThatMatter) {
   std::vector<u8> d0(combos * 4), s0(combos * 4), m0(combos * 4);
   for (int i = 0; i < combos; i++) {
     int s = kVals[i % 7], d = kVals[i / 7 % 7], sa = kVals[i / 49 % 7], da = kVals[i / 343];
-    const u8 src[4] = {static_cast<u8>(s), static_cast<u8>(kVals[(i + 1) % 7]),
-                       static_cast<u8>(kVals[(i + 3) % 7]), static_cast<u8>(sa)};
+    const u8 src[4] = {static_cast<u8>(s), static_cast<u8>(kVals[(i + 1) % 7]), static_cast<u8>(kVals[(i + 3) % 7]),
+                       static_cast<u8>(sa)};
     const u8 dst[4] = {static_cast<u8>(d), static_cast<u8>(kVals[(i / 7 + 2) % 7]),
                        static_cast<u8>(kVals[(i / 7 + 5) % 7]), static_cast<u8>(da)};
     std::memcpy(&s0[4 * i], src, 4);
@@ -285,20 +277,18 @@ TEST_F(KernelTest, EverySlotMatchesReferenceOverTheValuesThatMatter) {
     for (int slot = 3; slot < 26; slot++) {
       if (slot == 21) continue;
       // Slots whose bytes outside the groups have a formula of their own.
-      bool single =
-          slot == 4 || slot == 5 || slot == 6 || slot == 7 || slot == 8 || slot == 10 || slot == 15;
+      bool single = slot == 4 || slot == 5 || slot == 6 || slot == 7 || slot == 8 || slot == 10 || slot == 15;
       for (int op : kOps) {
         if (!TakesOp(slot) && slot != 7 && slot != 24 && op != 256) continue;
         int f = slot == 7 ? (op == 256 ? 256 : 255 - op / 2) : op;
         if (slot == 7) BlendBuildMaskWeights(op, f, 200);
         for (int off : {0, 4})
-          CheckSlot(v, slot, d0.data(), s0.data(), d0.data(), m0.data(), op, f, op, combos * 4, off,
-                    8, "combos at", off);
+          CheckSlot(v, slot, d0.data(), s0.data(), d0.data(), m0.data(), op, f, op, combos * 4, off, 8, "combos at",
+                    off);
         if (HasFatalFailure()) return;
         if (!single) continue;
         for (int i = 0; i < combos; i++) {
-          CheckSlot(v, slot, &d0[4 * i], &s0[4 * i], &d0[4 * i], &m0[4 * i], op, f, op, 4, 0, 4,
-                    "pixel", i);
+          CheckSlot(v, slot, &d0[4 * i], &s0[4 * i], &d0[4 * i], &m0[4 * i], op, f, op, 4, 0, 4, "pixel", i);
           if (HasFatalFailure()) return;
         }
       }
@@ -382,8 +372,7 @@ TEST_F(KernelTest, OutOfRangeOpacityAndFactorAreClamped) {
   for (const Variant& v : Variants()) {
     for (int slot = 4; slot < 26; slot++) {
       if (!TakesOp(slot) && slot != 24) continue;
-      for (auto [bad, good] : {std::pair{-7, 0}, std::pair{-100000, 0}, std::pair{300, 256},
-                               std::pair{1 << 30, 256}}) {
+      for (auto [bad, good] : {std::pair{-7, 0}, std::pair{-100000, 0}, std::pair{300, 256}, std::pair{1 << 30, 256}}) {
         std::vector<u8> d1(64), s(64), d2;
         Lcg rng{static_cast<u32>(slot)};
         for (int i = 0; i < 64; i++) {

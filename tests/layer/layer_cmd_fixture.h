@@ -8,10 +8,10 @@
 
 #include "../script/script_fixture.h"
 #include "compose_fixture.h"
+#include "core/pack.h"
 #include "image_test_files.h"
 #include "kit/script_compiler.h"
 #include "layer/layer_cmd.h"
-#include "core/pack.h"
 
 struct LayerCmdTest : ComposeTest {
   ScriptWorld w;
@@ -36,12 +36,8 @@ struct LayerCmdTest : ComposeTest {
   void RunAll(u32 first, u32 last) {
     for (u32 i = first; i <= last; i++) ASSERT_EQ(w.Run(i), 0) << "line " << i << " " << g_ErrLastText;
   }
-  static ObjNode* Node(const char* path) {
-    return ObjFindNode(g_LayerRoot, path, OBJ_FIND_ITEM);
-  }
-  static ObjNode* FolderNode(const char* path) {
-    return ObjFindNode(g_LayerRoot, path, OBJ_FIND_FOLDER);
-  }
+  static ObjNode* Node(const char* path) { return ObjFindNode(g_LayerRoot, path, OBJ_FIND_ITEM); }
+  static ObjNode* FolderNode(const char* path) { return ObjFindNode(g_LayerRoot, path, OBJ_FIND_FOLDER); }
   // A picture file in preload list 0 under name.
   static void AddFile(const char* name, u8 type, const std::vector<u8>& data) {
     PackMemoryList& l = g_PackMemoryLists[0];
@@ -53,7 +49,8 @@ struct LayerCmdTest : ComposeTest {
     std::memcpy(it.data, data.data(), data.size());
   }
   // A w x h 32-bit BMP whose pixel (x, y) is the value f gives.
-  template <class F> static std::vector<u8> Bmp32(i32 width, i32 height, F f) {
+  template <class F>
+  static std::vector<u8> Bmp32(i32 width, i32 height, F f) {
     TestBmp b;
     b.bits = 32;
     b.width = width;

@@ -6,9 +6,9 @@
 #include <climits>
 #include <functional>
 
-#include "shell/startup.h"
 #include "layer_cmd_fixture.h"
 #include "platform/input.h"
+#include "shell/startup.h"
 
 namespace {
 
@@ -145,8 +145,9 @@ TEST_F(LayerCmdTest, EveryParameterUnderEveryOperatorOnNewAndExistingLayers) {
 }
 
 TEST_F(LayerCmdTest, PositionsKeepPixelsAndHundredthsTogether) {
-  Load("*SYSTEM_START\nlayer name='W0/a', file='', order=1, x=5, y=-7\nlayer name='W0/a', x100=199, y100=-199\n"
-       "layer name='W0/a', x += 3\n");
+  Load(
+      "*SYSTEM_START\nlayer name='W0/a', file='', order=1, x=5, y=-7\nlayer name='W0/a', x100=199, y100=-199\n"
+      "layer name='W0/a', x += 3\n");
   RunAll(0, 0);
   LayerRecord* r = LayerOf(Node("W0/a"));
   EXPECT_EQ(r->x100, 500);
@@ -160,8 +161,9 @@ TEST_F(LayerCmdTest, PositionsKeepPixelsAndHundredthsTogether) {
 }
 
 TEST_F(LayerCmdTest, OpacityAddKeepsTheNegativeValueAndCompositionTreatsItAsHidden) {
-  Load("global int r = 5\n*SYSTEM_START\nlayer name='W0/a', file='', order=1, width=4, height=4\n"
-       "layer name='W0/a', opacity += -300\nlayer_info name='W0/a', opacity=1, result=r\n");
+  Load(
+      "global int r = 5\n*SYSTEM_START\nlayer name='W0/a', file='', order=1, width=4, height=4\n"
+      "layer name='W0/a', opacity += -300\nlayer_info name='W0/a', opacity=1, result=r\n");
   ASSERT_EQ(w.Run(0), 0);
   LayerRecord* r = LayerOf(Node("W0/a"));
   ASSERT_EQ(r->width, 4);
@@ -178,8 +180,9 @@ TEST_F(LayerCmdTest, OpacityAddKeepsTheNegativeValueAndCompositionTreatsItAsHidd
 }
 
 TEST_F(LayerCmdTest, NumberNamesTheLayerAndGivesItsOrder) {
-  Load("*SYSTEM_START\nlayer name='W0/bg', num=3, file=''\nlayer name='W0/bg', num=4, file='', order=7\n"
-       "layer name='W0/bg', num=4, order -= 100\n");
+  Load(
+      "*SYSTEM_START\nlayer name='W0/bg', num=3, file=''\nlayer name='W0/bg', num=4, file='', order=7\n"
+      "layer name='W0/bg', num=4, order -= 100\n");
   RunAll(0, 1);
   ASSERT_NE(Node("W0/bg.3"), nullptr);
   EXPECT_EQ(Node("W0/bg.3")->order, 3);
@@ -191,9 +194,11 @@ TEST_F(LayerCmdTest, NumberNamesTheLayerAndGivesItsOrder) {
 }
 
 TEST_F(LayerCmdTest, MissingLayersAndOrderErrors) {
-  Load("*SYSTEM_START\nlayer name='W0/none', x=4\nlayer name='W0/p', file=''\nlayer name='W0/b', share='W0/gone', order=2\n"
-       "layer name='W0/f/', width=10, height=10\nlayer name='W0/f/', file='', order=1\n"
-       "layer name='W0/sp ace', file='', order=1\n");
+  Load(
+      "*SYSTEM_START\nlayer name='W0/none', x=4\nlayer name='W0/p', file=''\nlayer name='W0/b', share='W0/gone', "
+      "order=2\n"
+      "layer name='W0/f/', width=10, height=10\nlayer name='W0/f/', file='', order=1\n"
+      "layer name='W0/sp ace', file='', order=1\n");
   g_CmdFlags[1] = 0;
   ASSERT_EQ(w.Run(0), 0);
   EXPECT_EQ(Node("W0/none"), nullptr);
@@ -216,8 +221,9 @@ TEST_F(LayerCmdTest, MissingLayersAndOrderErrors) {
 }
 
 TEST_F(LayerCmdTest, SharedRecordChangesThroughEitherName) {
-  Load("*SYSTEM_START\nlayer name='W0/a', file='', order=1\nlayer name='W0/b', share='W0/a', order=2\n"
-       "layer name='W0/b', x=9\nlayer_delete name='W0/a'\n");
+  Load(
+      "*SYSTEM_START\nlayer name='W0/a', file='', order=1\nlayer name='W0/b', share='W0/a', order=2\n"
+      "layer name='W0/b', x=9\nlayer_delete name='W0/a'\n");
   RunAll(0, 2);
   LayerRecord* a = LayerOf(Node("W0/a"));
   ASSERT_EQ(a, LayerOf(Node("W0/b")));
@@ -233,8 +239,9 @@ TEST_F(LayerCmdTest, SharedRecordChangesThroughEitherName) {
 TEST_F(LayerCmdTest, PictureFilesLoadThroughTheFileSources) {
   AddFile("a.bmp", PACK_TYPE_BMP, Bmp32(3, 2, [](i32 x, i32 y) { return 0x80000000u | (x * 40) | (y * 40) << 8; }));
   AddFile("noise.bmp", PACK_TYPE_WAV, {1, 2, 3});
-  Load("*SYSTEM_START\nlayer name='W0/a', file='a.bmp', order=1\nlayer name='W0/m', file='missing', order=2\n"
-       "layer name='W0/s', file='Noise.bmp', order=3\n");
+  Load(
+      "*SYSTEM_START\nlayer name='W0/a', file='a.bmp', order=1\nlayer name='W0/m', file='missing', order=2\n"
+      "layer name='W0/s', file='Noise.bmp', order=3\n");
   RunAll(0, 1);
   LayerRecord* a = LayerOf(Node("W0/a"));
   ASSERT_EQ(a->width, 3);
@@ -253,9 +260,10 @@ TEST_F(LayerCmdTest, PictureFilesLoadThroughTheFileSources) {
 
 TEST_F(LayerCmdTest, CanvasChangeCropsAndExtendsWithOpaqueBlack) {
   AddFile("p.bmp", PACK_TYPE_BMP, Bmp32(4, 4, [](i32 x, i32 y) { return 0xFF000000u | (y * 4 + x + 1); }));
-  Load("*SYSTEM_START\nlayer name='W0/p', file='p.bmp', order=1\nlayer name='W0/p', file='p.bmp', width=6, height=2\n"
-       "layer name='W0/p', width=6, height=2\nlayer name='W0/p', file='p.bmp', width=6\n"
-       "layer name='W0/p', file='p.bmp', width=0, height=3\nlayer name='W0/p', file='p.bmp', width=2, height=5\n");
+  Load(
+      "*SYSTEM_START\nlayer name='W0/p', file='p.bmp', order=1\nlayer name='W0/p', file='p.bmp', width=6, height=2\n"
+      "layer name='W0/p', width=6, height=2\nlayer name='W0/p', file='p.bmp', width=6\n"
+      "layer name='W0/p', file='p.bmp', width=0, height=3\nlayer name='W0/p', file='p.bmp', width=2, height=5\n");
   RunAll(0, 1);
   LayerRecord* r = LayerOf(Node("W0/p"));
   ASSERT_EQ(r->width, 6);
@@ -279,8 +287,9 @@ TEST_F(LayerCmdTest, CanvasChangeCropsAndExtendsWithOpaqueBlack) {
 }
 
 TEST_F(LayerCmdTest, FoldersAreMadeResizedAndRecomposedAtOnce) {
-  Load("*SYSTEM_START\nlayer name='W0/f/', width=8, height=6, order=1, x=2\nlayer name='W0/f/c', file='', order=1\n"
-       "layer name='W0/f/', width=12\nlayer name='W0/f/', height=0\nlayer name='W0/f/', height=3\n");
+  Load(
+      "*SYSTEM_START\nlayer name='W0/f/', width=8, height=6, order=1, x=2\nlayer name='W0/f/c', file='', order=1\n"
+      "layer name='W0/f/', width=12\nlayer name='W0/f/', height=0\nlayer name='W0/f/', height=3\n");
   RunAll(0, 1);
   ObjNode* f = FolderNode("W0/f");
   ASSERT_NE(f, nullptr);
@@ -312,9 +321,10 @@ TEST_F(LayerCmdTest, AlphaFromAnotherLayersBlueChannel) {
   AddFile("c.bmp", PACK_TYPE_BMP, Bmp32(2, 2, [](i32, i32) { return 0xFF405060u; }));
   AddFile("m.bmp", PACK_TYPE_BMP, Bmp32(2, 2, [](i32 x, i32 y) { return 0xFF000000u | (x * 100 + y * 10 + 5); }));
   AddFile("big.bmp", PACK_TYPE_BMP, Bmp32(3, 2, [](i32, i32) { return 0xFF0000FFu; }));
-  Load("*SYSTEM_START\nlayer name='W0/m', file='m.bmp', order=1\nlayer name='W0/big', file='big.bmp', order=2\n"
-       "layer name='W0/c', file='c.bmp', order=3, alpha_from='W0/m'\nlayer name='W0/c', alpha_from='W0/none'\n"
-       "layer name='W0/c', alpha_from='W0/big'\n");
+  Load(
+      "*SYSTEM_START\nlayer name='W0/m', file='m.bmp', order=1\nlayer name='W0/big', file='big.bmp', order=2\n"
+      "layer name='W0/c', file='c.bmp', order=3, alpha_from='W0/m'\nlayer name='W0/c', alpha_from='W0/none'\n"
+      "layer name='W0/c', alpha_from='W0/big'\n");
   RunAll(0, 3);
   LayerRecord* c = LayerOf(Node("W0/c"));
   EXPECT_EQ(c->has_alpha, 1);
@@ -326,8 +336,9 @@ TEST_F(LayerCmdTest, AlphaFromAnotherLayersBlueChannel) {
 }
 
 TEST_F(LayerCmdTest, MaskNamesBlendAndSecondLayerName) {
-  Load("*SYSTEM_START\nlayer name='W0/a', file='', order=1, mask='rule', mask_num=2, blend=5, layer2='W0/x'\n"
-       "layer name='W0/a', mask='plain'\n");
+  Load(
+      "*SYSTEM_START\nlayer name='W0/a', file='', order=1, mask='rule', mask_num=2, blend=5, layer2='W0/x'\n"
+      "layer name='W0/a', mask='plain'\n");
   RunAll(0, 0);
   LayerRecord* r = LayerOf(Node("W0/a"));
   EXPECT_STREQ(r->mask_name, "rule.2") << "copied as it stands, not resolved";
@@ -338,7 +349,8 @@ TEST_F(LayerCmdTest, MaskNamesBlendAndSecondLayerName) {
 }
 
 TEST_F(LayerCmdTest, DirectDrawingParametersWaitForTheGpu) {
-  Load("*SYSTEM_START\nlayer name='W0/a', file='', order=1, gpu=1, tile=3, readback=1\nlayer name='W0/a', readback=0\n");
+  Load(
+      "*SYSTEM_START\nlayer name='W0/a', file='', order=1, gpu=1, tile=3, readback=1\nlayer name='W0/a', readback=0\n");
   RunAll(0, 0);
   EXPECT_EQ(LayerOf(Node("W0/a"))->draw_kind, LAYER_DRAW_CPU) << "no GPU in use";
   EXPECT_EQ(g_D3dReadbackNode, Node("W0/a"));
@@ -351,10 +363,10 @@ TEST(ArgOps, OperatorsAndTheirBounds) {
     u32 op;
     i64 cur, arg, plain, clamped, min;  // clamped over 0..256, min over 1
   } rows[] = {
-      {0, 10, 300, 300, 300, 300},   {1, 256, -300, -44, -44, -44}, {1, 200, 100, 300, 256, 300},
-      {2, 256, 300, -44, 0, 1},      {2, 10, -300, 310, 310, 310},  {3, 10, 30, 300, 256, 300},
-      {3, 10, -3, -30, 0, 1},        {4, 10, 0, 10, 10, 10},        {4, -7, 2, -3, 0, 1},
-      {4, 500, 1, 500, 256, 500},    {9, 10, 5, 10, 10, 10},        {4, INT64_MIN, -1, INT64_MIN, 0, 1},
+      {0, 10, 300, 300, 300, 300}, {1, 256, -300, -44, -44, -44}, {1, 200, 100, 300, 256, 300},
+      {2, 256, 300, -44, 0, 1},    {2, 10, -300, 310, 310, 310},  {3, 10, 30, 300, 256, 300},
+      {3, 10, -3, -30, 0, 1},      {4, 10, 0, 10, 10, 10},        {4, -7, 2, -3, 0, 1},
+      {4, 500, 1, 500, 256, 500},  {9, 10, 5, 10, 10, 10},        {4, INT64_MIN, -1, INT64_MIN, 0, 1},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(::testing::Message() << r.op << " " << r.cur << " " << r.arg);
@@ -367,8 +379,9 @@ TEST(ArgOps, OperatorsAndTheirBounds) {
 
 TEST_F(LayerCmdTest, CursorFromALayerPicture) {
   AddFile("c.bmp", PACK_TYPE_BMP, Bmp32(3, 2, [](i32 x, i32 y) { return 0xFF000000u | (y * 3 + x); }));
-  Load("*SYSTEM_START\nlayer name='W0/c', file='c.bmp', order=1\ncursor hot_x=1, hot_y=9, layer='W0/c'\n"
-       "cursor layer='W0/none'\n");
+  Load(
+      "*SYSTEM_START\nlayer name='W0/c', file='c.bmp', order=1\ncursor hot_x=1, hot_y=9, layer='W0/c'\n"
+      "cursor layer='W0/none'\n");
   PlatInputReset();
   RunAll(0, 1);
   i32 cw = 0, ch = 0, hx = 0, hy = 0;
@@ -390,8 +403,9 @@ TEST_F(LayerCmdTest, OversizedFoldersAndDamagedPicturesStopCleanly) {
   bad.resize(bad.size() - 40);  // pixel rows cut short
   AddFile("bad.bmp", PACK_TYPE_BMP, bad);
   AddFile("ok.bmp", PACK_TYPE_BMP, Bmp32(5, 4, [](i32, i32) { return 0xFF102030u; }));
-  Load("*SYSTEM_START\nlayer name='W0/f/', width=8, height=6, order=1\nlayer name='W0/f/', width=9000\n"
-       "layer name='W0/p', file='ok.bmp', order=2\nlayer name='W0/p', file='bad.bmp'\n");
+  Load(
+      "*SYSTEM_START\nlayer name='W0/f/', width=8, height=6, order=1\nlayer name='W0/f/', width=9000\n"
+      "layer name='W0/p', file='ok.bmp', order=2\nlayer name='W0/p', file='bad.bmp'\n");
   RunAll(0, 0);
   LayerRecord* f = LayerOf(FolderNode("W0/f"));
   EXPECT_EQ(w.Run(1), -1);

@@ -25,9 +25,7 @@ struct LayerOpsTest : ComposeTest {
     line.nodes[k] = n;
     line.recs[k] = LayerOf(n);
   }
-  static ref::KernelSet Set() {
-    return g_PixelKernels.over == g_BlendKernelsPlain.over ? ref::kPlain : ref::kSimd;
-  }
+  static ref::KernelSet Set() { return g_PixelKernels.over == g_BlendKernelsPlain.over ? ref::kPlain : ref::kSimd; }
 };
 
 // The columns or rows of the destination that the source placed at pos covers.
@@ -93,9 +91,9 @@ TEST_F(LayerOpsTest, CrossFadeAndRuleWorkWhereEveryPictureHasPixels) {
     bool rule;
     i64 value, soft;
   } const cases[] = {
-      {false, 0, 0},   {false, 127, 0},  {false, 128, 0}, {false, 255, 0},  {false, 1000, 0}, {false, -50, 0},
-      {true, 0, 256},  {true, 255, 256}, {true, 100, 256}, {true, 0, 0},    {true, 255, 0},   {true, 128, 64},
-      {true, 40, 255}, {true, 200, 64},  {true, -9, 64},  {true, 128, 1000}, {true, 128, LLONG_MIN},
+      {false, 0, 0},   {false, 127, 0},  {false, 128, 0},  {false, 255, 0},   {false, 1000, 0},       {false, -50, 0},
+      {true, 0, 256},  {true, 255, 256}, {true, 100, 256}, {true, 0, 0},      {true, 255, 0},         {true, 128, 64},
+      {true, 40, 255}, {true, 200, 64},  {true, -9, 64},   {true, 128, 1000}, {true, 128, LLONG_MIN},
   };
   // The rule's weights from progress p and softness s.
   auto weight = [](i64 p, i64 s, i32 m) -> i64 {
@@ -132,7 +130,7 @@ TEST_F(LayerOpsTest, CrossFadeAndRuleWorkWhereEveryPictureHasPixels) {
         for (i32 dx = 2; dx < ow; dx++) {
           const i32 sx = dx - 2, sy = dy - 1;
           if (sx >= 9 || sy >= 7 || sx >= 8 || sy >= 6) continue;  // A and B
-          if (c.rule && (sx >= 5 || sy >= 9)) continue;             // the mask
+          if (c.rule && (sx >= 5 || sy >= 9)) continue;            // the mask
           const u8* A = &ap[(sy * 9 + sx) * 4];
           const u8* B = &bp[(sy * 8 + sx) * 4];
           u8* D = &want[(static_cast<size_t>(dy) * ow + dx) * 4];

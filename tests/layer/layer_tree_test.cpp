@@ -97,8 +97,13 @@ TEST_F(LayerTreeTest, MarkDirtyLeavesAParentTheChildLiesWhollyOutside) {
     i32 w, h;
     bool marks;
   } const cases[] = {
-      {20, 0, 5, 5, false}, {0, 20, 5, 5, false}, {-5, 0, 5, 5, false}, {0, -5, 5, 5, false},
-      {19, 19, 5, 5, true}, {-4, -4, 5, 5, true}, {i64{1} << 40, 0, 5, 5, false},  // 64-bit positions
+      {20, 0, 5, 5, false},
+      {0, 20, 5, 5, false},
+      {-5, 0, 5, 5, false},
+      {0, -5, 5, 5, false},
+      {19, 19, 5, 5, true},
+      {-4, -4, 5, 5, true},
+      {i64{1} << 40, 0, 5, 5, false},        // 64-bit positions
       {(i64{1} << 32) + 3, 0, 5, 5, false},  // not taken as x = 3
   };
   for (const auto& c : cases) {

@@ -49,13 +49,23 @@ TEST(MessageBreakTest, NoLineStartCharactersHangInTheLastCell) {
 
 TEST(MessageBreakTest, LastThreeCellsKeepBangQuestionAndMoveOpeningBrackets) {
   const std::string bang = Sjis("！"), question = Sjis("？");
-  struct { std::string ch, next; i32 x; TextBreakAction want; } kCases[] = {
-      {bang, question, 18, TEXT_BREAK_PAIR},      {bang, question, 57, TEXT_BREAK_PAIR},
-      {bang, question, 17, TEXT_BREAK_DRAW},      {bang, "?", 40, TEXT_BREAK_DRAW},
-      {bang, Sjis("あ"), 40, TEXT_BREAK_DRAW},     {bang, question, 60, TEXT_BREAK_FEED_DRAW},
-      {Sjis("「"), "", 40, TEXT_BREAK_FEED_DRAW}, {Sjis("『"), "", 18, TEXT_BREAK_FEED_DRAW},
-      {Sjis("（"), "", 57, TEXT_BREAK_FEED_DRAW}, {Sjis("「"), "", 17, TEXT_BREAK_DRAW},
-      {"(", "", 40, TEXT_BREAK_DRAW},             {Sjis("あ"), "", 40, TEXT_BREAK_DRAW},
+  struct {
+    std::string ch, next;
+    i32 x;
+    TextBreakAction want;
+  } kCases[] = {
+      {bang, question, 18, TEXT_BREAK_PAIR},
+      {bang, question, 57, TEXT_BREAK_PAIR},
+      {bang, question, 17, TEXT_BREAK_DRAW},
+      {bang, "?", 40, TEXT_BREAK_DRAW},
+      {bang, Sjis("あ"), 40, TEXT_BREAK_DRAW},
+      {bang, question, 60, TEXT_BREAK_FEED_DRAW},
+      {Sjis("「"), "", 40, TEXT_BREAK_FEED_DRAW},
+      {Sjis("『"), "", 18, TEXT_BREAK_FEED_DRAW},
+      {Sjis("（"), "", 57, TEXT_BREAK_FEED_DRAW},
+      {Sjis("「"), "", 17, TEXT_BREAK_DRAW},
+      {"(", "", 40, TEXT_BREAK_DRAW},
+      {Sjis("あ"), "", 40, TEXT_BREAK_DRAW},
   };
   for (auto& c : kCases) EXPECT_EQ(Decide(c.ch, c.x, 0, c.next), c.want) << c.ch << " at " << c.x;
   EXPECT_EQ(TextIsOpeningBracket(Sjis("」").c_str()), 0);

@@ -91,15 +91,13 @@ TEST_F(MessageTest, DelayClockKeepsTheRemainderAndHalvesOneByteCharacters) {
     u32 advance_ms;
     size_t drawn;
   } kSteps[] = {
-      {0, 1},    // the first character at once
-      {49, 1},   // not yet
-      {111, 4},  // 160 ms since the start: three more, 10 ms kept
-      {40, 5},   // the kept 10 ms count
-      {49, 5},
-      {1, 6},    // "か" at 250 ms
-      {25, 7},   // one-byte characters take 25 ms
-      {74, 9},
-      {1, 10},
+      {0, 1},            // the first character at once
+      {49, 1},           // not yet
+      {111, 4},          // 160 ms since the start: three more, 10 ms kept
+      {40, 5},           // the kept 10 ms count
+      {49, 5},  {1, 6},  // "か" at 250 ms
+      {25, 7},           // one-byte characters take 25 ms
+      {74, 9},  {1, 10},
   };
   for (const Step& s : kSteps) {
     PlatClockAdvance(s.advance_ms);
@@ -414,9 +412,9 @@ TEST_F(MessageTest, SystemVariablesReadAndReplaceTheTextAndCodes) {
 // The layer is 100 x 100 with 20-pixel glyphs: cells start at 0, 20, 40, 60; a pen at 60 is in
 // the last cell, at 20 or 40 in the last three cells.
 struct BreakCase {
-  const char* text;     // UTF-8, before the end code
-  const char* ch;       // the character whose place is checked
-  i32 x, y;             // where it is drawn
+  const char* text;  // UTF-8, before the end code
+  const char* ch;    // the character whose place is checked
+  i32 x, y;          // where it is drawn
 };
 
 void RunBreakCase(MessageTest* t, const BreakCase& c) {
@@ -454,9 +452,8 @@ TEST_F(MessageTest, NoLineStartCharactersHangInTheLastCell) {
 
 TEST_F(MessageTest, ExclamationQuestionPairAndOpeningBracketsInTheLastThreeCells) {
   const BreakCase kCases[] = {
-      {"漢漢！？字", "！", 40, 0}, {"漢漢！？字", "？", 60, 0}, {"漢漢！？字", "字", 0, 20},
-      {"漢漢！あ", "！", 40, 0},   {"漢漢！あ", "あ", 0, 20},
-      {"漢漢「あ", "「", 0, 20},   {"漢漢『あ", "『", 0, 20},   {"漢漢（あ", "（", 0, 20},
+      {"漢漢！？字", "！", 40, 0}, {"漢漢！？字", "？", 60, 0}, {"漢漢！？字", "字", 0, 20}, {"漢漢！あ", "！", 40, 0},
+      {"漢漢！あ", "あ", 0, 20},   {"漢漢「あ", "「", 0, 20},   {"漢漢『あ", "『", 0, 20},   {"漢漢（あ", "（", 0, 20},
       {"漢「あ", "「", 0, 20},     {"「あ", "「", 0, 0},        {"漢漢あ", "あ", 40, 0},
   };
   for (const BreakCase& c : kCases) RunBreakCase(this, c);

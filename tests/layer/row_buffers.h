@@ -14,8 +14,7 @@ struct RowBuf {
   int n = 0;
   u8 guard;
 
-  RowBuf(int max_bytes, u8 guard_byte)
-      : mem(static_cast<size_t>(max_bytes) + 256), guard(guard_byte) {
+  RowBuf(int max_bytes, u8 guard_byte) : mem(static_cast<size_t>(max_bytes) + 256), guard(guard_byte) {
     uintptr_t p = reinterpret_cast<uintptr_t>(mem.data());
     base = mem.data() + ((64 - (p & 63)) & 63) + 64;
   }

@@ -8,11 +8,11 @@
 #include <random>
 #include <vector>
 
-#include "layer/scale.h"
 #include "layer/blend.h"
 #include "layer/cpu.h"
 #include "layer/image.h"
 #include "layer/lut.h"
+#include "layer/scale.h"
 #include "layer/worker.h"
 #include "shell/sysinfo.h"
 
@@ -64,13 +64,13 @@ TEST_F(ScaleTest, NearestAgainstReference) {
     i64 left, top, right, bottom;
     i32 dw, dh;
   } const cases[] = {
-      {16, 12, 0, 0, 15, 11, 16, 12},  // identity
-      {16, 12, 0, 0, 15, 11, 37, 29},  // enlarge
-      {40, 30, 0, 0, 39, 29, 13, 7},   // shrink
-      {40, 30, 5, 3, 24, 20, 31, 45},  // a part
-      {20, 20, 10, 10, 29, 29, 15, 15},  // a rectangle past the picture: cleared
-      {20, 20, -6, -4, 13, 15, 25, 25},  // before the picture: cleared
-      {20, 20, 5, 3, 70004, 9, 7, 4},    // a span past 65535 pixels: 64-bit steps
+      {16, 12, 0, 0, 15, 11, 16, 12},            // identity
+      {16, 12, 0, 0, 15, 11, 37, 29},            // enlarge
+      {40, 30, 0, 0, 39, 29, 13, 7},             // shrink
+      {40, 30, 5, 3, 24, 20, 31, 45},            // a part
+      {20, 20, 10, 10, 29, 29, 15, 15},          // a rectangle past the picture: cleared
+      {20, 20, -6, -4, 13, 15, 25, 25},          // before the picture: cleared
+      {20, 20, 5, 3, 70004, 9, 7, 4},            // a span past 65535 pixels: 64-bit steps
       {20, 20, -3000000000LL, 0, 19, 19, 9, 5},  // bounds beyond 32 bits
   };
   for (i32 workers : {0, 3}) {
@@ -80,7 +80,8 @@ TEST_F(ScaleTest, NearestAgainstReference) {
       ASSERT_EQ(SysWorkerPoolStart(), 0);
     }
     for (const Case& c : cases) {
-      SCOPED_TRACE(testing::Message() << c.sw << "x" << c.sh << " -> " << c.dw << "x" << c.dh << " workers " << workers);
+      SCOPED_TRACE(testing::Message() << c.sw << "x" << c.sh << " -> " << c.dw << "x" << c.dh << " workers "
+                                      << workers);
       std::vector<u8> src = Noise(c.sw, c.sh, 1);
       std::vector<u8> dst(ImagePixelBytes(c.dw, c.dh), 0xEE);
       FrameScaleNearest(dst.data(), src.data(), c.left, c.top, c.right, c.bottom, c.sw, c.sh, c.dw, c.dh);
@@ -130,17 +131,18 @@ TEST_F(ScaleTest, BilinearAgainstReference) {
     i32 sw, sh;
     i64 left, top, right, bottom, dw100, dh100;
   } const cases[] = {
-      {16, 12, 0, 0, 1500, 1100, 1600, 1200},       // factor 1
-      {16, 12, 0, 0, 1500, 1100, 4000, 2700},       // enlarge
-      {64, 48, 0, 0, 6300, 4700, 2100, 1300},       // shrink
-      {40, 30, 250, 130, 3075, 2520, 3300, 5100},   // a part with fractional bounds
-      {40, 30, 0, 0, 3900, 2900, 100, 100},         // one pixel: the divisor of 0 becomes 100
-      {20, 20, 1500, 1500, 2900, 2900, 2000, 2000},  // runs off the picture: cleared there
+      {16, 12, 0, 0, 1500, 1100, 1600, 1200},                 // factor 1
+      {16, 12, 0, 0, 1500, 1100, 4000, 2700},                 // enlarge
+      {64, 48, 0, 0, 6300, 4700, 2100, 1300},                 // shrink
+      {40, 30, 250, 130, 3075, 2520, 3300, 5100},             // a part with fractional bounds
+      {40, 30, 0, 0, 3900, 2900, 100, 100},                   // one pixel: the divisor of 0 becomes 100
+      {20, 20, 1500, 1500, 2900, 2900, 2000, 2000},           // runs off the picture: cleared there
       {20, 20, -200000000000LL, 250, 1900, 1900, 1500, 900},  // a left bound far beyond 32 bits
   };
   for (const Case& c : cases) {
     for (bool threaded : {true, false}) {
-      SCOPED_TRACE(testing::Message() << c.sw << "x" << c.sh << " -> " << c.dw100 << "x" << c.dh100 << (threaded ? " threaded" : " plain"));
+      SCOPED_TRACE(testing::Message() << c.sw << "x" << c.sh << " -> " << c.dw100 << "x" << c.dh100
+                                      << (threaded ? " threaded" : " plain"));
       g_WorkerCount = 2;
       SysWorkerPoolStop();
       ASSERT_EQ(SysWorkerPoolStart(), 0);
@@ -148,9 +150,9 @@ TEST_F(ScaleTest, BilinearAgainstReference) {
       i64 dw = c.dw100 / 100, dh = c.dh100 / 100;
       std::vector<u8> dst(ImagePixelBytes(static_cast<i32>(dw), static_cast<i32>(dh)), 0xEE);
       if (threaded)
-        FrameScaleBilinearThreaded(dst.data(), src.data(), c.left, c.top, c.right, c.bottom, c.sw, c.sh, c.dw100, c.dh100);
-      else
-        FrameScaleBilinear(dst.data(), src.data(), c.left, c.top, c.right, c.bottom, c.sw, c.sh, c.dw100, c.dh100);
+        FrameScaleBilinearThreaded(dst.data(), src.data(), c.left, c.top, c.right, c.bottom, c.sw, c.sh, c.dw100,
+                                   c.dh100);
+      else FrameScaleBilinear(dst.data(), src.data(), c.left, c.top, c.right, c.bottom, c.sw, c.sh, c.dw100, c.dh100);
       for (i64 y = 0; y < dh; y++)
         for (i64 x = 0; x < dw; x++)
           ASSERT_EQ(At(dst, dw, x, y),

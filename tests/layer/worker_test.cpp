@@ -25,7 +25,7 @@ TEST_F(WorkerTest, RowsSplitAsIndexTimesHeightOverCount) {
     SCOPED_TRACE(c.workers);
     UseWorkers(c.workers);
     WorkerJob job{};
-    job.code = 7;  // no such job: every worker acknowledges and does nothing
+    job.code = 7;         // no such job: every worker acknowledges and does nothing
     job.width = 1 << 20;  // large enough to be worth the workers
     WorkerPostRows(job, c.first, c.end);
     for (i32 i = 0; i < c.workers; i++) {

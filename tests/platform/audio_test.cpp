@@ -43,11 +43,11 @@ TEST_F(AudioTest, VolumeAndPanScaleEachChannel) {
       {-600, 0, std::pow(10.0, -0.3), std::pow(10.0, -0.3)},
       {-1204, 0, std::pow(10.0, -0.602), std::pow(10.0, -0.602)},
       {-10000, 0, 0.0, 0.0},
-      {0, -10000, 1.0, 0.0},                    // full left
-      {0, 10000, 0.0, 1.0},                     // full right
-      {0, -2000, 1.0, 0.1},                     // the other channel down 20 dB
+      {0, -10000, 1.0, 0.0},  // full left
+      {0, 10000, 0.0, 1.0},   // full right
+      {0, -2000, 1.0, 0.1},   // the other channel down 20 dB
       {0, 2000, 0.1, 1.0},
-      {-2000, -2000, 0.1, 0.01},                // volume and pan compose
+      {-2000, -2000, 0.1, 0.01},  // volume and pan compose
   };
   for (const Row& r : rows) {
     PlatAudioVoice* v = Voice16(std::vector<i16>(64, 20000), 1);

@@ -99,7 +99,8 @@ TEST(Desktop, FileOperations) {
   EXPECT_EQ(PlatFileDelete("DATA\\notes.TXT"), 0);
   EXPECT_FALSE(fs::exists(game.Path("Data/Notes.txt")));
   size_t leftovers = 0;
-  for (auto& e : fs::directory_iterator(game.native)) leftovers += e.path().filename().string().find(".tmp-") != std::string::npos;
+  for (auto& e : fs::directory_iterator(game.native))
+    leftovers += e.path().filename().string().find(".tmp-") != std::string::npos;
   EXPECT_EQ(leftovers, 0u);
 }
 
@@ -109,7 +110,8 @@ TEST(Desktop, AssociatedAppIsTheDesktopDefault) {
   game.Write("doc/Manual.pdf", "%PDF-1.4\n");
   game.Write("xdg/data/applications/org.example.Viewer.desktop",
              "[Desktop Entry]\nType=Application\nName=Viewer\nExec=true %f\nMimeType=application/pdf;\n");
-  game.Write("xdg/data/applications/mimeapps.list", "[Default Applications]\napplication/pdf=org.example.Viewer.desktop\n");
+  game.Write("xdg/data/applications/mimeapps.list",
+             "[Default Applications]\napplication/pdf=org.example.Viewer.desktop\n");
   const std::string saved_data = PlatGetEnv("XDG_DATA_HOME"), saved_config = PlatGetEnv("XDG_CONFIG_HOME");
   setenv("XDG_DATA_HOME", game.Path("xdg/data").c_str(), 1);
   setenv("XDG_CONFIG_HOME", game.Path("xdg/config").c_str(), 1);

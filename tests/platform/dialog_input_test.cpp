@@ -59,12 +59,12 @@ const std::string kKan = "\x8a\xbf";  // 漢 in Shift-JIS
 TEST_F(InputDialogTest, TypedTextWithBackspaceAndNoCancel) {
   const u32 id = NextWindowId();
   SDL_StartTextInput();
-  Close(id);                      // ignored: the window cannot be cancelled
-  Key(id, SDLK_ESCAPE);           // likewise
-  Text(id + 50, "zz");            // another window's typing is dropped
+  Close(id);             // ignored: the window cannot be cancelled
+  Key(id, SDLK_ESCAPE);  // likewise
+  Text(id + 50, "zz");   // another window's typing is dropped
   Text(id, "ab");
   Text(id, "漢字");
-  Key(id, SDLK_BACKSPACE);        // removes the whole last character
+  Key(id, SDLK_BACKSPACE);  // removes the whole last character
   Text(id, "c");
   Key(id, SDLK_RETURN);
   char out[4096];
@@ -106,7 +106,7 @@ TEST_F(InputDialogTest, MessageBoxKeys) {
   } cases[] = {
       {PLAT_MB_YESNOCANCEL | PLAT_MB_DEFBUTTON2, {SDLK_RETURN}, PLAT_IDNO},
       {PLAT_MB_YESNOCANCEL | PLAT_MB_DEFBUTTON2, {SDLK_TAB, SDLK_RETURN}, PLAT_IDCANCEL},
-      {PLAT_MB_YESNOCANCEL, {SDLK_LEFT, SDLK_RETURN}, PLAT_IDCANCEL},  // round from the first
+      {PLAT_MB_YESNOCANCEL, {SDLK_LEFT, SDLK_RETURN}, PLAT_IDCANCEL},                      // round from the first
       {PLAT_MB_YESNO, {SDLK_ESCAPE, 0, SDLK_RIGHT, SDLK_RIGHT, SDLK_RETURN}, PLAT_IDYES},  // no Cancel: ignored
       {PLAT_MB_YESNO, {SDLK_n}, PLAT_IDNO},
       {PLAT_MB_OKCANCEL, {SDLK_ESCAPE}, PLAT_IDCANCEL},

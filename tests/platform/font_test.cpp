@@ -86,9 +86,14 @@ TEST(PlatFontTest, ListIsSortedStableAndJapaneseFacesComeTwice) {
       EXPECT_EQ(a[i + 1].script, west);
     }
   }
-  struct { const char* name; u8 pitch; } kIpa[] = {
-      {"IPAGothic", PLAT_FIXED_PITCH}, {"IPAMincho", PLAT_FIXED_PITCH},
-      {"IPAPGothic", PLAT_VARIABLE_PITCH}, {"IPAPMincho", PLAT_VARIABLE_PITCH},
+  struct {
+    const char* name;
+    u8 pitch;
+  } kIpa[] = {
+      {"IPAGothic", PLAT_FIXED_PITCH},
+      {"IPAMincho", PLAT_FIXED_PITCH},
+      {"IPAPGothic", PLAT_VARIABLE_PITCH},
+      {"IPAPMincho", PLAT_VARIABLE_PITCH},
   };
   for (auto f : kIpa) {
     int japanese = 0, western = 0;
@@ -105,20 +110,22 @@ TEST(PlatFontTest, ListIsSortedStableAndJapaneseFacesComeTwice) {
 
 TEST(PlatFontTest, ListingStopsWhenAsked) {
   int seen = 0;
-  int calls = PlatFontEnumFaces([](const char*, const char*, u8, void* ctx) {
-    return ++*static_cast<int*>(ctx) < 3 ? 1 : 0;
-  }, &seen);
+  int calls = PlatFontEnumFaces(
+      [](const char*, const char*, u8, void* ctx) { return ++*static_cast<int*>(ctx) < 3 ? 1 : 0; }, &seen);
   EXPECT_EQ(seen, 3);
   EXPECT_EQ(calls, 3);
 }
 
 TEST(PlatFontTest, WindowsNamesMapToIpaFaces) {
-  struct { const char* ask; const char* get; } kCases[] = {
-      {"ＭＳ ゴシック", "IPAGothic"}, {"MS Gothic", "IPAGothic"},     {"ms gothic", "IPAGothic"},
+  struct {
+    const char* ask;
+    const char* get;
+  } kCases[] = {
+      {"ＭＳ ゴシック", "IPAGothic"},    {"MS Gothic", "IPAGothic"},   {"ms gothic", "IPAGothic"},
       {"ＭＳ Ｐゴシック", "IPAPGothic"}, {"MS PGothic", "IPAPGothic"}, {"MS UI Gothic", "IPAPGothic"},
-      {"ＭＳ 明朝", "IPAMincho"},    {"MS Mincho", "IPAMincho"},     {"ＭＳ Ｐ明朝", "IPAPMincho"},
-      {"MS PMincho", "IPAPMincho"},  {"メイリオ", "IPAPGothic"},     {"Meiryo", "IPAPGothic"},
-      {"IPAゴシック", "IPAGothic"},  {"IPA P明朝", "IPAPMincho"},
+      {"ＭＳ 明朝", "IPAMincho"},        {"MS Mincho", "IPAMincho"},   {"ＭＳ Ｐ明朝", "IPAPMincho"},
+      {"MS PMincho", "IPAPMincho"},      {"メイリオ", "IPAPGothic"},   {"Meiryo", "IPAPGothic"},
+      {"IPAゴシック", "IPAGothic"},      {"IPA P明朝", "IPAPMincho"},
   };
   for (auto c : kCases) {
     const char* got = PlatFontSubstitute(Sjis(c.ask).c_str());
@@ -132,7 +139,9 @@ TEST(PlatFontTest, WindowsNamesMapToIpaFaces) {
 
 TEST(PlatFontTest, CellHeightComesFromWindowsAscentAndDescent) {
   // IPA fonts: usWinAscent 1802, usWinDescent 401, 2048 units an em.
-  struct { i32 height, ascent, ppem; } kCases[] = {{20, 16, 19}, {40, 33, 37}, {80, 65, 74}, {1, 1, 1}};
+  struct {
+    i32 height, ascent, ppem;
+  } kCases[] = {{20, 16, 19}, {40, 33, 37}, {80, 65, 74}, {1, 1, 1}};
   for (auto c : kCases) {
     PlatFont* f = PlatFontCreate("IPAGothic", c.height, 400);
     ASSERT_NE(f, nullptr);
@@ -152,7 +161,10 @@ TEST(PlatFontTest, GlyphInkSitsOnTheBaselineAndClearsBitsOnly) {
   PlatFontGetMetrics(f, &m);
   // "H" stands on the baseline; "g" hangs below it; "_" lies wholly below it (74 pixels an em:
   // the tops of "H" and "g" are 54 and 40 pixels above the baseline).
-  struct { const char* ch; int first_min, first_max, last_min, last_max; } kCases[] = {
+  struct {
+    const char* ch;
+    int first_min, first_max, last_min, last_max;
+  } kCases[] = {
       {"H", m.ascent - 56, m.ascent - 52, m.ascent - 2, m.ascent},
       {"g", m.ascent - 42, m.ascent - 38, m.ascent + 10, m.ascent + 16},
       {"_", m.ascent + 3, m.ascent + 7, m.ascent + 6, m.ascent + 10},
@@ -186,7 +198,9 @@ TEST(PlatFontTest, DrawingNeverLeavesTheCell) {
   PlatFont* f = PlatFontCreate("IPAMincho", 200, 700);
   ASSERT_NE(f, nullptr);
   for (const char* ch : {"あ", "W", "g", "漢"}) {
-    struct { int w, h; } kCells[] = {{1, 1}, {8, 8}, {13, 5}, {64, 64}, {200, 3}};
+    struct {
+      int w, h;
+    } kCells[] = {{1, 1}, {8, 8}, {13, 5}, {64, 64}, {200, 3}};
     for (auto c : kCells) {
       Cell cell(c.w, c.h);
       Draw(f, ch[0] & 0x80 ? Sjis(ch) : std::string(ch), &cell);

@@ -38,7 +38,7 @@ TEST(PlatMenu, HandlesInsertByPositionAndDestroyWithTheirSubmenus) {
   u32 root = PlatMenuCreate(), sub = PlatMenuCreate(), loose = PlatMenuCreate();
   ASSERT_NE(root, 0u);
   ASSERT_TRUE(PlatMenuInsertItem(root, 0, Item(2, "b")));
-  ASSERT_TRUE(PlatMenuInsertItem(root, 0, Item(1, "a")));          // before the first
+  ASSERT_TRUE(PlatMenuInsertItem(root, 0, Item(1, "a")));           // before the first
   ASSERT_TRUE(PlatMenuInsertItem(root, 99, Item(0, "s", 0, sub)));  // past the end appends
   ASSERT_TRUE(PlatMenuInsertItem(sub, 0, Item(3, "c", PLAT_MENU_GRAYED | PLAT_MENU_CHECKED)));
   EXPECT_FALSE(PlatMenuInsertItem(root, 0, Item(9, "self", 0, root))) << "a menu is never its own submenu";
@@ -82,9 +82,9 @@ TEST(PlatMenu, DropDownRowsStackAndTheRightColumnLinesUp) {
     i32 x, y, ax, ay, w, h, want_x, want_y;
   } cases[] = {
       {100, 100, 100, 100, 200, 150, 100, 100},
-      {700, 100, 700, 100, 200, 150, 500, 100},   // right edge: left of the point
-      {100, 500, 100, 480, 200, 150, 100, 330},   // bottom: above the anchor
-      {700, 500, 650, 480, 900, 700, 0, 0},       // larger than the screen: its top left corner
+      {700, 100, 700, 100, 200, 150, 500, 100},  // right edge: left of the point
+      {100, 500, 100, 480, 200, 150, 100, 330},  // bottom: above the anchor
+      {700, 500, 650, 480, 900, 700, 0, 0},      // larger than the screen: its top left corner
   };
   for (const auto& c : cases) {
     i32 x, y;
@@ -124,7 +124,8 @@ TEST(PlatMenu, JapaneseDropDownMatchesTheGoldenPicture) {
   std::ifstream in(golden, std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ImagePicture want{};
-  ASSERT_EQ(ImageDecodePng(reinterpret_cast<const u8*>(bytes.data()), static_cast<u32>(bytes.size()), "golden", &want), 0);
+  ASSERT_EQ(ImageDecodePng(reinterpret_cast<const u8*>(bytes.data()), static_cast<u32>(bytes.size()), "golden", &want),
+            0);
   ASSERT_EQ(want.width, c.width);
   ASSERT_EQ(want.height, c.height);
   size_t off = 0, ink_got = 0, ink_want = 0;

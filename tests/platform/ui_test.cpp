@@ -28,7 +28,7 @@ TEST(PlatUi, LabelsFollowTheAmpersandAndTabRules) {
       {"&&&x", "&x", "", 1},
       {"Open\tCtrl+&O", "Open", "Ctrl+O", -1},  // only the left column underlines
       {"end&", "end", "", -1},
-      {"x&y&z", "xyz", "", 1},                  // the first marked character wins
+      {"x&y&z", "xyz", "", 1},  // the first marked character wins
       {"a\tb\tc", "a", "b\tc", -1},
   };
   for (const Case& c : cases) {
@@ -41,7 +41,8 @@ TEST(PlatUi, LabelsFollowTheAmpersandAndTabRules) {
   EXPECT_EQ(j.left.size(), 5u);
   EXPECT_EQ(j.left[3], U'Y');
   EXPECT_EQ(j.underline, 3);
-  EXPECT_EQ(PlatUiDecodeUtf8("\xE3\x81"), (std::u32string{0xFFFD, 0xFFFD})) << "a cut sequence never reads past the end";
+  EXPECT_EQ(PlatUiDecodeUtf8("\xE3\x81"), (std::u32string{0xFFFD, 0xFFFD}))
+      << "a cut sequence never reads past the end";
 }
 
 TEST(PlatUi, WrapBreaksAtLineEndsAndBeforeTheWidth) {

@@ -27,8 +27,8 @@ struct VideoTest : ::testing::Test {
 
 TEST_F(VideoTest, WindowsOpenShowBlackAndClose) {
   int user = 7;
-  PlatWindowDesc d{"\x83\x65\x83\x58\x83\x67", PLAT_WINDOW_CENTERED, PLAT_WINDOW_CENTERED, 320, 240,
-                   PLAT_WINDOW_FRAMED, &user};
+  PlatWindowDesc d{
+      "\x83\x65\x83\x58\x83\x67", PLAT_WINDOW_CENTERED, PLAT_WINDOW_CENTERED, 320, 240, PLAT_WINDOW_FRAMED, &user};
   PlatWindow* w = PlatWindowCreate(&d);
   ASSERT_NE(w, nullptr);
   EXPECT_EQ(PlatWindowUser(w), &user);
@@ -94,10 +94,9 @@ TEST_F(VideoTest, InjectedSystemEventsArriveAsTheirMessages) {
     u32 kind, code;
     i64 a, b;
   } steps[] = {
-      {PLAT_MSG_MINIMIZE, 0, 0, 0},     {PLAT_MSG_RESTORE, 0, 0, 0},       // back from the icon
-      {PLAT_MSG_MAXIMIZE, 0, 0, 0},     {PLAT_MSG_RESTORE, 0, 0, 0},       // back from maximised
-      {PLAT_MSG_SIZE, 0, 100, 80},
-      {PLAT_MSG_MOVE, 0, 10, 20},       {PLAT_MSG_ACTIVATE, 0, 1, 0},
+      {PLAT_MSG_MINIMIZE, 0, 0, 0}, {PLAT_MSG_RESTORE, 0, 0, 0},  // back from the icon
+      {PLAT_MSG_MAXIMIZE, 0, 0, 0}, {PLAT_MSG_RESTORE, 0, 0, 0},  // back from maximised
+      {PLAT_MSG_SIZE, 0, 100, 80},  {PLAT_MSG_MOVE, 0, 10, 20},  {PLAT_MSG_ACTIVATE, 0, 1, 0},
   };
   for (const Step& s : steps) ASSERT_TRUE(PlatInjectEvent(w, s.kind, s.code, s.a, s.b));
   ASSERT_TRUE(PlatInjectDrop(w, {"/tmp/x y", "/tmp/ü"}));
@@ -106,10 +105,9 @@ TEST_F(VideoTest, InjectedSystemEventsArriveAsTheirMessages) {
     u32 kind, code;
     i64 a, b;
   } want[] = {
-      {PLAT_MSG_MINIMIZE, 0, 0, 0},     {PLAT_MSG_RESTORE, 0, 1, 0},
-      {PLAT_MSG_MAXIMIZE, 0, 0, 0},     {PLAT_MSG_RESTORE, 0, 0, 0},
-      {PLAT_MSG_SIZE, 0, 100, 80},      {PLAT_MSG_MOVE, 0, 10, 20},
-      {PLAT_MSG_ACTIVATE, 0, 1, 0},     {PLAT_MSG_DROP_FILES, 0, 2, 0},
+      {PLAT_MSG_MINIMIZE, 0, 0, 0}, {PLAT_MSG_RESTORE, 0, 1, 0},    {PLAT_MSG_MAXIMIZE, 0, 0, 0},
+      {PLAT_MSG_RESTORE, 0, 0, 0},  {PLAT_MSG_SIZE, 0, 100, 80},    {PLAT_MSG_MOVE, 0, 10, 20},
+      {PLAT_MSG_ACTIVATE, 0, 1, 0}, {PLAT_MSG_DROP_FILES, 0, 2, 0},
   };
   ASSERT_EQ(g_Seen.size(), ZP_COUNTOF(want));
   for (size_t i = 0; i < g_Seen.size(); i++) {

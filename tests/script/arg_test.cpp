@@ -25,7 +25,8 @@ std::vector<KitCmdDef> ProbeTable() {
   KitCmdDef& probe = t[0];
   probe.name = "probe";
   probe.params.clear();
-  for (u8 c = 0; c <= ARG_CLASS_MAX; c++) probe.params.push_back({c, "p" + std::to_string(c), ARG_KIND_NUMBER, c, false});
+  for (u8 c = 0; c <= ARG_CLASS_MAX; c++)
+    probe.params.push_back({c, "p" + std::to_string(c), ARG_KIND_NUMBER, c, false});
   probe.params.push_back({P_NUM, "num", ARG_KIND_NUMBER, 0, false});
   probe.params.push_back({P_STR1, "str1", ARG_KIND_STRING, 0, false});
   probe.params.push_back({P_STR2, "str2", ARG_KIND_STRING, 0, false});
@@ -92,10 +93,9 @@ TEST_F(ArgTest, EachRangeClassAtItsBounds) {
   };
   // Classes 3 to 27 compare the low 32 bits as unsigned: one below the minimum fails (a negative
   // value as a large one), both ends pass, one above fails, and 2^32 + min passes.
-  const i64 kRanges[][2] = {{0, 1},   {0, 2},   {0, 3},     {1, 3},    {0, 4},    {0, 8},   {1, 8},
-                            {0, 15},  {0, 18},  {0, 256},   {1, 256},  {0, 512},  {0, 1024}, {1, 1024},
-                            {128, 1024}, {0, 2048}, {1, 2048}, {0, 8192}, {1, 8192}, {16, 8192}, {128, 8192},
-                            {0, 639}, {0, 479}};
+  const i64 kRanges[][2] = {{0, 1},    {0, 2},    {0, 3},    {1, 3},     {0, 4},      {0, 8},    {1, 8},      {0, 15},
+                            {0, 18},   {0, 256},  {1, 256},  {0, 512},   {0, 1024},   {1, 1024}, {128, 1024}, {0, 2048},
+                            {1, 2048}, {0, 8192}, {1, 8192}, {16, 8192}, {128, 8192}, {0, 639},  {0, 479}};
   for (u8 c = 3; c <= 27; c++) {
     if (c == 24 || c == 25) continue;
     const i64* r = kRanges[c <= 23 ? c - 3 : c - 5];
@@ -151,7 +151,8 @@ TEST_F(ArgTest, DecodesByKindAndMapsEveryParameterId) {
   std::vector<u8> raw = KitCodeInt(77);
   ASSERT_EQ(w.Bind(0, {{0,
                         0,
-                        {TestArg(P_STR2, KitCodeStr("second"), 3), TestArg(P_NUM, Cat(KitCodeVar('V', 1000), KitCodeInt(2), KitCodeOp(')')), 1, 3),
+                        {TestArg(P_STR2, KitCodeStr("second"), 3),
+                         TestArg(P_NUM, Cat(KitCodeVar('V', 1000), KitCodeInt(2), KitCodeOp(')')), 1, 3),
                          TestArg(P_STR1, KitCodeStr("first"), 3), TestArg(P_RAW, raw, 1), TestArg(200, KitCodeInt(5))},
                         0,
                         -1},

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <string>
 
+#include "cmd_game.h"
 #include "common/rand.h"
 #include "platform/platform.h"
-#include "cmd_game.h"
 
 namespace {
 
@@ -40,20 +40,31 @@ TEST_F(CmdMathTest, FloatFunctions) {
     const char* args;
     double want;
   } kCases[] = {
-      {"sin=1, a=0.5", 0.479425538604203},      {"cos=1, a=0.5", 0.8775825618903728},
-      {"tan=1, a=0.5", 0.5463024898437905},     {"asin=1, a=0.5", 0.5235987755982989},
-      {"acos=1, a=0.5", 1.0471975511965979},    {"sinh=1, a=1", 1.1752011936438014},
-      {"cosh=1, a=1", 1.5430806348152437},      {"tanh=1, a=1", 0.7615941559557649},
-      {"atan=1, a=1", 0.7853981633974483},      {"atan2=1, a=1, b=-1", 2.356194490192345},
-      {"sqrt=1, a=2", 1.4142135623730951},      {"exp=1, a=1", 2.718281828459045},
-      {"log=1, a=10", 2.302585092994046},       {"log10=1, a=1000", 3.0},
-      {"pow=1, a=2, b=0.5", 1.4142135623730951}, {"sin=1, cos=1, a=0.5", 0.479425538604203},
-      {"sqrt=1, a=-1", NAN},                     {"tan=1, asin=1, a=3.5", 0.3745856401585947},
+      {"sin=1, a=0.5", 0.479425538604203},
+      {"cos=1, a=0.5", 0.8775825618903728},
+      {"tan=1, a=0.5", 0.5463024898437905},
+      {"asin=1, a=0.5", 0.5235987755982989},
+      {"acos=1, a=0.5", 1.0471975511965979},
+      {"sinh=1, a=1", 1.1752011936438014},
+      {"cosh=1, a=1", 1.5430806348152437},
+      {"tanh=1, a=1", 0.7615941559557649},
+      {"atan=1, a=1", 0.7853981633974483},
+      {"atan2=1, a=1, b=-1", 2.356194490192345},
+      {"sqrt=1, a=2", 1.4142135623730951},
+      {"exp=1, a=1", 2.718281828459045},
+      {"log=1, a=10", 2.302585092994046},
+      {"log10=1, a=1000", 3.0},
+      {"pow=1, a=2, b=0.5", 1.4142135623730951},
+      {"sin=1, cos=1, a=0.5", 0.479425538604203},
+      {"sqrt=1, a=-1", NAN},
+      {"tan=1, asin=1, a=3.5", 0.3745856401585947},
       {"abs=1, a=-2.25", 2.25},
       // sin and cos evaluate in float arithmetic whatever the operand's value type; the other
       // functions through the entry of its own value type (integer arithmetic for 7 / 2).
-      {"sin=1, a=7 / 2", -0.35078322768961984}, {"cos=1, a=7 / 2", -0.9364566872907963},
-      {"tan=1, a=7 / 2", -0.1425465430742778},  {"sqrt=1, a=7 / 2", 1.7320508075688772},
+      {"sin=1, a=7 / 2", -0.35078322768961984},
+      {"cos=1, a=7 / 2", -0.9364566872907963},
+      {"tan=1, a=7 / 2", -0.1425465430742778},
+      {"sqrt=1, a=7 / 2", 1.7320508075688772},
   };
   for (const auto& c : kCases) {
     Load(std::string("global float r\n*SYSTEM_START\nmath result=r, ") + c.args + "\n");
@@ -165,8 +176,9 @@ TEST(MotionFormulaTest, ScaledBranches) {
 }
 
 TEST_F(CmdMathTest, MotionIntoIntegersRoundsTiesToEvenAndStaysInside) {
-  Load("global int a[8]\nglobal int b[35]\nglobal float s[32]\nglobal str t[35]\n*SYSTEM_START\nmotion a=a, b=b\n"
-       "motion a=a, b=s\nmotion a=a, b=t\n");
+  Load(
+      "global int a[8]\nglobal int b[35]\nglobal float s[32]\nglobal str t[35]\n*SYSTEM_START\nmotion a=a, b=b\n"
+      "motion a=a, b=s\nmotion a=a, b=t\n");
   VarSetNumElement(1000, 7, 1);
   VarSetNumElement(1001, 13, 3);
   VarSetNumElement(1001, 18, 1);
@@ -233,8 +245,9 @@ TEST_F(CmdMathTest, MessageBoxStyleBits) {
 }
 
 TEST_F(CmdMathTest, InputModeStoresOneAndTheText) {
-  Load("global int r\nglobal str t = 'old'\n*SYSTEM_START\nmsgbox title='Name', text='who?', input=1, max_length=8, "
-       "initial='x', input_result=t, result=r\n");
+  Load(
+      "global int r\nglobal str t = 'old'\n*SYSTEM_START\nmsgbox title='Name', text='who?', input=1, max_length=8, "
+      "initial='x', input_result=t, result=r\n");
   testing::internal::CaptureStderr();
   ASSERT_EQ(w.Run(0), 0);
   std::string printed = testing::internal::GetCapturedStderr();

@@ -2,11 +2,11 @@
 // message block and the settings query.
 #include <gtest/gtest.h>
 
+#include "core/obj.h"
 #include "kit/script_compiler.h"
 #include "layer/font.h"
 #include "layer/message.h"
 #include "platform/platform.h"
-#include "core/obj.h"
 #include "script_fixture.h"
 
 namespace {
@@ -22,9 +22,7 @@ struct CmdMessageTest : ::testing::Test {
     TextMessageReset();
     FontReset();
   }
-  void Load(const std::string& text) {
-    w.LoadCompiled(text);
-  }
+  void Load(const std::string& text) { w.LoadCompiled(text); }
   static std::string Chars() { return g_MessageRecord->chars; }
   static std::string Codes() { return reinterpret_cast<const char*>(g_MessageRecord->codes); }
 };
@@ -33,8 +31,9 @@ struct CmdMessageTest : ::testing::Test {
 
 TEST_F(CmdMessageTest, TextAndValuesAppendWithTheirCodes) {
   // The kit hands the compiler Shift-JIS text.
-  Load(PlatUtf8ToSjis("global float f = 1.5\n*SYSTEM_START\nmsg_text text=\"あa b\"\nmsg_value value=f\n"
-                      "msg_value value=-42\nmsg_value value=\"x\" + \"yz\"\n"));
+  Load(
+      PlatUtf8ToSjis("global float f = 1.5\n*SYSTEM_START\nmsg_text text=\"あa b\"\nmsg_value value=f\n"
+                     "msg_value value=-42\nmsg_value value=\"x\" + \"yz\"\n"));
   for (u32 line = 0; line < 4; line++) ASSERT_EQ(w.Run(line), 0) << line;
   EXPECT_EQ(Chars(), PlatUtf8ToSjis("あa b") + "1.500000-42xyz");
   EXPECT_EQ(Codes(), "2111" + std::string(8, '1') + "111" + "111");
@@ -74,8 +73,9 @@ TEST_F(CmdMessageTest, MessageEndStopsTheLineAndWaits) {
 }
 
 TEST_F(CmdMessageTest, InfoStoresTheFirstGivenSetting) {
-  Load("global int r = -1\n*SYSTEM_START\nmsg end_newline=0, active=1\nmsg_info end_newline=1, end_wait=1, result=r\n"
-       "msg_info end_wait=1, result=r\n");
+  Load(
+      "global int r = -1\n*SYSTEM_START\nmsg end_newline=0, active=1\nmsg_info end_newline=1, end_wait=1, result=r\n"
+      "msg_info end_wait=1, result=r\n");
   for (u32 line = 0; line < 2; line++) ASSERT_EQ(w.Run(line), 0);
   EXPECT_EQ(VarGetIntElement(1000, 0), 0);
   ASSERT_EQ(w.Run(2), 0);
@@ -83,8 +83,9 @@ TEST_F(CmdMessageTest, InfoStoresTheFirstGivenSetting) {
 }
 
 TEST_F(CmdMessageTest, FontCommandOnSlotZeroSetsTheMessageFont) {
-  Load("global int r = -1\n*SYSTEM_START\nfont slot=0, width=24, color=0x102030\nfont_info width=1, result=r\n"
-       "msg_text text=\"a\"\n");
+  Load(
+      "global int r = -1\n*SYSTEM_START\nfont slot=0, width=24, color=0x102030\nfont_info width=1, result=r\n"
+      "msg_text text=\"a\"\n");
   for (u32 line = 0; line < 3; line++) ASSERT_EQ(w.Run(line), 0);
   EXPECT_EQ(g_MessageRecord->font.glyph_width, 24);
   EXPECT_EQ(g_MessageRecord->font.colour, 0x102030u);

@@ -5,28 +5,31 @@
 #include <cstring>
 #include <string>
 
-#include "script/cmd_var.h"
 #include "cmd_game.h"
+#include "script/cmd_var.h"
 
 namespace {
 
 struct CmdVarTest : CmdGameTest {
   void SetUp() override {
-    plain_codes = {ERR_VAR_WRONG_TYPE, ERR_VAR_READ_ONLY, ERR_VAR_CONVERT, ERR_VAR_NOT_NUMBER, ERR_VAR_NOT_STRING, ERR_VAR_EXTRACT_START, ERR_VAR_EXTRACT_COUNT, ERR_VAR_REMOVE_START, ERR_VAR_REMOVE_COUNT, ERR_VAR_TOO_MANY};
+    plain_codes = {ERR_VAR_WRONG_TYPE,   ERR_VAR_READ_ONLY,     ERR_VAR_CONVERT,       ERR_VAR_NOT_NUMBER,
+                   ERR_VAR_NOT_STRING,   ERR_VAR_EXTRACT_START, ERR_VAR_EXTRACT_COUNT, ERR_VAR_REMOVE_START,
+                   ERR_VAR_REMOVE_COUNT, ERR_VAR_TOO_MANY};
     named_codes = {ERR_VAR_EMPTY_STRING};
   }
 };
 
 // Shift-JIS bytes of a few characters used below.
-const std::string kA = "\x82\xa0";       // あ
-const std::string kKanji = "\x8a\xbf";   // 漢
+const std::string kA = "\x82\xa0";      // あ
+const std::string kKanji = "\x8a\xbf";  // 漢
 
 }  // namespace
 
 TEST_F(CmdVarTest, DefineGivesShapeAndInitialValue) {
-  Load("global int a[1][1]\nglobal float f[1]\nglobal str s[1]\nglobal int n[5]\n*SYSTEM_START\n"
-       "dim_int var=a[3][4], value=7\ndim_float var=f[2], value=1.25\ndim_str var=s[3], value='x' + 'y'\n"
-       "dim_int var=n, value=2\n");
+  Load(
+      "global int a[1][1]\nglobal float f[1]\nglobal str s[1]\nglobal int n[5]\n*SYSTEM_START\n"
+      "dim_int var=a[3][4], value=7\ndim_float var=f[2], value=1.25\ndim_str var=s[3], value='x' + 'y'\n"
+      "dim_int var=n, value=2\n");
   RunAll(0, 2);
   const VarRecord* a = VarRecordOf(1000);
   ASSERT_EQ(a->count, 12);
@@ -57,8 +60,9 @@ TEST_F(CmdVarTest, DefineStringEvaluatesItsValueWhateverTheDefinitionsKind) {
 
 TEST_F(CmdVarTest, EngineValuesKeepWhatScriptsWrite) {
   // 138 and 139 are two values that scripts set: a read gives what was written; 136 reads 0.
-  Load("global int r[5]\n*SYSTEM_START\n@138 = 77\n@139 = -5\n@138 += 3\n"
-       "r[0] = @138\nr[1] = @139\nr[2] = @136\n@139 = 1099511627776\nr[3] = @139\n");
+  Load(
+      "global int r[5]\n*SYSTEM_START\n@138 = 77\n@139 = -5\n@138 += 3\n"
+      "r[0] = @138\nr[1] = @139\nr[2] = @136\n@139 = 1099511627776\nr[3] = @139\n");
   RunAll(0, 7);
   EXPECT_EQ(VarGetIntElement(1000, 0), 80);
   EXPECT_EQ(VarGetIntElement(1000, 1), -5);
@@ -77,8 +81,8 @@ TEST_F(CmdVarTest, IntegerOperators) {
     const char* op;
     i64 operand, want;
   } kCases[] = {
-      {"=", 3, 3},  {"+=", 3, 13}, {"-=", 3, 7},  {"*=", 3, 30}, {"/=", 3, 3}, {"/=", 0, 10},
-      {"%=", 4, 2}, {"%=", 0, 10}, {"&=", 6, 2},  {"|=", 5, 15}, {"^=", 3, 9},
+      {"=", 3, 3},  {"+=", 3, 13}, {"-=", 3, 7}, {"*=", 3, 30}, {"/=", 3, 3}, {"/=", 0, 10},
+      {"%=", 4, 2}, {"%=", 0, 10}, {"&=", 6, 2}, {"|=", 5, 15}, {"^=", 3, 9},
   };
   for (const auto& c : kCases) {
     Load("global int x = 10\n*SYSTEM_START\nx " + std::string(c.op) + " " + std::to_string(c.operand) + "\n");
@@ -131,9 +135,10 @@ TEST_F(CmdVarTest, SystemVariables) {
 }
 
 TEST_F(CmdVarTest, LabelExists) {
-  Load("global int r[2] = -1\nglobal str s\n*SYSTEM_START\nlabel_exists label='SYSTEM_START', result=r[0], test=1\n"
-       "label_exists label='nowhere', result=r[1], test=1\nlabel_exists label='SYSTEM_START', result=r[1]\n"
-       "label_exists label='SYSTEM_START', result=s, test=1\n");
+  Load(
+      "global int r[2] = -1\nglobal str s\n*SYSTEM_START\nlabel_exists label='SYSTEM_START', result=r[0], test=1\n"
+      "label_exists label='nowhere', result=r[1], test=1\nlabel_exists label='SYSTEM_START', result=r[1]\n"
+      "label_exists label='SYSTEM_START', result=s, test=1\n");
   RunAll(0, 2);
   EXPECT_EQ(VarGetIntElement(1000, 0), 1);
   EXPECT_EQ(VarGetIntElement(1000, 1), 0) << "without the test parameter nothing is stored";
@@ -142,7 +147,8 @@ TEST_F(CmdVarTest, LabelExists) {
 }
 
 TEST_F(CmdVarTest, VarInfoQueries) {
-  Load("global int a[3][2]\nglobal str s = '" + kA + "b" + kKanji + "'\nglobal int r\nglobal str e\n*SYSTEM_START\n"
+  Load("global int a[3][2]\nglobal str s = '" + kA + "b" + kKanji +
+       "'\nglobal int r\nglobal str e\n*SYSTEM_START\n"
        "var_info var=a, result=r, type=1\nvar_info var=a, result=r, dims=1\nvar_info var=a, result=r, dim1=1\n"
        "var_info var=a, result=r, dim2=1\nvar_info var=s, result=r, length=1\nvar_info var=s, result=r, char=1\n"
        "var_info var=s, result=r, type=1\nvar_info var=a, result=r, length=1\nvar_info var=e, result=r, char=1\n"
@@ -163,11 +169,12 @@ TEST_F(CmdVarTest, VarInfoQueries) {
 }
 
 TEST_F(CmdVarTest, VarInfoSearch) {
-  Load("global int a[5]\nglobal float f[3]\nglobal str s[3]\nglobal int r\n*SYSTEM_START\n"
-       "var_info var=a, result=r, find=1, find_int=4\nvar_info var=a, result=r, find=1, find_int=4, from=3\n"
-       "var_info var=a, result=r, find=1, find_int=99\nvar_info var=a, result=r, find=1, find_int=4, from=-2\n"
-       "var_info var=a, result=r, find=1, find_int=4, from=5\nvar_info var=f, result=r, find=1, find_float=2.5\n"
-       "var_info var=s, result=r, find=1, find_text='b'\n");
+  Load(
+      "global int a[5]\nglobal float f[3]\nglobal str s[3]\nglobal int r\n*SYSTEM_START\n"
+      "var_info var=a, result=r, find=1, find_int=4\nvar_info var=a, result=r, find=1, find_int=4, from=3\n"
+      "var_info var=a, result=r, find=1, find_int=99\nvar_info var=a, result=r, find=1, find_int=4, from=-2\n"
+      "var_info var=a, result=r, find=1, find_int=4, from=5\nvar_info var=f, result=r, find=1, find_float=2.5\n"
+      "var_info var=s, result=r, find=1, find_text='b'\n");
   static const i64 kInts[] = {1, 4, 0, 4, 2};
   for (i64 k = 0; k < 5; k++) VarSetNumElement(1000, k, kInts[k]);
   VarSetFloatElement(1001, 2, 2.5);

@@ -4,10 +4,10 @@
 
 #include <string>
 
+#include "cmd_game.h"
 #include "common/sjis_conv.h"
 #include "platform/platform.h"
 #include "script/cmd_var.h"
-#include "cmd_game.h"
 
 namespace {
 
@@ -15,7 +15,8 @@ struct CmdVarEditTest : CmdGameTest {
   void SetUp() override {
     PlatDialogsSetStderr(true);
     PlatDialogsSetAnswer(0);
-    plain_codes = {ERR_VAR_CONVERT, ERR_VAR_NOT_NUMBER, ERR_VAR_NOT_STRING, ERR_VAR_EXTRACT_START, ERR_VAR_EXTRACT_COUNT, ERR_VAR_REMOVE_START, ERR_VAR_REMOVE_COUNT};
+    plain_codes = {ERR_VAR_CONVERT,       ERR_VAR_NOT_NUMBER,   ERR_VAR_NOT_STRING,  ERR_VAR_EXTRACT_START,
+                   ERR_VAR_EXTRACT_COUNT, ERR_VAR_REMOVE_START, ERR_VAR_REMOVE_COUNT};
     named_codes = {};
   }
 };
@@ -31,8 +32,8 @@ TEST(SjisConvTest, WidthConversions) {
     std::string narrow, wide;
   } kCases[] = {
       {"Ab1 ", "\x82\x60\x82\x82\x82\x50\x81\x40"},
-      {"\xb6\xde", "\x83\x4a\x81\x4a"},                 // ｶﾞ: two characters, each through the table
-      {"\xa1\xa6\xdd", "\x81\x42\x83\x92\x83\x93"},     // ｡ｦﾝ
+      {"\xb6\xde", "\x83\x4a\x81\x4a"},                        // ｶﾞ: two characters, each through the table
+      {"\xa1\xa6\xdd", "\x81\x42\x83\x92\x83\x93"},            // ｡ｦﾝ
       {"a" + kKanji + "~", "\x82\x81" + kKanji + "\x81\x50"},  // double-byte text stays as it is
   };
   char out[64];
@@ -89,9 +90,10 @@ TEST(SjisConvTest, CaseConversions) {
 }
 
 TEST_F(CmdVarEditTest, Conversions) {
-  Load("global int i = -42\nglobal float f = 1.5\nglobal str s\nglobal int r\nglobal float g\n*SYSTEM_START\n"
-       "var_edit var=i, dst=s, convert=1\nvar_edit var=f, dst=s, convert=1\nvar_edit var=s, dst=r, convert=1\n"
-       "var_edit var=s, dst=g, convert=1\nvar_edit var=i, dst=g, convert=1\nvar_edit var=s, dst=r, convert=1\n");
+  Load(
+      "global int i = -42\nglobal float f = 1.5\nglobal str s\nglobal int r\nglobal float g\n*SYSTEM_START\n"
+      "var_edit var=i, dst=s, convert=1\nvar_edit var=f, dst=s, convert=1\nvar_edit var=s, dst=r, convert=1\n"
+      "var_edit var=s, dst=g, convert=1\nvar_edit var=i, dst=g, convert=1\nvar_edit var=s, dst=r, convert=1\n");
   ASSERT_EQ(w.Run(0), 0);
   EXPECT_EQ(Str(1002), "-42");
   ASSERT_EQ(w.Run(1), 0);
@@ -119,7 +121,8 @@ TEST_F(CmdVarEditTest, Conversions) {
 
 TEST_F(CmdVarEditTest, RemoveAndExtractCountDoubleByteCharacters) {
   const std::string text = kA + "b" + kKanji + "d" + kI;  // 5 characters
-  Load("global str s = '" + text + "'\nglobal str d\nglobal int n\n*SYSTEM_START\n"
+  Load("global str s = '" + text +
+       "'\nglobal str d\nglobal int n\n*SYSTEM_START\n"
        "var_edit var=s, dst=d, extract=1, start=2, count=2\nvar_edit var=s, dst=d, remove=1, start=3, count=3\n"
        "var_edit var=s, dst=d, extract=1, start=6, count=1\nvar_edit var=s, dst=d, extract=1, start=5, count=2\n"
        "var_edit var=s, dst=d, remove=1, start=0, count=1\nvar_edit var=s, dst=d, remove=1, start=1, count=9\n"
@@ -131,8 +134,11 @@ TEST_F(CmdVarEditTest, RemoveAndExtractCountDoubleByteCharacters) {
   static const struct {
     u32 line;
     i32 code;
-  } kErrors[] = {{2, ERR_VAR_EXTRACT_START}, {3, ERR_VAR_EXTRACT_COUNT}, {4, ERR_VAR_REMOVE_START},
-                 {5, ERR_VAR_REMOVE_COUNT}, {7, ERR_VAR_NOT_STRING}};
+  } kErrors[] = {{2, ERR_VAR_EXTRACT_START},
+                 {3, ERR_VAR_EXTRACT_COUNT},
+                 {4, ERR_VAR_REMOVE_START},
+                 {5, ERR_VAR_REMOVE_COUNT},
+                 {7, ERR_VAR_NOT_STRING}};
   for (const auto& e : kErrors) {
     ErrReset();
     EXPECT_EQ(w.Run(e.line), -1) << e.line;
@@ -144,7 +150,8 @@ TEST_F(CmdVarEditTest, RemoveAndExtractCountDoubleByteCharacters) {
 }
 
 TEST_F(CmdVarEditTest, WidthAndCaseThroughTheCommand) {
-  Load("global str s = 'ab" + kKanji + "\xb1'\nglobal str d\n*SYSTEM_START\nvar_edit var=s, dst=d, wide=1\n"
+  Load("global str s = 'ab" + kKanji +
+       "\xb1'\nglobal str d\n*SYSTEM_START\nvar_edit var=s, dst=d, wide=1\n"
        "var_edit var=d, dst=d, narrow=1\nvar_edit var=s, dst=d, upper=1\nvar_edit var=s, dst=d, wide=1, upper_mb=1\n");
   ASSERT_EQ(w.Run(0), 0);
   EXPECT_EQ(Str(1001), "\x82\x81\x82\x82" + kKanji + "\x83\x41");
@@ -157,9 +164,10 @@ TEST_F(CmdVarEditTest, WidthAndCaseThroughTheCommand) {
 }
 
 TEST_F(CmdVarEditTest, ResizeInsertDelete) {
-  Load("global int a[4]\nglobal str s[3]\nglobal int m[2][2]\n*SYSTEM_START\n"
-       "var_edit var=a, insert=1\nvar_edit var=a, delete=0\nvar_edit var=a, resize+=2\nvar_edit var=a, resize=0\n"
-       "var_edit var=s, insert=0\nvar_edit var=m, resize=3\nvar_edit var=a, insert=9\n");
+  Load(
+      "global int a[4]\nglobal str s[3]\nglobal int m[2][2]\n*SYSTEM_START\n"
+      "var_edit var=a, insert=1\nvar_edit var=a, delete=0\nvar_edit var=a, resize+=2\nvar_edit var=a, resize=0\n"
+      "var_edit var=s, insert=0\nvar_edit var=m, resize=3\nvar_edit var=a, insert=9\n");
   for (i64 k = 0; k < 4; k++) VarSetNumElement(1000, k, 10 + k);
   ASSERT_EQ(w.Run(0), 0);
   static const i64 kAfterInsert[] = {10, 0, 11, 12};
@@ -189,8 +197,9 @@ TEST_F(CmdVarEditTest, ResizeInsertDelete) {
 }
 
 TEST_F(CmdVarEditTest, ReinitialisesSelectedGlobals) {
-  Load("global class 1 int a = 5\nglobal class 2 int b = 6\nglobal class 1 str s = 'init'\n*SYSTEM_START\n"
-       "var_edit var=a, reinit=1, int1=1, str1=1\n");
+  Load(
+      "global class 1 int a = 5\nglobal class 2 int b = 6\nglobal class 1 str s = 'init'\n*SYSTEM_START\n"
+      "var_edit var=a, reinit=1, int1=1, str1=1\n");
   VarSetNumElement(1000, 0, 50);
   VarSetNumElement(1001, 0, 60);
   VarSetStrElement(1002, 0, "changed");

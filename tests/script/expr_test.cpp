@@ -24,8 +24,12 @@ Code operator+(Code a, const Code& b) {
 
 struct ExprTest : ::testing::Test {
   std::vector<KitExprVar> vars = {
-      {"x", INT_ID, 1, {}},          {"f", FLT_ID, 2, {}},         {"s", STR_ID, 3, {}},
-      {"grid", GRID_ID, 1, {3, 4}},  {"cube", CUBE_ID, 2, {2, 2, 2}}, {"names", NAMES_ID, 3, {3}},
+      {"x", INT_ID, 1, {}},
+      {"f", FLT_ID, 2, {}},
+      {"s", STR_ID, 3, {}},
+      {"grid", GRID_ID, 1, {3, 4}},
+      {"cube", CUBE_ID, 2, {2, 2, 2}},
+      {"names", NAMES_ID, 3, {3}},
       {"undef", UNDEF_ID, 1, {}},
   };
 
@@ -103,13 +107,12 @@ TEST_F(ExprTest, EveryOperatorOnIntegersAndOnFloats) {
     i64 in_int;     // mode 1
     double in_flt;  // mode 2
   } cases[] = {
-      {"7 + 2", 9, 9.0},       {"7 - 9", -2, -2.0},     {"7 * 3", 21, 21.0},     {"7 / 2", 3, 3.5},
-      {"-7 / 2", -3, -3.5},    {"7 % 3", 1, 7.0},       {"-7 % 3", -1, -7.0},    {"7 / 0", 0, 0.0},
-      {"7 % 0", 0, 7.0},       {"3 == 3", 1, 1.0},      {"3 != 3", 0, 0.0},      {"3 < 4", 1, 1.0},
-      {"4 > 4", 0, 0.0},       {"3 <= 3", 1, 1.0},      {"3 >= 4", 0, 0.0},      {"2 && 0", 0, 0.0},
-      {"2 && 3", 1, 1.0},      {"0 || 0", 0, 0.0},      {"0 || 5", 1, 1.0},      {"6 & 3", 2, 6.0},
-      {"6 | 3", 7, 6.0},       {"6 ^ 3", 5, 6.0},       {"-(5)", -5, -5.0},      {"!0", 1, 1.0},
-      {"!4", 0, 0.0},          {"1 + 2 * 3", 7, 7.0},   {"(1 + 2) * 3", 9, 9.0}, {"10 - 4 - 3", 3, 3.0},
+      {"7 + 2", 9, 9.0},     {"7 - 9", -2, -2.0},     {"7 * 3", 21, 21.0},    {"7 / 2", 3, 3.5},  {"-7 / 2", -3, -3.5},
+      {"7 % 3", 1, 7.0},     {"-7 % 3", -1, -7.0},    {"7 / 0", 0, 0.0},      {"7 % 0", 0, 7.0},  {"3 == 3", 1, 1.0},
+      {"3 != 3", 0, 0.0},    {"3 < 4", 1, 1.0},       {"4 > 4", 0, 0.0},      {"3 <= 3", 1, 1.0}, {"3 >= 4", 0, 0.0},
+      {"2 && 0", 0, 0.0},    {"2 && 3", 1, 1.0},      {"0 || 0", 0, 0.0},     {"0 || 5", 1, 1.0}, {"6 & 3", 2, 6.0},
+      {"6 | 3", 7, 6.0},     {"6 ^ 3", 5, 6.0},       {"-(5)", -5, -5.0},     {"!0", 1, 1.0},     {"!4", 0, 0.0},
+      {"1 + 2 * 3", 7, 7.0}, {"(1 + 2) * 3", 9, 9.0}, {"10 - 4 - 3", 3, 3.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -121,11 +124,11 @@ TEST_F(ExprTest, EveryOperatorOnIntegersAndOnFloats) {
 
 TEST_F(ExprTest, MixedIntegerAndFloatArithmetic) {
   // Values are converted to the arithmetic in force as they are pushed.
-  EXPECT_EQ(Int("x + 2.7"), 9);        // 2.7 pushed as 2
+  EXPECT_EQ(Int("x + 2.7"), 9);  // 2.7 pushed as 2
   EXPECT_DOUBLE_EQ(Float("x + 2.7"), 9.7);
-  EXPECT_EQ(Int("f * 2"), 4);          // f = 2.5 pushed as 2
+  EXPECT_EQ(Int("f * 2"), 4);  // f = 2.5 pushed as 2
   EXPECT_DOUBLE_EQ(Float("f * 2"), 5.0);
-  EXPECT_EQ(Int("-f"), -2);            // toward zero
+  EXPECT_EQ(Int("-f"), -2);  // toward zero
   EXPECT_DOUBLE_EQ(Float("x / 2"), 3.5);
   EXPECT_EQ(Int("x < f"), 0);
   EXPECT_DOUBLE_EQ(Float("f < 2.6"), 1.0);
@@ -160,11 +163,12 @@ TEST_F(ExprTest, IntegerArithmeticWrapsInsteadOfTrapping) {
 }
 
 TEST_F(ExprTest, LiteralsOfEveryWidth) {
-  for (i64 v : {i64{0}, i64{-128}, i64{127}, i64{-32768}, i64{32767}, i64{INT32_MIN}, i64{INT32_MAX}, INT64_MIN, INT64_MAX}) {
+  for (i64 v :
+       {i64{0}, i64{-128}, i64{127}, i64{-32768}, i64{32767}, i64{INT32_MIN}, i64{INT32_MAX}, INT64_MIN, INT64_MAX}) {
     EXPECT_EQ(RunInt(I(v)), v);
   }
-  EXPECT_EQ(I(127).size(), 4u);   // "B": opcode, length, one byte
-  EXPECT_EQ(I(128).size(), 5u);   // "W"
+  EXPECT_EQ(I(127).size(), 4u);  // "B": opcode, length, one byte
+  EXPECT_EQ(I(128).size(), 5u);  // "W"
   EXPECT_EQ(I(1 << 20).size(), 7u);
   EXPECT_EQ(Int("0x7FFFFFFFFFFFFFFF"), INT64_MAX);
   EXPECT_EQ(Int("-9223372036854775808"), INT64_MIN);
@@ -181,9 +185,9 @@ TEST_F(ExprTest, StringsConcatenateAndCompareOnlyForEquality) {
   EXPECT_EQ(Str("names[0]"), "");
   EXPECT_EQ(g_ErrLastText, "");
   // A string with a number, in every operator that takes two operands, is error 160010.
-  for (u8 op : {EXPR_OP_ADD, EXPR_OP_SUB, EXPR_OP_MUL, EXPR_OP_DIV, EXPR_OP_MOD, EXPR_OP_EQ, EXPR_OP_NE, EXPR_OP_LT,
-                EXPR_OP_GT, EXPR_OP_LE, EXPR_OP_GE, EXPR_OP_AND, EXPR_OP_OR, EXPR_OP_BIT_AND, EXPR_OP_BIT_OR,
-                EXPR_OP_BIT_XOR}) {
+  for (u8 op :
+       {EXPR_OP_ADD, EXPR_OP_SUB, EXPR_OP_MUL, EXPR_OP_DIV, EXPR_OP_MOD, EXPR_OP_EQ, EXPR_OP_NE, EXPR_OP_LT, EXPR_OP_GT,
+        EXPR_OP_LE, EXPR_OP_GE, EXPR_OP_AND, EXPR_OP_OR, EXPR_OP_BIT_AND, EXPR_OP_BIT_OR, EXPR_OP_BIT_XOR}) {
     SCOPED_TRACE(static_cast<char>(op));
     ClearErr();
     RunInt(S("ab") + I(1) + Op(op));
@@ -222,8 +226,8 @@ TEST_F(ExprTest, StringLiteralEscapesAndDoubleByteCharacters) {
     std::string operand;  // as the byte code holds it, between quotes
     std::string want;
   } cases[] = {
-      {"a\\\\b", "a\\b"},  {"a\\nb", "a\nb"},   {"a\\tb", "a\tb"},     {"a\\xb", "axb"},
-      {"\x95\\", "\x95\\"},  // 0x5C as a trail byte is part of the character
+      {"a\\\\b", "a\\b"}, {"a\\nb", "a\nb"},    {"a\\tb", "a\tb"},
+      {"a\\xb", "axb"},   {"\x95\\", "\x95\\"},  // 0x5C as a trail byte is part of the character
       {"tail\\", "tail"},
   };
   for (const Case& c : cases) EXPECT_EQ(Str(S(c.operand)), c.want) << c.operand;
@@ -238,7 +242,7 @@ TEST_F(ExprTest, TextAndNumberConversions) {
   EXPECT_EQ(Str("str(-x)"), "-7");
   EXPECT_EQ(Str("str(f)", EXPR_MODE_STR_FLOAT), "2.500000");
   EXPECT_EQ(Str(Compile("str(f)"), EXPR_MODE_STR), "2");  // integer arithmetic inside mode 3
-  EXPECT_EQ(Str("str(s)"), "abc");                         // a text stays a text
+  EXPECT_EQ(Str("str(s)"), "abc");                        // a text stays a text
   EXPECT_EQ(Int("num('0x1F')"), 31);
   EXPECT_EQ(Int("num('0xFFFFFFFFFFFFFFFF')"), -1);
   EXPECT_EQ(Int("num('-3.5')"), -3);
@@ -332,7 +336,8 @@ TEST_F(ExprTest, WholeVariableAndDeclarationMode) {
   EXPECT_EQ(g_Expr.top, 0);
   EXPECT_EQ(g_Expr.ref.index_count, 0) << "a scalar";
   // An index list inside the sizes is read as usual.
-  c = KitCodeVar(EXPR_OP_INDEX_OPEN, UNDEF_ID) + KitCodeVar(EXPR_OP_INDEX_OPEN, GRID_ID) + I(1) + I(1) + Op(')') + Op(')');
+  c = KitCodeVar(EXPR_OP_INDEX_OPEN, UNDEF_ID) + KitCodeVar(EXPR_OP_INDEX_OPEN, GRID_ID) + I(1) + I(1) + Op(')') +
+      Op(')');
   RunInt(c);
   ASSERT_EQ(g_Expr.ref.index_count, 1);
   EXPECT_EQ(g_Expr.ref.indexes[0], 105);
@@ -363,7 +368,8 @@ TEST_F(ExprTest, MalformedByteCodeFailsWith900030) {
       {Op(EXPR_OP_NEG), "unary operator on an empty stack"},
       {Op(EXPR_OP_TO_TEXT), "conversion on an empty stack"},
       {Op(')'), "closing a list that is not open"},
-      {I(5) + KitCodeVar(EXPR_OP_INDEX_OPEN, GRID_ID) + Op(EXPR_OP_ADD) + Op(')'), "an operator took the list's placeholder"},
+      {I(5) + KitCodeVar(EXPR_OP_INDEX_OPEN, GRID_ID) + Op(EXPR_OP_ADD) + Op(')'),
+       "an operator took the list's placeholder"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
@@ -415,7 +421,7 @@ TEST_F(ExprTest, EntriesByValueType) {
     u8 type;
     i64 as_int;
     double as_float;
-  } cases[] = {{1, 3, 3.0}, {2, 3, 3.0}, {3, 3, 3.0}, {4, 3, 3.0}, {6, 3, 3.0}, {7, 3, 3.5},
+  } cases[] = {{1, 3, 3.0}, {2, 3, 3.0}, {3, 3, 3.0},  {4, 3, 3.0},  {6, 3, 3.0},  {7, 3, 3.5},
                {8, 3, 3.0}, {9, 3, 3.5}, {11, 3, 3.5}, {12, 3, 3.5}, {13, 3, 3.5}, {14, 3, 3.5}};
   for (const Case& k : cases) {
     SCOPED_TRACE(k.type);
@@ -506,15 +512,31 @@ Outcome Evaluate(const Code& c) {
 TEST_F(ExprTest, ShortIntegerFormsMatchTheFullRun) {
   VarSetNumElement(INT_ID, 0, INT64_MAX);
   const Code cases[] = {
-      I(0), I(-1), I(127), I(-300), I(70000), I(-5000000000LL), I(INT64_MIN),
-      KitCodeVar(EXPR_OP_VAR, INT_ID), KitCodeVar(EXPR_OP_VAR, FLT_ID), KitCodeVar(EXPR_OP_VAR, STR_ID),
-      KitCodeVar(EXPR_OP_VAR, UNDEF_ID), KitCodeVar(EXPR_OP_VAR, 5000), KitCodeVar(EXPR_OP_VAR, 49),
-      KitCodeVar(EXPR_OP_VAR, INT_ID) + I(-1) + Op(EXPR_OP_EQ), KitCodeVar(EXPR_OP_VAR, INT_ID) + I(1) + Op(EXPR_OP_ADD),
-      KitCodeVar(EXPR_OP_VAR, INT_ID) + I(-1) + Op(EXPR_OP_SUB), KitCodeVar(EXPR_OP_VAR, INT_ID) + I(5) + Op(EXPR_OP_NE),
-      KitCodeVar(EXPR_OP_VAR, INT_ID) + I(5) + Op(EXPR_OP_LT), KitCodeVar(EXPR_OP_VAR, INT_ID) + I(5) + Op(EXPR_OP_GT),
-      KitCodeVar(EXPR_OP_VAR, INT_ID) + I(5) + Op(EXPR_OP_LE), KitCodeVar(EXPR_OP_VAR, INT_ID) + I(5) + Op(EXPR_OP_GE),
-      KitCodeVar(EXPR_OP_VAR, STR_ID) + I(5) + Op(EXPR_OP_EQ), KitCodeVar(EXPR_OP_VAR, 5000) + I(5) + Op(EXPR_OP_EQ),
-      KitCodeVar(EXPR_OP_VAR, GRID_ID) + I(5) + Op(EXPR_OP_LT), Raw({EXPR_OP_I8, 2, 0, 9, 9}),
+      I(0),
+      I(-1),
+      I(127),
+      I(-300),
+      I(70000),
+      I(-5000000000LL),
+      I(INT64_MIN),
+      KitCodeVar(EXPR_OP_VAR, INT_ID),
+      KitCodeVar(EXPR_OP_VAR, FLT_ID),
+      KitCodeVar(EXPR_OP_VAR, STR_ID),
+      KitCodeVar(EXPR_OP_VAR, UNDEF_ID),
+      KitCodeVar(EXPR_OP_VAR, 5000),
+      KitCodeVar(EXPR_OP_VAR, 49),
+      KitCodeVar(EXPR_OP_VAR, INT_ID) + I(-1) + Op(EXPR_OP_EQ),
+      KitCodeVar(EXPR_OP_VAR, INT_ID) + I(1) + Op(EXPR_OP_ADD),
+      KitCodeVar(EXPR_OP_VAR, INT_ID) + I(-1) + Op(EXPR_OP_SUB),
+      KitCodeVar(EXPR_OP_VAR, INT_ID) + I(5) + Op(EXPR_OP_NE),
+      KitCodeVar(EXPR_OP_VAR, INT_ID) + I(5) + Op(EXPR_OP_LT),
+      KitCodeVar(EXPR_OP_VAR, INT_ID) + I(5) + Op(EXPR_OP_GT),
+      KitCodeVar(EXPR_OP_VAR, INT_ID) + I(5) + Op(EXPR_OP_LE),
+      KitCodeVar(EXPR_OP_VAR, INT_ID) + I(5) + Op(EXPR_OP_GE),
+      KitCodeVar(EXPR_OP_VAR, STR_ID) + I(5) + Op(EXPR_OP_EQ),
+      KitCodeVar(EXPR_OP_VAR, 5000) + I(5) + Op(EXPR_OP_EQ),
+      KitCodeVar(EXPR_OP_VAR, GRID_ID) + I(5) + Op(EXPR_OP_LT),
+      Raw({EXPR_OP_I8, 2, 0, 9, 9}),
       Raw({EXPR_OP_I32, 1, 0, 9}),
   };
   for (const Code& c : cases) {

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "cmd_game.h"
-#include "file_test_data.h"
 #include "common/rand.h"
 #include "core/hooks.h"
 #include "core/pack.h"
+#include "file_test_data.h"
 #include "platform/desktop.h"
 #include "script/file.h"
 #include "support/game_folder.h"
@@ -20,14 +20,15 @@ namespace {
 
 std::vector<std::string> Split(const std::string& text) {
   std::vector<std::string> out;
-  FileCsvSplit(reinterpret_cast<const u8*>(text.data()), text.size(),
-               [](void* ctx, i64 index, const char* s, size_t len) {
-                 auto* v = static_cast<std::vector<std::string>*>(ctx);
-                 EXPECT_EQ(index, static_cast<i64>(v->size()));
-                 v->emplace_back(s, len);
-                 return true;
-               },
-               &out);
+  FileCsvSplit(
+      reinterpret_cast<const u8*>(text.data()), text.size(),
+      [](void* ctx, i64 index, const char* s, size_t len) {
+        auto* v = static_cast<std::vector<std::string>*>(ctx);
+        EXPECT_EQ(index, static_cast<i64>(v->size()));
+        v->emplace_back(s, len);
+        return true;
+      },
+      &out);
   return out;
 }
 
@@ -118,11 +119,13 @@ TEST(FileClipboard, CutCountsShiftJisBytesAndNeverSplitsAPair) {
       {"a pair across the limit is left out", std::string(1023, 'a') + pair, 1023, "a"},
       {"a lead byte without its trail byte", std::string(10, 'a') + "\x82", 10, "a"},
       {"control bytes dropped, counted in the limit", std::string(1000, 'a') + std::string(30, '\n') + "zz", 1000, "a"},
-      {"2000 bytes with line breaks", [] {
+      {"2000 bytes with line breaks",
+       [] {
          std::string s;
          for (int i = 0; i < 500; i++) s += "abc\n";
          return s;
-       }(), 768, "c"},
+       }(),
+       768, "c"},
   };
   for (const Case& c : cases) {
     char out[FILE_CLIP_TEXT_MAX + 1];
@@ -200,7 +203,6 @@ TEST_F(FilePreloadTest, FullListDropsItsFirstItemAndItsBytes) {
 
 // ---- Registry store --------------------------------------------------------------------------
 
-
 struct FileRegistryTest : ::testing::Test {
   TestGameFolder home;
   std::string saved;
@@ -245,12 +247,15 @@ TEST_F(FileRegistryTest, BothEncodingsGiveEveryValueType) {
 
 TEST_F(FileRegistryTest, ValueMustFitTheBufferAndDamageFails) {
   const std::string head = "REGEDIT4\n[HKEY_CURRENT_USER\\k]\n";
-  Store(head + "\"a\"=\"" + std::string(1023, 'x') + "\"\n\"b\"=\"" + std::string(1024, 'x') + "\"\n"
-        "\"c\"=hex:" + [] {
+  Store(head + "\"a\"=\"" + std::string(1023, 'x') + "\"\n\"b\"=\"" + std::string(1024, 'x') +
+        "\"\n"
+        "\"c\"=hex:" +
+        [] {
           std::string s;
           for (int i = 0; i < 1024; i++) s += i ? ",41" : "41";
           return s;
-        }() + "\n");
+        }() +
+        "\n");
   EXPECT_EQ(Read("HKEY_CURRENT_USER", "k", "a"), std::string(1023, 'x'));
   EXPECT_EQ(Read("HKEY_CURRENT_USER", "k", "b"), "<fail>") << "1024 bytes and the zero do not fit";
   EXPECT_EQ(Read("HKEY_CURRENT_USER", "k", "c"), std::string(1023, 'A')) << "the text ends inside the buffer";
@@ -293,9 +298,10 @@ struct CmdFileTest : CmdGameTest {
 
 TEST_F(CmdFileTest, CsvReadAndCount) {
   game.Write("data/Table.csv", "id,name\r\n1,\"a,b\"\r\n");
-  Load("global str s[8]\nglobal int n\n*SYSTEM_START\n"
-       "csv_read file='DATA/table.csv', read=1, result=s\ncsv_read file='data/table.csv', count=1, result=n\n"
-       "csv_read file='data/none.csv', read=1, result=s\n");
+  Load(
+      "global str s[8]\nglobal int n\n*SYSTEM_START\n"
+      "csv_read file='DATA/table.csv', read=1, result=s\ncsv_read file='data/table.csv', count=1, result=n\n"
+      "csv_read file='data/none.csv', read=1, result=s\n");
   RunAll(0, 1);
   const char* want[] = {"id", "name", "1", "\"a,b\"", "", ""};
   for (int k = 0; k < 6; k++) EXPECT_EQ(Str(1000, k), want[k]) << k;
@@ -308,11 +314,12 @@ TEST_F(CmdFileTest, FileInfoQueries) {
   game.Write("cg/pic.jpg", "12345");
   game.Write("se/hit.wav", "w");
   std::filesystem::create_directories(game.Path("save/slot"));
-  Load("global int r[6]\nglobal str t\n*SYSTEM_START\n"
-       "file_info image='CG/pic', exists=1, result=r[0]\nfile_info sound='se/hit', exists=1, result=r[1]\n"
-       "file_info folder='save/SLOT', exists=1, result=r[2]\nfile_info file='cg/pic.jpg', size=1, result=r[3]\n"
-       "file_info file='cg/pic', exists=1, result=r[4]\nfile_info folder='save', program=1, result=t\n"
-       "file_info file='cg/pic.jpg', exists=1, result=t\n");
+  Load(
+      "global int r[6]\nglobal str t\n*SYSTEM_START\n"
+      "file_info image='CG/pic', exists=1, result=r[0]\nfile_info sound='se/hit', exists=1, result=r[1]\n"
+      "file_info folder='save/SLOT', exists=1, result=r[2]\nfile_info file='cg/pic.jpg', size=1, result=r[3]\n"
+      "file_info file='cg/pic', exists=1, result=r[4]\nfile_info folder='save', program=1, result=t\n"
+      "file_info file='cg/pic.jpg', exists=1, result=t\n");
   RunAll(0, 5);
   EXPECT_EQ(VarGetIntElement(1000, 0), 1);
   EXPECT_EQ(VarGetIntElement(1000, 1), 1);
@@ -325,11 +332,12 @@ TEST_F(CmdFileTest, FileInfoQueries) {
 }
 
 TEST_F(CmdFileTest, ScriptFileInfoIndexesOnlyListedFiles) {
-  Load("global int r[4]\nglobal str t[3]\n*SYSTEM_START\n"
-       "script_info count=1, result=r[0]\nscript_info value=1, file=1, result=r[1]\n"
-       "script_info value=1, file=0, result=r[2]\nscript_info player=1, result=r[3]\n"
-       "script_info name=1, file=1, result=t[0]\nscript_info name=1, file=0, result=t[1]\n"
-       "script_info name=1, file=4294967297, result=t[2]\n");
+  Load(
+      "global int r[4]\nglobal str t[3]\n*SYSTEM_START\n"
+      "script_info count=1, result=r[0]\nscript_info value=1, file=1, result=r[1]\n"
+      "script_info value=1, file=0, result=r[2]\nscript_info player=1, result=r[3]\n"
+      "script_info name=1, file=1, result=t[0]\nscript_info name=1, file=0, result=t[1]\n"
+      "script_info name=1, file=4294967297, result=t[2]\n");
   RunAll(0, 6);
   EXPECT_EQ(VarGetIntElement(1000, 0), static_cast<i64>(g_ScriptFileCount));
   EXPECT_EQ(VarGetIntElement(1000, 1), g_ScriptFileValues[0]);
@@ -344,12 +352,13 @@ TEST_F(CmdFileTest, RegistryReadResults) {
   const std::string saved = PlatGetEnv("XDG_CONFIG_HOME");
   setenv("XDG_CONFIG_HOME", game.native.c_str(), 1);
   game.Write("zephra/registry.reg", "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\T]\n\"v\"=\"yes\"\n");
-  Load("global str s[3]\nglobal int n = 5\nglobal float f = 2.5\n*SYSTEM_START\n"
-       "reg_read key='HKEY_CURRENT_USER/software/t', value='v', result=s[0]\n"
-       "reg_read key='hkey_current_user/software/t', value='v', result=s[1]\n"
-       "reg_read key='HKEY_CURRENT_USER/software/t', value='none', result=s[2]\n"
-       "reg_read key='HKEY_CURRENT_USER/software/t', value='none', result=n\n"
-       "reg_read key='HKEY_CURRENT_USER/software/t', value='none', result=f\n");
+  Load(
+      "global str s[3]\nglobal int n = 5\nglobal float f = 2.5\n*SYSTEM_START\n"
+      "reg_read key='HKEY_CURRENT_USER/software/t', value='v', result=s[0]\n"
+      "reg_read key='hkey_current_user/software/t', value='v', result=s[1]\n"
+      "reg_read key='HKEY_CURRENT_USER/software/t', value='none', result=s[2]\n"
+      "reg_read key='HKEY_CURRENT_USER/software/t', value='none', result=n\n"
+      "reg_read key='HKEY_CURRENT_USER/software/t', value='none', result=f\n");
   VarSetStrElement(1000, 1, "kept");
   VarSetStrElement(1000, 2, "cleared");
   RunAll(0, 4);

@@ -41,15 +41,24 @@ inline const char* const kStoreOther =
 inline std::vector<std::string> TestRegistryStores() {
   const std::string v5 = std::string("Windows Registry Editor Version 5.00\r\n") + kStoreBody +
                          "\"Expand\"=hex(2):25,00,50,00,41,00,54,00,48,00,25,00,00,00\r\n"
-                         "\"Multi\"=hex(7):6f,00,6e,00,65,00,00,00,74,00,77,00,6f,00,00,00,00,00\r\n" + kStoreOther;
+                         "\"Multi\"=hex(7):6f,00,6e,00,65,00,00,00,74,00,77,00,6f,00,00,00,00,00\r\n" +
+                         kStoreOther;
   const std::string v4 = std::string("REGEDIT4\n") + kStoreBody +
-                         "\"Expand\"=hex(2):25,50,41,54,48,25,00\n\"Multi\"=hex(7):6f,6e,65,00,74,77,6f,00,00\n" + kStoreOther;
+                         "\"Expand\"=hex(2):25,50,41,54,48,25,00\n\"Multi\"=hex(7):6f,6e,65,00,74,77,6f,00,00\n" +
+                         kStoreOther;
   return {Utf16(v5), "\xEF\xBB\xBF" + v5, v4};
 }
 
 // CSV texts as the command walks them (CR LF appended).
 inline std::vector<std::string> TestCsvTexts() {
-  return {"a,b\r\nc\r\n\r\n", "\"x, y\",z\r\n", "'p,q',r\r\n", "\"a,b\r\nc,d\r\n", "a,b\rc,d\ne,f\r\n",
-          "  a \t, \tb c \r\n", ",a\r\n", " \"\" ''\r\n", "\x82,,\x95\x5c\r\n",
+  return {"a,b\r\nc\r\n\r\n",
+          "\"x, y\",z\r\n",
+          "'p,q',r\r\n",
+          "\"a,b\r\nc,d\r\n",
+          "a,b\rc,d\ne,f\r\n",
+          "  a \t, \tb c \r\n",
+          ",a\r\n",
+          " \"\" ''\r\n",
+          "\x82,,\x95\x5c\r\n",
           std::string(4094, 'x') + "\x82\xa0yyy,z\r\n"};
 }

@@ -192,10 +192,10 @@ TEST_F(SaveTest, EveryItemKindRoundTripsThroughAFileAndASlot) {
         "global int i\nglobal float f\nglobal str s\nglobal int a[3][2]\nglobal str t[3]\nglobal class 2 int g1\n"
         "global class 2 int g2[2]\nglobal class 3 int g3\n*SYSTEM_START\n"
         "save dno=1, var=i\nsave dno=2, var=f\nsave dno=3, var=s\nsave dno=4, var=a[]\nsave dno=5, var=t[]\n"
-        "save dno=6, var=a[2][1]\nsave dno=7, int2=1, int1=1\nsave dno=8, layer=\"W0/pic\"\nsave " + std::string(target) +
-        "\nload " + load + ", dno=1, var=i\nload " + load + ", dno=2, var=f\nload " + load + ", dno=3, var=s\n" +
-        "load " + load + ", dno=4, var=a[]\nload " + load + ", dno=5, var=t[]\nload " + load + ", dno=6, var=a[0][0]\n" +
-        "load " + load + ", dno=7\nload " + load + ", dno=8, layer=\"W0/pic\"\n");
+        "save dno=6, var=a[2][1]\nsave dno=7, int2=1, int1=1\nsave dno=8, layer=\"W0/pic\"\nsave " +
+        std::string(target) + "\nload " + load + ", dno=1, var=i\nload " + load + ", dno=2, var=f\nload " + load +
+        ", dno=3, var=s\n" + "load " + load + ", dno=4, var=a[]\nload " + load + ", dno=5, var=t[]\nload " + load +
+        ", dno=6, var=a[0][0]\n" + "load " + load + ", dno=7\nload " + load + ", dno=8, layer=\"W0/pic\"\n");
     MakePicture("W0/pic", 5, 3, 1);
     const std::vector<u8> picture = Pixels("W0/pic");
     VarSetNumElement(1000, 0, -1234567890123);
@@ -273,9 +273,10 @@ TEST_F(SaveTest, APictureOfSeveralMegabytesRoundTripsAndInflatesWithPlainUncompr
 }
 
 TEST_F(SaveTest, SnapshotRestoresEverySlotEmptyOnesIncluded) {
-  LoadScript("global int i\n*SYSTEM_START\nsave dno=1, var=i, slot=0\nsave dno=1, var=i, slot=7\nsave slot=99999\n"
-             "save file=\"snap\"\nload file=\"snap\", dno=1024\nload slot=0, dno=1, var=i\nload slot=7, dno=1, var=i\n"
-             "load slot=5, dno=1, var=i\nsave dno=1, var=i, slot=5\nsave dno=2, var=i, slot=0\n");
+  LoadScript(
+      "global int i\n*SYSTEM_START\nsave dno=1, var=i, slot=0\nsave dno=1, var=i, slot=7\nsave slot=99999\n"
+      "save file=\"snap\"\nload file=\"snap\", dno=1024\nload slot=0, dno=1, var=i\nload slot=7, dno=1, var=i\n"
+      "load slot=5, dno=1, var=i\nsave dno=1, var=i, slot=5\nsave dno=2, var=i, slot=0\n");
   VarSetNumElement(1000, 0, 10);
   ASSERT_EQ(Run(0), 0);
   VarSetNumElement(1000, 0, 70);
@@ -302,8 +303,10 @@ TEST_F(SaveTest, SnapshotRestoresEverySlotEmptyOnesIncluded) {
 }
 
 TEST_F(SaveTest, AppendAndRewriteKeepTheOtherBlocks) {
-  LoadScript("global int i\nglobal str s\n*SYSTEM_START\nsave dno=3, var=s\nsave dno=1, var=i\nsave dno=2, var=i\n"
-             "save file=\"ar\"\nsave dno=5, var=s, file=\"ar\"\nsave dno=2, var=s, file=\"ar\"\nload file=\"ar\", dno=2, var=s\n");
+  LoadScript(
+      "global int i\nglobal str s\n*SYSTEM_START\nsave dno=3, var=s\nsave dno=1, var=i\nsave dno=2, var=i\n"
+      "save file=\"ar\"\nsave dno=5, var=s, file=\"ar\"\nsave dno=2, var=s, file=\"ar\"\nload file=\"ar\", dno=2, "
+      "var=s\n");
   VarSetNumElement(1000, 0, 5);
   VarSetStrElement(1001, 0, "first");
   for (u32 l = 0; l <= 3; l++) ASSERT_EQ(Run(l), 0) << g_ErrLastText;
@@ -343,25 +346,40 @@ TEST_F(SaveTest, AppendAndRewriteKeepTheOtherBlocks) {
 
 TEST_F(SaveTest, Refusals) {
   const std::string n32(32, 'n'), n33(33, 'n');
-  LoadScript("global int i\nglobal str s\n*SYSTEM_START\n"
-             "save dno=4, var=i\n"                                      // 0
-             "save dno=4, var=s\n"                                      // 1
-             "save file=\"a/b\", dno=9, var=i\n"                        // 2
-             "save file=\"" + n33 + "\"\n"                              // 3
-             "save file=\"" + n32 + "\"\n"                              // 4
-             "load file=\"" + n32 + "\", dno=7, var=i\n"                // 5
-             "load file=\"missing\", dno=1, var=i\n"                    // 6
-             "load file=\"magic\", dno=1, var=i\n"                      // 7
-             "load file=\"version\", dno=1, var=i\n"                    // 8
-             "load slot=500, dno=1, var=i\n"                            // 9
-             "save slot=-1\n"                                           // 10
-             "load file=\"" + n32 + "\", dno=4, var=s\n"                // 11
-             "load file=\"" + n32 + "\", dno=4\n"                       // 12
-             "load file=\"" + n32 + "\", dno=4, layer=\"W0/\"\n"        // 13
-             "save dno=2\n"                                             // 14
-             "load slot=2, dno=1, var=i\n"                              // 15
-             "load file=\"" + n32 + "\", dno=4, var=i\n"                // 16
-             "save layer=\"W0/none\", dno=3\n");                        // 17
+  LoadScript(
+      "global int i\nglobal str s\n*SYSTEM_START\n"
+      "save dno=4, var=i\n"                // 0
+      "save dno=4, var=s\n"                // 1
+      "save file=\"a/b\", dno=9, var=i\n"  // 2
+      "save file=\"" +
+      n33 +
+      "\"\n"  // 3
+      "save file=\"" +
+      n32 +
+      "\"\n"  // 4
+      "load file=\"" +
+      n32 +
+      "\", dno=7, var=i\n"                     // 5
+      "load file=\"missing\", dno=1, var=i\n"  // 6
+      "load file=\"magic\", dno=1, var=i\n"    // 7
+      "load file=\"version\", dno=1, var=i\n"  // 8
+      "load slot=500, dno=1, var=i\n"          // 9
+      "save slot=-1\n"                         // 10
+      "load file=\"" +
+      n32 +
+      "\", dno=4, var=s\n"  // 11
+      "load file=\"" +
+      n32 +
+      "\", dno=4\n"  // 12
+      "load file=\"" +
+      n32 +
+      "\", dno=4, layer=\"W0/\"\n"   // 13
+      "save dno=2\n"                 // 14
+      "load slot=2, dno=1, var=i\n"  // 15
+      "load file=\"" +
+      n32 +
+      "\", dno=4, var=i\n"                 // 16
+      "save layer=\"W0/none\", dno=3\n");  // 17
   game.Write("savech/magic.sd", std::string("ZPSX") + std::string(5000, '\0'));
   std::vector<u8> version = LayOut({});
   SetU32(version, 4, 481);
@@ -397,7 +415,8 @@ TEST_F(SaveTest, Refusals) {
     VarSetNumElement(1000, 0, 1);
     EXPECT_EQ(Run(c.line), c.result) << c.line << " " << g_ErrLastText;
     if (c.code) {
-      EXPECT_NE(g_ErrLastText.find("E" + std::to_string(c.code) + c.arg), std::string::npos) << c.line << ": " << g_ErrLastText;
+      EXPECT_NE(g_ErrLastText.find("E" + std::to_string(c.code) + c.arg), std::string::npos)
+          << c.line << ": " << g_ErrLastText;
     } else {
       EXPECT_FALSE(g_ErrDialogShown) << c.line << ": " << g_ErrLastText;
     }
@@ -438,8 +457,9 @@ TEST_F(SaveTest, AFileLaidOutByA32BitBuildLoads) {
   }
   std::vector<u8> f = LayOut({{1, 0, 1000, ints}, {3, 1, 0, image}});
   game.Write("savech/WINSAVE.SD", f);  // spelt as a Windows folder may hold it
-  LoadScript("global int a[3]\n*SYSTEM_START\nload file=\"winsave\", dno=1, var=a[]\n"
-             "load file=\"winsave\", dno=3, layer=\"W0/pic\"\n");
+  LoadScript(
+      "global int a[3]\n*SYSTEM_START\nload file=\"winsave\", dno=1, var=a[]\n"
+      "load file=\"winsave\", dno=3, layer=\"W0/pic\"\n");
   MakePicture("W0/pic", 4, 4, 3);
   ASSERT_EQ(Run(0), 0) << g_ErrLastText;
   ASSERT_EQ(Run(1), 0) << g_ErrLastText;
@@ -455,11 +475,12 @@ TEST_F(SaveTest, AFileLaidOutByA32BitBuildLoads) {
 }
 
 TEST_F(SaveTest, DamagedFilesNeverCrashAndChangeNothingHalfway) {
-  LoadScript("global int a[4]\nglobal str t[3]\nglobal float g[2]\nglobal float h\nglobal str s\n*SYSTEM_START\n"
-             "save dno=1, var=a[]\nsave dno=2, var=t[]\nsave dno=3, float1=1\nsave dno=4, layer=\"W0/pic\"\n"
-             "save dno=5, var=s\nsave file=\"good\"\n"
-             "load file=\"bad\", dno=1, var=a[]\nload file=\"bad\", dno=2, var=t[]\nload file=\"bad\", dno=3\n"
-             "load file=\"bad\", dno=4, layer=\"W0/pic\"\nload file=\"bad\", dno=5, var=s\nload file=\"bad\", dno=1024\n");
+  LoadScript(
+      "global int a[4]\nglobal str t[3]\nglobal float g[2]\nglobal float h\nglobal str s\n*SYSTEM_START\n"
+      "save dno=1, var=a[]\nsave dno=2, var=t[]\nsave dno=3, float1=1\nsave dno=4, layer=\"W0/pic\"\n"
+      "save dno=5, var=s\nsave file=\"good\"\n"
+      "load file=\"bad\", dno=1, var=a[]\nload file=\"bad\", dno=2, var=t[]\nload file=\"bad\", dno=3\n"
+      "load file=\"bad\", dno=4, layer=\"W0/pic\"\nload file=\"bad\", dno=5, var=s\nload file=\"bad\", dno=1024\n");
   MakePicture("W0/pic", 3, 2, 4);
   const std::vector<u8> saved_picture = Pixels("W0/pic");
   auto set = [](bool saved) {

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "core/err.h"
+#include "core/sys.h"
+#include "core/usererr.h"
 #include "kit/cmddefs.h"
 #include "kit/script_compiler.h"
 #include "kit/script_files.h"
@@ -16,10 +19,7 @@
 #include "script/expr.h"
 #include "script/script.h"
 #include "script/task.h"
-#include "core/usererr.h"
 #include "script/var.h"
-#include "core/err.h"
-#include "core/sys.h"
 #include "script_test_util.h"
 
 // A malloc'd copy of bytes, as the file readers hand images over.
@@ -31,9 +31,7 @@ inline u8* TestOwn(const std::vector<u8>& bytes) {
 
 // Error texts of the form "E<code>|arg|arg|..." with up to five arguments, so a test sees the
 // code and every argument in order.
-inline void TestErrTextsWithArgs(std::initializer_list<i32> codes) {
-  TestErrTextsSuffixed(codes, "|%s|%s|%d|%d|%d");
-}
+inline void TestErrTextsWithArgs(std::initializer_list<i32> codes) { TestErrTextsSuffixed(codes, "|%s|%s|%d|%d|%d"); }
 
 inline bool TestRaised(i32 code) { return g_ErrLastText.find("E" + std::to_string(code)) != std::string::npos; }
 

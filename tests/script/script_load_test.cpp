@@ -29,8 +29,8 @@ struct LoadTest : ::testing::Test {
   void TearDown() override { w.Close(); }
   // Texts naming each code with its first argument.
   static void Texts() {
-    TestErrTextsWithArgs({ERR_SCRIPT_FORMAT, ERR_SCRIPT_FILE_NUMBER, ERR_VAR_DEF_ID, ERR_LABEL_MISSING, ERR_CMD_UNDEFINED,
-                          ERR_OUT_OF_MEMORY, ERR_VAR_TOO_FEW, ERR_EXPR_BAD_CODE});
+    TestErrTextsWithArgs({ERR_SCRIPT_FORMAT, ERR_SCRIPT_FILE_NUMBER, ERR_VAR_DEF_ID, ERR_LABEL_MISSING,
+                          ERR_CMD_UNDEFINED, ERR_OUT_OF_MEMORY, ERR_VAR_TOO_FEW, ERR_EXPR_BAD_CODE});
   }
   static void ClearErr() {
     ErrReset();
@@ -106,8 +106,8 @@ TEST_F(LoadTest, CommandDefinitionsBeyondTheTableAndDamagedOnes) {
   Bytes good = KitCmdDefsBuild();
   Bytes huge_count = good;
   KitPatchU32(huge_count, SCRIPT_HEADER_COUNT_AT, 0x7FFFFFFF);
-  for (const Bytes& b : {KitCmdDefsBuildFrom(bad_class), KitCmdDefsBuildFrom(bad_kind), Bytes(good.begin(), good.end() - 1),
-                         huge_count, Bytes(good.begin(), good.begin() + 40)}) {
+  for (const Bytes& b : {KitCmdDefsBuildFrom(bad_class), KitCmdDefsBuildFrom(bad_kind),
+                         Bytes(good.begin(), good.end() - 1), huge_count, Bytes(good.begin(), good.begin() + 40)}) {
     ClearErr();
     EXPECT_EQ(Parse(ScriptParseCommandDefs, b), -1);
     EXPECT_TRUE(BadFile(kScriptCmdDefFile)) << g_ErrLastText;
@@ -161,7 +161,8 @@ TEST_F(LoadTest, VariableDefinitionsByGroup) {
   std::vector<KitVarDef> defs(5);
   defs[0] = {VARDEF_GROUP_GLOBAL, 2, 0, 1000, 1, {2, 3}, -7, 0.0, {}};
   defs[1] = {VARDEF_GROUP_GLOBAL2, 1, 0, 1001, 2, {}, 0, 1.25, {}};
-  defs[2] = {VARDEF_GROUP_GLOBAL, 1, 0, 1002, 3, {2}, 0, 0.0, Cat(Cat(KitCodeStr("ab"), KitCodeStr("cd")), KitCodeOp('+'))};
+  defs[2] = {
+      VARDEF_GROUP_GLOBAL, 1, 0, 1002, 3, {2}, 0, 0.0, Cat(Cat(KitCodeStr("ab"), KitCodeStr("cd")), KitCodeOp('+'))};
   defs[3] = {VARDEF_GROUP_FILE, 1, 1, 1003, 1, {}, 11, 0.0, {}};
   defs[4] = {VARDEF_GROUP_FILE, 1, 2, 1004, 1, {}, 12, 0.0, {}};
   ASSERT_EQ(Parse(ScriptParseVarDefs, KitVarDefsBuild(defs)), 0);
@@ -211,7 +212,8 @@ TEST_F(LoadTest, VariableDefinitionFailures) {
 
 TEST_F(LoadTest, LabelsAreFoundThroughTheirBuckets) {
   std::vector<KitLabel> labels;
-  for (int i = 0; i < 500; i++) labels.push_back({"L" + std::to_string(i), static_cast<u32>(i), static_cast<u16>(i % 3), 1, 2});
+  for (int i = 0; i < 500; i++)
+    labels.push_back({"L" + std::to_string(i), static_cast<u32>(i), static_cast<u16>(i % 3), 1, 2});
   ASSERT_EQ(Parse(ScriptParseLabels, KitLabelsBuild(labels)), 0);
   EXPECT_EQ(g_LabelCount, 500u);
   for (int i = 0; i < 500; i += 37) {
@@ -297,8 +299,10 @@ TEST_F(LoadTest, RunningLinesOfUnbuiltUndefinedAndNopSlots) {
   // A slot whose command is not built, made so for the test whatever the table holds.
   const TaskLineHandler kept = g_CmdHandlers[24];
   g_CmdHandlers[24] = CmdNotBuilt;
-  const i32 bound = w.Bind(0, {{24, 0, {}, 40, -1}, {17, 0, {}, 41, -1}, {250, 0, {}, 42, -1},
-                       {9, 0, {TestArg(0, std::vector<u8>{'Q', 0, 0})}, 43, -1}});
+  const i32 bound = w.Bind(0, {{24, 0, {}, 40, -1},
+                               {17, 0, {}, 41, -1},
+                               {250, 0, {}, 42, -1},
+                               {9, 0, {TestArg(0, std::vector<u8>{'Q', 0, 0})}, 43, -1}});
   g_CmdHandlers[24] = kept;
   ASSERT_EQ(bound, 1);
   Texts();
@@ -408,8 +412,10 @@ TEST_F(LoadTest, CallLabelsPastSixteenBitsResolveAtRunTime) {
             1);
   const ScriptFileRecord* rec = g_ScriptFiles[0];
   EXPECT_EQ(ArgCallLabel(rec->arg_records[0]), 0) << "no truncated index in the 16-bit field";
-  EXPECT_EQ(ArgCallLabel(rec->arg_records[1]), static_cast<u16>(ScriptFindLabel(low.c_str(), static_cast<u32>(low.size()))));
-  EXPECT_EQ(rec->arg_records[2]->size, SCRIPT_JUMP_RESOLVED + static_cast<u32>(ScriptFindLabel(high.c_str(), static_cast<u32>(high.size()))));
+  EXPECT_EQ(ArgCallLabel(rec->arg_records[1]),
+            static_cast<u16>(ScriptFindLabel(low.c_str(), static_cast<u32>(low.size()))));
+  EXPECT_EQ(rec->arg_records[2]->size,
+            SCRIPT_JUMP_RESOLVED + static_cast<u32>(ScriptFindLabel(high.c_str(), static_cast<u32>(high.size()))));
 }
 
 TEST_F(LoadTest, BodiesAreUnscrambledWithTheScriptKey) {
@@ -421,9 +427,11 @@ TEST_F(LoadTest, BodiesAreUnscrambledWithTheScriptKey) {
   ASSERT_EQ(plain.size(), scrambled.size());
   // Each of the four areas is scrambled with the key restarted at its own first byte.
   size_t at = BODY_HEADER_SIZE;
-  for (size_t field : {size_t(BODY_CMD_SIZE_AT), size_t(BODY_ARG_SIZE_AT), size_t(BODY_EXPR_SIZE_AT), size_t(BODY_LINENO_SIZE_AT)}) {
+  for (size_t field :
+       {size_t(BODY_CMD_SIZE_AT), size_t(BODY_ARG_SIZE_AT), size_t(BODY_EXPR_SIZE_AT), size_t(BODY_LINENO_SIZE_AT)}) {
     u32 size = static_cast<u32>(plain[field] | plain[field + 1] << 8 | plain[field + 2] << 16 | plain[field + 3] << 24);
-    for (u32 i = 0; i < size; i++) ASSERT_EQ(scrambled[at + i], plain[at + i] ^ key[i % 4]) << "area at " << at << " byte " << i;
+    for (u32 i = 0; i < size; i++)
+      ASSERT_EQ(scrambled[at + i], plain[at + i] ^ key[i % 4]) << "area at " << at << " byte " << i;
     at += size;
   }
   EXPECT_EQ(at, plain.size());

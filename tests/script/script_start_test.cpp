@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "shell/startup.h"
+#include "core/obj.h"
+#include "core/pack.h"
 #include "kit/build.h"
 #include "kit/script_compiler.h"
-#include "core/obj.h"
 #include "script_fixture.h"
-#include "core/pack.h"
+#include "shell/startup.h"
 #include "support/game_folder.h"
 
 namespace {
@@ -160,7 +160,8 @@ TEST_F(ScriptStartTest, DamagedFilesStopStartUpWithTheFormatError) {
   std::vector<u8> bad(40, 0xFF);
   game.Write("chbin/zpt00000.zbn", bad);
   EXPECT_NE(ScriptLoadAll(), 0);
-  EXPECT_NE(Shown().find("[chbin\\zpt00000.zbn]\nコンパイル済みスクリプトの形式が正しくありません"), std::string::npos) << Shown();
+  EXPECT_NE(Shown().find("[chbin\\zpt00000.zbn]\nコンパイル済みスクリプトの形式が正しくありません"), std::string::npos)
+      << Shown();
   ErrReset();
   game.Write("chbin/zpt.zbn", KitVarSlotsBuild(1000, 0, 492));
   EXPECT_NE(ScriptLoadAll(), 0);
@@ -173,6 +174,7 @@ TEST_F(ScriptStartTest, AStartLabelBeyondItsFileIsRefused) {
   std::vector<u8> labels = KitLabelsBuild({{"SYSTEM_START", 99, 0, 0, 0}, {"BOOT", 0, 0, 0, 0}});
   game.Write("chbin/zpl.zbn", labels);
   EXPECT_NE(ScriptLoadAll(), 0);
-  EXPECT_NE(Shown().find("[chbin\\zpt00000.zbn]\nコンパイル済みスクリプトの形式が正しくありません"), std::string::npos) << Shown();
+  EXPECT_NE(Shown().find("[chbin\\zpt00000.zbn]\nコンパイル済みスクリプトの形式が正しくありません"), std::string::npos)
+      << Shown();
   EXPECT_EQ(System()->handlers[1], nullptr);
 }

@@ -6,10 +6,10 @@
 #include <initializer_list>
 #include <string>
 
-#include "core/usererr.h"
-#include "script/var.h"
 #include "core/err.h"
 #include "core/sys.h"
+#include "core/usererr.h"
+#include "script/var.h"
 
 // Gives each listed code the text "E<code>" followed by suffix, so g_ErrLastText names the
 // raised code and the arguments the suffix's conversions take.

@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "shell/startup.h"
+#include "core/obj.h"
+#include "core/pack.h"
 #include "kit/build.h"
 #include "kit/script_compiler.h"
 #include "platform/platform.h"
-#include "core/obj.h"
 #include "script_fixture.h"
 #include "shell/frame.h"
-#include "core/pack.h"
+#include "shell/startup.h"
 #include "support/game_folder.h"
 
 namespace {
@@ -157,8 +157,10 @@ TEST_F(TaskTest, StateStringRoundTripsAndRejectsDamage) {
   std::string long_name = good.substr(0, good.size() - 1);
   std::string other_name = good;
   other_name.back() = 'x';
-  std::vector<std::string> damaged = {"", "junk", std::string("\x01\x02\x03\x04\x05\x06\x07\x09", 8) + good.substr(8),
-                                      depth64, bad_letter, long_name, good + "s", other_name};
+  std::vector<std::string> damaged = {
+      "",         "junk",     std::string("\x01\x02\x03\x04\x05\x06\x07\x09", 8) + good.substr(8),
+      depth64,    bad_letter, long_name,
+      good + "s", other_name};
   for (size_t cut = 9; cut < good.size(); cut += 7) damaged.push_back(good.substr(0, cut));
   for (const std::string& d : damaged) {
     ErrReset();

@@ -30,9 +30,15 @@ struct VarTest : ::testing::Test {
 };
 
 TEST_F(VarTest, EveryTypeWithZeroToEightDimensions) {
-  const std::vector<std::vector<u32>> shapes = {
-      {}, {5}, {3, 4}, {2, 3, 4}, {2, 2, 2, 2}, {1, 2, 1, 3, 2}, {2, 1, 2, 1, 2, 1}, {1, 1, 1, 1, 1, 1, 7},
-      {2, 2, 2, 2, 2, 2, 2, 2}};
+  const std::vector<std::vector<u32>> shapes = {{},
+                                                {5},
+                                                {3, 4},
+                                                {2, 3, 4},
+                                                {2, 2, 2, 2},
+                                                {1, 2, 1, 3, 2},
+                                                {2, 1, 2, 1, 2, 1},
+                                                {1, 1, 1, 1, 1, 1, 7},
+                                                {2, 2, 2, 2, 2, 2, 2, 2}};
   for (const auto& shape : shapes) {
     i64 want = 1;
     for (u32 d : shape) want *= d;
@@ -98,7 +104,9 @@ TEST_F(VarTest, ElementLimitAndOverflowingDimensions) {
       v->dim_count = 0;
       ASSERT_EQ(VarTypeString(ID, "old", 3), 0);
       v->dim_count = static_cast<i8>(c.dims.size());
-      i32 r = type == VAR_TYPE_INT ? VarTypeInt(ID, 1) : type == VAR_TYPE_FLOAT ? VarTypeFloat(ID, 1.0) : VarTypeString(ID, "s", 1);
+      i32 r = type == VAR_TYPE_INT     ? VarTypeInt(ID, 1)
+              : type == VAR_TYPE_FLOAT ? VarTypeFloat(ID, 1.0)
+                                       : VarTypeString(ID, "s", 1);
       EXPECT_EQ(r, -1);
       EXPECT_EQ(g_ErrLastText, TestErr(c.code, c.code == ERR_VAR_TOO_MANY ? "4000000" : ""));
       EXPECT_EQ(v->type, type);
@@ -139,8 +147,17 @@ TEST_F(VarTest, FloatToIntegerConversionIsDefined) {
     double in;
     i64 want;
   } cases[] = {
-      {3.9, 3}, {-3.9, -3}, {0.999, 0}, {-0.0, 0}, {std::nan(""), 0}, {inf, INT64_MAX}, {-inf, INT64_MIN},
-      {1e300, INT64_MAX}, {-1e300, INT64_MIN}, {9223372036854775807.0, INT64_MAX}, {-9223372036854775808.0, INT64_MIN},
+      {3.9, 3},
+      {-3.9, -3},
+      {0.999, 0},
+      {-0.0, 0},
+      {std::nan(""), 0},
+      {inf, INT64_MAX},
+      {-inf, INT64_MIN},
+      {1e300, INT64_MAX},
+      {-1e300, INT64_MIN},
+      {9223372036854775807.0, INT64_MAX},
+      {-9223372036854775808.0, INT64_MIN},
       {4503599627370496.5, 4503599627370496},
   };
   for (const auto& c : cases) {
@@ -265,7 +282,7 @@ TEST_F(VarTest, KeyCounterRule) {
     i64 value;
     i64 want;
   } cases[] = {
-      {INPUT_STATE_UP, 5, 0}, {INPUT_STATE_UP, -5, -5}, {INPUT_STATE_UP, 0, 0},
+      {INPUT_STATE_UP, 5, 0},   {INPUT_STATE_UP, -5, -5},  {INPUT_STATE_UP, 0, 0},
       {INPUT_STATE_HELD, 5, 5}, {INPUT_STATE_HELD, -5, 0}, {INPUT_STATE_HELD, 0, 0},
   };
   for (const auto& c : cases) {

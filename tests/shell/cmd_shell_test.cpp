@@ -1,12 +1,12 @@
 // Commands whose bodies live in the font and input modules, run from compiled lines.
 #include <gtest/gtest.h>
 
-#include "shell/startup.h"
+#include "core/obj.h"
 #include "kit/script_compiler.h"
 #include "layer/font.h"
-#include "core/obj.h"
 #include "script/script_fixture.h"
 #include "shell/input.h"
+#include "shell/startup.h"
 
 namespace {
 
@@ -18,9 +18,7 @@ struct CmdShellTest : ::testing::Test {
     FontReset();
   }
   // Compiles one file, loads its tables and binds its body to the test thread.
-  void Load(const std::string& text) {
-    w.LoadCompiled(text);
-  }
+  void Load(const std::string& text) { w.LoadCompiled(text); }
 };
 
 }  // namespace
@@ -44,8 +42,9 @@ TEST_F(CmdShellTest, CursorCommandSetsTheDelay) {
 }
 
 TEST_F(CmdShellTest, FontInfoStoresIntoTheNamedVariable) {
-  Load("global int r = -1\nglobal str name\n*SYSTEM_START\nfont slot=0, width=24\nfont_info width=1, result=r\n"
-       "font_info zero=1, result=r\n");
+  Load(
+      "global int r = -1\nglobal str name\n*SYSTEM_START\nfont slot=0, width=24\nfont_info width=1, result=r\n"
+      "font_info zero=1, result=r\n");
   ASSERT_EQ(w.Run(0), 0);
   ASSERT_EQ(w.Run(1), 0);
   EXPECT_EQ(VarGetIntElement(1000, 0), 24);

@@ -15,13 +15,13 @@
 #include <thread>
 #include <vector>
 
+#include "core/err.h"
+#include "core/pack.h"
+#include "core/sys.h"
 #include "platform/file.h"
 #include "platform/platform.h"
 #include "platform/video.h"
 #include "shell/complink.h"
-#include "core/err.h"
-#include "core/sys.h"
-#include "core/pack.h"
 #include "shell/startup.h"
 
 namespace fs = std::filesystem;

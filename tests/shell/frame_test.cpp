@@ -2,14 +2,14 @@
 
 #include <vector>
 
-#include "platform/platform.h"
-#include "shell/frame.h"
-#include "display/gpu.h"
-#include "script/save.h"
-#include "shell/menu.h"
-#include "sound/movie.h"
 #include "core/sys.h"
+#include "display/gpu.h"
+#include "platform/platform.h"
+#include "script/save.h"
+#include "shell/frame.h"
+#include "shell/menu.h"
 #include "shell/window.h"
+#include "sound/movie.h"
 
 namespace {
 
@@ -54,11 +54,11 @@ TEST_F(FrameTest, LatenessSkipsOnlyBeyondThreePeriodsAndDropsStalls) {
     u8 skip;
     u32 lag;  // how far the next schedule lies ahead of now
   } cases[] = {
-      {40, 1, 0, 23},   // lag 23 < 3 periods
-      {70, 1, 1, 53},   // lag 53 >= 51
-      {70, 0, 0, 53},   // skipping not allowed
-      {300, 1, 0, 0},   // a stall: the lag is dropped and nothing skips
-      {267, 1, 0, 0},   // lag exactly 250 is dropped too
+      {40, 1, 0, 23},  // lag 23 < 3 periods
+      {70, 1, 1, 53},  // lag 53 >= 51
+      {70, 0, 0, 53},  // skipping not allowed
+      {300, 1, 0, 0},  // a stall: the lag is dropped and nothing skips
+      {267, 1, 0, 0},  // lag exactly 250 is dropped too
       {266, 1, 1, 249},
   };
   for (const Case& c : cases) {

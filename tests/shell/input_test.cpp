@@ -2,16 +2,16 @@
 
 #include <vector>
 
+#include "display/gpu.h"
 #include "display/present.h"
 #include "platform/input.h"
 #include "platform/platform.h"
+#include "script/save.h"
 #include "shell/frame.h"
 #include "shell/input.h"
-#include "display/gpu.h"
-#include "script/save.h"
 #include "shell/menu.h"
-#include "sound/movie.h"
 #include "shell/window.h"
+#include "sound/movie.h"
 
 namespace {
 
@@ -110,7 +110,7 @@ TEST_F(InputTest, HeldThreeFramesCountsUpThenDownWithOnePress) {
   } cases[] = {
       {VK_A, VK_A},
       {VK_RETURN, VK_RETURN},
-      {VK_F24, VK_F24},           // the last key of the table's F-key block
+      {VK_F24, VK_F24},  // the last key of the table's F-key block
       {VK_LSHIFT, VK_LSHIFT},
       {VK_LSHIFT, VK_SHIFT},      // either shift key holds VK_SHIFT
       {VK_SPACE, INPUT_KEY_ANY},  // and every keyboard key the any-key
@@ -246,10 +246,10 @@ TEST_F(InputTest, CursorInGamePixelsWithOutsideFlagsForAScaledWindow) {
       {100, 60, 0, 0, 0, 0},
       {100 + 1279, 60 + 959, 639, 479, 0, 0},
       {100 + 640, 60 + 480, 320, 240, 0, 0},
-      {99, 60, -1, 0, 1, 0},             // in the left band
-      {100, 59, 0, -1, 1, 0},            // in the top band
-      {0, 0, -50, -30, 1, 0},            // the client's corner is the band's corner
-      {-1, 60, -51, 0, 1, 1},            // left of the client area
+      {99, 60, -1, 0, 1, 0},   // in the left band
+      {100, 59, 0, -1, 1, 0},  // in the top band
+      {0, 0, -50, -30, 1, 0},  // the client's corner is the band's corner
+      {-1, 60, -51, 0, 1, 1},  // left of the client area
       {100 + 1280 + 99, 60, 689, 0, 1, 0},
       {100 + 1280 + 101, 60, 690, 0, 1, 1},
   };
@@ -414,9 +414,8 @@ TEST_F(InputTest, CursorCommandMovesTheCursorAndPicksShapes) {
   struct Case {
     i64 value;
     i32 shape;
-  } shapes[] = {{1, PLAT_CURSOR_IBEAM}, {11, PLAT_CURSOR_HAND}, {13, PLAT_CURSOR_HELP},
-                {0, PLAT_CURSOR_ARROW}, {14, PLAT_CURSOR_ARROW}, {-5, PLAT_CURSOR_ARROW},
-                {1LL << 40, PLAT_CURSOR_ARROW}};
+  } shapes[] = {{1, PLAT_CURSOR_IBEAM},  {11, PLAT_CURSOR_HAND},  {13, PLAT_CURSOR_HELP},        {0, PLAT_CURSOR_ARROW},
+                {14, PLAT_CURSOR_ARROW}, {-5, PLAT_CURSOR_ARROW}, {1LL << 40, PLAT_CURSOR_ARROW}};
   for (const Case& c : shapes) {
     CmdArgRecord a = Args({{7, c.value}});
     InputCursorSet(&a);

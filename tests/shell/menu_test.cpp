@@ -103,7 +103,8 @@ TEST_F(MenuTest, AtMost127SubmenusASetAndTheRestStops) {
     EXPECT_EQ(WinMenuBuildItems(MENU_SET_BAR, WinMenuFind("big")), c.want) << c.folders;
     EXPECT_LE(m.counter, MENU_SET_SIZE);
     // What was built stays: every stored submenu is a menu.
-    for (i32 i = 1; i < m.counter && i < MENU_SET_SIZE; i++) EXPECT_TRUE(PlatMenuExists(m.handle[MENU_SET_BAR][i])) << i;
+    for (i32 i = 1; i < m.counter && i < MENU_SET_SIZE; i++)
+      EXPECT_TRUE(PlatMenuExists(m.handle[MENU_SET_BAR][i])) << i;
     EXPECT_EQ(PlatMenuItemCount(m.handle[MENU_SET_BAR][0]), std::min(c.folders, 127));
     w.Close();
     SysObjReset();
@@ -130,14 +131,17 @@ TEST_F(MenuTest, OrderArithmeticNeverTraps) {
     i64 value;
     i64 want;
   } cases[] = {
-      {5, ARG_OP_SET, -3, -3},           {5, ARG_OP_ADD, 2, 7},
-      {5, ARG_OP_ADD, -10, -5},          // "+=" is not raised to 1
-      {5, ARG_OP_SUB, 10, 1},            {5, ARG_OP_MUL, 0, 1},
+      {5, ARG_OP_SET, -3, -3},
+      {5, ARG_OP_ADD, 2, 7},
+      {5, ARG_OP_ADD, -10, -5},  // "+=" is not raised to 1
+      {5, ARG_OP_SUB, 10, 1},
+      {5, ARG_OP_MUL, 0, 1},
       {INT64_MAX, ARG_OP_MUL, 3, INT64_MAX - 2},  // wraps as the machine does
-      {INT64_MAX, ARG_OP_MUL, 2, 1},     // wraps below 1
-      {INT64_MIN, ARG_OP_DIV, -1, 1},    // the one quotient that does not fit
-      {7, ARG_OP_DIV, 0, 7},             // a zero divisor leaves it
-      {7, ARG_OP_DIV, 2, 3},             {INT64_MAX, ARG_OP_ADD, 1, INT64_MIN},
+      {INT64_MAX, ARG_OP_MUL, 2, 1},              // wraps below 1
+      {INT64_MIN, ARG_OP_DIV, -1, 1},             // the one quotient that does not fit
+      {7, ARG_OP_DIV, 0, 7},                      // a zero divisor leaves it
+      {7, ARG_OP_DIV, 2, 3},
+      {INT64_MAX, ARG_OP_ADD, 1, INT64_MIN},
   };
   for (const auto& c : cases)
     EXPECT_EQ(MenuOrderApply(c.order, c.op, c.value), c.want) << c.order << " op " << c.op << " " << c.value;
@@ -146,17 +150,20 @@ TEST_F(MenuTest, OrderArithmeticNeverTraps) {
 TEST_F(MenuTest, ItemCommandsOnTheirEdgeCases) {
   std::string long_text(259, 'a');
   long_text += "\x8a\xbf";  // a two-byte character that no longer fits the 261-byte buffer
-  Build("menu path='n/', text='n', order=1\n"
-        "menu path='n/a', text='A', order=5, id=70000\n"
-        "menu path='n/a', order-=10\n"                              // "-=" below 1 leaves 1
-        "menu path='n/a', check=1\n"                                // changing needs no text or order
-        "menu_info result=r, path='n/a', order=1\n"                 // 4
-        "menu_info result=r, path='n/a', check=1, id=1\n"            // 5: check comes before id
-        "menu_info result=s, path='n/a', text=1\n"                  // 6
-        "menu path='n/a', text='" + long_text + "'\n"               // 7
-        "menu_info result=s, path='n/a', text=1\n"                  // 8
-        "menu_info result=r, path='n/gone', exists=1\n",            // 9
-        4);
+  Build(
+      "menu path='n/', text='n', order=1\n"
+      "menu path='n/a', text='A', order=5, id=70000\n"
+      "menu path='n/a', order-=10\n"                     // "-=" below 1 leaves 1
+      "menu path='n/a', check=1\n"                       // changing needs no text or order
+      "menu_info result=r, path='n/a', order=1\n"        // 4
+      "menu_info result=r, path='n/a', check=1, id=1\n"  // 5: check comes before id
+      "menu_info result=s, path='n/a', text=1\n"         // 6
+      "menu path='n/a', text='" +
+          long_text +
+          "'\n"                                             // 7
+          "menu_info result=s, path='n/a', text=1\n"        // 8
+          "menu_info result=r, path='n/gone', exists=1\n",  // 9
+      4);
   ASSERT_EQ(w.Run(4), 0);
   EXPECT_EQ(VarGetIntElement(1000, 0), 1);
   ASSERT_EQ(w.Run(5), 0);
@@ -184,27 +191,27 @@ TEST_F(MenuTest, ItemCommandsOnTheirEdgeCases) {
 }
 
 TEST_F(MenuTest, DeleteTakesSubtreesButNeverTheRoot) {
-  Build("menu path='d/', text='d', order=1\n"
-        "menu path='d/e/', text='e', order=1\n"
-        "menu path='d/e/x', text='x', order=1\n"
-        "menu path='d/y', text='y', order=2\n"
-        "menu path='keep', text='k', order=3\n"
-        "menu_delete path='/'\n"
-        "menu_delete path=''\n"
-        "menu_delete path='d/y'\n"
-        "menu_delete path='d/'\n"
-        "menu_delete path='d/'\n",
-        10);
+  Build(
+      "menu path='d/', text='d', order=1\n"
+      "menu path='d/e/', text='e', order=1\n"
+      "menu path='d/e/x', text='x', order=1\n"
+      "menu path='d/y', text='y', order=2\n"
+      "menu path='keep', text='k', order=3\n"
+      "menu_delete path='/'\n"
+      "menu_delete path=''\n"
+      "menu_delete path='d/y'\n"
+      "menu_delete path='d/'\n"
+      "menu_delete path='d/'\n",
+      10);
   EXPECT_EQ(ObjFindNode(g_MenuRoot, "d", OBJ_FIND_FOLDER), nullptr);
   EXPECT_NE(ObjFindNode(g_MenuRoot, "keep", OBJ_FIND_ITEM), nullptr) << "the root and its other children stay";
   EXPECT_NE(g_MenuRoot, nullptr);
 }
 
 TEST_F(MenuTest, PopupRequestBuildsSetOneAndEndsAsNothingChosenHeadless) {
-  Build(kTree +
-            std::string("menu_popup path='m/f', show=1\n"   // 11
-                        "menu_popup path='m/f', show=0\n"   // 12: only 1 shows
-                        "menu_popup path='none', show=1\n"),  // 13
+  Build(kTree + std::string("menu_popup path='m/f', show=1\n"     // 11
+                            "menu_popup path='m/f', show=0\n"     // 12: only 1 shows
+                            "menu_popup path='none', show=1\n"),  // 13
         11);
   ASSERT_EQ(w.Run(12), 0);
   EXPECT_EQ(g_PopupMenuRequest.set, 0);
@@ -224,11 +231,12 @@ TEST_F(MenuTest, WindowHideAndQuery) {
   WindowObject* sub = g_WindowObjects[2];
   sub->width = 333;
   StrCopySjis(sub->title, sizeof sub->title, "T2");
-  Load("global int r = -1\nglobal str s = 'x'\n*SYSTEM_START\n"
-       "window_hide index=0\n"                   // 0: the main window cannot be hidden
-       "window_hide index=2\n"                   // 1: not open: nothing
-       "window_info index=2, result=r, width=1\n"  // 2: not open: 0
-       "window_info index=2, result=s, title=1\n");  // 3: not open: ""
+  Load(
+      "global int r = -1\nglobal str s = 'x'\n*SYSTEM_START\n"
+      "window_hide index=0\n"                       // 0: the main window cannot be hidden
+      "window_hide index=2\n"                       // 1: not open: nothing
+      "window_info index=2, result=r, width=1\n"    // 2: not open: 0
+      "window_info index=2, result=s, title=1\n");  // 3: not open: ""
   EXPECT_NE(w.Run(0), 0);
   EXPECT_NE(g_ErrLastText.find("E101330"), std::string::npos) << g_ErrLastText;
   SetErrTexts();

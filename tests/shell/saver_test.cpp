@@ -34,21 +34,21 @@ TEST(SaverSwitches, EachSwitchChoosesItsAction) {
       {{}, SAVER_ABOUT, 0},
       {{"/c"}, SAVER_ABOUT, 0},
       {{"-C"}, SAVER_ABOUT, 0},
-      {{"/c", "12"}, SAVER_RUN, 0},         // c takes no second argument
+      {{"/c", "12"}, SAVER_RUN, 0},  // c takes no second argument
       {{"/a", "7"}, SAVER_END, 0},
-      {{"-A"}, SAVER_RUN, 0},               // a needs its second argument
+      {{"-A"}, SAVER_RUN, 0},  // a needs its second argument
       {{"/p", "4194313"}, SAVER_PREVIEW, 4194313},
       {{"-P", "4294967295"}, SAVER_PREVIEW, 4294967295u},
       {{"/p"}, SAVER_RUN, 0},
       {{"/p", "1", "2"}, SAVER_RUN, 0},
-      {{"/p", "0x400009"}, SAVER_END, 0},   // strictly decimal
+      {{"/p", "0x400009"}, SAVER_END, 0},  // strictly decimal
       {{"/p", "-5"}, SAVER_END, 0},
       {{"/p", "12a"}, SAVER_END, 0},
       {{"/p", ""}, SAVER_END, 0},
       {{"/p", "0"}, SAVER_END, 0},
       {{"/p", "4294967296"}, SAVER_END, 0},  // no window id is that large
       {{"/s"}, SAVER_RUN, 0},
-      {{"-root"}, SAVER_RUN, 0},            // xscreensaver's switch: the game runs
+      {{"-root"}, SAVER_RUN, 0},  // xscreensaver's switch: the game runs
       {{"p", "12"}, SAVER_RUN, 0},
       {{"/"}, SAVER_RUN, 0},
   };
@@ -101,9 +101,15 @@ TEST(SaverPreview, DamagedSizesAreRefusedWithoutReadingPastTheEnd) {
 
 TEST(SaverSwitches, XscreensaverWindowIdIsHexadecimalWithItsPrefix) {
   const std::pair<const char*, u64> cases[] = {
-      {"0x400009", 0x400009},   {"0X1A", 0x1A},         {"0xffffffff", 0xFFFFFFFFu},
-      {"0x", 0},                {"400009", 0},          {"0x40000g", 0},
-      {"0x100000000", 0},       {"", 0},                {" 0x1", 0},
+      {"0x400009", 0x400009},
+      {"0X1A", 0x1A},
+      {"0xffffffff", 0xFFFFFFFFu},
+      {"0x", 0},
+      {"400009", 0},
+      {"0x40000g", 0},
+      {"0x100000000", 0},
+      {"", 0},
+      {" 0x1", 0},
   };
   for (const auto& [text, id] : cases) EXPECT_EQ(WinSaverParseWindowId(text), id) << "'" << text << "'";
 }

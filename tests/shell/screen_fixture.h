@@ -20,13 +20,17 @@ namespace screen_test {
 inline std::vector<std::string> g_Blits;  // "x,y wxh" of each blit
 
 inline void RecordBlit(WindowObject*, const u8*, i32, i32, i32 dx, i32 dy, i32 dw, i32 dh, i32, i32, i32, i32) {
-  g_Blits.push_back(std::to_string(dx) + "," + std::to_string(dy) + " " + std::to_string(dw) + "x" + std::to_string(dh));
+  g_Blits.push_back(std::to_string(dx) + "," + std::to_string(dy) + " " + std::to_string(dw) + "x" +
+                    std::to_string(dh));
 }
 
 // Project texts that show an error's code and arguments.
 inline const char* const kTexts[][2] = {
-    {"101000", "E101000 %s|%s|%d|%d|%d"}, {"101250", "E101250 %s|%s"}, {"101310", "E101310 %s|%s|%d"},
-    {"101320", "E101320 %s"},             {"105210", "E105210"},
+    {"101000", "E101000 %s|%s|%d|%d|%d"},
+    {"101250", "E101250 %s|%s"},
+    {"101310", "E101310 %s|%s|%d"},
+    {"101320", "E101320 %s"},
+    {"105210", "E105210"},
 };
 
 struct ScreenTest : ::testing::Test {

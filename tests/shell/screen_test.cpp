@@ -65,7 +65,8 @@ TEST_F(ScreenTest, OutputSizeChangeRenewsTheBufferAndTooWideEndsTheGame) {
   EXPECT_EQ(Size(g_OutputSize.load()), "9000x900");
   EXPECT_EQ(g_ScaledFrameBuffer, nullptr);
   EXPECT_EQ(g_ScaledFrameBufferSize, 0u);
-  EXPECT_NE(err.find(PlatSjisToUtf8(PlatUtf8ToSjis("ＣＧサイズが大きすぎます。X=9000, Y=900"))), std::string::npos) << err;
+  EXPECT_NE(err.find(PlatSjisToUtf8(PlatUtf8ToSjis("ＣＧサイズが大きすぎます。X=9000, Y=900"))), std::string::npos)
+      << err;
   EXPECT_EQ(g_QuitRequested.load(), 1) << "error 100010 is fatal";
 }
 
@@ -85,15 +86,14 @@ TEST(ScreenModes, SmallestModeOfTheMonitorsAspectThatHoldsTheGameInItsDepth) {
     i32 bits;
     i32 want;  // index into modes, -1 none
   } cases[] = {
-      {{1280, 720}, 32, 6},    // 1440 x 900 (a 24-bit mode counts as 32); 1280 x 800 is 16-bit
-      {{1280, 720}, 16, 8},    // in 16 bits: 1280 x 800
-      {{640, 480}, 32, 6},     // 640 x 400 is too low
-      {{600, 400}, 32, 11},    // exactly the game's height
-      {{1680, 1050}, 32, 3},   // the first of two equal sizes
-      {{1700, 1050}, 32, 1},   // wider than 1680: 1920 x 1200
-      {{2560, 1600}, 32, 0},
-      {{2561, 1600}, 32, -1},  // nothing holds it
-      {{1280, 720}, 8, -1},    // no mode in that depth
+      {{1280, 720}, 32, 6},                           // 1440 x 900 (a 24-bit mode counts as 32); 1280 x 800 is 16-bit
+      {{1280, 720}, 16, 8},                           // in 16 bits: 1280 x 800
+      {{640, 480}, 32, 6},                            // 640 x 400 is too low
+      {{600, 400}, 32, 11},                           // exactly the game's height
+      {{1680, 1050}, 32, 3},                          // the first of two equal sizes
+      {{1700, 1050}, 32, 1},                          // wider than 1680: 1920 x 1200
+      {{2560, 1600}, 32, 0}, {{2561, 1600}, 32, -1},  // nothing holds it
+      {{1280, 720}, 8, -1},                           // no mode in that depth
   };
   for (const Case& c : cases)
     EXPECT_EQ(WinPickDisplayMode(modes, monitor, c.game, c.bits), c.want) << Size(c.game) << " " << c.bits;
@@ -113,19 +113,14 @@ TEST_F(ScreenTest, SizingArithmeticForEachEdgeAndCorner) {
     i32 edge;
     WinRect want;
   } cases[] = {
-      {wide, WIN_EDGE_LEFT, {100, 50, 916, 689}},
-      {wide, WIN_EDGE_RIGHT, {100, 50, 916, 689}},
-      {wide, WIN_EDGE_TOP, {100, 50, 783, 589}},
-      {wide, WIN_EDGE_BOTTOM, {100, 50, 783, 589}},
+      {wide, WIN_EDGE_LEFT, {100, 50, 916, 689}},         {wide, WIN_EDGE_RIGHT, {100, 50, 916, 689}},
+      {wide, WIN_EDGE_TOP, {100, 50, 783, 589}},          {wide, WIN_EDGE_BOTTOM, {100, 50, 783, 589}},
       {wide, WIN_EDGE_TOP_LEFT, {100, -50, 916, 589}},  // dw < 1: the top follows
-      {wide, WIN_EDGE_TOP_RIGHT, {100, -50, 916, 589}},
-      {wide, WIN_EDGE_BOTTOM_LEFT, {100, 50, 916, 689}},
+      {wide, WIN_EDGE_TOP_RIGHT, {100, -50, 916, 589}},   {wide, WIN_EDGE_BOTTOM_LEFT, {100, 50, 916, 689}},
       {wide, WIN_EDGE_BOTTOM_RIGHT, {100, 50, 916, 689}},  // the width grew: the height follows
-      {high, WIN_EDGE_LEFT, {100, 50, 766, 577}},
-      {high, WIN_EDGE_BOTTOM, {100, 50, 916, 689}},
+      {high, WIN_EDGE_LEFT, {100, 50, 766, 577}},         {high, WIN_EDGE_BOTTOM, {100, 50, 916, 689}},
       {high, WIN_EDGE_TOP_LEFT, {-50, 50, 766, 689}},  // dw >= 1: the side edge follows
-      {high, WIN_EDGE_TOP_RIGHT, {100, 50, 916, 689}},
-      {high, WIN_EDGE_BOTTOM_LEFT, {-50, 50, 766, 689}},
+      {high, WIN_EDGE_TOP_RIGHT, {100, 50, 916, 689}},    {high, WIN_EDGE_BOTTOM_LEFT, {-50, 50, 766, 689}},
       {high, WIN_EDGE_BOTTOM_RIGHT, {100, 50, 916, 689}},
   };
   for (const Case& c : cases) {
@@ -151,10 +146,10 @@ TEST_F(ScreenTest, ReportedSizeKeepsTheAspectAndTheMonitor) {
     i32 w, h;
     const char* client;  // what the window is given and what display and output become
   } cases[] = {
-      {800, 500, "800x600"},    // the width was dragged: the height follows
-      {800, 700, "933x700"},    // a corner where the height leads: the width follows
-      {800, 900, "1024x768"},   // 1200 x 900, cut to the 1024 x 768 monitor
-      {640, 900, "1024x768"},   // only the height changed: the width follows, then the monitor cuts
+      {800, 500, "800x600"},   // the width was dragged: the height follows
+      {800, 700, "933x700"},   // a corner where the height leads: the width follows
+      {800, 900, "1024x768"},  // 1200 x 900, cut to the 1024 x 768 monitor
+      {640, 900, "1024x768"},  // only the height changed: the width follows, then the monitor cuts
       {2000, 2000, "1024x768"},
   };
   for (const Case& c : cases) {

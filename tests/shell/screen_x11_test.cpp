@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "shell/startup.h"
 #include "layer/compose_fixture.h"
 #include "platform/video.h"
 #include "shell/screen.h"
+#include "shell/startup.h"
 #include "support/xwd_shot.h"
 
 namespace {
@@ -136,12 +136,12 @@ TEST_F(ScreenX11, FullscreenCentredAndScaledThenBackToOneToOne) {
     u32 colour;
   } probes[] = {
       // Away from the quadrant borders and the picture's edges, where the filter blends.
-      {10, 40, 0xFF0000},   {600, 40, 0xFF0000},   {320, 272, 0xFF0000}, {680, 40, 0x00FF00},
-      {1270, 500, 0x00FF00}, {320, 752, 0x0000FF}, {10, 980, 0x0000FF},  {960, 752, 0xFFFFFF},
-      {1270, 980, 0xFFFFFF},
+      {10, 40, 0xFF0000},   {600, 40, 0xFF0000}, {320, 272, 0xFF0000}, {680, 40, 0x00FF00},   {1270, 500, 0x00FF00},
+      {320, 752, 0x0000FF}, {10, 980, 0x0000FF}, {960, 752, 0xFFFFFF}, {1270, 980, 0xFFFFFF},
   };
   // The filter's 8-bit weights may take a full channel down by one step.
-  for (const Probe& p : probes) EXPECT_TRUE(Near(full.At(p.x, p.y), p.colour)) << p.x << "," << p.y << ": " << full.At(p.x, p.y);
+  for (const Probe& p : probes)
+    EXPECT_TRUE(Near(full.At(p.x, p.y), p.colour)) << p.x << "," << p.y << ": " << full.At(p.x, p.y);
 
   // Back in the window: 1:1 again.
   ASSERT_EQ(WinSetFullscreen(0), 1);

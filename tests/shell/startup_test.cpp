@@ -8,25 +8,25 @@
 #include <string>
 #include <vector>
 
+#include "core/config.h"
+#include "core/err.h"
+#include "core/pack.h"
+#include "core/sys.h"
+#include "display/gpu.h"
 #include "display/present.h"
 #include "kit/config_writer.h"
 #include "platform/file.h"
 #include "platform/platform.h"
 #include "platform/video.h"
 #include "script/cmd.h"
-#include "core/config.h"
-#include "core/err.h"
+#include "script/save.h"
 #include "shell/complink.h"
 #include "shell/frame.h"
-#include "core/pack.h"
-#include "display/gpu.h"
-#include "script/save.h"
 #include "shell/menu.h"
-#include "sound/movie.h"
 #include "shell/startup.h"
-#include "core/sys.h"
 #include "shell/sysinfo.h"
 #include "shell/window.h"
+#include "sound/movie.h"
 #include "support/kit_game.h"
 
 namespace fs = std::filesystem;
@@ -69,9 +69,7 @@ struct StartupTest : ::testing::Test {
     cfg.threaded = threaded;
     ASSERT_EQ(KitProjectConfigWrite((root / "chbin" / "zpcfg.zbn").string(), cfg), 0);
   }
-  static void ResetAll() {
-    SysResetAll();
-  }
+  static void ResetAll() { SysResetAll(); }
   // Parses "zephra GAME ARGS..." and fills the paths, as WinMain does.
   void Prepare(const fs::path& game, std::vector<std::string> args = {}) {
     std::vector<std::string> words{"zephra", game.string()};
@@ -128,7 +126,7 @@ TEST_F(StartupTest, PathsAreWindowsStyleLowerCasedShiftJis) {
   EXPECT_EQ(std::string(g_InstanceName), instance);
   EXPECT_EQ(std::string(g_FolderInstanceName).back(), ':');
   EXPECT_EQ(std::string(g_GameFolderNative), game.string());  // the native spelling keeps its case
-  g_SysStartupFailStep = 2;  // run only the argument copy
+  g_SysStartupFailStep = 2;                                   // run only the argument copy
   EXPECT_EQ(SysStartup(), -1);
   EXPECT_EQ(g_ExtraArgCount, 1);
   EXPECT_EQ(std::string(g_ExtraArgs[0]), std::string(g_ExePath));
@@ -143,7 +141,8 @@ TEST_F(StartupTest, GameArgumentIsAFolderABundleFileOrMissing) {
   EXPECT_TRUE(std::string(g_ExePath).ends_with("\\g\\game.bundle"));
   EXPECT_TRUE(std::string(g_ExeFolder).ends_with("\\g\\"));
   // A relaunch starts zephra again on the same game.
-  EXPECT_EQ(SysRelaunchCommand(), (std::vector<std::string>{PlatExecutablePath(), (root / "g" / "Game.Bundle").string()}));
+  EXPECT_EQ(SysRelaunchCommand(),
+            (std::vector<std::string>{PlatExecutablePath(), (root / "g" / "Game.Bundle").string()}));
 
   // A first word that names nothing and looks like a switch belongs to a game in this folder.
   ASSERT_TRUE(PlatSetCurrentFolder((root / "g").string()));

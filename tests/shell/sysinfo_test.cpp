@@ -1,20 +1,19 @@
 #include <gtest/gtest.h>
 
-#include "platform/video.h"
 #include "core/config.h"
 #include "display/gpu.h"
+#include "platform/video.h"
 #include "script/save.h"
 #include "shell/menu.h"
-#include "sound/movie.h"
 #include "shell/sysinfo.h"
+#include "sound/movie.h"
 
 TEST(SysInfo, OsCodesByBuildNumber) {
   struct Case {
     u32 build;
     u8 code;
-  } cases[] = {{950, 1},     {1381, 13},   {1998, 20},   {2195, 40},   {2250, 45}, {2600, 50},
-               {5743, 65},   {6002, 70},   {7600, 80},   {9600, 91},   {19043, 100},
-               {22000, 255}, {0, 255},     {1, 255}};
+  } cases[] = {{950, 1},   {1381, 13}, {1998, 20}, {2195, 40},   {2250, 45},   {2600, 50}, {5743, 65},
+               {6002, 70}, {7600, 80}, {9600, 91}, {19043, 100}, {22000, 255}, {0, 255},   {1, 255}};
   for (const Case& c : cases) EXPECT_EQ(SysOsCodeFromBuild(c.build), c.code) << c.build;
   // This platform reports the newest known Windows, which start-up treats as Vista or later.
   EXPECT_EQ(static_cast<u8>(SysOsVersionCode()), 100);
@@ -25,8 +24,8 @@ TEST(SysInfo, WorkerCountIsClampedInAFullInteger) {
     i64 cpus;
     i32 setting;
     i8 workers;
-  } cases[] = {{8, 4, 4}, {1, 4, 1}, {2, 4, 2}, {0, 4, 1}, {128, 4, 4}, {255, 1, 4},
-               {1000, 4, 4}, {8, 0, 1}, {1, 0, 1}, {300, 0, 1}};
+  } cases[] = {{8, 4, 4},   {1, 4, 1},    {2, 4, 2}, {0, 4, 1}, {128, 4, 4},
+               {255, 1, 4}, {1000, 4, 4}, {8, 0, 1}, {1, 0, 1}, {300, 0, 1}};
   for (const Case& c : cases) EXPECT_EQ(SysWorkerCountFor(c.cpus, c.setting), c.workers) << c.cpus << "/" << c.setting;
 }
 
@@ -34,9 +33,11 @@ TEST(SysInfo, SoundFormatNamesTakeTheBestFormat) {
   struct Case {
     u32 mask;
     const char* name;
-  } cases[] = {{0xFFF, "44.1kHz(16-bit)"}, {0x800, "44.1kHz(16-bit)"}, {0x100, "44.1kHz(8-bit)"},
-               {0x0C0, "22.05kHz(16-bit)"}, {0x010, "22.05kHz,(8-bit)"}, {0x008, "11.025kHz(16-bit)"},
-               {0x002, "11.025kHz(8-bit)"}, {0, "Disable"}, {0x1000, "Disable"}};
+  } cases[] = {{0xFFF, "44.1kHz(16-bit)"},  {0x800, "44.1kHz(16-bit)"},
+               {0x100, "44.1kHz(8-bit)"},   {0x0C0, "22.05kHz(16-bit)"},
+               {0x010, "22.05kHz,(8-bit)"}, {0x008, "11.025kHz(16-bit)"},
+               {0x002, "11.025kHz(8-bit)"}, {0, "Disable"},
+               {0x1000, "Disable"}};
   for (const Case& c : cases) EXPECT_STREQ(SysSoundFormatName(c.mask), c.name) << c.mask;
   EXPECT_STREQ(SysSoundFormatName(SysSoundFormatMask(48000, 2, 16)), "44.1kHz(16-bit)");
   EXPECT_STREQ(SysSoundFormatName(SysSoundFormatMask(22050, 1, 8)), "22.05kHz,(8-bit)");

@@ -99,8 +99,7 @@ struct TrayTest : CmdGameTest {
       g_object_unref(bus);
     }
     if (ctx) {
-      while (g_main_context_iteration(ctx, FALSE)) {
-      }
+      while (g_main_context_iteration(ctx, FALSE)) {}
       g_main_context_pop_thread_default(ctx);
       g_main_context_unref(ctx);
     }
@@ -112,17 +111,17 @@ struct TrayTest : CmdGameTest {
   template <typename F>
   bool Until(F done) {
     for (int i = 0; i < 1000; i++) {
-      while (g_main_context_iteration(ctx, FALSE)) {
-      }
+      while (g_main_context_iteration(ctx, FALSE)) {}
       if (done()) return true;
       g_usleep(10000);
     }
     return false;
   }
   GVariant* Property(const std::string& item, const char* name) {
-    GVariant* r = g_dbus_connection_call_sync(bus, item.c_str(), "/StatusNotifierItem", "org.freedesktop.DBus.Properties",
-                                              "Get", g_variant_new("(ss)", "org.kde.StatusNotifierItem", name),
-                                              G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    GVariant* r =
+        g_dbus_connection_call_sync(bus, item.c_str(), "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
+                                    g_variant_new("(ss)", "org.kde.StatusNotifierItem", name), G_VARIANT_TYPE("(v)"),
+                                    G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
     if (!r) return nullptr;
     GVariant* v = nullptr;
     g_variant_get(r, "(v)", &v);
@@ -130,9 +129,9 @@ struct TrayTest : CmdGameTest {
     return v;
   }
   bool HasOwner(const std::string& name) {
-    GVariant* r = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                              "org.freedesktop.DBus", "NameHasOwner", g_variant_new("(s)", name.c_str()),
-                                              G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    GVariant* r = g_dbus_connection_call_sync(
+        bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+        g_variant_new("(s)", name.c_str()), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
     gboolean has = FALSE;
     if (r) {
       g_variant_get(r, "(b)", &has);
@@ -152,11 +151,12 @@ TEST_F(TrayTest, RegisteredWithTipAndPixelsOpensItsMenuAtThePointAndGoes) {
     const u8 px[4] = {static_cast<u8>(i), 0x20, 0x40, static_cast<u8>(255 - i)};  // B, G, R, A
     std::memcpy(r->pixels + i * 4, px, 4);
   }
-  Load(PlatUtf8ToSjis("*SYSTEM_START\n"
-                      "menu path='tm/', text='tm', order=1\n"
-                      "menu path='tm/quit', text='終了', order=1, id=77\n"
-                      "tray show=1, tip='ヒント', icon='W0/ico', menu='tm'\n"
-                      "tray show=0\n"));
+  Load(
+      PlatUtf8ToSjis("*SYSTEM_START\n"
+                     "menu path='tm/', text='tm', order=1\n"
+                     "menu path='tm/quit', text='終了', order=1, id=77\n"
+                     "tray show=1, tip='ヒント', icon='W0/ico', menu='tm'\n"
+                     "tray show=0\n"));
   RunAll(0, 2);
   const std::string name = "org.kde.StatusNotifierItem-" + std::to_string(getpid()) + "-1";
   ASSERT_TRUE(Until([&] { return g_Registered == name; })) << "registered: '" << g_Registered << "'";

@@ -5,16 +5,16 @@
 #include <tuple>
 
 #include "core/config.h"
-#include "platform/platform.h"
 #include "core/obj.h"
+#include "platform/platform.h"
+#include "script/script_test_util.h"
 #include "script/task.h"
 #include "script/var.h"
-#include "shell/var_sources.h"
-#include "script/script_test_util.h"
 #include "shell/frame.h"
 #include "shell/input.h"
 #include "shell/startup.h"
 #include "shell/sysinfo.h"
+#include "shell/var_sources.h"
 #include "shell/window.h"
 #include "sound/sound_thread.h"
 
@@ -104,9 +104,9 @@ TEST_F(VarSysTest, EngineStateOfTheShell) {
   const struct {
     i64 id, element, want;
   } cases[] = {
-      {1, 1, 345}, {1, 2, 250}, {104, 0, 345}, {2, 0, 100}, {3, 0, 9}, {4, 0, 1}, {102, 0, 77}, {103, 0, 78},
-      {107, 0, 32}, {108, 0, 1920}, {109, 0, 1080}, {126, 0, 10}, {127, 0, 10}, {129, 0, 30}, {131, 0, -3},
-      {132, 0, -3}, {135, 0, 40}, {128, 0, 0},
+      {1, 1, 345},  {1, 2, 250},  {104, 0, 345}, {2, 0, 100},    {3, 0, 9},      {4, 0, 1},
+      {102, 0, 77}, {103, 0, 78}, {107, 0, 32},  {108, 0, 1920}, {109, 0, 1080}, {126, 0, 10},
+      {127, 0, 10}, {129, 0, 30}, {131, 0, -3},  {132, 0, -3},   {135, 0, 40},   {128, 0, 0},
   };
   for (const auto& c : cases) EXPECT_EQ(VarGetIntElement(c.id, c.element), c.want) << c.id << "[" << c.element << "]";
 
@@ -133,7 +133,8 @@ TEST_F(VarSysTest, LocalTimeNowAndAtStartUp) {
   };
   PlatLocalTime before = PlatGetLocalTime();
   PlatLocalTime got{};
-  int* fields[8] = {&got.year, &got.month, &got.day, &got.weekday, &got.hour, &got.minute, &got.second, &got.millisecond};
+  int* fields[8] = {&got.year, &got.month,  &got.day,    &got.weekday,
+                    &got.hour, &got.minute, &got.second, &got.millisecond};
   for (int i = 0; i < 8; i++) *fields[i] = static_cast<int>(VarGetIntElement(0, i));
   PlatLocalTime after = PlatGetLocalTime();
   EXPECT_LE(key(before), key(got));
@@ -254,19 +255,31 @@ TEST_F(VarSysTest, KeyVariablesReadThroughTheKeyMapAndStayInTheTable) {
   g_KeyMap[5] = 0x41;
   g_InputKeyTable.counter[0x41] = 7;
   g_InputKeyTable.presses[0x41] = 3;
-  g_InputKeyTable.counter[420] = -2;     // joystick 1, up
-  g_InputKeyTable.counter[425] = 12;     // joystick 1, button 1
+  g_InputKeyTable.counter[420] = -2;  // joystick 1, up
+  g_InputKeyTable.counter[425] = 12;  // joystick 1, button 1
   g_InputKeyTable.counter[1023] = 5;
 
   const struct {
     i64 id, element, want;
   } cases[] = {
-      {145, 0, 7}, {279, 0, 3}, {413, 0, 0x41},
-      {137, 0x41, 7}, {137, 0, 0}, {137, 1023, 5}, {137, 1024, 0}, {137, 2047, 0},
-      {269, 1, -2}, {269, 16, 0},
-      {273, 33, 12}, {273, 512, 0}, {273, 2047, 0},
-      {536, 2, 384 + 72}, {536, 16, 0},
-      {540, 0, 388}, {540, 511, 388 + 36 * 15 + 31}, {540, 512, 0},
+      {145, 0, 7},
+      {279, 0, 3},
+      {413, 0, 0x41},
+      {137, 0x41, 7},
+      {137, 0, 0},
+      {137, 1023, 5},
+      {137, 1024, 0},
+      {137, 2047, 0},
+      {269, 1, -2},
+      {269, 16, 0},
+      {273, 33, 12},
+      {273, 512, 0},
+      {273, 2047, 0},
+      {536, 2, 384 + 72},
+      {536, 16, 0},
+      {540, 0, 388},
+      {540, 511, 388 + 36 * 15 + 31},
+      {540, 512, 0},
   };
   for (const auto& c : cases) EXPECT_EQ(VarGetIntElement(c.id, c.element), c.want) << c.id << "[" << c.element << "]";
 }

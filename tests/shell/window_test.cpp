@@ -12,21 +12,21 @@
 #include <vector>
 
 #include "common/sjis.h"
+#include "core/config.h"
+#include "core/sys.h"
+#include "display/gpu.h"
 #include "display/present.h"
 #include "platform/input.h"
 #include "platform/platform.h"
 #include "platform/video.h"
+#include "script/save.h"
 #include "shell/frame.h"
 #include "shell/input.h"
-#include "core/config.h"
-#include "display/gpu.h"
-#include "script/save.h"
 #include "shell/menu.h"
-#include "sound/movie.h"
 #include "shell/screen.h"
 #include "shell/startup.h"
-#include "core/sys.h"
 #include "shell/window.h"
+#include "sound/movie.h"
 
 namespace fs = std::filesystem;
 
@@ -111,9 +111,9 @@ struct WindowTest : ::testing::Test {
 TEST_F(WindowTest, CloseButtonFollowsTheCloseStateAndTheAnswer) {
   struct Case {
     u8 state;
-    int answer;        // the player's answer to the confirmation, 0 = none asked
+    int answer;  // the player's answer to the confirmation, 0 = none asked
     bool closes;
-    u8 quits;          // the quit flag
+    u8 quits;  // the quit flag
     bool loop_ends;
     u32 close_request;
   } cases[] = {
@@ -283,15 +283,9 @@ TEST_F(WindowTest, CursorInGamePixelsOfAScaledWindow) {
     i32 x, y;
     u8 outside, outside_extended;
   } cases[] = {
-      {320, 60, 0, 0, 0, 0},
-      {1599, 1019, 639, 479, 0, 0},
-      {1600, 1019, 640, 479, 1, 0},
-      {960, 540, 320, 240, 0, 0},
-      {0, 0, -160, -30, 1, 0},
-      {-4, 0, -162, -30, 1, 1},
-      {960, -2, 320, -31, 1, 1},
-      {1919, 1079, 799, 509, 1, 0},
-      {1922, 1079, 801, 509, 1, 1},
+      {320, 60, 0, 0, 0, 0},      {1599, 1019, 639, 479, 0, 0}, {1600, 1019, 640, 479, 1, 0},
+      {960, 540, 320, 240, 0, 0}, {0, 0, -160, -30, 1, 0},      {-4, 0, -162, -30, 1, 1},
+      {960, -2, 320, -31, 1, 1},  {1919, 1079, 799, 509, 1, 0}, {1922, 1079, 801, 509, 1, 1},
   };
   for (const Case& c : cases) {
     g_MouseMoved = 0;
@@ -312,15 +306,19 @@ TEST_F(WindowTest, KeysAndButtonsThroughTheWindowProcedure) {
     u32 kind, vk;
     u32 last_key;  // g_LastKeyDown afterwards
   } steps[] = {
-      {PLAT_INPUT_KEY_DOWN, VK_A, VK_A},       {PLAT_INPUT_KEY_UP, VK_A, VK_A},
-      {PLAT_INPUT_KEY_DOWN, VK_MENU, VK_A},    // Alt alone is a system key
-      {PLAT_INPUT_KEY_DOWN, VK_X, VK_A},       // and so is a key with Alt held
+      {PLAT_INPUT_KEY_DOWN, VK_A, VK_A},
+      {PLAT_INPUT_KEY_UP, VK_A, VK_A},
+      {PLAT_INPUT_KEY_DOWN, VK_MENU, VK_A},  // Alt alone is a system key
+      {PLAT_INPUT_KEY_DOWN, VK_X, VK_A},     // and so is a key with Alt held
       {PLAT_INPUT_KEY_UP, VK_X, VK_A},
       {PLAT_INPUT_KEY_DOWN, VK_CONTROL, VK_CONTROL},  // with Ctrl down too, keys are plain keys
-      {PLAT_INPUT_KEY_DOWN, VK_Y, VK_Y},       // Ctrl+Alt (AltGr) types a key
-      {PLAT_INPUT_KEY_UP, VK_Y, VK_Y},         {PLAT_INPUT_KEY_UP, VK_CONTROL, VK_Y},
-      {PLAT_INPUT_KEY_UP, VK_MENU, VK_Y},      {PLAT_INPUT_KEY_DOWN, VK_F10, VK_Y},
-      {PLAT_INPUT_KEY_UP, VK_F10, VK_Y},       {PLAT_INPUT_KEY_DOWN, VK_X, VK_X},
+      {PLAT_INPUT_KEY_DOWN, VK_Y, VK_Y},              // Ctrl+Alt (AltGr) types a key
+      {PLAT_INPUT_KEY_UP, VK_Y, VK_Y},
+      {PLAT_INPUT_KEY_UP, VK_CONTROL, VK_Y},
+      {PLAT_INPUT_KEY_UP, VK_MENU, VK_Y},
+      {PLAT_INPUT_KEY_DOWN, VK_F10, VK_Y},
+      {PLAT_INPUT_KEY_UP, VK_F10, VK_Y},
+      {PLAT_INPUT_KEY_DOWN, VK_X, VK_X},
   };
   for (const Step& st : steps) {
     Feed(st.kind, st.vk);
@@ -391,7 +389,7 @@ TEST_F(WindowTest, SystemCommandsWithoutAPlatformEvent) {
       {WIN_SC_SCREENSAVE, 0, 0, 0},
       {WIN_SC_SCREENSAVE, 1, 0, 1},
       {WIN_SC_SCREENSAVE, 1, 1, 0},  // a screen saver lets itself start
-      {0xF100, 0, 0, 0},              // the keyboard menu: the system's own
+      {0xF100, 0, 0, 0},             // the keyboard menu: the system's own
   };
   for (const Case& c : cases) {
     g_BlockScreenSaver = c.block_saver;
@@ -408,12 +406,9 @@ TEST_F(WindowTest, KeysAndSystemKeys) {
     i32 swallowed;
     u32 last;
   } cases[] = {
-      {0x41, false, 0, 0x41},
-      {0x79, false, 0, 0x79},  // F10 without the system meaning is a key like any
-      {0x79, true, 1, 0x79},
-      {0x12, true, 1, 0x79},
-      {0xA4, true, 1, 0x79},
-      {0x73, true, 0, 0x79},   // Alt+F4 goes its own way
+      {0x41, false, 0, 0x41}, {0x79, false, 0, 0x79},  // F10 without the system meaning is a key like any
+      {0x79, true, 1, 0x79},  {0x12, true, 1, 0x79},
+      {0xA4, true, 1, 0x79},  {0x73, true, 0, 0x79},  // Alt+F4 goes its own way
       {0x0D, false, 0, 0x0D},
   };
   for (const Case& c : cases) {

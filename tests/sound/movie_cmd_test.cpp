@@ -65,26 +65,27 @@ struct MovieCmdTest : CmdGameTest {
 }  // namespace
 
 TEST_F(MovieCmdTest, PlayQueryStopAndTheFlashHost) {
-  Load("*SYSTEM_START\n"
-       "int r = 0\n"
-       "movie file = \"MV/A.mpg\", x = 8, w += 2, volume = 128, play = 1\n"  // 0
-       "movie_info playing = 0, result = r\n"                                   // 1
-       "movie_info w = 0, result = r\n"                                         // 2
-       "movie_info volume = 0, result = r\n"                                    // 3
-       "movie_stop\n"                                                           // 4
-       "movie_info volume = 0, result = r\n"                                    // 5
-       "movie_info playing = 0, result = r\n"                                   // 6
-       "movie_info mpeg = \"mv/h.bin\", result = r\n"                           // 7
-       "movie_info mpeg = \"mv/none.bin\", result = r\n"                        // 8
-       "movie file = \"mv/missing.mpg\"\n"                                      // 9
-       "flash_info frame = 0, result = r\n"                                     // 10
-       "flash_close\n"                                                          // 11
-       "flash file = \"mv/a.swf\", play = 1, arg = 5\n"                         // 12
-       "flash_info frames = 0, result = r\n"                                    // 13
-       "flash_info value = 0, result = r\n"                                     // 14
-       "flash_info arg = 0, result = r\n"                                       // 15
-       "flash_close\n"                                                          // 16
-       "flash_info frames = 0, result = r\n");                                  // 17
+  Load(
+      "*SYSTEM_START\n"
+      "int r = 0\n"
+      "movie file = \"MV/A.mpg\", x = 8, w += 2, volume = 128, play = 1\n"  // 0
+      "movie_info playing = 0, result = r\n"                                // 1
+      "movie_info w = 0, result = r\n"                                      // 2
+      "movie_info volume = 0, result = r\n"                                 // 3
+      "movie_stop\n"                                                        // 4
+      "movie_info volume = 0, result = r\n"                                 // 5
+      "movie_info playing = 0, result = r\n"                                // 6
+      "movie_info mpeg = \"mv/h.bin\", result = r\n"                        // 7
+      "movie_info mpeg = \"mv/none.bin\", result = r\n"                     // 8
+      "movie file = \"mv/missing.mpg\"\n"                                   // 9
+      "flash_info frame = 0, result = r\n"                                  // 10
+      "flash_close\n"                                                       // 11
+      "flash file = \"mv/a.swf\", play = 1, arg = 5\n"                      // 12
+      "flash_info frames = 0, result = r\n"                                 // 13
+      "flash_info value = 0, result = r\n"                                  // 14
+      "flash_info arg = 0, result = r\n"                                    // 15
+      "flash_close\n"                                                       // 16
+      "flash_info frames = 0, result = r\n");                               // 17
   RunAll(0, 0);
   EXPECT_EQ(g_MoviePlaying.load(), 1);
   EXPECT_STREQ(g_MovieFileName, "mv\\a.mpg") << "lower-cased, with backslashes";

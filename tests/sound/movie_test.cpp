@@ -117,7 +117,7 @@ TEST_F(MoviePlayerTest, SoundGoesThroughTheMixerAtTheMoviesPitch) {
   std::vector<i16> heard;
   std::vector<i16> block(2 * 441);
   for (int i = 0; i < 200 && !PlatMovieEnded(m); i++) {  // 10 ms blocks, the clock kept beside them
-    PlatMovieAdvance(m, 10);  // decodes and feeds the voice on this thread
+    PlatMovieAdvance(m, 10);                             // decodes and feeds the voice on this thread
     PlatAudioRender(block.data(), 441);
     heard.insert(heard.end(), block.begin(), block.end());
   }

@@ -11,12 +11,12 @@
 #include "platform/audio.h"
 #include "platform/platform.h"
 
-#include "core/obj.h"
-#include "script/script_test_util.h"
-#include "script/var.h"
 #include "core/err.h"
+#include "core/obj.h"
 #include "core/pack.h"
 #include "core/sys.h"
+#include "script/script_test_util.h"
+#include "script/var.h"
 #include "sound/sound_cmd.h"
 #include "sound/sound_object.h"
 #include "sound/sound_ring.h"
@@ -72,8 +72,8 @@ struct SoundCmdTest : TreeFixture {
   void SetUp() override {
     TreeFixture::SetUp();
     PackMemoryListsFree();
-    TestErrTexts({ERR_SOUND_EMPTY_NAME, ERR_SOUND_FOLDER_FILE, ERR_SOUND_FILE_TYPE, ERR_OBJ_MISSING_FOLDER,
-                  ERR_VAR_WRONG_TYPE});
+    TestErrTexts(
+        {ERR_SOUND_EMPTY_NAME, ERR_SOUND_FOLDER_FILE, ERR_SOUND_FILE_TYPE, ERR_OBJ_MISSING_FOLDER, ERR_VAR_WRONG_TYPE});
     ASSERT_EQ(VarTableCreate(1100), 0);
     ASSERT_EQ(TestDeclare(kIntVar, VAR_TYPE_INT, {4}), 0);
     ASSERT_EQ(TestDeclare(kFloatVar, VAR_TYPE_FLOAT, {}), 0);
@@ -89,7 +89,9 @@ struct SoundCmdTest : TreeFixture {
     UserErrReset();
     TreeFixture::TearDown();
   }
-  SoundObject* Find(const char* path, i32 mode = OBJ_FIND_ITEM) { return SoundObjectOf(ObjFindNode(g_SoundRoot, path, mode)); }
+  SoundObject* Find(const char* path, i32 mode = OBJ_FIND_ITEM) {
+    return SoundObjectOf(ObjFindNode(g_SoundRoot, path, mode));
+  }
   i64 QueryInt(const char* name, i32 selector) {
     VarSetNumElement(kIntVar, 0, -12345);
     Line(name).Num(selector, 1).Result(kIntVar).Query();
@@ -123,7 +125,7 @@ TEST_F(SoundCmdTest, NamesCreateObjectsOnlyWithAFileAndFoldersNever) {
       {"music/", "se/hit", "E101292[]"},   // an existing folder takes no file
       {"newdir/", "se/hit", "E101292[]"},  // nor does a new one
       {"", "se/hit", "E900020[]"},
-      {"x", "se/odd", "E100030[]"},        // found, but neither WAV nor Ogg
+      {"x", "se/odd", "E100030[]"},  // found, but neither WAV nor Ogg
   };
   for (const Row& r : rows) {
     TestErrTexts({ERR_SOUND_EMPTY_NAME, ERR_SOUND_FOLDER_FILE, ERR_SOUND_FILE_TYPE, ERR_OBJ_MISSING_FOLDER});
@@ -157,7 +159,9 @@ TEST_F(SoundCmdTest, NewFileStopsThePlayingOneAndPlaysOnlyWhenAsked) {
 }
 
 TEST_F(SoundCmdTest, VolumeWithPlayIsTheFadeTargetWithoutItIsImmediate) {
-  ASSERT_EQ(Line("v").File("se/hit").Num(SOUND_PARAM_VOLUME, 100).Num(SOUND_PARAM_PLAY, 1).Num(SOUND_PARAM_FADE, 1000).Set(), 0);
+  ASSERT_EQ(
+      Line("v").File("se/hit").Num(SOUND_PARAM_VOLUME, 100).Num(SOUND_PARAM_PLAY, 1).Num(SOUND_PARAM_FADE, 1000).Set(),
+      0);
   Pass();
   SoundObject* o = Find("v");
   EXPECT_EQ(o->target_volume, 100);
@@ -200,9 +204,9 @@ TEST_F(SoundCmdTest, ParametersArePostedInTheirOrder) {
                 .Num(SOUND_PARAM_ON, 1)
                 .Set(),
             0);
-  const u8 ops[] = {SOUND_OP_SET_VOLUME, SOUND_OP_SET_START, SOUND_OP_SET_LOOP_POINT, SOUND_OP_SET_END,
-                    SOUND_OP_SET_LOOP_COUNT, SOUND_OP_SET_PAN, SOUND_OP_SET_SPEED, SOUND_OP_SET_NEXT_VOLUME,
-                    SOUND_OP_PLAY, SOUND_OP_PAUSE};
+  const u8 ops[] = {SOUND_OP_SET_VOLUME,     SOUND_OP_SET_START, SOUND_OP_SET_LOOP_POINT, SOUND_OP_SET_END,
+                    SOUND_OP_SET_LOOP_COUNT, SOUND_OP_SET_PAN,   SOUND_OP_SET_SPEED,      SOUND_OP_SET_NEXT_VOLUME,
+                    SOUND_OP_PLAY,           SOUND_OP_PAUSE};
   const i32 args[] = {256, 50, 100, 900, 2, 100, 200, 99, 300, 0};
   for (size_t i = 0; i < sizeof ops; i++) {
     EXPECT_EQ(g_SoundRequestRing.operation[first + i], ops[i]) << i;
@@ -213,21 +217,29 @@ TEST_F(SoundCmdTest, ParametersArePostedInTheirOrder) {
 }
 
 TEST_F(SoundCmdTest, QueryAnswersTheFirstGivenSelector) {
-  ASSERT_EQ(Line("q").File("se/hit").Num(SOUND_PARAM_PAN, 300).Num(SOUND_PARAM_SPEED, 128)
-                .Num(SOUND_PARAM_START, 200).Num(SOUND_PARAM_LOOP_BACK, 250).Num(SOUND_PARAM_END, 800)
-                .Num(SOUND_PARAM_LOOP_COUNT, 3).Num(SOUND_PARAM_VOLUME, 180).Set(), 0);
+  ASSERT_EQ(Line("q")
+                .File("se/hit")
+                .Num(SOUND_PARAM_PAN, 300)
+                .Num(SOUND_PARAM_SPEED, 128)
+                .Num(SOUND_PARAM_START, 200)
+                .Num(SOUND_PARAM_LOOP_BACK, 250)
+                .Num(SOUND_PARAM_END, 800)
+                .Num(SOUND_PARAM_LOOP_COUNT, 3)
+                .Num(SOUND_PARAM_VOLUME, 180)
+                .Set(),
+            0);
   Pass();
   struct Row {
     i32 selector;
     i64 value;
   };
   const Row rows[] = {
-      {SOUND_QUERY_HAS_FILE, 1}, {SOUND_QUERY_ON, 1},        {SOUND_QUERY_STATE, SOUND_LOADED},
-      {SOUND_QUERY_PAUSED, 0},   {SOUND_QUERY_VOLUME, 180},  {SOUND_QUERY_PAN, 300},
-      {SOUND_QUERY_SPEED, 128},  {SOUND_QUERY_KIND, 2},      {SOUND_QUERY_START, 200},
-      {SOUND_QUERY_LOOP_BACK, 250}, {SOUND_QUERY_END, 800},  {SOUND_QUERY_LOOP_COUNT, 3},
+      {SOUND_QUERY_HAS_FILE, 1},     {SOUND_QUERY_ON, 1},       {SOUND_QUERY_STATE, SOUND_LOADED},
+      {SOUND_QUERY_PAUSED, 0},       {SOUND_QUERY_VOLUME, 180}, {SOUND_QUERY_PAN, 300},
+      {SOUND_QUERY_SPEED, 128},      {SOUND_QUERY_KIND, 2},     {SOUND_QUERY_START, 200},
+      {SOUND_QUERY_LOOP_BACK, 250},  {SOUND_QUERY_END, 800},    {SOUND_QUERY_LOOP_COUNT, 3},
       {SOUND_QUERY_LOOP_COUNTER, 0}, {SOUND_QUERY_POSITION, 0}, {SOUND_QUERY_LENGTH, 1000},
-      {SOUND_QUERY_CHANNELS, 1}, {SOUND_QUERY_BITS, 16},     {SOUND_QUERY_RATE, 8000},
+      {SOUND_QUERY_CHANNELS, 1},     {SOUND_QUERY_BITS, 16},    {SOUND_QUERY_RATE, 8000},
       {SOUND_QUERY_CONVERTED, 0},
   };
   for (const Row& r : rows) EXPECT_EQ(QueryInt("q", r.selector), r.value) << r.selector;
@@ -243,7 +255,8 @@ TEST_F(SoundCmdTest, QueryAnswersTheFirstGivenSelector) {
   // Playing: the position moves on.
   ASSERT_EQ(Line("q").Num(SOUND_PARAM_PLAY, 1).Set(), 0);
   Run(300);
-  EXPECT_NEAR(static_cast<double>(QueryInt("q", SOUND_QUERY_POSITION)), 200 + 300 * 0.75, 25);  // speed 128: 3/4 of the rate
+  EXPECT_NEAR(static_cast<double>(QueryInt("q", SOUND_QUERY_POSITION)), 200 + 300 * 0.75,
+              25);  // speed 128: 3/4 of the rate
 }
 
 TEST_F(SoundCmdTest, QueryOfAMissingObjectGivesTheEmptyValueOfTheVariable) {
@@ -328,7 +341,7 @@ struct SoundCmdThreadTest : SoundCmdTest {
   void SetUp() override {
     SoundCmdTest::SetUp();
     MixerFixture::TearDown();  // the thread opens the mixer on the dummy device itself
-    PlatClockSetFixed(false);   // fades follow the real clock, as the device does
+    PlatClockSetFixed(false);  // fades follow the real clock, as the device does
     g_SoundEnabled.store(1);
     ASSERT_EQ(SoundStartupWatchdog(), 0);
     ASSERT_EQ(g_SoundDevice.load(), 1);
@@ -420,12 +433,23 @@ TEST_F(SoundCmdThreadTest, MusicFadesInAndAnEffectPlaysOnTopOfIt) {
   AddMemoryFile("se\\beep.wav", PACK_TYPE_WAV, PcmWav(1, 22050, 16, Le16(Sine(11025, 22050, 1000, 8000))));
   Capture cap;
   PlatAudioSetCapture(CaptureFrames, &cap);
-  ASSERT_EQ(Line("bgm").File("bgm/theme").Num(SOUND_PARAM_VOLUME, 256).Num(SOUND_PARAM_PAN, 0)
-                .Num(SOUND_PARAM_PLAY, 1).Num(SOUND_PARAM_FADE, 500).Set(), 0);
+  ASSERT_EQ(Line("bgm")
+                .File("bgm/theme")
+                .Num(SOUND_PARAM_VOLUME, 256)
+                .Num(SOUND_PARAM_PAN, 0)
+                .Num(SOUND_PARAM_PLAY, 1)
+                .Num(SOUND_PARAM_FADE, 500)
+                .Set(),
+            0);
   size_t have = WaitCaptured(&cap, 0);
   have = WaitCaptured(&cap, have + 44100 * 3 / 2);
-  ASSERT_EQ(Line("se").File("se/beep").Num(SOUND_PARAM_PAN, 512).Num(SOUND_PARAM_LOOP_COUNT, 1)
-                .Num(SOUND_PARAM_PLAY, 1).Set(), 0);
+  ASSERT_EQ(Line("se")
+                .File("se/beep")
+                .Num(SOUND_PARAM_PAN, 512)
+                .Num(SOUND_PARAM_LOOP_COUNT, 1)
+                .Num(SOUND_PARAM_PLAY, 1)
+                .Set(),
+            0);
   const size_t effect_posted = WaitCaptured(&cap, 0);
   WaitCaptured(&cap, effect_posted + 44100 * 3 / 2);
   PlatAudioSetCapture(nullptr, nullptr);

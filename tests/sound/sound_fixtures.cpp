@@ -1,6 +1,6 @@
+#include "sound_fixtures.h"
 #include "core/config.h"
 #include "shell/startup.h"
-#include "sound_fixtures.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -10,12 +10,12 @@
 #include <vorbis/vorbisfile.h>
 
 #include "common/sjis.h"
+#include "core/err.h"
+#include "core/obj.h"
+#include "core/sys.h"
 #include "kit/ogg_writer.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
-#include "core/obj.h"
-#include "core/err.h"
-#include "core/sys.h"
 #include "sound/sound_file.h"
 #include "sound/sound_object.h"
 #include "sound/sound_ring.h"
@@ -91,21 +91,21 @@ std::vector<i16> Sine(u32 frames, u32 rate, double hz, double amplitude, u16 cha
   std::vector<i16> v(static_cast<size_t>(frames) * channels);
   for (u32 i = 0; i < frames; i++) {
     v[i * channels] = static_cast<i16>(std::lround(amplitude * std::sin(2 * M_PI * hz * i / rate)));
-    if (channels == 2) v[i * 2 + 1] = static_cast<i16>(std::lround(amplitude * std::sin(2 * M_PI * hz_right * i / rate)));
+    if (channels == 2)
+      v[i * 2 + 1] = static_cast<i16>(std::lround(amplitude * std::sin(2 * M_PI * hz_right * i / rate)));
   }
   return v;
 }
 
 // ---- IMA ADPCM encoder -----------------------------------------------------------------------
 
-static const int kStep[89] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,
-    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,
-    107,   118,   130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,
-    408,   449,   494,   544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,
-    1552,  1707,  1878,  2066,  2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,
-    5894,  6484,  7132,  7845,  8630,  9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350,
-    22385, 24623, 27086, 29794, 32767};
+static const int kStep[89] = {7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,   21,    23,
+                              25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,   73,    80,
+                              88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,  253,   279,
+                              307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,  876,   963,
+                              1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749, 3024,  3327,
+                              3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493, 10442, 11487,
+                              12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
 static const int kIndex[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
 
 static int ImaEncodeSample(int x, int* pred, int* index) {
@@ -117,11 +117,22 @@ static int ImaEncodeSample(int x, int* pred, int* index) {
     delta = -delta;
   }
   int diff = step >> 3;
-  if (delta >= step) { nib |= 4; delta -= step; diff += step; }
+  if (delta >= step) {
+    nib |= 4;
+    delta -= step;
+    diff += step;
+  }
   step >>= 1;
-  if (delta >= step) { nib |= 2; delta -= step; diff += step; }
+  if (delta >= step) {
+    nib |= 2;
+    delta -= step;
+    diff += step;
+  }
   step >>= 1;
-  if (delta >= step) { nib |= 1; diff += step; }
+  if (delta >= step) {
+    nib |= 1;
+    diff += step;
+  }
   *pred += (nib & 8) ? -diff : diff;
   *pred = *pred < -32768 ? -32768 : *pred > 32767 ? 32767 : *pred;
   *index += kIndex[nib];
@@ -177,8 +188,14 @@ Bytes MsAdpcmEncode(const std::vector<i16>& in, u16 ch, u16 align) {
       delta[c] = std::max(16, std::abs(at(f0 + 2, c) - at(f0 + 1, c)) / 2);
       Put16(out, static_cast<u16>(delta[c]));
     }
-    for (u16 c = 0; c < ch; c++) { s1[c] = at(f0 + 1, c); Put16(out, static_cast<u16>(s1[c])); }
-    for (u16 c = 0; c < ch; c++) { s2[c] = at(f0, c); Put16(out, static_cast<u16>(s2[c])); }
+    for (u16 c = 0; c < ch; c++) {
+      s1[c] = at(f0 + 1, c);
+      Put16(out, static_cast<u16>(s1[c]));
+    }
+    for (u16 c = 0; c < ch; c++) {
+      s2[c] = at(f0, c);
+      Put16(out, static_cast<u16>(s2[c]));
+    }
     int pending = -1;
     for (size_t i = 0; i < (per_block - 2) * ch; i++) {
       const u16 c = static_cast<u16>(i % ch);
@@ -231,7 +248,9 @@ static size_t MemRead(void* p, size_t size, size_t n, void* src) {
 
 static int MemSeek(void* src, ogg_int64_t off, int whence) {
   MemFile* m = static_cast<MemFile*>(src);
-  const i64 base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<i64>(m->pos) : static_cast<i64>(m->b->size());
+  const i64 base = whence == SEEK_SET   ? 0
+                   : whence == SEEK_CUR ? static_cast<i64>(m->pos)
+                                        : static_cast<i64>(m->b->size());
   const i64 at = base + off;
   if (at < 0 || at > static_cast<i64>(m->b->size())) return -1;
   m->pos = static_cast<size_t>(at);

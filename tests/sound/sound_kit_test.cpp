@@ -30,7 +30,8 @@ struct KitSoundTest : MixerFixture {
 };
 
 TEST_F(KitSoundTest, DemoSoundsAreFilesTheEngineStreams) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("zephra_kit_sound_" + std::to_string(::getpid()));
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("zephra_kit_sound_" + std::to_string(::getpid()));
   std::filesystem::remove_all(dir);
   ASSERT_EQ(PlatSpawnWait({ZPKIT_BIN, "demosounds", dir.string()}), 0);
   EXPECT_NE(PlatSpawnWait({ZPKIT_BIN, "demosounds"}), 0);

@@ -3,11 +3,11 @@
 #include <cmath>
 #include <vector>
 
+#include "core/obj.h"
+#include "core/sys.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
-#include "core/obj.h"
 #include "shell/frame.h"
-#include "core/sys.h"
 #include "sound/sound_object.h"
 #include "sound/sound_ops.h"
 #include "sound/sound_ring.h"
@@ -91,19 +91,19 @@ TEST(SoundFadeVolume, StepsStopAtTheTargetAndTheTimeAlwaysEndsTheFade) {
     bool reached;
   };
   const Row rows[] = {
-      {0, 256, 262, 1000, 0, 0, false},       // 256 << 10 / 1000
-      {0, 256, 262, 1000, 500, 127, false},   // 500 x 262 / 1024
+      {0, 256, 262, 1000, 0, 0, false},      // 256 << 10 / 1000
+      {0, 256, 262, 1000, 500, 127, false},  // 500 x 262 / 1024
       {0, 256, 262, 1000, 999, 255, false},
       {0, 256, 262, 1000, 1000, 256, true},   // the time is over
       {0, 100, 1024, 1000, 150, 100, true},   // a step that passes the target stops there
       {256, 0, -262, 1000, 500, 129, false},  // falling, rounded toward zero
       {256, 0, -1024, 1000, 300, 0, true},
-      {0, 3, 0, 5000, 2500, 1, false},        // the step rounds to zero: share of the time
+      {0, 3, 0, 5000, 2500, 1, false},  // the step rounds to zero: share of the time
       {0, 3, 0, 5000, 4999, 2, false},
       {0, 3, 0, 5000, 5000, 3, true},
-      {200, 200, 0, 1000, 10, 200, true},     // nothing to change
-      {0, 180, 184320, 0, 0, 180, true},      // a fade time of 0
-      {50, 128, -1024, 1000, 1, 128, true},   // a step that points away ends at the target
+      {200, 200, 0, 1000, 10, 200, true},    // nothing to change
+      {0, 180, 184320, 0, 0, 180, true},     // a fade time of 0
+      {50, 128, -1024, 1000, 1, 128, true},  // a step that points away ends at the target
   };
   for (const Row& r : rows) {
     bool reached = false;
@@ -307,9 +307,12 @@ TEST_F(SoundObjectTest, RequestsByStateOfTheObject) {
     u8 op;
     SoundRequestHandler fn;
   };
-  const Idle idle[] = {{SOUND_OP_SET_LOOP_COUNT, SoundOpSetLoopCount}, {SOUND_OP_SET_END, SoundOpSetEnd},
-                       {SOUND_OP_SET_START, SoundOpSetStart},          {SOUND_OP_SET_LOOP_POINT, SoundOpSetLoopPoint},
-                       {SOUND_OP_SET_PAN, SoundOpSetPan},              {SOUND_OP_SET_SPEED, SoundOpSetSpeed},
+  const Idle idle[] = {{SOUND_OP_SET_LOOP_COUNT, SoundOpSetLoopCount},
+                       {SOUND_OP_SET_END, SoundOpSetEnd},
+                       {SOUND_OP_SET_START, SoundOpSetStart},
+                       {SOUND_OP_SET_LOOP_POINT, SoundOpSetLoopPoint},
+                       {SOUND_OP_SET_PAN, SoundOpSetPan},
+                       {SOUND_OP_SET_SPEED, SoundOpSetSpeed},
                        {SOUND_OP_UNLOAD, SoundOpUnload}};
   for (const Idle& r : idle) {
     const i32 slot = Post(n, r.op, 77);
@@ -323,12 +326,12 @@ TEST_F(SoundObjectTest, RequestsByStateOfTheObject) {
   Pass();
 
   Load(n, ConstWav(1000, kLevel), SOUND_KIND_WAV);
-  Post(n, SOUND_OP_SET_END, 5000);      // limited to the length
-  Post(n, SOUND_OP_SET_START, 1000);    // at the length: 0
+  Post(n, SOUND_OP_SET_END, 5000);    // limited to the length
+  Post(n, SOUND_OP_SET_START, 1000);  // at the length: 0
   Post(n, SOUND_OP_SET_LOOP_POINT, 400);
   Post(n, SOUND_OP_SET_PAN, 100);
   Post(n, SOUND_OP_SET_SPEED, 300);
-  Post(n, SOUND_OP_FADE_OUT, 100);      // loaded, not playing: nothing
+  Post(n, SOUND_OP_FADE_OUT, 100);  // loaded, not playing: nothing
   Pass();
   EXPECT_EQ(o->stream.end, 1000);
   EXPECT_EQ(o->start, 0);

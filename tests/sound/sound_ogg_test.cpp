@@ -63,9 +63,8 @@ TEST_F(SoundOggTest, RefusesFilesItCannotStream) {
     const Bytes* file;
     i32 code;
   };
-  const Row rows[] = {{"two logical streams", &two, -1045},
-                      {"not Ogg", &garbage, -1030},
-                      {"three channels", &three_channels, -1050}};
+  const Row rows[] = {
+      {"two logical streams", &two, -1045}, {"not Ogg", &garbage, -1030}, {"three channels", &three_channels, -1050}};
   for (const Row& r : rows) {
     ASSERT_FALSE(r.file->empty()) << r.what;
     EXPECT_EQ(Open(*r.file), r.code) << r.what;

@@ -36,7 +36,8 @@ TEST(SoundPreload, ListsChangeUnderTheLockWhileTheSoundThreadLoads) {
   });
   for (int round = 0; round < 10; round++)
     for (int i = 0; i < 40; i++)
-      EXPECT_EQ(FileMemListPreload(round % 2, ("se/s" + std::to_string((i * 7 + round) % 40)).c_str(), PACK_MEDIA_SOUND), 0);
+      EXPECT_EQ(
+          FileMemListPreload(round % 2, ("se/s" + std::to_string((i * 7 + round) % 40)).c_str(), PACK_MEDIA_SOUND), 0);
   done = true;
   sound.join();
   EXPECT_GT(loads.load(), 0);

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "core/config.h"
-#include "shell/startup.h"
-#include "platform/platform.h"
-#include "core/obj.h"
 #include "core/err.h"
+#include "core/obj.h"
 #include "core/sys.h"
+#include "platform/platform.h"
+#include "shell/startup.h"
 #include "sound/sound_ring.h"
 #include "sound/sound_thread.h"
 
@@ -67,7 +67,7 @@ TEST_F(SoundRingTest, HoldsAtMost1023RequestsAndRefusesTheNext) {
   for (i32 i = 0; i < 1023; i++) ASSERT_EQ(SoundRingPost(Node(0), SOUND_OP_SET_VOLUME, i, nullptr), i);
   EXPECT_FALSE(g_ErrDialogShown);
   EXPECT_EQ(SoundRingPost(Node(1), SOUND_OP_SET_PAN, 9999, nullptr), -1);
-  EXPECT_TRUE(g_ErrDialogShown);       // error 110200
+  EXPECT_TRUE(g_ErrDialogShown);         // error 110200
   EXPECT_EQ(g_QuitRequested.load(), 0);  // not fatal
   // Nothing queued was lost or overwritten.
   Drain();
@@ -84,7 +84,8 @@ TEST_F(SoundRingTest, DrainRunsInOrderAcrossTheWrapAndSkipsEmptySlots) {
   for (i32 round = 0; round < 3; round++) {
     g_Ran.clear();
     std::vector<i32> slots;
-    for (i32 i = 0; i < 700; i++) slots.push_back(SoundRingPost(i % 7 == 0 ? nullptr : Node(0), SOUND_OP_SET_SPEED, i, nullptr));
+    for (i32 i = 0; i < 700; i++)
+      slots.push_back(SoundRingPost(i % 7 == 0 ? nullptr : Node(0), SOUND_OP_SET_SPEED, i, nullptr));
     EXPECT_TRUE(SoundRingPending());
     Drain();
     std::vector<i32> expected;
@@ -219,8 +220,9 @@ TEST_F(SoundThreadTest, MissingDriverShowsItsMessageOnceAndRunsSilent) {
 TEST(SoundDeviceErrors, MessageChosenByResultAndRequirement) {
   EXPECT_STREQ(SoundDeviceErrorText(SOUND_DSERR_NODRIVER, 1),
                "サウンド機能が無効になっています。アプリケーション終了までサウンドは出力されません。");
-  EXPECT_STREQ(SoundDeviceErrorText(SOUND_DSERR_NODRIVER, 2),
-               "利用可能なサウンドドライバが存在しませんでした。起動にはサウンド機能が正常に動作している必要があります。");
+  EXPECT_STREQ(
+      SoundDeviceErrorText(SOUND_DSERR_NODRIVER, 2),
+      "利用可能なサウンドドライバが存在しませんでした。起動にはサウンド機能が正常に動作している必要があります。");
   EXPECT_STREQ(SoundDeviceErrorText(SOUND_E_OUTOFMEMORY, 2), "メモリ不足です。");
   EXPECT_EQ(SoundDeviceErrorText(SOUND_E_FAIL, 1), nullptr);
 }

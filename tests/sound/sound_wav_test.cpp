@@ -46,10 +46,12 @@ TEST(SoundWavParse, RefusesDamagedFilesWithTheirCodes) {
       {"data beyond the RIFF size", Riff({Chunk("fmt ", Fmt16(1, 8000, 8)), Chunk("data", Data(8))}, 4 + 24), -10080},
       {"24-bit PCM", Riff({Chunk("fmt ", Fmt16(1, 8000, 24)), Chunk("data", Data(9))}), -10090},
       {"three channels", Riff({Chunk("fmt ", Fmt16(3, 8000, 16)), Chunk("data", Data(12))}), -10090},
-      {"block align that does not match", Riff({Chunk("fmt ", FmtBody(1, 2, 8000, 2, 16)), Chunk("data", Data(8))}), -10090},
+      {"block align that does not match", Riff({Chunk("fmt ", FmtBody(1, 2, 8000, 2, 16)), Chunk("data", Data(8))}),
+       -10090},
       {"rate 0", Riff({Chunk("fmt ", Fmt16(1, 0, 16)), Chunk("data", Data(8))}), -10090},
       {"rate above the mixer's range", Riff({Chunk("fmt ", Fmt16(1, 400000, 16)), Chunk("data", Data(8))}), -10090},
-      {"no channels in a 14-byte fmt", Riff({Chunk("fmt ", FmtBody(1, 0, 8000, 2, 16, 14)), Chunk("data", Data(8))}), -10090},
+      {"no channels in a 14-byte fmt", Riff({Chunk("fmt ", FmtBody(1, 0, 8000, 2, 16, 14)), Chunk("data", Data(8))}),
+       -10090},
   };
   for (const Row& r : rows) {
     SoundWavInfo info;
@@ -69,8 +71,8 @@ TEST(SoundWavParse, FourteenByteFmtTakesBitsFromBlockAlign) {
 }
 
 TEST(SoundWavParse, WalksOddChunksAndCutsDataToTheFile) {
-  Bytes wav = Riff({Chunk("LIST", Data(3)), Chunk("fmt ", Fmt16(2, 44100, 16)), Chunk("junk", Data(1)),
-                    Chunk("data", Data(64))});
+  Bytes wav = Riff(
+      {Chunk("LIST", Data(3)), Chunk("fmt ", Fmt16(2, 44100, 16)), Chunk("junk", Data(1)), Chunk("data", Data(64))});
   // Claim far more data than the file has, and leave a partial frame at its end.
   const size_t data_len_at = wav.size() - 64 - 4;
   wav[data_len_at] = 0xFF;
@@ -126,8 +128,8 @@ TEST(SoundCodec, G711KnownValues) {
     u8 code;
     i16 alaw, mulaw;
   };
-  const Row rows[] = {{0xD5, 8, 716}, {0x55, -8, -716}, {0xFF, 848, 0}, {0x00, -5504, -32124},
-                      {0x80, 5504, 32124}, {0x7F, -848, 0}};
+  const Row rows[] = {{0xD5, 8, 716},        {0x55, -8, -716},    {0xFF, 848, 0},
+                      {0x00, -5504, -32124}, {0x80, 5504, 32124}, {0x7F, -848, 0}};
   for (const Row& r : rows) {
     EXPECT_EQ(SoundAlawToPcm(r.code), r.alaw) << int(r.code);
     EXPECT_EQ(SoundMulawToPcm(r.code), r.mulaw) << int(r.code);
@@ -181,16 +183,18 @@ TEST(SoundCodec, AdpcmRoundTripsStereoWithAPartialLastBlock) {
     u16 channels;
     u16 align;
   };
-  const Row rows[] = {{SOUND_TAG_IMA_ADPCM, 1, 256}, {SOUND_TAG_IMA_ADPCM, 2, 512},
-                      {SOUND_TAG_MS_ADPCM, 1, 256}, {SOUND_TAG_MS_ADPCM, 2, 512}};
+  const Row rows[] = {{SOUND_TAG_IMA_ADPCM, 1, 256},
+                      {SOUND_TAG_IMA_ADPCM, 2, 512},
+                      {SOUND_TAG_MS_ADPCM, 1, 256},
+                      {SOUND_TAG_MS_ADPCM, 2, 512}};
   for (const Row& r : rows) {
     const u32 per_block = r.tag == SOUND_TAG_IMA_ADPCM ? SoundImaAdpcmFramesPerBlock(r.align, r.channels)
                                                        : SoundMsAdpcmFramesPerBlock(r.align, r.channels);
     ASSERT_GT(per_block, 0u);
     const u32 frames = per_block * 10;
     std::vector<i16> src = Sine(frames, 22050, 440, 12000, r.channels, 660);
-    Bytes data = r.tag == SOUND_TAG_IMA_ADPCM ? ImaEncode(src, r.channels, r.align)
-                                              : MsAdpcmEncode(src, r.channels, r.align);
+    Bytes data =
+        r.tag == SOUND_TAG_IMA_ADPCM ? ImaEncode(src, r.channels, r.align) : MsAdpcmEncode(src, r.channels, r.align);
     ASSERT_EQ(data.size(), 10u * r.align);
     // Cut the last block: only its header and the first whole groups remain.
     const u32 cut = r.tag == SOUND_TAG_IMA_ADPCM ? 4u * r.channels + 8u * r.channels : 7u * r.channels + 4;
@@ -217,7 +221,8 @@ TEST(SoundCodec, MsAdpcmStepSizeStaysBoundedOnHostileBlocks) {
     u8 delta_lo, delta_hi;
     u8 nibbles;
     i16 want;
-  } rows[] = {{0xFF, 0x7F, 0x77, 32767}, {0x10, 0x00, 0x77, 32767}, {0x00, 0x80, 0x77, 32767}, {0xFF, 0x7F, 0x88, -32768}};
+  } rows[] = {
+      {0xFF, 0x7F, 0x77, 32767}, {0x10, 0x00, 0x77, 32767}, {0x00, 0x80, 0x77, 32767}, {0xFF, 0x7F, 0x88, -32768}};
   const Bytes extra = {0xF4, 0x01, 1, 0, 0xFF, 0x7F, 0xFF, 0x7F};  // one pair (32767, 32767)
   for (const Row& r : rows) {
     Bytes block = {0, r.delta_lo, r.delta_hi, 0xFF, 0x7F, 0xFF, 0x7F};
@@ -253,7 +258,8 @@ TEST(SoundCodec, RefusesUnknownMalformedAndDamagedData) {
       {"A-law with 16 bits", CompressedWav(SOUND_TAG_ALAW, 1, 8000, 2, 16, {}, Data(8)), -10200},
       {"mu-law rate 0", CompressedWav(SOUND_TAG_MULAW, 1, 0, 1, 8, {}, Data(8)), -10200},
       {"IMA step index 89", CompressedWav(SOUND_TAG_IMA_ADPCM, 1, 8000, 8, 4, {}, {0, 0, 89, 0, 0, 0, 0, 0}), -10340},
-      {"MS predictor beyond the table", CompressedWav(SOUND_TAG_MS_ADPCM, 1, 8000, 8, 4, {}, {7, 16, 0, 0, 0, 0, 0, 0}), -10340},
+      {"MS predictor beyond the table", CompressedWav(SOUND_TAG_MS_ADPCM, 1, 8000, 8, 4, {}, {7, 16, 0, 0, 0, 0, 0, 0}),
+       -10340},
   };
   for (const Row& r : rows) {
     std::vector<i16> pcm;

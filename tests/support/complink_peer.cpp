@@ -27,7 +27,8 @@ static std::string Env(const char* n) {
 
 static std::vector<unsigned char> Hex(const std::string& s) {
   std::vector<unsigned char> out;
-  for (size_t i = 0; i + 1 < s.size(); i += 2) out.push_back(static_cast<unsigned char>(std::stoul(s.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < s.size(); i += 2)
+    out.push_back(static_cast<unsigned char>(std::stoul(s.substr(i, 2), nullptr, 16)));
   return out;
 }
 

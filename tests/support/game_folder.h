@@ -23,8 +23,8 @@ struct TestGameFolder {
     static std::atomic<int> serial{0};
     std::filesystem::path base = std::filesystem::temp_directory_path();
     for (int tries = 0;; tries++) {
-      std::string name = "zephra-test-" + std::to_string(PlatTimeMs()) + "-" + std::to_string(serial++) + "-" +
-                         std::to_string(tries);
+      std::string name =
+          "zephra-test-" + std::to_string(PlatTimeMs()) + "-" + std::to_string(serial++) + "-" + std::to_string(tries);
       std::error_code ec;
       if (std::filesystem::create_directory(base / name, ec)) {
         native = (base / name).string();
@@ -51,8 +51,8 @@ struct TestGameFolder {
   void Write(const std::string& rel, const std::vector<u8>& bytes) const {
     std::filesystem::path p = Path(rel);
     std::filesystem::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                             static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   }
   void Write(const std::string& rel, const std::string& text) const {
     Write(rel, std::vector<u8>(text.begin(), text.end()));

@@ -65,4 +65,3 @@ inline bool ReadXwd(const std::string& path, Shot* out) {
   }
   return true;
 }
-

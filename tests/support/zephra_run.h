@@ -81,8 +81,7 @@ struct ZephraRun : ::testing::Test {
   }
   static int Wait(const Child& r) {
     int status = 0;
-    while (waitpid(r.pid, &status, 0) < 0) {
-    }
+    while (waitpid(r.pid, &status, 0) < 0) {}
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
   static bool Running(const Child& r) {
