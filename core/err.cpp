@@ -157,7 +157,7 @@ struct ConvSpec {
   bool left = false, plus = false, space = false, alt = false, zero = false;
   i32 width = 0;
   i32 precision = -1;
-  // The spec as printf reads it, rebuilt from the parsed fields (never the text as written).
+  // The conversion as printf reads it, rebuilt from the parsed fields (never the text as written).
   std::string Printf() const {
     std::string f = "%";
     if (left) f += '-';
