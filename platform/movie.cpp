@@ -456,14 +456,6 @@ void PlatMovieSetEndMessage(PlatMovie* m, u32 code, i64 a) {
 
 bool PlatMovieEnded(PlatMovie* m) { return !m || m->ended.load(); }
 
-void PlatMovieSize(PlatMovie* m, i32* width, i32* height) {
-  *width = *height = 0;
-  if (!m) return;
-  std::lock_guard<std::mutex> g(m->lock);
-  *width = m->width;
-  *height = m->height;
-}
-
 bool PlatMovieTakeFrame(PlatMovie* m, std::vector<u8>* out, i32* width, i32* height, u64* serial) {
   if (!m) return false;
   std::lock_guard<std::mutex> g(m->lock);

@@ -30,8 +30,6 @@ void PlatMovieSetVolume(PlatMovie* m, i32 mb);
 // done, or a failure); 0 posts nothing.
 void PlatMovieSetEndMessage(PlatMovie* m, u32 code, i64 a);
 bool PlatMovieEnded(PlatMovie* m);
-// The movie's picture size (0 x 0 before the first picture).
-void PlatMovieSize(PlatMovie* m, i32* width, i32* height);
 // The newest picture when it is newer than *serial: copied into out with its size, *serial
 // updated, true.
 bool PlatMovieTakeFrame(PlatMovie* m, std::vector<u8>* out, i32* width, i32* height, u64* serial);
