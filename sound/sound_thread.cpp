@@ -150,11 +150,13 @@ void SoundThreadMain(void*) {
   SoundThreadLoop();
   SoundReleaseAll();
   SoundReleaseDevice();
+  // Finished before ended: whoever sees the ended state may join this thread; only a thread
+  // that the start-up watchdog gave up on (ended but never finished) is left to the process exit.
+  s_ThreadFinished.store(1);
   {
     EngineLockGuard lock;
     g_SoundThreadState.store(SOUND_THREAD_ENDED);
   }
-  s_ThreadFinished.store(1);
   SoundRingSignalPass();
 }
 
