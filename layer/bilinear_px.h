@@ -58,6 +58,94 @@ static inline void BilinearTwo(u8* dst, const u8* a0, const u8* a1, i64 ra, u32 
   }
 }
 
+// One source row's horizontal sums for columns [first, end) of a scaling's tables (byte offsets
+// and fractions four times as 16-bit values): per channel p * (256 - fx) + right * fx, at
+// out[4 * c] on. The right neighbour is the next pixel in memory.
+static inline void BilinearRowSums16(u16* out, const u8* row, const i32* cols, const u64* fracs, i32 first,
+                                     i32 end) {
+  i32 c = first;
+  for (; c + 1 < end; c += 2) {
+    const __m128i fa = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(fracs + c));
+    const __m128i fb = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(fracs + c + 1));
+    const __m128i k256 = _mm_set1_epi16(256);
+    const __m128i wa = _mm_unpacklo_epi64(_mm_sub_epi16(k256, fa), fa);
+    const __m128i wb = _mm_unpacklo_epi64(_mm_sub_epi16(k256, fb), fb);
+    const __m128i s = BilinearRowSums(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + cols[c])),
+                                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + cols[c + 1])), wa, wb);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i64{c} * 4), s);
+  }
+  if (c < end) {
+    const __m128i fa = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(fracs + c));
+    const __m128i wa = _mm_unpacklo_epi64(_mm_sub_epi16(_mm_set1_epi16(256), fa), fa);
+    const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + cols[c]));
+    const __m128i s = BilinearRowSums(a, a, wa, wa);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i64{c} * 4), s);
+  }
+}
+
+// The exact combination of two rows of horizontal sums with row fraction fy, `values` channel
+// values (a multiple of 4) into bytes.
+static inline void BilinearCombineExact(u8* dst, const u16* top, const u16* bottom, u32 fy, i64 values) {
+  const __m128i w0 = _mm_set1_epi16(static_cast<short>(256 - fy)), w1 = _mm_set1_epi16(static_cast<short>(fy));
+  i64 i = 0;
+  for (; i + 16 <= values; i += 16) {
+    const __m128i t0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + i));
+    const __m128i t1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + i + 8));
+    const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + i));
+    const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + i + 8));
+    const __m128i v0 = _mm_add_epi16(_mm_mulhi_epu16(t0, w0), _mm_mulhi_epu16(b0, w1));
+    const __m128i v1 = _mm_add_epi16(_mm_mulhi_epu16(t1, w0), _mm_mulhi_epu16(b1, w1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(v0, v1));
+  }
+  for (; i < values; i += 4) {
+    const __m128i t = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + i));
+    const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom + i));
+    const __m128i v = _mm_add_epi16(_mm_mulhi_epu16(t, w0), _mm_mulhi_epu16(b, w1));
+    const u32 px = static_cast<u32>(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+    std::memcpy(dst + i, &px, 4);
+  }
+}
+
+// One source row's plain horizontal results for positions [first, end): per channel
+// (p * (256 - fx) + right * fx) >> 8 at out[4 * k] on, with the pixel at column cols[k] and its
+// right neighbour (the pixel itself at column last).
+static inline void BilinearRowBytes(u8* out, const u8* row, const i64* cols, const u8* fracs, i64 last, i64 first,
+                                    i64 end) {
+  i64 k = first;
+  for (; k + 1 < end; k += 2) {
+    const i64 a = cols[k], b = cols[k + 1];
+    __m128i s = BilinearRowSums(BilinearPair(row + a * 4, a < last ? 4 : 0), BilinearPair(row + b * 4, b < last ? 4 : 0),
+                                BilinearWeights(fracs[k]), BilinearWeights(fracs[k + 1]));
+    s = _mm_srli_epi16(s, 8);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k * 4), _mm_packus_epi16(s, s));
+  }
+  if (k < end) {
+    const i64 a = cols[k];
+    const __m128i pa = BilinearPair(row + a * 4, a < last ? 4 : 0), wa = BilinearWeights(fracs[k]);
+    __m128i s = _mm_srli_epi16(BilinearRowSums(pa, pa, wa, wa), 8);
+    const u32 px = static_cast<u32>(_mm_cvtsi128_si32(_mm_packus_epi16(s, s)));
+    std::memcpy(out + k * 4, &px, 4);
+  }
+}
+
+// The plain combination of two rows of horizontal results: (a * (256 - fy) + b * fy) >> 8 per
+// byte.
+static inline void BilinearCombineBytes(u8* dst, const u8* a, const u8* b, u32 fy, i64 bytes) {
+  const __m128i w0 = _mm_set1_epi16(static_cast<short>(256 - fy)), w1 = _mm_set1_epi16(static_cast<short>(fy));
+  const __m128i z = _mm_setzero_si128();
+  i64 i = 0;
+  for (; i + 16 <= bytes; i += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const __m128i lo = _mm_srli_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(x, z), w0), _mm_mullo_epi16(_mm_unpacklo_epi8(y, z), w1)), 8);
+    const __m128i hi = _mm_srli_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(x, z), w0), _mm_mullo_epi16(_mm_unpackhi_epi8(y, z), w1)), 8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(lo, hi));
+  }
+  for (; i < bytes; i++) dst[i] = static_cast<u8>((a[i] * (256 - fy) + b[i] * fy) >> 8);
+}
+
 #else
 
 // The same with the four channels in 16-bit lanes of one 64-bit word.
@@ -96,6 +184,33 @@ static inline void BilinearTwo(u8* dst, const u8* a0, const u8* a1, i64 ra, u32 
     const u32 b = BilinearOne<kExact>(b0, b1, rb, fxb, fy);
     std::memcpy(dst + 4, &b, 4);
   }
+}
+
+static inline void BilinearRowSums16(u16* out, const u8* row, const i32* cols, const u64* fracs, i32 first,
+                                     i32 end) {
+  for (i32 c = first; c < end; c++) {
+    const u32 fx = static_cast<u32>(fracs[c] & 0xFFFF);
+    const u8* p = row + cols[c];
+    for (int k = 0; k < 4; k++) out[i64{c} * 4 + k] = static_cast<u16>(p[k] * (256 - fx) + p[4 + k] * fx);
+  }
+}
+
+static inline void BilinearCombineExact(u8* dst, const u16* top, const u16* bottom, u32 fy, i64 values) {
+  for (i64 i = 0; i < values; i++) dst[i] = static_cast<u8>(((top[i] * (256 - fy)) >> 16) + ((bottom[i] * fy) >> 16));
+}
+
+static inline void BilinearRowBytes(u8* out, const u8* row, const i64* cols, const u8* fracs, i64 last, i64 first,
+                                    i64 end) {
+  for (i64 k = first; k < end; k++) {
+    const u32 fx = fracs[k];
+    const u8* p = row + cols[k] * 4;
+    const i64 right = cols[k] < last ? 4 : 0;
+    for (int c = 0; c < 4; c++) out[k * 4 + c] = static_cast<u8>((p[c] * (256 - fx) + p[right + c] * fx) >> 8);
+  }
+}
+
+static inline void BilinearCombineBytes(u8* dst, const u8* a, const u8* b, u32 fy, i64 bytes) {
+  for (i64 i = 0; i < bytes; i++) dst[i] = static_cast<u8>((a[i] * (256 - fy) + b[i] * fy) >> 8);
 }
 
 #endif

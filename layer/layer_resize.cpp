@@ -253,33 +253,58 @@ void ResizeBilinearThreaded(u8* dst, i64 dw100, i64 dh100, const u8* src, i32 sw
   WorkerPostRows(job, row_first, row_end);
 }
 
-// One sub-row: sub-columns [2 * first, 2 * end) of source row `row` (and the next, repeating the
-// last row) with row fraction fy, into out (indexed by sub-column); the last column repeats too.
-static void SubRow(u8* out, const WorkerJob* j, i64 row, u32 fy, i32 first, i32 end) {
-  const i64 stride = i64{j->src_width} * 4;
-  const u8* r0 = j->src_pixels + row * stride;
-  const u8* r1 = row + 1 < j->src_height ? r0 + stride : r0;
-  const i64 last = j->src_width - 1;
-  const i64* cols = s_SubCol.data();
-  const u8* fracs = s_SubColFrac.data();
-  for (i64 k = 2 * i64{first}; k < 2 * i64{end}; k += 2) {
-    const i64 a = cols[k], b = cols[k + 1];
-    BilinearTwo<false>(out + k * 4, r0 + a * 4, r1 + a * 4, a < last ? 4 : 0, fracs[k], r0 + b * 4, r1 + b * 4,
-                       b < last ? 4 : 0, fracs[k + 1], fy, 2);
+// Each source row's horizontal results are worked out once per worker and kept while the rows
+// below read it: a destination row reads at most four source rows (two per sub-row), and the rows
+// only go down, so the slot with the lowest row is the one to refill.
+namespace {
+struct SubRowCache {
+  static constexpr int kSlots = 4;
+  u8* slot[kSlots];
+  i64 key[kSlots];
+};
+}  // namespace
+
+// The plain horizontal results of source row `row` for sub-columns [k0, k1), from the cache.
+static const u8* CachedSubRow(SubRowCache* c, const WorkerJob* j, i64 row, i64 k0, i64 k1) {
+  int lowest = 0;
+  for (int s = 0; s < SubRowCache::kSlots; s++) {
+    if (c->key[s] == row) return c->slot[s];
+    if (c->key[s] < c->key[lowest]) lowest = s;
   }
+  BilinearRowBytes(c->slot[lowest], j->src_pixels + row * i64{j->src_width} * 4, s_SubCol.data(), s_SubColFrac.data(),
+                   j->src_width - 1, k0, k1);
+  c->key[lowest] = row;
+  return c->slot[lowest];
+}
+
+// One sub-row into out (indexed by sub-column): source row `row` and the next (the last row
+// repeats) combined with row fraction fy; the last column repeats too.
+static void SubRow(u8* out, SubRowCache* c, const WorkerJob* j, i64 row, u32 fy, i64 k0, i64 k1) {
+  const u8* a = CachedSubRow(c, j, row, k0, k1);
+  const u8* b = fy ? CachedSubRow(c, j, std::min<i64>(row + 1, j->src_height - 1), k0, k1) : a;
+  BilinearCombineBytes(out + k0 * 4, a + k0 * 4, b + k0 * 4, fy, (k1 - k0) * 4);
 }
 
 void LayerJobResizeBilinear(WorkerJob* j) {
   const i32 dw = static_cast<i32>(j->dst_width / 100);
-  std::vector<u8> sub(static_cast<size_t>(dw) * 2 * 4 * 2);
-  u8* sub0 = sub.data();
-  u8* sub1 = sub0 + static_cast<size_t>(dw) * 2 * 4;
+  const size_t row_bytes = static_cast<size_t>(dw) * 2 * 4;
+  // Per thread and kept between jobs: the two sub-rows, then the cache's rows.
+  thread_local std::vector<u8> scratch;
+  if (scratch.size() < row_bytes * (2 + SubRowCache::kSlots)) scratch.resize(row_bytes * (2 + SubRowCache::kSlots));
+  u8* sub0 = scratch.data();
+  u8* sub1 = sub0 + row_bytes;
+  SubRowCache cache;
+  for (int s = 0; s < SubRowCache::kSlots; s++) {
+    cache.slot[s] = sub0 + row_bytes * static_cast<size_t>(2 + s);
+    cache.key[s] = -1;
+  }
+  const i64 k0 = 2 * i64{j->col_first}, k1 = 2 * i64{j->col_end};
   for (i32 r = j->row_first; r < j->row_end; r++) {
     u8* out = j->dst_pixels + i64{r} * dw * 4;
     const i64 p0 = DoubledPos(2 * i64{r}, j->src_top, j->src_bottom, j->dst_height);
     const i64 p1 = DoubledPos(2 * i64{r} + 1, j->src_top, j->src_bottom, j->dst_height);
-    SubRow(sub0, j, p0 >> 8, static_cast<u32>(p0 & 255), j->col_first, j->col_end);
-    SubRow(sub1, j, p1 >> 8, static_cast<u32>(p1 & 255), j->col_first, j->col_end);
+    SubRow(sub0, &cache, j, p0 >> 8, static_cast<u32>(p0 & 255), k0, k1);
+    SubRow(sub1, &cache, j, p1 >> 8, static_cast<u32>(p1 & 255), k0, k1);
     ClearPixels(out, j->col_first);
     ClearPixels(out + i64{j->col_end} * 4, dw - j->col_end);
     g_PixelKernels.halve(out + i64{j->col_first} * 4, sub0 + i64{j->col_first} * 8, dw * 2, j->col_end - j->col_first);
