@@ -61,8 +61,7 @@ static inline void BilinearTwo(u8* dst, const u8* a0, const u8* a1, i64 ra, u32 
 // One source row's horizontal sums for columns [first, end) of a scaling's tables (byte offsets
 // and fractions four times as 16-bit values): per channel p * (256 - fx) + right * fx, at
 // out[4 * c] on. The right neighbour is the next pixel in memory.
-static inline void BilinearRowSums16(u16* out, const u8* row, const i32* cols, const u64* fracs, i32 first,
-                                     i32 end) {
+static inline void BilinearRowSums16(u16* out, const u8* row, const i32* cols, const u64* fracs, i32 first, i32 end) {
   i32 c = first;
   for (; c + 1 < end; c += 2) {
     const __m128i fa = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(fracs + c));
@@ -107,24 +106,25 @@ static inline void BilinearCombineExact(u8* dst, const u16* top, const u16* bott
 }
 
 // One source row's plain horizontal results for positions [first, end): per channel
-// (p * (256 - fx) + right * fx) >> 8 at out[4 * k] on, with the pixel at column cols[k] and its
-// right neighbour (the pixel itself at column last).
-static inline void BilinearRowBytes(u8* out, const u8* row, const i64* cols, const u8* fracs, i64 last, i64 first,
-                                    i64 end) {
+// (p * w0 + right * w1) >> 8 at out[4 * k] on, with the pixel at byte offset offs[k], its right
+// neighbour (the next pixel in memory) and weights[8 * k ..] = w0 four times, then w1 four times.
+static inline void BilinearRowBytes(u8* out, const u8* row, const i64* offs, const u16* weights, i64 first, i64 end) {
   i64 k = first;
   for (; k + 1 < end; k += 2) {
-    const i64 a = cols[k], b = cols[k + 1];
-    __m128i s = BilinearRowSums(BilinearPair(row + a * 4, a < last ? 4 : 0), BilinearPair(row + b * 4, b < last ? 4 : 0),
-                                BilinearWeights(fracs[k]), BilinearWeights(fracs[k + 1]));
-    s = _mm_srli_epi16(s, 8);
+    const __m128i z = _mm_setzero_si128();
+    const __m128i ma =
+        _mm_mullo_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + offs[k])), z),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + k * 8)));
+    const __m128i mb =
+        _mm_mullo_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + offs[k + 1])), z),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + k * 8 + 8)));
+    __m128i s = _mm_srli_epi16(_mm_add_epi16(_mm_unpacklo_epi64(ma, mb), _mm_unpackhi_epi64(ma, mb)), 8);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k * 4), _mm_packus_epi16(s, s));
   }
-  if (k < end) {
-    const i64 a = cols[k];
-    const __m128i pa = BilinearPair(row + a * 4, a < last ? 4 : 0), wa = BilinearWeights(fracs[k]);
-    __m128i s = _mm_srli_epi16(BilinearRowSums(pa, pa, wa, wa), 8);
-    const u32 px = static_cast<u32>(_mm_cvtsi128_si32(_mm_packus_epi16(s, s)));
-    std::memcpy(out + k * 4, &px, 4);
+  for (; k < end; k++) {
+    const u8* p = row + offs[k];
+    const u16* w = weights + k * 8;
+    for (int c = 0; c < 4; c++) out[k * 4 + c] = static_cast<u8>((p[c] * w[c] + p[4 + c] * w[4 + c]) >> 8);
   }
 }
 
@@ -186,8 +186,7 @@ static inline void BilinearTwo(u8* dst, const u8* a0, const u8* a1, i64 ra, u32 
   }
 }
 
-static inline void BilinearRowSums16(u16* out, const u8* row, const i32* cols, const u64* fracs, i32 first,
-                                     i32 end) {
+static inline void BilinearRowSums16(u16* out, const u8* row, const i32* cols, const u64* fracs, i32 first, i32 end) {
   for (i32 c = first; c < end; c++) {
     const u32 fx = static_cast<u32>(fracs[c] & 0xFFFF);
     const u8* p = row + cols[c];
@@ -199,13 +198,11 @@ static inline void BilinearCombineExact(u8* dst, const u16* top, const u16* bott
   for (i64 i = 0; i < values; i++) dst[i] = static_cast<u8>(((top[i] * (256 - fy)) >> 16) + ((bottom[i] * fy) >> 16));
 }
 
-static inline void BilinearRowBytes(u8* out, const u8* row, const i64* cols, const u8* fracs, i64 last, i64 first,
-                                    i64 end) {
+static inline void BilinearRowBytes(u8* out, const u8* row, const i64* offs, const u16* weights, i64 first, i64 end) {
   for (i64 k = first; k < end; k++) {
-    const u32 fx = fracs[k];
-    const u8* p = row + cols[k] * 4;
-    const i64 right = cols[k] < last ? 4 : 0;
-    for (int c = 0; c < 4; c++) out[k * 4 + c] = static_cast<u8>((p[c] * (256 - fx) + p[right + c] * fx) >> 8);
+    const u8* p = row + offs[k];
+    const u16* w = weights + k * 8;
+    for (int c = 0; c < 4; c++) out[k * 4 + c] = static_cast<u8>((p[c] * w[c] + p[4 + c] * w[4 + c]) >> 8);
   }
 }
 
@@ -214,3 +211,8 @@ static inline void BilinearCombineBytes(u8* dst, const u8* a, const u8* b, u32 f
 }
 
 #endif
+
+// The AVX2 versions of BilinearRowBytes and BilinearCombineBytes, with the same results (only
+// where g_CpuHasAvx2 is set).
+void BilinearRowBytesAvx2(u8* out, const u8* row, const i64* offs, const u16* weights, i64 first, i64 end);
+void BilinearCombineBytesAvx2(u8* dst, const u8* a, const u8* b, u32 fy, i64 bytes);

@@ -189,9 +189,13 @@ static i64 DoubledPos(i64 k, i64 lo, i64 hi, i64 size100) {
   return v + (lo / 100) * 256;
 }
 
-// The poster's column tables: per sub-column the source column and its fraction.
+// The poster's column tables: per sub-column the source column, its byte offset in a row and
+// its weights (256 - fraction four times, then the fraction four times). At the last column the
+// fraction is left out, so the pixel right of it (the spare bytes or the next row's first pixel,
+// read with weight 0) never counts: the edge pixel repeats.
 static std::vector<i64> s_SubCol;
-static std::vector<u8> s_SubColFrac;
+static std::vector<i64> s_SubColOffset;
+static std::vector<u16> s_SubColWeights;
 
 // The valid span [first, end) of n outputs whose sub-samples 2i and 2i + 1 both lie in 0..size - 1
 // (positions are monotonic, so the valid ones are contiguous).
@@ -219,11 +223,17 @@ void ResizeBilinearThreaded(u8* dst, i64 dw100, i64 dh100, const u8* src, i32 sw
   x2 = LimitBound(x2, 100);
   y2 = LimitBound(y2, 100);
   s_SubCol.resize(2 * dw);
-  s_SubColFrac.resize(2 * dw);
+  s_SubColOffset.resize(2 * dw);
+  s_SubColWeights.resize(2 * dw * 8);
   for (i64 k = 0; k < 2 * dw; k++) {
     i64 v = DoubledPos(k, x1, x2, dw100);
     s_SubCol[k] = v >> 8;
-    s_SubColFrac[k] = static_cast<u8>(v & 255);
+    s_SubColOffset[k] = s_SubCol[k] * 4;
+    const u16 f = s_SubCol[k] == sw - 1 ? 0 : static_cast<u16>(v & 255);
+    for (int c = 0; c < 4; c++) {
+      s_SubColWeights[k * 8 + c] = static_cast<u16>(256 - f);
+      s_SubColWeights[k * 8 + 4 + c] = f;
+    }
   }
   i32 col_first, col_end, row_first, row_end;
   DoubledSpan(
@@ -253,36 +263,48 @@ void ResizeBilinearThreaded(u8* dst, i64 dw100, i64 dh100, const u8* src, i32 sw
   WorkerPostRows(job, row_first, row_end);
 }
 
-// Each source row's horizontal results are worked out once per worker and kept while the rows
-// below read it: a destination row reads at most four source rows (two per sub-row), and the rows
-// only go down, so the slot with the lowest row is the one to refill.
+// Each source row's horizontal results are worked out once per worker and kept while the next
+// destination rows read it. A destination row reads at most four source rows (two per sub-row);
+// a row is worked out into a slot that none of them holds, the lowest such one (rows go down as
+// the destination rows do, or up where the bounds are the wrong way round).
 namespace {
 struct SubRowCache {
   static constexpr int kSlots = 4;
   u8* slot[kSlots];
   i64 key[kSlots];
+  i64 needed[kSlots];  // the rows the current destination row reads
 };
 }  // namespace
 
 // The plain horizontal results of source row `row` for sub-columns [k0, k1), from the cache.
 static const u8* CachedSubRow(SubRowCache* c, const WorkerJob* j, i64 row, i64 k0, i64 k1) {
-  int lowest = 0;
+  int pick = -1;
   for (int s = 0; s < SubRowCache::kSlots; s++) {
     if (c->key[s] == row) return c->slot[s];
-    if (c->key[s] < c->key[lowest]) lowest = s;
+    const i64* n = c->needed;
+    const bool in_use =
+        c->key[s] >= 0 && (c->key[s] == n[0] || c->key[s] == n[1] || c->key[s] == n[2] || c->key[s] == n[3]);
+    if (!in_use && (pick < 0 || c->key[s] < c->key[pick])) pick = s;
   }
-  BilinearRowBytes(c->slot[lowest], j->src_pixels + row * i64{j->src_width} * 4, s_SubCol.data(), s_SubColFrac.data(),
-                   j->src_width - 1, k0, k1);
-  c->key[lowest] = row;
-  return c->slot[lowest];
+  const u8* src = j->src_pixels + row * i64{j->src_width} * 4;
+  if (g_CpuHasAvx2) BilinearRowBytesAvx2(c->slot[pick], src, s_SubColOffset.data(), s_SubColWeights.data(), k0, k1);
+  else BilinearRowBytes(c->slot[pick], src, s_SubColOffset.data(), s_SubColWeights.data(), k0, k1);
+  c->key[pick] = row;
+  return c->slot[pick];
 }
 
-// One sub-row into out (indexed by sub-column): source row `row` and the next (the last row
-// repeats) combined with row fraction fy; the last column repeats too.
-static void SubRow(u8* out, SubRowCache* c, const WorkerJob* j, i64 row, u32 fy, i64 k0, i64 k1) {
-  const u8* a = CachedSubRow(c, j, row, k0, k1);
-  const u8* b = fy ? CachedSubRow(c, j, std::min<i64>(row + 1, j->src_height - 1), k0, k1) : a;
-  BilinearCombineBytes(out + k0 * 4, a + k0 * 4, b + k0 * 4, fy, (k1 - k0) * 4);
+// The rows sub-row position p reads: its own and the next (the last row repeats; none with a
+// fraction of 0).
+static i64 NextRow(i64 p, i64 height) { return p & 255 ? std::min<i64>((p >> 8) + 1, height - 1) : p >> 8; }
+
+// One sub-row into out (indexed by sub-column): the rows of position p combined with its row
+// fraction; the last column repeats too.
+static void SubRow(u8* out, SubRowCache* c, const WorkerJob* j, i64 p, i64 k0, i64 k1) {
+  const u32 fy = static_cast<u32>(p & 255);
+  const u8* a = CachedSubRow(c, j, p >> 8, k0, k1);
+  const u8* b = fy ? CachedSubRow(c, j, NextRow(p, j->src_height), k0, k1) : a;
+  if (g_CpuHasAvx2) BilinearCombineBytesAvx2(out + k0 * 4, a + k0 * 4, b + k0 * 4, fy, (k1 - k0) * 4);
+  else BilinearCombineBytes(out + k0 * 4, a + k0 * 4, b + k0 * 4, fy, (k1 - k0) * 4);
 }
 
 void LayerJobResizeBilinear(WorkerJob* j) {
@@ -303,8 +325,12 @@ void LayerJobResizeBilinear(WorkerJob* j) {
     u8* out = j->dst_pixels + i64{r} * dw * 4;
     const i64 p0 = DoubledPos(2 * i64{r}, j->src_top, j->src_bottom, j->dst_height);
     const i64 p1 = DoubledPos(2 * i64{r} + 1, j->src_top, j->src_bottom, j->dst_height);
-    SubRow(sub0, &cache, j, p0 >> 8, static_cast<u32>(p0 & 255), k0, k1);
-    SubRow(sub1, &cache, j, p1 >> 8, static_cast<u32>(p1 & 255), k0, k1);
+    cache.needed[0] = p0 >> 8;
+    cache.needed[1] = NextRow(p0, j->src_height);
+    cache.needed[2] = p1 >> 8;
+    cache.needed[3] = NextRow(p1, j->src_height);
+    SubRow(sub0, &cache, j, p0, k0, k1);
+    SubRow(sub1, &cache, j, p1, k0, k1);
     ClearPixels(out, j->col_first);
     ClearPixels(out + i64{j->col_end} * 4, dw - j->col_end);
     g_PixelKernels.halve(out + i64{j->col_first} * 4, sub0 + i64{j->col_first} * 8, dw * 2, j->col_end - j->col_first);

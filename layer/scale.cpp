@@ -293,27 +293,30 @@ static void BilinearRowsShared(const WorkerJob* j) {
   const i32 first = j->col_first, end = j->col_end;
   const i32* cols = g_ScaleColTable.data();
   const u64* fracs = g_ScaleFracTable.data();
-  // Per thread and kept between jobs: two rows of sums; the lower row is the one to refill.
+  // Per thread and kept between jobs: two rows of sums. A row is worked out into the slot that
+  // holds neither the other row the destination row reads nor, for the row above, the row below
+  // it (rows go down as the destination rows do, or up where the bounds are the wrong way round).
   thread_local std::vector<u16> sums;
   const size_t row_values = static_cast<size_t>(dw) * 4;
   if (sums.size() < 2 * row_values) sums.resize(2 * row_values);
   u16* slot[2] = {sums.data(), sums.data() + row_values};
   i64 key[2] = {-1, -1};
-  auto sums_of = [&](i64 row) -> const u16* {
-    if (key[0] == row) return slot[0];
-    if (key[1] == row) return slot[1];
-    const int s = key[0] < key[1] ? 0 : 1;
+  auto sums_of = [&](i64 row, int keep) -> int {
+    if (key[0] == row) return 0;
+    if (key[1] == row) return 1;
+    const int s = keep >= 0 ? 1 - keep : (key[0] == row + 1 ? 1 : 0);
     BilinearRowSums16(slot[s], j->src_pixels + row * stride, cols, fracs, first, end);
     key[s] = row;
-    return slot[s];
+    return s;
   };
   for (i32 r = j->row_first; r < j->row_end; r++) {
     u8* out = j->dst_pixels + i64{r} * dw * 4;
     ClearOutside(out, dw, first, end);
     const i64 pos = g_ScaleRowTable[r];
     const u32 fy = static_cast<u32>(pos & 255);
-    const u16* top = sums_of(pos >> 8);
-    const u16* bottom = fy ? sums_of((pos >> 8) + 1) : top;
+    const int t = sums_of(pos >> 8, -1);
+    const u16* top = slot[t];
+    const u16* bottom = fy ? slot[sums_of((pos >> 8) + 1, t)] : top;
     BilinearCombineExact(out + i64{first} * 4, top + i64{first} * 4, bottom + i64{first} * 4, fy,
                          (i64{end} - first) * 4);
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "compose_fixture.h"
+#include "layer/cpu.h"
 #include "layer/kernels.h"
 #include "layer/layer_resize.h"
 #include "resize_reference.h"
@@ -58,14 +59,19 @@ i64 FirstDiff(const Out& a, const Out& b, i64 w = 1) {
 }
 
 TEST_F(ResizeTest, EveryFilterMatchesItsReference) {
+  // The bilinear filters also without their AVX2 rows (on a processor that has AVX2).
   struct Filter {
     i32 code;
     RefFn ref;
-  } const filters[] = {{RESIZE_NEAREST, RefNearest},
-                       {RESIZE_BILINEAR, RefBilinear},
-                       {RESIZE_BICUBIC, RefBicubic},
-                       {RESIZE_BILINEAR_THREADED, RefThreaded},
-                       {RESIZE_SINC, RefSinc}};
+    bool avx2;
+  } const filters[] = {{RESIZE_NEAREST, RefNearest, true},
+                       {RESIZE_BILINEAR, RefBilinear, true},
+                       {RESIZE_BILINEAR, RefBilinear, false},
+                       {RESIZE_BICUBIC, RefBicubic, true},
+                       {RESIZE_BILINEAR_THREADED, RefThreaded, true},
+                       {RESIZE_BILINEAR_THREADED, RefThreaded, false},
+                       {RESIZE_SINC, RefSinc, true}};
+  const u8 has_avx2 = g_CpuHasAvx2;
   struct Case {
     i32 sw, sh;
     Rect r;  // {-1, ...}: the whole picture
@@ -80,6 +86,8 @@ TEST_F(ResizeTest, EveryFilterMatchesItsReference) {
       {40, 30, {350, 275, 2233, 1960}, 2600, 3100},    // a part, fractional bounds
       {40, 30, {-520, -310, 4550, 3475}, 3300, 2100},  // reaching outside on every side
       {40, 30, {2900, 2000, 1200, 500}, 1500, 1200},   // bounds the wrong way round
+      {40, 30, {-1, 0, 0, 0}, 2000, 1500},             // halving: sub-samples one pixel apart
+      {40, 30, {-1, 0, 0, 0}, 900, 700},               // to less than a quarter
       {1920, 1080, {-1, 0, 0, 0}, 128000, 72000},
       {1280, 720, {-1, 0, 0, 0}, 192000, 108000},
   };
@@ -87,11 +95,15 @@ TEST_F(ResizeTest, EveryFilterMatchesItsReference) {
     Pic s = MakeSource(c.sw, c.sh, 7);
     Rect r = c.r.x1 == -1 ? Rect{0, 0, (c.sw - 1) * 100, (c.sh - 1) * 100} : c.r;
     for (const Filter& f : filters) {
-      SCOPED_TRACE(testing::Message() << "filter " << f.code << " " << c.sw << "x" << c.sh << " -> " << c.w100 << "x"
-                                      << c.h100 << " rect " << r.x1 << "," << r.y1 << "," << r.x2 << "," << r.y2);
+      SCOPED_TRACE(testing::Message() << "filter " << f.code << (f.avx2 ? "" : " without AVX2") << " " << c.sw << "x"
+                                      << c.sh << " -> " << c.w100 << "x" << c.h100 << " rect " << r.x1 << "," << r.y1
+                                      << "," << r.x2 << "," << r.y2);
       if (ObjNode* o = Node("W0/o")) LayerRelease(o);
       ObjNode* out = TestPicture("W0/o", 1, 1, 0, 0, 2);
-      ASSERT_EQ(LayerResize(Node("W0/s"), out, r.x1, r.y1, r.x2, r.y2, c.w100, c.h100, true, f.code, "W0/o"), 0);
+      g_CpuHasAvx2 = f.avx2 ? has_avx2 : 0;
+      const i32 rc = LayerResize(Node("W0/s"), out, r.x1, r.y1, r.x2, r.y2, c.w100, c.h100, true, f.code, "W0/o");
+      g_CpuHasAvx2 = has_avx2;
+      ASSERT_EQ(rc, 0);
       ASSERT_EQ(LayerOf(out)->width, c.w100 / 100);
       ASSERT_EQ(LayerOf(out)->height, c.h100 / 100);
       g_RowStep = c.sw > 1000 ? 7 : 1;

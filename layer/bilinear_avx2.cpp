@@ -1,0 +1,65 @@
+// AVX2 rows of the bilinear resizes (see bilinear_px.h), 8 pixels a step. The build compiles this
+// file for AVX2, so nothing here may run before the processor check: it holds no dynamic
+// initialisation and uses no shared templates, and its functions are called only when
+// g_CpuHasAvx2 is set.
+#include <cstring>
+
+#include "layer/bilinear_px.h"
+
+#if defined(__AVX2__)
+#include <immintrin.h>
+
+// Positions k and k + 1 as 16-bit values: lane 0 the pixel at offs[k] and its right
+// neighbour, lane 1 the same for k + 1.
+static inline __m256i PairsOf(const u8* row, const i64* offs, i64 k) {
+  const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + offs[k]));
+  const __m128i ab =
+      _mm_castpd_si128(_mm_loadh_pd(_mm_castsi128_pd(a), reinterpret_cast<const double*>(row + offs[k + 1])));
+  return _mm256_cvtepu8_epi16(ab);
+}
+
+// The horizontal sums of positions k .. k + 3, lane 0 holding k and k + 2, lane 1 k + 1 and k + 3.
+static inline __m256i SumsOf4(const u8* row, const i64* offs, const u16* weights, i64 k) {
+  const __m256i m0 =
+      _mm256_mullo_epi16(PairsOf(row, offs, k), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + k * 8)));
+  const __m256i m1 = _mm256_mullo_epi16(PairsOf(row, offs, k + 2),
+                                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + (k + 2) * 8)));
+  return _mm256_add_epi16(_mm256_unpacklo_epi64(m0, m1), _mm256_unpackhi_epi64(m0, m1));
+}
+
+void BilinearRowBytesAvx2(u8* out, const u8* row, const i64* offs, const u16* weights, i64 first, i64 end) {
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  i64 k = first;
+  for (; k + 8 <= end; k += 8) {
+    const __m256i s0 = _mm256_srli_epi16(SumsOf4(row, offs, weights, k), 8);
+    const __m256i s1 = _mm256_srli_epi16(SumsOf4(row, offs, weights, k + 4), 8);
+    const __m256i v = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(s0, s1), order);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k * 4), v);
+  }
+  for (; k < end; k++) {
+    const u8* p = row + offs[k];
+    const u16* w = weights + k * 8;
+    for (int c = 0; c < 4; c++) out[k * 4 + c] = static_cast<u8>((p[c] * w[c] + p[4 + c] * w[4 + c]) >> 8);
+  }
+}
+
+void BilinearCombineBytesAvx2(u8* dst, const u8* a, const u8* b, u32 fy, i64 bytes) {
+  const __m256i w0 = _mm256_set1_epi16(static_cast<short>(256 - fy)), w1 = _mm256_set1_epi16(static_cast<short>(fy));
+  i64 i = 0;
+  for (; i + 32 <= bytes; i += 32) {
+    const __m256i a0 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i)));
+    const __m256i a1 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i + 16)));
+    const __m256i b0 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)));
+    const __m256i b1 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i + 16)));
+    const __m256i v0 = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(a0, w0), _mm256_mullo_epi16(b0, w1)), 8);
+    const __m256i v1 = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(a1, w0), _mm256_mullo_epi16(b1, w1)), 8);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i),
+                        _mm256_permute4x64_epi64(_mm256_packus_epi16(v0, v1), 0xD8));
+  }
+  for (; i < bytes; i++) dst[i] = static_cast<u8>((a[i] * (256 - fy) + b[i] * fy) >> 8);
+}
+
+#else
+void BilinearRowBytesAvx2(u8*, const u8*, const i64*, const u16*, i64, i64) {}
+void BilinearCombineBytesAvx2(u8*, const u8*, const u8*, u32, i64) {}
+#endif
