@@ -43,6 +43,33 @@ void BilinearRowBytesAvx2(u8* out, const u8* row, const i64* offs, const u16* we
   }
 }
 
+void BilinearRowBytesNearAvx2(u8* out, const u8* row, const i64* offs, const u8* masks, const u16* w0, const u16* w1,
+                              i64 first, i64 end) {
+  const __m256i next = _mm256_set1_epi16(4);  // the right neighbours: 4 bytes on (zeroing bytes stay)
+  i64 k = first;
+  for (; k + 8 <= end; k += 8) {
+    __m256i s[2];
+    for (int h = 0; h < 2; h++) {
+      const i64 q = k + 4 * h;
+      const __m256i win = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(row + offs[q + 2]),
+                                              reinterpret_cast<const __m128i*>(row + offs[q]));
+      const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(masks + q * 8));
+      const __m256i p = _mm256_shuffle_epi8(win, m);
+      const __m256i n = _mm256_shuffle_epi8(win, _mm256_add_epi8(m, next));
+      s[h] = _mm256_srli_epi16(
+          _mm256_add_epi16(_mm256_mullo_epi16(p, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w0 + q * 4))),
+                           _mm256_mullo_epi16(n, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w1 + q * 4)))),
+          8);
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k * 4),
+                        _mm256_permute4x64_epi64(_mm256_packus_epi16(s[0], s[1]), 0xD8));
+  }
+  for (; k < end; k++) {
+    const u8* p = row + offs[k];
+    for (int c = 0; c < 4; c++) out[k * 4 + c] = static_cast<u8>((p[c] * w0[k * 4] + p[4 + c] * w1[k * 4]) >> 8);
+  }
+}
+
 void BilinearCombineBytesAvx2(u8* dst, const u8* a, const u8* b, u32 fy, i64 bytes) {
   const __m256i w0 = _mm256_set1_epi16(static_cast<short>(256 - fy)), w1 = _mm256_set1_epi16(static_cast<short>(fy));
   i64 i = 0;
@@ -61,5 +88,6 @@ void BilinearCombineBytesAvx2(u8* dst, const u8* a, const u8* b, u32 fy, i64 byt
 
 #else
 void BilinearRowBytesAvx2(u8*, const u8*, const i64*, const u16*, i64, i64) {}
+void BilinearRowBytesNearAvx2(u8*, const u8*, const i64*, const u8*, const u16*, const u16*, i64, i64) {}
 void BilinearCombineBytesAvx2(u8*, const u8*, const u8*, u32, i64) {}
 #endif

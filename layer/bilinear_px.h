@@ -216,3 +216,10 @@ static inline void BilinearCombineBytes(u8* dst, const u8* a, const u8* b, u32 f
 // where g_CpuHasAvx2 is set).
 void BilinearRowBytesAvx2(u8* out, const u8* row, const i64* offs, const u16* weights, i64 first, i64 end);
 void BilinearCombineBytesAvx2(u8* dst, const u8* a, const u8* b, u32 fy, i64 bytes);
+// BilinearRowBytesAvx2 where each even position k (first and end even) and the next lie at most
+// two pixels apart, left to right: one 16-byte read at offs[k] holds both pixels and their right
+// neighbours (up to three pixels past a row's last, which the spare bytes hold for a source at
+// least 2 pixels wide). masks: per pair of positions the byte shuffle that spreads its two pixels
+// into 16-bit values; w0, w1: each position's weights four times.
+void BilinearRowBytesNearAvx2(u8* out, const u8* row, const i64* offs, const u8* masks, const u16* w0, const u16* w1,
+                              i64 first, i64 end);

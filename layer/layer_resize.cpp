@@ -196,6 +196,40 @@ static i64 DoubledPos(i64 k, i64 lo, i64 hi, i64 size100) {
 static std::vector<i64> s_SubCol;
 static std::vector<i64> s_SubColOffset;
 static std::vector<u16> s_SubColWeights;
+// With AVX2, where each valid pair of sub-columns 2i, 2i + 1 lies at most two pixels apart left to
+// right (any enlargement and shrinking to a quarter): per pair the byte shuffle of
+// BilinearRowBytesNearAvx2, and the two weights four times each.
+static bool s_SubColNear = false;
+static std::vector<u8> s_SubColMasks;
+static std::vector<u16> s_SubColW0, s_SubColW1;
+
+static void BuildNearTables(i64 dw, i32 sw, i32 col_first, i32 col_end) {
+  s_SubColNear = false;
+  if (!g_CpuHasAvx2 || sw < 2) return;
+  for (i64 i = col_first; i < col_end; i++) {
+    const i64 d = s_SubCol[2 * i + 1] - s_SubCol[2 * i];
+    if (d < 0 || d > 2) return;
+  }
+  s_SubColMasks.resize(2 * dw * 8);
+  s_SubColW0.resize(2 * dw * 4);
+  s_SubColW1.resize(2 * dw * 4);
+  for (i64 i = col_first; i < col_end; i++) {
+    const i64 d = s_SubCol[2 * i + 1] - s_SubCol[2 * i];
+    u8* m = &s_SubColMasks[i * 16];
+    for (int c = 0; c < 4; c++) {
+      m[2 * c] = static_cast<u8>(c);
+      m[2 * c + 1] = 0x80;
+      m[8 + 2 * c] = static_cast<u8>(4 * d + c);
+      m[8 + 2 * c + 1] = 0x80;
+    }
+  }
+  for (i64 k = 2 * i64{col_first}; k < 2 * i64{col_end}; k++)
+    for (int c = 0; c < 4; c++) {
+      s_SubColW0[k * 4 + c] = s_SubColWeights[k * 8];
+      s_SubColW1[k * 4 + c] = s_SubColWeights[k * 8 + 4];
+    }
+  s_SubColNear = true;
+}
 
 // The valid span [first, end) of n outputs whose sub-samples 2i and 2i + 1 both lie in 0..size - 1
 // (positions are monotonic, so the valid ones are contiguous).
@@ -244,6 +278,7 @@ void ResizeBilinearThreaded(u8* dst, i64 dw100, i64 dh100, const u8* src, i32 sw
     ClearPixels(dst, dw * dh);
     return;
   }
+  BuildNearTables(dw, sw, col_first, col_end);
   ClearPixels(dst, i64{row_first} * dw);
   ClearPixels(dst + i64{row_end} * dw * 4, (dh - row_end) * dw);
   WorkerJob job{};
@@ -287,7 +322,11 @@ static const u8* CachedSubRow(SubRowCache* c, const WorkerJob* j, i64 row, i64 k
     if (!in_use && (pick < 0 || c->key[s] < c->key[pick])) pick = s;
   }
   const u8* src = j->src_pixels + row * i64{j->src_width} * 4;
-  if (g_CpuHasAvx2) BilinearRowBytesAvx2(c->slot[pick], src, s_SubColOffset.data(), s_SubColWeights.data(), k0, k1);
+  if (s_SubColNear)
+    BilinearRowBytesNearAvx2(c->slot[pick], src, s_SubColOffset.data(), s_SubColMasks.data(), s_SubColW0.data(),
+                             s_SubColW1.data(), k0, k1);
+  else if (g_CpuHasAvx2)
+    BilinearRowBytesAvx2(c->slot[pick], src, s_SubColOffset.data(), s_SubColWeights.data(), k0, k1);
   else BilinearRowBytes(c->slot[pick], src, s_SubColOffset.data(), s_SubColWeights.data(), k0, k1);
   c->key[pick] = row;
   return c->slot[pick];
