@@ -43,8 +43,9 @@ void BilinearRowBytesAvx2(u8* out, const u8* row, const i64* offs, const u16* we
   }
 }
 
-void BilinearRowBytesNearAvx2(u8* out, const u8* row, const i64* offs, const u8* masks, const u16* w0, const u16* w1,
-                              i64 first, i64 end) {
+void BilinearRowBytesNearAvx2(u8* out, const u8* row, const i64* offs, const u8* masks, const u16* w1, i64 first,
+                              i64 end) {
+  const __m256i k256 = _mm256_set1_epi16(256);
   const __m256i next = _mm256_set1_epi16(4);  // the right neighbours: 4 bytes on (zeroing bytes stay)
   i64 k = first;
   for (; k + 8 <= end; k += 8) {
@@ -56,18 +57,56 @@ void BilinearRowBytesNearAvx2(u8* out, const u8* row, const i64* offs, const u8*
       const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(masks + q * 8));
       const __m256i p = _mm256_shuffle_epi8(win, m);
       const __m256i n = _mm256_shuffle_epi8(win, _mm256_add_epi8(m, next));
+      const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w1 + q * 4));
       s[h] = _mm256_srli_epi16(
-          _mm256_add_epi16(_mm256_mullo_epi16(p, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w0 + q * 4))),
-                           _mm256_mullo_epi16(n, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w1 + q * 4)))),
-          8);
+          _mm256_add_epi16(_mm256_mullo_epi16(p, _mm256_sub_epi16(k256, f)), _mm256_mullo_epi16(n, f)), 8);
     }
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k * 4),
                         _mm256_permute4x64_epi64(_mm256_packus_epi16(s[0], s[1]), 0xD8));
   }
   for (; k < end; k++) {
     const u8* p = row + offs[k];
-    for (int c = 0; c < 4; c++) out[k * 4 + c] = static_cast<u8>((p[c] * w0[k * 4] + p[4 + c] * w1[k * 4]) >> 8);
+    for (int c = 0; c < 4; c++)
+      out[k * 4 + c] = static_cast<u8>((p[c] * (256 - w1[k * 4]) + p[4 + c] * w1[k * 4]) >> 8);
   }
+}
+
+void BilinearRowSumsNearAvx2(u16* out, const u8* row, const i32* cols, const u8* masks, const u64* fracs, i32 first,
+                             i32 end) {
+  const __m256i k256 = _mm256_set1_epi16(256);
+  const __m256i next = _mm256_set1_epi16(4);
+  i32 c = first;
+  for (; c + 4 <= end; c += 4) {
+    const __m256i win = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(row + cols[c + 2]),
+                                            reinterpret_cast<const __m128i*>(row + cols[c]));
+    const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(masks + i64{c - first} * 8));
+    const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(fracs + c));
+    const __m256i p = _mm256_shuffle_epi8(win, m);
+    const __m256i n = _mm256_shuffle_epi8(win, _mm256_add_epi8(m, next));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i64{c} * 4),
+                        _mm256_add_epi16(_mm256_mullo_epi16(p, _mm256_sub_epi16(k256, f)), _mm256_mullo_epi16(n, f)));
+  }
+  for (; c < end; c++) {
+    const u32 fx = static_cast<u32>(fracs[c] & 0xFFFF);
+    const u8* p = row + cols[c];
+    for (int k = 0; k < 4; k++) out[i64{c} * 4 + k] = static_cast<u16>(p[k] * (256 - fx) + p[4 + k] * fx);
+  }
+}
+
+void BilinearCombineExactAvx2(u8* dst, const u16* top, const u16* bottom, u32 fy, i64 values) {
+  const __m256i w0 = _mm256_set1_epi16(static_cast<short>(256 - fy)), w1 = _mm256_set1_epi16(static_cast<short>(fy));
+  i64 i = 0;
+  for (; i + 32 <= values; i += 32) {
+    const __m256i t0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + i));
+    const __m256i t1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + i + 16));
+    const __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + i));
+    const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + i + 16));
+    const __m256i v0 = _mm256_add_epi16(_mm256_mulhi_epu16(t0, w0), _mm256_mulhi_epu16(b0, w1));
+    const __m256i v1 = _mm256_add_epi16(_mm256_mulhi_epu16(t1, w0), _mm256_mulhi_epu16(b1, w1));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i),
+                        _mm256_permute4x64_epi64(_mm256_packus_epi16(v0, v1), 0xD8));
+  }
+  for (; i < values; i++) dst[i] = static_cast<u8>(((top[i] * (256 - fy)) >> 16) + ((bottom[i] * fy) >> 16));
 }
 
 void BilinearCombineBytesAvx2(u8* dst, const u8* a, const u8* b, u32 fy, i64 bytes) {
@@ -88,6 +127,8 @@ void BilinearCombineBytesAvx2(u8* dst, const u8* a, const u8* b, u32 fy, i64 byt
 
 #else
 void BilinearRowBytesAvx2(u8*, const u8*, const i64*, const u16*, i64, i64) {}
-void BilinearRowBytesNearAvx2(u8*, const u8*, const i64*, const u8*, const u16*, const u16*, i64, i64) {}
+void BilinearRowBytesNearAvx2(u8*, const u8*, const i64*, const u8*, const u16*, i64, i64) {}
 void BilinearCombineBytesAvx2(u8*, const u8*, const u8*, u32, i64) {}
+void BilinearRowSumsNearAvx2(u16*, const u8*, const i32*, const u8*, const u64*, i32, i32) {}
+void BilinearCombineExactAvx2(u8*, const u16*, const u16*, u32, i64) {}
 #endif

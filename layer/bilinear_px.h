@@ -220,6 +220,14 @@ void BilinearCombineBytesAvx2(u8* dst, const u8* a, const u8* b, u32 fy, i64 byt
 // two pixels apart, left to right: one 16-byte read at offs[k] holds both pixels and their right
 // neighbours (up to three pixels past a row's last, which the spare bytes hold for a source at
 // least 2 pixels wide). masks: per pair of positions the byte shuffle that spreads its two pixels
-// into 16-bit values; w0, w1: each position's weights four times.
-void BilinearRowBytesNearAvx2(u8* out, const u8* row, const i64* offs, const u8* masks, const u16* w0, const u16* w1,
-                              i64 first, i64 end);
+// into 16-bit values; w1: each position's fraction (the right neighbour's weight) four times.
+void BilinearRowBytesNearAvx2(u8* out, const u8* row, const i64* offs, const u8* masks, const u16* w1, i64 first,
+                              i64 end);
+// BilinearRowSums16 where the pairs of columns from first on lie at most two pixels apart, left to
+// right (one 16-byte read at cols[c] holds both pixels and their right neighbours, up to three
+// pixels past a row's last, which the spare bytes hold for a source at least 2 pixels wide);
+// masks: per pair from first the byte shuffle that spreads its two pixels into 16-bit values.
+void BilinearRowSumsNearAvx2(u16* out, const u8* row, const i32* cols, const u8* masks, const u64* fracs, i32 first,
+                             i32 end);
+// BilinearCombineExact, 32 values a step.
+void BilinearCombineExactAvx2(u8* dst, const u16* top, const u16* bottom, u32 fy, i64 values);

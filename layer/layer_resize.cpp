@@ -198,10 +198,10 @@ static std::vector<i64> s_SubColOffset;
 static std::vector<u16> s_SubColWeights;
 // With AVX2, where each valid pair of sub-columns 2i, 2i + 1 lies at most two pixels apart left to
 // right (any enlargement and shrinking to a quarter): per pair the byte shuffle of
-// BilinearRowBytesNearAvx2, and the two weights four times each.
+// BilinearRowBytesNearAvx2, and per sub-column its fraction four times.
 static bool s_SubColNear = false;
 static std::vector<u8> s_SubColMasks;
-static std::vector<u16> s_SubColW0, s_SubColW1;
+static std::vector<u16> s_SubColW1;
 
 static void BuildNearTables(i64 dw, i32 sw, i32 col_first, i32 col_end) {
   s_SubColNear = false;
@@ -211,7 +211,6 @@ static void BuildNearTables(i64 dw, i32 sw, i32 col_first, i32 col_end) {
     if (d < 0 || d > 2) return;
   }
   s_SubColMasks.resize(2 * dw * 8);
-  s_SubColW0.resize(2 * dw * 4);
   s_SubColW1.resize(2 * dw * 4);
   for (i64 i = col_first; i < col_end; i++) {
     const i64 d = s_SubCol[2 * i + 1] - s_SubCol[2 * i];
@@ -224,10 +223,7 @@ static void BuildNearTables(i64 dw, i32 sw, i32 col_first, i32 col_end) {
     }
   }
   for (i64 k = 2 * i64{col_first}; k < 2 * i64{col_end}; k++)
-    for (int c = 0; c < 4; c++) {
-      s_SubColW0[k * 4 + c] = s_SubColWeights[k * 8];
-      s_SubColW1[k * 4 + c] = s_SubColWeights[k * 8 + 4];
-    }
+    for (int c = 0; c < 4; c++) s_SubColW1[k * 4 + c] = s_SubColWeights[k * 8 + 4];
   s_SubColNear = true;
 }
 
@@ -323,8 +319,8 @@ static const u8* CachedSubRow(SubRowCache* c, const WorkerJob* j, i64 row, i64 k
   }
   const u8* src = j->src_pixels + row * i64{j->src_width} * 4;
   if (s_SubColNear)
-    BilinearRowBytesNearAvx2(c->slot[pick], src, s_SubColOffset.data(), s_SubColMasks.data(), s_SubColW0.data(),
-                             s_SubColW1.data(), k0, k1);
+    BilinearRowBytesNearAvx2(c->slot[pick], src, s_SubColOffset.data(), s_SubColMasks.data(), s_SubColW1.data(), k0,
+                             k1);
   else if (g_CpuHasAvx2)
     BilinearRowBytesAvx2(c->slot[pick], src, s_SubColOffset.data(), s_SubColWeights.data(), k0, k1);
   else BilinearRowBytes(c->slot[pick], src, s_SubColOffset.data(), s_SubColWeights.data(), k0, k1);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "layer/bilinear_px.h"
+#include "layer/cpu.h"
 #include "layer/kernels.h"
 #include "layer/worker.h"
 
@@ -179,6 +180,31 @@ u8 FrameSharpenFraction(u8 f) {
   return g_BilinearSharpenTables.col[f];
 }
 
+// With AVX2, where the valid columns lie at most two pixels apart in pairs from the first on,
+// left to right (any enlargement, shrinking to half): the pairs' byte shuffles for
+// BilinearRowSumsNearAvx2.
+static bool s_NearPairs = false;
+static std::vector<u8> s_NearMasks;
+
+static void BuildNearMasks(i32 sw, i32 first, i32 end) {
+  s_NearPairs = false;
+  if (!g_CpuHasAvx2 || sw < 2) return;
+  const i32* cols = g_ScaleColTable.data();
+  for (i32 c = first; c + 1 < end; c += 2)
+    if (cols[c + 1] < cols[c] || cols[c + 1] - cols[c] > 8) return;
+  s_NearMasks.resize(static_cast<size_t>(end - first + 1) * 8);
+  for (i32 c = first; c + 1 < end; c += 2) {
+    u8* m = &s_NearMasks[static_cast<size_t>(c - first) * 8];
+    for (int k = 0; k < 4; k++) {
+      m[2 * k] = static_cast<u8>(k);
+      m[2 * k + 1] = 0x80;
+      m[8 + 2 * k] = static_cast<u8>(cols[c + 1] - cols[c] + k);
+      m[8 + 2 * k + 1] = 0x80;
+    }
+  }
+  s_NearPairs = true;
+}
+
 // Position of destination index i in 1/256 pixel relative to lo / 100.
 static i64 BilinearPos(i64 i, i64 lo, i64 hi, i64 dst100) {
   i64 f0 = (lo % 100) * 256 / 100;
@@ -236,6 +262,7 @@ static bool PrepareBilinear(WorkerJob* job, u8* dst, const u8* src, i64 left, i6
     if (clear) ClearRows(dst, static_cast<i32>(w), 0, static_cast<i32>(h));
     return false;
   }
+  BuildNearMasks(sw, col_first, col_end);
   if (clear) {
     ClearRows(dst, static_cast<i32>(w), 0, row_first);
     ClearRows(dst, static_cast<i32>(w), row_end, static_cast<i32>(h));
@@ -305,7 +332,9 @@ static void BilinearRowsShared(const WorkerJob* j) {
     if (key[0] == row) return 0;
     if (key[1] == row) return 1;
     const int s = keep >= 0 ? 1 - keep : (key[0] == row + 1 ? 1 : 0);
-    BilinearRowSums16(slot[s], j->src_pixels + row * stride, cols, fracs, first, end);
+    if (s_NearPairs)
+      BilinearRowSumsNearAvx2(slot[s], j->src_pixels + row * stride, cols, s_NearMasks.data(), fracs, first, end);
+    else BilinearRowSums16(slot[s], j->src_pixels + row * stride, cols, fracs, first, end);
     key[s] = row;
     return s;
   };
@@ -317,8 +346,12 @@ static void BilinearRowsShared(const WorkerJob* j) {
     const int t = sums_of(pos >> 8, -1);
     const u16* top = slot[t];
     const u16* bottom = fy ? slot[sums_of((pos >> 8) + 1, t)] : top;
-    BilinearCombineExact(out + i64{first} * 4, top + i64{first} * 4, bottom + i64{first} * 4, fy,
-                         (i64{end} - first) * 4);
+    if (g_CpuHasAvx2)
+      BilinearCombineExactAvx2(out + i64{first} * 4, top + i64{first} * 4, bottom + i64{first} * 4, fy,
+                               (i64{end} - first) * 4);
+    else
+      BilinearCombineExact(out + i64{first} * 4, top + i64{first} * 4, bottom + i64{first} * 4, fy,
+                           (i64{end} - first) * 4);
   }
 }
 
