@@ -111,9 +111,19 @@ static void NearestRows(const WorkerJob* j, bool clear) {
   for (i32 r = j->row_first; r < j->row_end; r++) {
     u8* row = j->dst_pixels + i64{r} * dw * 4;
     if (clear) ClearOutside(row, dw, first, end);
-    const u32* src_row = reinterpret_cast<const u32*>(j->src_pixels + i64{g_ScaleRowTable[r]} * j->src_width * 4);
     u32* out = reinterpret_cast<u32*>(row);
-    for (i32 c = first; c < end; c++) out[c] = src_row[cols[c]];
+    if (r > j->row_first && g_ScaleRowTable[r] == g_ScaleRowTable[r - 1]) {
+      // The same source row as the row above (enlarging): the same pixels.
+      std::memcpy(out + first, out - dw + first, static_cast<size_t>(end - first) * 4);
+      continue;
+    }
+    const u32* src_row = reinterpret_cast<const u32*>(j->src_pixels + i64{g_ScaleRowTable[r]} * j->src_width * 4);
+    i32 c = first;
+    for (; c + 1 < end; c += 2) {  // two pixels a store
+      const u64 two = src_row[cols[c]] | u64{src_row[cols[c + 1]]} << 32;
+      std::memcpy(out + c, &two, 8);
+    }
+    if (c < end) out[c] = src_row[cols[c]];
   }
 }
 
