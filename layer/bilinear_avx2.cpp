@@ -109,6 +109,41 @@ void BilinearCombineExactAvx2(u8* dst, const u16* top, const u16* bottom, u32 fy
   for (; i < values; i++) dst[i] = static_cast<u8>(((top[i] * (256 - fy)) >> 16) + ((bottom[i] * fy) >> 16));
 }
 
+// Four positions of one sub-row, 16-bit: (a * (256 - fy) + b * fy) >> 8 of 16 bytes.
+static inline __m256i Combine16(const u8* a, const u8* b, __m256i w0, __m256i w1) {
+  const __m256i x = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)));
+  const __m256i y = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b)));
+  return _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(x, w0), _mm256_mullo_epi16(y, w1)), 8);
+}
+
+i64 BilinearCombineHalveAvx2(u8* dst, const u8* a0, const u8* b0, u32 fy0, const u8* a1, const u8* b1, u32 fy1,
+                             i64 pixels, bool plain) {
+  const __m256i w00 = _mm256_set1_epi16(static_cast<short>(256 - fy0)),
+                w01 = _mm256_set1_epi16(static_cast<short>(fy0));
+  const __m256i w10 = _mm256_set1_epi16(static_cast<short>(256 - fy1)),
+                w11 = _mm256_set1_epi16(static_cast<short>(fy1));
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  i64 p = 0;
+  for (; p + 8 <= pixels; p += 8) {
+    __m256i r[2];
+    for (int h = 0; h < 2; h++) {
+      // Sub-row pixels 8h .. 8h + 7 (16 bytes per four), the two sub-rows together.
+      __m256i v[2];
+      for (int q = 0; q < 2; q++) {
+        const i64 o = p * 8 + h * 32 + q * 16;
+        const __m256i t = Combine16(a0 + o, b0 + o, w00, w01), u = Combine16(a1 + o, b1 + o, w10, w11);
+        v[q] = plain ? _mm256_add_epi16(t, u) : _mm256_avg_epu16(t, u);
+      }
+      // Lane 0: sub-pixels 0 and 4, 1 and 5 (of these eight); lane 1: 2 and 6, 3 and 7.
+      const __m256i even = _mm256_unpacklo_epi64(v[0], v[1]), odd = _mm256_unpackhi_epi64(v[0], v[1]);
+      r[h] = plain ? _mm256_srli_epi16(_mm256_add_epi16(even, odd), 2) : _mm256_avg_epu16(even, odd);
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + p * 4),
+                        _mm256_permutevar8x32_epi32(_mm256_packus_epi16(r[0], r[1]), order));
+  }
+  return p;
+}
+
 void BilinearCombineBytesAvx2(u8* dst, const u8* a, const u8* b, u32 fy, i64 bytes) {
   const __m256i w0 = _mm256_set1_epi16(static_cast<short>(256 - fy)), w1 = _mm256_set1_epi16(static_cast<short>(fy));
   i64 i = 0;
@@ -129,6 +164,7 @@ void BilinearCombineBytesAvx2(u8* dst, const u8* a, const u8* b, u32 fy, i64 byt
 void BilinearRowBytesAvx2(u8*, const u8*, const i64*, const u16*, i64, i64) {}
 void BilinearRowBytesNearAvx2(u8*, const u8*, const i64*, const u8*, const u16*, i64, i64) {}
 void BilinearCombineBytesAvx2(u8*, const u8*, const u8*, u32, i64) {}
+i64 BilinearCombineHalveAvx2(u8*, const u8*, const u8*, u32, const u8*, const u8*, u32, i64, bool) { return 0; }
 void BilinearRowSumsNearAvx2(u16*, const u8*, const i32*, const u8*, const u64*, i32, i32) {}
 void BilinearCombineExactAvx2(u8*, const u16*, const u16*, u32, i64) {}
 #endif

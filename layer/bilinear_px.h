@@ -231,3 +231,9 @@ void BilinearRowSumsNearAvx2(u16* out, const u8* row, const i32* cols, const u8*
                              i32 end);
 // BilinearCombineExact, 32 values a step.
 void BilinearCombineExactAvx2(u8* dst, const u16* top, const u16* bottom, u32 fy, i64 values);
+// Two sub-rows combined (BilinearCombineBytes of a0, b0 with fy0 and of a1, b1 with fy1) and
+// halved 2 x 2 into dst: plain, the sum of the four >> 2; else the rounding average of each
+// column's two sub-rows, then of the two columns. Whole groups of 8 pixels only; returns the
+// pixels done.
+i64 BilinearCombineHalveAvx2(u8* dst, const u8* a0, const u8* b0, u32 fy0, const u8* a1, const u8* b1, u32 fy1,
+                             i64 pixels, bool plain);

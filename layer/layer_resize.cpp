@@ -332,14 +332,22 @@ static const u8* CachedSubRow(SubRowCache* c, const WorkerJob* j, i64 row, i64 k
 // fraction of 0).
 static i64 NextRow(i64 p, i64 height) { return p & 255 ? std::min<i64>((p >> 8) + 1, height - 1) : p >> 8; }
 
-// One sub-row into out (indexed by sub-column): the rows of position p combined with its row
-// fraction; the last column repeats too.
-static void SubRow(u8* out, SubRowCache* c, const WorkerJob* j, i64 p, i64 k0, i64 k1) {
-  const u32 fy = static_cast<u32>(p & 255);
-  const u8* a = CachedSubRow(c, j, p >> 8, k0, k1);
-  const u8* b = fy ? CachedSubRow(c, j, NextRow(p, j->src_height), k0, k1) : a;
+// One sub-row into out (indexed by sub-column): rows a and b combined with row fraction fy over
+// sub-columns [k0, k1).
+static void SubRow(u8* out, const u8* a, const u8* b, u32 fy, i64 k0, i64 k1) {
   if (g_CpuHasAvx2) BilinearCombineBytesAvx2(out + k0 * 4, a + k0 * 4, b + k0 * 4, fy, (k1 - k0) * 4);
   else BilinearCombineBytes(out + k0 * 4, a + k0 * 4, b + k0 * 4, fy, (k1 - k0) * 4);
+}
+
+// How the installed halving kernel rounds, where BilinearCombineHalveAvx2 can do the same:
+// 1 the SIMD sets' averages, 2 the plain set's sum; 0 where it cannot (no AVX2, another kernel).
+static int FusedHalving() {
+  if (!g_CpuHasAvx2) return 0;
+  const KernelHalveFn h = g_PixelKernels.halve;
+  if (h == g_BlendKernelsPlain.halve) return 2;
+  const PixelKernelTable* sse2 = BlendKernelSetSse2();
+  const PixelKernelTable* avx2 = BlendKernelSetAvx2();
+  return (sse2 && h == sse2->halve) || (avx2 && h == avx2->halve) ? 1 : 0;
 }
 
 void LayerJobResizeBilinear(WorkerJob* j) {
@@ -355,20 +363,32 @@ void LayerJobResizeBilinear(WorkerJob* j) {
     cache.slot[s] = sub0 + row_bytes * static_cast<size_t>(2 + s);
     cache.key[s] = -1;
   }
+  const int fused = FusedHalving();
   const i64 k0 = 2 * i64{j->col_first}, k1 = 2 * i64{j->col_end};
   for (i32 r = j->row_first; r < j->row_end; r++) {
     u8* out = j->dst_pixels + i64{r} * dw * 4;
     const i64 p0 = DoubledPos(2 * i64{r}, j->src_top, j->src_bottom, j->dst_height);
     const i64 p1 = DoubledPos(2 * i64{r} + 1, j->src_top, j->src_bottom, j->dst_height);
+    const u32 fy0 = static_cast<u32>(p0 & 255), fy1 = static_cast<u32>(p1 & 255);
     cache.needed[0] = p0 >> 8;
     cache.needed[1] = NextRow(p0, j->src_height);
     cache.needed[2] = p1 >> 8;
     cache.needed[3] = NextRow(p1, j->src_height);
-    SubRow(sub0, &cache, j, p0, k0, k1);
-    SubRow(sub1, &cache, j, p1, k0, k1);
+    const u8* a0 = CachedSubRow(&cache, j, cache.needed[0], k0, k1);
+    const u8* b0 = fy0 ? CachedSubRow(&cache, j, cache.needed[1], k0, k1) : a0;
+    const u8* a1 = CachedSubRow(&cache, j, cache.needed[2], k0, k1);
+    const u8* b1 = fy1 ? CachedSubRow(&cache, j, cache.needed[3], k0, k1) : a1;
     ClearPixels(out, j->col_first);
     ClearPixels(out + i64{j->col_end} * 4, dw - j->col_end);
-    g_PixelKernels.halve(out + i64{j->col_first} * 4, sub0 + i64{j->col_first} * 8, dw * 2, j->col_end - j->col_first);
+    // Whole groups of pixels straight from the rows, the rest through the sub-rows.
+    i64 first = j->col_first;
+    if (fused)
+      first += BilinearCombineHalveAvx2(out + first * 4, a0 + k0 * 4, b0 + k0 * 4, fy0, a1 + k0 * 4, b1 + k0 * 4, fy1,
+                                        j->col_end - first, fused == 2);
+    if (first == j->col_end) continue;
+    SubRow(sub0, a0, b0, fy0, 2 * first, k1);
+    SubRow(sub1, a1, b1, fy1, 2 * first, k1);
+    g_PixelKernels.halve(out + first * 4, sub0 + first * 8, dw * 2, static_cast<i32>(j->col_end - first));
   }
 }
 

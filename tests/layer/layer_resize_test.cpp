@@ -59,19 +59,22 @@ i64 FirstDiff(const Out& a, const Out& b, i64 w = 1) {
 }
 
 TEST_F(ResizeTest, EveryFilterMatchesItsReference) {
-  // The bilinear filters also without their AVX2 rows (on a processor that has AVX2).
+  // The bilinear filters also without their AVX2 rows (on a processor that has AVX2), and the
+  // threaded one also with the plain kernel set's halving.
   struct Filter {
     i32 code;
     RefFn ref;
-    bool avx2;
-  } const filters[] = {{RESIZE_NEAREST, RefNearest, true},
-                       {RESIZE_BILINEAR, RefBilinear, true},
-                       {RESIZE_BILINEAR, RefBilinear, false},
-                       {RESIZE_BICUBIC, RefBicubic, true},
-                       {RESIZE_BILINEAR_THREADED, RefThreaded, true},
-                       {RESIZE_BILINEAR_THREADED, RefThreaded, false},
-                       {RESIZE_SINC, RefSinc, true}};
+    bool avx2, plain;
+  } const filters[] = {{RESIZE_NEAREST, RefNearest, true, false},
+                       {RESIZE_BILINEAR, RefBilinear, true, false},
+                       {RESIZE_BILINEAR, RefBilinear, false, false},
+                       {RESIZE_BICUBIC, RefBicubic, true, false},
+                       {RESIZE_BILINEAR_THREADED, RefThreaded, true, false},
+                       {RESIZE_BILINEAR_THREADED, RefThreaded, false, false},
+                       {RESIZE_BILINEAR_THREADED, RefThreaded, true, true},
+                       {RESIZE_SINC, RefSinc, true, false}};
   const u8 has_avx2 = g_CpuHasAvx2;
+  const PixelKernelTable installed = g_PixelKernels;
   struct Case {
     i32 sw, sh;
     Rect r;  // {-1, ...}: the whole picture
@@ -95,12 +98,14 @@ TEST_F(ResizeTest, EveryFilterMatchesItsReference) {
     Pic s = MakeSource(c.sw, c.sh, 7);
     Rect r = c.r.x1 == -1 ? Rect{0, 0, (c.sw - 1) * 100, (c.sh - 1) * 100} : c.r;
     for (const Filter& f : filters) {
-      SCOPED_TRACE(testing::Message() << "filter " << f.code << (f.avx2 ? "" : " without AVX2") << " " << c.sw << "x"
-                                      << c.sh << " -> " << c.w100 << "x" << c.h100 << " rect " << r.x1 << "," << r.y1
-                                      << "," << r.x2 << "," << r.y2);
+      SCOPED_TRACE(testing::Message() << "filter " << f.code << (f.avx2 ? "" : " without AVX2")
+                                      << (f.plain ? " plain halving" : "") << " " << c.sw << "x" << c.sh << " -> "
+                                      << c.w100 << "x" << c.h100 << " rect " << r.x1 << "," << r.y1 << "," << r.x2
+                                      << "," << r.y2);
       if (ObjNode* o = Node("W0/o")) LayerRelease(o);
       ObjNode* out = TestPicture("W0/o", 1, 1, 0, 0, 2);
       g_CpuHasAvx2 = f.avx2 ? has_avx2 : 0;
+      if (f.plain) g_PixelKernels = g_BlendKernelsPlain;
       const i32 rc = LayerResize(Node("W0/s"), out, r.x1, r.y1, r.x2, r.y2, c.w100, c.h100, true, f.code, "W0/o");
       g_CpuHasAvx2 = has_avx2;
       ASSERT_EQ(rc, 0);
@@ -110,6 +115,7 @@ TEST_F(ResizeTest, EveryFilterMatchesItsReference) {
       Out want = f.ref(s, r, c.w100, c.h100), got = Result("W0/o");
       i64 d = FirstDiff(got, want, c.w100 / 100);
       g_RowStep = 1;
+      g_PixelKernels = installed;
       ASSERT_EQ(d, -1) << "pixel " << d % (c.w100 / 100) << "," << d / (c.w100 / 100) << " got " << std::hex << got[d]
                        << " want " << want[d];
     }
