@@ -118,8 +118,14 @@ static void NearestRows(const WorkerJob* j, bool clear) {
       continue;
     }
     const u32* src_row = reinterpret_cast<const u32*>(j->src_pixels + i64{g_ScaleRowTable[r]} * j->src_width * 4);
+    // The next row's source pixels are fetched ahead while this row is copied.
+    const u32* ahead =
+        r + 1 < j->row_end
+            ? reinterpret_cast<const u32*>(j->src_pixels + i64{g_ScaleRowTable[r + 1]} * j->src_width * 4)
+            : nullptr;
     i32 c = first;
     for (; c + 1 < end; c += 2) {  // two pixels a store
+      if (ahead && (c & 7) == 0) __builtin_prefetch(ahead + cols[c]);
       const u64 two = src_row[cols[c]] | u64{src_row[cols[c + 1]]} << 32;
       std::memcpy(out + c, &two, 8);
     }
