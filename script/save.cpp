@@ -10,6 +10,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -109,6 +110,9 @@ u32 GetU32(const u8* p) {
   return static_cast<u32>(p[0]) | (static_cast<u32>(p[1]) << 8) | (static_cast<u32>(p[2]) << 16) |
          (static_cast<u32>(p[3]) << 24);
 }
+u32 GetU32BE(const u8* p) {
+  return (static_cast<u32>(p[0]) << 24) | (static_cast<u32>(p[1]) << 16) | (static_cast<u32>(p[2]) << 8) | p[3];
+}
 u64 GetU64(const u8* p) { return GetU32(p) | (static_cast<u64>(GetU32(p + 4)) << 32); }
 void PutU16(u8* p, u16 v) {
   p[0] = static_cast<u8>(v);
@@ -174,48 +178,81 @@ z_stream* DeflaterFor(u64 raw) {
   return &s_Deflaters[k];
 }
 
-// Payloads above a piece (pictures) are deflated in pieces of 1 MiB on up to four threads, each
-// piece primed with the 32 KiB before it and ended on a byte boundary, and the pieces joined into
-// one zlib stream (header, pieces, the Adler-32 of the whole). The pieces do not depend on the
-// number of threads, so the same picture always gives the same bytes.
-enum : u64 { PIECE = 1u << 20, PIECE_DICT = 32768, PIECE_THREADS = 4 };
+// Payloads above a piece (pictures) are deflated in pieces of 256 KiB on up to four threads, each
+// piece on its own (it never refers back into the piece before) and ended on a byte boundary by
+// an empty stored block, and the pieces joined into one zlib stream (header, pieces, the Adler-32
+// of the whole). The pieces do not depend on the number of threads, so the same picture always
+// gives the same bytes; and since every piece stands alone, a reader can inflate them in parallel.
+enum : u64 { PIECE = 1u << 18, PIECE_THREADS = 4 };
 
 u64 PieceCount(u64 raw) { return (raw + PIECE - 1) / PIECE; }
 // A piece's worst case: its bytes in stored blocks, and the empty block that ends it on a byte.
 u64 PieceBound() { return compressBound(static_cast<uLong>(PIECE)) + 8; }
 
+// Runs fn(k) for k in [0, count) on this thread and up to PIECE_THREADS - 1 others, each taking
+// the next piece as it finishes one. ctx is what fn needs besides k; each fn(k) writes only its
+// own piece's results, read here after the joins.
+struct PieceWork {
+  void (*fn)(void* ctx, u64 k, void* stream);
+  void* (*open)();      // a worker's own zlib stream (nullptr when that failed)
+  void (*close)(void*);
+  void* ctx;
+  u64 count;
+  std::atomic<u64> next{0};
+};
+
+void PieceWorker(void* arg) {
+  PieceWork* w = static_cast<PieceWork*>(arg);
+  void* stream = w->open();
+  if (!stream) return;  // the others take its share; a piece none took stays failed
+  for (u64 k; (k = w->next.fetch_add(1, std::memory_order_relaxed)) < w->count;) w->fn(w->ctx, k, stream);
+  w->close(stream);
+}
+
+void RunPieces(PieceWork* w) {
+  const u64 threads = std::min<u64>(w->count, PIECE_THREADS);
+  PlatThread* started[PIECE_THREADS] = {};
+  for (u64 t = 1; t < threads; t++) started[t] = PlatThreadStart(PieceWorker, w);
+  PieceWorker(w);
+  for (u64 t = 1; t < threads; t++)
+    if (started[t]) PlatThreadJoin(started[t]);
+}
+
 struct Piece {
   const u8* src;
   u64 n;
-  u64 dict;  // bytes before src that prime the piece
   bool last;
   u8* out;
   u64 out_n;
+  uLong adler;  // of the piece's raw bytes
   bool ok;
 };
-struct PieceRun {
-  Piece* pieces;
-  u64 first, count;
-};
 
-void DeflatePieces(void* arg) {
-  const PieceRun* run = static_cast<const PieceRun*>(arg);
-  z_stream z{};
-  const bool ready = deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-  for (u64 k = run->first; k < run->first + run->count; k++) {
-    Piece& p = run->pieces[k];
-    p.ok = false;
-    if (!ready || deflateReset(&z) != Z_OK) continue;
-    if (p.dict && deflateSetDictionary(&z, p.src - p.dict, static_cast<uInt>(p.dict)) != Z_OK) continue;
-    z.next_in = const_cast<u8*>(p.src);
-    z.avail_in = static_cast<uInt>(p.n);
-    z.next_out = p.out;
-    z.avail_out = static_cast<uInt>(PieceBound());
-    const int r = deflate(&z, p.last ? Z_FINISH : Z_SYNC_FLUSH);
-    p.ok = p.last ? r == Z_STREAM_END : (r == Z_OK && z.avail_in == 0 && z.avail_out > 0);
-    p.out_n = z.total_out;
+void* DeflaterOpen() {
+  z_stream* z = new (std::nothrow) z_stream{};
+  if (z && deflateInit2(z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    delete z;
+    return nullptr;
   }
-  if (ready) deflateEnd(&z);
+  return z;
+}
+void DeflaterClose(void* z) {
+  deflateEnd(static_cast<z_stream*>(z));
+  delete static_cast<z_stream*>(z);
+}
+
+void DeflatePiece(void* ctx, u64 k, void* stream) {
+  Piece& p = static_cast<Piece*>(ctx)[k];
+  z_stream* z = static_cast<z_stream*>(stream);
+  p.adler = adler32(adler32(0L, Z_NULL, 0), p.src, static_cast<uInt>(p.n));
+  if (deflateReset(z) != Z_OK) return;
+  z->next_in = const_cast<u8*>(p.src);
+  z->avail_in = static_cast<uInt>(p.n);
+  z->next_out = p.out;
+  z->avail_out = static_cast<uInt>(PieceBound());
+  const int r = deflate(z, p.last ? Z_FINISH : Z_SYNC_FLUSH);
+  p.ok = p.last ? r == Z_STREAM_END : (r == Z_OK && z->avail_in == 0 && z->avail_out > 0);
+  p.out_n = z->total_out;
 }
 
 int DeflateInPieces(u8* dst, u64* n, const u8* src, u64 raw) {
@@ -229,21 +266,10 @@ int DeflateInPieces(u8* dst, u64* n, const u8* src, u64 raw) {
   }
   for (u64 k = 0; k < count; k++) {
     const u64 at = k * PIECE;
-    pieces[k] = {src + at,       std::min<u64>(PIECE, raw - at), std::min<u64>(at, PIECE_DICT),
-                 k + 1 == count, outs + k * PieceBound(),        0,
-                 false};
+    pieces[k] = {src + at, std::min<u64>(PIECE, raw - at), k + 1 == count, outs + k * PieceBound(), 0, 0, false};
   }
-  const u64 threads = std::min<u64>(count, PIECE_THREADS);
-  PieceRun runs[PIECE_THREADS];
-  PlatThread* started[PIECE_THREADS] = {};
-  for (u64 t = 0; t < threads; t++) {
-    runs[t] = {pieces, count * t / threads, count * (t + 1) / threads - count * t / threads};
-    if (t > 0) started[t] = PlatThreadStart(DeflatePieces, &runs[t]);
-    if (t > 0 && !started[t]) DeflatePieces(&runs[t]);
-  }
-  DeflatePieces(&runs[0]);
-  for (u64 t = 1; t < threads; t++)
-    if (started[t]) PlatThreadJoin(started[t]);
+  PieceWork work{DeflatePiece, DeflaterOpen, DeflaterClose, pieces, count};
+  RunPieces(&work);
   u64 total = 6;
   bool ok = true;
   for (u64 k = 0; k < count; k++) {
@@ -259,13 +285,12 @@ int DeflateInPieces(u8* dst, u64* n, const u8* src, u64 raw) {
     u8* o = dst;
     *o++ = 0x78;  // deflate, 32 KiB window
     *o++ = 0x01;  // fastest, and 0x7801 is a multiple of 31
+    uLong adler = adler32(0L, Z_NULL, 0);
     for (u64 k = 0; k < count; k++) {
       std::memcpy(o, pieces[k].out, static_cast<size_t>(pieces[k].out_n));
       o += pieces[k].out_n;
+      adler = adler32_combine(adler, pieces[k].adler, static_cast<z_off_t>(pieces[k].n));
     }
-    uLong adler = adler32(0L, Z_NULL, 0);
-    for (u64 at = 0; at < raw; at += PIECE)
-      adler = adler32(adler, src + at, static_cast<uInt>(std::min<u64>(PIECE, raw - at)));
     for (int b = 3; b >= 0; b--) *o++ = static_cast<u8>(adler >> (8 * b));
     *n = total;
   }
@@ -298,8 +323,50 @@ int SaveDeflate(u8* dst, u64* n, const u8* src, u64 raw) {
   return Z_OK;
 }
 
-// Inflates a stream into dst, which must come out exactly raw bytes long.
-bool SaveInflate(u8* dst, u64 raw, const u8* src, u64 stored) {
+// Where inflated bytes go: the first n[0] into p[0], the rest (n[1]) into p[1], so that a picture
+// lands in its own pixel buffer and its record image apart.
+struct InflateOut {
+  u8* p[2];
+  u64 n[2];
+};
+
+// Inflates the raw bytes [at, at + len) of a stream, z's input already set, into their places
+// in out. The last inflate result (Z_OK when nothing was to do).
+int InflateRange(z_stream* z, const InflateOut& out, u64 at, u64 len, int last_flush) {
+  int r = Z_OK;
+  for (int s = 0; s < 2 && len > 0; s++) {
+    if (at >= out.n[s]) {
+      at -= out.n[s];
+      continue;
+    }
+    const u64 n = std::min(len, out.n[s] - at);
+    z->next_out = out.p[s] + at;
+    z->avail_out = static_cast<uInt>(n);
+    len -= n;
+    at = 0;
+    r = inflate(z, len > 0 ? Z_NO_FLUSH : last_flush);
+    if (r != Z_OK && r != Z_STREAM_END && r != Z_BUF_ERROR) return r;
+    if (z->avail_out != 0 || (r == Z_STREAM_END && len > 0)) return r == Z_STREAM_END ? Z_DATA_ERROR : r;
+  }
+  return r;
+}
+
+uLong AdlerOfRange(uLong adler, const InflateOut& out, u64 at, u64 len) {
+  for (int s = 0; s < 2 && len > 0; s++) {
+    if (at >= out.n[s]) {
+      at -= out.n[s];
+      continue;
+    }
+    const u64 n = std::min(len, out.n[s] - at);
+    adler = adler32(adler, out.p[s] + at, static_cast<uInt>(n));
+    len -= n;
+    at = 0;
+  }
+  return adler;
+}
+
+// One stream read straight through on the kept inflater: the reference for every stream.
+bool InflateWhole(const InflateOut& out, const u8* src, u64 stored) {
   if (!s_InflaterReady) {
     s_Inflater = z_stream{};
     if (inflateInit(&s_Inflater) != Z_OK) return false;
@@ -309,9 +376,134 @@ bool SaveInflate(u8* dst, u64 raw, const u8* src, u64 stored) {
   inflateReset(z);
   z->next_in = const_cast<u8*>(src);
   z->avail_in = static_cast<uInt>(stored);
-  z->next_out = dst;
-  z->avail_out = static_cast<uInt>(raw ? raw : 1);  // the buffer holds at least one byte
-  return inflate(z, Z_FINISH) == Z_STREAM_END && z->total_out == raw;
+  const u64 raw = out.n[0] + out.n[1];
+  if (raw == 0) {  // the buffer holds at least one byte, so a stream with more fails
+    u8 spare;
+    z->next_out = out.p[0] ? out.p[0] : &spare;
+    z->avail_out = 1;
+    return inflate(z, Z_FINISH) == Z_STREAM_END && z->total_out == 0;
+  }
+  return InflateRange(z, out, 0, raw, Z_FINISH) == Z_STREAM_END && z->total_out == raw;
+}
+
+// A stream of pieces as DeflateInPieces writes them, each inflated on its own in parallel. The
+// pieces' starts are found as the empty stored blocks that end the pieces before them, and
+// nothing found is trusted: each piece must inflate from a fresh state (so it cannot refer back
+// past its start) to exactly its raw length, every piece but the last ending on a block boundary
+// on a byte, the last ending the stream, and the Adler-32 of the whole must match. Then the bytes
+// are those that inflating the stream straight through gives; false when anything differs.
+struct InflatePiece {
+  const u8* src;
+  u64 n;  // stored bytes from the piece's start to the stream's end
+  u64 at, len;  // its raw bytes
+  bool last;
+  u64 used;  // the last piece's stored bytes
+  uLong adler;
+  bool ok;
+};
+struct InflateJob {
+  InflatePiece* pieces;
+  const InflateOut* out;
+};
+
+void* InflaterOpen() {
+  z_stream* z = new (std::nothrow) z_stream{};
+  if (z && inflateInit2(z, -15) != Z_OK) {
+    delete z;
+    return nullptr;
+  }
+  return z;
+}
+void InflaterClose(void* z) {
+  inflateEnd(static_cast<z_stream*>(z));
+  delete static_cast<z_stream*>(z);
+}
+
+void InflateOnePiece(void* ctx, u64 k, void* stream) {
+  const InflateJob* job = static_cast<const InflateJob*>(ctx);
+  InflatePiece& p = job->pieces[k];
+  z_stream* z = static_cast<z_stream*>(stream);
+  if (inflateReset(z) != Z_OK) return;
+  z->next_in = const_cast<u8*>(p.src);
+  z->avail_in = static_cast<uInt>(p.n);
+  const int r = InflateRange(z, *job->out, p.at, p.len, p.last ? Z_FINISH : Z_SYNC_FLUSH);
+  if (z->total_out != p.len) return;
+  if (p.last) {
+    if (r != Z_STREAM_END) return;
+    p.used = z->total_in;
+  } else {
+    // All its input taken, at the start of a block (128), not after the final one (64), no bits
+    // left over (the low three).
+    if ((r != Z_OK && r != Z_BUF_ERROR) || z->avail_in != 0 || (z->data_type & (128 | 64 | 7)) != 128) return;
+  }
+  p.adler = AdlerOfRange(adler32(0L, Z_NULL, 0), *job->out, p.at, p.len);
+  p.ok = true;
+}
+
+bool InflatePieces(const InflateOut& out, const u8* src, u64 stored) {
+  const u64 raw = out.n[0] + out.n[1];
+  const u64 count = PieceCount(raw);
+  if (raw <= PIECE || stored < 6) return false;
+  // A zlib header for deflate with a window of 32 KiB at most and no preset dictionary.
+  if ((src[0] & 0x0F) != 8 || (src[0] >> 4) > 7 || (src[0] * 256u + src[1]) % 31 != 0 || (src[1] & 0x20) != 0)
+    return false;
+  InflatePiece* pieces = new (std::nothrow) InflatePiece[count];
+  if (!pieces) return false;
+  u64 found = 1;
+  pieces[0].src = src + 2;
+  for (u64 q = 2; q + 4 <= stored;) {
+    const void* ff = std::memchr(src + q + 2, 0xFF, static_cast<size_t>(stored - q - 2));
+    if (!ff) break;
+    const u64 f = static_cast<u64>(static_cast<const u8*>(ff) - src);  // src[f] is 0xFF, f >= q + 2
+    if (f + 1 < stored && src[f + 1] == 0xFF && src[f - 1] == 0 && src[f - 2] == 0) {
+      if (found == count) {  // more than the pieces: not (only) piece ends
+        delete[] pieces;
+        return false;
+      }
+      pieces[found++].src = src + f + 2;
+    }
+    q = f - 1;
+  }
+  if (found != count) {
+    delete[] pieces;
+    return false;
+  }
+  for (u64 k = 0; k < count; k++) {
+    InflatePiece& p = pieces[k];
+    p.last = k + 1 == count;
+    p.n = p.last ? stored - static_cast<u64>(p.src - src) : static_cast<u64>(pieces[k + 1].src - p.src);
+    p.at = k * PIECE;
+    p.len = std::min<u64>(PIECE, raw - p.at);
+    p.used = 0;
+    p.adler = 0;
+    p.ok = false;
+  }
+  InflateJob job{pieces, &out};
+  PieceWork work{InflateOnePiece, InflaterOpen, InflaterClose, &job, count};
+  RunPieces(&work);
+  bool ok = true;
+  uLong adler = adler32(0L, Z_NULL, 0);
+  for (u64 k = 0; k < count && ok; k++) {
+    ok = pieces[k].ok;
+    adler = adler32_combine(adler, pieces[k].adler, static_cast<z_off_t>(pieces[k].len));
+  }
+  if (ok) {
+    const InflatePiece& last = pieces[count - 1];
+    const u64 end = static_cast<u64>(last.src - src) + last.used;
+    ok = stored - end >= 4 && GetU32BE(src + end) == adler;
+  }
+  delete[] pieces;
+  return ok;
+}
+
+// Inflates a stream into its places, which must take exactly its raw bytes.
+bool SaveInflateInto(const InflateOut& out, const u8* src, u64 stored) {
+  return InflatePieces(out, src, stored) || InflateWhole(out, src, stored);
+}
+
+// Inflates a stream into dst, which must come out exactly raw bytes long.
+bool SaveInflate(u8* dst, u64 raw, const u8* src, u64 stored) {
+  return SaveInflateInto(InflateOut{{dst, nullptr}, {raw, 0}}, src, stored);
 }
 
 void SaveStreamsEnd() {
