@@ -1099,10 +1099,13 @@ i32 ReadBlock(const SaveSource& src, i32 dno, const char* path, bool from_slot, 
 }
 
 // One stream into a buffer of exactly its raw length; "Uncompress Error." otherwise.
-i32 SaveUncompress(u8* dst, u64 raw, const u8* src, u64 stored) {
-  if (SaveInflate(dst, raw, src, stored)) return 0;
+i32 SaveUncompressInto(const InflateOut& out, const u8* src, u64 stored) {
+  if (SaveInflateInto(out, src, stored)) return 0;
   ErrMessageBoxF("", "%s", Msg(MSG_UNCOMPRESS));
   return -1;
+}
+i32 SaveUncompress(u8* dst, u64 raw, const u8* src, u64 stored) {
+  return SaveUncompressInto(InflateOut{{dst, nullptr}, {raw, 0}}, src, stored);
 }
 
 i32 UncompressInto(HeapBuf* raw_buf, u64 raw, const u8* src, u64 stored) {
@@ -1277,7 +1280,11 @@ i32 SaveVarRestore(i64 id, bool whole, const u8* payload, size_t len, i64 elemen
   return 0;
 }
 
-i32 SaveImageRestore(ObjNode* node, const char* layer_path, const u8* payload, size_t len, const char* path) {
+// The picture of a payload of len bytes whose first 8 + record image bytes are at payload; its
+// pixels are at payload + 8 + the record image, or already in *inflated (at least len minus those
+// bytes, and a row and four more), which the new layer then takes.
+static i32 ImageRestore(ObjNode* node, const char* layer_path, const u8* payload, size_t len, HeapBuf* inflated,
+                        const char* path) {
   if (len < 8) return InvalidSave(path);
   if (GetU32(payload) != SAVE_RECORD_IMAGE_SIZE) {
     ErrRaiseAtScript(ERR_SAVE_IMAGE_FORMAT, 1);
@@ -1298,12 +1305,15 @@ i32 SaveImageRestore(ObjNode* node, const char* layer_path, const u8* payload, s
     return InvalidSave(path);
   // The picture is ready before the old layer goes, so a failure loses nothing.
   const u64 row = static_cast<u64>(width) * 4;
-  HeapBuf pixels;
-  if (!pixels.Alloc(row + 4 + pixel_bytes)) {
-    ErrRaiseAtScriptF(ERR_FILE_READ_NOMEM, 1, layer_path);
-    return -1;
+  HeapBuf copied;
+  HeapBuf& pixels = inflated ? *inflated : copied;
+  if (!inflated) {
+    if (!pixels.Alloc(row + 4 + pixel_bytes)) {
+      ErrRaiseAtScriptF(ERR_FILE_READ_NOMEM, 1, layer_path);
+      return -1;
+    }
+    std::memcpy(pixels.p, payload + 8 + SAVE_RECORD_IMAGE_SIZE, static_cast<size_t>(pixel_bytes));
   }
-  std::memcpy(pixels.p, payload + 8 + SAVE_RECORD_IMAGE_SIZE, static_cast<size_t>(pixel_bytes));
   std::memset(pixels.p + pixel_bytes, 0, static_cast<size_t>(row + 4));
   if (g_HookLayerMarkDirty) g_HookLayerMarkDirty(node);
   g_HookLayerRelease(node);
@@ -1315,6 +1325,28 @@ i32 SaveImageRestore(ObjNode* node, const char* layer_path, const u8* payload, s
   }
   pixels.Release();
   return 0;
+}
+
+i32 SaveImageRestore(ObjNode* node, const char* layer_path, const u8* payload, size_t len, const char* path) {
+  return ImageRestore(node, layer_path, payload, len, nullptr, path);
+}
+
+// A picture block inflated straight into the pixel buffer the new layer takes: the record image
+// apart, the pixels (and any bytes after them) in place, then room for the row and four bytes past
+// the end that the layer reads (as wide as a picture may be, the width not being known yet).
+static i32 LoadImageBlock(const SaveLoadRequest& r, const LoadedBlock& blk, const char* path) {
+  u8 head[8 + SAVE_RECORD_IMAGE_SIZE];
+  const u64 head_n = std::min<u64>(blk.raw, sizeof head);
+  HeapBuf pixels;
+  if (!pixels.Alloc(blk.raw - head_n + 8192 * 4 + 4)) {
+    ErrMessageBoxF("", "%s", Msg(MSG_LOAD_NO_MEMORY));
+    return -1;
+  }
+  if (SaveUncompressInto(InflateOut{{head, pixels.p}, {head_n, blk.raw - head_n}}, blk.stored.p, blk.stored.n) != 0)
+    return -1;
+  const i32 result = ImageRestore(r.layer, r.layer_path, head, static_cast<size_t>(blk.raw), &pixels, path);
+  FrameStampTime();
+  return result;
 }
 
 i32 SaveSnapshotBuild() {
@@ -1431,6 +1463,7 @@ i32 SaveDataLoad(const SaveLoadRequest& r) {
   }
   if (got != 0) return got > 0 ? 0 : -1;
   if (blk.kind == SAVE_ITEM_GROUP) return RestoreGroup(blk, where);
+  if (blk.kind == SAVE_ITEM_IMAGE && r.layer) return LoadImageBlock(r, blk, where);
 
   HeapBuf raw;
   if (UncompressInto(&raw, blk.raw, blk.stored.p, blk.stored.n) != 0) return -1;
