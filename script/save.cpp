@@ -153,12 +153,17 @@ struct HeapBuf {
 // fresh stream for each (as compress2 and uncompress make) costs far more than the data. Payloads
 // get level 1 with a window and hash table sized to them, except the tiniest (a number, a short
 // text), which deflate cannot shrink by more than a few bytes and which are stored (level 0) at a
-// tenth of the cost. Every inflater reads all of them.
+// tenth of the cost. Short ones (a line of text) get the fixed codes straight away: a block that
+// small never gains by codes of its own, and weighing them costs more than the deflating. Every
+// inflater reads all of them.
 struct DeflaterKind {
   u64 max_raw;
-  int level, window_bits, mem_level;
+  int level, window_bits, mem_level, strategy;
 };
-const DeflaterKind kDeflaters[] = {{32, 0, 9, 1}, {1024, 1, 10, 1}, {UINT64_MAX, 1, 15, 8}};
+const DeflaterKind kDeflaters[] = {{32, 0, 9, 1, Z_DEFAULT_STRATEGY},
+                                   {128, 1, 9, 1, Z_FIXED},
+                                   {1024, 1, 10, 1, Z_DEFAULT_STRATEGY},
+                                   {UINT64_MAX, 1, 15, 8, Z_DEFAULT_STRATEGY}};
 enum { DEFLATERS = sizeof kDeflaters / sizeof kDeflaters[0] };
 z_stream s_Deflaters[DEFLATERS];
 bool s_DeflaterReady[DEFLATERS];
@@ -171,7 +176,7 @@ z_stream* DeflaterFor(u64 raw) {
   if (!s_DeflaterReady[k]) {
     s_Deflaters[k] = z_stream{};
     const DeflaterKind& d = kDeflaters[k];
-    if (deflateInit2(&s_Deflaters[k], d.level, Z_DEFLATED, d.window_bits, d.mem_level, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&s_Deflaters[k], d.level, Z_DEFLATED, d.window_bits, d.mem_level, d.strategy) != Z_OK)
       return nullptr;
     s_DeflaterReady[k] = true;
   }
