@@ -199,7 +199,7 @@ u64 PieceBound() { return compressBound(static_cast<uLong>(PIECE)) + 8; }
 // own piece's results, read here after the joins.
 struct PieceWork {
   void (*fn)(void* ctx, u64 k, void* stream);
-  void* (*open)();      // a worker's own zlib stream (nullptr when that failed)
+  void* (*open)();  // a worker's own zlib stream (nullptr when that failed)
   void (*close)(void*);
   void* ctx;
   u64 count;
@@ -399,7 +399,7 @@ bool InflateWhole(const InflateOut& out, const u8* src, u64 stored) {
 // are those that inflating the stream straight through gives; false when anything differs.
 struct InflatePiece {
   const u8* src;
-  u64 n;  // stored bytes from the piece's start to the stream's end
+  u64 n;        // stored bytes from the piece's start to the stream's end
   u64 at, len;  // its raw bytes
   bool last;
   u64 used;  // the last piece's stored bytes

@@ -127,6 +127,7 @@ struct RawBlock {
   u8 kind;
   u16 id;
   std::vector<u8> payload;
+  std::vector<u8> stream = {};  // the payload deflated otherwise than by compress2
 };
 std::vector<u8> LayOut(const std::vector<RawBlock>& blocks) {
   std::vector<u8> f = {'Z', 'P', 'S', 'D'};
@@ -136,7 +137,7 @@ std::vector<u8> LayOut(const std::vector<RawBlock>& blocks) {
   f.resize(SAVE_HEADER_SIZE);
   for (const RawBlock& b : blocks) {
     SetU32(f, 12 + 4 * b.dno, static_cast<u32>(f.size()));
-    std::vector<u8> z = Deflate(b.payload);
+    std::vector<u8> z = b.stream.empty() ? Deflate(b.payload) : b.stream;
     PutU32(f, b.dno);
     f.push_back(b.kind);
     f.push_back(1);
@@ -147,6 +148,33 @@ std::vector<u8> LayOut(const std::vector<RawBlock>& blocks) {
     f.insert(f.end(), z.begin(), z.end());
   }
   return f;
+}
+
+// A stream laid out as pictures are deflated in pieces: raw deflate pieces of the given sizes,
+// each but the last ended by an empty stored block, between a zlib header and the Adler-32 of the
+// whole. With prime, each piece may refer back into the one before (a stream cut anywhere else).
+std::vector<u8> PieceStream(const std::vector<u8>& raw, const std::vector<size_t>& sizes, bool prime) {
+  std::vector<u8> out = {0x78, 0x01};
+  size_t at = 0;
+  for (size_t k = 0; k < sizes.size(); k++) {
+    const bool last = k + 1 == sizes.size();
+    z_stream z{};
+    deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    const size_t back = prime ? std::min<size_t>(at, 32768) : 0;
+    if (back) deflateSetDictionary(&z, raw.data() + at - back, static_cast<uInt>(back));
+    std::vector<u8> piece(compressBound(static_cast<uLong>(sizes[k])) + 16);
+    z.next_in = const_cast<u8*>(raw.data() + at);
+    z.avail_in = static_cast<uInt>(sizes[k]);
+    z.next_out = piece.data();
+    z.avail_out = static_cast<uInt>(piece.size());
+    EXPECT_EQ(deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH), last ? Z_STREAM_END : Z_OK);
+    out.insert(out.end(), piece.begin(), piece.begin() + static_cast<long>(z.total_out));
+    deflateEnd(&z);
+    at += sizes[k];
+  }
+  const uLong adler = adler32(adler32(0L, Z_NULL, 0), raw.data(), static_cast<uInt>(raw.size()));
+  for (int b = 3; b >= 0; b--) out.push_back(static_cast<u8>(adler >> (8 * b)));
+  return out;
 }
 
 const std::string kA = "\x82\xa0";  // あ
@@ -595,4 +623,64 @@ TEST_F(SaveTest, AReadOnlyGameKeepsItsSavesInTheUserDataFolder) {
   g_FolderNotWritable = 0;
   if (old.empty()) unsetenv("XDG_DATA_HOME");
   else setenv("XDG_DATA_HOME", old.c_str(), 1);
+}
+
+TEST_F(SaveTest, APictureLoadsAlikeHoweverItsStreamIsCutIntoPieces) {
+  // 640 x 420 and 1000 bytes after the pixels: a payload of five 256 KiB pieces, the last short.
+  const i32 w = 640, h = 420;
+  std::vector<u8> payload;
+  PutU32(payload, SAVE_RECORD_IMAGE_SIZE);
+  PutU32(payload, static_cast<u32>(w * h * 4));
+  std::vector<u8> record(SAVE_RECORD_IMAGE_SIZE, 0);
+  SetU32(record, 120, static_cast<u32>(w));
+  SetU32(record, 124, static_cast<u32>(h));
+  payload.insert(payload.end(), record.begin(), record.end());
+  u32 x = 1;
+  for (i32 k = 0; k < w * h * 4 + 1000; k++) {  // a repeating pattern (matches everywhere) and noise
+    x = x * 1664525u + 1013904223u;
+    payload.push_back(static_cast<u8>(k % 997 * 13 + (x >> 31)));
+  }
+  const std::vector<u8> picture(payload.begin() + 1608, payload.end() - 1000);
+  const size_t P = 1 << 18, rest = payload.size() - 4 * P;
+  ASSERT_GT(rest, 0u);
+  ASSERT_LT(rest, P);
+  const std::vector<size_t> pieces = {P, P, P, P, rest};
+  std::vector<u8> extra_end = PieceStream(payload, pieces, false);  // an empty stored block more
+  {
+    const std::vector<u8> first = PieceStream(payload, {P}, false);  // ends in 00 00 FF FF
+    const std::vector<u8> block = {0x00, 0x00, 0x00, 0xFF, 0xFF};
+    extra_end.insert(extra_end.begin() + static_cast<long>(first.size()), block.begin(), block.end());
+  }
+  std::vector<u8> bad_sum = PieceStream(payload, pieces, false);
+  bad_sum.back() ^= 1;
+  const struct {
+    const char* name;
+    std::vector<u8> stream;
+    bool loads;
+  } kCases[] = {
+      {"one stream by compress2", Deflate(payload), true},
+      {"independent pieces", PieceStream(payload, pieces, false), true},
+      {"pieces that refer back", PieceStream(payload, pieces, true), true},
+      {"pieces of other sizes", PieceStream(payload, {200000, 324288, P, P, rest}, false), true},
+      {"an empty block more", extra_end, true},
+      {"a wrong sum", bad_sum, false},
+  };
+  LoadScript("*SYSTEM_START\nload file=\"pieces\", dno=2, layer=\"W0/pic\"\n");
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    uLongf n = static_cast<uLongf>(payload.size());
+    std::vector<u8> back(payload.size());
+    EXPECT_EQ(uncompress(back.data(), &n, c.stream.data(), c.stream.size()) == Z_OK && back == payload, c.loads);
+    game.Write("savech/pieces.sd", LayOut({{2, 1, 0, payload, c.stream}}));
+    LayerRelease(ObjFindNode(g_LayerRoot, "W0/pic", OBJ_FIND_ITEM));
+    MakePicture("W0/pic", 3, 3, 2);
+    const std::vector<u8> before = Pixels("W0/pic");
+    testing::internal::CaptureStderr();
+    Run(0);
+    testing::internal::GetCapturedStderr();
+    const LayerRecord* r = LayerOf(ObjFindNode(g_LayerRoot, "W0/pic", OBJ_FIND_ITEM));
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->width, c.loads ? w : 3);
+    EXPECT_TRUE(Pixels("W0/pic") == (c.loads ? picture : before));
+  }
 }
