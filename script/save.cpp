@@ -15,6 +15,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "common/sjis.h"
 #include "core/config.h"
@@ -165,22 +166,34 @@ const DeflaterKind kDeflaters[] = {{32, 0, 9, 1, Z_DEFAULT_STRATEGY},
                                    {1024, 1, 10, 1, Z_DEFAULT_STRATEGY},
                                    {UINT64_MAX, 1, 15, 8, Z_DEFAULT_STRATEGY}};
 enum { DEFLATERS = sizeof kDeflaters / sizeof kDeflaters[0] };
-z_stream s_Deflaters[DEFLATERS];
-bool s_DeflaterReady[DEFLATERS];
+// One deflater of each kind, made when first needed: the run's own, and one per worker thread
+// while a group is deflated.
+struct DeflaterSet {
+  z_stream z[DEFLATERS];
+  bool ready[DEFLATERS];
+};
+DeflaterSet s_Deflaters;
 z_stream s_Inflater;
 bool s_InflaterReady;
 
-z_stream* DeflaterFor(u64 raw) {
+z_stream* DeflaterIn(DeflaterSet* set, u64 raw) {
   int k = 0;
   while (raw > kDeflaters[k].max_raw) k++;
-  if (!s_DeflaterReady[k]) {
-    s_Deflaters[k] = z_stream{};
+  if (!set->ready[k]) {
+    set->z[k] = z_stream{};
     const DeflaterKind& d = kDeflaters[k];
-    if (deflateInit2(&s_Deflaters[k], d.level, Z_DEFLATED, d.window_bits, d.mem_level, d.strategy) != Z_OK)
-      return nullptr;
-    s_DeflaterReady[k] = true;
+    if (deflateInit2(&set->z[k], d.level, Z_DEFLATED, d.window_bits, d.mem_level, d.strategy) != Z_OK) return nullptr;
+    set->ready[k] = true;
   }
-  return &s_Deflaters[k];
+  return &set->z[k];
+}
+z_stream* DeflaterFor(u64 raw) { return DeflaterIn(&s_Deflaters, raw); }
+
+void DeflaterSetEnd(DeflaterSet* set) {
+  for (int k = 0; k < DEFLATERS; k++) {
+    if (set->ready[k]) deflateEnd(&set->z[k]);
+    set->ready[k] = false;
+  }
 }
 
 // Payloads above a piece (pictures) are deflated in pieces of 256 KiB on up to four threads, each
@@ -313,9 +326,7 @@ u64 SaveDeflateBound(u64 raw) {
 
 // Deflates raw bytes into dst of capacity *n (at most the bound above, so below 4 GiB); *n
 // becomes the stored length. Z_OK or zlib's error.
-int SaveDeflate(u8* dst, u64* n, const u8* src, u64 raw) {
-  if (raw > PIECE) return DeflateInPieces(dst, n, src, raw);
-  z_stream* z = DeflaterFor(raw);
+int DeflateOne(z_stream* z, u8* dst, u64* n, const u8* src, u64 raw) {
   if (!z) return Z_MEM_ERROR;
   deflateReset(z);
   z->next_in = const_cast<u8*>(src);
@@ -326,6 +337,10 @@ int SaveDeflate(u8* dst, u64* n, const u8* src, u64 raw) {
   if (r != Z_STREAM_END) return r == Z_OK ? Z_BUF_ERROR : r;
   *n = z->total_out;
   return Z_OK;
+}
+int SaveDeflate(u8* dst, u64* n, const u8* src, u64 raw) {
+  if (raw > PIECE) return DeflateInPieces(dst, n, src, raw);
+  return DeflateOne(DeflaterFor(raw), dst, n, src, raw);
 }
 
 // Where inflated bytes go: the first n[0] into p[0], the rest (n[1]) into p[1], so that a picture
@@ -512,10 +527,7 @@ bool SaveInflate(u8* dst, u64 raw, const u8* src, u64 stored) {
 }
 
 void SaveStreamsEnd() {
-  for (int k = 0; k < DEFLATERS; k++) {
-    if (s_DeflaterReady[k]) deflateEnd(&s_Deflaters[k]);
-    s_DeflaterReady[k] = false;
-  }
+  DeflaterSetEnd(&s_Deflaters);
   if (s_InflaterReady) inflateEnd(&s_Inflater);
   s_InflaterReady = false;
 }
@@ -617,11 +629,10 @@ i32 ScratchReserve(u64 raw, bool variable) {
   return 0;
 }
 
-// The variable payload into the scratch buffer: type, dimensions, data length, data. It never
+// The variable payload into p: type, dimensions, data length, data. It never
 // passes the estimated size: a system string whose text changed since it was measured is cut.
-void SaveVarSerialise(const SaveItem& it) {
+void SaveVarSerialiseTo(u8* p, const SaveItem& it) {
   const VarRecord* v = it.var;
-  u8* p = g_SaveScratch.data;
   u8* const end = p + (it.estimate - SAVE_ITEM_HEADER_SIZE);
   PutU32(p, static_cast<u32>(v->type));
   const u32 dims = it.whole ? static_cast<u32>(v->dim_count) : 0;
@@ -661,6 +672,7 @@ void SaveVarSerialise(const SaveItem& it) {
   }
   std::memset(p, 0, static_cast<size_t>(end - p));
 }
+void SaveVarSerialise(const SaveItem& it) { SaveVarSerialiseTo(g_SaveScratch.data, it); }
 
 // The image payload: 1600, the pixel byte count, the record image, the pixel rows.
 void SaveImageSerialise(const SaveItem& it) {
@@ -761,6 +773,95 @@ i32 SaveFilePath(u8 slot, std::string* path) {
 // Every missing level of the save folder (the user folders of modes 1 to 3 lie deep).
 void SaveFolderCreate() { PlatFolderCreateNative(PlatFileResolve(g_SaveFolder)); }
 
+// ---- Deflating a group on several threads --------------------------------------------------
+
+// A group of many items that deflate can shrink (a stored item costs next to nothing) has them
+// deflated on the piece workers: the payloads serialised one after the other into the scratch
+// buffer here, each deflated by a worker into room of its own in the block (its bound), then
+// moved down behind the one before. The block's bytes are those that deflating the items one by
+// one gives. Other groups, and those with an item above a piece or more payload bytes than
+// kGroupScratchMax, go one by one.
+enum : u64 { GROUP_BATCH = 64, GROUP_PARALLEL_MIN = 256 };
+constexpr u64 kGroupScratchMax = 16u << 20;
+
+struct GroupItem {
+  u64 raw_at, raw;     // its payload in the scratch buffer
+  u64 out_at, stored;  // its room in the block, then its stored length (room: its bound)
+  int result;          // deflate's
+};
+struct GroupJob {
+  GroupItem* items;
+  u64 count;
+  const u8* raw;
+  u8* out;
+};
+
+void* DeflaterSetOpen() { return new (std::nothrow) DeflaterSet{}; }
+void DeflaterSetClose(void* set) {
+  DeflaterSetEnd(static_cast<DeflaterSet*>(set));
+  delete static_cast<DeflaterSet*>(set);
+}
+
+void DeflateGroupBatch(void* ctx, u64 batch, void* stream) {
+  const GroupJob* job = static_cast<const GroupJob*>(ctx);
+  DeflaterSet* set = static_cast<DeflaterSet*>(stream);
+  const u64 end = std::min(job->count, (batch + 1) * GROUP_BATCH);
+  for (u64 k = batch * GROUP_BATCH; k < end; k++) {
+    GroupItem& it = job->items[k];
+    it.result = DeflateOne(DeflaterIn(set, it.raw), job->out + it.out_at, &it.stored, job->raw + it.raw_at, it.raw);
+  }
+}
+
+// The items of the group (cls, type), count of them with raw payload bytes in all, appended to
+// the block reserved for them; their stored bytes in *stored. -1 after the message or error.
+i32 WriteGroupInParallel(SaveBlock* b, i32 cls, i32 type, u64 count, u64 raw, u64* stored) {
+  *stored = 0;
+  std::vector<GroupItem> items;
+  items.reserve(static_cast<size_t>(count));
+  if (ScratchReserve(raw, false) != 0) return NoMemory();
+  u64 raw_at = 0, out_at = static_cast<u64>(b->length);
+  for (u32 id = 0; id < g_VarCount; id++) {
+    const VarRecord* v = VarRecordOf(id);
+    if (!v || v->var_class != cls || v->type != type) continue;
+    SaveItem it{};
+    if (SaveItemForVar(&it, id, true, 0) != 0) return -1;
+    const u64 n = it.estimate - SAVE_ITEM_HEADER_SIZE, bound = SaveVarBound(n);
+    // The header goes in front of the item's room now; only its lengths wait for the deflating.
+    // (The reservations hold unless a text grew since the group was measured.)
+    b->length = static_cast<i32>(out_at);
+    if (ScratchReserve(raw_at + n, false) != 0 || SaveBlockReserve(b, SAVE_ITEM_HEADER_SIZE + bound) != 0)
+      return NoMemory();
+    SaveVarSerialiseTo(g_SaveScratch.data + raw_at, it);
+    SaveBlockHeader(b, SAVE_ITEM_VAR, static_cast<u16>(id));
+    items.push_back({raw_at, n, out_at + SAVE_ITEM_HEADER_SIZE, bound, Z_OK});
+    raw_at += n;
+    out_at += SAVE_ITEM_HEADER_SIZE + bound;
+  }
+  count = items.size();
+  if (count == 0) return 0;
+  GroupJob job{items.data(), count, g_SaveScratch.data, b->data};
+  PieceWork work{DeflateGroupBatch, DeflaterSetOpen, DeflaterSetClose, &job, (count + GROUP_BATCH - 1) / GROUP_BATCH};
+  RunPieces(&work);
+  // Each item moved down behind the one before, in order; room only ever shrinks, so no item is
+  // overwritten before it moved.
+  u64 at = items[0].out_at - SAVE_ITEM_HEADER_SIZE;
+  for (const GroupItem& it : items) {
+    if (it.result != Z_OK) {
+      ErrMessageBoxF("", "%s", Msg(MSG_COMPRESS));
+      return -1;
+    }
+    if (at + SAVE_ITEM_HEADER_SIZE + it.stored > kBlockMax) return TooLong();
+    std::memmove(b->data + at, b->data + it.out_at - SAVE_ITEM_HEADER_SIZE,
+                 static_cast<size_t>(SAVE_ITEM_HEADER_SIZE + it.stored));
+    PutU32(b->data + at + 4, static_cast<u32>(it.stored));
+    PutU32(b->data + at + 8, static_cast<u32>(it.raw));
+    at += SAVE_ITEM_HEADER_SIZE + it.stored;
+    *stored += SAVE_ITEM_HEADER_SIZE + it.stored;
+  }
+  b->length = static_cast<i32>(at);
+  return 0;
+}
+
 // ---- Building a block (command 84) -----------------------------------------------------------
 
 // The group of the highest class and the highest type that any given selector names.
@@ -772,7 +873,7 @@ i32 BuildGroup(SaveBlock* b, u16 selectors) {
     type = std::max(type, 1 + k / 4);
   }
   // Sizes first, so the block is reserved once and nothing is written for a refused group.
-  u64 estimates = 0, capacity = SAVE_ITEM_HEADER_SIZE;
+  u64 estimates = 0, capacity = SAVE_ITEM_HEADER_SIZE, count = 0, deflated = 0, largest = 0;
   for (u32 id = 0; id < g_VarCount; id++) {
     const VarRecord* v = VarRecordOf(id);
     if (!v || v->var_class != cls || v->type != type) continue;
@@ -782,19 +883,27 @@ i32 BuildGroup(SaveBlock* b, u16 selectors) {
     if (SaveItemForVar(&it, id, true, 0) != 0) return -1;
     estimates += it.estimate;
     capacity += SAVE_ITEM_HEADER_SIZE + SaveVarBound(it.estimate - SAVE_ITEM_HEADER_SIZE);
+    count++;
+    deflated += it.estimate - SAVE_ITEM_HEADER_SIZE > kDeflaters[0].max_raw;
+    largest = std::max(largest, it.estimate - SAVE_ITEM_HEADER_SIZE);
   }
   if (estimates > kBlockMax) return TooLong();
   if (SaveBlockReserve(b, capacity) != 0) return NoMemory();
   SaveBlockHeader(b, SAVE_ITEM_GROUP, 0);
   u64 stored = 0;
-  for (u32 id = 0; id < g_VarCount; id++) {
-    const VarRecord* v = VarRecordOf(id);
-    if (!v || v->var_class != cls || v->type != type) continue;
-    SaveItem it{};
-    if (SaveItemForVar(&it, id, true, 0) != 0) return -1;
-    const i64 n = SaveItemWrite(b, it);
-    if (n < 0) return -1;
-    stored += static_cast<u64>(n);
+  const u64 raw = estimates - SAVE_ITEM_HEADER_SIZE * count;
+  if (deflated >= GROUP_PARALLEL_MIN && largest <= PIECE && raw <= kGroupScratchMax) {
+    if (WriteGroupInParallel(b, cls, type, count, raw, &stored) != 0) return -1;
+  } else {
+    for (u32 id = 0; id < g_VarCount; id++) {
+      const VarRecord* v = VarRecordOf(id);
+      if (!v || v->var_class != cls || v->type != type) continue;
+      SaveItem it{};
+      if (SaveItemForVar(&it, id, true, 0) != 0) return -1;
+      const i64 n = SaveItemWrite(b, it);
+      if (n < 0) return -1;
+      stored += static_cast<u64>(n);
+    }
   }
   SaveBlockPatchU32(b, 4, static_cast<u32>(stored));
   SaveBlockPatchU32(b, 8, static_cast<u32>(estimates));

@@ -684,3 +684,35 @@ TEST_F(SaveTest, APictureLoadsAlikeHoweverItsStreamIsCutIntoPieces) {
     EXPECT_TRUE(Pixels("W0/pic") == (c.loads ? picture : before));
   }
 }
+
+TEST_F(SaveTest, AGroupOfManyTextsRoundTripsThroughAFileAndASlot) {
+  // Enough texts to be deflated on several threads, of every size a deflater is chosen by.
+  const size_t kLengths[] = {0, 1, 20, 33, 100, 129, 700, 1025, 4095};
+  const int kCount = 600;
+  std::string script;
+  for (int k = 0; k < kCount; k++) script += "global class 1 str s" + std::to_string(k) + "\n";
+  script +=
+      "*SYSTEM_START\nsave dno=1, str1=1, file=\"grp\"\nload file=\"grp\", dno=1\nsave dno=1, str1=1, slot=4\n"
+      "load slot=4, dno=1\n";
+  LoadScript(script);
+  std::vector<std::string> texts;
+  for (int k = 0; k < kCount; k++) {
+    std::string t;
+    for (size_t c = 0; c < kLengths[k % std::size(kLengths)]; c++) t += static_cast<char>('a' + (c * 7 + k) % 26);
+    texts.push_back(t);
+    VarSetStrElement(1000 + k, 0, t.c_str());
+  }
+  for (u32 line : {0u, 2u}) {
+    SCOPED_TRACE(line);
+    ASSERT_EQ(Run(line), 0) << g_ErrLastText;
+    for (int k = 0; k < kCount; k++) VarSetStrElement(1000 + k, 0, "-");
+    Run(line + 1);
+    ASSERT_EQ(g_ErrLastText, "");
+    for (int k = 0; k < kCount; k++) ASSERT_TRUE(Str(1000 + k) == texts[k]) << k;
+  }
+  size_t members = 0;  // the texts and the engine's own of class 1
+  for (u32 id = 0; id < g_VarCount; id++)
+    members += VarRecordOf(id) && VarRecordOf(id)->var_class == 1 && VarRecordOf(id)->type == VAR_TYPE_STR;
+  EXPECT_GE(members, static_cast<size_t>(kCount));
+  EXPECT_EQ(CheckStreamsWithUncompress(File("grp.sd")), members);
+}
