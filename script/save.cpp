@@ -236,14 +236,24 @@ void RunPieces(PieceWork* w) {
     if (started[t]) PlatThreadJoin(started[t]);
 }
 
+// The bytes to deflate: the first n[0] at p[0], the rest (n[1]) at p[1], so that a picture is
+// read from its own pixel buffer and its record image from apart.
+struct DeflateIn {
+  const u8* p[2];
+  u64 n[2];
+};
+
 struct Piece {
-  const u8* src;
-  u64 n;
+  u64 at, n;  // its raw bytes
   bool last;
   u8* out;
   u64 out_n;
-  uLong adler;  // of the piece's raw bytes
+  uLong adler;  // of its raw bytes
   bool ok;
+};
+struct DeflateJob {
+  Piece* pieces;
+  const DeflateIn* in;
 };
 
 void* DeflaterOpen() {
@@ -260,20 +270,37 @@ void DeflaterClose(void* z) {
 }
 
 void DeflatePiece(void* ctx, u64 k, void* stream) {
-  Piece& p = static_cast<Piece*>(ctx)[k];
+  const DeflateJob* job = static_cast<const DeflateJob*>(ctx);
+  Piece& p = job->pieces[k];
+  const DeflateIn& in = *job->in;
   z_stream* z = static_cast<z_stream*>(stream);
-  p.adler = adler32(adler32(0L, Z_NULL, 0), p.src, static_cast<uInt>(p.n));
   if (deflateReset(z) != Z_OK) return;
-  z->next_in = const_cast<u8*>(p.src);
-  z->avail_in = static_cast<uInt>(p.n);
   z->next_out = p.out;
   z->avail_out = static_cast<uInt>(PieceBound());
-  const int r = deflate(z, p.last ? Z_FINISH : Z_SYNC_FLUSH);
+  uLong adler = adler32(0L, Z_NULL, 0);
+  u64 at = p.at, len = p.n;
+  int r = Z_OK;
+  for (int s = 0; s < 2 && len > 0; s++) {
+    if (at >= in.n[s]) {
+      at -= in.n[s];
+      continue;
+    }
+    const u64 n = std::min(len, in.n[s] - at);
+    adler = adler32(adler, in.p[s] + at, static_cast<uInt>(n));
+    z->next_in = const_cast<u8*>(in.p[s] + at);
+    z->avail_in = static_cast<uInt>(n);
+    len -= n;
+    at = 0;
+    r = deflate(z, len > 0 ? Z_NO_FLUSH : p.last ? Z_FINISH : Z_SYNC_FLUSH);
+    if (len > 0 && (r != Z_OK || z->avail_in != 0)) return;
+  }
+  p.adler = adler;
   p.ok = p.last ? r == Z_STREAM_END : (r == Z_OK && z->avail_in == 0 && z->avail_out > 0);
   p.out_n = z->total_out;
 }
 
-int DeflateInPieces(u8* dst, u64* n, const u8* src, u64 raw) {
+int DeflateInPieces(u8* dst, u64* n, const DeflateIn& in) {
+  const u64 raw = in.n[0] + in.n[1];
   const u64 count = PieceCount(raw);
   Piece* pieces = new (std::nothrow) Piece[count];
   u8* outs = static_cast<u8*>(std::malloc(static_cast<size_t>(count * PieceBound())));
@@ -284,9 +311,10 @@ int DeflateInPieces(u8* dst, u64* n, const u8* src, u64 raw) {
   }
   for (u64 k = 0; k < count; k++) {
     const u64 at = k * PIECE;
-    pieces[k] = {src + at, std::min<u64>(PIECE, raw - at), k + 1 == count, outs + k * PieceBound(), 0, 0, false};
+    pieces[k] = {at, std::min<u64>(PIECE, raw - at), k + 1 == count, outs + k * PieceBound(), 0, 0, false};
   }
-  PieceWork work{DeflatePiece, DeflaterOpen, DeflaterClose, pieces, count};
+  DeflateJob job{pieces, &in};
+  PieceWork work{DeflatePiece, DeflaterOpen, DeflaterClose, &job, count};
   RunPieces(&work);
   u64 total = 6;
   bool ok = true;
@@ -339,7 +367,7 @@ int DeflateOne(z_stream* z, u8* dst, u64* n, const u8* src, u64 raw) {
   return Z_OK;
 }
 int SaveDeflate(u8* dst, u64* n, const u8* src, u64 raw) {
-  if (raw > PIECE) return DeflateInPieces(dst, n, src, raw);
+  if (raw > PIECE) return DeflateInPieces(dst, n, DeflateIn{{src, nullptr}, {raw, 0}});
   return DeflateOne(DeflaterFor(raw), dst, n, src, raw);
 }
 
@@ -675,13 +703,13 @@ void SaveVarSerialiseTo(u8* p, const SaveItem& it) {
 void SaveVarSerialise(const SaveItem& it) { SaveVarSerialiseTo(g_SaveScratch.data, it); }
 
 // The image payload: 1600, the pixel byte count, the record image, the pixel rows.
-void SaveImageSerialise(const SaveItem& it) {
+void SaveImageSerialise(const SaveItem& it, bool with_pixels) {
   u8* p = g_SaveScratch.data;
   const u64 pixel_bytes = static_cast<u64>(it.width) * static_cast<u64>(it.height) * 4;
   PutU32(p, SAVE_RECORD_IMAGE_SIZE);
   PutU32(p + 4, static_cast<u32>(pixel_bytes));
   std::memcpy(p + 8, it.image, SAVE_RECORD_IMAGE_SIZE);
-  std::memcpy(p + 8 + SAVE_RECORD_IMAGE_SIZE, it.pixels, static_cast<size_t>(pixel_bytes));
+  if (with_pixels) std::memcpy(p + 8 + SAVE_RECORD_IMAGE_SIZE, it.pixels, static_cast<size_t>(pixel_bytes));
 }
 
 // The capacity a compressed payload of raw bytes may need.
@@ -694,13 +722,20 @@ i64 SaveItemWrite(SaveBlock* b, const SaveItem& it) {
   const u64 raw = it.estimate - SAVE_ITEM_HEADER_SIZE;
   const bool variable = it.kind == SAVE_ITEM_VAR;
   const u64 bound = variable ? SaveVarBound(raw) : SaveImageBound(raw);
-  if (ScratchReserve(raw, variable) != 0 || SaveBlockReserve(b, SAVE_ITEM_HEADER_SIZE + bound) != 0) return NoMemory();
+  // A picture in pieces is read from its layer: only its first bytes go through the scratch.
+  const bool in_place = !variable && raw > PIECE;
+  const u64 head = 8 + SAVE_RECORD_IMAGE_SIZE;
+  if (ScratchReserve(in_place ? head : raw, variable) != 0 || SaveBlockReserve(b, SAVE_ITEM_HEADER_SIZE + bound) != 0)
+    return NoMemory();
   const i32 at = SaveBlockSize(b);
   SaveBlockHeader(b, it.kind, variable ? static_cast<u16>(it.var_id) : 0);
   if (variable) SaveVarSerialise(it);
-  else SaveImageSerialise(it);
+  else SaveImageSerialise(it, !in_place);
   u64 stored = bound;
-  if (SaveDeflate(b->data + b->length, &stored, g_SaveScratch.data, raw) != Z_OK) {
+  const int deflated = in_place ? DeflateInPieces(b->data + b->length, &stored,
+                                                  DeflateIn{{g_SaveScratch.data, it.pixels}, {head, raw - head}})
+                                : SaveDeflate(b->data + b->length, &stored, g_SaveScratch.data, raw);
+  if (deflated != Z_OK) {
     ErrMessageBoxF("", "%s", Msg(MSG_COMPRESS));
     return -1;
   }
