@@ -366,9 +366,34 @@ int DeflateOne(z_stream* z, u8* dst, u64* n, const u8* src, u64 raw) {
   *n = z->total_out;
   return Z_OK;
 }
+
+// The tiniest payloads as the stored (level 0) deflater writes them, without its set-up: the zlib
+// header for its window and level, one final stored block, the Adler-32.
+int StoreTiny(u8* dst, u64* n, const u8* src, u64 raw) {
+  if (raw > 0xFFFF || *n < raw + 11) return Z_BUF_ERROR;
+  u32 header = (8u | static_cast<u32>(kDeflaters[0].window_bits - 8) << 4) << 8;  // level flags 0
+  header += 31 - header % 31;
+  dst[0] = static_cast<u8>(header >> 8);
+  dst[1] = static_cast<u8>(header);
+  dst[2] = 1;  // final, stored
+  PutU16(dst + 3, static_cast<u16>(raw));
+  PutU16(dst + 5, static_cast<u16>(~raw));
+  if (raw) std::memcpy(dst + 7, src, static_cast<size_t>(raw));
+  const uLong adler = adler32(adler32(0L, Z_NULL, 0), src, static_cast<uInt>(raw));
+  for (int b = 0; b < 4; b++) dst[7 + raw + static_cast<u64>(b)] = static_cast<u8>(adler >> (24 - 8 * b));
+  *n = raw + 11;
+  return Z_OK;
+}
+
+// A payload up to a piece with the deflaters of set.
+int DeflateSmall(DeflaterSet* set, u8* dst, u64* n, const u8* src, u64 raw) {
+  if (raw <= kDeflaters[0].max_raw) return StoreTiny(dst, n, src, raw);
+  return DeflateOne(DeflaterIn(set, raw), dst, n, src, raw);
+}
+
 int SaveDeflate(u8* dst, u64* n, const u8* src, u64 raw) {
   if (raw > PIECE) return DeflateInPieces(dst, n, DeflateIn{{src, nullptr}, {raw, 0}});
-  return DeflateOne(DeflaterFor(raw), dst, n, src, raw);
+  return DeflateSmall(&s_Deflaters, dst, n, src, raw);
 }
 
 // Where inflated bytes go: the first n[0] into p[0], the rest (n[1]) into p[1], so that a picture
@@ -843,7 +868,7 @@ void DeflateGroupBatch(void* ctx, u64 batch, void* stream) {
   const u64 end = std::min(job->count, (batch + 1) * GROUP_BATCH);
   for (u64 k = batch * GROUP_BATCH; k < end; k++) {
     GroupItem& it = job->items[k];
-    it.result = DeflateOne(DeflaterIn(set, it.raw), job->out + it.out_at, &it.stored, job->raw + it.raw_at, it.raw);
+    it.result = DeflateSmall(set, job->out + it.out_at, &it.stored, job->raw + it.raw_at, it.raw);
   }
 }
 

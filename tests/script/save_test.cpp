@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -715,4 +716,43 @@ TEST_F(SaveTest, AGroupOfManyTextsRoundTripsThroughAFileAndASlot) {
     members += VarRecordOf(id) && VarRecordOf(id)->var_class == 1 && VarRecordOf(id)->type == VAR_TYPE_STR;
   EXPECT_GE(members, static_cast<size_t>(kCount));
   EXPECT_EQ(CheckStreamsWithUncompress(File("grp.sd")), members);
+}
+
+TEST_F(SaveTest, TinyPayloadsAreTheBytesOfZlibsStoredDeflater) {
+  // Texts of 0 to 20 bytes: payloads of 16 to 36 bytes, across the largest that is stored.
+  std::string script;
+  for (int k = 0; k <= 20; k++) script += "global class 1 str s" + std::to_string(k) + "\n";
+  LoadScript(script + "*SYSTEM_START\nsave dno=1, str1=1, file=\"tiny\"\n");
+  for (int k = 0; k <= 20; k++) VarSetStrElement(1000 + k, 0, std::string(static_cast<size_t>(k), 'a' + k).c_str());
+  ASSERT_EQ(Run(0), 0) << g_ErrLastText;
+  const std::vector<Record> records = Records(File("tiny.sd"));
+  ASSERT_EQ(records.size(), 1u);
+  const std::vector<u8>& block = records[0].bytes;
+  std::set<u32> sizes;
+  for (size_t pos = 16; pos + 12 <= block.size();) {
+    const u32 stored = U32At(block, pos + 4), raw = U32At(block, pos + 8);
+    ASSERT_LE(pos + 12 + stored, block.size());
+    const std::vector<u8> got(block.begin() + static_cast<long>(pos + 12),
+                              block.begin() + static_cast<long>(pos + 12 + stored));
+    std::vector<u8> payload(raw + 1);
+    uLongf n = raw;
+    ASSERT_EQ(uncompress(payload.data(), &n, got.data(), got.size()), Z_OK);
+    ASSERT_EQ(n, raw);
+    if (raw <= 32) {
+      z_stream z{};
+      ASSERT_EQ(deflateInit2(&z, 0, Z_DEFLATED, 9, 1, Z_DEFAULT_STRATEGY), Z_OK);
+      std::vector<u8> want(64);
+      z.next_in = payload.data();
+      z.avail_in = raw;
+      z.next_out = want.data();
+      z.avail_out = static_cast<uInt>(want.size());
+      ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+      want.resize(z.total_out);
+      deflateEnd(&z);
+      EXPECT_EQ(got, want) << raw;
+      sizes.insert(raw);
+    }
+    pos += 12 + stored;
+  }
+  for (u32 raw = 16; raw <= 32; raw++) EXPECT_TRUE(sizes.count(raw)) << raw;
 }
