@@ -569,8 +569,22 @@ bool InflatePieces(const InflateOut& out, const u8* src, u64 stored) {
   return ok;
 }
 
+// A stream of one final stored block (as the tiniest payloads are written) read without an
+// inflater: true only when it is whole and sound and holds exactly raw bytes, which inflating it
+// then gives too. Anything else is left to the inflater.
+bool InflateStored(u8* dst, u64 raw, const u8* src, u64 stored) {
+  if (raw > 0xFFFF || stored < raw + 11) return false;
+  if ((src[0] & 0x0F) != 8 || (src[0] >> 4) > 7 || (src[0] * 256u + src[1]) % 31 != 0 || (src[1] & 0x20) != 0)
+    return false;
+  if (src[2] != 1 || GetU16(src + 3) != raw || GetU16(src + 5) != static_cast<u16>(~raw)) return false;
+  if (GetU32BE(src + 7 + raw) != adler32(adler32(0L, Z_NULL, 0), src + 7, static_cast<uInt>(raw))) return false;
+  if (raw) std::memcpy(dst, src + 7, static_cast<size_t>(raw));
+  return true;
+}
+
 // Inflates a stream into its places, which must take exactly its raw bytes.
 bool SaveInflateInto(const InflateOut& out, const u8* src, u64 stored) {
+  if (out.n[1] == 0 && out.n[0] <= kDeflaters[0].max_raw && InflateStored(out.p[0], out.n[0], src, stored)) return true;
   return InflatePieces(out, src, stored) || InflateWhole(out, src, stored);
 }
 
