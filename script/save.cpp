@@ -467,7 +467,7 @@ bool InflateWhole(const InflateOut& out, const u8* src, u64 stored) {
 // are those that inflating the stream straight through gives; false when anything differs.
 struct InflatePiece {
   const u8* src;
-  u64 n;        // stored bytes from the piece's start to the stream's end
+  u64 n;        // its stored bytes (the last: to the stream's end, the Adler-32 and any bytes after)
   u64 at, len;  // its raw bytes
   bool last;
   u64 used;  // the last piece's stored bytes
