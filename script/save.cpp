@@ -154,17 +154,12 @@ struct HeapBuf {
 // fresh stream for each (as compress2 and uncompress make) costs far more than the data. Payloads
 // get level 1 with a window and hash table sized to them, except the tiniest (a number, a short
 // text), which deflate cannot shrink by more than a few bytes and which are stored (level 0) at a
-// tenth of the cost. Short ones (a line of text) get the fixed codes straight away: a block that
-// small never gains by codes of its own, and weighing them costs more than the deflating. Every
-// inflater reads all of them.
+// tenth of the cost. Every inflater reads all of them.
 struct DeflaterKind {
   u64 max_raw;
-  int level, window_bits, mem_level, strategy;
+  int level, window_bits, mem_level;
 };
-const DeflaterKind kDeflaters[] = {{32, 0, 9, 1, Z_DEFAULT_STRATEGY},
-                                   {128, 1, 9, 1, Z_FIXED},
-                                   {1024, 1, 10, 1, Z_DEFAULT_STRATEGY},
-                                   {UINT64_MAX, 1, 15, 8, Z_DEFAULT_STRATEGY}};
+const DeflaterKind kDeflaters[] = {{32, 0, 9, 1}, {1024, 1, 10, 1}, {UINT64_MAX, 1, 15, 8}};
 enum { DEFLATERS = sizeof kDeflaters / sizeof kDeflaters[0] };
 // One deflater of each kind, made when first needed: the run's own, and one per worker thread
 // while a group is deflated.
@@ -182,7 +177,8 @@ z_stream* DeflaterIn(DeflaterSet* set, u64 raw) {
   if (!set->ready[k]) {
     set->z[k] = z_stream{};
     const DeflaterKind& d = kDeflaters[k];
-    if (deflateInit2(&set->z[k], d.level, Z_DEFLATED, d.window_bits, d.mem_level, d.strategy) != Z_OK) return nullptr;
+    if (deflateInit2(&set->z[k], d.level, Z_DEFLATED, d.window_bits, d.mem_level, Z_DEFAULT_STRATEGY) != Z_OK)
+      return nullptr;
     set->ready[k] = true;
   }
   return &set->z[k];
