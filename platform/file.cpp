@@ -294,6 +294,21 @@ size_t PlatFileRead(PlatFile* f, void* buf, size_t n) {
   return std::fread(buf, 1, n, f->fp);
 }
 
+size_t PlatFileReadAt(PlatFile* f, u64 pos, void* buf, size_t n) {
+  if (!f || n == 0 || pos > static_cast<u64>(INT64_MAX)) return 0;
+  const int fd = fileno(f->fp);
+  size_t done = 0;
+  while (done < n) {
+    const u64 at = pos + done;
+    if (at > static_cast<u64>(INT64_MAX)) break;
+    const ssize_t r = pread(fd, static_cast<u8*>(buf) + done, n - done, static_cast<off_t>(at));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    done += static_cast<size_t>(r);
+  }
+  return done;
+}
+
 int PlatFileSeek(PlatFile* f, u64 pos) {
   if (!f || pos > static_cast<u64>(INT64_MAX)) return -1;
   return fseeko(f->fp, static_cast<off_t>(pos), SEEK_SET) == 0 ? 0 : -1;
@@ -309,6 +324,13 @@ i64 PlatFileSize(PlatFile* f) {
   if (!f) return -1;
   struct stat st;
   if (fstat(fileno(f->fp), &st) != 0) return -1;
+  return static_cast<i64>(st.st_size);
+}
+
+i64 PlatFileSizeIfLinked(PlatFile* f) {
+  if (!f) return -1;
+  struct stat st;
+  if (fstat(fileno(f->fp), &st) != 0 || st.st_nlink == 0) return -1;
   return static_cast<i64>(st.st_size);
 }
 
