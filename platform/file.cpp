@@ -165,7 +165,10 @@ int KindOfNative(const std::string& native) {
 
 // ---- Name resolution -------------------------------------------------------------------------
 
-std::string PlatFileResolve(const char* sjis_name) {
+// The resolution; *missing is set when a component was found neither by its exact name nor in
+// its folder's listing and nothing after it climbs back: nothing can exist at the result then.
+static std::string Resolve(const char* sjis_name, bool* missing) {
+  *missing = false;
   SplitName s = Split(sjis_name ? sjis_name : "");
   std::lock_guard<std::mutex> g(s_Mutex);
   std::string path;
@@ -186,6 +189,7 @@ std::string PlatFileResolve(const char* sjis_name) {
       // Only a relative name may climb above its start; it does so lexically, as Windows does.
       std::filesystem::path p(path);
       path = p.has_parent_path() ? p.parent_path().string() : path;
+      *missing = false;
       continue;
     }
     if (exists) {
@@ -200,10 +204,16 @@ std::string PlatFileResolve(const char* sjis_name) {
         continue;
       }
       exists = false;
+      *missing = true;
     }
     path = Join(path, utf8);
   }
   return path;
+}
+
+std::string PlatFileResolve(const char* sjis_name) {
+  bool missing;
+  return Resolve(sjis_name, &missing);
 }
 
 void PlatFileMapFolder(const char* sjis_prefix, const std::string& native_folder) {
@@ -237,7 +247,13 @@ void PlatFileReset() {
 
 // ---- Queries ---------------------------------------------------------------------------------
 
-int PlatFileKind(const char* sjis_name) { return KindOfNative(PlatFileResolve(sjis_name)); }
+int PlatFileKind(const char* sjis_name) {
+  // A name with a missing folder (the usual answer when packed data is looked for loose first)
+  // costs no further look.
+  bool missing;
+  const std::string native = Resolve(sjis_name, &missing);
+  return missing ? PLAT_FILE_NONE : KindOfNative(native);
+}
 int PlatFileKindNative(const std::string& native) { return KindOfNative(native); }
 
 int PlatFileList(const char* sjis_folder, std::vector<PlatDirEntry>* out) {
