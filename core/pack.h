@@ -193,6 +193,15 @@ u64 PackTell(PackHandle* h);
 u64 PackSizeFromBase(PackHandle* h);
 void PackClose(PackHandle* h);
 
+// Pack p of the directory for reading entries: opened on first use and kept open until the
+// directory is rebuilt or reset, so a lookup or a read costs no open. *h gets the shared handle
+// (read it only with PackReadAt, never close it) and *size what is readable from its base, as
+// found when it was opened. 0, or -1 when the pack will not open.
+i32 PackKeptOpen(u32 p, PackHandle* h, u64* size);
+// Up to n bytes at a position from the handle's base, safe from several threads on one handle;
+// returns the number read.
+size_t PackReadAt(const PackHandle* h, u64 position, void* buf, size_t n);
+
 // Checks the n stored bytes against the data hash and repairs one damaged 1024-byte block from
 // the recovery block at the handle's position. 0 intact, 1 repaired, -1 not repairable.
 i32 PackVerifyRepair(PackHandle* h, u8* data, u32 n, u32 data_hash);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 #include <unordered_map>
@@ -97,6 +98,49 @@ i32 PackOpenIndex(PackHandle* h, u32 p) {
   h->file = nullptr;
   if (p >= static_cast<u32>(g_PackDirectory.pack_count) || !g_PackDirectory.names[p]) return -1;
   return PackOpen(h, PackFullPath(g_PackDirectory.names[p]).c_str());
+}
+
+// The kept handles of PackKeptOpen, by pack index; the lock covers the table, not the reads. A
+// pack removed (or replaced) since it was opened opens again by its name, as every read used to;
+// its old handle may still be read by another thread, so it is closed with the directory only.
+static std::mutex s_KeptLock;
+static PackHandle s_Kept[PACK_MAX_PACKS];
+static std::vector<PackHandle> s_Retired;
+
+i32 PackKeptOpen(u32 p, PackHandle* h, u64* size) {
+  h->file = nullptr;
+  h->base = 0;
+  *size = 0;
+  if (p >= PACK_MAX_PACKS) return -1;
+  std::lock_guard<std::mutex> g(s_KeptLock);
+  i64 bytes = s_Kept[p].file ? PlatFileSizeIfLinked(s_Kept[p].file) : -1;
+  if (bytes < 0) {
+    if (s_Kept[p].file) {
+      s_Retired.push_back(s_Kept[p]);
+      s_Kept[p].file = nullptr;
+    }
+    PackHandle opened;
+    if (PackOpenIndex(&opened, p)) return -1;
+    s_Kept[p] = opened;
+    bytes = PlatFileSize(opened.file);
+  }
+  *h = s_Kept[p];
+  *size = bytes > 0 && static_cast<u64>(bytes) > h->base ? static_cast<u64>(bytes) - h->base : 0;
+  return 0;
+}
+
+size_t PackReadAt(const PackHandle* h, u64 position, void* buf, size_t n) {
+  if (position > UINT64_MAX - h->base) return 0;
+  return PlatFileReadAt(h->file, h->base + position, buf, n);
+}
+
+// The directory's names change: the kept handles go with them.
+static void CloseKept() {
+  std::lock_guard<std::mutex> g(s_KeptLock);
+  for (PackHandle& k : s_Kept)
+    if (k.file) PackClose(&k);
+  for (PackHandle& k : s_Retired) PackClose(&k);
+  s_Retired.clear();
 }
 
 i32 PackRead(PackHandle* h, void* buf, size_t n) { return PlatFileRead(h->file, buf, n) == n ? 0 : -1; }
@@ -460,6 +504,7 @@ static i32 ScanPack(ScanState& s, u32 p) {
 }
 
 static void FreeNames() {
+  CloseKept();
   PackDirectory& d = g_PackDirectory;
   for (char*& n : d.names) {
     std::free(n);
@@ -538,31 +583,23 @@ i32 PackFindInArchives(PackLookup* lookup, const char* name) {
   for (size_t e = static_cast<size_t>(it - d.hashes.begin()); e < d.hashes.size() && d.hashes[e] == h; e++) {
     u32 p = d.packs[e];
     PackHandle hd;
-    if (PackOpenIndex(&hd, p)) return -2;
+    u64 avail = 0;
+    if (PackKeptOpen(p, &hd, &avail)) return -2;
     // The record was checked by the scan; the file may have changed since, so check it again.
-    u8 code = 0, type = 0;
-    if (PackSeek(&hd, d.positions[e]) || PackReadU8(&hd, &code)) {
-      PackClose(&hd);
-      return -2;
-    }
-    u32 len = g_NameLengthTable[255 - code];
+    // Its length code, name and type byte come in one read.
+    u8 record[1 + 255 + 1];
+    const size_t got = PackReadAt(&hd, d.positions[e], record, sizeof record);
+    if (got < 1) return -2;
+    u32 len = g_NameLengthTable[255 - record[0]];
     u64 record_end = static_cast<u64>(d.positions[e]) - 4 + PACK_RECORD_FIXED + len;
-    std::string stored(len, '\0');
-    if (record_end > PACK_HEADER_SIZE + static_cast<u64>(d.pack_table_size[p]) || PackRead(&hd, stored.data(), len)) {
-      PackClose(&hd);
+    if (record_end > PACK_HEADER_SIZE + static_cast<u64>(d.pack_table_size[p]) || got < 1 + static_cast<size_t>(len))
       return -2;
-    }
+    std::string stored(reinterpret_cast<const char*>(record + 1), len);
     for (char& c : stored) c = static_cast<char>(255 - static_cast<u8>(c));
-    if (!NameEquals(stored, name)) {
-      PackClose(&hd);
-      continue;
-    }
-    bool ok = PackReadU8(&hd, &type) == 0;
-    u64 position = PackTell(&hd);
-    PackClose(&hd);
-    if (!ok) return -2;
-    lookup->type = type;
-    lookup->position = position;
+    if (!NameEquals(stored, name)) continue;
+    if (got < 2 + static_cast<size_t>(len)) return -2;
+    lookup->type = record[1 + len];
+    lookup->position = static_cast<u64>(d.positions[e]) + 2 + len;
     lookup->entry = static_cast<u32>(e);
     lookup->pack = p;
     lookup->source = PACK_SOURCE_ARCHIVE;

@@ -301,34 +301,45 @@ i32 PackReadEntry(PackLookup* lookup, const char* name) {
           ? g_PackDirectory.names[lookup->pack]
           : "";
   PackHandle h;
-  if (lookup->pack >= static_cast<u32>(g_PackDirectory.pack_count) || PackOpenIndex(&h, lookup->pack)) {
+  u64 avail = 0;
+  if (lookup->pack >= static_cast<u32>(g_PackDirectory.pack_count) || PackKeptOpen(lookup->pack, &h, &avail)) {
     ErrRaiseF(ERR_PACK_OPEN, 1, pack_name);
     return -3;
   }
   auto damaged = [&]() -> i32 {
-    PackClose(&h);
     DropBlock(lookup);
     ErrRaiseF(ERR_PACK_DAMAGED, 1, pack_name, name);
     return -2;
   };
-  u8 kind = 0;
-  u32 raw = 0, stored = 0, hash = 0;
-  u64 offset = 0;
-  if (PackSeek(&h, lookup->position) || PackReadU8(&h, &kind) || PackReadU32(&h, &raw) || PackReadU32(&h, &stored) ||
-      PackReadU64(&h, &offset) || PackReadU32(&h, &hash))
-    return damaged();
+  // Kind, raw size, stored size, data offset, data hash.
+  u8 rec[PACK_RECORD_TAIL];
+  if (PackReadAt(&h, lookup->position, rec, sizeof rec) != sizeof rec) return damaged();
+  auto u32_at = [&rec](int i) {
+    return static_cast<u32>(rec[i]) | static_cast<u32>(rec[i + 1]) << 8 | static_cast<u32>(rec[i + 2]) << 16 |
+           static_cast<u32>(rec[i + 3]) << 24;
+  };
+  const u8 kind = rec[0];
+  const u32 raw = u32_at(1), stored = u32_at(5), hash = u32_at(17);
+  const u64 offset = static_cast<u64>(u32_at(13)) << 32 | u32_at(9);
   if (kind != PACK_KIND_STORED && kind != PACK_KIND_ZLIB) {
-    PackClose(&h);
     ErrRaiseF(ERR_PACK_OPEN, 1, pack_name);
     return -3;
   }
-  u64 avail = PackSizeFromBase(&h);
-  if (offset > avail || stored > avail - offset || PackSeek(&h, offset)) return damaged();
+  if (offset > avail || stored > avail - offset) return damaged();
   if (kind == PACK_KIND_STORED ? raw != stored : !RawSizePlausible(raw, stored)) return damaged();
+  // The recovery block follows the stored bytes; it is read (through a handle of its own) only
+  // when the data does not match its hash.
+  auto verify_repair = [&](u8* data) -> i32 {
+    if (HashMurmur2(data, stored, 0) == hash) return 0;
+    PackHandle r;
+    if (PackOpenIndex(&r, lookup->pack)) return -1;
+    const i32 v = PackSeek(&r, offset + stored) ? -1 : PackVerifyRepair(&r, data, stored, hash);
+    PackClose(&r);
+    return v;
+  };
 
   u8* block = static_cast<u8*>(std::malloc(raw > 0 ? raw : 1));
   if (!block) {
-    PackClose(&h);
     ErrRaiseF(ERR_FILE_READ_NOMEM, 1, name);
     return -3;
   }
@@ -336,19 +347,17 @@ i32 PackReadEntry(PackLookup* lookup, const char* name) {
   lookup->size = raw;
 
   if (kind == PACK_KIND_STORED) {
-    if (PackRead(&h, block, raw) || PackVerifyRepair(&h, block, raw, hash) < 0) return damaged();
-    PackClose(&h);
+    if (PackReadAt(&h, offset, block, raw) != raw || verify_repair(block) < 0) return damaged();
     return 0;
   }
 
   u8* src = static_cast<u8*>(std::malloc(stored > 0 ? stored : 1));
   if (!src) {
-    PackClose(&h);
     DropBlock(lookup);
     ErrRaiseF(ERR_FILE_READ_NOMEM, 1, name);
     return -3;
   }
-  if (PackRead(&h, src, stored)) {
+  if (PackReadAt(&h, offset, src, stored) != stored) {
     std::free(src);
     return damaged();
   }
@@ -361,19 +370,17 @@ i32 PackReadEntry(PackLookup* lookup, const char* name) {
       std::free(src);
       return damaged();  // a short stream is damage, never garbage handed out
     }
-    if (z == Z_DATA_ERROR && !repaired && PackVerifyRepair(&h, src, stored, hash) > 0) {
+    if (z == Z_DATA_ERROR && !repaired && verify_repair(src) > 0) {
       repaired = true;
       continue;
     }
     std::free(src);
     if (z == Z_DATA_ERROR) return damaged();
-    PackClose(&h);
     DropBlock(lookup);
     ErrRaiseF(z == Z_BUF_ERROR ? ERR_INFLATE_BUFFER : ERR_INFLATE_NOMEM, 1, name);
     return -2;
   }
   std::free(src);
-  PackClose(&h);
   return 0;
 }
 

@@ -3,6 +3,7 @@
 // type code (a table indexed by the code, null for codes that are no picture).
 #include "layer/image.h"
 
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -52,12 +53,32 @@ u8* ImageAllocPixels(u8* old, i32 width, i32 height, const char* name) {
   return p;
 }
 
+// The alpha byte (the fourth in memory) of a pixel loaded as one word.
+static inline u32 AlphaOf(u32 px) {
+  if constexpr (std::endian::native == std::endian::little) return px >> 24;
+  return px & 0xFFu;
+}
+
 void ImageFillTransparent(ImagePicture* pic) {
   if (!pic->pixels || pic->width <= 0 || pic->height <= 0) return;
   size_t n = static_cast<size_t>(pic->width) * static_cast<size_t>(pic->height);
   u8* p = pic->pixels;
-  for (size_t i = 0; i < n; i++, p += 4)
-    if (p[3] == 0) std::memcpy(p, &g_ImageFillColour, 4);
+  const u32 fill = g_ImageFillColour;
+  // Sixteen pixels are tested together (a test the compiler vectorises); only a group with a
+  // transparent pixel is walked one pixel at a time.
+  constexpr size_t kGroup = 16;
+  size_t i = 0;
+  for (; i + kGroup <= n; i += kGroup, p += kGroup * 4) {
+    u32 px[kGroup];
+    std::memcpy(px, p, sizeof px);
+    u32 any = 0;
+    for (size_t k = 0; k < kGroup; k++) any |= AlphaOf(px[k]) == 0 ? 1u : 0u;
+    if (!any) continue;
+    for (size_t k = 0; k < kGroup; k++)
+      if (p[k * 4 + 3] == 0) std::memcpy(p + k * 4, &fill, 4);
+  }
+  for (; i < n; i++, p += 4)
+    if (p[3] == 0) std::memcpy(p, &fill, 4);
 }
 
 int ImageMakeEmpty(ImagePicture* pic, const char* name) {

@@ -165,7 +165,10 @@ int KindOfNative(const std::string& native) {
 
 // ---- Name resolution -------------------------------------------------------------------------
 
-std::string PlatFileResolve(const char* sjis_name) {
+// The resolution; *missing is set when a component was found neither by its exact name nor in
+// its folder's listing and nothing after it climbs back: nothing can exist at the result then.
+static std::string Resolve(const char* sjis_name, bool* missing) {
+  *missing = false;
   SplitName s = Split(sjis_name ? sjis_name : "");
   std::lock_guard<std::mutex> g(s_Mutex);
   std::string path;
@@ -186,6 +189,7 @@ std::string PlatFileResolve(const char* sjis_name) {
       // Only a relative name may climb above its start; it does so lexically, as Windows does.
       std::filesystem::path p(path);
       path = p.has_parent_path() ? p.parent_path().string() : path;
+      *missing = false;
       continue;
     }
     if (exists) {
@@ -200,10 +204,16 @@ std::string PlatFileResolve(const char* sjis_name) {
         continue;
       }
       exists = false;
+      *missing = true;
     }
     path = Join(path, utf8);
   }
   return path;
+}
+
+std::string PlatFileResolve(const char* sjis_name) {
+  bool missing;
+  return Resolve(sjis_name, &missing);
 }
 
 void PlatFileMapFolder(const char* sjis_prefix, const std::string& native_folder) {
@@ -237,7 +247,13 @@ void PlatFileReset() {
 
 // ---- Queries ---------------------------------------------------------------------------------
 
-int PlatFileKind(const char* sjis_name) { return KindOfNative(PlatFileResolve(sjis_name)); }
+int PlatFileKind(const char* sjis_name) {
+  // A name with a missing folder (the usual answer when packed data is looked for loose first)
+  // costs no further look.
+  bool missing;
+  const std::string native = Resolve(sjis_name, &missing);
+  return missing ? PLAT_FILE_NONE : KindOfNative(native);
+}
 int PlatFileKindNative(const std::string& native) { return KindOfNative(native); }
 
 int PlatFileList(const char* sjis_folder, std::vector<PlatDirEntry>* out) {
@@ -294,6 +310,21 @@ size_t PlatFileRead(PlatFile* f, void* buf, size_t n) {
   return std::fread(buf, 1, n, f->fp);
 }
 
+size_t PlatFileReadAt(PlatFile* f, u64 pos, void* buf, size_t n) {
+  if (!f || n == 0 || pos > static_cast<u64>(INT64_MAX)) return 0;
+  const int fd = fileno(f->fp);
+  size_t done = 0;
+  while (done < n) {
+    const u64 at = pos + done;
+    if (at > static_cast<u64>(INT64_MAX)) break;
+    const ssize_t r = pread(fd, static_cast<u8*>(buf) + done, n - done, static_cast<off_t>(at));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    done += static_cast<size_t>(r);
+  }
+  return done;
+}
+
 int PlatFileSeek(PlatFile* f, u64 pos) {
   if (!f || pos > static_cast<u64>(INT64_MAX)) return -1;
   return fseeko(f->fp, static_cast<off_t>(pos), SEEK_SET) == 0 ? 0 : -1;
@@ -309,6 +340,13 @@ i64 PlatFileSize(PlatFile* f) {
   if (!f) return -1;
   struct stat st;
   if (fstat(fileno(f->fp), &st) != 0) return -1;
+  return static_cast<i64>(st.st_size);
+}
+
+i64 PlatFileSizeIfLinked(PlatFile* f) {
+  if (!f) return -1;
+  struct stat st;
+  if (fstat(fileno(f->fp), &st) != 0 || st.st_nlink == 0) return -1;
   return static_cast<i64>(st.st_size);
 }
 

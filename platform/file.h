@@ -47,11 +47,18 @@ PlatFile* PlatFileOpenRead(const char* sjis_name);
 PlatFile* PlatFileOpenReadNative(const std::string& native);
 // Reads up to n bytes; returns the number read (short at the end of the file or on an error).
 size_t PlatFileRead(PlatFile* f, void* buf, size_t n);
+// Reads up to n bytes at an absolute position, leaving the handle's position alone, so several
+// threads may read one handle this way at once (and only this way); returns the number read
+// (short at the end of the file or on an error).
+size_t PlatFileReadAt(PlatFile* f, u64 pos, void* buf, size_t n);
 // Absolute position; 0 on success, -1 on failure.
 int PlatFileSeek(PlatFile* f, u64 pos);
 u64 PlatFileTell(PlatFile* f);
 // Size of the open file, -1 when unknown.
 i64 PlatFileSize(PlatFile* f);
+// The open file's size, or -1 when unknown or when the file has been removed from its folder (its
+// last name is gone, although the handle still reads it).
+i64 PlatFileSizeIfLinked(PlatFile* f);
 void PlatFileClose(PlatFile* f);
 
 // A whole file into a new malloc'd block (at least 1 byte, so an empty file still gets one; the

@@ -6,23 +6,114 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavcodec/version.h>
 #include <libavformat/avformat.h>
+#include <libavformat/version.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
+#include <libavutil/version.h>
 #include <libswresample/swresample.h>
+#include <libswresample/version.h>
 #include <libswscale/swscale.h>
+#include <libswscale/version.h>
 }
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <mutex>
 
 #include "platform/audio.h"
 #include "platform/platform.h"
 #include "platform/video.h"
+
+// FFmpeg is loaded on the first movie rather than linked: its libraries and what they pull in are
+// most of the program's shared libraries, and binding them would cost every start, movie or not,
+// tens of milliseconds in the dynamic loader. The names are the ones the headers were built
+// against (same major versions), so the calls below are exactly the linked ones.
+#define MOVIE_FFMPEG_FUNCTIONS(X)  \
+  X(av_find_best_stream)           \
+  X(av_frame_alloc)                \
+  X(av_frame_clone)                \
+  X(av_frame_free)                 \
+  X(av_frame_unref)                \
+  X(av_free)                       \
+  X(av_freep)                      \
+  X(av_log_set_level)              \
+  X(av_malloc)                     \
+  X(av_packet_alloc)               \
+  X(av_packet_free)                \
+  X(av_packet_unref)               \
+  X(av_read_frame)                 \
+  X(avcodec_alloc_context3)        \
+  X(avcodec_find_decoder)          \
+  X(avcodec_free_context)          \
+  X(avcodec_open2)                 \
+  X(avcodec_parameters_to_context) \
+  X(avcodec_receive_frame)         \
+  X(avcodec_send_packet)           \
+  X(avformat_alloc_context)        \
+  X(avformat_close_input)          \
+  X(avformat_find_stream_info)     \
+  X(avformat_open_input)           \
+  X(avio_alloc_context)            \
+  X(avio_context_free)             \
+  X(swr_alloc_set_opts2)           \
+  X(swr_convert)                   \
+  X(swr_free)                      \
+  X(swr_get_out_samples)           \
+  X(swr_init)                      \
+  X(sws_freeContext)               \
+  X(sws_getCachedContext)          \
+  X(sws_scale)
+
+struct FfmpegApi {
+  bool loaded = false;
+#define MOVIE_FFMPEG_POINTER(name) decltype(&::name) name = nullptr;
+  MOVIE_FFMPEG_FUNCTIONS(MOVIE_FFMPEG_POINTER)
+#undef MOVIE_FFMPEG_POINTER
+};
+
+#define MOVIE_SONAME(lib, major) "lib" #lib ".so." AV_STRINGIFY(major)
+
+static FfmpegApi LoadFfmpeg() {
+  FfmpegApi api;
+  // Each library brings the ones it depends on; a symbol is looked up in all of them.
+  static const char* const kNames[] = {
+      MOVIE_SONAME(avutil, LIBAVUTIL_VERSION_MAJOR),         MOVIE_SONAME(avcodec, LIBAVCODEC_VERSION_MAJOR),
+      MOVIE_SONAME(avformat, LIBAVFORMAT_VERSION_MAJOR),     MOVIE_SONAME(swscale, LIBSWSCALE_VERSION_MAJOR),
+      MOVIE_SONAME(swresample, LIBSWRESAMPLE_VERSION_MAJOR),
+  };
+  void* libs[std::size(kNames)] = {};
+  for (size_t i = 0; i < std::size(kNames); i++) {
+    libs[i] = dlopen(kNames[i], RTLD_NOW | RTLD_LOCAL);
+    if (!libs[i]) return api;  // kept loaded: nothing of a partly found set is used
+  }
+  auto find = [&libs](const char* name) -> void* {
+    for (void* lib : libs) {
+      if (void* sym = dlsym(lib, name)) return sym;
+    }
+    return nullptr;
+  };
+  bool all = true;
+#define MOVIE_FFMPEG_FIND(name)                                \
+  api.name = reinterpret_cast<decltype(&::name)>(find(#name)); \
+  all = all && api.name != nullptr;
+  MOVIE_FFMPEG_FUNCTIONS(MOVIE_FFMPEG_FIND)
+#undef MOVIE_FFMPEG_FIND
+  api.loaded = all;
+  return api;
+}
+
+// Loaded once per run, on the first call (thread-safe); the libraries stay loaded.
+static const FfmpegApi& Ff() {
+  static const FfmpegApi api = LoadFfmpeg();
+  return api;
+}
 
 enum {
   MOVIE_PICTURES_AHEAD = 4,    // decoded pictures kept before their time
@@ -112,44 +203,44 @@ static i64 MemSeek(void* opaque, i64 offset, int whence) {
 }
 
 static AVCodecContext* OpenDecoder(AVStream* st) {
-  const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+  const AVCodec* codec = Ff().avcodec_find_decoder(st->codecpar->codec_id);
   if (!codec) return nullptr;
-  AVCodecContext* c = avcodec_alloc_context3(codec);
+  AVCodecContext* c = Ff().avcodec_alloc_context3(codec);
   if (!c) return nullptr;
   c->thread_count = 1;
-  if (avcodec_parameters_to_context(c, st->codecpar) < 0 || avcodec_open2(c, codec, nullptr) < 0) {
-    avcodec_free_context(&c);
+  if (Ff().avcodec_parameters_to_context(c, st->codecpar) < 0 || Ff().avcodec_open2(c, codec, nullptr) < 0) {
+    Ff().avcodec_free_context(&c);
     return nullptr;
   }
   return c;
 }
 
 static void FreeAll(PlatMovie* m) {
-  for (AVFrame* f : m->pictures) av_frame_free(&f);
+  for (AVFrame* f : m->pictures) Ff().av_frame_free(&f);
   m->pictures.clear();
-  av_frame_free(&m->frame);
-  av_packet_free(&m->pkt);
-  sws_freeContext(m->sws);
-  swr_free(&m->swr);
-  avcodec_free_context(&m->vdec);
-  avcodec_free_context(&m->adec);
-  if (m->fmt) avformat_close_input(&m->fmt);
+  Ff().av_frame_free(&m->frame);
+  Ff().av_packet_free(&m->pkt);
+  Ff().sws_freeContext(m->sws);
+  Ff().swr_free(&m->swr);
+  Ff().avcodec_free_context(&m->vdec);
+  Ff().avcodec_free_context(&m->adec);
+  if (m->fmt) Ff().avformat_close_input(&m->fmt);
   if (m->avio) {
-    av_freep(&m->avio->buffer);
-    avio_context_free(&m->avio);
+    Ff().av_freep(&m->avio->buffer);
+    Ff().avio_context_free(&m->avio);
   }
   if (m->voice) PlatAudioVoiceDestroy(m->voice);
   m->voice = nullptr;
 }
 
 static PlatMovie* Finish(PlatMovie* m) {
-  if (avformat_find_stream_info(m->fmt, nullptr) < 0) {
+  if (Ff().avformat_find_stream_info(m->fmt, nullptr) < 0) {
     FreeAll(m);
     delete m;
     return nullptr;
   }
-  m->vidx = av_find_best_stream(m->fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  m->aidx = av_find_best_stream(m->fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+  m->vidx = Ff().av_find_best_stream(m->fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  m->aidx = Ff().av_find_best_stream(m->fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   if (m->vidx >= 0) {
     m->vdec = OpenDecoder(m->fmt->streams[m->vidx]);
     if (!m->vdec) m->vidx = -1;
@@ -158,8 +249,8 @@ static PlatMovie* Finish(PlatMovie* m) {
     m->adec = OpenDecoder(m->fmt->streams[m->aidx]);
     if (!m->adec) m->aidx = -1;
   }
-  m->pkt = av_packet_alloc();
-  m->frame = av_frame_alloc();
+  m->pkt = Ff().av_packet_alloc();
+  m->frame = Ff().av_frame_alloc();
   if ((m->vidx < 0 && m->aidx < 0) || !m->pkt || !m->frame) {
     FreeAll(m);
     delete m;
@@ -169,27 +260,30 @@ static PlatMovie* Finish(PlatMovie* m) {
     m->rate = PlatAudioOutputRate();
     AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
     if (m->rate > 0 &&
-        swr_alloc_set_opts2(&m->swr, &stereo, AV_SAMPLE_FMT_S16, static_cast<int>(m->rate), &m->adec->ch_layout,
-                            m->adec->sample_fmt, m->adec->sample_rate, 0, nullptr) >= 0 &&
-        swr_init(m->swr) >= 0) {
+        Ff().swr_alloc_set_opts2(&m->swr, &stereo, AV_SAMPLE_FMT_S16, static_cast<int>(m->rate), &m->adec->ch_layout,
+                                 m->adec->sample_fmt, m->adec->sample_rate, 0, nullptr) >= 0 &&
+        Ff().swr_init(m->swr) >= 0) {
       PlatAudioFormat f{2, 16, m->rate};
       m->voice_bytes = static_cast<u32>(static_cast<u64>(m->rate) * MOVIE_VOICE_MS / 1000) * 4;
       m->voice = PlatAudioVoiceCreate(&f, m->voice_bytes);
     }
-    if (!m->voice) swr_free(&m->swr);  // no mixer to play through: the movie runs silent
+    if (!m->voice) Ff().swr_free(&m->swr);  // no mixer to play through: the movie runs silent
   }
   return m;
 }
 
 // FFmpeg's own messages would reach stderr beside the engine's dialogs: a damaged movie is the
-// engine's to report.
-static void QuietLibraries() { av_log_set_level(AV_LOG_QUIET); }
+// engine's to report. False when the libraries are not there: no movie can be played.
+static bool QuietLibraries() {
+  if (!Ff().loaded) return false;
+  Ff().av_log_set_level(AV_LOG_QUIET);
+  return true;
+}
 
 PlatMovie* PlatMovieOpen(const char* native_path) {
-  if (!native_path || !*native_path) return nullptr;
-  QuietLibraries();
+  if (!native_path || !*native_path || !QuietLibraries()) return nullptr;
   PlatMovie* m = new PlatMovie;
-  if (avformat_open_input(&m->fmt, native_path, nullptr, nullptr) < 0) {
+  if (Ff().avformat_open_input(&m->fmt, native_path, nullptr, nullptr) < 0) {
     delete m;
     return nullptr;
   }
@@ -197,21 +291,20 @@ PlatMovie* PlatMovieOpen(const char* native_path) {
 }
 
 PlatMovie* PlatMovieOpenMemory(const u8* data, size_t size) {
-  if (!data || size == 0) return nullptr;
-  QuietLibraries();
+  if (!data || size == 0 || !QuietLibraries()) return nullptr;
   PlatMovie* m = new PlatMovie;
   m->mem = {data, size, 0};
-  u8* buf = static_cast<u8*>(av_malloc(MOVIE_IO_BUFFER));
-  m->avio = buf ? avio_alloc_context(buf, MOVIE_IO_BUFFER, 0, &m->mem, MemRead, nullptr, MemSeek) : nullptr;
-  m->fmt = m->avio ? avformat_alloc_context() : nullptr;
+  u8* buf = static_cast<u8*>(Ff().av_malloc(MOVIE_IO_BUFFER));
+  m->avio = buf ? Ff().avio_alloc_context(buf, MOVIE_IO_BUFFER, 0, &m->mem, MemRead, nullptr, MemSeek) : nullptr;
+  m->fmt = m->avio ? Ff().avformat_alloc_context() : nullptr;
   if (!m->fmt) {
-    if (!m->avio) av_free(buf);
+    if (!m->avio) Ff().av_free(buf);
     FreeAll(m);
     delete m;
     return nullptr;
   }
   m->fmt->pb = m->avio;
-  if (avformat_open_input(&m->fmt, nullptr, nullptr, nullptr) < 0) {  // frees fmt on failure
+  if (Ff().avformat_open_input(&m->fmt, nullptr, nullptr, nullptr) < 0) {  // frees fmt on failure
     FreeAll(m);
     delete m;
     return nullptr;
@@ -223,12 +316,12 @@ PlatMovie* PlatMovieOpenMemory(const u8* data, size_t size) {
 
 static void TakeSound(PlatMovie* m, AVFrame* f) {
   if (!m->swr) return;
-  int out = swr_get_out_samples(m->swr, f->nb_samples);
+  int out = Ff().swr_get_out_samples(m->swr, f->nb_samples);
   if (out <= 0) return;
   size_t at = m->sound.size();
   m->sound.resize(at + static_cast<size_t>(out) * 2);
   u8* dst = reinterpret_cast<u8*>(m->sound.data() + at);
-  int n = swr_convert(m->swr, &dst, out, const_cast<const u8**>(f->extended_data), f->nb_samples);
+  int n = Ff().swr_convert(m->swr, &dst, out, const_cast<const u8**>(f->extended_data), f->nb_samples);
   m->sound.resize(at + static_cast<size_t>(std::max(n, 0)) * 2);
   m->sound_frames += static_cast<u64>(std::max(n, 0));
 }
@@ -236,22 +329,22 @@ static void TakeSound(PlatMovie* m, AVFrame* f) {
 // Drains one decoder: pictures queued, sound converted. False after a decoding error.
 static bool Receive(PlatMovie* m, AVCodecContext* c, bool video) {
   for (;;) {
-    int r = avcodec_receive_frame(c, m->frame);
+    int r = Ff().avcodec_receive_frame(c, m->frame);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
     if (r < 0) return false;
     if (video) {
       if (m->frame->width <= 0 || m->frame->height <= 0 || m->frame->width > MOVIE_SIDE_MAX ||
           m->frame->height > MOVIE_SIDE_MAX) {
-        av_frame_unref(m->frame);
+        Ff().av_frame_unref(m->frame);
         return false;
       }
-      AVFrame* keep = av_frame_clone(m->frame);
-      av_frame_unref(m->frame);
+      AVFrame* keep = Ff().av_frame_clone(m->frame);
+      Ff().av_frame_unref(m->frame);
       if (!keep) return false;
       m->pictures.push_back(keep);
     } else {
       TakeSound(m, m->frame);
-      av_frame_unref(m->frame);
+      Ff().av_frame_unref(m->frame);
     }
   }
 }
@@ -260,21 +353,21 @@ static bool Receive(PlatMovie* m, AVCodecContext* c, bool video) {
 // will come.
 static bool ReadOne(PlatMovie* m) {
   if (m->eof) return false;
-  int r = av_read_frame(m->fmt, m->pkt);
+  int r = Ff().av_read_frame(m->fmt, m->pkt);
   if (r < 0) {
     m->eof = true;
-    if (m->vdec && avcodec_send_packet(m->vdec, nullptr) >= 0) Receive(m, m->vdec, true);
-    if (m->adec && avcodec_send_packet(m->adec, nullptr) >= 0) Receive(m, m->adec, false);
+    if (m->vdec && Ff().avcodec_send_packet(m->vdec, nullptr) >= 0) Receive(m, m->vdec, true);
+    if (m->adec && Ff().avcodec_send_packet(m->adec, nullptr) >= 0) Receive(m, m->adec, false);
     if (r != AVERROR_EOF) m->failed = m->pictures.empty();  // a break-off ends after what was decoded
     return false;
   }
   bool ok = true;
   if (m->pkt->stream_index == m->vidx) {
-    ok = avcodec_send_packet(m->vdec, m->pkt) >= 0 && Receive(m, m->vdec, true);
+    ok = Ff().avcodec_send_packet(m->vdec, m->pkt) >= 0 && Receive(m, m->vdec, true);
   } else if (m->pkt->stream_index == m->aidx && m->swr) {
-    ok = avcodec_send_packet(m->adec, m->pkt) >= 0 && Receive(m, m->adec, false);
+    ok = Ff().avcodec_send_packet(m->adec, m->pkt) >= 0 && Receive(m, m->adec, false);
   }
-  av_packet_unref(m->pkt);
+  Ff().av_packet_unref(m->pkt);
   if (!ok) {
     // Damaged data: what was decoded still shows, then the movie ends.
     m->eof = true;
@@ -284,8 +377,8 @@ static bool ReadOne(PlatMovie* m) {
 
 static bool Convert(PlatMovie* m, AVFrame* f) {
   const i32 w = f->width, h = f->height;
-  m->sws = sws_getCachedContext(m->sws, w, h, static_cast<AVPixelFormat>(f->format), w, h, AV_PIX_FMT_BGRA,
-                                SWS_BILINEAR, nullptr, nullptr, nullptr);
+  m->sws = Ff().sws_getCachedContext(m->sws, w, h, static_cast<AVPixelFormat>(f->format), w, h, AV_PIX_FMT_BGRA,
+                                     SWS_BILINEAR, nullptr, nullptr, nullptr);
   if (!m->sws) return false;
   // Into the spare buffer (the last picture's, once taken over), then swapped in: no allocation
   // and no clearing per picture. The alpha bytes are not shown.
@@ -293,7 +386,7 @@ static bool Convert(PlatMovie* m, AVFrame* f) {
   out.resize(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
   u8* dst[4] = {out.data(), nullptr, nullptr, nullptr};
   int stride[4] = {w * 4, 0, 0, 0};
-  if (sws_scale(m->sws, f->data, f->linesize, 0, h, dst, stride) != h) return false;
+  if (Ff().sws_scale(m->sws, f->data, f->linesize, 0, h, dst, stride) != h) return false;
   std::lock_guard<std::mutex> g(m->lock);
   m->picture.swap(out);
   m->width = w;
@@ -388,13 +481,13 @@ static i32 Pump(PlatMovie* m) {
   const double now = ClockMs(m);
   AVFrame* due = nullptr;
   while (!m->pictures.empty() && TimeMs(m, m->pictures.front()) <= now) {
-    if (due) av_frame_free(&due);  // late: only the newest due picture is converted
+    if (due) Ff().av_frame_free(&due);  // late: only the newest due picture is converted
     due = m->pictures.front();
     m->pictures.pop_front();
   }
   if (due) {
     if (!Convert(m, due)) m->failed = true;
-    av_frame_free(&due);
+    Ff().av_frame_free(&due);
   }
   if (m->failed || (m->eof && m->pictures.empty() && SoundDone(m))) {
     if (m->voice_running) PlatAudioVoiceStop(m->voice);
@@ -480,7 +573,7 @@ i32 PlatMovieDecodeFrames(PlatMovie* m, i32 count) {
     m->pictures.pop_front();
     if (Convert(m, f)) made++;
     else m->failed = true;
-    av_frame_free(&f);
+    Ff().av_frame_free(&f);
   }
   return made;
 }

@@ -4,6 +4,7 @@
 // exists while the thread runs: showing starts it, removing stops and joins it.
 #include "platform/tray.h"
 
+#include <dlfcn.h>
 #include <gio/gio.h>
 #include <unistd.h>
 
@@ -15,6 +16,75 @@
 #include "platform/video.h"
 
 namespace {
+
+// GLib's libraries are loaded when the icon is first shown rather than linked: with what they
+// pull in they would cost every start a millisecond and more in the dynamic loader, for a tray
+// icon that few games show.
+#define TRAY_GIO_FUNCTIONS(X)               \
+  X(g_bus_own_name_on_connection)           \
+  X(g_bus_unown_name)                       \
+  X(g_bus_unwatch_name)                     \
+  X(g_bus_watch_name_on_connection)         \
+  X(g_clear_error)                          \
+  X(g_dbus_address_get_for_bus_sync)        \
+  X(g_dbus_connection_call)                 \
+  X(g_dbus_connection_close_sync)           \
+  X(g_dbus_connection_emit_signal)          \
+  X(g_dbus_connection_new_for_address_sync) \
+  X(g_dbus_connection_register_object)      \
+  X(g_dbus_connection_unregister_object)    \
+  X(g_dbus_method_invocation_return_value)  \
+  X(g_dbus_node_info_new_for_xml)           \
+  X(g_dbus_node_info_unref)                 \
+  X(g_free)                                 \
+  X(g_main_context_invoke)                  \
+  X(g_main_context_iteration)               \
+  X(g_main_context_new)                     \
+  X(g_main_context_pop_thread_default)      \
+  X(g_main_context_push_thread_default)     \
+  X(g_main_context_unref)                   \
+  X(g_main_loop_new)                        \
+  X(g_main_loop_quit)                       \
+  X(g_main_loop_run)                        \
+  X(g_main_loop_unref)                      \
+  X(g_object_unref)                         \
+  X(g_variant_builder_add)                  \
+  X(g_variant_builder_end)                  \
+  X(g_variant_builder_init)                 \
+  X(g_variant_get)                          \
+  X(g_variant_new)                          \
+  X(g_variant_new_boolean)                  \
+  X(g_variant_new_fixed_array)              \
+  X(g_variant_new_string)                   \
+  X(g_variant_type_checked_)
+
+struct GioApi {
+  bool loaded = false;
+#define TRAY_GIO_POINTER(name) decltype(&::name) name = nullptr;
+  TRAY_GIO_FUNCTIONS(TRAY_GIO_POINTER)
+#undef TRAY_GIO_POINTER
+};
+
+GioApi LoadGio() {
+  GioApi api;
+  // GIO brings GObject and GLib, where the rest of the names are.
+  void* lib = dlopen("libgio-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+  if (!lib) return api;
+  bool all = true;
+#define TRAY_GIO_FIND(name)                                          \
+  api.name = reinterpret_cast<decltype(&::name)>(dlsym(lib, #name)); \
+  all = all && api.name != nullptr;
+  TRAY_GIO_FUNCTIONS(TRAY_GIO_FIND)
+#undef TRAY_GIO_FIND
+  api.loaded = all;
+  return api;
+}
+
+// Loaded once per run, on the first call (thread-safe); the libraries stay loaded.
+const GioApi& Gio() {
+  static const GioApi api = LoadGio();
+  return api;
+}
 
 const char kItemXml[] =
     "<node>"
@@ -74,16 +144,16 @@ void Post(i64 message) {
 // The pixels as the item's pixmap: ARGB32 in network byte order.
 GVariant* Pixmaps(bool with_icon) {
   GVariantBuilder b;
-  g_variant_builder_init(&b, G_VARIANT_TYPE("a(iiay)"));
+  Gio().g_variant_builder_init(&b, Gio().g_variant_type_checked_("a(iiay)"));
   std::lock_guard<std::mutex> g(s_StateLock);
   if (with_icon && s_Width > 0 && s_Height > 0 && s_Argb.size() == static_cast<size_t>(s_Width) * s_Height) {
     std::vector<u8> bytes(s_Argb.size() * 4);
     for (size_t i = 0; i < s_Argb.size(); i++)
       for (int k = 0; k < 4; k++) bytes[i * 4 + k] = static_cast<u8>(s_Argb[i] >> (24 - 8 * k));
-    g_variant_builder_add(&b, "(ii@ay)", s_Width, s_Height,
-                          g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, bytes.data(), bytes.size(), 1));
+    Gio().g_variant_builder_add(&b, "(ii@ay)", s_Width, s_Height,
+                                Gio().g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, bytes.data(), bytes.size(), 1));
   }
-  return g_variant_builder_end(&b);
+  return Gio().g_variant_builder_end(&b);
 }
 
 std::string Locked(const std::string& s) {
@@ -94,14 +164,14 @@ std::string Locked(const std::string& s) {
 GVariant* GetProperty(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name, GError**,
                       gpointer) {
   const std::string p = name;
-  if (p == "Category") return g_variant_new_string("ApplicationStatus");
-  if (p == "Id") return g_variant_new_string("zephra");
-  if (p == "Title") return g_variant_new_string(Locked(s_Title).c_str());
-  if (p == "Status") return g_variant_new_string("Active");
-  if (p == "IconName") return g_variant_new_string("");
+  if (p == "Category") return Gio().g_variant_new_string("ApplicationStatus");
+  if (p == "Id") return Gio().g_variant_new_string("zephra");
+  if (p == "Title") return Gio().g_variant_new_string(Locked(s_Title).c_str());
+  if (p == "Status") return Gio().g_variant_new_string("Active");
+  if (p == "IconName") return Gio().g_variant_new_string("");
   if (p == "IconPixmap") return Pixmaps(true);
-  if (p == "ToolTip") return g_variant_new("(s@a(iiay)ss)", "", Pixmaps(false), Locked(s_Tip).c_str(), "");
-  if (p == "ItemIsMenu") return g_variant_new_boolean(FALSE);
+  if (p == "ToolTip") return Gio().g_variant_new("(s@a(iiay)ss)", "", Pixmaps(false), Locked(s_Tip).c_str(), "");
+  if (p == "ItemIsMenu") return Gio().g_variant_new_boolean(FALSE);
   return nullptr;
 }
 
@@ -112,7 +182,7 @@ void CallMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, cons
     Post(PLAT_TRAY_LBUTTONDOWN);
   } else if (m == "ContextMenu") {
     gint32 x = 0, y = 0;
-    g_variant_get(params, "(ii)", &x, &y);
+    Gio().g_variant_get(params, "(ii)", &x, &y);
     {
       std::lock_guard<std::mutex> g(s_StateLock);
       s_HavePoint = true;
@@ -121,16 +191,16 @@ void CallMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, cons
     }
     Post(PLAT_TRAY_RBUTTONUP);
   }
-  g_dbus_method_invocation_return_value(invocation, nullptr);
+  Gio().g_dbus_method_invocation_return_value(invocation, nullptr);
 }
 
 const GDBusInterfaceVTable kVtable = {CallMethod, GetProperty, nullptr, {}};
 
 void RegisterWithWatcher() {
   if (!s_NameOwned || !s_WatcherUp || !s_Bus) return;
-  g_dbus_connection_call(s_Bus, kWatcherName, "/StatusNotifierWatcher", kWatcherName, "RegisterStatusNotifierItem",
-                         g_variant_new("(s)", s_OwnName.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr,
-                         nullptr);
+  Gio().g_dbus_connection_call(s_Bus, kWatcherName, "/StatusNotifierWatcher", kWatcherName,
+                               "RegisterStatusNotifierItem", Gio().g_variant_new("(s)", s_OwnName.c_str()), nullptr,
+                               G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
 }
 
 void OnNameAcquired(GDBusConnection*, const gchar*, gpointer) {
@@ -153,58 +223,58 @@ void OnWatcherVanished(GDBusConnection*, const gchar*, gpointer) { s_WatcherUp =
 gboolean EmitChanged(gpointer) {
   if (s_Bus)
     for (const char* signal : {"NewIcon", "NewToolTip", "NewTitle"})
-      g_dbus_connection_emit_signal(s_Bus, nullptr, kItemPath, kItemIface, signal, nullptr, nullptr);
+      Gio().g_dbus_connection_emit_signal(s_Bus, nullptr, kItemPath, kItemIface, signal, nullptr, nullptr);
   return G_SOURCE_REMOVE;
 }
 
 gboolean QuitLoop(gpointer) {
-  g_main_loop_quit(s_Loop);
+  Gio().g_main_loop_quit(s_Loop);
   return G_SOURCE_REMOVE;
 }
 
 void TrayMain() {
-  g_main_context_push_thread_default(s_Context);
+  Gio().g_main_context_push_thread_default(s_Context);
   GError* err = nullptr;
-  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &err);
+  gchar* address = Gio().g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &err);
   // A private connection: it goes away whole when the icon is removed.
   GDBusConnection* bus = address
-                             ? g_dbus_connection_new_for_address_sync(
+                             ? Gio().g_dbus_connection_new_for_address_sync(
                                    address,
                                    static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                                                      G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
                                    nullptr, nullptr, &err)
                              : nullptr;
-  g_free(address);
-  g_clear_error(&err);
+  Gio().g_free(address);
+  Gio().g_clear_error(&err);
   if (!bus) {
     // No session bus: no icon, and no error (as a tray that refuses the icon goes unnoticed).
-    g_main_context_pop_thread_default(s_Context);
+    Gio().g_main_context_pop_thread_default(s_Context);
     return;
   }
   s_Bus = bus;
   s_NameOwned = s_WatcherUp = false;
   s_OwnName = "org.kde.StatusNotifierItem-" + std::to_string(getpid()) + "-1";
-  GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(kItemXml, nullptr);
+  GDBusNodeInfo* info = Gio().g_dbus_node_info_new_for_xml(kItemXml, nullptr);
   const guint object =
-      g_dbus_connection_register_object(bus, kItemPath, info->interfaces[0], &kVtable, nullptr, nullptr, nullptr);
-  const guint own = g_bus_own_name_on_connection(bus, s_OwnName.c_str(), G_BUS_NAME_OWNER_FLAGS_NONE, OnNameAcquired,
-                                                 nullptr, nullptr, nullptr);
-  const guint watch = g_bus_watch_name_on_connection(bus, kWatcherName, G_BUS_NAME_WATCHER_FLAGS_NONE,
-                                                     OnWatcherAppeared, OnWatcherVanished, nullptr, nullptr);
-  g_main_loop_run(s_Loop);
-  g_bus_unwatch_name(watch);
-  g_bus_unown_name(own);
-  g_dbus_connection_unregister_object(bus, object);
-  g_dbus_connection_close_sync(bus, nullptr, nullptr);
-  g_object_unref(bus);
-  g_dbus_node_info_unref(info);
+      Gio().g_dbus_connection_register_object(bus, kItemPath, info->interfaces[0], &kVtable, nullptr, nullptr, nullptr);
+  const guint own = Gio().g_bus_own_name_on_connection(bus, s_OwnName.c_str(), G_BUS_NAME_OWNER_FLAGS_NONE,
+                                                       OnNameAcquired, nullptr, nullptr, nullptr);
+  const guint watch = Gio().g_bus_watch_name_on_connection(bus, kWatcherName, G_BUS_NAME_WATCHER_FLAGS_NONE,
+                                                           OnWatcherAppeared, OnWatcherVanished, nullptr, nullptr);
+  Gio().g_main_loop_run(s_Loop);
+  Gio().g_bus_unwatch_name(watch);
+  Gio().g_bus_unown_name(own);
+  Gio().g_dbus_connection_unregister_object(bus, object);
+  Gio().g_dbus_connection_close_sync(bus, nullptr, nullptr);
+  Gio().g_object_unref(bus);
+  Gio().g_dbus_node_info_unref(info);
   s_Bus = nullptr;
-  while (g_main_context_iteration(s_Context, FALSE)) {}
+  while (Gio().g_main_context_iteration(s_Context, FALSE)) {}
   {
     std::lock_guard<std::mutex> g(s_StateLock);
     s_BusName.clear();
   }
-  g_main_context_pop_thread_default(s_Context);
+  Gio().g_main_context_pop_thread_default(s_Context);
 }
 
 }  // namespace
@@ -227,12 +297,15 @@ void PlatTrayShow(const std::vector<u32>& argb, i32 width, i32 height, const std
   }
   std::lock_guard<std::mutex> life(s_LifeLock);
   s_Shown = true;
+  // Without GLib there is no bus to show the icon on: as without a session bus, no icon and no
+  // error.
+  if (!Gio().loaded) return;
   if (s_Thread) {
-    g_main_context_invoke(s_Context, EmitChanged, nullptr);
+    Gio().g_main_context_invoke(s_Context, EmitChanged, nullptr);
     return;
   }
-  s_Context = g_main_context_new();
-  s_Loop = g_main_loop_new(s_Context, FALSE);
+  s_Context = Gio().g_main_context_new();
+  s_Loop = Gio().g_main_loop_new(s_Context, FALSE);
   s_Thread = new std::thread(TrayMain);
 }
 
@@ -241,12 +314,12 @@ void PlatTrayRemove() {
   s_Shown = false;
   if (!s_Thread) return;
   // Through the loop itself: a quit asked for before the loop runs would be lost.
-  g_main_context_invoke(s_Context, QuitLoop, nullptr);
+  Gio().g_main_context_invoke(s_Context, QuitLoop, nullptr);
   s_Thread->join();
   delete s_Thread;
   s_Thread = nullptr;
-  g_main_loop_unref(s_Loop);
-  g_main_context_unref(s_Context);
+  Gio().g_main_loop_unref(s_Loop);
+  Gio().g_main_context_unref(s_Context);
   s_Loop = nullptr;
   s_Context = nullptr;
   std::lock_guard<std::mutex> g(s_StateLock);

@@ -23,7 +23,6 @@
 #include "layer/blend.h"
 #include "layer/cpu.h"
 #include "layer/font.h"
-#include "layer/lut.h"
 #include "layer/message.h"
 #include "layer/worker.h"
 #include "platform/file.h"
@@ -479,8 +478,7 @@ i32 SysGlobalsInit() {
   SysRandomSeed(PlatTimeMs());
   // The fixed clock repeats runs, so the C runtime generator starts from its own default then.
   RandCrtSeed(PlatClockIsFixed() ? 1u : static_cast<u32>(std::time(nullptr)));
-  LutBuildTables();
-  BlendInitTables();
+  BlendInitTables();  // the compositor's product tables first, then the blend tables
   InputInstallKeyCallbacks();
   // The script engine's accessor tables (system variables, evaluator entries) are constant
   // tables built with the program: nothing to install.

@@ -323,3 +323,22 @@ TEST_F(DamageTest, VerifyRepairChecksTheHashFirst) {
   Put32(layout.data_offsets[0] + layout.stored_sizes[0], 0);
   EXPECT_EQ(ReadIt(), Whole());
 }
+
+// Packs stay open between reads: one rewritten in place, replaced by another file of its name or
+// removed is read (or missed) as it is on disk now, as when every read opened it again.
+TEST_F(PackSourceTest, AKeptPackFollowsItsFileOnDisk) {
+  WritePack("data.zpf", {Entry("a.txt", Bytes("old1")), Entry("b.txt", Bytes("zipped one"), true)});
+  ASSERT_EQ(PackScanAll(), 0);
+  EXPECT_EQ(Read("a.txt"), "old1");
+  EXPECT_EQ(Read("b.txt"), "zipped one");
+  // The same layout (same names and sizes), so the scanned positions still hold.
+  WritePack("data.zpf", {Entry("a.txt", Bytes("new1")), Entry("b.txt", Bytes("zipped two"), true)});
+  EXPECT_EQ(Read("a.txt"), "new1");
+  EXPECT_EQ(Read("b.txt"), "zipped two");
+  game.Write("next.zpf", BuildPack({Entry("a.txt", Bytes("new2")), Entry("b.txt", Bytes("zipped 3rd"), true)}));
+  std::filesystem::rename(game.Path("next.zpf"), game.Path("data.zpf"));
+  EXPECT_EQ(Read("a.txt"), "new2");
+  EXPECT_EQ(Read("b.txt"), "zipped 3rd");
+  std::filesystem::remove(game.Path("data.zpf"));
+  EXPECT_EQ(Read("a.txt"), "<find=-2>");
+}

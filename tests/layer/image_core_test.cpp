@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "image_test_decode.h"
 #include "image_test_files.h"
 #include "shell/frame.h"
@@ -54,6 +56,29 @@ TEST_F(ImageCoreTest, FillReplacesOnlyAlphaZeroPixels) {
   EXPECT_EQ(px[1], 0x01000000u);
   EXPECT_EQ(px[2], 0xFF123456u);
   EXPECT_EQ(px[3], 0x00808080u);
+}
+
+// The grouped test against a pixel-by-pixel reference: every width around the group size, with
+// transparent pixels at the group's edges, alone, in runs, and none at all.
+TEST_F(ImageCoreTest, FillMatchesThePixelByPixelRuleAtEverySize) {
+  for (i32 w = 1; w <= 50; w++) {
+    for (int pattern = 0; pattern < 4; pattern++) {
+      std::vector<u32> px(static_cast<size_t>(w) * 3);
+      for (size_t i = 0; i < px.size(); i++) {
+        const bool clear = pattern == 0   ? false
+                           : pattern == 1 ? i % 16 == 0 || i % 16 == 15
+                           : pattern == 2 ? i % 7 == 3
+                                          : i / 5 % 2 == 0;
+        px[i] = (clear ? 0u : static_cast<u32>(1 + i % 255) << 24) | static_cast<u32>(i * 2654435761u >> 8);
+      }
+      std::vector<u32> want = px;
+      for (u32& v : want)
+        if (!(v >> 24)) v = g_ImageFillColour;
+      ImagePicture pic{reinterpret_cast<u8*>(px.data()), w, 3, 0};
+      ImageFillTransparent(&pic);
+      ASSERT_EQ(px, want) << "width " << w << ", pattern " << pattern;
+    }
+  }
 }
 
 TEST_F(ImageCoreTest, EmptyPictureIsOneFillPixel) {
