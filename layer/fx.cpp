@@ -10,6 +10,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "common/rand.h"
 #include "common/sjis.h"
 #include "core/err.h"
@@ -51,114 +55,267 @@ static inline u8* OutPx(const FxJob& j, i64 x, i64 y) { return j.out + (y * j.ou
 // The output pixel of source pixel (x, y) for kernels that write a w x h picture.
 static inline u8* OutRel(const FxJob& j, i64 x, i64 y) { return OutPx(j, x - j.x1, y - j.y1); }
 
-// Applies a table per colour channel (B, G, R); alpha copied.
-static void MapColours(const FxJob& j, const u8 (&t)[3][256]) {
-  for (i64 y = j.y1; y <= j.y2; y++) {
-    const u8* s = SrcPx(j, j.x1, y);
-    u8* d = OutRel(j, j.x1, y);
-    for (i64 x = j.x1; x <= j.x2; x++, s += 4, d += 4) {
-      d[0] = t[0][s[0]];
-      d[1] = t[1][s[1]];
-      d[2] = t[2][s[2]];
-      d[3] = s[3];
-    }
-  }
-}
-
 static void CopyRect(const FxJob& j) {
   const size_t bytes = static_cast<size_t>(j.x2 - j.x1 + 1) * 4;
   for (i64 y = j.y1; y <= j.y2; y++) std::memmove(OutRel(j, j.x1, y), SrcPx(j, j.x1, y), bytes);
 }
 
 // ---- Colour effects ------------------------------------------------------------------------------
+// Each runs four pixels a step with SSE2 where the build has it, the row's last pixels (and
+// every pixel elsewhere) through the per-pixel form; both give the same bytes.
+
+// Runs px(d, s) for every pixel of the rectangle and, with SSE2, vec(d, s) for each group of four
+// first; out_rel: the output is the w x h picture (else the full-size one at (x, y)).
+template <class Vec, class Px>
+static void ForPixels(const FxJob& j, bool out_rel, Vec vec, Px px) {
+  const i64 w = i64{j.x2} - j.x1 + 1;
+  for (i64 y = j.y1; y <= j.y2; y++) {
+    const u8* s = SrcPx(j, j.x1, y);
+    u8* d = out_rel ? OutRel(j, j.x1, y) : OutPx(j, j.x1, y);
+    i64 x = 0;
+#if defined(__SSE2__)
+    for (; x + 4 <= w; x += 4) vec(d + x * 4, s + x * 4);
+#else
+    (void)vec;
+#endif
+    for (; x < w; x++) px(d + x * 4, s + x * 4);
+  }
+}
+
+#if defined(__SSE2__)
+static inline __m128i Load4(const u8* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+static inline void Store4(u8* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+#else
+struct NoVec {
+  void operator()(u8*, const u8*) const {}
+};
+#endif
+
+// Applies a table per colour channel (B, G, R); alpha copied.
+static inline void MapPixel(u8* d, const u8* s, const u8 (&t)[3][256]) {
+  d[0] = t[0][s[0]];
+  d[1] = t[1][s[1]];
+  d[2] = t[2][s[2]];
+  d[3] = s[3];
+}
 
 static void Brightness(const FxJob& j) {
   u8 t[3][256];
-  const i32 v = j.value;
+  const i64 v = j.value;
   for (i32 c = 0; c < 256; c++) {
-    const i32 r = v < 128 ? std::max(0, c - 128 + v) : std::min(255, c + v - 128);
+    const i64 r = v < 128 ? std::max<i64>(0, c - 128 + v) : std::min<i64>(255, c + v - 128);
     t[0][c] = t[1][c] = t[2][c] = static_cast<u8>(r);
   }
-  MapColours(j, t);
+  auto px = [&t](u8* d, const u8* s) { MapPixel(d, s, t); };
+#if defined(__SSE2__)
+  // max(0, c - n) and min(255, c + n) are the saturating byte operations; alpha's amount is 0.
+  const i32 n = static_cast<i32>(std::min<i64>(255, v < 128 ? 128 - v : v - 128));
+  const __m128i amount = _mm_set1_epi32(n * 0x010101);
+  if (v < 128)
+    ForPixels(
+        j, true, [amount](u8* d, const u8* s) { Store4(d, _mm_subs_epu8(Load4(s), amount)); }, px);
+  else
+    ForPixels(
+        j, true, [amount](u8* d, const u8* s) { Store4(d, _mm_adds_epu8(Load4(s), amount)); }, px);
+#else
+  ForPixels(j, true, NoVec{}, px);
+#endif
 }
 
 static void Balance(const FxJob& j) {
   u8 t[3][256];
+  i32 ups[3], downs[3];
   for (i32 ch = 0; ch < 3; ch++) {
     const i32 target = (j.value >> (8 * ch)) & 255;
     const i32 up = std::max(0, target - 128), down = std::max(0, 128 - target);
+    ups[ch] = up;
+    downs[ch] = down;
     for (i32 c = 0; c < 256; c++) t[ch][c] = static_cast<u8>(c + (((255 - c) * up) >> 7) - ((c * down) >> 7));
   }
-  MapColours(j, t);
+  auto px = [&t](u8* d, const u8* s) { MapPixel(d, s, t); };
+#if defined(__SSE2__)
+  // The same sums in 16-bit lanes ((255 - c) * up and c * down stay below 2^15); alpha's
+  // factors are 0.
+  const __m128i up =
+      _mm_set_epi16(0, static_cast<short>(ups[2]), static_cast<short>(ups[1]), static_cast<short>(ups[0]), 0,
+                    static_cast<short>(ups[2]), static_cast<short>(ups[1]), static_cast<short>(ups[0]));
+  const __m128i down =
+      _mm_set_epi16(0, static_cast<short>(downs[2]), static_cast<short>(downs[1]), static_cast<short>(downs[0]), 0,
+                    static_cast<short>(downs[2]), static_cast<short>(downs[1]), static_cast<short>(downs[0]));
+  auto vec = [up, down](u8* d, const u8* s) {
+    const __m128i z = _mm_setzero_si128(), full = _mm_set1_epi16(255);
+    const __m128i v = Load4(s);
+    __m128i r[2];
+    for (int h = 0; h < 2; h++) {
+      const __m128i c = h ? _mm_unpackhi_epi8(v, z) : _mm_unpacklo_epi8(v, z);
+      const __m128i rise = _mm_srli_epi16(_mm_mullo_epi16(_mm_sub_epi16(full, c), up), 7);
+      const __m128i fall = _mm_srli_epi16(_mm_mullo_epi16(c, down), 7);
+      r[h] = _mm_sub_epi16(_mm_add_epi16(c, rise), fall);
+    }
+    Store4(d, _mm_packus_epi16(r[0], r[1]));
+  };
+  ForPixels(j, true, vec, px);
+#else
+  ForPixels(j, true, NoVec{}, px);
+#endif
 }
 
 // 255 - c is c with its bits flipped: one XOR a pixel leaves alpha as it is.
 static void Negative(const FxJob& j) {
-  const i64 w = i64{j.x2} - j.x1 + 1;
-  for (i64 y = j.y1; y <= j.y2; y++) {
-    const u8* s = SrcPx(j, j.x1, y);
-    u8* d = OutRel(j, j.x1, y);
-    for (i64 x = 0; x < w; x++) {
-      u32 v;
-      std::memcpy(&v, s + x * 4, 4);
-      v ^= 0x00FFFFFFu;
-      std::memcpy(d + x * 4, &v, 4);
-    }
-  }
+  auto px = [](u8* d, const u8* s) {
+    u32 v;
+    std::memcpy(&v, s, 4);
+    v ^= 0x00FFFFFFu;
+    std::memcpy(d, &v, 4);
+  };
+#if defined(__SSE2__)
+  const __m128i flip = _mm_set1_epi32(0x00FFFFFF);
+  ForPixels(
+      j, true, [flip](u8* d, const u8* s) { Store4(d, _mm_xor_si128(Load4(s), flip)); }, px);
+#else
+  ForPixels(j, true, NoVec{}, px);
+#endif
 }
 
+// v = (117 B + 601 G + 306 R) * 1024; B' = (v - 46347025) / 2^20 and G' = (v - 287585) / 2^20
+// within 0..255, R' = min(255, (v + 18748416) >> 20). A quotient below 0 becomes 0 whichever way
+// it is rounded, so a shift serves for all three.
 static void Sepia(const FxJob& j) {
-  for (i64 y = j.y1; y <= j.y2; y++) {
-    const u8* s = SrcPx(j, j.x1, y);
-    u8* d = OutRel(j, j.x1, y);
-    for (i64 x = j.x1; x <= j.x2; x++, s += 4, d += 4) {
-      const i32 v = (117 * s[0] + 601 * s[1] + 306 * s[2]) * 1024;
-      d[0] = static_cast<u8>(std::clamp((v - 46347025) / 1048576, 0, 255));
-      d[1] = static_cast<u8>(std::clamp((v - 287585) / 1048576, 0, 255));
-      d[2] = static_cast<u8>(std::min(255, (v + 18748416) >> 20));
-      d[3] = s[3];
-    }
-  }
+  auto px = [](u8* d, const u8* s) {
+    const i32 v = (117 * s[0] + 601 * s[1] + 306 * s[2]) * 1024;
+    d[0] = static_cast<u8>(std::clamp((v - 46347025) / 1048576, 0, 255));
+    d[1] = static_cast<u8>(std::clamp((v - 287585) / 1048576, 0, 255));
+    d[2] = static_cast<u8>(std::min(255, (v + 18748416) >> 20));
+    d[3] = s[3];
+  };
+#if defined(__SSE2__)
+  auto vec = [](u8* d, const u8* s) {
+    const __m128i z = _mm_setzero_si128();
+    const __m128i weights = _mm_set_epi16(0, 306, 601, 117, 0, 306, 601, 117);
+    const __m128i p = Load4(s);
+    // Per pixel the pairs (117 B + 601 G) and 306 R from madd, then their sum in the even lane.
+    const __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi8(p, z), weights);
+    const __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi8(p, z), weights);
+    const __m128i sum_lo = _mm_add_epi32(lo, _mm_srli_epi64(lo, 32));
+    const __m128i sum_hi = _mm_add_epi32(hi, _mm_srli_epi64(hi, 32));
+    // The four sums in pixel order, times 1024.
+    const __m128i v =
+        _mm_slli_epi32(_mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(sum_lo), _mm_castsi128_ps(sum_hi), 0x88)), 10);
+    const __m128i b = _mm_srai_epi32(_mm_sub_epi32(v, _mm_set1_epi32(46347025)), 20);
+    const __m128i g = _mm_srai_epi32(_mm_sub_epi32(v, _mm_set1_epi32(287585)), 20);
+    const __m128i r = _mm_srai_epi32(_mm_add_epi32(v, _mm_set1_epi32(18748416)), 20);
+    const __m128i a = _mm_srli_epi32(p, 24);
+    // Saturating packs give B B B B R R R R G G G G A A A A; two interleaves put them in pixel order.
+    const __m128i q = _mm_packus_epi16(_mm_packs_epi32(b, r), _mm_packs_epi32(g, a));
+    const __m128i u = _mm_unpacklo_epi8(q, _mm_srli_si128(q, 8));
+    Store4(d, _mm_unpacklo_epi16(u, _mm_srli_si128(u, 8)));
+  };
+  ForPixels(j, true, vec, px);
+#else
+  ForPixels(j, true, NoVec{}, px);
+#endif
 }
+
+static inline void SaturatePixel(u8* d, const u8* sp, i32 s) {
+  const i32 grey = g_FxGrey[sp[0] + sp[1] + sp[2]];
+  if (s < 128) {
+    const i32 k = 128 - s;
+    for (i32 c = 0; c < 3; c++) d[c] = static_cast<u8>(sp[c] + (((grey - sp[c]) * k) >> 7));
+  } else {
+    i32 k = s - 128;
+    for (i32 c = 0; c < 3; c++) {
+      const i32 v = sp[c], diff = v - grey;
+      const i32 r = v + ((diff * k) >> 7);
+      if (r > 255) k = std::min(k, (255 - v) * 128 / diff);
+      else if (r < 0) k = std::min(k, -v * 128 / diff);
+    }
+    for (i32 c = 0; c < 3; c++) d[c] = static_cast<u8>(sp[c] + (((sp[c] - grey) * k) >> 7));
+  }
+  d[3] = sp[3];
+}
+
+#if defined(__SSE2__)
+static inline __m128i Min32(__m128i a, __m128i b) {
+  const __m128i gt = _mm_cmpgt_epi32(a, b);
+  return _mm_or_si128(_mm_and_si128(gt, b), _mm_andnot_si128(gt, a));
+}
+
+// Four pixels, one per 32-bit lane, each channel in turn as SaturatePixel does it. Products of a
+// signed difference (within 16 bits) and a factor 0..128 come from madd with the factor in the
+// low word; the limits' quotients (numerators within 2^15, divisors 1..255) from float division,
+// which truncates to the integer quotient exactly at these sizes.
+static inline void SaturateFour(u8* d, const u8* sp, i32 s) {
+  const __m128i p = Load4(sp), byte = _mm_set1_epi32(255);
+  const __m128i ch[3] = {_mm_and_si128(p, byte), _mm_and_si128(_mm_srli_epi32(p, 8), byte),
+                         _mm_and_si128(_mm_srli_epi32(p, 16), byte)};
+  // floor(sum / 3) for sums up to 765 is the high word of sum * 21846.
+  const __m128i grey = _mm_mulhi_epu16(_mm_add_epi32(_mm_add_epi32(ch[0], ch[1]), ch[2]), _mm_set1_epi32(21846));
+  __m128i out[3];
+  if (s < 128) {
+    const __m128i k = _mm_set1_epi32(128 - s);
+    for (int c = 0; c < 3; c++)
+      out[c] = _mm_add_epi32(ch[c], _mm_srai_epi32(_mm_madd_epi16(_mm_sub_epi32(grey, ch[c]), k), 7));
+  } else {
+    __m128i k = _mm_set1_epi32(s - 128);
+    __m128i diff[3];
+    for (int c = 0; c < 3; c++) {
+      diff[c] = _mm_sub_epi32(ch[c], grey);
+      const __m128i r = _mm_add_epi32(ch[c], _mm_srai_epi32(_mm_madd_epi16(diff[c], k), 7));
+      const __m128i over = _mm_cmpgt_epi32(r, byte), under = _mm_cmpgt_epi32(_mm_setzero_si128(), r);
+      const __m128i out_of_range = _mm_or_si128(over, under);
+      if (_mm_movemask_epi8(out_of_range) == 0) continue;
+      // (255 - v) * 128 / diff above, -v * 128 / diff below; diff is never 0 where either holds.
+      const __m128i num = _mm_slli_epi32(_mm_sub_epi32(_mm_and_si128(over, byte), ch[c]), 7);
+      const __m128i den =
+          _mm_or_si128(diff[c], _mm_and_si128(_mm_cmpeq_epi32(diff[c], _mm_setzero_si128()), _mm_set1_epi32(1)));
+      const __m128i limit = _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(num), _mm_cvtepi32_ps(den)));
+      k = _mm_or_si128(_mm_and_si128(out_of_range, Min32(k, limit)), _mm_andnot_si128(out_of_range, k));
+    }
+    for (int c = 0; c < 3; c++) out[c] = _mm_add_epi32(ch[c], _mm_srai_epi32(_mm_madd_epi16(diff[c], k), 7));
+  }
+  const __m128i px =
+      _mm_or_si128(_mm_or_si128(out[0], _mm_slli_epi32(out[1], 8)),
+                   _mm_or_si128(_mm_slli_epi32(out[2], 16), _mm_andnot_si128(_mm_set1_epi32(0xFFFFFF), p)));
+  Store4(d, px);
+}
+#endif
 
 void FxSaturation(u8* out, const u8* src, i32 x1, i32 x2, i32 y1, i32 y2, i32 src_w, i32 out_w, i32 level) {
   BuildGrey();
   const i32 s = std::clamp(level, 0, 256);
+  const i64 w = i64{x2} - x1 + 1;
   for (i64 y = y1; y <= y2; y++) {
     const u8* sp = src + (y * src_w + x1) * 4;
     u8* d = out + ((y - y1) * out_w) * 4;
-    for (i64 x = x1; x <= x2; x++, sp += 4, d += 4) {
-      const i32 grey = g_FxGrey[sp[0] + sp[1] + sp[2]];
-      if (s < 128) {
-        const i32 k = 128 - s;
-        for (i32 c = 0; c < 3; c++) d[c] = static_cast<u8>(sp[c] + (((grey - sp[c]) * k) >> 7));
-      } else {
-        i32 k = s - 128;
-        for (i32 c = 0; c < 3; c++) {
-          const i32 v = sp[c], diff = v - grey;
-          const i32 r = v + ((diff * k) >> 7);
-          if (r > 255) k = std::min(k, (255 - v) * 128 / diff);
-          else if (r < 0) k = std::min(k, -v * 128 / diff);
-        }
-        for (i32 c = 0; c < 3; c++) d[c] = static_cast<u8>(sp[c] + (((sp[c] - grey) * k) >> 7));
-      }
-      d[3] = sp[3];
-    }
+    i64 x = 0;
+#if defined(__SSE2__)
+    for (; x + 4 <= w; x += 4) SaturateFour(d + x * 4, sp + x * 4, s);
+#endif
+    for (; x < w; x++) SaturatePixel(d + x * 4, sp + x * 4, s);
   }
 }
 
-// In place on a full-size picture.
+// In place on a full-size picture. The limit 3 * value is taken in 32 bits as it wraps.
 static void Threshold(const FxJob& j) {
-  const i32 limit = 3 * j.value;
-  for (i64 y = j.y1; y <= j.y2; y++) {
-    const u8* s = SrcPx(j, j.x1, y);
-    u8* d = OutPx(j, j.x1, y);
-    for (i64 x = j.x1; x <= j.x2; x++, s += 4, d += 4) {
-      const u8 v = s[0] + s[1] + s[2] < limit ? 0 : 255;
-      d[0] = d[1] = d[2] = v;
-      d[3] = s[3];
-    }
-  }
+  const i32 limit = static_cast<i32>(static_cast<u32>(j.value) * 3u);
+  auto px = [limit](u8* d, const u8* s) {
+    const u8 v = s[0] + s[1] + s[2] < limit ? 0 : 255;
+    d[0] = d[1] = d[2] = v;
+    d[3] = s[3];
+  };
+#if defined(__SSE2__)
+  auto vec = [limit](u8* d, const u8* s) {
+    const __m128i p = Load4(s), byte = _mm_set1_epi32(255);
+    const __m128i sum = _mm_add_epi32(_mm_add_epi32(_mm_and_si128(p, byte), _mm_and_si128(_mm_srli_epi32(p, 8), byte)),
+                                      _mm_and_si128(_mm_srli_epi32(p, 16), byte));
+    const __m128i black = _mm_cmpgt_epi32(_mm_set1_epi32(limit), sum);
+    const __m128i colour = _mm_andnot_si128(black, _mm_set1_epi32(0xFFFFFF));
+    Store4(d, _mm_or_si128(colour, _mm_andnot_si128(_mm_set1_epi32(0xFFFFFF), p)));
+  };
+  ForPixels(j, false, vec, px);
+#else
+  ForPixels(j, false, NoVec{}, px);
+#endif
 }
 
 static void Fill(const FxJob& j) {
@@ -441,7 +598,7 @@ static u8* NewBuffer(i32 w, i32 h, const char* name) {
 
 static void Install(ObjNode* node, u8* pixels, i32 w, i32 h) {
   LayerRecord* r = LayerOf(node);
-  std::free(r->pixels);
+  if (r->pixels != pixels) std::free(r->pixels);
   r->pixels = pixels;
   r->width = w;
   r->height = h;
@@ -551,8 +708,13 @@ i32 FxDispatch(i32 code, ObjNode* src_node, ObjNode* out_node, i64 x1, i64 y1, i
   }
 
   const i32 ow = in_place ? src->width : w, oh = in_place ? src->height : h;
-  u8* buf = NewBuffer(ow, oh, out_node->name);
+  // An output of the result's size that is not the source takes the result in its own buffer,
+  // spare bytes cleared as a new one has them.
+  const bool reuse =
+      out != src && out->pixels != src->pixels && LayerHasPixels(out) && out->width == ow && out->height == oh;
+  u8* buf = reuse ? out->pixels : NewBuffer(ow, oh, out_node->name);
   if (!buf) return -1;
+  if (reuse) std::memset(buf + static_cast<size_t>(ow) * oh * 4, 0, static_cast<size_t>(ow) * 4 + 4);
   if (in_place) std::memcpy(buf, src->pixels, static_cast<size_t>(ow) * oh * 4);
   job.out = buf;
   job.out_w = ow;
