@@ -64,32 +64,32 @@ static void CopyRect(const FxJob& j) {
 // Each runs four pixels a step with SSE2 where the build has it, the row's last pixels (and
 // every pixel elsewhere) through the per-pixel form; both give the same bytes.
 
-// Runs px(d, s) for every pixel of the rectangle and, with SSE2, vec(d, s) for each group of four
-// first; out_rel: the output is the w x h picture (else the full-size one at (x, y)).
+#if defined(__SSE2__)
+static inline __m128i Load4(const u8* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+static inline void Store4(u8* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+#else
+struct NoVec {};
+#endif
+
+// Runs px(d, s) for every pixel of the rectangle and, with SSE2, stores the four pixels vec(s) for
+// each group of four first; out_rel: the output is the w x h picture (else the full-size one at
+// (x, y)).
 template <class Vec, class Px>
 static void ForPixels(const FxJob& j, bool out_rel, Vec vec, Px px) {
   const i64 w = i64{j.x2} - j.x1 + 1;
+#if !defined(__SSE2__)
+  (void)vec;
+#endif
   for (i64 y = j.y1; y <= j.y2; y++) {
     const u8* s = SrcPx(j, j.x1, y);
     u8* d = out_rel ? OutRel(j, j.x1, y) : OutPx(j, j.x1, y);
     i64 x = 0;
 #if defined(__SSE2__)
-    for (; x + 4 <= w; x += 4) vec(d + x * 4, s + x * 4);
-#else
-    (void)vec;
+    for (; x + 4 <= w; x += 4) Store4(d + x * 4, vec(s + x * 4));
 #endif
     for (; x < w; x++) px(d + x * 4, s + x * 4);
   }
 }
-
-#if defined(__SSE2__)
-static inline __m128i Load4(const u8* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-static inline void Store4(u8* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-#else
-struct NoVec {
-  void operator()(u8*, const u8*) const {}
-};
-#endif
 
 // Applies a table per colour channel (B, G, R); alpha copied.
 static inline void MapPixel(u8* d, const u8* s, const u8 (&t)[3][256]) {
@@ -113,10 +113,10 @@ static void Brightness(const FxJob& j) {
   const __m128i amount = _mm_set1_epi32(n * 0x010101);
   if (v < 128)
     ForPixels(
-        j, true, [amount](u8* d, const u8* s) { Store4(d, _mm_subs_epu8(Load4(s), amount)); }, px);
+        j, true, [amount](const u8* s) { return _mm_subs_epu8(Load4(s), amount); }, px);
   else
     ForPixels(
-        j, true, [amount](u8* d, const u8* s) { Store4(d, _mm_adds_epu8(Load4(s), amount)); }, px);
+        j, true, [amount](const u8* s) { return _mm_adds_epu8(Load4(s), amount); }, px);
 #else
   ForPixels(j, true, NoVec{}, px);
 #endif
@@ -142,7 +142,7 @@ static void Balance(const FxJob& j) {
   const __m128i down =
       _mm_set_epi16(0, static_cast<short>(downs[2]), static_cast<short>(downs[1]), static_cast<short>(downs[0]), 0,
                     static_cast<short>(downs[2]), static_cast<short>(downs[1]), static_cast<short>(downs[0]));
-  auto vec = [up, down](u8* d, const u8* s) {
+  auto vec = [up, down](const u8* s) {
     const __m128i z = _mm_setzero_si128(), full = _mm_set1_epi16(255);
     const __m128i v = Load4(s);
     __m128i r[2];
@@ -152,7 +152,7 @@ static void Balance(const FxJob& j) {
       const __m128i fall = _mm_srli_epi16(_mm_mullo_epi16(c, down), 7);
       r[h] = _mm_sub_epi16(_mm_add_epi16(c, rise), fall);
     }
-    Store4(d, _mm_packus_epi16(r[0], r[1]));
+    return _mm_packus_epi16(r[0], r[1]);
   };
   ForPixels(j, true, vec, px);
 #else
@@ -171,7 +171,7 @@ static void Negative(const FxJob& j) {
 #if defined(__SSE2__)
   const __m128i flip = _mm_set1_epi32(0x00FFFFFF);
   ForPixels(
-      j, true, [flip](u8* d, const u8* s) { Store4(d, _mm_xor_si128(Load4(s), flip)); }, px);
+      j, true, [flip](const u8* s) { return _mm_xor_si128(Load4(s), flip); }, px);
 #else
   ForPixels(j, true, NoVec{}, px);
 #endif
@@ -189,7 +189,7 @@ static void Sepia(const FxJob& j) {
     d[3] = s[3];
   };
 #if defined(__SSE2__)
-  auto vec = [](u8* d, const u8* s) {
+  auto vec = [](const u8* s) {
     const __m128i z = _mm_setzero_si128();
     const __m128i weights = _mm_set_epi16(0, 306, 601, 117, 0, 306, 601, 117);
     const __m128i p = Load4(s);
@@ -208,7 +208,7 @@ static void Sepia(const FxJob& j) {
     // Saturating packs give B B B B R R R R G G G G A A A A; two interleaves put them in pixel order.
     const __m128i q = _mm_packus_epi16(_mm_packs_epi32(b, r), _mm_packs_epi32(g, a));
     const __m128i u = _mm_unpacklo_epi8(q, _mm_srli_si128(q, 8));
-    Store4(d, _mm_unpacklo_epi16(u, _mm_srli_si128(u, 8)));
+    return _mm_unpacklo_epi16(u, _mm_srli_si128(u, 8));
   };
   ForPixels(j, true, vec, px);
 #else
@@ -244,7 +244,7 @@ static inline __m128i Min32(__m128i a, __m128i b) {
 // signed difference (within 16 bits) and a factor 0..128 come from madd with the factor in the
 // low word; the limits' quotients (numerators within 2^15, divisors 1..255) from float division,
 // which truncates to the integer quotient exactly at these sizes.
-static inline void SaturateFour(u8* d, const u8* sp, i32 s) {
+static inline __m128i SaturateFour(const u8* sp, i32 s) {
   const __m128i p = Load4(sp), byte = _mm_set1_epi32(255);
   const __m128i ch[3] = {_mm_and_si128(p, byte), _mm_and_si128(_mm_srli_epi32(p, 8), byte),
                          _mm_and_si128(_mm_srli_epi32(p, 16), byte)};
@@ -263,7 +263,6 @@ static inline void SaturateFour(u8* d, const u8* sp, i32 s) {
       const __m128i r = _mm_add_epi32(ch[c], _mm_srai_epi32(_mm_madd_epi16(diff[c], k), 7));
       const __m128i over = _mm_cmpgt_epi32(r, byte), under = _mm_cmpgt_epi32(_mm_setzero_si128(), r);
       const __m128i out_of_range = _mm_or_si128(over, under);
-      if (_mm_movemask_epi8(out_of_range) == 0) continue;
       // (255 - v) * 128 / diff above, -v * 128 / diff below; diff is never 0 where either holds.
       const __m128i num = _mm_slli_epi32(_mm_sub_epi32(_mm_and_si128(over, byte), ch[c]), 7);
       const __m128i den =
@@ -276,23 +275,29 @@ static inline void SaturateFour(u8* d, const u8* sp, i32 s) {
   const __m128i px =
       _mm_or_si128(_mm_or_si128(out[0], _mm_slli_epi32(out[1], 8)),
                    _mm_or_si128(_mm_slli_epi32(out[2], 16), _mm_andnot_si128(_mm_set1_epi32(0xFFFFFF), p)));
-  Store4(d, px);
+  return px;
 }
 #endif
 
 void FxSaturation(u8* out, const u8* src, i32 x1, i32 x2, i32 y1, i32 y2, i32 src_w, i32 out_w, i32 level) {
   BuildGrey();
   const i32 s = std::clamp(level, 0, 256);
-  const i64 w = i64{x2} - x1 + 1;
-  for (i64 y = y1; y <= y2; y++) {
-    const u8* sp = src + (y * src_w + x1) * 4;
-    u8* d = out + ((y - y1) * out_w) * 4;
-    i64 x = 0;
+  FxJob j{};
+  j.out = out;
+  j.out_w = out_w;
+  j.src = src;
+  j.src_w = src_w;
+  j.x1 = x1;
+  j.x2 = x2;
+  j.y1 = y1;
+  j.y2 = y2;
+  auto px = [s](u8* d, const u8* sp) { SaturatePixel(d, sp, s); };
 #if defined(__SSE2__)
-    for (; x + 4 <= w; x += 4) SaturateFour(d + x * 4, sp + x * 4, s);
+  ForPixels(
+      j, true, [s](const u8* sp) { return SaturateFour(sp, s); }, px);
+#else
+  ForPixels(j, true, NoVec{}, px);
 #endif
-    for (; x < w; x++) SaturatePixel(d + x * 4, sp + x * 4, s);
-  }
 }
 
 // In place on a full-size picture. The limit 3 * value is taken in 32 bits as it wraps.
@@ -304,13 +309,13 @@ static void Threshold(const FxJob& j) {
     d[3] = s[3];
   };
 #if defined(__SSE2__)
-  auto vec = [limit](u8* d, const u8* s) {
+  auto vec = [limit](const u8* s) {
     const __m128i p = Load4(s), byte = _mm_set1_epi32(255);
     const __m128i sum = _mm_add_epi32(_mm_add_epi32(_mm_and_si128(p, byte), _mm_and_si128(_mm_srli_epi32(p, 8), byte)),
                                       _mm_and_si128(_mm_srli_epi32(p, 16), byte));
     const __m128i black = _mm_cmpgt_epi32(_mm_set1_epi32(limit), sum);
     const __m128i colour = _mm_andnot_si128(black, _mm_set1_epi32(0xFFFFFF));
-    Store4(d, _mm_or_si128(colour, _mm_andnot_si128(_mm_set1_epi32(0xFFFFFF), p)));
+    return _mm_or_si128(colour, _mm_andnot_si128(_mm_set1_epi32(0xFFFFFF), p));
   };
   ForPixels(j, false, vec, px);
 #else
@@ -596,6 +601,26 @@ static u8* NewBuffer(i32 w, i32 h, const char* name) {
   return p;
 }
 
+// The full-size copy an in-place effect with an output starts from. The threshold writes every
+// pixel of its rectangle from the source, so only the pixels around the rectangle are copied for it.
+static void CopyAround(u8* out, const u8* src, i32 w, i32 h, const FxJob& j, bool outside_only) {
+  if (!outside_only) {
+    std::memcpy(out, src, static_cast<size_t>(w) * h * 4);
+    return;
+  }
+  const size_t row = static_cast<size_t>(w) * 4;
+  auto rows = [&](i64 from, i64 to) {  // rows [from, to)
+    if (to > from) std::memcpy(out + from * row, src + from * row, static_cast<size_t>(to - from) * row);
+  };
+  rows(0, j.y1);
+  const size_t left = static_cast<size_t>(j.x1) * 4, right = static_cast<size_t>(j.x2 + 1) * 4;
+  for (i64 y = j.y1; y <= j.y2; y++) {
+    std::memcpy(out + y * row, src + y * row, left);
+    std::memcpy(out + y * row + right, src + y * row + right, row - right);
+  }
+  rows(i64{j.y2} + 1, h);
+}
+
 static void Install(ObjNode* node, u8* pixels, i32 w, i32 h) {
   LayerRecord* r = LayerOf(node);
   if (r->pixels != pixels) std::free(r->pixels);
@@ -715,7 +740,7 @@ i32 FxDispatch(i32 code, ObjNode* src_node, ObjNode* out_node, i64 x1, i64 y1, i
   u8* buf = reuse ? out->pixels : NewBuffer(ow, oh, out_node->name);
   if (!buf) return -1;
   if (reuse) std::memset(buf + static_cast<size_t>(ow) * oh * 4, 0, static_cast<size_t>(ow) * 4 + 4);
-  if (in_place) std::memcpy(buf, src->pixels, static_cast<size_t>(ow) * oh * 4);
+  if (in_place) CopyAround(buf, src->pixels, ow, oh, job, code == FX_THRESHOLD);
   job.out = buf;
   job.out_w = ow;
   FxRunKernel(code, job);
