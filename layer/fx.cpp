@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -340,11 +341,65 @@ static void Fill(const FxJob& j) {
 
 // ---- Blurs ---------------------------------------------------------------------------------------
 
+// Averages are sum / count rounded down. With SSE2 they come from float arithmetic, which gives
+// that quotient exactly while count is at most kFloatCountMax: (sum + 0.5) / count lies at least
+// 0.5 / count from every integer, and the two roundings of (sum + 0.5) * (1 / count) move a value
+// below 256 by less than 2^-15 (sum + 0.5 itself is exact).
+static const i32 kFloatCountMax = 8192;
+
+#if defined(__SSE2__)
+static inline __m128i AverageFloor(__m128i sum, __m128 inv) {
+  return _mm_cvttps_epi32(_mm_mul_ps(_mm_add_ps(_mm_cvtepi32_ps(sum), _mm_set1_ps(0.5f)), inv));
+}
+// A pixel's four bytes as four 32-bit lanes.
+static inline __m128i Widen(const u8* p) {
+  u32 v;
+  std::memcpy(&v, p, 4);
+  const __m128i z = _mm_setzero_si128();
+  return _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(v)), z), z);
+}
+// Byte lanes of the channels set in chans (per pixel), for selecting averages over source bytes.
+static inline __m128i ChannelMask(u32 chans) {
+  u32 m = 0;
+  for (u32 c = 0; c < 4; c++)
+    if ((chans >> c) & 1) m |= 0xFFu << (8 * c);
+  return _mm_set1_epi32(static_cast<int>(m));
+}
+#endif
+
 // One line of n pixels, in_step / out_step bytes apart: each channel whose bit is set in chans
 // becomes the average of the line's pixels in [i - r, i + r]; the others are copied.
 static void BoxLine(u8* out, i64 out_step, const u8* in, i64 in_step, i32 n, i32 r, u32 chans) {
-  i32 sum[4] = {0, 0, 0, 0};
+  r = std::min(r, n);  // a wider window covers the same pixels
   const i32 first_hi = std::min(r, n - 1);
+#if defined(__SSE2__)
+  if (n <= kFloatCountMax) {
+    __m128i sum = _mm_setzero_si128();
+    for (i32 k = 0; k <= first_hi; k++) sum = _mm_add_epi32(sum, Widen(in + k * in_step));
+    const __m128i keep = ChannelMask(chans);
+    i32 last_count = 0;
+    __m128 inv = _mm_setzero_ps();
+    for (i32 i = 0; i < n; i++) {
+      const i32 count = std::min(n - 1, i + r) - std::max(0, i - r) + 1;
+      if (count != last_count) {
+        inv = _mm_set1_ps(1.0f / static_cast<float>(count));
+        last_count = count;
+      }
+      const u8* s = in + i * in_step;
+      const __m128i q = AverageFloor(sum, inv);
+      const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(q, q), q);
+      u32 v, src;
+      std::memcpy(&src, s, 4);
+      v = static_cast<u32>(_mm_cvtsi128_si32(
+          _mm_or_si128(_mm_and_si128(keep, bytes), _mm_andnot_si128(keep, _mm_cvtsi32_si128(static_cast<int>(src))))));
+      std::memcpy(out + i * out_step, &v, 4);
+      if (i + r + 1 < n) sum = _mm_add_epi32(sum, Widen(in + (i + r + 1) * in_step));
+      if (i - r >= 0) sum = _mm_sub_epi32(sum, Widen(in + (i - r) * in_step));
+    }
+    return;
+  }
+#endif
+  i32 sum[4] = {0, 0, 0, 0};
   for (i32 k = 0; k <= first_hi; k++)
     for (i32 c = 0; c < 4; c++) sum[c] += in[k * in_step + c];
   for (i32 i = 0; i < n; i++) {
@@ -360,23 +415,63 @@ static void BoxLine(u8* out, i64 out_step, const u8* in, i64 in_step, i32 n, i32
 }
 
 // The columns of n rows of w pixels (rows in_row / out_row bytes apart) as BoxLine does one line,
-// row by row: one running sum per column and channel, so the rows are read in order.
+// row by row: one running sum per column and channel, so the rows are read in order. Each row's
+// averages are written and its sums moved on to the next row in one pass.
 static void BoxColumns(u8* out, i64 out_row, const u8* in, i64 in_row, i32 w, i32 n, i32 r, u32 chans) {
+  r = std::min(r, n);  // a wider window covers the same rows
   const size_t bytes = static_cast<size_t>(w) * 4;
-  std::vector<i32> sum(bytes, 0);
-  auto add = [&](i64 row, i32 sign) {
-    const u8* p = in + row * in_row;
-    i32* s = sum.data();
-    for (size_t k = 0; k < bytes; k++) s[k] += sign * p[k];
-  };
-  for (i32 k = 0; k <= std::min(r, n - 1); k++) add(k, 1);
+  std::vector<i32> sums(bytes, 0);
+  i32* sum = sums.data();
+  for (i32 k = 0; k <= std::min(r, n - 1); k++) {
+    const u8* p = in + k * in_row;
+    for (size_t b = 0; b < bytes; b++) sum[b] += p[b];
+  }
   for (i32 i = 0; i < n; i++) {
     const i32 count = std::min(n - 1, i + r) - std::max(0, i - r) + 1;
     const u8* s = in + i * in_row;
     u8* d = out + i * out_row;
-    for (size_t k = 0; k < bytes; k++) d[k] = (chans >> (k & 3)) & 1 ? static_cast<u8>(sum[k] / count) : s[k];
-    if (i + r + 1 < n) add(i + r + 1, 1);
-    if (i - r >= 0) add(i - r, -1);
+    const u8* add = i + r + 1 < n ? in + (i + r + 1) * in_row : nullptr;
+    const u8* sub = i - r >= 0 ? in + (i - r) * in_row : nullptr;
+    size_t b = 0;
+#if defined(__SSE2__)
+    if (count <= kFloatCountMax) {
+      const __m128 inv = _mm_set1_ps(1.0f / static_cast<float>(count));
+      const __m128i keep = ChannelMask(chans), z = _mm_setzero_si128();
+      for (; b + 16 <= bytes; b += 16) {
+        __m128i* sp = reinterpret_cast<__m128i*>(sum + b);
+        __m128i v[4];
+        for (int k = 0; k < 4; k++) v[k] = _mm_loadu_si128(sp + k);
+        const __m128i lo = _mm_packs_epi32(AverageFloor(v[0], inv), AverageFloor(v[1], inv));
+        const __m128i hi = _mm_packs_epi32(AverageFloor(v[2], inv), AverageFloor(v[3], inv));
+        const __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + b));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + b),
+                         _mm_or_si128(_mm_and_si128(keep, _mm_packus_epi16(lo, hi)), _mm_andnot_si128(keep, src)));
+        // The sums for the next row: the row entering the window added, the one leaving taken.
+        if (add) {
+          const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(add + b));
+          const __m128i a_lo = _mm_unpacklo_epi8(a, z), a_hi = _mm_unpackhi_epi8(a, z);
+          v[0] = _mm_add_epi32(v[0], _mm_unpacklo_epi16(a_lo, z));
+          v[1] = _mm_add_epi32(v[1], _mm_unpackhi_epi16(a_lo, z));
+          v[2] = _mm_add_epi32(v[2], _mm_unpacklo_epi16(a_hi, z));
+          v[3] = _mm_add_epi32(v[3], _mm_unpackhi_epi16(a_hi, z));
+        }
+        if (sub) {
+          const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sub + b));
+          const __m128i a_lo = _mm_unpacklo_epi8(a, z), a_hi = _mm_unpackhi_epi8(a, z);
+          v[0] = _mm_sub_epi32(v[0], _mm_unpacklo_epi16(a_lo, z));
+          v[1] = _mm_sub_epi32(v[1], _mm_unpackhi_epi16(a_lo, z));
+          v[2] = _mm_sub_epi32(v[2], _mm_unpacklo_epi16(a_hi, z));
+          v[3] = _mm_sub_epi32(v[3], _mm_unpackhi_epi16(a_hi, z));
+        }
+        for (int k = 0; k < 4; k++) _mm_storeu_si128(sp + k, v[k]);
+      }
+    }
+#endif
+    for (; b < bytes; b++) {
+      d[b] = (chans >> (b & 3)) & 1 ? static_cast<u8>(sum[b] / count) : s[b];
+      if (add) sum[b] += add[b];
+      if (sub) sum[b] -= sub[b];
+    }
   }
 }
 
@@ -393,9 +488,10 @@ static void BoxBlur(const FxJob& j, u32 dirs, u32 chans) {
     BoxColumns(OutPx(j, 0, 0), out_row, SrcPx(j, j.x1, j.y1), src_row, w, h, r, chans);
     return;
   }
-  std::vector<u8> tmp(static_cast<size_t>(w) * h * 4);
-  for (i32 y = 0; y < h; y++) BoxLine(tmp.data() + i64{y} * w * 4, 4, SrcPx(j, j.x1, j.y1 + y), 4, w, r, chans);
-  BoxColumns(OutPx(j, 0, 0), out_row, tmp.data(), i64{w} * 4, w, h, r, chans);
+  // Every byte of the row pass is written before the column pass reads it.
+  std::unique_ptr<u8[]> tmp(new u8[static_cast<size_t>(w) * h * 4]);
+  for (i32 y = 0; y < h; y++) BoxLine(tmp.get() + i64{y} * w * 4, 4, SrcPx(j, j.x1, j.y1 + y), 4, w, r, chans);
+  BoxColumns(OutPx(j, 0, 0), out_row, tmp.get(), i64{w} * 4, w, h, r, chans);
 }
 
 // A soft shadow: black, alpha the blur of the source's alpha.
