@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -68,9 +69,9 @@ static void CopyRect(const FxJob& j) {
 #if defined(__SSE2__)
 static inline __m128i Load4(const u8* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 static inline void Store4(u8* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-#else
-struct NoVec {};
 #endif
+// No vector form: every pixel goes through the per-pixel one.
+struct NoVec {};
 
 // Runs px(d, s) for every pixel of the rectangle and, with SSE2, stores the four pixels vec(s) for
 // each group of four first; out_rel: the output is the w x h picture (else the full-size one at
@@ -86,7 +87,8 @@ static void ForPixels(const FxJob& j, bool out_rel, Vec vec, Px px) {
     u8* d = out_rel ? OutRel(j, j.x1, y) : OutPx(j, j.x1, y);
     i64 x = 0;
 #if defined(__SSE2__)
-    for (; x + 4 <= w; x += 4) Store4(d + x * 4, vec(s + x * 4));
+    if constexpr (!std::is_same_v<Vec, NoVec>)
+      for (; x + 4 <= w; x += 4) Store4(d + x * 4, vec(s + x * 4));
 #endif
     for (; x < w; x++) px(d + x * 4, s + x * 4);
   }
@@ -100,24 +102,30 @@ static inline void MapPixel(u8* d, const u8* s, const u8 (&t)[3][256]) {
   d[3] = s[3];
 }
 
+// c - 128 + v and c + v - 128 are taken in 32 bits as they wrap, so values near the ends of the
+// range keep the bytes they have always given.
 static void Brightness(const FxJob& j) {
   u8 t[3][256];
-  const i64 v = j.value;
+  const i32 v = j.value;
+  bool saturating = true;  // the table is max(0, c - n) or min(255, c + n) for n below
+  const i32 n = static_cast<i32>(std::min<i64>(255, v < 128 ? 128 - i64{v} : i64{v} - 128));
   for (i32 c = 0; c < 256; c++) {
-    const i64 r = v < 128 ? std::max<i64>(0, c - 128 + v) : std::min<i64>(255, c + v - 128);
+    const i32 sum = static_cast<i32>(static_cast<u32>(c) - 128u + static_cast<u32>(v));
+    const i32 r = v < 128 ? std::max(0, sum) : std::min(255, sum);
     t[0][c] = t[1][c] = t[2][c] = static_cast<u8>(r);
+    saturating = saturating && r == (v < 128 ? std::max(0, c - n) : std::min(255, c + n));
   }
   auto px = [&t](u8* d, const u8* s) { MapPixel(d, s, t); };
 #if defined(__SSE2__)
   // max(0, c - n) and min(255, c + n) are the saturating byte operations; alpha's amount is 0.
-  const i32 n = static_cast<i32>(std::min<i64>(255, v < 128 ? 128 - v : v - 128));
   const __m128i amount = _mm_set1_epi32(n * 0x010101);
-  if (v < 128)
+  if (saturating && v < 128)
     ForPixels(
         j, true, [amount](const u8* s) { return _mm_subs_epu8(Load4(s), amount); }, px);
-  else
+  else if (saturating)
     ForPixels(
         j, true, [amount](const u8* s) { return _mm_adds_epu8(Load4(s), amount); }, px);
+  else ForPixels(j, true, NoVec{}, px);
 #else
   ForPixels(j, true, NoVec{}, px);
 #endif
