@@ -199,20 +199,16 @@ static void Sepia(const FxJob& j) {
   };
 #if defined(__SSE2__)
   auto vec = [](const u8* s) {
-    const __m128i z = _mm_setzero_si128();
-    const __m128i weights = _mm_set_epi16(0, 306, 601, 117, 0, 306, 601, 117);
     const __m128i p = Load4(s);
-    // Per pixel the pairs (117 B + 601 G) and 306 R from madd, then their sum in the even lane.
-    const __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi8(p, z), weights);
-    const __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi8(p, z), weights);
-    const __m128i sum_lo = _mm_add_epi32(lo, _mm_srli_epi64(lo, 32));
-    const __m128i sum_hi = _mm_add_epi32(hi, _mm_srli_epi64(hi, 32));
-    // The four sums in pixel order, times 1024.
-    const __m128i v =
-        _mm_slli_epi32(_mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(sum_lo), _mm_castsi128_ps(sum_hi), 0x88)), 10);
-    const __m128i b = _mm_srai_epi32(_mm_sub_epi32(v, _mm_set1_epi32(46347025)), 20);
-    const __m128i g = _mm_srai_epi32(_mm_sub_epi32(v, _mm_set1_epi32(287585)), 20);
-    const __m128i r = _mm_srai_epi32(_mm_add_epi32(v, _mm_set1_epi32(18748416)), 20);
+    // 117 B + 306 R from the words (B, R) and 601 G from the words (G, A), both by madd.
+    const __m128i sum =
+        _mm_add_epi32(_mm_madd_epi16(_mm_and_si128(p, _mm_set1_epi32(0x00FF00FF)), _mm_set1_epi32(306 << 16 | 117)),
+                      _mm_madd_epi16(_mm_srli_epi16(p, 8), _mm_set1_epi32(601)));
+    // floor((1024 s - k) / 2^20) is (s - ceil(k / 1024)) >> 10: 1024 s - k lies in the same
+    // block of 2^20 as 1024 (s - ceil(k / 1024)).
+    const __m128i b = _mm_srai_epi32(_mm_sub_epi32(sum, _mm_set1_epi32(45261)), 10);
+    const __m128i g = _mm_srai_epi32(_mm_sub_epi32(sum, _mm_set1_epi32(281)), 10);
+    const __m128i r = _mm_srai_epi32(_mm_add_epi32(sum, _mm_set1_epi32(18309)), 10);
     const __m128i a = _mm_srli_epi32(p, 24);
     // Saturating packs give B B B B R R R R G G G G A A A A; two interleaves put them in pixel order.
     const __m128i q = _mm_packus_epi16(_mm_packs_epi32(b, r), _mm_packs_epi32(g, a));
