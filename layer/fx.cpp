@@ -493,7 +493,7 @@ static void BoxBlur(const FxJob& j, u32 dirs, u32 chans) {
     return;
   }
   // Every byte of the row pass is written before the column pass reads it.
-  std::unique_ptr<u8[]> tmp(new u8[static_cast<size_t>(w) * h * 4]);
+  std::unique_ptr<u8[]> tmp(new u8[static_cast<size_t>(w) * static_cast<size_t>(h) * 4]);
   for (i32 y = 0; y < h; y++) BoxLine(tmp.get() + i64{y} * w * 4, 4, SrcPx(j, j.x1, j.y1 + y), 4, w, r, chans);
   BoxColumns(OutPx(j, 0, 0), out_row, tmp.get(), i64{w} * 4, w, h, r, chans);
 }
@@ -704,21 +704,22 @@ static u8* NewBuffer(i32 w, i32 h, const char* name) {
 // The full-size copy an in-place effect with an output starts from. The threshold writes every
 // pixel of its rectangle from the source, so only the pixels around the rectangle are copied for it.
 static void CopyAround(u8* out, const u8* src, i32 w, i32 h, const FxJob& j, bool outside_only) {
+  const size_t row = static_cast<size_t>(w) * 4;
   if (!outside_only) {
-    std::memcpy(out, src, static_cast<size_t>(w) * h * 4);
+    std::memcpy(out, src, row * static_cast<size_t>(h));
     return;
   }
-  const size_t row = static_cast<size_t>(w) * 4;
-  auto rows = [&](i64 from, i64 to) {  // rows [from, to)
-    if (to > from) std::memcpy(out + from * row, src + from * row, static_cast<size_t>(to - from) * row);
+  auto rows = [&](size_t from, size_t to) {  // rows [from, to)
+    if (to > from) std::memcpy(out + from * row, src + from * row, (to - from) * row);
   };
-  rows(0, j.y1);
+  const size_t y1 = static_cast<size_t>(j.y1), y2 = static_cast<size_t>(j.y2);
+  rows(0, y1);
   const size_t left = static_cast<size_t>(j.x1) * 4, right = static_cast<size_t>(j.x2 + 1) * 4;
-  for (i64 y = j.y1; y <= j.y2; y++) {
+  for (size_t y = y1; y <= y2; y++) {
     std::memcpy(out + y * row, src + y * row, left);
     std::memcpy(out + y * row + right, src + y * row + right, row - right);
   }
-  rows(i64{j.y2} + 1, h);
+  rows(y2 + 1, static_cast<size_t>(h));
 }
 
 static void Install(ObjNode* node, u8* pixels, i32 w, i32 h) {
@@ -839,7 +840,8 @@ i32 FxDispatch(i32 code, ObjNode* src_node, ObjNode* out_node, i64 x1, i64 y1, i
       out != src && out->pixels != src->pixels && LayerHasPixels(out) && out->width == ow && out->height == oh;
   u8* buf = reuse ? out->pixels : NewBuffer(ow, oh, out_node->name);
   if (!buf) return -1;
-  if (reuse) std::memset(buf + static_cast<size_t>(ow) * oh * 4, 0, static_cast<size_t>(ow) * 4 + 4);
+  if (reuse)
+    std::memset(buf + static_cast<size_t>(ow) * static_cast<size_t>(oh) * 4, 0, static_cast<size_t>(ow) * 4 + 4);
   if (in_place) CopyAround(buf, src->pixels, ow, oh, job, code == FX_THRESHOLD);
   job.out = buf;
   job.out_w = ow;
