@@ -421,26 +421,30 @@ static void BoxLine(u8* out, i64 out_step, const u8* in, i64 in_step, i32 n, i32
 // The columns of n rows of w pixels (rows in_row / out_row bytes apart) as BoxLine does one line,
 // row by row: one running sum per column and channel, so the rows are read in order. Each row's
 // averages are written and its sums moved on to the next row in one pass.
-static void BoxColumns(u8* out, i64 out_row, const u8* in, i64 in_row, i32 w, i32 n, i32 r, u32 chans) {
+// row(k) gives input row k; rows are asked for in order, none before k - 2r - 1 after row k.
+// The channels not in chans are copied, or 0 where clear_others is set.
+template <class RowFn>
+static void BoxColumns(u8* out, i64 out_row, RowFn row, i32 w, i32 n, i32 r, u32 chans, bool clear_others) {
   r = std::min(r, n);  // a wider window covers the same rows
   const size_t bytes = static_cast<size_t>(w) * 4;
   std::vector<i32> sums(bytes, 0);
   i32* sum = sums.data();
   for (i32 k = 0; k <= std::min(r, n - 1); k++) {
-    const u8* p = in + k * in_row;
+    const u8* p = row(k);
     for (size_t b = 0; b < bytes; b++) sum[b] += p[b];
   }
   for (i32 i = 0; i < n; i++) {
     const i32 count = std::min(n - 1, i + r) - std::max(0, i - r) + 1;
-    const u8* s = in + i * in_row;
+    const u8* add = i + r + 1 < n ? row(i + r + 1) : nullptr;
+    const u8* sub = i - r >= 0 ? row(i - r) : nullptr;
+    const u8* s = row(i);
     u8* d = out + i * out_row;
-    const u8* add = i + r + 1 < n ? in + (i + r + 1) * in_row : nullptr;
-    const u8* sub = i - r >= 0 ? in + (i - r) * in_row : nullptr;
     size_t b = 0;
 #if defined(__SSE2__)
     if (count <= kFloatCountMax) {
       const __m128 inv = _mm_set1_ps(1.0f / static_cast<float>(count));
       const __m128i keep = ChannelMask(chans), z = _mm_setzero_si128();
+      const __m128i others = clear_others ? z : _mm_set1_epi32(-1);
       for (; b + 16 <= bytes; b += 16) {
         __m128i* sp = reinterpret_cast<__m128i*>(sum + b);
         __m128i v[4];
@@ -449,7 +453,8 @@ static void BoxColumns(u8* out, i64 out_row, const u8* in, i64 in_row, i32 w, i3
         const __m128i hi = _mm_packs_epi32(AverageFloor(v[2], inv), AverageFloor(v[3], inv));
         const __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + b));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(d + b),
-                         _mm_or_si128(_mm_and_si128(keep, _mm_packus_epi16(lo, hi)), _mm_andnot_si128(keep, src)));
+                         _mm_or_si128(_mm_and_si128(keep, _mm_packus_epi16(lo, hi)),
+                                      _mm_andnot_si128(keep, _mm_and_si128(others, src))));
         // The sums for the next row: the row entering the window added, the one leaving taken.
         if (add) {
           const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(add + b));
@@ -472,15 +477,16 @@ static void BoxColumns(u8* out, i64 out_row, const u8* in, i64 in_row, i32 w, i3
     }
 #endif
     for (; b < bytes; b++) {
-      d[b] = (chans >> (b & 3)) & 1 ? static_cast<u8>(sum[b] / count) : s[b];
+      d[b] = (chans >> (b & 3)) & 1 ? static_cast<u8>(sum[b] / count) : clear_others ? u8{0} : s[b];
       if (add) sum[b] += add[b];
       if (sub) sum[b] -= sub[b];
     }
   }
 }
 
-// Rows (dirs bit 1) and columns (bit 2) of the rectangle into the w x h output.
-static void BoxBlur(const FxJob& j, u32 dirs, u32 chans) {
+// Rows (dirs bit 1) and columns (bit 2) of the rectangle into the w x h output; clear_others:
+// the channels not in chans become 0 (else they are copied).
+static void BoxBlur(const FxJob& j, u32 dirs, u32 chans, bool clear_others = false) {
   const i32 w = j.x2 - j.x1 + 1, h = j.y2 - j.y1 + 1;
   const i32 r = std::max(1, j.value);
   const i64 src_row = i64{j.src_w} * 4, out_row = i64{j.out_w} * 4;
@@ -488,25 +494,27 @@ static void BoxBlur(const FxJob& j, u32 dirs, u32 chans) {
     for (i32 y = 0; y < h; y++) BoxLine(OutPx(j, 0, y), 4, SrcPx(j, j.x1, j.y1 + y), 4, w, r, chans);
     return;
   }
+  const u8* src = SrcPx(j, j.x1, j.y1);
   if (dirs == 2) {
-    BoxColumns(OutPx(j, 0, 0), out_row, SrcPx(j, j.x1, j.y1), src_row, w, h, r, chans);
+    BoxColumns(
+        OutPx(j, 0, 0), out_row, [src, src_row](i32 k) { return src + k * src_row; }, w, h, r, chans, clear_others);
     return;
   }
-  // Every byte of the row pass is written before the column pass reads it.
-  std::unique_ptr<u8[]> tmp(new u8[static_cast<size_t>(w) * static_cast<size_t>(h) * 4]);
-  for (i32 y = 0; y < h; y++) BoxLine(tmp.get() + i64{y} * w * 4, 4, SrcPx(j, j.x1, j.y1 + y), 4, w, r, chans);
-  BoxColumns(OutPx(j, 0, 0), out_row, tmp.get(), i64{w} * 4, w, h, r, chans);
+  // The row pass runs just ahead of the column pass, into a ring of the 2r + 2 rows that the
+  // column window and the rows entering and leaving it span.
+  const i64 ring = std::min<i64>(h, 2 * i64{r} + 2);
+  const i64 ring_row = i64{w} * 4;
+  std::unique_ptr<u8[]> tmp(new u8[static_cast<size_t>(ring * ring_row)]);
+  i32 made = 0;
+  auto row = [&](i32 k) -> const u8* {
+    for (; made <= k; made++) BoxLine(tmp.get() + (made % ring) * ring_row, 4, src + made * src_row, 4, w, r, chans);
+    return tmp.get() + (k % ring) * ring_row;
+  };
+  BoxColumns(OutPx(j, 0, 0), out_row, row, w, h, r, chans, clear_others);
 }
 
 // A soft shadow: black, alpha the blur of the source's alpha.
-static void Shadow(const FxJob& j) {
-  BoxBlur(j, 3, 8);
-  const i32 w = j.x2 - j.x1 + 1, h = j.y2 - j.y1 + 1;
-  for (i32 y = 0; y < h; y++) {
-    u8* d = OutPx(j, 0, y);
-    for (i32 x = 0; x < w; x++, d += 4) d[0] = d[1] = d[2] = 0;
-  }
-}
+static void Shadow(const FxJob& j) { BoxBlur(j, 3, 8, true); }
 
 // ---- Geometry --------------------------------------------------------------------------------
 

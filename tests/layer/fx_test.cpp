@@ -103,7 +103,8 @@ TEST_F(FxTest, VectorPathsMatchTheReferenceOnEveryByteAndRowTail) {
       {38, {0}},
       {3, {1, 2, 130, 261, 100000}},
       {4, {1, 7, 40}},
-      {5, {3, 300}},
+      {5, {1, 3, 300}},
+      {6, {1, 2}},
   };
   struct Rect {
     i32 x1, y1, x2, y2;
