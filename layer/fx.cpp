@@ -22,6 +22,8 @@
 #include "core/hooks.h"
 #include "core/obj.h"
 #include "core/state.h"
+#include "layer/cpu.h"
+#include "layer/fx_avx2.h"
 #include "layer/image.h"
 #include "layer/layer.h"
 
@@ -76,8 +78,9 @@ struct NoVec {};
 // Runs px(d, s) for every pixel of the rectangle and, with SSE2, stores the four pixels vec(s) for
 // each group of four first; out_rel: the output is the w x h picture (else the full-size one at
 // (x, y)).
+// wide(d, s, pixels), where given, runs first on each row and returns the pixels it did.
 template <class Vec, class Px>
-static void ForPixels(const FxJob& j, bool out_rel, Vec vec, Px px) {
+static void ForPixels(const FxJob& j, bool out_rel, Vec vec, Px px, i64 (*wide)(u8*, const u8*, i64) = nullptr) {
   const i64 w = i64{j.x2} - j.x1 + 1;
 #if !defined(__SSE2__)
   (void)vec;
@@ -85,7 +88,7 @@ static void ForPixels(const FxJob& j, bool out_rel, Vec vec, Px px) {
   for (i64 y = j.y1; y <= j.y2; y++) {
     const u8* s = SrcPx(j, j.x1, y);
     u8* d = out_rel ? OutRel(j, j.x1, y) : OutPx(j, j.x1, y);
-    i64 x = 0;
+    i64 x = wide ? wide(d, s, w) : 0;
 #if defined(__SSE2__)
     if constexpr (!std::is_same_v<Vec, NoVec>)
       for (; x + 4 <= w; x += 4) Store4(d + x * 4, vec(s + x * 4));
@@ -215,7 +218,7 @@ static void Sepia(const FxJob& j) {
     const __m128i u = _mm_unpacklo_epi8(q, _mm_srli_si128(q, 8));
     return _mm_unpacklo_epi16(u, _mm_srli_si128(u, 8));
   };
-  ForPixels(j, true, vec, px);
+  ForPixels(j, true, vec, px, g_CpuHasAvx2 ? FxSepiaAvx2 : nullptr);
 #else
   ForPixels(j, true, NoVec{}, px);
 #endif

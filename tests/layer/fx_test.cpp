@@ -11,6 +11,7 @@
 #include "core/hooks.h"
 #include "core/state.h"
 #include "fx_reference.h"
+#include "layer/cpu.h"
 #include "layer/fx.h"
 
 namespace {
@@ -120,24 +121,28 @@ TEST_F(FxTest, VectorPathsMatchTheReferenceOnEveryByteAndRowTail) {
     }
   LayerOf(a)->has_alpha = 1;
   const fxref::Pic before = PicOf(LayerOf(a));
-  for (const Effect& e : effects)
-    for (i32 value : e.values)
-      for (const Rect& rc : rects) {
-        SCOPED_TRACE(testing::Message() << "effect " << e.code << " value " << value << " rect " << rc.x1 << ","
-                                        << rc.y1 << " " << rc.x2 << "," << rc.y2);
-        const fxref::Job job{e.code, rc.x1, rc.y1, rc.x2, rc.y2, value, 0, true, 0, 0};
-        const fxref::Pic want = fxref::Apply(before, job);
-        ObjNode* o = TestPicture("W0/o", want.w, want.h, 0, 0);
-        LayerRecord* orec = LayerOf(o);
-        u8* const own = orec->pixels;
-        std::memset(own + static_cast<size_t>(want.w) * want.h * 4, 0x5A, static_cast<size_t>(want.w) * 4 + 4);
-        ASSERT_EQ(FxDispatch(e.code, a, o, rc.x1, rc.y1, rc.x2, rc.y2, value, 0, true, 0), 0);
-        ASSERT_EQ(orec->pixels, own);
-        ExpectSame(PicOf(orec), want);
-        for (size_t i = 0; i < static_cast<size_t>(want.w) * 4 + 4; i++)
-          ASSERT_EQ(own[static_cast<size_t>(want.w) * want.h * 4 + i], 0) << "spare byte " << i;
-        LayerRelease(o);
-      }
+  const u8 avx2 = g_CpuHasAvx2;  // the AVX2 kernels where the processor has them, and without
+  for (u8 use_avx2 : {u8{0}, avx2})
+    for (const Effect& e : effects)
+      for (i32 value : e.values)
+        for (const Rect& rc : rects) {
+          g_CpuHasAvx2 = use_avx2;
+          SCOPED_TRACE(testing::Message() << "effect " << e.code << " value " << value << " rect " << rc.x1 << ","
+                                          << rc.y1 << " " << rc.x2 << "," << rc.y2 << " avx2 " << int(use_avx2));
+          const fxref::Job job{e.code, rc.x1, rc.y1, rc.x2, rc.y2, value, 0, true, 0, 0};
+          const fxref::Pic want = fxref::Apply(before, job);
+          ObjNode* o = TestPicture("W0/o", want.w, want.h, 0, 0);
+          LayerRecord* orec = LayerOf(o);
+          u8* const own = orec->pixels;
+          std::memset(own + static_cast<size_t>(want.w) * want.h * 4, 0x5A, static_cast<size_t>(want.w) * 4 + 4);
+          ASSERT_EQ(FxDispatch(e.code, a, o, rc.x1, rc.y1, rc.x2, rc.y2, value, 0, true, 0), 0);
+          ASSERT_EQ(orec->pixels, own);
+          ExpectSame(PicOf(orec), want);
+          for (size_t i = 0; i < static_cast<size_t>(want.w) * 4 + 4; i++)
+            ASSERT_EQ(own[static_cast<size_t>(want.w) * want.h * 4 + i], 0) << "spare byte " << i;
+          LayerRelease(o);
+        }
+  g_CpuHasAvx2 = avx2;
   ExpectSame(PicOf(LayerOf(a)), before);
   LayerRelease(a);
 }
