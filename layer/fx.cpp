@@ -46,7 +46,10 @@ static void BuildGrey() {
 static std::vector<u16> s_SwirlDist;
 static i32 s_SwirlW = -1, s_SwirlH = -1;
 
+static void KeepSpare(u8* old, size_t bytes);
+
 void FxReset() {
+  KeepSpare(nullptr, 0);
   s_SwirlDist.clear();
   s_SwirlDist.shrink_to_fit();
   s_SwirlW = s_SwirlH = -1;
@@ -696,6 +699,28 @@ void FxRunKernel(i32 code, const FxJob& j) {
   }
 }
 
+// The buffer a result replaced, kept (resized to the size of that result) for the next effect
+// of the same size: a fresh one of picture size comes from the system untouched, and its first
+// writes cost more than the effect. Results always go to a buffer other than the output's own,
+// as a new one would. Buffers above kSpareMaxBytes are not kept.
+static u8* s_Spare = nullptr;
+static size_t s_SpareBytes = 0;
+static const size_t kSpareMaxBytes = size_t{32} << 20;
+
+static void KeepSpare(u8* old, size_t bytes) {
+  std::free(s_Spare);
+  s_Spare = nullptr;
+  s_SpareBytes = 0;
+  if (!old) return;
+  u8* p = bytes <= kSpareMaxBytes ? static_cast<u8*>(std::realloc(old, bytes)) : nullptr;
+  if (!p) {
+    std::free(old);
+    return;
+  }
+  s_Spare = p;
+  s_SpareBytes = bytes;
+}
+
 // A new w x h buffer with its spare bytes cleared; null after the size message and 100010, or
 // 104030 naming the layer.
 static u8* NewBuffer(i32 w, i32 h, const char* name) {
@@ -703,7 +728,12 @@ static u8* NewBuffer(i32 w, i32 h, const char* name) {
     ImageRaiseTooLarge(w, h);
     return nullptr;
   }
-  u8* p = static_cast<u8*>(std::malloc(ImagePixelBytes(w, h)));
+  const size_t bytes = ImagePixelBytes(w, h);
+  u8* p = s_Spare && s_SpareBytes == bytes ? s_Spare : static_cast<u8*>(std::malloc(bytes));
+  if (p == s_Spare) {
+    s_Spare = nullptr;
+    s_SpareBytes = 0;
+  }
   if (!p) {
     ErrRaiseAtScriptF(ERR_FILE_READ_NOMEM, 1, name ? name : "");
     return nullptr;
@@ -735,7 +765,7 @@ static void CopyAround(u8* out, const u8* src, i32 w, i32 h, const FxJob& j, boo
 
 static void Install(ObjNode* node, u8* pixels, i32 w, i32 h) {
   LayerRecord* r = LayerOf(node);
-  if (r->pixels != pixels) std::free(r->pixels);
+  KeepSpare(r->pixels, ImagePixelBytes(w, h));
   r->pixels = pixels;
   r->width = w;
   r->height = h;
@@ -845,14 +875,8 @@ i32 FxDispatch(i32 code, ObjNode* src_node, ObjNode* out_node, i64 x1, i64 y1, i
   }
 
   const i32 ow = in_place ? src->width : w, oh = in_place ? src->height : h;
-  // An output of the result's size that is not the source takes the result in its own buffer,
-  // spare bytes cleared as a new one has them.
-  const bool reuse =
-      out != src && out->pixels != src->pixels && LayerHasPixels(out) && out->width == ow && out->height == oh;
-  u8* buf = reuse ? out->pixels : NewBuffer(ow, oh, out_node->name);
+  u8* buf = NewBuffer(ow, oh, out_node->name);
   if (!buf) return -1;
-  if (reuse)
-    std::memset(buf + static_cast<size_t>(ow) * static_cast<size_t>(oh) * 4, 0, static_cast<size_t>(ow) * 4 + 4);
   if (in_place) CopyAround(buf, src->pixels, ow, oh, job, code == FX_THRESHOLD);
   job.out = buf;
   job.out_w = ow;
