@@ -8,7 +8,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <type_traits>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "common/rand.h"
 #include "common/sjis.h"
@@ -16,6 +22,8 @@
 #include "core/hooks.h"
 #include "core/obj.h"
 #include "core/state.h"
+#include "layer/cpu.h"
+#include "layer/fx_avx2.h"
 #include "layer/image.h"
 #include "layer/layer.h"
 
@@ -38,7 +46,10 @@ static void BuildGrey() {
 static std::vector<u16> s_SwirlDist;
 static i32 s_SwirlW = -1, s_SwirlH = -1;
 
+static void KeepSpare(u8* old, size_t bytes);
+
 void FxReset() {
+  KeepSpare(nullptr, 0);
   s_SwirlDist.clear();
   s_SwirlDist.shrink_to_fit();
   s_SwirlW = s_SwirlH = -1;
@@ -51,114 +62,276 @@ static inline u8* OutPx(const FxJob& j, i64 x, i64 y) { return j.out + (y * j.ou
 // The output pixel of source pixel (x, y) for kernels that write a w x h picture.
 static inline u8* OutRel(const FxJob& j, i64 x, i64 y) { return OutPx(j, x - j.x1, y - j.y1); }
 
-// Applies a table per colour channel (B, G, R); alpha copied.
-static void MapColours(const FxJob& j, const u8 (&t)[3][256]) {
-  for (i64 y = j.y1; y <= j.y2; y++) {
-    const u8* s = SrcPx(j, j.x1, y);
-    u8* d = OutRel(j, j.x1, y);
-    for (i64 x = j.x1; x <= j.x2; x++, s += 4, d += 4) {
-      d[0] = t[0][s[0]];
-      d[1] = t[1][s[1]];
-      d[2] = t[2][s[2]];
-      d[3] = s[3];
-    }
-  }
-}
-
 static void CopyRect(const FxJob& j) {
   const size_t bytes = static_cast<size_t>(j.x2 - j.x1 + 1) * 4;
   for (i64 y = j.y1; y <= j.y2; y++) std::memmove(OutRel(j, j.x1, y), SrcPx(j, j.x1, y), bytes);
 }
 
 // ---- Colour effects ------------------------------------------------------------------------------
+// Each runs four pixels a step with SSE2 where the build has it, the row's last pixels (and
+// every pixel elsewhere) through the per-pixel form; both give the same bytes.
 
+#if defined(__SSE2__)
+static inline __m128i Load4(const u8* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+static inline void Store4(u8* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+#endif
+// No vector form: every pixel goes through the per-pixel one.
+struct NoVec {};
+
+// Runs px(d, s) for every pixel of the rectangle and, with SSE2, stores the four pixels vec(s) for
+// each group of four first; out_rel: the output is the w x h picture (else the full-size one at
+// (x, y)).
+// wide(d, s, pixels), where given, runs first on each row and returns the pixels it did.
+template <class Vec, class Px>
+static void ForPixels(const FxJob& j, bool out_rel, Vec vec, Px px, i64 (*wide)(u8*, const u8*, i64) = nullptr) {
+  const i64 w = i64{j.x2} - j.x1 + 1;
+#if !defined(__SSE2__)
+  (void)vec;
+#endif
+  for (i64 y = j.y1; y <= j.y2; y++) {
+    const u8* s = SrcPx(j, j.x1, y);
+    u8* d = out_rel ? OutRel(j, j.x1, y) : OutPx(j, j.x1, y);
+    i64 x = wide ? wide(d, s, w) : 0;
+#if defined(__SSE2__)
+    if constexpr (!std::is_same_v<Vec, NoVec>)
+      for (; x + 4 <= w; x += 4) Store4(d + x * 4, vec(s + x * 4));
+#endif
+    for (; x < w; x++) px(d + x * 4, s + x * 4);
+  }
+}
+
+// Applies a table per colour channel (B, G, R); alpha copied.
+static inline void MapPixel(u8* d, const u8* s, const u8 (&t)[3][256]) {
+  d[0] = t[0][s[0]];
+  d[1] = t[1][s[1]];
+  d[2] = t[2][s[2]];
+  d[3] = s[3];
+}
+
+// c - 128 + v and c + v - 128 are taken in 32 bits as they wrap, so values near the ends of the
+// range keep the bytes they have always given.
 static void Brightness(const FxJob& j) {
   u8 t[3][256];
   const i32 v = j.value;
+  bool saturating = true;  // the table is max(0, c - n) or min(255, c + n) for n below
+  const i32 n = static_cast<i32>(std::min<i64>(255, v < 128 ? 128 - i64{v} : i64{v} - 128));
   for (i32 c = 0; c < 256; c++) {
-    const i32 r = v < 128 ? std::max(0, c - 128 + v) : std::min(255, c + v - 128);
+    const i32 sum = static_cast<i32>(static_cast<u32>(c) - 128u + static_cast<u32>(v));
+    const i32 r = v < 128 ? std::max(0, sum) : std::min(255, sum);
     t[0][c] = t[1][c] = t[2][c] = static_cast<u8>(r);
+    saturating = saturating && r == (v < 128 ? std::max(0, c - n) : std::min(255, c + n));
   }
-  MapColours(j, t);
+  auto px = [&t](u8* d, const u8* s) { MapPixel(d, s, t); };
+#if defined(__SSE2__)
+  // max(0, c - n) and min(255, c + n) are the saturating byte operations; alpha's amount is 0.
+  const __m128i amount = _mm_set1_epi32(n * 0x010101);
+  if (saturating && v < 128)
+    ForPixels(
+        j, true, [amount](const u8* s) { return _mm_subs_epu8(Load4(s), amount); }, px);
+  else if (saturating)
+    ForPixels(
+        j, true, [amount](const u8* s) { return _mm_adds_epu8(Load4(s), amount); }, px);
+  else ForPixels(j, true, NoVec{}, px);
+#else
+  ForPixels(j, true, NoVec{}, px);
+#endif
 }
 
 static void Balance(const FxJob& j) {
   u8 t[3][256];
+  i32 ups[3], downs[3];
   for (i32 ch = 0; ch < 3; ch++) {
     const i32 target = (j.value >> (8 * ch)) & 255;
     const i32 up = std::max(0, target - 128), down = std::max(0, 128 - target);
+    ups[ch] = up;
+    downs[ch] = down;
     for (i32 c = 0; c < 256; c++) t[ch][c] = static_cast<u8>(c + (((255 - c) * up) >> 7) - ((c * down) >> 7));
   }
-  MapColours(j, t);
+  auto px = [&t](u8* d, const u8* s) { MapPixel(d, s, t); };
+#if defined(__SSE2__)
+  // The same sums in 16-bit lanes ((255 - c) * up and c * down stay below 2^15); alpha's
+  // factors are 0.
+  const __m128i up =
+      _mm_set_epi16(0, static_cast<short>(ups[2]), static_cast<short>(ups[1]), static_cast<short>(ups[0]), 0,
+                    static_cast<short>(ups[2]), static_cast<short>(ups[1]), static_cast<short>(ups[0]));
+  const __m128i down =
+      _mm_set_epi16(0, static_cast<short>(downs[2]), static_cast<short>(downs[1]), static_cast<short>(downs[0]), 0,
+                    static_cast<short>(downs[2]), static_cast<short>(downs[1]), static_cast<short>(downs[0]));
+  auto vec = [up, down](const u8* s) {
+    const __m128i z = _mm_setzero_si128(), full = _mm_set1_epi16(255);
+    const __m128i v = Load4(s);
+    __m128i r[2];
+    for (int h = 0; h < 2; h++) {
+      const __m128i c = h ? _mm_unpackhi_epi8(v, z) : _mm_unpacklo_epi8(v, z);
+      const __m128i rise = _mm_srli_epi16(_mm_mullo_epi16(_mm_sub_epi16(full, c), up), 7);
+      const __m128i fall = _mm_srli_epi16(_mm_mullo_epi16(c, down), 7);
+      r[h] = _mm_sub_epi16(_mm_add_epi16(c, rise), fall);
+    }
+    return _mm_packus_epi16(r[0], r[1]);
+  };
+  ForPixels(j, true, vec, px);
+#else
+  ForPixels(j, true, NoVec{}, px);
+#endif
 }
 
 // 255 - c is c with its bits flipped: one XOR a pixel leaves alpha as it is.
 static void Negative(const FxJob& j) {
-  const i64 w = i64{j.x2} - j.x1 + 1;
-  for (i64 y = j.y1; y <= j.y2; y++) {
-    const u8* s = SrcPx(j, j.x1, y);
-    u8* d = OutRel(j, j.x1, y);
-    for (i64 x = 0; x < w; x++) {
-      u32 v;
-      std::memcpy(&v, s + x * 4, 4);
-      v ^= 0x00FFFFFFu;
-      std::memcpy(d + x * 4, &v, 4);
-    }
-  }
+  auto px = [](u8* d, const u8* s) {
+    u32 v;
+    std::memcpy(&v, s, 4);
+    v ^= 0x00FFFFFFu;
+    std::memcpy(d, &v, 4);
+  };
+#if defined(__SSE2__)
+  const __m128i flip = _mm_set1_epi32(0x00FFFFFF);
+  ForPixels(
+      j, true, [flip](const u8* s) { return _mm_xor_si128(Load4(s), flip); }, px);
+#else
+  ForPixels(j, true, NoVec{}, px);
+#endif
 }
 
+// v = (117 B + 601 G + 306 R) * 1024; B' = (v - 46347025) / 2^20 and G' = (v - 287585) / 2^20
+// within 0..255, R' = min(255, (v + 18748416) >> 20). A quotient below 0 becomes 0 whichever way
+// it is rounded, so a shift serves for all three.
 static void Sepia(const FxJob& j) {
-  for (i64 y = j.y1; y <= j.y2; y++) {
-    const u8* s = SrcPx(j, j.x1, y);
-    u8* d = OutRel(j, j.x1, y);
-    for (i64 x = j.x1; x <= j.x2; x++, s += 4, d += 4) {
-      const i32 v = (117 * s[0] + 601 * s[1] + 306 * s[2]) * 1024;
-      d[0] = static_cast<u8>(std::clamp((v - 46347025) / 1048576, 0, 255));
-      d[1] = static_cast<u8>(std::clamp((v - 287585) / 1048576, 0, 255));
-      d[2] = static_cast<u8>(std::min(255, (v + 18748416) >> 20));
-      d[3] = s[3];
-    }
-  }
+  auto px = [](u8* d, const u8* s) {
+    const i32 v = (117 * s[0] + 601 * s[1] + 306 * s[2]) * 1024;
+    d[0] = static_cast<u8>(std::clamp((v - 46347025) / 1048576, 0, 255));
+    d[1] = static_cast<u8>(std::clamp((v - 287585) / 1048576, 0, 255));
+    d[2] = static_cast<u8>(std::min(255, (v + 18748416) >> 20));
+    d[3] = s[3];
+  };
+#if defined(__SSE2__)
+  auto vec = [](const u8* s) {
+    const __m128i p = Load4(s);
+    // 117 B + 306 R from the words (B, R) and 601 G from the words (G, A), both by madd.
+    const __m128i sum =
+        _mm_add_epi32(_mm_madd_epi16(_mm_and_si128(p, _mm_set1_epi32(0x00FF00FF)), _mm_set1_epi32(306 << 16 | 117)),
+                      _mm_madd_epi16(_mm_srli_epi16(p, 8), _mm_set1_epi32(601)));
+    // floor((1024 s - k) / 2^20) is (s - ceil(k / 1024)) >> 10: 1024 s - k lies in the same
+    // block of 2^20 as 1024 (s - ceil(k / 1024)).
+    const __m128i b = _mm_srai_epi32(_mm_sub_epi32(sum, _mm_set1_epi32(45261)), 10);
+    const __m128i g = _mm_srai_epi32(_mm_sub_epi32(sum, _mm_set1_epi32(281)), 10);
+    const __m128i r = _mm_srai_epi32(_mm_add_epi32(sum, _mm_set1_epi32(18309)), 10);
+    const __m128i a = _mm_srli_epi32(p, 24);
+    // Saturating packs give B B B B R R R R G G G G A A A A; two interleaves put them in pixel order.
+    const __m128i q = _mm_packus_epi16(_mm_packs_epi32(b, r), _mm_packs_epi32(g, a));
+    const __m128i u = _mm_unpacklo_epi8(q, _mm_srli_si128(q, 8));
+    return _mm_unpacklo_epi16(u, _mm_srli_si128(u, 8));
+  };
+  ForPixels(j, true, vec, px, g_CpuHasAvx2 ? FxSepiaAvx2 : nullptr);
+#else
+  ForPixels(j, true, NoVec{}, px);
+#endif
 }
+
+static inline void SaturatePixel(u8* d, const u8* sp, i32 s) {
+  const i32 grey = g_FxGrey[sp[0] + sp[1] + sp[2]];
+  if (s < 128) {
+    const i32 k = 128 - s;
+    for (i32 c = 0; c < 3; c++) d[c] = static_cast<u8>(sp[c] + (((grey - sp[c]) * k) >> 7));
+  } else {
+    i32 k = s - 128;
+    for (i32 c = 0; c < 3; c++) {
+      const i32 v = sp[c], diff = v - grey;
+      const i32 r = v + ((diff * k) >> 7);
+      if (r > 255) k = std::min(k, (255 - v) * 128 / diff);
+      else if (r < 0) k = std::min(k, -v * 128 / diff);
+    }
+    for (i32 c = 0; c < 3; c++) d[c] = static_cast<u8>(sp[c] + (((sp[c] - grey) * k) >> 7));
+  }
+  d[3] = sp[3];
+}
+
+#if defined(__SSE2__)
+static inline __m128i Min32(__m128i a, __m128i b) {
+  const __m128i gt = _mm_cmpgt_epi32(a, b);
+  return _mm_or_si128(_mm_and_si128(gt, b), _mm_andnot_si128(gt, a));
+}
+
+// Four pixels, one per 32-bit lane, each channel in turn as SaturatePixel does it. Products of a
+// signed difference (within 16 bits) and a factor 0..128 come from madd with the factor in the
+// low word; the limits' quotients (numerators within 2^15, divisors 1..255) from float division,
+// which truncates to the integer quotient exactly at these sizes.
+static inline __m128i SaturateFour(const u8* sp, i32 s) {
+  const __m128i p = Load4(sp), byte = _mm_set1_epi32(255);
+  const __m128i ch[3] = {_mm_and_si128(p, byte), _mm_and_si128(_mm_srli_epi32(p, 8), byte),
+                         _mm_and_si128(_mm_srli_epi32(p, 16), byte)};
+  // floor(sum / 3) for sums up to 765 is the high word of sum * 21846.
+  const __m128i grey = _mm_mulhi_epu16(_mm_add_epi32(_mm_add_epi32(ch[0], ch[1]), ch[2]), _mm_set1_epi32(21846));
+  __m128i out[3];
+  if (s < 128) {
+    const __m128i k = _mm_set1_epi32(128 - s);
+    for (int c = 0; c < 3; c++)
+      out[c] = _mm_add_epi32(ch[c], _mm_srai_epi32(_mm_madd_epi16(_mm_sub_epi32(grey, ch[c]), k), 7));
+  } else {
+    __m128i k = _mm_set1_epi32(s - 128);
+    __m128i diff[3];
+    for (int c = 0; c < 3; c++) {
+      diff[c] = _mm_sub_epi32(ch[c], grey);
+      const __m128i r = _mm_add_epi32(ch[c], _mm_srai_epi32(_mm_madd_epi16(diff[c], k), 7));
+      const __m128i over = _mm_cmpgt_epi32(r, byte), under = _mm_cmpgt_epi32(_mm_setzero_si128(), r);
+      const __m128i out_of_range = _mm_or_si128(over, under);
+      // (255 - v) * 128 / diff above, -v * 128 / diff below; diff is never 0 where either holds.
+      const __m128i num = _mm_slli_epi32(_mm_sub_epi32(_mm_and_si128(over, byte), ch[c]), 7);
+      const __m128i den =
+          _mm_or_si128(diff[c], _mm_and_si128(_mm_cmpeq_epi32(diff[c], _mm_setzero_si128()), _mm_set1_epi32(1)));
+      const __m128i limit = _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(num), _mm_cvtepi32_ps(den)));
+      k = _mm_or_si128(_mm_and_si128(out_of_range, Min32(k, limit)), _mm_andnot_si128(out_of_range, k));
+    }
+    for (int c = 0; c < 3; c++) out[c] = _mm_add_epi32(ch[c], _mm_srai_epi32(_mm_madd_epi16(diff[c], k), 7));
+  }
+  const __m128i px =
+      _mm_or_si128(_mm_or_si128(out[0], _mm_slli_epi32(out[1], 8)),
+                   _mm_or_si128(_mm_slli_epi32(out[2], 16), _mm_andnot_si128(_mm_set1_epi32(0xFFFFFF), p)));
+  return px;
+}
+#endif
 
 void FxSaturation(u8* out, const u8* src, i32 x1, i32 x2, i32 y1, i32 y2, i32 src_w, i32 out_w, i32 level) {
   BuildGrey();
   const i32 s = std::clamp(level, 0, 256);
-  for (i64 y = y1; y <= y2; y++) {
-    const u8* sp = src + (y * src_w + x1) * 4;
-    u8* d = out + ((y - y1) * out_w) * 4;
-    for (i64 x = x1; x <= x2; x++, sp += 4, d += 4) {
-      const i32 grey = g_FxGrey[sp[0] + sp[1] + sp[2]];
-      if (s < 128) {
-        const i32 k = 128 - s;
-        for (i32 c = 0; c < 3; c++) d[c] = static_cast<u8>(sp[c] + (((grey - sp[c]) * k) >> 7));
-      } else {
-        i32 k = s - 128;
-        for (i32 c = 0; c < 3; c++) {
-          const i32 v = sp[c], diff = v - grey;
-          const i32 r = v + ((diff * k) >> 7);
-          if (r > 255) k = std::min(k, (255 - v) * 128 / diff);
-          else if (r < 0) k = std::min(k, -v * 128 / diff);
-        }
-        for (i32 c = 0; c < 3; c++) d[c] = static_cast<u8>(sp[c] + (((sp[c] - grey) * k) >> 7));
-      }
-      d[3] = sp[3];
-    }
-  }
+  FxJob j{};
+  j.out = out;
+  j.out_w = out_w;
+  j.src = src;
+  j.src_w = src_w;
+  j.x1 = x1;
+  j.x2 = x2;
+  j.y1 = y1;
+  j.y2 = y2;
+  auto px = [s](u8* d, const u8* sp) { SaturatePixel(d, sp, s); };
+#if defined(__SSE2__)
+  ForPixels(
+      j, true, [s](const u8* sp) { return SaturateFour(sp, s); }, px);
+#else
+  ForPixels(j, true, NoVec{}, px);
+#endif
 }
 
-// In place on a full-size picture.
+// In place on a full-size picture. The limit 3 * value is taken in 32 bits as it wraps.
 static void Threshold(const FxJob& j) {
-  const i32 limit = 3 * j.value;
-  for (i64 y = j.y1; y <= j.y2; y++) {
-    const u8* s = SrcPx(j, j.x1, y);
-    u8* d = OutPx(j, j.x1, y);
-    for (i64 x = j.x1; x <= j.x2; x++, s += 4, d += 4) {
-      const u8 v = s[0] + s[1] + s[2] < limit ? 0 : 255;
-      d[0] = d[1] = d[2] = v;
-      d[3] = s[3];
-    }
-  }
+  const i32 limit = static_cast<i32>(static_cast<u32>(j.value) * 3u);
+  auto px = [limit](u8* d, const u8* s) {
+    const u8 v = s[0] + s[1] + s[2] < limit ? 0 : 255;
+    d[0] = d[1] = d[2] = v;
+    d[3] = s[3];
+  };
+#if defined(__SSE2__)
+  auto vec = [limit](const u8* s) {
+    const __m128i p = Load4(s), byte = _mm_set1_epi32(255);
+    const __m128i sum = _mm_add_epi32(_mm_add_epi32(_mm_and_si128(p, byte), _mm_and_si128(_mm_srli_epi32(p, 8), byte)),
+                                      _mm_and_si128(_mm_srli_epi32(p, 16), byte));
+    const __m128i black = _mm_cmpgt_epi32(_mm_set1_epi32(limit), sum);
+    const __m128i colour = _mm_andnot_si128(black, _mm_set1_epi32(0xFFFFFF));
+    return _mm_or_si128(colour, _mm_andnot_si128(_mm_set1_epi32(0xFFFFFF), p));
+  };
+  ForPixels(j, false, vec, px);
+#else
+  ForPixels(j, false, NoVec{}, px);
+#endif
 }
 
 static void Fill(const FxJob& j) {
@@ -178,11 +351,65 @@ static void Fill(const FxJob& j) {
 
 // ---- Blurs ---------------------------------------------------------------------------------------
 
+// Averages are sum / count rounded down. With SSE2 they come from float arithmetic, which gives
+// that quotient exactly while count is at most kFloatCountMax: (sum + 0.5) / count lies at least
+// 0.5 / count from every integer, and the two roundings of (sum + 0.5) * (1 / count) move a value
+// below 256 by less than 2^-15 (sum + 0.5 itself is exact).
+static const i32 kFloatCountMax = 8192;
+
+#if defined(__SSE2__)
+static inline __m128i AverageFloor(__m128i sum, __m128 inv) {
+  return _mm_cvttps_epi32(_mm_mul_ps(_mm_add_ps(_mm_cvtepi32_ps(sum), _mm_set1_ps(0.5f)), inv));
+}
+// A pixel's four bytes as four 32-bit lanes.
+static inline __m128i Widen(const u8* p) {
+  u32 v;
+  std::memcpy(&v, p, 4);
+  const __m128i z = _mm_setzero_si128();
+  return _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(v)), z), z);
+}
+// Byte lanes of the channels set in chans (per pixel), for selecting averages over source bytes.
+static inline __m128i ChannelMask(u32 chans) {
+  u32 m = 0;
+  for (u32 c = 0; c < 4; c++)
+    if ((chans >> c) & 1) m |= 0xFFu << (8 * c);
+  return _mm_set1_epi32(static_cast<int>(m));
+}
+#endif
+
 // One line of n pixels, in_step / out_step bytes apart: each channel whose bit is set in chans
 // becomes the average of the line's pixels in [i - r, i + r]; the others are copied.
 static void BoxLine(u8* out, i64 out_step, const u8* in, i64 in_step, i32 n, i32 r, u32 chans) {
-  i32 sum[4] = {0, 0, 0, 0};
+  r = std::min(r, n);  // a wider window covers the same pixels
   const i32 first_hi = std::min(r, n - 1);
+#if defined(__SSE2__)
+  if (n <= kFloatCountMax) {
+    __m128i sum = _mm_setzero_si128();
+    for (i32 k = 0; k <= first_hi; k++) sum = _mm_add_epi32(sum, Widen(in + k * in_step));
+    const __m128i keep = ChannelMask(chans);
+    i32 last_count = 0;
+    __m128 inv = _mm_setzero_ps();
+    for (i32 i = 0; i < n; i++) {
+      const i32 count = std::min(n - 1, i + r) - std::max(0, i - r) + 1;
+      if (count != last_count) {
+        inv = _mm_set1_ps(1.0f / static_cast<float>(count));
+        last_count = count;
+      }
+      const u8* s = in + i * in_step;
+      const __m128i q = AverageFloor(sum, inv);
+      const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(q, q), q);
+      u32 v, src;
+      std::memcpy(&src, s, 4);
+      v = static_cast<u32>(_mm_cvtsi128_si32(
+          _mm_or_si128(_mm_and_si128(keep, bytes), _mm_andnot_si128(keep, _mm_cvtsi32_si128(static_cast<int>(src))))));
+      std::memcpy(out + i * out_step, &v, 4);
+      if (i + r + 1 < n) sum = _mm_add_epi32(sum, Widen(in + (i + r + 1) * in_step));
+      if (i - r >= 0) sum = _mm_sub_epi32(sum, Widen(in + (i - r) * in_step));
+    }
+    return;
+  }
+#endif
+  i32 sum[4] = {0, 0, 0, 0};
   for (i32 k = 0; k <= first_hi; k++)
     for (i32 c = 0; c < 4; c++) sum[c] += in[k * in_step + c];
   for (i32 i = 0; i < n; i++) {
@@ -198,28 +425,74 @@ static void BoxLine(u8* out, i64 out_step, const u8* in, i64 in_step, i32 n, i32
 }
 
 // The columns of n rows of w pixels (rows in_row / out_row bytes apart) as BoxLine does one line,
-// row by row: one running sum per column and channel, so the rows are read in order.
-static void BoxColumns(u8* out, i64 out_row, const u8* in, i64 in_row, i32 w, i32 n, i32 r, u32 chans) {
+// row by row: one running sum per column and channel, so the rows are read in order. Each row's
+// averages are written and its sums moved on to the next row in one pass.
+// row(k) gives input row k; rows are asked for in order, none before k - 2r - 1 after row k.
+// The channels not in chans are copied, or 0 where clear_others is set.
+template <class RowFn>
+static void BoxColumns(u8* out, i64 out_row, RowFn row, i32 w, i32 n, i32 r, u32 chans, bool clear_others) {
+  r = std::min(r, n);  // a wider window covers the same rows
   const size_t bytes = static_cast<size_t>(w) * 4;
-  std::vector<i32> sum(bytes, 0);
-  auto add = [&](i64 row, i32 sign) {
-    const u8* p = in + row * in_row;
-    i32* s = sum.data();
-    for (size_t k = 0; k < bytes; k++) s[k] += sign * p[k];
-  };
-  for (i32 k = 0; k <= std::min(r, n - 1); k++) add(k, 1);
+  std::vector<i32> sums(bytes, 0);
+  i32* sum = sums.data();
+  for (i32 k = 0; k <= std::min(r, n - 1); k++) {
+    const u8* p = row(k);
+    for (size_t b = 0; b < bytes; b++) sum[b] += p[b];
+  }
   for (i32 i = 0; i < n; i++) {
     const i32 count = std::min(n - 1, i + r) - std::max(0, i - r) + 1;
-    const u8* s = in + i * in_row;
+    const u8* add = i + r + 1 < n ? row(i + r + 1) : nullptr;
+    const u8* sub = i - r >= 0 ? row(i - r) : nullptr;
+    const u8* s = row(i);
     u8* d = out + i * out_row;
-    for (size_t k = 0; k < bytes; k++) d[k] = (chans >> (k & 3)) & 1 ? static_cast<u8>(sum[k] / count) : s[k];
-    if (i + r + 1 < n) add(i + r + 1, 1);
-    if (i - r >= 0) add(i - r, -1);
+    size_t b = 0;
+#if defined(__SSE2__)
+    if (count <= kFloatCountMax) {
+      const __m128 inv = _mm_set1_ps(1.0f / static_cast<float>(count));
+      const __m128i keep = ChannelMask(chans), z = _mm_setzero_si128();
+      const __m128i others = clear_others ? z : _mm_set1_epi32(-1);
+      for (; b + 16 <= bytes; b += 16) {
+        __m128i* sp = reinterpret_cast<__m128i*>(sum + b);
+        __m128i v[4];
+        for (int k = 0; k < 4; k++) v[k] = _mm_loadu_si128(sp + k);
+        const __m128i lo = _mm_packs_epi32(AverageFloor(v[0], inv), AverageFloor(v[1], inv));
+        const __m128i hi = _mm_packs_epi32(AverageFloor(v[2], inv), AverageFloor(v[3], inv));
+        const __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + b));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + b),
+                         _mm_or_si128(_mm_and_si128(keep, _mm_packus_epi16(lo, hi)),
+                                      _mm_andnot_si128(keep, _mm_and_si128(others, src))));
+        // The sums for the next row: the row entering the window added, the one leaving taken.
+        if (add) {
+          const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(add + b));
+          const __m128i a_lo = _mm_unpacklo_epi8(a, z), a_hi = _mm_unpackhi_epi8(a, z);
+          v[0] = _mm_add_epi32(v[0], _mm_unpacklo_epi16(a_lo, z));
+          v[1] = _mm_add_epi32(v[1], _mm_unpackhi_epi16(a_lo, z));
+          v[2] = _mm_add_epi32(v[2], _mm_unpacklo_epi16(a_hi, z));
+          v[3] = _mm_add_epi32(v[3], _mm_unpackhi_epi16(a_hi, z));
+        }
+        if (sub) {
+          const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sub + b));
+          const __m128i a_lo = _mm_unpacklo_epi8(a, z), a_hi = _mm_unpackhi_epi8(a, z);
+          v[0] = _mm_sub_epi32(v[0], _mm_unpacklo_epi16(a_lo, z));
+          v[1] = _mm_sub_epi32(v[1], _mm_unpackhi_epi16(a_lo, z));
+          v[2] = _mm_sub_epi32(v[2], _mm_unpacklo_epi16(a_hi, z));
+          v[3] = _mm_sub_epi32(v[3], _mm_unpackhi_epi16(a_hi, z));
+        }
+        for (int k = 0; k < 4; k++) _mm_storeu_si128(sp + k, v[k]);
+      }
+    }
+#endif
+    for (; b < bytes; b++) {
+      d[b] = (chans >> (b & 3)) & 1 ? static_cast<u8>(sum[b] / count) : clear_others ? u8{0} : s[b];
+      if (add) sum[b] += add[b];
+      if (sub) sum[b] -= sub[b];
+    }
   }
 }
 
-// Rows (dirs bit 1) and columns (bit 2) of the rectangle into the w x h output.
-static void BoxBlur(const FxJob& j, u32 dirs, u32 chans) {
+// Rows (dirs bit 1) and columns (bit 2) of the rectangle into the w x h output; clear_others:
+// the channels not in chans become 0 (else they are copied).
+static void BoxBlur(const FxJob& j, u32 dirs, u32 chans, bool clear_others = false) {
   const i32 w = j.x2 - j.x1 + 1, h = j.y2 - j.y1 + 1;
   const i32 r = std::max(1, j.value);
   const i64 src_row = i64{j.src_w} * 4, out_row = i64{j.out_w} * 4;
@@ -227,24 +500,27 @@ static void BoxBlur(const FxJob& j, u32 dirs, u32 chans) {
     for (i32 y = 0; y < h; y++) BoxLine(OutPx(j, 0, y), 4, SrcPx(j, j.x1, j.y1 + y), 4, w, r, chans);
     return;
   }
+  const u8* src = SrcPx(j, j.x1, j.y1);
   if (dirs == 2) {
-    BoxColumns(OutPx(j, 0, 0), out_row, SrcPx(j, j.x1, j.y1), src_row, w, h, r, chans);
+    BoxColumns(
+        OutPx(j, 0, 0), out_row, [src, src_row](i32 k) { return src + k * src_row; }, w, h, r, chans, clear_others);
     return;
   }
-  std::vector<u8> tmp(static_cast<size_t>(w) * h * 4);
-  for (i32 y = 0; y < h; y++) BoxLine(tmp.data() + i64{y} * w * 4, 4, SrcPx(j, j.x1, j.y1 + y), 4, w, r, chans);
-  BoxColumns(OutPx(j, 0, 0), out_row, tmp.data(), i64{w} * 4, w, h, r, chans);
+  // The row pass runs just ahead of the column pass, into a ring of the 2r + 2 rows that the
+  // column window and the rows entering and leaving it span.
+  const i64 ring = std::min<i64>(h, 2 * i64{r} + 2);
+  const i64 ring_row = i64{w} * 4;
+  std::unique_ptr<u8[]> tmp(new u8[static_cast<size_t>(ring * ring_row)]);
+  i32 made = 0;
+  auto row = [&](i32 k) -> const u8* {
+    for (; made <= k; made++) BoxLine(tmp.get() + (made % ring) * ring_row, 4, src + made * src_row, 4, w, r, chans);
+    return tmp.get() + (k % ring) * ring_row;
+  };
+  BoxColumns(OutPx(j, 0, 0), out_row, row, w, h, r, chans, clear_others);
 }
 
 // A soft shadow: black, alpha the blur of the source's alpha.
-static void Shadow(const FxJob& j) {
-  BoxBlur(j, 3, 8);
-  const i32 w = j.x2 - j.x1 + 1, h = j.y2 - j.y1 + 1;
-  for (i32 y = 0; y < h; y++) {
-    u8* d = OutPx(j, 0, y);
-    for (i32 x = 0; x < w; x++, d += 4) d[0] = d[1] = d[2] = 0;
-  }
-}
+static void Shadow(const FxJob& j) { BoxBlur(j, 3, 8, true); }
 
 // ---- Geometry --------------------------------------------------------------------------------
 
@@ -423,6 +699,28 @@ void FxRunKernel(i32 code, const FxJob& j) {
   }
 }
 
+// The buffer a result replaced, kept (resized to the size of that result) for the next effect
+// of the same size: a fresh one of picture size comes from the system untouched, and its first
+// writes cost more than the effect. Results always go to a buffer other than the output's own,
+// as a new one would. Buffers above kSpareMaxBytes are not kept.
+static u8* s_Spare = nullptr;
+static size_t s_SpareBytes = 0;
+static const size_t kSpareMaxBytes = size_t{32} << 20;
+
+static void KeepSpare(u8* old, size_t bytes) {
+  std::free(s_Spare);
+  s_Spare = nullptr;
+  s_SpareBytes = 0;
+  if (!old) return;
+  u8* p = bytes <= kSpareMaxBytes ? static_cast<u8*>(std::realloc(old, bytes)) : nullptr;
+  if (!p) {
+    std::free(old);
+    return;
+  }
+  s_Spare = p;
+  s_SpareBytes = bytes;
+}
+
 // A new w x h buffer with its spare bytes cleared; null after the size message and 100010, or
 // 104030 naming the layer.
 static u8* NewBuffer(i32 w, i32 h, const char* name) {
@@ -430,7 +728,12 @@ static u8* NewBuffer(i32 w, i32 h, const char* name) {
     ImageRaiseTooLarge(w, h);
     return nullptr;
   }
-  u8* p = static_cast<u8*>(std::malloc(ImagePixelBytes(w, h)));
+  const size_t bytes = ImagePixelBytes(w, h);
+  u8* p = s_Spare && s_SpareBytes == bytes ? s_Spare : static_cast<u8*>(std::malloc(bytes));
+  if (p == s_Spare) {
+    s_Spare = nullptr;
+    s_SpareBytes = 0;
+  }
   if (!p) {
     ErrRaiseAtScriptF(ERR_FILE_READ_NOMEM, 1, name ? name : "");
     return nullptr;
@@ -439,9 +742,30 @@ static u8* NewBuffer(i32 w, i32 h, const char* name) {
   return p;
 }
 
+// The full-size copy an in-place effect with an output starts from. The threshold writes every
+// pixel of its rectangle from the source, so only the pixels around the rectangle are copied for it.
+static void CopyAround(u8* out, const u8* src, i32 w, i32 h, const FxJob& j, bool outside_only) {
+  const size_t row = static_cast<size_t>(w) * 4;
+  if (!outside_only) {
+    std::memcpy(out, src, row * static_cast<size_t>(h));
+    return;
+  }
+  auto rows = [&](size_t from, size_t to) {  // rows [from, to)
+    if (to > from) std::memcpy(out + from * row, src + from * row, (to - from) * row);
+  };
+  const size_t y1 = static_cast<size_t>(j.y1), y2 = static_cast<size_t>(j.y2);
+  rows(0, y1);
+  const size_t left = static_cast<size_t>(j.x1) * 4, right = static_cast<size_t>(j.x2 + 1) * 4;
+  for (size_t y = y1; y <= y2; y++) {
+    std::memcpy(out + y * row, src + y * row, left);
+    std::memcpy(out + y * row + right, src + y * row + right, row - right);
+  }
+  rows(y2 + 1, static_cast<size_t>(h));
+}
+
 static void Install(ObjNode* node, u8* pixels, i32 w, i32 h) {
   LayerRecord* r = LayerOf(node);
-  std::free(r->pixels);
+  KeepSpare(r->pixels, ImagePixelBytes(w, h));
   r->pixels = pixels;
   r->width = w;
   r->height = h;
@@ -553,7 +877,7 @@ i32 FxDispatch(i32 code, ObjNode* src_node, ObjNode* out_node, i64 x1, i64 y1, i
   const i32 ow = in_place ? src->width : w, oh = in_place ? src->height : h;
   u8* buf = NewBuffer(ow, oh, out_node->name);
   if (!buf) return -1;
-  if (in_place) std::memcpy(buf, src->pixels, static_cast<size_t>(ow) * oh * 4);
+  if (in_place) CopyAround(buf, src->pixels, ow, oh, job, code == FX_THRESHOLD);
   job.out = buf;
   job.out_w = ow;
   FxRunKernel(code, job);

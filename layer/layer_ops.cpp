@@ -8,6 +8,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "common/sjis.h"
 #include "core/err.h"
 #include "core/hooks.h"
@@ -119,19 +123,63 @@ static inline u32 Gather(u64 v) {
   return static_cast<u32>(v & 0x00FF00FFu) | static_cast<u32>((v >> 24) & 0xFF00FF00u);
 }
 
-void LayerRuleRow(u8* out, const u8* a, const u8* b, const u8* mask, i32 pixels) {
-  // X - floor((X - Y) * w / 256) is ceil((X * (256 - w) + Y * w) / 256): no lane passes 16 bits.
-  const u64 round = 0x00FF00FF00FF00FFull;
-  // Weight 0 gives X exactly, so a weight below 2 needs no branch of its own.
-  for (i32 i = 0; i < pixels; i++) {
-    const i32 wm = g_MaskWeights[mask[i * 4]];
-    const u64 w = wm < 2 ? 0 : static_cast<u64>(wm);
-    u32 bp, ap;
-    std::memcpy(&bp, b + i * 4, 4);
-    std::memcpy(&ap, a + i * 4, 4);
-    const u32 r = Gather(((Spread(bp) * (256 - w) + Spread(ap) * w + round) >> 8) & round);
-    std::memcpy(out + i * 4, &r, 4);
+// The rule's weights in the form the row kernel uses, made once per transition: per mask byte
+// the usable weight w (0 where g_MaskWeights gives less than 2), and 2 * w in each of four 16-bit
+// words, ready to scale the four bytes of a pixel.
+struct RuleWeights {
+  u64 w4[256];
+  u16 w[256];
+};
+
+static void RuleWeightsMake(RuleWeights* t) {
+  for (i32 i = 0; i < 256; i++) {
+    const i32 wm = g_MaskWeights[i];
+    const u16 w = static_cast<u16>(wm < 2 ? 0 : std::min(wm, 256));
+    t->w[i] = w;
+    t->w4[i] = 0x0001000100010001ull * static_cast<u64>(2 * w);
   }
+}
+
+// X - floor((X - Y) * w / 256) is ceil((X * (256 - w) + Y * w) / 256): no lane passes 16 bits.
+// Weight 0 gives X exactly, so a weight below 2 needs no branch of its own.
+static inline void RulePixel(u8* out, const u8* a, const u8* b, u64 w) {
+  const u64 round = 0x00FF00FF00FF00FFull;
+  u32 bp, ap;
+  std::memcpy(&bp, b, 4);
+  std::memcpy(&ap, a, 4);
+  const u32 r = Gather(((Spread(bp) * (256 - w) + Spread(ap) * w + round) >> 8) & round);
+  std::memcpy(out, &r, 4);
+}
+
+static void RuleRowWith(const RuleWeights& t, u8* out, const u8* a, const u8* b, const u8* mask, i32 pixels) {
+  i32 i = 0;
+#if defined(__SSE2__)
+  // Four pixels a step in 16-bit lanes: X - ((X - Y) * 128 * 2w >> 16), the product's high word
+  // being floor((X - Y) * w / 256) exactly ((X - Y) * 128 and 2w both fit 16 signed bits).
+  const __m128i z = _mm_setzero_si128();
+  for (; i + 4 <= pixels; i += 4) {
+    const u8* m = mask + i * 4;
+    const __m128i w_lo = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&t.w4[m[0]])),
+                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&t.w4[m[4]])));
+    const __m128i w_hi = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&t.w4[m[8]])),
+                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&t.w4[m[12]])));
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i * 4));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i * 4));
+    const __m128i x_lo = _mm_unpacklo_epi8(x, z), x_hi = _mm_unpackhi_epi8(x, z);
+    const __m128i d_lo = _mm_slli_epi16(_mm_sub_epi16(x_lo, _mm_unpacklo_epi8(y, z)), 7);
+    const __m128i d_hi = _mm_slli_epi16(_mm_sub_epi16(x_hi, _mm_unpackhi_epi8(y, z)), 7);
+    const __m128i r_lo = _mm_sub_epi16(x_lo, _mm_mulhi_epi16(d_lo, w_lo));
+    const __m128i r_hi = _mm_sub_epi16(x_hi, _mm_mulhi_epi16(d_hi, w_hi));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i * 4), _mm_packus_epi16(r_lo, r_hi));
+  }
+#endif
+  for (; i < pixels; i++) RulePixel(out + i * 4, a + i * 4, b + i * 4, t.w[mask[i * 4]]);
+}
+
+void LayerRuleRow(u8* out, const u8* a, const u8* b, const u8* mask, i32 pixels) {
+  RuleWeights t;
+  RuleWeightsMake(&t);
+  RuleRowWith(t, out, a, b, mask, pixels);
 }
 
 i32 LayerRuleTransition(LayerEditLine* line) {
@@ -152,14 +200,18 @@ i32 LayerRuleTransition(LayerEditLine* line) {
   const u8* bp = InputPixels(b, o, &keep_b);
   const u8* mp = InputPixels(m, o, &keep_m);
   const BlitRect r = g_BlitRect;
-  if (p >= 2 && p < 256) BlendBuildMaskWeights(static_cast<i32>(p), static_cast<i32>(soft), 256);
+  RuleWeights weights{};
+  if (p >= 2 && p < 256) {
+    BlendBuildMaskWeights(static_cast<i32>(p), static_cast<i32>(soft), 256);
+    RuleWeightsMake(&weights);
+  }
   for (i32 y = 0; y < r.height; y++) {
     u8* d = RowOut(o, r.dst_x, r.dst_y + y);
     const u8* as = Row(ap, a, r.src_x, r.src_y + y);
     const u8* bs = Row(bp, b, r.src_x, r.src_y + y);
     if (p >= 256) std::memmove(d, as, static_cast<size_t>(r.width) * 4);
     else if (p < 2) std::memmove(d, bs, static_cast<size_t>(r.width) * 4);
-    else LayerRuleRow(d, as, bs, Row(mp, m, r.src_x, r.src_y + y), r.width);
+    else RuleRowWith(weights, d, as, bs, Row(mp, m, r.src_x, r.src_y + y), r.width);
   }
   LayerMarkDirty(line->nodes[3]);
   return 0;

@@ -8,6 +8,7 @@
 
 #include "compose_fixture.h"
 #include "kernel_ref.h"
+#include "layer/blend.h"
 #include "layer/layer_edit.h"
 #include "layer/layer_ops.h"
 
@@ -248,6 +249,37 @@ TEST_F(LayerOpsTest, TrimCutsEachSelectedEdgeToTheVisiblePixels) {
         if (o) EXPECT_EQ(LayerOf(a)->width, 9);
         LayerRelease(a);
         if (o) LayerRelease(o);
+      }
+}
+
+// The rule's row kernel over every mask byte, at row lengths that leave 0 to 3 pixels after the
+// groups of four, against the formula on each byte: B - floor((B - A) * w / 256), B where w < 2.
+TEST_F(LayerOpsTest, RuleRowMatchesTheFormulaForEveryMaskByteAndRowTail) {
+  const i32 n = 259;
+  std::vector<u8> a(n * 4), b(n * 4), m(n * 4);
+  for (i32 i = 0; i < n; i++)
+    for (i32 k = 0; k < 4; k++) {
+      a[i * 4 + k] = static_cast<u8>(i % 3 == 0 ? 0 : (i * 37 + k * 11) & 255);
+      b[i * 4 + k] = static_cast<u8>(i % 5 == 0 ? 255 : (i * 53 + k * 7 + 3) & 255);
+      m[i * 4 + k] = static_cast<u8>(k == 0 ? i & 255 : 255 - (i & 255));  // only byte 0 counts
+    }
+  for (i32 p : {2, 3, 106, 128, 255})
+    for (i32 soft : {0, 1, 64, 255, 256})
+      for (i32 len : {n, n - 1, n - 2, n - 3, 3, 1}) {
+        SCOPED_TRACE(testing::Message() << "p " << p << " soft " << soft << " pixels " << len);
+        BlendBuildMaskWeights(p, soft, 256);
+        std::vector<u8> got(n * 4, 0xEE);
+        LayerRuleRow(got.data(), a.data(), b.data(), m.data(), len);
+        int shown = 0;
+        for (i32 i = 0; i < n; i++) {
+          const i32 w = g_MaskWeights[m[i * 4]];
+          for (i32 k = 0; k < 4; k++) {
+            const u8 B = b[i * 4 + k], A = a[i * 4 + k];
+            const int want = i >= len ? 0xEE : w < 2 ? B : B - ref::FloorDiv((B - A) * w, 256);
+            if (got[i * 4 + k] != want && shown++ < 4)
+              ADD_FAILURE() << "pixel " << i << " byte " << k << ": " << int(got[i * 4 + k]) << " != " << want;
+          }
+        }
       }
 }
 
