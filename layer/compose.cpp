@@ -175,9 +175,9 @@ static i32 BlendChild(LayerRecord* r, ObjNode* cn, const LayerRecord* c) {
   const bool masked = mask && c->mask_progress < 256;
   // A mask that is the target itself reads rows other blends write: it runs alone, after them.
   const bool alone = masked && mask == r;
+  const i64 weights = (i64{BlendClampWeight(c->mask_progress)} << 20) |
+                      (i64{BlendClampWeight(c->mask_softness)} << 10) | BlendClampWeight(c->opacity);
   if (masked) {
-    const i64 weights = (i64{BlendClampWeight(c->mask_progress)} << 20) |
-                        (i64{BlendClampWeight(c->mask_softness)} << 10) | BlendClampWeight(c->opacity);
     if (alone || (s_BatchWeights >= 0 && s_BatchWeights != weights)) RunBatch();  // one weight table per batch
     if (mask->width != c->width || mask->height != c->height) {
       RunBatch();  // what is gathered is drawn, as before the error
@@ -185,7 +185,6 @@ static i32 BlendChild(LayerRecord* r, ObjNode* cn, const LayerRecord* c) {
       return -1;
     }
     BlendBuildMaskWeights(c->mask_progress, c->mask_softness, c->opacity);
-    s_BatchWeights = weights;
     job.code = c->has_alpha ? WORKER_JOB_BLEND_MASK_ALPHA : WORKER_JOB_BLEND_MASK;
     job.mask = mask;
     job.mask_pixels = mask->pixels;
@@ -210,7 +209,8 @@ static i32 BlendChild(LayerRecord* r, ObjNode* cn, const LayerRecord* c) {
     if (WorkerJobFn body = WorkerJobBody(job.code)) body(&job);
     s_BatchWeights = -1;
   } else {
-    Gather(job, g_BlitRect.height);
+    Gather(job, g_BlitRect.height);  // which runs a full batch first
+    if (masked) s_BatchWeights = weights;
   }
   return 0;
 }

@@ -290,6 +290,32 @@ TEST_F(ComposeTest, ChunkedBatchesMatchOnePassOfEachBlend) {
   }
 }
 
+// A batch that fills up runs at once; the mask blend that filled it keeps its weights in the next.
+TEST_F(ComposeTest, AFullBatchKeepsTheMaskWeightsOfWhatFollows) {
+  ObjNode* m = TestPicture("W0/mask", 8, 8, 0, 0, -1);
+  LayerOf(m)->visible = 0;
+  TestFillNoise(LayerOf(m), 3);
+  for (i32 i = 0; i < 260; i++) {
+    std::string path = "W0/p" + std::to_string(i);
+    const bool masked = i >= 256 && i <= 258;  // 256 fills the batch, 257 has other weights
+    LayerRecord* r = LayerOf(TestPicture(path.c_str(), 8, 8, masked ? 8 * (i - 250) : i % 7, masked ? 30 : i % 5, i));
+    TestFillNoise(r, 50 + i);
+    r->has_alpha = i & 1;
+    if (masked) {
+      std::strcpy(r->mask_name, "W0/mask");
+      r->mask_progress = static_cast<i16>(60 + 50 * (i - 256));
+      r->mask_softness = 256;  // a hard edge: the kernels read g_MaskWeights
+    }
+  }
+  for (i32 n : {1, 3}) {
+    UseWorkers(n);
+    TestMarkAllWhole(RootNode());
+    ASSERT_EQ(LayerComposeWindow(g_WindowObjects[0]), 0);
+    LayerResetUpdateRects(g_LayerRoot);
+    EXPECT_EQ(TestFirstDifference(TestPictureOf(Root()), TestModelCompose(RootNode()), Root()->width), "") << n;
+  }
+}
+
 TEST_F(ComposeTest, FoldersNestedFourDeepReachTheWindow) {
   // Each folder sits 2 pixels right and 1 down in its parent; the picture at the bottom is
   // opaque red, and every folder's empty area is transparent black drawn as opaque black.
