@@ -90,8 +90,8 @@ bool WorkerPoolRunning();
 // The thread function of worker job->index.
 void LayerWorkerMain(void* job);
 // While on, idle workers watch for their next job instead of going to sleep: a composition
-// posts one blend after another, and a sleeping worker takes long to wake (far longer than a
-// blend's share on a virtual machine). The compositor turns it on for the length of a
+// posts one batch after another (one per folder, and one for each change of mask weights), and
+// a sleeping worker takes long to wake (far longer than a batch's share on a virtual machine). The compositor turns it on for the length of a
 // composition; off, workers sleep as soon as they are idle.
 void WorkerLinger(bool on);
 
