@@ -224,26 +224,8 @@ void WorkerPostRowsSized(const WorkerJob& job, i32 first, i32 end, i64 pixels) {
   PostTo(n, job, first, end);
 }
 
-void WorkerPostRowsJoined(const WorkerJob& job, i32 first, i32 end) {
-  i32 n = WorkerCount();
-  if (n > 1 && JobPixels(job, first, end) < g_WorkerInlinePixels) n = 1;
-  if (s_PoolCount == 0 || n == 1) {
-    PostTo(n, job, first, end);
-    return;
-  }
-  for (i32 i = 1; i < n; i++) {
-    g_WorkerJobs[i] = job;
-    Share(&g_WorkerJobs[i], i, n, first, end);
-    PlatEventSet(s_Start[i]);
-  }
-  // Worker 0 is not started: its record is the poster's alone until the next post.
-  g_WorkerJobs[0] = job;
-  Share(&g_WorkerJobs[0], 0, n, first, end);
-  if (WorkerJobFn body = WorkerJobBody(job.code)) body(&g_WorkerJobs[0]);
-  WatchBriefly watch;
-  for (i32 i = 1; i < n; i++) WaitWatching(s_Ack[i], watch);
-  for (i32 i = 1; i < n; i++) WaitWatching(s_Done[i], watch);
-}
+// Every post has the poster run share 0 now (see PostTo).
+void WorkerPostRowsJoined(const WorkerJob& job, i32 first, i32 end) { WorkerPostRows(job, first, end); }
 
 void WorkerInflatePair(ImageInflatePart parts[2]) {
   WorkerJob job{};
