@@ -1,14 +1,18 @@
 // Composition of the layer tree (see compose.h). Blends into one target gather in a batch that
-// the workers run in one go, each on its own band of the target's rows with every blend of the
-// batch in order, so the band stays in its cache and there is one wake-up per batch instead of
-// one per layer. A masked blend, a folder's own composition and the end of a target run what is
-// gathered first. The poster waits for every worker after each post, so g_BlitRect,
-// g_MaskWeights and the records are only read while a post runs and only written between posts.
+// the workers run in one go: they take chunks of the target's rows in turn and run every blend
+// of the batch in order over a chunk, so the chunk stays in the cache while its layers are
+// blended in, a worker that is held up takes fewer chunks, and there is one wake-up per batch
+// instead of one per layer. Mask blends join the batch while they share its mask weights; one
+// with other weights, one whose mask is the target itself, a folder's own composition and the
+// end of a target run what is gathered first. The poster waits for every worker after each
+// post, so g_BlitRect, g_MaskWeights and the records are only read while a post runs and only
+// written between posts.
 #include "layer/compose.h"
 
 #include <cassert>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -88,11 +92,18 @@ static i32 FindMask(const LayerRecord* c, ObjNode** node_out, const LayerRecord*
 }
 
 // The blends gathered for one target (COMPOSE_BATCH_MAX at most: a full batch runs at once).
+// Mask blends join a batch as long as they share its mask weights (g_MaskWeights is one table).
 enum { COMPOSE_BATCH_MAX = 256 };
 static WorkerJob s_Batch[COMPOSE_BATCH_MAX];
 static i32 s_BatchCount = 0;
 static i32 s_BatchTop = 0, s_BatchEnd = 0;  // target rows the batch covers
 static i64 s_BatchPixels = 0;
+static i64 s_BatchWeights = -1;  // the mask weights' progress, softness and opacity; -1: none yet
+static std::atomic<i32> s_BatchChunkNext{0};
+
+// Rows per chunk of a batch: about this many bytes of the target, so that a chunk and the rows
+// of the layers blended into it stay in the worker's cache while every blend runs over it.
+i64 g_ComposeChunkBytes = COMPOSE_CHUNK_BYTES;
 
 static void RunBatch() {
   if (s_BatchCount == 0) return;
@@ -100,9 +111,14 @@ static void RunBatch() {
   job.code = WORKER_JOB_BLEND_BATCH;
   job.batch = s_Batch;
   job.batch_count = s_BatchCount;
+  job.chunk_rows =
+      static_cast<i32>(std::clamp<i64>(g_ComposeChunkBytes / (i64{s_Batch[0].target->width} * 4 + 1), 1, 1 << 30));
+  job.chunk_next = &s_BatchChunkNext;
+  s_BatchChunkNext.store(0, std::memory_order_relaxed);  // no worker runs: the last post is done
   WorkerPostRowsSized(job, s_BatchTop, s_BatchEnd, s_BatchPixels);
   s_BatchCount = 0;
   s_BatchPixels = 0;
+  s_BatchWeights = -1;
 }
 
 static void Gather(const WorkerJob& job, i32 rows) {
@@ -118,16 +134,29 @@ static void Gather(const WorkerJob& job, i32 rows) {
   s_BatchCount++;
 }
 
-void LayerJobBlendBatch(WorkerJob* band) {
+// Every blend of the batch, in batch order, on target rows [first, end).
+static void BlendBatchRows(const WorkerJob* band, i64 first_row, i64 end_row) {
   for (i32 k = 0; k < band->batch_count; k++) {
     WorkerJob j = band->batch[k];
-    // This band's rows of the blend's rectangle.
-    const i32 first = std::max(0, band->row_first - j.dst_y), end = std::min(j.row_end, band->row_end - j.dst_y);
+    // These rows of the blend's rectangle.
+    const i64 first = std::max<i64>(0, first_row - j.dst_y), end = std::min<i64>(j.row_end, end_row - j.dst_y);
     if (first >= end) continue;
     j.index = band->index;
-    j.row_first = first;
-    j.row_end = end;
+    j.row_first = static_cast<i32>(first);
+    j.row_end = static_cast<i32>(end);
     if (WorkerJobFn body = WorkerJobBody(j.code)) body(&j);
+  }
+}
+
+// Each row is blended on its own, so the rows may be taken in any grouping and any order among
+// workers: the chunks give the same pixels as one pass of each blend over all rows.
+void LayerJobBlendBatch(WorkerJob* band) {
+  if (band->chunk_rows <= 0 || !band->chunk_next) return BlendBatchRows(band, band->row_first, band->row_end);
+  for (;;) {
+    const i64 chunk = band->chunk_next->fetch_add(1, std::memory_order_relaxed);
+    const i64 first = band->row_first + chunk * band->chunk_rows;
+    if (first >= band->row_end) return;
+    BlendBatchRows(band, first, std::min<i64>(first + band->chunk_rows, band->row_end));
   }
 }
 
@@ -144,9 +173,14 @@ static i32 BlendChild(LayerRecord* r, ObjNode* cn, const LayerRecord* c) {
   if (!LayerHasPixels(c)) return 0;
   WorkerJob job{};
   const bool masked = mask && c->mask_progress < 256;
+  // A mask that is the target itself reads rows other blends write: it runs alone, after them.
+  const bool alone = masked && mask == r;
+  const i64 weights = (i64{BlendClampWeight(c->mask_progress)} << 20) |
+                      (i64{BlendClampWeight(c->mask_softness)} << 10) | BlendClampWeight(c->opacity);
   if (masked) {
-    RunBatch();  // the mask weights are the blend's own
+    if (alone || (s_BatchWeights >= 0 && s_BatchWeights != weights)) RunBatch();  // one weight table per batch
     if (mask->width != c->width || mask->height != c->height) {
+      RunBatch();  // what is gathered is drawn, as before the error
       ErrRaiseF(ERR_LAYER_MASK_SIZE, 1, cn->name, c->width, c->height, mask_node->name, mask->width, mask->height);
       return -1;
     }
@@ -167,8 +201,17 @@ static i32 BlendChild(LayerRecord* r, ObjNode* cn, const LayerRecord* c) {
   job.span_right = static_cast<i32>(std::min<i64>(x + c->width - 1, i64{r->width} - 1));
   job.target = r;
   job.child = c;
-  if (masked) WorkerPostRows(job, 0, g_BlitRect.height);
-  else Gather(job, g_BlitRect.height);
+  if (alone) {
+    // Its rows read rows of the target that its own other rows write: split over workers they
+    // would race, so the poster runs them all, top to bottom, as a single worker does.
+    job.row_first = 0;
+    job.row_end = g_BlitRect.height;
+    if (WorkerJobFn body = WorkerJobBody(job.code)) body(&job);
+    s_BatchWeights = -1;
+  } else {
+    Gather(job, g_BlitRect.height);  // which runs a full batch first
+    if (masked) s_BatchWeights = weights;
+  }
   return 0;
 }
 

@@ -10,6 +10,11 @@ struct ObjNode;
 struct WindowObject;
 struct WorkerJob;
 
+// A batch of blends is shared in chunks of about this many bytes of target rows. Tests lower it
+// to make every batch reach the workers in many chunks.
+enum { COMPOSE_CHUNK_BYTES = 96 * 1024 };
+extern i64 g_ComposeChunkBytes;
+
 // g_QuitRequested, or -1 when composition failed (the frame loop then stops).
 i32 LayerComposeWindow(WindowObject* w);
 // Rebuilds the dirty part of a folder layer's picture. 0, or -1 after a fatal error.

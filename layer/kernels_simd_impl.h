@@ -129,7 +129,9 @@ static inline bool StartsLine(const u8* p) {
   return (reinterpret_cast<uintptr_t>(p) & 63) < V::kBytes;
 }
 
-template <class V, class Op>
+// kAllInputs false: only b is prefetched, for an operation that reads a and d only where b asks
+// for them (the rule mask: a page ahead, the source and destination may not be wanted at all).
+template <class V, class Op, bool kAllInputs = true>
 static ZP_SIMD_FLATTEN void Run3(u8* d, const u8* a, const u8* b, i32 len, Op op) {
   if (len < V::kBytes) {
     if (len > 0) Short3<V>(d, a, b, len, op);
@@ -147,9 +149,9 @@ static ZP_SIMD_FLATTEN void Run3(u8* d, const u8* a, const u8* b, i32 len, Op op
   }
   for (; i + 2 * V::kBytes <= len; i += V::kBytes) {
     if (StartsLine<V>(b + i)) {
-      __builtin_prefetch(a + i + kPrefetchAhead, 0, 2);
+      if constexpr (kAllInputs) __builtin_prefetch(a + i + kPrefetchAhead, 0, 2);
       __builtin_prefetch(b + i + kPrefetchAhead, 0, 2);
-      __builtin_prefetch(d + i + kPrefetchAhead, 1, 2);
+      if constexpr (kAllInputs) __builtin_prefetch(d + i + kPrefetchAhead, 1, 2);
     }
     op(d + i, a + i, b + i);
   }
@@ -325,6 +327,7 @@ static void KernelZero(u8* dst, i32 bytes) {
   if (bytes > 0) std::memset(dst, 0, static_cast<size_t>(bytes));
 }
 
+static const size_t kStringCopyBytes = 2048;
 // Long copies that do not overlap: aligned stores, four vectors a step; the rest by memmove.
 template <class V>
 static void KernelCopy(u8* dst, const u8* src, i32 bytes) {
@@ -333,6 +336,12 @@ static void KernelCopy(u8* dst, const u8* src, i32 bytes) {
   uintptr_t d = reinterpret_cast<uintptr_t>(dst), s = reinterpret_cast<uintptr_t>(src);
   if (n < 8 * V::kBytes || (d < s + n && s < d + n)) {
     std::memmove(dst, src, n);
+    return;
+  }
+  // Rows of a frame: the C library copies them with the processor's string copy, which can
+  // store whole lines without fetching them first (the loop below fetches every line it writes).
+  if (n >= kStringCopyBytes) {
+    std::memcpy(dst, src, n);
     return;
   }
   size_t i = (V::kBytes - (d & (V::kBytes - 1))) & (V::kBytes - 1);
@@ -641,8 +650,9 @@ static void KernelMask(u8* dst, const u8* src, const u8* mask, i32 progress, i32
   i32 pairs = (pixels - h) >> 1;
   int c = (f >> 1) * p - 128 * f + p, skip_below, copy_from;
   BlendMaskSoftBounds(f >> 1, c, &skip_below, &copy_from);
-  Run3<V>(dst + 4 * h, src + 4 * h, mask + 4 * h, pairs * 8,
-          OpMaskSoft<V>{V::Set16(f >> 1), V::Set16(c), V::Set32(skip_below), V::Set32(copy_from - 1)});
+  Run3<V, OpMaskSoft<V>, false>(
+      dst + 4 * h, src + 4 * h, mask + 4 * h, pairs * 8,
+      OpMaskSoft<V>{V::Set16(f >> 1), V::Set16(c), V::Set32(skip_below), V::Set32(copy_from - 1)});
   if ((pixels - h) & 1) {
     i32 o = 4 * (pixels - 1);
     MaskTablePixel(dst + o, src + o, mask + o);

@@ -116,6 +116,7 @@ i32 SysWorkerPoolStart() {
   for (i32 i = 0; i < n; i++) {
     g_WorkerJobs[i] = WorkerJob{};
     g_WorkerJobs[i].index = i;
+    if (i == 0) continue;  // worker 0 is the posting thread
     // No ideal-processor hint here: the only way to give one on this platform is a hard
     // affinity, which would pin a worker to a processor another program keeps busy.
     s_Threads[i] = PlatThreadStart(LayerWorkerMain, &g_WorkerJobs[i]);
@@ -136,7 +137,7 @@ void SysWorkerPoolStop() {
   s_PoolStop = true;
   for (i32 i = 0; i < s_PoolCount; i++) PlatEventSet(s_Start[i]);
   for (i32 i = 0; i < s_PoolCount; i++) {
-    PlatThreadJoin(s_Threads[i]);
+    if (s_Threads[i]) PlatThreadJoin(s_Threads[i]);
     s_Threads[i] = nullptr;
   }
   DestroyEvents();
@@ -161,19 +162,26 @@ void LayerWorkerMain(void* arg) {
   PlatEventSet(s_Done[i]);
 }
 
+// Worker i's rows of n; a job shared in chunks gives every worker the whole range.
 static void Share(WorkerJob* j, i32 i, i32 n, i32 first, i32 end) {
   i64 h = i64{end} - first;
   j->index = i;
+  if (j->chunk_rows > 0 && j->chunk_next) {
+    j->row_first = first;
+    j->row_end = end;
+    return;
+  }
   j->row_first = static_cast<i32>(first + i * h / n);
   j->row_end = static_cast<i32>(first + (i + 1) * h / n);
 }
 
-// Posts job to workers 0 .. n - 1 (n at most the pool's size) and waits for all of them. One
-// worker, a small job or no pool: the poster runs every share itself, in the same records, so
-// the rows and their results are the same as the workers' would be.
+// Posts job to workers 0 .. n - 1 (n at most the pool's size) and waits for all of them. The
+// poster is worker 0: it starts workers 1 .. n - 1, runs share 0 in record 0 itself, then waits
+// for the others. One worker, a small job or no pool: the poster runs every share itself, in
+// the same records, so the rows and their results are the same as the workers' would be.
 static void PostTo(i32 n, const WorkerJob& job, i32 first, i32 end) {
+  WorkerJobFn body = WorkerJobBody(job.code);
   if (s_PoolCount == 0 || n == 1) {
-    WorkerJobFn body = WorkerJobBody(job.code);
     for (i32 i = 0; i < n; i++) {
       g_WorkerJobs[i] = job;
       Share(&g_WorkerJobs[i], i, n, first, end);
@@ -183,16 +191,19 @@ static void PostTo(i32 n, const WorkerJob& job, i32 first, i32 end) {
   }
   // Every worker is started before any acknowledgement is awaited: each has its own record and
   // events, and a worker asleep since the last frame takes a while to wake, so the wake-ups
-  // overlap instead of queueing one behind another.
-  for (i32 i = 0; i < n; i++) {
+  // overlap instead of queueing one behind another, and behind the poster's own share.
+  for (i32 i = 1; i < n; i++) {
     g_WorkerJobs[i] = job;
     Share(&g_WorkerJobs[i], i, n, first, end);
     PlatEventSet(s_Start[i]);
   }
-  // The poster has nothing else to do meanwhile: it watches for a while rather than sleeps.
+  g_WorkerJobs[0] = job;
+  Share(&g_WorkerJobs[0], 0, n, first, end);
+  if (body) body(&g_WorkerJobs[0]);
+  // The others finish about when the poster does: it watches for a while rather than sleeps.
   WatchBriefly watch;
-  for (i32 i = 0; i < n; i++) WaitWatching(s_Ack[i], watch);
-  for (i32 i = 0; i < n; i++) WaitWatching(s_Done[i], watch);
+  for (i32 i = 1; i < n; i++) WaitWatching(s_Ack[i], watch);
+  for (i32 i = 1; i < n; i++) WaitWatching(s_Done[i], watch);
 }
 
 // Pixels a row job produces: the blend width, or the scaled destination's width.
@@ -213,26 +224,8 @@ void WorkerPostRowsSized(const WorkerJob& job, i32 first, i32 end, i64 pixels) {
   PostTo(n, job, first, end);
 }
 
-void WorkerPostRowsJoined(const WorkerJob& job, i32 first, i32 end) {
-  i32 n = WorkerCount();
-  if (n > 1 && JobPixels(job, first, end) < g_WorkerInlinePixels) n = 1;
-  if (s_PoolCount == 0 || n == 1) {
-    PostTo(n, job, first, end);
-    return;
-  }
-  for (i32 i = 1; i < n; i++) {
-    g_WorkerJobs[i] = job;
-    Share(&g_WorkerJobs[i], i, n, first, end);
-    PlatEventSet(s_Start[i]);
-  }
-  // Worker 0 is not started: its record is the poster's alone until the next post.
-  g_WorkerJobs[0] = job;
-  Share(&g_WorkerJobs[0], 0, n, first, end);
-  if (WorkerJobFn body = WorkerJobBody(job.code)) body(&g_WorkerJobs[0]);
-  WatchBriefly watch;
-  for (i32 i = 1; i < n; i++) WaitWatching(s_Ack[i], watch);
-  for (i32 i = 1; i < n; i++) WaitWatching(s_Done[i], watch);
-}
+// Every post has the poster run share 0 now (see PostTo).
+void WorkerPostRowsJoined(const WorkerJob& job, i32 first, i32 end) { WorkerPostRows(job, first, end); }
 
 void WorkerInflatePair(ImageInflatePart parts[2]) {
   WorkerJob job{};
@@ -247,5 +240,6 @@ void WorkerReset() {
   for (WorkerJob& j : g_WorkerJobs) j = WorkerJob{};
   g_WorkerBusy = 0;
   g_WorkerInlinePixels = WORKER_INLINE_PIXELS;
+  g_ComposeChunkBytes = COMPOSE_CHUNK_BYTES;
   s_Linger = false;
 }

@@ -1,5 +1,7 @@
-// The drawing workers: a pool of one to four threads that run row jobs by job code (frame
-// scaling, resizing, blends, picture inflation). Only the thread that runs the frame posts, and
+// The drawing workers: a pool of one to four workers that run row jobs by job code (frame
+// scaling, resizing, blends, picture inflation). The posting thread is worker 0 itself: it runs
+// share 0 while threads run shares 1 and up, so n workers keep n processors busy and none waits
+// idle beside them (a pool of one has no thread). Only the thread that runs the frame posts, and
 // it waits for every worker before it posts again or touches what the job reads, so a job
 // record is written only while its worker waits for its start event. Workers end only when the
 // pool is stopped; a quit request alone never leaves a later post waiting for a worker that is
@@ -55,6 +57,11 @@ struct WorkerJob {
   // rectangle), and this worker's share as rows of the target.
   const WorkerJob* batch;
   i32 batch_count;
+  // A batch shared in chunks (chunk_rows > 0): every worker gets the batch's whole row range and
+  // takes chunks of chunk_rows rows by *chunk_next (the chunk index, counted up from 0) until
+  // none is left, so a worker that starts late or is held up takes fewer.
+  std::atomic<i32>* chunk_next;
+  i32 chunk_rows;
 };
 
 typedef void (*WorkerJobFn)(WorkerJob* job);
@@ -71,7 +78,7 @@ extern i64 g_WorkerInlinePixels;
 // Set by a worker while it waits for work.
 extern std::atomic<u32> g_WorkerBusy;
 
-// Starts g_WorkerCount workers with their start, acknowledge and done events. 0, or -1 after the
+// Starts g_WorkerCount workers: events for each, a thread for each but worker 0 (the poster). 0, or -1 after the
 // message box (start-up stops); workers already running are stopped by SysWorkerPoolStop.
 i32 SysWorkerPoolStart();
 // Sets the quit flag, wakes and waits for every worker, frees the events. Safe when not started.
@@ -83,8 +90,8 @@ bool WorkerPoolRunning();
 // The thread function of worker job->index.
 void LayerWorkerMain(void* job);
 // While on, idle workers watch for their next job instead of going to sleep: a composition
-// posts one blend after another, and a sleeping worker takes long to wake (far longer than a
-// blend's share on a virtual machine). The compositor turns it on for the length of a
+// posts one batch after another (one per folder, and one for each change of mask weights), and
+// a sleeping worker takes long to wake (far longer than a batch's share on a virtual machine). The compositor turns it on for the length of a
 // composition; off, workers sleep as soon as they are idle.
 void WorkerLinger(bool on);
 
@@ -94,8 +101,8 @@ void WorkerLinger(bool on);
 void WorkerPostRows(const WorkerJob& job, i32 first, i32 end);
 // The same for a job whose size is given as its pixel count (a batch's rows do not tell it).
 void WorkerPostRowsSized(const WorkerJob& job, i32 first, i32 end, i64 pixels);
-// WorkerPostRows for a long job: the same shares, but the poster runs share 0 itself (in worker
-// 0's record) while workers 1 .. n - 1 run theirs, instead of waiting idle beside n busy workers.
+// WorkerPostRows for a long job: the same shares, the poster running share 0 itself (in worker
+// 0's record) while workers 1 .. n - 1 run theirs; every post does so now.
 void WorkerPostRowsJoined(const WorkerJob& job, i32 first, i32 end);
 // The body that runs a job code (null for an unknown code, which does nothing).
 WorkerJobFn WorkerJobBody(i32 code);

@@ -250,6 +250,72 @@ TEST_F(ComposeTest, OneToFourWorkersGiveBitIdenticalPictures) {
   EXPECT_EQ(TestFirstDifference(pictures[0], TestModelCompose(RootNode()), Root()->width), "");
 }
 
+// The workers take a batch's rows in chunks in any order: every grouping gives what one pass of
+// each blend over all rows gives, also with mask blends in the batch (two sharing their weights,
+// others not) and with a mask that is the target itself (drawn after what lies below it).
+TEST_F(ComposeTest, ChunkedBatchesMatchOnePassOfEachBlend) {
+  TestBuildRichScene();
+  for (const char* path : {"W0/q1", "W0/q3"}) {
+    LayerRecord* q = LayerOf(TestPicture(path, 17, 9, path[4] == '1' ? 2 : 20, path[4] == '1' ? 3 : 25, 100));
+    TestFillNoise(q, path[4]);
+    std::strcpy(q->mask_name, "W0/mask");
+    q->mask_progress = 77;
+    q->mask_softness = 40;
+  }
+  TestFillNoise(LayerOf(TestPicture("W0/q2", 30, 30, 8, 8, 101)), 5);
+  // Reads rows of its folder five rows above the ones it writes; a later child covers it.
+  LayerRecord* self = LayerOf(TestPicture("W0/f/self", 50, 40, 0, 5, 40));
+  TestFillNoise(self, 7);
+  std::strcpy(self->mask_name, "W0/f/");
+  self->mask_progress = 140;
+  self->mask_softness = 60;
+  TestFillNoise(LayerOf(TestPicture("W0/f/over", 20, 30, 10, 2, 300)), 8);
+
+  auto compose = [&](i32 workers, i64 chunk_bytes) {
+    UseWorkers(workers);
+    g_ComposeChunkBytes = chunk_bytes;
+    TestMarkAllWhole(RootNode());
+    EXPECT_EQ(LayerComposeWindow(g_WindowObjects[0]), 0);
+    LayerResetUpdateRects(g_LayerRoot);
+    return std::make_pair(TestPictureOf(Root()), TestPictureOf(LayerOf(ObjFindPath("W0/f", g_LayerRoot))));
+  };
+  const auto want = compose(1, i64{1} << 40);
+  for (i64 chunk_bytes : {i64{1}, i64{50 * 4 * 3}, i64{96 * 1024}}) {
+    for (i32 n : {1, 2, 3, 4}) {
+      SCOPED_TRACE(testing::Message() << n << " workers, chunks of " << chunk_bytes << " bytes");
+      const auto got = compose(n, chunk_bytes);
+      EXPECT_EQ(TestFirstDifference(got.second, want.second, 50), "");
+      EXPECT_EQ(TestFirstDifference(got.first, want.first, Root()->width), "");
+    }
+  }
+}
+
+// A batch that fills up runs at once; the mask blend that filled it keeps its weights in the next.
+TEST_F(ComposeTest, AFullBatchKeepsTheMaskWeightsOfWhatFollows) {
+  ObjNode* m = TestPicture("W0/mask", 8, 8, 0, 0, -1);
+  LayerOf(m)->visible = 0;
+  TestFillNoise(LayerOf(m), 3);
+  for (i32 i = 0; i < 260; i++) {
+    std::string path = "W0/p" + std::to_string(i);
+    const bool masked = i >= 256 && i <= 258;  // 256 fills the batch, 257 has other weights
+    LayerRecord* r = LayerOf(TestPicture(path.c_str(), 8, 8, masked ? 8 * (i - 250) : i % 7, masked ? 30 : i % 5, i));
+    TestFillNoise(r, 50 + i);
+    r->has_alpha = i & 1;
+    if (masked) {
+      std::strcpy(r->mask_name, "W0/mask");
+      r->mask_progress = static_cast<i16>(60 + 50 * (i - 256));
+      r->mask_softness = 256;  // a hard edge: the kernels read g_MaskWeights
+    }
+  }
+  for (i32 n : {1, 3}) {
+    UseWorkers(n);
+    TestMarkAllWhole(RootNode());
+    ASSERT_EQ(LayerComposeWindow(g_WindowObjects[0]), 0);
+    LayerResetUpdateRects(g_LayerRoot);
+    EXPECT_EQ(TestFirstDifference(TestPictureOf(Root()), TestModelCompose(RootNode()), Root()->width), "") << n;
+  }
+}
+
 TEST_F(ComposeTest, FoldersNestedFourDeepReachTheWindow) {
   // Each folder sits 2 pixels right and 1 down in its parent; the picture at the bottom is
   // opaque red, and every folder's empty area is transparent black drawn as opaque black.
