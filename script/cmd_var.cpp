@@ -11,6 +11,7 @@
 #include "script/cmd.h"
 #include "script/cmd_var.h"
 #include "script/expr.h"
+#include "script/line_plan.h"
 #include "script/script.h"
 #include "script/task.h"
 #include "script/var.h"
@@ -122,8 +123,25 @@ static i64 SysOpValue(u8 op, i64 cur, i64 v) {
   return r;
 }
 
+// An integer assignment planned when the script was bound: true when it ran, false when the
+// general path must run it (the target or the value is not what the plan needs now).
+static bool AssignPlanned(const LinePlan& p) {
+  VarRecord* v = g_VarTable && p.target < g_VarCount ? g_VarTable[p.target] : nullptr;
+  i64 value = 0;
+  if (!v || v->type != VAR_TYPE_INT || !PlanShortValue(p.value, &value)) return false;
+  // As the integer operator entries do: an element outside the storage or a zero divisor keeps
+  // the variable as it was.
+  i64 r = 0;
+  if (v->ints && v->count >= 1 && IntApplyOp(p.assign_op, v->ints[0], value, &r)) v->ints[0] = r;
+  return true;
+}
+
 i32 CmdVarAssign() {
   const TaskContext* t = g_CurrentTask;
+  const u32 line = g_CurrentLine;
+  if (t && t->plans && line < t->line_count && t->plans[line].kind == LINE_PLAN_ASSIGN_INT &&
+      AssignPlanned(t->plans[line]))
+    return 0;
   if (!t || !t->arg_counts || !t->arg_records || g_CurrentLine >= t->line_count) return -1;
   if (t->arg_counts[g_CurrentLine] < 2) return ExprFailCode();
   const ArgRecord* target = &t->arg_records[g_CurrentLine][0];

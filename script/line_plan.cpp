@@ -1,0 +1,69 @@
+// Line plans (see line_plan.h): each line of a bound file is looked at once. A line whose records
+// are short, out of the expression area, or whose value types would select another entry keeps
+// the general plan, so its error still comes when it runs.
+#include "script/line_plan.h"
+
+#include <cstring>
+
+#include "script/script.h"
+
+// The byte code of a record inside the expression area, or null.
+static const u8* PlanCode(const ScriptFileRecord* rec, const ArgRecord* r) {
+  if (!rec->expr_area || static_cast<u64>(r->offset) + r->size > rec->expr_size) return nullptr;
+  return rec->expr_area + r->offset;
+}
+
+// Value types whose numeric entry is the plain integer evaluation: only these give a short form's
+// value unchanged (a float entry would round a large integer through a double).
+static bool PlainIntEntry(u8 value_type) {
+  return value_type < EXPR_VALUE_TYPES && g_ExprNumEntry[value_type].as_int == ExprEvalInt;
+}
+
+// The short form of record r when its value type evaluates it as a plain integer.
+static ExprShortForm PlanValue(const ScriptFileRecord* rec, const ArgRecord* r) {
+  const u8* code = PlanCode(rec, r);
+  if (!code || !PlainIntEntry(r->value_type)) return ExprShortForm{};
+  return ExprDecodeShortInt(code, r->size);
+}
+
+static LinePlan PlanAssign(const ScriptFileRecord* rec, const ArgRecord* r, u8 count) {
+  LinePlan p{};
+  if (count < 2 || r[0].op >= VAR_ASSIGN_OP_COUNT) return p;
+  // The target is evaluated only to learn what it names: any value type with an entry does.
+  const ArgRecord& target = r[0];
+  const u8* tcode = PlanCode(rec, &target);
+  if (!tcode || target.value_type >= EXPR_VALUE_TYPES) return p;
+  const ExprNumEntry& e = g_ExprNumEntry[target.value_type];
+  if (!e.as_int && !e.as_float) return p;
+  const ExprShortForm t = ExprDecodeShortInt(tcode, target.size);
+  if (t.form != EXPR_SHORT_VAR) return p;
+  p.value = PlanValue(rec, &r[1]);
+  if (p.value.form == EXPR_SHORT_NONE) return LinePlan{};
+  p.kind = LINE_PLAN_ASSIGN_INT;
+  p.assign_op = r[0].op;
+  p.target = t.var;
+  return p;
+}
+
+static LinePlan PlanCondition(const ScriptFileRecord* rec, const ArgRecord* r, u8 count, u8 need, u8 kind) {
+  LinePlan p{};
+  if (count < need) return p;
+  p.value = PlanValue(rec, &r[0]);
+  if (p.value.form == EXPR_SHORT_NONE) return LinePlan{};
+  p.kind = kind;
+  return p;
+}
+
+void ScriptPlanLines(const ScriptFileRecord* rec, LinePlan* plans) {
+  for (u32 line = 0; line < rec->line_count; line++) {
+    const ArgRecord* r = rec->arg_records[line];
+    const u8 count = rec->arg_counts[line];
+    switch (rec->opcodes[line]) {
+      case CMD_VAR_ASSIGN: plans[line] = PlanAssign(rec, r, count); break;
+      case CMD_BLOCK_BEGIN: plans[line] = PlanCondition(rec, r, count, 3, LINE_PLAN_IF); break;
+      case CMD_BLOCK_BRANCH: plans[line] = PlanCondition(rec, r, count, 1, LINE_PLAN_ELSE_IF); break;
+      case CMD_LOOP_START: plans[line] = PlanCondition(rec, r, count, 2, LINE_PLAN_LOOP); break;
+      default: plans[line] = LinePlan{}; break;
+    }
+  }
+}
