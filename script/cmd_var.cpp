@@ -136,12 +136,9 @@ static bool AssignPlanned(const LinePlan& p) {
   return true;
 }
 
-i32 CmdVarAssign() {
+// The assignment through the evaluator, for every line its plan does not cover.
+[[gnu::noinline]] static i32 AssignGeneral() {
   const TaskContext* t = g_CurrentTask;
-  const u32 line = g_CurrentLine;
-  if (t && t->plans && line < t->line_count && t->plans[line].kind == LINE_PLAN_ASSIGN_INT &&
-      AssignPlanned(t->plans[line]))
-    return 0;
   if (!t || !t->arg_counts || !t->arg_records || g_CurrentLine >= t->line_count) return -1;
   if (t->arg_counts[g_CurrentLine] < 2) return ExprFailCode();
   const ArgRecord* target = &t->arg_records[g_CurrentLine][0];
@@ -204,6 +201,15 @@ i32 CmdVarAssign() {
     }
     default: return WrongType();
   }
+}
+
+i32 CmdVarAssign() {
+  const TaskContext* t = g_CurrentTask;
+  const u32 line = g_CurrentLine;
+  if (t && t->plans && line < t->line_count && t->plans[line].kind == LINE_PLAN_ASSIGN_INT &&
+      AssignPlanned(t->plans[line]))
+    return 0;
+  return AssignGeneral();
 }
 
 // ---- Label test ------------------------------------------------------------------------------

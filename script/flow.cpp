@@ -311,7 +311,8 @@ i32 CmdCallReturn() {
 
 // ---- Blocks ----------------------------------------------------------------------------------
 
-i32 CmdBlockBegin() {
+// The block head through the evaluator, for every line its plan does not cover.
+[[gnu::noinline]] static i32 BlockBeginGeneral() {
   TaskContext* t = g_CurrentTask;
   const ArgRecord* r = t ? LineRecords(t, 3) : nullptr;
   if (!r) return t ? BodyFormatError(t->file_no) : -1;
@@ -324,10 +325,32 @@ i32 CmdBlockBegin() {
   b->loop_depth = static_cast<u8>(t->loop_depth);
   b->end_line = r[2].size;
   t->block_depth = static_cast<i8>(bd + 1);
-  i32 c = Condition(t, &r[0], LINE_PLAN_IF);
+  i32 c = EvalCondition(t, &r[0]);
   if (c < 0) return -1;
   if (c == 0) t->next_line = r[1].size ? r[1].size : r[2].size;
   return 0;
+}
+
+i32 CmdBlockBegin() {
+  TaskContext* t = g_CurrentTask;
+  const u32 line = g_CurrentLine;
+  if (t && t->plans && line < t->line_count && t->plans[line].kind == LINE_PLAN_IF) {
+    // What the general path does when the condition cannot fail: its value is taken first, as
+    // nothing the block's set-up changes is read by it.
+    const ArgRecord* r = t->arg_records[line];
+    const i32 bd = t->block_depth;
+    BlockRecord* b = bd + 1 < TASK_DEPTH_MAX ? t->blocks[bd] : nullptr;
+    i64 c = 0;
+    if (b && TargetOk(t, r[1].size) && TargetOk(t, r[2].size) && PlanShortValue(t->plans[line].value, &c)) {
+      b->head_line = line;
+      b->loop_depth = static_cast<u8>(t->loop_depth);
+      b->end_line = r[2].size;
+      t->block_depth = static_cast<i8>(bd + 1);
+      if (c == 0) t->next_line = r[1].size ? r[1].size : r[2].size;
+      return 0;
+    }
+  }
+  return BlockBeginGeneral();
 }
 
 static BlockRecord* Innermost(TaskContext* t) {
