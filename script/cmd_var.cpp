@@ -123,19 +123,6 @@ static i64 SysOpValue(u8 op, i64 cur, i64 v) {
   return r;
 }
 
-// An integer assignment planned when the script was bound: true when it ran, false when the
-// general path must run it (the target or the value is not what the plan needs now).
-static bool AssignPlanned(const LinePlan& p) {
-  VarRecord* v = g_VarTable && p.target < g_VarCount ? g_VarTable[p.target] : nullptr;
-  i64 value = 0;
-  if (!v || v->type != VAR_TYPE_INT || !PlanShortValue(p.value, &value)) return false;
-  // As the integer operator entries do: an element outside the storage or a zero divisor keeps
-  // the variable as it was.
-  i64 r = 0;
-  if (v->ints && v->count >= 1 && IntApplyOp(p.assign_op, v->ints[0], value, &r)) v->ints[0] = r;
-  return true;
-}
-
 // The assignment through the evaluator, for every line its plan does not cover.
 [[gnu::noinline]] static i32 AssignGeneral() {
   const TaskContext* t = g_CurrentTask;
@@ -207,7 +194,7 @@ i32 CmdVarAssign() {
   const TaskContext* t = g_CurrentTask;
   const u32 line = g_CurrentLine;
   if (t && t->plans && line < t->line_count && t->plans[line].kind == LINE_PLAN_ASSIGN_INT &&
-      AssignPlanned(t->plans[line]))
+      PlanRunAssign(t->plans[line]))
     return 0;
   return AssignGeneral();
 }

@@ -334,22 +334,9 @@ i32 CmdCallReturn() {
 i32 CmdBlockBegin() {
   TaskContext* t = g_CurrentTask;
   const u32 line = g_CurrentLine;
-  if (t && t->plans && line < t->line_count && t->plans[line].kind == LINE_PLAN_IF) {
-    // What the general path does when the condition cannot fail: its value is taken first, as
-    // nothing the block's set-up changes is read by it.
-    const ArgRecord* r = t->arg_records[line];
-    const i32 bd = t->block_depth;
-    BlockRecord* b = bd + 1 < TASK_DEPTH_MAX ? t->blocks[bd] : nullptr;
-    i64 c = 0;
-    if (b && TargetOk(t, r[1].size) && TargetOk(t, r[2].size) && PlanShortValue(t->plans[line].value, &c)) {
-      b->head_line = line;
-      b->loop_depth = static_cast<u8>(t->loop_depth);
-      b->end_line = r[2].size;
-      t->block_depth = static_cast<i8>(bd + 1);
-      if (c == 0) t->next_line = r[1].size ? r[1].size : r[2].size;
-      return 0;
-    }
-  }
+  if (t && t->plans && line < t->line_count && t->plans[line].kind == LINE_PLAN_IF &&
+      PlanRunIf(t, line, t->plans[line]))
+    return 0;
   return BlockBeginGeneral();
 }
 

@@ -5,7 +5,9 @@
 
 #include <cstring>
 
+#include "script/cmd.h"
 #include "script/script.h"
+#include "script/task.h"
 
 // The byte code of a record inside the expression area, or null.
 static const u8* PlanCode(const ScriptFileRecord* rec, const ArgRecord* r) {
@@ -58,12 +60,29 @@ void ScriptPlanLines(const ScriptFileRecord* rec, LinePlan* plans) {
   for (u32 line = 0; line < rec->line_count; line++) {
     const ArgRecord* r = rec->arg_records[line];
     const u8 count = rec->arg_counts[line];
+    const TaskLineHandler h = rec->handlers[1][line];
+    LinePlan p{};
     switch (rec->opcodes[line]) {
-      case CMD_VAR_ASSIGN: plans[line] = PlanAssign(rec, r, count); break;
-      case CMD_BLOCK_BEGIN: plans[line] = PlanCondition(rec, r, count, 3, LINE_PLAN_IF); break;
-      case CMD_BLOCK_BRANCH: plans[line] = PlanCondition(rec, r, count, 1, LINE_PLAN_ELSE_IF); break;
-      case CMD_LOOP_START: plans[line] = PlanCondition(rec, r, count, 2, LINE_PLAN_LOOP); break;
-      default: plans[line] = LinePlan{}; break;
+      case CMD_VAR_ASSIGN:
+        if (h == CmdVarAssign) p = PlanAssign(rec, r, count);
+        break;
+      case CMD_BLOCK_BEGIN:
+        if (h == CmdBlockBegin) p = PlanCondition(rec, r, count, 3, LINE_PLAN_IF);
+        break;
+      case CMD_BLOCK_BRANCH:
+        if (h == CmdBlockBranch) p = PlanCondition(rec, r, count, 1, LINE_PLAN_ELSE_IF);
+        break;
+      case CMD_LOOP_START:
+        if (h == CmdLoopStart) p = PlanCondition(rec, r, count, 2, LINE_PLAN_LOOP);
+        break;
+      case CMD_BLOCK_END:
+        if (h == CmdBlockEnd) p.kind = LINE_PLAN_BLOCK_END;
+        break;
+      case CMD_LOOP_END:
+        if (h == CmdLoopEnd) p.kind = LINE_PLAN_LOOP_END;
+        break;
+      default: break;
     }
+    plans[line] = p;
   }
 }

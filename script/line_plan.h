@@ -8,6 +8,8 @@
 #include "common/int_ops.h"
 #include "common/types.h"
 #include "script/expr.h"
+#include "script/script.h"
+#include "script/task.h"
 #include "script/var.h"
 
 struct ScriptFileRecord;
@@ -18,8 +20,17 @@ enum : u8 {
   LINE_PLAN_IF,          // command 45, its condition a short form
   LINE_PLAN_ELSE_IF,     // command 11, its condition a short form
   LINE_PLAN_LOOP,        // command 56, its count a short form
+  LINE_PLAN_BLOCK_END,   // command 49
+  LINE_PLAN_LOOP_END,    // command 59
 };
-enum { CMD_VAR_ASSIGN = 54, CMD_BLOCK_BEGIN = 45, CMD_BLOCK_BRANCH = 11, CMD_LOOP_START = 56 };
+enum {
+  CMD_VAR_ASSIGN = 54,
+  CMD_BLOCK_BEGIN = 45,
+  CMD_BLOCK_BRANCH = 11,
+  CMD_BLOCK_END = 49,
+  CMD_LOOP_START = 56,
+  CMD_LOOP_END = 59
+};
 
 struct LinePlan {
   u8 kind;       // LINE_PLAN_...
@@ -28,7 +39,9 @@ struct LinePlan {
   ExprShortForm value;
 };
 
-// Plans every line of a bound file into plans (line_count entries).
+// Plans every line of a bound file into plans (line_count entries). A line is planned only when
+// it is bound to its command's own handler, as the scheduler runs some plans in that handler's
+// place.
 void ScriptPlanLines(const ScriptFileRecord* rec, LinePlan* plans);
 
 // The element 0 of script variable id when it is a defined integer: true with its value (what
@@ -66,6 +79,75 @@ inline bool PlanShortValue(const ExprShortForm& f, i64* out) {
     case EXPR_OP_GE: *out = a >= b; return true;
     case EXPR_OP_ADD: *out = IntWrapAdd(a, b); return true;
     case EXPR_OP_SUB: *out = IntWrapSub(a, b); return true;
+    default: return false;
+  }
+}
+
+// ---- The planned forms of the commands -------------------------------------------------------
+// Each runs line `line` of thread t (the running line) as its command does and gives true, or
+// gives false, having changed nothing, when the command's handler must run it.
+
+// Command 54: an integer assignment.
+inline bool PlanRunAssign(const LinePlan& p) {
+  VarRecord* v = g_VarTable && p.target < g_VarCount ? g_VarTable[p.target] : nullptr;
+  i64 value = 0;
+  if (!v || v->type != VAR_TYPE_INT || !PlanShortValue(p.value, &value)) return false;
+  // As the integer operator entries do: an element outside the storage or a zero divisor keeps
+  // the variable as it was.
+  i64 r = 0;
+  if (v->ints && v->count >= 1 && IntApplyOp(p.assign_op, v->ints[0], value, &r)) v->ints[0] = r;
+  return true;
+}
+
+// Command 45: a block head whose records and depth are sound and whose condition cannot fail.
+// The condition is taken first, as nothing the block's set-up changes is read by it.
+inline bool PlanRunIf(TaskContext* t, u32 line, const LinePlan& p) {
+  const ArgRecord* r = t->arg_records[line];
+  const i32 bd = t->block_depth;
+  BlockRecord* b = bd >= 0 && bd + 1 < TASK_DEPTH_MAX ? t->blocks[bd] : nullptr;
+  i64 c = 0;
+  if (!b || r[1].size > t->line_count || r[2].size > t->line_count || !PlanShortValue(p.value, &c)) return false;
+  b->head_line = line;
+  b->loop_depth = static_cast<u8>(t->loop_depth);
+  b->end_line = r[2].size;
+  t->block_depth = static_cast<i8>(bd + 1);
+  if (c == 0) t->next_line = r[1].size ? r[1].size : r[2].size;
+  return true;
+}
+
+// Command 49 with a block open.
+inline bool PlanRunBlockEnd(TaskContext* t) {
+  BlockRecord* b = t->block_depth >= 1 ? t->blocks[t->block_depth - 1] : nullptr;
+  if (!b) return false;
+  b->end_line = 0;
+  t->block_depth--;
+  return true;
+}
+
+// Command 59 with a loop open.
+inline bool PlanRunLoopEnd(TaskContext* t) {
+  LoopRecord* lp = t->loop_depth >= 1 ? t->loops[t->loop_depth - 1] : nullptr;
+  if (!lp) return false;
+  if (lp->limit == -1 || lp->counter < lp->limit) {
+    lp->counter++;
+    t->next_line = lp->body_line;
+    t->block_depth = static_cast<i8>(lp->block_depth);
+    return true;
+  }
+  lp->counter = lp->limit = 0;
+  lp->body_line = 0;
+  t->loop_depth--;
+  return true;
+}
+
+// The scheduler's use: runs running line n of t in its handler's place when its plan allows it.
+inline bool PlanRunLine(TaskContext* t, u32 n) {
+  const LinePlan& p = t->plans[n];
+  switch (p.kind) {
+    case LINE_PLAN_ASSIGN_INT: return PlanRunAssign(p);
+    case LINE_PLAN_IF: return PlanRunIf(t, n, p);
+    case LINE_PLAN_BLOCK_END: return PlanRunBlockEnd(t);
+    case LINE_PLAN_LOOP_END: return PlanRunLoopEnd(t);
     default: return false;
   }
 }
