@@ -3,6 +3,7 @@
 // the general plan, so its error still comes when it runs.
 #include "script/line_plan.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "script/cmd.h"
@@ -28,6 +29,52 @@ static ExprShortForm PlanValue(const ScriptFileRecord* rec, const ArgRecord* r) 
   return ExprDecodeShortInt(code, r->size);
 }
 
+// How the plan's short form is worked out when the line runs (see PLAN_EVAL_...).
+static void PlanEval(LinePlan* p) {
+  const ExprShortForm& f = p->value;
+  const i64 b = f.literal;
+  p->lo = p->hi = 0;
+  p->invert = 0;
+  switch (f.form) {
+    case EXPR_SHORT_LITERAL:
+      p->eval = PLAN_EVAL_LITERAL;
+      p->lo = b;
+      return;
+    case EXPR_SHORT_VAR: p->eval = PLAN_EVAL_ADD; return;
+    case EXPR_SHORT_VAR_OP_LIT: break;
+    default: p->eval = PLAN_EVAL_NONE; return;
+  }
+  p->eval = PLAN_EVAL_RANGE;
+  switch (f.op) {
+    case EXPR_OP_ADD:
+      p->eval = PLAN_EVAL_ADD;
+      p->lo = b;
+      return;
+    case EXPR_OP_SUB:
+      p->eval = PLAN_EVAL_ADD;
+      p->lo = IntWrapSub(0, b);  // a - b wraps as a + (-b) does
+      return;
+    case EXPR_OP_EQ:
+    case EXPR_OP_NE:
+      p->lo = p->hi = b;
+      p->invert = f.op == EXPR_OP_NE;
+      return;
+    case EXPR_OP_GE:
+    case EXPR_OP_LT:
+      p->lo = b;
+      p->hi = INT64_MAX;
+      p->invert = f.op == EXPR_OP_LT;
+      return;
+    case EXPR_OP_LE:
+    case EXPR_OP_GT:
+      p->lo = INT64_MIN;
+      p->hi = b;
+      p->invert = f.op == EXPR_OP_GT;
+      return;
+    default: p->eval = PLAN_EVAL_NONE; return;
+  }
+}
+
 static LinePlan PlanAssign(const ScriptFileRecord* rec, const ArgRecord* r, u8 count) {
   LinePlan p{};
   if (count < 2 || r[0].op >= VAR_ASSIGN_OP_COUNT) return p;
@@ -44,6 +91,7 @@ static LinePlan PlanAssign(const ScriptFileRecord* rec, const ArgRecord* r, u8 c
   p.kind = LINE_PLAN_ASSIGN_INT;
   p.assign_op = r[0].op;
   p.target = t.var;
+  PlanEval(&p);
   return p;
 }
 
@@ -53,6 +101,7 @@ static LinePlan PlanCondition(const ScriptFileRecord* rec, const ArgRecord* r, u
   p.value = PlanValue(rec, &r[0]);
   if (p.value.form == EXPR_SHORT_NONE) return LinePlan{};
   p.kind = kind;
+  PlanEval(&p);
   return p;
 }
 

@@ -32,11 +32,20 @@ enum {
   CMD_LOOP_END = 59
 };
 
+// How a planned short form is worked out: a literal (lo); the variable plus lo, wrapping (a lone
+// variable, "+" and "-"); or a comparison as whether the variable lies in [lo, hi], inverted when
+// invert is set ("=" [b, b], "!" its inverse, "Z" [b, max], "<" its inverse, "S" [min, b], ">"
+// its inverse).
+enum : u8 { PLAN_EVAL_NONE = 0, PLAN_EVAL_LITERAL, PLAN_EVAL_ADD, PLAN_EVAL_RANGE };
+
 struct LinePlan {
   u8 kind;       // LINE_PLAN_...
   u8 assign_op;  // LINE_PLAN_ASSIGN_INT: the operator code (0 to 8)
   u16 target;    // LINE_PLAN_ASSIGN_INT: the assigned variable
+  u8 eval;       // PLAN_EVAL_...
+  u8 invert;
   ExprShortForm value;
+  i64 lo, hi;
 };
 
 // Plans every line of a bound file into plans (line_count entries). A line is planned only when
@@ -53,34 +62,24 @@ inline bool PlanIntVar(u16 id, i64* out) {
   return true;
 }
 
-// The value of a short form as the integer entry evaluates it: true with *out; false when the
-// general evaluator must run (the table is not the standard one, the define commands are
+// The value of a planned short form as the integer entry evaluates it: true with *out; false
+// when the general evaluator must run (the table is not the standard one, the define commands are
 // evaluating, or the variable is not an integer now).
-inline bool PlanShortValue(const ExprShortForm& f, i64* out) {
+inline bool PlanShortValue(const LinePlan& p, i64* out) {
   if (!g_ExprTableStandard || g_ExprDeclareMode) return false;
-  if (f.form == EXPR_SHORT_LITERAL) {
-    *out = f.literal;
+  if (p.eval == PLAN_EVAL_LITERAL) {
+    *out = p.lo;
     return true;
   }
-  if (f.form == EXPR_SHORT_NONE) return false;
   i64 a = 0;
-  if (!PlanIntVar(f.var, &a)) return false;
-  if (f.form == EXPR_SHORT_VAR) {
-    *out = a;
-    return true;
+  if (p.eval == PLAN_EVAL_NONE || !PlanIntVar(p.value.var, &a)) return false;
+  if (p.eval == PLAN_EVAL_ADD) {
+    *out = IntWrapAdd(a, p.lo);
+  } else {
+    const bool inside = static_cast<u64>(a) - static_cast<u64>(p.lo) <= static_cast<u64>(p.hi) - static_cast<u64>(p.lo);
+    *out = inside != (p.invert != 0);
   }
-  const i64 b = f.literal;
-  switch (f.op) {
-    case EXPR_OP_EQ: *out = a == b; return true;
-    case EXPR_OP_NE: *out = a != b; return true;
-    case EXPR_OP_LT: *out = a < b; return true;
-    case EXPR_OP_GT: *out = a > b; return true;
-    case EXPR_OP_LE: *out = a <= b; return true;
-    case EXPR_OP_GE: *out = a >= b; return true;
-    case EXPR_OP_ADD: *out = IntWrapAdd(a, b); return true;
-    case EXPR_OP_SUB: *out = IntWrapSub(a, b); return true;
-    default: return false;
-  }
+  return true;
 }
 
 // ---- The planned forms of the commands -------------------------------------------------------
@@ -91,11 +90,13 @@ inline bool PlanShortValue(const ExprShortForm& f, i64* out) {
 inline bool PlanRunAssign(const LinePlan& p) {
   VarRecord* v = g_VarTable && p.target < g_VarCount ? g_VarTable[p.target] : nullptr;
   i64 value = 0;
-  if (!v || v->type != VAR_TYPE_INT || !PlanShortValue(p.value, &value)) return false;
+  if (!v || v->type != VAR_TYPE_INT || !PlanShortValue(p, &value)) return false;
   // As the integer operator entries do: an element outside the storage or a zero divisor keeps
   // the variable as it was.
+  if (!v->ints || v->count < 1) return true;
   i64 r = 0;
-  if (v->ints && v->count >= 1 && IntApplyOp(p.assign_op, v->ints[0], value, &r)) v->ints[0] = r;
+  if (p.assign_op == 1) v->ints[0] = IntWrapAdd(v->ints[0], value);  // the commonest, without the table
+  else if (IntApplyOp(p.assign_op, v->ints[0], value, &r)) v->ints[0] = r;
   return true;
 }
 
@@ -106,7 +107,7 @@ inline bool PlanRunIf(TaskContext* t, u32 line, const LinePlan& p) {
   const i32 bd = t->block_depth;
   BlockRecord* b = bd >= 0 && bd + 1 < TASK_DEPTH_MAX ? t->blocks[bd] : nullptr;
   i64 c = 0;
-  if (!b || r[1].size > t->line_count || r[2].size > t->line_count || !PlanShortValue(p.value, &c)) return false;
+  if (!b || r[1].size > t->line_count || r[2].size > t->line_count || !PlanShortValue(p, &c)) return false;
   b->head_line = line;
   b->loop_depth = static_cast<u8>(t->loop_depth);
   b->end_line = r[2].size;

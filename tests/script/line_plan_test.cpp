@@ -32,7 +32,9 @@ struct LinePlanTest : CmdGameTest {
       g_CurrentLine = n;
       // As the scheduler: a planned line may run in its handler's place.
       const i32 r = t->plans && PlanRunLine(t, n) ? 0 : t->handlers[1][n]();
-      out += std::to_string(n) + ":" + std::to_string(r) + " ";
+      // The line's return and the first two variables after it, so no two faults can cancel.
+      out += std::to_string(n) + ":" + std::to_string(r) + "=" + std::to_string(VarGetIntElement(1000, 0)) + "," +
+             std::to_string(VarGetIntElement(1001, 0)) + " ";
       if ((r & 0xFF) != 0) break;
     }
     out += "| next " + std::to_string(t->next_line) + " blocks " + std::to_string(t->block_depth) + " loops " +
@@ -92,6 +94,12 @@ const Case kCases[] = {
     // Variables as values: alone and against a literal under each operator the plans take.
     {"m = n\nm += n\nm = n + 7\nm = n - 7\nm = big + 1\nm = low - 5\n", true},
     {"m = n == 10\nm += n != 10\nm += n < 11\nm += n > 11\nm += n <= 10\nm += n >= 11\n", true},
+    // Comparisons at the ends of the range, and subtraction of the most negative literal.
+    {"m = big >= 9223372036854775807\nm += big > 9223372036854775806\nm += low <= -9223372036854775807\n"
+     "m += low < -9223372036854775806\nm += big != -1\nm += low == -9223372036854775807\n"
+     "n = big - -9223372036854775807\nm += low > 0\nm += big >= 0\nm += low <= 0\nm += big < 0\n",
+     true},
+    {"low -= 1\nm = low <= 5\nm += low > 5\nn = low == -9223372036854775807\nn = low - 1\n", true},
     // Values and targets the plans leave to the general path, decided when the line runs.
     {"n = f\nf = n\nf += 3\nn += f\ns += 'c'\n", true},
     {"n = a[1]\na[2] = n\nn = n * 2\nn = 3 + n\n@125 = 7\nn = @125\n", false},
