@@ -166,10 +166,18 @@ inline bool ExprFloatArith() {
 // Raise 900030 (fatal, at the script position) and give -1.
 i32 ExprFailCode();
 // Push helpers: -1 after the overflow error.
-i32 ExprPushInt(i64 v);
+inline i32 ExprPushInt(i64 v) {
+  if (g_Expr.top >= EXPR_STACK_SLOTS) return ExprFailCode();
+  g_Expr.stack[g_Expr.top++] = ExprSlot{v, static_cast<double>(v), 0};
+  return 0;
+}
 i32 ExprPushFloat(double v);
 // Pushes a number read in integer or float form, converted to the arithmetic in force.
-i32 ExprPushNumber(bool is_float, i64 i, double f);
+i32 ExprPushNumberConverted(bool is_float, i64 i, double f);
+inline i32 ExprPushNumber(bool is_float, i64 i, double f) {
+  if (!is_float && !ExprFloatArith()) return ExprPushInt(i);  // the commonest: no conversion
+  return ExprPushNumberConverted(is_float, i, f);
+}
 // A new pool buffer; null after error 900030 (pool exhausted) or 100010.
 char* ExprPoolNew(u16* index);
 char* ExprPoolText(u16 index);

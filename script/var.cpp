@@ -72,15 +72,6 @@ VarRecord* VarRecordOf(i64 id) {
   return g_VarTable[id];
 }
 
-// ---- Conversions -----------------------------------------------------------------------------
-
-i64 VarFloatToInt(double v) {
-  if (std::isnan(v)) return 0;
-  if (v >= 9223372036854775808.0) return INT64_MAX;
-  if (v <= -9223372036854775808.0) return INT64_MIN;
-  return static_cast<i64>(v);  // truncated toward zero
-}
-
 static bool InBounds(const VarRecord* v, i64 index) { return v && index >= 0 && index < v->count; }
 
 // ---- Getters ---------------------------------------------------------------------------------
