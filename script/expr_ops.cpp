@@ -203,17 +203,37 @@ static i32 OpNeg(const u8*, u16) {
 
 // ---- Conversions -----------------------------------------------------------------------------
 
+// The decimal text of v, as "%lld" writes it, NUL-terminated into out (at least 21 bytes).
+static void IntText(i64 v, char* out) {
+  char digits[20];
+  int n = 0;
+  u64 u = v < 0 ? 0 - static_cast<u64>(v) : static_cast<u64>(v);
+  do {
+    digits[n++] = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u);
+  if (v < 0) *out++ = '-';
+  while (n) *out++ = digits[--n];
+  *out = '\0';
+}
+
 static i32 OpToText(const u8*, u16) {
   ExprSlot* b = Top();
   if (!b) return ExprFailCode();
   if (b->str) return 0;  // already a text
-  char text[400];
-  if (ExprFloatArith()) std::snprintf(text, sizeof text, "%f", b->f);
-  else std::snprintf(text, sizeof text, "%lld", static_cast<long long>(b->i));
+  const bool as_float = ExprFloatArith();
+  const i64 i = b->i;
+  const double f = b->f;
   u16 index = 0;
   char* buf = ExprPoolNew(&index);
   if (!buf) return -1;
-  StrCopySjis(buf, EXPR_STR_BUF, text);
+  if (as_float) {
+    char text[400];
+    std::snprintf(text, sizeof text, "%f", f);
+    StrCopySjis(buf, EXPR_STR_BUF, text);
+  } else {
+    IntText(i, buf);  // plain digits: nothing to cut
+  }
   *b = ExprSlot{0, 0.0, index};
   return 0;
 }
