@@ -88,8 +88,10 @@ static void DebugCornerCheck() {
 // ---- The pass --------------------------------------------------------------------------------
 
 static void RunLines(ObjNode* node, TaskContext* ctx) {
+  // Once bound, a thread is only ever bound again to another loaded file, whose handler arrays
+  // always exist, so the arrays are checked once per pass.
+  if (!ctx->handlers[0] || !ctx->handlers[1]) return;  // no script bound yet
   for (;;) {
-    if (!ctx->handlers[0] || !ctx->handlers[1]) return;  // no script bound yet
     if (ctx->next_line >= ctx->line_count) {
       // Running past the last line is an implicit return at the outermost level.
       if (ctx->no_end) ErrRaiseAtScript(ERR_TASK_NESTING, 1);
