@@ -74,7 +74,9 @@ static i32 EvalCondition(const TaskContext* t, const ArgRecord* r) {
 static bool PlannedValue(const TaskContext* t, u8 kind, i64* out) {
   if (!t->plans || g_CurrentLine >= t->line_count) return false;
   const LinePlan& p = t->plans[g_CurrentLine];
-  return p.kind == kind && PlanShortValue(p, out);
+  if (p.kind != kind) return false;
+  PlanRefresh(p);
+  return PlanShortValue(p, out);
 }
 
 static i32 Condition(const TaskContext* t, const ArgRecord* r, u8 kind) {

@@ -105,6 +105,14 @@ static LinePlan PlanCondition(const ScriptFileRecord* rec, const ArgRecord* r, u
   return p;
 }
 
+static VarRecord* PlanRecord(u16 id) { return g_VarTable && id < g_VarCount ? g_VarTable[id] : nullptr; }
+
+void PlanReadRecords(const LinePlan& p) {
+  p.target_rec = p.kind == LINE_PLAN_ASSIGN_INT ? PlanRecord(p.target) : nullptr;
+  p.value_rec = p.eval == PLAN_EVAL_ADD || p.eval == PLAN_EVAL_RANGE ? PlanRecord(p.value.var) : nullptr;
+  p.stamp = g_VarTableStamp;
+}
+
 void ScriptPlanLines(const ScriptFileRecord* rec, LinePlan* plans) {
   for (u32 line = 0; line < rec->line_count; line++) {
     const ArgRecord* r = rec->arg_records[line];

@@ -46,6 +46,11 @@ struct LinePlan {
   u8 invert;
   ExprShortForm value;
   i64 lo, hi;
+  // The records of target and value.var as the variable table held them under stamp, kept so a
+  // planned line does not look them up each time it runs (see PlanRefresh).
+  mutable u32 stamp;
+  mutable VarRecord* target_rec;
+  mutable VarRecord* value_rec;
 };
 
 // Plans every line of a bound file into plans (line_count entries). A line is planned only when
@@ -53,16 +58,22 @@ struct LinePlan {
 // place.
 void ScriptPlanLines(const ScriptFileRecord* rec, LinePlan* plans);
 
-// The element 0 of script variable id when it is a defined integer: true with its value (what
-// VarGetIntElement gives: 0 without storage). False when it is not one now.
-inline bool PlanIntVar(u16 id, i64* out) {
-  const VarRecord* v = g_VarTable && id < g_VarCount ? g_VarTable[id] : nullptr;
+// Reads the plan's records again from the variable table.
+void PlanReadRecords(const LinePlan& p);
+// The plan's records as the variable table holds them now.
+inline void PlanRefresh(const LinePlan& p) {
+  if (p.stamp != g_VarTableStamp) PlanReadRecords(p);
+}
+
+// Element 0 of a variable record when it is a defined integer: true with its value (what
+// VarGetIntElement gives a script variable: 0 without storage). False when it is not one now.
+inline bool PlanIntVar(const VarRecord* v, i64* out) {
   if (!v || v->type != VAR_TYPE_INT) return false;
   *out = v->ints && v->count >= 1 ? v->ints[0] : 0;
   return true;
 }
 
-// The value of a planned short form as the integer entry evaluates it: true with *out; false
+// The value of a refreshed plan's short form as the integer entry evaluates it: true with *out; false
 // when the general evaluator must run (the table is not the standard one, the define commands are
 // evaluating, or the variable is not an integer now).
 inline bool PlanShortValue(const LinePlan& p, i64* out) {
@@ -72,7 +83,7 @@ inline bool PlanShortValue(const LinePlan& p, i64* out) {
     return true;
   }
   i64 a = 0;
-  if (p.eval == PLAN_EVAL_NONE || !PlanIntVar(p.value.var, &a)) return false;
+  if (p.eval == PLAN_EVAL_NONE || !PlanIntVar(p.value_rec, &a)) return false;
   if (p.eval == PLAN_EVAL_ADD) {
     *out = IntWrapAdd(a, p.lo);
   } else {
@@ -88,7 +99,8 @@ inline bool PlanShortValue(const LinePlan& p, i64* out) {
 
 // Command 54: an integer assignment.
 inline bool PlanRunAssign(const LinePlan& p) {
-  VarRecord* v = g_VarTable && p.target < g_VarCount ? g_VarTable[p.target] : nullptr;
+  PlanRefresh(p);
+  VarRecord* v = p.target_rec;
   i64 value = 0;
   if (!v || v->type != VAR_TYPE_INT || !PlanShortValue(p, &value)) return false;
   // As the integer operator entries do: an element outside the storage or a zero divisor keeps
@@ -103,6 +115,7 @@ inline bool PlanRunAssign(const LinePlan& p) {
 // Command 45: a block head whose records and depth are sound and whose condition cannot fail.
 // The condition is taken first, as nothing the block's set-up changes is read by it.
 inline bool PlanRunIf(TaskContext* t, u32 line, const LinePlan& p) {
+  PlanRefresh(p);
   const ArgRecord* r = t->arg_records[line];
   const i32 bd = t->block_depth;
   BlockRecord* b = bd >= 0 && bd + 1 < TASK_DEPTH_MAX ? t->blocks[bd] : nullptr;

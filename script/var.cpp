@@ -14,6 +14,7 @@
 
 VarRecord** g_VarTable = nullptr;
 u32 g_VarCount = 0;
+u32 g_VarTableStamp = 1;
 
 static char s_SysText[VAR_STR_BUF];
 
@@ -44,6 +45,7 @@ void VarReset() {
   free(g_VarTable);
   g_VarTable = nullptr;
   g_VarCount = 0;
+  if (++g_VarTableStamp == 0) g_VarTableStamp = 1;
 }
 
 i32 VarTableCreate(u32 count) {

@@ -38,6 +38,9 @@ struct VarRecord {
 
 extern VarRecord** g_VarTable;
 extern u32 g_VarCount;
+// Changes whenever the table is freed, so a record pointer kept with the stamp it was read under
+// stays valid while the stamp is the same. Never 0.
+extern u32 g_VarTableStamp;
 
 // Makes a table of count empty records (the old table is freed). 0, or -1 after error 100010.
 i32 VarTableCreate(u32 count);

@@ -161,3 +161,20 @@ TEST_F(LinePlanTest, ShortFormsDecodeOnlyWhatTheySpan) {
   cmp[cmp.size() - 3] = EXPR_OP_MUL;  // not an operator the plans take
   EXPECT_EQ(ExprDecodeShortInt(cmp.data(), static_cast<u32>(cmp.size())).form, EXPR_SHORT_NONE);
 }
+
+// A plan keeps the records it found; a new variable table (its records freed) makes it read them
+// again, so a planned line never writes a freed record.
+TEST_F(LinePlanTest, PlansFollowANewVariableTable) {
+  Load(std::string(kDecl) + "n += 1\nif n == 11\nm = n\nendif\n");
+  RunAndSnapshot();
+  EXPECT_EQ(VarGetIntElement(1001, 0), 11);
+  const u32 count = g_VarCount;
+  ASSERT_EQ(VarTableCreate(count), 0);
+  ASSERT_EQ(VarDeclareFile(-1), 0);
+  ASSERT_EQ(VarGetIntElement(1000, 0), 10) << "declared afresh";
+  w.task->next_line = 0;
+  RunAndSnapshot();
+  EXPECT_EQ(VarGetIntElement(1000, 0), 11);
+  EXPECT_EQ(VarGetIntElement(1001, 0), 11);
+  Close();
+}
