@@ -1,9 +1,11 @@
 // Line plans: what the binder learnt once about a line's arguments, so the hottest commands (the
 // integer assignment, the block conditions and the loop count) skip the evaluator's set-up when
-// their arguments take one of the short integer forms. A plan only says which form the byte code
-// has; every fact that can change while the script runs (a variable's type and storage, the
+// their arguments take one of the short integer forms, and the scheduler runs the commonest of
+// them (and the block and loop ends) in their handlers' place. A plan says which form the byte
+// code has; every fact that can change while the script runs (a variable's type and storage, the
 // operator table) is checked when the line runs, and the line takes the general path when one
-// does not hold, so every error, text and position stays that path's own.
+// does not hold, so every error, text and position stays that path's own. The variable records
+// a plan names are kept with the variable table's stamp and read again when it changes.
 #pragma once
 #include "common/int_ops.h"
 #include "common/types.h"
