@@ -11,6 +11,7 @@
 #include "script/cmd.h"
 #include "script/cmd_var.h"
 #include "script/expr.h"
+#include "script/line_plan.h"
 #include "script/script.h"
 #include "script/task.h"
 #include "script/var.h"
@@ -122,7 +123,8 @@ static i64 SysOpValue(u8 op, i64 cur, i64 v) {
   return r;
 }
 
-i32 CmdVarAssign() {
+// The assignment through the evaluator, for every line its plan does not cover.
+[[gnu::noinline]] static i32 AssignGeneral() {
   const TaskContext* t = g_CurrentTask;
   if (!t || !t->arg_counts || !t->arg_records || g_CurrentLine >= t->line_count) return -1;
   if (t->arg_counts[g_CurrentLine] < 2) return ExprFailCode();
@@ -186,6 +188,15 @@ i32 CmdVarAssign() {
     }
     default: return WrongType();
   }
+}
+
+i32 CmdVarAssign() {
+  const TaskContext* t = g_CurrentTask;
+  const u32 line = g_CurrentLine;
+  if (t && t->plans && line < t->line_count && t->plans[line].kind == LINE_PLAN_ASSIGN_INT &&
+      PlanRunAssign(t->plans[line]))
+    return 0;
+  return AssignGeneral();
 }
 
 // ---- Label test ------------------------------------------------------------------------------

@@ -57,13 +57,6 @@ static ExprSlot* PushSlot() {
   return &g_Expr.stack[g_Expr.top++];
 }
 
-i32 ExprPushInt(i64 v) {
-  ExprSlot* s = PushSlot();
-  if (!s) return -1;
-  *s = ExprSlot{v, static_cast<double>(v), 0};
-  return 0;
-}
-
 i32 ExprPushFloat(double v) {
   ExprSlot* s = PushSlot();
   if (!s) return -1;
@@ -71,7 +64,7 @@ i32 ExprPushFloat(double v) {
   return 0;
 }
 
-i32 ExprPushNumber(bool is_float, i64 i, double f) {
+i32 ExprPushNumberConverted(bool is_float, i64 i, double f) {
   // Converted to the arithmetic in force as it is pushed: doubles truncate toward zero.
   if (ExprFloatArith()) return ExprPushFloat(is_float ? f : static_cast<double>(i));
   return ExprPushInt(is_float ? VarFloatToInt(f) : i);
@@ -138,7 +131,12 @@ static i32 PushElement(u16 id, const VarRecord* v, i64 index) {
       if (!text) text = "";
       return ExprPushText(text, std::strlen(text));
     }
-    case VAR_TYPE_INT: return ExprPushNumber(false, VarGetIntElement(id, index), 0.0);
+    case VAR_TYPE_INT:
+      // A script variable's element read in place, as VarGetIntElement reads it; system
+      // variables are computed by their getters.
+      if (id >= VAR_SYS_ID_LIMIT)
+        return ExprPushNumber(false, index >= 0 && index < v->count && v->ints ? v->ints[index] : 0, 0.0);
+      return ExprPushNumber(false, VarGetIntElement(id, index), 0.0);
     default: return ExprPushNumber(false, 0, 0.0);  // declared but not yet defined
   }
 }

@@ -122,6 +122,21 @@ i32 ExprRun(const u8* code, u32 size);
 // untouched for ExprRun).
 i32 ExprRunShortInt(const u8* code, u32 size);
 
+// A short integer expression decoded once, when its script is bound: a lone integer literal, a
+// lone script variable (id 1000 and above, whose reads have no side effects), or such a variable
+// against a literal under one of = ! < > S Z + -.
+enum : u8 { EXPR_SHORT_NONE = 0, EXPR_SHORT_LITERAL, EXPR_SHORT_VAR, EXPR_SHORT_VAR_OP_LIT };
+struct ExprShortForm {
+  u8 form;  // EXPR_SHORT_...
+  u8 op;    // the operator of EXPR_SHORT_VAR_OP_LIT
+  u16 var;
+  i64 literal;
+};
+// The form of code (which must span exactly size bytes); EXPR_SHORT_NONE when it is none of them.
+ExprShortForm ExprDecodeShortInt(const u8* code, u32 size);
+// Set while the table holds the standard operators with the real variable readers.
+extern bool g_ExprTableStandard;
+
 // The entry functions: each resets the state, runs the code in its mode and returns slot 0.
 i64 ExprEvalInt(const u8* code, u32 size);
 i64 ExprEvalFloatAsInt(const u8* code, u32 size);
@@ -151,10 +166,18 @@ inline bool ExprFloatArith() {
 // Raise 900030 (fatal, at the script position) and give -1.
 i32 ExprFailCode();
 // Push helpers: -1 after the overflow error.
-i32 ExprPushInt(i64 v);
+inline i32 ExprPushInt(i64 v) {
+  if (g_Expr.top >= EXPR_STACK_SLOTS) return ExprFailCode();
+  g_Expr.stack[g_Expr.top++] = ExprSlot{v, static_cast<double>(v), 0};
+  return 0;
+}
 i32 ExprPushFloat(double v);
 // Pushes a number read in integer or float form, converted to the arithmetic in force.
-i32 ExprPushNumber(bool is_float, i64 i, double f);
+i32 ExprPushNumberConverted(bool is_float, i64 i, double f);
+inline i32 ExprPushNumber(bool is_float, i64 i, double f) {
+  if (!is_float && !ExprFloatArith()) return ExprPushInt(i);  // the commonest: no conversion
+  return ExprPushNumberConverted(is_float, i, f);
+}
 // A new pool buffer; null after error 900030 (pool exhausted) or 100010.
 char* ExprPoolNew(u16* index);
 char* ExprPoolText(u16 index);

@@ -203,17 +203,37 @@ static i32 OpNeg(const u8*, u16) {
 
 // ---- Conversions -----------------------------------------------------------------------------
 
+// The decimal text of v, as "%lld" writes it, NUL-terminated into out (at least 21 bytes).
+static void IntText(i64 v, char* out) {
+  char digits[20];
+  int n = 0;
+  u64 u = v < 0 ? 0 - static_cast<u64>(v) : static_cast<u64>(v);
+  do {
+    digits[n++] = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u);
+  if (v < 0) *out++ = '-';
+  while (n) *out++ = digits[--n];
+  *out = '\0';
+}
+
 static i32 OpToText(const u8*, u16) {
   ExprSlot* b = Top();
   if (!b) return ExprFailCode();
   if (b->str) return 0;  // already a text
-  char text[400];
-  if (ExprFloatArith()) std::snprintf(text, sizeof text, "%f", b->f);
-  else std::snprintf(text, sizeof text, "%lld", static_cast<long long>(b->i));
+  const bool as_float = ExprFloatArith();
+  const i64 i = b->i;
+  const double f = b->f;
   u16 index = 0;
   char* buf = ExprPoolNew(&index);
   if (!buf) return -1;
-  StrCopySjis(buf, EXPR_STR_BUF, text);
+  if (as_float) {
+    char text[400];
+    std::snprintf(text, sizeof text, "%f", f);
+    StrCopySjis(buf, EXPR_STR_BUF, text);
+  } else {
+    IntText(i, buf);  // plain digits: nothing to cut
+  }
   *b = ExprSlot{0, 0.0, index};
   return 0;
 }
@@ -309,12 +329,14 @@ static const OpRow kOps[] = {
 
 // Whether the table holds the standard operators (and which variable readers).
 static bool s_TableReady = false, s_RealReaders = false;
+bool g_ExprTableStandard = false;
 
 void ExprInitOpTable(u8 flag) {
   for (ExprOpFn& fn : g_ExprOps) fn = OpUnknown;
   for (const OpRow& row : kOps) g_ExprOps[row.code] = row.fn;
   s_TableReady = true;
   s_RealReaders = flag != 0;
+  g_ExprTableStandard = s_RealReaders;
   if (flag == 0) {
     g_ExprOps[EXPR_OP_VAR] = OpVarAbort;
     g_ExprOps[EXPR_OP_INDEX_OPEN] = OpVarAbort;
@@ -357,6 +379,57 @@ static u16 ShortIntVar(const u8* code, u32 size) {
   const u16 id = static_cast<u16>(code[4] | code[5] << 8);
   const VarRecord* v = VarRecordOf(id);
   return v && v->type == VAR_TYPE_INT ? id : 0;
+}
+
+// The operators a short form takes after a variable.
+static bool ShortOperator(u8 op) {
+  switch (op) {
+    case EXPR_OP_EQ:
+    case EXPR_OP_NE:
+    case EXPR_OP_LT:
+    case EXPR_OP_GT:
+    case EXPR_OP_LE:
+    case EXPR_OP_GE:
+    case EXPR_OP_ADD:
+    case EXPR_OP_SUB: return true;
+    default: return false;
+  }
+}
+
+// The id of a lone "H" instruction of exactly 6 bytes, or 0.
+static u16 ShortVarId(const u8* code, u32 size) {
+  if (size != EXPR_INSTR_HEADER + EXPR_VAR_OPERAND || code[0] != EXPR_OP_VAR || code[1] != EXPR_VAR_OPERAND || code[2])
+    return 0;
+  return static_cast<u16>(code[4] | code[5] << 8);
+}
+
+ExprShortForm ExprDecodeShortInt(const u8* code, u32 size) {
+  ExprShortForm f{};
+  if (!code) return f;
+  if (ShortLiteral(code, size, &f.literal)) {
+    f.form = EXPR_SHORT_LITERAL;
+    return f;
+  }
+  f.literal = 0;
+  u16 id = ShortVarId(code, size);
+  if (id >= VAR_SYS_ID_LIMIT) {
+    f.form = EXPR_SHORT_VAR;
+    f.var = id;
+    return f;
+  }
+  constexpr u32 kVar = EXPR_INSTR_HEADER + EXPR_VAR_OPERAND;
+  if (size < kVar + 4 + EXPR_INSTR_HEADER) return f;
+  const u8* op = code + size - EXPR_INSTR_HEADER;
+  if (op[1] || op[2] || !ShortOperator(op[0])) return f;
+  id = ShortVarId(code, kVar);
+  if (id < VAR_SYS_ID_LIMIT || !ShortLiteral(code + kVar, size - kVar - EXPR_INSTR_HEADER, &f.literal)) {
+    f.literal = 0;
+    return f;
+  }
+  f.form = EXPR_SHORT_VAR_OP_LIT;
+  f.op = op[0];
+  f.var = id;
+  return f;
 }
 
 i32 ExprRunShortInt(const u8* code, u32 size) {

@@ -11,6 +11,7 @@
 #include "script/arg.h"
 #include "script/cmd_var.h"
 #include "script/expr.h"
+#include "script/line_plan.h"
 #include "script/script.h"
 #include "script/task.h"
 
@@ -65,6 +66,23 @@ static i32 EvalCondition(const TaskContext* t, const ArgRecord* r) {
   i64 v = 0;
   if (ExprEvalByTypeInt(r->value_type, code, r->size, &v) != 0) return -1;
   return v != 0 ? 1 : 0;
+}
+
+// A condition or count of the running line through its plan when it has one of kind and its
+// pieces are what the plan needs now; otherwise through the general evaluator. 1 with *out, 0
+// when the general path must run.
+static bool PlannedValue(const TaskContext* t, u8 kind, i64* out) {
+  if (!t->plans || g_CurrentLine >= t->line_count) return false;
+  const LinePlan& p = t->plans[g_CurrentLine];
+  if (p.kind != kind) return false;
+  PlanRefresh(p);
+  return PlanShortValue(p, out);
+}
+
+static i32 Condition(const TaskContext* t, const ArgRecord* r, u8 kind) {
+  i64 v = 0;
+  if (PlannedValue(t, kind, &v)) return v != 0 ? 1 : 0;
+  return EvalCondition(t, r);
 }
 
 template <typename T>
@@ -295,7 +313,8 @@ i32 CmdCallReturn() {
 
 // ---- Blocks ----------------------------------------------------------------------------------
 
-i32 CmdBlockBegin() {
+// The block head through the evaluator, for every line its plan does not cover.
+[[gnu::noinline]] static i32 BlockBeginGeneral() {
   TaskContext* t = g_CurrentTask;
   const ArgRecord* r = t ? LineRecords(t, 3) : nullptr;
   if (!r) return t ? BodyFormatError(t->file_no) : -1;
@@ -314,6 +333,15 @@ i32 CmdBlockBegin() {
   return 0;
 }
 
+i32 CmdBlockBegin() {
+  TaskContext* t = g_CurrentTask;
+  const u32 line = g_CurrentLine;
+  if (t && t->plans && line < t->line_count && t->plans[line].kind == LINE_PLAN_IF &&
+      PlanRunIf(t, line, t->plans[line]))
+    return 0;
+  return BlockBeginGeneral();
+}
+
 static BlockRecord* Innermost(TaskContext* t) {
   if (t->block_depth < 1) return nullptr;
   return t->blocks[t->block_depth - 1];
@@ -326,7 +354,7 @@ i32 CmdBlockBranch() {
   if (!b) return NestingError();
   const ArgRecord* r = LineRecords(t, 1);
   if (!r) return 0;  // a plain "else"
-  i32 c = EvalCondition(t, &r[0]);
+  i32 c = Condition(t, &r[0], LINE_PLAN_ELSE_IF);
   if (c < 0) return -1;
   if (c) return 0;
   u32 next = t->arg_counts[g_CurrentLine] >= 2 ? r[1].size : 0;
@@ -396,9 +424,11 @@ i32 CmdLoopStart() {
   if (ld + 1 >= TASK_DEPTH_MAX) return DepthError(56);
   LoopRecord* lp = EnsureRecord(&t->loops[ld]);
   if (!lp) return -1;
-  const u8* code = RecordCode(t, &r[0]);
   i64 count = 0;
-  if (!code || ExprEvalByTypeInt(r[0].value_type, code, r[0].size, &count) != 0) return -1;
+  if (!PlannedValue(t, LINE_PLAN_LOOP, &count)) {
+    const u8* code = RecordCode(t, &r[0]);
+    if (!code || ExprEvalByTypeInt(r[0].value_type, code, r[0].size, &count) != 0) return -1;
+  }
   lp->body_line = t->next_line;
   lp->block_depth = static_cast<u8>(t->block_depth);
   lp->end_line = r[1].size;

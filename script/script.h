@@ -87,6 +87,8 @@ inline void ArgSetCallLabel(ArgRecord* r, u16 index) {
   r->op = static_cast<u8>(index >> 8);
 }
 
+struct LinePlan;
+
 // One loaded body, cached in g_ScriptFiles by file number and kept for the run.
 struct ScriptFileRecord {
   u32 line_count;
@@ -100,6 +102,7 @@ struct ScriptFileRecord {
   u8* expr_area;
   u32 expr_size;
   u32* line_numbers;  // source line per line
+  LinePlan* plans;    // per line what its arguments were found to be when bound
   u8* image;          // the unscrambled file image
 };
 

@@ -11,6 +11,7 @@
 #include "core/state.h"
 #include "script/cmd.h"
 #include "script/expr.h"
+#include "script/line_plan.h"
 #include "script/script.h"
 #include "script/script_read.h"
 
@@ -24,6 +25,7 @@ void ScriptFreeRecord(ScriptFileRecord* rec) {
   std::free(rec->arg_records);
   std::free(rec->args);
   std::free(rec->line_numbers);
+  std::free(rec->plans);
   std::free(rec->image);
   std::free(rec);
 }
@@ -115,9 +117,10 @@ i32 ScriptBindFile(u32 n, u8* image, u32 size) {
     rec->arg_records = static_cast<ArgRecord**>(std::malloc(per_line * sizeof(ArgRecord*)));
     rec->args = static_cast<ArgRecord*>(std::malloc((total ? total : 1) * sizeof(ArgRecord)));
     rec->line_numbers = static_cast<u32*>(std::malloc(per_line * sizeof(u32)));
+    rec->plans = static_cast<LinePlan*>(std::malloc(per_line * sizeof(LinePlan)));
   }
   if (!rec || !rec->handlers[0] || !rec->handlers[1] || !rec->opcodes || !rec->line_flags || !rec->arg_counts ||
-      !rec->arg_records || !rec->args || !rec->line_numbers) {
+      !rec->arg_records || !rec->args || !rec->line_numbers || !rec->plans) {
     if (rec) ScriptFreeRecord(rec);
     else std::free(image);
     ErrRaiseF(ERR_OUT_OF_MEMORY, 1);
@@ -150,6 +153,7 @@ i32 ScriptBindFile(u32 n, u8* image, u32 size) {
     const u8* l4 = lineno + static_cast<u64>(i) * 4;
     rec->line_numbers[i] = static_cast<u32>(l4[0] | l4[1] << 8 | l4[2] << 16 | static_cast<u32>(l4[3]) << 24);
   }
+  ScriptPlanLines(rec, rec->plans);
   g_ScriptFiles[n] = rec;
 
   PreResolveLabels(rec);
@@ -183,6 +187,7 @@ void ScriptBindTask(TaskContext* ctx, u16 file) {
   ctx->expr_area = rec->expr_area;
   ctx->expr_size = rec->expr_size;
   ctx->line_numbers = rec->line_numbers;
+  ctx->plans = rec->plans;
   ctx->line_count = rec->line_count;
 }
 

@@ -7,6 +7,7 @@
 
 struct ObjNode;
 struct ArgRecord;
+struct LinePlan;
 
 enum {
   TASK_DEPTH_MAX = 64,   // a depth of 64 is refused: at most 63 open levels
@@ -68,7 +69,8 @@ struct TaskContext {
   const u8* expr_area;
   u32 expr_size;  // bytes of the expression area (offsets are checked against it)
   const u32* line_numbers;
-  u32 line_count;  // lines of the running file
+  const LinePlan* plans;  // null: every line takes the general path
+  u32 line_count;         // lines of the running file
   u16 file_no;
   i8 block_depth;
   BlockRecord* blocks[TASK_DEPTH_MAX];

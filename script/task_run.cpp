@@ -15,6 +15,7 @@
 #include "core/sys.h"
 #include "platform/platform.h"
 #include "script/arg.h"
+#include "script/line_plan.h"
 #include "script/script.h"
 #include "script/task.h"
 #include "script/var.h"
@@ -87,8 +88,10 @@ static void DebugCornerCheck() {
 // ---- The pass --------------------------------------------------------------------------------
 
 static void RunLines(ObjNode* node, TaskContext* ctx) {
+  // Once bound, a thread is only ever bound again to another loaded file, whose handler arrays
+  // always exist, so the arrays are checked once per pass.
+  if (!ctx->handlers[0] || !ctx->handlers[1]) return;  // no script bound yet
   for (;;) {
-    if (!ctx->handlers[0] || !ctx->handlers[1]) return;  // no script bound yet
     if (ctx->next_line >= ctx->line_count) {
       // Running past the last line is an implicit return at the outermost level.
       if (ctx->no_end) ErrRaiseAtScript(ERR_TASK_NESTING, 1);
@@ -98,8 +101,9 @@ static void RunLines(ObjNode* node, TaskContext* ctx) {
     u32 n = ctx->next_line;
     ctx->next_line = n + 1;
     g_CurrentLine = n;
-    TaskLineHandler h = !g_RunInBackground && g_InactivePaused ? ctx->handlers[0][n] : ctx->handlers[1][n];
-    i32 r = h();
+    i32 r = 0;
+    if (!g_RunInBackground && g_InactivePaused) r = ctx->handlers[0][n]();
+    else if (!ctx->plans || !PlanRunLine(ctx, n)) r = ctx->handlers[1][n]();
     if (g_DebugMode) DebugCornerCheck();
     if ((r & 0xFF) != 0 || g_QuitRequested || ctx->ended) return;
   }

@@ -14,6 +14,7 @@
 
 VarRecord** g_VarTable = nullptr;
 u32 g_VarCount = 0;
+u32 g_VarTableStamp = 1;
 
 static char s_SysText[VAR_STR_BUF];
 
@@ -44,6 +45,7 @@ void VarReset() {
   free(g_VarTable);
   g_VarTable = nullptr;
   g_VarCount = 0;
+  if (++g_VarTableStamp == 0) g_VarTableStamp = 1;
 }
 
 i32 VarTableCreate(u32 count) {
@@ -70,15 +72,6 @@ i32 VarTableCreate(u32 count) {
 VarRecord* VarRecordOf(i64 id) {
   if (id < 0 || id >= static_cast<i64>(g_VarCount) || !g_VarTable) return nullptr;
   return g_VarTable[id];
-}
-
-// ---- Conversions -----------------------------------------------------------------------------
-
-i64 VarFloatToInt(double v) {
-  if (std::isnan(v)) return 0;
-  if (v >= 9223372036854775808.0) return INT64_MAX;
-  if (v <= -9223372036854775808.0) return INT64_MIN;
-  return static_cast<i64>(v);  // truncated toward zero
 }
 
 static bool InBounds(const VarRecord* v, i64 index) { return v && index >= 0 && index < v->count; }

@@ -4,6 +4,8 @@
 // always absent; every string element is a heap buffer of its capacity (at most 4096 bytes)
 // holding a NUL-terminated text of at most 4095 bytes.
 #pragma once
+#include <cstdint>
+
 #include "common/types.h"
 
 enum { VAR_TYPE_NONE = 0, VAR_TYPE_INT = 1, VAR_TYPE_FLOAT = 2, VAR_TYPE_STR = 3 };
@@ -36,6 +38,9 @@ struct VarRecord {
 
 extern VarRecord** g_VarTable;
 extern u32 g_VarCount;
+// Changes whenever the table is freed, so a record pointer kept with the stamp it was read under
+// stays valid while the stamp is the same. Never 0.
+extern u32 g_VarTableStamp;
 
 // Makes a table of count empty records (the old table is freed). 0, or -1 after error 100010.
 i32 VarTableCreate(u32 count);
@@ -73,7 +78,12 @@ i32 VarResize1D(i64 id, i64 n);
 i32 VarSetSysSetting(i64 key, i64 value);
 
 // Float to integer as the store does it: truncated toward zero, NaN 0, out of range saturated.
-i64 VarFloatToInt(double v);
+inline i64 VarFloatToInt(double v) {
+  if (__builtin_isnan(v)) return 0;
+  if (v >= 9223372036854775808.0) return INT64_MAX;
+  if (v <= -9223372036854775808.0) return INT64_MIN;
+  return static_cast<i64>(v);  // truncated toward zero
+}
 
 // Element-assignment operators of the assignment command (var_ops.cpp): entries 0 to 8 take an
 // integer value (iv), entries 9 to 17 a float value (fv), each in the order of the operator codes

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -258,6 +259,19 @@ TEST_F(ExprTest, TextAndNumberConversions) {
     RunInt(S(bad) + Op(EXPR_OP_TO_NUM));
     EXPECT_TRUE(Raised(ERR_EXPR_NOT_NUMBER));
     EXPECT_TRUE(g_Expr.failed);
+  }
+}
+
+// Integer text is written as "%lld" writes it, at every digit count and at both ends of the range.
+TEST_F(ExprTest, IntegerTextMatchesPrintf) {
+  std::vector<i64> values = {0, INT64_MIN, INT64_MIN + 1, INT64_MAX};
+  for (i64 p = 1; p <= INT64_MAX / 10; p *= 10)
+    for (i64 v : {p - 1, p, p + 1, 9 * p})
+      for (i64 sign : {1, -1}) values.push_back(sign * v);
+  for (i64 v : values) {
+    char want[32];
+    std::snprintf(want, sizeof want, "%lld", static_cast<long long>(v));
+    EXPECT_EQ(Str(I(v) + Op(EXPR_OP_TO_TEXT)), want) << v;
   }
 }
 
