@@ -209,7 +209,9 @@ TEST_F(ComposeTest, IncrementalCompositionEqualsFullRecompositionEveryFrame) {
       if (scene.Chance(40)) scene.ChangeMask();
       // A script moves the layer base path (system variable 121): the masks' names ("W0/m..")
       // then name nothing, or name the masks again.
-      if (scene.Chance(6)) ASSERT_EQ(VarSetSysStr(121, 0, g_LayerBase[0] ? "" : "W0"), 0);
+      if (scene.Chance(6)) {
+        ASSERT_EQ(VarSetSysStr(121, 0, g_LayerBase[0] ? "" : "W0"), 0);
+      }
       LayerCommitChanges(g_LayerRoot);
       if (scene.Chance(10)) continue;  // a skipped frame composes and presents nothing
       ASSERT_EQ(LayerComposeWindow(w), 0);

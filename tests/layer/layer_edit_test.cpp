@@ -182,7 +182,9 @@ TEST_F(LayerEditTest, EachLineRunsItsFirstOperationOrIsRefused) {
       EXPECT_EQ(g_ErrLastText.rfind(PlatUtf8ToSjis("メモリ不足です。"), 0), 0u) << g_ErrLastText;
     } else if (c.error) {
       EXPECT_TRUE(TestRaised(c.error)) << g_ErrLastText;
-      if (c.args[0]) EXPECT_NE(g_ErrLastText.find(c.args), std::string::npos) << g_ErrLastText;
+      if (c.args[0]) {
+        EXPECT_NE(g_ErrLastText.find(c.args), std::string::npos) << g_ErrLastText;
+      }
     } else {
       EXPECT_EQ(g_ErrLastText, "");
     }

@@ -246,7 +246,9 @@ TEST_F(LayerOpsTest, TrimCutsEachSelectedEdgeToTheVisiblePixels) {
         for (i32 y = 0; y < r->height; y++)
           for (i32 x = 0; x < r->width; x++)
             ASSERT_EQ(TestPixel(r, x, y), *reinterpret_cast<const u32*>(&src[((top + y) * 9 + left + x) * 4]));
-        if (o) EXPECT_EQ(LayerOf(a)->width, 9);
+        if (o) {
+          EXPECT_EQ(LayerOf(a)->width, 9);
+        }
         LayerRelease(a);
         if (o) LayerRelease(o);
       }
