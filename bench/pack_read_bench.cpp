@@ -133,7 +133,7 @@ void BM_PackReadEveryEntry(benchmark::State& state) {
   Game& g = TheGame();
   PackReset();
   PlatFileReset();
-  fs::current_path(g.folder);
+  PlatSetCurrentFolder(g.folder.string());
   PackScrambleSetup();
   if (PackScanAll() != 0) {
     state.SkipWithError("scan failed");
@@ -149,7 +149,7 @@ void BM_LooseReadEveryFile(benchmark::State& state) {
   Game& g = TheGame();
   PackReset();
   PlatFileReset();
-  fs::current_path(g.folder / "loose");
+  PlatSetCurrentFolder((g.folder / "loose").string());
   ReadAll(state, g.names);
 }
 BENCHMARK(BM_LooseReadEveryFile)->Unit(benchmark::kMillisecond);
@@ -171,7 +171,7 @@ void BM_PlainPreadUncompress(benchmark::State& state) {
   Game& g = TheGame();
   PackReset();
   PlatFileReset();
-  fs::current_path(g.folder);
+  PlatSetCurrentFolder(g.folder.string());
   PackScrambleSetup();
   const int fd = open((g.folder / "data.zpf").c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0 || PackScanAll() != 0) {

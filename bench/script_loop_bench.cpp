@@ -62,7 +62,7 @@ bool LoadGame() {
     fprintf(stderr, "%s\n", err.c_str());
     return false;
   }
-  std::filesystem::current_path(dir);
+  PlatSetCurrentFolder(dir.string());
   PlatFileReset();
   StrCopySjis(g_ExeFolder, sizeof g_ExeFolder, "c:\\zephra-bench\\game\\");
   StrCopySjis(g_GameFolderNative, sizeof g_GameFolderNative, dir.string().c_str());

@@ -103,8 +103,12 @@ i32 PackOpenIndex(PackHandle* h, u32 p) {
 // The kept handles of PackKeptOpen, by pack index; the lock covers the table, not the reads. A
 // pack removed (or replaced) since it was opened opens again by its name, as every read used to;
 // its old handle may still be read by another thread, so it is closed with the directory only.
+// Where changes are watched, a kept pack checked under the current change count is not checked
+// again: its size is remembered.
 static std::mutex s_KeptLock;
 static PackHandle s_Kept[PACK_MAX_PACKS];
+static u64 s_KeptChecked[PACK_MAX_PACKS];  // change count of the last check; 0: none
+static i64 s_KeptBytes[PACK_MAX_PACKS];
 static std::vector<PackHandle> s_Retired;
 
 i32 PackKeptOpen(u32 p, PackHandle* h, u64* size) {
@@ -113,16 +117,33 @@ i32 PackKeptOpen(u32 p, PackHandle* h, u64* size) {
   *size = 0;
   if (p >= PACK_MAX_PACKS) return -1;
   std::lock_guard<std::mutex> g(s_KeptLock);
-  i64 bytes = s_Kept[p].file ? PlatFileSizeIfLinked(s_Kept[p].file) : -1;
-  if (bytes < 0) {
-    if (s_Kept[p].file) {
-      s_Retired.push_back(s_Kept[p]);
-      s_Kept[p].file = nullptr;
+  const u64 count = PlatFileChangeCount();
+  i64 bytes = -1;
+  if (s_Kept[p].file && count != 0 && s_KeptChecked[p] == count) {
+    bytes = s_KeptBytes[p];
+  } else {
+    s_KeptChecked[p] = 0;
+    bytes = s_Kept[p].file ? PlatFileSizeIfLinked(s_Kept[p].file) : -1;
+    if (bytes < 0) {
+      if (s_Kept[p].file) {
+        s_Retired.push_back(s_Kept[p]);
+        s_Kept[p].file = nullptr;
+      }
+      PackHandle opened;
+      if (PackOpenIndex(&opened, p)) return -1;
+      s_Kept[p] = opened;
+      bytes = PlatFileSize(opened.file);
     }
-    PackHandle opened;
-    if (PackOpenIndex(&opened, p)) return -1;
-    s_Kept[p] = opened;
-    bytes = PlatFileSize(opened.file);
+    if (count != 0 && g_PackDirectory.names[p] &&
+        PlatFileWatchOpen(s_Kept[p].file, PackFullPath(g_PackDirectory.names[p]).c_str())) {
+      const u64 watched = PlatFileChangeCount();
+      const i64 now = PlatFileSizeIfLinked(s_Kept[p].file);
+      if (watched != 0 && now >= 0) {
+        bytes = now;
+        s_KeptChecked[p] = watched;
+        s_KeptBytes[p] = now;
+      }
+    }
   }
   *h = s_Kept[p];
   *size = bytes > 0 && static_cast<u64>(bytes) > h->base ? static_cast<u64>(bytes) - h->base : 0;
@@ -139,6 +160,7 @@ static void CloseKept() {
   std::lock_guard<std::mutex> g(s_KeptLock);
   for (PackHandle& k : s_Kept)
     if (k.file) PackClose(&k);
+  for (u64& c : s_KeptChecked) c = 0;
   for (PackHandle& k : s_Retired) PackClose(&k);
   s_Retired.clear();
 }

@@ -1,11 +1,15 @@
 // Files and folders over POSIX and std::filesystem. The resolver's cache maps a native folder to
 // its listing keyed by the lower-cased Shift-JIS spelling of each entry; a listing is trusted
 // while the folder's modification time is unchanged and re-read on a miss when it may be stale.
+// Where the kernel reports changes (inotify), a listing read after its folder came under watch is
+// trusted without a look at the folder for as long as no change has been reported since: a name
+// missing from it is missing.
 #include "platform/file.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +23,7 @@
 #include <filesystem>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "common/sjis.h"
 #include "platform/platform.h"
@@ -29,6 +34,8 @@ struct Listing {
   timespec mtime;
   time_t listed_at;
   std::unordered_map<std::string, std::string> by_lower;  // lower-cased Shift-JIS -> native name
+  std::unordered_set<std::string> natives;                // the native names as listed
+  u64 trusted = 0;  // the change count under which the listing was read under watch; 0: none
 };
 
 struct Mapping {
@@ -111,7 +118,69 @@ bool ReadListing(const std::string& folder, const timespec& mtime, Listing* out)
   closedir(d);
   // Sorted, so that of two names differing only in case the same one always wins.
   std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
-  for (auto& n : names) out->by_lower.emplace(std::move(n.first), std::move(n.second));
+  for (auto& n : names) {
+    out->natives.insert(n.second);
+    out->by_lower.emplace(std::move(n.first), std::move(n.second));
+  }
+  return true;
+}
+
+// ---- Change watch ----------------------------------------------------------------------------
+// One inotify descriptor for the process, read without waiting. Any notice at all moves the
+// count, and so does a lost queue: whoever trusted what they saw under an older count looks again.
+
+std::mutex s_WatchMutex;
+int s_WatchFd = -2;     // -2: not yet opened; -1: unavailable
+u64 s_ChangeCount = 2;  // under s_WatchMutex; 0 and 1 are never counts
+
+constexpr u32 kFolderMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
+constexpr u32 kFileMask = IN_MODIFY | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+
+// s_WatchMutex is held.
+int WatchFd() {
+  if (s_WatchFd == -2) {
+    s_WatchFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (s_WatchFd < 0) s_WatchFd = -1;
+  }
+  return s_WatchFd;
+}
+
+u64 DrainChanges() {
+  std::lock_guard<std::mutex> g(s_WatchMutex);
+  const int fd = WatchFd();
+  if (fd < 0) return 0;
+  alignas(inotify_event) char buf[4096];
+  bool moved = false;
+  for (;;) {
+    const ssize_t r = read(fd, buf, sizeof buf);
+    if (r > 0) {
+      moved = true;
+      continue;
+    }
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && errno == EAGAIN) break;
+    // Anything else: the descriptor is of no further use; nothing is trusted from now on.
+    close(fd);
+    s_WatchFd = -1;
+    return 0;
+  }
+  if (moved) s_ChangeCount++;
+  return s_ChangeCount;
+}
+
+// A folder's path also changes when one of the folders above it is moved or removed: for a
+// folder, they are watched for that (added to whatever else they are watched for).
+bool AddWatch(const std::string& native, u32 mask) {
+  std::lock_guard<std::mutex> g(s_WatchMutex);
+  const int fd = WatchFd();
+  if (fd < 0 || inotify_add_watch(fd, native.c_str(), mask) < 0) return false;
+  if (mask != kFolderMask) return true;
+  if (native.empty() || native[0] != '/') return false;  // a relative path moves with the working folder
+  for (size_t slash = native.find_last_of('/'); slash != std::string::npos && slash > 0;
+       slash = native.find_last_of('/', slash - 1)) {
+    const std::string above = native.substr(0, slash);
+    if (inotify_add_watch(fd, above.c_str(), IN_MASK_ADD | IN_MOVE_SELF | IN_DELETE_SELF) < 0) return false;
+  }
   return true;
 }
 
@@ -120,6 +189,20 @@ bool FindInListing(const std::string& folder, const std::string& lower, std::str
   timespec mtime;
   if (!StatMtime(folder, &mtime)) return false;
   auto it = s_Listings.find(folder);
+  const u64 now = DrainChanges();
+  if (now != 0 && (it == s_Listings.end() || it->second.trusted != now) && AddWatch(folder, kFolderMask)) {
+    // Under watch from here on: the listing read after the count is taken is exact until the next
+    // reported change, whatever the timestamps' granularity.
+    const u64 count = DrainChanges();
+    Listing l;
+    if (count == 0 || !ReadListing(folder, mtime, &l)) return false;
+    l.trusted = count;
+    auto hit = l.by_lower.find(lower);
+    bool found = hit != l.by_lower.end();
+    if (found) *real = hit->second;
+    s_Listings[folder] = std::move(l);
+    return found;
+  }
   if (it != s_Listings.end() && it->second.mtime.tv_sec == mtime.tv_sec && it->second.mtime.tv_nsec == mtime.tv_nsec) {
     auto hit = it->second.by_lower.find(lower);
     if (hit != it->second.by_lower.end()) {
@@ -182,6 +265,7 @@ static std::string Resolve(const char* sjis_name, bool* missing) {
     path = PlatCurrentFolder();
   }
   bool exists = true;
+  u64 change_count = 1;  // 1: not yet drained for this resolution; 0: no watch
   for (size_t i = first; i < s.components.size(); i++) {
     const std::string& comp = s.components[i];
     std::string utf8 = PlatSjisToUtf8(comp);
@@ -191,6 +275,17 @@ static std::string Resolve(const char* sjis_name, bool* missing) {
       path = p.has_parent_path() ? p.parent_path().string() : path;
       *missing = false;
       continue;
+    }
+    if (exists && change_count != 0) {
+      // A listing read under watch with no change reported since: a name it lacks is missing,
+      // with no look at the disk.
+      if (change_count == 1) change_count = DrainChanges();
+      auto it = s_Listings.find(path);
+      if (change_count != 0 && it != s_Listings.end() && it->second.trusted == change_count &&
+          !it->second.natives.count(utf8) && !it->second.by_lower.count(LowerSjis(comp))) {
+        exists = false;
+        *missing = true;
+      }
     }
     if (exists) {
       std::string exact = Join(path, utf8);
@@ -354,6 +449,15 @@ void PlatFileClose(PlatFile* f) {
   if (!f) return;
   std::fclose(f->fp);
   delete f;
+}
+
+u64 PlatFileChangeCount() { return DrainChanges(); }
+
+bool PlatFileWatchOpen(PlatFile* f, const char* sjis_name) {
+  const std::string native = PlatFileResolve(sjis_name);
+  if (!f || !AddWatch(native, kFileMask)) return false;
+  struct stat a, b;
+  return fstat(fileno(f->fp), &a) == 0 && stat(native.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 int PlatFileReadAll(const char* sjis_name, u8** data, size_t* size) {

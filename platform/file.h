@@ -61,6 +61,16 @@ i64 PlatFileSize(PlatFile* f);
 i64 PlatFileSizeIfLinked(PlatFile* f);
 void PlatFileClose(PlatFile* f);
 
+// ---- Change watch ----------------------------------------------------------------------------
+// A count that moves whenever a watched file or folder may have changed since the last call (from
+// the kernel's change notices, read without waiting); what was checked under one count stays as
+// checked while the count is the same. 0 when changes cannot be watched: check every time.
+u64 PlatFileChangeCount();
+// Puts the file f has open under watch (its data, attributes, links and name), by its game-data
+// name; false when it cannot be watched or the name no longer names f's file. Take the count
+// after this and check the file after that: a change since then moves the count.
+bool PlatFileWatchOpen(PlatFile* f, const char* sjis_name);
+
 // A whole file into a new malloc'd block (at least 1 byte, so an empty file still gets one; the
 // caller frees it). Returns 0, -1 when it cannot be opened, -2 when out of memory, -3 on a short
 // read.

@@ -92,13 +92,28 @@ std::string PlatExecutablePath() {
   return std::string(buf, static_cast<size_t>(n));
 }
 
+// The working folder changes only through PlatSetCurrentFolder, so it is asked for once per change.
+static std::mutex s_CwdMutex;
+static std::string s_Cwd;
+static bool s_CwdKnown = false;
+
 std::string PlatCurrentFolder() {
-  std::error_code ec;
-  std::filesystem::path p = std::filesystem::current_path(ec);
-  return ec ? std::string() : p.string();
+  std::lock_guard<std::mutex> g(s_CwdMutex);
+  if (!s_CwdKnown) {
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::current_path(ec);
+    if (ec) return std::string();
+    s_Cwd = p.string();
+    s_CwdKnown = true;
+  }
+  return s_Cwd;
 }
 
-bool PlatSetCurrentFolder(const std::string& path) { return chdir(path.c_str()) == 0; }
+bool PlatSetCurrentFolder(const std::string& path) {
+  std::lock_guard<std::mutex> g(s_CwdMutex);
+  s_CwdKnown = false;
+  return chdir(path.c_str()) == 0;
+}
 
 int PlatPathKind(const std::string& path) {
   struct stat st;

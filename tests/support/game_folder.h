@@ -32,14 +32,14 @@ struct TestGameFolder {
       }
     }
     old_cwd = std::filesystem::current_path();
-    std::filesystem::current_path(native);
+    PlatSetCurrentFolder(native);
     PlatFileReset();
     StrCopySjis(g_ExeFolder, sizeof g_ExeFolder, "c:\\zephra-test\\game\\");
     StrCopySjis(g_GameFolderNative, sizeof g_GameFolderNative, native.c_str());
     PlatFileMapFolder(g_ExeFolder, native);
   }
   ~TestGameFolder() {
-    std::filesystem::current_path(old_cwd);
+    PlatSetCurrentFolder(old_cwd.string());
     std::error_code ec;
     std::filesystem::remove_all(native, ec);
     PlatFileReset();
