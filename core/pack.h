@@ -77,6 +77,10 @@ struct PackLookup {
   u64 position;  // relative to the pack's base: the byte after the entry's type byte
   u32 handover;
   u32 list, item;
+  // Archive lookups under watch: the entry's record tail as the lookup read it, and the kept
+  // handle it read it from (0: none, the reader reads the record again).
+  u64 kept;
+  u8 tail[PACK_RECORD_TAIL];
 };
 
 // Preload lists, filled by the script's preload commands.
@@ -197,7 +201,12 @@ void PackClose(PackHandle* h);
 // directory is rebuilt or reset, so a lookup or a read costs no open. *h gets the shared handle
 // (read it only with PackReadAt, never close it) and *size what is readable from its base, as
 // found when it was opened. 0, or -1 when the pack will not open.
-i32 PackKeptOpen(u32 p, PackHandle* h, u64* size);
+// *serial (when given) names the handle while it stays checked under the current change count,
+// 0 when it is checked at every use.
+i32 PackKeptOpen(u32 p, PackHandle* h, u64* size, u64* serial = nullptr);
+// The same handle and size again, with no look at the file, while pack p's kept handle is still
+// the one serial names; 0, or -1 when it is not (open it again then).
+i32 PackKeptAgain(u32 p, u64 serial, PackHandle* h, u64* size);
 // Up to n bytes at a position from the handle's base, safe from several threads on one handle;
 // returns the number read.
 size_t PackReadAt(const PackHandle* h, u64 position, void* buf, size_t n);

@@ -109,12 +109,15 @@ static std::mutex s_KeptLock;
 static PackHandle s_Kept[PACK_MAX_PACKS];
 static u64 s_KeptChecked[PACK_MAX_PACKS];  // change count of the last check; 0: none
 static i64 s_KeptBytes[PACK_MAX_PACKS];
+static u64 s_KeptSerial[PACK_MAX_PACKS];  // names the kept handle while it is checked; 0: none
+static u64 s_NextSerial = 1;
 static std::vector<PackHandle> s_Retired;
 
-i32 PackKeptOpen(u32 p, PackHandle* h, u64* size) {
+i32 PackKeptOpen(u32 p, PackHandle* h, u64* size, u64* serial) {
   h->file = nullptr;
   h->base = 0;
   *size = 0;
+  if (serial) *serial = 0;
   if (p >= PACK_MAX_PACKS) return -1;
   std::lock_guard<std::mutex> g(s_KeptLock);
   const u64 count = PlatFileChangeCount();
@@ -123,6 +126,7 @@ i32 PackKeptOpen(u32 p, PackHandle* h, u64* size) {
     bytes = s_KeptBytes[p];
   } else {
     s_KeptChecked[p] = 0;
+    s_KeptSerial[p] = 0;
     bytes = s_Kept[p].file ? PlatFileSizeIfLinked(s_Kept[p].file) : -1;
     if (bytes < 0) {
       if (s_Kept[p].file) {
@@ -142,10 +146,22 @@ i32 PackKeptOpen(u32 p, PackHandle* h, u64* size) {
         bytes = now;
         s_KeptChecked[p] = watched;
         s_KeptBytes[p] = now;
+        s_KeptSerial[p] = s_NextSerial++;
       }
     }
   }
   *h = s_Kept[p];
+  *size = bytes > 0 && static_cast<u64>(bytes) > h->base ? static_cast<u64>(bytes) - h->base : 0;
+  if (serial) *serial = s_KeptSerial[p];
+  return 0;
+}
+
+i32 PackKeptAgain(u32 p, u64 serial, PackHandle* h, u64* size) {
+  if (p >= PACK_MAX_PACKS || serial == 0) return -1;
+  std::lock_guard<std::mutex> g(s_KeptLock);
+  if (s_KeptSerial[p] != serial || !s_Kept[p].file) return -1;
+  *h = s_Kept[p];
+  const i64 bytes = s_KeptBytes[p];
   *size = bytes > 0 && static_cast<u64>(bytes) > h->base ? static_cast<u64>(bytes) - h->base : 0;
   return 0;
 }
@@ -161,6 +177,7 @@ static void CloseKept() {
   for (PackHandle& k : s_Kept)
     if (k.file) PackClose(&k);
   for (u64& c : s_KeptChecked) c = 0;
+  for (u64& c : s_KeptSerial) c = 0;
   for (PackHandle& k : s_Retired) PackClose(&k);
   s_Retired.clear();
 }
@@ -605,11 +622,11 @@ i32 PackFindInArchives(PackLookup* lookup, const char* name) {
   for (size_t e = static_cast<size_t>(it - d.hashes.begin()); e < d.hashes.size() && d.hashes[e] == h; e++) {
     u32 p = d.packs[e];
     PackHandle hd;
-    u64 avail = 0;
-    if (PackKeptOpen(p, &hd, &avail)) return -2;
+    u64 avail = 0, serial = 0;
+    if (PackKeptOpen(p, &hd, &avail, &serial)) return -2;
     // The record was checked by the scan; the file may have changed since, so check it again.
-    // Its length code, name and type byte come in one read.
-    u8 record[1 + 255 + 1];
+    // Its length code, name and type byte come in one read, with the tail that follows them.
+    u8 record[1 + 255 + 1 + PACK_RECORD_TAIL];
     const size_t got = PackReadAt(&hd, d.positions[e], record, sizeof record);
     if (got < 1) return -2;
     u32 len = g_NameLengthTable[255 - record[0]];
@@ -625,6 +642,11 @@ i32 PackFindInArchives(PackLookup* lookup, const char* name) {
     lookup->entry = static_cast<u32>(e);
     lookup->pack = p;
     lookup->source = PACK_SOURCE_ARCHIVE;
+    lookup->kept = 0;
+    if (serial != 0 && got >= 2 + static_cast<size_t>(len) + PACK_RECORD_TAIL) {
+      std::memcpy(lookup->tail, record + 2 + len, PACK_RECORD_TAIL);
+      lookup->kept = serial;
+    }
     return PACK_SOURCE_ARCHIVE;
   }
   return 0;

@@ -302,7 +302,11 @@ i32 PackReadEntry(PackLookup* lookup, const char* name) {
           : "";
   PackHandle h;
   u64 avail = 0;
-  if (lookup->pack >= static_cast<u32>(g_PackDirectory.pack_count) || PackKeptOpen(lookup->pack, &h, &avail)) {
+  // Right after its lookup, the pack is the one the lookup checked and read the record from.
+  const bool again = lookup->pack < static_cast<u32>(g_PackDirectory.pack_count) && lookup->kept != 0 &&
+                     PackKeptAgain(lookup->pack, lookup->kept, &h, &avail) == 0;
+  if (!again &&
+      (lookup->pack >= static_cast<u32>(g_PackDirectory.pack_count) || PackKeptOpen(lookup->pack, &h, &avail))) {
     ErrRaiseF(ERR_PACK_OPEN, 1, pack_name);
     return -3;
   }
@@ -313,7 +317,8 @@ i32 PackReadEntry(PackLookup* lookup, const char* name) {
   };
   // Kind, raw size, stored size, data offset, data hash.
   u8 rec[PACK_RECORD_TAIL];
-  if (PackReadAt(&h, lookup->position, rec, sizeof rec) != sizeof rec) return damaged();
+  if (again) std::memcpy(rec, lookup->tail, sizeof rec);
+  else if (PackReadAt(&h, lookup->position, rec, sizeof rec) != sizeof rec) return damaged();
   auto u32_at = [&rec](int i) {
     return static_cast<u32>(rec[i]) | static_cast<u32>(rec[i + 1]) << 8 | static_cast<u32>(rec[i + 2]) << 16 |
            static_cast<u32>(rec[i + 3]) << 24;
