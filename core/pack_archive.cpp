@@ -138,11 +138,13 @@ i32 PackKeptOpen(u32 p, PackHandle* h, u64* size, u64* serial) {
       s_Kept[p] = opened;
       bytes = PlatFileSize(opened.file);
     }
-    if (count != 0 && g_PackDirectory.names[p] &&
-        PlatFileWatchOpen(s_Kept[p].file, PackFullPath(g_PackDirectory.names[p]).c_str())) {
-      const u64 watched = PlatFileChangeCount();
+    // Under watch from here on; checked once more after the watch is armed.
+    const u64 watched = count != 0 && g_PackDirectory.names[p]
+                            ? PlatFileWatchOpen(s_Kept[p].file, PackFullPath(g_PackDirectory.names[p]).c_str())
+                            : 0;
+    if (watched != 0) {
       const i64 now = PlatFileSizeIfLinked(s_Kept[p].file);
-      if (watched != 0 && now >= 0) {
+      if (now >= 0) {
         bytes = now;
         s_KeptChecked[p] = watched;
         s_KeptBytes[p] = now;

@@ -85,6 +85,7 @@ i32 PackFindInLinkedFiles(PackLookup* lookup, const char* name) {
 i32 PackFindOnDisk(const char* name) { return PlatFileKind(name) == PLAT_FILE_REGULAR ? 1 : 0; }
 
 i32 PackFindAnySource(PackLookup* lookup, const char* name, i32 set_type) {
+  PlatFileChangesScope changes;  // the loose probe and the packs see one reading of the changes
   lookup->source = PACK_SOURCE_NONE;
   lookup->type = PACK_TYPE_UNKNOWN;
   i32 r = PackFindInMemoryLists(lookup, name);
@@ -113,6 +114,7 @@ static i32 Probe(PackLookup* lookup, const std::string& base, const char* ext, c
 }
 
 i32 PackResolveMediaFile(PackLookup* lookup, i32 kind, const char* name, char* out, size_t out_size) {
+  PlatFileChangesScope changes;  // every extension probed against one reading of the changes
   std::string base = PackNormaliseName(name);
   StrCopySjis(out, out_size, base.c_str());
   static const char* const kImageExt[] = {".bmp", ".png", ".jpg", ".gif", ".psb"};

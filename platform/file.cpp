@@ -145,7 +145,21 @@ int WatchFd() {
   return s_WatchFd;
 }
 
+thread_local int t_ChangesDepth = 0;   // PlatFileChangesBegin nesting on this thread
+thread_local u64 t_ChangesPinned = 0;  // the count read within it; 0: not yet read
+
+u64 ReadChanges();
+
+// The count as a lookup sees it: read once per lookup.
 u64 DrainChanges() {
+  if (t_ChangesDepth > 0 && t_ChangesPinned != 0) return t_ChangesPinned;
+  const u64 count = ReadChanges();
+  if (t_ChangesDepth > 0) t_ChangesPinned = count;
+  return count;
+}
+
+// Reads every pending notice now (after a watch is armed, this must be a fresh read).
+u64 ReadChanges() {
   std::lock_guard<std::mutex> g(s_WatchMutex);
   const int fd = WatchFd();
   if (fd < 0) return 0;
@@ -166,6 +180,13 @@ u64 DrainChanges() {
   }
   if (moved) s_ChangeCount++;
   return s_ChangeCount;
+}
+
+// After arming a watch: a fresh read, which the rest of the lookup then sees.
+u64 DrainChangesAfterWatch() {
+  const u64 count = ReadChanges();
+  if (t_ChangesDepth > 0) t_ChangesPinned = count;
+  return count;
 }
 
 // A folder's path also changes when one of the folders above it is moved or removed: for a
@@ -193,7 +214,7 @@ bool FindInListing(const std::string& folder, const std::string& lower, std::str
   if (now != 0 && (it == s_Listings.end() || it->second.trusted != now) && AddWatch(folder, kFolderMask)) {
     // Under watch from here on: the listing read after the count is taken is exact until the next
     // reported change, whatever the timestamps' granularity.
-    const u64 count = DrainChanges();
+    const u64 count = DrainChangesAfterWatch();
     Listing l;
     if (count == 0 || !ReadListing(folder, mtime, &l)) return false;
     l.trusted = count;
@@ -453,11 +474,21 @@ void PlatFileClose(PlatFile* f) {
 
 u64 PlatFileChangeCount() { return DrainChanges(); }
 
-bool PlatFileWatchOpen(PlatFile* f, const char* sjis_name) {
+void PlatFileChangesBegin() {
+  if (t_ChangesDepth++ == 0) t_ChangesPinned = 0;
+}
+
+void PlatFileChangesEnd() {
+  if (t_ChangesDepth > 0 && --t_ChangesDepth == 0) t_ChangesPinned = 0;
+}
+
+u64 PlatFileWatchOpen(PlatFile* f, const char* sjis_name) {
   const std::string native = PlatFileResolve(sjis_name);
-  if (!f || !AddWatch(native, kFileMask)) return false;
+  if (!f || !AddWatch(native, kFileMask)) return 0;
   struct stat a, b;
-  return fstat(fileno(f->fp), &a) == 0 && stat(native.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  if (fstat(fileno(f->fp), &a) != 0 || stat(native.c_str(), &b) != 0 || a.st_dev != b.st_dev || a.st_ino != b.st_ino)
+    return 0;
+  return DrainChangesAfterWatch();
 }
 
 int PlatFileReadAll(const char* sjis_name, u8** data, size_t* size) {

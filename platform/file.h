@@ -66,10 +66,22 @@ void PlatFileClose(PlatFile* f);
 // the kernel's change notices, read without waiting); what was checked under one count stays as
 // checked while the count is the same. 0 when changes cannot be watched: check every time.
 u64 PlatFileChangeCount();
+// One lookup made of several steps reads the change notices once: between PlatFileChangesBegin
+// and PlatFileChangesEnd on one thread (nested pairs count once), the count stays the one read
+// at the first step, unless this thread arms a watch meanwhile.
+void PlatFileChangesBegin();
+void PlatFileChangesEnd();
+struct PlatFileChangesScope {
+  PlatFileChangesScope() { PlatFileChangesBegin(); }
+  ~PlatFileChangesScope() { PlatFileChangesEnd(); }
+  PlatFileChangesScope(const PlatFileChangesScope&) = delete;
+  PlatFileChangesScope& operator=(const PlatFileChangesScope&) = delete;
+};
 // Puts the file f has open under watch (its data, attributes, links and name), by its game-data
-// name; false when it cannot be watched or the name no longer names f's file. Take the count
-// after this and check the file after that: a change since then moves the count.
-bool PlatFileWatchOpen(PlatFile* f, const char* sjis_name);
+// name, then reads the notices afresh: returns the count to check the file under (check it after
+// this call: a change since moves the count), or 0 when it cannot be watched or the name no longer
+// names f's file.
+u64 PlatFileWatchOpen(PlatFile* f, const char* sjis_name);
 
 // A whole file into a new malloc'd block (at least 1 byte, so an empty file still gets one; the
 // caller frees it). Returns 0, -1 when it cannot be opened, -2 when out of memory, -3 on a short

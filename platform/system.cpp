@@ -181,7 +181,15 @@ struct Converter {
 };
 static Converter s_ToUtf8, s_ToSjis;
 
+static bool AllAscii(const std::string& s) {
+  for (char ch : s)
+    if (static_cast<unsigned char>(ch) >= 0x80) return false;
+  return true;
+}
+
 static std::string Convert(Converter& c, const char* to, const char* from, const std::string& in, const char* bad) {
+  // Code page 932 and UTF-8 spell the 7-bit characters alike (a backslash stays a backslash).
+  if (AllAscii(in)) return in;
   std::lock_guard<std::mutex> guard(c.lock);
   if (!c.opened) {
     c.cd = iconv_open(to, from);
