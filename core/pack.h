@@ -203,7 +203,9 @@ void PackClose(PackHandle* h);
 // found when it was opened. 0, or -1 when the pack will not open.
 // *serial (when given) names the handle while it stays checked under the current change count,
 // 0 when it is checked at every use.
-i32 PackKeptOpen(u32 p, PackHandle* h, u64* size, u64* serial = nullptr);
+// *table (when given) gets the pack's entry table as the scan read it (offsets from the end of
+// the header) while the file is known unchanged since, else null.
+i32 PackKeptOpen(u32 p, PackHandle* h, u64* size, u64* serial = nullptr, const std::vector<u8>** table = nullptr);
 // The same handle and size again, with no look at the file, while pack p's kept handle is still
 // the one serial names; 0, or -1 when it is not (open it again then).
 i32 PackKeptAgain(u32 p, u64 serial, PackHandle* h, u64* size);

@@ -111,13 +111,27 @@ static u64 s_KeptChecked[PACK_MAX_PACKS];  // change count of the last check; 0:
 static i64 s_KeptBytes[PACK_MAX_PACKS];
 static u64 s_KeptSerial[PACK_MAX_PACKS];  // names the kept handle while it is checked; 0: none
 static u64 s_NextSerial = 1;
+static u64 s_KeptOpenId[PACK_MAX_PACKS];  // changes whenever pack p is opened again
+static u64 s_NextOpenId = 1;
+static int s_KeptWatch[PACK_MAX_PACKS];     // the watch on the kept file, when checked under watch
+static u64 s_KeptArmMoves[PACK_MAX_PACKS];  // its moves when the watch was armed
+// A pack's entry table as the scan read it, after the kept handle came under watch: while that
+// watch reports nothing, the records are read from here rather than from the file.
+struct KeptTable {
+  std::vector<u8> bytes;
+  u64 open_id = 0;  // 0: none
+  int watch = -1;
+  u64 moves = 0;
+};
+static KeptTable s_Tables[PACK_MAX_PACKS];
 static std::vector<PackHandle> s_Retired;
 
-i32 PackKeptOpen(u32 p, PackHandle* h, u64* size, u64* serial) {
+i32 PackKeptOpen(u32 p, PackHandle* h, u64* size, u64* serial, const std::vector<u8>** table) {
   h->file = nullptr;
   h->base = 0;
   *size = 0;
   if (serial) *serial = 0;
+  if (table) *table = nullptr;
   if (p >= PACK_MAX_PACKS) return -1;
   std::lock_guard<std::mutex> g(s_KeptLock);
   const u64 count = PlatFileChangeCount();
@@ -136,15 +150,20 @@ i32 PackKeptOpen(u32 p, PackHandle* h, u64* size, u64* serial) {
       PackHandle opened;
       if (PackOpenIndex(&opened, p)) return -1;
       s_Kept[p] = opened;
+      s_KeptOpenId[p] = s_NextOpenId++;
       bytes = PlatFileSize(opened.file);
     }
     // Under watch from here on; checked once more after the watch is armed.
+    int watch = -1;
     const u64 watched = count != 0 && g_PackDirectory.names[p]
-                            ? PlatFileWatchOpen(s_Kept[p].file, PackFullPath(g_PackDirectory.names[p]).c_str())
+                            ? PlatFileWatchOpen(s_Kept[p].file, PackFullPath(g_PackDirectory.names[p]).c_str(), &watch)
                             : 0;
     if (watched != 0) {
+      const u64 moves = PlatFileWatchMoves(watch);
       const i64 now = PlatFileSizeIfLinked(s_Kept[p].file);
       if (now >= 0) {
+        s_KeptWatch[p] = watch;
+        s_KeptArmMoves[p] = moves;
         bytes = now;
         s_KeptChecked[p] = watched;
         s_KeptBytes[p] = now;
@@ -155,7 +174,24 @@ i32 PackKeptOpen(u32 p, PackHandle* h, u64* size, u64* serial) {
   *h = s_Kept[p];
   *size = bytes > 0 && static_cast<u64>(bytes) > h->base ? static_cast<u64>(bytes) - h->base : 0;
   if (serial) *serial = s_KeptSerial[p];
+  const KeptTable& t = s_Tables[p];
+  if (table && s_KeptSerial[p] != 0 && t.open_id == s_KeptOpenId[p] && t.watch == s_KeptWatch[p] &&
+      PlatFileWatchMoves(t.watch) == t.moves)
+    *table = &t.bytes;
   return 0;
+}
+
+// Keeps the entry table the scan read from pack p (through a handle of its own, after the kept
+// handle, which serial names, came under watch) when both are the same file.
+static void KeepTable(u32 p, u64 serial, PlatFile* read_from, const std::vector<u8>& table) {
+  std::lock_guard<std::mutex> g(s_KeptLock);
+  if (p >= PACK_MAX_PACKS || serial == 0 || s_KeptSerial[p] != serial || !PlatFileSameFile(read_from, s_Kept[p].file))
+    return;
+  KeptTable& t = s_Tables[p];
+  t.bytes = table;
+  t.open_id = s_KeptOpenId[p];
+  t.watch = s_KeptWatch[p];
+  t.moves = s_KeptArmMoves[p];
 }
 
 i32 PackKeptAgain(u32 p, u64 serial, PackHandle* h, u64* size) {
@@ -180,6 +216,7 @@ static void CloseKept() {
     if (k.file) PackClose(&k);
   for (u64& c : s_KeptChecked) c = 0;
   for (u64& c : s_KeptSerial) c = 0;
+  for (KeptTable& t : s_Tables) t = KeptTable();
   for (PackHandle& k : s_Retired) PackClose(&k);
   s_Retired.clear();
 }
@@ -500,6 +537,10 @@ static i32 SettleDuplicates(ScanState& s, u32 e, u32 p) {
 
 static i32 ScanPack(ScanState& s, u32 p) {
   PackDirectory& d = g_PackDirectory;
+  // The kept handle comes under watch first, so that the table read below may be kept.
+  PackHandle kept;
+  u64 kept_size = 0, serial = 0;
+  if (PackKeptOpen(p, &kept, &kept_size, &serial)) serial = 0;
   PackHandle h;
   if (PackOpenIndex(&h, p)) {
     ErrRaiseF(ERR_PACK_OPEN, 1, d.names[p]);
@@ -521,6 +562,7 @@ static i32 ScanPack(ScanState& s, u32 p) {
     return -1;
   }
   bool read = PackSeek(&h, PACK_HEADER_SIZE) == 0 && PackRead(&h, table.data(), table_size) == 0;
+  if (read && h.base == kept.base) KeepTable(p, serial, h.file, table);
   PackClose(&h);
   if (!read) return ScanFailed();
   d.pack_table_size[p] = table_size;
@@ -625,11 +667,20 @@ i32 PackFindInArchives(PackLookup* lookup, const char* name) {
     u32 p = d.packs[e];
     PackHandle hd;
     u64 avail = 0, serial = 0;
-    if (PackKeptOpen(p, &hd, &avail, &serial)) return -2;
+    const std::vector<u8>* table = nullptr;
+    if (PackKeptOpen(p, &hd, &avail, &serial, &table)) return -2;
     // The record was checked by the scan; the file may have changed since, so check it again.
-    // Its length code, name and type byte come in one read, with the tail that follows them.
+    // Its length code, name and type byte come in one read, with the tail that follows them (from
+    // the kept table while the file is unchanged since the scan read it).
     u8 record[1 + 255 + 1 + PACK_RECORD_TAIL];
-    const size_t got = PackReadAt(&hd, d.positions[e], record, sizeof record);
+    size_t got = 0;
+    const u64 at = static_cast<u64>(d.positions[e]) - PACK_HEADER_SIZE;
+    if (table && d.positions[e] >= PACK_HEADER_SIZE && at < table->size()) {
+      got = std::min(sizeof record, static_cast<size_t>(table->size() - at));
+      std::memcpy(record, table->data() + at, got);
+    } else {
+      got = PackReadAt(&hd, d.positions[e], record, sizeof record);
+    }
     if (got < 1) return -2;
     u32 len = g_NameLengthTable[255 - record[0]];
     u64 record_end = static_cast<u64>(d.positions[e]) - 4 + PACK_RECORD_FIXED + len;

@@ -130,8 +130,10 @@ bool ReadListing(const std::string& folder, const timespec& mtime, Listing* out)
 // count, and so does a lost queue: whoever trusted what they saw under an older count looks again.
 
 std::mutex s_WatchMutex;
-int s_WatchFd = -2;     // -2: not yet opened; -1: unavailable
-u64 s_ChangeCount = 2;  // under s_WatchMutex; 0 and 1 are never counts
+int s_WatchFd = -2;                         // -2: not yet opened; -1: unavailable
+std::unordered_map<int, u64> s_WatchMoves;  // notices per watch descriptor; under s_WatchMutex
+u64 s_WatchLost = 0;                        // queue overflows; under s_WatchMutex
+u64 s_ChangeCount = 2;                      // under s_WatchMutex; 0 and 1 are never counts
 
 constexpr u32 kFolderMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
 constexpr u32 kFileMask = IN_MODIFY | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
@@ -169,6 +171,13 @@ u64 ReadChanges() {
     const ssize_t r = read(fd, buf, sizeof buf);
     if (r > 0) {
       moved = true;
+      for (size_t at = 0; at + sizeof(inotify_event) <= static_cast<size_t>(r);) {
+        inotify_event ev;
+        std::memcpy(&ev, buf + at, sizeof ev);
+        if (ev.mask & IN_Q_OVERFLOW) s_WatchLost++;
+        else s_WatchMoves[ev.wd]++;
+        at += sizeof(inotify_event) + ev.len;
+      }
       continue;
     }
     if (r < 0 && errno == EINTR) continue;
@@ -191,10 +200,12 @@ u64 DrainChangesAfterWatch() {
 
 // A folder's path also changes when one of the folders above it is moved or removed: for a
 // folder, they are watched for that (added to whatever else they are watched for).
-bool AddWatch(const std::string& native, u32 mask) {
+bool AddWatch(const std::string& native, u32 mask, int* watch = nullptr) {
   std::lock_guard<std::mutex> g(s_WatchMutex);
   const int fd = WatchFd();
-  if (fd < 0 || inotify_add_watch(fd, native.c_str(), mask) < 0) return false;
+  const int wd = fd < 0 ? -1 : inotify_add_watch(fd, native.c_str(), mask);
+  if (wd < 0) return false;
+  if (watch) *watch = wd;
   if (mask != kFolderMask) return true;
   if (native.empty() || native[0] != '/') return false;  // a relative path moves with the working folder
   for (size_t slash = native.find_last_of('/'); slash != std::string::npos && slash > 0;
@@ -474,6 +485,18 @@ void PlatFileClose(PlatFile* f) {
 
 u64 PlatFileChangeCount() { return DrainChanges(); }
 
+u64 PlatFileWatchMoves(int watch) {
+  std::lock_guard<std::mutex> g(s_WatchMutex);
+  auto it = s_WatchMoves.find(watch);
+  return s_WatchLost + (it == s_WatchMoves.end() ? 0 : it->second);
+}
+
+bool PlatFileSameFile(PlatFile* a, PlatFile* b) {
+  struct stat sa, sb;
+  return a && b && fstat(fileno(a->fp), &sa) == 0 && fstat(fileno(b->fp), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
 void PlatFileChangesBegin() {
   if (t_ChangesDepth++ == 0) t_ChangesPinned = 0;
 }
@@ -482,9 +505,9 @@ void PlatFileChangesEnd() {
   if (t_ChangesDepth > 0 && --t_ChangesDepth == 0) t_ChangesPinned = 0;
 }
 
-u64 PlatFileWatchOpen(PlatFile* f, const char* sjis_name) {
+u64 PlatFileWatchOpen(PlatFile* f, const char* sjis_name, int* watch) {
   const std::string native = PlatFileResolve(sjis_name);
-  if (!f || !AddWatch(native, kFileMask)) return 0;
+  if (!f || !AddWatch(native, kFileMask, watch)) return 0;
   struct stat a, b;
   if (fstat(fileno(f->fp), &a) != 0 || stat(native.c_str(), &b) != 0 || a.st_dev != b.st_dev || a.st_ino != b.st_ino)
     return 0;

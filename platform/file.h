@@ -80,8 +80,13 @@ struct PlatFileChangesScope {
 // Puts the file f has open under watch (its data, attributes, links and name), by its game-data
 // name, then reads the notices afresh: returns the count to check the file under (check it after
 // this call: a change since moves the count), or 0 when it cannot be watched or the name no longer
-// names f's file.
-u64 PlatFileWatchOpen(PlatFile* f, const char* sjis_name);
+// names f's file. *watch (when given) gets the watch's number for PlatFileWatchMoves.
+u64 PlatFileWatchOpen(PlatFile* f, const char* sjis_name, int* watch = nullptr);
+// A count that moves with every notice read so far for one watch (and with every lost queue):
+// while it stays the same, the watched file is as it was.
+u64 PlatFileWatchMoves(int watch);
+// Whether two open files are the same file.
+bool PlatFileSameFile(PlatFile* a, PlatFile* b);
 
 // A whole file into a new malloc'd block (at least 1 byte, so an empty file still gets one; the
 // caller frees it). Returns 0, -1 when it cannot be opened, -2 when out of memory, -3 on a short
