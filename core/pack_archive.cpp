@@ -661,9 +661,19 @@ i32 PackFindInArchives(PackLookup* lookup, const char* name) {
   std::string lower = name;
   StrLowerSjis(lower.data());
   u32 h = HashMurmur2(lower.data(), lower.size(), 0);
-  // The directory is sorted by hash: the first match in directory order is the first of its run.
-  auto it = std::lower_bound(d.hashes.begin(), d.hashes.end(), h);
-  for (size_t e = static_cast<size_t>(it - d.hashes.begin()); e < d.hashes.size() && d.hashes[e] == h; e++) {
+  // The directory is sorted by hash: the first match in directory order is the first of its run
+  // (found by halving without branches: the comparisons of a search are unpredictable).
+  size_t first = 0;
+  if (!d.hashes.empty()) {
+    const u32* base = d.hashes.data();
+    for (size_t n = d.hashes.size(); n > 1;) {
+      const size_t half = n / 2;
+      base = base[half] < h ? base + half : base;
+      n -= half;
+    }
+    first = static_cast<size_t>(base - d.hashes.data()) + (*base < h ? 1 : 0);
+  }
+  for (size_t e = first; e < d.hashes.size() && d.hashes[e] == h; e++) {
     u32 p = d.packs[e];
     PackHandle hd;
     u64 avail = 0, serial = 0;
@@ -672,14 +682,15 @@ i32 PackFindInArchives(PackLookup* lookup, const char* name) {
     // The record was checked by the scan; the file may have changed since, so check it again.
     // Its length code, name and type byte come in one read, with the tail that follows them (from
     // the kept table while the file is unchanged since the scan read it).
-    u8 record[1 + 255 + 1 + PACK_RECORD_TAIL];
+    u8 buffer[1 + 255 + 1 + PACK_RECORD_TAIL];
+    const u8* record = buffer;
     size_t got = 0;
     const u64 at = static_cast<u64>(d.positions[e]) - PACK_HEADER_SIZE;
     if (table && d.positions[e] >= PACK_HEADER_SIZE && at < table->size()) {
-      got = std::min(sizeof record, static_cast<size_t>(table->size() - at));
-      std::memcpy(record, table->data() + at, got);
+      record = table->data() + at;
+      got = std::min(sizeof buffer, static_cast<size_t>(table->size() - at));
     } else {
-      got = PackReadAt(&hd, d.positions[e], record, sizeof record);
+      got = PackReadAt(&hd, d.positions[e], buffer, sizeof buffer);
     }
     if (got < 1) return -2;
     u32 len = g_NameLengthTable[255 - record[0]];
