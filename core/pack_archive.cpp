@@ -697,9 +697,15 @@ i32 PackFindInArchives(PackLookup* lookup, const char* name) {
     u64 record_end = static_cast<u64>(d.positions[e]) - 4 + PACK_RECORD_FIXED + len;
     if (record_end > PACK_HEADER_SIZE + static_cast<u64>(d.pack_table_size[p]) || got < 1 + static_cast<size_t>(len))
       return -2;
-    std::string stored(reinterpret_cast<const char*>(record + 1), len);
-    for (char& c : stored) c = static_cast<char>(255 - static_cast<u8>(c));
-    if (!NameEquals(stored, name)) continue;
+    // The stored name, decoded, must be the name whole (no NUL inside it).
+    char stored[256];
+    bool nul = false;
+    for (u32 i = 0; i < len; i++) {
+      stored[i] = static_cast<char>(255 - record[1 + i]);
+      nul = nul || stored[i] == '\0';
+    }
+    stored[len] = '\0';
+    if (nul || std::strlen(name) != len || !StrEqualNoCaseSjis(stored, name)) continue;
     if (got < 2 + static_cast<size_t>(len)) return -2;
     lookup->type = record[1 + len];
     lookup->position = static_cast<u64>(d.positions[e]) + 2 + len;
