@@ -122,6 +122,7 @@ struct KeptTable {
   u64 open_id = 0;  // 0: none
   int watch = -1;
   u64 moves = 0;
+  u64 current_at = 0;  // the change count under which it was last found current; 0: none
 };
 static KeptTable s_Tables[PACK_MAX_PACKS];
 static std::vector<PackHandle> s_Retired;
@@ -174,10 +175,12 @@ i32 PackKeptOpen(u32 p, PackHandle* h, u64* size, u64* serial, const std::vector
   *h = s_Kept[p];
   *size = bytes > 0 && static_cast<u64>(bytes) > h->base ? static_cast<u64>(bytes) - h->base : 0;
   if (serial) *serial = s_KeptSerial[p];
-  const KeptTable& t = s_Tables[p];
-  if (table && s_KeptSerial[p] != 0 && t.open_id == s_KeptOpenId[p] && t.watch == s_KeptWatch[p] &&
-      PlatFileWatchMoves(t.watch) == t.moves)
-    *table = &t.bytes;
+  KeptTable& t = s_Tables[p];
+  if (table && s_KeptSerial[p] != 0 && t.open_id == s_KeptOpenId[p] && t.watch == s_KeptWatch[p]) {
+    // Under an unchanged count nothing at all was reported, so a table found current stays so.
+    if (t.current_at != s_KeptChecked[p] && PlatFileWatchMoves(t.watch) == t.moves) t.current_at = s_KeptChecked[p];
+    if (t.current_at == s_KeptChecked[p]) *table = &t.bytes;
+  }
   return 0;
 }
 

@@ -282,7 +282,9 @@ int KindOfNative(const std::string& native) {
 
 // The resolution; *missing is set when a component was found neither by its exact name nor in
 // its folder's listing and nothing after it climbs back: nothing can exist at the result then.
-static std::string Resolve(const char* sjis_name, bool* missing) {
+// With stop_at_missing, a missing component ends the resolution at once (for callers that only
+// ask whether something exists there).
+static std::string Resolve(const char* sjis_name, bool* missing, bool stop_at_missing = false) {
   *missing = false;
   SplitName s = Split(sjis_name ? sjis_name : "");
   std::lock_guard<std::mutex> g(s_Mutex);
@@ -333,6 +335,7 @@ static std::string Resolve(const char* sjis_name, bool* missing) {
       exists = false;
       *missing = true;
     }
+    if (*missing && stop_at_missing) return path;
     path = Join(path, utf8);
   }
   return path;
@@ -378,7 +381,7 @@ int PlatFileKind(const char* sjis_name) {
   // A name with a missing folder (the usual answer when packed data is looked for loose first)
   // costs no further look.
   bool missing;
-  const std::string native = Resolve(sjis_name, &missing);
+  const std::string native = Resolve(sjis_name, &missing, true);
   return missing ? PLAT_FILE_NONE : KindOfNative(native);
 }
 int PlatFileKindNative(const std::string& native) { return KindOfNative(native); }
