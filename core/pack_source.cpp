@@ -358,14 +358,19 @@ i32 PackReadEntry(PackLookup* lookup, const char* name) {
     return 0;
   }
 
-  u8* src = static_cast<u8*>(std::malloc(stored > 0 ? stored : 1));
+  // Small entries inflate from the stack.
+  u8 small[4096];
+  u8* const src = stored <= sizeof small ? small : static_cast<u8*>(std::malloc(stored > 0 ? stored : 1));
+  auto free_src = [&]() {
+    if (src != small) std::free(src);
+  };
   if (!src) {
     DropBlock(lookup);
     ErrRaiseF(ERR_FILE_READ_NOMEM, 1, name);
     return -3;
   }
   if (PackReadAt(&h, offset, src, stored) != stored) {
-    std::free(src);
+    free_src();
     return damaged();
   }
   bool repaired = false;
@@ -374,20 +379,20 @@ i32 PackReadEntry(PackLookup* lookup, const char* name) {
     int z = uncompress(block, &dest_len, src, stored);
     if (z == Z_OK) {
       if (dest_len == raw) break;
-      std::free(src);
+      free_src();
       return damaged();  // a short stream is damage, never garbage handed out
     }
     if (z == Z_DATA_ERROR && !repaired && verify_repair(src) > 0) {
       repaired = true;
       continue;
     }
-    std::free(src);
+    free_src();
     if (z == Z_DATA_ERROR) return damaged();
     DropBlock(lookup);
     ErrRaiseF(z == Z_BUF_ERROR ? ERR_INFLATE_BUFFER : ERR_INFLATE_NOMEM, 1, name);
     return -2;
   }
-  std::free(src);
+  free_src();
   return 0;
 }
 

@@ -63,6 +63,7 @@ std::string LowerSjis(std::string s) {
 
 SplitName Split(const char* name) {
   SplitName out;
+  out.components.reserve(8);
   const char* p = name;
   if (((p[0] >= 'a' && p[0] <= 'z') || (p[0] >= 'A' && p[0] <= 'Z')) && p[1] == ':') {
     out.drive = LowerSjis(std::string(p, 2));
