@@ -342,3 +342,18 @@ TEST_F(PackSourceTest, AKeptPackFollowsItsFileOnDisk) {
   std::filesystem::remove(game.Path("data.zpf"));
   EXPECT_EQ(Read("a.txt"), "<find=-2>");
 }
+
+// Rewritten in place with other sizes, the entry table the lookups keep no longer matches the file:
+// the next lookup reads the new records, not the kept ones.
+TEST_F(PackSourceTest, APackRewrittenInPlaceWithOtherSizesIsReadAfresh) {
+  WritePack("data.zpf", {Entry("a.txt", Bytes("short")), Entry("b.txt", Bytes("zipped one"), true)});
+  ASSERT_EQ(PackScanAll(), 0);
+  EXPECT_EQ(Read("a.txt"), "short");
+  EXPECT_EQ(Read("b.txt"), "zipped one");
+  EXPECT_EQ(Read("b.txt"), "zipped one");
+  WritePack("data.zpf",
+            {Entry("a.txt", Bytes("a good deal longer")), Entry("b.txt", Bytes("zipped, and longer too"), true)});
+  EXPECT_EQ(Read("b.txt"), "zipped, and longer too");
+  EXPECT_EQ(Read("a.txt"), "a good deal longer");
+  EXPECT_EQ(g_ErrLastText, "");
+}

@@ -74,6 +74,25 @@ TEST_F(FileTest, SeesFilesCreatedAfterTheListingWasCached) {
   EXPECT_EQ(PlatFileKind("data\\b.txt"), PLAT_FILE_NONE);
 }
 
+// A listing trusted without a look at its folder must still follow the folder when it, or a
+// folder above it, is moved away and another takes its place. (The folders are spelt exactly, so
+// only the innermost one is ever listed.)
+TEST_F(FileTest, SeesAFolderOrAFolderAboveItReplaced) {
+  game.Write("Deep/Inner/a.txt", "a");
+  EXPECT_EQ(PlatFileKind("Deep\\Inner\\b.txt"), PLAT_FILE_NONE);  // lists Deep/Inner
+  EXPECT_EQ(PlatFileKind("Deep\\Inner\\b.txt"), PLAT_FILE_NONE);  // answered from that listing
+  fs::rename(game.Path("Deep/Inner"), game.Path("Deep/Old"));
+  game.Write("Deep/Inner/B.txt", "b");
+  EXPECT_EQ(PlatFileKind("Deep\\Inner\\b.txt"), PLAT_FILE_REGULAR);
+  EXPECT_EQ(PlatFileKind("Deep\\Inner\\c.txt"), PLAT_FILE_NONE);
+  fs::rename(game.Path("Deep"), game.Path("Gone"));
+  game.Write("Deep/Inner/C.TXT", "c");
+  EXPECT_EQ(PlatFileKind("Deep\\Inner\\c.txt"), PLAT_FILE_REGULAR);
+  EXPECT_EQ(PlatFileKind("Deep\\Inner\\b.txt"), PLAT_FILE_NONE);
+  fs::remove_all(game.Path("Deep"));
+  EXPECT_EQ(PlatFileKind("Deep\\Inner\\c.txt"), PLAT_FILE_NONE);
+}
+
 TEST_F(FileTest, ExactSpellingWinsOverACaseVariant) {
   game.Write("Pic.png", "upper");
   game.Write("pic.png", "lower");
