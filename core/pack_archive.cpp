@@ -664,17 +664,28 @@ i32 PackFindInArchives(PackLookup* lookup, const char* name) {
   std::string lower = name;
   StrLowerSjis(lower.data());
   u32 h = HashMurmur2(lower.data(), lower.size(), 0);
-  // The directory is sorted by hash: the first match in directory order is the first of its run
-  // (found by halving without branches: the comparisons of a search are unpredictable).
+  // The directory is sorted by hash: the first match in directory order is the first of its run.
+  // Name hashes spread evenly, so the search starts where h would lie in an even spread and
+  // widens by doubling steps until it brackets h (a table of equal hashes costs only log n).
   size_t first = 0;
-  if (!d.hashes.empty()) {
-    const u32* base = d.hashes.data();
-    for (size_t n = d.hashes.size(); n > 1;) {
-      const size_t half = n / 2;
-      base = base[half] < h ? base + half : base;
-      n -= half;
+  if (const size_t n = d.hashes.size(); n > 0) {
+    const u32* a = d.hashes.data();
+    const size_t guess = static_cast<size_t>((static_cast<u64>(h) * n) >> 32);
+    size_t lo = 0, hi = 0;  // the first hash >= h lies in [lo, hi]; hi == n or a[hi] >= h
+    if (a[guess] < h) {
+      lo = hi = guess + 1;
+      for (size_t step = 1; hi < n && a[hi] < h; step *= 2) {
+        lo = hi + 1;
+        hi = n - lo > step ? lo + step : n;
+      }
+    } else {
+      lo = hi = guess;
+      for (size_t step = 1; lo > 0 && a[lo - 1] >= h; step *= 2) {
+        hi = lo - 1;
+        lo = hi > step ? hi - step : 0;
+      }
     }
-    first = static_cast<size_t>(base - d.hashes.data()) + (*base < h ? 1 : 0);
+    first = static_cast<size_t>(std::lower_bound(a + lo, a + hi, h) - a);
   }
   for (size_t e = first; e < d.hashes.size() && d.hashes[e] == h; e++) {
     u32 p = d.packs[e];
