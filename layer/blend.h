@@ -40,6 +40,10 @@ extern u8 g_BlendClampDiff[511];
 extern u16 g_BlendDivTable[256][256];
 // T[s][d] of every mode at [mode][s * 256 + d] (mode 0 holds s).
 extern u8 g_BlendModeTable[kBlendModeCount][65536];
+// Soft light's step for s >= 128 is floor((s - 128) * K / 65536), K by d: low bytes in row 0,
+// high bytes in row 1. Entries 0 to 32 hold the dark-destination multipliers; from 33 on the
+// step is the same for every d and K is 16383.
+extern u8 g_BlendSoftLightK[2][48];
 
 // Builds the lookup tables (the product tables too, so it stands on its own) and fills the
 // function table, with SIMD mode kernels when the SIMD kernel set is installed. Run after
@@ -57,13 +61,13 @@ void BlendReset();
 
 // Per mode the six entries: Plain (block 0, k = 1), Opacity (block 0, k = 0), SrcAlpha (block 1,
 // k = 1), SrcAlphaOpacity (block 1, k = 0), Mask (block 2) and MaskSrcAlpha (block 3).
-#define ZP_BLEND_MODE_LIST(X)                                                                                        \
-  X(0, Normal)                                                                                                       \
-  X(1, Add)                                                                                                          \
-  X(2, Sub)                                                                                                          \
-  X(3, Mul) X(4, Div) X(5, Screen) X(6, Lighten) X(7, Darken) X(8, Diff) X(9, Exclusion) X(10, Overlay) X(11, Dodge) \
-      X(12, Burn) X(13, LinearBurn) X(14, HardLight) X(15, SoftLight) X(16, VividLight) X(17, LinearLight)           \
-          X(18, PinLight)
+#define ZP_BLEND_MODE_LIST(X)                                                                                          \
+  X(0, Normal)                                                                                                         \
+  X(1, Add)                                                                                                            \
+  X(2, Sub)                                                                                                            \
+  X(3, Mul)                                                                                                            \
+  X(4, Div) X(5, Screen) X(6, Lighten) X(7, Darken) X(8, Diff) X(9, Exclusion) X(10, Overlay) X(11, Dodge) X(12, Burn) \
+      X(13, LinearBurn) X(14, HardLight) X(15, SoftLight) X(16, VividLight) X(17, LinearLight) X(18, PinLight)
 
 #define ZP_BLEND_DECLARE_MODE(num, Mode)                                                   \
   void Blend##Mode##Plain(u8* dst, const u8* src, i32 op, i32 bytes);                      \

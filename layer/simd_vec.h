@@ -176,6 +176,8 @@ struct VecSse2 {
     R neg = _mm_cmpgt_epi16(_mm_setzero_si128(), b);
     return _mm_sub_epi16(_mm_xor_si128(a, neg), neg);
   }
+  // No byte shuffle in SSE2: the kernels that need one look their bytes up one by one.
+  static constexpr bool kHasShuffle8 = false;
   static inline F AsF(R a) { return _mm_castsi128_ps(a); }
   static inline R AsR(F a) { return _mm_castps_si128(a); }
   static inline F AddF(F a, F b) { return _mm_add_ps(a, b); }
@@ -333,6 +335,13 @@ struct VecAvx2 {
   }
   static inline R Abs16(R a) { return _mm256_abs_epi16(a); }
   static inline R Sign16(R a, R b) { return _mm256_sign_epi16(a, b); }
+  // Byte i of the 16-byte table t (repeated in both lanes) for the low four bits of idx, 0 where
+  // idx has its top bit set.
+  static constexpr bool kHasShuffle8 = true;
+  static inline R LoadTable16(const u8* t) {
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)));
+  }
+  static inline R Shuffle8(R t, R idx) { return _mm256_shuffle_epi8(t, idx); }
   static inline F AsF(R a) { return _mm256_castsi256_ps(a); }
   static inline R AsR(F a) { return _mm256_castps_si256(a); }
   static inline F AddF(F a, F b) { return _mm256_add_ps(a, b); }
