@@ -61,13 +61,13 @@ void BlendReset();
 
 // Per mode the six entries: Plain (block 0, k = 1), Opacity (block 0, k = 0), SrcAlpha (block 1,
 // k = 1), SrcAlphaOpacity (block 1, k = 0), Mask (block 2) and MaskSrcAlpha (block 3).
-#define ZP_BLEND_MODE_LIST(X)                                                                                          \
-  X(0, Normal)                                                                                                         \
-  X(1, Add)                                                                                                            \
-  X(2, Sub)                                                                                                            \
-  X(3, Mul)                                                                                                            \
-  X(4, Div) X(5, Screen) X(6, Lighten) X(7, Darken) X(8, Diff) X(9, Exclusion) X(10, Overlay) X(11, Dodge) X(12, Burn) \
-      X(13, LinearBurn) X(14, HardLight) X(15, SoftLight) X(16, VividLight) X(17, LinearLight) X(18, PinLight)
+#define ZP_BLEND_MODE_LIST(X)                                                                                        \
+  X(0, Normal)                                                                                                       \
+  X(1, Add)                                                                                                          \
+  X(2, Sub)                                                                                                          \
+  X(3, Mul) X(4, Div) X(5, Screen) X(6, Lighten) X(7, Darken) X(8, Diff) X(9, Exclusion) X(10, Overlay) X(11, Dodge) \
+      X(12, Burn) X(13, LinearBurn) X(14, HardLight) X(15, SoftLight) X(16, VividLight) X(17, LinearLight)           \
+          X(18, PinLight)
 
 #define ZP_BLEND_DECLARE_MODE(num, Mode)                                                   \
   void Blend##Mode##Plain(u8* dst, const u8* src, i32 op, i32 bytes);                      \
