@@ -115,14 +115,14 @@ static inline typename V::R ModeBytes(typename V::R S, typename V::R D, const u8
         R p = Div255<V>(V::Mullo16(s16, d16));
         r[h] = V::Sub16(V::Add16(s16, d16), V::Add16(p, p));
       } else if constexpr (M == 10 || M == 14) {
-        // Overlay keys on d, hard light on s; otherwise the same three pieces.
+        // Overlay keys on d, hard light on s. Up to 128: floor(2 * other * key / 255), which at
+        // key = 128 is other (256 for 255, which the pack brings back to 255); above:
+        // 2 key - 257 + floor(other * (512 - 2 key) / 255). One product serves both.
         R key = M == 10 ? d16 : s16, other = M == 10 ? s16 : d16;
-        R low = Div255<V>(V::Mullo16(V::Add16(other, other), key));
-        R high = V::Add16(V::Sub16(V::Add16(key, key), V::Set16(257)),
-                          Div255<V>(V::Mullo16(other, V::Sub16(V::Set16(512), V::Add16(key, key)))));
-        R lt = V::Cmpgt16(V::Set16(128), key), gt = V::Cmpgt16(key, V::Set16(128));
-        R eq = V::Cmpeq16(key, V::Set16(128));
-        r[h] = V::Or(V::Or(V::And(lt, low), V::And(gt, high)), V::And(eq, other));
+        R k2 = V::Add16(key, key), low = V::Cmpgt16(V::Set16(129), key);
+        R f = V::Abs16(V::Sub16(k2, V::AndNot(low, V::Set16(512))));
+        R p = Div255<V>(V::Mullo16(other, f));
+        r[h] = V::Add16(p, V::AndNot(low, V::Sub16(k2, V::Set16(257))));
       } else if constexpr (M == 17) {
         r[h] = V::Sub16(V::Add16(d16, V::Add16(s16, s16)), V::Set16(256));
       } else {
