@@ -296,9 +296,10 @@ struct EntryMaskSrcAlpha {
     ModeHalves<V, M>(S, D, s, d, T);
     for (int h = 0; h < 2; h++) {
       typename V::R d16 = h ? Hi<V>(D) : Lo<V>(D);
-      typename V::R x = V::And(V::Sub16(T[h], d16), ColourWords<V>());
-      typename V::R low = h ? V::SpreadWordsHi(st.k) : V::SpreadWordsLo(st.k);
-      typename V::R big = h ? V::SpreadHighWordsHi(st.k) : V::SpreadHighWordsLo(st.k);
+      // The alpha word's weight is 0, so the alpha byte keeps d.
+      typename V::R x = V::Sub16(T[h], d16);
+      typename V::R low = h ? V::SpreadColourWordsHi(st.k) : V::SpreadColourWordsLo(st.k);
+      typename V::R big = h ? V::SpreadColourHighWordsHi(st.k) : V::SpreadColourHighWordsLo(st.k);
       r[h] = V::Add16(V::Add16(d16, V::Mulhi16s(x, low)), V::And(x, big));
     }
     V::Store(d, V::PackUs16(r[0], r[1]));

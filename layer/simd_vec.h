@@ -161,6 +161,12 @@ struct VecSse2 {
   static inline R SpreadColourWordsHi(R w) {
     return _mm_and_si128(SpreadWordsHi(w), _mm_set1_epi64x(0x0000FFFFFFFFFFFFll));
   }
+  static inline R SpreadColourHighWordsLo(R w) {
+    return _mm_and_si128(SpreadHighWordsLo(w), _mm_set1_epi64x(0x0000FFFFFFFFFFFFll));
+  }
+  static inline R SpreadColourHighWordsHi(R w) {
+    return _mm_and_si128(SpreadHighWordsHi(w), _mm_set1_epi64x(0x0000FFFFFFFFFFFFll));
+  }
   // (s - d) * 64 per word for the low / high byte half.
   static inline R XDiff64Lo(R s, R d) {
     return _mm_slli_epi16(
@@ -325,6 +331,15 @@ struct VecAvx2 {
   static inline R SpreadColourWordsHi(R w) {
     return _mm256_shuffle_epi8(w, _mm256_setr_epi8(8, 9, 8, 9, 8, 9, -128, -128, 12, 13, 12, 13, 12, 13, -128, -128, 8,
                                                    9, 8, 9, 8, 9, -128, -128, 12, 13, 12, 13, 12, 13, -128, -128));
+  }
+  static inline R SpreadColourHighWordsLo(R w) {
+    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(2, 3, 2, 3, 2, 3, -128, -128, 6, 7, 6, 7, 6, 7, -128, -128, 2, 3, 2,
+                                                   3, 2, 3, -128, -128, 6, 7, 6, 7, 6, 7, -128, -128));
+  }
+  static inline R SpreadColourHighWordsHi(R w) {
+    return _mm256_shuffle_epi8(
+        w, _mm256_setr_epi8(10, 11, 10, 11, 10, 11, -128, -128, 14, 15, 14, 15, 14, 15, -128, -128, 10, 11, 10, 11, 10,
+                            11, -128, -128, 14, 15, 14, 15, 14, 15, -128, -128));
   }
   // One multiply-add over the interleaved (s, d) bytes.
   static inline R XDiff64Lo(R s, R d) {
