@@ -243,12 +243,14 @@ static ZP_SIMD_FLATTEN void RunAheadRows(u8* d, const u8* s, const u8* m, i32 le
     prepare(i, &a);
     prepare(i + v, &b);
     prepare(i + 2 * v, &c);
+    // Long rows ask for their lines two pages ahead: at one page the lines of three inputs
+    // still arrive late (measured on 1920x1080 masks, about a sixth slower).
     const bool far = len >= kPrefetchAhead;
     for (; i + 5 * v <= len; i += v) {
       if (far && StartsLine<V>(s + i)) {
-        __builtin_prefetch(s + i + kPrefetchAhead, 0, 2);
-        __builtin_prefetch(d + i + kPrefetchAhead, 1, 2);
-        if constexpr (kMask) __builtin_prefetch(m + i + kPrefetchAhead, 0, 2);
+        __builtin_prefetch(s + i + 2 * kPrefetchAhead, 0, 2);
+        __builtin_prefetch(d + i + 2 * kPrefetchAhead, 1, 2);
+        if constexpr (kMask) __builtin_prefetch(m + i + 2 * kPrefetchAhead, 0, 2);
       }
       prepare(i + 3 * v, &e);
       op.Finish(d + i, s + i, a);
