@@ -17,6 +17,7 @@ u8 g_BlendSatSum[511];
 u8 g_BlendClampDiff[511];
 u16 g_BlendDivTable[256][256];
 u8 g_BlendModeTable[kBlendModeCount][65536];
+u8 g_BlendSoftLightK[2][48];
 
 static BlendModeKernelSet s_PortableSet;
 
@@ -42,6 +43,9 @@ static inline int Div(int n, int d) {
   return static_cast<int>((static_cast<u64>(n) * s_Reciprocal[d]) >> 40);
 }
 
+// The multiplier of the light half over a dark destination (s >= 128, d <= 32).
+static int SoftLightDarkK(int d) { return static_cast<int>(16384.0 - s_SoftRoot[d] * (768 - 8 * d)); }
+
 static int SoftLight(int s, int d) {
   double root = s_SoftRoot[d];
   int t;
@@ -49,7 +53,7 @@ static int SoftLight(int s, int d) {
     int k = static_cast<int>(16384.0 - root);
     t = d + FloorDiv((s - 128) * k, 32768);
   } else if (d <= 32) {
-    int k = static_cast<int>(16384.0 - root * (768 - 8 * d));
+    int k = SoftLightDarkK(d);
     t = d + FloorDiv((s - 128) * k, 32768);
   } else {
     int k = static_cast<int>(16384.0 - root);
@@ -116,6 +120,12 @@ static void BuildLookupTables() {
   for (int o = 1; o < 256; o++)
     for (int v = 0; v < 256; v++) g_BlendDivTable[o][v] = static_cast<u16>(Div(v * 256, o));
   BuildModeTables(std::make_integer_sequence<int, kBlendModeCount>());
+  // floor((s - 128) * k / 32768) is the signed high product of s - 128 and 2k (2k < 32768).
+  for (int d = 0; d < 48; d++) {
+    int k2 = d <= 32 ? 2 * SoftLightDarkK(d) : 16383;
+    g_BlendSoftLightK[0][d] = static_cast<u8>(k2 & 255);
+    g_BlendSoftLightK[1][d] = static_cast<u8>(k2 >> 8);
+  }
 }
 
 // ---- Portable mode kernels ------------------------------------------------------------------

@@ -40,6 +40,10 @@ extern u8 g_BlendClampDiff[511];
 extern u16 g_BlendDivTable[256][256];
 // T[s][d] of every mode at [mode][s * 256 + d] (mode 0 holds s).
 extern u8 g_BlendModeTable[kBlendModeCount][65536];
+// Soft light's step for s >= 128 is floor((s - 128) * K / 65536), K by d: low bytes in row 0,
+// high bytes in row 1. Entries 0 to 32 hold the dark-destination multipliers; from 33 on the
+// step is the same for every d and K is 16383.
+extern u8 g_BlendSoftLightK[2][48];
 
 // Builds the lookup tables (the product tables too, so it stands on its own) and fills the
 // function table, with SIMD mode kernels when the SIMD kernel set is installed. Run after

@@ -161,6 +161,12 @@ struct VecSse2 {
   static inline R SpreadColourWordsHi(R w) {
     return _mm_and_si128(SpreadWordsHi(w), _mm_set1_epi64x(0x0000FFFFFFFFFFFFll));
   }
+  static inline R SpreadColourHighWordsLo(R w) {
+    return _mm_and_si128(SpreadHighWordsLo(w), _mm_set1_epi64x(0x0000FFFFFFFFFFFFll));
+  }
+  static inline R SpreadColourHighWordsHi(R w) {
+    return _mm_and_si128(SpreadHighWordsHi(w), _mm_set1_epi64x(0x0000FFFFFFFFFFFFll));
+  }
   // (s - d) * 64 per word for the low / high byte half.
   static inline R XDiff64Lo(R s, R d) {
     return _mm_slli_epi16(
@@ -176,6 +182,8 @@ struct VecSse2 {
     R neg = _mm_cmpgt_epi16(_mm_setzero_si128(), b);
     return _mm_sub_epi16(_mm_xor_si128(a, neg), neg);
   }
+  // No byte shuffle in SSE2: the kernels that need one look their bytes up one by one.
+  static constexpr bool kHasShuffle8 = false;
   static inline F AsF(R a) { return _mm_castsi128_ps(a); }
   static inline R AsR(F a) { return _mm_castps_si128(a); }
   static inline F AddF(F a, F b) { return _mm_add_ps(a, b); }
@@ -324,6 +332,15 @@ struct VecAvx2 {
     return _mm256_shuffle_epi8(w, _mm256_setr_epi8(8, 9, 8, 9, 8, 9, -128, -128, 12, 13, 12, 13, 12, 13, -128, -128, 8,
                                                    9, 8, 9, 8, 9, -128, -128, 12, 13, 12, 13, 12, 13, -128, -128));
   }
+  static inline R SpreadColourHighWordsLo(R w) {
+    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(2, 3, 2, 3, 2, 3, -128, -128, 6, 7, 6, 7, 6, 7, -128, -128, 2, 3, 2,
+                                                   3, 2, 3, -128, -128, 6, 7, 6, 7, 6, 7, -128, -128));
+  }
+  static inline R SpreadColourHighWordsHi(R w) {
+    return _mm256_shuffle_epi8(
+        w, _mm256_setr_epi8(10, 11, 10, 11, 10, 11, -128, -128, 14, 15, 14, 15, 14, 15, -128, -128, 10, 11, 10, 11, 10,
+                            11, -128, -128, 14, 15, 14, 15, 14, 15, -128, -128));
+  }
   // One multiply-add over the interleaved (s, d) bytes.
   static inline R XDiff64Lo(R s, R d) {
     return _mm256_maddubs_epi16(_mm256_unpacklo_epi8(s, d), _mm256_set1_epi16(static_cast<short>(0xC040)));
@@ -333,6 +350,13 @@ struct VecAvx2 {
   }
   static inline R Abs16(R a) { return _mm256_abs_epi16(a); }
   static inline R Sign16(R a, R b) { return _mm256_sign_epi16(a, b); }
+  // Byte i of the 16-byte table t (repeated in both lanes) for the low four bits of idx, 0 where
+  // idx has its top bit set.
+  static constexpr bool kHasShuffle8 = true;
+  static inline R LoadTable16(const u8* t) {
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)));
+  }
+  static inline R Shuffle8(R t, R idx) { return _mm256_shuffle_epi8(t, idx); }
   static inline F AsF(R a) { return _mm256_castsi256_ps(a); }
   static inline R AsR(F a) { return _mm256_castps_si256(a); }
   static inline F AddF(F a, F b) { return _mm256_add_ps(a, b); }

@@ -147,6 +147,70 @@ TEST_F(BlendTest, EveryModeEntryMatchesReference) {
   }
 }
 
+// The vector forms of the modes' values equal the table for every (s, d) pair: one row holds
+// all 65536 pairs, drawn through the plain entry or, where that routes to a slot, the opacity
+// entry at full weight. The row starts off the vector grid, so head and tail vectors overlap.
+TEST_F(BlendTest, VectorModeValuesMatchTheTableForEveryPair) {
+  const int kBytes = 65536;
+  std::vector<u8> s0(kBytes), d0(kBytes);
+  for (int i = 0; i < kBytes; i++) {
+    s0[i] = static_cast<u8>(i >> 8);
+    d0[i] = static_cast<u8>(i);
+  }
+  RowBuf d(kBytes, 0x5A);
+  int tested = 0;
+  for (const ModeVariant& v : ModeVariants()) {
+    if (v.name == "portable") continue;
+    for (int m = 0; m < kBlendModeCount; m++) {
+      BlendRowFn row = v.set.rows[m][0] ? v.set.rows[m][0] : v.set.rows[m][1];
+      if (!row) continue;
+      u8* dr = d.Place(d0.data(), kBytes, 4);
+      row(dr, s0.data(), 256, kBytes);
+      for (int i = 0; i < kBytes; i++)
+        ASSERT_EQ(dr[i], g_BlendModeTable[m][i])
+            << v.name << " " << kModeNames[m] << " s " << (i >> 8) << " d " << (i & 255);
+      ASSERT_TRUE(d.GuardsIntact()) << v.name << " " << kModeNames[m];
+      tested++;
+    }
+  }
+  if (tested == 0) GTEST_SKIP() << "no SIMD mode kernels in this build";
+}
+
+// The weighted entries take the modes' values as words, clamped by each mode where they can
+// leave 0..255: one row of colour bytes covering every (s, d) pair through the source-alpha
+// entry at half weight (source alpha 127) checks those values and clamps; alpha bytes keep d.
+TEST_F(BlendTest, WeightedEntriesTakeEveryPairsValue) {
+  const int kPixels = (65536 + 2) / 3, kBytes = 4 * kPixels;
+  std::vector<u8> s0(kBytes), d0(kBytes);
+  for (int p = 0; p < kPixels; p++) {
+    for (int c = 0; c < 3; c++) {
+      int i = (3 * p + c) & 0xFFFF;
+      s0[4 * p + c] = static_cast<u8>(i >> 8);
+      d0[4 * p + c] = static_cast<u8>(i);
+    }
+    s0[4 * p + 3] = 127;
+    d0[4 * p + 3] = static_cast<u8>(p * 7);
+  }
+  RowBuf d(kBytes, 0x5A);
+  for (const ModeVariant& v : ModeVariants()) {
+    for (int m = 0; m < kBlendModeCount; m++) {
+      BlendRowFn row = v.set.rows[m][2];
+      if (!row || v.name == "portable") continue;
+      u8* dr = d.Place(d0.data(), kBytes, 12);
+      row(dr, s0.data(), 256, kBytes);
+      for (int p = 0; p < kPixels; p++) {
+        for (int c = 0; c < 3; c++) {
+          int i = (3 * p + c) & 0xFFFF;
+          int dv = i & 255, want = (dv * 128 + g_BlendModeTable[m][i] * 128) >> 8;
+          ASSERT_EQ(dr[4 * p + c], want) << v.name << " " << kModeNames[m] << " s " << (i >> 8) << " d " << (i & 255);
+        }
+        ASSERT_EQ(dr[4 * p + 3], d0[4 * p + 3]) << v.name << " " << kModeNames[m] << " pixel " << p;
+      }
+      ASSERT_TRUE(d.GuardsIntact()) << v.name << " " << kModeNames[m];
+    }
+  }
+}
+
 // The entries that route to kernel slots follow the installed set, for every settings level.
 TEST_F(BlendTest, RoutedEntriesRunTheInstalledSlots) {
   PatternWeights();
