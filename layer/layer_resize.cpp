@@ -291,7 +291,7 @@ void ResizeBilinearThreaded(u8* dst, i64 dw100, i64 dh100, const u8* src, i32 sw
   job.dst_height = dh100;
   job.dst_pixels = dst;
   job.src_pixels = src;
-  WorkerPostRowsJoined(job, row_first, row_end);
+  WorkerPostRows(job, row_first, row_end);
 }
 
 // Each source row's horizontal results are worked out once per worker and kept while the next

@@ -224,9 +224,6 @@ void WorkerPostRowsSized(const WorkerJob& job, i32 first, i32 end, i64 pixels) {
   PostTo(n, job, first, end);
 }
 
-// Every post has the poster run share 0 now (see PostTo).
-void WorkerPostRowsJoined(const WorkerJob& job, i32 first, i32 end) { WorkerPostRows(job, first, end); }
-
 void WorkerInflatePair(ImageInflatePart parts[2]) {
   WorkerJob job{};
   job.code = WORKER_JOB_INFLATE;

@@ -101,9 +101,6 @@ void WorkerLinger(bool on);
 void WorkerPostRows(const WorkerJob& job, i32 first, i32 end);
 // The same for a job whose size is given as its pixel count (a batch's rows do not tell it).
 void WorkerPostRowsSized(const WorkerJob& job, i32 first, i32 end, i64 pixels);
-// WorkerPostRows for a long job: the same shares, the poster running share 0 itself (in worker
-// 0's record) while workers 1 .. n - 1 run theirs; every post does so now.
-void WorkerPostRowsJoined(const WorkerJob& job, i32 first, i32 end);
 // The body that runs a job code (null for an unknown code, which does nothing).
 WorkerJobFn WorkerJobBody(i32 code);
 // Inflates both parts of an own-format picture on workers 0 and 1 (the image module's hook while
