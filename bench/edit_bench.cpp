@@ -253,7 +253,7 @@ BENCHMARK(BM_Fx)
     ->ArgName("case")
     ->DenseRange(0, static_cast<int>(std::size(kFx)) - 1)
     ->Unit(benchmark::kMicrosecond)
-    ->Iterations(3)
+    ->Iterations(15)
     ->UseManualTime();
 
 void PrintTable() {

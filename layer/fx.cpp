@@ -82,8 +82,11 @@ struct NoVec {};
 // each group of four first; out_rel: the output is the w x h picture (else the full-size one at
 // (x, y)).
 // wide(d, s, pixels), where given, runs first on each row and returns the pixels it did.
-template <class Vec, class Px>
-static void ForPixels(const FxJob& j, bool out_rel, Vec vec, Px px, i64 (*wide)(u8*, const u8*, i64) = nullptr) {
+struct NoWide {
+  i64 operator()(u8*, const u8*, i64) const { return 0; }
+};
+template <class Vec, class Px, class Wide = NoWide>
+static void ForPixels(const FxJob& j, bool out_rel, Vec vec, Px px, Wide wide = {}) {
   const i64 w = i64{j.x2} - j.x1 + 1;
 #if !defined(__SSE2__)
   (void)vec;
@@ -91,7 +94,7 @@ static void ForPixels(const FxJob& j, bool out_rel, Vec vec, Px px, i64 (*wide)(
   for (i64 y = j.y1; y <= j.y2; y++) {
     const u8* s = SrcPx(j, j.x1, y);
     u8* d = out_rel ? OutRel(j, j.x1, y) : OutPx(j, j.x1, y);
-    i64 x = wide ? wide(d, s, w) : 0;
+    i64 x = wide(d, s, w);
 #if defined(__SSE2__)
     if constexpr (!std::is_same_v<Vec, NoVec>)
       for (; x + 4 <= w; x += 4) Store4(d + x * 4, vec(s + x * 4));
@@ -186,7 +189,8 @@ static void Negative(const FxJob& j) {
 #if defined(__SSE2__)
   const __m128i flip = _mm_set1_epi32(0x00FFFFFF);
   ForPixels(
-      j, true, [flip](const u8* s) { return _mm_xor_si128(Load4(s), flip); }, px);
+      j, true, [flip](const u8* s) { return _mm_xor_si128(Load4(s), flip); }, px,
+      [](u8* d, const u8* s, i64 n) { return g_CpuHasAvx2 ? FxNegativeAvx2(d, s, n) : 0; });
 #else
   ForPixels(j, true, NoVec{}, px);
 #endif
@@ -221,7 +225,7 @@ static void Sepia(const FxJob& j) {
     const __m128i u = _mm_unpacklo_epi8(q, _mm_srli_si128(q, 8));
     return _mm_unpacklo_epi16(u, _mm_srli_si128(u, 8));
   };
-  ForPixels(j, true, vec, px, g_CpuHasAvx2 ? FxSepiaAvx2 : nullptr);
+  ForPixels(j, true, vec, px, [](u8* d, const u8* s, i64 n) { return g_CpuHasAvx2 ? FxSepiaAvx2(d, s, n) : 0; });
 #else
   ForPixels(j, true, NoVec{}, px);
 #endif
@@ -328,7 +332,8 @@ static void Threshold(const FxJob& j) {
     const __m128i colour = _mm_andnot_si128(black, _mm_set1_epi32(0xFFFFFF));
     return _mm_or_si128(colour, _mm_andnot_si128(_mm_set1_epi32(0xFFFFFF), p));
   };
-  ForPixels(j, false, vec, px);
+  ForPixels(j, false, vec, px,
+            [limit](u8* d, const u8* s, i64 n) { return g_CpuHasAvx2 ? FxThresholdAvx2(d, s, n, limit) : 0; });
 #else
   ForPixels(j, false, NoVec{}, px);
 #endif

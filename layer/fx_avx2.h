@@ -6,3 +6,7 @@
 
 // The sepia tone of fx.cpp, the same bytes.
 i64 FxSepiaAvx2(u8* out, const u8* src, i64 pixels);
+// The negative (colour bits flipped, alpha kept).
+i64 FxNegativeAvx2(u8* out, const u8* src, i64 pixels);
+// The threshold: colour 0 where B + G + R < limit, else 255 in each channel; alpha kept.
+i64 FxThresholdAvx2(u8* out, const u8* src, i64 pixels, i32 limit);
