@@ -3,8 +3,11 @@
 // The SIMD mode kernels in kernels_simd.cpp / kernels_avx2.cpp compute the same bytes.
 #include "layer/blend.h"
 
+#include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 #include "layer/cpu.h"
@@ -105,9 +108,25 @@ static void BuildModeTable() {
     for (int d = 0; d < 256; d++) t[s * 256 + d] = static_cast<u8>(ModeValue<M>(s, d));
 }
 
+// A mode's table is made the first time composition picks one of the mode's entries (most
+// games use a few of the nineteen modes); the flag is set, with release order, once the table is
+// whole, so a worker that sees it set reads a whole table. Builders run under s_ModeTableBuild.
+static std::atomic<u8> s_ModeTableReady[kBlendModeCount];
+static std::mutex s_ModeTableBuild;
+
 template <int... M>
-static void BuildModeTables(std::integer_sequence<int, M...>) {
-  (BuildModeTable<M>(), ...);
+static constexpr std::array<void (*)(), sizeof...(M)> ModeTableBuilders(std::integer_sequence<int, M...>) {
+  return {BuildModeTable<M>...};
+}
+static constexpr auto kModeTableBuilders = ModeTableBuilders(std::make_integer_sequence<int, kBlendModeCount>());
+
+// Makes mode's table unless it is made already; mode is 0..18.
+static void ModeTableNeeded(int mode) {
+  if (s_ModeTableReady[mode].load(std::memory_order_acquire)) return;
+  std::lock_guard<std::mutex> g(s_ModeTableBuild);
+  if (s_ModeTableReady[mode].load(std::memory_order_relaxed)) return;
+  kModeTableBuilders[static_cast<size_t>(mode)]();
+  s_ModeTableReady[mode].store(1, std::memory_order_release);
 }
 
 static void BuildLookupTables() {
@@ -119,7 +138,8 @@ static void BuildLookupTables() {
   for (int v = 0; v < 256; v++) g_BlendDivTable[0][v] = 0;
   for (int o = 1; o < 256; o++)
     for (int v = 0; v < 256; v++) g_BlendDivTable[o][v] = static_cast<u16>(Div(v * 256, o));
-  BuildModeTables(std::make_integer_sequence<int, kBlendModeCount>());
+  // The mode tables read the tables above: they are made again after them.
+  for (std::atomic<u8>& ready : s_ModeTableReady) ready.store(0, std::memory_order_relaxed);
   // floor((s - 128) * k / 32768) is the signed high product of s - 128 and 2k (2k < 32768).
   for (int d = 0; d < 48; d++) {
     int k2 = d <= 32 ? 2 * SoftLightDarkK(d) : 16383;
@@ -286,7 +306,7 @@ static void BuildPortableSet() {
 
 const BlendModeKernelSet& BlendModeKernelsPortable() { return s_PortableSet; }
 
-void BlendInitTables() {
+void BlendInitTablesLater() {
   LutBuildTables();
   BuildLookupTables();
   BuildPortableSet();
@@ -319,6 +339,11 @@ void BlendInitTables() {
   g_BlendFuncTable.masks[0][1] = BlendNormalMaskDispatch;
 }
 
+void BlendInitTables() {
+  BlendInitTablesLater();
+  for (int m = 0; m < kBlendModeCount; m++) ModeTableNeeded(m);
+}
+
 void BlendBuildMaskWeights(i32 progress, i32 softness, i32 opacity) {
   int p = BlendClampWeight(progress), f = BlendClampWeight(softness), o = BlendClampWeight(opacity);
   if (f == 256) {
@@ -335,6 +360,7 @@ void BlendBuildMaskWeights(i32 progress, i32 softness, i32 opacity) {
 
 static int PickIndex(int mode, i32 opacity, bool k_allowed) {
   if (mode < 0 || mode >= kBlendModeCount) mode = 0;
+  ModeTableNeeded(mode);
   int k = k_allowed ? BlendClampWeight(opacity) >> 8 : 0;
   return mode * 2 + k;
 }

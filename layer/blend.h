@@ -1,7 +1,8 @@
 // Blend modes: the nineteen modes' lookup tables, the 160-entry function table that composition
 // picks one row kernel from per layer, and the mask weights of the current mask blend. Tables
-// are built once by BlendInitTables and never change; entries that are empty stay unreachable
-// because every pick goes through BlendPickRow / BlendPickMask, which clamp mode and opacity.
+// are built once by BlendInitTables (a mode's table on its first pick after BlendInitTablesLater)
+// and never change; entries that are empty stay unreachable because every pick goes through
+// BlendPickRow / BlendPickMask, which clamp mode and opacity.
 #pragma once
 #include "common/types.h"
 #include "layer/kernels.h"
@@ -49,6 +50,10 @@ extern u8 g_BlendSoftLightK[2][48];
 // function table, with SIMD mode kernels when the SIMD kernel set is installed. Run after
 // BlendInitCpuKernels; later calls rebuild the same contents.
 void BlendInitTables();
+// The same, except that each mode's g_BlendModeTable row is made when BlendPickRow or
+// BlendPickMask first picks an entry of that mode (on whichever thread picks it; safe while
+// workers run). Start-up uses it: building all nineteen takes most of the time.
+void BlendInitTablesLater();
 // g_MaskWeights from progress p, softness f and opacity o (each clamped to 0..256).
 void BlendBuildMaskWeights(i32 progress, i32 softness, i32 opacity);
 // The entry composition runs: block 0..1, any mode (above 18 or negative: mode 0), any opacity

@@ -36,6 +36,11 @@ static const std::string& JapaneseScriptName() {
 
 static FontSlot& CurrentSlot() { return g_FontSlots[g_FontCurrentSlot]; }
 
+// Set while the listing of FontEnumInstalledLater is still owed; the first call that reads the
+// list or a slot's face (or sets a face) makes it then.
+static u8 s_FaceListOwed = 0;
+static void FaceListNeeded();
+
 // ---- Face list ---------------------------------------------------------------------------------
 
 struct FontEnumState {
@@ -163,7 +168,25 @@ static void FreeFaceList() {
   g_FontFaceList = {};
 }
 
-i32 FontEnumInstalled() {
+static i32 FindFace(const char* name);
+
+// A face by name (exact, then the platform's stand-in) for one slot; 1 when found.
+static i32 SelectFaceByName(FontSlot& s, const char* name) {
+  if (!name) return 0;
+  i32 i = FindFace(name);
+  // A Windows face name that this machine lacks selects the face standing in for it.
+  if (i < 0) {
+    const char* stand_in = PlatFontSubstitute(name);
+    if (stand_in) i = FindFace(stand_in);
+  }
+  if (i < 0) return 0;
+  s.face = i;
+  return 1;
+}
+
+// The listing itself and every slot's face from the preference list; the slots' other fields
+// and the current slot stay. 0, or -1 without memory (raised; the list is then empty).
+static i32 ListFacesAndChoose() {
   FreeFaceList();
   FontEnumState st = {0, 0, 0};
   g_FontEnumFaces(FontEnumProc, &st);
@@ -185,15 +208,34 @@ i32 FontEnumInstalled() {
   static std::string preferred[ZP_COUNTOF(kPreferredFaces)];
   if (preferred[0].empty())
     for (size_t i = 0; i < ZP_COUNTOF(kPreferredFaces); i++) preferred[i] = PlatUtf8ToSjis(kPreferredFaces[i]);
-  for (i32 s = 0; s < FONT_SLOT_COUNT; s++) {
-    FontSetCurrentSlot(s);
-    g_FontSlots[s].face = 0;  // a face of an earlier list may be past the end of this one
+  for (FontSlot& slot : g_FontSlots) {
+    slot.face = 0;  // a face of an earlier list may be past the end of this one
     for (const std::string& name : preferred)
-      if (FontSelectFaceByName(name.c_str())) break;
+      if (SelectFaceByName(slot, name.c_str())) break;
   }
+  return 0;
+}
+
+i32 FontEnumInstalled() {
+  s_FaceListOwed = 0;
+  if (ListFacesAndChoose() != 0) return -1;
   FontSetCurrentSlot(0);
   FontInitSlots();
   return 0;
+}
+
+void FontEnumInstalledLater() {
+  FreeFaceList();
+  for (FontSlot& slot : g_FontSlots) slot.face = 0;
+  FontSetCurrentSlot(0);
+  FontInitSlots();
+  s_FaceListOwed = 1;
+}
+
+static void FaceListNeeded() {
+  if (!s_FaceListOwed) return;
+  s_FaceListOwed = 0;
+  ListFacesAndChoose();  // a failure is raised there and leaves the list empty
 }
 
 // ---- Slots and tables --------------------------------------------------------------------------
@@ -245,6 +287,7 @@ void FontFreeSlots() {
 void FontReset() {
   FontFreeSlots();
   FreeFaceList();
+  s_FaceListOwed = 0;
   for (FontSlot& s : g_FontSlots) s = {};
   g_FontCurrentSlot = 0;
   std::memset(g_GlyphCoverage, 0, sizeof g_GlyphCoverage);
@@ -263,6 +306,7 @@ i32 FontSetCurrentSlot(i32 slot) {
 }
 
 i32 FontSelectFaceByIndex(i32 index) {
+  FaceListNeeded();
   if (index < 0 || index >= g_FontFaceList.count) return 0;
   CurrentSlot().face = index;
   return 1;
@@ -275,41 +319,43 @@ static i32 FindFace(const char* name) {
 }
 
 i32 FontSelectFaceByName(const char* name) {
-  if (!name) return 0;
-  i32 i = FindFace(name);
-  // A Windows face name that this machine lacks selects the face standing in for it.
-  if (i < 0) {
-    const char* stand_in = PlatFontSubstitute(name);
-    if (stand_in) i = FindFace(stand_in);
-  }
-  if (i < 0) return 0;
-  CurrentSlot().face = i;
-  return 1;
+  FaceListNeeded();
+  return SelectFaceByName(CurrentSlot(), name);
 }
 
-i32 FontCurrentFace() { return CurrentSlot().face; }
+i32 FontCurrentFace() {
+  FaceListNeeded();
+  return CurrentSlot().face;
+}
 
 i32 FontCurrentPitch() {
+  FaceListNeeded();
   i32 i = CurrentSlot().face;
   if (i < 0 || i >= g_FontFaceList.count) return 1;
   return g_FontFaceList.pitch_flags[i];
 }
 
 const char* FontFaceName(i32 index) {
+  FaceListNeeded();
   if (index < 0 || index >= g_FontFaceList.count) return nullptr;
   return g_FontFaceList.names[index];
 }
 
 i32 FontFaceScriptFlag(i32 index) {
+  FaceListNeeded();
   if (index < 0 || index >= g_FontFaceList.count) return -1;
   return g_FontFaceList.script_flags[index];
 }
 
-i32 FontFaceCount() { return g_FontFaceList.count; }
+i32 FontFaceCount() {
+  FaceListNeeded();
+  return g_FontFaceList.count;
+}
 
 // ---- Rendering and measuring -------------------------------------------------------------------
 
 i32 FontPrepareSlot(i32 glyph_width, i32 glyph_height, u32 bold, i32 font_height, i32 cell_side) {
+  FaceListNeeded();
   FontSlot& s = CurrentSlot();
   if (s.cache_valid && s.cache_glyph_width == glyph_width && s.cache_glyph_height == glyph_height &&
       s.cache_font_height == font_height && s.cache_face == s.face && s.cache_bold == bold)
@@ -419,6 +465,7 @@ static const char* CommandName(const CmdArgRecord* a) { return CmdArgCommandName
 
 // A script face number (1..count) to a list index; raises the range errors.
 static i32 CheckFaceNumber(const CmdArgRecord* a, i32 id, i64 number) {
+  FaceListNeeded();
   if (number < 1) {
     ErrRaiseAtScriptF(ERR_FONT_ARG_BELOW, 1, CommandName(a), ParamName(a, id), number, static_cast<i64>(1));
     return -1;
@@ -432,6 +479,7 @@ static i32 CheckFaceNumber(const CmdArgRecord* a, i32 id, i64 number) {
 }
 
 i32 FontSetApply(const CmdArgRecord* a, FontMessageFont* msg) {
+  if (a->given[1] || a->given[2]) FaceListNeeded();  // before the face is read or set
   if (a->given[0]) {
     i64 slot = a->value[0];
     if (slot < 0 || slot >= FONT_SLOT_COUNT) {
@@ -511,7 +559,7 @@ i32 FontInfoQuery(const CmdArgRecord* a, const FontMessageFont* msg, FontInfoVal
   else if (a->given[8]) *out = Number(f.glyph_width);
   else if (a->given[9]) *out = Number(f.glyph_height);
   else if (a->given[10]) *out = Number(f.bold);
-  else if (a->given[11] && a->value[11] == 1) *out = Number(g_FontFaceList.count);
+  else if (a->given[11] && a->value[11] == 1) *out = Number(FontFaceCount());
   else if (a->given[12]) *out = Number(0);
   else if (a->given[14] || a->given[15]) {
     const char* text = CmdArgStr(a, 17);

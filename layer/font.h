@@ -20,7 +20,8 @@ enum {
   ERR_FONT_CREATE = 102040,      // the platform could not make the font
 };
 
-// The installed faces, built once at start-up. Script-visible face numbers count from 1.
+// The installed faces: listed at start-up, or on first use after FontEnumInstalledLater.
+// Script-visible face numbers count from 1.
 struct FontFaceList {
   i32 count;
   char** names;      // Shift-JIS
@@ -70,6 +71,12 @@ extern FontCreateFn g_FontCreate;
 // Lists the faces (two passes: count, then fill no more than counted), gives every slot the
 // first installed face of the preference list, then FontInitSlots. 0, or -1 without memory.
 i32 FontEnumInstalled();
+// Start-up's form of it: the slots get their defaults now, while the listing and the slots'
+// faces wait for the first call that reads the list or a face (listing the installed fonts is
+// the slowest part of start-up, and many games draw no text in their first frames). Every
+// accessor below gives what it would have given after FontEnumInstalled; a listing that finds no
+// memory raises its error then and leaves the list empty.
+void FontEnumInstalledLater();
 // The listing callback; ctx is the enumeration state of FontEnumInstalled.
 int FontEnumProc(const char* face_name, const char* script_name, u8 pitch_and_family, void* ctx);
 // Builds the three tables and gives every slot its defaults (the face stays as chosen).

@@ -478,7 +478,7 @@ i32 SysGlobalsInit() {
   SysRandomSeed(PlatTimeMs());
   // The fixed clock repeats runs, so the C runtime generator starts from its own default then.
   RandCrtSeed(PlatClockIsFixed() ? 1u : static_cast<u32>(std::time(nullptr)));
-  BlendInitTables();  // the compositor's product tables first, then the blend tables
+  BlendInitTablesLater();  // the compositor's product tables first, then the blend tables
   InputInstallKeyCallbacks();
   // The script engine's accessor tables (system variables, evaluator entries) are constant
   // tables built with the program: nothing to install.
@@ -486,7 +486,7 @@ i32 SysGlobalsInit() {
   ExprInitOpTable(1);
   std::memset(g_CmdFlags, 1, sizeof g_CmdFlags);
   if (TextMessageInit() != 0) return -1;
-  if (FontEnumInstalled() != 0) return -1;  // out of memory, raised already
+  FontEnumInstalledLater();  // the faces are listed when text first needs them
   i32 major = 0, minor = 0;
   char letter = 0;
   g_DxVersion = SysProbeDirectXVersion(&major, &minor, &letter) < 0 ? 0 : major;

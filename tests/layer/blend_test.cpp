@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/config.h"
@@ -298,6 +299,40 @@ TEST_F(BlendTest, PicksNeverReachEmptyEntries) {
       EXPECT_EQ(BlendPickMask(2, mode, c.opacity), g_BlendFuncTable.masks[0][mode * 2 + c.k]);
       EXPECT_NE(BlendPickMask(3, mode, c.opacity), nullptr);
     }
+}
+
+// Start-up's tables: a mode's table is made by its first pick, on whichever thread picks it, and
+// is whole when that pick returns; nothing of an earlier build is taken for made.
+TEST_F(BlendTest, ModeTablesMadeOnFirstPickFromRacingThreads) {
+  std::vector<u8> want(sizeof g_BlendModeTable);
+  std::memcpy(want.data(), g_BlendModeTable, want.size());
+  std::memset(g_BlendModeTable, 0xA5, sizeof g_BlendModeTable);
+  BlendInitTablesLater();
+  const BlendFuncTable functions = g_BlendFuncTable;
+  std::vector<int> bad(4, -1);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; t++)
+    threads.emplace_back([t, &want, &bad] {
+      for (int i = 0; i < 2 * kBlendModeCount; i++) {
+        const int mode = (i * (t + 1) + 3 * t) % kBlendModeCount;
+        const int block = (i + t) % 4;
+        if (block < 2) BlendPickRow(block, mode, 128 + i);
+        else BlendPickMask(block, mode, 256);
+        if (std::memcmp(g_BlendModeTable[mode], want.data() + size_t{65536} * static_cast<size_t>(mode), 65536) != 0) {
+          bad[static_cast<size_t>(t)] = mode;
+          return;
+        }
+      }
+    });
+  for (std::thread& th : threads) th.join();
+  for (int t = 0; t < 4; t++) EXPECT_EQ(bad[static_cast<size_t>(t)], -1) << "thread " << t << " read a partial table";
+  // Modes that only an out-of-range pick reaches fall back to mode 0, whose table is made too.
+  BlendPickRow(0, -3, 256);
+  for (int m = 0; m < kBlendModeCount; m++) BlendPickMask(3, m, 256);
+  EXPECT_EQ(std::memcmp(g_BlendModeTable, want.data(), want.size()), 0);
+  EXPECT_EQ(std::memcmp(&functions, &g_BlendFuncTable, sizeof functions), 0) << "the function table is made at once";
+  BlendInitTables();
+  EXPECT_EQ(std::memcmp(&functions, &g_BlendFuncTable, sizeof functions), 0);
 }
 
 TEST_F(BlendTest, OpacityEntryAt255DiffersFromPlain) {

@@ -228,6 +228,80 @@ TEST_F(FontTest, SlotAndFaceSelectionRefusesBadIndexes) {
   EXPECT_EQ(FontCurrentPitch(), 1);
 }
 
+// Start-up's listing on first use: each first use below gives what the listing made at once
+// gives, keeps the slots' other fields and the current slot, and lists the faces only then.
+TEST_F(FontTest, ListingOnFirstUseGivesWhatTheListingAtOnceGives) {
+  struct Outcome {
+    std::vector<i32> faces;
+    std::vector<u32> colours;
+    i32 current_slot, first_face, count, pitch;
+    std::string error;
+  };
+  std::string mincho = Sjis("ＭＳ 明朝");
+  // first_use 0: the face number with an operator on another slot; 1: a face name; 2: the count
+  // query; 3: the current face of a slot chosen outside the command.
+  auto run = [&](bool later, int first_use) {
+    FontReset();
+    ErrReset();
+    g_QuitRequested = 0;
+    g_Fake = kFiveFaces;
+    g_FakePasses = 0;
+    g_FontEnumFaces = FakeEnum;
+    if (later) FontEnumInstalledLater();
+    else EXPECT_EQ(FontEnumInstalled(), 0);
+    CmdArgRecord colour = Args();
+    Give(&colour, 0, 6);
+    Give(&colour, 4, 0x123456);
+    EXPECT_EQ(FontSetApply(&colour, nullptr), 0);
+    EXPECT_EQ(g_FakePasses, later ? 0 : 2) << "a colour alone needs no face";
+    Outcome o{};
+    o.first_face = -1;
+    CmdArgRecord a = Args();
+    if (first_use == 0) {
+      Give(&a, 0, 6);
+      Give(&a, 1, 1, 1);  // the preferred face's number + 1
+      EXPECT_EQ(FontSetApply(&a, nullptr), 0);
+    } else if (first_use == 1) {
+      Give(&a, 0, 2);
+      a.given[2] = 1;
+      a.str[2] = mincho.c_str();
+      EXPECT_EQ(FontSetApply(&a, nullptr), 0);
+    } else if (first_use == 2) {
+      Give(&a, 11, 1);
+      FontInfoValue v{};
+      EXPECT_EQ(FontInfoQuery(&a, nullptr, &v), 0);
+      o.count = static_cast<i32>(v.number);
+    } else {
+      FontSetCurrentSlot(4);
+      o.first_face = FontCurrentFace();
+      o.pitch = FontCurrentPitch();
+    }
+    EXPECT_EQ(g_FakePasses, 2);
+    o.current_slot = g_FontCurrentSlot;
+    FontSetCurrentSlot(0);
+    for (const FontSlot& s : g_FontSlots) {
+      o.faces.push_back(s.face);
+      o.colours.push_back(s.colour);
+    }
+    o.error = g_ErrLastText;
+    return o;
+  };
+  for (int use = 0; use < 4; use++) {
+    const Outcome at_once = run(false, use), later = run(true, use);
+    EXPECT_EQ(later.faces, at_once.faces) << use;
+    EXPECT_EQ(later.colours, at_once.colours) << use;
+    EXPECT_EQ(later.current_slot, at_once.current_slot) << use;
+    EXPECT_EQ(later.first_face, at_once.first_face) << use;
+    EXPECT_EQ(later.count, at_once.count) << use;
+    EXPECT_EQ(later.pitch, at_once.pitch) << use;
+    EXPECT_EQ(later.error, at_once.error) << use;
+    EXPECT_EQ(later.colours[6], 0x123456u) << use;
+  }
+  EXPECT_EQ(run(true, 0).faces[6], 4) << "Gothic (3) is chosen before the operator adds one";
+  EXPECT_EQ(run(true, 1).faces[2], 1);
+  EXPECT_EQ(run(true, 3).current_slot, 4);
+}
+
 // ---- Command bodies ----------------------------------------------------------------------------
 
 TEST_F(FontTest, SetAppliesOperatorsAndClamps) {
