@@ -59,11 +59,9 @@ static inline u32 AlphaOf(u32 px) {
   return px & 0xFFu;
 }
 
-void ImageFillTransparent(ImagePicture* pic) {
-  if (!pic->pixels || pic->width <= 0 || pic->height <= 0) return;
-  size_t n = static_cast<size_t>(pic->width) * static_cast<size_t>(pic->height);
-  u8* p = pic->pixels;
+bool ImageFillTransparentRow(u8* p, size_t n) {
   const u32 fill = g_ImageFillColour;
+  bool changed = false;
   // Sixteen pixels are tested together (a test the compiler vectorises); only a group with a
   // transparent pixel is walked one pixel at a time.
   constexpr size_t kGroup = 16;
@@ -74,11 +72,21 @@ void ImageFillTransparent(ImagePicture* pic) {
     u32 any = 0;
     for (size_t k = 0; k < kGroup; k++) any |= AlphaOf(px[k]) == 0 ? 1u : 0u;
     if (!any) continue;
+    changed = true;
     for (size_t k = 0; k < kGroup; k++)
       if (p[k * 4 + 3] == 0) std::memcpy(p + k * 4, &fill, 4);
   }
   for (; i < n; i++, p += 4)
-    if (p[3] == 0) std::memcpy(p, &fill, 4);
+    if (p[3] == 0) {
+      std::memcpy(p, &fill, 4);
+      changed = true;
+    }
+  return changed;
+}
+
+void ImageFillTransparent(ImagePicture* pic) {
+  if (!pic->pixels || pic->width <= 0 || pic->height <= 0) return;
+  ImageFillTransparentRow(pic->pixels, static_cast<size_t>(pic->width) * static_cast<size_t>(pic->height));
 }
 
 int ImageMakeEmpty(ImagePicture* pic, const char* name) {
@@ -104,16 +112,16 @@ int ImageDecodePsd(const u8*, u32, const char* name, ImagePicture*) {
 static int DecodePsb(const u8*, u32, const char*, ImagePicture*) { return 0; }
 
 static const ImageDecodeFn kDecoders[IMAGE_TYPE_COUNT] = {
-    nullptr,          // 0 unknown
-    ImageDecodeBmp,   // 1 BMP
-    ImageDecodePng,   // 2 PNG
-    ImageDecodeJpeg,  // 3 JPEG
-    ImageDecodeGif,   // 4 GIF
-    nullptr,          // 5 WAV
-    nullptr,          // 6 Ogg
-    ImageDecodePsd,   // 7 PSD
-    ImageDecodeZcg,   // 8 own format
-    DecodePsb,        // 9 animated-character data
+    nullptr,               // 0 unknown
+    ImageDecodeBmp,        // 1 BMP
+    ImageDecodePngFilled,  // 2 PNG
+    ImageDecodeJpeg,       // 3 JPEG
+    ImageDecodeGif,        // 4 GIF
+    nullptr,               // 5 WAV
+    nullptr,               // 6 Ogg
+    ImageDecodePsd,        // 7 PSD
+    ImageDecodeZcg,        // 8 own format
+    DecodePsb,             // 9 animated-character data
 };
 
 int ImageDecode(u8 type, const u8* data, u32 size, const char* name, ImagePicture* pic) {
@@ -129,8 +137,9 @@ int ImageDecode(u8 type, const u8* data, u32 size, const char* name, ImagePictur
     if (type == IMAGE_TYPE_GIF) ErrRaise(IMAGE_ERR_GIF, 1);
     return -1;
   }
-  // Every JPEG decoding path writes alpha 255, so a JPEG has no transparent pixel to fill.
-  if (type != IMAGE_TYPE_JPEG) ImageFillTransparent(pic);
+  // Every JPEG decoding path writes alpha 255, so a JPEG has no transparent pixel to fill; PNG
+  // rows are filled by their decoder as they come.
+  if (type != IMAGE_TYPE_JPEG && type != IMAGE_TYPE_PNG) ImageFillTransparent(pic);
   FrameStampTime();
   return 0;
 }
