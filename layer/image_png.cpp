@@ -77,14 +77,14 @@ static int PngReadPicture(png_structp png, png_infop info, const char* name, Ima
   // alpha path.
   pic->has_alpha = colour == PNG_COLOR_TYPE_GRAY_ALPHA || colour == PNG_COLOR_TYPE_RGB_ALPHA;
   // Without an alpha channel or tRNS every alpha byte is the filler's 255: nothing to fill.
-  fill = fill && (colour == PNG_COLOR_TYPE_GRAY_ALPHA || colour == PNG_COLOR_TYPE_RGB_ALPHA ||
-                  png_get_valid(png, info, PNG_INFO_tRNS));
+  const bool fill_rows = fill && (colour == PNG_COLOR_TYPE_GRAY_ALPHA || colour == PNG_COLOR_TYPE_RGB_ALPHA ||
+                                  png_get_valid(png, info, PNG_INFO_tRNS));
   for (int pass = 0; pass < passes; pass++) {
     const bool last = pass == passes - 1;
     for (png_uint_32 y = 0; y < height; y++) {
       u8* row = pixels + static_cast<size_t>(y) * width * 4;
       png_read_row(png, row, nullptr);
-      if (fill && last && ImageFillTransparentRow(row, width)) *filled = true;
+      if (fill_rows && last && ImageFillTransparentRow(row, width)) *filled = true;
     }
   }
   return 0;
