@@ -681,6 +681,11 @@ i32 PackFindInArchives(PackLookup* lookup, const char* name) {
   if (const size_t n = d.hashes.size(); n > 0) {
     const u32* a = d.hashes.data();
     const size_t guess = static_cast<size_t>((static_cast<u64>(h) * n) >> 32);
+    // The match is usually at the guess: its pack and position are fetched while its hash is.
+    if (guess < d.packs.size() && guess < d.positions.size()) {
+      __builtin_prefetch(d.packs.data() + guess);
+      __builtin_prefetch(d.positions.data() + guess);
+    }
     size_t lo = 0, hi = 0;  // the first hash >= h lies in [lo, hi]; hi == n or a[hi] >= h
     if (a[guess] < h) {
       lo = hi = guess + 1;

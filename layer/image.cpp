@@ -7,7 +7,6 @@
 #include <emmintrin.h>
 #endif
 
-#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -55,12 +54,6 @@ u8* ImageAllocPixels(u8* old, i32 width, i32 height, const char* name) {
   }
   std::memset(p + static_cast<size_t>(width) * 4 * static_cast<size_t>(height), 0, static_cast<size_t>(width) * 4 + 4);
   return p;
-}
-
-// The alpha byte (the fourth in memory) of a pixel loaded as one word.
-static inline u32 AlphaOf(u32 px) {
-  if constexpr (std::endian::native == std::endian::little) return px >> 24;
-  return px & 0xFFu;
 }
 
 bool ImageFillTransparentRow(u8* p, size_t n) {
