@@ -213,6 +213,10 @@ i32 PackKeptAgain(u32 p, u64 serial, PackHandle* h, u64* size);
 // returns the number read.
 size_t PackReadAt(const PackHandle* h, u64 position, void* buf, size_t n);
 
+// zlib's uncompress, result for result (return code, *dest_len and the bytes written), over an
+// inflater this thread keeps, so a read sets none up.
+int PackUncompress(u8* dest, unsigned long* dest_len, const u8* source, unsigned long source_len);
+
 // Checks the n stored bytes against the data hash and repairs one damaged 1024-byte block from
 // the recovery block at the handle's position. 0 intact, 1 repaired, -1 not repairable.
 i32 PackVerifyRepair(PackHandle* h, u8* data, u32 n, u32 data_hash);

@@ -661,9 +661,19 @@ void PackSortByHash(i32 first, i32 last) {
 i32 PackFindInArchives(PackLookup* lookup, const char* name) {
   const PackDirectory& d = g_PackDirectory;
   // Entries are hashed by their lower-cased names; the name comparison below ignores case too.
-  std::string lower = name;
-  StrLowerSjis(lower.data());
-  u32 h = HashMurmur2(lower.data(), lower.size(), 0);
+  // The usual short name is lower-cased on the stack.
+  const size_t name_len = std::strlen(name);
+  char small[256];
+  std::string big;
+  char* lower = small;
+  if (name_len < sizeof small) {
+    std::memcpy(small, name, name_len + 1);
+  } else {
+    big = name;
+    lower = big.data();
+  }
+  StrLowerSjis(lower);
+  u32 h = HashMurmur2(lower, name_len, 0);
   // The directory is sorted by hash: the first match in directory order is the first of its run.
   // Name hashes spread evenly, so the search starts where h would lie in an even spread and
   // widens by doubling steps until it brackets h (a table of equal hashes costs only log n).
@@ -671,6 +681,11 @@ i32 PackFindInArchives(PackLookup* lookup, const char* name) {
   if (const size_t n = d.hashes.size(); n > 0) {
     const u32* a = d.hashes.data();
     const size_t guess = static_cast<size_t>((static_cast<u64>(h) * n) >> 32);
+    // The match is usually at the guess: its pack and position are fetched while its hash is.
+    if (guess < d.packs.size() && guess < d.positions.size()) {
+      __builtin_prefetch(d.packs.data() + guess);
+      __builtin_prefetch(d.positions.data() + guess);
+    }
     size_t lo = 0, hi = 0;  // the first hash >= h lies in [lo, hi]; hi == n or a[hi] >= h
     if (a[guess] < h) {
       lo = hi = guess + 1;
@@ -719,7 +734,7 @@ i32 PackFindInArchives(PackLookup* lookup, const char* name) {
       nul = nul || stored[i] == '\0';
     }
     stored[len] = '\0';
-    if (nul || std::strlen(name) != len || !StrEqualNoCaseSjis(stored, name)) continue;
+    if (nul || name_len != len || !StrEqualNoCaseSjis(stored, name)) continue;
     if (got < 2 + static_cast<size_t>(len)) return -2;
     lookup->type = record[1 + len];
     lookup->position = static_cast<u64>(d.positions[e]) + 2 + len;

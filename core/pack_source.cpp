@@ -290,6 +290,65 @@ i32 PackVerifyRepair(PackHandle* h, u8* data, u32 n, u32 data_hash) {
   return 1;
 }
 
+namespace {
+// An inflater per thread, set up on first use and reset for every stream.
+struct KeptInflater {
+  z_stream s{};
+  bool ready = false;
+  ~KeptInflater() {
+    if (ready) inflateEnd(&s);
+  }
+};
+thread_local KeptInflater t_Inflater;
+}  // namespace
+
+int PackUncompress(u8* dest, unsigned long* dest_len, const u8* source, unsigned long source_len) {
+  KeptInflater& k = t_Inflater;
+  if (!k.ready) {
+    k.s = z_stream{};
+    k.s.next_in = const_cast<u8*>(source);
+    if (inflateInit(&k.s) != Z_OK) return uncompress(dest, dest_len, source, source_len);
+    k.ready = true;
+  } else if (inflateReset(&k.s) != Z_OK) {
+    return uncompress(dest, dest_len, source, source_len);
+  }
+  // What uncompress does, step for step: a zero-sized destination is a one-byte scratch that
+  // only tells an incomplete stream, and the sizes go in in pieces zlib's counters can hold.
+  z_stream& z = k.s;
+  const uInt max = static_cast<uInt>(-1);
+  unsigned long len = source_len, left = 0;
+  u8 buf[1];
+  if (*dest_len) {
+    left = *dest_len;
+    *dest_len = 0;
+  } else {
+    left = 1;
+    dest = buf;
+  }
+  z.next_in = const_cast<u8*>(source);
+  z.avail_in = 0;
+  z.next_out = dest;
+  z.avail_out = 0;
+  int err = Z_OK;
+  do {
+    if (z.avail_out == 0) {
+      z.avail_out = left > max ? max : static_cast<uInt>(left);
+      left -= z.avail_out;
+    }
+    if (z.avail_in == 0) {
+      z.avail_in = len > max ? max : static_cast<uInt>(len);
+      len -= z.avail_in;
+    }
+    err = inflate(&z, Z_NO_FLUSH);
+  } while (err == Z_OK);
+  if (dest != buf) *dest_len = z.total_out;
+  else if (z.total_out && err == Z_BUF_ERROR) left = 1;
+  return err == Z_STREAM_END                        ? Z_OK
+         : err == Z_NEED_DICT                       ? Z_DATA_ERROR
+         : err == Z_BUF_ERROR && left + z.avail_out ? Z_DATA_ERROR
+                                                    : err;
+}
+
 // zlib never inflates more than about 1032 bytes per stored byte; a larger raw size is damage.
 static bool RawSizePlausible(u32 raw, u32 stored) {
   return static_cast<u64>(raw) <= static_cast<u64>(stored) * 1032 + 64;
@@ -376,7 +435,7 @@ i32 PackReadEntry(PackLookup* lookup, const char* name) {
   bool repaired = false;
   for (;;) {
     uLongf dest_len = raw;
-    int z = uncompress(block, &dest_len, src, stored);
+    int z = PackUncompress(block, &dest_len, src, stored);
     if (z == Z_OK) {
       if (dest_len == raw) break;
       free_src();

@@ -3,7 +3,10 @@
 // type code (a table indexed by the code, null for codes that are no picture).
 #include "layer/image.h"
 
-#include <bit>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -53,32 +56,42 @@ u8* ImageAllocPixels(u8* old, i32 width, i32 height, const char* name) {
   return p;
 }
 
-// The alpha byte (the fourth in memory) of a pixel loaded as one word.
-static inline u32 AlphaOf(u32 px) {
-  if constexpr (std::endian::native == std::endian::little) return px >> 24;
-  return px & 0xFFu;
+bool ImageFillTransparentRow(u8* p, size_t n) {
+  const u32 fill = g_ImageFillColour;
+  bool changed = false;
+  size_t i = 0;
+#if defined(__SSE2__)
+  // Sixteen pixels a step, tested in four vectors; only a vector with a transparent pixel is
+  // written back, its transparent words replaced whole.
+  const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));  // the fourth byte (little-endian)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i fill4 = _mm_set1_epi32(static_cast<int>(fill));
+  for (; i + 16 <= n; i += 16, p += 64) {
+    __m128i v[4], clear[4];
+    for (int k = 0; k < 4; k++) {
+      v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k * 16));
+      clear[k] = _mm_cmpeq_epi32(_mm_and_si128(v[k], alpha), zero);
+    }
+    const __m128i any = _mm_or_si128(_mm_or_si128(clear[0], clear[1]), _mm_or_si128(clear[2], clear[3]));
+    if (_mm_movemask_epi8(any) == 0) continue;
+    changed = true;
+    for (int k = 0; k < 4; k++)
+      if (_mm_movemask_epi8(clear[k]) != 0)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + k * 16),
+                         _mm_or_si128(_mm_and_si128(clear[k], fill4), _mm_andnot_si128(clear[k], v[k])));
+  }
+#endif
+  for (; i < n; i++, p += 4)
+    if (p[3] == 0) {
+      std::memcpy(p, &fill, 4);
+      changed = true;
+    }
+  return changed;
 }
 
 void ImageFillTransparent(ImagePicture* pic) {
   if (!pic->pixels || pic->width <= 0 || pic->height <= 0) return;
-  size_t n = static_cast<size_t>(pic->width) * static_cast<size_t>(pic->height);
-  u8* p = pic->pixels;
-  const u32 fill = g_ImageFillColour;
-  // Sixteen pixels are tested together (a test the compiler vectorises); only a group with a
-  // transparent pixel is walked one pixel at a time.
-  constexpr size_t kGroup = 16;
-  size_t i = 0;
-  for (; i + kGroup <= n; i += kGroup, p += kGroup * 4) {
-    u32 px[kGroup];
-    std::memcpy(px, p, sizeof px);
-    u32 any = 0;
-    for (size_t k = 0; k < kGroup; k++) any |= AlphaOf(px[k]) == 0 ? 1u : 0u;
-    if (!any) continue;
-    for (size_t k = 0; k < kGroup; k++)
-      if (p[k * 4 + 3] == 0) std::memcpy(p + k * 4, &fill, 4);
-  }
-  for (; i < n; i++, p += 4)
-    if (p[3] == 0) std::memcpy(p, &fill, 4);
+  ImageFillTransparentRow(pic->pixels, static_cast<size_t>(pic->width) * static_cast<size_t>(pic->height));
 }
 
 int ImageMakeEmpty(ImagePicture* pic, const char* name) {
@@ -104,16 +117,16 @@ int ImageDecodePsd(const u8*, u32, const char* name, ImagePicture*) {
 static int DecodePsb(const u8*, u32, const char*, ImagePicture*) { return 0; }
 
 static const ImageDecodeFn kDecoders[IMAGE_TYPE_COUNT] = {
-    nullptr,          // 0 unknown
-    ImageDecodeBmp,   // 1 BMP
-    ImageDecodePng,   // 2 PNG
-    ImageDecodeJpeg,  // 3 JPEG
-    ImageDecodeGif,   // 4 GIF
-    nullptr,          // 5 WAV
-    nullptr,          // 6 Ogg
-    ImageDecodePsd,   // 7 PSD
-    ImageDecodeZcg,   // 8 own format
-    DecodePsb,        // 9 animated-character data
+    nullptr,               // 0 unknown
+    ImageDecodeBmp,        // 1 BMP
+    ImageDecodePngFilled,  // 2 PNG
+    ImageDecodeJpeg,       // 3 JPEG
+    ImageDecodeGif,        // 4 GIF
+    nullptr,               // 5 WAV
+    nullptr,               // 6 Ogg
+    ImageDecodePsd,        // 7 PSD
+    ImageDecodeZcg,        // 8 own format
+    DecodePsb,             // 9 animated-character data
 };
 
 int ImageDecode(u8 type, const u8* data, u32 size, const char* name, ImagePicture* pic) {
@@ -129,8 +142,9 @@ int ImageDecode(u8 type, const u8* data, u32 size, const char* name, ImagePictur
     if (type == IMAGE_TYPE_GIF) ErrRaise(IMAGE_ERR_GIF, 1);
     return -1;
   }
-  // Every JPEG decoding path writes alpha 255, so a JPEG has no transparent pixel to fill.
-  if (type != IMAGE_TYPE_JPEG) ImageFillTransparent(pic);
+  // Every JPEG decoding path writes alpha 255, so a JPEG has no transparent pixel to fill; PNG
+  // rows are filled by their decoder as they come.
+  if (type != IMAGE_TYPE_JPEG && type != IMAGE_TYPE_PNG) ImageFillTransparent(pic);
   FrameStampTime();
   return 0;
 }

@@ -79,6 +79,8 @@ void ImageRaiseTooLarge(i32 width, i32 height);
 
 // Sets every pixel with alpha 0 to g_ImageFillColour.
 void ImageFillTransparent(ImagePicture* pic);
+// The same over n pixels at p; true when one was changed.
+bool ImageFillTransparentRow(u8* p, size_t n);
 
 // The missing-file picture: 1 x 1 of g_ImageFillColour, has-alpha 0. 0, or -1 after raising.
 int ImageMakeEmpty(ImagePicture* pic, const char* name);
@@ -101,6 +103,9 @@ typedef int (*ImageDecodeFn)(const u8* data, u32 size, const char* name, ImagePi
 // The GIF decoder is in image_gif.h.
 int ImageDecodeBmp(const u8* data, u32 size, const char* name, ImagePicture* pic);
 int ImageDecodePng(const u8* data, u32 size, const char* name, ImagePicture* pic);
+// ImageDecodePng with the transparent pixels filled, row by row while the rows are fresh (the
+// dispatcher's PNG decoder): a failed decode leaves the rows it read unfilled, as the plain one.
+int ImageDecodePngFilled(const u8* data, u32 size, const char* name, ImagePicture* pic);
 int ImageDecodeJpeg(const u8* data, u32 size, const char* name, ImagePicture* pic);
 int ImageDecodePsd(const u8* data, u32 size, const char* name, ImagePicture* pic);
 int ImageDecodeZcg(const u8* data, u32 size, const char* name, ImagePicture* pic);

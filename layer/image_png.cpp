@@ -34,9 +34,15 @@ static void PngError(png_structp png, png_const_charp msg) {
 
 static void PngWarning(png_structp, png_const_charp msg) { ErrTrace("png warning: %s", msg); }
 
-// 0 decoded, 1 failed after an error was raised, 2 libpng gave up on the file. Holds no object
-// with a destructor: libpng leaves through longjmp.
-static int PngReadPicture(png_structp png, png_infop info, const char* name, ImagePicture* pic) {
+// For a second reading of a file whose messages were already given.
+static void PngErrorQuiet(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+static void PngWarningQuiet(png_structp, png_const_charp) {}
+
+// 0 decoded, 1 failed after an error was raised, 2 libpng gave up on the file. With fill, each
+// row's transparent pixels are filled as soon as the row is final, and *filled tells whether a
+// pixel was changed. Holds no object with a destructor: libpng leaves through longjmp.
+static int PngReadPicture(png_structp png, png_infop info, const char* name, ImagePicture* pic, bool fill,
+                          bool* filled) {
   if (setjmp(png_jmpbuf(png))) return 2;
   png_read_info(png, info);
   png_uint_32 width = 0, height = 0;
@@ -70,23 +76,55 @@ static int PngReadPicture(png_structp png, png_infop info, const char* name, Ima
   // tRNS alpha is kept in the pixels, but only a real alpha channel sends the layer down the
   // alpha path.
   pic->has_alpha = colour == PNG_COLOR_TYPE_GRAY_ALPHA || colour == PNG_COLOR_TYPE_RGB_ALPHA;
-  for (int pass = 0; pass < passes; pass++)
-    for (png_uint_32 y = 0; y < height; y++) png_read_row(png, pixels + static_cast<size_t>(y) * width * 4, nullptr);
+  // Without an alpha channel or tRNS every alpha byte is the filler's 255: nothing to fill.
+  const bool fill_rows = fill && (colour == PNG_COLOR_TYPE_GRAY_ALPHA || colour == PNG_COLOR_TYPE_RGB_ALPHA ||
+                                  png_get_valid(png, info, PNG_INFO_tRNS));
+  for (int pass = 0; pass < passes; pass++) {
+    const bool last = pass == passes - 1;
+    for (png_uint_32 y = 0; y < height; y++) {
+      u8* row = pixels + static_cast<size_t>(y) * width * 4;
+      png_read_row(png, row, nullptr);
+      if (fill_rows && last && ImageFillTransparentRow(row, width)) *filled = true;
+    }
+  }
   return 0;
 }
 
-int ImageDecodePng(const u8* data, u32 size, const char* name, ImagePicture* pic) {
+// One reading of the file: 0 decoded, 1 failed after an error was raised, 2 libpng gave up.
+static int PngDecode(const u8* data, u32 size, const char* name, ImagePicture* pic, bool quiet, bool fill,
+                     bool* filled) {
   PngReadState state{data, size, 0};
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning);
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, quiet ? PngErrorQuiet : PngError,
+                                           quiet ? PngWarningQuiet : PngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!info) {
     if (png) png_destroy_read_struct(&png, nullptr, nullptr);
-    ErrRaise(IMAGE_ERR_PNG, 1);
-    return 1;
+    return 2;
   }
   png_set_read_fn(png, &state, PngReadMem);
-  int r = PngReadPicture(png, info, name, pic);
+  int r = PngReadPicture(png, info, name, pic, fill, filled);
   png_destroy_read_struct(&png, &info, nullptr);
+  return r;
+}
+
+static int PngDecodeAndReport(const u8* data, u32 size, const char* name, ImagePicture* pic, bool fill) {
+  bool filled = false;
+  const int r = PngDecode(data, size, name, pic, false, fill, &filled);
   if (r == 2) ErrRaise(IMAGE_ERR_PNG, 1);
-  return r != 0 || g_QuitRequested ? 1 : 0;
+  const bool failed = r != 0 || g_QuitRequested;
+  // A failed decode hands out its rows unfilled: those already filled are read again, quietly
+  // (the same bytes give the same rows, and the messages were given).
+  if (failed && filled) {
+    bool again = false;
+    PngDecode(data, size, name, pic, true, false, &again);
+  }
+  return failed ? 1 : 0;
+}
+
+int ImageDecodePng(const u8* data, u32 size, const char* name, ImagePicture* pic) {
+  return PngDecodeAndReport(data, size, name, pic, false);
+}
+
+int ImageDecodePngFilled(const u8* data, u32 size, const char* name, ImagePicture* pic) {
+  return PngDecodeAndReport(data, size, name, pic, true);
 }

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,8 +62,12 @@ std::string LowerSjis(std::string s) {
   return s;
 }
 
-SplitName Split(const char* name) {
-  SplitName out;
+// Into out, whose buffers are reused.
+void SplitInto(const char* name, SplitName* out_ptr) {
+  SplitName& out = *out_ptr;
+  out.absolute = false;
+  out.drive.clear();
+  out.components.clear();
   out.components.reserve(8);
   const char* p = name;
   if (((p[0] >= 'a' && p[0] <= 'z') || (p[0] >= 'A' && p[0] <= 'Z')) && p[1] == ':') {
@@ -71,24 +76,32 @@ SplitName Split(const char* name) {
     p += 2;
   }
   if (*p == '\\' || *p == '/') out.absolute = true;
-  std::string cur;
-  auto flush = [&]() {
-    if (cur.empty() || cur == ".") {
-    } else if (cur == "..") {
+  // Each component is taken whole, from its first byte up to the next separator (a separator
+  // byte inside a double-byte character is none).
+  auto flush = [&](const char* start, size_t len) {
+    if (len == 0 || (len == 1 && start[0] == '.')) {
+    } else if (len == 2 && start[0] == '.' && start[1] == '.') {
       if (!out.components.empty() && out.components.back() != "..") out.components.pop_back();
-      else if (!out.absolute) out.components.push_back(cur);
+      else if (!out.absolute) out.components.emplace_back(start, len);
     } else {
-      out.components.push_back(cur);
+      out.components.emplace_back(start, len);
     }
-    cur.clear();
   };
+  const char* start = p;
   while (*p) {
     size_t n = SjisCharLen(p);
-    if (n == 1 && (*p == '\\' || *p == '/')) flush();
-    else cur.append(p, n);
+    if (n == 1 && (*p == '\\' || *p == '/')) {
+      flush(start, static_cast<size_t>(p - start));
+      start = p + 1;
+    }
     p += n;
   }
-  flush();
+  flush(start, static_cast<size_t>(p - start));
+}
+
+SplitName Split(const char* name) {
+  SplitName out;
+  SplitInto(name, &out);
   return out;
 }
 
@@ -166,6 +179,10 @@ u64 ReadChanges() {
   std::lock_guard<std::mutex> g(s_WatchMutex);
   const int fd = WatchFd();
   if (fd < 0) return 0;
+  // Nothing queued, the usual answer, costs the kernel less to tell than an empty read; anything
+  // else (or a descriptor that cannot tell) goes on to the reads.
+  int queued = 0;
+  if (ioctl(fd, FIONREAD, &queued) == 0 && queued == 0) return s_ChangeCount;
   alignas(inotify_event) char buf[4096];
   bool moved = false;
   for (;;) {
@@ -285,11 +302,15 @@ int KindOfNative(const std::string& native) {
 // its folder's listing and nothing after it climbs back: nothing can exist at the result then.
 // With stop_at_missing, a missing component ends the resolution at once (for callers that only
 // ask whether something exists there).
-static std::string Resolve(const char* sjis_name, bool* missing, bool stop_at_missing = false) {
+// The result goes to *out, whose buffer is reused.
+static void ResolveInto(const char* sjis_name, bool* missing, bool stop_at_missing, std::string* out) {
   *missing = false;
-  SplitName s = Split(sjis_name ? sjis_name : "");
+  thread_local SplitName t_Split;  // this thread's scratch, its buffers kept from call to call
+  SplitName& s = t_Split;
+  SplitInto(sjis_name ? sjis_name : "", &s);
   std::lock_guard<std::mutex> g(s_Mutex);
-  std::string path;
+  std::string& path = *out;
+  path.clear();
   size_t first = 0;
   if (const Mapping* m = FindMapping(s)) {
     path = m->native;
@@ -297,7 +318,7 @@ static std::string Resolve(const char* sjis_name, bool* missing, bool stop_at_mi
   } else if (s.absolute) {
     path.assign(1, '/');
   } else {
-    path = PlatCurrentFolder();
+    PlatCurrentFolderInto(&path);
   }
   bool exists = true;
   u64 change_count = 1;  // 1: not yet drained for this resolution; 0: no watch
@@ -336,9 +357,14 @@ static std::string Resolve(const char* sjis_name, bool* missing, bool stop_at_mi
       exists = false;
       *missing = true;
     }
-    if (*missing && stop_at_missing) return path;
+    if (*missing && stop_at_missing) return;
     path = Join(path, utf8);
   }
+}
+
+static std::string Resolve(const char* sjis_name, bool* missing, bool stop_at_missing = false) {
+  std::string path;
+  ResolveInto(sjis_name, missing, stop_at_missing, &path);
   return path;
 }
 
@@ -382,8 +408,9 @@ int PlatFileKind(const char* sjis_name) {
   // A name with a missing folder (the usual answer when packed data is looked for loose first)
   // costs no further look.
   bool missing;
-  const std::string native = Resolve(sjis_name, &missing, true);
-  return missing ? PLAT_FILE_NONE : KindOfNative(native);
+  thread_local std::string t_Native;  // its buffer kept from call to call
+  ResolveInto(sjis_name, &missing, true, &t_Native);
+  return missing ? PLAT_FILE_NONE : KindOfNative(t_Native);
 }
 int PlatFileKindNative(const std::string& native) { return KindOfNative(native); }
 

@@ -72,6 +72,7 @@ void PlatInstanceLockRelease(i32 handle);
 // Path of the running zephra executable (UTF-8, absolute).
 std::string PlatExecutablePath();
 std::string PlatCurrentFolder();
+void PlatCurrentFolderInto(std::string* out);  // the same into out, reusing its buffer
 // 0 nothing there, 1 a regular file, 2 a folder (links followed).
 int PlatPathKind(const std::string& path);
 // The absolute, normalised form of an existing path (links resolved); empty when it fails.

@@ -98,15 +98,24 @@ static std::string s_Cwd;
 static bool s_CwdKnown = false;
 
 std::string PlatCurrentFolder() {
+  std::string out;
+  PlatCurrentFolderInto(&out);
+  return out;
+}
+
+void PlatCurrentFolderInto(std::string* out) {
   std::lock_guard<std::mutex> g(s_CwdMutex);
   if (!s_CwdKnown) {
     std::error_code ec;
     std::filesystem::path p = std::filesystem::current_path(ec);
-    if (ec) return std::string();
+    if (ec) {
+      out->clear();
+      return;
+    }
     s_Cwd = p.string();
     s_CwdKnown = true;
   }
-  return s_Cwd;
+  out->assign(s_Cwd);
 }
 
 bool PlatSetCurrentFolder(const std::string& path) {

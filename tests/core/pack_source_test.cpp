@@ -1,3 +1,5 @@
+#include <zlib.h>
+
 #include <cstring>
 
 #include "common/hash.h"
@@ -356,4 +358,48 @@ TEST_F(PackSourceTest, APackRewrittenInPlaceWithOtherSizesIsReadAfresh) {
   EXPECT_EQ(Read("b.txt"), "zipped, and longer too");
   EXPECT_EQ(Read("a.txt"), "a good deal longer");
   EXPECT_EQ(g_ErrLastText, "");
+}
+
+// The kept inflater against zlib's own uncompress: whole, cut, damaged and padded streams, with
+// destinations too small, exact, too large and empty, one after another on one thread (so a
+// stream left half-read must not leak into the next).
+TEST(PackUncompressTest, GivesWhatUncompressGivesForEveryStream) {
+  std::vector<u8> raw(3000);
+  for (size_t i = 0; i < raw.size(); i++) raw[i] = static_cast<u8>((i * 7) ^ (i >> 5));
+  std::vector<std::vector<u8>> streams;
+  for (size_t n : {size_t{0}, size_t{1}, size_t{300}, raw.size()}) {
+    uLongf len = compressBound(static_cast<uLong>(n));
+    std::vector<u8> z(len);
+    ASSERT_EQ(compress(z.data(), &len, raw.data(), static_cast<uLong>(n)), Z_OK);
+    z.resize(len);
+    streams.push_back(z);
+    streams.push_back(std::vector<u8>(z.begin(), z.begin() + static_cast<std::ptrdiff_t>(len / 2)));  // cut
+    std::vector<u8> bad = z;
+    bad[len / 2] ^= 0x55;  // damaged
+    streams.push_back(bad);
+    bad = z;
+    bad[len - 1] ^= 1;  // wrong check value
+    streams.push_back(bad);
+    z.push_back(0xAB);  // trailing byte
+    streams.push_back(z);
+  }
+  streams.push_back({});
+  streams.push_back({0x78, 0xBB, 0, 0, 0, 1, 1, 2, 3});  // asks for a preset dictionary
+  int seen_ok = 0, seen_data = 0, seen_buf = 0;
+  for (const std::vector<u8>& s : streams)
+    for (uLong room : {uLong{0}, uLong{1}, uLong{299}, uLong{300}, uLong{301}, uLong{3000}, uLong{5000}}) {
+      std::vector<u8> want(room + 1, 0xEE), got(room + 1, 0xEE);
+      uLongf want_len = room, got_len = room;
+      const int w = uncompress(want.data(), &want_len, s.data(), static_cast<uLong>(s.size()));
+      const int g = PackUncompress(got.data(), &got_len, s.data(), static_cast<unsigned long>(s.size()));
+      ASSERT_EQ(g, w) << s.size() << " into " << room;
+      ASSERT_EQ(got_len, want_len) << s.size() << " into " << room;
+      ASSERT_EQ(got, want) << s.size() << " into " << room;
+      seen_ok += w == Z_OK;
+      seen_data += w == Z_DATA_ERROR;
+      seen_buf += w == Z_BUF_ERROR;
+    }
+  EXPECT_GT(seen_ok, 0);
+  EXPECT_GT(seen_data, 0);
+  EXPECT_GT(seen_buf, 0);
 }

@@ -74,9 +74,14 @@ TEST_F(ImageCoreTest, FillMatchesThePixelByPixelRuleAtEverySize) {
       std::vector<u32> want = px;
       for (u32& v : want)
         if (!(v >> 24)) v = g_ImageFillColour;
+      std::vector<u32> row = px;
       ImagePicture pic{reinterpret_cast<u8*>(px.data()), w, 3, 0};
       ImageFillTransparent(&pic);
       ASSERT_EQ(px, want) << "width " << w << ", pattern " << pattern;
+      // The row form, and its answer whether it changed anything.
+      const bool clear_any = row != want;
+      ASSERT_EQ(ImageFillTransparentRow(reinterpret_cast<u8*>(row.data()), row.size()), clear_any) << w;
+      ASSERT_EQ(row, want) << "width " << w << ", pattern " << pattern;
     }
   }
 }

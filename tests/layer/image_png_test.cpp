@@ -11,10 +11,10 @@ namespace {
 
 // A PNG of every colour type and depth with a pattern picture; tRNS (when asked) marks the
 // value of the first sample as transparent so that the picture really holds it.
-TestPng MakePng(int colour, int depth, bool interlace, bool trns, double gamma = 0) {
+TestPng MakePng(int colour, int depth, bool interlace, bool trns, double gamma = 0, u32 width = 13, u32 height = 7) {
   TestPng p;
-  p.width = 13;
-  p.height = 7;
+  p.width = width;
+  p.height = height;
   p.colour = colour;
   p.depth = depth;
   p.interlace = interlace;
@@ -193,6 +193,61 @@ size_t ImageDataEnd(const std::vector<u8>& f) {
     at += 12 + len;
   }
   return end;
+}
+
+// The dispatcher fills each row as it is read: the same pixels as the plain decoder's followed by
+// the fill over the whole picture, for every kind, across the widths of the vector groups.
+TEST(ImagePngTest, RowsFilledWhileReadingMatchTheFillAfterwards) {
+  for (const Kind& k : kKinds)
+    for (bool interlace : {false, true})
+      for (u32 width : {1u, 13u, 16u, 37u}) {
+        TestPng p = MakePng(k.colour, k.depth, interlace, k.trns, 0, width, 9);
+        if (k.colour == 6 || k.colour == 4)  // some fully transparent pixels, some not
+          for (size_t i = 0; i < p.samples.size(); i += 3 * TestPngChannels(k.colour))
+            p.samples[i + TestPngChannels(k.colour) - 1] = 0;
+        std::vector<u8> f = TestPngBuild(p);
+        std::string what = std::to_string(k.colour) + "/" + std::to_string(k.depth) + (k.trns ? " tRNS" : "") +
+                           (interlace ? " interlaced " : " ") + std::to_string(width);
+        TestDecoded plain = TestDecode(0, f, ImageDecodePng);
+        TestDecoded d = TestDecode(IMAGE_TYPE_PNG, f);
+        ASSERT_EQ(plain.result, 0) << what;
+        ASSERT_EQ(d.result, 0) << what;
+        ImagePicture pic{plain.pixels.data(), plain.width, plain.height, 0};
+        ImageFillTransparent(&pic);
+        EXPECT_EQ(d.pixels, plain.pixels) << what;
+        EXPECT_EQ(d.has_alpha, plain.has_alpha) << what;
+      }
+}
+
+// A file that breaks off part-way hands out the rows it read unfilled, as the plain decoder does.
+TEST(ImagePngTest, FailedDecodeLeavesItsRowsUnfilled) {
+  for (bool interlace : {false, true}) {
+    TestPng p = MakePng(6, 8, interlace, false, 0, 40, 64);
+    for (size_t i = 3; i < p.samples.size(); i += 8) p.samples[i] = 0;
+    std::vector<u8> f = TestPngBuild(p);
+    TestDecoded full = TestDecode(0, f, ImageDecodePng);
+    ASSERT_EQ(full.result, 0);
+    const size_t row = 40 * 4;
+    int compared = 0;
+    for (size_t n = ImageDataEnd(f) - 1; n > 60; n -= 97) {
+      std::vector<u8> cut(f.begin(), f.begin() + static_cast<std::ptrdiff_t>(n));
+      TestDecoded plain = TestDecode(0, cut, ImageDecodePng);
+      TestDecoded d = TestDecode(IMAGE_TYPE_PNG, cut);
+      ASSERT_NE(d.result, 0) << n;
+      if (d.width != 40 || plain.width != 40) continue;
+      // The rows read before the break are those the plain decoder gave as in the whole file.
+      for (size_t y = 0; y < 64; y++) {
+        if (!std::equal(plain.pixels.begin() + y * row, plain.pixels.begin() + (y + 1) * row,
+                        full.pixels.begin() + y * row))
+          continue;
+        ASSERT_TRUE(
+            std::equal(d.pixels.begin() + y * row, d.pixels.begin() + (y + 1) * row, full.pixels.begin() + y * row))
+            << n << " row " << y;
+        compared++;
+      }
+    }
+    EXPECT_GT(compared, 64) << interlace;
+  }
 }
 
 TEST(ImagePngTest, TruncatedFilesFailUnlessAllImageDataIsThere) {
