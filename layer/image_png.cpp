@@ -41,9 +41,21 @@ static void PngWarningQuiet(png_structp, png_const_charp) {}
 // 0 decoded, 1 failed after an error was raised, 2 libpng gave up on the file. With fill, each
 // row's transparent pixels are filled as soon as the row is final, and *filled tells whether a
 // pixel was changed. Holds no object with a destructor: libpng leaves through longjmp.
-static int PngReadPicture(png_structp png, png_infop info, const char* name, ImagePicture* pic, bool fill,
-                          bool* filled) {
-  if (setjmp(png_jmpbuf(png))) return 2;
+// The rows libpng has finished so far, for the clear after a break.
+struct PngRowsDone {
+  u8* pixels = nullptr;
+  size_t row_bytes = 0;
+  png_uint_32 height = 0, done = 0;
+};
+
+static int PngReadPicture(png_structp png, png_infop info, const char* name, ImagePicture* pic, bool fill, bool* filled,
+                          PngRowsDone* rows) {
+  if (setjmp(png_jmpbuf(png))) {
+    // A file that breaks off leaves no byte of the picture as the allocator left it.
+    if (rows->pixels)
+      std::memset(rows->pixels + rows->done * rows->row_bytes, 0, (rows->height - rows->done) * rows->row_bytes);
+    return 2;
+  }
   png_read_info(png, info);
   png_uint_32 width = 0, height = 0;
   int depth = 0, colour = 0;
@@ -79,11 +91,20 @@ static int PngReadPicture(png_structp png, png_infop info, const char* name, Ima
   // Without an alpha channel or tRNS every alpha byte is the filler's 255: nothing to fill.
   const bool fill_rows = fill && (colour == PNG_COLOR_TYPE_GRAY_ALPHA || colour == PNG_COLOR_TYPE_RGB_ALPHA ||
                                   png_get_valid(png, info, PNG_INFO_tRNS));
+  // The passes of an interlaced file each write only their own pixels: its picture starts
+  // cleared. A plain file's rows are whole once read.
+  if (passes > 1) std::memset(pixels, 0, static_cast<size_t>(width) * 4 * height);
+  else {
+    rows->pixels = pixels;
+    rows->row_bytes = static_cast<size_t>(width) * 4;
+    rows->height = height;
+  }
   for (int pass = 0; pass < passes; pass++) {
     const bool last = pass == passes - 1;
     for (png_uint_32 y = 0; y < height; y++) {
       u8* row = pixels + static_cast<size_t>(y) * width * 4;
       png_read_row(png, row, nullptr);
+      rows->done = y + 1;
       if (fill_rows && last && ImageFillTransparentRow(row, width)) *filled = true;
     }
   }
@@ -102,7 +123,8 @@ static int PngDecode(const u8* data, u32 size, const char* name, ImagePicture* p
     return 2;
   }
   png_set_read_fn(png, &state, PngReadMem);
-  int r = PngReadPicture(png, info, name, pic, fill, filled);
+  PngRowsDone rows;
+  int r = PngReadPicture(png, info, name, pic, fill, filled, &rows);
   png_destroy_read_struct(&png, &info, nullptr);
   return r;
 }

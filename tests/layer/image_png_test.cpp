@@ -219,7 +219,8 @@ TEST(ImagePngTest, RowsFilledWhileReadingMatchTheFillAfterwards) {
       }
 }
 
-// A file that breaks off part-way hands out the rows it read unfilled, as the plain decoder does.
+// A file that breaks off part-way hands out the rows it read unfilled, as the plain decoder does,
+// and 0 wherever libpng wrote nothing.
 TEST(ImagePngTest, FailedDecodeLeavesItsRowsUnfilled) {
   for (bool interlace : {false, true}) {
     TestPng p = MakePng(6, 8, interlace, false, 0, 40, 64);
@@ -235,6 +236,13 @@ TEST(ImagePngTest, FailedDecodeLeavesItsRowsUnfilled) {
       TestDecoded d = TestDecode(IMAGE_TYPE_PNG, cut);
       ASSERT_NE(d.result, 0) << n;
       if (d.width != 40 || plain.width != 40) continue;
+      // What libpng never wrote is 0, not what the allocator left there.
+      for (size_t i = 0; i < plain.pixels.size(); i += 4)
+        ASSERT_TRUE(std::equal(plain.pixels.begin() + static_cast<std::ptrdiff_t>(i),
+                               plain.pixels.begin() + static_cast<std::ptrdiff_t>(i + 4),
+                               full.pixels.begin() + static_cast<std::ptrdiff_t>(i)) ||
+                    (plain.At(static_cast<i32>(i / 4 % 40), static_cast<i32>(i / 4 / 40)) == 0))
+            << n << " pixel " << i / 4;
       // The rows read before the break are those the plain decoder gave as in the whole file.
       for (size_t y = 0; y < 64; y++) {
         if (!std::equal(plain.pixels.begin() + y * row, plain.pixels.begin() + (y + 1) * row,
