@@ -148,12 +148,23 @@ void ImageJpegConvertRow(const u8* s, u8* d, i32 width, int components, bool inv
   }
 }
 
+// The rows finished so far, for the clear after a break.
+struct JpegRowsDone {
+  u8* pixels = nullptr;
+  size_t row_bytes = 0;
+  size_t height = 0, rows = 0;
+};
+
 // 0, -2 library error or a colour layout that is not decoded, -3 too large or no memory.
 // Holds no object with a destructor: the library leaves through longjmp.
 static int JpegReadPicture(jpeg_decompress_struct* cinfo, ImageJpegError* err, ImageJpegSource* src,
-                           jpeg_progress_mgr* progress, const u8* data, u32 size, const char* name, ImagePicture* pic) {
+                           jpeg_progress_mgr* progress, const u8* data, u32 size, const char* name, ImagePicture* pic,
+                           JpegRowsDone* done) {
   if (setjmp(err->jump)) {
     jpeg_destroy_decompress(cinfo);
+    // A file that breaks off leaves no byte of the picture as the allocator left it.
+    if (done->pixels)
+      std::memset(done->pixels + done->rows * done->row_bytes, 0, (done->height - done->rows) * done->row_bytes);
     return -2;
   }
   jpeg_create_decompress(cinfo);
@@ -191,6 +202,9 @@ static int JpegReadPicture(jpeg_decompress_struct* cinfo, ImageJpegError* err, I
   pic->pixels = pixels;
   pic->width = width;
   pic->height = height;
+  done->pixels = pixels;
+  done->row_bytes = static_cast<size_t>(width) * 4;
+  done->height = static_cast<size_t>(height);
   bool inverted = cinfo->saw_Adobe_marker;
   while (cinfo->output_scanline < cinfo->output_height) {
     u8* row = pixels + static_cast<size_t>(cinfo->output_scanline) * width * 4;
@@ -198,6 +212,7 @@ static int JpegReadPicture(jpeg_decompress_struct* cinfo, ImageJpegError* err, I
     // The memory source never suspends, so no row means the library has given up.
     if (jpeg_read_scanlines(cinfo, rows, 1) != 1) ERREXIT(cinfo, JERR_INPUT_EOF);
     if (!direct) ImageJpegConvertRow(samples[0], row, width, components, inverted);
+    done->rows = cinfo->output_scanline;
   }
   jpeg_finish_decompress(cinfo);
   jpeg_destroy_decompress(cinfo);
@@ -212,5 +227,6 @@ int ImageDecodeJpeg(const u8* data, u32 size, const char* name, ImagePicture* pi
   ImageJpegSource src;
   jpeg_progress_mgr progress;
   std::memset(&progress, 0, sizeof progress);
-  return JpegReadPicture(&cinfo, &err, &src, &progress, data, size, name, pic);
+  JpegRowsDone done;
+  return JpegReadPicture(&cinfo, &err, &src, &progress, data, size, name, pic, &done);
 }

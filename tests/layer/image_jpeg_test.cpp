@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include <jpeglib.h>
@@ -107,15 +108,31 @@ TEST_F(ImageJpegTest, CmykIsConvertedAsCmyk) {
   }
 }
 
+// A file cut anywhere fails; the rows decoded before the break are the whole file's, the rest 0.
 TEST_F(ImageJpegTest, TruncatedFilesFail) {
-  std::vector<u8> base = TestJpegBuild(MakeJpeg(24, 16, 3, false, true));
-  std::vector<u8> prog = TestJpegBuild(MakeJpeg(24, 16, 3, true, true));
-  for (const std::vector<u8>* f : {&base, &prog})
+  std::vector<u8> base = TestJpegBuild(MakeJpeg(24, 48, 3, false, true));
+  std::vector<u8> prog = TestJpegBuild(MakeJpeg(24, 48, 3, true, true));
+  int partial = 0;
+  for (const std::vector<u8>* f : {&base, &prog}) {
+    TestDecoded full = TestDecode(IMAGE_TYPE_JPEG, *f);
+    ASSERT_EQ(full.result, 0);
     for (size_t n = 0; n < f->size(); n++) {
       TestDecoded d = TestDecode(IMAGE_TYPE_JPEG, std::vector<u8>(f->begin(), f->begin() + n));
       ASSERT_EQ(d.result, -1) << n;
       ASSERT_EQ(d.error, IMAGE_ERR_JPEG) << n;
+      if (d.width != 24) continue;
+      const size_t row = 24 * 4;
+      for (size_t y = 0; y < 48; y++) {
+        const auto at = d.pixels.begin() + static_cast<std::ptrdiff_t>(y * row);
+        const bool whole = std::equal(at, at + static_cast<std::ptrdiff_t>(row),
+                                      full.pixels.begin() + static_cast<std::ptrdiff_t>(y * row));
+        ASSERT_TRUE(whole || std::all_of(at, at + static_cast<std::ptrdiff_t>(row), [](u8 b) { return b == 0; }))
+            << n << " row " << y;
+        partial += whole && y == 0;
+      }
     }
+  }
+  EXPECT_GT(partial, 0);
 }
 
 TEST_F(ImageJpegTest, DamagedFilesFailCleanly) {
