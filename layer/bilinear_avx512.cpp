@@ -57,7 +57,7 @@ void Bilinear41CombineAvx512(u8* dst, const u8* a0, const u8* b0, u32 fy0, const
                              i64 pixels, bool plain) {
   const __m512i wy0 = _mm512_set1_epi16(static_cast<short>((fy0 << 8) | ((256 - fy0) & 255)));
   const __m512i wy1 = _mm512_set1_epi16(static_cast<short>((fy1 << 8) | ((256 - fy1) & 255)));
-  const __m512i flip16 = _mm512_set1_epi16(static_cast<short>(0x8000));
+  const __m512i flip = _mm512_set1_epi8(static_cast<char>(0x80)), high = HighBytes();
   const __m512i flip8 = _mm512_set1_epi16(0x80);
   const __m512i even = Interleave(0), odd = Interleave(1);
   for (i64 g = 0; g * 8 < pixels; g++) {
@@ -65,20 +65,25 @@ void Bilinear41CombineAvx512(u8* dst, const u8* a0, const u8* b0, u32 fy0, const
     const __m512i ra1 = _mm512_load_si512(a1 + g * 64), rb1 = _mm512_load_si512(b1 + g * 64);
     const __m512i t0 = Vertical(ra0, rb0, fy0, wy0, even), t1 = Vertical(ra0, rb0, fy0, wy0, odd);
     const __m512i u0 = Vertical(ra1, rb1, fy1, wy1, even), u1 = Vertical(ra1, rb1, fy1, wy1, odd);
-    __m512i r;
     if (plain) {
       // (the sum of the four) >> 2, each one 128 down; the bytes moved back up.
       const __m512i s = _mm512_add_epi16(_mm512_add_epi16(_mm512_srai_epi16(t0, 8), _mm512_srai_epi16(t1, 8)),
                                          _mm512_add_epi16(_mm512_srai_epi16(u0, 8), _mm512_srai_epi16(u1, 8)));
-      r = _mm512_xor_si512(_mm512_srai_epi16(s, 2), flip8);
+      const __m512i r = _mm512_xor_si512(_mm512_srai_epi16(s, 2), flip8);
+      const i64 left = pixels - g * 8;
+      if (left >= 8) _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + g * 32), _mm512_cvtepi16_epi8(r));
+      else _mm512_mask_cvtepi16_storeu_epi8(dst + g * 32, static_cast<__mmask32>((u32{1} << (left * 4)) - 1), r);
     } else {
-      // The rounding average of each sub-column's two sub-rows, then of the two sub-columns.
-      const auto value = [&](__m512i m) { return _mm512_srli_epi16(_mm512_xor_si512(m, flip16), 8); };
-      r = _mm512_avg_epu16(_mm512_avg_epu16(value(t0), value(u0)), _mm512_avg_epu16(value(t1), value(u1)));
+      // The rounding average of each sub-column's two sub-rows, then of the two sub-columns, on
+      // the result bytes (moved back up): the even sub-columns' in the low 32 bytes.
+      const __m512i t = _mm512_xor_si512(_mm512_permutex2var_epi8(t0, high, t1), flip);
+      const __m512i u = _mm512_xor_si512(_mm512_permutex2var_epi8(u0, high, u1), flip);
+      const __m512i c = _mm512_avg_epu8(t, u);
+      const __m256i v = _mm256_avg_epu8(_mm512_castsi512_si256(c), _mm512_extracti64x4_epi64(c, 1));
+      const i64 left = pixels - g * 8;
+      if (left >= 8) _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + g * 32), v);
+      else _mm512_mask_storeu_epi8(dst + g * 32, (u64{1} << (left * 4)) - 1, _mm512_castsi256_si512(v));
     }
-    const i64 left = pixels - g * 8;
-    if (left >= 8) _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + g * 32), _mm512_cvtepi16_epi8(r));
-    else _mm512_mask_cvtepi16_storeu_epi8(dst + g * 32, static_cast<__mmask32>((u32{1} << (left * 4)) - 1), r);
   }
 }
 
