@@ -12,29 +12,13 @@
 #if defined(__AVX512BW__) && defined(__AVX512VBMI__)
 #include <immintrin.h>
 
-// Byte picks: the high bytes of two vectors of 16-bit values, the first's then the second's.
-static inline __m512i HighBytes() {
-  alignas(64) u8 idx[64];
-  for (int i = 0; i < 32; i++) {
-    idx[i] = static_cast<u8>(2 * i + 1);
-    idx[32 + i] = static_cast<u8>(64 + 2 * i + 1);
-  }
-  return _mm512_load_si512(idx);
-}
-
-// Byte picks interleaving half h (bytes 32h ..) of two vectors: the first's byte, the second's.
-static inline __m512i Interleave(int h) {
-  alignas(64) u8 idx[64];
-  for (int i = 0; i < 32; i++) {
-    idx[2 * i] = static_cast<u8>(32 * h + i);
-    idx[2 * i + 1] = static_cast<u8>(64 + 32 * h + i);
-  }
-  return _mm512_load_si512(idx);
+// The high bytes of the 16-bit values of x and y (signed), per 16-byte lane x's 8, then y's 8.
+static inline __m512i HighBytes(__m512i x, __m512i y) {
+  return _mm512_packs_epi16(_mm512_srai_epi16(x, 8), _mm512_srai_epi16(y, 8));
 }
 
 void Bilinear41RowAvx512(u8* out, const u8* row, const i64* win, const u8* idx, const u8* weights, i64 vectors) {
   const __m512i flip = _mm512_set1_epi8(static_cast<char>(0x80));
-  const __m512i high = HighBytes();
   for (i64 v = 0; v + 1 < vectors; v += 2) {
     __m512i m[2];
     for (int e = 0; e < 2; e++) {
@@ -42,47 +26,51 @@ void Bilinear41RowAvx512(u8* out, const u8* row, const i64* win, const u8* idx, 
       const __m512i d = _mm512_xor_si512(_mm512_permutexvar_epi8(_mm512_load_si512(idx + (v + e) * 64), w), flip);
       m[e] = _mm512_maddubs_epi16(_mm512_load_si512(weights + (v + e) * 64), d);
     }
-    _mm512_store_si512(out + v * 32, _mm512_permutex2var_epi8(m[0], high, m[1]));
+    _mm512_store_si512(out + v * 32, HighBytes(m[0], m[1]));
   }
 }
 
-// One sub-row's vertical products for half e of a group: rows a and b (64 bytes each) with
-// row fraction fy; for a fraction of 0, row a's values in the high bytes.
-static inline __m512i Vertical(__m512i a, __m512i b, u32 fy, __m512i wy, __m512i pick) {
-  if (!fy) return _mm512_maskz_permutexvar_epi8(0xAAAAAAAAAAAAAAAAull, pick, a);
-  return _mm512_maddubs_epi16(wy, _mm512_permutex2var_epi8(a, pick, b));
+// One sub-row's vertical products for the even (odd false) or odd sub-columns of a group: rows a
+// and b (64 bytes each) with row fraction fy; for a fraction of 0, row a's values in the high
+// bytes.
+static inline __m512i Vertical(__m512i a, __m512i b, u32 fy, __m512i wy, bool odd) {
+  if (!fy)
+    return odd ? _mm512_unpackhi_epi8(_mm512_setzero_si512(), a) : _mm512_unpacklo_epi8(_mm512_setzero_si512(), a);
+  return _mm512_maddubs_epi16(wy, odd ? _mm512_unpackhi_epi8(a, b) : _mm512_unpacklo_epi8(a, b));
 }
 
 void Bilinear41CombineAvx512(u8* dst, const u8* a0, const u8* b0, u32 fy0, const u8* a1, const u8* b1, u32 fy1,
                              i64 pixels, bool plain) {
   const __m512i wy0 = _mm512_set1_epi16(static_cast<short>((fy0 << 8) | ((256 - fy0) & 255)));
   const __m512i wy1 = _mm512_set1_epi16(static_cast<short>((fy1 << 8) | ((256 - fy1) & 255)));
-  const __m512i flip = _mm512_set1_epi8(static_cast<char>(0x80)), high = HighBytes();
+  const __m512i flip = _mm512_set1_epi8(static_cast<char>(0x80));
   const __m512i flip8 = _mm512_set1_epi16(0x80);
-  const __m512i even = Interleave(0), odd = Interleave(1);
+  const __m512i lanes = _mm512_setr_epi64(0, 2, 4, 6, 0, 2, 4, 6);
   for (i64 g = 0; g * 8 < pixels; g++) {
     const __m512i ra0 = _mm512_load_si512(a0 + g * 64), rb0 = _mm512_load_si512(b0 + g * 64);
     const __m512i ra1 = _mm512_load_si512(a1 + g * 64), rb1 = _mm512_load_si512(b1 + g * 64);
-    const __m512i t0 = Vertical(ra0, rb0, fy0, wy0, even), t1 = Vertical(ra0, rb0, fy0, wy0, odd);
-    const __m512i u0 = Vertical(ra1, rb1, fy1, wy1, even), u1 = Vertical(ra1, rb1, fy1, wy1, odd);
+    // Per 16-byte lane k, pixels 2k and 2k + 1: t0 and u0 their even sub-columns, t1 and u1 the
+    // odd ones.
+    const __m512i t0 = Vertical(ra0, rb0, fy0, wy0, false), t1 = Vertical(ra0, rb0, fy0, wy0, true);
+    const __m512i u0 = Vertical(ra1, rb1, fy1, wy1, false), u1 = Vertical(ra1, rb1, fy1, wy1, true);
+    const i64 left = pixels - g * 8;
     if (plain) {
       // (the sum of the four) >> 2, each one 128 down; the bytes moved back up.
       const __m512i s = _mm512_add_epi16(_mm512_add_epi16(_mm512_srai_epi16(t0, 8), _mm512_srai_epi16(t1, 8)),
                                          _mm512_add_epi16(_mm512_srai_epi16(u0, 8), _mm512_srai_epi16(u1, 8)));
       const __m512i r = _mm512_xor_si512(_mm512_srai_epi16(s, 2), flip8);
-      const i64 left = pixels - g * 8;
       if (left >= 8) _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + g * 32), _mm512_cvtepi16_epi8(r));
       else _mm512_mask_cvtepi16_storeu_epi8(dst + g * 32, static_cast<__mmask32>((u32{1} << (left * 4)) - 1), r);
     } else {
       // The rounding average of each sub-column's two sub-rows, then of the two sub-columns, on
-      // the result bytes (moved back up): the even sub-columns' in the low 32 bytes.
-      const __m512i t = _mm512_xor_si512(_mm512_permutex2var_epi8(t0, high, t1), flip);
-      const __m512i u = _mm512_xor_si512(_mm512_permutex2var_epi8(u0, high, u1), flip);
-      const __m512i c = _mm512_avg_epu8(t, u);
-      const __m256i v = _mm256_avg_epu8(_mm512_castsi512_si256(c), _mm512_extracti64x4_epi64(c, 1));
-      const i64 left = pixels - g * 8;
-      if (left >= 8) _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + g * 32), v);
-      else _mm512_mask_storeu_epi8(dst + g * 32, (u64{1} << (left * 4)) - 1, _mm512_castsi256_si512(v));
+      // the result bytes (moved back up); the two pixels of each lane in its low 8 bytes, and
+      // those gathered into the low 32.
+      const __m512i c =
+          _mm512_avg_epu8(_mm512_xor_si512(HighBytes(t0, t1), flip), _mm512_xor_si512(HighBytes(u0, u1), flip));
+      const __m512i d = _mm512_avg_epu8(c, _mm512_shuffle_epi32(c, _MM_PERM_BADC));
+      const __m512i v = _mm512_permutexvar_epi64(lanes, d);
+      if (left >= 8) _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + g * 32), _mm512_castsi512_si256(v));
+      else _mm512_mask_storeu_epi8(dst + g * 32, (u64{1} << (left * 4)) - 1, v);
     }
   }
 }

@@ -240,8 +240,8 @@ i64 BilinearCombineHalveAvx2(u8* dst, const u8* a0, const u8* b0, u32 fy0, const
 
 // The AVX-512 rows of the threaded bilinear resize (only where g_CpuHasAvx512 is set). A row of
 // horizontal results is laid out by groups of 8 destination pixels, 64 bytes each (on a 64-byte
-// line): the even sub-columns' 32 channel values, then the odd ones', each result moved down by
-// 128 (a signed byte).
+// line), each result moved down by 128 (a signed byte): per 16 bytes k, the 8 channel values of
+// the even sub-columns of the group's pixels 2k and 2k + 1, then those of their odd sub-columns.
 // Vectors v and v + 1 (the halves of group v / 2, v even; vectors even) of one source row: 64
 // bytes read at row + win[v], picked by idx[64 v ..] (on a line) into pixel and right neighbour
 // bytes per channel, weighted by weights[64 v ..] (on a line; 256 - fraction and fraction, 255
