@@ -238,9 +238,12 @@ static u8* s_WideIdx = nullptr;
 static u8* s_WideWeights = nullptr;
 static i64 s_WideReach = 0;
 
+static int FusedHalving();
+
+// (Only where the installed halving's rounding is one the AVX-512 rows follow.)
 static void BuildWideTables(i32 col_first, i32 col_end) {
   s_Wide = false;
-  if (!g_CpuHasAvx512 || !g_CpuHasAvx2) return;
+  if (!g_CpuHasAvx512 || !g_CpuHasAvx2 || !FusedHalving()) return;
   const i64 groups = (i64{col_end} - col_first + 7) / 8;
   s_WideWin.resize(static_cast<size_t>(groups * 2));
   s_WideTables.resize(static_cast<size_t>(groups * 256 + 64));
@@ -320,8 +323,9 @@ void ResizeBilinearThreaded(u8* dst, i64 dw100, i64 dh100, const u8* src, i32 sw
     ClearPixels(dst, dw * dh);
     return;
   }
-  BuildNearTables(dw, sw, col_first, col_end);
   BuildWideTables(col_first, col_end);
+  if (s_Wide) s_SubColNear = false;  // not read
+  else BuildNearTables(dw, sw, col_first, col_end);
   ClearPixels(dst, i64{row_first} * dw);
   ClearPixels(dst + i64{row_end} * dw * 4, (dh - row_end) * dw);
   WorkerJob job{};
