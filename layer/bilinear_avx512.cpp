@@ -10,6 +10,10 @@
 #include "layer/bilinear_px.h"
 
 #if defined(__AVX512BW__) && defined(__AVX512VBMI__)
+#if defined(__GNUC__) && !defined(__clang__)
+// GCC takes the intrinsics' deliberately undefined pass-through operands for uninitialised values.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 
 // The high bytes of the 16-bit values of x and y (signed), per 16-byte lane x's 8, then y's 8.

@@ -252,13 +252,13 @@ static void BuildWideTables(i32 col_first, i32 col_end) {
   s_WideReach = 0;
   for (i64 v = 0; v < groups * 2; v++) {
     const i64 first = col_first + (v >> 1) * 8, e = v & 1;
-    const i64 base = s_SubCol[2 * first + e];
+    const i64 base = s_SubCol[static_cast<size_t>(2 * first + e)];
     for (i64 i = 0; i < 8; i++) {
       i64 dp = 0, dn = 0, f = 0;  // past the last pixel: the first pixel again
       if (first + i < col_end) {
         const i64 k = 2 * (first + i) + e;
-        f = s_SubColWeights[k * 8 + 4];
-        dp = s_SubCol[k] - base;
+        f = s_SubColWeights[static_cast<size_t>(k * 8 + 4)];
+        dp = s_SubCol[static_cast<size_t>(k)] - base;
         dn = f ? dp + 1 : dp;
         if (dp < 0 || dn > 15) return;
       }
