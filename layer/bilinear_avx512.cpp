@@ -47,9 +47,12 @@ void Bilinear41CombineAvx512(u8* dst, const u8* a0, const u8* b0, u32 fy0, const
                              i64 pixels, bool plain) {
   const __m512i wy0 = _mm512_set1_epi16(static_cast<short>((fy0 << 8) | ((256 - fy0) & 255)));
   const __m512i wy1 = _mm512_set1_epi16(static_cast<short>((fy1 << 8) | ((256 - fy1) & 255)));
-  const __m512i flip = _mm512_set1_epi8(static_cast<char>(0x80));
+  const __m512i flip16 = _mm512_set1_epi16(static_cast<short>(0x8000));
   const __m512i flip8 = _mm512_set1_epi16(0x80);
-  const __m512i lanes = _mm512_setr_epi64(0, 2, 4, 6, 0, 2, 4, 6);
+  // Byte picks: the high bytes of the 16-bit values, in order.
+  alignas(64) u8 picks[64];
+  for (int i = 0; i < 64; i++) picks[i] = static_cast<u8>((2 * i + 1) & 63);
+  const __m512i high = _mm512_load_si512(picks);
   for (i64 g = 0; g * 8 < pixels; g++) {
     const __m512i ra0 = _mm512_load_si512(a0 + g * 64), rb0 = _mm512_load_si512(b0 + g * 64);
     const __m512i ra1 = _mm512_load_si512(a1 + g * 64), rb1 = _mm512_load_si512(b1 + g * 64);
@@ -67,12 +70,11 @@ void Bilinear41CombineAvx512(u8* dst, const u8* a0, const u8* b0, u32 fy0, const
       else _mm512_mask_cvtepi16_storeu_epi8(dst + g * 32, static_cast<__mmask32>((u32{1} << (left * 4)) - 1), r);
     } else {
       // The rounding average of each sub-column's two sub-rows, then of the two sub-columns, on
-      // the result bytes (moved back up); the two pixels of each lane in its low 8 bytes, and
-      // those gathered into the low 32.
-      const __m512i c =
-          _mm512_avg_epu8(_mm512_xor_si512(HighBytes(t0, t1), flip), _mm512_xor_si512(HighBytes(u0, u1), flip));
-      const __m512i d = _mm512_avg_epu8(c, _mm512_shuffle_epi32(c, _MM_PERM_BADC));
-      const __m512i v = _mm512_permutexvar_epi64(lanes, d);
+      // the high bytes (moved back up; the low bytes' averages are never read), which are then
+      // gathered into the low 32 bytes.
+      const __m512i c0 = _mm512_avg_epu8(_mm512_xor_si512(t0, flip16), _mm512_xor_si512(u0, flip16));
+      const __m512i c1 = _mm512_avg_epu8(_mm512_xor_si512(t1, flip16), _mm512_xor_si512(u1, flip16));
+      const __m512i v = _mm512_permutexvar_epi8(high, _mm512_avg_epu8(c0, c1));
       if (left >= 8) _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + g * 32), _mm512_castsi512_si256(v));
       else _mm512_mask_storeu_epi8(dst + g * 32, (u64{1} << (left * 4)) - 1, v);
     }
