@@ -262,13 +262,14 @@ static void BuildWideTables(i32 col_first, i32 col_end) {
         dn = f ? dp + 1 : dp;
         if (dp < 0 || dn > 15) return;
       }
-      for (i64 c = 0; c < 4; c++) {
-        const size_t at = static_cast<size_t>(v * 64 + i * 8 + c * 2);
-        s_WideIdx[at] = static_cast<u8>(dp * 4 + c);
-        s_WideIdx[at + 1] = static_cast<u8>(dn * 4 + c);
-        s_WideWeights[at] = static_cast<u8>(f ? 256 - f : 255);
-        s_WideWeights[at + 1] = static_cast<u8>(f ? f : 1);
-      }
+      // Per channel c the bytes 4 dp + c and 4 dn + c, and the two weights (8 bytes each, in
+      // memory order).
+      const u64 each = 0x0001000100010001ull;
+      const u64 picks =
+          0x0303020201010000ull + static_cast<u64>(dp * 4) * each + static_cast<u64>(dn * 4) * (each << 8);
+      const u64 weights = static_cast<u64>(f ? 256 - f : 255) * each + static_cast<u64>(f ? f : 1) * (each << 8);
+      std::memcpy(s_WideIdx + v * 64 + i * 8, &picks, 8);
+      std::memcpy(s_WideWeights + v * 64 + i * 8, &weights, 8);
     }
     s_WideWin[static_cast<size_t>(v)] = base * 4;
     s_WideReach = std::max(s_WideReach, base * 4 + 64);
