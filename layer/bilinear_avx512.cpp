@@ -21,16 +21,18 @@ static inline __m512i HighBytes(__m512i x, __m512i y) {
   return _mm512_packs_epi16(_mm512_srai_epi16(x, 8), _mm512_srai_epi16(y, 8));
 }
 
-void Bilinear41RowAvx512(u8* out, const u8* row, const i64* win, const u8* idx, const u8* weights, i64 vectors) {
+void Bilinear41RowAvx512(u8* out, const u8* row, u8* out2, const u8* row2, const i64* win, const u8* idx,
+                         const u8* weights, i64 vectors) {
   const __m512i flip = _mm512_set1_epi8(static_cast<char>(0x80));
+  const auto half = [&](const u8* r, i64 v, __m512i pick, __m512i w) {
+    const __m512i d = _mm512_xor_si512(_mm512_permutexvar_epi8(pick, _mm512_loadu_si512(r + win[v])), flip);
+    return _mm512_maddubs_epi16(w, d);
+  };
   for (i64 v = 0; v + 1 < vectors; v += 2) {
-    __m512i m[2];
-    for (int e = 0; e < 2; e++) {
-      const __m512i w = _mm512_loadu_si512(row + win[v + e]);
-      const __m512i d = _mm512_xor_si512(_mm512_permutexvar_epi8(_mm512_load_si512(idx + (v + e) * 64), w), flip);
-      m[e] = _mm512_maddubs_epi16(_mm512_load_si512(weights + (v + e) * 64), d);
-    }
-    _mm512_store_si512(out + v * 32, HighBytes(m[0], m[1]));
+    const __m512i i0 = _mm512_load_si512(idx + v * 64), i1 = _mm512_load_si512(idx + v * 64 + 64);
+    const __m512i w0 = _mm512_load_si512(weights + v * 64), w1 = _mm512_load_si512(weights + v * 64 + 64);
+    _mm512_store_si512(out + v * 32, HighBytes(half(row, v, i0, w0), half(row, v + 1, i1, w1)));
+    if (out2) _mm512_store_si512(out2 + v * 32, HighBytes(half(row2, v, i0, w0), half(row2, v + 1, i1, w1)));
   }
 }
 
@@ -82,6 +84,6 @@ void Bilinear41CombineAvx512(u8* dst, const u8* a0, const u8* b0, u32 fy0, const
 }
 
 #else
-void Bilinear41RowAvx512(u8*, const u8*, const i64*, const u8*, const u8*, i64) {}
+void Bilinear41RowAvx512(u8*, const u8*, u8*, const u8*, const i64*, const u8*, const u8*, i64) {}
 void Bilinear41CombineAvx512(u8*, const u8*, const u8*, u32, const u8*, const u8*, u32, i64, bool) {}
 #endif

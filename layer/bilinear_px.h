@@ -246,7 +246,9 @@ i64 BilinearCombineHalveAvx2(u8* dst, const u8* a0, const u8* b0, u32 fy0, const
 // bytes read at row + win[v], picked by idx[64 v ..] (on a line) into pixel and right neighbour
 // bytes per channel, weighted by weights[64 v ..] (on a line; 256 - fraction and fraction, 255
 // and 1 on the same byte for a fraction of 0).
-void Bilinear41RowAvx512(u8* out, const u8* row, const i64* win, const u8* idx, const u8* weights, i64 vectors);
+// With out2 set, the same for row2 into out2 in the same pass.
+void Bilinear41RowAvx512(u8* out, const u8* row, u8* out2, const u8* row2, const i64* win, const u8* idx,
+                         const u8* weights, i64 vectors);
 // Two sub-rows (rows a0 and b0 with fraction fy0, a1 and b1 with fy1; b unused where its fraction
 // is 0) combined and halved 2 x 2 into `pixels` pixels at dst, as BilinearCombineHalveAvx2 does.
 void Bilinear41CombineAvx512(u8* dst, const u8* a0, const u8* b0, u32 fy0, const u8* a1, const u8* b1, u32 fy1,

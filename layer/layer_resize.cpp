@@ -414,21 +414,33 @@ static int FusedHalving() {
   return (sse2 && h == sse2->halve) || (avx2 && h == avx2->halve) ? 1 : 0;
 }
 
-// Source row `row` in the layout of Bilinear41RowAvx512, from the cache. A row whose reads would
-// pass the picture's end is copied into pad (s_WideReach bytes or more) first.
-static const u8* CachedWideRow(SubRowCache* c, const WorkerJob* j, i64 row, u8* pad) {
+// Source row `row` in the layout of Bilinear41RowAvx512, from the cache. With `ahead` (+1 or -1;
+// 0 none) the next row that way is worked out in the same pass (the tables read once for both)
+// where it is not held and a slot no destination row needs now is free for it. A row whose reads
+// would pass the picture's end is copied into pad[0] or pad[1] (s_WideReach bytes or more each)
+// first.
+static const u8* CachedWideRow(SubRowCache* c, const WorkerJob* j, i64 row, i64 ahead, u8* const pad[2]) {
   bool hit;
   const int pick = CacheSlot(c, row, &hit);
   if (hit) return c->slot[pick];
-  const i64 stride = i64{j->src_width} * 4;
-  const u8* src = j->src_pixels + row * stride;
-  if (row * stride + s_WideReach > stride * j->src_height) {
-    std::memcpy(pad, src, static_cast<size_t>(stride));
-    src = pad;
+  c->key[pick] = row;  // from here on held: the other row's slot is another
+  const i64 also = row + ahead;
+  int pick2 = -1;
+  if (ahead && also >= 0 && also < j->src_height) {
+    pick2 = CacheSlot(c, also, &hit);
+    if (hit) pick2 = -1;
+    else if (pick2 >= 0) c->key[pick2] = also;
   }
-  Bilinear41RowAvx512(c->slot[pick], src, s_WideWin.data(), s_WideIdx, s_WideWeights,
+  const i64 stride = i64{j->src_width} * 4, end = stride * j->src_height;
+  const auto source = [&](i64 r, u8* copy) {
+    const u8* p = j->src_pixels + r * stride;
+    if (r * stride + s_WideReach <= end) return p;
+    std::memcpy(copy, p, static_cast<size_t>(stride));
+    return static_cast<const u8*>(copy);
+  };
+  Bilinear41RowAvx512(c->slot[pick], source(row, pad[0]), pick2 >= 0 ? c->slot[pick2] : nullptr,
+                      pick2 >= 0 ? source(also, pad[1]) : nullptr, s_WideWin.data(), s_WideIdx, s_WideWeights,
                       static_cast<i64>(s_WideWin.size()));
-  c->key[pick] = row;
   return c->slot[pick];
 }
 
@@ -437,19 +449,24 @@ static void ResizeBilinearWide(WorkerJob* j, bool plain) {
   const i32 dw = static_cast<i32>(j->dst_width / 100);
   const i64 pixels = i64{j->col_end} - j->col_first;
   const size_t row_bytes = static_cast<size_t>((pixels + 7) / 8 * 64);
-  const size_t pad_bytes = static_cast<size_t>(std::max(i64{j->src_width} * 4, s_WideReach));
+  const size_t pad_bytes = static_cast<size_t>((std::max(i64{j->src_width} * 4, s_WideReach) + 63) / 64 * 64);
   // Per thread and kept between jobs: the cache's rows (on 64-byte lines: a 64-byte store across
   // two lines costs twice), then the padded copy of a row.
   thread_local std::vector<u8> scratch;
-  const size_t need = row_bytes * SubRowCache::kSlots + pad_bytes + 64;
+  const size_t need = row_bytes * SubRowCache::kSlots + 2 * pad_bytes + 64;
   if (scratch.size() < need) scratch.resize(need);
   u8* base = scratch.data() + (64 - reinterpret_cast<uintptr_t>(scratch.data()) % 64) % 64;
-  u8* pad = base + row_bytes * SubRowCache::kSlots;
+  u8* const pad[2] = {base + row_bytes * SubRowCache::kSlots, base + row_bytes * SubRowCache::kSlots + pad_bytes};
   SubRowCache cache;
   for (int s = 0; s < SubRowCache::kSlots; s++) {
     cache.slot[s] = base + row_bytes * static_cast<size_t>(s);
     cache.key[s] = -1;
   }
+  // Where the sub-rows lie closer than the source rows, the destination rows read every source
+  // row between their first and last: each row is worked out together with the next one down
+  // (up, where the bounds are the wrong way round).
+  const i64 span = j->src_bottom - j->src_top;
+  const i64 ahead = std::abs(span) <= 2 * j->dst_height - 100 ? (span >= 0 ? 1 : -1) : 0;
   for (i32 r = j->row_first; r < j->row_end; r++) {
     u8* out = j->dst_pixels + i64{r} * dw * 4;
     const i64 p0 = DoubledPos(2 * i64{r}, j->src_top, j->src_bottom, j->dst_height);
@@ -459,10 +476,10 @@ static void ResizeBilinearWide(WorkerJob* j, bool plain) {
     cache.needed[1] = NextRow(p0, j->src_height);
     cache.needed[2] = p1 >> 8;
     cache.needed[3] = NextRow(p1, j->src_height);
-    const u8* a0 = CachedWideRow(&cache, j, cache.needed[0], pad);
-    const u8* b0 = fy0 ? CachedWideRow(&cache, j, cache.needed[1], pad) : a0;
-    const u8* a1 = CachedWideRow(&cache, j, cache.needed[2], pad);
-    const u8* b1 = fy1 ? CachedWideRow(&cache, j, cache.needed[3], pad) : a1;
+    const u8* a0 = CachedWideRow(&cache, j, cache.needed[0], ahead, pad);
+    const u8* b0 = fy0 ? CachedWideRow(&cache, j, cache.needed[1], ahead, pad) : a0;
+    const u8* a1 = CachedWideRow(&cache, j, cache.needed[2], ahead, pad);
+    const u8* b1 = fy1 ? CachedWideRow(&cache, j, cache.needed[3], ahead, pad) : a1;
     ClearPixels(out, j->col_first);
     ClearPixels(out + i64{j->col_end} * 4, dw - j->col_end);
     Bilinear41CombineAvx512(out + i64{j->col_first} * 4, a0, b0, fy0, a1, b1, fy1, pixels, plain);
