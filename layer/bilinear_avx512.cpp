@@ -83,7 +83,10 @@ void Bilinear41CombineAvx512(u8* dst, const u8* a0, const u8* b0, u32 fy0, const
   }
 }
 
+bool Bilinear41Avx512Built() { return true; }
+
 #else
+bool Bilinear41Avx512Built() { return false; }
 void Bilinear41RowAvx512(u8*, const u8*, u8*, const u8*, const i64*, const u8*, const u8*, i64) {}
 void Bilinear41CombineAvx512(u8*, const u8*, const u8*, u32, const u8*, const u8*, u32, i64, bool) {}
 #endif

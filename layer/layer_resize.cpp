@@ -243,7 +243,7 @@ static int FusedHalving();
 // (Only where the installed halving's rounding is one the AVX-512 rows follow.)
 static void BuildWideTables(i32 col_first, i32 col_end) {
   s_Wide = false;
-  if (!g_CpuHasAvx512 || !g_CpuHasAvx2 || !FusedHalving()) return;
+  if (!g_CpuHasAvx512 || !g_CpuHasAvx2 || !Bilinear41Avx512Built() || !FusedHalving()) return;
   const i64 groups = (i64{col_end} - col_first + 7) / 8;
   s_WideWin.resize(static_cast<size_t>(groups * 2));
   s_WideTables.resize(static_cast<size_t>(groups * 256 + 64));
