@@ -233,7 +233,7 @@ static void BuildNearTables(i64 dw, i32 sw, i32 col_first, i32 col_end) {
 // s_WideReach the furthest byte read past a row's start.
 static bool s_Wide = false;
 static std::vector<i64> s_WideWin;
-static std::vector<u8> s_WideTables;  // both, 64 bytes over a line
+static std::vector<u8> s_WideTables;  // both tables, and 64 bytes to start them on a line
 static u8* s_WideIdx = nullptr;
 static u8* s_WideWeights = nullptr;
 static i64 s_WideReach = 0;
