@@ -237,3 +237,22 @@ void BilinearCombineExactAvx2(u8* dst, const u16* top, const u16* bottom, u32 fy
 // pixels done.
 i64 BilinearCombineHalveAvx2(u8* dst, const u8* a0, const u8* b0, u32 fy0, const u8* a1, const u8* b1, u32 fy1,
                              i64 pixels, bool plain);
+
+// The AVX-512 rows of the threaded bilinear resize (only where g_CpuHasAvx512 is set and
+// Bilinear41Avx512Built says the build holds them; else they do nothing).
+bool Bilinear41Avx512Built();
+// A row of horizontal results is laid out by groups of 8 destination pixels, 64 bytes each (on a
+// 64-byte line), each result moved down by 128 (a signed byte): per 16 bytes k, the 8 channel
+// values of the even sub-columns of the group's pixels 2k and 2k + 1, then those of their odd
+// sub-columns.
+// Vectors v and v + 1 (the halves of group v / 2, v even; vectors even) of one source row: 64
+// bytes read at row + win[v], picked by idx[64 v ..] (on a line) into pixel and right neighbour
+// bytes per channel, weighted by weights[64 v ..] (on a line; 256 - fraction and fraction, 255
+// and 1 on the same byte for a fraction of 0). With out2 set, the same for row2 into out2 in the
+// same pass.
+void Bilinear41RowAvx512(u8* out, const u8* row, u8* out2, const u8* row2, const i64* win, const u8* idx,
+                         const u8* weights, i64 vectors);
+// Two sub-rows (rows a0 and b0 with fraction fy0, a1 and b1 with fy1; b unused where its fraction
+// is 0) combined and halved 2 x 2 into `pixels` pixels at dst, as BilinearCombineHalveAvx2 does.
+void Bilinear41CombineAvx512(u8* dst, const u8* a0, const u8* b0, u32 fy0, const u8* a1, const u8* b1, u32 fy1,
+                             i64 pixels, bool plain);

@@ -9,6 +9,7 @@
 
 CpuFeatureFlags g_CpuFeatures;
 u8 g_CpuHasAvx2 = 0;
+u8 g_CpuHasAvx512 = 0;
 i32 g_BlendKernelLevel = 0;
 
 bool BlendCpuidAvailable() { return PlatCpuGetInfo().has_cpuid; }
@@ -16,6 +17,7 @@ bool BlendCpuidAvailable() { return PlatCpuGetInfo().has_cpuid; }
 void BlendCpuDetect() {
   g_CpuFeatures = CpuFeatureFlags{};
   g_CpuHasAvx2 = 0;
+  g_CpuHasAvx512 = 0;
   if (!BlendCpuidAvailable()) return;
   const PlatCpuInfo& ci = PlatCpuGetInfo();
   g_CpuFeatures.mmx = ci.mmx;
@@ -30,6 +32,7 @@ void BlendCpuDetect() {
   g_CpuFeatures.sse4a = ci.sse4a;
   g_CpuFeatures.ext_bit11 = ci.ext_ecx11;
   g_CpuHasAvx2 = ci.avx2 ? 1 : 0;
+  g_CpuHasAvx512 = ci.avx2 && ci.avx512bw && ci.avx512vbmi ? 1 : 0;
 }
 
 i32 BlendKernelLevelFor(const CpuFeatureFlags& features, u32 use_sse, u32 use_sse2) {
@@ -57,6 +60,7 @@ void BlendInitCpuKernels() {
 void BlendCpuReset() {
   g_CpuFeatures = CpuFeatureFlags{};
   g_CpuHasAvx2 = 0;
+  g_CpuHasAvx512 = 0;
   g_BlendKernelLevel = 0;
   g_PixelKernels = g_BlendKernelsPlain;
 }

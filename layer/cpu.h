@@ -22,12 +22,15 @@ struct CpuFeatureFlags {
 extern CpuFeatureFlags g_CpuFeatures;
 // AVX2 usable (processor and operating system); picks the AVX2 members of the SIMD set.
 extern u8 g_CpuHasAvx2;
+// AVX-512 with byte and word operations and byte permutes usable (AVX-512BW and VBMI); picks the
+// widest rows of the threaded bilinear resize.
+extern u8 g_CpuHasAvx512;
 // The level BlendInitCpuKernels chose: 1 plain, 2 SIMD by SSE, 3 SIMD by SSE2 (0 before).
 extern i32 g_BlendKernelLevel;
 
 // Whether the processor has CPUID (the ID flag of EFLAGS can be toggled).
 bool BlendCpuidAvailable();
-// Fills g_CpuFeatures and g_CpuHasAvx2.
+// Fills g_CpuFeatures, g_CpuHasAvx2 and g_CpuHasAvx512.
 void BlendCpuDetect();
 // The level for these features and the two settings values.
 i32 BlendKernelLevelFor(const CpuFeatureFlags& features, u32 use_sse, u32 use_sse2);

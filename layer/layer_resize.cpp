@@ -227,6 +227,56 @@ static void BuildNearTables(i64 dw, i32 sw, i32 col_first, i32 col_end) {
   s_SubColNear = true;
 }
 
+// With AVX-512, where each half group (the even or the odd sub-columns of 8 destination pixels)
+// reads pixels and right neighbours left to right within 16 pixels: per half group the byte
+// offset of its 64-byte read in a row, the byte picks and the weights of Bilinear41RowAvx512;
+// s_WideReach the furthest byte read past a row's start.
+static bool s_Wide = false;
+static std::vector<i64> s_WideWin;
+static std::vector<u8> s_WideTables;  // both tables, and 64 bytes to start them on a line
+static u8* s_WideIdx = nullptr;
+static u8* s_WideWeights = nullptr;
+static i64 s_WideReach = 0;
+
+static int FusedHalving();
+
+// (Only where the installed halving's rounding is one the AVX-512 rows follow.)
+static void BuildWideTables(i32 col_first, i32 col_end) {
+  s_Wide = false;
+  if (!g_CpuHasAvx512 || !g_CpuHasAvx2 || !Bilinear41Avx512Built() || !FusedHalving()) return;
+  const i64 groups = (i64{col_end} - col_first + 7) / 8;
+  s_WideWin.resize(static_cast<size_t>(groups * 2));
+  s_WideTables.resize(static_cast<size_t>(groups * 256 + 64));
+  s_WideIdx = s_WideTables.data() + (64 - reinterpret_cast<uintptr_t>(s_WideTables.data()) % 64) % 64;
+  s_WideWeights = s_WideIdx + groups * 128;
+  s_WideReach = 0;
+  for (i64 v = 0; v < groups * 2; v++) {
+    const i64 first = col_first + (v >> 1) * 8, e = v & 1;
+    const i64 base = s_SubCol[static_cast<size_t>(2 * first + e)];
+    for (i64 i = 0; i < 8; i++) {
+      i64 dp = 0, dn = 0, f = 0;  // past the last pixel: the first pixel again
+      if (first + i < col_end) {
+        const i64 k = 2 * (first + i) + e;
+        f = s_SubColWeights[static_cast<size_t>(k * 8 + 4)];
+        dp = s_SubCol[static_cast<size_t>(k)] - base;
+        dn = f ? dp + 1 : dp;
+        if (dp < 0 || dn > 15) return;
+      }
+      // Per channel c the bytes 4 dp + c and 4 dn + c, and the two weights (8 bytes each, in
+      // memory order).
+      const u64 each = 0x0001000100010001ull;
+      const u64 picks =
+          0x0303020201010000ull + static_cast<u64>(dp * 4) * each + static_cast<u64>(dn * 4) * (each << 8);
+      const u64 weights = static_cast<u64>(f ? 256 - f : 255) * each + static_cast<u64>(f ? f : 1) * (each << 8);
+      std::memcpy(s_WideIdx + v * 64 + i * 8, &picks, 8);
+      std::memcpy(s_WideWeights + v * 64 + i * 8, &weights, 8);
+    }
+    s_WideWin[static_cast<size_t>(v)] = base * 4;
+    s_WideReach = std::max(s_WideReach, base * 4 + 64);
+  }
+  s_Wide = true;
+}
+
 // The valid span [first, end) of n outputs whose sub-samples 2i and 2i + 1 both lie in 0..size - 1
 // (positions are monotonic, so the valid ones are contiguous).
 template <class Pos>
@@ -274,7 +324,9 @@ void ResizeBilinearThreaded(u8* dst, i64 dw100, i64 dh100, const u8* src, i32 sw
     ClearPixels(dst, dw * dh);
     return;
   }
-  BuildNearTables(dw, sw, col_first, col_end);
+  BuildWideTables(col_first, col_end);
+  if (s_Wide) s_SubColNear = false;  // not read
+  else BuildNearTables(dw, sw, col_first, col_end);
   ClearPixels(dst, i64{row_first} * dw);
   ClearPixels(dst + i64{row_end} * dw * 4, (dh - row_end) * dw);
   WorkerJob job{};
@@ -307,16 +359,28 @@ struct SubRowCache {
 };
 }  // namespace
 
-// The plain horizontal results of source row `row` for sub-columns [k0, k1), from the cache.
-static const u8* CachedSubRow(SubRowCache* c, const WorkerJob* j, i64 row, i64 k0, i64 k1) {
+// The slot that holds source row `row` (*hit set), else the one to work it out into.
+static int CacheSlot(const SubRowCache* c, i64 row, bool* hit) {
   int pick = -1;
   for (int s = 0; s < SubRowCache::kSlots; s++) {
-    if (c->key[s] == row) return c->slot[s];
+    if (c->key[s] == row) {
+      *hit = true;
+      return s;
+    }
     const i64* n = c->needed;
     const bool in_use =
         c->key[s] >= 0 && (c->key[s] == n[0] || c->key[s] == n[1] || c->key[s] == n[2] || c->key[s] == n[3]);
     if (!in_use && (pick < 0 || c->key[s] < c->key[pick])) pick = s;
   }
+  *hit = false;
+  return pick;
+}
+
+// The plain horizontal results of source row `row` for sub-columns [k0, k1), from the cache.
+static const u8* CachedSubRow(SubRowCache* c, const WorkerJob* j, i64 row, i64 k0, i64 k1) {
+  bool hit;
+  const int pick = CacheSlot(c, row, &hit);
+  if (hit) return c->slot[pick];
   const u8* src = j->src_pixels + row * i64{j->src_width} * 4;
   if (s_SubColNear)
     BilinearRowBytesNearAvx2(c->slot[pick], src, s_SubColOffset.data(), s_SubColMasks.data(), s_SubColW1.data(), k0,
@@ -350,7 +414,84 @@ static int FusedHalving() {
   return (sse2 && h == sse2->halve) || (avx2 && h == avx2->halve) ? 1 : 0;
 }
 
+// Source row `row` in the layout of Bilinear41RowAvx512, from the cache. With `ahead` (+1 or -1;
+// 0 none) the next row that way is worked out in the same pass (the tables read once for both)
+// where it is not held and a slot no destination row needs now is free for it. A row whose reads
+// would pass the picture's end is copied into pad[0] or pad[1] (s_WideReach bytes or more each)
+// first.
+static const u8* CachedWideRow(SubRowCache* c, const WorkerJob* j, i64 row, i64 ahead, u8* const pad[2]) {
+  bool hit;
+  const int pick = CacheSlot(c, row, &hit);
+  if (hit) return c->slot[pick];
+  c->key[pick] = row;  // from here on held: the other row's slot is another
+  const i64 also = row + ahead;
+  int pick2 = -1;
+  if (ahead && also >= 0 && also < j->src_height) {
+    pick2 = CacheSlot(c, also, &hit);
+    if (hit) pick2 = -1;
+    else if (pick2 >= 0) c->key[pick2] = also;
+  }
+  const i64 stride = i64{j->src_width} * 4, end = stride * j->src_height;
+  const auto source = [&](i64 r, u8* copy) {
+    const u8* p = j->src_pixels + r * stride;
+    if (r * stride + s_WideReach <= end) return p;
+    std::memcpy(copy, p, static_cast<size_t>(stride));
+    return static_cast<const u8*>(copy);
+  };
+  Bilinear41RowAvx512(c->slot[pick], source(row, pad[0]), pick2 >= 0 ? c->slot[pick2] : nullptr,
+                      pick2 >= 0 ? source(also, pad[1]) : nullptr, s_WideWin.data(), s_WideIdx, s_WideWeights,
+                      static_cast<i64>(s_WideWin.size()));
+  return c->slot[pick];
+}
+
+// The job with the AVX-512 rows, both passes straight into the destination row.
+static void ResizeBilinearWide(WorkerJob* j, bool plain) {
+  const i32 dw = static_cast<i32>(j->dst_width / 100);
+  const i64 pixels = i64{j->col_end} - j->col_first;
+  const size_t row_bytes = static_cast<size_t>((pixels + 7) / 8 * 64);
+  const size_t pad_bytes = static_cast<size_t>((std::max(i64{j->src_width} * 4, s_WideReach) + 63) / 64 * 64);
+  // Per thread and kept between jobs: the cache's rows (on 64-byte lines: a 64-byte store across
+  // two lines costs twice), then the padded copy of a row.
+  thread_local std::vector<u8> scratch;
+  const size_t need = row_bytes * SubRowCache::kSlots + 2 * pad_bytes + 64;
+  if (scratch.size() < need) scratch.resize(need);
+  u8* base = scratch.data() + (64 - reinterpret_cast<uintptr_t>(scratch.data()) % 64) % 64;
+  u8* const pad[2] = {base + row_bytes * SubRowCache::kSlots, base + row_bytes * SubRowCache::kSlots + pad_bytes};
+  SubRowCache cache;
+  for (int s = 0; s < SubRowCache::kSlots; s++) {
+    cache.slot[s] = base + row_bytes * static_cast<size_t>(s);
+    cache.key[s] = -1;
+  }
+  // Where the sub-rows lie closer than the source rows, the destination rows read every source
+  // row between their first and last: each row is worked out together with the next one down
+  // (up, where the bounds are the wrong way round).
+  const i64 span = j->src_bottom - j->src_top;
+  const i64 ahead = std::abs(span) <= 2 * j->dst_height - 100 ? (span >= 0 ? 1 : -1) : 0;
+  for (i32 r = j->row_first; r < j->row_end; r++) {
+    u8* out = j->dst_pixels + i64{r} * dw * 4;
+    const i64 p0 = DoubledPos(2 * i64{r}, j->src_top, j->src_bottom, j->dst_height);
+    const i64 p1 = DoubledPos(2 * i64{r} + 1, j->src_top, j->src_bottom, j->dst_height);
+    const u32 fy0 = static_cast<u32>(p0 & 255), fy1 = static_cast<u32>(p1 & 255);
+    cache.needed[0] = p0 >> 8;
+    cache.needed[1] = NextRow(p0, j->src_height);
+    cache.needed[2] = p1 >> 8;
+    cache.needed[3] = NextRow(p1, j->src_height);
+    const u8* a0 = CachedWideRow(&cache, j, cache.needed[0], ahead, pad);
+    const u8* b0 = fy0 ? CachedWideRow(&cache, j, cache.needed[1], ahead, pad) : a0;
+    const u8* a1 = CachedWideRow(&cache, j, cache.needed[2], ahead, pad);
+    const u8* b1 = fy1 ? CachedWideRow(&cache, j, cache.needed[3], ahead, pad) : a1;
+    ClearPixels(out, j->col_first);
+    ClearPixels(out + i64{j->col_end} * 4, dw - j->col_end);
+    Bilinear41CombineAvx512(out + i64{j->col_first} * 4, a0, b0, fy0, a1, b1, fy1, pixels, plain);
+  }
+}
+
 void LayerJobResizeBilinear(WorkerJob* j) {
+  const int fused = FusedHalving();
+  if (s_Wide && fused && g_CpuHasAvx512) {
+    ResizeBilinearWide(j, fused == 2);
+    return;
+  }
   const i32 dw = static_cast<i32>(j->dst_width / 100);
   const size_t row_bytes = static_cast<size_t>(dw) * 2 * 4;
   // Per thread and kept between jobs: the two sub-rows, then the cache's rows.
@@ -363,7 +504,6 @@ void LayerJobResizeBilinear(WorkerJob* j) {
     cache.slot[s] = sub0 + row_bytes * static_cast<size_t>(2 + s);
     cache.key[s] = -1;
   }
-  const int fused = FusedHalving();
   const i64 k0 = 2 * i64{j->col_first}, k1 = 2 * i64{j->col_end};
   for (i32 r = j->row_first; r < j->row_end; r++) {
     u8* out = j->dst_pixels + i64{r} * dw * 4;

@@ -197,6 +197,8 @@ static PlatCpuInfo ReadCpuInfo() {
   ci.sse42 = c & (1u << 20);
   ci.avx = __builtin_cpu_supports("avx");
   ci.avx2 = __builtin_cpu_supports("avx2");
+  ci.avx512bw = __builtin_cpu_supports("avx512bw");
+  ci.avx512vbmi = __builtin_cpu_supports("avx512vbmi");
   unsigned ext = __get_cpuid_max(0x80000000u, nullptr);
   if (ext >= 0x80000001u) {
     __cpuid(0x80000001u, a, b, c, d);

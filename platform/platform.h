@@ -193,7 +193,8 @@ struct PlatCpuInfo {
   char brand[49];
   int family, model, stepping;
   bool mmx, sse, sse2, sse3, ssse3, sse41, sse42, avx, avx2, amd3dnow, amd3dnowext, mmxext;
-  bool sse4a, ext_ecx11;  // leaf 0x80000001 ECX bits 6 and 11
+  bool sse4a, ext_ecx11;      // leaf 0x80000001 ECX bits 6 and 11
+  bool avx512bw, avx512vbmi;  // usable (processor and operating system)
 };
 const PlatCpuInfo& PlatCpuGetInfo();
 // Total and available physical memory in bytes.

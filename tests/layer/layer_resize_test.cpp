@@ -60,20 +60,23 @@ i64 FirstDiff(const Out& a, const Out& b, i64 w = 1) {
 
 TEST_F(ResizeTest, EveryFilterMatchesItsReference) {
   // The bilinear filters also without their AVX2 rows (on a processor that has AVX2), and the
-  // threaded one also with the plain kernel set's halving.
+  // threaded one also with the plain kernel set's halving, each with its AVX-512 rows (where the
+  // processor has them) and with its AVX2 rows.
   struct Filter {
     i32 code;
     RefFn ref;
-    bool avx2, plain;
-  } const filters[] = {{RESIZE_NEAREST, RefNearest, true, false},
-                       {RESIZE_BILINEAR, RefBilinear, true, false},
-                       {RESIZE_BILINEAR, RefBilinear, false, false},
-                       {RESIZE_BICUBIC, RefBicubic, true, false},
-                       {RESIZE_BILINEAR_THREADED, RefThreaded, true, false},
-                       {RESIZE_BILINEAR_THREADED, RefThreaded, false, false},
-                       {RESIZE_BILINEAR_THREADED, RefThreaded, true, true},
-                       {RESIZE_SINC, RefSinc, true, false}};
-  const u8 has_avx2 = g_CpuHasAvx2;
+    bool avx2, plain, avx512;
+  } const filters[] = {{RESIZE_NEAREST, RefNearest, true, false, true},
+                       {RESIZE_BILINEAR, RefBilinear, true, false, true},
+                       {RESIZE_BILINEAR, RefBilinear, false, false, false},
+                       {RESIZE_BICUBIC, RefBicubic, true, false, true},
+                       {RESIZE_BILINEAR_THREADED, RefThreaded, true, false, true},
+                       {RESIZE_BILINEAR_THREADED, RefThreaded, true, false, false},
+                       {RESIZE_BILINEAR_THREADED, RefThreaded, false, false, false},
+                       {RESIZE_BILINEAR_THREADED, RefThreaded, true, true, true},
+                       {RESIZE_BILINEAR_THREADED, RefThreaded, true, true, false},
+                       {RESIZE_SINC, RefSinc, true, false, true}};
+  const u8 has_avx2 = g_CpuHasAvx2, has_avx512 = g_CpuHasAvx512;
   const PixelKernelTable installed = g_PixelKernels;
   struct Case {
     i32 sw, sh;
@@ -99,15 +102,17 @@ TEST_F(ResizeTest, EveryFilterMatchesItsReference) {
     Rect r = c.r.x1 == -1 ? Rect{0, 0, (c.sw - 1) * 100, (c.sh - 1) * 100} : c.r;
     for (const Filter& f : filters) {
       SCOPED_TRACE(testing::Message() << "filter " << f.code << (f.avx2 ? "" : " without AVX2")
-                                      << (f.plain ? " plain halving" : "") << " " << c.sw << "x" << c.sh << " -> "
-                                      << c.w100 << "x" << c.h100 << " rect " << r.x1 << "," << r.y1 << "," << r.x2
-                                      << "," << r.y2);
+                                      << (f.avx512 ? "" : " without AVX-512") << (f.plain ? " plain halving" : "")
+                                      << " " << c.sw << "x" << c.sh << " -> " << c.w100 << "x" << c.h100 << " rect "
+                                      << r.x1 << "," << r.y1 << "," << r.x2 << "," << r.y2);
       if (ObjNode* o = Node("W0/o")) LayerRelease(o);
       ObjNode* out = TestPicture("W0/o", 1, 1, 0, 0, 2);
       g_CpuHasAvx2 = f.avx2 ? has_avx2 : 0;
+      g_CpuHasAvx512 = f.avx512 ? has_avx512 : 0;
       if (f.plain) g_PixelKernels = g_BlendKernelsPlain;
       const i32 rc = LayerResize(Node("W0/s"), out, r.x1, r.y1, r.x2, r.y2, c.w100, c.h100, true, f.code, "W0/o");
       g_CpuHasAvx2 = has_avx2;
+      g_CpuHasAvx512 = has_avx512;
       ASSERT_EQ(rc, 0);
       ASSERT_EQ(LayerOf(out)->width, c.w100 / 100);
       ASSERT_EQ(LayerOf(out)->height, c.h100 / 100);
