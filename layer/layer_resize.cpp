@@ -444,9 +444,33 @@ static const u8* CachedWideRow(SubRowCache* c, const WorkerJob* j, i64 row, i64 
   return c->slot[pick];
 }
 
+// Each destination row of the job: the source rows its two sub-rows read, through row(k) (the
+// cached horizontal results of source row k), the row's pixels outside the columns cleared, then
+// combine(out, a0, b0, fy0, a1, b1, fy1) for the columns.
+template <class Row, class Combine>
+static void ForDestinationRows(WorkerJob* j, SubRowCache* cache, Row row, Combine combine) {
+  const i64 dw = j->dst_width / 100;
+  for (i32 r = j->row_first; r < j->row_end; r++) {
+    u8* out = j->dst_pixels + i64{r} * dw * 4;
+    const i64 p0 = DoubledPos(2 * i64{r}, j->src_top, j->src_bottom, j->dst_height);
+    const i64 p1 = DoubledPos(2 * i64{r} + 1, j->src_top, j->src_bottom, j->dst_height);
+    const u32 fy0 = static_cast<u32>(p0 & 255), fy1 = static_cast<u32>(p1 & 255);
+    cache->needed[0] = p0 >> 8;
+    cache->needed[1] = NextRow(p0, j->src_height);
+    cache->needed[2] = p1 >> 8;
+    cache->needed[3] = NextRow(p1, j->src_height);
+    const u8* a0 = row(cache->needed[0]);
+    const u8* b0 = fy0 ? row(cache->needed[1]) : a0;
+    const u8* a1 = row(cache->needed[2]);
+    const u8* b1 = fy1 ? row(cache->needed[3]) : a1;
+    ClearPixels(out, j->col_first);
+    ClearPixels(out + i64{j->col_end} * 4, dw - j->col_end);
+    combine(out, a0, b0, fy0, a1, b1, fy1);
+  }
+}
+
 // The job with the AVX-512 rows, both passes straight into the destination row.
 static void ResizeBilinearWide(WorkerJob* j, bool plain) {
-  const i32 dw = static_cast<i32>(j->dst_width / 100);
   const i64 pixels = i64{j->col_end} - j->col_first;
   const size_t row_bytes = static_cast<size_t>((pixels + 7) / 8 * 64);
   const size_t pad_bytes = static_cast<size_t>((std::max(i64{j->src_width} * 4, s_WideReach) + 63) / 64 * 64);
@@ -467,23 +491,11 @@ static void ResizeBilinearWide(WorkerJob* j, bool plain) {
   // (up, where the bounds are the wrong way round).
   const i64 span = j->src_bottom - j->src_top;
   const i64 ahead = std::abs(span) <= 2 * j->dst_height - 100 ? (span >= 0 ? 1 : -1) : 0;
-  for (i32 r = j->row_first; r < j->row_end; r++) {
-    u8* out = j->dst_pixels + i64{r} * dw * 4;
-    const i64 p0 = DoubledPos(2 * i64{r}, j->src_top, j->src_bottom, j->dst_height);
-    const i64 p1 = DoubledPos(2 * i64{r} + 1, j->src_top, j->src_bottom, j->dst_height);
-    const u32 fy0 = static_cast<u32>(p0 & 255), fy1 = static_cast<u32>(p1 & 255);
-    cache.needed[0] = p0 >> 8;
-    cache.needed[1] = NextRow(p0, j->src_height);
-    cache.needed[2] = p1 >> 8;
-    cache.needed[3] = NextRow(p1, j->src_height);
-    const u8* a0 = CachedWideRow(&cache, j, cache.needed[0], ahead, pad);
-    const u8* b0 = fy0 ? CachedWideRow(&cache, j, cache.needed[1], ahead, pad) : a0;
-    const u8* a1 = CachedWideRow(&cache, j, cache.needed[2], ahead, pad);
-    const u8* b1 = fy1 ? CachedWideRow(&cache, j, cache.needed[3], ahead, pad) : a1;
-    ClearPixels(out, j->col_first);
-    ClearPixels(out + i64{j->col_end} * 4, dw - j->col_end);
-    Bilinear41CombineAvx512(out + i64{j->col_first} * 4, a0, b0, fy0, a1, b1, fy1, pixels, plain);
-  }
+  ForDestinationRows(
+      j, &cache, [&](i64 k) { return CachedWideRow(&cache, j, k, ahead, pad); },
+      [&](u8* out, const u8* a0, const u8* b0, u32 fy0, const u8* a1, const u8* b1, u32 fy1) {
+        Bilinear41CombineAvx512(out + i64{j->col_first} * 4, a0, b0, fy0, a1, b1, fy1, pixels, plain);
+      });
 }
 
 void LayerJobResizeBilinear(WorkerJob* j) {
@@ -505,31 +517,19 @@ void LayerJobResizeBilinear(WorkerJob* j) {
     cache.key[s] = -1;
   }
   const i64 k0 = 2 * i64{j->col_first}, k1 = 2 * i64{j->col_end};
-  for (i32 r = j->row_first; r < j->row_end; r++) {
-    u8* out = j->dst_pixels + i64{r} * dw * 4;
-    const i64 p0 = DoubledPos(2 * i64{r}, j->src_top, j->src_bottom, j->dst_height);
-    const i64 p1 = DoubledPos(2 * i64{r} + 1, j->src_top, j->src_bottom, j->dst_height);
-    const u32 fy0 = static_cast<u32>(p0 & 255), fy1 = static_cast<u32>(p1 & 255);
-    cache.needed[0] = p0 >> 8;
-    cache.needed[1] = NextRow(p0, j->src_height);
-    cache.needed[2] = p1 >> 8;
-    cache.needed[3] = NextRow(p1, j->src_height);
-    const u8* a0 = CachedSubRow(&cache, j, cache.needed[0], k0, k1);
-    const u8* b0 = fy0 ? CachedSubRow(&cache, j, cache.needed[1], k0, k1) : a0;
-    const u8* a1 = CachedSubRow(&cache, j, cache.needed[2], k0, k1);
-    const u8* b1 = fy1 ? CachedSubRow(&cache, j, cache.needed[3], k0, k1) : a1;
-    ClearPixels(out, j->col_first);
-    ClearPixels(out + i64{j->col_end} * 4, dw - j->col_end);
-    // Whole groups of pixels straight from the rows, the rest through the sub-rows.
-    i64 first = j->col_first;
-    if (fused)
-      first += BilinearCombineHalveAvx2(out + first * 4, a0 + k0 * 4, b0 + k0 * 4, fy0, a1 + k0 * 4, b1 + k0 * 4, fy1,
-                                        j->col_end - first, fused == 2);
-    if (first == j->col_end) continue;
-    SubRow(sub0, a0, b0, fy0, 2 * first, k1);
-    SubRow(sub1, a1, b1, fy1, 2 * first, k1);
-    g_PixelKernels.halve(out + first * 4, sub0 + first * 8, dw * 2, static_cast<i32>(j->col_end - first));
-  }
+  ForDestinationRows(
+      j, &cache, [&](i64 k) { return CachedSubRow(&cache, j, k, k0, k1); },
+      [&](u8* out, const u8* a0, const u8* b0, u32 fy0, const u8* a1, const u8* b1, u32 fy1) {
+        // Whole groups of pixels straight from the rows, the rest through the sub-rows.
+        i64 first = j->col_first;
+        if (fused)
+          first += BilinearCombineHalveAvx2(out + first * 4, a0 + k0 * 4, b0 + k0 * 4, fy0, a1 + k0 * 4, b1 + k0 * 4,
+                                            fy1, j->col_end - first, fused == 2);
+        if (first == j->col_end) return;
+        SubRow(sub0, a0, b0, fy0, 2 * first, k1);
+        SubRow(sub1, a1, b1, fy1, 2 * first, k1);
+        g_PixelKernels.halve(out + first * 4, sub0 + first * 8, dw * 2, static_cast<i32>(j->col_end - first));
+      });
 }
 
 // ---- Windowed sinc ---------------------------------------------------------------------------
