@@ -107,12 +107,13 @@ static inline void ModeWords(typename V::R S, typename V::R D, const u8* d, type
     } else if constexpr (M == 10 || M == 14) {
       // Overlay keys on d, hard light on s. Up to 128: floor(2 * other * key / 255), which at
       // key = 128 is other (256 for 255, which the pack brings back to 255); above:
-      // 2 key - 257 + floor(other * (512 - 2 key) / 255). One product serves both.
+      // 2 key - 257 + floor(other * (512 - 2 key) / 255). One product serves both: the factor
+      // min(2 key, 512 - 2 key) is 2 key up to 128 and 512 - 2 key above, and 2 key - 257 is
+      // below 0 exactly up to 128.
       R key = M == 10 ? d16 : s16, other = M == 10 ? s16 : d16;
-      R k2 = V::Add16(key, key), low = V::Cmpgt16(V::Set16(129), key);
-      R f = V::Abs16(V::Sub16(k2, V::AndNot(low, V::Set16(512))));
-      R p = Div255<V>(V::Mullo16(other, f));
-      r[h] = V::Add16(p, V::AndNot(low, V::Sub16(k2, V::Set16(257))));
+      R k2 = V::Add16(key, key);
+      R p = Div255<V>(V::Mullo16(other, V::Min16(k2, V::Sub16(V::Set16(512), k2))));
+      r[h] = V::Add16(p, V::Max16(V::Sub16(k2, V::Set16(257)), V::Zero()));
     } else if constexpr (M == 17) {
       r[h] = V::Sub16(V::Add16(d16, V::Add16(s16, s16)), V::Set16(256));
     } else {
