@@ -467,22 +467,15 @@ static void BoxColumns(u8* out, i64 out_row, RowFn row, i32 w, i32 n, i32 r, u32
                          _mm_or_si128(_mm_and_si128(keep, _mm_packus_epi16(lo, hi)),
                                       _mm_andnot_si128(keep, _mm_and_si128(others, src))));
         // The sums for the next row: the row entering the window added, the one leaving taken.
-        if (add) {
-          const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(add + b));
+        auto take = [&](const u8* row_in, bool minus) {
+          const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row_in + b));
           const __m128i a_lo = _mm_unpacklo_epi8(a, z), a_hi = _mm_unpackhi_epi8(a, z);
-          v[0] = _mm_add_epi32(v[0], _mm_unpacklo_epi16(a_lo, z));
-          v[1] = _mm_add_epi32(v[1], _mm_unpackhi_epi16(a_lo, z));
-          v[2] = _mm_add_epi32(v[2], _mm_unpacklo_epi16(a_hi, z));
-          v[3] = _mm_add_epi32(v[3], _mm_unpackhi_epi16(a_hi, z));
-        }
-        if (sub) {
-          const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sub + b));
-          const __m128i a_lo = _mm_unpacklo_epi8(a, z), a_hi = _mm_unpackhi_epi8(a, z);
-          v[0] = _mm_sub_epi32(v[0], _mm_unpacklo_epi16(a_lo, z));
-          v[1] = _mm_sub_epi32(v[1], _mm_unpackhi_epi16(a_lo, z));
-          v[2] = _mm_sub_epi32(v[2], _mm_unpacklo_epi16(a_hi, z));
-          v[3] = _mm_sub_epi32(v[3], _mm_unpackhi_epi16(a_hi, z));
-        }
+          const __m128i part[4] = {_mm_unpacklo_epi16(a_lo, z), _mm_unpackhi_epi16(a_lo, z),
+                                   _mm_unpacklo_epi16(a_hi, z), _mm_unpackhi_epi16(a_hi, z)};
+          for (int k = 0; k < 4; k++) v[k] = minus ? _mm_sub_epi32(v[k], part[k]) : _mm_add_epi32(v[k], part[k]);
+        };
+        if (add) take(add, false);
+        if (sub) take(sub, true);
         for (int k = 0; k < 4; k++) _mm_storeu_si128(sp + k, v[k]);
       }
     }

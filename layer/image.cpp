@@ -39,6 +39,10 @@ void ImageRaiseTooLarge(i32 width, i32 height) {
   ErrRaise(ERR_OUT_OF_MEMORY, 1);
 }
 
+void ImageRowsDone::ClearRest() const {
+  if (pixels) std::memset(pixels + rows * row_bytes, 0, (height - rows) * row_bytes);
+}
+
 u8* ImageAllocPixels(u8* old, i32 width, i32 height, const char* name) {
   if (width > IMAGE_MAX_SIZE) {
     ImageRaiseTooLarge(width, height);

@@ -64,6 +64,14 @@ struct ImagePicture {
   ImageGifFrame** gif_frames = nullptr;
 };
 
+// The rows a decoder has finished so far. A file that breaks off leaves no byte of the picture
+// as the allocator left it: ClearRest clears the rows after them (nothing before pixels is set).
+struct ImageRowsDone {
+  u8* pixels = nullptr;
+  size_t row_bytes = 0, height = 0, rows = 0;
+  void ClearRest() const;
+};
+
 // Every pixel whose alpha byte is 0 after decoding becomes this value whole (B = G = R = 0x80,
 // A = 0, read as a little-endian word).
 extern const u32 g_ImageFillColour;

@@ -148,23 +148,14 @@ void ImageJpegConvertRow(const u8* s, u8* d, i32 width, int components, bool inv
   }
 }
 
-// The rows finished so far, for the clear after a break.
-struct JpegRowsDone {
-  u8* pixels = nullptr;
-  size_t row_bytes = 0;
-  size_t height = 0, rows = 0;
-};
-
 // 0, -2 library error or a colour layout that is not decoded, -3 too large or no memory.
 // Holds no object with a destructor: the library leaves through longjmp.
 static int JpegReadPicture(jpeg_decompress_struct* cinfo, ImageJpegError* err, ImageJpegSource* src,
                            jpeg_progress_mgr* progress, const u8* data, u32 size, const char* name, ImagePicture* pic,
-                           JpegRowsDone* done) {
+                           ImageRowsDone* done) {
   if (setjmp(err->jump)) {
     jpeg_destroy_decompress(cinfo);
-    // A file that breaks off leaves no byte of the picture as the allocator left it.
-    if (done->pixels)
-      std::memset(done->pixels + done->rows * done->row_bytes, 0, (done->height - done->rows) * done->row_bytes);
+    done->ClearRest();
     return -2;
   }
   jpeg_create_decompress(cinfo);
@@ -227,6 +218,6 @@ int ImageDecodeJpeg(const u8* data, u32 size, const char* name, ImagePicture* pi
   ImageJpegSource src;
   jpeg_progress_mgr progress;
   std::memset(&progress, 0, sizeof progress);
-  JpegRowsDone done;
+  ImageRowsDone done;
   return JpegReadPicture(&cinfo, &err, &src, &progress, data, size, name, pic, &done);
 }

@@ -41,19 +41,10 @@ static void PngWarningQuiet(png_structp, png_const_charp) {}
 // 0 decoded, 1 failed after an error was raised, 2 libpng gave up on the file. With fill, each
 // row's transparent pixels are filled as soon as the row is final, and *filled tells whether a
 // pixel was changed. Holds no object with a destructor: libpng leaves through longjmp.
-// The rows libpng has finished so far, for the clear after a break.
-struct PngRowsDone {
-  u8* pixels = nullptr;
-  size_t row_bytes = 0;
-  png_uint_32 height = 0, done = 0;
-};
-
 static int PngReadPicture(png_structp png, png_infop info, const char* name, ImagePicture* pic, bool fill, bool* filled,
-                          PngRowsDone* rows) {
+                          ImageRowsDone* rows) {
   if (setjmp(png_jmpbuf(png))) {
-    // A file that breaks off leaves no byte of the picture as the allocator left it.
-    if (rows->pixels)
-      std::memset(rows->pixels + rows->done * rows->row_bytes, 0, (rows->height - rows->done) * rows->row_bytes);
+    rows->ClearRest();
     return 2;
   }
   png_read_info(png, info);
@@ -104,7 +95,7 @@ static int PngReadPicture(png_structp png, png_infop info, const char* name, Ima
     for (png_uint_32 y = 0; y < height; y++) {
       u8* row = pixels + static_cast<size_t>(y) * width * 4;
       png_read_row(png, row, nullptr);
-      rows->done = y + 1;
+      rows->rows = y + 1;
       if (fill_rows && last && ImageFillTransparentRow(row, width)) *filled = true;
     }
   }
@@ -123,7 +114,7 @@ static int PngDecode(const u8* data, u32 size, const char* name, ImagePicture* p
     return 2;
   }
   png_set_read_fn(png, &state, PngReadMem);
-  PngRowsDone rows;
+  ImageRowsDone rows;
   int r = PngReadPicture(png, info, name, pic, fill, filled, &rows);
   png_destroy_read_struct(&png, &info, nullptr);
   return r;
