@@ -151,13 +151,8 @@ static void BlendBatchRows(const WorkerJob* band, i64 first_row, i64 end_row) {
 // Each row is blended on its own, so the rows may be taken in any grouping and any order among
 // workers: the chunks give the same pixels as one pass of each blend over all rows.
 void LayerJobBlendBatch(WorkerJob* band) {
-  if (band->chunk_rows <= 0 || !band->chunk_next) return BlendBatchRows(band, band->row_first, band->row_end);
-  for (;;) {
-    const i64 chunk = band->chunk_next->fetch_add(1, std::memory_order_relaxed);
-    const i64 first = band->row_first + chunk * band->chunk_rows;
-    if (first >= band->row_end) return;
-    BlendBatchRows(band, first, std::min<i64>(first + band->chunk_rows, band->row_end));
-  }
+  i32 first, end;
+  for (WorkerRows rows{band}; rows.Take(&first, &end);) BlendBatchRows(band, first, end);
 }
 
 // Blends child c (node cn) into r over g_BlitRect. 0, or -1 after a fatal error.

@@ -178,16 +178,63 @@ void ResizeBicubic(u8* dst, i32 dw, i32 dh, const u8* src, i32 sw, i32 sh, i64 x
 
 // Source position in 1/256 pixel (absolute) of sub-sample k of a side with bounds lo..hi in
 // hundredths and new size size100, over the doubled grid; the fraction sharpened.
+// The position is span * (c + 256 k) / den (truncated) + add, sharpened, plus the whole
+// pixels of lo.
+struct DoubledSide {
+  i64 span, c, add, den, base;
+  DoubledSide(i64 lo, i64 hi, i64 size100) : span(hi - lo), base((lo / 100) * 256) {
+    const i64 f = (lo % 100) * 256 / 100;
+    const bool shrink = size100 < span;
+    c = shrink ? f : 0;
+    add = shrink ? 0 : f;
+    den = 2 * size100 - 100;
+    if (den == 0) den = 100;
+  }
+  i64 Finish(i64 quotient) const {
+    i64 v = quotient + add;
+    if (g_BilinearSharpen) v = (v & ~i64{255}) | g_BilinearSharpenTables.row[v & 255];
+    return v + base;
+  }
+};
+
 static i64 DoubledPos(i64 k, i64 lo, i64 hi, i64 size100) {
-  const i64 span = hi - lo;
-  const i64 f = (lo % 100) * 256 / 100;
-  i64 den = 2 * size100 - 100;
-  if (den == 0) den = 100;
-  const bool shrink = size100 < span;
-  i64 v = span * ((shrink ? f : 0) + 256 * k) / den + (shrink ? 0 : f);
-  if (g_BilinearSharpen) v = (v & ~i64{255}) | g_BilinearSharpenTables.row[v & 255];
-  return v + (lo / 100) * 256;
+  const DoubledSide d(lo, hi, size100);
+  return d.Finish(d.span * (d.c + 256 * k) / d.den);
 }
+
+// DoubledPos for k = 0, 1, 2 ... in turn, one division for all of them: the numerator grows by
+// 256 span a step, and its floor quotient and remainder are carried (den is positive).
+class DoubledSteps {
+ public:
+  DoubledSteps(i64 lo, i64 hi, i64 size100) : d_(lo, hi, size100) {
+    Split(d_.span * d_.c, &q_, &r_);
+    Split(256 * d_.span, &dq_, &dr_);
+  }
+  // The position of the next k.
+  i64 Next() {
+    // Truncation toward zero: one up from the floor for a negative quotient with a remainder.
+    const i64 v = d_.Finish(q_ + (q_ < 0 && r_ != 0));
+    q_ += dq_;
+    r_ += dr_;
+    if (r_ >= d_.den) {
+      q_++;
+      r_ -= d_.den;
+    }
+    return v;
+  }
+
+ private:
+  void Split(i64 n, i64* q, i64* r) const {
+    *q = n / d_.den;
+    *r = n % d_.den;
+    if (*r < 0) {
+      (*q)--;
+      *r += d_.den;
+    }
+  }
+  DoubledSide d_;
+  i64 q_, r_, dq_, dr_;
+};
 
 // The poster's column tables: per sub-column the source column, its byte offset in a row and
 // its weights (256 - fraction four times, then the fraction four times). At the last column the
@@ -305,8 +352,9 @@ void ResizeBilinearThreaded(u8* dst, i64 dw100, i64 dh100, const u8* src, i32 sw
   s_SubCol.resize(2 * dw);
   s_SubColOffset.resize(2 * dw);
   s_SubColWeights.resize(2 * dw * 8);
+  DoubledSteps cols(x1, x2, dw100);
   for (i64 k = 0; k < 2 * dw; k++) {
-    i64 v = DoubledPos(k, x1, x2, dw100);
+    i64 v = cols.Next();
     s_SubCol[k] = v >> 8;
     s_SubColOffset[k] = s_SubCol[k] * 4;
     const u16 f = s_SubCol[k] == sw - 1 ? 0 : static_cast<u16>(v & 255);
@@ -318,8 +366,9 @@ void ResizeBilinearThreaded(u8* dst, i64 dw100, i64 dh100, const u8* src, i32 sw
   i32 col_first, col_end, row_first, row_end;
   DoubledSpan(
       dw, sw, [&](i64 k) { return s_SubCol[k] << 8; }, &col_first, &col_end);
+  DoubledSteps rows(y1, y2, dh100);  // DoubledSpan asks for k = 0, 1, 2 ... in turn
   DoubledSpan(
-      dh, sh, [&](i64 k) { return DoubledPos(k, y1, y2, dh100); }, &row_first, &row_end);
+      dh, sh, [&](i64) { return rows.Next(); }, &row_first, &row_end);
   if (col_first >= col_end || row_first >= row_end) {
     ClearPixels(dst, dw * dh);
     return;
@@ -343,6 +392,13 @@ void ResizeBilinearThreaded(u8* dst, i64 dw100, i64 dh100, const u8* src, i32 sw
   job.dst_height = dh100;
   job.dst_pixels = dst;
   job.src_pixels = src;
+  // In shrinking chunks: a worker that wakes late takes fewer rows. Each worker keeps its source
+  // rows' results between its chunks, so a chunk costs a few extra rows at most.
+  static std::atomic<i32> taken{0};
+  taken.store(0, std::memory_order_relaxed);  // no worker runs: the last post is done
+  job.chunk_next = &taken;
+  job.chunk_rows = 8;
+  job.chunk_shrink = true;
   WorkerPostRows(job, row_first, row_end);
 }
 
@@ -450,23 +506,25 @@ static const u8* CachedWideRow(SubRowCache* c, const WorkerJob* j, i64 row, i64 
 template <class Row, class Combine>
 static void ForDestinationRows(WorkerJob* j, SubRowCache* cache, Row row, Combine combine) {
   const i64 dw = j->dst_width / 100;
-  for (i32 r = j->row_first; r < j->row_end; r++) {
-    u8* out = j->dst_pixels + i64{r} * dw * 4;
-    const i64 p0 = DoubledPos(2 * i64{r}, j->src_top, j->src_bottom, j->dst_height);
-    const i64 p1 = DoubledPos(2 * i64{r} + 1, j->src_top, j->src_bottom, j->dst_height);
-    const u32 fy0 = static_cast<u32>(p0 & 255), fy1 = static_cast<u32>(p1 & 255);
-    cache->needed[0] = p0 >> 8;
-    cache->needed[1] = NextRow(p0, j->src_height);
-    cache->needed[2] = p1 >> 8;
-    cache->needed[3] = NextRow(p1, j->src_height);
-    const u8* a0 = row(cache->needed[0]);
-    const u8* b0 = fy0 ? row(cache->needed[1]) : a0;
-    const u8* a1 = row(cache->needed[2]);
-    const u8* b1 = fy1 ? row(cache->needed[3]) : a1;
-    ClearPixels(out, j->col_first);
-    ClearPixels(out + i64{j->col_end} * 4, dw - j->col_end);
-    combine(out, a0, b0, fy0, a1, b1, fy1);
-  }
+  i32 first, end;
+  for (WorkerRows rows{j}; rows.Take(&first, &end);)
+    for (i32 r = first; r < end; r++) {
+      u8* out = j->dst_pixels + i64{r} * dw * 4;
+      const i64 p0 = DoubledPos(2 * i64{r}, j->src_top, j->src_bottom, j->dst_height);
+      const i64 p1 = DoubledPos(2 * i64{r} + 1, j->src_top, j->src_bottom, j->dst_height);
+      const u32 fy0 = static_cast<u32>(p0 & 255), fy1 = static_cast<u32>(p1 & 255);
+      cache->needed[0] = p0 >> 8;
+      cache->needed[1] = NextRow(p0, j->src_height);
+      cache->needed[2] = p1 >> 8;
+      cache->needed[3] = NextRow(p1, j->src_height);
+      const u8* a0 = row(cache->needed[0]);
+      const u8* b0 = fy0 ? row(cache->needed[1]) : a0;
+      const u8* a1 = row(cache->needed[2]);
+      const u8* b1 = fy1 ? row(cache->needed[3]) : a1;
+      ClearPixels(out, j->col_first);
+      ClearPixels(out + i64{j->col_end} * 4, dw - j->col_end);
+      combine(out, a0, b0, fy0, a1, b1, fy1);
+    }
 }
 
 // The job with the AVX-512 rows, both passes straight into the destination row.

@@ -5,9 +5,11 @@
 // see the signal of an earlier job.
 #include "layer/worker.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include "core/err.h"
 #include "core/hooks.h"
@@ -162,11 +164,34 @@ void LayerWorkerMain(void* arg) {
   PlatEventSet(s_Done[i]);
 }
 
+bool WorkerRows::Take(i32* first, i32* end) {
+  const WorkerJob& j = *job;
+  if (!j.chunk_next) {
+    *first = j.row_first;
+    *end = j.row_end;
+    return !std::exchange(given, true);
+  }
+  const i64 rows = i64{j.row_end} - j.row_first;
+  const i64 least = std::max(j.chunk_rows, 1);
+  i32 taken = j.chunk_next->load(std::memory_order_relaxed);
+  i64 size;
+  do {
+    if (taken >= rows) return false;
+    size = least;
+    if (j.chunk_shrink) size = std::max(least, (rows - taken) / (2 * i64{std::max(j.share_count, 1)}));
+    size = std::min(size, rows - taken);
+  } while (!j.chunk_next->compare_exchange_weak(taken, static_cast<i32>(taken + size), std::memory_order_relaxed));
+  *first = static_cast<i32>(j.row_first + taken);
+  *end = static_cast<i32>(j.row_first + taken + size);
+  return true;
+}
+
 // Worker i's rows of n; a job shared in chunks gives every worker the whole range.
 static void Share(WorkerJob* j, i32 i, i32 n, i32 first, i32 end) {
   i64 h = i64{end} - first;
   j->index = i;
-  if (j->chunk_rows > 0 && j->chunk_next) {
+  j->share_count = n;
+  if (j->chunk_next) {
     j->row_first = first;
     j->row_end = end;
     return;
@@ -201,9 +226,15 @@ static void PostTo(i32 n, const WorkerJob& job, i32 first, i32 end) {
   Share(&g_WorkerJobs[0], 0, n, first, end);
   if (body) body(&g_WorkerJobs[0]);
   // The others finish about when the poster does: it watches for a while rather than sleeps.
+  // A chunked job's rows are all taken once the poster's share is over: a worker that has not
+  // woken by then gets its start taken back (it goes on waiting, and never sees the job) rather
+  // than being waited for.
   WatchBriefly watch;
-  for (i32 i = 1; i < n; i++) WaitWatching(s_Ack[i], watch);
-  for (i32 i = 1; i < n; i++) WaitWatching(s_Done[i], watch);
+  for (i32 i = 1; i < n; i++) {
+    if (job.chunk_next && PlatEventWait(s_Start[i], 0)) continue;
+    WaitWatching(s_Ack[i], watch);
+    WaitWatching(s_Done[i], watch);
+  }
 }
 
 // Pixels a row job produces: the blend width, or the scaled destination's width.

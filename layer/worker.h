@@ -57,11 +57,23 @@ struct WorkerJob {
   // rectangle), and this worker's share as rows of the target.
   const WorkerJob* batch;
   i32 batch_count;
-  // A batch shared in chunks (chunk_rows > 0): every worker gets the batch's whole row range and
-  // takes chunks of chunk_rows rows by *chunk_next (the chunk index, counted up from 0) until
-  // none is left, so a worker that starts late or is held up takes fewer.
+  // A job shared in chunks (chunk_next set): every worker gets the job's whole row range and
+  // takes chunks of it through WorkerTakeRows until none is left, so a worker that starts late or
+  // is held up takes fewer. *chunk_next counts the rows taken (0 when posted); chunks have
+  // chunk_rows rows, or with chunk_shrink a share of what is left (at least chunk_rows), large
+  // while much is left and small at the end, so the workers end together.
   std::atomic<i32>* chunk_next;
   i32 chunk_rows;
+  bool chunk_shrink;
+  i32 share_count;  // workers the job is shared among
+};
+
+// A worker's walk over its rows: Take gives the next chunk it takes of a chunked job, or its own
+// rows once for a job that is not; false once none is left.
+struct WorkerRows {
+  const WorkerJob* job;
+  bool given = false;
+  bool Take(i32* first, i32* end);
 };
 
 typedef void (*WorkerJobFn)(WorkerJob* job);

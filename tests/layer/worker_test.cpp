@@ -3,8 +3,13 @@
 // under ThreadSanitizer with -DZEPHRA_TSAN=ON).
 #include <zlib.h>
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 #include "compose_fixture.h"
 #include "kit/zcg_writer.h"
+#include "layer/layer_resize.h"
 
 namespace {
 
@@ -96,6 +101,59 @@ TEST_F(WorkerTest, OwnFormatInflatesOnTwoWorkersToTheSamePixels) {
   std::free(pic.pixels);
 }
 
+// Threads taking chunks of one job at once: every row once, in chunks no smaller than the least
+// but the last, shrinking as the rows run out.
+TEST_F(WorkerTest, ChunkedRowsAreEachTakenOnce) {
+  for (bool shrink : {false, true}) {
+    for (i32 rows : {0, 1, 7, 8, 9, 1000}) {
+      SCOPED_TRACE(testing::Message() << rows << (shrink ? " shrinking" : ""));
+      std::atomic<i32> taken{0};
+      WorkerJob job{};
+      job.row_first = 5;
+      job.row_end = 5 + rows;
+      job.chunk_next = &taken;
+      job.chunk_rows = 8;
+      job.chunk_shrink = shrink;
+      job.share_count = 4;
+      std::vector<std::atomic<i32>> seen(static_cast<size_t>(rows));
+      std::vector<std::vector<std::pair<i32, i32>>> chunks(4);
+      std::vector<std::thread> threads;
+      for (i32 t = 0; t < 4; t++)
+        threads.emplace_back([&, t] {
+          i32 first, end;
+          for (WorkerRows take{&job}; take.Take(&first, &end);) {
+            chunks[t].push_back({first, end});
+            for (i32 r = first; r < end; r++) seen[static_cast<size_t>(r - 5)]++;
+          }
+        });
+      for (std::thread& t : threads) t.join();
+      for (i32 r = 0; r < rows; r++) ASSERT_EQ(seen[static_cast<size_t>(r)].load(), 1) << r;
+      std::vector<std::pair<i32, i32>> all;
+      for (const auto& c : chunks) all.insert(all.end(), c.begin(), c.end());
+      std::sort(all.begin(), all.end());
+      for (size_t k = 0; k < all.size(); k++) {
+        const i32 size = all[k].second - all[k].first;
+        const i32 before = k > 0 ? all[k - 1].second - all[k - 1].first : size;
+        const bool last = k + 1 == all.size();
+        EXPECT_TRUE(last || (shrink ? size >= 8 : size == 8)) << k << ": " << size;
+        EXPECT_TRUE(!shrink || size <= before) << k << ": " << size << " after " << before;
+      }
+      // The first chunk: an eighth of what is left.
+      EXPECT_TRUE(!shrink || rows != 1000 || all[0].second - all[0].first == 125);
+    }
+  }
+  // A job not shared in chunks: its own rows, once.
+  WorkerJob own{};
+  own.row_first = 3;
+  own.row_end = 9;
+  WorkerRows take{&own};
+  i32 first = 0, end = 0;
+  ASSERT_TRUE(take.Take(&first, &end));
+  EXPECT_EQ(first, 3);
+  EXPECT_EQ(end, 9);
+  EXPECT_FALSE(take.Take(&first, &end));
+}
+
 TEST_F(WorkerTest, AQuitRequestNeverStrandsALaterPost) {
   UseWorkers(4);
   TestBuildRichScene();
@@ -119,6 +177,8 @@ TEST_F(WorkerTest, StressEveryJobWithPoolRestarts) {
   std::vector<u8> src(ImagePixelBytes(64, 48), 0);
   std::memcpy(src.data(), want_picture.data(), want_picture.size());
   FrameScaleBilinearThreaded(want_bilinear.data(), src.data(), 0, 0, 6300, 4700, 64, 48, ow * 100, oh * 100);
+  std::vector<u8> want_resized(ImagePixelBytes(ow, oh));
+  ResizeBilinearThreaded(want_resized.data(), ow * 100, oh * 100, src.data(), 64, 48, -150, 30, 6550, 4300);
   std::vector<u8> zpx = Gradient(50, 41), zfile;
   ASSERT_EQ(KitZcgEncode(zpx.data(), 50, 41, IMAGE_ZCG_METHOD_ZLIB, KitZcgDefaultSplit(50, 41), &zfile), 0);
 
@@ -126,7 +186,7 @@ TEST_F(WorkerTest, StressEveryJobWithPoolRestarts) {
   std::vector<u8> out(ImagePixelBytes(ow, oh));
   for (i32 round = 0; round < 300; round++) {
     if (round % 40 == 0) UseWorkers(1 + static_cast<i32>(rng() % 4));
-    switch (rng() % 4) {
+    switch (rng() % 5) {
       case 0:
         TestMarkAllWhole(RootNode());
         ASSERT_EQ(LayerComposeWindow(g_WindowObjects[0]), 0);
@@ -140,6 +200,11 @@ TEST_F(WorkerTest, StressEveryJobWithPoolRestarts) {
       case 2:
         FrameScaleBilinearThreaded(out.data(), src.data(), 0, 0, 6300, 4700, 64, 48, ow * 100, oh * 100);
         ASSERT_EQ(out, want_bilinear) << round;
+        break;
+      case 3:
+        // In chunks, with workers that wake late given up on.
+        ResizeBilinearThreaded(out.data(), ow * 100, oh * 100, src.data(), 64, 48, -150, 30, 6550, 4300);
+        ASSERT_EQ(out, want_resized) << round;
         break;
       default: {
         ImagePicture pic{};
