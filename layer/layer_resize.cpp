@@ -176,10 +176,8 @@ void ResizeBicubic(u8* dst, i32 dw, i32 dh, const u8* src, i32 sw, i32 sh, i64 x
 
 // ---- Threaded bilinear, sampled at twice the resolution --------------------------------------
 
-// Source position in 1/256 pixel (absolute) of sub-sample k of a side with bounds lo..hi in
-// hundredths and new size size100, over the doubled grid; the fraction sharpened.
-// The position is span * (c + 256 k) / den (truncated) + add, sharpened, plus the whole
-// pixels of lo.
+// One side of the doubled grid: a sub-sample's position is span * (c + 256 k) / den (truncated)
+// + add, sharpened, plus the whole pixels of lo.
 struct DoubledSide {
   i64 span, c, add, den, base;
   DoubledSide(i64 lo, i64 hi, i64 size100) : span(hi - lo), base((lo / 100) * 256) {
@@ -197,6 +195,8 @@ struct DoubledSide {
   }
 };
 
+// Source position in 1/256 pixel (absolute) of sub-sample k of a side with bounds lo..hi in
+// hundredths and new size size100, over the doubled grid; the fraction sharpened.
 static i64 DoubledPos(i64 k, i64 lo, i64 hi, i64 size100) {
   const DoubledSide d(lo, hi, size100);
   return d.Finish(d.span * (d.c + 256 * k) / d.den);
@@ -500,7 +500,7 @@ static const u8* CachedWideRow(SubRowCache* c, const WorkerJob* j, i64 row, i64 
   return c->slot[pick];
 }
 
-// Each destination row of the job: the source rows its two sub-rows read, through row(k) (the
+// Each destination row the worker takes of the job: the source rows its two sub-rows read, through row(k) (the
 // cached horizontal results of source row k), the row's pixels outside the columns cleared, then
 // combine(out, a0, b0, fy0, a1, b1, fy1) for the columns.
 template <class Row, class Combine>
