@@ -500,9 +500,9 @@ static const u8* CachedWideRow(SubRowCache* c, const WorkerJob* j, i64 row, i64 
   return c->slot[pick];
 }
 
-// Each destination row the worker takes of the job: the source rows its two sub-rows read, through row(k) (the
-// cached horizontal results of source row k), the row's pixels outside the columns cleared, then
-// combine(out, a0, b0, fy0, a1, b1, fy1) for the columns.
+// Each destination row the worker takes of the job: the source rows its two sub-rows read,
+// through row(k) (the cached horizontal results of source row k), the row's pixels outside the
+// columns cleared, then combine(out, a0, b0, fy0, a1, b1, fy1) for the columns.
 template <class Row, class Combine>
 static void ForDestinationRows(WorkerJob* j, SubRowCache* cache, Row row, Combine combine) {
   const i64 dw = j->dst_width / 100;
