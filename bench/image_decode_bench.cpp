@@ -13,6 +13,7 @@
 #include <jpeglib.h>
 #include <png.h>
 
+#include "bench/median_runs.h"
 #include "kit/zcg_writer.h"
 #include "layer/image.h"
 #include "platform/platform.h"
@@ -162,28 +163,10 @@ BENCHMARK(BM_LibPng)->Apply(Tune);
 
 namespace {
 std::map<std::string, double> g_Ns;  // benchmark name -> median nanoseconds per decode
-class Collect : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs)
-      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
-        g_Ns[r.run_name.function_name + (r.run_name.args.empty() ? "" : "/" + r.run_name.args)] =
-            r.GetAdjustedCPUTime();
-  }
-};
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, interleave.data());
-  int nargs = static_cast<int>(args.size());
-  benchmark::Initialize(&nargs, args.data());
-  if (benchmark::ReportUnrecognizedArguments(nargs, args.data())) return 1;
-  Collect reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("\n");  // the reporter's last line may end in a colour code without a newline
+  if (!RunInterleavedMedians(argc, argv, MedianClock::kCpu, &g_Ns)) return 1;
   int missed = 0;
   auto goal = [&](const char* name, const char* ours, const char* ref, double target) {
     if (!g_Ns.count(ours) || !g_Ns.count(ref)) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/median_runs.h"
 #include "core/pack.h"
 #include "kit/pack_writer.h"
 #include "platform/file.h"
@@ -231,28 +232,10 @@ void BM_PlainPreadUncompress(benchmark::State& state) {
 BENCHMARK(BM_PlainPreadUncompress)->Apply(Tune);
 
 std::map<std::string, double> g_Ns;  // benchmark name -> median nanoseconds per iteration (wall)
-class Collect : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs)
-      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
-        g_Ns[r.run_name.function_name] = r.GetAdjustedRealTime();
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, interleave.data());
-  int nargs = static_cast<int>(args.size());
-  benchmark::Initialize(&nargs, args.data());
-  if (benchmark::ReportUnrecognizedArguments(nargs, args.data())) return 1;
-  Collect reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("\n");  // the reporter's last line may end in a colour code without a newline
+  if (!RunInterleavedMedians(argc, argv, MedianClock::kWall, &g_Ns)) return 1;
   int missed = 0;
   const char* ours = "BM_PackReadEveryEntry";
   const char* ref = "BM_PlainPreadUncompress";
