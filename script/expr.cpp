@@ -199,21 +199,21 @@ i32 ExprOpIndexClose(const u8*, u16) {
     SetRef(id, 0, 0);  // the list is the variable's new sizes: nothing is checked or pushed
     return 0;
   }
-  // Every index is checked in full against its dimension, and the list must name them all.
-  if (count != static_cast<u32>(v->dim_count < 0 ? 0 : v->dim_count)) {
-    ErrRaiseAtScriptF(ERR_EXPR_INDEX, 1, static_cast<i64>(count));
-    return -1;
-  }
+  // Every given index is checked in full against its own dimension (an index past the variable's
+  // dimensions has none to be below); the indexes not given are 0, so a 3 x 4 array read with
+  // the one index 1 gives element 4.
+  const u32 dims = static_cast<u32>(v->dim_count < 0 ? 0 : v->dim_count);
   i64 element = 0;
-  for (u32 k = 0; k < count; k++) {
-    i64 index = g_Expr.ref.indexes[k];
-    if (index < 0 || index >= static_cast<i64>(v->dims[k])) {
+  for (u32 k = 0; k < count || k < dims; k++) {
+    const i64 index = k < count ? g_Expr.ref.indexes[k] : 0;
+    const i64 size = k < dims ? static_cast<i64>(v->dims[k]) : 0;
+    if (index < 0 || index >= size) {
       ErrRaiseAtScriptF(ERR_EXPR_INDEX, 1, index);
       return -1;
     }
     // Row-major. A record whose sizes multiply past the element limit has no storage; its
     // element is held at the limit (never a valid index), so the product cannot overflow.
-    element = element * static_cast<i64>(v->dims[k]) + index;
+    element = element * size + index;
     if (element > VAR_ELEMENT_MAX) element = VAR_ELEMENT_MAX;
   }
   SetRef(id, element, 0);

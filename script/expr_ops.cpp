@@ -257,16 +257,16 @@ static i32 OpToNum(const u8*, u16) {
   const char* text = ExprPoolText(b->str);
   g_Expr.top--;  // the number replaces the text
   if (text[0] == '0' && text[1] == 'x') {
-    // Hexadecimal: 1 to 16 digits and nothing else. Anything else is reported rather than
-    // leaving the caller with an unexplained 0.
+    // Hexadecimal: 1 to 16 digits and nothing else. Anything else fails the evaluation without a
+    // message: the caller takes the value it left and the game goes on.
     u64 v = 0;
     size_t n = 0;
     for (const char* p = text + 2; *p; p++, n++) {
       int d = HexDigit(*p);
-      if (d < 0 || n >= 16) return NotANumber(text);
+      if (d < 0 || n >= 16) return -1;
       v = v << 4 | static_cast<u64>(d);
     }
-    if (n == 0) return NotANumber(text);
+    if (n == 0) return -1;
     return ExprPushNumber(false, static_cast<i64>(v), 0.0);
   }
   bool has_point = false;

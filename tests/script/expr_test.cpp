@@ -252,12 +252,19 @@ TEST_F(ExprTest, TextAndNumberConversions) {
   EXPECT_EQ(Int("num('')"), 0);
   EXPECT_EQ(RunInt(I(9) + Op(EXPR_OP_TO_NUM)), 9);  // a number stays a number
   EXPECT_EQ(g_ErrLastText, "");
-  // Not a number: reported with 108210, also for malformed hexadecimal text.
-  for (const char* bad : {"12a", "1 2", "0x", "0x12g", "0x11112222333344445", "\x82\xa0"}) {
-    SCOPED_TRACE(bad);
+  // Not a number: reported with 108210; malformed hexadecimal text fails the evaluation without
+  // a message, and what the caller takes is 0.
+  struct Bad {
+    const char* text;
+    bool reported;
+  };
+  for (const Bad& b : {Bad{"12a", true}, Bad{"1 2", true}, Bad{"\x82\xa0", true}, Bad{"0x", false},
+                       Bad{"0xZZ", false}, Bad{"0x12g", false}, Bad{"0x11112222333344445", false}}) {
+    SCOPED_TRACE(b.text);
     ClearErr();
-    RunInt(S(bad) + Op(EXPR_OP_TO_NUM));
-    EXPECT_TRUE(Raised(ERR_EXPR_NOT_NUMBER));
+    EXPECT_EQ(RunInt(I(5) + S(b.text) + Op(EXPR_OP_TO_NUM) + Op('+')), 5);
+    EXPECT_EQ(Raised(ERR_EXPR_NOT_NUMBER), b.reported);
+    EXPECT_EQ(g_QuitRequested.load() != 0, b.reported) << "only a reported error ends the game";
     EXPECT_TRUE(g_Expr.failed);
   }
 }
@@ -300,6 +307,12 @@ TEST_F(ExprTest, IndexedElementsOfMultiDimensionalArrays) {
   EXPECT_EQ(g_Expr.ref.indexes[1], 2);
   EXPECT_DOUBLE_EQ(Float("cube[1][0][1]"), 5.5);
   EXPECT_EQ(g_Expr.ref.element, 5);
+  // Fewer indexes than dimensions (byte code the kit's compiler does not write): the missing
+  // ones are 0.
+  EXPECT_EQ(RunInt(KitCodeVar(EXPR_OP_INDEX_OPEN, GRID_ID) + I(1) + Op(')')), 104);
+  EXPECT_EQ(g_Expr.ref.element, 4);
+  const Code cube11 = KitCodeVar(EXPR_OP_INDEX_OPEN, CUBE_ID) + I(1) + I(1) + Op(')');
+  EXPECT_DOUBLE_EQ(ExprEvalFloat(cube11.data(), static_cast<u32>(cube11.size())), 6.5);
   // Inside an index list arithmetic is integer, even in float mode: 3 / 2 selects 1.
   EXPECT_DOUBLE_EQ(Float("cube[3 / 2][1][1] + 0.25"), 7.75);
   // Nested index lists.
@@ -313,7 +326,8 @@ TEST_F(ExprTest, IndexedElementsOfMultiDimensionalArrays) {
   } bad[] = {
       {KitCodeVar(EXPR_OP_INDEX_OPEN, GRID_ID) + I(3) + I(0) + Op(')'), "first index at its dimension"},
       {KitCodeVar(EXPR_OP_INDEX_OPEN, GRID_ID) + I(0) + I(-1) + Op(')'), "negative index"},
-      {KitCodeVar(EXPR_OP_INDEX_OPEN, GRID_ID) + I(1) + Op(')'), "too few indexes"},
+      {KitCodeVar(EXPR_OP_INDEX_OPEN, GRID_ID) + I(3) + Op(')'), "a lone index at its dimension"},
+      {KitCodeVar(EXPR_OP_INDEX_OPEN, CUBE_ID) + I(0) + I(2) + Op(')'), "a second index at its dimension"},
       {KitCodeVar(EXPR_OP_INDEX_OPEN, GRID_ID) + I(0) + I(0) + I(0) + Op(')'), "too many indexes"},
       // 2^32 + 1 has low 32 bits 1: every index is compared whole.
       {KitCodeVar(EXPR_OP_INDEX_OPEN, GRID_ID) + I((i64{1} << 32) + 1) + I(0) + Op(')'), "index beyond 32 bits"},
