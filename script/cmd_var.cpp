@@ -138,7 +138,7 @@ static i64 SysOpValue(u8 op, i64 cur, i64 v) {
   i64 unused = 0;
   if (ExprEvalByTypeInt(target->value_type, tcode, target->size, &unused) != 0) return -1;
   const ExprVarRef ref = g_Expr.ref;
-  if (!ref.var_id) return WrongType();  // no variable named (id 0 is never a reference)
+  if (!ref.named) return WrongType();  // no variable named
   const i8 type = CmdVarType(ref.var_id);
 
   if (ref.whole) {

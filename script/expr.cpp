@@ -27,6 +27,7 @@ static void ResetState(u8 mode) {
   // The index list is read only up to its count, so the count alone clears it (clearing the
   // whole record costs more than a short evaluation).
   g_Expr.ref.var_id = 0;
+  g_Expr.ref.named = 0;
   g_Expr.ref.element = 0;
   g_Expr.ref.whole = 0;
   g_Expr.ref.index_count = 0;
@@ -143,6 +144,7 @@ static i32 PushElement(u16 id, const VarRecord* v, i64 index) {
 
 static void SetRef(u16 id, i64 element, u8 whole) {
   g_Expr.ref.var_id = id;
+  g_Expr.ref.named = 1;
   g_Expr.ref.element = element;
   g_Expr.ref.whole = whole;
 }

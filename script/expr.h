@@ -72,7 +72,8 @@ struct ExprSlot {
 
 // The last variable reference of an evaluation (the define commands read the index list).
 struct ExprVarRef {
-  u32 var_id;      // 0 when none
+  u32 var_id;      // 0 when none (or system variable 0: see named)
+  u8 named;        // a variable was referred to
   i64 element;     // flattened
   u8 whole;        // a whole-variable reference
   u8 index_count;  // of the last closed index list

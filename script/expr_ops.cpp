@@ -441,6 +441,7 @@ i32 ExprRunShortInt(const u8* code, u32 size) {
   if (!s_RealReaders) return 0;
   if (const u16 id = ShortIntVar(code, size)) {
     g_Expr.ref.var_id = id;
+    g_Expr.ref.named = 1;
     g_Expr.ref.element = 0;
     g_Expr.ref.whole = 0;
     return ExprPushInt(VarGetIntElement(id, 0)) == 0 ? 1 : -1;
@@ -465,6 +466,7 @@ i32 ExprRunShortInt(const u8* code, u32 size) {
   const u16 id = ShortIntVar(code, kVar);
   if (!id || !ShortLiteral(code + kVar, size - kVar - EXPR_INSTR_HEADER, &lit)) return 0;
   g_Expr.ref.var_id = id;
+  g_Expr.ref.named = 1;
   g_Expr.ref.element = 0;
   g_Expr.ref.whole = 0;
   if (ExprPushInt(VarGetIntElement(id, 0)) != 0 || ExprPushInt(lit) != 0) return -1;

@@ -127,11 +127,16 @@ TEST_F(CmdVarTest, AppendStopsAtAWholeCharacterWithinTheElement) {
 }
 
 TEST_F(CmdVarTest, SystemVariables) {
-  Load("global int r\n*SYSTEM_START\n@125 = 7\n@125 += 3\n@9 = 1\nr = @125\n");
+  Load("global int r\n*SYSTEM_START\n@125 = 7\n@125 += 3\n@9 = 1\n@0 = 1\nr = @125\n");
   RunAll(0, 1);
   EXPECT_EQ(VarGetIntElement(125, 0), 10);
-  EXPECT_EQ(w.Run(2), -1);
-  EXPECT_TRUE(TestRaised(ERR_VAR_READ_ONLY)) << g_ErrLastText;
+  // Read-only ones, the one of id 0 included.
+  for (u32 line : {2u, 3u}) {
+    ErrReset();
+    g_QuitRequested = 0;
+    EXPECT_EQ(w.Run(line), -1) << line;
+    EXPECT_TRUE(TestRaised(ERR_VAR_READ_ONLY)) << line << ": " << g_ErrLastText;
+  }
 }
 
 TEST_F(CmdVarTest, LabelExists) {
