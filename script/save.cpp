@@ -642,6 +642,7 @@ struct SaveItem {
   i64 var_id;
   bool whole;
   i64 element;
+  bool as_stored;  // the elements as the record holds them, through no getter (a group's items)
   const VarRecord* var;
   u64 data_len;  // a variable's data bytes
   u8 image[SAVE_RECORD_IMAGE_SIZE];
@@ -651,6 +652,24 @@ struct SaveItem {
 };
 
 u64 StrLen(const char* s) { return s ? std::strlen(s) : 0; }
+
+// Element k of the item's variable. A group takes the record's elements as they stand: the getter
+// of a system variable computes its value and may raise (the dropped files past their count).
+i64 ItemInt(const SaveItem& it, i64 k) {
+  if (!it.as_stored) return VarGetIntElement(it.var_id, k);
+  const VarRecord* v = it.var;
+  return v->type == VAR_TYPE_INT && v->ints ? v->ints[k] : 0;
+}
+double ItemFloat(const SaveItem& it, i64 k) {
+  if (!it.as_stored) return VarGetFloatElement(it.var_id, k);
+  const VarRecord* v = it.var;
+  return v->type == VAR_TYPE_FLOAT && v->floats ? v->floats[k] : 0.0;
+}
+const char* ItemStr(const SaveItem& it, i64 k) {
+  if (!it.as_stored) return VarGetStrElement(it.var_id, k);
+  const VarRecord* v = it.var;
+  return v->type == VAR_TYPE_STR && v->strs ? v->strs[k] : nullptr;
+}
 
 // The item's size estimate (and a variable's data length). -1 after 108070 for an item the loader
 // could not read back.
@@ -669,7 +688,7 @@ i32 SaveItemSizeEstimate(SaveItem* it) {
     case VAR_TYPE_INT:
     case VAR_TYPE_FLOAT: data = static_cast<u64>(n) * 8; break;
     case VAR_TYPE_STR:
-      for (i64 k = 0; k < n; k++) data += 4 + StrLen(VarGetStrElement(it->var_id, first + k));
+      for (i64 k = 0; k < n; k++) data += 4 + StrLen(ItemStr(*it, first + k));
       break;
     default: break;  // no elements: the payload holds a data length of 0
   }
@@ -709,11 +728,11 @@ void SaveVarSerialiseTo(u8* p, const SaveItem& it) {
   for (i64 k = 0; k < n; k++) {
     switch (v->type) {
       case VAR_TYPE_INT:
-        PutU64(p, static_cast<u64>(VarGetIntElement(it.var_id, first + k)));
+        PutU64(p, static_cast<u64>(ItemInt(it, first + k)));
         p += 8;
         break;
       case VAR_TYPE_FLOAT: {
-        const double d = VarGetFloatElement(it.var_id, first + k);
+        const double d = ItemFloat(it, first + k);
         u64 bits;
         std::memcpy(&bits, &d, sizeof bits);
         PutU64(p, bits);
@@ -721,7 +740,7 @@ void SaveVarSerialiseTo(u8* p, const SaveItem& it) {
         break;
       }
       case VAR_TYPE_STR: {
-        const char* s = VarGetStrElement(it.var_id, first + k);
+        const char* s = ItemStr(it, first + k);
         // Room is kept for the length words of this and every later element.
         const u64 room = static_cast<u64>(end - p) - 4 * static_cast<u64>(n - k);
         const u32 len = static_cast<u32>(std::min<u64>(StrLen(s), room));
@@ -781,15 +800,16 @@ i64 SaveItemWrite(SaveBlock* b, const SaveItem& it) {
   return SAVE_ITEM_HEADER_SIZE + static_cast<i64>(stored);
 }
 
-// A single variable item: one element or whole. var_id 0 names no variable.
-i32 SaveItemForVar(SaveItem* it, i64 var_id, bool whole, i64 element) {
+// A variable item: one element or whole.
+i32 SaveItemForVar(SaveItem* it, i64 var_id, bool whole, i64 element, bool as_stored = false) {
   const VarRecord* v = VarRecordOf(var_id);
-  if (var_id <= 0 || !v) return -1;
+  if (!v) return -1;
   if (!whole && (element < 0 || element >= v->count)) return -1;
   it->kind = SAVE_ITEM_VAR;
   it->var_id = var_id;
   it->whole = whole;
   it->element = element;
+  it->as_stored = as_stored;
   it->var = v;
   return SaveItemSizeEstimate(it);
 }
@@ -894,7 +914,7 @@ i32 WriteGroupInParallel(SaveBlock* b, i32 cls, i32 type, u64 count, u64 raw, u6
     const VarRecord* v = VarRecordOf(id);
     if (!v || v->var_class != cls || v->type != type) continue;
     SaveItem it{};
-    if (SaveItemForVar(&it, id, true, 0) != 0) return -1;
+    if (SaveItemForVar(&it, id, true, 0, true) != 0) return -1;
     const u64 n = it.estimate - SAVE_ITEM_HEADER_SIZE, bound = SaveVarBound(n);
     // The header goes in front of the item's room now; only its lengths wait for the deflating.
     // (The reservations hold unless a text grew since the group was measured.)
@@ -950,7 +970,7 @@ i32 BuildGroup(SaveBlock* b, u16 selectors) {
     // An item names its variable in 16 bits; a higher id would load into another variable.
     if (id > UINT16_MAX) return TooLong();
     SaveItem it{};
-    if (SaveItemForVar(&it, id, true, 0) != 0) return -1;
+    if (SaveItemForVar(&it, id, true, 0, true) != 0) return -1;
     estimates += it.estimate;
     capacity += SAVE_ITEM_HEADER_SIZE + SaveVarBound(it.estimate - SAVE_ITEM_HEADER_SIZE);
     count++;
@@ -969,7 +989,7 @@ i32 BuildGroup(SaveBlock* b, u16 selectors) {
       const VarRecord* v = VarRecordOf(id);
       if (!v || v->var_class != cls || v->type != type) continue;
       SaveItem it{};
-      if (SaveItemForVar(&it, id, true, 0) != 0) return -1;
+      if (SaveItemForVar(&it, id, true, 0, true) != 0) return -1;
       const i64 n = SaveItemWrite(b, it);
       if (n < 0) return -1;
       stored += static_cast<u64>(n);
@@ -1001,7 +1021,9 @@ i32 BuildBlock(const SaveWriteRequest& r) {
     }
   } else {
     SaveItem it{};
-    if (SaveItemForVar(&it, r.var_id, r.whole, r.element) == 0) result = SaveItemWrite(b, it) < 0 ? -1 : 0;
+    // Id 0 is the argument's "no variable".
+    if (r.var_id > 0 && SaveItemForVar(&it, r.var_id, r.whole, r.element) == 0)
+      result = SaveItemWrite(b, it) < 0 ? -1 : 0;
   }
   if (result != 0) DropBlock(b);
   return result;

@@ -718,6 +718,37 @@ TEST_F(SaveTest, AGroupOfManyTextsRoundTripsThroughAFileAndASlot) {
   EXPECT_EQ(CheckStreamsWithUncompress(File("grp.sd")), members);
 }
 
+// Class 1 holds the system variables: a group of them saves and loads their elements as the
+// records hold them (no computed value, no error for the dropped files past their count), and
+// system variable 0 is a member like any other.
+TEST_F(SaveTest, AGroupOfClassOneTakesTheSystemVariablesAsTheyStand) {
+  LoadScript(
+      "global class 1 int n\nglobal class 1 str t\n*SYSTEM_START\nsave dno=1, int1=1\nsave dno=2, str1=1\n"
+      "save file=\"sys\"\nload file=\"sys\", dno=1\nload file=\"sys\", dno=2\n");
+  ASSERT_EQ(VarRecordOf(14)->var_class, 1);
+  ASSERT_GT(VarRecordOf(14)->count, 3);
+  VarSetNumElement(1000, 0, 41);
+  VarSetStrElement(1001, 0, "text");
+  VarSetNumElement(0, 5, 77);
+  VarSetStrElement(14, 3, "kept");
+  for (u32 l = 0; l <= 2; l++) {
+    ASSERT_EQ(Run(l), 0) << l;
+    ASSERT_EQ(g_ErrLastText, "") << l;
+    ASSERT_EQ(g_QuitRequested.load(), 0) << l;
+  }
+  VarSetNumElement(1000, 0, 0);
+  VarSetStrElement(1001, 0, "");
+  VarSetNumElement(0, 5, 0);
+  VarSetStrElement(14, 3, "");
+  EXPECT_EQ(Run(3), -1);
+  EXPECT_EQ(Run(4), -1);
+  EXPECT_EQ(g_ErrLastText, "");
+  EXPECT_EQ(VarGetIntElement(1000, 0), 41);
+  EXPECT_EQ(Str(1001), "text");
+  EXPECT_EQ(VarRecordOf(0)->ints[5], 77);
+  EXPECT_STREQ(VarRecordOf(14)->strs[3], "kept");
+}
+
 TEST_F(SaveTest, TinyPayloadsAreTheBytesOfZlibsStoredDeflater) {
   // Texts of 0 to 20 bytes: payloads of 16 to 36 bytes, across the largest that is stored.
   std::string script;
