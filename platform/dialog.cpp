@@ -83,7 +83,8 @@ struct Dialog {
   std::vector<bool> enabled;
   int focus = 0;      // the button Enter presses
   int pressed = -1;   // the button the mouse went down on
-  int escape_id = 0;  // Escape and the close button answer this; 0: they do nothing
+  int escape_id = 0;  // Escape answers this; 0: it does nothing
+  int close_id = 0;   // the close button likewise
   bool edit = false;  // the text-entry window's edit box
   std::string text;   // its text, Shift-JIS
   size_t limit = 0;
@@ -238,8 +239,8 @@ bool OnEvent(const SDL_Event* e, void* ctx) {
     case SDL_WINDOWEVENT:
       if (e->window.windowID != d->sdl_id) break;
       if (e->window.event == SDL_WINDOWEVENT_EXPOSED || e->window.event == SDL_WINDOWEVENT_SIZE_CHANGED) Paint(d);
-      if (e->window.event == SDL_WINDOWEVENT_CLOSE && d->escape_id) {
-        d->result = d->escape_id;
+      if (e->window.event == SDL_WINDOWEVENT_CLOSE && d->close_id) {
+        d->result = d->close_id;
         d->done = true;
       }
       break;
@@ -295,10 +296,13 @@ int PlatMessageBox(const char* title, const char* text, u32 style) {
     for (int i = 0; i < bs.count; i++) {
       d.labels.push_back(PlatUiParseLabel(bs.labels[i]));
       d.ids.push_back(bs.ids[i]);
-      if (bs.ids[i] == PLAT_IDCANCEL) d.escape_id = PLAT_IDCANCEL;
+      if (bs.ids[i] == PLAT_IDCANCEL) d.escape_id = d.close_id = PLAT_IDCANCEL;
     }
-    // A lone OK button is also what Escape and the close button answer.
-    if (bs.count == 1) d.escape_id = bs.ids[0];
+    // A lone OK button is what Escape answers; the close button still answers Cancel.
+    if (bs.count == 1) {
+      d.escape_id = bs.ids[0];
+      d.close_id = PLAT_IDCANCEL;
+    }
     d.focus = def;
     Layout(&d, text ? text : "");
     if (Run(&d)) answer = d.result;
@@ -352,27 +356,29 @@ int PlatInputDialog(const char* title, const char* prompt, const char* initial, 
                     size_t out_size) {
   if (!out || out_size == 0) return -1;
   out[0] = '\0';
-  if (PlatDialogsToStderr()) {
-    PrintDialog("input", title, prompt);
-    return 0;
-  }
   size_t limit = out_size - 1;
   if (max_bytes > 0 && static_cast<size_t>(max_bytes) < limit) limit = static_cast<size_t>(max_bytes);
-  bool shown = false;
   std::string text;
-  auto body = [&]() {
-    Dialog d;
-    d.title = PlatSjisToUtf8(title ? title : "");
-    d.labels.push_back(PlatUiParseLabel("OK"));
-    d.ids.push_back(PLAT_IDOK);
-    d.edit = true;
-    d.limit = limit;
-    InputAppend(&d.text, initial ? initial : "", limit);
-    Layout(&d, prompt ? prompt : "");
-    shown = Run(&d);
-    text = d.text;
-  };
-  if (!OnMain(&body) || !shown) return -1;
+  InputAppend(&text, initial ? initial : "", limit);
+  if (PlatDialogsToStderr()) {
+    // OK at once: the edit field as it starts.
+    PrintDialog("input", title, prompt);
+  } else {
+    bool shown = false;
+    auto body = [&]() {
+      Dialog d;
+      d.title = PlatSjisToUtf8(title ? title : "");
+      d.labels.push_back(PlatUiParseLabel("OK"));
+      d.ids.push_back(PLAT_IDOK);
+      d.edit = true;
+      d.limit = limit;
+      d.text = text;
+      Layout(&d, prompt ? prompt : "");
+      shown = Run(&d);
+      text = d.text;
+    };
+    if (!OnMain(&body) || !shown) return -1;
+  }
   std::memcpy(out, text.data(), text.size());
   out[text.size()] = '\0';
   return 0;

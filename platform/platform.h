@@ -172,7 +172,8 @@ int PlatMessageBox(const char* title, const char* text, u32 style);
 // A small modal text-entry window with the title, the prompt and the initial text (Shift-JIS),
 // ended only by Enter (it cannot be cancelled). The typed text goes into out (out_size bytes) in
 // Shift-JIS, at most max_bytes when above 0 and never more than out_size - 1, cut at a whole
-// character. With the stderr sink the title and prompt are printed and the text is empty.
+// character. With the stderr sink the title and prompt are printed and the text is the initial
+// one (as OK pressed at once gives it).
 // 0, or -1 when no window can be shown.
 int PlatInputDialog(const char* title, const char* prompt, const char* initial, int max_bytes, char* out,
                     size_t out_size);

@@ -25,14 +25,15 @@ TEST_F(ZephraRun, MessageBoxShowsTextAScriptComputed) {
   EXPECT_EQ(err.find("[error dialog]"), std::string::npos) << err;
 }
 
-TEST_F(ZephraRun, TextEntryTakesAnEmptyTextOnStderr) {
+TEST_F(ZephraRun, TextEntryTakesItsInitialTextOnStderr) {
   TestWriteGameScripts(root / "game",
                        "global str t = 'before'\nglobal int r\n*SYSTEM_START\n"
-                       "msgbox title='Name', text='Who?', input=1, max_length=8, input_result=t, result=r\n"
+                       "msgbox title='Name', text='Who?', input=1, max_length=8, initial='Ann', input_result=t, "
+                       "result=r\n"
                        "msgbox title='Got', text='[' + t + '] ' + str(r)\nend\n");
   std::string err;
   ASSERT_EQ(RunToEnd({(root / "game").string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=600", "ZEPHRA_FIXED_CLOCK=1"}, &err), 0)
       << err;
   EXPECT_NE(err.find("[input] Name\nWho?\n"), std::string::npos) << err;
-  EXPECT_NE(err.find("[message box] Got\n[] 1\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("[message box] Got\n[Ann] 1\n"), std::string::npos) << err;
 }

@@ -84,20 +84,26 @@ TEST_F(InputDialogTest, LengthLimitKeepsWholeCharacters) {
   EXPECT_EQ(std::string(out), "ab" + kKan + "d");
 }
 
-TEST_F(InputDialogTest, StderrSinkPrintsAndTakesAnEmptyText) {
+TEST_F(InputDialogTest, StderrSinkPrintsAndTakesTheInitialText) {
   PlatDialogsSetStderr(true);
   testing::internal::CaptureStderr();
   char out[16] = "junk";
-  ASSERT_EQ(PlatInputDialog("Title", "Prompt", "init", 4, out, sizeof out), 0);
+  ASSERT_EQ(PlatInputDialog("Title", "Prompt", "init", 0, out, sizeof out), 0);
   std::string printed = testing::internal::GetCapturedStderr();
   EXPECT_NE(printed.find("Title"), std::string::npos);
   EXPECT_NE(printed.find("Prompt"), std::string::npos);
-  EXPECT_STREQ(out, "");
+  EXPECT_STREQ(out, "init");
+  // Held to the length limit on a whole character, as the window holds it.
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(PlatInputDialog("Title", "Prompt", ("ab" + kKan).c_str(), 3, out, sizeof out), 0);
+  testing::internal::GetCapturedStderr();
+  EXPECT_STREQ(out, "ab");
 }
 
 // Message boxes answered from the keyboard: Enter presses the focused button (at first the
 // default one), Tab and the arrows move the focus round the buttons, an underlined letter presses
-// its button, and Escape and the close button answer Cancel, or OK when it is the only button.
+// its button, Escape and the close button answer Cancel, and Escape answers OK when it is the only
+// button.
 TEST_F(InputDialogTest, MessageBoxKeys) {
   struct Case {
     u32 style;
@@ -110,7 +116,8 @@ TEST_F(InputDialogTest, MessageBoxKeys) {
       {PLAT_MB_YESNO, {SDLK_ESCAPE, 0, SDLK_RIGHT, SDLK_RIGHT, SDLK_RETURN}, PLAT_IDYES},  // no Cancel: ignored
       {PLAT_MB_YESNO, {SDLK_n}, PLAT_IDNO},
       {PLAT_MB_OKCANCEL, {SDLK_ESCAPE}, PLAT_IDCANCEL},
-      {PLAT_MB_OK, {0}, PLAT_IDOK},
+      {PLAT_MB_OK, {0}, PLAT_IDCANCEL},
+      {PLAT_MB_OK, {SDLK_ESCAPE}, PLAT_IDOK},
       {PLAT_MB_YESNOCANCEL | PLAT_MB_DEFBUTTON3, {SDLK_SPACE}, PLAT_IDCANCEL},
   };
   for (const Case& c : cases) {
