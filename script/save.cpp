@@ -1231,6 +1231,7 @@ struct LoadedBlock {
   u8 kind = 0;
   u16 id = 0;
   u32 raw = 0;
+  bool cut = false;  // its stored bytes run past the end of the save: nothing was read
   HeapBuf stored;
 };
 
@@ -1285,14 +1286,24 @@ i32 ReadBlock(const SaveSource& src, i32 dno, const char* path, bool from_slot, 
   }
   // A slot never holds the snapshot block.
   if (from_slot && dno == SAVE_SNAPSHOT_DNO) return InvalidSave(path);
+  if (offset < SAVE_HEADER_SIZE) return InvalidSave(path);
+  // A save cut short (a truncated file) within the record: its stream cannot be inflated.
   u8 h[SAVE_ITEM_HEADER_SIZE];
-  if (offset < SAVE_HEADER_SIZE || !src.Read(static_cast<u64>(offset) + 4, h, sizeof h)) return InvalidSave(path);
+  if (static_cast<u64>(offset) + 4 + sizeof h > src.size) {
+    out->cut = true;
+    return 0;
+  }
+  if (!src.Read(static_cast<u64>(offset) + 4, h, sizeof h)) return InvalidSave(path);
   out->kind = h[0];
   out->id = GetU16(h + 2);
   const u32 stored = GetU32(h + 4);
   out->raw = GetU32(h + 8);
   const u64 at = static_cast<u64>(offset) + 4 + SAVE_ITEM_HEADER_SIZE;
-  if (out->kind > SAVE_ITEM_GROUP || stored > src.size || at > src.size - stored) return InvalidSave(path);
+  if (out->kind > SAVE_ITEM_GROUP) return InvalidSave(path);
+  if (at > src.size || stored > src.size - at) {
+    out->cut = true;
+    return 0;
+  }
   const bool single = out->kind != SAVE_ITEM_GROUP && !(dno == SAVE_SNAPSHOT_DNO && !from_slot);
   if (single && !RawLengthPlausible(out->kind, out->raw, stored)) return InvalidSave(path);
   if (!out->stored.Alloc(stored)) {
@@ -1409,7 +1420,7 @@ void VarPayloadApply(const VarPayload& vp) {
       }
       default: {
         const u32 n = GetU32(vp.data + q);
-        VarSetStrElementN(vp.id, e, reinterpret_cast<const char*>(vp.data + q + 4), n);
+        VarSetStrElementSaved(vp.id, e, reinterpret_cast<const char*>(vp.data + q + 4), n);
         q += 4 + n;
         break;
       }
@@ -1627,7 +1638,10 @@ i32 SaveSnapshotRestore(u8 kind, u16 id, const u8* contents, size_t stored, cons
 
 i32 SaveDataWrite(const SaveWriteRequest& r) {
   if (r.has_slot) {
-    if (r.slot == SAVE_SNAPSHOT_SLOT) return SaveSnapshotBuild();
+    if (r.slot == SAVE_SNAPSHOT_SLOT) {
+      SaveSnapshotBuild();  // the command goes on whatever became of it
+      return 0;
+    }
     if (!CheckRange(SLOT_WRITE, P_SLOT, r.slot, 0, SAVE_SLOT_COUNT - 1)) return -1;
   }
   if (r.has_dno && BuildBlock(r) != 0) return -1;
@@ -1664,10 +1678,18 @@ i32 SaveDataLoad(const SaveLoadRequest& r) {
     src.size = size > 0 ? static_cast<u64>(size) : 0;
     got = ReadBlock(src, dno, where, false, &blk);
     PlatFileClose(src.file);
-    if (got == 0 && dno == SAVE_SNAPSHOT_DNO)
-      return SaveSnapshotRestore(blk.kind, blk.id, blk.stored.p, blk.stored.n, where) == 0 ? 0 : -1;
+    if (got == 0 && dno == SAVE_SNAPSHOT_DNO) {
+      // The restore ends the command with 0 whatever became of it ("Load Error." included).
+      if (blk.cut) ErrMessageBoxF("", "%s", Msg(MSG_LOAD_ERROR));
+      else SaveSnapshotRestore(blk.kind, blk.id, blk.stored.p, blk.stored.n, where);
+      return 0;
+    }
   }
   if (got != 0) return got > 0 ? 0 : -1;
+  if (blk.cut) {
+    ErrMessageBoxF("", "%s", Msg(MSG_UNCOMPRESS));
+    return -1;
+  }
   if (blk.kind == SAVE_ITEM_GROUP) return RestoreGroup(blk, where);
   if (blk.kind == SAVE_ITEM_IMAGE && r.layer) return LoadImageBlock(r, blk, where);
 

@@ -1,7 +1,7 @@
 // Variable store (see var.h): the table, element access with bounds, retyping and resizing.
 // Element counts are computed in 64 bits and stopped at the limit, so eight 32-bit dimensions
-// never overflow; string texts are cut at a whole Shift-JIS character to 4095 bytes, so a
-// capacity never passes 4096 and always fits its 16-bit field.
+// never overflow; string texts are cut at a whole Shift-JIS character to 4095 bytes (4096 when
+// loaded from save data), so a capacity never passes 4097 and always fits its 16-bit field.
 #include "script/var.h"
 
 #include <cmath>
@@ -140,10 +140,10 @@ i32 VarSetFloatElement(i64 id, i64 index, double value) {
   }
 }
 
-// Copies len bytes of text (cut to a whole character at 4095) into element index, growing its
+// Copies len bytes of text (cut to a whole character at max) into element index, growing its
 // buffer when it is too small. The text may lie inside the element itself.
-static i32 StoreText(VarRecord* v, i64 index, const char* text, size_t len) {
-  len = StrCutSjis(text, len, VAR_STR_MAX);
+static i32 StoreText(VarRecord* v, i64 index, const char* text, size_t len, size_t max) {
+  len = StrCutSjis(text, len, max);
   char* buf = v->strs[index];
   if (!buf || v->str_caps[index] < len + 1) {
     char* grown = static_cast<char*>(realloc(buf, len + 1));
@@ -160,7 +160,7 @@ static i32 StoreText(VarRecord* v, i64 index, const char* text, size_t len) {
   return 0;
 }
 
-i32 VarSetStrElementN(i64 id, i64 index, const char* text, size_t len) {
+static i32 SetStrElement(i64 id, i64 index, const char* text, size_t len, size_t max) {
   VarRecord* v = VarRecordOf(id);
   if (!InBounds(v, index)) return -1;
   if (v->type != VAR_TYPE_STR) {
@@ -169,7 +169,15 @@ i32 VarSetStrElementN(i64 id, i64 index, const char* text, size_t len) {
   }
   if (!v->strs) return -1;
   if (!text) text = "";
-  return StoreText(v, index, text, strnlen(text, len));
+  return StoreText(v, index, text, strnlen(text, len), max);
+}
+
+i32 VarSetStrElementN(i64 id, i64 index, const char* text, size_t len) {
+  return SetStrElement(id, index, text, len, VAR_STR_MAX);
+}
+
+i32 VarSetStrElementSaved(i64 id, i64 index, const char* text, size_t len) {
+  return SetStrElement(id, index, text, len, VAR_STR_SAVED_MAX);
 }
 
 i32 VarSetStrElement(i64 id, i64 index, const char* text) {

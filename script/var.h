@@ -1,8 +1,8 @@
 // Variable store: one VarRecord per variable id in g_VarTable; ids below 1000 are system
 // variables computed when read. Invariants: a record's storage of its type holds exactly
 // `count` elements or is absent (count 0 after a failed count check); storage of other types is
-// always absent; every string element is a heap buffer of its capacity (at most 4096 bytes)
-// holding a NUL-terminated text of at most 4095 bytes.
+// always absent; every string element is a heap buffer of its capacity holding a NUL-terminated
+// text of at most 4095 bytes (4096 when it was loaded whole from save data).
 #pragma once
 #include <cstdint>
 
@@ -13,6 +13,7 @@ enum {
   VAR_DIM_MAX = 8,
   VAR_ELEMENT_MAX = 4000000,
   VAR_STR_MAX = 4095,       // bytes of text in a string element
+  VAR_STR_SAVED_MAX = 4096, // bytes of a text loaded from save data, kept whole
   VAR_STR_BUF = 4096,       // a buffer that holds any string element
   VAR_SYS_ID_LIMIT = 1000,  // ids below are system variables
 };
@@ -58,6 +59,8 @@ i32 VarSetNumElement(i64 id, i64 index, i64 value);
 i32 VarSetFloatElement(i64 id, i64 index, double value);
 i32 VarSetStrElement(i64 id, i64 index, const char* text);
 i32 VarSetStrElementN(i64 id, i64 index, const char* text, size_t len);
+// As VarSetStrElementN for a text loaded from save data, which keeps up to 4096 bytes whole.
+i32 VarSetStrElementSaved(i64 id, i64 index, const char* text, size_t len);
 
 // Recomputes the element count from the dimensions: 0, or -1 after error 101100 (more than
 // 4,000,000) or 101110 (less than 1), leaving the record empty (count 0, no storage).

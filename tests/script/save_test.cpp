@@ -749,6 +749,79 @@ TEST_F(SaveTest, AGroupOfClassOneTakesTheSystemVariablesAsTheyStand) {
   EXPECT_STREQ(VarRecordOf(14)->strs[3], "kept");
 }
 
+// What a load of a file cut short or damaged ends with: the message and the command's result
+// (0 lets the thread's turn go on). Nothing is applied when it fails.
+TEST_F(SaveTest, LoadsOfCutAndDamagedFilesEndWithTheirMessageAndResult) {
+  LoadScript(
+      "global str s\nglobal class 2 int g\n*SYSTEM_START\n"
+      "load file=\"f\", dno=1, var=s\nload file=\"f\", dno=2\nload file=\"f\", dno=1024\nsave slot=99999\n"
+      "save dno=1, var=s\nsave dno=2, int2=1\nsave file=\"f\"\nsave dno=1, var=s, slot=0\nsave file=\"f\"\n");
+  VarSetStrElement(1000, 0, "saved text");
+  VarSetNumElement(1001, 0, 5);
+  for (u32 l : {4u, 5u, 6u}) ASSERT_EQ(Run(l), 0) << g_ErrLastText;
+  const std::vector<u8> blocks = File("f.sd");
+  fs::remove(game.Path("savech/f.sd"));
+  for (u32 l : {7u, 3u, 8u}) ASSERT_EQ(Run(l), 0) << g_ErrLastText;
+  const std::vector<u8> snapshot = File("f.sd");
+  const std::vector<Record> rec = Records(blocks), snap = Records(snapshot);
+  ASSERT_EQ(rec.size(), 2u);
+  ASSERT_EQ(snap.size(), 1u);
+
+  auto cut = [](const std::vector<u8>& f, size_t n) { return std::vector<u8>(f.begin(), f.begin() + n); };
+  std::vector<u8> bad_slot = snapshot;
+  const size_t slot0 = snap[0].offset + 16;  // slot 0's raw and stored length, then its stream
+  bad_slot[slot0 + 8 + U32At(snapshot, slot0 + 4) - 1] ^= 0x55;  // the stream's Adler-32
+  auto letters = [](size_t n) {
+    std::string t;
+    for (size_t k = 0; k < n; k++) t += static_cast<char>('a' + k % 26);
+    return t;
+  };
+  auto text = [&](size_t n) {
+    std::vector<u8> p;
+    for (u32 v : {3u, 0u, static_cast<u32>(4 + n), static_cast<u32>(n)}) PutU32(p, v);
+    const std::string t = letters(n);
+    p.insert(p.end(), t.begin(), t.end());
+    return p;
+  };
+  const struct {
+    const char* what;
+    std::vector<u8> file;
+    u32 line;
+    i32 result;
+    const char* message;  // "" for none
+    std::string loaded;   // the text of s afterwards
+  } cases[] = {
+      {"a text of 4096 bytes loads whole", LayOut({{1, 0, 1000, text(4096)}}), 0, 0, "", letters(4096)},
+      {"a text of 4097 bytes is refused", LayOut({{1, 0, 1000, text(4097)}}), 0, -1, "savech\\f.sd", "-"},
+      {"a text block cut in its stream", cut(blocks, rec[0].offset + 20), 0, -1, "Uncompress Error.", "-"},
+      {"a text block cut in its header", cut(blocks, rec[0].offset + 10), 0, -1, "Uncompress Error.", "-"},
+      {"a group cut in its last item", cut(blocks, blocks.size() - 2), 1, -1, "Uncompress Error.", "-"},
+      {"a snapshot cut short", cut(snapshot, snapshot.size() - 2), 2, 0, "Load Error.", "-"},
+      {"a snapshot with a damaged slot", bad_slot, 2, 0, "Load Error.", "-"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    game.Write("savech/f.sd", c.file);
+    VarSetStrElement(1000, 0, "-");
+    VarSetNumElement(1001, 0, -1);
+    const std::vector<u8> slot(g_SaveSlots[0].data, g_SaveSlots[0].data + g_SaveSlots[0].length);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Run(c.line), c.result);
+    const std::string printed = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(g_ErrLastText, "");
+    if (*c.message) EXPECT_NE(printed.find(c.message), std::string::npos) << printed;
+    else EXPECT_EQ(printed, "");
+    EXPECT_EQ(Str(1000), c.loaded);
+    EXPECT_EQ(VarGetIntElement(1001, 0), -1);
+    EXPECT_EQ(std::vector<u8>(g_SaveSlots[0].data, g_SaveSlots[0].data + g_SaveSlots[0].length), slot);
+  }
+  // A snapshot that cannot be built goes on too (here: slots too large to hold in one block).
+  g_SaveSlots[1].length = INT32_MAX;
+  EXPECT_EQ(Run(3), 0);
+  EXPECT_TRUE(TestRaised(ERR_SAVE_TOO_LONG));
+  g_SaveSlots[1].length = 0;
+}
+
 TEST_F(SaveTest, TinyPayloadsAreTheBytesOfZlibsStoredDeflater) {
   // Texts of 0 to 20 bytes: payloads of 16 to 36 bytes, across the largest that is stored.
   std::string script;
