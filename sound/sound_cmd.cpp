@@ -122,12 +122,12 @@ i32 SoundCmdSet(const CmdArgRecord* a) {
   if (folder < 0) return -1;
   if (!g_SoundRoot) return 0;
   const bool file_given = a->given[SOUND_PARAM_FILE];
-  // A folder takes no file, whether it is new or not.
-  if (file_given && folder) {
-    ErrRaiseAtScriptF(ERR_SOUND_FOLDER_FILE, 1, ArgCommandName(CMD_SLOT_SOUND_SET));
-    return -1;
-  }
   if (!node) {
+    // A new folder takes no file; an existing one loads it into its own record like any object.
+    if (file_given && folder) {
+      ErrRaiseAtScriptF(ERR_SOUND_FOLDER_FILE, 1, ArgCommandName(CMD_SLOT_SOUND_SET));
+      return -1;
+    }
     if (!folder && !file_given) return 0;
     node = CreateObject(path, folder);
     if (!node) return -1;

@@ -250,15 +250,15 @@ static i32 TrackNode(ObjNode* node) {
   s->pending_end = 0;
   s->pending_loop_back = 0;
   const i32 laps = o->loop_counter + 1;
-  if (laps == o->loop_count) {
+  // A replay after the loop count ran out keeps the decoder's last lap (it is heard once) while
+  // the tracker's count is 0: that lap ends the play too, or the silence after it never would.
+  const bool decoder_done = o->loop_count == 0 && s->loops_left == 1;
+  if (laps == o->loop_count || decoder_done) {
     o->loop_count = 0;
     o->loop_counter = 0;
     o->bytes_played = 0;
     SoundStreamRelease(s);
     o->start = 0;
-    // The decoder's count goes with the tracker's, or a replay would pad its first lap's end
-    // with silence while the tracker waits forever.
-    s->loops_left = 0;
     o->state = SOUND_UNLOADED;
   } else {
     o->loop_counter = laps;

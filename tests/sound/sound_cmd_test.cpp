@@ -57,17 +57,6 @@ struct Line {
   i32 Query() { return SoundCmdQuery(&a); }
 };
 
-void AddMemoryFile(const char* name, u8 type, const Bytes& data) {
-  PackMemoryList& list = g_PackMemoryLists[0];
-  PackMemoryItem& it = list.items[list.count++];
-  it.name = static_cast<char*>(std::malloc(std::strlen(name) + 1));
-  std::strcpy(it.name, name);
-  it.type = type;
-  it.size = static_cast<u32>(data.size());
-  it.data = HeapCopy(data);
-  list.total += it.size;
-}
-
 struct SoundCmdTest : TreeFixture {
   void SetUp() override {
     TreeFixture::SetUp();
@@ -122,8 +111,7 @@ TEST_F(SoundCmdTest, NamesCreateObjectsOnlyWithAFileAndFoldersNever) {
   };
   const Row rows[] = {
       {"nowhere/a", "se/hit", "E100230[nowhere]"},
-      {"music/", "se/hit", "E101292[]"},   // an existing folder takes no file
-      {"newdir/", "se/hit", "E101292[]"},  // nor does a new one
+      {"newdir/", "se/hit", "E101292[]"},  // a new folder takes no file
       {"", "se/hit", "E900020[]"},
       {"x", "se/odd", "E100030[]"},  // found, but neither WAV nor Ogg
   };
@@ -133,6 +121,14 @@ TEST_F(SoundCmdTest, NamesCreateObjectsOnlyWithAFileAndFoldersNever) {
     EXPECT_NE(g_ErrLastText.find(r.error), std::string::npos) << r.name << ": " << g_ErrLastText;
   }
   EXPECT_EQ(ObjFindNode(g_SoundRoot, "newdir", OBJ_FIND_FOLDER), nullptr);
+  // An existing folder loads a file into its own record, and nothing ends the game.
+  TestErrTexts({ERR_SOUND_FOLDER_FILE});
+  EXPECT_EQ(Line("music/").File("se/hit").Set(), 0);
+  Pass();
+  EXPECT_EQ(g_ErrLastText, "");
+  EXPECT_EQ(g_QuitRequested.load(), 0);
+  EXPECT_EQ(Find("music", OBJ_FIND_FOLDER)->state, SOUND_LOADED);
+  EXPECT_EQ(Find("music", OBJ_FIND_FOLDER)->kind, SOUND_KIND_WAV);
   // A file that is not found ends the command after the object was made.
   TestErrTexts({});
   EXPECT_EQ(Line("ghost").File("se/none").Num(SOUND_PARAM_PLAY, 1).Set(), 0);

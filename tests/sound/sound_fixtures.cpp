@@ -12,6 +12,7 @@
 #include "common/sjis.h"
 #include "core/err.h"
 #include "core/obj.h"
+#include "core/pack.h"
 #include "core/sys.h"
 #include "kit/ogg_writer.h"
 #include "platform/audio.h"
@@ -85,6 +86,17 @@ u8* HeapCopy(const Bytes& b) {
   u8* p = static_cast<u8*>(std::malloc(b.size() ? b.size() : 1));
   if (!b.empty()) std::memcpy(p, b.data(), b.size());
   return p;
+}
+
+void AddMemoryFile(const char* name, u8 type, const Bytes& data) {
+  PackMemoryList& list = g_PackMemoryLists[0];
+  PackMemoryItem& it = list.items[list.count++];
+  it.name = static_cast<char*>(std::malloc(std::strlen(name) + 1));
+  std::strcpy(it.name, name);
+  it.type = type;
+  it.size = static_cast<u32>(data.size());
+  it.data = HeapCopy(data);
+  list.total += it.size;
 }
 
 std::vector<i16> Sine(u32 frames, u32 rate, double hz, double amplitude, u16 channels, double hz_right) {

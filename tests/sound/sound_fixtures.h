@@ -28,6 +28,8 @@ Bytes Le16(const std::vector<i16>& samples);
 std::vector<i16> FromLe16(const u8* p, size_t count);
 // A malloc'd copy, as the file sources hand out.
 u8* HeapCopy(const Bytes& b);
+// A file of the first memory list (the first file source); PackMemoryListsFree forgets them.
+void AddMemoryFile(const char* name, u8 type, const Bytes& data);
 
 // Interleaved sine waves (right channel at hz_right when stereo).
 std::vector<i16> Sine(u32 frames, u32 rate, double hz, double amplitude, u16 channels = 1, double hz_right = 0);

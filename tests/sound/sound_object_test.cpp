@@ -3,7 +3,9 @@
 #include <cmath>
 #include <vector>
 
+#include "common/sjis.h"
 #include "core/obj.h"
+#include "core/pack.h"
 #include "core/sys.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
@@ -267,8 +269,21 @@ TEST_F(SoundObjectTest, LoopCountsStopAfterTheirLapsAndLoopBack) {
       EXPECT_LE(stopped_at, r.stop_ms + 30) << r.loops;
       EXPECT_EQ(max_laps, r.laps_seen) << r.loops;
       EXPECT_EQ(o->loop_count, 0);
-      EXPECT_EQ(o->stream.loops_left, 0);
       EXPECT_EQ(o->stream.buffer, nullptr);
+      // Played again without a loop count (the file read anew): the whole file once, then it stops.
+      AddMemoryFile("ramp.wav", PACK_TYPE_WAV, RampWav());
+      StrCopySjis(o->file_name, sizeof o->file_name, "ramp.wav");
+      Post(n, SOUND_OP_PLAY, 0);
+      Pass();
+      i32 replay_stop = 0;
+      for (i32 t = 10; t <= 2000 && !replay_stop; t += 10) {
+        Run(10);
+        EXPECT_EQ(o->loop_counter, 0) << r.loops;
+        if (o->state == SOUND_UNLOADED) replay_stop = t;
+      }
+      EXPECT_GE(replay_stop, 300) << r.loops;
+      EXPECT_LE(replay_stop, 330) << r.loops;
+      PackMemoryListsFree();
     } else {
       EXPECT_EQ(stopped_at, 0);
       EXPECT_GE(max_laps, r.laps_seen);
