@@ -20,15 +20,7 @@ namespace {
 
 const char kSep[] = "\x81\x92";
 
-void AddFile(const char* name, u8 type, const std::vector<u8>& data) {
-  PackMemoryList& l = g_PackMemoryLists[0];
-  PackMemoryItem& it = l.items[l.count++];
-  it.name = strdup(name);
-  it.type = type;
-  it.size = static_cast<u32>(data.size());
-  it.data = static_cast<u8*>(std::malloc(data.size() + 1));
-  std::memcpy(it.data, data.data(), data.size());
-}
+void AddFile(const char* name, u8 type, const std::vector<u8>& data) { TestAddMemoryFile(name, type, data); }
 
 struct EmoteTest : GpuTest {
   ScriptWorld w;
