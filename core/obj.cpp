@@ -158,6 +158,9 @@ static std::string IndexKey(u8 kind, const char* name, u32 len) {
   k.append(name, len);
   return k;
 }
+// Lookups go by the key's folder bit, not the node's kind: after an exchange of names the two
+// can differ.
+static u8 KeyKind(const ObjNode* n) { return (n->key & OBJ_KEY_FOLDER_BIT) ? OBJ_FOLDER : OBJ_ITEM; }
 
 // a stands before b in their folder's list.
 static bool Before(const ObjNode* a, const ObjNode* b) {
@@ -171,7 +174,7 @@ static void DropIndex(ObjNode* parent) {
 
 static void IndexAddName(ObjChildIndex* x, ObjNode* node) {
   auto [it, fresh] =
-      x->by_name.try_emplace(IndexKey(node->kind, node->name, node->name_len), ObjChildIndex::Named{node, 1});
+      x->by_name.try_emplace(IndexKey(KeyKind(node), node->name, node->name_len), ObjChildIndex::Named{node, 1});
   if (fresh) return;
   it->second.count++;
   if (Before(node, it->second.first)) it->second.first = node;
@@ -179,7 +182,7 @@ static void IndexAddName(ObjChildIndex* x, ObjNode* node) {
 
 static void IndexRemoveName(ObjNode* parent, ObjNode* node) {
   ObjChildIndex* x = parent->index;
-  auto it = x->by_name.find(IndexKey(node->kind, node->name, node->name_len));
+  auto it = x->by_name.find(IndexKey(KeyKind(node), node->name, node->name_len));
   if (it == x->by_name.end()) return;
   if (--it->second.count == 0) {
     x->by_name.erase(it);
@@ -188,7 +191,7 @@ static void IndexRemoveName(ObjNode* parent, ObjNode* node) {
   if (it->second.first != node) return;
   // Rare (two children of one name): the next of that name in list order.
   for (ObjNode* c = parent->first_child; c; c = c->next) {
-    if (c != node && c->kind == node->kind && c->name_len == node->name_len &&
+    if (c != node && c->key == node->key && c->name_len == node->name_len &&
         std::memcmp(c->name, node->name, node->name_len) == 0) {
       it->second.first = c;
       return;
@@ -418,10 +421,11 @@ void ObjSwapNames(ObjNode* a, ObjNode* b) {
   // Out of the indexes under the old names, back in under the new ones.
   if (a->parent && a->parent->index) IndexRemoveName(a->parent, a);
   if (b->parent && b->parent->index) IndexRemoveName(b->parent, b);
+  // The keys go with the names, folder bit included: each name is still found by the kind of
+  // path it was found by, now at the other node.
   std::swap(a->name, b->name);
   std::swap(a->name_len, b->name_len);
-  a->key = ObjNameKey(a->name, a->name_len, a->kind);
-  b->key = ObjNameKey(b->name, b->name_len, b->kind);
+  std::swap(a->key, b->key);
   for (ObjNode* n : {a, b}) {
     if (!n->parent || !n->parent->index) continue;
     try {

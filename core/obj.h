@@ -68,7 +68,9 @@ ObjNode* ObjFindPath(const char* path, ObjNode* start);
 // folder with many children keeps an index beside the list, so finding a child by name and
 // linking one take constant (or logarithmic) time however many children there are.
 void ObjInsertChild(ObjNode* parent, ObjNode* node, i64 order);
-// Exchanges the names (and keys) of two linked nodes, keeping their folders' indexes right.
+// Exchanges the names and keys of two linked nodes, keeping their folders' indexes right. A key
+// keeps its folder bit, so a folder and an item that exchange names are each found afterwards by
+// the other's kind of path (the folder by the item's name without "/").
 void ObjSwapNames(ObjNode* a, ObjNode* b);
 // Takes node out of its parent's list; returns the former parent (null for a null or unlinked
 // node). The node keeps its own links; freeing it is the caller's business.

@@ -367,7 +367,8 @@ size_t EmoteDumpVariables(LayerRecord* rec, char* out, size_t size) {
     if (!name || !name[0]) continue;
     // The name is the player's own, so it goes back as it came.
     const float v = Ord<EmoteFnHGet>(234)(rec->player, name);
-    const double scaled = std::isfinite(v) ? std::round(static_cast<double>(v) * 1000.0) : 0.0;
+    // Truncated toward zero: 0.7 (0.699999988 as a float) is written as 699.
+    const double scaled = std::isfinite(v) ? std::trunc(static_cast<double>(v) * 1000.0) : 0.0;
     const long long n =
         scaled > 2e12 ? 2000000000000LL : (scaled < -2e12 ? -2000000000000LL : static_cast<long long>(scaled));
     char num[32];

@@ -311,14 +311,15 @@ void D3dEndEffect() {
 // ---- Rebuild ---------------------------------------------------------------------------------
 
 // One sprite layer again on the new device: its picture reloaded when it came from a file, then
-// its tiles built with the limits it was built with.
+// its tiles built with the limits it was built with. Only the tiles can fail the step: a picture
+// that cannot be read again (its loader has reported why) gives its tiles what the load left.
 static i32 RebuildLayer(LayerRecord* rec) {
   if (rec->source_name && rec->source_name[0]) {
     char name[LAYER_NAME_SIZE];
     std::memcpy(name, rec->source_name, sizeof name);
     name[sizeof name - 1] = 0;
     rec->source_name[0] = 0;
-    if (ImageLoad(rec, name) != 0) return -1;
+    ImageLoad(rec, name);
     if (g_EmoteAvailable) EmoteRestorePlayer(rec);
   }
   return D3dBuildLayerTextures(rec, 0, rec->tile_max_width, rec->tile_max_height);

@@ -55,10 +55,10 @@ static void PngErrorExit(png_structp png, png_const_charp msg) {
 }
 static void PngWarning(png_structp, png_const_charp msg) { ErrTrace("png warning: %s", msg); }
 
-// The libpng calls between the recovery point and the end; 0 or -1.
+// The libpng calls between the recovery point and the end; 0, or -2 after a libpng error.
 static i32 PngWrite(png_structp png, png_infop info, const u8* bgra, i32 width, i32 height, const ImagePngFormat* fmt,
                     ImageOutBuffer* out) {
-  if (setjmp(png_jmpbuf(png))) return -1;
+  if (setjmp(png_jmpbuf(png))) return -2;
   png_set_write_fn(png, out, PngWriteMem, PngFlushMem);
   if (fmt->all_filters) png_set_filter(png, 0, PNG_ALL_FILTERS);
   if (fmt->level >= 0) png_set_compression_level(png, fmt->level > 9 ? 9 : fmt->level);
@@ -215,7 +215,9 @@ i32 ImageSavePng(LayerRecord* rec, const char* path, i32 level) {
   }
   const ImagePngFormat fmt{level < 0 ? 0 : (level > 9 ? 9 : level), 1, 1, 1};
   ImageOutBuffer out{};
-  if (ImagePngEncode(rec->pixels, rec->width, rec->height, &fmt, &out) != 0) return -1;
+  const i32 r = ImagePngEncode(rec->pixels, rec->width, rec->height, &fmt, &out);
+  if (r == -2) return 0;  // the library's error ends the write as a finished one: nothing is written
+  if (r != 0) return -1;
   if (WriteFile(path, &out) != 0) return -1;
   return g_QuitRequested.load() ? 1 : 0;
 }

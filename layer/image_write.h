@@ -30,7 +30,8 @@ struct ImagePngFormat {
 };
 
 // Encodes width x height B, G, R, A pixels (rows top-down, stride width * 4) as a PNG into out
-// (cleared first). 0, or -1 after a libpng error or without memory (out then empty).
+// (cleared first). 0; -1 for no pixels or when libpng's objects cannot be made; -2 after a
+// libpng error, which a lack of memory for the output also raises (out then empty).
 i32 ImagePngEncode(const u8* bgra, i32 width, i32 height, const ImagePngFormat* fmt, ImageOutBuffer* out);
 // Baseline JPEG of the pixels' colour (alpha dropped) at quality 1..100. 0, or -2 after a
 // libjpeg error (out then empty).
@@ -45,8 +46,9 @@ void ImageOutFree(ImageOutBuffer* out);
 // Error." and gives -1.
 // JPEG: 0, -1, or -2 after a libjpeg error (nothing written).
 i32 ImageSaveJpeg(LayerRecord* rec, const char* path, i32 quality);
-// PNG at zlib level 0..9: 0 (1 when the quit flag is found set at the end), -1 also after a
-// libpng error. A layer without has-alpha gets every alpha byte set to 255 first and keeps them.
+// PNG at zlib level 0..9: 0 (1 when the quit flag is found set at the end), -1; after a libpng
+// error 0, with nothing written. A layer without has-alpha gets every alpha byte set to 255 first
+// and keeps them.
 i32 ImageSavePng(LayerRecord* rec, const char* path, i32 level);
 // BMP: 0 or -1.
 i32 ImageSaveBmp(LayerRecord* rec, const char* path);

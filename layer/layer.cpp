@@ -240,12 +240,15 @@ void LayerNoteMaskUser(ObjNode* user, ObjNode* mask) {
   auto it = s_MaskOfUser.find(user);
   if (it != s_MaskOfUser.end() && it->second == mask) return;
   DropMaskUser(user);
-  if (!mask || mask == user) return;
+  if (mask == user) return;
+  // A mask name that finds nothing is noted too (as null): after the names move it may find one.
+  const LayerRecord* r = LayerOf(user);
+  if (!mask && !(r && r->mask_name && r->mask_name[0])) return;
   // Out of memory only loses the note: the user then misses a mask's change until it is marked
   // for another reason.
   try {
     s_MaskOfUser.emplace(user, mask);
-    s_UsersOfMask[mask].push_back(user);
+    if (mask) s_UsersOfMask[mask].push_back(user);
   } catch (...) {
     DropMaskUser(user);
   }
@@ -364,9 +367,10 @@ i32 LayerSwap(ObjNode* a, ObjNode* b, i32 what) {
   i64 order_a = a->order, order_b = b->order;
   ObjSetOrder(a, order_b);
   ObjSetOrder(b, order_a);
-  // Each name keeps its own buffer, so it always fits; the keys are made again because a
-  // folder and an item carry different folder bits.
+  // Each name keeps its own buffer, so it always fits; each key goes with its name, folder bit
+  // and all, so every name a script used finds the other layer, mask names included.
   ObjSwapNames(a, b);
+  LayerMaskNamesMoved();
   LayerRecord* ra = LayerOf(a);
   LayerRecord* rb = LayerOf(b);
   if (ra && rb && ra != rb && what >= LAYER_SWAP_POSITION) {

@@ -126,13 +126,13 @@ void LayerMergeDirty(ObjNode* node, i32 which);
 // Applies pending visibility and opacity over node, its following siblings and their subtrees;
 // then every layer that named a changed layer as its mask at its last composition is marked.
 void LayerCommitChanges(ObjNode* node);
-// The mask layer that user's mask name resolved to in a composition (null: none), kept until the
-// user names another one or either node is released.
+// The mask layer that user's mask name resolved to in a composition (null: its name found none),
+// kept until the user names another one or either node is released.
 void LayerNoteMaskUser(ObjNode* user, ObjNode* mask);
 // Forgets every mask user (the whole layer tree is being freed).
 void LayerForgetMaskUsers();
-// The layer base path changed, so a mask name may now name another layer: every layer that
-// named a mask is marked at the next commit.
+// The layer base path changed or two layers exchanged names, so a mask name may now name another
+// layer (or one where it found none): every layer that named a mask is marked at the next commit.
 void LayerMaskNamesMoved();
 // Empties the per-frame rectangles of node, its following siblings and their subtrees.
 void LayerResetUpdateRects(ObjNode* node);

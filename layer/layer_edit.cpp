@@ -184,17 +184,16 @@ static i32 RecomposeFolder(ObjNode* node, LayerRecord* r) {
   return LayerComposeTree(node, 0, 0) != 0 ? -1 : 0;
 }
 
-// The new size in whole pixels must lie in 1..8192, whichever parameters gave it.
+// The new size in whole pixels must lie in 1..8192. The error names the pixel parameter (16 or
+// 17) even when the size came in hundredths.
 static i32 CheckNewSize(const LayerEditLine* line) {
   const struct {
     i64 v;
-    u8 pixel_param, hundredth_param;
-  } sides[] = {{line->new_w100 / 100, EDIT_P_NEW_W, EDIT_P_NEW_W100},
-               {line->new_h100 / 100, EDIT_P_NEW_H, EDIT_P_NEW_H100}};
+    u8 named;
+  } sides[] = {{line->new_w100 / 100, EDIT_P_NEW_W}, {line->new_h100 / 100, EDIT_P_NEW_H}};
   for (const auto& s : sides) {
     if (s.v >= 1 && s.v <= RESIZE_MAX_SIZE) continue;
-    const u8 named = ArgGiven(s.hundredth_param) ? s.hundredth_param : s.pixel_param;
-    ErrRaiseAtScriptF(ERR_ARG_RANGE, 1, Cmd(), ArgName(SLOT_EDIT, named), s.v, 1, i32{RESIZE_MAX_SIZE});
+    ErrRaiseAtScriptF(ERR_ARG_RANGE, 1, Cmd(), ArgName(SLOT_EDIT, s.named), s.v, 1, i32{RESIZE_MAX_SIZE});
     return -1;
   }
   return 0;

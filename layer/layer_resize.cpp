@@ -722,7 +722,8 @@ i32 LayerResize(ObjNode* src_node, ObjNode* out_node, i64 x1, i64 y1, i64 x2, i6
   if (!LayerOf(target_node)) return 0;
   LayerMarkDirty(target_node);
   if (ChooseTarget(src_node, out_node, has_output, dw, dh, true, out_name, &t) != 0) return -1;
-  const u8 has_alpha = src->has_alpha;
+  // Only a new buffer takes the source's flag; a reused one keeps the output's.
+  const u8 has_alpha = t.fresh ? src->has_alpha : t.rec->has_alpha;
   const u8* sp = src->pixels;
   const i32 sw = src->width, sh = src->height;
   switch (filter) {
@@ -774,7 +775,7 @@ static void StepRange(i64 a, i64 b, i64 lo, i64 hi, i64* first, i64* last) {
   *last = std::min(*last, l);
 }
 
-void RotatePixels(u8* dst, const u8* src, i32 w, i32 h, i64 degrees, i32 variant) {
+void RotatePixels(u8* dst, const u8* src, i32 w, i32 h, i64 degrees, i32 variant, bool keep_outside) {
   const i64 a = degrees % 360;
   const i64 n = i64{w} * h;
   if (a == 0) {
@@ -802,6 +803,8 @@ void RotatePixels(u8* dst, const u8* src, i32 w, i32 h, i64 degrees, i32 variant
   // infinity the pixel is position >> 16; rounded toward zero, positions just before 0 still
   // give pixel 0.
   const i64 lo = variant == ROTATE_CLAMPED ? -65535 : 0;
+  // Quarter turns clear the rest of every row whatever the variant.
+  const bool clear = !keep_outside || a % 90 == 0;
   const u32* sp = reinterpret_cast<const u32*>(src);
   for (i64 y = 0; y < h; y++) {
     const i64 sx0 = cx * 65536 - c * cx - s * (y - cy);
@@ -812,11 +815,13 @@ void RotatePixels(u8* dst, const u8* src, i32 w, i32 h, i64 degrees, i32 variant
     StepRange(sy0, s, lo, i64{h} * 65536 - 1, &first, &last);
     u8* row = dst + y * w * 4;
     if (first > last) {
-      ClearPixels(row, w);
+      if (clear) ClearPixels(row, w);
       continue;
     }
-    ClearPixels(row, first);
-    ClearPixels(row + (last + 1) * 4, w - 1 - last);
+    if (clear) {
+      ClearPixels(row, first);
+      ClearPixels(row + (last + 1) * 4, w - 1 - last);
+    }
     u32* out = reinterpret_cast<u32*>(row);
     i64 sx = sx0 + c * first, sy = sy0 + s * first;
     if (variant == ROTATE_CLAMPED) {
@@ -838,7 +843,8 @@ i32 LayerRotate(ObjNode* src_node, ObjNode* out_node, i64 degrees, bool has_outp
   Target t;
   if (ChooseTarget(src_node, out_node, has_output, w, h, false, out_name, &t) != 0) return -1;
   const u8 has_alpha = degrees % 180 == 0 ? src->has_alpha : 1;
-  RotatePixels(t.pixels, src->pixels, w, h, degrees, variant);
+  // Variant 12 writes only the turned span: a reused output keeps its own pixels beside it.
+  RotatePixels(t.pixels, src->pixels, w, h, degrees, variant, !t.fresh && variant == ROTATE_CLAMPED);
   Install(&t, w, h, has_alpha);
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -198,6 +199,7 @@ TEST_F(ObjTest, ManyChildrenKeepListOrderAndLookupsOfAPlainList) {
     ObjNode* folder = Make("f", OBJ_FOLDER);
     std::vector<ObjNode*> model;  // the children in list order
     std::vector<ObjNode*> loose;  // unlinked nodes, freed at the end
+    std::map<const char*, u8> name_kind;  // each name buffer's kind when made: it goes with the name
     auto insert_model = [&](ObjNode* n) {
       auto at = model.begin();
       while (at != model.end() && (*at)->order <= n->order) ++at;
@@ -205,7 +207,7 @@ TEST_F(ObjTest, ManyChildrenKeepListOrderAndLookupsOfAPlainList) {
     };
     auto find_model = [&](const std::string& name, int mode) -> ObjNode* {
       for (ObjNode* c : model) {
-        bool kind_ok = mode == OBJ_FIND_EITHER || (mode == OBJ_FIND_FOLDER) == (c->kind == OBJ_FOLDER);
+        bool kind_ok = mode == OBJ_FIND_EITHER || (mode == OBJ_FIND_FOLDER) == (name_kind.at(c->name) == OBJ_FOLDER);
         if (kind_ok && name == c->name) return c;
       }
       return nullptr;
@@ -219,6 +221,7 @@ TEST_F(ObjTest, ManyChildrenKeepListOrderAndLookupsOfAPlainList) {
           u8 kind = pick(4) == 0 ? OBJ_FOLDER : OBJ_ITEM;
           ObjNode* n = ObjCreateNode(root, ("f/" + name).c_str(), kind, pick(5));
           ASSERT_NE(n, nullptr);
+          name_kind[n->name] = kind;
           insert_model(n);
           break;
         }

@@ -20,15 +20,7 @@ namespace {
 
 const char kSep[] = "\x81\x92";
 
-void AddFile(const char* name, u8 type, const std::vector<u8>& data) {
-  PackMemoryList& l = g_PackMemoryLists[0];
-  PackMemoryItem& it = l.items[l.count++];
-  it.name = strdup(name);
-  it.type = type;
-  it.size = static_cast<u32>(data.size());
-  it.data = static_cast<u8*>(std::malloc(data.size() + 1));
-  std::memcpy(it.data, data.data(), data.size());
-}
+void AddFile(const char* name, u8 type, const std::vector<u8>& data) { TestAddMemoryFile(name, type, data); }
 
 struct EmoteTest : GpuTest {
   ScriptWorld w;
@@ -151,9 +143,9 @@ TEST(EmoteDumpText, ParserTakesWholePairsOnly) {
   }
 }
 
-TEST_F(EmoteTest, DumpIsExactAndBoundedAtWholePairs) {
+TEST_F(EmoteTest, DumpTruncatesAndIsBoundedAtWholePairs) {
   TestChara two;
-  two.Var("a", 0.5f).Var("b", 1.0f).Part("p", -1, 0, 0, 2, 2, 0xFF000000u);
+  two.Var("a", 0.5f).Var("b", 1.0f).Var("c", 0.7f).Var("d", -0.7f).Part("p", -1, 0, 0, 2, 2, 0xFF000000u);
   TestChara many;
   for (int i = 0; i < 200; i++) many.Var("variable_with_a_long_name_" + std::to_string(1000 + i), 0.001f * i);
   many.Part("p", -1, 0, 0, 2, 2, 0xFF000000u);
@@ -164,7 +156,9 @@ TEST_F(EmoteTest, DumpIsExactAndBoundedAtWholePairs) {
       "gpu=1, order=2\n");
   ASSERT_EQ(Run(0), 0);
   ASSERT_EQ(Run(1), 0);
-  EXPECT_EQ(Dump(Rec("W0/two")), std::string("a") + kSep + "500" + kSep + "b" + kSep + "1000" + kSep);
+  // Each value times 1000 truncated toward zero (0.7 is 0.699999988 as a float).
+  EXPECT_EQ(Dump(Rec("W0/two")), std::string("a") + kSep + "500" + kSep + "b" + kSep + "1000" + kSep + "c" + kSep +
+                                     "699" + kSep + "d" + kSep + "-699" + kSep);
 
   const std::string d = Dump(Rec("W0/many"));
   EXPECT_LT(d.size(), static_cast<size_t>(EMOTE_DUMP_SIZE));

@@ -356,6 +356,32 @@ TEST_F(GpuTest, LostDeviceRebuildsEveryLayersTilesWithTheSamePicture) {
   g_D3dResetRequest = 0;
 }
 
+// A picture that cannot be read again does not stop the rebuild: its tiles are made from what the
+// failed load left, and every later layer gets its tiles too.
+TEST_F(GpuTest, RebuildGoesOnPastAPictureThatCannotBeReadAgain) {
+  UseReadback();
+  TestNameErrorCodes({100070});
+  TestAddMemoryFile("bad.bmp", IMAGE_TYPE_BMP, std::vector<u8>(64, 'x'));  // no "BM"
+  const u32 colours[] = {0xFF102030u, 0xFF405060u};
+  ObjNode* bad = Solid("W0/bad", 8, 8, 0, 0, colours[0], 1);
+  ObjNode* later = Solid("W0/later", 8, 8, 10, 0, colours[1], 2);
+  ASSERT_TRUE(bad && later);
+  std::strcpy(LayerOf(bad)->source_name, "bad.bmp");
+  g_D3dResetRequest = 1;
+  D3dRenderFrame();
+  EXPECT_NE(g_ErrLastText.find("E100070"), std::string::npos) << "the load itself failed: " << g_ErrLastText;
+  for (ObjNode* n : {bad, later}) {
+    const LayerRecord* r = LayerOf(n);
+    EXPECT_NE(r->textures[0], nullptr) << n->name;
+    EXPECT_EQ(TestPixel(r, 3, 3), n == bad ? colours[0] : colours[1]) << n->name;
+  }
+  D3dRenderFrame();
+  EXPECT_EQ(Px(13, 3), colours[1]) << "the later layer is drawn";
+  EXPECT_EQ(Px(3, 3), colours[0]) << "the failed one shows the picture its load left";
+  PackMemoryListsFree();
+  g_QuitRequested = 0;
+}
+
 TEST_F(GpuTest, SixteenBitTilesRoundOrDiffuseTheirColours) {
   UseReadback();
   g_D3dTextureFormat = D3D_FMT_A4R4G4B4;

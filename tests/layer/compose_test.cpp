@@ -32,10 +32,12 @@ struct RandomScene {
     return p;
   }
 
+  // The folders a path can name (one that took a picture's name in an exchange is found as a
+  // picture, and so is nobody's parent by path any more).
   std::vector<ObjNode*> Folders() {
     std::vector<ObjNode*> f{ComposeTest::RootNode()};
     for (ObjNode* n : layers)
-      if (n->kind == OBJ_FOLDER) f.push_back(n);
+      if (n->kind == OBJ_FOLDER && ObjFindNode(g_LayerRoot, PathOf(n).c_str(), OBJ_FIND_FOLDER) == n) f.push_back(n);
     return f;
   }
 
@@ -434,6 +436,40 @@ TEST_F(ComposeTest, MissingOrEmptyMaskCountsAsNoMaskAndABadNameFails) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(LayerComposeWindow(g_WindowObjects[0]), -1);
   testing::internal::GetCapturedStderr();
+}
+
+// A mask name that named no layer and comes to name one redraws its user, though nothing is
+// marked where the mask lies (outside the window): after the layer base path moves, and after an
+// exchange brings the name over from another folder.
+TEST_F(ComposeTest, MaskNamesThatComeToNameALayerRedrawTheirUsers) {
+  for (bool exchange : {false, true}) {
+    SCOPED_TRACE(exchange);
+    LayerReleaseChildren(RootNode());
+    ASSERT_EQ(VarSetSysStr(121, 0, exchange ? "" : "W0"), 0);  // "W0/m" then names "W0/W0/m"
+    // The mask to be: mask bytes 0, which hide everything at progress 100.
+    ObjNode* mask = TestPicture("W0/m", 8, 8, -1000, -1000, 0);
+    ObjNode* elsewhere = nullptr;
+    if (exchange) {
+      ASSERT_NE(TestFolder("W0/f", 8, 8, -1000, -1000, 1), nullptr);
+      elsewhere = TestPicture("W0/f/q", 8, 8, 0, 0);
+    }
+    ObjNode* p = TestPicture("W0/p", 8, 8, 0, 0, 2);
+    TestFillSolid(LayerOf(p), 0xFF112233u);
+    std::strcpy(LayerOf(p)->mask_name, exchange ? "W0/q" : "W0/m");
+    LayerOf(p)->mask_progress = 100;
+    LayerOf(p)->mask_softness = 256;
+    TestMarkAllWhole(RootNode());
+    ASSERT_EQ(LayerComposeWindow(g_WindowObjects[0]), 0);
+    EXPECT_EQ(TestPixel(Root(), 3, 3), 0xFF112233u) << "no mask yet";
+    LayerResetUpdateRects(g_LayerRoot);
+    if (exchange) LayerSwap(elsewhere, mask, LAYER_SWAP_NAMES);  // "W0/q" is now the mask
+    else ASSERT_EQ(VarSetSysStr(121, 0, ""), 0);
+    LayerCommitChanges(g_LayerRoot);
+    ASSERT_EQ(LayerComposeWindow(g_WindowObjects[0]), 0);
+    EXPECT_EQ(TestPixel(Root(), 3, 3), 0u);
+    EXPECT_EQ(TestFirstDifference(TestPictureOf(Root()), TestModelCompose(RootNode()), 64), "");
+    LayerResetUpdateRects(g_LayerRoot);
+  }
 }
 
 // Every mode, with and without opacity and source alpha, reaches the window exactly as the

@@ -236,6 +236,11 @@ TEST_F(ImageWriteTest, RefusalsAndFailedWritesLeaveNoFile) {
     EXPECT_NE(testing::internal::GetCapturedStderr().find("File Create Error."), std::string::npos);
     EXPECT_TRUE(fs::is_directory(P("taken")));
   }
+  // A libpng error (a width above the library's limit) ends the write as a finished one: 0,
+  // and no file.
+  TestLayer wide(1000001, 1, 1);
+  EXPECT_EQ(ImageSavePng(&wide.rec, P("wide.png").c_str(), 5), 0);
+  EXPECT_FALSE(fs::exists(P("wide.png")));
   size_t entries = 0;
   for (auto& e : fs::directory_iterator(dir)) entries += e.path().filename() != "taken";
   EXPECT_EQ(entries, 0u) << "a temporary file stayed behind";

@@ -39,15 +39,7 @@ struct LayerCmdTest : ComposeTest {
   static ObjNode* Node(const char* path) { return ObjFindNode(g_LayerRoot, path, OBJ_FIND_ITEM); }
   static ObjNode* FolderNode(const char* path) { return ObjFindNode(g_LayerRoot, path, OBJ_FIND_FOLDER); }
   // A picture file in preload list 0 under name.
-  static void AddFile(const char* name, u8 type, const std::vector<u8>& data) {
-    PackMemoryList& l = g_PackMemoryLists[0];
-    PackMemoryItem& it = l.items[l.count++];
-    it.name = strdup(name);
-    it.type = type;
-    it.size = static_cast<u32>(data.size());
-    it.data = static_cast<u8*>(std::malloc(data.size() + 1));
-    std::memcpy(it.data, data.data(), data.size());
-  }
+  static void AddFile(const char* name, u8 type, const std::vector<u8>& data) { TestAddMemoryFile(name, type, data); }
   // A w x h 32-bit BMP whose pixel (x, y) is the value f gives.
   template <class F>
   static std::vector<u8> Bmp32(i32 width, i32 height, F f) {

@@ -58,12 +58,13 @@ TEST_F(LayerEditTest, EachLineRunsItsFirstOperationOrIsRefused) {
          EXPECT_EQ(b->has_alpha, 1);
        }},
       {"layer_edit src='W0/a', saturation=1, blit=1", 0, 0, "", nullptr},
-      // The new size: pixels or hundredths, each side in 1..8192 pixels.
+      // The new size: pixels or hundredths, each side in 1..8192 pixels; the error names the
+      // pixel parameter either way.
       {"layer_edit src='W0/a', dst='W0/b', resize_nearest=1", -1, 101000, "|new_w|0|1|8192", nullptr},
-      {"layer_edit src='W0/a', dst='W0/b', new_w100=50, new_h=3, resize_sinc=1", -1, 101000, "|new_w100|0|1|8192",
+      {"layer_edit src='W0/a', dst='W0/b', new_w100=50, new_h=3, resize_sinc=1", -1, 101000, "|new_w|0|1|8192",
        nullptr},
       {"layer_edit src='W0/a', dst='W0/b', new_w=2, new_h100=819300, resize_threaded=1", -1, 101000,
-       "|new_h100|8193|1|8192", nullptr},
+       "|new_h|8193|1|8192", nullptr},
       {"layer_edit src='W0/a', dst='W0/b', new_w100=1000000000000000, new_h=2, resize_nearest=1", -1, 101000, "",
        nullptr},
       {"layer_edit src='W0/a', dst='W0/b', new_w=8193, new_h=1, resize_nearest=1", -1, 101000, "|new_w|8193|1|8192",

@@ -161,22 +161,31 @@ TEST_F(ResizeTest, RotationMatchesItsReference) {
     i32 w, h;
   } const sizes[] = {{1, 1}, {2, 2}, {17, 17}, {40, 23}, {23, 40}, {64, 64}};
   const i64 angles[] = {0, 90, 180, 270, 720, -90, -180, 45, 30, -135, 361, 1, 89, 179, 269, 359, -1};
+  // Into a new buffer, and into an output of the source's size whose buffer is reused: variant
+  // 12 then writes only the turned span, leaving the output's other pixels as they were.
   for (const Case& c : sizes) {
     Pic s = MakeSource(c.w, c.h, 11);
-    for (i32 variant : {ROTATE_TESTED, ROTATE_CLAMPED})
-      for (i64 a : angles) {
-        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " by " << a << " variant " << variant);
-        if (ObjNode* o = Node("W0/o")) LayerRelease(o);
-        ObjNode* out = TestPicture("W0/o", 3, 3, 0, 0, 2);
-        LayerOf(Node("W0/s"))->has_alpha = 0;
-        ASSERT_EQ(LayerRotate(Node("W0/s"), out, a, true, variant, "W0/o"), 0);
-        ASSERT_EQ(LayerOf(out)->width, c.w);
-        ASSERT_EQ(LayerOf(out)->height, c.h);
-        EXPECT_EQ(LayerOf(out)->has_alpha, a % 180 == 0 ? 0 : 1);
-        Out want = RefRotate(s, a, variant), got = Result("W0/o");
-        i64 d = FirstDiff(got, want);
-        ASSERT_EQ(d, -1) << "pixel " << d % c.w << "," << d / c.w;
-      }
+    for (bool reuse : {false, true})
+      for (i32 variant : {ROTATE_TESTED, ROTATE_CLAMPED})
+        for (i64 a : angles) {
+          SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " by " << a << " variant " << variant << " reuse "
+                                          << reuse);
+          if (ObjNode* o = Node("W0/o")) LayerRelease(o);
+          ObjNode* out = reuse ? TestPicture("W0/o", c.w, c.h, 0, 0, 2) : TestPicture("W0/o", 3, 3, 0, 0, 2);
+          TestFillNoise(LayerOf(out), 5);
+          const Out before = Result("W0/o");
+          const u8* buf = LayerOf(out)->pixels;
+          LayerOf(Node("W0/s"))->has_alpha = 0;
+          ASSERT_EQ(LayerRotate(Node("W0/s"), out, a, true, variant, "W0/o"), 0);
+          ASSERT_EQ(LayerOf(out)->pixels == buf, reuse);
+          ASSERT_EQ(LayerOf(out)->width, c.w);
+          ASSERT_EQ(LayerOf(out)->height, c.h);
+          EXPECT_EQ(LayerOf(out)->has_alpha, a % 180 == 0 ? 0 : 1);
+          const bool kept = reuse && variant == ROTATE_CLAMPED && a % 90 != 0;
+          Out want = RefRotate(s, a, variant, kept ? &before : nullptr), got = Result("W0/o");
+          i64 d = FirstDiff(got, want);
+          ASSERT_EQ(d, -1) << "pixel " << d % c.w << "," << d / c.w;
+        }
     Clear();
   }
 }
@@ -208,16 +217,18 @@ TEST_F(ResizeTest, BufferRules) {
   Pic s = MakeSource(30, 20, 9);
   LayerRecord* src = LayerOf(Node("W0/s"));
   src->has_alpha = 1;
-  // An output of the new size keeps its buffer; a larger one only with its keep-buffer flag.
+  // An output of the new size keeps its buffer; a larger one only with its keep-buffer flag. A
+  // reused buffer keeps the output's alpha flag; only a new one takes the source's.
   ObjNode* out = TestPicture("W0/o", 15, 10, 0, 0, 2);
   u8* buf = LayerOf(out)->pixels;
   ASSERT_EQ(LayerResize(Node("W0/s"), out, 0, 0, 2900, 1900, 1500, 1000, true, RESIZE_NEAREST, "o"), 0);
   EXPECT_EQ(LayerOf(out)->pixels, buf);
-  EXPECT_EQ(LayerOf(out)->has_alpha, 1) << "the result takes the source's alpha flag";
+  EXPECT_EQ(LayerOf(out)->has_alpha, 0);
   LayerOf(out)->keep_buffer = 1;
   ASSERT_EQ(LayerResize(Node("W0/s"), out, 0, 0, 2900, 1900, 1400, 900, true, RESIZE_NEAREST, "o"), 0);
   EXPECT_EQ(LayerOf(out)->pixels, buf);
   EXPECT_EQ(LayerOf(out)->width, 14);
+  EXPECT_EQ(LayerOf(out)->has_alpha, 0);
   EXPECT_EQ(FirstDiff(Result("W0/o"), RefNearest(s, {0, 0, 2900, 1900}, 1400, 900)), -1);
   // A rotation reuses only a buffer of the source's size, not one of equal bytes.
   ObjNode* odd = TestPicture("W0/odd", 20, 30, 0, 0, 3);
@@ -262,6 +273,7 @@ TEST_F(ResizeTest, BufferRules) {
   ASSERT_EQ(LayerResize(Node("W0/s"), bare, 0, 0, 0, 0, 100, 100, true, RESIZE_NEAREST, "bare"), 0);
   ASSERT_NE(LayerOf(bare)->pixels, nullptr);
   EXPECT_EQ(TestPixel(LayerOf(bare), 0, 0), TestPixel(src, 0, 0));
+  EXPECT_EQ(LayerOf(bare)->has_alpha, 1) << "a new buffer takes the source's alpha flag";
 }
 
 // The threaded filter on one and on four workers: the same bytes.

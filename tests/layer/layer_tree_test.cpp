@@ -225,9 +225,12 @@ TEST_F(LayerTreeTest, SwapExchangesOrderNamesAndPerWhatPlacement) {
     EXPECT_EQ(p->order, 1);
     EXPECT_STREQ(f->name, "pic");
     EXPECT_STREQ(p->name, "folder");
-    // The keys follow the names and keep each node's own kind.
-    EXPECT_EQ(ObjFindNode(g_LayerRoot, "W0/pic", OBJ_FIND_FOLDER), f);
-    EXPECT_EQ(ObjFindNode(g_LayerRoot, "W0/folder", OBJ_FIND_ITEM), p);
+    // The keys go with the names, folder bit and all: each name is found by its own kind of path
+    // and now finds the other layer.
+    EXPECT_EQ(ObjFindNode(g_LayerRoot, "W0/pic", OBJ_FIND_ITEM), f);
+    EXPECT_EQ(ObjFindNode(g_LayerRoot, "W0/folder", OBJ_FIND_FOLDER), p);
+    EXPECT_EQ(ObjFindNode(g_LayerRoot, "W0/pic", OBJ_FIND_FOLDER), nullptr);
+    EXPECT_EQ(f->kind, OBJ_FOLDER) << "each node keeps its own kind and children";
     EXPECT_EQ(fr->x, what >= LAYER_SWAP_POSITION ? 20 : 1);
     EXPECT_EQ(pr->y, what >= LAYER_SWAP_POSITION ? 2 : 30);
     EXPECT_EQ(fr->opacity, what == LAYER_SWAP_APPEARANCE ? 7 : 256);

@@ -221,9 +221,10 @@ inline Out RefSinc(const Pic& s, Rect, i64 w100, i64 h100) {
   return o;
 }
 
-inline Out RefRotate(const Pic& s, i64 deg, i32 variant) {
+// under: what the output held where no source pixel lands (transparent black without it).
+inline Out RefRotate(const Pic& s, i64 deg, i32 variant, const Out* under = nullptr) {
   i64 w = s.w, h = s.h, a = deg % 360;
-  Out o(w * h, 0);
+  Out o = under ? *under : Out(w * h, 0);
   if (a == 0 || a == 180 || a == -180) {
     for (i64 i = 0; i < w * h; i++) o[i] = a == 0 ? s.at(i % w, i / w) : s.at(w - 1 - i % w, h - 1 - i / w);
     return o;
