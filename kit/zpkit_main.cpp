@@ -284,7 +284,11 @@ static int CmdBuild(int argc, char** argv) {
   KitGameSource src;
   std::string err;
   if (KitReadSourceFolder(argv[0], &src, &err) != 0) return Fail(err);
-  if (KitBuildGame(src, argv[1], argc == 2, &err) != 0) return Fail(err);
+  KitBuildReport report;
+  int r = KitBuildGame(src, argv[1], argc == 2, &err, &report);
+  for (const std::string& w : report.warnings) std::fprintf(stderr, "zpkit build: warning: %s\n", w.c_str());
+  if (r != 0) return Fail(err);
+  for (const std::string& n : report.notes) std::printf("zpkit build: %s\n", n.c_str());
   return 0;
 }
 
@@ -368,14 +372,18 @@ static const Command kCommands[] = {
      "sounds=1,2]"},
 };
 
-static int Usage() {
-  std::fprintf(stderr, "usage: zpkit <command> [arguments]\n");
-  for (const Command& c : kCommands) std::fprintf(stderr, "  zpkit %s\n", c.usage);
-  return 2;
+// Asked for (--help, -h, help): on stdout, status 0; after a mistake: on stderr, status 2.
+static int Usage(std::FILE* to, int status) {
+  std::fprintf(to, "usage: zpkit <command> [arguments]\n");
+  for (const Command& c : kCommands) std::fprintf(to, "  zpkit %s\n", c.usage);
+  std::fprintf(to, "The commands and the script text are described in kit/README.md.\n");
+  return status;
 }
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
+  if (argc < 2) return Usage(stderr, 2);
+  if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help"))
+    return Usage(stdout, 0);
   for (const Command& c : kCommands) {
     if (std::strcmp(argv[1], c.name) != 0) continue;
     int r = c.run(argc - 2, argv + 2);
@@ -386,5 +394,5 @@ int main(int argc, char** argv) {
     return r;
   }
   std::fprintf(stderr, "zpkit: unknown command '%s'\n", argv[1]);
-  return Usage();
+  return Usage(stderr, 2);
 }
