@@ -24,6 +24,7 @@
 #include "kit/script_compiler.h"
 #include "kit/zcg_writer.h"
 #include "kit/zp.h"
+#include "platform/file.h"
 #include "platform/platform.h"
 #include "script/script.h"
 
@@ -93,12 +94,22 @@ static int CmdDemoArt(int argc, char** argv) {
   return 0;
 }
 
-// zpkit bundle OUT PACK.zpf [--saver PREVIEW.bmp]: the zephra beside zpkit, with the pack
-// appended; with --saver a screen saver whose preview is the given 24-bit BMP.
+// zpkit bundle OUT GAME: a folder a player can run, from a built game folder (see bundle.h).
+// zpkit bundle OUT PACK.zpf [--saver PREVIEW.bmp]: one standalone program with the pack appended;
+// with --saver a screen saver whose preview is the given 24-bit BMP. Both take the zephra beside
+// zpkit, so a release build's zpkit bundles its release runtime.
 static int CmdBundle(int argc, char** argv) {
   if (argc != 2 && !(argc == 4 && std::strcmp(argv[2], "--saver") == 0)) return -1;
   std::filesystem::path zephra = std::filesystem::path(PlatExecutablePath()).parent_path() / "zephra";
   std::string err;
+  if (argc == 2 && PlatFileKindNative(argv[1]) == PLAT_FILE_FOLDER) {
+    KitBundleReport report;
+    int r = KitBundleGameFolder(zephra.string(), argv[1], argv[0], &report, &err);
+    for (const std::string& w : report.warnings) std::fprintf(stderr, "zpkit bundle: warning: %s\n", w.c_str());
+    if (r != 0) return Fail(err);
+    for (const std::string& w : report.written) std::printf("wrote %s\n", w.c_str());
+    return 0;
+  }
   if (KitBundleWrite(zephra.string(), argv[1], argv[0], &err, argc == 4 ? argv[3] : "") != 0) return Fail(err);
   return 0;
 }
@@ -361,7 +372,7 @@ static const Command kCommands[] = {
     {"psb", CmdPsb, "psb SRC OUT.psb"},
     {"demo-chara", CmdDemoChara, "demo-chara FOLDER"},
     {"pack", CmdPack, "pack FOLDER OUT.zpf [--no-recovery] [--store] [--zcg]"},
-    {"bundle", CmdBundle, "bundle OUT PACK.zpf [--saver PREVIEW.bmp]"},
+    {"bundle", CmdBundle, "bundle OUT GAME   (or: zpkit bundle OUT PACK.zpf [--saver PREVIEW.bmp])"},
     {"frameset", CmdFrameSet, "frameset OUT COLOUR.jpg[:ALPHA.jpg]... [--alpha-flag N] [--values A,B,C]"},
     {"settings", CmdSettings, "settings OUT.dat [INDEX=VALUE ...]"},
     {"savefolder", CmdSaveFolder, "savefolder OUT.dat MODE"},

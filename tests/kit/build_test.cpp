@@ -172,5 +172,6 @@ TEST(KitBuild, ZpkitPrintsItsUsageWhenAskedFor) {
     int status = pclose(p);
     EXPECT_EQ(WEXITSTATUS(status), 0) << ask;
     EXPECT_NE(out.find("usage: zpkit"), std::string::npos) << ask;
+    EXPECT_NE(out.find("zpkit bundle OUT GAME"), std::string::npos) << ask;
   }
 }
