@@ -175,9 +175,9 @@ int KitProjectFromSettings(const std::vector<std::pair<std::string, std::string>
     }
   }
   // What the engine refuses when it reads the project configuration at start-up.
-  bool size_ok = (cfg->width == 0 && cfg->height == 0) ||
-                 (cfg->width >= CFG_WIDTH_MIN && cfg->width <= CFG_SIDE_MAX && cfg->height >= CFG_HEIGHT_MIN &&
-                  cfg->height <= CFG_SIDE_MAX);
+  bool size_ok =
+      (cfg->width == 0 && cfg->height == 0) || (cfg->width >= CFG_WIDTH_MIN && cfg->width <= CFG_SIDE_MAX &&
+                                                cfg->height >= CFG_HEIGHT_MIN && cfg->height <= CFG_SIDE_MAX);
   if (!size_ok) {
     *err = "project.txt: the engine does not start a game of " + std::to_string(cfg->width) + " x " +
            std::to_string(cfg->height) + ": width " + std::to_string(CFG_WIDTH_MIN) + " to " +
@@ -299,6 +299,8 @@ int KitBuildGame(const KitGameSource& src, const std::string& out_native, bool p
     entries.push_back(std::move(e));
   }
   if (!kept_loose.empty())
-    report->notes.push_back("copied " + kept_loose + " beside data.zpf, not into it: the engine opens such a file beside the game, never in a pack");
+    report->notes.push_back(
+        "copied " + kept_loose +
+        " beside data.zpf, not into it: the engine opens such a file beside the game, never in a pack");
   return KitPackWrite((fs::path(out_native) / "data.zpf").string(), entries, KitPackOptions{}, err);
 }

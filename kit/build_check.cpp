@@ -27,12 +27,17 @@ struct FileParam {
   LookupKind kind;
 };
 
+// clang-format off
 const FileParam kFileParams[] = {
-    {"layer", "file", nullptr, LOOKUP_IMAGE},          {"sound", "file", nullptr, LOOKUP_SOUND},
-    {"movie", "file", nullptr, LOOKUP_EXACT},          {"frames_load", "file", nullptr, LOOKUP_EXACT},
-    {"csv_read", "file", nullptr, LOOKUP_EXACT},       {"file", "file", "preload_image", LOOKUP_IMAGE},
+    {"layer", "file", nullptr, LOOKUP_IMAGE},
+    {"sound", "file", nullptr, LOOKUP_SOUND},
+    {"movie", "file", nullptr, LOOKUP_EXACT},
+    {"frames_load", "file", nullptr, LOOKUP_EXACT},
+    {"csv_read", "file", nullptr, LOOKUP_EXACT},
+    {"file", "file", "preload_image", LOOKUP_IMAGE},
     {"file", "file", "preload_sound", LOOKUP_SOUND},
 };
+// clang-format on
 
 // The extensions of the project's orders, by code; a name ending in one of its kind's own is
 // looked up as it stands.

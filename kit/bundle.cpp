@@ -177,7 +177,8 @@ int KitBundleGameFolder(const std::string& runtime_native, const std::string& ga
   if (fs::exists(out, ec) && (!fs::is_directory(out, ec) || !fs::is_empty(out, ec)))
     return fail(out_native + " exists and is not an empty folder: give a new one");
   std::string program = out.filename().string();
-  if (program.empty() || program == "." || program == "..") return fail("the bundle needs a folder name: " + out_native);
+  if (program.empty() || program == "." || program == "..")
+    return fail("the bundle needs a folder name: " + out_native);
 
   // What travels: the pack (appended to the program) and every other file but the saves.
   std::string saves = KitSaveFolderIn(game_native);
