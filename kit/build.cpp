@@ -8,8 +8,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/sjis.h"
+#include "core/config.h"
+#include "kit/build_check.h"
 #include "kit/config_writer.h"
 #include "kit/pack_writer.h"
+#include "platform/file.h"
 #include "platform/platform.h"
 
 namespace fs = std::filesystem;
@@ -36,6 +40,19 @@ static std::string Trim(const std::string& s) {
   return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
 }
 
+static std::string Lower(std::string s) {
+  StrLowerSjis(s.data());
+  return s;
+}
+
+// A name compared as the engine compares file names: without regard to ASCII case.
+static bool IsNamed(const std::string& name, const char* want) { return Lower(name) == want; }
+
+// Whether a game name ("savech\\save01.sd") lies in the top folder given.
+static bool InFolder(const std::string& name, const std::string& folder) {
+  return Lower(name).rfind(folder + "\\", 0) == 0;
+}
+
 int KitReadSourceFolder(const std::string& src_native, KitGameSource* out, std::string* err, bool scripts_optional) {
   std::error_code ec;
   fs::path root = src_native;
@@ -52,6 +69,7 @@ int KitReadSourceFolder(const std::string& src_native, KitGameSource* out, std::
   }
   std::sort(files.begin(), files.end());
   *out = KitGameSource{};
+  out->root = src_native;
   for (const fs::path& rel : files) {
     std::string generic = rel.generic_string();
     if (generic == "project.txt") {
@@ -156,21 +174,80 @@ int KitProjectFromSettings(const std::vector<std::pair<std::string, std::string>
       return -1;
     }
   }
+  // What the engine refuses when it reads the project configuration at start-up.
+  bool size_ok =
+      (cfg->width == 0 && cfg->height == 0) || (cfg->width >= CFG_WIDTH_MIN && cfg->width <= CFG_SIDE_MAX &&
+                                                cfg->height >= CFG_HEIGHT_MIN && cfg->height <= CFG_SIDE_MAX);
+  if (!size_ok) {
+    *err = "project.txt: the engine does not start a game of " + std::to_string(cfg->width) + " x " +
+           std::to_string(cfg->height) + ": width " + std::to_string(CFG_WIDTH_MIN) + " to " +
+           std::to_string(CFG_SIDE_MAX) + ", height " + std::to_string(CFG_HEIGHT_MIN) + " to " +
+           std::to_string(CFG_SIDE_MAX) + " (or both 0 for the size of the screen)";
+    return -1;
+  }
+  if (cfg->title.size() > CFG_TITLE_MAX) {
+    *err = "project.txt: the title is " + std::to_string(cfg->title.size()) + " bytes in Shift-JIS; the engine takes " +
+           std::to_string(CFG_TITLE_MAX) + " at most";
+    return -1;
+  }
+  if (cfg->threaded > 1) {
+    *err = "project.txt: threaded takes 0 or 1";
+    return -1;
+  }
   return 0;
 }
 
-int KitCompileGame(const KitGameSource& src, std::vector<KitCompiledFile>* files, std::string* err) {
+int KitCompileGame(const KitGameSource& src, std::vector<KitCompiledFile>* files, std::string* err,
+                   KitScriptFacts* facts) {
   files->clear();
-  if (KitCompileScripts(src.scripts, files, err) != 0) return -1;
+  if (KitCompileScripts(src.scripts, files, err, facts) != 0) return -1;
   KitProjectConfig cfg;
   if (KitProjectFromSettings(src.project, &cfg, err) != 0) return -1;
   files->push_back({"chbin\\zpcfg.zbn", KitProjectConfigBuild(cfg)});
   return 0;
 }
 
-int KitBuildGame(const KitGameSource& src, const std::string& out_native, bool packed, std::string* err) {
+std::string KitSaveFolderIn(const std::string& folder_native) {
+  u32 mode = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder_native, ec), end; !ec && it != end; it.increment(ec)) {
+    if (!IsNamed(it->path().filename().string(), "zpsfs.dat")) continue;
+    std::vector<u8> v;
+    // A short file reads as zeros for the values it lacks; other modes keep the default.
+    if (PlatFileReadAllNative(it->path().string(), &v) == 0 && v.size() >= 4 * (CFG_SAVE_MODE_INDEX + 1)) {
+      const u8* p = &v[4 * CFG_SAVE_MODE_INDEX];
+      u32 m = static_cast<u32>(p[0]) | static_cast<u32>(p[1]) << 8 | static_cast<u32>(p[2]) << 16 |
+              static_cast<u32>(p[3]) << 24;
+      if (m <= 3) mode = m;
+    }
+    break;
+  }
+  return mode == 0 ? "savech" : "";
+}
+
+int KitBuildGame(const KitGameSource& src, const std::string& out_native, bool packed, std::string* err,
+                 KitBuildReport* report) {
   std::vector<KitCompiledFile> files;
-  if (KitCompileGame(src, &files, err) != 0) return -1;
+  KitScriptFacts facts;
+  if (KitCompileGame(src, &files, err, &facts) != 0) return -1;
+  KitBuildReport own;
+  if (!report) report = &own;
+  if (KitCheckGame(src, facts, &report->warnings, err) != 0) return -1;
+  // The saves of a run from the source folder are the author's, not a new player's.
+  std::string saves = src.root.empty() ? std::string() : KitSaveFolderIn(src.root);
+  std::vector<std::pair<std::string, std::string>> assets;
+  size_t saves_left_out = 0;
+  for (const auto& asset : src.assets) {
+    if (!saves.empty() && InFolder(asset.second, saves)) {
+      saves_left_out++;
+      continue;
+    }
+    assets.push_back(asset);
+  }
+  if (saves_left_out)
+    report->notes.push_back("left out " + saves + "/ (" + std::to_string(saves_left_out) +
+                            (saves_left_out == 1 ? " file" : " files") +
+                            "): the saves of runs from the source folder; a player starts without them");
   std::error_code ec;
   fs::create_directories(out_native, ec);
   // Loose data files; movies stay loose in a packed game too, since players open them as files.
@@ -191,7 +268,7 @@ int KitBuildGame(const KitGameSource& src, const std::string& out_native, bool p
   };
   if (!packed) {
     if (KitWriteFilesLoose(out_native, files, err) != 0) return -1;
-    for (const auto& [native, name] : src.assets)
+    for (const auto& [native, name] : assets)
       if (!copy_loose(native, name)) return -1;
     return 0;
   }
@@ -202,9 +279,13 @@ int KitBuildGame(const KitGameSource& src, const std::string& out_native, bool p
     e.data = f.data;
     entries.push_back(std::move(e));
   }
-  for (const auto& [native, name] : src.assets) {
-    if (is_movie(name)) {
+  std::string kept_loose;
+  for (const auto& [native, name] : assets) {
+    // The engine opens the settings files beside the game as files, never through a pack.
+    bool settings = IsNamed(name, "zpcfg.dat") || IsNamed(name, "zpsfs.dat");
+    if (is_movie(name) || settings) {
       if (!copy_loose(native, name)) return -1;
+      if (settings) kept_loose += (kept_loose.empty() ? "" : " and ") + PlatSjisToUtf8(name);
       continue;
     }
     KitPackEntry e;
@@ -217,5 +298,9 @@ int KitBuildGame(const KitGameSource& src, const std::string& out_native, bool p
     e.data.assign(bytes.begin(), bytes.end());
     entries.push_back(std::move(e));
   }
+  if (!kept_loose.empty())
+    report->notes.push_back(
+        "copied " + kept_loose +
+        " beside data.zpf, not into it: the engine opens such a file beside the game, never in a pack");
   return KitPackWrite((fs::path(out_native) / "data.zpf").string(), entries, KitPackOptions{}, err);
 }

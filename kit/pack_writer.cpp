@@ -146,6 +146,38 @@ int KitPackBuild(const std::vector<KitPackEntry>& entries, const KitPackOptions&
   return 0;
 }
 
+int KitPackEntryNames(const std::vector<u8>& image, std::vector<std::string>* names, std::string* err) {
+  auto le32 = [&](size_t at) {
+    return static_cast<u32>(image[at]) | static_cast<u32>(image[at + 1]) << 8 | static_cast<u32>(image[at + 2]) << 16 |
+           static_cast<u32>(image[at + 3]) << 24;
+  };
+  names->clear();
+  if (image.size() < PACK_HEADER_SIZE || std::memcmp(image.data(), kPackMagic, 4) != 0) {
+    if (err) *err = "not a pack archive";
+    return -1;
+  }
+  u8 table[256];
+  PackNameLengthTableBuild(table);
+  u32 count = le32(8);
+  size_t at = PACK_HEADER_SIZE;
+  for (u32 i = 0; i < count; i++) {
+    if (image.size() - at < PACK_RECORD_FIXED) {
+      if (err) *err = "the entry table runs past the end of the pack";
+      return -1;
+    }
+    u32 len = table[255 - image[at + 4]];
+    if (image.size() - at - PACK_RECORD_FIXED < len) {
+      if (err) *err = "the entry table runs past the end of the pack";
+      return -1;
+    }
+    std::string name;
+    for (u32 k = 0; k < len; k++) name.push_back(static_cast<char>(255 - image[at + 5 + k]));
+    names->push_back(std::move(name));
+    at += PACK_RECORD_FIXED + len;
+  }
+  return 0;
+}
+
 int KitPackWrite(const std::string& out_native, const std::vector<KitPackEntry>& entries, const KitPackOptions& opt,
                  std::string* err) {
   std::vector<u8> image;

@@ -39,5 +39,8 @@ int KitPackWrite(const std::string& out_native, const std::vector<KitPackEntry>&
                  std::string* err);
 // Every file under a native folder (names relative to it, UTF-8 converted to Shift-JIS).
 int KitPackCollectFolder(const std::string& folder_native, std::vector<KitPackEntry>* entries, std::string* err);
+// The entry names of a pack image (Shift-JIS, as stored), read back through the runtime's
+// name-length table; every size is checked against the image. Returns 0, or -1 with err.
+int KitPackEntryNames(const std::vector<u8>& image, std::vector<std::string>* names, std::string* err);
 // One entry's record and recovery block, exposed for tests of the reader.
 std::vector<u8> KitPackRecoveryBlock(const u8* data, u32 n);

@@ -66,6 +66,7 @@ struct Compiler {
   std::set<std::string> label_names;
   std::vector<Statement> statements;
   std::vector<std::vector<KitLine>> bodies;
+  std::vector<KitScriptLiteral> literals;
   u32 next_id = FIRST_USER_VAR;
   std::string err;
   // Where the current error happened.
@@ -316,6 +317,8 @@ struct Compiler {
     line->opcode = cmd.slot;
     KitExprParser p{s.toks, 1, LookupFor(s.file), ""};
     std::set<u8> given;
+    std::vector<std::string> names;
+    size_t first_literal = literals.size();
     while (p.pos < s.toks.size()) {
       const KitToken& name = p.Peek();
       if (name.kind != TK_IDENT) return Fail(s.file, s.source_line, "a parameter name of " + cmd.name + " is expected");
@@ -326,6 +329,8 @@ struct Compiler {
       int op = AssignOpCode(p.Peek(1));
       if (op < 0) return Fail(s.file, s.source_line, "'=' is expected after '" + name.text + "'");
       p.pos += 2;
+      names.push_back(name.text);
+      size_t value_at = p.pos;
       KitArg a;
       a.param = param->id;
       a.op = static_cast<u8>(op);
@@ -337,11 +342,14 @@ struct Compiler {
         p.pos++;
       } else if (!CompileArg(s, p, param->kind, &a)) {
         return false;
+      } else if (p.pos == value_at + 1 && s.toks[value_at].kind == TK_STR) {
+        literals.push_back({s.file, s.source_line, cmd.name, param->name, {}, KitStringValue(s.toks[value_at].text)});
       }
       line->args.push_back(a);
       if (line->args.size() > 255) return Fail(s.file, s.source_line, "more than 255 arguments");
       if (p.pos < s.toks.size() && !p.Accept(",")) return AtEnd(s, p);
     }
+    for (size_t i = first_literal; i < literals.size(); i++) literals[i].line_params = names;
     return true;
   }
 
@@ -580,10 +588,17 @@ struct Compiler {
 
 }  // namespace
 
-int KitCompileScripts(const std::vector<KitScriptSource>& sources, std::vector<KitCompiledFile>* out,
-                      std::string* err) {
+int KitCompileScripts(const std::vector<KitScriptSource>& sources, std::vector<KitCompiledFile>* out, std::string* err,
+                      KitScriptFacts* facts) {
   Compiler c(sources);
-  if (c.Run(out)) return 0;
+  if (c.Run(out)) {
+    if (facts) {
+      facts->literals = std::move(c.literals);
+      facts->labels.clear();
+      for (const KitLabel& l : c.labels) facts->labels.push_back(l.name);
+    }
+    return 0;
+  }
   const std::string& name = c.err_file < sources.size() ? sources[c.err_file].name : std::string("?");
   *err = name + ":" + std::to_string(c.err_line) + ": " + c.err;
   return -1;

@@ -19,9 +19,24 @@ struct KitCompiledFile {
   std::vector<u8> data;
 };
 
-// File number i is sources[i]. Returns 0 with the files in out, or -1 with "name:line: why"
-// in err.
-int KitCompileScripts(const std::vector<KitScriptSource>& sources, std::vector<KitCompiledFile>* out, std::string* err);
+// What the build's checks read from the scripts: every command parameter given as a string
+// literal alone (a file name can only be checked when it is written out), and the labels.
+struct KitScriptLiteral {
+  u32 file;  // index into the sources
+  u32 line;  // source line
+  std::string command, param;
+  std::vector<std::string> line_params;  // every parameter the line gives
+  std::string text;                      // Shift-JIS
+};
+struct KitScriptFacts {
+  std::vector<KitScriptLiteral> literals;
+  std::vector<std::string> labels;
+};
+
+// File number i is sources[i]. Returns 0 with the files in out (and, when asked, the facts), or
+// -1 with "name:line: why" in err.
+int KitCompileScripts(const std::vector<KitScriptSource>& sources, std::vector<KitCompiledFile>* out, std::string* err,
+                      KitScriptFacts* facts = nullptr);
 
 // One expression compiled on its own (tests, benchmarks): variables are looked up in vars
 // (name, id, type 1 to 3, sizes). Returns 0 with the byte code and the value type the compiler

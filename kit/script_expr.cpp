@@ -44,6 +44,22 @@ static bool AfterOperand(const std::vector<KitToken>& toks) {
   }
 }
 
+std::string KitStringValue(const std::string& raw) {
+  std::string out;
+  for (size_t k = 0; k < raw.size();) {
+    u8 c = static_cast<u8>(raw[k]);
+    if (c == '\\' && ++k >= raw.size()) break;
+    if (SjisIsLead(static_cast<u8>(raw[k])) && k + 1 < raw.size()) {
+      out.append(raw, k, 2);
+      k += 2;
+      continue;
+    }
+    char e = raw[k++];
+    out.push_back(c != '\\' ? e : e == 'n' ? '\n' : e == 't' ? '\t' : e);
+  }
+  return out;
+}
+
 bool KitTokenize(const std::string& line, std::vector<KitToken>* out, std::string* err) {
   static const char* const kPunct2[] = {
       "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^=", "==", "!=", "<=", ">=", "&&", "||"};

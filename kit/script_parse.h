@@ -22,6 +22,10 @@ struct KitToken {
 // with err for a character that starts no token or an unterminated string.
 bool KitTokenize(const std::string& line, std::vector<KitToken>* out, std::string* err);
 
+// The text a string literal stands for, as the engine reads it: "\\" a backslash, "\n" a line
+// feed, "\t" a tab, a backslash before anything else dropped; double-byte characters whole.
+std::string KitStringValue(const std::string& raw);
+
 enum KitType : u8 { KT_INT = 1, KT_FLOAT = 2, KT_STR = 3 };
 
 // A variable the compiler knows: its id, type and sizes (system variables included).

@@ -24,6 +24,7 @@
 #include "kit/script_compiler.h"
 #include "kit/zcg_writer.h"
 #include "kit/zp.h"
+#include "platform/file.h"
 #include "platform/platform.h"
 #include "script/script.h"
 
@@ -93,12 +94,22 @@ static int CmdDemoArt(int argc, char** argv) {
   return 0;
 }
 
-// zpkit bundle OUT PACK.zpf [--saver PREVIEW.bmp]: the zephra beside zpkit, with the pack
-// appended; with --saver a screen saver whose preview is the given 24-bit BMP.
+// zpkit bundle OUT GAME: a folder a player can run, from a built game folder (see bundle.h).
+// zpkit bundle OUT PACK.zpf [--saver PREVIEW.bmp]: one standalone program with the pack appended;
+// with --saver a screen saver whose preview is the given 24-bit BMP. Both take the zephra beside
+// zpkit, so a release build's zpkit bundles its release runtime.
 static int CmdBundle(int argc, char** argv) {
   if (argc != 2 && !(argc == 4 && std::strcmp(argv[2], "--saver") == 0)) return -1;
   std::filesystem::path zephra = std::filesystem::path(PlatExecutablePath()).parent_path() / "zephra";
   std::string err;
+  if (argc == 2 && PlatFileKindNative(argv[1]) == PLAT_FILE_FOLDER) {
+    KitBundleReport report;
+    int r = KitBundleGameFolder(zephra.string(), argv[1], argv[0], &report, &err);
+    for (const std::string& w : report.warnings) std::fprintf(stderr, "zpkit bundle: warning: %s\n", w.c_str());
+    if (r != 0) return Fail(err);
+    for (const std::string& w : report.written) std::printf("wrote %s\n", w.c_str());
+    return 0;
+  }
   if (KitBundleWrite(zephra.string(), argv[1], argv[0], &err, argc == 4 ? argv[3] : "") != 0) return Fail(err);
   return 0;
 }
@@ -284,7 +295,11 @@ static int CmdBuild(int argc, char** argv) {
   KitGameSource src;
   std::string err;
   if (KitReadSourceFolder(argv[0], &src, &err) != 0) return Fail(err);
-  if (KitBuildGame(src, argv[1], argc == 2, &err) != 0) return Fail(err);
+  KitBuildReport report;
+  int r = KitBuildGame(src, argv[1], argc == 2, &err, &report);
+  for (const std::string& w : report.warnings) std::fprintf(stderr, "zpkit build: warning: %s\n", w.c_str());
+  if (r != 0) return Fail(err);
+  for (const std::string& n : report.notes) std::printf("zpkit build: %s\n", n.c_str());
   return 0;
 }
 
@@ -357,7 +372,7 @@ static const Command kCommands[] = {
     {"psb", CmdPsb, "psb SRC OUT.psb"},
     {"demo-chara", CmdDemoChara, "demo-chara FOLDER"},
     {"pack", CmdPack, "pack FOLDER OUT.zpf [--no-recovery] [--store] [--zcg]"},
-    {"bundle", CmdBundle, "bundle OUT PACK.zpf [--saver PREVIEW.bmp]"},
+    {"bundle", CmdBundle, "bundle OUT GAME   (or: zpkit bundle OUT PACK.zpf [--saver PREVIEW.bmp])"},
     {"frameset", CmdFrameSet, "frameset OUT COLOUR.jpg[:ALPHA.jpg]... [--alpha-flag N] [--values A,B,C]"},
     {"settings", CmdSettings, "settings OUT.dat [INDEX=VALUE ...]"},
     {"savefolder", CmdSaveFolder, "savefolder OUT.dat MODE"},
@@ -368,14 +383,18 @@ static const Command kCommands[] = {
      "sounds=1,2]"},
 };
 
-static int Usage() {
-  std::fprintf(stderr, "usage: zpkit <command> [arguments]\n");
-  for (const Command& c : kCommands) std::fprintf(stderr, "  zpkit %s\n", c.usage);
-  return 2;
+// Asked for (--help, -h, help): on stdout, status 0; after a mistake: on stderr, status 2.
+static int Usage(std::FILE* to, int status) {
+  std::fprintf(to, "usage: zpkit <command> [arguments]\n");
+  for (const Command& c : kCommands) std::fprintf(to, "  zpkit %s\n", c.usage);
+  std::fprintf(to, "The commands and the script text are described in kit/README.md.\n");
+  return status;
 }
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
+  if (argc < 2) return Usage(stderr, 2);
+  if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help"))
+    return Usage(stdout, 0);
   for (const Command& c : kCommands) {
     if (std::strcmp(argv[1], c.name) != 0) continue;
     int r = c.run(argc - 2, argv + 2);
@@ -386,5 +405,5 @@ int main(int argc, char** argv) {
     return r;
   }
   std::fprintf(stderr, "zpkit: unknown command '%s'\n", argv[1]);
-  return Usage();
+  return Usage(stderr, 2);
 }

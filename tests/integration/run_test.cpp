@@ -37,6 +37,47 @@ TEST_F(ZephraRun, MissingGameFailsWithStatusOne) {
   EXPECT_NE(err.find("no-such-game"), std::string::npos) << err;
 }
 
+// A first run that finds no game says in one plain line what it looked for and where, beside the
+// engine's own dialog; asked for help where there is no game, it prints the usage.
+TEST_F(ZephraRun, AFirstRunWithoutAGameSaysWhatItLookedFor) {
+  fs::create_directories(root / "empty");
+  std::ofstream(root / "empty" / "notes.txt") << "not a game";
+  struct Case {
+    fs::path in;
+    const char* args;
+    int status;
+    std::vector<std::string> shown;
+    const char* not_shown;
+  } cases[] = {
+      {root / "empty",
+       "",
+       1,
+       {"zephra: no game in " + (root / "empty").string() + ": looked there for a pack", "[chbin\\zpcfg.zbn]"},
+       "usage"},
+      {root, "empty", 1, {"zephra: no game in " + (root / "empty").string() + ": looked"}, nullptr},
+      {root / "empty", "--help", 0, {"usage: zephra [GAME] [ARGS...]"}, "[error dialog]"},
+      {root / "empty", "-h", 0, {"usage: zephra"}, "[error dialog]"},
+      {root / "empty", "notes.txt", 1, {"zephra: notes.txt is not a game", "FS"}, nullptr},
+      {root / "game", "-h", 0, {}, "usage"},  // a game's own argument
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    std::string cmd = "cd '" + c.in.string() +
+                      "' && SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy ZEPHRA_DIALOGS=stderr "
+                      "ZEPHRA_EXIT_AFTER_FRAMES=5 XDG_RUNTIME_DIR='" +
+                      (root / "locks").string() + "' '" + ZEPHRA_BIN + "' " + c.args + " 2>&1";
+    std::FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    EXPECT_EQ(WEXITSTATUS(pclose(p)), c.status) << out;
+    for (const std::string& want : c.shown) EXPECT_NE(out.find(want), std::string::npos) << out;
+    if (c.not_shown) EXPECT_EQ(out.find(c.not_shown), std::string::npos) << out;
+    EXPECT_EQ(out.find("zephra: no game", out.find("zephra: no game") + 1), std::string::npos) << "one line";
+  }
+}
+
 TEST_F(ZephraRun, SecondZephraOnTheSameFolderExitsAtOnceWithZero) {
   // The first runs until it is told to stop; its lock files show when it holds the folder.
   Child first = Start({(root / "game").string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=10000000"}, "first");
@@ -176,11 +217,16 @@ TEST_F(ZephraRun, FrameDumpWritesTheMainWindowsLastPicture) {
 namespace {
 
 // Writes a source folder with one script and builds it with zpkit into root / name.
-void BuildGame(const fs::path& root, const std::string& name, const std::string& script, const char* option = "") {
+fs::path WriteSource(const fs::path& root, const std::string& name, const std::string& script) {
   fs::path src = root / (name + "-src");
   fs::create_directories(src / "script");
   std::ofstream(src / "script" / "main.zs") << script;
   std::ofstream(src / "project.txt") << "width = 320\nheight = 240\ntitle = Run test\n";
+  return src;
+}
+
+void BuildGame(const fs::path& root, const std::string& name, const std::string& script, const char* option = "") {
+  fs::path src = WriteSource(root, name, script);
   std::string cmd =
       std::string("'") + ZPKIT_BIN + "' build '" + src.string() + "' '" + (root / name).string() + "' " + option;
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
@@ -201,9 +247,10 @@ TEST_F(ZephraRun, GameBuiltByTheKitLoadsItsScriptsAndRuns) {
 }
 
 TEST_F(ZephraRun, AGameWithoutSystemStartEndsWithStatusOne) {
-  BuildGame(root, "nostart", "*ELSEWHERE\nend\n");
+  // zpkit build refuses such a game; run from its source folder, it reaches the engine.
+  fs::path src = WriteSource(root, "nostart", "*ELSEWHERE\nend\n");
   std::string err;
-  EXPECT_EQ(RunToEnd({(root / "nostart").string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=30"}, &err), 1);
+  EXPECT_EQ(RunToEnd({src.string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=30"}, &err), 1);
   EXPECT_NE(err.find("SYSTEM_START"), std::string::npos) << err;
 }
 

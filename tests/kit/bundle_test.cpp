@@ -140,6 +140,56 @@ TEST_F(BundleTest, ZpkitWritesPacksBundlesAndSettings) {
   EXPECT_EQ(PackDetectAppended(), 1);
 }
 
+// A built game folder becomes a folder a player runs: the pack goes into the program, the saves
+// stay behind, every other file travels, the character library only with the driver file.
+TEST_F(BundleTest, AGameFolderBecomesAFolderAPlayerRuns) {
+  auto pack_with = [&](const char* folder, std::vector<KitPackEntry> entries) {
+    std::string err;
+    std::filesystem::create_directories(game.Path(folder));
+    ASSERT_EQ(KitPackWrite(game.Path(std::string(folder) + "/data.zpf"), entries, KitPackOptions(), &err), 0) << err;
+  };
+  pack_with("chara", {Entry("chbin\\zpcfg.zbn", Bytes("c")), Entry("EmoteDriver.dll", Bytes("on"))});
+  game.Write("chara/mv/op.mpg", "movie");
+  game.Write("chara/zpcfg.dat", std::string(128, '\0'));
+  game.Write("chara/savech/save01.sd", "a tester's save");
+  pack_with("plain", {Entry("chbin\\zpcfg.zbn", Bytes("c"))});
+  std::string err;
+  for (const char* name : {"chara", "plain"}) {
+    SCOPED_TRACE(name);
+    KitBundleReport report;
+    std::string out = game.Path(std::string("ship/") + name);
+    ASSERT_EQ(KitBundleGameFolder(ZEPHRA_BIN, game.Path(name), out, &report, &err), 0) << err;
+    bool chara = std::string(name) == "chara";
+    std::vector<std::string> want = {out + "/" + name, out + "/README.txt"};
+    if (chara)
+      want = {out + "/chara", out + "/mv/op.mpg", out + "/zpcfg.dat", out + "/libzephra_emote.so", out + "/README.txt"};
+    EXPECT_EQ(report.written, want);
+    EXPECT_EQ(std::filesystem::exists(out + "/savech"), false);
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(out)) left.push_back(e.path().string());
+    EXPECT_EQ(left.size(), chara ? 6u : 2u) << "nothing else, no temporary file";
+    std::vector<u8> readme;
+    ASSERT_EQ(PlatFileReadAllNative(out + "/README.txt", &readme), 0);
+    std::string text(readme.begin(), readme.end());
+    EXPECT_NE(text.find("libsdl2-2.0-0"), std::string::npos);
+    EXPECT_NE(text.find("fonts-ipafont-gothic"), std::string::npos);
+    EXPECT_EQ(text.find("-dev"), std::string::npos);
+    PackReset();
+    g_PackExeNative = out + "/" + name;
+    EXPECT_EQ(PackDetectAppended(), 1);
+    EXPECT_LT(FileSize(out + "/" + name), FileSize(ZEPHRA_BIN)) << "stripped";
+  }
+  KitBundleReport report;
+  EXPECT_EQ(KitBundleGameFolder(ZEPHRA_BIN, game.Path("plain"), game.Path("ship/chara"), &report, &err), -1);
+  EXPECT_NE(err.find("not an empty folder"), std::string::npos) << err;
+  game.Write("plain/update1.zpf", "second pack");
+  EXPECT_EQ(KitBundleGameFolder(ZEPHRA_BIN, game.Path("plain"), game.Path("ship/x"), &report, &err), -1);
+  EXPECT_NE(err.find("several packs (data.zpf update1.zpf)"), std::string::npos) << err;
+  game.Write("loose/chbin/zpcfg.zbn", "c");
+  EXPECT_EQ(KitBundleGameFolder(ZEPHRA_BIN, game.Path("loose"), game.Path("ship/y"), &report, &err), -1);
+  EXPECT_NE(err.find("holds no pack"), std::string::npos) << err;
+}
+
 // The kit stores a preview as the runtime reads it: unpadded bottom-up rows behind a 54-byte
 // header, whatever row padding and direction the BMP file had.
 TEST(SaverPreviewStore, PaddedAndTopDownFilesComeBackAsTheSamePicture) {
