@@ -1,8 +1,11 @@
 // The software mixer behind PlatAudio...: voices are circular buffers read at a 32.32 fixed-point
 // frame position that advances by frequency / output rate per output frame, with linear
 // interpolation between neighbouring frames; gains are kept per channel and recomputed when
-// volume or pan change. One mutex guards the voice list and every voice; the SDL callback and
-// PlatAudioRender take it for a whole block and call nothing outside this file while holding it.
+// volume or pan change. One mutex guards the voice list; each voice has a mutex of its own. A
+// render takes the list's mutex only to copy the list and holds one voice's mutex while it mixes
+// that voice, so a call on one voice never waits for the mix of all the others. A voice destroyed
+// while a render may still hold it is freed when the last render ends. Nothing here calls outside
+// this file while holding a mutex.
 #include "platform/audio.h"
 
 #include <SDL.h>
@@ -15,6 +18,8 @@
 #include <vector>
 
 struct PlatAudioVoice {
+  std::mutex lock;  // everything below but slot
+  size_t slot;      // index in s_Voices, under s_Mutex
   u8* data;
   u32 size;  // bytes, a whole number of frames
   u32 frames;
@@ -34,7 +39,12 @@ struct PlatAudioVoice {
 };
 
 static std::mutex s_Mutex;
+// In creation order, which is the order they are summed in; a destroyed voice leaves a null
+// until the list is compacted.
 static std::vector<PlatAudioVoice*> s_Voices;
+static size_t s_Holes = 0;
+static u32 s_Rendering = 0;                   // renders between their copy of the list and their end
+static std::vector<PlatAudioVoice*> s_Doomed;  // destroyed while a render ran
 static bool s_Open = false;
 static u32 s_OutRate = 0;
 static SDL_AudioDeviceID s_Device = 0;
@@ -69,8 +79,8 @@ static inline void ReadFrame(const PlatAudioVoice* v, u32 frame, float* l, float
   }
 }
 
-static void MixVoice(PlatAudioVoice* v, float* acc, u32 frames) {
-  const u64 step = (static_cast<u64>(v->freq) << 32) / s_OutRate;
+static void MixVoice(PlatAudioVoice* v, float* acc, u32 frames, u32 out_rate) {
+  const u64 step = (static_cast<u64>(v->freq) << 32) / out_rate;
   const float gl = v->gain_l, gr = v->gain_r;
   for (u32 i = 0; i < frames && v->playing; i++) {
     u32 next = v->pos + 1;
@@ -97,29 +107,61 @@ static void MixVoice(PlatAudioVoice* v, float* acc, u32 frames) {
   }
 }
 
+static void DeleteVoice(PlatAudioVoice* v) {
+  delete[] v->data;
+  delete v;
+}
+
+// Drops the nulls of destroyed voices, keeping the order. Caller holds s_Mutex.
+static void CompactVoices() {
+  size_t k = 0;
+  for (PlatAudioVoice* v : s_Voices) {
+    if (!v) continue;
+    v->slot = k;
+    s_Voices[k++] = v;
+  }
+  s_Voices.resize(k);
+  s_Holes = 0;
+}
+
 void PlatAudioRender(i16* out, u32 frames) {
+  thread_local std::vector<PlatAudioVoice*> voices;
   PlatAudioCaptureFn capture;
   void* capture_ctx;
+  u32 rate;
   {
     std::lock_guard<std::mutex> g(s_Mutex);
     capture = s_Capture;
     capture_ctx = s_CaptureCtx;
-    float acc[2 * kChunkFrames];
-    for (u32 done = 0; done < frames;) {
-      const u32 n = std::min<u32>(frames - done, kChunkFrames);
-      std::memset(acc, 0, sizeof(float) * 2 * n);
-      if (s_Open) {
-        for (PlatAudioVoice* v : s_Voices) {
-          if (v->playing) MixVoice(v, acc, n);
-        }
-      }
-      for (u32 i = 0; i < 2 * n; i++) {
-        const float s = std::nearbyint(acc[i]);
-        out[2 * done + i] = static_cast<i16>(std::clamp(s, -32768.0f, 32767.0f));
-      }
-      done += n;
+    rate = s_OutRate;
+    voices.clear();
+    if (s_Open) {
+      if (s_Holes > 0 && s_Rendering == 0) CompactVoices();
+      for (PlatAudioVoice* v : s_Voices)
+        if (v) voices.push_back(v);
     }
+    s_Rendering++;
   }
+  float acc[2 * kChunkFrames];
+  for (u32 done = 0; done < frames;) {
+    const u32 n = std::min<u32>(frames - done, kChunkFrames);
+    std::memset(acc, 0, sizeof(float) * 2 * n);
+    for (PlatAudioVoice* v : voices) {
+      std::lock_guard<std::mutex> g(v->lock);
+      if (v->playing) MixVoice(v, acc, n, rate);
+    }
+    for (u32 i = 0; i < 2 * n; i++) {
+      const float s = std::nearbyint(acc[i]);
+      out[2 * done + i] = static_cast<i16>(std::clamp(s, -32768.0f, 32767.0f));
+    }
+    done += n;
+  }
+  std::vector<PlatAudioVoice*> doomed;
+  {
+    std::lock_guard<std::mutex> g(s_Mutex);
+    if (--s_Rendering == 0) doomed.swap(s_Doomed);
+  }
+  for (PlatAudioVoice* v : doomed) DeleteVoice(v);
   if (capture) capture(capture_ctx, out, frames);
 }
 
@@ -204,13 +246,19 @@ void PlatAudioClose() {
   }
   // Outside the mutex: closing waits for a callback that may be waiting for it.
   if (job.device) RunOnSdlThread(CloseDevice, &job);
-  std::lock_guard<std::mutex> g(s_Mutex);
-  for (PlatAudioVoice* v : s_Voices) {
-    delete[] v->data;
-    delete v;
+  std::vector<PlatAudioVoice*> gone;
+  {
+    std::lock_guard<std::mutex> g(s_Mutex);
+    for (PlatAudioVoice* v : s_Voices) {
+      if (!v) continue;
+      if (s_Rendering) s_Doomed.push_back(v);
+      else gone.push_back(v);
+    }
+    s_Voices.clear();
+    s_Holes = 0;
+    s_Open = false;
   }
-  s_Voices.clear();
-  s_Open = false;
+  for (PlatAudioVoice* v : gone) DeleteVoice(v);
 }
 
 bool PlatAudioIsOpen() {
@@ -253,10 +301,10 @@ PlatAudioVoice* PlatAudioVoiceCreate(const PlatAudioFormat* format, u32 buffer_b
   UpdateGains(v);
   std::lock_guard<std::mutex> g(s_Mutex);
   if (!s_Open) {
-    delete[] v->data;
-    delete v;
+    DeleteVoice(v);
     return nullptr;
   }
+  v->slot = s_Voices.size();
   s_Voices.push_back(v);
   return v;
 }
@@ -265,19 +313,23 @@ void PlatAudioVoiceDestroy(PlatAudioVoice* v) {
   if (!v) return;
   {
     std::lock_guard<std::mutex> g(s_Mutex);
-    auto it = std::find(s_Voices.begin(), s_Voices.end(), v);
-    if (it == s_Voices.end()) return;  // already gone with the mixer
-    s_Voices.erase(it);
+    // Already gone with the mixer: its slot no longer holds it.
+    if (v->slot >= s_Voices.size() || s_Voices[v->slot] != v) return;
+    s_Voices[v->slot] = nullptr;
+    if (++s_Holes > s_Voices.size() / 2 && s_Rendering == 0) CompactVoices();
+    if (s_Rendering) {
+      s_Doomed.push_back(v);
+      return;
+    }
   }
-  delete[] v->data;
-  delete v;
+  DeleteVoice(v);
 }
 
 static bool RangeOk(const PlatAudioVoice* v, u32 offset, u32 bytes) { return offset < v->size && bytes <= v->size; }
 
 i32 PlatAudioVoiceWrite(PlatAudioVoice* v, u32 offset, const void* data, u32 bytes) {
   if (!v) return -1;
-  std::lock_guard<std::mutex> g(s_Mutex);
+  std::lock_guard<std::mutex> g(v->lock);
   if (!RangeOk(v, offset, bytes)) return -1;
   const u32 first = std::min(bytes, v->size - offset);
   std::memcpy(v->data + offset, data, first);
@@ -287,7 +339,7 @@ i32 PlatAudioVoiceWrite(PlatAudioVoice* v, u32 offset, const void* data, u32 byt
 
 i32 PlatAudioVoiceRead(PlatAudioVoice* v, u32 offset, void* data, u32 bytes) {
   if (!v) return -1;
-  std::lock_guard<std::mutex> g(s_Mutex);
+  std::lock_guard<std::mutex> g(v->lock);
   if (!RangeOk(v, offset, bytes)) return -1;
   const u32 first = std::min(bytes, v->size - offset);
   std::memcpy(data, v->data + offset, first);
@@ -297,7 +349,7 @@ i32 PlatAudioVoiceRead(PlatAudioVoice* v, u32 offset, void* data, u32 bytes) {
 
 i32 PlatAudioVoicePlay(PlatAudioVoice* v, bool looping) {
   if (!v) return -1;
-  std::lock_guard<std::mutex> g(s_Mutex);
+  std::lock_guard<std::mutex> g(v->lock);
   v->looping = looping;
   v->playing = true;
   return 0;
@@ -305,20 +357,20 @@ i32 PlatAudioVoicePlay(PlatAudioVoice* v, bool looping) {
 
 i32 PlatAudioVoiceStop(PlatAudioVoice* v) {
   if (!v) return -1;
-  std::lock_guard<std::mutex> g(s_Mutex);
+  std::lock_guard<std::mutex> g(v->lock);
   v->playing = false;
   return 0;
 }
 
 bool PlatAudioVoiceIsPlaying(PlatAudioVoice* v) {
   if (!v) return false;
-  std::lock_guard<std::mutex> g(s_Mutex);
+  std::lock_guard<std::mutex> g(v->lock);
   return v->playing;
 }
 
 i32 PlatAudioVoiceGetPosition(PlatAudioVoice* v, u32* play, u32* write) {
   if (!v) return -1;
-  std::lock_guard<std::mutex> g(s_Mutex);
+  std::lock_guard<std::mutex> g(v->lock);
   // The mixer reads a voice only inside the mutex, so everything before its position has been
   // taken and everything from it on may be rewritten: both cursors stand there.
   const u32 p = v->pos * v->frame_bytes;
@@ -329,7 +381,7 @@ i32 PlatAudioVoiceGetPosition(PlatAudioVoice* v, u32* play, u32* write) {
 
 i32 PlatAudioVoiceSetVolume(PlatAudioVoice* v, i32 mb) {
   if (!v || mb < PLAT_AUDIO_VOLUME_MIN || mb > 0) return -1;
-  std::lock_guard<std::mutex> g(s_Mutex);
+  std::lock_guard<std::mutex> g(v->lock);
   v->volume_mb = mb;
   UpdateGains(v);
   return 0;
@@ -337,7 +389,7 @@ i32 PlatAudioVoiceSetVolume(PlatAudioVoice* v, i32 mb) {
 
 i32 PlatAudioVoiceSetPan(PlatAudioVoice* v, i32 pan) {
   if (!v || pan < PLAT_AUDIO_PAN_LEFT || pan > PLAT_AUDIO_PAN_RIGHT) return -1;
-  std::lock_guard<std::mutex> g(s_Mutex);
+  std::lock_guard<std::mutex> g(v->lock);
   v->pan_mb = pan;
   UpdateGains(v);
   return 0;
@@ -345,7 +397,7 @@ i32 PlatAudioVoiceSetPan(PlatAudioVoice* v, i32 pan) {
 
 i32 PlatAudioVoiceSetFrequency(PlatAudioVoice* v, u32 hz) {
   if (!v || (hz != 0 && (hz < PLAT_AUDIO_FREQ_MIN || hz > PLAT_AUDIO_FREQ_MAX))) return -1;
-  std::lock_guard<std::mutex> g(s_Mutex);
+  std::lock_guard<std::mutex> g(v->lock);
   v->freq = hz ? hz : v->base_rate;
   return 0;
 }

@@ -2,8 +2,8 @@
 // buffers do. Each voice is a circular PCM buffer (8/16-bit, mono/stereo, any rate) with a play
 // cursor that the mixer advances; everything before it in the current lap has been taken.
 // Voices carry volume and pan in hundredths of a decibel and a frequency reached by resampling;
-// the sum is clipped to 16-bit stereo. All voice state sits behind the mixer's own lock, which
-// is never held while calling into the engine.
+// the sum is clipped to 16-bit stereo. All voice state sits behind the mixer's own locks, which are
+// never held while calling into the engine.
 #pragma once
 #include "common/types.h"
 

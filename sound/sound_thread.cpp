@@ -4,6 +4,8 @@
 // while the tree does not exist yet, so the thread always ends.
 #include "sound/sound_thread.h"
 
+#include <chrono>
+
 #include "common/sjis.h"
 #include "core/config.h"
 #include "core/err.h"
@@ -120,10 +122,26 @@ u8 SoundThreadPass() {
   return g_QuitRequested.load();
 }
 
-// A post cuts the sleep short, so a request runs as soon as the poster lets go of the lock.
+u8 SoundDrainPass() {
+  EngineLockGuard lock;
+  if (g_SoundRoot) SoundDrainRequests();
+  return g_QuitRequested.load();
+}
+
+// A post cuts the sleep short and its requests run at once, but the walk over the whole tree
+// keeps its own beat: a sender that waits for its request never waits for a walk over every
+// sound that plays, so making N sounds costs N times one.
 static void SoundThreadLoop() {
+  using Clock = std::chrono::steady_clock;
   for (;;) {
-    SoundRingWaitPost(SoundRingPending() ? 3 : 20);
+    const Clock::time_point due = Clock::now() + std::chrono::milliseconds(SoundRingPending() ? 3 : 20);
+    for (Clock::time_point now = Clock::now(); now < due; now = Clock::now()) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
+      if (!SoundRingWaitPost(static_cast<u32>(left))) break;
+      const u8 quit = SoundDrainPass();
+      SoundRingSignalPass();
+      if (quit) break;  // the pass below sees it and ends the thread
+    }
     const u8 quit = SoundThreadPass();
     SoundRingSignalPass();
     if (quit) break;

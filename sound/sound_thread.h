@@ -1,7 +1,8 @@
 // The sound thread: it owns the audio device, drains the request ring and runs the tree's
-// fades, position tracking and refills, each pass entirely under g_EngineLock. It wakes every
-// 3 ms while requests wait, every 20 ms otherwise and at once when a request is posted; start-up waits for its device set-up at
-// most 30 s. State bytes are atomics so that waiting senders may poll them unlocked.
+// fades, position tracking and refills, each pass entirely under g_EngineLock. It passes every
+// 3 ms while requests wait and every 20 ms otherwise; a request posted in between runs at once,
+// in a turn of its own that only drains the ring. Start-up waits for its device set-up at most
+// 30 s. State bytes are atomics so that waiting senders may poll them unlocked.
 #pragma once
 #include <atomic>
 
@@ -34,6 +35,8 @@ i32 SoundRootCreate();
 // One pass of the thread, all under g_EngineLock: focus mute, requests, fades, positions,
 // refills. Returns the quit flag as the pass saw it.
 u8 SoundThreadPass();
+// A turn between passes, under g_EngineLock: the waiting requests only. Returns the quit flag.
+u8 SoundDrainPass();
 // Pauses the tree when the main window loses the focus (or the frames pause for it) and resumes
 // it when the focus comes back; with the game running in the background only the frames' pause
 // counts. The caller holds g_EngineLock.
