@@ -174,12 +174,15 @@ desk_running() { kill -0 "$1" 2>/dev/null && [ "$(ps -o stat= -p "$1" 2>/dev/nul
 desk_wait_window() {
   local title=$1 limit=${2:-20}
   local end=$((SECONDS + limit)) id
+  # The title is compared with the UTF-8 name (_NET_WM_NAME) that getwindowname reads: search
+  # --name reads WM_NAME, which SDL fills in the locale's encoding, not in UTF-8.
   while :; do
-    id=$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | head -n1)
-    if [ -n "$id" ]; then
-      echo "$id"
-      return 0
-    fi
+    for id in $(xdotool search --onlyvisible --name '' 2>/dev/null); do
+      if [[ "$(xdotool getwindowname "$id" 2>/dev/null)" =~ ^${title}$ ]]; then
+        echo "$id"
+        return 0
+      fi
+    done
     [ "$SECONDS" -lt "$end" ] || return 1
     sleep 0.1
   done
