@@ -9,6 +9,7 @@
 #include "platform/audio.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cmath>
@@ -169,6 +170,23 @@ static void DeviceCallback(void*, Uint8* stream, int len) {
   PlatAudioRender(reinterpret_cast<i16*>(stream), static_cast<u32>(len) / 4);
 }
 
+// ALSA reports through a process-wide handler; the library stays loaded, so SDL's own load of it
+// finds the handler set.
+static void AlsaQuiet(const char*, int, const char*, int, const char*, ...) {}
+
+int PlatAudioSubsystemStart() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    void* lib = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+    typedef int (*SetHandler)(void (*)(const char*, int, const char*, int, const char*, ...));
+    SetHandler set = lib ? reinterpret_cast<SetHandler>(dlsym(lib, "snd_lib_error_set_handler")) : nullptr;
+    if (set) set(AlsaQuiet);
+  });
+  return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0 ? 0 : -1;
+}
+
+void PlatAudioSubsystemStop() { SDL_QuitSubSystem(SDL_INIT_AUDIO); }
+
 // SDL keeps per-thread state (its error text) that only its own threads release, so the
 // device is opened and closed on a short-lived SDL thread whatever thread asks.
 struct DeviceJob {
@@ -179,7 +197,7 @@ struct DeviceJob {
 
 static int SDLCALL OpenDevice(void* arg) {
   DeviceJob* job = static_cast<DeviceJob*>(arg);
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+  if (PlatAudioSubsystemStart() != 0) {
     job->result = PLAT_AUDIO_NO_DRIVER;
     return 0;
   }
@@ -194,7 +212,7 @@ static int SDLCALL OpenDevice(void* arg) {
   job->device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
   if (job->device == 0) {
     job->result = SDL_GetNumAudioDevices(0) > 0 ? PLAT_AUDIO_BUSY : PLAT_AUDIO_NO_DRIVER;
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    PlatAudioSubsystemStop();
     return 0;
   }
   SDL_PauseAudioDevice(job->device, 0);
@@ -204,7 +222,7 @@ static int SDLCALL OpenDevice(void* arg) {
 
 static int SDLCALL CloseDevice(void* arg) {
   SDL_CloseAudioDevice(static_cast<DeviceJob*>(arg)->device);
-  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  PlatAudioSubsystemStop();
   return 0;
 }
 

@@ -32,6 +32,10 @@ struct PlatAudioVoice;
 // pulls frames on its own thread; without it frames come only from PlatAudioRender, so tests
 // render deterministically. Opening an open mixer fails with PLAT_AUDIO_BUSY.
 i32 PlatAudioOpen(u32 out_rate, bool device);
+// SDL's audio subsystem, counted like SDL_InitSubSystem: 0 or -1. ALSA's own error lines (a
+// machine without a sound card) are silenced first: the engine reports a missing device itself.
+int PlatAudioSubsystemStart();
+void PlatAudioSubsystemStop();
 // Closes the device and destroys every voice left.
 void PlatAudioClose();
 bool PlatAudioIsOpen();

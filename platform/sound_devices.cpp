@@ -2,11 +2,12 @@
 // the question and closes it again (SDL counts the openings, so a running sound output stays).
 #include <SDL.h>
 
+#include "platform/audio.h"
 #include "platform/platform.h"
 
 std::vector<PlatSoundDeviceInfo> PlatSoundDeviceList(bool capture) {
   std::vector<PlatSoundDeviceInfo> list;
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return list;
+  if (PlatAudioSubsystemStart() != 0) return list;
   int iscapture = capture ? 1 : 0;
   int n = SDL_GetNumAudioDevices(iscapture);
   for (int i = 0; i < n; i++) {
@@ -21,6 +22,6 @@ std::vector<PlatSoundDeviceInfo> PlatSoundDeviceList(bool capture) {
     }
     list.push_back(d);
   }
-  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  PlatAudioSubsystemStop();
   return list;
 }

@@ -14,6 +14,7 @@
 #include "core/sys.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
+#include "platform/video.h"
 #include "sound/sound_file.h"
 #include "sound/sound_object.h"
 #include "sound/sound_ring.h"
@@ -212,6 +213,9 @@ i32 SoundStartupWatchdog() {
       return 0;
     }
     if (!returned && PlatTimeMs() - t0 >= SOUND_WATCHDOG_MS) break;
+    // The thread's device error box is a window, shown by this thread on its behalf: waiting
+    // without serving it would wait for ever.
+    PlatServeMainCalls();
     SoundRingWaitPass();
   }
   ErrMessageBoxF("", "%s", PlatUtf8ToSjis("DirectSoundの初期化でフリーズを検出しました。\r\n強制的に終了します。"));

@@ -1,3 +1,4 @@
+#include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +12,7 @@
 #include "core/obj.h"
 #include "core/sys.h"
 #include "platform/platform.h"
+#include "platform/video.h"
 #include "shell/startup.h"
 #include "sound/sound_ring.h"
 #include "sound/sound_thread.h"
@@ -215,6 +217,47 @@ TEST_F(SoundThreadTest, MissingDriverShowsItsMessageOnceAndRunsSilent) {
   EXPECT_NE(at, std::string::npos) << printed;
   EXPECT_EQ(printed.find(text, at + 1), std::string::npos);
   EXPECT_NE(printed.find("サウンド初期化エラー"), std::string::npos);
+}
+
+// With a display the box is a window, which only the main thread may show: start-up, waiting there
+// for the sound thread, shows it on the thread's behalf, and the game goes on once it is answered.
+TEST_F(SoundThreadTest, MissingDriverBoxIsAnsweredWhileStartUpWaits) {
+  ASSERT_EQ(PlatVideoInit(), 0);
+  PlatDialogsSetStderr(false);
+  // The box is the next system window: its Return is queued before it opens.
+  PlatWindowDesc probe{"probe", 0, 0, 10, 10, PLAT_WINDOW_FRAMED, nullptr};
+  PlatWindow* w = PlatWindowCreate(&probe);
+  ASSERT_NE(w, nullptr);
+  const u32 box = SDL_GetWindowID(PlatWindowSdl(w)) + 1;
+  PlatWindowDestroy(w);
+  SDL_Event e{};
+  e.type = SDL_KEYDOWN;
+  e.key.windowID = box;
+  e.key.keysym.sym = SDLK_RETURN;
+  SDL_PushEvent(&e);
+  ::setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  g_SoundEnabled.store(1);
+  // A start-up that never ends is a failure, not a hang of the whole suite.
+  std::atomic<bool> done{false};
+  std::thread guard([&] {
+    for (int i = 0; i < 2000 && !done; i++) PlatSleepMs(10);
+    if (!done) {
+      std::fprintf(stderr, "start-up still waits for the sound thread after 20 s\n");
+      std::_Exit(1);
+    }
+  });
+  const i32 r = SoundStartupWatchdog();
+  done = true;
+  guard.join();
+  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+  PlatDialogsSetStderr(true);
+  EXPECT_EQ(r, 0);
+  EXPECT_EQ(g_SoundThreadState.load(), SOUND_THREAD_RUNNING);
+  EXPECT_EQ(g_SoundEnabled.load(), 0);
+  g_QuitRequested = 1;
+  while (g_SoundThreadState.load() == SOUND_THREAD_RUNNING) PlatSleepMs(1);
+  SoundThreadJoin();
+  PlatVideoQuit();
 }
 
 TEST(SoundDeviceErrors, MessageChosenByResultAndRequirement) {
