@@ -292,6 +292,19 @@ static u32 ButtonVk(u8 sdl_button) {
   return 0;  // the side buttons have no key: 5 and 6 are the wheel's
 }
 
+void PlatInputReleaseLetGo(u32 sdl_buttons_held) {
+  int n = 0;
+  const u8* keys = SDL_GetKeyboardState(&n);
+  std::lock_guard<std::mutex> g(s_Lock);
+  for (int b : {SDL_BUTTON_LEFT, SDL_BUTTON_RIGHT, SDL_BUTTON_MIDDLE})
+    if (!(sdl_buttons_held & SDL_BUTTON(b))) s_VkHeld[ButtonVk(static_cast<u8>(b))] = 0;
+  for (int sc = 0; sc < SDL_NUM_SCANCODES; sc++) {
+    if (!s_ScanVk[sc] || (keys && sc < n && keys[sc])) continue;
+    Release(s_ScanVk[sc]);
+    s_ScanVk[sc] = 0;
+  }
+}
+
 static void JoyOpenDevice(int device_index);
 static void JoyCloseInstance(SDL_JoystickID instance);
 

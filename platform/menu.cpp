@@ -280,6 +280,9 @@ struct Track {
   u32 result = 0;
   bool done = false;
   u32 focus_check_at = 0;  // when to see whether the focus left the program
+  bool focus_left = false;
+  // The engine window the menu belongs to: as a Windows menu, it takes no activation from it.
+  u32 owner_id = 0;
 };
 
 PlatRect MonitorArea(i32 x, i32 y) {
@@ -509,15 +512,21 @@ bool OnTrackEvent(const SDL_Event* e, void* ctx) {
       if (level >= 0 && item >= 0) Choose(t, t->levels[static_cast<size_t>(level)].items[static_cast<size_t>(item)]);
       break;
     }
-    case SDL_WINDOWEVENT:
+    case SDL_WINDOWEVENT: {
+      const u8 ev = e->window.event;
       // Where the focus went is known a moment later: to a drop-down (a display server without
       // a window manager lets the focus follow the pointer) the menu stays open.
-      if (e->window.event == SDL_WINDOWEVENT_FOCUS_LOST && PlatWindowIsEngine(e->window.windowID))
+      if (ev == SDL_WINDOWEVENT_FOCUS_LOST && PlatWindowIsEngine(e->window.windowID))
         t->focus_check_at = SDL_GetTicks() + 100;
-      if (e->window.event == SDL_WINDOWEVENT_EXPOSED)
+      if (ev == SDL_WINDOWEVENT_EXPOSED)
         for (Level& l : t->levels)
           if (l.sdl_id == e->window.windowID) ShowLevel(&l);
+      // The owner stays active while its menu is open; RunTrack settles its focus at the end.
+      if ((ev == SDL_WINDOWEVENT_FOCUS_LOST || ev == SDL_WINDOWEVENT_FOCUS_GAINED) && t->owner_id &&
+          e->window.windowID == t->owner_id)
+        return false;
       break;
+    }
   }
   return true;
 }
@@ -528,16 +537,29 @@ bool FocusLeft() {
   return !f;
 }
 
+// The engine window with the keyboard focus, 0 for none.
+u32 FocusedEngineWindow() {
+  SDL_Window* f = SDL_GetKeyboardFocus();
+  const u32 id = f ? SDL_GetWindowID(f) : 0;
+  return id && PlatWindowIsEngine(id) ? id : 0;
+}
+
 void RunTrack(Track* t) {
   while (!t->done && (!t->levels.empty() || t->bar_window)) {
     PlatModalWait(50, OnTrackEvent, t);
     if (t->focus_check_at && SDL_TICKS_PASSED(SDL_GetTicks(), t->focus_check_at)) {
       t->focus_check_at = 0;
-      if (FocusLeft()) t->done = true;
+      if (FocusLeft()) t->done = t->focus_left = true;
     }
   }
   CloseLevelsFrom(t, 0);
   if (t->bar_window) PaintBar(t->bar_window, t->bar, -1);
+  // The drop-downs may have taken the keyboard focus: it goes back to the owner, which never
+  // stopped being active, unless the player went to another program meanwhile.
+  if (SDL_Window* owner = t->owner_id ? SDL_GetWindowFromID(t->owner_id) : nullptr) {
+    if (t->focus_left) PlatWindowDeliverActivate(PlatWindowFromSdlId(t->owner_id), false);
+    else if (SDL_GetKeyboardFocus() != owner) SDL_SetWindowInputFocus(owner);
+  }
   PlatModalEnd();
 }
 
@@ -558,6 +580,7 @@ u32 PlatMenuTrack(u32 menu, i32 screen_x, i32 screen_y) {
     return 0;
   }
   Track t;
+  t.owner_id = FocusedEngineWindow();
   if (!OpenLevel(&t, menu, screen_x, screen_y, screen_x, screen_y)) return 0;
   RunTrack(&t);
   return t.result;
@@ -574,6 +597,7 @@ bool PlatMenuBarMouseDown(PlatWindow* w, i32 x, i32 y) {
   if (index < 0) return true;  // the empty part of the bar
   SDL_Window* sdl = PlatWindowSdl(w);
   if (!sdl) return true;
+  t.owner_id = SDL_GetWindowID(sdl);
   SDL_GetWindowPosition(sdl, &t.bar_x, &t.bar_y);
   const PlatMenuItem& item = t.bar.items[static_cast<size_t>(index)];
   if (!item.submenu) {
