@@ -315,6 +315,12 @@ bool PlatInputHandleSdlEvent(const SDL_Event* e) {
       int sc = e->key.keysym.scancode;
       if (sc <= 0 || sc >= SDL_NUM_SCANCODES) return true;
       PlatInputEvent ev = EventFor(e->type == SDL_KEYDOWN ? PLAT_INPUT_KEY_DOWN : PLAT_INPUT_KEY_UP, e->key.windowID);
+      // Alt with an underlined letter opens the window's menu (Ctrl with Alt is AltGr); the
+      // menu takes the key, so the game never sees it pressed.
+      const u16 mod = e->key.keysym.mod;
+      if (ev.window && e->type == SDL_KEYDOWN && !e->key.repeat && (mod & KMOD_ALT) && !(mod & KMOD_CTRL) &&
+          PlatMenuBarKey(ev.window, e->key.keysym.sym))
+        return true;
       {
         std::lock_guard<std::mutex> g(s_Lock);
         if (e->type == SDL_KEYDOWN) {

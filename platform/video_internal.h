@@ -56,3 +56,6 @@ void PlatMenuBarRepaint(PlatWindow* w);
 // A left button press at surface pixels (x, y) of the window: true when it fell on the bar, whose
 // menus have then run.
 bool PlatMenuBarMouseDown(PlatWindow* w, i32 x, i32 y);
+// A key pressed with Alt in the window: true when it is the underlined letter of an item of the
+// window's bar, whose menus have then run.
+bool PlatMenuBarKey(PlatWindow* w, i32 keycode);
