@@ -292,6 +292,19 @@ static u32 ButtonVk(u8 sdl_button) {
   return 0;  // the side buttons have no key: 5 and 6 are the wheel's
 }
 
+void PlatInputReleaseLetGo(u32 sdl_buttons_held) {
+  int n = 0;
+  const u8* keys = SDL_GetKeyboardState(&n);
+  std::lock_guard<std::mutex> g(s_Lock);
+  for (int b : {SDL_BUTTON_LEFT, SDL_BUTTON_RIGHT, SDL_BUTTON_MIDDLE})
+    if (!(sdl_buttons_held & SDL_BUTTON(b))) s_VkHeld[ButtonVk(static_cast<u8>(b))] = 0;
+  for (int sc = 0; sc < SDL_NUM_SCANCODES; sc++) {
+    if (!s_ScanVk[sc] || (keys && sc < n && keys[sc])) continue;
+    Release(s_ScanVk[sc]);
+    s_ScanVk[sc] = 0;
+  }
+}
+
 static void JoyOpenDevice(int device_index);
 static void JoyCloseInstance(SDL_JoystickID instance);
 
@@ -302,6 +315,12 @@ bool PlatInputHandleSdlEvent(const SDL_Event* e) {
       int sc = e->key.keysym.scancode;
       if (sc <= 0 || sc >= SDL_NUM_SCANCODES) return true;
       PlatInputEvent ev = EventFor(e->type == SDL_KEYDOWN ? PLAT_INPUT_KEY_DOWN : PLAT_INPUT_KEY_UP, e->key.windowID);
+      // Alt with an underlined letter opens the window's menu (Ctrl with Alt is AltGr); the
+      // menu takes the key, so the game never sees it pressed.
+      const u16 mod = e->key.keysym.mod;
+      if (ev.window && e->type == SDL_KEYDOWN && !e->key.repeat && (mod & KMOD_ALT) && !(mod & KMOD_CTRL) &&
+          PlatMenuBarKey(ev.window, e->key.keysym.sym))
+        return true;
       {
         std::lock_guard<std::mutex> g(s_Lock);
         if (e->type == SDL_KEYDOWN) {

@@ -280,6 +280,9 @@ struct Track {
   u32 result = 0;
   bool done = false;
   u32 focus_check_at = 0;  // when to see whether the focus left the program
+  bool focus_left = false;
+  // The engine window the menu belongs to: as a Windows menu, it takes no activation from it.
+  u32 owner_id = 0;
 };
 
 PlatRect MonitorArea(i32 x, i32 y) {
@@ -313,10 +316,18 @@ bool OpenLevel(Track* t, u32 menu, i32 x, i32 y, i32 alt_x, i32 alt_y) {
 }
 
 void CloseLevelsFrom(Track* t, size_t from) {
+  SDL_Window* focus = SDL_GetKeyboardFocus();
+  bool had_focus = false;
   while (t->levels.size() > from) {
+    had_focus |= t->levels.back().sdl == focus;
     SDL_DestroyWindow(t->levels.back().sdl);
     t->levels.pop_back();
   }
+  // The keys go on to the level left open, or to the bar's window: without a window manager
+  // the focus of a closed window goes nowhere.
+  if (!had_focus || t->done) return;
+  SDL_Window* next = !t->levels.empty() ? t->levels.back().sdl : SDL_GetWindowFromID(t->owner_id);
+  if (next) SDL_SetWindowInputFocus(next);
 }
 
 void Light(Track* t, size_t level, i32 item) {
@@ -417,21 +428,52 @@ void OnMotion(Track* t, i32 sx, i32 sy) {
     return;
   }
   i32 b = HitBar(t, sx, sy);
-  if (b >= 0 && b != t->bar_index) OpenBarItem(t, b, false);
+  if (b < 0 || b == t->bar_index) return;
+  if (!t->levels.empty()) {
+    OpenBarItem(t, b, false);
+  } else {
+    // With no drop-down open (Escape closed it) the pointer only moves the lit item.
+    t->bar_index = b;
+    PaintBar(t->bar_window, t->bar, b);
+  }
+}
+
+// The first item whose underlined letter is the key (ASCII letters and digits, either case);
+// -1 for none.
+i32 Mnemonic(const std::vector<PlatUiLabel>& labels, const std::vector<PlatMenuItem>& items, SDL_Keycode k) {
+  if (k <= 0 || k >= 128) return -1;
+  for (size_t i = 0; i < items.size(); i++) {
+    const PlatUiLabel& lab = labels[i];
+    if (lab.underline < 0 || items[i].separator) continue;
+    const char32_t c = lab.left[static_cast<size_t>(lab.underline)];
+    if (c < 128 && std::tolower(static_cast<int>(c)) == std::tolower(static_cast<int>(k))) return static_cast<i32>(i);
+  }
+  return -1;
+}
+
+// A bar item chosen from the keyboard: its drop-down opens with its first item lit, a command
+// on the bar itself is chosen.
+void ActivateBarItem(Track* t, i32 index) {
+  const PlatMenuItem& i = t->bar.items[static_cast<size_t>(index)];
+  if (i.submenu) OpenBarItem(t, index, true);
+  else Choose(t, i);
 }
 
 void OnKey(Track* t, SDL_Keycode k) {
+  // Alt leaves the menus, as it entered them.
+  if (k == SDLK_LALT || k == SDLK_RALT) {
+    t->done = true;
+    return;
+  }
   if (t->levels.empty()) {
+    // Only the bar is lit (a drop-down closed by Escape): its keys work on the bar items.
     if (k == SDLK_ESCAPE) t->done = true;
-    if (t->bar_window && (k == SDLK_RIGHT || k == SDLK_LEFT) && !t->bar.items.empty()) {
-      i32 n = static_cast<i32>(t->bar.items.size());
-      OpenBarItem(t, ((t->bar_index + (k == SDLK_RIGHT ? 1 : -1)) % n + n) % n, true);
-    }
-    if (t->bar_window && (k == SDLK_DOWN || k == SDLK_RETURN) && t->bar_index >= 0) {
-      const PlatMenuItem& i = t->bar.items[static_cast<size_t>(t->bar_index)];
-      if (i.submenu) OpenBarItem(t, t->bar_index, true);
-      else Choose(t, i);
-    }
+    if (!t->bar_window || t->bar.items.empty()) return;
+    const i32 n = static_cast<i32>(t->bar.items.size());
+    if (k == SDLK_RIGHT || k == SDLK_LEFT) OpenBarItem(t, ((t->bar_index + (k == SDLK_RIGHT ? 1 : -1)) % n + n) % n, true);
+    else if ((k == SDLK_DOWN || k == SDLK_UP || k == SDLK_RETURN || k == SDLK_KP_ENTER) && t->bar_index >= 0)
+      ActivateBarItem(t, t->bar_index);
+    else if (i32 m = Mnemonic(t->bar.labels, t->bar.items, k); m >= 0) ActivateBarItem(t, m);
     return;
   }
   const size_t top = t->levels.size() - 1;
@@ -461,18 +503,10 @@ void OnKey(Track* t, SDL_Keycode k) {
       if (top == 0 && !t->bar_window) t->done = true;
       break;
     default:
-      if (k > 0 && k < 128) {
-        // The underlined letter chooses its item (or opens its submenu).
-        for (size_t i = 0; i < l.items.size(); i++) {
-          const PlatUiLabel& lab = l.labels[i];
-          if (lab.underline < 0 || l.items[i].separator) continue;
-          char32_t c = lab.left[static_cast<size_t>(lab.underline)];
-          if (c < 128 && std::tolower(static_cast<int>(c)) == std::tolower(static_cast<int>(k))) {
-            Light(t, top, static_cast<i32>(i));
-            Activate(t, top);
-            break;
-          }
-        }
+      // The underlined letter chooses its item (or opens its submenu).
+      if (i32 m = Mnemonic(l.labels, l.items, k); m >= 0) {
+        Light(t, top, m);
+        Activate(t, top);
       }
       break;
   }
@@ -497,9 +531,15 @@ bool OnTrackEvent(const SDL_Event* e, void* ctx) {
       HitLevels(t, sx, sy, &level, &item);
       if (level >= 0) break;  // items act on the release
       i32 b = HitBar(t, sx, sy);
-      if (b >= 0 && b == t->bar_index) t->done = true;  // a second click on the open item closes it
-      else if (b >= 0) OpenBarItem(t, b, false);
-      else t->done = true;  // a click elsewhere
+      if (b < 0) {
+        t->done = true;  // a click elsewhere
+      } else if (!t->bar.items[static_cast<size_t>(b)].submenu) {
+        Choose(t, t->bar.items[static_cast<size_t>(b)]);  // a command on the bar itself
+      } else if (b == t->bar_index && !t->levels.empty()) {
+        t->done = true;  // a second click on the open item closes it
+      } else {
+        OpenBarItem(t, b, false);  // also the lit item whose drop-down Escape closed
+      }
       break;
     }
     case SDL_MOUSEBUTTONUP: {
@@ -509,15 +549,21 @@ bool OnTrackEvent(const SDL_Event* e, void* ctx) {
       if (level >= 0 && item >= 0) Choose(t, t->levels[static_cast<size_t>(level)].items[static_cast<size_t>(item)]);
       break;
     }
-    case SDL_WINDOWEVENT:
+    case SDL_WINDOWEVENT: {
+      const u8 ev = e->window.event;
       // Where the focus went is known a moment later: to a drop-down (a display server without
       // a window manager lets the focus follow the pointer) the menu stays open.
-      if (e->window.event == SDL_WINDOWEVENT_FOCUS_LOST && PlatWindowIsEngine(e->window.windowID))
+      if (ev == SDL_WINDOWEVENT_FOCUS_LOST && PlatWindowIsEngine(e->window.windowID))
         t->focus_check_at = SDL_GetTicks() + 100;
-      if (e->window.event == SDL_WINDOWEVENT_EXPOSED)
+      if (ev == SDL_WINDOWEVENT_EXPOSED)
         for (Level& l : t->levels)
           if (l.sdl_id == e->window.windowID) ShowLevel(&l);
+      // The owner stays active while its menu is open; RunTrack settles its focus at the end.
+      if ((ev == SDL_WINDOWEVENT_FOCUS_LOST || ev == SDL_WINDOWEVENT_FOCUS_GAINED) && t->owner_id &&
+          e->window.windowID == t->owner_id)
+        return false;
       break;
+    }
   }
   return true;
 }
@@ -528,16 +574,29 @@ bool FocusLeft() {
   return !f;
 }
 
+// The engine window with the keyboard focus, 0 for none.
+u32 FocusedEngineWindow() {
+  SDL_Window* f = SDL_GetKeyboardFocus();
+  const u32 id = f ? SDL_GetWindowID(f) : 0;
+  return id && PlatWindowIsEngine(id) ? id : 0;
+}
+
 void RunTrack(Track* t) {
   while (!t->done && (!t->levels.empty() || t->bar_window)) {
     PlatModalWait(50, OnTrackEvent, t);
     if (t->focus_check_at && SDL_TICKS_PASSED(SDL_GetTicks(), t->focus_check_at)) {
       t->focus_check_at = 0;
-      if (FocusLeft()) t->done = true;
+      if (FocusLeft()) t->done = t->focus_left = true;
     }
   }
   CloseLevelsFrom(t, 0);
   if (t->bar_window) PaintBar(t->bar_window, t->bar, -1);
+  // The drop-downs may have taken the keyboard focus: it goes back to the owner, which never
+  // stopped being active, unless the player went to another program meanwhile.
+  if (SDL_Window* owner = t->owner_id ? SDL_GetWindowFromID(t->owner_id) : nullptr) {
+    if (t->focus_left) PlatWindowDeliverActivate(PlatWindowFromSdlId(t->owner_id), false);
+    else if (SDL_GetKeyboardFocus() != owner) SDL_SetWindowInputFocus(owner);
+  }
   PlatModalEnd();
 }
 
@@ -558,9 +617,31 @@ u32 PlatMenuTrack(u32 menu, i32 screen_x, i32 screen_y) {
     return 0;
   }
   Track t;
+  t.owner_id = FocusedEngineWindow();
   if (!OpenLevel(&t, menu, screen_x, screen_y, screen_x, screen_y)) return 0;
   RunTrack(&t);
   return t.result;
+}
+
+bool PlatMenuBarKey(PlatWindow* w, i32 keycode) {
+  u32 menu = 0;
+  i32 mode = 0, height = 0;
+  // The bar of a window frame only: a fullscreen bar belongs to no window the keys go to.
+  if (!PlatWindowBarInfo(w, &menu, &mode, &height) || !menu || mode != PLAT_MENU_BAR_FRAME) return false;
+  Track t;
+  t.bar_window = w;
+  t.bar = LoadBar(menu);
+  const i32 index = Mnemonic(t.bar.labels, t.bar.items, keycode);
+  SDL_Window* sdl = PlatWindowSdl(w);
+  if (index < 0 || !sdl) return false;
+  t.owner_id = SDL_GetWindowID(sdl);
+  SDL_GetWindowPosition(sdl, &t.bar_x, &t.bar_y);
+  t.bar_index = index;
+  PaintBar(w, t.bar, index);
+  ActivateBarItem(&t, index);
+  RunTrack(&t);
+  if (t.result) PlatWindowDeliverMenuCommand(w, t.result);
+  return true;
 }
 
 bool PlatMenuBarMouseDown(PlatWindow* w, i32 x, i32 y) {
@@ -574,6 +655,7 @@ bool PlatMenuBarMouseDown(PlatWindow* w, i32 x, i32 y) {
   if (index < 0) return true;  // the empty part of the bar
   SDL_Window* sdl = PlatWindowSdl(w);
   if (!sdl) return true;
+  t.owner_id = SDL_GetWindowID(sdl);
   SDL_GetWindowPosition(sdl, &t.bar_x, &t.bar_y);
   const PlatMenuItem& item = t.bar.items[static_cast<size_t>(index)];
   if (!item.submenu) {

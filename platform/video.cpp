@@ -705,6 +705,10 @@ void PlatWindowDeliverMenuCommand(PlatWindow* w, u32 id) {
   if (Alive(w)) Deliver(PLAT_MSG_MENU_COMMAND, w, 0, id, 0);
 }
 
+void PlatWindowDeliverActivate(PlatWindow* w, bool active) {
+  if (Alive(w)) Deliver(PLAT_MSG_ACTIVATE, w, 0, active ? 1 : 0, 0);
+}
+
 // ---- Calls on the main thread ----------------------------------------------------------------
 
 bool PlatCallOnMain(void (*fn)(void* arg), void* arg, const std::atomic<u8>* abort) {
@@ -918,9 +922,10 @@ void PlatModalWait(i32 timeout_ms, bool (*fn)(const SDL_Event* e, void* ctx), vo
     return;
   }
   if (e.type == SDL_WINDOWEVENT && FindWindow(e.window.windowID)) {
-    fn(&e, ctx);  // the modal loop may close on a lost focus, but the engine hears of it too
+    // The modal loop may close on a lost focus; the engine hears of it too unless the loop keeps it.
+    const bool pass = fn(&e, ctx);
     if (e.window.event == SDL_WINDOWEVENT_CLOSE) s_Kept.push_back(e);
-    else OnWindowEvent(e.window);
+    else if (pass) OnWindowEvent(e.window);
     return;
   }
   fn(&e, ctx);  // the modal windows' own events, and input of every window
@@ -932,6 +937,12 @@ void PlatModalWait(i32 timeout_ms, bool (*fn)(const SDL_Event* e, void* ctx), vo
 
 void PlatModalEnd() {
   if (!s_Ready) return;
+  // A release that went to the modal window (or to none: no window manager hands the pointer
+  // back) must not leave a key or button held for the engine: the device says what is held.
+  u32 buttons = 0;
+  if (s_Windows.empty() || !PlatX11ButtonsHeld(s_Windows.front()->sdl, &buttons))
+    buttons = SDL_GetGlobalMouseState(nullptr, nullptr);
+  PlatInputReleaseLetGo(buttons);
   std::vector<SDL_Event> kept;
   kept.swap(s_Kept);
   for (SDL_Event& e : kept)

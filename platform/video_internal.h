@@ -3,6 +3,7 @@
 #include "common/types.h"
 
 struct PlatWindow;
+struct SDL_Window;
 
 // Main thread: the window shows a picture now, so an expose no longer paints it black.
 void PlatWindowMarkPicture(PlatWindow* w);
@@ -20,14 +21,26 @@ bool PlatForeignWindowRect(u64 id, i32* x, i32* y, i32* width, i32* height);
 
 // Modal loops of the engine's own dialogs and menus (main thread). One wait takes at most one
 // event: calls handed to the main thread and window operations run at once, the engine windows'
-// paints, moves and activations reach the engine as usual, and engine messages, close requests,
-// drops and a quit are kept until PlatModalEnd queues them again. fn sees the rest (the modal
-// windows' events and the input of every window), and also a quit and the engine windows' events.
+// paints, moves and activations reach the engine as usual (unless fn returns false for one), and
+// engine messages, close requests, drops and a quit are kept until PlatModalEnd queues them
+// again. fn sees the rest (the modal windows' events and the input of every window), and also a
+// quit and the engine windows' events.
 union SDL_Event;
 void PlatModalWait(i32 timeout_ms, bool (*fn)(const SDL_Event* e, void* ctx), void* ctx);
 void PlatModalEnd();
 // The SDL id belongs to an engine window (not a dialog's or a menu's).
 bool PlatWindowIsEngine(u32 sdl_id);
+// After a modal loop (main thread): the keys and the mouse buttons (SDL_BUTTON bits) that are no
+// longer held count as released, whatever window their release went to; nothing is pressed.
+void PlatInputReleaseLetGo(u32 sdl_buttons_held);
+
+// X11 (window_x11.cpp), for any SDL window of the display; on other drivers false or -1.
+// The pointer's buttons as the server has them, as SDL_BUTTON bits.
+bool PlatX11ButtonsHeld(SDL_Window* any, u32* sdl_buttons);
+// 1 when an EWMH window manager runs, 0 when none does.
+int PlatX11WindowManager(SDL_Window* any);
+// Stacks w right below sibling, or below every other window for a null sibling.
+bool PlatX11StackBelow(SDL_Window* w, SDL_Window* sibling);
 
 // Menu bars (menu.cpp and video.cpp). A destroyed menu leaves every window showing it as its bar
 // (any thread). The window's bar: its menu, mode and the rows it takes above the client area
@@ -36,8 +49,13 @@ void PlatWindowForgetMenuBar(u32 menu);
 bool PlatWindowBarInfo(PlatWindow* w, u32* menu, i32* mode, i32* height);
 i32 PlatWindowBarOffset(PlatWindow* w);
 void PlatWindowDeliverMenuCommand(PlatWindow* w, u32 id);
+// Tells the engine that the window became active or inactive (PLAT_MSG_ACTIVATE).
+void PlatWindowDeliverActivate(PlatWindow* w, bool active);
 // Draws the window's bar again (after its surface changed).
 void PlatMenuBarRepaint(PlatWindow* w);
 // A left button press at surface pixels (x, y) of the window: true when it fell on the bar, whose
 // menus have then run.
 bool PlatMenuBarMouseDown(PlatWindow* w, i32 x, i32 y);
+// A key pressed with Alt in the window: true when it is the underlined letter of an item of the
+// window's bar, whose menus have then run.
+bool PlatMenuBarKey(PlatWindow* w, i32 keycode);

@@ -251,3 +251,42 @@ TEST_F(PlatInputTest, PumpNamesTheWindowAndAWarpFromAnotherThreadWaitsForTheSync
   PlatWindowDestroy(w);
   PlatVideoQuit();
 }
+
+// A key and a button held when a message box opens, and let go while it has them: the box's
+// modal loop ends with both up for the engine (the device holds neither), and the release that
+// may still come to the game window later is no second release.
+TEST_F(PlatInputTest, AModalLoopEndsWithWhatTheDeviceLetGoReleased) {
+  ASSERT_EQ(PlatVideoInit(), 0);
+  PlatWindowDesc d{"w", 0, 0, 200, 100, PLAT_WINDOW_FRAMED | PLAT_WINDOW_SHOWN, nullptr};
+  PlatWindow* w = PlatWindowCreate(&d);
+  ASSERT_NE(w, nullptr);
+  const u32 id = SDL_GetWindowID(PlatWindowSdl(w));
+  SDL_Event down = KeyEvent(true, SDL_SCANCODE_A);
+  down.key.windowID = id;
+  PlatInputHandleSdlEvent(&down);
+  SDL_Event b{};
+  b.type = SDL_MOUSEBUTTONDOWN;
+  b.button.windowID = id;
+  b.button.button = SDL_BUTTON_RIGHT;
+  PlatInputHandleSdlEvent(&b);
+  ASSERT_EQ(Held(0x41), 0x80);
+  ASSERT_EQ(Held(2), 0x80);
+  // The box is the next window: Return answers it.
+  SDL_Event ret{};
+  ret.type = SDL_KEYDOWN;
+  ret.key.windowID = id + 1;
+  ret.key.keysym.sym = SDLK_RETURN;
+  SDL_PushEvent(&ret);
+  PlatDialogsSetStderr(false);
+  EXPECT_EQ(PlatMessageBox("t", "x", PLAT_MB_OK), PLAT_IDOK);
+  PlatDialogsSetStderr(true);
+  EXPECT_EQ(Held(0x41), 0);
+  EXPECT_EQ(Held(2), 0);
+  g_Events.clear();
+  SDL_Event up = KeyEvent(false, SDL_SCANCODE_A);
+  up.key.windowID = id;
+  PlatInputHandleSdlEvent(&up);
+  EXPECT_TRUE(g_Events.empty()) << "its press is forgotten with it";
+  PlatWindowDestroy(w);
+  PlatVideoQuit();
+}
