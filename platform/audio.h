@@ -77,3 +77,23 @@ i32 PlatAudioVoiceSetFrequency(PlatAudioVoice* v, u32 hz);
 
 // Gain of an attenuation in hundredths of a decibel (0 at -10000 and below).
 double PlatAudioGainFromMb(i32 mb);
+
+// ---- Compressed sound data -------------------------------------------------------------------
+// A WAV file in memory whose data is decoded whole by FFmpeg (its WAV reader and the decoder of
+// the format tag, as a system codec converts any installed format): 16-bit signed little-endian
+// samples, interleaved, at the decoder's channel count (1 or 2) and rate. The samples start head
+// bytes into data (malloc'd; the first head bytes are the caller's, for a header).
+struct PlatDecodedSound {
+  u8* data;
+  u64 bytes;  // of samples, after the head
+  u16 channels;
+  u32 rate;
+};
+enum {
+  PLAT_DECODE_NO_DECODER = -1,  // FFmpeg missing, or nothing reads or plays the format
+  PLAT_DECODE_NO_MEMORY = -2,   // memory ran out, or the samples would pass max_bytes
+  PLAT_DECODE_DAMAGED = -3,     // the data broke off before anything was decoded
+};
+// 0 with *out filled (a break-off later keeps what was decoded), or one of the codes above with
+// nothing left behind.
+i32 PlatAudioDecodeWav(const u8* wav, size_t size, size_t head, u64 max_bytes, PlatDecodedSound* out);

@@ -4,22 +4,6 @@
 // time has come. Every FFmpeg result is checked; any failure ends the movie.
 #include "platform/movie.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavcodec/version.h>
-#include <libavformat/avformat.h>
-#include <libavformat/version.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
-#include <libavutil/version.h>
-#include <libswresample/swresample.h>
-#include <libswresample/version.h>
-#include <libswscale/swscale.h>
-#include <libswscale/version.h>
-}
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -28,112 +12,25 @@ extern "C" {
 #include <mutex>
 
 #include "platform/audio.h"
+#include "platform/ffmpeg.h"
 #include "platform/platform.h"
 #include "platform/video.h"
 
-// FFmpeg is loaded on the first movie rather than linked: its libraries and what they pull in are
-// most of the program's shared libraries, and binding them would cost every start, movie or not,
-// tens of milliseconds in the dynamic loader. The names are the ones the headers were built
-// against (same major versions), so the calls below are exactly the linked ones.
-#define MOVIE_FFMPEG_FUNCTIONS(X)  \
-  X(av_find_best_stream)           \
-  X(av_frame_alloc)                \
-  X(av_frame_clone)                \
-  X(av_frame_free)                 \
-  X(av_frame_unref)                \
-  X(av_free)                       \
-  X(av_freep)                      \
-  X(av_log_set_level)              \
-  X(av_malloc)                     \
-  X(av_packet_alloc)               \
-  X(av_packet_free)                \
-  X(av_packet_unref)               \
-  X(av_read_frame)                 \
-  X(avcodec_alloc_context3)        \
-  X(avcodec_find_decoder)          \
-  X(avcodec_free_context)          \
-  X(avcodec_open2)                 \
-  X(avcodec_parameters_to_context) \
-  X(avcodec_receive_frame)         \
-  X(avcodec_send_packet)           \
-  X(avformat_alloc_context)        \
-  X(avformat_close_input)          \
-  X(avformat_find_stream_info)     \
-  X(avformat_open_input)           \
-  X(avio_alloc_context)            \
-  X(avio_context_free)             \
-  X(swr_alloc_set_opts2)           \
-  X(swr_convert)                   \
-  X(swr_free)                      \
-  X(swr_get_out_samples)           \
-  X(swr_init)                      \
-  X(sws_freeContext)               \
-  X(sws_getCachedContext)          \
-  X(sws_scale)
-
-struct FfmpegApi {
-  bool loaded = false;
-#define MOVIE_FFMPEG_POINTER(name) decltype(&::name) name = nullptr;
-  MOVIE_FFMPEG_FUNCTIONS(MOVIE_FFMPEG_POINTER)
-#undef MOVIE_FFMPEG_POINTER
-};
-
-#define MOVIE_SONAME(lib, major) "lib" #lib ".so." AV_STRINGIFY(major)
-
-static FfmpegApi LoadFfmpeg() {
-  FfmpegApi api;
-  // Each library brings the ones it depends on; a symbol is looked up in all of them.
-  static const char* const kNames[] = {
-      MOVIE_SONAME(avutil, LIBAVUTIL_VERSION_MAJOR),         MOVIE_SONAME(avcodec, LIBAVCODEC_VERSION_MAJOR),
-      MOVIE_SONAME(avformat, LIBAVFORMAT_VERSION_MAJOR),     MOVIE_SONAME(swscale, LIBSWSCALE_VERSION_MAJOR),
-      MOVIE_SONAME(swresample, LIBSWRESAMPLE_VERSION_MAJOR),
-  };
-  void* libs[std::size(kNames)] = {};
-  for (size_t i = 0; i < std::size(kNames); i++) {
-    libs[i] = dlopen(kNames[i], RTLD_NOW | RTLD_LOCAL);
-    if (!libs[i]) return api;  // kept loaded: nothing of a partly found set is used
-  }
-  auto find = [&libs](const char* name) -> void* {
-    for (void* lib : libs) {
-      if (void* sym = dlsym(lib, name)) return sym;
-    }
-    return nullptr;
-  };
-  bool all = true;
-#define MOVIE_FFMPEG_FIND(name)                                \
-  api.name = reinterpret_cast<decltype(&::name)>(find(#name)); \
-  all = all && api.name != nullptr;
-  MOVIE_FFMPEG_FUNCTIONS(MOVIE_FFMPEG_FIND)
-#undef MOVIE_FFMPEG_FIND
-  api.loaded = all;
-  return api;
-}
-
-// Loaded once per run, on the first call (thread-safe); the libraries stay loaded.
-static const FfmpegApi& Ff() {
-  static const FfmpegApi api = LoadFfmpeg();
-  return api;
-}
+static const PlatFfmpegApi& Ff() { return PlatFfmpeg(); }
 
 enum {
   MOVIE_PICTURES_AHEAD = 4,    // decoded pictures kept before their time
   MOVIE_SOUND_AHEAD_MS = 300,  // converted sound kept ready
   MOVIE_VOICE_MS = 500,        // the voice's ring
   MOVIE_SIDE_MAX = 8192,
-  MOVIE_IO_BUFFER = 32768,
   MOVIE_QUEUE_BYTES = 64 << 20,  // decoded pictures held while the sound is read ahead of them
-};
-
-struct MemSource {
-  const u8* data;
-  size_t size, pos;
 };
 
 struct PlatMovie {
   // Owned by the thread that pumps (the movie's thread, or the caller of PlatMovieDecodeFrames).
   AVFormatContext* fmt = nullptr;
-  AVIOContext* avio = nullptr;
-  MemSource mem{};
+  bool from_memory = false;  // fmt reads mem
+  PlatFfmpegMemSource mem{};
   AVCodecContext* vdec = nullptr;
   AVCodecContext* adec = nullptr;
   int vidx = -1, aidx = -1;
@@ -176,45 +73,6 @@ static double TimeMs(const PlatMovie* m, const AVFrame* f) {
   return static_cast<double>(ts) * av_q2d(s->time_base) * 1000.0;
 }
 
-static int MemRead(void* opaque, u8* buf, int size) {
-  MemSource* s = static_cast<MemSource*>(opaque);
-  if (s->pos >= s->size) return AVERROR_EOF;
-  size_t n = std::min(static_cast<size_t>(size), s->size - s->pos);
-  std::memcpy(buf, s->data + s->pos, n);
-  s->pos += n;
-  return static_cast<int>(n);
-}
-
-static i64 MemSeek(void* opaque, i64 offset, int whence) {
-  MemSource* s = static_cast<MemSource*>(opaque);
-  if (whence & AVSEEK_SIZE) return static_cast<i64>(s->size);
-  i64 base = 0;
-  switch (whence & ~AVSEEK_FORCE) {
-    case SEEK_SET: base = 0; break;
-    case SEEK_CUR: base = static_cast<i64>(s->pos); break;
-    case SEEK_END: base = static_cast<i64>(s->size); break;
-    default: return -1;
-  }
-  if (offset > static_cast<i64>(s->size) || offset < -base) return -1;
-  i64 p = base + offset;
-  if (p < 0 || p > static_cast<i64>(s->size)) return -1;
-  s->pos = static_cast<size_t>(p);
-  return p;
-}
-
-static AVCodecContext* OpenDecoder(AVStream* st) {
-  const AVCodec* codec = Ff().avcodec_find_decoder(st->codecpar->codec_id);
-  if (!codec) return nullptr;
-  AVCodecContext* c = Ff().avcodec_alloc_context3(codec);
-  if (!c) return nullptr;
-  c->thread_count = 1;
-  if (Ff().avcodec_parameters_to_context(c, st->codecpar) < 0 || Ff().avcodec_open2(c, codec, nullptr) < 0) {
-    Ff().avcodec_free_context(&c);
-    return nullptr;
-  }
-  return c;
-}
-
 static void FreeAll(PlatMovie* m) {
   for (AVFrame* f : m->pictures) Ff().av_frame_free(&f);
   m->pictures.clear();
@@ -224,11 +82,8 @@ static void FreeAll(PlatMovie* m) {
   Ff().swr_free(&m->swr);
   Ff().avcodec_free_context(&m->vdec);
   Ff().avcodec_free_context(&m->adec);
-  if (m->fmt) Ff().avformat_close_input(&m->fmt);
-  if (m->avio) {
-    Ff().av_freep(&m->avio->buffer);
-    Ff().avio_context_free(&m->avio);
-  }
+  if (m->from_memory) PlatFfmpegCloseMemory(&m->fmt);
+  else if (m->fmt) Ff().avformat_close_input(&m->fmt);
   if (m->voice) PlatAudioVoiceDestroy(m->voice);
   m->voice = nullptr;
 }
@@ -242,11 +97,11 @@ static PlatMovie* Finish(PlatMovie* m) {
   m->vidx = Ff().av_find_best_stream(m->fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   m->aidx = Ff().av_find_best_stream(m->fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   if (m->vidx >= 0) {
-    m->vdec = OpenDecoder(m->fmt->streams[m->vidx]);
+    m->vdec = PlatFfmpegOpenDecoder(m->fmt->streams[m->vidx]);
     if (!m->vdec) m->vidx = -1;
   }
   if (m->aidx >= 0) {
-    m->adec = OpenDecoder(m->fmt->streams[m->aidx]);
+    m->adec = PlatFfmpegOpenDecoder(m->fmt->streams[m->aidx]);
     if (!m->adec) m->aidx = -1;
   }
   m->pkt = Ff().av_packet_alloc();
@@ -272,16 +127,8 @@ static PlatMovie* Finish(PlatMovie* m) {
   return m;
 }
 
-// FFmpeg's own messages would reach stderr beside the engine's dialogs: a damaged movie is the
-// engine's to report. False when the libraries are not there: no movie can be played.
-static bool QuietLibraries() {
-  if (!Ff().loaded) return false;
-  Ff().av_log_set_level(AV_LOG_QUIET);
-  return true;
-}
-
 PlatMovie* PlatMovieOpen(const char* native_path) {
-  if (!native_path || !*native_path || !QuietLibraries()) return nullptr;
+  if (!native_path || !*native_path || !PlatFfmpegReady()) return nullptr;
   PlatMovie* m = new PlatMovie;
   if (Ff().avformat_open_input(&m->fmt, native_path, nullptr, nullptr) < 0) {
     delete m;
@@ -291,24 +138,15 @@ PlatMovie* PlatMovieOpen(const char* native_path) {
 }
 
 PlatMovie* PlatMovieOpenMemory(const u8* data, size_t size) {
-  if (!data || size == 0 || !QuietLibraries()) return nullptr;
+  if (!data || size == 0 || !PlatFfmpegReady()) return nullptr;
   PlatMovie* m = new PlatMovie;
   m->mem = {data, size, 0};
-  u8* buf = static_cast<u8*>(Ff().av_malloc(MOVIE_IO_BUFFER));
-  m->avio = buf ? Ff().avio_alloc_context(buf, MOVIE_IO_BUFFER, 0, &m->mem, MemRead, nullptr, MemSeek) : nullptr;
-  m->fmt = m->avio ? Ff().avformat_alloc_context() : nullptr;
+  m->fmt = PlatFfmpegOpenMemory(&m->mem, nullptr);
   if (!m->fmt) {
-    if (!m->avio) Ff().av_free(buf);
-    FreeAll(m);
     delete m;
     return nullptr;
   }
-  m->fmt->pb = m->avio;
-  if (Ff().avformat_open_input(&m->fmt, nullptr, nullptr, nullptr) < 0) {  // frees fmt on failure
-    FreeAll(m);
-    delete m;
-    return nullptr;
-  }
+  m->from_memory = true;
   return Finish(m);
 }
 

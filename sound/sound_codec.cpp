@@ -210,6 +210,32 @@ static bool MsDecodeBlock(const u8* p, u32 n, u16 ch, const MsCoefs* t, i16* out
 
 // ---- Dispatch --------------------------------------------------------------------------------
 
+bool SoundWavOwnDecoder(u16 format_tag) {
+  switch (format_tag) {
+    case SOUND_TAG_ALAW:
+    case SOUND_TAG_MULAW:
+    case SOUND_TAG_IMA_ADPCM:
+    case SOUND_TAG_MS_ADPCM: return true;
+    default: return false;
+  }
+}
+
+i32 SoundWavDecodeOther(const u8* file, u32 size, u8** image, u32* image_bytes) {
+  *image = nullptr;
+  *image_bytes = 0;
+  PlatDecodedSound d;
+  switch (PlatAudioDecodeWav(file, size, kWavHeaderBytes, kMaxImageBytes, &d)) {
+    case 0: break;
+    case PLAT_DECODE_NO_MEMORY: return -10220;
+    case PLAT_DECODE_DAMAGED: return -10340;
+    default: return -10200;
+  }
+  SoundWavWriteHeader(d.data, d.channels, d.rate, 16, static_cast<u32>(d.bytes));
+  *image = d.data;
+  *image_bytes = static_cast<u32>(kWavHeaderBytes + d.bytes);
+  return 0;
+}
+
 typedef u32 (*BlockFramesFn)(u32 n, u16 ch);
 
 i32 SoundWavDecode(const SoundWavInfo* info, const u8* data, u8** image, u32* image_bytes) {

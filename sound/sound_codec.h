@@ -1,6 +1,7 @@
 // Compressed WAV data converted once to 16-bit PCM: IMA ADPCM, Microsoft ADPCM, G.711 A-law and
-// mu-law. Every block header and size is checked against the chunk; the output size is known
-// before decoding, so a decoder never writes past its buffer.
+// mu-law by the engine's own decoders, every other format tag by the platform's (FFmpeg's), as a
+// system codec would. Every block header and size is checked against the chunk; the output size
+// is known before decoding, so a decoder never writes past its buffer.
 #pragma once
 #include "common/types.h"
 #include "sound/sound_file.h"
@@ -18,6 +19,12 @@ enum {
 // is malformed, -10220 when memory runs out or the result would exceed 2 GB, -10340 for a
 // damaged block.
 i32 SoundWavDecode(const SoundWavInfo* info, const u8* data, u8** image, u32* image_bytes);
+// Whether SoundWavDecode is the decoder of a format tag.
+bool SoundWavOwnDecoder(u16 format_tag);
+// Any other compressed WAV: the whole file image decoded by the platform into a 16-bit PCM WAV
+// image at the decoder's channels and rate, with the same results: -10200 when nothing decodes or
+// plays the format, -10220 memory or size, -10340 data that broke off before any sound.
+i32 SoundWavDecodeOther(const u8* file, u32 size, u8** image, u32* image_bytes);
 
 // 16-bit frames that one block of block_align bytes yields (0 when the format is malformed).
 u32 SoundImaAdpcmFramesPerBlock(u16 block_align, u16 channels);

@@ -105,7 +105,9 @@ i32 SoundWavOpen(SoundStream* s) {
   } else {
     u8* image;
     u32 bytes;
-    r = SoundWavDecode(&info, s->file_image + info.data_offset, &image, &bytes);
+    r = SoundWavOwnDecoder(info.format.format_tag)
+            ? SoundWavDecode(&info, s->file_image + info.data_offset, &image, &bytes)
+            : SoundWavDecodeOther(s->file_image, s->file_size, &image, &bytes);
     if (r) return r;
     std::free(s->file_image);
     s->file_image = image;

@@ -4,8 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/config.h"
+#include "kit/wav_codec_writer.h"
 #include "sound/sound_codec.h"
 #include "sound/sound_file.h"
+#include "sound/sound_thread.h"
 #include "sound_fixtures.h"
 
 using namespace sndtest;
@@ -265,6 +268,104 @@ TEST(SoundCodec, RefusesUnknownMalformedAndDamagedData) {
     std::vector<i16> pcm;
     EXPECT_EQ(Decode(r.wav, &pcm), r.code) << r.what;
   }
+}
+
+// A WAV opened as the sound thread opens it (sound on, no device): 0 with its samples, or the
+// open's code.
+i32 OpenWav(const Bytes& wav, std::vector<i16>* pcm, SoundStream* s) {
+  g_SoundEnabled.store(1);
+  const i32 r = SoundOpenImage(s, HeapCopy(wav), static_cast<u32>(wav.size()), SOUND_KIND_WAV);
+  if (r == 0) *pcm = FromLe16(s->data_start, s->data_bytes / 2);
+  return r;
+}
+
+// Format tags beyond the engine's own decoders decode through the platform's (FFmpeg's), as a
+// system codec converts them: 16-bit PCM at the same channels and rate, the whole sound, and
+// float data sample for sample.
+TEST(SoundCodec, OtherFormatTagsDecodeToTheSamePcm) {
+  struct Row {
+    const char* encoder;
+    u16 tag, channels;
+    u32 rate;
+    i64 bit_rate;
+    u32 extra_frames;  // what the codec may add before and after the sound (its frames, its delay)
+    double level_tolerance;
+  };
+  const Row rows[] = {
+      {"pcm_f32le", 0xFFFE, 2, 44100, 0, 0, 0.0},  // float, written as the extensible format
+      {"libmp3lame", 0x0055, 2, 22050, 64000, 2 * 1152 + 600, 0.1},
+      {"libgsm_ms", 0x0031, 1, 8000, 0, 320, 0.25},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.encoder);
+    const u32 frames = r.rate / 2;
+    const std::vector<i16> samples = Sine(frames, r.rate, 440, 8000, r.channels, 660);
+    Bytes wav;
+    std::string err;
+    ASSERT_EQ(KitWavEncodeWith(r.encoder, samples, r.channels, r.rate, r.bit_rate, &wav, &err), 0) << err;
+    SoundWavInfo info;
+    ASSERT_EQ(SoundWavParse(wav.data(), static_cast<u32>(wav.size()), &info), 0);
+    ASSERT_EQ(info.format.format_tag, r.tag);
+    std::vector<i16> pcm;
+    SoundStream s{};
+    ASSERT_EQ(OpenWav(wav, &pcm, &s), 0);
+    EXPECT_EQ(s.converted, SOUND_CONVERTED_ACM);
+    EXPECT_EQ(s.format.channels, r.channels);
+    EXPECT_EQ(s.format.samples_per_sec, r.rate);
+    EXPECT_EQ(s.format.bits_per_sample, 16);
+    const u32 got = static_cast<u32>(pcm.size() / r.channels);
+    EXPECT_GE(got, frames);
+    EXPECT_LE(got, frames + r.extra_frames);
+    EXPECT_NEAR(s.length, 500, r.extra_frames * 1000.0 / r.rate + 1);
+    if (r.level_tolerance == 0) {
+      EXPECT_EQ(pcm, samples);
+    } else {
+      // The tone over the middle quarter second, away from the codec's delay and padding.
+      const u32 from = got / 2 - r.rate / 8, n = r.rate / 4;
+      const std::vector<i16> middle(pcm.begin() + from * r.channels, pcm.begin() + (from + n) * r.channels);
+      for (u16 c = 0; c < r.channels; c++) {
+        const double hz = c ? 660 : 440;
+        EXPECT_NEAR(ZeroCrossings(middle, r.channels, c), hz / 4, 2) << c;
+        double level = 0;
+        for (size_t k = c; k < middle.size(); k += r.channels) level += std::abs(middle[k]);
+        EXPECT_NEAR(level / n, 8000 * 2 / M_PI, 8000 * 2 / M_PI * r.level_tolerance) << c;
+      }
+    }
+    SoundStreamRelease(&s);
+  }
+  g_SoundEnabled.store(0);
+}
+
+// What nothing decodes, or the mixer cannot play, fails as an unconvertible format; a file cut
+// short keeps the sound before the cut.
+TEST(SoundCodec, OtherFormatTagsThatFailAndOneCutShort) {
+  std::string err;
+  Bytes three, mp3;
+  ASSERT_EQ(KitWavEncodeWith("pcm_f32le", Sine(300, 8000, 440, 8000, 3), 3, 8000, 0, &three, &err), 0) << err;
+  ASSERT_EQ(KitWavEncodeWith("libmp3lame", Sine(22050, 22050, 440, 8000), 1, 22050, 32000, &mp3, &err), 0) << err;
+  struct Row {
+    const char* what;
+    Bytes wav;
+    i32 code;
+    u32 min_ms, max_ms;
+  };
+  const Row rows[] = {
+      {"a tag no codec knows", CompressedWav(0x7A7A, 1, 8000, 1, 8, {}, Data(800)), -10200, 0, 0},
+      {"three channels", three, -10200, 0, 0},
+      {"MP3 cut in half", Bytes(mp3.begin(), mp3.begin() + static_cast<long>(mp3.size() / 2)), 0, 400, 600},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    std::vector<i16> pcm;
+    SoundStream s{};
+    EXPECT_EQ(OpenWav(r.wav, &pcm, &s), r.code);
+    if (r.code == 0) {
+      EXPECT_GE(s.length, r.min_ms);
+      EXPECT_LE(s.length, r.max_ms);
+    }
+    SoundStreamRelease(&s);
+  }
+  g_SoundEnabled.store(0);
 }
 
 TEST(SoundCodec, TruncatedBlockHeaderEndsTheData) {
