@@ -3,9 +3,11 @@
 // The SIMD mode kernels in kernels_simd.cpp / kernels_avx2.cpp compute the same bytes.
 #include "layer/blend.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -345,17 +347,18 @@ void BlendInitTables() {
 }
 
 void BlendBuildMaskWeights(i32 progress, i32 softness, i32 opacity) {
-  int p = BlendClampWeight(progress), f = BlendClampWeight(softness), o = BlendClampWeight(opacity);
-  if (f == 256) {
-    for (int i = 0; i < 256; i++) g_MaskWeights[i] = i >= 256 - p ? 256 : 0;
-  } else {
-    int c = (f >> 1) * p - 128 * f + p;
-    for (int i = 0; i < 256; i++) {
-      int w = ((i * f) >> 1) + c;
-      g_MaskWeights[i] = (w < 255 ? w : 255) + 1;
-    }
+  const i64 p = BlendClampWeight(progress), o = BlendClampWeight(opacity);
+  if (softness == 256) {
+    for (int i = 0; i < 256; i++) g_MaskWeights[i] = static_cast<i32>(((i >= 256 - p ? 256 : 0) * o) >> 8);
+    return;
   }
-  for (int i = 0; i < 256; i++) g_MaskWeights[i] = (g_MaskWeights[i] * o) >> 8;
+  // Any softness is taken as it stands (below 0 the edge runs the other way). In 64 bits, so that
+  // no softness of 32 bits overflows; far below 1 every weight acts alike, so the lowest are held.
+  const i64 f = softness, c = (f >> 1) * p - 128 * f + p;
+  for (i64 i = 0; i < 256; i++) {
+    const i64 w = (std::min<i64>(((i * f) >> 1) + c, 255) + 1) * o >> 8;
+    g_MaskWeights[i] = static_cast<i32>(std::max<i64>(w, INT32_MIN));
+  }
 }
 
 static int PickIndex(int mode, i32 opacity, bool k_allowed) {

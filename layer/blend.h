@@ -54,7 +54,8 @@ void BlendInitTables();
 // BlendPickMask first picks an entry of that mode (on whichever thread picks it; safe while
 // workers run). Start-up uses it: building all nineteen takes most of the time.
 void BlendInitTablesLater();
-// g_MaskWeights from progress p, softness f and opacity o (each clamped to 0..256).
+// g_MaskWeights from progress p and opacity o (each clamped to 0..256) and softness f (256 a
+// hard edge; any other value, negative or above 256 too, spreads the edge as it stands).
 void BlendBuildMaskWeights(i32 progress, i32 softness, i32 opacity);
 // The entry composition runs: block 0..1, any mode (above 18 or negative: mode 0), any opacity
 // (clamped to 0..256; k = 1 exactly at 256). Never null once the tables are built.

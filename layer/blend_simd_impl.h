@@ -332,13 +332,13 @@ static void ModeSrcAlphaOpacity(u8* d, const u8* s, i32 op, i32 n) {
 template <class V, int M>
 static void ModeMask(u8* d, const u8* s, const u8* m, i32, i32 softness, i32 n) {
   MaskWeightTable table;
-  MaskWeightsUsable<V>(&table, BlendClampWeight(softness) == 256);
+  MaskWeightsUsable<V>(&table, softness == 256);
   RunAhead3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMask<V, M>{MaskWeigher<V>(table)});
 }
 template <class V, int M>
 static void ModeMaskSrcAlpha(u8* d, const u8* s, const u8* m, i32, i32 softness, i32 n) {
   MaskWeightTable table;
-  MaskWeightsUsable<V>(&table, BlendClampWeight(softness) == 256);
+  MaskWeightsUsable<V>(&table, softness == 256);
   RunAhead3<V>(d, s, m, n > 0 ? n & ~3 : 0, EntryMaskSrcAlpha<V, M>{MaskWeigher<V>(table)});
 }
 

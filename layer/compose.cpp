@@ -170,8 +170,9 @@ static i32 BlendChild(LayerRecord* r, ObjNode* cn, const LayerRecord* c) {
   const bool masked = mask && c->mask_progress < 256;
   // A mask that is the target itself reads rows other blends write: it runs alone, after them.
   const bool alone = masked && mask == r;
-  const i64 weights = (i64{BlendClampWeight(c->mask_progress)} << 20) |
-                      (i64{BlendClampWeight(c->mask_softness)} << 10) | BlendClampWeight(c->opacity);
+  // The softness is taken as it stands (all 16 bits), progress and opacity as clamped.
+  const i64 weights = (i64{BlendClampWeight(c->mask_progress)} << 40) |
+                      (i64{static_cast<u16>(c->mask_softness)} << 16) | BlendClampWeight(c->opacity);
   if (masked) {
     if (alone || (s_BatchWeights >= 0 && s_BatchWeights != weights)) RunBatch();  // one weight table per batch
     if (mask->width != c->width || mask->height != c->height) {

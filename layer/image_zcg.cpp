@@ -1,7 +1,9 @@
 // Decoder of the engine's own picture format ".zcg" and the inflating of its two zlib parts.
 // Nothing is decoded before the header has been checked against the file: the size is 1 to 8192
 // each way, the raw pixels or both stored parts lie inside the file, and the two inflated sizes
-// add up to the picture's bytes; each part must then inflate to exactly its declared length.
+// add up to at most the picture's bytes. Each part inflates into at most its declared length; a
+// part that gives fewer bytes is no failure: part 2's bytes follow right behind part 1's, and
+// whatever neither part fills is transparent black.
 #include <zlib.h>
 
 #include <cstring>
@@ -20,7 +22,7 @@ void ImageJobInflate(ImageInflatePart* part) {
   part->produced = static_cast<u32>(len);
 }
 
-static bool PartFailed(const ImageInflatePart& p) { return p.result != Z_OK || p.produced != p.dst_size; }
+static bool PartFailed(const ImageInflatePart& p) { return p.result != Z_OK; }
 
 void ImageInflatePairHere(ImageInflatePart parts[2]) {
   ImageJobInflate(&parts[0]);
@@ -69,7 +71,7 @@ int ImageDecodeZcg(const u8* data, u32 size, const char* name, ImagePicture* pic
   bool ok;
   if (method == IMAGE_ZCG_METHOD_RAW) ok = bytes <= avail;
   else if (method == IMAGE_ZCG_METHOD_ZLIB)
-    ok = static_cast<u64>(parts[0].dst_size) + parts[1].dst_size == bytes &&
+    ok = static_cast<u64>(parts[0].dst_size) + parts[1].dst_size <= bytes &&
          static_cast<u64>(parts[0].src_size) + parts[1].src_size <= avail;
   else ok = false;
   if (!ok) {
@@ -102,5 +104,10 @@ int ImageDecodeZcg(const u8* data, u32 size, const char* name, ImagePicture* pic
     ZcgMessage("Uncompress Status Error 2.");
     return -1;
   }
+  // Every hook inflates part 2 at its declared place (the two may run at once); a short part 1
+  // moves it down to where one pass after the other would have put it.
+  const size_t filled = static_cast<size_t>(parts[0].produced) + parts[1].produced;
+  if (parts[0].produced < parts[0].dst_size) std::memmove(pixels + parts[0].produced, parts[1].dst, parts[1].produced);
+  std::memset(pixels + filled, 0, bytes - filled);
   return 0;
 }

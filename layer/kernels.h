@@ -67,6 +67,9 @@ const PixelKernelTable* BlendKernelSetAvx2();
 // (half_f 0..127, |c| within 16 bits): every byte below *skip_below weighs 1 and every byte
 // from *copy_from on weighs 256 (each bound 0..256).
 void BlendMaskSoftBounds(int half_f, int c, int* skip_below, int* copy_from);
+// The same weight for every mask byte m, for any softness f and progress p (0..256): w[m] =
+// clamp(m * (f >> 1) + (f >> 1) * p - 128 * f + p, 0, 255) + 1, worked out in 64 bits.
+void BlendMaskSoftWeights(i32 f, i32 p, i32 w[256]);
 
 // Members that both sets share, portable versions (the SIMD files carry their own copies of
 // the same arithmetic).

@@ -181,6 +181,11 @@ void BlendMaskSoftBounds(int half_f, int c, int* skip_below, int* copy_from) {
   *copy_from = need <= 0 ? 0 : std::min(256, (need + half_f - 1) / half_f);
 }
 
+void BlendMaskSoftWeights(i32 f, i32 p, i32 w[256]) {
+  const i64 half_f = f >> 1, c = half_f * p - 128 * i64{f} + p;
+  for (i64 m = 0; m < 256; m++) w[m] = static_cast<i32>(std::clamp<i64>(m * half_f + c, 0, 255) + 1);
+}
+
 void BlendKernelMaskCBody(u8* dst, const u8* src, const u8* mask, i32 pixels) {
   for (i32 p = 0; p < pixels; p++) {
     int w = BlendMaskWeightUsable(g_MaskWeights[mask[4 * p]]);

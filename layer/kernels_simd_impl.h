@@ -649,6 +649,27 @@ struct OpMaskSoft {
   }
 };
 
+// The same soft edge for a softness outside 0..255, whose products leave 16 bits: each pixel's
+// weight (1..256) comes from a table of the 256 mask bytes, made once per row.
+template <class V>
+struct OpMaskSoftTable {
+  const i32* w;
+  void operator()(u8* d, const u8* s, const u8* m) const {
+    typename V::R W = V::GatherByMaskB(w, m);
+    if (V::AllOnes(V::Cmpeq32(W, V::Set32(1)))) return;
+    typename V::R S = V::Load(s);
+    if (V::AllOnes(V::Cmpeq32(W, V::Set32(256)))) return V::Store(d, S);
+    typename V::R D = V::Load(d), r[2];
+    for (int h = 0; h < 2; h++) {
+      typename V::R w16 = h ? V::SpreadWordsHi(W) : V::SpreadWordsLo(W);
+      typename V::R s16 = h ? Hi<V>(S) : Lo<V>(S), d16 = h ? Hi<V>(D) : Lo<V>(D);
+      r[h] = V::Sub16(V::Add16(d16, V::template Srli16<8>(V::Mullo16(s16, w16))),
+                      V::template Srli16<8>(V::Mullo16(d16, w16)));
+    }
+    V::Store(d, V::PackUs16(r[0], r[1]));
+  }
+};
+
 static inline void MaskTablePixel(u8* d, const u8* s, const u8* m) {
   int w = BlendMaskWeightUsable(g_MaskWeights[m[0]]);
   if (w == 0) return;
@@ -658,7 +679,7 @@ static inline void MaskTablePixel(u8* d, const u8* s, const u8* m) {
 template <class V>
 static void KernelMask(u8* dst, const u8* src, const u8* mask, i32 progress, i32 softness, i32 bytes) {
   i32 pixels = bytes > 0 ? bytes >> 2 : 0;
-  i32 p = BlendClampWeight(progress), f = BlendClampWeight(softness);
+  i32 p = BlendClampWeight(progress), f = softness;
   if (f == 256) {
     MaskWeightTable table;
     MaskWeightsUsable<V>(&table, true);
@@ -667,11 +688,17 @@ static void KernelMask(u8* dst, const u8* src, const u8* mask, i32 progress, i32
   i32 h = HeadPixels(dst, pixels);
   if (h) MaskTablePixel(dst, src, mask);
   i32 pairs = (pixels - h) >> 1;
-  int c = (f >> 1) * p - 128 * f + p, skip_below, copy_from;
-  BlendMaskSoftBounds(f >> 1, c, &skip_below, &copy_from);
-  Run3<V, OpMaskSoft<V>, false>(
-      dst + 4 * h, src + 4 * h, mask + 4 * h, pairs * 8,
-      OpMaskSoft<V>{V::Set16(f >> 1), V::Set16(c), V::Set32(skip_below), V::Set32(copy_from - 1)});
+  if (f < 0 || f > 255) {
+    alignas(32) i32 w[256];
+    BlendMaskSoftWeights(f, p, w);
+    Run3<V, OpMaskSoftTable<V>, false>(dst + 4 * h, src + 4 * h, mask + 4 * h, pairs * 8, OpMaskSoftTable<V>{w});
+  } else {
+    int c = (f >> 1) * p - 128 * f + p, skip_below, copy_from;
+    BlendMaskSoftBounds(f >> 1, c, &skip_below, &copy_from);
+    Run3<V, OpMaskSoft<V>, false>(
+        dst + 4 * h, src + 4 * h, mask + 4 * h, pairs * 8,
+        OpMaskSoft<V>{V::Set16(f >> 1), V::Set16(c), V::Set32(skip_below), V::Set32(copy_from - 1)});
+  }
   if ((pixels - h) & 1) {
     i32 o = 4 * (pixels - 1);
     MaskTablePixel(dst + o, src + o, mask + o);

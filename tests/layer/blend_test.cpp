@@ -356,16 +356,18 @@ TEST_F(BlendTest, MaskWeights) {
   struct Soft {
     int p, f, o;
   };
-  for (Soft c : {Soft{128, 64, 256}, Soft{37, 3, 200}, Soft{256, 0, 256}, Soft{0, 255, 255}}) {
+  // Softness as it stands, below 0 and above 256 too; progress and opacity clamped to 0..256
+  // (-5 counts as 0, 999 as 256).
+  const Soft soft[] = {{128, 64, 256}, {37, 3, 200},  {256, 0, 256},     {0, 255, 255},    {84, -50, 256},
+                       {200, -1, 256}, {-5, 300, 999}, {128, 32767, 256}, {1, -32768, 256}, {128, -7, 100}};
+  for (Soft c : soft) {
     BlendBuildMaskWeights(c.p, c.f, c.o);
-    for (int i = 0; i < 256; i++) {
-      int w = ref::Min((i * c.f) / 2 + (c.f / 2) * c.p - 128 * c.f + c.p, 255) + 1;
-      EXPECT_EQ(g_MaskWeights[i], ref::FloorDiv(w * c.o, 256)) << c.p << " " << c.f << " " << i;
+    const long long p = ref::Op(c.p), o = ref::Op(c.o), f = c.f;  // >> on the signed values: floor
+    for (long long i = 0; i < 256; i++) {
+      long long w = std::min<long long>(((i * f) >> 1) + (f >> 1) * p - 128 * f + p, 255) + 1;
+      EXPECT_EQ(g_MaskWeights[i], ref::FloorDiv64(w * o, 256)) << c.p << " " << c.f << " " << i;
     }
   }
-  // Out-of-range inputs are clamped first.
-  BlendBuildMaskWeights(-5, 300, 999);
-  for (int i = 0; i < 256; i++) EXPECT_EQ(g_MaskWeights[i], 0);
   BlendBuildMaskWeights(1000, 256, -3);
   for (int i = 0; i < 256; i++) EXPECT_EQ(g_MaskWeights[i], 0);
 }

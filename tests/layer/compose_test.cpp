@@ -358,8 +358,9 @@ TEST_F(ComposeTest, FoldersNestedFourDeepReachTheWindow) {
 TEST_F(ComposeTest, MasksWithProgressAndSoftness) {
   struct Case {
     i16 progress, softness, opacity;
-  } const cases[] = {{0, 256, 256}, {1, 256, 256}, {100, 256, 256}, {255, 256, 256}, {256, 256, 256}, {128, 256, 200},
-                     {128, 0, 256}, {128, 2, 256}, {90, 40, 256},   {200, 128, 256}, {128, 128, 100}, {256, 40, 256}};
+  } const cases[] = {{0, 256, 256},  {1, 256, 256},  {100, 256, 256}, {255, 256, 256}, {256, 256, 256},
+                     {128, 256, 200}, {128, 0, 256},  {128, 2, 256},   {90, 40, 256},   {200, 128, 256},
+                     {128, 128, 100}, {256, 40, 256}, {128, -50, 200}, {90, 300, 100},  {200, -1, 255}};
   ObjNode* mask = TestPicture("W0/m", 64, 1, 0, 0, 0);
   LayerOf(mask)->visible = 0;
   for (i32 i = 0; i < 64; i++) LayerOf(mask)->pixels[i * 4] = static_cast<u8>(i * 4 + 2);  // B byte
@@ -399,6 +400,27 @@ TEST_F(ComposeTest, MasksWithProgressAndSoftness) {
     }
     EXPECT_EQ(TestFirstDifference(TestPictureOf(Root()), TestModelCompose(RootNode()), 64), "");
   }
+}
+
+// Mask blends share a batch only while their weights are the same: softness counts as it
+// stands, so -50 and -100 (or 300 and 400) are blends of their own.
+TEST_F(ComposeTest, MaskBlendsOfAnotherSoftnessDoNotShareWeights) {
+  ObjNode* m = TestPicture("W0/m", 16, 4, 0, 0, 0);
+  LayerOf(m)->visible = 0;
+  for (i32 i = 0; i < 16 * 4; i++) LayerOf(m)->pixels[i * 4] = static_cast<u8>(i * 4);
+  const i16 softness[] = {-50, -100, 300, 400};
+  for (i32 i = 0; i < 4; i++) {
+    std::string path = "W0/p" + std::to_string(i);
+    LayerRecord* r = LayerOf(TestPicture(path.c_str(), 16, 4, 0, 4 * i, 1 + i));
+    TestFillSolid(r, 0xFFC8C8C8u);
+    std::strcpy(r->mask_name, "W0/m");
+    r->mask_progress = 128;
+    r->mask_softness = softness[i];
+    r->opacity = 200;
+  }
+  TestMarkAllWhole(RootNode());
+  ASSERT_EQ(LayerComposeWindow(g_WindowObjects[0]), 0);
+  EXPECT_EQ(TestFirstDifference(TestPictureOf(Root()), TestModelCompose(RootNode()), 64), "");
 }
 
 TEST_F(ComposeTest, MaskOfADifferentSizeIsFatalOnlyBelowFullProgress) {

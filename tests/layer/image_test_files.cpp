@@ -1,7 +1,9 @@
-// Builders of the test pictures: BMP bytes laid out by hand, PNG and JPEG through the libraries.
+// Builders of the test pictures: BMP and own-format bytes laid out by hand, PNG and JPEG through
+// the libraries.
 #include "image_test_files.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <cstring>
@@ -138,6 +140,25 @@ std::vector<u8> TestJpegBuild(const TestJpeg& j) {
   jpeg_destroy_compress(&c);
   std::free(mem);
   return out;
+}
+
+std::vector<u8> TestZcgTwoParts(i32 width, i32 height, const std::vector<u8>& part1, u32 declared1,
+                                const std::vector<u8>& part2, u32 declared2) {
+  auto deflated = [](const std::vector<u8>& raw) {
+    uLongf n = compressBound(raw.size());
+    std::vector<u8> z(n);
+    compress(z.data(), &n, raw.data(), raw.size());
+    z.resize(n);
+    return z;
+  };
+  const std::vector<u8> z1 = deflated(part1), z2 = deflated(part2);
+  std::vector<u8> f = {'Z', 'C', 'G', 0};
+  for (u32 v : {static_cast<u32>(width), static_cast<u32>(height), 0u, 1u, 0u, 0u, 0u, declared1,
+                static_cast<u32>(z1.size()), 0u, 0u, declared2, static_cast<u32>(z2.size())})
+    Le(&f, v, 4);
+  f.insert(f.end(), z1.begin(), z1.end());
+  f.insert(f.end(), z2.begin(), z2.end());
+  return f;
 }
 
 std::vector<u8> TestPattern(size_t n, u32 seed) {

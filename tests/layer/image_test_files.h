@@ -44,5 +44,10 @@ struct TestJpeg {
 };
 std::vector<u8> TestJpegBuild(const TestJpeg& j);
 
+// An own-format (".zcg") picture of method 1 from the bytes of its two parts, each deflated as a
+// whole, with the inflated sizes its header declares (which need not be what the parts hold).
+std::vector<u8> TestZcgTwoParts(i32 width, i32 height, const std::vector<u8>& part1, u32 declared1,
+                                const std::vector<u8>& part2, u32 declared2);
+
 // A deterministic byte pattern for picture contents.
 std::vector<u8> TestPattern(size_t n, u32 seed);

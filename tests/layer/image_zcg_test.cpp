@@ -76,7 +76,8 @@ TEST_F(ImageZcgTest, DamagedFilesFailBeforeDecoding) {
       {"method 2", 0, [](auto* f) { Put32(f, 16, 2); }, "File Check Error.", 0},
       {"raw pixels cut", 0, [](auto* f) { f->pop_back(); }, "File Check Error.", 0},
       {"raw pixels of a larger picture", 0, [](auto* f) { Put32(f, 4, 7); }, "File Check Error.", 0},
-      {"inflated sizes too small", 1, [](auto* f) { Put32(f, 48, Get32(*f, 48) - 4); }, "File Check Error.", 0},
+      {"inflated size of part 2 too small", 1, [](auto* f) { Put32(f, 48, Get32(*f, 48) - 4); },
+       "Uncompress Status Error 2.", 0},
       {"inflated sizes too large", 1, [](auto* f) { Put32(f, 32, Get32(*f, 32) + 4); }, "File Check Error.", 0},
       {"inflated sizes wrap", 1, [](auto* f) { Put32(f, 32, 0xFFFFFF00), Put32(f, 48, 0x100 + 6 * 5 * 4); },
        "File Check Error.", 0},
@@ -84,8 +85,8 @@ TEST_F(ImageZcgTest, DamagedFilesFailBeforeDecoding) {
       {"stored size wraps", 1, [](auto* f) { Put32(f, 52, 0xFFFFFFFF); }, "File Check Error.", 0},
       {"part 1 damaged", 1, [](auto* f) { (*f)[58] ^= 0x55; }, "Uncompress Status Error 1.", 0},
       {"part 2 damaged", 1, [](auto* f) { f->back() ^= 0x55; }, "Uncompress Status Error 2.", 0},
-      {"part 1 shorter than declared", 1,
-       [](auto* f) { Put32(f, 32, Get32(*f, 32) + 4), Put32(f, 48, Get32(*f, 48) - 4); }, "Uncompress Status Error 1.",
+      {"part 1 shorter than declared, part 2 then too large", 1,
+       [](auto* f) { Put32(f, 32, Get32(*f, 32) + 4), Put32(f, 48, Get32(*f, 48) - 4); }, "Uncompress Status Error 2.",
        0},
       {"part 1 longer than declared", 1,
        [](auto* f) { Put32(f, 32, Get32(*f, 32) - 4), Put32(f, 48, Get32(*f, 48) + 4); }, "Uncompress Status Error 1.",
@@ -107,6 +108,44 @@ TEST_F(ImageZcgTest, DamagedFilesFailBeforeDecoding) {
       }
     }
   }
+}
+
+// A part that inflates to fewer bytes than its header declares loads: part 2's bytes follow right
+// behind what part 1 gave, and what neither part fills is transparent black. The same on the
+// calling thread and with part 2 on a thread of its own (declared at its header's place).
+TEST_F(ImageZcgTest, PartsThatInflateShortLoadWithTheRestCleared) {
+  const i32 w = 6, h = 5;
+  const std::vector<u8> px = TestPattern(w * h * 4, 8);
+  auto bytes = [&](size_t from, size_t to) { return std::vector<u8>(px.begin() + from, px.begin() + to); };
+  struct Case {
+    const char* what;
+    std::vector<u8> part1;
+    u32 declared1;
+    std::vector<u8> part2;
+    u32 declared2;
+  } const cases[] = {
+      {"part 1 short", bytes(0, 32), 40, bytes(40, 120), 80},
+      {"part 2 short", bytes(0, 40), 40, bytes(40, 100), 80},
+      {"both short", bytes(0, 10), 40, bytes(40, 60), 80},
+      {"part 1 empty", {}, 40, bytes(40, 120), 80},
+      {"sizes below the picture", bytes(0, 30), 30, bytes(30, 60), 30},
+  };
+  for (ImageInflatePairFn hook : {ImageInflatePairHere, ImageInflatePairThreaded}) {
+    g_ImageInflatePair = hook;
+    for (const Case& c : cases) {
+      TestDecoded d = TestDecode(0, TestZcgTwoParts(w, h, c.part1, c.declared1, c.part2, c.declared2), ImageDecodeZcg);
+      ASSERT_EQ(d.result, 0) << c.what << d.shown;
+      std::vector<u8> want = c.part1;
+      want.insert(want.end(), c.part2.begin(), c.part2.end());
+      want.resize(px.size(), 0);
+      EXPECT_EQ(d.pixels, want) << c.what;
+      EXPECT_EQ(d.shown, "") << c.what;
+    }
+  }
+  // Declared sizes above the picture stay refused.
+  TestDecoded d = TestDecode(0, TestZcgTwoParts(w, h, bytes(0, 40), 44, bytes(40, 120), 80), ImageDecodeZcg);
+  EXPECT_NE(d.result, 0);
+  EXPECT_NE(d.shown.find("File Check Error."), std::string::npos);
 }
 
 TEST_F(ImageZcgTest, EveryTruncationFailsCleanly) {

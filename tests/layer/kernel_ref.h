@@ -119,7 +119,7 @@ inline void Slot(int slot, KernelSet set, const Args& a) {
       break;
     }
     case 7: {
-      int f = Op(a.f), pr = Op(a.progress);
+      long long f = a.f, pr = Op(a.progress);  // any softness, as it stands
       bool soft = set == kSimd && f != 256;
       Parts parts = PixelParts(set, a.dst_addr, np);
       for (int p = 0; p < np; p++) {
@@ -127,7 +127,8 @@ inline void Slot(int slot, KernelSet set, const Args& a) {
         const u8* s = &S[4 * p];
         int m = a.mask[4 * p];
         if (soft && InGroups(parts, p)) {
-          int w = Clamp(m * (f >> 1) + (f >> 1) * pr - 128 * f + pr, 0, 255) + 1;
+          long long x = m * (f >> 1) + (f >> 1) * pr - 128 * f + pr;
+          int w = static_cast<int>(x < 0 ? 0 : (x > 255 ? 255 : x)) + 1;
           for (int c = 0; c < 4; c++) d[c] = static_cast<u8>(d[c] + ((s[c] * w) >> 8) - ((d[c] * w) >> 8));
         } else {
           int w = MaskWeight(a.mask_weights, m);

@@ -215,9 +215,11 @@ TEST(MaskSoftBoundsTest, MatchTheWeightRuleEverywhere) {
 }
 
 // A soft-edged wipe: the mask ramps across the row, so whole vectors are left alone (every
-// weight 1), take the source (every weight 256) or mix, at every offset.
+// weight 1), take the source (every weight 256) or mix, at every offset and any softness.
 TEST_F(KernelTest, SoftMaskWipesMatchReference) {
-  const int softness[] = {8, 64, 128, 255};
+  // Softness outside 0..255 too (taken as it stands: a negative one turns the edge round).
+  const int softness[] = {8, 64, 128, 255, -50, -1, 257, 4000, -32768, 32767};
+  const int kinds = sizeof softness / sizeof softness[0];
   const int progress[] = {0, 40, 128, 200, 256};
   for (const Variant& v : Variants()) {
     Lcg rng{99};
@@ -227,7 +229,7 @@ TEST_F(KernelTest, SoftMaskWipesMatchReference) {
       auto &d0 = rows.d0, &s0 = rows.s0, &s2 = rows.s2, &m0 = rows.m0;
       for (int px = 0; px < len; px++) m0[4 * px] = static_cast<u8>(px * 255 / len);
       for (int off = 0; off < 32; off++) {
-        int f = softness[(len + off) % 4], p = progress[(len * 3 + off) % 5];
+        int f = softness[(len + off) % kinds], p = progress[(len * 3 + off) % 5];
         CheckSlot(v, 7, d0.data(), s0.data(), s2.data(), m0.data(), 256, f, p, bytes, off, (off * 3 + 1) % 32, "wipe",
                   len);
         if (HasFatalFailure()) return;

@@ -95,10 +95,12 @@ TEST_F(LayerOpsTest, CrossFadeAndRuleWorkWhereEveryPictureHasPixels) {
       {false, 0, 0},   {false, 127, 0},  {false, 128, 0},  {false, 255, 0},   {false, 1000, 0},       {false, -50, 0},
       {true, 0, 256},  {true, 255, 256}, {true, 100, 256}, {true, 0, 0},      {true, 255, 0},         {true, 128, 64},
       {true, 40, 255}, {true, 200, 64},  {true, -9, 64},   {true, 128, 1000}, {true, 128, LLONG_MIN},
+      {true, 172, -50}, {true, 100, -3000}, {true, 128, INT32_MAX},
   };
-  // The rule's weights from progress p and softness s.
+  // The rule's weights from progress p and softness s (a 32-bit number taken as it stands; below
+  // 0 the edge runs the other way).
   auto weight = [](i64 p, i64 s, i32 m) -> i64 {
-    s = std::clamp<i64>(s, 0, 256);
+    s = std::clamp<i64>(s, INT32_MIN, INT32_MAX);
     if (s == 256) return m < 256 - p ? 0 : 256;
     return std::min<i64>(255, ((m * s) >> 1) + (s >> 1) * p - 128 * s + p) + 1;
   };

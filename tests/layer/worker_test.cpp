@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "compose_fixture.h"
+#include "image_test_files.h"
 #include "kit/zcg_writer.h"
 #include "layer/layer_resize.h"
 
@@ -79,13 +80,23 @@ TEST_F(WorkerTest, OwnFormatInflatesOnTwoWorkersToTheSamePixels) {
   std::vector<u8> px = Gradient(37, 23);
   std::vector<u8> file;
   ASSERT_EQ(KitZcgEncode(px.data(), 37, 23, IMAGE_ZCG_METHOD_ZLIB, KitZcgDefaultSplit(37, 23), &file), 0);
+  // And one whose part 1 inflates to 100 bytes fewer than declared: part 2 still follows it.
+  const u32 half = static_cast<u32>(px.size() / 2);
+  std::vector<u8> short1 =
+      TestZcgTwoParts(37, 23, std::vector<u8>(px.begin(), px.begin() + half - 100), half,
+                      std::vector<u8>(px.begin() + half, px.end()), static_cast<u32>(px.size()) - half);
+  std::vector<u8> short1_px(px.begin(), px.begin() + half - 100);
+  short1_px.insert(short1_px.end(), px.begin() + half, px.end());
+  short1_px.resize(px.size(), 0);
   for (i32 n : {1, 2, 4}) {
     SCOPED_TRACE(n);
     UseWorkers(n);
-    ImagePicture pic{};
-    ASSERT_EQ(ImageDecodeZcg(file.data(), static_cast<u32>(file.size()), "a.zcg", &pic), 0);
-    EXPECT_EQ(std::memcmp(pic.pixels, px.data(), px.size()), 0);
-    std::free(pic.pixels);
+    for (const auto& [f, want] : {std::pair{&file, &px}, {&short1, &short1_px}}) {
+      ImagePicture pic{};
+      ASSERT_EQ(ImageDecodeZcg(f->data(), static_cast<u32>(f->size()), "a.zcg", &pic), 0);
+      EXPECT_EQ(std::memcmp(pic.pixels, want->data(), want->size()), 0);
+      std::free(pic.pixels);
+    }
     if (n >= 2) {
       EXPECT_EQ(g_WorkerJobs[0].code, WORKER_JOB_INFLATE);
       EXPECT_EQ(g_WorkerJobs[1].code, WORKER_JOB_INFLATE);
