@@ -951,6 +951,16 @@ void PlatModalEnd() {
 
 bool PlatWindowIsEngine(u32 sdl_id) { return FindWindow(sdl_id) != nullptr; }
 
+SDL_Window* PlatDialogOwner() {
+  // Windows are listed as they were made: the main window comes first.
+  for (PlatWindow* w : s_Windows) {
+    if (w->foreign) continue;
+    const u32 f = SDL_GetWindowFlags(w->sdl);
+    return (f & SDL_WINDOW_SHOWN) && !(f & SDL_WINDOW_MINIMIZED) && !w->minimized ? w->sdl : nullptr;
+  }
+  return nullptr;
+}
+
 static bool Post(i32 code, i64 a, i64 b) {
   if (!s_Ready) return false;
   SDL_Event e{};
