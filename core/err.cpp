@@ -439,7 +439,8 @@ int ErrRaiseArgs(i32 code, i8 fatal, bool at_script, const ErrArg* args, size_t 
 int ErrMessageBoxArgs(const char* title, const char* format, const ErrArg* args, size_t count) noexcept {
   try {
     std::string text = ErrFormatArgs(format, args, count);
-    return PlatMessageBox(title, text.c_str(), PLAT_MB_OK | PLAT_MB_SYSTEMMODAL);
+    // An empty title is none: the box then carries the system's default caption.
+    return PlatMessageBox(title && title[0] ? title : nullptr, text.c_str(), PLAT_MB_OK | PLAT_MB_SYSTEMMODAL);
   } catch (...) {
     return 0;
   }

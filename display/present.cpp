@@ -83,10 +83,42 @@ static void Remember(const WindowObject* w, const Shown& now) {
   if (w->index >= 0 && w->index < WIN_COUNT) s_Shown[w->index] = now;
 }
 
+// The black bands around the main window's picture in fullscreen or maximised, as last painted:
+// painted again only when the client area or the picture's place changed. Under g_EngineLock.
+struct Bands {
+  bool painted;
+  i32 dw, dh, x, y, w, h;
+  bool operator==(const Bands&) const = default;
+};
+static Bands s_Bands;
+
+static const u8 kBlackPixel[4 + 4 + 4] = {};  // one pixel with the spare bytes every picture has
+
+static void Blacken(WindowObject* w, i32 x, i32 y, i32 width, i32 height) {
+  if (width > 0 && height > 0) g_FrameBlit(w, kBlackPixel, 1, 1, x, y, width, height, 0, 0, 1, 1);
+}
+
+// The client area around the picture goes black, so nothing of an earlier picture stays there.
+static void PaintBands(WindowObject* w, SizeI32 display, i32 x, i32 y, i32 ow, i32 oh) {
+  const Bands now{true, display.width, display.height, x, y, ow, oh};
+  {
+    EngineLockGuard lock;
+    if (s_Bands == now) return;
+    s_Bands = now;
+  }
+  const i32 right = x + ow, bottom = y + oh;
+  const i32 top = std::max(y, 0), rows = std::min(bottom, display.height) - top;
+  Blacken(w, 0, 0, display.width, y);
+  Blacken(w, 0, bottom, display.width, display.height - bottom);
+  Blacken(w, 0, top, x, rows);
+  Blacken(w, right, top, display.width - right, rows);
+}
+
 void FramePresentForget(const WindowObject* w) {
   EngineLockGuard lock;
   if (!w) {
     for (Shown& s : s_Shown) s = Shown{};
+    s_Bands = Bands{};
   } else if (w->index >= 0 && w->index < WIN_COUNT) {
     s_Shown[w->index] = Shown{};
   }
@@ -182,6 +214,7 @@ void FramePresent(WindowObject* w, LayerRecord* r) {
     const SizeI32 display = g_DisplaySize.load();
     const i32 ox = (display.width - ow) / 2, oy = (display.height - oh) / 2;
     SetOffset(ox, oy);
+    PaintBands(w, display, ox, oy, ow, oh);
     if ((g_FitMode != 0 && g_CpuScaleFilter == 1) || (!fullscreen && maximised)) {
       ShowScaled(w, r, true, ow, oh, ox, oy);
     } else if (g_FitMode != 0) {
@@ -193,6 +226,10 @@ void FramePresent(WindowObject* w, LayerRecord* r) {
     return;
   }
   SetOffset(0, 0);
+  {
+    EngineLockGuard lock;
+    s_Bands = Bands{};  // a window again: the next fullscreen paints its bands anew
+  }
   if (uw == ow && uh == oh && r->width == ow && r->height == oh) {
     ShowDirect(w, r, rx, ry, true);
     return;
@@ -219,8 +256,7 @@ i32 FramePaintWindow(WindowObject* w) {
     w->has_drawn = 0;
     FramePresentForget(w);
     SetHeader(w, 1, 1);
-    static const u8 black[4 + 4 + 4] = {};  // one pixel with the spare bytes every picture has
-    g_FrameBlit(w, black, 1, 1, 0, 0, (w->width & ~3) + 4, w->height, 0, 0, 1, 1);
+    g_FrameBlit(w, kBlackPixel, 1, 1, 0, 0, (w->width & ~3) + 4, w->height, 0, 0, 1, 1);
   }
   return g_QuitRequested;
 }

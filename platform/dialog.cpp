@@ -91,13 +91,28 @@ struct Dialog {
   void (*on_button)(void* ctx, int id) = nullptr;  // a button that does not end the dialog
   int keep_open_id = -1;
   void* ctx = nullptr;
+  i32 icon = UI_ICON_NONE;
+  i32 first_line = 0;  // the first line shown when the text scrolls
+  i32 drag_from = -1;  // the pointer's row where a drag of the scroll thumb began, -1 for none
+  i32 drag_top = 0;    // the thumb's top then
   PlatUiDialogLayout layout{};
   SDL_Window* sdl = nullptr;
   u32 sdl_id = 0;
+  SDL_Window* owner = nullptr;  // the game window it belongs to
   PlatUiCanvas canvas;
   int result = 0;
   bool done = false;
 };
+
+// The window manager's caption: its font is not ours (a bold sans is about a quarter wider than
+// the dialog font's Latin letters), and beside the title it holds an icon and three buttons.
+enum { CAPTION_EXTRA_WIDTH = 100, CAPTION_HEIGHT = 40 };
+i32 CaptionWidth(const std::string& title_utf8) {
+  return PlatUiTextWidth(PlatUiDecodeUtf8(title_utf8)) * 5 / 4 + CAPTION_EXTRA_WIDTH;
+}
+
+// The caption of a box the engine shows without a title, as the system gives one.
+const char* const kDefaultCaption = "エラー";
 
 // Appends sjis to text while the whole character fits the limit.
 void InputAppend(std::string* text, const std::string& sjis, size_t limit) {
@@ -119,25 +134,62 @@ void InputBackspace(std::string* text) {
   if (!text->empty()) text->erase(last);
 }
 
+// The usable area of the display the dialog opens on (its owner's, else the first).
+SDL_Rect DialogArea(SDL_Window* owner) {
+  SDL_Rect r{0, 0, 0, 0};
+  const int display = owner ? SDL_GetWindowDisplayIndex(owner) : 0;
+  if (SDL_GetDisplayUsableBounds(display < 0 ? 0 : display, &r) != 0) r = {0, 0, 0, 0};
+  return r;
+}
+
 void Layout(Dialog* d, const std::string& message_sjis) {
   std::u32string msg = PlatUiDecodeUtf8(PlatSjisToUtf8(message_sjis));
   d->lines = PlatUiWrap(msg, UI_DIALOG_TEXT_MAX_WIDTH, PlatUiAdvance);
-  const i32 lh = std::max(PlatUiLineHeight(), 1);
-  i32 tw = 0;
-  for (const std::u32string& l : d->lines) tw = std::max(tw, PlatUiTextWidth(l));
-  std::vector<i32> widths;
-  for (const PlatUiLabel& l : d->labels) widths.push_back(PlatUiTextWidth(l.left));
-  d->layout = PlatUiLayoutDialog(tw, lh * static_cast<i32>(d->lines.size()), widths, d->edit, lh);
+  PlatUiDialogSpec spec;
+  spec.line_height = std::max(PlatUiLineHeight(), 1);
+  for (const std::u32string& l : d->lines) spec.text_width = std::max(spec.text_width, PlatUiTextWidth(l));
+  spec.text_height = spec.line_height * static_cast<i32>(d->lines.size());
+  for (const PlatUiLabel& l : d->labels) spec.label_widths.push_back(PlatUiTextWidth(l.left));
+  spec.with_edit = d->edit;
+  spec.icon = d->icon != UI_ICON_NONE;
+  // As wide as its caption, and no taller than the screen: a longer text scrolls.
+  spec.min_width = CaptionWidth(d->title);
+  const SDL_Rect area = DialogArea(d->owner);
+  if (area.h > CAPTION_HEIGHT) spec.max_height = area.h - CAPTION_HEIGHT;
+  d->layout = PlatUiLayoutDialog(spec);
 }
+
+i32 TotalLines(const Dialog* d) { return static_cast<i32>(d->lines.size()); }
+
+// Scrolls the text so that `first` is its first line shown; true when that changed anything.
+bool ScrollTo(Dialog* d, i32 first) {
+  const i32 last_first = std::max(0, TotalLines(d) - d->layout.visible_lines);
+  first = std::clamp(first, 0, last_first);
+  if (first == d->first_line) return false;
+  d->first_line = first;
+  return true;
+}
+
+bool Scrolls(const Dialog* d) { return d->layout.scrollbar.right > d->layout.scrollbar.left; }
 
 void Paint(Dialog* d) {
   const PlatUiDialogLayout& l = d->layout;
   PlatUiCanvas& c = d->canvas;
   PlatUiCanvasInit(&c, l.width, l.height, UI_COLOR_WHITE);
-  const PlatRect all{0, 0, l.width, l.height};
   const i32 lh = std::max(PlatUiLineHeight(), 1);
-  for (size_t i = 0; i < d->lines.size(); i++)
-    PlatUiDrawText(&c, l.text.left, l.text.top + static_cast<i32>(i) * lh, d->lines[i], UI_COLOR_TEXT, -1, all);
+  if (d->icon != UI_ICON_NONE) PlatUiDrawIcon(&c, l.icon.left, l.icon.top, d->icon);
+  const i32 first = Scrolls(d) ? d->first_line : 0;
+  for (i32 i = first; i < TotalLines(d); i++) {
+    const i32 y = l.text.top + (i - first) * lh;
+    if (y >= l.text.bottom) break;
+    PlatUiDrawText(&c, l.text.left, y, d->lines[static_cast<size_t>(i)], UI_COLOR_TEXT, -1, l.text);
+  }
+  if (Scrolls(d)) {
+    PlatUiFill(&c, l.scrollbar, 0xF0F0F0);
+    PlatRect thumb = PlatUiScrollThumb(l.scrollbar, TotalLines(d), l.visible_lines, d->first_line);
+    PlatUiFill(&c, {thumb.left + 3, thumb.top + 1, thumb.right - 3, thumb.bottom - 1},
+               d->drag_from >= 0 ? 0x606060 : 0xA6A6A6);
+  }
   if (d->edit) {
     PlatUiOutline(&c, l.edit, UI_COLOR_FOCUS);
     std::u32string t = PlatUiDecodeUtf8(PlatSjisToUtf8(d->text));
@@ -198,7 +250,18 @@ bool OnEvent(const SDL_Event* e, void* ctx) {
     case SDL_KEYDOWN: {
       if (e->key.windowID != d->sdl_id) break;
       const SDL_Keycode k = e->key.keysym.sym;
-      if (k == SDLK_RETURN || k == SDLK_KP_ENTER || (k == SDLK_SPACE && !d->edit)) Press(d, d->focus);
+      const i32 page = std::max(1, d->layout.visible_lines - 1);
+      if (Scrolls(d) && (k == SDLK_UP || k == SDLK_DOWN || k == SDLK_PAGEUP || k == SDLK_PAGEDOWN ||
+                         k == SDLK_HOME || k == SDLK_END)) {
+        // A text that scrolls takes the vertical keys; Tab and the side arrows move the focus.
+        const i32 to = k == SDLK_UP ? d->first_line - 1
+                       : k == SDLK_DOWN ? d->first_line + 1
+                       : k == SDLK_PAGEUP ? d->first_line - page
+                       : k == SDLK_PAGEDOWN ? d->first_line + page
+                       : k == SDLK_HOME ? 0
+                                        : TotalLines(d);
+        ScrollTo(d, to);
+      } else if (k == SDLK_RETURN || k == SDLK_KP_ENTER || (k == SDLK_SPACE && !d->edit)) Press(d, d->focus);
       else if (k == SDLK_ESCAPE && d->escape_id) {
         d->result = d->escape_id;
         d->done = true;
@@ -221,14 +284,41 @@ bool OnEvent(const SDL_Event* e, void* ctx) {
       if (!d->done) Paint(d);
       break;
     }
+    case SDL_MOUSEWHEEL:
+      if (e->wheel.windowID != d->sdl_id || !Scrolls(d)) break;
+      if (ScrollTo(d, d->first_line - 3 * (e->wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e->wheel.y : e->wheel.y)))
+        Paint(d);
+      break;
+    case SDL_MOUSEMOTION:
+      if (e->motion.windowID != d->sdl_id || d->drag_from < 0) break;
+      if (ScrollTo(d, PlatUiScrollFirstAt(d->layout.scrollbar, TotalLines(d), d->layout.visible_lines,
+                                          d->drag_top + e->motion.y - d->drag_from)))
+        Paint(d);
+      break;
     case SDL_MOUSEBUTTONDOWN:
       if (e->button.windowID != d->sdl_id || e->button.button != SDL_BUTTON_LEFT) break;
+      if (Scrolls(d) && PlatUiInside(d->layout.scrollbar, e->button.x, e->button.y)) {
+        // On the thumb a drag begins; above or below it the text moves by a page.
+        const PlatRect thumb =
+            PlatUiScrollThumb(d->layout.scrollbar, TotalLines(d), d->layout.visible_lines, d->first_line);
+        const i32 page = std::max(1, d->layout.visible_lines - 1);
+        if (e->button.y < thumb.top) ScrollTo(d, d->first_line - page);
+        else if (e->button.y >= thumb.bottom) ScrollTo(d, d->first_line + page);
+        else d->drag_from = e->button.y, d->drag_top = thumb.top;
+        Paint(d);
+        break;
+      }
       d->pressed = PlatUiHitTest(d->layout.buttons, e->button.x, e->button.y);
       if (d->pressed >= 0 && d->enabled[static_cast<size_t>(d->pressed)]) d->focus = d->pressed;
       Paint(d);
       break;
     case SDL_MOUSEBUTTONUP: {
       if (e->button.windowID != d->sdl_id || e->button.button != SDL_BUTTON_LEFT) break;
+      if (d->drag_from >= 0) {
+        d->drag_from = -1;
+        Paint(d);
+        break;
+      }
       int hit = PlatUiHitTest(d->layout.buttons, e->button.x, e->button.y);
       int was = d->pressed;
       d->pressed = -1;
@@ -251,20 +341,52 @@ bool OnEvent(const SDL_Event* e, void* ctx) {
 
 // Opens the window, runs it until a button ends it and closes it. False when no window can be
 // made.
+// Where the dialog opens: centred over its owner, else on the screen, and inside the usable
+// area either way.
+void Place(const Dialog* d, int* x, int* y) {
+  const SDL_Rect area = DialogArea(d->owner);
+  int cx = area.x + area.w / 2, cy = area.y + area.h / 2;
+  if (d->owner) {
+    int ox = 0, oy = 0, ow = 0, oh = 0, top = 0, left = 0, bottom = 0, right = 0;
+    SDL_GetWindowPosition(d->owner, &ox, &oy);
+    SDL_GetWindowSize(d->owner, &ow, &oh);
+    SDL_GetWindowBordersSize(d->owner, &top, &left, &bottom, &right);  // 0 where unknown
+    cx = ox - left + (left + ow + right) / 2;
+    cy = oy - top + (top + oh + bottom) / 2;
+  }
+  *x = cx - d->layout.width / 2;
+  *y = cy - d->layout.height / 2;
+  if (area.w > 0 && area.h > 0) {
+    *x = std::max(area.x, std::min(*x, area.x + area.w - d->layout.width));
+    *y = std::max(area.y + CAPTION_HEIGHT / 2, std::min(*y, area.y + area.h - d->layout.height));
+  }
+}
+
 bool Run(Dialog* d) {
   d->enabled.resize(d->ids.size(), true);
   std::string title = d->title.empty() ? std::string(" ") : d->title;
-  d->sdl = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, d->layout.width,
-                            d->layout.height, SDL_WINDOW_ALWAYS_ON_TOP);
+  // A dialog of the game's window stays with it (transient for it); one without a window to
+  // belong to must not hide behind others.
+  int x, y;
+  Place(d, &x, &y);
+  d->sdl = SDL_CreateWindow(title.c_str(), x, y, d->layout.width, d->layout.height,
+                            SDL_WINDOW_HIDDEN | (d->owner ? 0u : u32{SDL_WINDOW_ALWAYS_ON_TOP}));
   if (!d->sdl) return false;
   d->sdl_id = SDL_GetWindowID(d->sdl);
+  PlatX11MarkDialog(d->sdl);
+  if (d->owner) SDL_SetWindowModalFor(d->sdl, d->owner);
+  SDL_ShowWindow(d->sdl);
   SDL_RaiseWindow(d->sdl);
   if (d->edit) SDL_StartTextInput();
   Paint(d);
   while (!d->done) PlatModalWait(100, OnEvent, d);
   if (d->edit) SDL_StopTextInput();
+  // Answered, the box gives the keys back to the window it belongs to (a window manager does
+  // that for a transient; a bare X server leaves the focus nowhere).
+  const bool had_focus = SDL_GetKeyboardFocus() == d->sdl;
   SDL_DestroyWindow(d->sdl);
   d->sdl = nullptr;
+  if (had_focus && d->owner) SDL_SetWindowInputFocus(d->owner);
   PlatModalEnd();
   return true;
 }
@@ -284,6 +406,8 @@ bool OnMain(F* body) {
 int PlatMessageBox(const char* title, const char* text, u32 style) {
   ButtonSet bs = ButtonsFor(style);
   int def = DefaultIndex(style, bs.count);
+  static const std::string default_caption = PlatUtf8ToSjis(kDefaultCaption);
+  if (!title) title = default_caption.c_str();
   if (PlatDialogsToStderr()) {
     PrintDialog("message box", title, text);
     int a = s_Answer.load();
@@ -292,7 +416,9 @@ int PlatMessageBox(const char* title, const char* text, u32 style) {
   int answer = 0;
   auto body = [&]() {
     Dialog d;
-    d.title = PlatSjisToUtf8(title ? title : "");
+    d.owner = PlatDialogOwner();
+    d.icon = static_cast<i32>((style >> 4) & 0xF);
+    d.title = PlatSjisToUtf8(title);
     for (int i = 0; i < bs.count; i++) {
       d.labels.push_back(PlatUiParseLabel(bs.labels[i]));
       d.ids.push_back(bs.ids[i]);
@@ -328,6 +454,7 @@ void PlatErrorDialog(const char* caption, const char* text, int edit_enabled, vo
   bool shown = false;
   auto body = [&]() {
     Dialog d;
+    d.owner = PlatDialogOwner();
     d.title = PlatSjisToUtf8(caption ? caption : "");
     if (edit_enabled >= 0) {
       d.labels.push_back(PlatUiParseLabel("エディタで開く(&E)"));
@@ -367,6 +494,7 @@ int PlatInputDialog(const char* title, const char* prompt, const char* initial, 
     bool shown = false;
     auto body = [&]() {
       Dialog d;
+      d.owner = PlatDialogOwner();
       d.title = PlatSjisToUtf8(title ? title : "");
       d.labels.push_back(PlatUiParseLabel("OK"));
       d.ids.push_back(PLAT_IDOK);

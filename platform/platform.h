@@ -164,11 +164,14 @@ enum {
   PLAT_IDYES = 6,
   PLAT_IDNO = 7
 };
-// Title and text are Shift-JIS. Returns the answer (PLAT_ID...). With the stderr sink the title
-// and text are printed and the default button's answer is returned.
+// Title and text are Shift-JIS; a null title gives the system's default caption "エラー". The
+// icon of the style is drawn left of the text. Returns the answer (PLAT_ID...). With the stderr
+// sink the title and text are printed and the default button's answer is returned.
 int PlatMessageBox(const char* title, const char* text, u32 style);
 // Dialogs are drawn by the engine in windows of their own, on the main thread (any thread may
-// call: the call then waits for the main thread).
+// call: the call then waits for the main thread). While the game's main window shows, they
+// belong to it: transient for it and centred over it. A dialog is at least as wide as its title
+// and no taller than the screen: a longer text scrolls.
 // A small modal text-entry window with the title, the prompt and the initial text (Shift-JIS),
 // ended only by Enter (it cannot be cancelled). The typed text goes into out (out_size bytes) in
 // Shift-JIS, at most max_bytes when above 0 and never more than out_size - 1, cut at a whole

@@ -216,28 +216,47 @@ i32 PlatUiHitTest(const std::vector<PlatRect>& rects, i32 x, i32 y) {
 
 // ---- Dialog layout -----------------------------------------------------------------------------
 
-PlatUiDialogLayout PlatUiLayoutDialog(i32 text_width, i32 text_height, const std::vector<i32>& label_widths,
-                                      bool with_edit, i32 line_height) {
+PlatUiDialogLayout PlatUiLayoutDialog(const PlatUiDialogSpec& spec) {
   PlatUiDialogLayout l{};
   const i32 m = UI_DIALOG_MARGIN;
+  const i32 lh = std::max(spec.line_height, 1);
   i32 buttons_width = 0;
   std::vector<i32> widths;
-  for (i32 w : label_widths) {
+  for (i32 w : spec.label_widths) {
     widths.push_back(std::max<i32>(UI_BUTTON_MIN_WIDTH, w + 16));
     buttons_width += widths.back();
   }
   if (!widths.empty()) buttons_width += UI_BUTTON_GAP * static_cast<i32>(widths.size() - 1);
-  i32 inner = std::max({text_width, buttons_width, with_edit ? i32{UI_EDIT_WIDTH} : 0});
-  l.width = std::max<i32>(UI_DIALOG_MIN_WIDTH, inner + 2 * m);
-  i32 y = m + 4;
-  l.text = {m, y, m + text_width, y + text_height};
-  y += text_height + m;
-  if (with_edit) {
-    const i32 eh = line_height + 8;
-    l.edit = {m, y, l.width - m, y + eh};
-    y += eh + m;
-  }
+  const i32 edit_height = lh + 8;
   const i32 band_height = UI_BUTTON_HEIGHT + 2 * m - 2;
+  const i32 icon_side = spec.icon ? i32{UI_ICON_SIZE} : 0;
+  const i32 icon_room = spec.icon ? i32{UI_ICON_SIZE + UI_ICON_GAP} : 0;
+  // Everything but the text: a text that would take the dialog past its height shows whole
+  // lines of itself beside a scroll bar.
+  const i32 fixed = (m + 4) + m + (spec.with_edit ? edit_height + m : 0) + band_height;
+  i32 text_height = std::max(spec.text_height, 0);
+  const bool scrolls = spec.max_height > 0 && fixed + std::max(text_height, icon_side) > spec.max_height &&
+                       (spec.max_height - fixed) / lh < (text_height + lh - 1) / lh;
+  if (scrolls) {
+    l.visible_lines = std::max(1, (spec.max_height - fixed) / lh);
+    text_height = l.visible_lines * lh;
+  }
+  const i32 text_room = spec.text_width + (scrolls ? UI_SCROLLBAR_GAP + UI_SCROLLBAR_WIDTH : 0);
+  const i32 inner = std::max({icon_room + text_room, buttons_width, spec.with_edit ? i32{UI_EDIT_WIDTH} : 0});
+  l.width = std::max({i32{UI_DIALOG_MIN_WIDTH}, inner + 2 * m, spec.min_width});
+  i32 y = m + 4;
+  const i32 content = std::max(text_height, icon_side);
+  if (spec.icon) l.icon = {m, y, m + icon_side, y + icon_side};
+  // A text shorter than the icon stands at the icon's middle.
+  const i32 ty = y + (content - text_height) / 2;
+  l.text = {m + icon_room, ty, m + icon_room + spec.text_width, ty + text_height};
+  if (scrolls) l.scrollbar = {l.text.right + UI_SCROLLBAR_GAP, ty, l.text.right + UI_SCROLLBAR_GAP + UI_SCROLLBAR_WIDTH,
+                              ty + text_height};
+  y += content + m;
+  if (spec.with_edit) {
+    l.edit = {m, y, l.width - m, y + edit_height};
+    y += edit_height + m;
+  }
   l.band = {0, y, l.width, y + band_height};
   l.height = y + band_height;
   i32 x = l.width - m - buttons_width;
@@ -247,6 +266,115 @@ PlatUiDialogLayout PlatUiLayoutDialog(i32 text_width, i32 text_height, const std
     x += w + UI_BUTTON_GAP;
   }
   return l;
+}
+
+PlatRect PlatUiScrollThumb(const PlatRect& bar, i32 total, i32 visible, i32 first) {
+  const i64 track = bar.bottom - bar.top;
+  if (total <= visible || visible <= 0 || track <= 0) return bar;
+  const i64 len = std::clamp<i64>(track * visible / total, std::min<i64>(UI_SCROLL_THUMB_MIN, track), track);
+  const i64 range = track - len;
+  const i64 f = std::clamp<i64>(first, 0, total - visible);
+  const i32 top = bar.top + static_cast<i32>(f * range / (total - visible));
+  return {bar.left, top, bar.right, top + static_cast<i32>(len)};
+}
+
+i32 PlatUiScrollFirstAt(const PlatRect& bar, i32 total, i32 visible, i32 thumb_top) {
+  if (total <= visible || visible <= 0) return 0;
+  const PlatRect t = PlatUiScrollThumb(bar, total, visible, 0);
+  const i64 range = (bar.bottom - bar.top) - (t.bottom - t.top);
+  if (range <= 0) return 0;
+  const i64 pos = std::clamp<i64>(i64{thumb_top} - bar.top, 0, range);
+  return static_cast<i32>((pos * (total - visible) + range / 2) / range);
+}
+
+// ---- Icons -------------------------------------------------------------------------------------
+
+namespace {
+
+struct Pt {
+  float x, y;
+};
+
+bool InDisc(Pt p, float cx, float cy, float r) { return (p.x - cx) * (p.x - cx) + (p.y - cy) * (p.y - cy) <= r * r; }
+
+// Within hw of the segment from a to b: a stroke with round ends.
+bool OnStroke(Pt p, Pt a, Pt b, float hw) {
+  const float dx = b.x - a.x, dy = b.y - a.y;
+  const float len2 = dx * dx + dy * dy;
+  float t = len2 > 0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / len2 : 0;
+  t = std::clamp(t, 0.0f, 1.0f);
+  const float ex = a.x + t * dx - p.x, ey = a.y + t * dy - p.y;
+  return ex * ex + ey * ey <= hw * hw;
+}
+
+bool InTriangle(Pt p, Pt a, Pt b, Pt c) {
+  auto side = [](Pt u, Pt v, Pt q) { return (v.x - u.x) * (q.y - u.y) - (v.y - u.y) * (q.x - u.x); };
+  const float d1 = side(a, b, p), d2 = side(b, c, p), d3 = side(c, a, p);
+  return !((d1 < 0 || d2 < 0 || d3 < 0) && (d1 > 0 || d2 > 0 || d3 > 0));
+}
+
+// The question mark's hook: the upper part of a ring, its right side running on down into a
+// stroke to the stem.
+bool InQuestionMark(Pt p) {
+  const float cx = 16, cy = 12.5f;
+  const float d2 = (p.x - cx) * (p.x - cx) + (p.y - cy) * (p.y - cy);
+  const bool ring = d2 >= 3.3f * 3.3f && d2 <= 7.3f * 7.3f && (p.y <= cy || (p.x >= cx + 2 && p.y <= cy + 3));
+  return ring || OnStroke(p, {20.6f, 16.4f}, {16, 19}, 2) || OnStroke(p, {16, 19}, {16, 20.5f}, 2) ||
+         InDisc(p, 16, 25, 2.2f);
+}
+
+// What a point of the icon shows: 0 nothing, 1 the body, 2 the mark.
+int IconPart(int kind, Pt p) {
+  switch (kind) {
+    case UI_ICON_WARNING: {
+      if (!InTriangle(p, {16, 2.5f}, {30.5f, 28.5f}, {1.5f, 28.5f})) return 0;
+      return OnStroke(p, {16, 11}, {16, 19.5f}, 1.8f) || InDisc(p, 16, 24, 1.9f) ? 2 : 1;
+    }
+    case UI_ICON_ERROR:
+    case UI_ICON_QUESTION:
+    case UI_ICON_INFO: {
+      if (!InDisc(p, 16, 16, 15)) return 0;
+      bool mark = false;
+      if (kind == UI_ICON_ERROR) mark = OnStroke(p, {10.5f, 10.5f}, {21.5f, 21.5f}, 2) || OnStroke(p, {21.5f, 10.5f}, {10.5f, 21.5f}, 2);
+      if (kind == UI_ICON_INFO) mark = InDisc(p, 16, 9.5f, 2.3f) || OnStroke(p, {16, 14.5f}, {16, 23.5f}, 2);
+      if (kind == UI_ICON_QUESTION) mark = InQuestionMark(p);
+      return mark ? 2 : 1;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+void PlatUiDrawIcon(PlatUiCanvas* c, i32 x, i32 y, i32 kind) {
+  if (kind < UI_ICON_ERROR || kind > UI_ICON_INFO) return;
+  const u32 body = kind == UI_ICON_ERROR ? u32{UI_COLOR_ICON_ERROR}
+                   : kind == UI_ICON_WARNING ? u32{UI_COLOR_ICON_WARNING}
+                                             : u32{UI_COLOR_ICON_BLUE};
+  const u32 mark = kind == UI_ICON_WARNING ? u32{UI_COLOR_ICON_WARN_MARK} : u32{UI_COLOR_ICON_MARK};
+  const int SAMPLES = 4;  // per side: 16 samples a pixel, averaged below
+  const float step = 1.0f / SAMPLES;
+  for (i32 py = 0; py < UI_ICON_SIZE; py++) {
+    const i32 cy = y + py;
+    if (cy < 0 || cy >= c->height) continue;
+    for (i32 px = 0; px < UI_ICON_SIZE; px++) {
+      const i32 cx = x + px;
+      if (cx < 0 || cx >= c->width) continue;
+      u32& d = c->px[static_cast<size_t>(cy) * c->width + cx];
+      u32 sum[3] = {0, 0, 0};
+      for (int sy = 0; sy < SAMPLES; sy++)
+        for (int sx = 0; sx < SAMPLES; sx++) {
+          const Pt p{static_cast<float>(px) + (static_cast<float>(sx) + 0.5f) * step,
+                     static_cast<float>(py) + (static_cast<float>(sy) + 0.5f) * step};
+          const int part = IconPart(kind, p);
+          const u32 v = part == 2 ? mark : part == 1 ? body : d;
+          for (int k = 0; k < 3; k++) sum[k] += (v >> (8 * k)) & 0xFF;
+        }
+      u32 out = 0;
+      for (int k = 0; k < 3; k++) out |= ((sum[k] + 8) / 16) << (8 * k);
+      d = out;
+    }
+  }
 }
 
 // ---- Menu layout -------------------------------------------------------------------------------

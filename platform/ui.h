@@ -69,18 +69,54 @@ enum {
   UI_DIALOG_MIN_WIDTH = 220,
   UI_DIALOG_TEXT_MAX_WIDTH = 520,  // message text wraps here
   UI_EDIT_WIDTH = 360,
+  UI_ICON_SIZE = 32,
+  UI_ICON_GAP = 10,        // between the icon and the text
+  UI_SCROLLBAR_WIDTH = 17,
+  UI_SCROLLBAR_GAP = 6,     // between the text and its scroll bar
+  UI_SCROLL_THUMB_MIN = 16,
 };
-// A dialog: its text block, an optional edit box below it, and its buttons in a row on a band at
-// the bottom, right-aligned. text_width and text_height are the measured text block.
+// What a dialog holds: its measured text block, an optional icon left of it, an optional edit
+// box below it, and its buttons in a row on a band at the bottom, right-aligned.
+struct PlatUiDialogSpec {
+  i32 text_width = 0, text_height = 0;
+  std::vector<i32> label_widths;  // the buttons' labels
+  bool with_edit = false;
+  i32 line_height = 1;
+  bool icon = false;
+  i32 min_width = 0;   // the least width, such as its caption's
+  i32 max_height = 0;  // the most it may take (the screen's height), 0 for no limit
+};
 struct PlatUiDialogLayout {
   i32 width, height;
+  PlatRect icon;  // empty (all 0) without one
+  // Where the text shows: the whole block, or, when it does not fit the height, whole lines of
+  // it beside a scroll bar.
   PlatRect text;
-  PlatRect edit;  // empty (all 0) without an edit box
-  PlatRect band;  // the button band
+  PlatRect scrollbar;  // empty unless the text scrolls
+  i32 visible_lines;   // the lines the text area shows when it scrolls
+  PlatRect edit;       // empty without an edit box
+  PlatRect band;       // the button band
   std::vector<PlatRect> buttons;
 };
-PlatUiDialogLayout PlatUiLayoutDialog(i32 text_width, i32 text_height, const std::vector<i32>& label_widths,
-                                      bool with_edit, i32 line_height);
+PlatUiDialogLayout PlatUiLayoutDialog(const PlatUiDialogSpec& spec);
+// The thumb of a scroll bar showing `visible` of `total` lines from line `first`: in proportion,
+// never shorter than UI_SCROLL_THUMB_MIN; the whole bar when everything shows.
+PlatRect PlatUiScrollThumb(const PlatRect& bar, i32 total, i32 visible, i32 first);
+// The first line for a thumb whose top is at y (a drag), kept inside 0..total - visible.
+i32 PlatUiScrollFirstAt(const PlatRect& bar, i32 total, i32 visible, i32 thumb_top);
+
+// ---- Icons -------------------------------------------------------------------------------------
+// The message box icons, as the style numbers name them (MB_ICON... >> 4): drawn by the engine,
+// UI_ICON_SIZE pixels square, anti-aliased onto what the canvas holds.
+enum { UI_ICON_NONE = 0, UI_ICON_ERROR = 1, UI_ICON_QUESTION = 2, UI_ICON_WARNING = 3, UI_ICON_INFO = 4 };
+enum : u32 {
+  UI_COLOR_ICON_ERROR = 0xD8322C,
+  UI_COLOR_ICON_BLUE = 0x2A6FD6,  // information and question
+  UI_COLOR_ICON_WARNING = 0xF7C318,
+  UI_COLOR_ICON_MARK = 0xFFFFFF,     // the mark on the red and blue discs
+  UI_COLOR_ICON_WARN_MARK = 0x1E1E1E,  // the mark on the yellow triangle
+};
+void PlatUiDrawIcon(PlatUiCanvas* c, i32 x, i32 y, i32 kind);
 
 // ---- Menu layout -----------------------------------------------------------------------------
 enum {

@@ -562,12 +562,20 @@ void PlatWindowRaise(PlatWindow* w) {
   else QueueOp(w, OP_RAISE, 0, nullptr);
 }
 
+static bool PushWindowEvent(PlatWindow* w, u8 event, i32 data1, i32 data2);
+
 static void StateNow(PlatWindow* w, i32 state) {
+  const u32 before = SDL_GetWindowFlags(w->sdl);
   switch (state) {
     case PLAT_STATE_MINIMIZED: SDL_MinimizeWindow(w->sdl); break;
     case PLAT_STATE_MAXIMIZED: SDL_MaximizeWindow(w->sdl); break;
     default: SDL_RestoreWindow(w->sdl); break;
   }
+  // On X11 SDL marks its own maximise and its undo at once and never reports them: the engine
+  // hears of them as of the user's, ahead of the new size. Only a window manager carries them out.
+  const u32 after = SDL_GetWindowFlags(w->sdl);
+  if (((before ^ after) & SDL_WINDOW_MAXIMIZED) && PlatX11WindowManager(w->sdl) == 1)
+    PushWindowEvent(w, (after & SDL_WINDOW_MAXIMIZED) ? SDL_WINDOWEVENT_MAXIMIZED : SDL_WINDOWEVENT_RESTORED, 0, 0);
 }
 
 void PlatWindowSetState(PlatWindow* w, i32 state) {
@@ -950,6 +958,16 @@ void PlatModalEnd() {
 }
 
 bool PlatWindowIsEngine(u32 sdl_id) { return FindWindow(sdl_id) != nullptr; }
+
+SDL_Window* PlatDialogOwner() {
+  // Windows are listed as they were made: the main window comes first.
+  for (PlatWindow* w : s_Windows) {
+    if (w->foreign) continue;
+    const u32 f = SDL_GetWindowFlags(w->sdl);
+    return (f & SDL_WINDOW_SHOWN) && !(f & SDL_WINDOW_MINIMIZED) && !w->minimized ? w->sdl : nullptr;
+  }
+  return nullptr;
+}
 
 static bool Post(i32 code, i64 a, i64 b) {
   if (!s_Ready) return false;

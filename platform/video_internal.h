@@ -30,6 +30,9 @@ void PlatModalWait(i32 timeout_ms, bool (*fn)(const SDL_Event* e, void* ctx), vo
 void PlatModalEnd();
 // The SDL id belongs to an engine window (not a dialog's or a menu's).
 bool PlatWindowIsEngine(u32 sdl_id);
+// The window the engine's dialogs belong to: the game's main window while it shows (null while
+// it is hidden or minimised, or when there is none).
+SDL_Window* PlatDialogOwner();
 // After a modal loop (main thread): the keys and the mouse buttons (SDL_BUTTON bits) that are no
 // longer held count as released, whatever window their release went to; nothing is pressed.
 void PlatInputReleaseLetGo(u32 sdl_buttons_held);
@@ -41,6 +44,8 @@ bool PlatX11ButtonsHeld(SDL_Window* any, u32* sdl_buttons);
 int PlatX11WindowManager(SDL_Window* any);
 // Stacks w right below sibling, or below every other window for a null sibling.
 bool PlatX11StackBelow(SDL_Window* w, SDL_Window* sibling);
+// Marks a window not yet shown as a dialog (_NET_WM_WINDOW_TYPE_DIALOG).
+void PlatX11MarkDialog(SDL_Window* w);
 
 // Menu bars (menu.cpp and video.cpp). A destroyed menu leaves every window showing it as its bar
 // (any thread). The window's bar: its menu, mode and the rows it takes above the client area

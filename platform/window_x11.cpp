@@ -138,8 +138,18 @@ bool PlatX11StackBelow(SDL_Window* w, SDL_Window* sibling) {
   return !trap.Failed();
 }
 
+void PlatX11MarkDialog(SDL_Window* w) {
+  Display* d;
+  Window x;
+  if (!X11Of(w, &d, &x)) return;
+  Atom type = XInternAtom(d, "_NET_WM_WINDOW_TYPE_DIALOG", False);
+  XChangeProperty(d, x, XInternAtom(d, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(&type), 1);
+}
+
 #else
 
+void PlatX11MarkDialog(SDL_Window*) {}
 bool PlatX11ButtonsHeld(SDL_Window*, u32*) { return false; }
 int PlatX11WindowManager(SDL_Window*) { return -1; }
 bool PlatX11StackBelow(SDL_Window*, SDL_Window*) { return false; }

@@ -39,7 +39,7 @@ void IconFromLayer(const char* name) {
     char text[128];
     std::snprintf(text, sizeof text, "ICON ERR.\r\nレイヤサイズが %dx%d ではありません。", TRAY_ICON_SIDE,
                   TRAY_ICON_SIDE);
-    PlatMessageBox("", PlatUtf8ToSjis(text).c_str(), PLAT_MB_OK);
+    PlatMessageBox(nullptr, PlatUtf8ToSjis(text).c_str(), PLAT_MB_OK);
     return;
   }
   if (!rec->pixels) return;

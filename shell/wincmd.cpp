@@ -200,7 +200,7 @@ static i32 SetLayerSet(WindowObject* w, const CmdArgRecord* a) {
   LayerRecord* rec = LayerOf(node);
   if (rec->width <= 0 || rec->height <= 0) {
     static std::string text;
-    PlatMessageBox("", EngineText("サイズが 0x0 のレイヤセットを表示対象に指定することは出来ません。", &text),
+    PlatMessageBox(nullptr, EngineText("サイズが 0x0 のレイヤセットを表示対象に指定することは出来ません。", &text),
                    PLAT_MB_OK);
     w->root_layer = nullptr;
     g_QuitRequested = 1;

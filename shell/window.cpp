@@ -192,7 +192,7 @@ i32 WinApplyOpacity(WindowObject* w) {
   if (!w->handle) return -1;
   i32 alpha = w->opacity > 255 ? 255 : (w->opacity < 0 ? 0 : w->opacity);
   if (PlatWindowSetOpacity(w->handle, alpha) == 0) return 0;
-  PlatMessageBox("", "SetLayeredWindowAttributes Error.", PLAT_MB_OK);
+  PlatMessageBox(nullptr, "SetLayeredWindowAttributes Error.", PLAT_MB_OK);
   return -1;
 }
 

@@ -164,3 +164,15 @@ TEST_F(ErrTest, DebugModeScriptErrorRecordsPosition) {
   EXPECT_EQ(g_ErrScriptLine, 12);
   EXPECT_EQ(g_QuitRequested.load(), 0);
 }
+
+// The engine's boxes shown without a title carry the system's default caption; a title given,
+// even an empty one from a script, stands as it is.
+TEST_F(ErrTest, BoxesWithoutATitleCarryTheDefaultCaption) {
+  testing::internal::CaptureStderr();
+  ErrMessageBoxF("", "%s", "a");
+  ErrMessageBoxF("T", "b");
+  PlatMessageBox(nullptr, "c", PLAT_MB_OK);
+  PlatMessageBox("", "d", PLAT_MB_OK);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "[message box] エラー\na\n[message box] T\nb\n[message box] エラー\nc\n[message box] \nd\n");
+}

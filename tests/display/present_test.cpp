@@ -180,6 +180,14 @@ TEST_F(PresentTest, MainWindowByModeFitAndFilter) {
         EXPECT_EQ(g_WindowObjects[0]->screen_header.height, -c.oh);
       }
       ASSERT_EQ(got.px, want.px);
+      // Fullscreen and maximised, the client area around the picture is black from the first
+      // frame on, whatever it showed before.
+      if (c.fullscreen || c.maximised) {
+        for (i32 y = 0; y < Window::H; y++)
+          for (i32 x = 0; x < Window::W; x++)
+            if (x < c.x || y < c.y || x >= c.x + c.ow || y >= c.y + c.oh)
+              ASSERT_EQ(got.px[(static_cast<size_t>(y) * Window::W + x) * 4], 0) << x << "," << y;
+      }
     }
   }
   g_CfgUseSse = saved_sse;

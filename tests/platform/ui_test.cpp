@@ -1,11 +1,23 @@
 // The own-drawn dialogs' and menus' arithmetic: labels, wrapping, rectangles and hit tests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/ui.h"
 
 namespace {
 
 i32 Ten(char32_t) { return 10; }
+
+PlatUiDialogLayout Lay(i32 text_width, i32 text_height, std::vector<i32> labels, bool edit, i32 line_height) {
+  PlatUiDialogSpec spec;
+  spec.text_width = text_width;
+  spec.text_height = text_height;
+  spec.label_widths = std::move(labels);
+  spec.with_edit = edit;
+  spec.line_height = line_height;
+  return PlatUiLayoutDialog(spec);
+}
 
 std::string Narrow(const std::u32string& s) {
   std::string o;
@@ -71,7 +83,7 @@ TEST(PlatUi, DialogButtonsSitRightAlignedInTheBandAndHitTestAsLaidOut) {
     for (size_t n = 1; n <= 3; n++) {
       std::vector<i32> labels(n, 40);
       labels[0] = 120;  // a long label widens its button only
-      PlatUiDialogLayout l = PlatUiLayoutDialog(300, 32, labels, edit, 16);
+      PlatUiDialogLayout l = Lay(300, 32, labels, edit, 16);
       ASSERT_EQ(l.buttons.size(), n);
       EXPECT_GE(l.width, UI_DIALOG_MIN_WIDTH);
       EXPECT_EQ(l.buttons.back().right, l.width - UI_DIALOG_MARGIN);
@@ -99,6 +111,101 @@ TEST(PlatUi, DialogButtonsSitRightAlignedInTheBandAndHitTestAsLaidOut) {
     }
   }
   // A wide text widens the dialog; the buttons follow the right edge.
-  PlatUiDialogLayout wide = PlatUiLayoutDialog(500, 16, {40}, false, 16);
+  PlatUiDialogLayout wide = Lay(500, 16, {40}, false, 16);
   EXPECT_EQ(wide.width, 500 + 2 * UI_DIALOG_MARGIN);
+}
+
+// A dialog is at least as wide as its caption needs, never taller than it may be (a longer text
+// shows whole lines beside a scroll bar), and an icon stands left of the text, which a short
+// text meets at its middle.
+TEST(PlatUi, DialogSizeFollowsCaptionScreenAndIcon) {
+  PlatUiDialogSpec spec;
+  spec.text_width = 100;
+  spec.text_height = 16;
+  spec.label_widths = {40};
+  spec.line_height = 16;
+  spec.min_width = 400;
+  PlatUiDialogLayout l = PlatUiLayoutDialog(spec);
+  EXPECT_EQ(l.width, 400);
+  EXPECT_EQ(l.buttons.back().right, 400 - UI_DIALOG_MARGIN);
+
+  spec.min_width = 0;
+  spec.text_height = 16 * 100;  // a hundred lines
+  spec.max_height = 500;
+  l = PlatUiLayoutDialog(spec);
+  EXPECT_LE(l.height, 500);
+  EXPECT_GT(l.height, 500 - 16) << "it takes what it may, to a whole line";
+  ASSERT_GT(l.visible_lines, 1);
+  EXPECT_EQ(l.text.bottom - l.text.top, l.visible_lines * 16);
+  EXPECT_EQ(l.scrollbar.left, l.text.right + UI_SCROLLBAR_GAP);
+  EXPECT_EQ(l.scrollbar.right - l.scrollbar.left, UI_SCROLLBAR_WIDTH);
+  EXPECT_EQ(l.scrollbar.top, l.text.top);
+  EXPECT_EQ(l.scrollbar.bottom, l.text.bottom);
+  EXPECT_LE(l.scrollbar.right, l.width - UI_DIALOG_MARGIN);
+  spec.max_height = 5000;  // room enough: no scroll bar
+  l = PlatUiLayoutDialog(spec);
+  EXPECT_EQ(l.scrollbar.right, 0);
+  EXPECT_EQ(l.text.bottom - l.text.top, 1600);
+
+  spec.max_height = 0;
+  spec.text_height = 16;
+  spec.icon = true;
+  l = PlatUiLayoutDialog(spec);
+  EXPECT_EQ(l.icon.left, UI_DIALOG_MARGIN);
+  EXPECT_EQ(l.icon.right - l.icon.left, UI_ICON_SIZE);
+  EXPECT_EQ(l.text.left, l.icon.right + UI_ICON_GAP);
+  EXPECT_EQ(l.text.top + l.text.bottom, l.icon.top + l.icon.bottom) << "one line at the icon's middle";
+  EXPECT_GE(l.band.top, l.icon.bottom + UI_DIALOG_MARGIN);
+}
+
+TEST(PlatUi, ScrollThumbFollowsTheFirstLineAndADragComesBack) {
+  const PlatRect bar{0, 100, 17, 400};  // 300 rows
+  EXPECT_EQ(PlatUiScrollThumb(bar, 10, 20, 0).bottom, 400) << "everything shows: the whole bar";
+  PlatRect top = PlatUiScrollThumb(bar, 100, 25, 0);
+  EXPECT_EQ(top.top, 100);
+  EXPECT_EQ(top.bottom - top.top, 75);
+  EXPECT_EQ(PlatUiScrollThumb(bar, 100, 25, 75).bottom, 400);
+  EXPECT_EQ(PlatUiScrollThumb(bar, 100, 25, 500).bottom, 400) << "past the end stays at the end";
+  EXPECT_EQ(PlatUiScrollThumb(bar, 100000, 10, 0).bottom - 100, UI_SCROLL_THUMB_MIN);
+  for (i32 first : {0, 1, 37, 74, 75}) {
+    const PlatRect t = PlatUiScrollThumb(bar, 100, 25, first);
+    EXPECT_EQ(PlatUiScrollFirstAt(bar, 100, 25, t.top), first);
+  }
+  EXPECT_EQ(PlatUiScrollFirstAt(bar, 100, 25, -50), 0);
+  EXPECT_EQ(PlatUiScrollFirstAt(bar, 100, 25, 1000), 75);
+}
+
+// The message box icons: each its body colour and its own mark, anti-aliased at the edges, and
+// nothing outside the body (the corners keep the canvas).
+TEST(PlatUi, IconsShowTheirBodyAndMark) {
+  struct Case {
+    i32 kind;
+    u32 body, mark;
+    i32 mark_x, mark_y, body_x, body_y;  // a point inside the mark, one of the body beside it
+  } cases[] = {
+      {UI_ICON_ERROR, UI_COLOR_ICON_ERROR, UI_COLOR_ICON_MARK, 16, 16, 16, 8},        // the cross's middle
+      {UI_ICON_INFO, UI_COLOR_ICON_BLUE, UI_COLOR_ICON_MARK, 16, 19, 10, 19},         // the i's stem
+      {UI_ICON_QUESTION, UI_COLOR_ICON_BLUE, UI_COLOR_ICON_MARK, 16, 25, 16, 12},     // the dot; the hook's hollow
+      {UI_ICON_WARNING, UI_COLOR_ICON_WARNING, UI_COLOR_ICON_WARN_MARK, 16, 15, 9, 24},  // the stroke
+  };
+  for (const Case& c : cases) {
+    PlatUiCanvas canvas;
+    PlatUiCanvasInit(&canvas, 40, 40, 0x123456);
+    PlatUiDrawIcon(&canvas, 4, 4, c.kind);
+    auto at = [&](i32 x, i32 y) { return canvas.px[static_cast<size_t>(y + 4) * 40 + x + 4]; };
+    EXPECT_EQ(at(c.mark_x, c.mark_y), c.mark) << c.kind;
+    EXPECT_EQ(at(c.body_x, c.body_y), c.body) << c.kind;
+    EXPECT_EQ(at(0, 0), 0x123456u) << c.kind;
+    EXPECT_EQ(at(31, 0), 0x123456u) << c.kind;
+    EXPECT_EQ(canvas.px[0], 0x123456u) << "nothing outside the icon's square";
+    // Somewhere on the body's edge a pixel is a mix of the body and the canvas.
+    bool mixed = false;
+    for (i32 x = 0; x < 32 && !mixed; x++)
+      for (i32 y = 0; y < 32 && !mixed; y++) mixed = at(x, y) != 0x123456u && at(x, y) != c.body && at(x, y) != c.mark;
+    EXPECT_TRUE(mixed) << c.kind;
+  }
+  PlatUiCanvas none;
+  PlatUiCanvasInit(&none, 40, 40, 0x123456);
+  PlatUiDrawIcon(&none, 4, 4, UI_ICON_NONE);
+  EXPECT_EQ(std::count(none.px.begin(), none.px.end(), 0x123456u), 1600);
 }

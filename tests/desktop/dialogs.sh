@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# A message box belongs to the game window: transient for it, a dialog to the window manager,
+# centred over it, and wide enough for its whole title; answered, it gives the game its answer.
+. "$(dirname "$0")/lib.sh"
+desk_init "$1"
+title='A question whose title is much longer than its text'
+desk_game "$DESK_TMP/game" "*SYSTEM_START
+int answer = 0
+window index = 0, title = 'Dialog case'
+wait frames = 10
+msgbox title = '$title', text = 'Save?', yes_no = 1, icon = 2, result = answer
+window index = 0, title = 'Dialog case ' + str(answer)
+loop
+    wait frames = 1
+endloop" 'width = 400
+height = 300'
+desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
+_asked() {
+  local box
+  box=$(desk_wait_window 'サウンド初期化エラー' 0) && desk_key "$box" Return
+  desk_wait_window "$title" 0 >/dev/null
+}
+desk_until 60 _asked || desk_fail "no box appeared (see $DESK_TMP/run.log)"
+box=$(desk_wait_window "$title" 5) || desk_fail "the box went away"
+win=$(desk_wait_window 'Dialog case' 5) || desk_fail "no game window"
+
+owner=$(xprop -id "$box" WM_TRANSIENT_FOR | sed -n 's/.*window id # //p')
+[ -n "$owner" ] && [ $((owner)) = "$win" ] || desk_fail "the box is not transient for the game window ($owner, game $win)"
+xprop -id "$box" _NET_WM_WINDOW_TYPE | grep -q _NET_WM_WINDOW_TYPE_DIALOG || desk_fail "the box is no dialog"
+xprop -id "$box" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE && desk_fail "the box stays above every window"
+
+# Centres: the same column; rows apart at most by the window manager's caption.
+geometry() { xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} /Width:/{w=$2} /Height:/{h=$2} END{print x, y, w, h}'; }
+read -r bx by bw bh <<<"$(geometry "$box")"
+read -r wx wy ww wh <<<"$(geometry "$win")"
+dx=$(((bx + bw / 2) - (wx + ww / 2)))
+dy=$(((by + bh / 2) - (wy + wh / 2)))
+[ "${dx#-}" -le 2 ] && [ "${dy#-}" -le 24 ] || desk_fail "the box is not centred over the game window (off by $dx, $dy)"
+# The caption's font takes about 8 pixels a letter of this title.
+[ "$bw" -ge $((${#title} * 8)) ] || desk_fail "the box ($bw pixels) is narrower than its title"
+
+desk_key "$box" n
+desk_wait_window 'Dialog case 2' 10 >/dev/null || desk_fail "the answer No did not reach the script: $(xdotool getwindowname "$win")"
+exit 0
