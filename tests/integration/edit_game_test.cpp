@@ -12,6 +12,7 @@
 #include "kit/config_writer.h"
 #include "kit/demo_art.h"
 #include "layer/image.h"
+#include "support/golden_frame.h"
 #include "support/zephra_run.h"
 
 namespace fs = std::filesystem;
@@ -45,14 +46,6 @@ void Write(const fs::path& p, const std::vector<u8>& bytes) {
   fs::create_directories(p.parent_path());
   std::ofstream(p, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-bool Decode(const fs::path& file, ImagePicture* pic) {
-  std::ifstream in(file, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  *pic = ImagePicture{};
-  return !bytes.empty() && ImageDecodePng(reinterpret_cast<const u8*>(bytes.data()), static_cast<u32>(bytes.size()),
-                                          file.string().c_str(), pic) == 0;
 }
 
 // Each result's place in the 320 x 240 frame follows from its order in the list.
@@ -134,8 +127,8 @@ TEST_F(ZephraRun, EditGameRunsTransitionsBlitsAndEffectsAndMatchesItsGoldenPictu
   // The saved cross-fade (weight 101) and rule transition (p = 106, softness 64: weight
   // min(255, (m * 64 >> 1) + 32 * 106 - 8192 + 106) + 1 for mask byte m, B where it is below 2).
   ImagePicture fade{}, ruled{};
-  ASSERT_TRUE(Decode(game / "out" / "fade.png", &fade));
-  ASSERT_TRUE(Decode(game / "out" / "ruled.png", &ruled));
+  ASSERT_TRUE(DecodePngFile(game / "out" / "fade.png", &fade));
+  ASSERT_TRUE(DecodePngFile(game / "out" / "ruled.png", &ruled));
   ASSERT_EQ(fade.width, kW);
   ASSERT_EQ(ruled.height, kH);
   const std::vector<u8> a = Picture(PicA), b = Picture(PicB), m = Picture(PicRule);
@@ -154,8 +147,9 @@ TEST_F(ZephraRun, EditGameRunsTransitionsBlitsAndEffectsAndMatchesItsGoldenPictu
 
   EXPECT_EQ(frames[0], frames[1]) << "one and four drawing workers";
   ImagePicture got{}, want{};
-  ASSERT_TRUE(Decode(root / "frame0.png", &got));
-  ASSERT_TRUE(Decode(fs::path(ZEPHRA_SOURCE_DIR) / "tests" / "integration" / "golden" / "edit_last_frame.png", &want));
+  ASSERT_TRUE(DecodePngFile(root / "frame0.png", &got));
+  ASSERT_TRUE(
+      DecodePngFile(fs::path(ZEPHRA_SOURCE_DIR) / "tests" / "integration" / "golden" / "edit_last_frame.png", &want));
   ASSERT_EQ(got.width, want.width);
   ASSERT_EQ(got.height, want.height);
   size_t diffs = 0;

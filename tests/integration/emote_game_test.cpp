@@ -13,6 +13,7 @@
 #include "kit/demo_chara.h"
 #include "layer/image.h"
 #include "platform/gpu.h"
+#include "support/golden_frame.h"
 #include "support/zephra_run.h"
 
 namespace fs = std::filesystem;
@@ -20,14 +21,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using zephra_run::ZephraRun;
-
-bool DecodePng(const fs::path& file, ImagePicture* pic) {
-  std::ifstream in(file, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  *pic = ImagePicture{};
-  return !bytes.empty() && ImageDecodePng(reinterpret_cast<const u8*>(bytes.data()), static_cast<u32>(bytes.size()),
-                                          file.string().c_str(), pic) == 0;
-}
 
 // Where she stands in the 200 x 240 game: her feet at (100, 230).
 constexpr i32 kLeft = 40, kTop = 10, kRight = 160, kBottom = 235;
@@ -96,7 +89,7 @@ TEST_F(ZephraRun, AnimatedCharacterMovesAndMatchesItsGoldenFrames) {
       EXPECT_NE(err.find("breath￡"), std::string::npos) << err;
     }
     ImagePicture pic{};
-    ASSERT_TRUE(DecodePng(dump, &pic));
+    ASSERT_TRUE(DecodePngFile(dump, &pic));
     ASSERT_EQ(pic.width, W);
     ASSERT_EQ(pic.height, H);
     if (std::getenv("ZEPHRA_UPDATE_GOLDEN"))
@@ -104,7 +97,7 @@ TEST_F(ZephraRun, AnimatedCharacterMovesAndMatchesItsGoldenFrames) {
                     fs::copy_options::overwrite_existing);
     got.push_back(pic);
     ImagePicture want{};
-    ASSERT_TRUE(DecodePng(fs::path(ZEPHRA_SOURCE_DIR) / "tests" / "integration" / "golden" / s.golden, &want));
+    ASSERT_TRUE(DecodePngFile(fs::path(ZEPHRA_SOURCE_DIR) / "tests" / "integration" / "golden" / s.golden, &want));
     if (want.width != W || want.height != H) {
       std::free(want.pixels);
       FAIL() << s.golden;

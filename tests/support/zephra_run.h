@@ -94,6 +94,17 @@ struct ZephraRun : ::testing::Test {
     ss << f.rdbuf();
     return ss.str();
   }
+  // A game of examples/ built as run.sh builds it: copied, with the pictures, movie, character and
+  // sounds the kit makes, into root/NAME. Returns the game folder.
+  fs::path BuildExample(const std::string& name) {
+    const fs::path src = root / (name + "-src"), game = root / name;
+    fs::copy(fs::path(ZEPHRA_SOURCE_DIR) / "examples" / name, src, fs::copy_options::recursive);
+    std::string kit = std::string("'") + ZPKIT_BIN + "' ", at = " '" + src.string() + "'";
+    std::string cmd = kit + "demo-art" + at + " && " + kit + "demo-chara" + at + " && " + kit + "demosounds" + at +
+                      " && " + kit + "build" + at + " '" + game.string() + "'";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    return game;
+  }
   int RunToEnd(const std::vector<std::string>& args, const std::vector<std::string>& env, std::string* err,
                const std::string& program = ZEPHRA_BIN) {
     Child r = Start(args, env, "run", program);
