@@ -97,7 +97,8 @@ int PlatFileReadAllNative(const std::string& native, std::vector<u8>* out);
 // ---- Writing ---------------------------------------------------------------------------------
 // Writes a temporary file beside the target, flushes it to disk and renames it into place, so a
 // reader sees the old file or the new one, never a part. An existing target keeps its permission
-// bits; a new one gets 0644, or 0755 when executable. Returns 0, or -1 with errno saying why.
+// bits; a new one gets 0666 less the umask, or 0777 less the umask when executable. Returns 0, or
+// -1 with errno saying why.
 int PlatFileWriteAtomic(const char* sjis_name, const void* data, size_t n);
 int PlatFileWriteAtomicNative(const std::string& native, const void* data, size_t n, bool executable = false);
 // The calling thread's last failed atomic write: its error number as the Windows C runtime numbers
