@@ -186,6 +186,10 @@ i32 CfgLoadSaveFolder() {
     case 2: folder = std::string(g_DocumentsFolder) + sub; break;
     default: folder = std::string(g_DocumentsFolder) + "\\My Games" + sub; break;
   }
+  // A user folder that is unknown (no home folder) leaves no save folder at all, rather than one
+  // at the root of the file system.
+  const char* base = g_CfgSaveFolderMode == 1 ? g_AppDataFolder : g_DocumentsFolder;
+  if (g_CfgSaveFolderMode != 0 && !base[0]) folder.clear();
   StrCopySjis(g_SaveFolder, sizeof g_SaveFolder, folder.c_str());
   return 0;
 }

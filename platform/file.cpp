@@ -750,9 +750,16 @@ void PlatFolderRemoveLeftovers(const std::string& folder) {
 }
 
 int PlatFolderCreateNative(const std::string& native) {
+  if (native.empty()) {
+    s_LastWriteErrno = ENOENT;
+    return -1;
+  }
   std::error_code ec;
   std::filesystem::create_directories(native, ec);
-  return KindOfNative(native) == PLAT_FILE_FOLDER ? 0 : -1;
+  if (KindOfNative(native) == PLAT_FILE_FOLDER) return 0;
+  // The error of the level that could not be made (a read-only file system, a missing right).
+  s_LastWriteErrno = ec ? ec.value() : ENOTDIR;
+  return -1;
 }
 
 // ---- Script file operations ------------------------------------------------------------------

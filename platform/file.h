@@ -101,9 +101,9 @@ int PlatFileReadAllNative(const std::string& native, std::vector<u8>* out);
 // -1 with errno saying why.
 int PlatFileWriteAtomic(const char* sjis_name, const void* data, size_t n);
 int PlatFileWriteAtomicNative(const std::string& native, const void* data, size_t n, bool executable = false);
-// The calling thread's last failed atomic write: its error number as the Windows C runtime numbers
-// it (0 to 34 agree with Linux; the rest are translated where the runtime has the error) and the
-// system's own text for it, in Shift-JIS.
+// The calling thread's last failed atomic write or folder creation: its error number as the
+// Windows C runtime numbers it (0 to 34 agree with Linux; the rest are translated where the
+// runtime has the error) and the system's own text for it, in Shift-JIS.
 struct PlatFileError {
   int crt_number;
   std::string text;
@@ -112,7 +112,8 @@ PlatFileError PlatFileLastError();
 // Tests: the following atomic writes fail with error number errno_value once `bytes` bytes of
 // their data are written (the temporary file is then removed); bytes < 0 ends it.
 void PlatFileFailWritesAfter(i64 bytes, int errno_value);
-// Creates a native folder and its missing parents; 0 or -1.
+// Creates a native folder and its missing parents; 0, or -1 with PlatFileLastError saying why
+// (an empty name: ENOENT).
 int PlatFolderCreateNative(const std::string& native);
 
 // ---- Script file operations ------------------------------------------------------------------

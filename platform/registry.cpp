@@ -430,7 +430,7 @@ const PlatRegValue* PlatRegistryFind(const PlatRegStore& store, const char* root
 std::string PlatRegistryPath() {
   std::string base = PlatGetEnv("XDG_CONFIG_HOME");
   if (base.empty() || base[0] != '/') {
-    const std::string home = PlatGetEnv("HOME");
+    const std::string home = PlatFolderHome();
     if (home.empty()) return "";
     base = home + "/.config";
   }

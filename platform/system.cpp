@@ -1,6 +1,7 @@
 // Instance locks, paths and folders, CP932 conversion and process spawning.
 #include <fcntl.h>
 #include <iconv.h>
+#include <pwd.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "common/hash.h"
 #include "platform/platform.h"
@@ -145,22 +147,31 @@ std::string PlatGetEnv(const char* name) {
   return v ? std::string(v) : std::string();
 }
 
-static std::string HomeFolder() {
+std::string PlatFolderHome() {
   std::string h = PlatGetEnv("HOME");
-  return h.empty() ? std::string("/tmp") : h;
+  if (!h.empty()) return h;
+  std::vector<char> buf(16384);
+  passwd pw;
+  passwd* found = nullptr;
+  if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) != 0 || !found || !found->pw_dir) return "";
+  return found->pw_dir;
 }
 
 std::string PlatFolderAppData() {
   std::string d = PlatGetEnv("XDG_DATA_HOME");
-  return d.empty() ? HomeFolder() + "/.local/share" : d;
+  if (!d.empty()) return d;
+  const std::string home = PlatFolderHome();
+  return home.empty() ? home : home + "/.local/share";
 }
 
 std::string PlatFolderDocuments() {
   std::string d = PlatGetEnv("XDG_DOCUMENTS_DIR");
   if (!d.empty()) return d;
-  std::string docs = HomeFolder() + "/Documents";
+  const std::string home = PlatFolderHome();
+  if (home.empty()) return home;
+  std::string docs = home + "/Documents";
   struct stat st;
-  return (stat(docs.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? docs : HomeFolder();
+  return (stat(docs.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? docs : home;
 }
 
 std::string PlatFolderTemp() {

@@ -158,7 +158,13 @@ TEST_F(ConfigTest, SaveFolderModes) {
     ASSERT_EQ(CfgLoadSaveFolder(), 0);
     EXPECT_STREQ(g_SaveFolder, c.want);
   }
+  // No home folder, so no user folders: no save folder rather than one at the root.
   g_AppDataFolder[0] = g_DocumentsFolder[0] = '\0';
+  for (u32 mode : {1u, 2u, 3u}) {
+    ASSERT_EQ(KitSaveFolderSettingsWrite(game.Path("zpsfs.dat"), mode), 0);
+    ASSERT_EQ(CfgLoadSaveFolder(), 0);
+    EXPECT_STREQ(g_SaveFolder, "") << mode;
+  }
 }
 
 TEST_F(ConfigTest, ProjectScreenSizesAtAndBeyondTheLimits) {

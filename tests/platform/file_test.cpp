@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -156,6 +157,23 @@ TEST_F(FileTest, NewFilesTakeTheirModeFromTheUmask) {
   ASSERT_EQ(stat(game.Path("new0").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   umask(saved);
+}
+
+TEST(Folders, WithoutHomeTheUsersFoldersComeFromThePasswordDatabase) {
+  const char* names[] = {"HOME", "XDG_DATA_HOME", "XDG_DOCUMENTS_DIR"};
+  std::string saved[3];
+  for (int i = 0; i < 3; i++) {
+    saved[i] = PlatGetEnv(names[i]);
+    unsetenv(names[i]);
+  }
+  const passwd* pw = getpwuid(getuid());
+  ASSERT_TRUE(pw && pw->pw_dir && pw->pw_dir[0]);
+  const std::string home = pw->pw_dir;
+  EXPECT_EQ(PlatFolderHome(), home);
+  EXPECT_EQ(PlatFolderAppData(), home + "/.local/share");
+  EXPECT_EQ(PlatFolderDocuments().rfind(home, 0), 0u) << PlatFolderDocuments();
+  for (int i = 0; i < 3; i++)
+    if (!saved[i].empty()) setenv(names[i], saved[i].c_str(), 1);
 }
 
 TEST_F(FileTest, ReadAllReportsMissingAndEmptyFiles) {
