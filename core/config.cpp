@@ -12,6 +12,7 @@
 #include "core/pack.h"
 #include "core/state.h"
 #include "platform/file.h"
+#include "platform/platform.h"
 
 u8 g_MovieUseDirectShow;
 u8 g_CfgUnreadFlag1;
@@ -186,6 +187,10 @@ i32 CfgLoadSaveFolder() {
     case 2: folder = std::string(g_DocumentsFolder) + sub; break;
     default: folder = std::string(g_DocumentsFolder) + "\\My Games" + sub; break;
   }
+  // A user folder that is unknown (no home folder) leaves no save folder at all, rather than one
+  // at the root of the file system.
+  const char* base = g_CfgSaveFolderMode == 1 ? g_AppDataFolder : g_DocumentsFolder;
+  if (g_CfgSaveFolderMode != 0 && !base[0]) folder.clear();
   StrCopySjis(g_SaveFolder, sizeof g_SaveFolder, folder.c_str());
   return 0;
 }
@@ -211,19 +216,26 @@ i32 CfgLoadProjectConfig() {
   if (PackReadBySource(&lookup, kName) != 0) return -1;
   const u8* d = lookup.data;
   u32 size = lookup.size;
-  auto fail = [&](i32 code) -> i32 {
+  // The file's name and what is wrong with it go with the error: its text cannot come from the
+  // project's error texts, which are read later.
+  auto fail = [&](i32 code, const std::string& why) -> i32 {
     std::free(lookup.data);
-    ErrRaise(code, 1);
+    ErrRaiseF(code, 1, kName, why);
     return 1;
   };
   // Every field is read only after the file is known to hold it.
-  if (size < CFG_OFF_TITLE) return fail(ERR_CFG_BAD_CONTENTS);
+  if (size < CFG_OFF_TITLE)
+    return fail(ERR_CFG_BAD_CONTENTS, ErrFormat(PlatUtf8ToSjis("ファイルが %u バイトしかありません（%d バイト以上が必要です）。").c_str(),
+                                                size, static_cast<i32>(CFG_OFF_TITLE)));
 
   i32 width = static_cast<i32>(Le32(d + CFG_OFF_WIDTH));
   i32 height = static_cast<i32>(Le32(d + CFG_OFF_HEIGHT));
   if (width != 0 || height != 0) {
     if (width < CFG_WIDTH_MIN || width > CFG_SIDE_MAX || height < CFG_HEIGHT_MIN || height > CFG_SIDE_MAX)
-      return fail(ERR_CFG_BAD_CONTENTS);
+      return fail(ERR_CFG_BAD_CONTENTS,
+                  ErrFormat(PlatUtf8ToSjis("画面サイズ %d x %d は使えません（幅 %d～%d、高さ %d～%d、または 0 x 0）。").c_str(), width,
+                            height, static_cast<i32>(CFG_WIDTH_MIN), static_cast<i32>(CFG_SIDE_MAX),
+                            static_cast<i32>(CFG_HEIGHT_MIN), static_cast<i32>(CFG_SIDE_MAX)));
   } else {
     const SizeI32 monitor = g_MonitorSize.load();
     width = monitor.width;
@@ -241,8 +253,12 @@ i32 CfgLoadProjectConfig() {
   std::memcpy(g_CfgSoundOrder, d + CFG_OFF_SOUND_ORDER, sizeof g_CfgSoundOrder);
 
   u32 title_len = static_cast<u32>(d[CFG_OFF_TITLE_LENGTH]) | static_cast<u32>(d[CFG_OFF_TITLE_LENGTH + 1]) << 8;
-  if (title_len > CFG_TITLE_MAX) return fail(ERR_CFG_TITLE_TOO_LONG);
-  if (CFG_OFF_TITLE + title_len > size) return fail(ERR_CFG_BAD_CONTENTS);
+  if (title_len > CFG_TITLE_MAX)
+    return fail(ERR_CFG_TITLE_TOO_LONG, ErrFormat(PlatUtf8ToSjis("タイトルが %u バイトあります（%d バイトまで）。").c_str(), title_len,
+                                                  static_cast<i32>(CFG_TITLE_MAX)));
+  if (CFG_OFF_TITLE + title_len > size)
+    return fail(ERR_CFG_BAD_CONTENTS,
+                ErrFormat(PlatUtf8ToSjis("タイトルの %u バイトがファイルの終わりを越えています。").c_str(), title_len));
   std::string title(reinterpret_cast<const char*>(d + CFG_OFF_TITLE), title_len);
   title.resize(std::strlen(title.c_str()));
   if (title.empty()) title.push_back(' ');
@@ -250,7 +266,9 @@ i32 CfgLoadProjectConfig() {
   if (WindowObject* main = g_WindowObjects[0]) StrCopySjis(main->title, sizeof main->title, g_CfgMainTitle);
 
   u32 threaded = Le32(d + CFG_OFF_THREADED);
-  if (threaded > 1) return fail(ERR_CFG_BAD_CONTENTS);
+  if (threaded > 1)
+    return fail(ERR_CFG_BAD_CONTENTS,
+                ErrFormat(PlatUtf8ToSjis("スレッドモード %u は 0 か 1 でなければなりません。").c_str(), threaded));
   g_ThreadedMode = static_cast<u8>(threaded);
   g_DebugMode = d[CFG_OFF_DEBUG];
   g_SoundEnabled.store(d[CFG_OFF_SOUND]);

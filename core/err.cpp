@@ -114,6 +114,15 @@ static const BuiltinText kBuiltin[] = {
     {901040, "[内部エラー]\n\nパックファイル[%s]が\nオープンできませんでした。"},
 };
 
+// Codes raised before the project's error texts are loaded: the project configuration is read
+// before them, and a damaged error-text file cannot give texts of its own. Used when the project
+// has no text for the code; each names the file and what is wrong with it.
+static const BuiltinText kEarly[] = {
+    {105000, "[%s]ファイルが壊れています。"},
+    {901000, "[%s]ファイルが正しくありません。\n\n%s"},
+    {901020, "[%s]ファイルが正しくありません。\n\n%s"},
+};
+
 static const char kDefaultText[] =
     "[内部エラー]\n\nエラー文字列の指定ミスです。\nシステム開発者までお問い合わせください。";
 static const char kHeader[] = "[対象ファイル]\n%s\n\n[場所]\n%d 行目\n\n[内容]\n\n";
@@ -121,9 +130,11 @@ static const char kHeader[] = "[対象ファイル]\n%s\n\n[場所]\n%d 行目\n
 // The built-in texts converted to Shift-JIS once.
 struct SjisTexts {
   std::string builtin[ZP_COUNTOF(kBuiltin)];
+  std::string early[ZP_COUNTOF(kEarly)];
   std::string deflt, header, caption_info;
   SjisTexts() {
     for (size_t i = 0; i < ZP_COUNTOF(kBuiltin); i++) builtin[i] = PlatUtf8ToSjis(kBuiltin[i].utf8);
+    for (size_t i = 0; i < ZP_COUNTOF(kEarly); i++) early[i] = PlatUtf8ToSjis(kEarly[i].utf8);
     deflt = PlatUtf8ToSjis(kDefaultText);
     header = PlatUtf8ToSjis(kHeader);
   }
@@ -136,16 +147,19 @@ static const SjisTexts& Texts() {
 
 const char* ErrMessageForCode(i32 code) {
   const SjisTexts& t = Texts();
-  const char* text = t.deflt.c_str();
+  const char* text = nullptr;
   for (i32 i = 0; i < g_UserErrCount && i < USER_ERR_MAX; i++) {
     if (g_UserErrCodes[i] == static_cast<u32>(code)) {
-      if (g_UserErrTexts[i]) text = g_UserErrTexts[i];
+      text = g_UserErrTexts[i];
       break;
     }
   }
   for (size_t i = 0; i < ZP_COUNTOF(kBuiltin); i++)
     if (kBuiltin[i].code == code) return t.builtin[i].c_str();
-  return text;
+  if (text) return text;
+  for (size_t i = 0; i < ZP_COUNTOF(kEarly); i++)
+    if (kEarly[i].code == code) return t.early[i].c_str();
+  return t.deflt.c_str();
 }
 
 // ---- The checking formatter ------------------------------------------------------------------

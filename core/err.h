@@ -77,8 +77,9 @@ int ErrRaiseF(i32 code, i8 fatal, const A&... a) {
 inline int ErrRaiseAtScript(i32 code, i8 fatal) { return ErrRaiseArgs(code, fatal, true, nullptr, 0); }
 inline int ErrRaise(i32 code, i8 fatal) { return ErrRaiseArgs(code, fatal, false, nullptr, 0); }
 
-// The text of a code (never null): built-in codes first, then the project's texts, else the
-// default text. Shift-JIS.
+// The text of a code (never null): built-in codes first, then the project's texts, then the
+// engine's own texts of the codes raised before the project's are loaded, else the default
+// text. Shift-JIS.
 const char* ErrMessageForCode(i32 code);
 
 // The message of a raise before formatting: the text, headed by the script position when asked

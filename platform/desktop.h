@@ -57,11 +57,22 @@ struct PlatRegKey {
   std::string path;  // CP932, "HKEY_...\sub\key"
   std::vector<PlatRegValue> values;
 };
+// An entry of a store's index: the hash of a folded name and the key (and value) it names.
+struct PlatRegSlot {
+  u64 hash;  // 0: empty
+  u32 key;
+  u32 value;
+};
 struct PlatRegStore {
   std::vector<PlatRegKey> keys;
+  // Open-addressed by the hash of the root and the folded sub-key, and of the key and the folded
+  // value name; powers of two in size, at most half full.
+  std::vector<PlatRegSlot> key_index, value_index;
+  size_t value_count = 0;
 };
-// Parses a store file. 0, or -1 when it is damaged (no header, a malformed line, a value too
-// large); every line, escape and hex run is bounded by the bytes given.
+// Parses a store file, in time linear in its size. 0, or -1 when it is damaged (no header, a
+// malformed line, a value too large); every line, escape and hex run is bounded by the bytes
+// given.
 int PlatRegistryParse(const u8* data, size_t size, PlatRegStore* out);
 // The value of a key: root (such as "HKEY_CURRENT_USER", compared exactly), sub-key and value
 // name (null or empty: the default value) compared without regard to case. Null when missing.
@@ -69,5 +80,5 @@ const PlatRegValue* PlatRegistryFind(const PlatRegStore& store, const char* root
                                      const char* value);
 std::string PlatRegistryPath();
 // Reads one value from the store file: 0, or -1 without a store, with a damaged one, or when the
-// key or value is missing.
+// key or value is missing. The parsed store is kept and parsed again only when the file changes.
 int PlatRegistryRead(const char* root, const char* subkey, const char* value, PlatRegValue* out);

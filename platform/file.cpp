@@ -635,6 +635,22 @@ static void SyncFolder(const std::string& folder) {
   close(fd);
 }
 
+// The process's file-creation mask. /proc tells it without changing it; umask() can only be read
+// by setting it, which another thread creating a file at that instant would see.
+static mode_t ProcessUmask() {
+  if (FILE* f = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, f)) found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    std::fclose(f);
+    if (found) return static_cast<mode_t>(mask & 0777);
+  }
+  const mode_t m = umask(022);
+  umask(m);
+  return m;
+}
+
 int PlatFileWriteAtomicNative(const std::string& native, const void* data, size_t n, bool executable) {
   // The writer's process id is in the temporary name, so a later start can tell a leftover of a
   // killed writer from a file that a running game is writing right now.
@@ -646,7 +662,8 @@ int PlatFileWriteAtomicNative(const std::string& native, const void* data, size_
     s_LastWriteErrno = errno;
     return -1;
   }
-  mode_t mode = executable ? 0755 : 0644;
+  // A new file gets what the umask leaves of rw for all (and x with executable), as any program's.
+  mode_t mode = (executable ? 0777 : 0666) & ~ProcessUmask();
   struct stat st;
   if (stat(native.c_str(), &st) == 0) mode = st.st_mode & 07777;
   bool ok = WriteAll(fd, static_cast<const u8*>(data), n) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
@@ -733,9 +750,16 @@ void PlatFolderRemoveLeftovers(const std::string& folder) {
 }
 
 int PlatFolderCreateNative(const std::string& native) {
+  if (native.empty()) {
+    s_LastWriteErrno = ENOENT;
+    return -1;
+  }
   std::error_code ec;
   std::filesystem::create_directories(native, ec);
-  return KindOfNative(native) == PLAT_FILE_FOLDER ? 0 : -1;
+  if (KindOfNative(native) == PLAT_FILE_FOLDER) return 0;
+  // The error of the level that could not be made (a read-only file system, a missing right).
+  s_LastWriteErrno = ec ? ec.value() : ENOTDIR;
+  return -1;
 }
 
 // ---- Script file operations ------------------------------------------------------------------
@@ -749,7 +773,7 @@ static void ForgetParent(const std::string& native) {
 
 int PlatFolderCreate(const char* sjis_name) {
   const std::string native = PlatFileResolve(sjis_name);
-  if (mkdir(native.c_str(), 0755) != 0) return -1;
+  if (mkdir(native.c_str(), 0777) != 0) return -1;  // the umask takes off what it takes off
   ForgetParent(native);
   return 0;
 }

@@ -97,12 +97,13 @@ int PlatFileReadAllNative(const std::string& native, std::vector<u8>* out);
 // ---- Writing ---------------------------------------------------------------------------------
 // Writes a temporary file beside the target, flushes it to disk and renames it into place, so a
 // reader sees the old file or the new one, never a part. An existing target keeps its permission
-// bits; a new one gets 0644, or 0755 when executable. Returns 0, or -1 with errno saying why.
+// bits; a new one gets 0666 less the umask, or 0777 less the umask when executable. Returns 0, or
+// -1 with errno saying why.
 int PlatFileWriteAtomic(const char* sjis_name, const void* data, size_t n);
 int PlatFileWriteAtomicNative(const std::string& native, const void* data, size_t n, bool executable = false);
-// The calling thread's last failed atomic write: its error number as the Windows C runtime numbers
-// it (0 to 34 agree with Linux; the rest are translated where the runtime has the error) and the
-// system's own text for it, in Shift-JIS.
+// The calling thread's last failed atomic write or folder creation: its error number as the
+// Windows C runtime numbers it (0 to 34 agree with Linux; the rest are translated where the
+// runtime has the error) and the system's own text for it, in Shift-JIS.
 struct PlatFileError {
   int crt_number;
   std::string text;
@@ -111,7 +112,8 @@ PlatFileError PlatFileLastError();
 // Tests: the following atomic writes fail with error number errno_value once `bytes` bytes of
 // their data are written (the temporary file is then removed); bytes < 0 ends it.
 void PlatFileFailWritesAfter(i64 bytes, int errno_value);
-// Creates a native folder and its missing parents; 0 or -1.
+// Creates a native folder and its missing parents; 0, or -1 with PlatFileLastError saying why
+// (an empty name: ENOENT).
 int PlatFolderCreateNative(const std::string& native);
 
 // ---- Script file operations ------------------------------------------------------------------

@@ -78,6 +78,9 @@ int PlatPathKind(const std::string& path);
 // The absolute, normalised form of an existing path (links resolved); empty when it fails.
 std::string PlatAbsolutePath(const std::string& path);
 bool PlatSetCurrentFolder(const std::string& path);
+// The user's home folder: $HOME, else the password database's entry for the user; empty when
+// neither names one (never a shared folder in its place).
+std::string PlatFolderHome();
 // XDG data home ("application data") and documents folder; empty when unknown.
 std::string PlatFolderAppData();
 std::string PlatFolderDocuments();

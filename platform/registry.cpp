@@ -2,8 +2,15 @@
 // UTF-16LE file by its byte-order mark); each logical line is a section "[ROOT\key]", a value
 // ("name"= or @= with a quoted string, dword:, hex: or hex(n): continued over lines ending in
 // "\"), a comment or blank. Every read goes through an index checked against the text's size.
+// Keys and values are found through an index by their folded names, so a store parses in time
+// linear in its size; the parsed store is kept with the file's identity and used while that stays.
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <mutex>
 
 #include "common/sjis.h"
 #include "platform/desktop.h"
@@ -69,6 +76,15 @@ std::string Trim(const std::string& s) {
   while (a < b && IsBlank(s[a])) a++;
   while (b > a && IsBlank(s[b - 1])) b--;
   return s.substr(a, b - a);
+}
+
+void TrimInPlace(std::string* s) {
+  size_t b = s->size();
+  while (b > 0 && IsBlank((*s)[b - 1])) b--;
+  s->resize(b);
+  size_t a = 0;
+  while (a < b && IsBlank((*s)[a])) a++;
+  s->erase(0, a);
 }
 
 int HexDigit(char c) {
@@ -151,10 +167,12 @@ bool IsHexValue(const std::string& line) {
   return line.compare(i, 3, "hex") == 0;
 }
 
-PlatRegValue* FindValue(PlatRegKey* key, const std::string& name) {
-  for (PlatRegValue& v : key->values)
-    if (StrEqualNoCaseSjis(v.name.c_str(), name.c_str())) return &v;
-  return nullptr;
+// A name as the index compares it: A-Z lower-cased, double-byte characters as they are, so two
+// names fold alike exactly when StrEqualNoCaseSjis calls them equal.
+std::string Fold(const std::string& name) {
+  std::string f = name;
+  StrLowerSjis(f.data());
+  return f;
 }
 
 // The sub-key part of a stored path and its root, split at the first "\".
@@ -162,7 +180,80 @@ void SplitRoot(const std::string& path, std::string* root, std::string* rest) {
   const size_t bs = path.find('\\');
   *root = path.substr(0, bs);
   *rest = bs == std::string::npos ? std::string() : path.substr(bs + 1);
-  while (!rest->empty() && rest->back() == '\\') rest->pop_back();
+}
+
+// What the key index compares: the root as it is (it compares exactly), then the folded sub-key
+// without trailing "\".
+std::string PathKey(const std::string& root, std::string rest) {
+  while (!rest.empty() && rest.back() == '\\') rest.pop_back();
+  return root + '\\' + Fold(rest);
+}
+
+std::string PathKeyOf(const PlatRegKey& k) {
+  std::string root, rest;
+  SplitRoot(k.path, &root, &rest);
+  return PathKey(root, rest);
+}
+
+// FNV-1a, never 0 (0 marks an empty slot).
+u64 HashBytes(const std::string& s, u64 seed) {
+  u64 h = 14695981039346656037ull ^ seed;
+  for (char c : s) h = (h ^ static_cast<u8>(c)) * 1099511628211ull;
+  return h ? h : 1;
+}
+
+u64 ValueHash(u32 key, const std::string& folded) { return HashBytes(folded, (key + 1ull) * 0x9E3779B97F4A7C15ull); }
+
+// The slot holding what match accepts among the entries of hash, else the empty slot where it
+// would go. The table is never full.
+template <class Match>
+size_t Probe(const std::vector<PlatRegSlot>& t, u64 hash, Match match) {
+  const size_t mask = t.size() - 1;
+  for (size_t i = hash & mask;; i = (i + 1) & mask) {
+    if (t[i].hash == 0 || (t[i].hash == hash && match(t[i]))) return i;
+  }
+}
+
+// Room for one more entry: a table at most half full, so probes stay short.
+void MakeRoom(std::vector<PlatRegSlot>* t, size_t count) {
+  if ((count + 1) * 2 <= t->size()) return;
+  std::vector<PlatRegSlot> old;
+  old.swap(*t);
+  t->assign(std::max<size_t>(16, old.size() * 2), PlatRegSlot{0, 0, 0});
+  const size_t mask = t->size() - 1;
+  for (const PlatRegSlot& e : old) {
+    if (!e.hash) continue;
+    size_t i = e.hash & mask;
+    while ((*t)[i].hash) i = (i + 1) & mask;
+    (*t)[i] = e;
+  }
+}
+
+// Empties slot i, moving back the entries after it that probed past it, so every probe still
+// finds them.
+void EraseSlot(std::vector<PlatRegSlot>* t, size_t i) {
+  const size_t mask = t->size() - 1;
+  for (size_t j = (i + 1) & mask; (*t)[j].hash; j = (j + 1) & mask) {
+    const size_t home = (*t)[j].hash & mask;
+    if (((j - home) & mask) >= ((j - i) & mask)) {
+      (*t)[i] = (*t)[j];
+      i = j;
+    }
+  }
+  (*t)[i] = PlatRegSlot{0, 0, 0};
+}
+
+// The slot of a key path (root and folded sub-key), or an empty one.
+size_t FindKeySlot(const PlatRegStore& store, const std::string& path_key) {
+  return Probe(store.key_index, HashBytes(path_key, 0),
+               [&](const PlatRegSlot& e) { return PathKeyOf(store.keys[e.key]) == path_key; });
+}
+
+// The slot of a value of key k by its folded name, or an empty one.
+size_t FindValueSlot(const PlatRegStore& store, u32 k, const std::string& folded) {
+  return Probe(store.value_index, ValueHash(k, folded), [&](const PlatRegSlot& e) {
+    return e.key == k && Fold(store.keys[k].values[e.value].name) == folded;
+  });
 }
 
 // One value line (data already joined): name and data into v. False when malformed.
@@ -239,7 +330,7 @@ bool ParseValue(const std::string& line, bool unicode, PlatRegValue* v, bool* re
 }  // namespace
 
 int PlatRegistryParse(const u8* data, size_t size, PlatRegStore* out) {
-  out->keys.clear();
+  *out = PlatRegStore{};
   if (size > PLAT_REG_FILE_MAX) return -1;
   std::string text;
   if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) text = Utf16ToUtf8(data + 2, size - 2);
@@ -253,9 +344,10 @@ int PlatRegistryParse(const u8* data, size_t size, PlatRegStore* out) {
   std::string line;
   bool header = false, unicode = false;
   PlatRegKey* key = nullptr;
+  u32 key_index = 0;
   bool in_deleted = false;
   while (lines.Next(&line)) {
-    line = Trim(line);
+    TrimInPlace(&line);
     if (line.empty() || line[0] == ';') continue;
     if (!header) {
       if (line == "Windows Registry Editor Version 5.00") unicode = true;
@@ -272,15 +364,16 @@ int PlatRegistryParse(const u8* data, size_t size, PlatRegStore* out) {
       while (!path.empty() && path.back() == '\\') path.pop_back();
       std::string root, rest;
       SplitRoot(path, &root, &rest);
-      for (PlatRegKey& k : out->keys) {
-        std::string kr, krest;
-        SplitRoot(k.path, &kr, &krest);
-        if (kr == root && StrEqualNoCaseSjis(krest.c_str(), rest.c_str())) key = &k;
+      const std::string path_key = PathKey(root, rest);
+      MakeRoom(&out->key_index, out->keys.size());
+      const size_t slot = FindKeySlot(*out, path_key);
+      if (!out->key_index[slot].hash) {
+        if (out->keys.size() >= UINT32_MAX) return -1;
+        out->key_index[slot] = PlatRegSlot{HashBytes(path_key, 0), static_cast<u32>(out->keys.size()), 0};
+        out->keys.push_back(PlatRegKey{std::move(path), {}});
       }
-      if (!key) {
-        out->keys.push_back(PlatRegKey{path, {}});
-        key = &out->keys.back();
-      }
+      key_index = out->key_index[slot].key;
+      key = &out->keys[key_index];
       continue;
     }
     if (line[0] != '"' && line[0] != '@') return -1;
@@ -297,12 +390,28 @@ int PlatRegistryParse(const u8* data, size_t size, PlatRegStore* out) {
     if (!ParseValue(line, unicode, &v, &remove)) return -1;
     if (in_deleted) continue;
     if (!key) return -1;  // a value before any section
-    PlatRegValue* old = FindValue(key, v.name);
+    const std::string folded = Fold(v.name);
+    MakeRoom(&out->value_index, out->value_count);
+    const size_t slot = FindValueSlot(*out, key_index, folded);
     if (remove) {
-      if (old) key->values.erase(key->values.begin() + (old - key->values.data()));
-    } else if (old) {
-      *old = std::move(v);
+      if (!out->value_index[slot].hash) continue;
+      // The last value takes the removed one's place, so a removal costs no shift.
+      const u32 i = out->value_index[slot].value;
+      EraseSlot(&out->value_index, slot);
+      out->value_count--;
+      const u32 last = static_cast<u32>(key->values.size() - 1);
+      if (i != last) {
+        out->value_index[FindValueSlot(*out, key_index, Fold(key->values[last].name))].value = i;
+        key->values[i] = std::move(key->values[last]);
+      }
+      key->values.pop_back();
+    } else if (out->value_index[slot].hash) {
+      key->values[out->value_index[slot].value] = std::move(v);
     } else {
+      if (key->values.size() >= UINT32_MAX) return -1;
+      out->value_index[slot] =
+          PlatRegSlot{ValueHash(key_index, folded), key_index, static_cast<u32>(key->values.size())};
+      out->value_count++;
       key->values.push_back(std::move(v));
     }
   }
@@ -311,42 +420,91 @@ int PlatRegistryParse(const u8* data, size_t size, PlatRegStore* out) {
 
 const PlatRegValue* PlatRegistryFind(const PlatRegStore& store, const char* root, const char* subkey,
                                      const char* value) {
-  std::string want = subkey ? subkey : "";
-  while (!want.empty() && want.back() == '\\') want.pop_back();
-  for (const PlatRegKey& k : store.keys) {
-    std::string kr, krest;
-    SplitRoot(k.path, &kr, &krest);
-    if (kr != root || !StrEqualNoCaseSjis(krest.c_str(), want.c_str())) continue;
-    for (const PlatRegValue& v : k.values)
-      if (StrEqualNoCaseSjis(v.name.c_str(), value ? value : "")) return &v;
-    return nullptr;
-  }
-  return nullptr;
+  if (store.key_index.empty() || store.value_index.empty()) return nullptr;
+  const PlatRegSlot& k = store.key_index[FindKeySlot(store, PathKey(root ? root : "", subkey ? subkey : ""))];
+  if (!k.hash) return nullptr;
+  const PlatRegSlot& v = store.value_index[FindValueSlot(store, k.key, Fold(value ? value : ""))];
+  return v.hash ? &store.keys[k.key].values[v.value] : nullptr;
 }
 
 std::string PlatRegistryPath() {
   std::string base = PlatGetEnv("XDG_CONFIG_HOME");
   if (base.empty() || base[0] != '/') {
-    const std::string home = PlatGetEnv("HOME");
+    const std::string home = PlatFolderHome();
     if (home.empty()) return "";
     base = home + "/.config";
   }
   return base + "/zephra/registry.reg";
 }
 
+namespace {
+
+// What tells one version of the store file from another.
+struct FileIdentity {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = -1;
+  timespec mtime{}, ctime{};
+  bool operator==(const FileIdentity& o) const {
+    return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+           mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
+  }
+};
+
+// The last store read. A file changed within the clock's granularity of its previous change may
+// keep its identity, so a store read less than two seconds after its last change is compared
+// byte for byte at the next read rather than trusted.
+struct StoreCache {
+  std::mutex lock;
+  bool valid = false;
+  std::string path;
+  FileIdentity id;
+  bool recent = false;
+  std::vector<u8> bytes;  // kept only while recent
+  int parsed = -1;        // PlatRegistryParse's result
+  PlatRegStore store;
+};
+
+StoreCache s_Cache;
+
+// Whatever writes the file's contents sets its modification time to the clock of that moment.
+bool ChangedLately(const struct stat& st) {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return now.tv_sec - st.st_mtim.tv_sec < 2;
+}
+
+}  // namespace
+
 int PlatRegistryRead(const char* root, const char* subkey, const char* value, PlatRegValue* out) {
   const std::string path = PlatRegistryPath();
   if (path.empty()) return -1;
-  PlatFile* f = PlatFileOpenReadNative(path);
-  if (!f) return -1;
-  const i64 size = PlatFileSize(f);
-  PlatFileClose(f);
-  if (size < 0 || size > PLAT_REG_FILE_MAX) return -1;
-  std::vector<u8> bytes;
-  if (PlatFileReadAllNative(path, &bytes) != 0) return -1;
-  PlatRegStore store;
-  if (PlatRegistryParse(bytes.data(), bytes.size(), &store) != 0) return -1;
-  const PlatRegValue* v = PlatRegistryFind(store, root, subkey, value);
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > PLAT_REG_FILE_MAX) return -1;
+  FileIdentity id;
+  id.dev = st.st_dev;
+  id.ino = st.st_ino;
+  id.size = st.st_size;
+  id.mtime = st.st_mtim;
+  id.ctime = st.st_ctim;
+  std::lock_guard<std::mutex> g(s_Cache.lock);
+  StoreCache& c = s_Cache;
+  const bool same_file = c.valid && c.path == path && c.id == id;
+  if (!same_file || c.recent) {
+    std::vector<u8> bytes;
+    if (PlatFileReadAllNative(path, &bytes) != 0 || bytes.size() > PLAT_REG_FILE_MAX) return -1;
+    if (!same_file || bytes != c.bytes) {
+      c.valid = false;
+      c.parsed = PlatRegistryParse(bytes.data(), bytes.size(), &c.store);
+      c.path = path;
+      c.id = id;
+      c.valid = true;
+    }
+    c.recent = ChangedLately(st);
+    c.bytes = c.recent ? std::move(bytes) : std::vector<u8>();
+  }
+  if (c.parsed != 0) return -1;
+  const PlatRegValue* v = PlatRegistryFind(c.store, root, subkey, value);
   if (!v) return -1;
   *out = *v;
   return 0;

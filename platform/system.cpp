@@ -1,12 +1,14 @@
 // Instance locks, paths and folders, CP932 conversion and process spawning.
 #include <fcntl.h>
 #include <iconv.h>
+#include <pwd.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include <filesystem>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "common/hash.h"
 #include "platform/platform.h"
@@ -144,22 +147,31 @@ std::string PlatGetEnv(const char* name) {
   return v ? std::string(v) : std::string();
 }
 
-static std::string HomeFolder() {
+std::string PlatFolderHome() {
   std::string h = PlatGetEnv("HOME");
-  return h.empty() ? std::string("/tmp") : h;
+  if (!h.empty()) return h;
+  std::vector<char> buf(16384);
+  passwd pw;
+  passwd* found = nullptr;
+  if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) != 0 || !found || !found->pw_dir) return "";
+  return found->pw_dir;
 }
 
 std::string PlatFolderAppData() {
   std::string d = PlatGetEnv("XDG_DATA_HOME");
-  return d.empty() ? HomeFolder() + "/.local/share" : d;
+  if (!d.empty()) return d;
+  const std::string home = PlatFolderHome();
+  return home.empty() ? home : home + "/.local/share";
 }
 
 std::string PlatFolderDocuments() {
   std::string d = PlatGetEnv("XDG_DOCUMENTS_DIR");
   if (!d.empty()) return d;
-  std::string docs = HomeFolder() + "/Documents";
+  const std::string home = PlatFolderHome();
+  if (home.empty()) return home;
+  std::string docs = home + "/Documents";
   struct stat st;
-  return (stat(docs.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? docs : HomeFolder();
+  return (stat(docs.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? docs : home;
 }
 
 std::string PlatFolderTemp() {
@@ -196,9 +208,26 @@ static bool AllAscii(const std::string& s) {
   return true;
 }
 
+// The bytes of the character at p (at most left): a well-formed UTF-8 sequence whole, else one
+// byte, so a character without a CP932 form becomes one replacement as on Windows.
+static size_t Utf8CharBytes(const char* p, size_t left) {
+  const u8 b = static_cast<u8>(p[0]);
+  const size_t n = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 1;
+  if (n > left) return 1;
+  for (size_t i = 1; i < n; i++)
+    if ((static_cast<u8>(p[i]) & 0xC0) != 0x80) return 1;
+  return n;
+}
+
+// glibc's iconv goes back over all the input it was given when a character fails, so the input
+// is handed over in slices: a text full of unconvertible characters costs its length, not its
+// length squared.
+enum { kConvertSlice = 256 };
+
 static std::string Convert(Converter& c, const char* to, const char* from, const std::string& in, const char* bad) {
   // Code page 932 and UTF-8 spell the 7-bit characters alike (a backslash stays a backslash).
   if (AllAscii(in)) return in;
+  const bool from_utf8 = std::strcmp(from, "UTF-8") == 0;
   std::lock_guard<std::mutex> guard(c.lock);
   if (!c.opened) {
     c.cd = iconv_open(to, from);
@@ -213,18 +242,22 @@ static std::string Convert(Converter& c, const char* to, const char* from, const
   size_t left = in.size();
   char buf[512];
   while (left > 0) {
+    const size_t slice = std::min<size_t>(left, kConvertSlice);
+    size_t slice_left = slice;
     char* dst = buf;
     size_t room = sizeof buf;
-    size_t r = iconv(cd, &src, &left, &dst, &room);
+    size_t r = iconv(cd, &src, &slice_left, &dst, &room);
+    left -= slice - slice_left;
     out.append(buf, static_cast<size_t>(dst - buf));
-    if (r == static_cast<size_t>(-1)) {
-      if (errno == E2BIG) continue;
-      // An undecodable or truncated sequence: replace one byte and go on.
-      out += bad;
-      src++;
-      left--;
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
+    if (r != static_cast<size_t>(-1) || errno == E2BIG) continue;
+    // A character cut by the slice's end goes whole into the next slice.
+    if (errno == EINVAL && slice_left < left) continue;
+    // An undecodable, unconvertible or truncated character: one replacement, and on.
+    const size_t skip = from_utf8 ? Utf8CharBytes(src, left) : 1;
+    out += bad;
+    src += skip;
+    left -= skip;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
   char* dst = buf;
   size_t room = sizeof buf;

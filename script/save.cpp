@@ -860,8 +860,19 @@ i32 SaveFilePath(u8 slot, std::string* path) {
   return 0;
 }
 
-// Every missing level of the save folder (the user folders of modes 1 to 3 lie deep).
-void SaveFolderCreate() { PlatFolderCreateNative(PlatFileResolve(g_SaveFolder)); }
+// Every missing level of the save folder (the user folders of modes 1 to 3 lie deep). 0, or -1
+// with PlatFileLastError saying why; without a save folder at all the folder is missing.
+static i32 SaveFolderCreate() {
+  return PlatFolderCreateNative(g_SaveFolder[0] ? PlatFileResolve(g_SaveFolder) : std::string());
+}
+
+// Error 102140 with the reason of the step that failed, as the C runtime numbers and words it.
+static i32 CreateFailed(const char* cmd, const char* path) {
+  const PlatFileError e = PlatFileLastError();
+  const bool known = e.crt_number >= 0 && e.crt_number < CMDDEF_CRT_TEXTS && g_CrtErrorTexts[e.crt_number];
+  ErrRaiseAtScriptF(ERR_SAVE_CREATE, 1, cmd, path, e.crt_number, known ? g_CrtErrorTexts[e.crt_number] : e.text.c_str());
+  return -1;
+}
 
 // ---- Deflating a group on several threads --------------------------------------------------
 
@@ -1184,6 +1195,8 @@ i32 MergeIntoOld(const u8* old, size_t old_size, const char* path, FileImage* f,
 
 i32 WriteFile(const char* path) {
   const char* cmd = ArgCommandName(SLOT_WRITE);
+  // The folder first: a save that has no place to go is refused for the reason it has none.
+  if (SaveFolderCreate() != 0) return CreateFailed(cmd, path);
   u8* old = nullptr;
   size_t old_size = 0;
   const int got = PlatFileReadAll(path, &old, &old_size);
@@ -1212,14 +1225,7 @@ i32 WriteFile(const char* path) {
   if (f.failed) return NoMemory();
   // Directory entries are 32-bit offsets.
   if (f.size > UINT32_MAX) return TooLong();
-  SaveFolderCreate();
-  if (PlatFileWriteAtomic(path, f.data, f.size) != 0) {
-    const PlatFileError e = PlatFileLastError();
-    const bool known = e.crt_number >= 0 && e.crt_number < CMDDEF_CRT_TEXTS && g_CrtErrorTexts[e.crt_number];
-    ErrRaiseAtScriptF(ERR_SAVE_CREATE, 1, cmd, path, e.crt_number,
-                      known ? g_CrtErrorTexts[e.crt_number] : e.text.c_str());
-    return -1;
-  }
+  if (PlatFileWriteAtomic(path, f.data, f.size) != 0) return CreateFailed(cmd, path);
   SaveFreeBlocks(-1);
   return 0;
 }
@@ -1669,7 +1675,8 @@ i32 SaveDataLoad(const SaveLoadRequest& r) {
     got = ReadBlock(src, dno, where, true, &blk);
   } else {
     SaveSource src;
-    src.file = PlatFileOpenRead(r.path);
+    // No save folder: nothing to read, not a file of the game folder.
+    src.file = g_SaveFolder[0] ? PlatFileOpenRead(r.path) : nullptr;
     if (!src.file) {
       ErrRaiseAtScriptF(ERR_SAVE_OPEN, 1, ArgCommandName(SLOT_LOAD), ArgName(SLOT_LOAD, P_FILE), r.path);
       return -1;

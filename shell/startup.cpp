@@ -502,7 +502,11 @@ void SysSaveFolderMap() {
   const std::string name = slash == std::string::npos ? game : game.substr(slash + 1);
   char hash[16];
   std::snprintf(hash, sizeof hash, "%08x", MemCrc32(game.data(), game.size()));
-  const std::string native = PlatFolderAppData() + "/zephra/" + (name.empty() ? "game" : name) + "-" + hash + "/savech";
+  // Without a home folder there is no place of the user's own: the saves stay where they cannot
+  // be written, and a save reports why.
+  const std::string data = PlatFolderAppData();
+  if (data.empty()) return;
+  const std::string native = data + "/zephra/" + (name.empty() ? "game" : name) + "-" + hash + "/savech";
   PlatFileMapFolder("savech", native);
   PlatFileMapFolder((std::string(g_ExeFolder) + "\\savech").c_str(), native);
 }

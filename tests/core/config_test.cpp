@@ -158,7 +158,13 @@ TEST_F(ConfigTest, SaveFolderModes) {
     ASSERT_EQ(CfgLoadSaveFolder(), 0);
     EXPECT_STREQ(g_SaveFolder, c.want);
   }
+  // No home folder, so no user folders: no save folder rather than one at the root.
   g_AppDataFolder[0] = g_DocumentsFolder[0] = '\0';
+  for (u32 mode : {1u, 2u, 3u}) {
+    ASSERT_EQ(KitSaveFolderSettingsWrite(game.Path("zpsfs.dat"), mode), 0);
+    ASSERT_EQ(CfgLoadSaveFolder(), 0);
+    EXPECT_STREQ(g_SaveFolder, "") << mode;
+  }
 }
 
 TEST_F(ConfigTest, ProjectScreenSizesAtAndBeyondTheLimits) {
@@ -183,7 +189,10 @@ TEST_F(ConfigTest, ProjectScreenSizesAtAndBeyondTheLimits) {
       EXPECT_EQ(g_CfgMainWidth, c.want_w);
       EXPECT_EQ(g_CfgMainHeight, c.want_h);
     } else {
-      EXPECT_EQ(g_ErrLastText, ErrText(ERR_CFG_BAD_CONTENTS));
+      // Raised before the project's error texts exist: the engine's own text says what is wrong.
+      const std::string size = std::to_string(c.w) + " x " + std::to_string(c.h);
+      EXPECT_NE(g_ErrLastText.find("[chbin\\zpcfg.zbn]"), std::string::npos) << g_ErrLastText;
+      EXPECT_NE(g_ErrLastText.find(PlatUtf8ToSjis("画面サイズ " + size + " は使えません")), std::string::npos);
       EXPECT_EQ(g_QuitRequested, 1);
     }
   }
@@ -197,15 +206,15 @@ TEST_F(ConfigTest, ProjectTitleAndFileSizeLimits) {
     size_t cut;         // bytes removed from the end of the file
     u32 threaded;
     i32 result;
-    i32 code;
+    const char* why;  // what the error says is wrong
   } cases[] = {
-      {"title of 128 bytes", 128, -1, 0, 0, 0, 0},
-      {"title of 129 bytes", 129, -1, 0, 0, 1, ERR_CFG_TITLE_TOO_LONG},
-      {"title length past the end", 10, 60, 0, 0, 1, ERR_CFG_BAD_CONTENTS},
-      {"file without its title length", 0, -1, 1, 0, 1, ERR_CFG_BAD_CONTENTS},
-      {"file of 16 bytes", 0, -1, 62, 0, 1, ERR_CFG_BAD_CONTENTS},
-      {"empty file", 0, -1, 78, 0, 1, ERR_CFG_BAD_CONTENTS},
-      {"threaded mode 2", 5, -1, 0, 2, 1, ERR_CFG_BAD_CONTENTS},
+      {"title of 128 bytes", 128, -1, 0, 0, 0, ""},
+      {"title of 129 bytes", 129, -1, 0, 0, 1, "タイトルが 129 バイトあります（128 バイトまで）"},
+      {"title length past the end", 10, 60, 0, 0, 1, "タイトルの 60 バイトがファイルの終わりを越えています"},
+      {"file without its title length", 0, -1, 1, 0, 1, "ファイルが 77 バイトしかありません"},
+      {"file of 16 bytes", 0, -1, 62, 0, 1, "ファイルが 16 バイトしかありません"},
+      {"empty file", 0, -1, 78, 0, 1, "ファイルが 0 バイトしかありません"},
+      {"threaded mode 2", 5, -1, 0, 2, 1, "スレッドモード 2 は 0 か 1 でなければなりません"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -222,7 +231,8 @@ TEST_F(ConfigTest, ProjectTitleAndFileSizeLimits) {
     if (c.result == 0) {
       EXPECT_EQ(std::strlen(g_CfgMainTitle), c.title);
     } else {
-      EXPECT_EQ(g_ErrLastText, ErrText(c.code));
+      EXPECT_NE(g_ErrLastText.find("[chbin\\zpcfg.zbn]"), std::string::npos) << g_ErrLastText;
+      EXPECT_NE(g_ErrLastText.find(PlatUtf8ToSjis(c.why)), std::string::npos) << PlatSjisToUtf8(g_ErrLastText);
     }
   }
 }

@@ -43,6 +43,12 @@ TEST_F(ErrTest, BuiltinTextWinsOverProjectText) {
   EXPECT_EQ(std::string(ErrMessageForCode(200001)), project);
   EXPECT_EQ(std::string(ErrMessageForCode(200002)),
             Sjis("[内部エラー]\n\nエラー文字列の指定ミスです。\nシステム開発者までお問い合わせください。"));
+  // Codes raised before the project's texts are loaded have texts of the engine's own, which a
+  // project text of the same code still replaces.
+  ErrRaiseF(105000, 1, "chbin\\zpe.zbn");
+  EXPECT_EQ(g_ErrLastText, Sjis("[chbin\\zpe.zbn]ファイルが壊れています。"));
+  g_UserErrCodes[1] = 105000;
+  EXPECT_EQ(std::string(ErrMessageForCode(105000)), project);
 }
 
 TEST_F(ErrTest, HeaderOnlyInsideScriptsAndArgumentsNeverFormatIt) {

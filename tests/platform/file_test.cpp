@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <future>
 
+#include "platform/platform.h"
 #include "support/game_folder.h"
 
 namespace fs = std::filesystem;
@@ -129,6 +131,49 @@ TEST_F(FileTest, AtomicWriteReplacesTheWholeFileAndLeavesNoTemporary) {
   EXPECT_EQ(files, 1u);
   EXPECT_EQ(PlatFileWriteAtomic("no-folder\\x.dat", "x", 1), -1);
   EXPECT_FALSE(fs::exists(game.Path("no-folder")));
+}
+
+TEST_F(FileTest, NewFilesTakeTheirModeFromTheUmask) {
+  struct Case {
+    mode_t umask_bits;
+    bool executable;
+    mode_t want;
+  } cases[] = {{077, false, 0600}, {077, true, 0700}, {022, false, 0644}, {002, true, 0775}, {0, false, 0666}};
+  const mode_t saved = umask(022);
+  int n = 0;
+  for (const Case& c : cases) {
+    umask(c.umask_bits);
+    const std::string path = game.Path("new" + std::to_string(n++));
+    ASSERT_EQ(PlatFileWriteAtomicNative(path, "x", 1, c.executable), 0);
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.want) << "umask " << std::oct << c.umask_bits;
+  }
+  // A file written again keeps the bits it has.
+  chmod(game.Path("new0").c_str(), 0640);
+  umask(0);
+  ASSERT_EQ(PlatFileWriteAtomicNative(game.Path("new0"), "y", 1), 0);
+  struct stat st;
+  ASSERT_EQ(stat(game.Path("new0").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  umask(saved);
+}
+
+TEST(Folders, WithoutHomeTheUsersFoldersComeFromThePasswordDatabase) {
+  const char* names[] = {"HOME", "XDG_DATA_HOME", "XDG_DOCUMENTS_DIR"};
+  std::string saved[3];
+  for (int i = 0; i < 3; i++) {
+    saved[i] = PlatGetEnv(names[i]);
+    unsetenv(names[i]);
+  }
+  const passwd* pw = getpwuid(getuid());
+  ASSERT_TRUE(pw && pw->pw_dir && pw->pw_dir[0]);
+  const std::string home = pw->pw_dir;
+  EXPECT_EQ(PlatFolderHome(), home);
+  EXPECT_EQ(PlatFolderAppData(), home + "/.local/share");
+  EXPECT_EQ(PlatFolderDocuments().rfind(home, 0), 0u) << PlatFolderDocuments();
+  for (int i = 0; i < 3; i++)
+    if (!saved[i].empty()) setenv(names[i], saved[i].c_str(), 1);
 }
 
 TEST_F(FileTest, ReadAllReportsMissingAndEmptyFiles) {

@@ -281,6 +281,26 @@ TEST_F(FileRegistryTest, ValueMustFitTheBufferAndDamageFails) {
   EXPECT_EQ(Read("HKEY_CURRENT_USER", "k", "a"), "<fail>") << "no store";
 }
 
+TEST_F(FileRegistryTest, CharacterWithoutCodePageFormReadsAsOneMark) {
+  std::string accents;  // U+00E9 each, longer than one of the converter's slices
+  for (int i = 0; i < 300; i++) accents += "\xC3\xA9";
+  Store(Utf16("Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\k]\r\n\"v\"=\"a\xC3\xA9\xE6\x97\xA5" +
+              accents + "b\"\r\n"));
+  EXPECT_EQ(Read("HKEY_CURRENT_USER", "k", "v"), "a?\x93\xfa" + std::string(300, '?') + "b");
+}
+
+TEST_F(FileRegistryTest, ChangedStoreIsReadAgain) {
+  const std::string head = "REGEDIT4\n[HKEY_CURRENT_USER\\k]\n";
+  Store(head + "\"v\"=\"1\"\n");
+  EXPECT_EQ(Read("HKEY_CURRENT_USER", "k", "v"), "1");
+  Store(head + "\"v\"=\"2\"\n");  // same size, same file, the same moment
+  EXPECT_EQ(Read("HKEY_CURRENT_USER", "k", "v"), "2");
+  std::filesystem::remove(home.Path("zephra/registry.reg"));
+  EXPECT_EQ(Read("HKEY_CURRENT_USER", "k", "v"), "<fail>");
+  Store(head + "\"w\"=\"3\"\n");
+  EXPECT_EQ(Read("HKEY_CURRENT_USER", "k", "w"), "3");
+}
+
 // ---- Commands --------------------------------------------------------------------------------
 
 struct CmdFileTest : CmdGameTest {

@@ -603,6 +603,36 @@ TEST_F(SaveTest, AFailedWriteLeavesTheOldFileAndRaises102140) {
   EXPECT_EQ(entries, 1u) << "no temporary file is left behind";
 }
 
+TEST_F(SaveTest, WithoutASaveFolderSavesAreRefusedAndNothingIsRead) {
+  LoadScript("global int i\n*SYSTEM_START\nsave dno=1, var=i, file=\"home\"\nload file=\"home\", dno=1, var=i\n");
+  game.Write("home.sd", std::string("ZPSD"));  // in the game folder, where no save belongs
+  g_SaveFolder[0] = '\0';                      // no home folder to hold the user folder
+  EXPECT_EQ(Run(0), -1);
+  EXPECT_NE(g_ErrLastText.find("E102140|save|home.sd|2|No such file or directory"), std::string::npos) << g_ErrLastText;
+  EXPECT_EQ(fs::file_size(game.Path("home.sd")), 4u) << "the game folder's file stays as it was";
+  EXPECT_EQ(Run(1), -1);
+  EXPECT_NE(g_ErrLastText.find("E102100|load|"), std::string::npos) << g_ErrLastText;
+}
+
+TEST_F(SaveTest, AFolderThatCannotBeMadeIsWhySavingFailed) {
+  // sysfs refuses new folders to every user; the write after it would only find the folder missing.
+  if (!fs::is_directory("/sys/kernel")) GTEST_SKIP() << "no sysfs";
+  const std::string old = PlatGetEnv("XDG_DATA_HOME");
+  setenv("XDG_DATA_HOME", "/sys/kernel/zephra-saves", 1);
+  g_FolderNotWritable = 1;
+  g_CfgSaveFolderMode = 0;
+  SysSaveFolderMap();
+  LoadScript("global int i\n*SYSTEM_START\nsave dno=1, var=i, file=\"ro\"\n");
+  EXPECT_EQ(Run(0), -1);
+  const bool refused = g_ErrLastText.find("|1|Operation not permitted") != std::string::npos ||
+                       g_ErrLastText.find("|13|Permission denied") != std::string::npos;
+  EXPECT_TRUE(refused) << g_ErrLastText;
+  EXPECT_FALSE(fs::exists("/sys/kernel/zephra-saves"));
+  if (old.empty()) unsetenv("XDG_DATA_HOME");
+  else setenv("XDG_DATA_HOME", old.c_str(), 1);
+  g_FolderNotWritable = 0;
+}
+
 TEST_F(SaveTest, AReadOnlyGameKeepsItsSavesInTheUserDataFolder) {
   const std::string xdg = game.Path("xdg");
   const std::string old = PlatGetEnv("XDG_DATA_HOME");
