@@ -250,7 +250,7 @@ bool OnEvent(const SDL_Event* e, void* ctx) {
 
 // Opens the window, runs it until a button ends it and closes it. False when no window can be
 // made.
-bool Run(Dialog* d) {
+bool RunWindow(Dialog* d) {
   d->enabled.resize(d->ids.size(), true);
   std::string title = d->title.empty() ? std::string(" ") : d->title;
   d->sdl = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, d->layout.width,
@@ -260,12 +260,24 @@ bool Run(Dialog* d) {
   SDL_RaiseWindow(d->sdl);
   if (d->edit) SDL_StartTextInput();
   Paint(d);
-  while (!d->done) PlatModalWait(100, OnEvent, d);
+  // A quit signal ends the box unanswered: the caller then takes the default answer.
+  while (!d->done && !PlatQuitSignalled()) PlatModalWait(100, OnEvent, d);
   if (d->edit) SDL_StopTextInput();
   SDL_DestroyWindow(d->sdl);
   d->sdl = nullptr;
   PlatModalEnd();
   return true;
+}
+
+bool Run(Dialog* d) {
+  // A box asked for before the program started its video (a message at the very start, the
+  // compiler's box) starts it for the box alone: without it the wait has no events and returns
+  // at once.
+  const bool own_video = !PlatVideoReady();
+  if (own_video && PlatVideoInit() != 0) return false;
+  const bool shown = RunWindow(d);
+  if (own_video) PlatVideoQuit();
+  return shown;
 }
 
 // Runs body on the main thread; false when it could not (the caller then prints instead).
