@@ -133,12 +133,13 @@ desk_demo() {
 }
 
 # desk_game FOLDER SCRIPT [PROJECT_LINES]: a source folder with one script (script/main.zs) and
-# project.txt, run through the compiler link as an author runs a game.
+# project.txt, run through the compiler link as an author runs a game. Its sound is off (no
+# device box), unless PROJECT_LINES say "sound = 1".
 desk_game() {
   local dir=$1
   mkdir -p "$dir/script"
   printf '%s\n' "$2" >"$dir/script/main.zs"
-  printf 'width = 320\nheight = 240\ntitle = Desktop case\n%s\n' "${3:-}" >"$dir/project.txt"
+  printf 'width = 320\nheight = 240\ntitle = Desktop case\nsound = 0\n%s\n' "${3:-}" >"$dir/project.txt"
 }
 
 # desk_spawn NAME COMMAND...: starts COMMAND in the background, its output in $DESK_TMP/NAME.log;
