@@ -362,7 +362,7 @@ void Place(const Dialog* d, int* x, int* y) {
   }
 }
 
-bool Run(Dialog* d) {
+bool RunWindow(Dialog* d) {
   d->enabled.resize(d->ids.size(), true);
   std::string title = d->title.empty() ? std::string(" ") : d->title;
   // A dialog of the game's window stays with it (transient for it); one without a window to
@@ -379,7 +379,8 @@ bool Run(Dialog* d) {
   SDL_RaiseWindow(d->sdl);
   if (d->edit) SDL_StartTextInput();
   Paint(d);
-  while (!d->done) PlatModalWait(100, OnEvent, d);
+  // A quit signal ends the box unanswered: the caller then takes the default answer.
+  while (!d->done && !PlatQuitSignalled()) PlatModalWait(100, OnEvent, d);
   if (d->edit) SDL_StopTextInput();
   // Answered, the box gives the keys back to the window it belongs to (a window manager does
   // that for a transient; a bare X server leaves the focus nowhere).
@@ -389,6 +390,17 @@ bool Run(Dialog* d) {
   if (had_focus && d->owner) SDL_SetWindowInputFocus(d->owner);
   PlatModalEnd();
   return true;
+}
+
+bool Run(Dialog* d) {
+  // A box asked for before the program started its video (a message at the very start, the
+  // compiler's box) starts it for the box alone: without it the wait has no events and returns
+  // at once.
+  const bool own_video = !PlatVideoReady();
+  if (own_video && PlatVideoInit() != 0) return false;
+  const bool shown = RunWindow(d);
+  if (own_video) PlatVideoQuit();
+  return shown;
 }
 
 // Runs body on the main thread; false when it could not (the caller then prints instead).

@@ -582,7 +582,7 @@ u32 FocusedEngineWindow() {
 }
 
 void RunTrack(Track* t) {
-  while (!t->done && (!t->levels.empty() || t->bar_window)) {
+  while (!t->done && !PlatQuitSignalled() && (!t->levels.empty() || t->bar_window)) {
     PlatModalWait(50, OnTrackEvent, t);
     if (t->focus_check_at && SDL_TICKS_PASSED(SDL_GetTicks(), t->focus_check_at)) {
       t->focus_check_at = 0;

@@ -4,6 +4,7 @@
 // conversion, processes, dialogs, CPU features, video (SDL) and the event pump. Input,
 // presentation, fonts and audio live in their own headers beside this one.
 #pragma once
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,15 @@ int PlatSpawn(const std::vector<std::string>& argv);
 int PlatSpawnWait(const std::vector<std::string>& argv);
 // Value of an environment variable, or the empty string.
 std::string PlatGetEnv(const char* name);
+
+// ---- Signals ---------------------------------------------------------------------------------
+// SIGINT and SIGTERM end the run from wherever it waits or loops: the handler only stores 1 into
+// *quit (the engine's quit request; a lock-free atomic store is safe in a handler) and into the
+// flag PlatQuitSignalled reads. SDL is kept from installing handlers of its own.
+void PlatQuitSignalsInstall(std::atomic<u8>* quit);
+// True once SIGINT or SIGTERM arrived (any thread). Tests clear it.
+bool PlatQuitSignalled();
+void PlatQuitSignalledClear();
 
 // ---- Watched child processes -----------------------------------------------------------------
 // Starts program (a path, never looked up) with program and args as its argument vector and this

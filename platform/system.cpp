@@ -1,7 +1,8 @@
-// Instance locks, paths and folders, CP932 conversion and process spawning.
+// Instance locks, paths and folders, CP932 conversion, the quit signals and process spawning.
 #include <fcntl.h>
 #include <iconv.h>
 #include <pwd.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -270,6 +271,31 @@ std::string PlatSjisToUtf8(const std::string& sjis) {
   return Convert(s_ToUtf8, "UTF-8", "CP932", sjis, "\xEF\xBF\xBD");
 }
 std::string PlatUtf8ToSjis(const std::string& utf8) { return Convert(s_ToSjis, "CP932", "UTF-8", utf8, "?"); }
+
+// ---- Signals ---------------------------------------------------------------------------------
+
+static_assert(std::atomic<u8>::is_always_lock_free, "the signal handler needs a lock-free store");
+static std::atomic<std::atomic<u8>*> s_QuitFlag{nullptr};
+static std::atomic<u8> s_Signalled{0};
+
+static void OnQuitSignal(int) {
+  s_Signalled.store(1);
+  if (std::atomic<u8>* quit = s_QuitFlag.load()) quit->store(1);
+}
+
+void PlatQuitSignalsInstall(std::atomic<u8>* quit) {
+  s_QuitFlag.store(quit);
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sa_handler = OnQuitSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
+bool PlatQuitSignalled() { return s_Signalled.load() != 0; }
+void PlatQuitSignalledClear() { s_Signalled.store(0); }
 
 // ---- Processes -------------------------------------------------------------------------------
 

@@ -125,6 +125,8 @@ int PlatVideoInit() {
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   // The screen saver may start unless the game blocks it (PlatScreenSaverBlock).
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+  // SIGINT and SIGTERM are the engine's own (PlatQuitSignalsInstall), never an SDL quit event.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     std::fprintf(stderr, "zephra: video could not start: %s\n", SDL_GetError());
     return -1;
@@ -982,8 +984,9 @@ static bool Post(i32 code, i64 a, i64 b) {
 bool PlatPostMessage(u32 code, i64 a, i64 b) { return code != 0 && Post(static_cast<i32>(code), a, b); }
 
 bool PlatSystemQuitPending() {
+  if (PlatQuitSignalled()) return true;
   if (!s_Ready || !PlatIsMainThread()) return false;
-  SDL_PumpEvents();  // turns a pending SIGINT or SIGTERM into its quit event
+  SDL_PumpEvents();
   SDL_Event e;
   return SDL_PeepEvents(&e, 1, SDL_PEEKEVENT, SDL_QUIT, SDL_QUIT) > 0;
 }

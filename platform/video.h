@@ -200,9 +200,9 @@ void PlatSetMessageHandler(PlatMsgHandler fn);
 int PlatPollEvents();
 // Queues an engine message for the main thread; false when video is not started.
 bool PlatPostMessage(u32 code, i64 a, i64 b);
-// True when the system asked the program to end (a signal, the session ending) and the request
-// waits in the queue, where it stays for the message loop. For waits before the message loop
-// runs (main thread; false when video is not started).
+// True when the system asked the program to end: a quit signal arrived (any thread), or the
+// session's quit event waits in the queue, where it stays for the message loop (main thread
+// only; not seen when video is not started). For waits before the message loop runs.
 bool PlatSystemQuitPending();
 // Queues PLAT_MSG_QUIT; false when video is not started.
 bool PlatPostQuit();

@@ -168,7 +168,12 @@ void FrameThreadMain(void*) {
 }
 
 void FrameThreadLoop() {
-  while (FrameRun() == 0) {}
+  for (;;) {
+    // While the close confirmation is open the frames wait for its answer without running or
+    // being counted, so the counter goes on where it stood; a quit ends the wait.
+    while (g_FramesHeld && !g_QuitRequested) PlatSleepMs(FRAME_HOLD_POLL_MS);
+    if (FrameRun() != 0) break;
+  }
   WinRequestQuit();
 }
 

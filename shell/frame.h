@@ -9,6 +9,9 @@
 #include "common/types.h"
 #include "core/state.h"
 
+// How often the frame thread looks whether the close confirmation has been answered.
+enum { FRAME_HOLD_POLL_MS = 5 };
+
 i32 FrameRun();
 u8 FrameWait();
 void FrameCountPresent();

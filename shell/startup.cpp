@@ -464,6 +464,8 @@ i32 SysStartup() {
   s_StepsDone = 0;
   for (const SysStep& step : kStartupSteps) {
     if (step.number == g_SysStartupFailStep) return -1;
+    // Asked to end by a signal while starting: the rest of the start-up is not waited for.
+    if (PlatQuitSignalled()) return -1;
     i32 r = step.run();
     if (r != 0) return r;
     s_StepsDone = step.number;
@@ -600,7 +602,8 @@ void SysShutdown() {
 }
 
 i32 SysExitStatus(i32 startup_result) {
-  if (s_EndedQuietly) return 0;
+  // A signal ends the run normally, also one that stopped the start-up.
+  if (s_EndedQuietly || (PlatQuitSignalled() && !g_ErrFatalRaised)) return 0;
   return (startup_result != 0 || g_ErrFatalRaised) ? 1 : 0;
 }
 

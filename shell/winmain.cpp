@@ -68,6 +68,8 @@ static void ReadTestHooks() {
 }
 
 int WinMain(int argc, char** argv) {
+  // First of all: a signal must end the run from every wait of the start-up too.
+  PlatQuitSignalsInstall(&g_QuitRequested);
   SysInstallHooks();
   ReadTestHooks();
   if (SysParseCommandLine(argc, argv) != 0) return 1;

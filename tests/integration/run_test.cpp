@@ -99,6 +99,33 @@ TEST_F(ZephraRun, SecondZephraOnTheSameFolderExitsAtOnceWithZero) {
   EXPECT_EQ(Wait(first), 0) << ReadAll(first.err_file);
 }
 
+// A script that loops without ever waiting never ends a frame: the signal's quit request stops
+// its line loop, and the run ends normally.
+TEST_F(ZephraRun, QuitSignalsEndAScriptLoopThatNeverWaits) {
+  TestWriteGameScripts(root / "game", "int n\n*SYSTEM_START\nmsgbox title='Looping', text='now'\nloop\n    n += 1\nendloop\n");
+  for (int sig : {SIGTERM, SIGINT}) {
+    Child run = Start({(root / "game").string()}, {}, "loop");
+    for (int i = 0; i < 6000 && Running(run) && ReadAll(run.err_file).find("[message box] Looping") == std::string::npos;
+         i++)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(Running(run)) << ReadAll(run.err_file);
+    kill(run.pid, sig);
+    // Bounded, so that a loop the signal does not stop fails the test instead of hanging it.
+    int status = 0;
+    pid_t got = 0;
+    for (int i = 0; i < 6000 && got == 0; i++) {
+      got = waitpid(run.pid, &status, WNOHANG);
+      if (got == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (got == 0) {
+      kill(run.pid, SIGKILL);
+      Wait(run);
+    }
+    ASSERT_EQ(got, run.pid) << "signal " << sig << " did not end the loop";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadAll(run.err_file);
+  }
+}
+
 TEST_F(ZephraRun, TwoDifferentGamesStartedTogetherBothRun) {
   // The engine-wide interlock is held by each start for an instant: the other start waits.
   const std::string ran = "*SYSTEM_START\nmsgbox title='Ran', text='ran'\nend\n";

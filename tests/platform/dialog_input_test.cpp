@@ -3,7 +3,11 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -128,4 +132,29 @@ TEST_F(InputDialogTest, MessageBoxKeys) {
     }
     EXPECT_EQ(PlatMessageBox("t", "\x8f\x49\x97\xb9", c.style), c.answer) << std::hex << c.style;  // 終了
   }
+}
+
+// A box asked for before the program started its video (the compiler's box, a message at the very
+// start) starts the video for itself, is answered, and leaves the video stopped again.
+TEST(DialogBeforeVideo, BoxIsAnsweredAndTheVideoStoppedAgain) {
+  ASSERT_FALSE(PlatVideoReady());
+  PlatDialogsSetStderr(false);
+  std::atomic<bool> done{false};
+  std::thread keys([&] {
+    // The box is the first window of the fresh video: id 1.
+    int i = 0;
+    for (; i < 2000 && !done && !SDL_WasInit(SDL_INIT_EVENTS); i++) SDL_Delay(10);
+    InputDialogTest::Key(1, SDLK_RETURN);
+    for (; i < 2000 && !done; i++) SDL_Delay(10);
+    if (!done) {
+      std::fprintf(stderr, "the box never took its Return\n");
+      std::_Exit(1);
+    }
+  });
+  const int answer = PlatMessageBox("title", "text", PLAT_MB_OKCANCEL);
+  done = true;
+  keys.join();
+  PlatDialogsSetStderr(true);
+  EXPECT_EQ(answer, PLAT_IDOK);
+  EXPECT_FALSE(PlatVideoReady());
 }

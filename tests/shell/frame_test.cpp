@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 #include "core/sys.h"
@@ -153,6 +154,18 @@ TEST_F(FrameTest, RunStopsOnQuitHoldsAndExitAfterFrames) {
   EXPECT_EQ(g_FrameCounter, 3u);
   EXPECT_EQ(FrameRun(), 1);  // and every later one returns at once
   EXPECT_EQ(g_StepCounter, 2u);
+}
+
+// The frame thread waits while the close confirmation is open: no frame runs or counts meanwhile.
+TEST_F(FrameTest, FrameThreadWaitsUncountedWhileTheCloseBoxIsOpen) {
+  g_FramesHeld = 1;
+  std::thread frames(FrameThreadLoop);
+  PlatSleepMs(100);
+  g_QuitRequested = 1;
+  g_FramesHeld = 0;
+  frames.join();
+  EXPECT_LE(g_FrameCounter, 2u);
+  g_Running = 1;
 }
 
 TEST_F(FrameTest, RedrawCountdownAndPopupRequestEndWithinFrames) {
