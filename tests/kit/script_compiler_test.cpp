@@ -15,6 +15,7 @@
 #include "kit/script_compiler.h"
 #include "kit/script_files.h"
 #include "kit/sysvars.h"
+#include "platform/platform.h"
 #include "script/arg.h"
 #include "script/cmd.h"
 #include "script/expr.h"
@@ -365,7 +366,8 @@ TEST(KitSysVars, ShapesCoverEveryIdTheEngineAnswers) {
   EXPECT_EQ(KitFindSysVar(55)->type, 3);
 }
 
-TEST(KitScriptCompiler, TheReadmeExampleAndTheDemoCompile) {
+// Every script example of kit/README.md (a "zs" block) is a whole game that compiles.
+TEST(KitScriptCompiler, TheReadmeExamplesAndTheDemoCompile) {
   std::string readme;
   {
     FILE* f = std::fopen(ZEPHRA_SOURCE_DIR "/kit/README.md", "rb");
@@ -375,13 +377,17 @@ TEST(KitScriptCompiler, TheReadmeExampleAndTheDemoCompile) {
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) readme.append(buf, n);
     std::fclose(f);
   }
-  size_t section = readme.find("## The script text");
-  size_t start = readme.find("```\n", section);
-  size_t end = readme.find("```", start + 4);
-  ASSERT_NE(end, std::string::npos);
   std::vector<KitCompiledFile> out;
   std::string err;
-  EXPECT_EQ(KitCompileScripts({Src("readme.zs", readme.substr(start + 4, end - start - 4))}, &out, &err), 0) << err;
+  int blocks = 0;
+  for (size_t start = readme.find("```zs\n"); start != std::string::npos; start = readme.find("```zs\n", start + 6)) {
+    size_t end = readme.find("\n```", start + 6);
+    ASSERT_NE(end, std::string::npos);
+    std::string text = PlatUtf8ToSjis(readme.substr(start + 6, end + 1 - start - 6));
+    EXPECT_EQ(KitCompileScripts({Src("readme.zs", text)}, &out, &err), 0) << err << "\n" << text;
+    blocks++;
+  }
+  EXPECT_GE(blocks, 11);
 
   KitGameSource demo;
   ASSERT_EQ(KitReadSourceFolder(ZEPHRA_SOURCE_DIR "/examples/demo", &demo, &err), 0) << err;
