@@ -450,6 +450,11 @@ int ErrRaiseArgs(i32 code, i8 fatal, bool at_script, const ErrArg* args, size_t 
   }
 }
 
+void ErrQuitOnFailure() {
+  g_ErrFatalRaised = 1;
+  g_QuitRequested = 1;
+}
+
 int ErrMessageBoxArgs(const char* title, const char* format, const ErrArg* args, size_t count) noexcept {
   try {
     std::string text = ErrFormatArgs(format, args, count);
