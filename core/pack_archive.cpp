@@ -219,7 +219,8 @@ static void CloseKept() {
     if (k.file) PackClose(&k);
   for (u64& c : s_KeptChecked) c = 0;
   for (u64& c : s_KeptSerial) c = 0;
-  for (KeptTable& t : s_Tables) t = KeptTable();
+  for (KeptTable& t : s_Tables)
+    if (t.open_id || t.watch >= 0 || t.moves || t.current_at || !t.bytes.empty()) t = KeptTable();
   for (PackHandle& k : s_Retired) PackClose(&k);
   s_Retired.clear();
 }
@@ -281,13 +282,18 @@ u32 PackAppendedBaseSize() {
   // The block lies in the executable part, near the start: read chunk by chunk, overlapping so a
   // block across a chunk border is still found.
   enum { kChunk = 1 << 20, kOverlap = 64 };
+  // Never more room than the file has left: a small file costs what it holds.
+  const i64 file_size = PlatFileSize(f);
+  u64 left = file_size >= 0 ? static_cast<u64>(file_size) : UINT64_MAX;
   std::vector<u8> buf;
   u32 result = 0;
   for (;;) {
     size_t keep = buf.size() > kOverlap ? size_t{kOverlap} : buf.size();
+    const size_t chunk = left < kChunk ? static_cast<size_t>(left) : size_t{kChunk};
     std::vector<u8> next(buf.end() - static_cast<std::ptrdiff_t>(keep), buf.end());
-    next.resize(keep + kChunk);
-    size_t got = PlatFileRead(f, next.data() + keep, kChunk);
+    next.resize(keep + chunk);
+    size_t got = PlatFileRead(f, next.data() + keep, chunk);
+    left -= got;
     next.resize(keep + got);
     u32 size = 0;
     i64 off = PlatResourceFindInImage(next.data(), next.size(), "ZP_RES", 201, &size);
@@ -295,7 +301,7 @@ u32 PackAppendedBaseSize() {
       result = Le32(next.data() + off);
       break;
     }
-    if (got < kChunk) break;
+    if (got < chunk || left == 0) break;
     buf.swap(next);
   }
   PlatFileClose(f);
