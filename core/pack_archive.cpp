@@ -125,6 +125,8 @@ struct KeptTable {
   u64 current_at = 0;  // the change count under which it was last found current; 0: none
 };
 static KeptTable s_Tables[PACK_MAX_PACKS];
+// Per pack, the entry records its file can hold (after the header), by its size when named.
+static u64 s_PackRoom[PACK_MAX_PACKS];
 static std::vector<PackHandle> s_Retired;
 
 i32 PackKeptOpen(u32 p, PackHandle* h, u64* size, u64* serial, const std::vector<u8>** table) {
@@ -421,6 +423,7 @@ i32 PackAddName(const char* path) {
     return 0;
   }
   bool whole = PackReadU32(&h, &version) == 0 && PackReadU32(&h, &count) == 0;
+  const u64 avail = PackSizeFromBase(&h);
   PackClose(&h);
   if (!whole || (version < PACK_VERSION_MIN && version != PACK_VERSION_CURRENT)) {
     drop();
@@ -434,6 +437,7 @@ i32 PackAddName(const char* path) {
   }
   d.entry_count += static_cast<i32>(count);
   d.pack_entries[d.pack_count] = count;
+  s_PackRoom[d.pack_count] = avail > PACK_HEADER_SIZE ? (avail - PACK_HEADER_SIZE) / PACK_RECORD_FIXED : 0;
   d.pack_count++;
   return 0;
 }
@@ -625,14 +629,18 @@ i32 PackScanAll() {
   for (int i = 1; i < PACK_UPDATE_SLOTS; i++)
     if (d.update_slots[i] && PackAddName(d.update_slots[i]) != 0) return -1;
 
+  // Room for the entries each pack's file can hold at most: a count the file cannot hold fails
+  // that pack's scan either way, without the room it claims being made first.
+  size_t room = 0;
+  for (i32 p = 0; p < d.pack_count; p++) room += std::min<u64>(d.pack_entries[p], s_PackRoom[p]);
   ScanState s;
   try {
-    d.hashes.assign(static_cast<size_t>(d.entry_count), 0);
-    d.packs.assign(static_cast<size_t>(d.entry_count), 0);
-    d.positions.assign(static_cast<size_t>(d.entry_count), 0);
-    s.names.resize(static_cast<size_t>(d.entry_count));
-    s.by_name.reserve(static_cast<size_t>(d.entry_count));
-    s.hashes_seen.reserve(static_cast<size_t>(d.entry_count));
+    d.hashes.assign(room, 0);
+    d.packs.assign(room, 0);
+    d.positions.assign(room, 0);
+    s.names.resize(room);
+    s.by_name.reserve(room);
+    s.hashes_seen.reserve(room);
     for (u32 p = 0; p < static_cast<u32>(d.pack_count); p++)
       if (ScanPack(s, p) != 0) return -1;
   } catch (const std::bad_alloc&) {
@@ -770,6 +778,7 @@ void PackReset() {
   d.positions.clear();
   std::memset(d.pack_entries, 0, sizeof d.pack_entries);
   std::memset(d.pack_table_size, 0, sizeof d.pack_table_size);
+  std::memset(s_PackRoom, 0, sizeof s_PackRoom);
   g_DataInExe = 0;
   g_ScriptsPacked = 0;
   g_AppendedBase = 0;

@@ -40,13 +40,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PackScrambleSetup();  // the end of the input before left the packs reset
   FuzzWriteGameFile("data.zpf", data, size);
   if (PackScanAll() == 0) {
-    std::vector<std::string> names = TableNames(data, size);
-    names.push_back("chbin\\zpcfg.zbn");
-    for (const std::string& n : names) {
+    // The table's names straight from the packs (their probe for loose files of the same names
+    // is the resolver's, which names_fuzz tests); the configuration through every source.
+    for (const std::string& n : TableNames(data, size)) {
       PackLookup lookup{};
-      if (PackFindAnySource(&lookup, n.c_str(), 1) > 0 && PackReadBySource(&lookup, n.c_str()) == 0)
+      if (PackFindInArchives(&lookup, n.c_str()) > 0 && PackReadBySource(&lookup, n.c_str()) == 0)
         std::free(lookup.data);
     }
+    PackLookup lookup{};
+    if (PackFindAnySource(&lookup, "chbin\\zpcfg.zbn", 1) > 0 && PackReadBySource(&lookup, "chbin\\zpcfg.zbn") == 0)
+      std::free(lookup.data);
   }
   PackReset();
   FuzzRemoveGameFile("data.zpf");
