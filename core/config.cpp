@@ -45,6 +45,7 @@ u8 g_D3dUploadFlag;
 
 i32 g_CfgSaveFolderMode;
 char g_SaveFolder[CFG_SAVE_FOLDER_MAX];
+u8 g_SaveFolderMissing;
 
 i32 g_CfgMainWidth;
 i32 g_CfgMainHeight;
@@ -95,6 +96,7 @@ void CfgReset() {
   ResetTextureSettings();
   g_CfgSaveFolderMode = 0;
   g_SaveFolder[0] = '\0';
+  g_SaveFolderMissing = 0;
   g_CfgMainWidth = 0;
   g_CfgMainHeight = 0;
   g_CfgMainShowAfterFirstFrame = 0;
@@ -190,7 +192,8 @@ i32 CfgLoadSaveFolder() {
   // A user folder that is unknown (no home folder) leaves no save folder at all, rather than one
   // at the root of the file system.
   const char* base = g_CfgSaveFolderMode == 1 ? g_AppDataFolder : g_DocumentsFolder;
-  if (g_CfgSaveFolderMode != 0 && !base[0]) folder.clear();
+  g_SaveFolderMissing = g_CfgSaveFolderMode != 0 && !base[0];
+  if (g_SaveFolderMissing) folder.clear();
   StrCopySjis(g_SaveFolder, sizeof g_SaveFolder, folder.c_str());
   return 0;
 }

@@ -67,7 +67,9 @@ extern u8 g_D3dUploadFlag;
 // ---- Save folder ("\zpsfs.dat") ---------------------------------------------------------------
 enum { CFG_SAVE_FOLDER_MAX = 640 };
 extern i32 g_CfgSaveFolderMode;  // 0 to 3
-extern char g_SaveFolder[CFG_SAVE_FOLDER_MAX];  // empty: no save folder (no home folder to hold it)
+extern char g_SaveFolder[CFG_SAVE_FOLDER_MAX];
+// The save folder's user folder is unknown (no home folder): saves have no file to go to.
+extern u8 g_SaveFolderMissing;
 
 // ---- Project configuration ("chbin\zpcfg.zbn") -------------------------------------------------
 // Values of the main window's record, kept here too and written into the main WindowObject when

@@ -294,10 +294,11 @@ static std::string FormatArgs(const char* format, const ErrArg* args, size_t cou
   auto take = [&]() -> const ErrArg* { return next < count ? &args[next++] : nullptr; };
   for (const char* p = format; *p;) {
     if (*p != '%') {
-      // Step over whole characters so a trail byte equal to '%' is never read as a conversion.
-      size_t n = SjisCharLen(p);
-      out.append(p, n);
-      p += n;
+      // The text up to the next conversion in one piece, stepping over whole characters so a
+      // trail byte equal to '%' is never read as a conversion.
+      const char* run = p;
+      while (*p && *p != '%') p += SjisCharLen(p);
+      out.append(run, static_cast<size_t>(p - run));
       continue;
     }
     const char* start = p++;
@@ -448,6 +449,11 @@ int ErrRaiseArgs(i32 code, i8 fatal, bool at_script, const ErrArg* args, size_t 
     }
     return 0;
   }
+}
+
+void ErrQuitOnFailure() {
+  g_ErrFatalRaised = 1;
+  g_QuitRequested = 1;
 }
 
 int ErrMessageBoxArgs(const char* title, const char* format, const ErrArg* args, size_t count) noexcept {

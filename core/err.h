@@ -77,6 +77,11 @@ int ErrRaiseF(i32 code, i8 fatal, const A&... a) {
 inline int ErrRaiseAtScript(i32 code, i8 fatal) { return ErrRaiseArgs(code, fatal, true, nullptr, 0); }
 inline int ErrRaise(i32 code, i8 fatal) { return ErrRaiseArgs(code, fatal, false, nullptr, 0); }
 
+// A failure that ends the run without a numbered error (its message box has been shown, or it
+// has none): the quit flag, and exit status 1 as after a fatal error. Every quit that a failure
+// causes goes through here or through a fatal raise.
+void ErrQuitOnFailure();
+
 // The text of a code (never null): built-in codes first, then the project's texts, then the
 // engine's own texts of the codes raised before the project's are loaded, else the default
 // text. Shift-JIS.
@@ -116,7 +121,7 @@ extern ErrScriptPositionFn g_ErrScriptPosition;
 // State visible to the rest of the engine and to tests.
 extern const char* g_ErrDialogCaption;    // "ZEPHRA Debug Info." or "License Information"
 extern u8 g_ErrDialogShown;               // the dialog has been opened this run
-extern std::atomic<u8> g_ErrFatalRaised;  // a fatal error was raised this run (exit status 1)
+extern std::atomic<u8> g_ErrFatalRaised;  // a fatal error or a failure ended this run (exit status 1)
 extern const char* g_ErrScriptFile;       // script file of the last error with context, or null
 extern i32 g_ErrScriptLine;               // its line, 1 without context
 extern std::string g_ErrLastText;         // the last formatted message (shown or not)

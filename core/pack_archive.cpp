@@ -125,6 +125,8 @@ struct KeptTable {
   u64 current_at = 0;  // the change count under which it was last found current; 0: none
 };
 static KeptTable s_Tables[PACK_MAX_PACKS];
+// Per pack, the entry records its file can hold (after the header), by its size when named.
+static u64 s_PackRoom[PACK_MAX_PACKS];
 static std::vector<PackHandle> s_Retired;
 
 i32 PackKeptOpen(u32 p, PackHandle* h, u64* size, u64* serial, const std::vector<u8>** table) {
@@ -219,7 +221,8 @@ static void CloseKept() {
     if (k.file) PackClose(&k);
   for (u64& c : s_KeptChecked) c = 0;
   for (u64& c : s_KeptSerial) c = 0;
-  for (KeptTable& t : s_Tables) t = KeptTable();
+  for (KeptTable& t : s_Tables)
+    if (t.open_id || t.watch >= 0 || t.moves || t.current_at || !t.bytes.empty()) t = KeptTable();
   for (PackHandle& k : s_Retired) PackClose(&k);
   s_Retired.clear();
 }
@@ -281,13 +284,18 @@ u32 PackAppendedBaseSize() {
   // The block lies in the executable part, near the start: read chunk by chunk, overlapping so a
   // block across a chunk border is still found.
   enum { kChunk = 1 << 20, kOverlap = 64 };
+  // Never more room than the file has left: a small file costs what it holds.
+  const i64 file_size = PlatFileSize(f);
+  u64 left = file_size >= 0 ? static_cast<u64>(file_size) : UINT64_MAX;
   std::vector<u8> buf;
   u32 result = 0;
   for (;;) {
     size_t keep = buf.size() > kOverlap ? size_t{kOverlap} : buf.size();
+    const size_t chunk = left < kChunk ? static_cast<size_t>(left) : size_t{kChunk};
     std::vector<u8> next(buf.end() - static_cast<std::ptrdiff_t>(keep), buf.end());
-    next.resize(keep + kChunk);
-    size_t got = PlatFileRead(f, next.data() + keep, kChunk);
+    next.resize(keep + chunk);
+    size_t got = PlatFileRead(f, next.data() + keep, chunk);
+    left -= got;
     next.resize(keep + got);
     u32 size = 0;
     i64 off = PlatResourceFindInImage(next.data(), next.size(), "ZP_RES", 201, &size);
@@ -295,7 +303,7 @@ u32 PackAppendedBaseSize() {
       result = Le32(next.data() + off);
       break;
     }
-    if (got < kChunk) break;
+    if (got < chunk || left == 0) break;
     buf.swap(next);
   }
   PlatFileClose(f);
@@ -415,6 +423,7 @@ i32 PackAddName(const char* path) {
     return 0;
   }
   bool whole = PackReadU32(&h, &version) == 0 && PackReadU32(&h, &count) == 0;
+  const u64 avail = PackSizeFromBase(&h);
   PackClose(&h);
   if (!whole || (version < PACK_VERSION_MIN && version != PACK_VERSION_CURRENT)) {
     drop();
@@ -428,6 +437,7 @@ i32 PackAddName(const char* path) {
   }
   d.entry_count += static_cast<i32>(count);
   d.pack_entries[d.pack_count] = count;
+  s_PackRoom[d.pack_count] = avail > PACK_HEADER_SIZE ? (avail - PACK_HEADER_SIZE) / PACK_RECORD_FIXED : 0;
   d.pack_count++;
   return 0;
 }
@@ -619,14 +629,18 @@ i32 PackScanAll() {
   for (int i = 1; i < PACK_UPDATE_SLOTS; i++)
     if (d.update_slots[i] && PackAddName(d.update_slots[i]) != 0) return -1;
 
+  // Room for the entries each pack's file can hold at most: a count the file cannot hold fails
+  // that pack's scan either way, without the room it claims being made first.
+  size_t room = 0;
+  for (i32 p = 0; p < d.pack_count; p++) room += std::min<u64>(d.pack_entries[p], s_PackRoom[p]);
   ScanState s;
   try {
-    d.hashes.assign(static_cast<size_t>(d.entry_count), 0);
-    d.packs.assign(static_cast<size_t>(d.entry_count), 0);
-    d.positions.assign(static_cast<size_t>(d.entry_count), 0);
-    s.names.resize(static_cast<size_t>(d.entry_count));
-    s.by_name.reserve(static_cast<size_t>(d.entry_count));
-    s.hashes_seen.reserve(static_cast<size_t>(d.entry_count));
+    d.hashes.assign(room, 0);
+    d.packs.assign(room, 0);
+    d.positions.assign(room, 0);
+    s.names.resize(room);
+    s.by_name.reserve(room);
+    s.hashes_seen.reserve(room);
     for (u32 p = 0; p < static_cast<u32>(d.pack_count); p++)
       if (ScanPack(s, p) != 0) return -1;
   } catch (const std::bad_alloc&) {
@@ -764,6 +778,7 @@ void PackReset() {
   d.positions.clear();
   std::memset(d.pack_entries, 0, sizeof d.pack_entries);
   std::memset(d.pack_table_size, 0, sizeof d.pack_table_size);
+  std::memset(s_PackRoom, 0, sizeof s_PackRoom);
   g_DataInExe = 0;
   g_ScriptsPacked = 0;
   g_AppendedBase = 0;

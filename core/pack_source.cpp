@@ -459,7 +459,10 @@ i32 PackReadEntry(PackLookup* lookup, const char* name) {
 
 void PackMemoryListsFree() {
   for (PackMemoryList& list : g_PackMemoryLists) {
-    for (PackMemoryItem& it : list.items) {
+    // The items past the count are always empty.
+    const i32 n = list.count < 0 ? 0 : list.count > PACK_MEMLIST_ITEMS ? PACK_MEMLIST_ITEMS : list.count;
+    for (i32 i = 0; i < n; i++) {
+      PackMemoryItem& it = list.items[i];
       std::free(it.name);
       std::free(it.data);
       it = PackMemoryItem{};

@@ -199,7 +199,7 @@ static i32 AlphaFromLayer(CreateState* s) {
   LayerRecord* r = s->rec;
   if (src->width != r->width || src->height != r->height) {
     ErrMessageBoxF("", "%s", Sjis(kMaskSizeUtf8).c_str());
-    g_QuitRequested = 1;
+    ErrQuitOnFailure();
     return -1;
   }
   if (!LayerHasPixels(r) || !LayerHasPixels(src)) return 0;
@@ -361,7 +361,7 @@ i32 CmdLayerCreate() {
     }
     LayerMarkDirty(s.node);
     if (LayerLoadPicture(rec, ArgStr(P_FILE)) != 0) {
-      g_QuitRequested = 1;
+      ErrQuitOnFailure();
       return -1;
     }
     s.changed = true;

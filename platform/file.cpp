@@ -145,8 +145,11 @@ bool ReadListing(const std::string& folder, const timespec& mtime, Listing* out)
 
 std::mutex s_WatchMutex;
 int s_WatchFd = -2;                         // -2: not yet opened; -1: unavailable
-std::unordered_map<int, u64> s_WatchMoves;  // notices per watch descriptor; under s_WatchMutex
+std::unordered_map<int, u64> s_WatchMoves;  // notices per live watch descriptor; under s_WatchMutex
 u64 s_WatchLost = 0;                        // queue overflows; under s_WatchMutex
+// Grows by a gone watch's notices and one more when the kernel drops it (its file removed), so the
+// map keeps only live watches and every watch's count still only grows.
+u64 s_WatchGone = 0;                        // under s_WatchMutex
 u64 s_ChangeCount = 2;                      // under s_WatchMutex; 0 and 1 are never counts
 
 constexpr u32 kFolderMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
@@ -192,8 +195,15 @@ u64 ReadChanges() {
       for (size_t at = 0; at + sizeof(inotify_event) <= static_cast<size_t>(r);) {
         inotify_event ev;
         std::memcpy(&ev, buf + at, sizeof ev);
-        if (ev.mask & IN_Q_OVERFLOW) s_WatchLost++;
-        else s_WatchMoves[ev.wd]++;
+        if (ev.mask & IN_Q_OVERFLOW) {
+          s_WatchLost++;
+        } else if (ev.mask & IN_IGNORED) {
+          const auto it = s_WatchMoves.find(ev.wd);
+          s_WatchGone += (it == s_WatchMoves.end() ? 0 : it->second) + 1;
+          if (it != s_WatchMoves.end()) s_WatchMoves.erase(it);
+        } else {
+          s_WatchMoves[ev.wd]++;
+        }
         at += sizeof(inotify_event) + ev.len;
       }
       continue;
@@ -519,7 +529,7 @@ u64 PlatFileChangeCount() { return DrainChanges(); }
 u64 PlatFileWatchMoves(int watch) {
   std::lock_guard<std::mutex> g(s_WatchMutex);
   auto it = s_WatchMoves.find(watch);
-  return s_WatchLost + (it == s_WatchMoves.end() ? 0 : it->second);
+  return s_WatchLost + s_WatchGone + (it == s_WatchMoves.end() ? 0 : it->second);
 }
 
 bool PlatFileSameFile(PlatFile* a, PlatFile* b) {

@@ -139,10 +139,16 @@ void PlatLibraryClose(void* lib);
 // ---- Named shared memory ---------------------------------------------------------------------
 // Objects named "/NAME", machine-wide, that outlive their users until unlinked.
 struct PlatShared;
-// A new object of size bytes, zero-filled, readable and writable by this user only, mapped. An
-// object of the same name left by a run that died is removed once and the creation tried again.
-// Null on failure (nothing is left behind).
+// A name nobody can guess: prefix ("/NAME"), "-", this process's number, "-" and 16 random hex
+// digits, so another user cannot take it first.
+std::string PlatSharedUniqueName(const char* prefix);
+// A new object of size bytes, zero-filled, readable and writable by this user only, mapped. A name
+// that is taken is never removed (it may be another user's): the creation fails. Null on failure
+// (nothing is left behind).
 PlatShared* PlatSharedCreate(const char* name, size_t size);
+// The same under a new PlatSharedUniqueName of prefix (another one while a name is taken); the
+// name into *name.
+PlatShared* PlatSharedCreateUnique(const char* prefix, size_t size, std::string* name);
 // An existing object, its whole size mapped; null on failure.
 PlatShared* PlatSharedOpen(const char* name);
 u8* PlatSharedData(PlatShared* s);

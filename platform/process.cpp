@@ -6,12 +6,15 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 #include "platform/platform.h"
@@ -98,13 +101,29 @@ static PlatShared* MapFd(int fd, size_t size) {
   return s;
 }
 
-PlatShared* PlatSharedCreate(const char* name, size_t size) {
-  int fd = shm_open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0 && errno == EEXIST) {
-    // Left by a run that died with this process number: removed once, then made afresh.
-    shm_unlink(name);
-    fd = shm_open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+std::string PlatSharedUniqueName(const char* prefix) {
+  u8 bytes[8] = {};
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
   }
+  if (got < sizeof bytes) {
+    // No kernel randomness: the clock and an address stand in (guessable, but never in use yet).
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const u64 mix = static_cast<u64>(ts.tv_nsec) * 0x9E3779B97F4A7C15ull ^ reinterpret_cast<uintptr_t>(&ts);
+    std::memcpy(bytes, &mix, sizeof bytes);
+  }
+  char hex[2 * sizeof bytes + 1];
+  for (size_t i = 0; i < sizeof bytes; i++) std::snprintf(hex + 2 * i, 3, "%02x", bytes[i]);
+  return std::string(prefix) + "-" + std::to_string(getpid()) + "-" + hex;
+}
+
+PlatShared* PlatSharedCreate(const char* name, size_t size) {
+  const int fd = shm_open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return nullptr;
   if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
     close(fd);
@@ -114,6 +133,16 @@ PlatShared* PlatSharedCreate(const char* name, size_t size) {
   PlatShared* s = MapFd(fd, size);
   if (!s) shm_unlink(name);
   return s;
+}
+
+PlatShared* PlatSharedCreateUnique(const char* prefix, size_t size, std::string* name) {
+  for (int tries = 0; tries < 8; tries++) {
+    *name = PlatSharedUniqueName(prefix);
+    if (PlatShared* s = PlatSharedCreate(name->c_str(), size)) return s;
+    if (errno != EEXIST) break;
+  }
+  name->clear();
+  return nullptr;
 }
 
 PlatShared* PlatSharedOpen(const char* name) {

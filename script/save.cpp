@@ -861,9 +861,10 @@ i32 SaveFilePath(u8 slot, std::string* path) {
 }
 
 // Every missing level of the save folder (the user folders of modes 1 to 3 lie deep). 0, or -1
-// with PlatFileLastError saying why; without a save folder at all the folder is missing.
+// with PlatFileLastError saying why; a save folder whose user folder is unknown is missing.
 static i32 SaveFolderCreate() {
-  return PlatFolderCreateNative(g_SaveFolder[0] ? PlatFileResolve(g_SaveFolder) : std::string());
+  if (g_SaveFolderMissing) return PlatFolderCreateNative(std::string());
+  return g_SaveFolder[0] ? PlatFolderCreateNative(PlatFileResolve(g_SaveFolder)) : 0;
 }
 
 // Error 102140 with the reason of the step that failed, as the C runtime numbers and words it.
@@ -1676,7 +1677,7 @@ i32 SaveDataLoad(const SaveLoadRequest& r) {
   } else {
     SaveSource src;
     // No save folder: nothing to read, not a file of the game folder.
-    src.file = g_SaveFolder[0] ? PlatFileOpenRead(r.path) : nullptr;
+    src.file = g_SaveFolderMissing ? nullptr : PlatFileOpenRead(r.path);
     if (!src.file) {
       ErrRaiseAtScriptF(ERR_SAVE_OPEN, 1, ArgCommandName(SLOT_LOAD), ArgName(SLOT_LOAD, P_FILE), r.path);
       return -1;

@@ -22,7 +22,8 @@ std::string g_ScriptCompilerPath;
 namespace {
 
 struct LinkRun {
-  std::string name, name2;
+  std::string name, name2;  // name: empty until the control object exists
+  bool made2 = false;       // the second object exists (its name was chosen before)
   PlatShared* control = nullptr;
   PlatShared* files = nullptr;
   i64 pid = -1;  // the compiler while it may still run
@@ -56,8 +57,9 @@ static void LinkEnd(LinkRun* r) {
   PlatSharedClose(r->files);
   PlatSharedClose(r->control);
   r->files = r->control = nullptr;
-  PlatSharedUnlink(r->name.c_str());
-  PlatSharedUnlink(r->name2.c_str());
+  // Only the names this run made: a name that was taken may be someone else's object.
+  if (!r->name.empty()) PlatSharedUnlink(r->name.c_str());
+  if (r->made2) PlatSharedUnlink(r->name2.c_str());
 }
 
 static i32 CommunicationFailed(LinkRun* r) {
@@ -140,13 +142,12 @@ i32 ScriptCompilerLink() {
     ErrRaise(ERR_NOTICES, 1);
     return 1;
   }
-  // 2, 3. The control object.
+  // 2, 3. The control object. Both names are ones nobody can foresee, so no one can take them
+  // first; the second object is made later, under the name the compiler is given now.
   LinkRun run;
-  std::string pid = "-" + std::to_string(PlatProcessId());
-  run.name = LINK_MAP_NAME + pid;
-  run.name2 = LINK_MAP2_NAME + pid;
-  run.control = PlatSharedCreate(run.name.c_str(), LINK_CONTROL_SIZE);
+  run.control = PlatSharedCreateUnique(LINK_MAP_NAME, LINK_CONTROL_SIZE, &run.name);
   if (!run.control) return CommunicationFailed(&run);
+  run.name2 = PlatSharedUniqueName(LINK_MAP2_NAME);
   u8* ctl = PlatSharedData(run.control);
   Put32(ctl + LINK_AT_VERSION, LINK_VERSION);
   StrCopySjis(reinterpret_cast<char*>(ctl + LINK_AT_FOLDER), LINK_FOLDER_BYTES, g_ExeFolder);
@@ -183,6 +184,7 @@ i32 ScriptCompilerLink() {
   }
   run.files = PlatSharedCreate(run.name2.c_str(), size);
   if (!run.files) return CommunicationFailed(&run);
+  run.made2 = true;
   StoreWord(run.control, LINK_AT_ACK, 1);
   // 8. The compiler writes the files and ends.
   if (WaitCompiler(&run, false) < 0) {

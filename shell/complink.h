@@ -24,7 +24,8 @@ enum {
 // The second object: per file {u32 name length n (counting the terminating zero), n name bytes,
 // u32 data size m, m data bytes}, back to back.
 
-// The objects' names carry the runtime's process id ("-1234"): names are machine-wide here. The
+// The objects' names are these prefixes with the runtime's process id and 16 random hex digits
+// ("-1234-0123456789abcdef"): names are machine-wide here, so no other user may foresee them. The
 // compiler finds them in these environment variables.
 #define LINK_MAP_NAME "/ZEPHRACompilerFileMapObject"
 #define LINK_MAP2_NAME "/ZEPHRACompilerFileMapObject2"

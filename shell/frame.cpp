@@ -56,8 +56,11 @@ i32 FrameRun() {
   WinDragMapRefresh();
   if (!g_SkipDrawing && !MovieHidesPicture()) {
     WinInvalidateApplyPending();
-    for (WindowObject* w : g_WindowObjects)
-      if (w && LayerComposeWindow(w) != 0) return 1;
+    for (WindowObject* w : g_WindowObjects) {
+      const i32 r = w ? LayerComposeWindow(w) : 0;
+      if (r < 0) ErrQuitOnFailure();  // a picture that cannot be composed ends the run as failed
+      if (r != 0) return 1;
+    }
   }
   if (!g_FirstFrameDone) {
     g_FirstFrameDone = 1;

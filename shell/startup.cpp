@@ -433,7 +433,7 @@ static i32 StepDirect3d() {
     ErrMessageBoxF("", "%s", Sjis("GPU描画が出来ませんでした。CPU描画に移行します。"));
   } else if (r < 0) {
     UseCpuDrawing();
-    g_QuitRequested = 1;
+    ErrQuitOnFailure();
     return -1;
   } else if (g_ThreadedMode) {
     D3dThreadLeave();  // the frame thread takes the device over from here

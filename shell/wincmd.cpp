@@ -203,7 +203,7 @@ static i32 SetLayerSet(WindowObject* w, const CmdArgRecord* a) {
     PlatMessageBox(nullptr, EngineText("サイズが 0x0 のレイヤセットを表示対象に指定することは出来ません。", &text),
                    PLAT_MB_OK);
     w->root_layer = nullptr;
-    g_QuitRequested = 1;
+    ErrQuitOnFailure();
     return -1;
   }
   w->root_layer = node;

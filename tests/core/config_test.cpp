@@ -164,7 +164,11 @@ TEST_F(ConfigTest, SaveFolderModes) {
     ASSERT_EQ(KitSaveFolderSettingsWrite(game.Path("zpsfs.dat"), mode), 0);
     ASSERT_EQ(CfgLoadSaveFolder(), 0);
     EXPECT_STREQ(g_SaveFolder, "") << mode;
+    EXPECT_EQ(g_SaveFolderMissing, 1) << mode;
   }
+  ASSERT_EQ(KitSaveFolderSettingsWrite(game.Path("zpsfs.dat"), 0), 0);
+  ASSERT_EQ(CfgLoadSaveFolder(), 0);
+  EXPECT_EQ(g_SaveFolderMissing, 0) << "savech\\ needs no user folder";
 }
 
 TEST_F(ConfigTest, ProjectScreenSizesAtAndBeyondTheLimits) {

@@ -11,8 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 22)) return 0;
   FuzzGameFolder();
   FuzzErrorsReset();
-  PackReset();
-  PackScrambleSetup();
+  PackScrambleSetup();  // the end of the input before left the packs reset
   FuzzWriteGameFile("game.bin", data, size);
   g_PackExeNative = FuzzGameFolder() + "/game.bin";
   if (PackDetectAppended() == 1) {

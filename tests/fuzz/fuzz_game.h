@@ -1,12 +1,13 @@
 // A game folder for the fuzz targets that read files through the engine's file sources: made
-// once per process under the temp folder, made the working folder and named to the engine as
-// the game folder (its Windows-style name mapped to the native one). Each input is written into
-// it as the file a target reads.
+// once per process in memory (/dev/shm, else under the temp folder), made the working folder and
+// named to the engine as the game folder (its Windows-style name mapped to the native one). Each
+// input is written into it as the file a target reads: in memory, that costs no disk per input.
 #pragma once
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "common/sjis.h"
@@ -18,8 +19,9 @@
 
 inline const std::string& FuzzGameFolder() {
   static const std::string folder = [] {
-    char tmpl[] = "/tmp/zephra-fuzz-XXXXXX";
-    std::string f = mkdtemp(tmpl) ? tmpl : "/tmp";
+    char shm[] = "/dev/shm/zephra-fuzz-XXXXXX";
+    char tmp[] = "/tmp/zephra-fuzz-XXXXXX";
+    std::string f = mkdtemp(shm) ? shm : mkdtemp(tmp) ? tmp : "/tmp";
     PlatFolderCreateNative(f + "/chbin");
     PlatSetCurrentFolder(f);
     PlatFileReset();
@@ -27,6 +29,15 @@ inline const std::string& FuzzGameFolder() {
     StrCopySjis(g_GameFolderNative, sizeof g_GameFolderNative, f.c_str());
     StrCopySjis(g_WorkFolder, sizeof g_WorkFolder, g_ExeFolder);
     PlatFileMapFolder(g_ExeFolder, f);
+    // Gone with the process (its own copy of the name: the string may be destroyed first).
+    static char made[64];
+    if (f != "/tmp" && f.size() < sizeof made) {
+      std::snprintf(made, sizeof made, "%s", f.c_str());
+      std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(made, ec);
+      });
+    }
     return f;
   }();
   return folder;

@@ -69,9 +69,11 @@ std::vector<u8> Labels() {
   return o;
 }
 
+// The tables every body and label input is bound against: their images are made once, only
+// parsed again per input.
 void Tables() {
   ScriptReset();
-  std::vector<u8> defs = CommandDefs(), list = FileList(), labels = Labels();
+  static const std::vector<u8> defs = CommandDefs(), list = FileList(), labels = Labels();
   ScriptParseCommandDefs(Copy(defs.data(), defs.size()), static_cast<u32>(defs.size()));
   ScriptParseFileList(Copy(list.data(), list.size()), static_cast<u32>(list.size()));
   ScriptParseLabels(Copy(labels.data(), labels.size()), static_cast<u32>(labels.size()));

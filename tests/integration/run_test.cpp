@@ -5,6 +5,9 @@
 #include <thread>
 
 #include "common/hash.h"
+#include "kit/demo_art.h"
+#include "kit/pack_writer.h"
+#include "kit/zcg_writer.h"
 #include "layer/image.h"
 #include "support/zephra_run.h"
 
@@ -279,6 +282,44 @@ TEST_F(ZephraRun, AGameWithoutSystemStartEndsWithStatusOne) {
   std::string err;
   EXPECT_EQ(RunToEnd({src.string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=30"}, &err), 1);
   EXPECT_NE(err.find("SYSTEM_START"), std::string::npos) << err;
+}
+
+TEST_F(ZephraRun, EveryQuitAFailureCausesEndsWithStatusOne) {
+  fs::create_directories(root / "game" / "cg");
+  const std::vector<u8> px(8 * 8 * 4, 0x80);
+  for (auto [name, side] : {std::pair{"a.bmp", 8}, std::pair{"b.bmp", 4}}) {
+    const std::vector<u8> bmp = KitBmpEncode(px.data(), side, side, false);
+    std::ofstream(root / "game" / "cg" / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
+  }
+  // A picture in the engine's own format (packed, as the kit packs them) whose first part no
+  // longer inflates: a message box, no error number.
+  KitPackEntry bad;
+  bad.name = "cg\\bad.png";
+  bad.type = IMAGE_TYPE_ZCG;
+  ASSERT_EQ(KitZcgEncode(px.data(), 8, 8, IMAGE_ZCG_METHOD_ZLIB, KitZcgDefaultSplit(8, 8), &bad.data), 0);
+  bad.data[IMAGE_ZCG_HEADER_SIZE + 2] ^= 0x55;
+  std::string pack_err;
+  ASSERT_EQ(KitPackWrite((root / "game" / "data.zpf").string(), {bad}, KitPackOptions(), &pack_err), 0) << pack_err;
+  struct Case {
+    const char* what;
+    const char* lines;
+    const char* box;
+  } cases[] = {
+      {"a picture that does not load", "layer name='W0/p', file='cg/bad', order=1\n", "Uncompress Status Error 1."},
+      {"an alpha source of another size",
+       "layer name='W0/a', file='cg/a.bmp', order=1\nlayer name='W0/b', file='cg/b.bmp', order=2\n"
+       "layer name='W0/a', alpha_from='W0/b'\n",
+       "レイヤ画像とマスクレイヤ画像のサイズが異なります。"},
+  };
+  for (const Case& c : cases) {
+    TestWriteGameScripts(root / "game", std::string("*SYSTEM_START\n") + c.lines + "wait frames=100000\n");
+    std::string err;
+    EXPECT_EQ(RunToEnd({(root / "game").string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=60", "ZEPHRA_FIXED_CLOCK=1"}, &err), 1)
+        << c.what << "\n"
+        << err;
+    EXPECT_NE(err.find(std::string("[message box] \n") + c.box), std::string::npos) << c.what << "\n" << err;
+  }
 }
 
 TEST_F(ZephraRun, ADamagedScriptEndsWithStatusOneAndTheFormatError) {

@@ -53,6 +53,7 @@ struct SaveTest : CmdGameTest {
     WinReset();
     CmdGameTest::TearDown();
     g_SaveFolder[0] = '\0';
+    g_SaveFolderMissing = 0;
   }
   void LoadScript(const std::string& text) {
     w.LoadCompiled(text);
@@ -606,7 +607,8 @@ TEST_F(SaveTest, AFailedWriteLeavesTheOldFileAndRaises102140) {
 TEST_F(SaveTest, WithoutASaveFolderSavesAreRefusedAndNothingIsRead) {
   LoadScript("global int i\n*SYSTEM_START\nsave dno=1, var=i, file=\"home\"\nload file=\"home\", dno=1, var=i\n");
   game.Write("home.sd", std::string("ZPSD"));  // in the game folder, where no save belongs
-  g_SaveFolder[0] = '\0';                      // no home folder to hold the user folder
+  g_SaveFolder[0] = '\0';  // as a user folder without a home folder to hold it leaves it
+  g_SaveFolderMissing = 1;
   EXPECT_EQ(Run(0), -1);
   EXPECT_NE(g_ErrLastText.find("E102140|save|home.sd|2|No such file or directory"), std::string::npos) << g_ErrLastText;
   EXPECT_EQ(fs::file_size(game.Path("home.sd")), 4u) << "the game folder's file stays as it was";

@@ -1,8 +1,10 @@
 // The compiler link against a stand-in compiler (tests/support/complink_peer.cpp) that plays
 // well-behaved and hostile compilers. After every case no compiler process and no shared object
 // may be left.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -100,11 +102,10 @@ struct CompilerLinkTest : ::testing::Test {
     if (f >> pid) {
       EXPECT_TRUE(kill(pid, 0) != 0 && errno == ESRCH) << what << ": the compiler still runs";
     }
-    std::string suffix = "-" + std::to_string(getpid());
+    const std::string ours = "-" + std::to_string(getpid()) + "-";
     for (const auto& e : fs::directory_iterator("/dev/shm")) {
       std::string n = e.path().filename().string();
-      EXPECT_FALSE(n.rfind("ZEPHRACompilerFileMapObject", 0) == 0 && n.size() > suffix.size() &&
-                   n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0)
+      EXPECT_FALSE(n.rfind("ZEPHRACompilerFileMapObject", 0) == 0 && n.find(ours) != std::string::npos)
           << what << ": " << n << " left in /dev/shm";
     }
   }
@@ -130,6 +131,25 @@ TEST_F(CompilerLinkTest, HandedOverFilesAreReadThroughTheHandOverSource) {
     std::free(lk.data);
   }
   EXPECT_STREQ(g_WorkFolder, g_ExeFolder) << "the folder comes back unchanged";
+}
+
+TEST_F(CompilerLinkTest, NamesSomeoneTookFirstAreLeftAloneAndOthersUsed) {
+  // What another user could make ahead of a run: the names that only a process number would give.
+  const std::string pid = "-" + std::to_string(getpid());
+  const std::string taken[] = {LINK_MAP_NAME + pid, LINK_MAP2_NAME + pid};
+  for (const std::string& n : taken) {
+    const int fd = shm_open(n.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(fd, 0) << n;
+    close(fd);
+  }
+  std::string printed;
+  EXPECT_EQ(Link({{"PEER_COUNT", "1"}, {"PEER_BLOCK", Hex(Rec("a.txt", "A"))}}, &printed), 0) << printed;
+  EXPECT_EQ(g_PackLinkedCount, 1);
+  for (const std::string& n : taken) {
+    EXPECT_TRUE(fs::exists("/dev/shm" + n)) << n << " is not the run's to remove";
+    shm_unlink(n.c_str());
+  }
+  ExpectNothingLeft("names taken");
 }
 
 TEST_F(CompilerLinkTest, CountZeroLeavesTheHandOverEmpty) {
