@@ -4,6 +4,7 @@
 # everything, and a move by the command brings the sub window to the top and activates it. The
 # main window's title names the step the script reached.
 . "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/game.bash"
 desk_init "$1"
 desk_game "$DESK_TMP/game" "*SYSTEM_START
 window index = 0, title = 'Main'
@@ -24,13 +25,7 @@ loop
     wait frames = 1
 endloop"
 desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
-_started() {
-  local box
-  box=$(desk_wait_window 'サウンド初期化エラー' 0) && desk_key "$box" Return
-  desk_wait_window 'Main 1' 0 >/dev/null
-}
-desk_until 60 _started || desk_fail "the game did not reach its first step (see $DESK_TMP/run.log)"
-main=$(desk_wait_window 'Main 1' 5) || desk_fail "no main window"
+main=$(desk_start_game 'Main 1') || desk_fail "the game did not reach its first step (see $DESK_TMP/run.log)"
 sub=$(desk_wait_window 'Sub' 5) || desk_fail "no sub window"
 # The managed windows from the bottom up, as decimal ids.
 _stacking() { xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*# //; s/,//g' | xargs -n1 printf '%d\n'; }
