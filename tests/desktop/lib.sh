@@ -34,7 +34,7 @@ _desk_cleanup() {
     kill -TERM "$pid" 2>/dev/null
   done
   for pid in "${_desk_pids[@]}"; do
-    for _ in 1 2 3 4 5 6 7 8 9 10; do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     kill -KILL "$pid" 2>/dev/null
   done
   if [ -n "${DESK_TMP:-}" ]; then
@@ -87,12 +87,15 @@ _desk_start_x() {
   local first=${range%-*} last=${range#*-} n pid
   for ((n = first; n <= last; n++)); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$DESK_TMP/xvfb.log" 2>&1 &
+    # The server writes its number to the ready file once it accepts clients: then it is this
+    # server that answers, not one of another run that is going away.
+    : >"$DESK_TMP/xvfb.ready"
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -displayfd 3 3>"$DESK_TMP/xvfb.ready" >"$DESK_TMP/xvfb.log" 2>&1 &
     pid=$!
     export DISPLAY=":$n"
-    # Up, or gone because another run took the number first.
+    # Ready, or gone because another run took the number first.
     desk_until 10 _desk_x_settled "$pid"
-    if _desk_x_up; then
+    if [ -s "$DESK_TMP/xvfb.ready" ] && kill -0 "$pid" 2>/dev/null; then
       _desk_pids+=("$pid")
       return 0
     fi
@@ -101,8 +104,7 @@ _desk_start_x() {
   return 1
 }
 
-_desk_x_up() { xprop -root >/dev/null 2>&1; }
-_desk_x_settled() { _desk_x_up || ! kill -0 "$1" 2>/dev/null; }
+_desk_x_settled() { [ -s "$DESK_TMP/xvfb.ready" ] || ! kill -0 "$1" 2>/dev/null; }
 
 # desk_until SECONDS COMMAND...: runs COMMAND every 0.1 s until it succeeds; 1 when time ran out.
 desk_until() {
@@ -131,12 +133,18 @@ desk_demo() {
 }
 
 # desk_game FOLDER SCRIPT [PROJECT_LINES]: a source folder with one script (script/main.zs) and
-# project.txt, run through the compiler link as an author runs a game.
+# project.txt, run through the compiler link as an author runs a game: 320 x 240, titled
+# "Desktop case", sound off (no device box), unless PROJECT_LINES say otherwise.
 desk_game() {
-  local dir=$1
+  local dir=$1 lines=${3:-} key
   mkdir -p "$dir/script"
   printf '%s\n' "$2" >"$dir/script/main.zs"
-  printf 'width = 320\nheight = 240\ntitle = Desktop case\n%s\n' "${3:-}" >"$dir/project.txt"
+  {
+    for key in 'width = 320' 'height = 240' 'title = Desktop case' 'sound = 0'; do
+      grep -q "^${key%% *} *=" <<<"$lines" || echo "$key"
+    done
+    echo "$lines"
+  } >"$dir/project.txt"
 }
 
 # desk_spawn NAME COMMAND...: starts COMMAND in the background, its output in $DESK_TMP/NAME.log;
