@@ -491,6 +491,12 @@ static const EditorRow kEditors[] = {
     {"TeraPad.exe", " /jl=%d %s", "lp"},      {"whinny.exe", " %c%s/%d%c", "qplq"},
     {"WZEDITOR.exe", " %s /j%d", "pl"},       {"sakura.exe", " %c%s%c -Y=%d", "qpql"},
     {"hidemaru.exe", " /j%d %c%s%c", "lqpq"},
+    // The editors of this platform, as $VISUAL or $EDITOR name them.
+    {"vi", " +%d %s", "lp"},                  {"vim", " +%d %s", "lp"},
+    {"nvim", " +%d %s", "lp"},                {"emacs", " +%d %s", "lp"},
+    {"nano", " +%d %s", "lp"},                {"kate", " +%d %s", "lp"},
+    {"gedit", " +%d %s", "lp"},               {"mousepad", " +%d %s", "lp"},
+    {"code", " --goto %s:%d", "pl"},
 };
 static const EditorRow kDefaultEditor = {"", " %s", "p"};
 
@@ -499,6 +505,7 @@ static const EditorRow& FindEditor(const char* editor_file) {
     if (StrEqualNoCaseSjis(r.file, editor_file)) return r;
   // On this platform editors carry no ".exe": match the bare name too.
   for (const EditorRow& r : kEditors) {
+    if (!StrEndsWith(r.file, ".exe")) continue;
     std::string bare(r.file, std::strlen(r.file) - 4);
     if (StrEqualNoCaseSjis(bare.c_str(), editor_file)) return r;
   }
@@ -537,12 +544,34 @@ static void SplitArgs(const std::string& text, std::vector<std::string>& argv) {
 
 std::vector<std::string> ErrEditorCommand(const std::string& editor, i32 line, const std::string& path) {
   std::vector<std::string> argv;
-  SplitArgs(editor, argv);
+  SplitArgs(editor, argv);  // the variable's own words, never the path's
   if (argv.empty()) return argv;
   std::string name = argv[0];
   size_t slash = name.find_last_of('/');
   if (slash != std::string::npos) name = name.substr(slash + 1);
-  SplitArgs(ErrEditorParameters(name.c_str(), line, path.c_str()), argv);
+  // The row's parameters word by word, the conversions filled in: the path is always part of one
+  // argument, and the quotes that kept it whole on a Windows command line have no work left.
+  const EditorRow& r = FindEditor(name.c_str());
+  const char* order = r.order;
+  std::string word;
+  bool have = false;
+  for (const char* p = r.params;; p++) {
+    if (*p == ' ' || *p == '\0') {
+      if (have) argv.push_back(word);
+      word.clear();
+      have = false;
+      if (*p == '\0') break;
+    } else if (*p == '%' && (p[1] == 'c' || p[1] == 's' || p[1] == 'd') && *order) {
+      const char o = *order++;
+      if (o == 'p') word += path;
+      if (o == 'l') word += std::to_string(line);
+      have = true;
+      p++;
+    } else {
+      word += *p;
+      have = true;
+    }
+  }
   return argv;
 }
 

@@ -129,7 +129,8 @@ extern u8 g_DebugMode;                    // project configuration: the edit but
 
 // The editor's argument vector for the edit button: the editor setting split at blanks (a
 // program and its own options, as $EDITOR often holds), then the parameters of the known-editor
-// row that matches the program's file name (or the default row), filled with line and path.
+// row that matches the program's file name (or the default row), filled with line and path word
+// by word, so the path stays within one argument whatever it holds (blanks, quotes).
 std::vector<std::string> ErrEditorCommand(const std::string& editor, i32 line, const std::string& path);
 // The parameter text of the known-editor table for an editor file name (Shift-JIS path).
 std::string ErrEditorParameters(const char* editor_file, i32 line, const char* path);

@@ -339,8 +339,6 @@ bool OnEvent(const SDL_Event* e, void* ctx) {
   return true;
 }
 
-// Opens the window, runs it until a button ends it and closes it. False when no window can be
-// made.
 // Where the dialog opens: centred over its owner, else on the screen, and inside the usable
 // area either way.
 void Place(const Dialog* d, int* x, int* y) {
@@ -362,6 +360,8 @@ void Place(const Dialog* d, int* x, int* y) {
   }
 }
 
+// Opens the window, runs it until a button ends it and closes it. False when no window can be
+// made.
 bool RunWindow(Dialog* d) {
   d->enabled.resize(d->ids.size(), true);
   std::string title = d->title.empty() ? std::string(" ") : d->title;

@@ -59,6 +59,7 @@ enum {
   OP_CALL,
   OP_MENU_BAR,
   OP_FORGET_MENU,
+  OP_STACK_BELOW,
 };
 enum { FRAME_FLAGS = PLAT_WINDOW_FRAMED | PLAT_WINDOW_RESIZABLE | PLAT_WINDOW_TOPMOST };
 
@@ -254,6 +255,7 @@ PlatWindow* PlatWindowCreate(const PlatWindowDesc* desc) {
   if (!(desc->flags & PLAT_WINDOW_FRAMED)) flags |= SDL_WINDOW_BORDERLESS;
   if (desc->flags & PLAT_WINDOW_RESIZABLE) flags |= SDL_WINDOW_RESIZABLE;
   if (desc->flags & PLAT_WINDOW_TOPMOST) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
+  if (desc->flags & PLAT_WINDOW_TOOL) flags |= SDL_WINDOW_SKIP_TASKBAR;
   int x = desc->x == PLAT_WINDOW_CENTERED ? SDL_WINDOWPOS_CENTERED : desc->x;
   int y = desc->y == PLAT_WINDOW_CENTERED ? SDL_WINDOWPOS_CENTERED : desc->y;
   std::string title = PlatSjisToUtf8(desc->title ? desc->title : "");
@@ -442,7 +444,7 @@ static bool MakeShaped(PlatWindow* w) {
   SDL_GetWindowPosition(w->sdl, &x, &y);
   SDL_GetWindowSize(w->sdl, &width, &height);
   std::string title = SDL_GetWindowTitle(w->sdl);
-  u32 flags = SDL_WINDOW_HIDDEN;
+  u32 flags = SDL_WINDOW_HIDDEN | (SDL_GetWindowFlags(w->sdl) & SDL_WINDOW_SKIP_TASKBAR);
   if (w->flags & PLAT_WINDOW_TOPMOST) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
   SDL_Window* s = SDL_CreateShapedWindow(title.c_str(), static_cast<unsigned>(std::max(0, x)),
                                          static_cast<unsigned>(std::max(0, y)), static_cast<unsigned>(width),
@@ -558,10 +560,29 @@ void PlatWindowSetSizeLimits(PlatWindow* w, i32 min_width, i32 min_height, i32 m
   if (!QueueOp(w, OP_LIMITS, 0, copy)) delete copy;
 }
 
+static void RaiseNow(PlatWindow* w) {
+  SDL_RaiseWindow(w->sdl);
+  // The activation goes through the window manager; without one the window takes the focus
+  // itself, as an activated window has it.
+  if (PlatX11WindowManager(w->sdl) == 0 && (SDL_GetWindowFlags(w->sdl) & SDL_WINDOW_SHOWN))
+    SDL_SetWindowInputFocus(w->sdl);
+}
+
 void PlatWindowRaise(PlatWindow* w) {
   if (!w || !s_Ready) return;
-  if (PlatIsMainThread()) SDL_RaiseWindow(w->sdl);
+  if (PlatIsMainThread()) RaiseNow(w);
   else QueueOp(w, OP_RAISE, 0, nullptr);
+}
+
+static void StackBelowNow(PlatWindow* w, PlatWindow* sibling) {
+  if (w->foreign || (sibling && !Alive(sibling))) return;
+  PlatX11StackBelow(w->sdl, sibling ? sibling->sdl : nullptr);
+}
+
+void PlatWindowStackBelow(PlatWindow* w, PlatWindow* sibling) {
+  if (!w || !s_Ready) return;
+  if (PlatIsMainThread()) StackBelowNow(w, sibling);
+  else QueueOp(w, OP_STACK_BELOW, sibling ? static_cast<intptr_t>(sibling->key) : 0, nullptr);
 }
 
 static bool PushWindowEvent(PlatWindow* w, u8 event, i32 data1, i32 data2);
@@ -793,7 +814,10 @@ static void OnWindowEvent(const SDL_WindowEvent& we) {
       break;
     }
     case SDL_WINDOWEVENT_SHOWN: w->shown = true; break;
-    case SDL_WINDOWEVENT_HIDDEN: w->shown = false; break;
+    case SDL_WINDOWEVENT_HIDDEN:
+      // A minimised window is still a shown one, as the engine counts it; only a hide hides it.
+      if (!(SDL_GetWindowFlags(w->sdl) & SDL_WINDOW_MINIMIZED)) w->shown = false;
+      break;
   }
 }
 
@@ -847,7 +871,12 @@ static void OnInternal(const SDL_Event& e) {
       case OP_MOVE: MoveNow(w, a, b); break;
       case OP_SIZE: SizeNow(w, a, b); break;
       case OP_LIMITS: LimitsNow(w, *static_cast<SizeLimits*>(e.user.data2)); break;
-      case OP_RAISE: SDL_RaiseWindow(w->sdl); break;
+      case OP_RAISE: RaiseNow(w); break;
+      case OP_STACK_BELOW: {
+        PlatWindow* sibling = param ? FindWindowByKey(static_cast<u32>(param)) : nullptr;
+        if (!param || sibling) StackBelowNow(w, sibling);  // a sibling gone meanwhile: nothing
+        break;
+      }
       case OP_STATE: StateNow(w, param); break;
       case OP_MENU_BAR: SetMenuBarNow(w, static_cast<u32>(a), b); break;
       case OP_SHAPE: {

@@ -66,6 +66,7 @@ enum {
   PLAT_WINDOW_RESIZABLE = 2,  // a thick frame the user can drag
   PLAT_WINDOW_TOPMOST = 4,
   PLAT_WINDOW_SHOWN = 8,  // visible at once; else hidden until PlatWindowShow
+  PLAT_WINDOW_TOOL = 16,  // a tool window: no entry in the task bar (fixed at creation)
 };
 enum { PLAT_WINDOW_CENTERED = -0x7FFF };
 
@@ -144,6 +145,9 @@ void PlatWindowSetClientSize(PlatWindow* w, i32 width, i32 height);
 void PlatWindowSetSizeLimits(PlatWindow* w, i32 min_width, i32 min_height, i32 max_width, i32 max_height);
 // To the front of the other windows, with the input focus (any thread).
 void PlatWindowRaise(PlatWindow* w);
+// Below the sibling window, or below every other window for a null sibling (any thread). Only
+// where the system can restack windows (X11); elsewhere nothing happens.
+void PlatWindowStackBelow(PlatWindow* w, PlatWindow* sibling);
 enum { PLAT_STATE_NORMAL = 0, PLAT_STATE_MINIMIZED = 1, PLAT_STATE_MAXIMIZED = 2 };
 // Minimises, maximises or restores the window as the user would; the system reports it with the
 // usual messages (any thread).

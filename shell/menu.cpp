@@ -225,6 +225,8 @@ void WinMenuPopupRun() {
 void TrayOnNotify(WindowObject* w, i64 icon_id, i64 mouse_message) {
   if (!w || icon_id != TRAY_ICON_ID) return;
   if (mouse_message != WM_LBUTTONDOWN && mouse_message != WM_RBUTTONUP && mouse_message != WM_LBUTTONDBLCLK) return;
+  // Brought forward, a minimised window comes back first (one the game hid stays hidden).
+  if (w->handle && WinIsIconic(w) && PlatWindowShown(w->handle)) PlatWindowSetState(w->handle, PLAT_STATE_NORMAL);
   if (w->handle) PlatWindowRaise(w->handle);
   if (w->root_layer) WinInvalidate(w);
   if (mouse_message == WM_LBUTTONDOWN) return;

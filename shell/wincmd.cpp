@@ -181,9 +181,18 @@ static i32 SetZOrder(WindowObject* w, i64 v) {
     return 0;
   }
   PlatWindowSetFlags(w->handle, flags & ~static_cast<u32>(PLAT_WINDOW_TOPMOST));
-  // Lowering a window below others is not offered here: 2 and 3 only end "topmost".
   if (v == Z_TOP) PlatWindowRaise(w->handle);
+  if (v == Z_BOTTOM) PlatWindowStackBelow(w->handle, nullptr);
+  const WindowObject* main = g_WindowObjects[0];
+  if (v == Z_BEHIND_MAIN && main && main->handle) PlatWindowStackBelow(w->handle, main->handle);
   return 0;
+}
+
+// A move by the command brings the window to the top and activates it, as placing it at the top
+// of the z-order does; a minimised window stays where it is.
+static void MoveByCommand(WindowObject* w) {
+  WinMoveTo(w, w->x, w->y);
+  if (w->handle && !WinIsIconic(w)) PlatWindowRaise(w->handle);
 }
 
 static void SetOpacity(WindowObject* w, i64 v) {
@@ -285,11 +294,11 @@ i32 CmdWindowSetBody(const CmdArgRecord* a) {
   }
   if (CmdArgGiven(a, P_X)) {
     w->x = static_cast<i32>(std::clamp<i64>(a->value[P_X], INT_MIN, INT_MAX));
-    WinMoveTo(w, w->x, w->y);
+    MoveByCommand(w);
   }
   if (CmdArgGiven(a, P_Y)) {
     w->y = static_cast<i32>(std::clamp<i64>(a->value[P_Y], INT_MIN, INT_MAX));
-    WinMoveTo(w, w->x, w->y);
+    MoveByCommand(w);
   }
   if (CmdArgGiven(a, P_ZORDER) && SetZOrder(w, a->value[P_ZORDER]) != 0) return -1;
   if (CmdArgGiven(a, P_MAX_ACTS)) w->maximise_acts = static_cast<u8>(a->value[P_MAX_ACTS]);

@@ -112,7 +112,8 @@ i32 WinCreate(WindowObject* w, const char* class_name, const char* title) {
   bool popup = main_window && !g_WindowFramed;
   u32 flags = 0;
   if (popup) {
-    flags |= PLAT_WINDOW_SHOWN;  // a borderless popup is visible from the start
+    // A borderless popup is visible from the start, and a tool window: no task-bar entry.
+    flags |= PLAT_WINDOW_SHOWN | PLAT_WINDOW_TOOL;
   } else {
     flags |= PLAT_WINDOW_FRAMED;
     if (main_window && g_WindowResizable) flags |= PLAT_WINDOW_RESIZABLE;

@@ -150,7 +150,8 @@ TEST_F(ErrTest, EditorTableAndDefaultRow) {
   EXPECT_EQ(ErrEditorParameters("emeditor.EXE", 3, "p"), " \"p\" /l 3");
   EXPECT_EQ(ErrEditorParameters("MIW.exe", 9, "p"), " \"p+9\"");
   EXPECT_EQ(ErrEditorParameters("QXW32.exe", 9, "p"), " -J9 \"p\"");
-  EXPECT_EQ(ErrEditorParameters("vim", 9, "p"), " p");
+  EXPECT_EQ(ErrEditorParameters("vim", 9, "p"), " +9 p");
+  EXPECT_EQ(ErrEditorParameters("gvim", 9, "p"), " p");
   std::vector<std::string> argv = ErrEditorCommand("/usr/bin/sakura", 5, "/g/my script.txt");
   ASSERT_EQ(argv.size(), 3u);
   EXPECT_EQ(argv[0], "/usr/bin/sakura");
@@ -181,4 +182,31 @@ TEST_F(ErrTest, BoxesWithoutATitleCarryTheDefaultCaption) {
   PlatMessageBox("", "d", PLAT_MB_OK);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "[message box] エラー\na\n[message box] T\nb\n[message box] エラー\nc\n[message box] \nd\n");
+}
+
+// The editors of this platform take the line their own way; the Windows rows stay for what
+// matches them; the path is one argument whatever it holds, and the editor setting's own words
+// stay words.
+TEST_F(ErrTest, EditorCommandKeepsThePathOneArgument) {
+  const std::string odd = "/g/my \"quoted\" dir/main script.zs";
+  struct Case {
+    const char* editor;
+    std::vector<std::string> argv;
+  } cases[] = {
+      {"vim", {"vim", "+7", odd}},
+      {"/usr/bin/nvim", {"/usr/bin/nvim", "+7", odd}},
+      {"emacs -nw", {"emacs", "-nw", "+7", odd}},
+      {"nano", {"nano", "+7", odd}},
+      {"kate", {"kate", "+7", odd}},
+      {"gedit", {"gedit", "+7", odd}},
+      {"mousepad", {"mousepad", "+7", odd}},
+      {"vi", {"vi", "+7", odd}},
+      {"code -w", {"code", "-w", "--goto", odd + ":7"}},
+      {"\"/opt/my editor/ed\" -x", {"/opt/my editor/ed", "-x", odd}},
+      {"sakura", {"sakura", odd, "-Y=7"}},
+      {"MIW.exe", {"MIW.exe", odd + "+7"}},
+      {"TeraPad", {"TeraPad", "/jl=7", odd}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ErrEditorCommand(c.editor, 7, odd), c.argv) << c.editor;
+  EXPECT_TRUE(ErrEditorCommand("", 7, odd).empty());
 }

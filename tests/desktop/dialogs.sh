@@ -2,6 +2,7 @@
 # A message box belongs to the game window: transient for it, a dialog to the window manager,
 # centred over it, and wide enough for its whole title; answered, it gives the game its answer.
 . "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/game.bash"
 desk_init "$1"
 title='A question whose title is much longer than its text'
 desk_game "$DESK_TMP/game" "*SYSTEM_START
@@ -15,13 +16,7 @@ loop
 endloop" 'width = 400
 height = 300'
 desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
-_asked() {
-  local box
-  box=$(desk_wait_window 'サウンド初期化エラー' 0) && desk_key "$box" Return
-  desk_wait_window "$title" 0 >/dev/null
-}
-desk_until 60 _asked || desk_fail "no box appeared (see $DESK_TMP/run.log)"
-box=$(desk_wait_window "$title" 5) || desk_fail "the box went away"
+box=$(desk_start_game "$title") || desk_fail "no box appeared (see $DESK_TMP/run.log)"
 win=$(desk_wait_window 'Dialog case' 5) || desk_fail "no game window"
 
 owner=$(xprop -id "$box" WM_TRANSIENT_FOR | sed -n 's/.*window id # //p')

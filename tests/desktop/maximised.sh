@@ -2,6 +2,7 @@
 # A wide game maximised by its script: the picture is scaled to the screen's width in the middle
 # of the window, and the bands above and below it are black, not what the window showed before.
 . "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/game.bash"
 desk_init "$1"
 "$ZPKIT" demo-art "$DESK_TMP/game" 320 100 >"$DESK_TMP/art.log" 2>&1 || desk_fail "no pictures (see $DESK_TMP/art.log)"
 desk_game "$DESK_TMP/game" "*SYSTEM_START
@@ -15,13 +16,7 @@ height = 100
 title = Maximised case
 resizable = 1'
 desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
-_started() {
-  local box
-  box=$(desk_wait_window 'サウンド初期化エラー' 0) && desk_key "$box" Return
-  desk_wait_window 'Maximised case' 0 >/dev/null
-}
-desk_until 60 _started || desk_fail "the game window did not appear (see $DESK_TMP/run.log)"
-win=$(desk_wait_window 'Maximised case' 5) || desk_fail "the game window went away"
+win=$(desk_start_game 'Maximised case') || desk_fail "the game window did not appear (see $DESK_TMP/run.log)"
 geometry() { xwininfo -id "$win" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} /Width:/{w=$2} /Height:/{h=$2} END{print x, y, w, h}'; }
 _maximised() { read -r x y w h <<<"$(geometry)"; [ "$w" -ge 1200 ] && [ "$h" -ge 900 ]; }
 desk_until 20 _maximised || desk_fail "the window was not maximised: $(geometry)"

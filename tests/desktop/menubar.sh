@@ -4,6 +4,7 @@
 # a drop-down, a click on a title opens it. The title tells the last menu command and how many
 # came: "Bar ID COUNT".
 . "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/game.bash"
 desk_init "$1"
 desk_game "$DESK_TMP/game" "*SYSTEM_START
 menu path = 'bar/', text = 'bar', order = 1
@@ -24,13 +25,7 @@ loop
     wait frames = 1
 endloop"
 desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
-_started() {
-  local box
-  box=$(desk_wait_window 'サウンド初期化エラー' 0) && desk_key "$box" Return
-  desk_wait_window 'Bar 0 0' 0 >/dev/null
-}
-desk_until 60 _started || desk_fail "the game window did not appear (see $DESK_TMP/run.log)"
-win=$(desk_wait_window 'Bar 0 0' 5) || desk_fail "the game window went away"
+win=$(desk_start_game 'Bar 0 0') || desk_fail "the game window did not appear (see $DESK_TMP/run.log)"
 _menu_open() { xwininfo -root -children | grep -q '(has no name): ("zephra" "zephra")'; }
 _menu_closed() { ! _menu_open; }
 

@@ -4,6 +4,7 @@
 # the menu never opens again. The window's title tells what the script saw: "Popup OPENED CHOSEN".
 # With --bare (popup_bare.sh) the same on an X server without a window manager.
 . "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/game.bash"
 desk_init "$1" "${2:-}"
 desk_game "$DESK_TMP/game" "*SYSTEM_START
 menu path = 'pop/', text = 'pop', order = 1
@@ -25,14 +26,7 @@ loop
 endloop"
 desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
 pid=$DESK_PID
-# Without a sound device the game says so first, and runs silent once the box is answered.
-_started() {
-  local box
-  box=$(desk_wait_window 'サウンド初期化エラー' 0) && desk_key "$box" Return
-  desk_wait_window 'Popup 0 0' 0 >/dev/null
-}
-desk_until 60 _started || desk_fail "the game window did not appear (see $DESK_TMP/run.log)"
-win=$(desk_wait_window 'Popup 0 0' 5) || desk_fail "the game window went away"
+win=$(desk_start_game 'Popup 0 0') || desk_fail "the game window did not appear (see $DESK_TMP/run.log)"
 desk_focus "$win"
 # The menu opens at the pointer; its second entry is 33 pixels below it (a 3-pixel border and
 # 20-pixel rows).
