@@ -18,6 +18,7 @@
 
 #include "common/hash.h"
 #include "platform/platform.h"
+#include "platform/video_internal.h"
 
 extern char** environ;
 
@@ -51,18 +52,23 @@ static std::string LockFolder() {
   return std::string();
 }
 
-i32 PlatInstanceLockAcquire(const char* name) {
+// The lock file of a name; "" when there is no folder for it.
+static std::string LockPath(const char* name) {
   // Two hashes of the name make collisions between different games practically impossible.
   size_t n = std::strlen(name);
   char file[64];
   std::snprintf(file, sizeof file, "/zephra-%08x%08x.lock", HashMurmur2(name, n, 0), MemCrc32(name, n));
   std::string folder = LockFolder();
-  if (folder.empty()) {
+  return folder.empty() ? folder : folder + file;
+}
+
+i32 PlatInstanceLockAcquire(const char* name) {
+  std::string path = LockPath(name);
+  if (path.empty()) {
     std::fprintf(stderr, "zephra: no folder for the instance lock (tried $XDG_RUNTIME_DIR, %s and /tmp)\n",
                  PlatFolderTemp().c_str());
     return -1;
   }
-  std::string path = folder + file;
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {
     std::fprintf(stderr, "zephra: the instance lock %s could not be opened: %s\n", path.c_str(), std::strerror(errno));
@@ -75,13 +81,37 @@ i32 PlatInstanceLockAcquire(const char* name) {
     std::fprintf(stderr, "zephra: the instance lock %s could not be taken: %s\n", path.c_str(), std::strerror(err));
     return -1;
   }
+  // What a holder that died wrote there (its window) is no one's any more.
+  if (ftruncate(fd, 0) != 0) {}
   return fd + 1;  // never 0
 }
 
 void PlatInstanceLockRelease(i32 handle) {
   if (handle <= 0) return;
+  PlatInstanceLockForget(handle);
+  if (ftruncate(handle - 1, 0) != 0) {}
   flock(handle - 1, LOCK_UN);
   close(handle - 1);
+}
+
+void PlatInstanceLockWrite(i32 handle, const std::string& text) {
+  if (handle <= 0) return;
+  if (ftruncate(handle - 1, 0) != 0) return;
+  if (pwrite(handle - 1, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {}
+}
+
+bool PlatInstanceLockRead(const char* name, std::string* out) {
+  out->clear();
+  std::string path = LockPath(name);
+  if (path.empty()) return false;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  char buf[4096];
+  ssize_t n = read(fd, buf, sizeof buf);
+  close(fd);
+  if (n <= 0) return false;
+  out->assign(buf, static_cast<size_t>(n));
+  return true;
 }
 
 // ---- Paths and folders -----------------------------------------------------------------------

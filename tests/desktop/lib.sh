@@ -133,13 +133,18 @@ desk_demo() {
 }
 
 # desk_game FOLDER SCRIPT [PROJECT_LINES]: a source folder with one script (script/main.zs) and
-# project.txt, run through the compiler link as an author runs a game. Its sound is off (no
-# device box), unless PROJECT_LINES say "sound = 1".
+# project.txt, run through the compiler link as an author runs a game: 320 x 240, titled
+# "Desktop case", sound off (no device box), unless PROJECT_LINES say otherwise.
 desk_game() {
-  local dir=$1
+  local dir=$1 lines=${3:-} key
   mkdir -p "$dir/script"
   printf '%s\n' "$2" >"$dir/script/main.zs"
-  printf 'width = 320\nheight = 240\ntitle = Desktop case\nsound = 0\n%s\n' "${3:-}" >"$dir/project.txt"
+  {
+    for key in 'width = 320' 'height = 240' 'title = Desktop case' 'sound = 0'; do
+      grep -q "^${key%% *} *=" <<<"$lines" || echo "$key"
+    done
+    echo "$lines"
+  } >"$dir/project.txt"
 }
 
 # desk_spawn NAME COMMAND...: starts COMMAND in the background, its output in $DESK_TMP/NAME.log;

@@ -209,7 +209,7 @@ TEST_F(StartupTest, TeardownAfterAStopAtAnyStepReleasesWhatWasMade) {
     EXPECT_NE(g_FrameThreadState, 0) << stop;
     EXPECT_EQ(g_ScaledFrameBuffer, nullptr) << stop;
     WinReleaseMutexes();
-    i32 lock = PlatInstanceLockAcquire(g_FolderInstanceName);
+    i32 lock = PlatInstanceLockAcquire(SysFolderLockName());
     EXPECT_GT(lock, 0) << "the folder lock is free again after stop " << stop;
     PlatInstanceLockRelease(lock);
   }
@@ -217,7 +217,7 @@ TEST_F(StartupTest, TeardownAfterAStopAtAnyStepReleasesWhatWasMade) {
 
 TEST_F(StartupTest, SecondInstanceOnTheSameFolderStopsQuietly) {
   Prepare(root);
-  i32 held = PlatInstanceLockAcquire(g_FolderInstanceName);
+  i32 held = PlatInstanceLockAcquire(SysFolderLockName());
   ASSERT_GT(held, 0);
   EXPECT_EQ(SysStartup(), -1);
   EXPECT_EQ(PlatWindowCount(), 0);
