@@ -98,6 +98,9 @@ bool PlatFolderWritable(const std::string& folder);
 // become U+FFFD / "?".
 std::string PlatSjisToUtf8(const std::string& sjis);
 std::string PlatUtf8ToSjis(const std::string& utf8);
+// The same, but a character without a CP932 form keeps its UTF-8 bytes instead of becoming "?"
+// (a path handed on as it is).
+std::string PlatUtf8ToSjisKeepingOthers(const std::string& utf8);
 
 // ---- Processes -------------------------------------------------------------------------------
 // Starts a program with an argument vector (never through a shell); returns 0 when started.

@@ -227,6 +227,8 @@ static bool AllAscii(const std::string& s) {
   return true;
 }
 
+// bad replaces one undecodable byte; with bad null, a character that has no form in the target
+// keeps its source bytes (the whole UTF-8 sequence).
 static std::string Convert(Converter& c, const char* to, const char* from, const std::string& in, const char* bad) {
   // Code page 932 and UTF-8 spell the 7-bit characters alike (a backslash stays a backslash).
   if (AllAscii(in)) return in;
@@ -251,9 +253,17 @@ static std::string Convert(Converter& c, const char* to, const char* from, const
     if (r == static_cast<size_t>(-1)) {
       if (errno == E2BIG) continue;
       // An undecodable or truncated sequence: replace one byte and go on.
-      out += bad;
-      src++;
-      left--;
+      size_t skip = 1;
+      if (bad) {
+        out += bad;
+      } else {
+        const u8 lead = static_cast<u8>(*src);
+        const size_t len = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        skip = len < left ? len : left;
+        out.append(src, skip);
+      }
+      src += skip;
+      left -= skip;
       iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
   }
@@ -268,6 +278,9 @@ std::string PlatSjisToUtf8(const std::string& sjis) {
   return Convert(s_ToUtf8, "UTF-8", "CP932", sjis, "\xEF\xBF\xBD");
 }
 std::string PlatUtf8ToSjis(const std::string& utf8) { return Convert(s_ToSjis, "CP932", "UTF-8", utf8, "?"); }
+std::string PlatUtf8ToSjisKeepingOthers(const std::string& utf8) {
+  return Convert(s_ToSjis, "CP932", "UTF-8", utf8, nullptr);
+}
 
 // ---- Signals ---------------------------------------------------------------------------------
 

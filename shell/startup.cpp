@@ -50,6 +50,7 @@ static std::string s_GameFolder;               // absolute, UTF-8
 static std::string s_ExeNative;                // the bundle, or the virtual "zephra" in the game folder
 static std::string s_GameArg;                  // what a relaunch passes as GAME
 static std::string s_ExeLockName, s_FolderLockName;
+static bool s_ExeVirtual = false;  // a game folder: s_ExeNative is "zephra" in it, not a file
 static std::vector<std::string> s_ArgsNative;  // the game's own arguments
 static std::vector<std::string> s_ArgsSjis;    // program path, then the arguments, Shift-JIS
 
@@ -125,7 +126,8 @@ i32 SysParseCommandLine(int argc, char** argv) {
     ErrMessageBoxF(Sjis("エラー").c_str(), "%s", Sjis("ゲームが見つかりません。"));
     return -1;
   }
-  if (s_ExeNative.empty()) s_ExeNative = s_GameFolder + (s_GameFolder.back() == '/' ? "" : "/") + "zephra";
+  s_ExeVirtual = s_ExeNative.empty();
+  if (s_ExeVirtual) s_ExeNative = s_GameFolder + (s_GameFolder.back() == '/' ? "" : "/") + "zephra";
   for (int i = first_arg; i < argc; i++) s_ArgsNative.push_back(argv[i]);
   std::string exe_windows = WindowsStyle(s_ExeNative);
   if (exe_windows.size() >= SYS_EXE_PATH_MAX || ExeFolderOf(exe_windows).size() >= SYS_PATH_MAX ||
@@ -163,7 +165,12 @@ void SysInitPaths() {
   s_ExeLockName = s_ExeNative;
   s_FolderLockName = s_GameFolder + (s_GameFolder.back() == '/' ? "" : "/");
   for (std::string* name : {&s_ExeLockName, &s_FolderLockName}) std::replace(name->begin(), name->end(), '/', ':');
-  s_ArgsSjis.assign(1, g_ExePath);
+  // Slot 0, the program path, is the path as it is: the real path of the standalone game or of
+  // zephra, in the Windows spelling, its case kept, no character lost to "?". g_ExePath is
+  // lower-cased for the instance names only.
+  std::string program = s_ExeVirtual ? PlatAbsolutePath(PlatExecutablePath()) : s_ExeNative;
+  std::replace(program.begin(), program.end(), '/', '\\');
+  s_ArgsSjis.assign(1, PlatUtf8ToSjisKeepingOthers(program));
   for (const std::string& a : s_ArgsNative) s_ArgsSjis.push_back(PlatUtf8ToSjis(a));
 }
 
