@@ -65,10 +65,7 @@ TEST_F(ZephraRun, QuitSignalsEndAScriptLoopThatNeverWaits) {
   TestWriteGameScripts(root / "game", "int n\n*SYSTEM_START\nmsgbox title='Looping', text='now'\nloop\n    n += 1\nendloop\n");
   for (int sig : {SIGTERM, SIGINT}) {
     Child run = Start({(root / "game").string()}, {}, "loop");
-    for (int i = 0; i < 6000 && Running(run) && ReadAll(run.err_file).find("[message box] Looping") == std::string::npos;
-         i++)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_TRUE(Running(run)) << ReadAll(run.err_file);
+    ASSERT_TRUE(WaitPrinted(run, "[message box] Looping")) << ReadAll(run.err_file);
     kill(run.pid, sig);
     // Bounded, so that a loop the signal does not stop fails the test instead of hanging it.
     int status = 0;
@@ -97,10 +94,7 @@ TEST_F(ZephraRun, FoldersDifferingInCaseOrInCharactersOutsideShiftJisAreTwoGames
       TestWriteGameScripts(root / name, "*SYSTEM_START\nmsgbox title='Ran', text='ran'\nloop\n    wait frames=1000\nendloop\n");
     }
     Child first = Start({(root / first_name).string()}, {}, "first");
-    for (int i = 0; i < 6000 && Running(first) && ReadAll(first.err_file).find("[message box] Ran") == std::string::npos;
-         i++)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_TRUE(Running(first)) << ReadAll(first.err_file);
+    ASSERT_TRUE(WaitPrinted(first, "[message box] Ran")) << ReadAll(first.err_file);
     std::string err;
     EXPECT_EQ(RunToEnd({(root / second_name).string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=5"}, &err), 0);
     EXPECT_NE(err.find("[message box] Ran"), std::string::npos) << second_name << " did not run:\n" << err;
