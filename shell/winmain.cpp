@@ -1,6 +1,6 @@
 // The program's entry: one running copy per game, the paths, the start-up sequence, the message
 // loop and the teardown. The instance locks are held until the very end; a second start of the
-// same game ends at once, silently, with status 0.
+// same game brings the running copy's window to the front and ends at once with status 0.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
