@@ -68,6 +68,13 @@ std::string PlatLastErrorText();
 // is printed to stderr): that is never "already running".
 i32 PlatInstanceLockAcquire(const char* name);
 void PlatInstanceLockRelease(i32 handle);
+// The running copy keeps its main window (and the window's class name) beside a lock it holds,
+// for a second start to find (main thread).
+struct PlatWindow;
+void PlatInstanceLockSetWindow(i32 handle, PlatWindow* w, const char* class_name);
+// A second start: brings the window kept beside the lock of that name to the front, restoring
+// it when minimised, when its class name is class_name. False when no such window was found.
+bool PlatInstanceActivate(const char* name, const char* class_name);
 
 // ---- Paths and folders -----------------------------------------------------------------------
 // Path of the running zephra executable (UTF-8, absolute).
@@ -94,6 +101,9 @@ bool PlatFolderWritable(const std::string& folder);
 // become U+FFFD / "?".
 std::string PlatSjisToUtf8(const std::string& sjis);
 std::string PlatUtf8ToSjis(const std::string& utf8);
+// The same, but a character without a CP932 form keeps its UTF-8 bytes instead of becoming "?"
+// (a path handed on as it is).
+std::string PlatUtf8ToSjisKeepingOthers(const std::string& utf8);
 
 // ---- Processes -------------------------------------------------------------------------------
 // Starts a program with an argument vector (never through a shell); returns 0 when started.

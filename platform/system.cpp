@@ -21,6 +21,7 @@
 
 #include "common/hash.h"
 #include "platform/platform.h"
+#include "platform/video_internal.h"
 
 extern char** environ;
 
@@ -54,18 +55,23 @@ static std::string LockFolder() {
   return std::string();
 }
 
-i32 PlatInstanceLockAcquire(const char* name) {
+// The lock file of a name; "" when there is no folder for it.
+static std::string LockPath(const char* name) {
   // Two hashes of the name make collisions between different games practically impossible.
   size_t n = std::strlen(name);
   char file[64];
   std::snprintf(file, sizeof file, "/zephra-%08x%08x.lock", HashMurmur2(name, n, 0), MemCrc32(name, n));
   std::string folder = LockFolder();
-  if (folder.empty()) {
+  return folder.empty() ? folder : folder + file;
+}
+
+i32 PlatInstanceLockAcquire(const char* name) {
+  std::string path = LockPath(name);
+  if (path.empty()) {
     std::fprintf(stderr, "zephra: no folder for the instance lock (tried $XDG_RUNTIME_DIR, %s and /tmp)\n",
                  PlatFolderTemp().c_str());
     return -1;
   }
-  std::string path = folder + file;
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {
     std::fprintf(stderr, "zephra: the instance lock %s could not be opened: %s\n", path.c_str(), std::strerror(errno));
@@ -78,13 +84,37 @@ i32 PlatInstanceLockAcquire(const char* name) {
     std::fprintf(stderr, "zephra: the instance lock %s could not be taken: %s\n", path.c_str(), std::strerror(err));
     return -1;
   }
+  // What a holder that died wrote there (its window) is no one's any more.
+  if (ftruncate(fd, 0) != 0) {}
   return fd + 1;  // never 0
 }
 
 void PlatInstanceLockRelease(i32 handle) {
   if (handle <= 0) return;
+  PlatInstanceLockForget(handle);
+  if (ftruncate(handle - 1, 0) != 0) {}
   flock(handle - 1, LOCK_UN);
   close(handle - 1);
+}
+
+void PlatInstanceLockWrite(i32 handle, const std::string& text) {
+  if (handle <= 0) return;
+  if (ftruncate(handle - 1, 0) != 0) return;
+  if (pwrite(handle - 1, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {}
+}
+
+bool PlatInstanceLockRead(const char* name, std::string* out) {
+  out->clear();
+  std::string path = LockPath(name);
+  if (path.empty()) return false;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  char buf[4096];
+  ssize_t n = read(fd, buf, sizeof buf);
+  close(fd);
+  if (n <= 0) return false;
+  out->assign(buf, static_cast<size_t>(n));
+  return true;
 }
 
 // ---- Paths and folders -----------------------------------------------------------------------
@@ -225,6 +255,8 @@ static size_t Utf8CharBytes(const char* p, size_t left) {
 // length squared.
 enum { kConvertSlice = 256 };
 
+// bad replaces one undecodable character; with bad null, a character that has no form in the
+// target keeps its source bytes (the whole UTF-8 sequence).
 static std::string Convert(Converter& c, const char* to, const char* from, const std::string& in, const char* bad) {
   // Code page 932 and UTF-8 spell the 7-bit characters alike (a backslash stays a backslash).
   if (AllAscii(in)) return in;
@@ -255,7 +287,8 @@ static std::string Convert(Converter& c, const char* to, const char* from, const
     if (errno == EINVAL && slice_left < left) continue;
     // An undecodable, unconvertible or truncated character: one replacement, and on.
     const size_t skip = from_utf8 ? Utf8CharBytes(src, left) : 1;
-    out += bad;
+    if (bad) out += bad;
+    else out.append(src, skip);
     src += skip;
     left -= skip;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
@@ -271,6 +304,9 @@ std::string PlatSjisToUtf8(const std::string& sjis) {
   return Convert(s_ToUtf8, "UTF-8", "CP932", sjis, "\xEF\xBF\xBD");
 }
 std::string PlatUtf8ToSjis(const std::string& utf8) { return Convert(s_ToSjis, "CP932", "UTF-8", utf8, "?"); }
+std::string PlatUtf8ToSjisKeepingOthers(const std::string& utf8) {
+  return Convert(s_ToSjis, "CP932", "UTF-8", utf8, nullptr);
+}
 
 // ---- Signals ---------------------------------------------------------------------------------
 

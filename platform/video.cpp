@@ -458,6 +458,7 @@ static bool MakeShaped(PlatWindow* w) {
   w->flags = w->flags & ~static_cast<u32>(PLAT_WINDOW_FRAMED | PLAT_WINDOW_RESIZABLE);
   SDL_SetWindowHitTest(s, HitTest, w);
   SDL_SetWindowPosition(s, x, y);
+  PlatInstanceWindowChanged(w);
   return true;
 }
 

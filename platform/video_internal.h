@@ -1,5 +1,7 @@
 // Inside the platform layer only: what the presentation and the window list need from each other.
 #pragma once
+#include <string>
+
 #include "common/types.h"
 
 struct PlatWindow;
@@ -18,6 +20,14 @@ bool PlatForeignScreen(i32* x, i32* y, i32* width, i32* height);
 // Any window's position on the display and its size, asked of the X server; false when it names
 // no window or there is no X server.
 bool PlatForeignWindowRect(u64 id, i32* x, i32* y, i32* width, i32* height);
+
+// The record beside an instance lock (system.cpp, instance_x11.cpp): the holder writes it through
+// its handle; anyone reads it by the lock's name (false when there is none). The window behind
+// the recorded main window changed (a shape remade it), or a lock is let go: the record follows.
+void PlatInstanceLockWrite(i32 handle, const std::string& text);
+bool PlatInstanceLockRead(const char* name, std::string* out);
+void PlatInstanceWindowChanged(PlatWindow* w);
+void PlatInstanceLockForget(i32 handle);
 
 // Modal loops of the engine's own dialogs and menus (main thread). One wait takes at most one
 // event: calls handed to the main thread and window operations run at once, the engine windows'

@@ -4,6 +4,7 @@
 // period, the IME) have nothing to do on this platform and are kept as documented no-ops.
 #include "shell/startup.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +49,8 @@ i32 g_SysStartupFailStep = 0;
 static std::string s_GameFolder;               // absolute, UTF-8
 static std::string s_ExeNative;                // the bundle, or the virtual "zephra" in the game folder
 static std::string s_GameArg;                  // what a relaunch passes as GAME
+static std::string s_ExeLockName, s_FolderLockName;
+static bool s_ExeVirtual = false;  // a game folder: s_ExeNative is "zephra" in it, not a file
 static std::vector<std::string> s_ArgsNative;  // the game's own arguments
 static std::vector<std::string> s_ArgsSjis;    // program path, then the arguments, Shift-JIS
 
@@ -123,7 +126,8 @@ i32 SysParseCommandLine(int argc, char** argv) {
     ErrMessageBoxF(Sjis("エラー").c_str(), "%s", Sjis("ゲームが見つかりません。"));
     return -1;
   }
-  if (s_ExeNative.empty()) s_ExeNative = s_GameFolder + (s_GameFolder.back() == '/' ? "" : "/") + "zephra";
+  s_ExeVirtual = s_ExeNative.empty();
+  if (s_ExeVirtual) s_ExeNative = s_GameFolder + (s_GameFolder.back() == '/' ? "" : "/") + "zephra";
   for (int i = first_arg; i < argc; i++) s_ArgsNative.push_back(argv[i]);
   std::string exe_windows = WindowsStyle(s_ExeNative);
   if (exe_windows.size() >= SYS_EXE_PATH_MAX || ExeFolderOf(exe_windows).size() >= SYS_PATH_MAX ||
@@ -137,6 +141,9 @@ i32 SysParseCommandLine(int argc, char** argv) {
 }
 
 const std::vector<std::string>& SysGameArgs() { return s_ArgsNative; }
+std::string SysGamePath() { return s_GameArg.empty() ? s_ExeNative : s_GameArg; }
+const char* SysExeLockName() { return s_ExeLockName.c_str(); }
+const char* SysFolderLockName() { return s_FolderLockName.c_str(); }
 
 void SysInitPaths() {
   std::string exe = WindowsStyle(s_ExeNative);
@@ -155,7 +162,15 @@ void SysInitPaths() {
   g_PackExeNative = s_ExeNative;
   StrCopySjis(g_AppDataFolder, sizeof g_AppDataFolder, WindowsStyle(PlatFolderAppData()).c_str());
   StrCopySjis(g_DocumentsFolder, sizeof g_DocumentsFolder, WindowsStyle(PlatFolderDocuments()).c_str());
-  s_ArgsSjis.assign(1, g_ExePath);
+  s_ExeLockName = s_ExeNative;
+  s_FolderLockName = s_GameFolder + (s_GameFolder.back() == '/' ? "" : "/");
+  for (std::string* name : {&s_ExeLockName, &s_FolderLockName}) std::replace(name->begin(), name->end(), '/', ':');
+  // Slot 0, the program path, is the path as it is: the real path of the standalone game or of
+  // zephra, in the Windows spelling, its case kept, no character lost to "?". g_ExePath is
+  // lower-cased for the instance names only.
+  std::string program = s_ExeVirtual ? PlatAbsolutePath(PlatExecutablePath()) : s_ExeNative;
+  std::replace(program.begin(), program.end(), '/', '\\');
+  s_ArgsSjis.assign(1, PlatUtf8ToSjisKeepingOthers(program));
   for (const std::string& a : s_ArgsNative) s_ArgsSjis.push_back(PlatUtf8ToSjis(a));
 }
 
@@ -248,13 +263,13 @@ static i32 StepPackScan() { return PackScanAll() == 0 ? 0 : -1; }
 
 static i32 StepFolderInstance() {
   if (g_DataInExe) return 0;
-  i32 h = PlatInstanceLockAcquire(g_FolderInstanceName);
+  i32 h = PlatInstanceLockAcquire(SysFolderLockName());
   if (h < 0) {
     WinReleaseMutexes();
     return -1;  // a failed start (status 1): the reason is printed
   }
   if (h == 0) {
-    WinActivateRunningInstance(g_InstanceName);
+    WinActivateRunningInstance(SysFolderLockName(), g_InstanceName);
     WinReleaseMutexes();
     s_EndedQuietly = 1;
     return -1;
@@ -341,6 +356,9 @@ static i32 StepCreateMainWindow() {
     ErrMessageBoxF(Sjis("エラー").c_str(), "%s", Sjis("ウィンドウが生成できませんでした。"));
     return -1;
   }
+  // A second start finds this window beside the lock this copy holds.
+  for (i32 h : {g_InstanceMutexes[1], g_InstanceMutexes[2]})
+    if (h > 0) PlatInstanceLockSetWindow(h, main->handle, g_InstanceName);
   return 0;
 }
 

@@ -18,6 +18,8 @@
 i32 SysParseCommandLine(int argc, char** argv);
 // The game's own arguments as given (UTF-8), without the program and the game.
 const std::vector<std::string>& SysGameArgs();
+// The game as the run names it for a person: the standalone game or the game folder (native).
+std::string SysGamePath();
 // Fills the path names from the parsed command line.
 void SysInitPaths();
 // Copies the program path and the first eight arguments (Shift-JIS) into g_ExtraArgs.
@@ -42,8 +44,14 @@ i32 SysExitStatus(i32 startup_result);
 // What a relaunch at exit starts: zephra again, with the same game and arguments.
 std::vector<std::string> SysRelaunchCommand();
 
-// Second starts: nothing to bring forward here (another process's window is out of reach).
-i32 WinActivateRunningInstance(const char* class_name);
+// A second start of a running game: says so on stderr (one line) and brings the running copy's
+// main window (kept beside the lock it holds, with class_name) to the front. Always 0.
+i32 WinActivateRunningInstance(const char* lock_name, const char* class_name);
+// The names of the per-executable and per-folder locks: the native real paths exactly as the file
+// system has them (every "/" turned into ":"), so folders that differ only in letter case or in
+// characters without a Shift-JIS form are different games.
+const char* SysExeLockName();
+const char* SysFolderLockName();
 void WinReleaseMutexes();
 
 // The message loop of the main thread (WinMain step 10).

@@ -1,6 +1,7 @@
 // The program's entry: one running copy per game, the paths, the start-up sequence, the message
 // loop and the teardown. The instance locks are held until the very end; a second start of the
-// same game ends at once, silently, with status 0.
+// same game brings the running copy's window to the front and ends at once with status 0.
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -20,7 +21,12 @@
 #include "shell/window.h"
 #include "sound/movie.h"
 
-i32 WinActivateRunningInstance(const char*) { return 0; }
+i32 WinActivateRunningInstance(const char* lock_name, const char* class_name) {
+  const bool raised = PlatInstanceActivate(lock_name, class_name);
+  std::fprintf(stderr, "zephra: %s is already running%s\n", SysGamePath().c_str(),
+               raised ? "; its window is brought to the front." : ".");
+  return 0;
+}
 
 void WinReleaseMutexes() {
   for (i32& h : g_InstanceMutexes) {
@@ -79,13 +85,13 @@ int WinMain(int argc, char** argv) {
   if (lock < 0) return 1;
   g_InstanceMutexes[0] = lock;
   SysInitPaths();
-  i32 h = PlatInstanceLockAcquire(g_InstanceName);
+  i32 h = PlatInstanceLockAcquire(SysExeLockName());
   if (h < 0) {
     WinReleaseMutexes();
     return 1;  // a lock that cannot be made is a failed start, not "already running"
   }
   if (h == 0) {
-    WinActivateRunningInstance(g_InstanceName);
+    WinActivateRunningInstance(SysExeLockName(), g_InstanceName);
     WinReleaseMutexes();
     return 0;
   }

@@ -95,7 +95,8 @@ TEST_F(ZephraRun, SecondZephraOnTheSameFolderExitsAtOnceWithZero) {
   ASSERT_EQ(locks(), 3) << "interlock, per-executable and per-folder lock";
   std::string err;
   EXPECT_EQ(RunToEnd({(root / "game").string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=10000000"}, &err), 0);
-  EXPECT_EQ(err.find("[message box]"), std::string::npos) << "a second start says nothing";
+  EXPECT_EQ(err.find("[message box]"), std::string::npos) << "a second start shows no box";
+  EXPECT_NE(err.find("zephra: " + (root / "game").string() + " is already running"), std::string::npos) << err;
   EXPECT_TRUE(Running(first));
   // A termination request from outside goes through the quit path: a normal end.
   kill(first.pid, SIGTERM);
@@ -108,10 +109,7 @@ TEST_F(ZephraRun, QuitSignalsEndAScriptLoopThatNeverWaits) {
   TestWriteGameScripts(root / "game", "int n\n*SYSTEM_START\nmsgbox title='Looping', text='now'\nloop\n    n += 1\nendloop\n");
   for (int sig : {SIGTERM, SIGINT}) {
     Child run = Start({(root / "game").string()}, {}, "loop");
-    for (int i = 0; i < 6000 && Running(run) && ReadAll(run.err_file).find("[message box] Looping") == std::string::npos;
-         i++)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_TRUE(Running(run)) << ReadAll(run.err_file);
+    ASSERT_TRUE(WaitPrinted(run, "[message box] Looping")) << ReadAll(run.err_file);
     kill(run.pid, sig);
     // Bounded, so that a loop the signal does not stop fails the test instead of hanging it.
     int status = 0;
@@ -126,6 +124,26 @@ TEST_F(ZephraRun, QuitSignalsEndAScriptLoopThatNeverWaits) {
     }
     ASSERT_EQ(got, run.pid) << "signal " << sig << " did not end the loop";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadAll(run.err_file);
+  }
+}
+
+// A game is its folder's real path as the file system has it: folders that differ only in letter
+// case, or only in characters without a Shift-JIS form, are two games that run side by side.
+TEST_F(ZephraRun, FoldersDifferingInCaseOrInCharactersOutsideShiftJisAreTwoGames) {
+  const std::pair<const char*, const char*> pairs[] = {{"Game", "game"}, {"caf\u00e9", "caf\u00e8"}};
+  for (const auto& [first_name, second_name] : pairs) {
+    for (const char* name : {first_name, second_name}) {
+      fs::create_directories(root / name / "chbin");
+      ASSERT_EQ(KitProjectConfigWrite((root / name / "chbin" / "zpcfg.zbn").string(), KitProjectConfig()), 0);
+      TestWriteGameScripts(root / name, "*SYSTEM_START\nmsgbox title='Ran', text='ran'\nloop\n    wait frames=1000\nendloop\n");
+    }
+    Child first = Start({(root / first_name).string()}, {}, "first");
+    ASSERT_TRUE(WaitPrinted(first, "[message box] Ran")) << ReadAll(first.err_file);
+    std::string err;
+    EXPECT_EQ(RunToEnd({(root / second_name).string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=5"}, &err), 0);
+    EXPECT_NE(err.find("[message box] Ran"), std::string::npos) << second_name << " did not run:\n" << err;
+    kill(first.pid, SIGTERM);
+    EXPECT_EQ(Wait(first), 0);
   }
 }
 

@@ -129,8 +129,33 @@ TEST_F(StartupTest, PathsAreWindowsStyleLowerCasedShiftJis) {
   g_SysStartupFailStep = 2;                                   // run only the argument copy
   EXPECT_EQ(SysStartup(), -1);
   EXPECT_EQ(g_ExtraArgCount, 1);
-  EXPECT_EQ(std::string(g_ExtraArgs[0]), std::string(g_ExePath));
   EXPECT_STREQ(g_ExtraArgs[1], "Hello");
+}
+
+// @12[0] is the program as it is: zephra's real path for a game folder, the standalone game's
+// for a bundle; its case kept, and a character without a Shift-JIS form kept too (not "?").
+TEST_F(StartupTest, ProgramPathIsTheRealPathAsItIs) {
+  auto windows = [](std::string native) {
+    for (char& c : native)
+      if (c == '/') c = '\\';
+    return native;
+  };
+  struct Case {
+    fs::path game;
+    std::string program;  // Shift-JIS
+  } cases[] = {
+      {root, windows(PlatAbsolutePath(PlatExecutablePath()))},
+      {root / "Dir" / "Game.Bundle", windows((root / "Dir").string()) + "\\Game.Bundle"},
+      {root / "Dir" / "\u30b2\u30fc\u30e0 caf\u00e9.bin", windows((root / "Dir").string()) + "\\\x83Q\x81[\x83\x80 caf\xc3\xa9.bin"},
+  };
+  fs::create_directories(root / "Dir");
+  for (const Case& c : cases) {
+    if (c.game != root) std::ofstream(c.game) << "x";
+    Prepare(c.game);
+    g_SysStartupFailStep = 2;  // run only the argument copy
+    EXPECT_EQ(SysStartup(), -1);
+    EXPECT_EQ(std::string(g_ExtraArgs[0]), c.program) << c.game;
+  }
 }
 
 TEST_F(StartupTest, GameArgumentIsAFolderABundleFileOrMissing) {
@@ -209,7 +234,7 @@ TEST_F(StartupTest, TeardownAfterAStopAtAnyStepReleasesWhatWasMade) {
     EXPECT_NE(g_FrameThreadState, 0) << stop;
     EXPECT_EQ(g_ScaledFrameBuffer, nullptr) << stop;
     WinReleaseMutexes();
-    i32 lock = PlatInstanceLockAcquire(g_FolderInstanceName);
+    i32 lock = PlatInstanceLockAcquire(SysFolderLockName());
     EXPECT_GT(lock, 0) << "the folder lock is free again after stop " << stop;
     PlatInstanceLockRelease(lock);
   }
@@ -217,7 +242,7 @@ TEST_F(StartupTest, TeardownAfterAStopAtAnyStepReleasesWhatWasMade) {
 
 TEST_F(StartupTest, SecondInstanceOnTheSameFolderStopsQuietly) {
   Prepare(root);
-  i32 held = PlatInstanceLockAcquire(g_FolderInstanceName);
+  i32 held = PlatInstanceLockAcquire(SysFolderLockName());
   ASSERT_GT(held, 0);
   EXPECT_EQ(SysStartup(), -1);
   EXPECT_EQ(PlatWindowCount(), 0);

@@ -88,6 +88,14 @@ struct ZephraRun : ::testing::Test {
     int status;
     return waitpid(r.pid, &status, WNOHANG) == 0;
   }
+  // Waits (up to 30 s) until the running child has printed text; false when it ended first.
+  static bool WaitPrinted(const Child& r, const std::string& text) {
+    for (int i = 0; i < 6000 && Running(r); i++) {
+      if (ReadAll(r.err_file).find(text) != std::string::npos) return true;
+      usleep(5000);
+    }
+    return false;
+  }
   static std::string ReadAll(const fs::path& p) {
     std::ifstream f(p, std::ios::binary);
     std::stringstream ss;

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# A second start of a running game brings the running copy's window to the front, restoring it
+# when minimised, says so on stderr and ends with status 0.
+. "$(dirname "$0")/lib.sh"
+desk_init "$1"
+idle=$'*SYSTEM_START\nloop\n    wait frames = 1000\nendloop'
+desk_game "$DESK_TMP/first" "$idle" 'title = First game'
+desk_game "$DESK_TMP/other" "$idle" 'title = Other game'
+desk_spawn first "$ZEPHRA" "$DESK_TMP/first"
+first=$DESK_PID
+win=$(desk_wait_window 'First game' 30) || desk_fail "the first game's window did not appear (see $DESK_TMP/first.log)"
+desk_spawn other "$ZEPHRA" "$DESK_TMP/other"
+other=$(desk_wait_window 'Other game' 30) || desk_fail "the other game's window did not appear"
+xdotool windowminimize --sync "$win" || desk_fail "the first game's window could not be minimised"
+desk_until 5 desk_window_gone "$win" || desk_fail "the first game's window stayed on the screen"
+desk_spawn second "$ZEPHRA" "$DESK_TMP/first"
+second=$DESK_PID
+desk_wait_exit "$second" 30 || desk_fail "the second start did not end"
+[ "$DESK_STATUS" = 0 ] || desk_fail "the second start ended with status $DESK_STATUS"
+grep -q "is already running" "$DESK_TMP/second.log" || desk_fail "the second start did not say the game runs already"
+_first_in_front() { ! desk_window_gone "$win" && [ "$(desk_active_window)" = "$win" ]; }
+desk_until 5 _first_in_front || desk_fail "the first game's window is not in front (active: $(desk_active_window), first: $win, other: $other)"
+desk_running "$first" || desk_fail "the first game ended"
+exit 0
