@@ -336,7 +336,7 @@ TEST_F(ZephraRun, EveryQuitAFailureCausesEndsWithStatusOne) {
     EXPECT_EQ(RunToEnd({(root / "game").string()}, {"ZEPHRA_EXIT_AFTER_FRAMES=60", "ZEPHRA_FIXED_CLOCK=1"}, &err), 1)
         << c.what << "\n"
         << err;
-    EXPECT_NE(err.find(std::string("[message box] \n") + c.box), std::string::npos) << c.what << "\n" << err;
+    EXPECT_NE(err.find(std::string("[message box] エラー\n") + c.box), std::string::npos) << c.what << "\n" << err;
   }
 }
 
