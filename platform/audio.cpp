@@ -16,11 +16,11 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <unordered_map>
 #include <vector>
 
 struct PlatAudioVoice {
-  std::mutex lock;  // everything below but slot
-  size_t slot;      // index in s_Voices, under s_Mutex
+  std::mutex lock;  // everything below
   u8* data;
   u32 size;  // bytes, a whole number of frames
   u32 frames;
@@ -43,6 +43,8 @@ static std::mutex s_Mutex;
 // In creation order, which is the order they are summed in; a destroyed voice leaves a null
 // until the list is compacted.
 static std::vector<PlatAudioVoice*> s_Voices;
+// Where each live voice stands in s_Voices; a voice that is not here is gone (it is never read).
+static std::unordered_map<const PlatAudioVoice*, size_t> s_Slots;
 static size_t s_Holes = 0;
 static u32 s_Rendering = 0;                   // renders between their copy of the list and their end
 static std::vector<PlatAudioVoice*> s_Doomed;  // destroyed while a render ran
@@ -118,7 +120,7 @@ static void CompactVoices() {
   size_t k = 0;
   for (PlatAudioVoice* v : s_Voices) {
     if (!v) continue;
-    v->slot = k;
+    s_Slots[v] = k;
     s_Voices[k++] = v;
   }
   s_Voices.resize(k);
@@ -273,6 +275,7 @@ void PlatAudioClose() {
       else gone.push_back(v);
     }
     s_Voices.clear();
+    s_Slots.clear();
     s_Holes = 0;
     s_Open = false;
   }
@@ -322,7 +325,7 @@ PlatAudioVoice* PlatAudioVoiceCreate(const PlatAudioFormat* format, u32 buffer_b
     DeleteVoice(v);
     return nullptr;
   }
-  v->slot = s_Voices.size();
+  s_Slots[v] = s_Voices.size();
   s_Voices.push_back(v);
   return v;
 }
@@ -331,9 +334,10 @@ void PlatAudioVoiceDestroy(PlatAudioVoice* v) {
   if (!v) return;
   {
     std::lock_guard<std::mutex> g(s_Mutex);
-    // Already gone with the mixer: its slot no longer holds it.
-    if (v->slot >= s_Voices.size() || s_Voices[v->slot] != v) return;
-    s_Voices[v->slot] = nullptr;
+    const auto it = s_Slots.find(v);
+    if (it == s_Slots.end()) return;  // already gone with the mixer
+    s_Voices[it->second] = nullptr;
+    s_Slots.erase(it);
     if (++s_Holes > s_Voices.size() / 2 && s_Rendering == 0) CompactVoices();
     if (s_Rendering) {
       s_Doomed.push_back(v);
