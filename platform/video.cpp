@@ -33,6 +33,7 @@ struct PlatWindow {
   std::atomic<bool> shaped{false};  // read by PlatWindowShaped from any thread
   bool fullscreen = false;          // SDL fullscreen, with or without a display mode
   SDL_Rect windowed{};              // the client area before fullscreen
+  bool covered = false;             // fullscreen made by covering the monitor (no window manager)
   bool swallow_restore = false;     // the next restore is the engine's own undo
   bool foreign = false;             // another program's window: never moved, sized or reframed
   std::vector<std::string> drop;    // paths of the drop in progress
@@ -628,10 +629,15 @@ static bool FindSdlMode(SDL_Window* sdl, const PlatDisplayMode* mode, SDL_Displa
 
 // The window covers the monitor before SDL makes it fullscreen: a display server without a
 // window manager leaves SDL's fullscreen request unanswered, and the window must cover the
-// screen all the same.
+// screen all the same. A window manager carries the request out itself and afterwards puts the
+// frame back where it was: moved first, the window would come back to the monitor's corner, and
+// placed again by SDL, a title bar low (SDL places a window by the frame's extents, and those of
+// the fullscreen state, none, stand until the new ones are reported).
 static void CoverMonitor(PlatWindow* w, int width, int height) {
   SDL_GetWindowPosition(w->sdl, &w->windowed.x, &w->windowed.y);
   SDL_GetWindowSize(w->sdl, &w->windowed.w, &w->windowed.h);
+  w->covered = PlatX11WindowManager(w->sdl) != 1;
+  if (!w->covered) return;
   SDL_Rect r;
   int display = SDL_GetWindowDisplayIndex(w->sdl);
   if (display < 0 || SDL_GetDisplayBounds(display, &r) != 0) return;
@@ -643,7 +649,7 @@ static void CoverMonitor(PlatWindow* w, int width, int height) {
 static void Uncover(PlatWindow* w) {
   if (w->windowed.w <= 0 || w->windowed.h <= 0) return;
   SDL_SetWindowSize(w->sdl, w->windowed.w, w->windowed.h);
-  SDL_SetWindowPosition(w->sdl, w->windowed.x, w->windowed.y);
+  if (w->covered) SDL_SetWindowPosition(w->sdl, w->windowed.x, w->windowed.y);
 }
 
 int PlatWindowSetFullscreen(PlatWindow* w, const PlatDisplayMode* mode) {
