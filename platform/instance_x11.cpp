@@ -1,8 +1,8 @@
 // The running copy's main window for a second start. The copy that holds an instance lock writes
 // its main window's X11 id and class name into the lock file ("ID\nCLASS"); a second start that
-// finds the lock taken reads them and asks the window manager to activate that window
-// (_NET_ACTIVE_WINDOW, which also restores a minimised one), or maps, raises and focuses it
-// itself on a bare X server. X errors (a window gone meanwhile) are noted, never fatal.
+// finds the lock taken reads them, maps that window when it is hidden, and asks the window
+// manager to activate it (_NET_ACTIVE_WINDOW, which also restores a minimised one), or raises and
+// focuses it itself on a bare X server. X errors (a window gone meanwhile) are noted, never fatal.
 #include <SDL.h>
 #include <SDL_syswm.h>
 #include <X11/Xatom.h>
@@ -105,6 +105,9 @@ bool PlatInstanceActivate(const char* name, const char* class_name) {
   XWindowAttributes wa;
   bool ok = XGetWindowAttributes(d, win, &wa) && !s_XError;
   if (ok) {
+    // A window the game hid (minimised by its script) is mapped first: the window manager then
+    // manages it again, and restores an iconified one.
+    if (wa.map_state != IsViewable) XMapRaised(d, win);
     if (WindowManagerRuns(d)) {
       // Source 2 (a pager, on the user's behalf): window managers honour it without focus
       // stealing prevention.
@@ -118,7 +121,7 @@ bool PlatInstanceActivate(const char* name, const char* class_name) {
       e.xclient.data.l[1] = CurrentTime;
       XSendEvent(d, DefaultRootWindow(d), False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
     } else {
-      XMapRaised(d, win);
+      XRaiseWindow(d, win);
       XSync(d, False);
       XSetInputFocus(d, win, RevertToParent, CurrentTime);
     }

@@ -820,7 +820,15 @@ static void OnWindowEvent(const SDL_WindowEvent& we) {
       Deliver(PLAT_MSG_RESTORE, w, 0, was_minimized ? 1 : 0, 0);
       break;
     }
-    case SDL_WINDOWEVENT_SHOWN: w->shown = true; break;
+    case SDL_WINDOWEVENT_SHOWN:
+      // Shown by another program (a second start of the game) while the engine had hidden it:
+      // back from the icon, as the system's restore of a minimised and hidden window is.
+      if (!w->shown) {
+        w->shown = true;
+        w->minimized = false;
+        Deliver(PLAT_MSG_RESTORE, w, 0, 1, 0);
+      }
+      break;
     case SDL_WINDOWEVENT_HIDDEN:
       // A minimised window is still a shown one, as the engine counts it; only a hide hides it.
       if (!(SDL_GetWindowFlags(w->sdl) & SDL_WINDOW_MINIMIZED)) w->shown = false;

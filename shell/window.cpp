@@ -486,7 +486,10 @@ static void OnSize(WindowObject* w, const PlatMsg* m) {
 
 void WinMinimizeByScript(WindowObject* w) {
   if (!w->handle) return;
+  // Minimised at once, as the system's minimise is: the window is hidden right after, and a
+  // hidden window's minimise may never be reported.
   s_ScriptMinimise[w->index] = 1;
+  s_Iconic[w->index] = 1;
   PlatWindowSetState(w->handle, PLAT_STATE_MINIMIZED);
 }
 
@@ -512,6 +515,7 @@ static void OnMaximize(WindowObject* w, const PlatMsg*) {
 static void OnRestore(WindowObject* w, const PlatMsg* m) {
   bool from_icon = m->a != 0 || s_Iconic[w->index];
   s_Iconic[w->index] = 0;
+  s_ScriptMinimise[w->index] = 0;
   if (from_icon) return;  // a restore from the icon changes no frame
   WinOnSysCommand(w, WIN_SC_RESTORE);
   // The size may have come before this notice: the restored sizes are applied now, whatever
