@@ -5,9 +5,7 @@
 // focuses it itself on a bare X server. X errors (a window gone meanwhile) are noted, never fatal.
 #include <SDL.h>
 #include <SDL_syswm.h>
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -46,19 +44,6 @@ void WriteRecord() {
   const std::string text = std::to_string(id) + "\n" + s_Class;
   for (i32 h : s_Handles)
     if (h > 0) PlatInstanceLockWrite(h, text);
-}
-
-bool WindowManagerRuns(Display* d) {
-  Atom check = XInternAtom(d, "_NET_SUPPORTING_WM_CHECK", False);
-  Atom type;
-  int format;
-  unsigned long n = 0, after;
-  unsigned char* data = nullptr;
-  bool found = XGetWindowProperty(d, DefaultRootWindow(d), check, 0, 1, False, XA_WINDOW, &type, &format, &n, &after,
-                                  &data) == Success &&
-               n == 1;
-  if (data) XFree(data);
-  return found;
 }
 
 }  // namespace
@@ -108,7 +93,7 @@ bool PlatInstanceActivate(const char* name, const char* class_name) {
     // A window the game hid (minimised by its script) is mapped first: the window manager then
     // manages it again, and restores an iconified one.
     if (wa.map_state != IsViewable) XMapRaised(d, win);
-    if (WindowManagerRuns(d)) {
+    if (PlatX11ManagerRuns(d)) {
       // Source 2 (a pager, on the user's behalf): window managers honour it without focus
       // stealing prevention.
       XEvent e;

@@ -52,6 +52,9 @@ void PlatInputReleaseLetGo(u32 sdl_buttons_held);
 bool PlatX11ButtonsHeld(SDL_Window* any, u32* sdl_buttons);
 // 1 when an EWMH window manager runs, 0 when none does.
 int PlatX11WindowManager(SDL_Window* any);
+// The same for a display connection of its own (a second start's, made before SDL's).
+struct _XDisplay;
+bool PlatX11ManagerRuns(_XDisplay* display);
 // Stacks w right below sibling, or below every other window for a null sibling.
 bool PlatX11StackBelow(SDL_Window* w, SDL_Window* sibling);
 // Marks a window not yet shown as a dialog (_NET_WM_WINDOW_TYPE_DIALOG).

@@ -103,6 +103,8 @@ bool PlatX11ButtonsHeld(SDL_Window* any, u32* sdl_buttons) {
   return true;
 }
 
+bool PlatX11ManagerRuns(Display* d) { return ManagerRuns(d, DefaultRootWindow(d)); }
+
 int PlatX11WindowManager(SDL_Window* any) {
   Display* d;
   Window x;
@@ -150,6 +152,7 @@ void PlatX11MarkDialog(SDL_Window* w) {
 #else
 
 void PlatX11MarkDialog(SDL_Window*) {}
+bool PlatX11ManagerRuns(_XDisplay*) { return false; }
 bool PlatX11ButtonsHeld(SDL_Window*, u32*) { return false; }
 int PlatX11WindowManager(SDL_Window*) { return -1; }
 bool PlatX11StackBelow(SDL_Window*, SDL_Window*) { return false; }
