@@ -34,6 +34,7 @@ struct PlatWindow {
   bool fullscreen = false;          // SDL fullscreen, with or without a display mode
   SDL_Rect windowed{};              // the client area before fullscreen
   bool covered = false;             // fullscreen made by covering the monitor (no window manager)
+  SDL_Point drag_from{};            // where the last press on the drag area fell
   bool swallow_restore = false;     // the next restore is the engine's own undo
   bool foreign = false;             // another program's window: never moved, sized or reframed
   std::vector<std::string> drop;    // paths of the drop in progress
@@ -247,7 +248,9 @@ static SDL_HitTestResult SDLCALL HitTest(SDL_Window*, const SDL_Point* p, void* 
   PlatWindow* w = static_cast<PlatWindow*>(data);
   PlatHitTestFn fn = s_HitTest.load();
   if (p->y < w->bar_px) return SDL_HITTEST_NORMAL;  // the menu bar
-  return fn && fn(w->user, p->x, p->y - w->bar_px) ? SDL_HITTEST_DRAGGABLE : SDL_HITTEST_NORMAL;
+  if (!fn || !fn(w->user, p->x, p->y - w->bar_px)) return SDL_HITTEST_NORMAL;
+  w->drag_from = *p;
+  return SDL_HITTEST_DRAGGABLE;
 }
 
 PlatWindow* PlatWindowCreate(const PlatWindowDesc* desc) {
@@ -787,10 +790,42 @@ static void Deliver(u32 kind, PlatWindow* w, u32 code, i64 a, i64 b, const char*
   s_Handler(&m);
 }
 
+// ---- Dragging without a window manager -------------------------------------------------------
+// A press on a window's drag area asks the window manager to move the window (SDL's hit test);
+// without one the request goes unanswered, and the window follows the pointer from here until
+// the button is let go.
+
+struct OwnDrag {
+  u32 window_id = 0;
+  int dx = 0, dy = 0;  // the pointer's offset from the window's corner
+};
+static OwnDrag s_Drag;
+
+static void DragBegin(PlatWindow* w) {
+  if (w->foreign || w->fullscreen || PlatX11WindowManager(w->sdl) != 0) return;
+  if (!(SDL_GetGlobalMouseState(nullptr, nullptr) & SDL_BUTTON_LMASK)) return;
+  s_Drag = {w->id, w->drag_from.x, w->drag_from.y};
+  SDL_CaptureMouse(SDL_TRUE);  // SDL let the press's own grab go for the window manager
+}
+
+static void DragFollow() {
+  if (!s_Drag.window_id) return;
+  int mx = 0, my = 0;
+  const bool held = SDL_GetGlobalMouseState(&mx, &my) & SDL_BUTTON_LMASK;
+  PlatWindow* w = FindWindow(s_Drag.window_id);
+  if (!w || !held) {
+    s_Drag = {};
+    SDL_CaptureMouse(SDL_FALSE);
+    return;
+  }
+  SDL_SetWindowPosition(w->sdl, mx - s_Drag.dx, my - s_Drag.dy);
+}
+
 static void OnWindowEvent(const SDL_WindowEvent& we) {
   PlatWindow* w = FindWindow(we.windowID);
   if (!w) return;  // a late event of a window already destroyed
   switch (we.event) {
+    case SDL_WINDOWEVENT_HIT_TEST: DragBegin(w); break;
     case SDL_WINDOWEVENT_CLOSE: Deliver(PLAT_MSG_CLOSE_REQUEST, w, 0, 0, 0); break;
     case SDL_WINDOWEVENT_FOCUS_GAINED: Deliver(PLAT_MSG_ACTIVATE, w, 0, 1, 0); break;
     case SDL_WINDOWEVENT_FOCUS_LOST: Deliver(PLAT_MSG_ACTIVATE, w, 0, 0, 0); break;
@@ -927,6 +962,7 @@ int PlatPollEvents() {
         } else if (e.type == s_InternalEvent) {
           OnInternal(e);
         } else {
+          if (e.type == SDL_MOUSEMOTION || e.type == SDL_MOUSEBUTTONUP) DragFollow();
           PlatInputHandleSdlEvent(&e);  // keyboard, mouse and joysticks
         }
         break;
