@@ -35,6 +35,7 @@ struct PlatWindow {
   SDL_Rect windowed{};              // the client area before fullscreen
   bool covered = false;             // fullscreen made by covering the monitor (no window manager)
   SDL_Point drag_from{};            // where the last press on the drag area fell
+  SDL_Point aspect{};               // the client area's shape kept while the user resizes
   bool swallow_restore = false;     // the next restore is the engine's own undo
   bool foreign = false;             // another program's window: never moved, sized or reframed
   std::vector<std::string> drop;    // paths of the drop in progress
@@ -62,6 +63,7 @@ enum {
   OP_MENU_BAR,
   OP_FORGET_MENU,
   OP_STACK_BELOW,
+  OP_ASPECT,
 };
 enum { FRAME_FLAGS = PLAT_WINDOW_FRAMED | PLAT_WINDOW_RESIZABLE | PLAT_WINDOW_TOPMOST };
 
@@ -565,6 +567,19 @@ void PlatWindowSetSizeLimits(PlatWindow* w, i32 min_width, i32 min_height, i32 m
   if (!QueueOp(w, OP_LIMITS, 0, copy)) delete copy;
 }
 
+static void AspectNow(PlatWindow* w, i32 width, i32 height) {
+  if (w->foreign || (w->aspect.x == width && w->aspect.y == height)) return;
+  w->aspect = {width, height};
+  PlatX11SetAspect(w->sdl, width, height, w->bar_px);
+}
+
+void PlatWindowKeepAspect(PlatWindow* w, i32 width, i32 height) {
+  if (!w || !s_Ready) return;
+  if (width <= 0 || height <= 0) width = height = 0;
+  if (PlatIsMainThread()) AspectNow(w, width, height);
+  else QueueOp(w, OP_ASPECT, PackPair(width, height), nullptr);
+}
+
 static void RaiseNow(PlatWindow* w) {
   SDL_RaiseWindow(w->sdl);
   // The activation goes through the window manager; without one the window takes the focus
@@ -699,6 +714,7 @@ static void SetMenuBarNow(PlatWindow* w, u32 menu, i32 mode) {
     const i32 old = w->bar_px;
     w->bar_px = px;
     if (!w->fullscreen && !w->foreign) SDL_SetWindowSize(w->sdl, cw, std::max(1, ch - old + px));
+    if (w->aspect.x > 0) PlatX11SetAspect(w->sdl, w->aspect.x, w->aspect.y, px);
   }
   PlatWindowErase(w);
 }
@@ -922,6 +938,7 @@ static void OnInternal(const SDL_Event& e) {
       case OP_SIZE: SizeNow(w, a, b); break;
       case OP_LIMITS: LimitsNow(w, *static_cast<SizeLimits*>(e.user.data2)); break;
       case OP_RAISE: RaiseNow(w); break;
+      case OP_ASPECT: AspectNow(w, a, b); break;
       case OP_STACK_BELOW: {
         PlatWindow* sibling = param ? FindWindowByKey(static_cast<u32>(param)) : nullptr;
         if (!param || sibling) StackBelowNow(w, sibling);  // a sibling gone meanwhile: nothing

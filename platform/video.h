@@ -143,6 +143,9 @@ void PlatWindowMove(PlatWindow* w, i32 x, i32 y);
 void PlatWindowSetClientSize(PlatWindow* w, i32 width, i32 height);
 // The client sizes the user can drag the window to; 0 for no limit (any thread).
 void PlatWindowSetSizeLimits(PlatWindow* w, i32 min_width, i32 min_height, i32 max_width, i32 max_height);
+// The client area keeps width : height while the user drags the window's size (0, 0: any shape;
+// any thread). Only where a window manager takes the hint (X11).
+void PlatWindowKeepAspect(PlatWindow* w, i32 width, i32 height);
 // To the front of the other windows, with the input focus (any thread).
 void PlatWindowRaise(PlatWindow* w);
 // Below the sibling window, or below every other window for a null sibling (any thread). Only

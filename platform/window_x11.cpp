@@ -9,6 +9,7 @@
 #include "platform/video_internal.h"
 
 #if defined(SDL_VIDEO_DRIVER_X11)
+#include <X11/Xutil.h>
 
 static bool X11Of(SDL_Window* w, Display** d, Window* x) {
   if (!w) return false;
@@ -149,9 +150,32 @@ void PlatX11MarkDialog(SDL_Window* w) {
                   reinterpret_cast<unsigned char*>(&type), 1);
 }
 
+void PlatX11SetAspect(SDL_Window* w, i32 width, i32 height, i32 base_height) {
+  Display* d;
+  Window x;
+  if (!X11Of(w, &d, &x)) return;
+  XSizeHints* h = XAllocSizeHints();
+  if (!h) return;
+  ErrorTrap trap(d);
+  long supplied = 0;
+  if (!XGetWMNormalHints(d, x, h, &supplied)) h->flags = 0;  // SDL's size limits stay as they are
+  if (width > 0 && height > 0) {
+    h->flags |= PAspect | PBaseSize;
+    h->min_aspect.x = h->max_aspect.x = width;
+    h->min_aspect.y = h->max_aspect.y = height;
+    h->base_width = 0;
+    h->base_height = base_height;  // the menu bar's rows are not part of the picture
+  } else {
+    h->flags &= ~PAspect;
+  }
+  XSetWMNormalHints(d, x, h);
+  XFree(h);
+}
+
 #else
 
 void PlatX11MarkDialog(SDL_Window*) {}
+void PlatX11SetAspect(SDL_Window*, i32, i32, i32) {}
 bool PlatX11ManagerRuns(_XDisplay*) { return false; }
 bool PlatX11ButtonsHeld(SDL_Window*, u32*) { return false; }
 int PlatX11WindowManager(SDL_Window*) { return -1; }

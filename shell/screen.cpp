@@ -426,6 +426,8 @@ bool WinOnGetMinMaxInfo(WindowObject* w, WinMinMax* out) {
 void WinApplySizeLimits(WindowObject* w) {
   WinMinMax m;
   if (!w->handle || !ComputeSizeLimits(w, &m)) return;
+  // The window manager keeps the game's aspect while the user drags, as the sizing handler does.
+  PlatWindowKeepAspect(w->handle, w->width, w->height);
   if (SameSize(m.min_track, s_LimitsApplied.min_track) && SameSize(m.max_track, s_LimitsApplied.max_track)) return;
   WinOnGetMinMaxInfo(w, &m);
   s_LimitsApplied = m;
