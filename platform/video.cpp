@@ -65,7 +65,9 @@ enum {
   OP_STACK_BELOW,
   OP_ASPECT,
 };
-enum { FRAME_FLAGS = PLAT_WINDOW_FRAMED | PLAT_WINDOW_RESIZABLE | PLAT_WINDOW_TOPMOST };
+enum {
+  FRAME_FLAGS = PLAT_WINDOW_FRAMED | PLAT_WINDOW_RESIZABLE | PLAT_WINDOW_TOPMOST | PLAT_WINDOW_NO_MAXIMIZE
+};
 
 static bool s_Ready = false;
 static u64 s_ForeignId = 0;  // the window of another program the main window becomes
@@ -379,6 +381,8 @@ static void SetFlagsNow(PlatWindow* w, u32 flags) {
   if (!w->shaped) SDL_SetWindowBordered(w->sdl, (flags & PLAT_WINDOW_FRAMED) ? SDL_TRUE : SDL_FALSE);
   SDL_SetWindowResizable(w->sdl, (flags & PLAT_WINDOW_RESIZABLE) ? SDL_TRUE : SDL_FALSE);
   SDL_SetWindowAlwaysOnTop(w->sdl, (flags & PLAT_WINDOW_TOPMOST) ? SDL_TRUE : SDL_FALSE);
+  if ((flags & PLAT_WINDOW_FRAMED) && !w->shaped)
+    PlatX11SetMaximizeBox(w->sdl, !(flags & PLAT_WINDOW_NO_MAXIMIZE), flags & PLAT_WINDOW_RESIZABLE);
 }
 
 void PlatWindowSetFlags(PlatWindow* w, u32 flags) {

@@ -67,6 +67,7 @@ enum {
   PLAT_WINDOW_TOPMOST = 4,
   PLAT_WINDOW_SHOWN = 8,  // visible at once; else hidden until PlatWindowShow
   PLAT_WINDOW_TOOL = 16,  // a tool window: no entry in the task bar (fixed at creation)
+  PLAT_WINDOW_NO_MAXIMIZE = 32,  // framed without a maximise box (a hint the window manager may take)
 };
 enum { PLAT_WINDOW_CENTERED = -0x7FFF };
 
@@ -102,7 +103,8 @@ struct SDL_Window;
 SDL_Window* PlatWindowSdl(PlatWindow* w);
 PlatWindow* PlatWindowFromSdlId(u32 id);
 
-// The frame flags (PLAT_WINDOW_FRAMED, _RESIZABLE, _TOPMOST) the engine last gave the window.
+// The frame flags (PLAT_WINDOW_FRAMED, _RESIZABLE, _TOPMOST, _NO_MAXIMIZE) the engine last gave
+// the window.
 u32 PlatWindowFlags(PlatWindow* w);
 // Gives the window these frame flags (any thread).
 void PlatWindowSetFlags(PlatWindow* w, u32 flags);

@@ -59,6 +59,9 @@ bool PlatX11ManagerRuns(_XDisplay* display);
 bool PlatX11StackBelow(SDL_Window* w, SDL_Window* sibling);
 // Marks a window not yet shown as a dialog (_NET_WM_WINDOW_TYPE_DIALOG).
 void PlatX11MarkDialog(SDL_Window* w);
+// A framed window's maximise box, as the Motif hints that window managers take ask for it:
+// without it the window can neither be maximised nor show the button.
+void PlatX11SetMaximizeBox(SDL_Window* w, bool maximize, bool resizable);
 // The window manager's aspect hint: the size less base_height rows keeps width : height (0, 0
 // takes the hint away).
 void PlatX11SetAspect(SDL_Window* w, i32 width, i32 height, i32 base_height);

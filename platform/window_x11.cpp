@@ -150,6 +150,25 @@ void PlatX11MarkDialog(SDL_Window* w) {
                   reinterpret_cast<unsigned char*>(&type), 1);
 }
 
+void PlatX11SetMaximizeBox(SDL_Window* w, bool maximize, bool resizable) {
+  Display* d;
+  Window x;
+  if (!X11Of(w, &d, &x)) return;
+  enum { FUNCTIONS = 1, DECORATIONS = 2 };
+  enum { F_RESIZE = 2, F_MOVE = 4, F_MINIMIZE = 8, F_MAXIMIZE = 16, F_CLOSE = 32 };
+  enum { D_ALL = 1, D_BORDER = 2, D_RESIZE = 4, D_TITLE = 8, D_MENU = 16, D_MINIMIZE = 32, D_MAXIMIZE = 64 };
+  // With the box: every decoration, as SDL asks for a framed window.
+  long hints[5] = {DECORATIONS, 0, D_ALL, 0, 0};
+  if (!maximize) {
+    hints[0] = FUNCTIONS | DECORATIONS;
+    hints[1] = F_MOVE | F_MINIMIZE | F_CLOSE | (resizable ? F_RESIZE : 0);
+    hints[2] = D_BORDER | D_TITLE | D_MENU | D_MINIMIZE | (resizable ? D_RESIZE : 0);
+  }
+  const Atom motif = XInternAtom(d, "_MOTIF_WM_HINTS", False);
+  ErrorTrap trap(d);
+  XChangeProperty(d, x, motif, motif, 32, PropModeReplace, reinterpret_cast<unsigned char*>(hints), 5);
+}
+
 void PlatX11SetAspect(SDL_Window* w, i32 width, i32 height, i32 base_height) {
   Display* d;
   Window x;
@@ -176,6 +195,7 @@ void PlatX11SetAspect(SDL_Window* w, i32 width, i32 height, i32 base_height) {
 
 void PlatX11MarkDialog(SDL_Window*) {}
 void PlatX11SetAspect(SDL_Window*, i32, i32, i32) {}
+void PlatX11SetMaximizeBox(SDL_Window*, bool, bool) {}
 bool PlatX11ManagerRuns(_XDisplay*) { return false; }
 bool PlatX11ButtonsHeld(SDL_Window*, u32*) { return false; }
 int PlatX11WindowManager(SDL_Window*) { return -1; }

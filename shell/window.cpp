@@ -176,6 +176,7 @@ void WinSetStyle(WindowObject* w, u32 style) {
   u32 f = PlatWindowFlags(w->handle) & PLAT_WINDOW_TOPMOST;
   if ((style & WIN_WS_CAPTION) == WIN_WS_CAPTION) f |= PLAT_WINDOW_FRAMED;
   if (style & WIN_WS_THICKFRAME) f |= PLAT_WINDOW_RESIZABLE;
+  if (s_NoMaximiseBox[w->index]) f |= PLAT_WINDOW_NO_MAXIMIZE;
   PlatWindowSetFlags(w->handle, f);
 }
 
