@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/goal.h"
 #include "core/config.h"
 #include "core/obj.h"
 #include "core/pack.h"
@@ -329,12 +330,6 @@ void BM_StartupToFirstFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_StartupToFirstFrame)->Iterations(15)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-int Goal(const char* name, double measured, double target, const char* unit) {
-  const bool met = measured >= 0 && measured < target;
-  std::printf("goal %s: %.2f %s (goal under %g %s) %s\n", name, measured, unit, target, unit, met ? "met" : "missed");
-  return met ? 0 : 1;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -349,12 +344,12 @@ int main(int argc, char** argv) {
         Median(g_StartStallMs), g_StartStallMs.back(), g_StartStallMs.size(), g_StartupWaitMs);
   }
   int missed = 0;
-  missed += Goal("sound start stall (median)", g_StartStallMs.empty() ? -1 : Median(g_StartStallMs), 2, "ms");
-  missed += Goal("start-up to first frame (median)", g_FirstFrameMs, 40, "ms");
+  missed += BenchGoalUnder("sound start stall (median)", g_StartStallMs.empty() ? -1 : Median(g_StartStallMs), 2, "ms");
+  missed += BenchGoalUnder("start-up to first frame (median)", g_FirstFrameMs, 40, "ms");
   if (g_ManyMs.size() == 2 && g_ManyMs[0].second > 0) {
     std::printf("sound objects: %lld in %.0f ms, %lld in %.0f ms\n", static_cast<long long>(g_ManyMs[0].first),
                 g_ManyMs[0].second, static_cast<long long>(g_ManyMs[1].first), g_ManyMs[1].second);
-    missed += Goal("sound objects 2N / N", g_ManyMs[1].second / g_ManyMs[0].second, 2.5, "x");
+    missed += BenchGoalUnder("sound objects 2N / N", g_ManyMs[1].second / g_ManyMs[0].second, 2.5, "x");
   }
   std::printf("%d goal(s) missed\n", missed);
   benchmark::Shutdown();
