@@ -39,6 +39,7 @@
 #include "shell/startup.h"
 #include "shell/window.h"
 #include "sound/sound_cmd.h"
+#include "tests/support/memory_file.h"
 #include "sound/sound_object.h"
 #include "sound/sound_ring.h"
 #include "sound/sound_thread.h"
@@ -72,18 +73,6 @@ double g_StartupWaitMs = -1;
 std::vector<double> g_StartStallMs;
 double g_FirstFrameMs = -1;
 
-void AddMemoryFile(const char* name, u8 type, const std::vector<u8>& data) {
-  PackMemoryList& list = g_PackMemoryLists[0];
-  PackMemoryItem& it = list.items[list.count++];
-  it.name = static_cast<char*>(std::malloc(std::strlen(name) + 1));
-  std::strcpy(it.name, name);
-  it.type = type;
-  it.size = static_cast<u32>(data.size());
-  it.data = static_cast<u8*>(std::malloc(data.size()));
-  std::memcpy(it.data, data.data(), data.size());
-  list.total += it.size;
-}
-
 // The sound thread for real (start-up watchdog included), then sound commands that each load and
 // start a music track, timed as the script sees them.
 bool SoundThreadUp() {
@@ -97,7 +86,7 @@ bool SoundThreadUp() {
   std::vector<u8> ogg;
   const std::vector<i16> tone = Tone(44100 * 2, 440);
   if (KitOggEncode(tone.data(), tone.size() / 2, 2, 44100, 1, 0.4f, &ogg) != 0) return false;
-  AddMemoryFile("bgm\\tone.ogg", PACK_TYPE_OGG, ogg);
+  TestAddMemoryFile("bgm\\tone.ogg", PACK_TYPE_OGG, ogg);
   g_SoundBase[0] = '\0';
   const double t0 = NowMs();
   if (SoundStartupWatchdog() != 0) return false;
@@ -168,7 +157,7 @@ void BM_SoundObjects(benchmark::State& state) {
       state.SkipWithError("wav");
       return;
     }
-    AddMemoryFile("se\\tick.wav", PACK_TYPE_WAV, wav);
+    TestAddMemoryFile("se\\tick.wav", PACK_TYPE_WAV, wav);
     tick_added = true;
   }
   const i64 n = state.range(0);
