@@ -26,9 +26,8 @@ xprop -id "$box" _NET_WM_WINDOW_TYPE | grep -q _NET_WM_WINDOW_TYPE_DIALOG || des
 xprop -id "$box" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE && desk_fail "the box stays above every window"
 
 # Centres: the same column; rows apart at most by the window manager's caption.
-geometry() { xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} /Width:/{w=$2} /Height:/{h=$2} END{print x, y, w, h}'; }
-read -r bx by bw bh <<<"$(geometry "$box")"
-read -r wx wy ww wh <<<"$(geometry "$win")"
+read -r bx by bw bh <<<"$(desk_geometry "$box")"
+read -r wx wy ww wh <<<"$(desk_geometry "$win")"
 dx=$(((bx + bw / 2) - (wx + ww / 2)))
 dy=$(((by + bh / 2) - (wy + wh / 2)))
 [ "${dx#-}" -le 2 ] && [ "${dy#-}" -le 24 ] || desk_fail "the box is not centred over the game window (off by $dx, $dy)"

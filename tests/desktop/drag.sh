@@ -18,7 +18,7 @@ title = Drag case
 framed = 0'
 desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
 win=$(desk_start_game 'Drag case') || desk_fail "the game window did not appear (see $DESK_TMP/run.log)"
-geometry() { xwininfo -id "$win" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} END{print x, y}'; }
+geometry() { desk_geometry "$win" | cut -d' ' -f1,2; }
 sleep 0.5
 read -r x0 y0 <<<"$(geometry)"
 drag() {

@@ -15,7 +15,7 @@ loop
 endloop"
 desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
 win=$(desk_start_game 'Windowed') || desk_fail "the game window did not appear (see $DESK_TMP/run.log)"
-geometry() { xwininfo -id "$win" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} /Width:/{w=$2} /Height:/{h=$2} END{print x, y, w, h}'; }
+geometry() { desk_geometry "$win"; }
 sleep 0.3
 before=$(geometry)
 desk_wait_window 'Fullscreen' 10 >/dev/null || desk_fail "the script did not go fullscreen"

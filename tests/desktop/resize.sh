@@ -10,7 +10,7 @@ title = Resize case
 resizable = 1'
 desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
 win=$(desk_start_game 'Resize case') || desk_fail "the game window did not appear (see $DESK_TMP/run.log)"
-geometry() { xwininfo -id "$win" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} /Width:/{w=$2} /Height:/{h=$2} END{print x, y, w, h}'; }
+geometry() { desk_geometry "$win"; }
 sleep 0.5
 read -r x y w h <<<"$(geometry)"
 # 4:3 to the pixel, as the window manager or the engine rounds.
