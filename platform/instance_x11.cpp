@@ -90,9 +90,9 @@ bool PlatInstanceActivate(const char* name, const char* class_name) {
   XWindowAttributes wa;
   bool ok = XGetWindowAttributes(d, win, &wa) && !s_XError;
   if (ok) {
-    // A window the game hid (minimised by its script) is mapped first: the window manager then
-    // manages it again, and restores an iconified one.
-    if (wa.map_state != IsViewable) XMapRaised(d, win);
+    // A window the game hid while minimised (its script's minimise) is mapped first: the window
+    // manager then manages it again. One not shown yet (the game still starting) stays hidden.
+    if (wa.map_state != IsViewable && PlatX11HiddenMinimised(d, win)) XMapRaised(d, win);
     if (PlatX11ManagerRuns(d)) {
       // Source 2 (a pager, on the user's behalf): window managers honour it without focus
       // stealing prevention.

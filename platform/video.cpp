@@ -36,6 +36,8 @@ struct PlatWindow {
   bool covered = false;             // fullscreen made by covering the monitor (no window manager)
   SDL_Point drag_from{};            // where the last press on the drag area fell
   SDL_Point aspect{};               // the client area's shape kept while the user resizes
+  bool minimise_asked = false;      // the engine's minimise, until a restore or a show
+  bool hidden_minimised = false;    // hidden while minimised: a second start shows it again
   bool swallow_restore = false;     // the next restore is the engine's own undo
   bool foreign = false;             // another program's window: never moved, sized or reframed
   std::vector<std::string> drop;    // paths of the drop in progress
@@ -319,15 +321,26 @@ static bool QueueOp(PlatWindow* w, i32 op, intptr_t param, void* data) {
   return SDL_PushEvent(&e) == 1;
 }
 
+// A window hidden while minimised says so on itself, for a second start of the game to show it
+// again, as the system restores a minimised and hidden window; one never shown yet stays hidden.
+static void MarkHiddenMinimised(PlatWindow* w, bool on) {
+  if (w->hidden_minimised == on) return;
+  w->hidden_minimised = on;
+  PlatX11MarkHiddenMinimised(w->sdl, on);
+}
+
 static void ShowNow(PlatWindow* w, bool show) {
   if (w->foreign) return;  // its owner shows and hides it
   if (show) {
     SDL_ShowWindow(w->sdl);
     w->shown = true;
+    w->minimise_asked = false;
+    MarkHiddenMinimised(w, false);
     PlatWindowErase(w);
   } else {
     SDL_HideWindow(w->sdl);
     w->shown = false;
+    MarkHiddenMinimised(w, w->minimise_asked || w->minimized);
   }
 }
 
@@ -613,6 +626,7 @@ static bool PushWindowEvent(PlatWindow* w, u8 event, i32 data1, i32 data2);
 
 static void StateNow(PlatWindow* w, i32 state) {
   const u32 before = SDL_GetWindowFlags(w->sdl);
+  w->minimise_asked = state == PLAT_STATE_MINIMIZED;
   switch (state) {
     case PLAT_STATE_MINIMIZED: SDL_MinimizeWindow(w->sdl); break;
     case PLAT_STATE_MAXIMIZED: SDL_MaximizeWindow(w->sdl); break;
@@ -880,7 +894,8 @@ static void OnWindowEvent(const SDL_WindowEvent& we) {
       // back from the icon, as the system's restore of a minimised and hidden window is.
       if (!w->shown) {
         w->shown = true;
-        w->minimized = false;
+        w->minimized = w->minimise_asked = false;
+        MarkHiddenMinimised(w, false);
         Deliver(PLAT_MSG_RESTORE, w, 0, 1, 0);
       }
       break;

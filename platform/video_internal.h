@@ -62,6 +62,10 @@ void PlatX11MarkDialog(SDL_Window* w);
 // A framed window's maximise box, as the Motif hints that window managers take ask for it:
 // without it the window can neither be maximised nor show the button.
 void PlatX11SetMaximizeBox(SDL_Window* w, bool maximize, bool resizable);
+// Marks (or unmarks) a window that the engine hid while it was minimised; the mark is read by
+// a second start through a display connection of its own.
+void PlatX11MarkHiddenMinimised(SDL_Window* w, bool on);
+bool PlatX11HiddenMinimised(_XDisplay* display, unsigned long window);
 // The window manager's aspect hint: the size less base_height rows keeps width : height (0, 0
 // takes the hint away).
 void PlatX11SetAspect(SDL_Window* w, i32 width, i32 height, i32 base_height);

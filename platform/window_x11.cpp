@@ -150,6 +150,36 @@ void PlatX11MarkDialog(SDL_Window* w) {
                   reinterpret_cast<unsigned char*>(&type), 1);
 }
 
+static const char kHiddenMinimised[] = "_ZEPHRA_HIDDEN_MINIMISED";
+
+void PlatX11MarkHiddenMinimised(SDL_Window* w, bool on) {
+  Display* d;
+  Window x;
+  if (!X11Of(w, &d, &x)) return;
+  const Atom mark = XInternAtom(d, kHiddenMinimised, False);
+  ErrorTrap trap(d);
+  if (on) {
+    long one = 1;
+    XChangeProperty(d, x, mark, XA_CARDINAL, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&one), 1);
+  } else {
+    XDeleteProperty(d, x, mark);
+  }
+}
+
+bool PlatX11HiddenMinimised(Display* d, unsigned long window) {
+  const Atom mark = XInternAtom(d, kHiddenMinimised, True);
+  if (mark == None) return false;  // no window was ever marked
+  Atom type;
+  int format;
+  unsigned long n = 0, after;
+  unsigned char* data = nullptr;
+  const bool marked = XGetWindowProperty(d, window, mark, 0, 1, False, XA_CARDINAL, &type, &format, &n, &after,
+                                         &data) == Success &&
+                      data && n == 1;
+  if (data) XFree(data);
+  return marked;
+}
+
 void PlatX11SetMaximizeBox(SDL_Window* w, bool maximize, bool resizable) {
   Display* d;
   Window x;
@@ -196,6 +226,8 @@ void PlatX11SetAspect(SDL_Window* w, i32 width, i32 height, i32 base_height) {
 void PlatX11MarkDialog(SDL_Window*) {}
 void PlatX11SetAspect(SDL_Window*, i32, i32, i32) {}
 void PlatX11SetMaximizeBox(SDL_Window*, bool, bool) {}
+void PlatX11MarkHiddenMinimised(SDL_Window*, bool) {}
+bool PlatX11HiddenMinimised(_XDisplay*, unsigned long) { return false; }
 bool PlatX11ManagerRuns(_XDisplay*) { return false; }
 bool PlatX11ButtonsHeld(SDL_Window*, u32*) { return false; }
 int PlatX11WindowManager(SDL_Window*) { return -1; }

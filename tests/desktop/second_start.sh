@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A second start of a running game brings the running copy's window to the front, restoring it
 # when minimised (by the player, or by its script, which also hides it), says so on stderr and
-# ends with status 0.
+# ends with status 0. A window not shown yet (the game still starting) stays hidden.
 . "$(dirname "$0")/lib.sh"
 desk_init "$1"
 idle=$'*SYSTEM_START\nloop\n    wait frames = 1000\nendloop'
@@ -45,4 +45,17 @@ desk_wait_exit "$DESK_PID" 30 || desk_fail "the second start of the third game d
 desk_until 5 _first_in_front || desk_fail "the hidden window is not in front (active: $(desk_active_window), its id: $win)"
 desk_until 5 _titled 'Third 0' || desk_fail "the window is still minimised to its script: $(xdotool getwindowname "$win")"
 desk_running "$third" || desk_fail "the third game ended"
+
+# Still starting: the sound error box holds the start-up before the game's window shows (on a
+# machine without a sound device, as the desktop tier's).
+desk_game "$DESK_TMP/fourth" "$idle" 'title = Fourth game
+sound = 1'
+desk_spawn fourth "$ZEPHRA" "$DESK_TMP/fourth"
+box=$(desk_wait_window 'サウンド初期化エラー' 30) || desk_fail "no sound error box (see $DESK_TMP/fourth.log)"
+desk_spawn again "$ZEPHRA" "$DESK_TMP/fourth"
+desk_wait_exit "$DESK_PID" 30 || desk_fail "the second start of the fourth game did not end"
+sleep 0.5
+desk_wait_window 'Fourth game' 0 >/dev/null && desk_fail "the second start showed a window the game had not shown yet"
+desk_key "$box" Return
+desk_wait_window 'Fourth game' 30 >/dev/null || desk_fail "the fourth game's window did not appear"
 exit 0
