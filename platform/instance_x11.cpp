@@ -6,6 +6,7 @@
 #include <SDL.h>
 #include <SDL_syswm.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -44,6 +45,21 @@ void WriteRecord() {
   const std::string text = std::to_string(id) + "\n" + s_Class;
   for (i32 h : s_Handles)
     if (h > 0) PlatInstanceLockWrite(h, text);
+}
+
+// Minimised by the window manager (ICCCM's WM_STATE says so), so not on the screen.
+bool Iconic(Display* d, Window w) {
+  const Atom wm_state = XInternAtom(d, "WM_STATE", True);
+  if (wm_state == None) return false;
+  Atom type;
+  int format;
+  unsigned long n = 0, after;
+  unsigned char* data = nullptr;
+  const bool iconic = XGetWindowProperty(d, w, wm_state, 0, 2, False, wm_state, &type, &format, &n, &after, &data) ==
+                          Success &&
+                      data && format == 32 && n >= 1 && *reinterpret_cast<long*>(data) == IconicState;
+  if (data) XFree(data);
+  return iconic;
 }
 
 }  // namespace
@@ -89,10 +105,14 @@ bool PlatInstanceActivate(const char* name, const char* class_name) {
   const Window win = static_cast<Window>(id);
   XWindowAttributes wa;
   bool ok = XGetWindowAttributes(d, win, &wa) && !s_XError;
+  // A window the game hid while minimised (its script's minimise) is mapped first: the window
+  // manager then manages it again. One not shown yet (the game still starting) stays hidden, and
+  // nothing is brought to the front.
+  const bool shown = ok && (wa.map_state == IsViewable || Iconic(d, win));
+  const bool hidden_minimised = ok && !shown && PlatX11HiddenMinimised(d, win);
+  ok = shown || hidden_minimised;
   if (ok) {
-    // A window the game hid while minimised (its script's minimise) is mapped first: the window
-    // manager then manages it again. One not shown yet (the game still starting) stays hidden.
-    if (wa.map_state != IsViewable && PlatX11HiddenMinimised(d, win)) XMapRaised(d, win);
+    if (hidden_minimised) XMapRaised(d, win);
     if (PlatX11ManagerRuns(d)) {
       // Source 2 (a pager, on the user's behalf): window managers honour it without focus
       // stealing prevention.

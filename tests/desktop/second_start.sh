@@ -56,6 +56,7 @@ desk_spawn again "$ZEPHRA" "$DESK_TMP/fourth"
 desk_wait_exit "$DESK_PID" 30 || desk_fail "the second start of the fourth game did not end"
 sleep 0.5
 desk_wait_window 'Fourth game' 0 >/dev/null && desk_fail "the second start showed a window the game had not shown yet"
+grep -q "brought to the front" "$DESK_TMP/again.log" && desk_fail "the second start says it brought a window to the front"
 desk_key "$box" Return
 desk_wait_window 'Fourth game' 30 >/dev/null || desk_fail "the fourth game's window did not appear"
 exit 0
