@@ -184,6 +184,14 @@ void WinRectFromClient(WindowObject* w, i32* extra_width, i32* extra_height) {
   PlatWindowFrameExtras(w->handle, extra_width, extra_height);
 }
 
+void WinClientOffset(WindowObject* w, i32* dx, i32* dy) {
+  i32 ew = 0, eh = 0;
+  if (w->handle) PlatWindowFrameExtras(w->handle, &ew, &eh);
+  // The frame's sides are alike; the rest of its height (caption, menu bar) is above.
+  *dx = ew / 2;
+  *dy = eh - ew / 2;
+}
+
 i32 WinFlash(WindowObject* w, i32 count, i32 timeout_ms) {
   (void)timeout_ms;  // the system sets the pace of the flashing
   if (!w->handle) return -1;
