@@ -683,9 +683,9 @@ static void CoverMonitor(PlatWindow* w, int width, int height) {
 }
 
 static void Uncover(PlatWindow* w) {
-  if (w->windowed.w <= 0 || w->windowed.h <= 0) return;
+  if (w->windowed.w <= 0 || w->windowed.h <= 0 || !w->covered) return;
   SDL_SetWindowSize(w->sdl, w->windowed.w, w->windowed.h);
-  if (w->covered) SDL_SetWindowPosition(w->sdl, w->windowed.x, w->windowed.y);
+  SDL_SetWindowPosition(w->sdl, w->windowed.x, w->windowed.y);
 }
 
 int PlatWindowSetFullscreen(PlatWindow* w, const PlatDisplayMode* mode) {

@@ -290,8 +290,10 @@ i32 WinSwitchToFullscreen(WindowObject* w, i32 mode_change) {
 }
 
 void WinRestoreDisplayMode(WindowObject* w) {
-  if (w->handle) PlatWindowLeaveFullscreen(w->handle);
+  // The windowed frame is given before the window leaves fullscreen, which applies it: the frame
+  // is never taken away and given back on the way (the window manager then lost its place).
   if (!g_QuitRequested) WinSetStyle(w, WindowedStyle(w));
+  if (w->handle) PlatWindowLeaveFullscreen(w->handle);
   WinRestorePlacements();
   if (g_Maximised && w->handle) {
     PlatDesktop desk;
