@@ -16,8 +16,8 @@ loop
     wait frames = 1
 endloop" 'width = 400
 height = 300'
-desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
-box=$(desk_start_game "$title") || desk_fail "no box appeared (see $DESK_TMP/run.log)"
+desk_play "$title"
+box=$DESK_WIN
 win=$(desk_wait_window 'Dialog case' 5) || desk_fail "no game window"
 
 owner=$(xprop -id "$box" WM_TRANSIENT_FOR | sed -n 's/.*window id # //p')

@@ -16,8 +16,8 @@ endloop" 'width = 640
 height = 480
 title = Drag case
 framed = 0'
-desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
-win=$(desk_start_game 'Drag case') || desk_fail "the game window did not appear (see $DESK_TMP/run.log)"
+desk_play 'Drag case'
+win=$DESK_WIN
 geometry() { desk_geometry "$win" | cut -d' ' -f1,2; }
 sleep 0.5
 read -r x0 y0 <<<"$(geometry)"

@@ -13,8 +13,8 @@ window index = 0, fullscreen = 0, title = 'Back'
 loop
     wait frames = 1
 endloop"
-desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
-win=$(desk_start_game 'Windowed') || desk_fail "the game window did not appear (see $DESK_TMP/run.log)"
+desk_play 'Windowed'
+win=$DESK_WIN
 geometry() { desk_geometry "$win"; }
 sleep 0.3
 before=$(geometry)

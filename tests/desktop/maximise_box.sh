@@ -14,8 +14,8 @@ window index = 0, max_box = 1, title = 'Box again'
 loop
     wait frames = 1
 endloop" 'resizable = 1'
-desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
-win=$(desk_start_game 'Box') || desk_fail "the game window did not appear (see $DESK_TMP/run.log)"
+desk_play 'Box'
+win=$DESK_WIN
 # _MOTIF_WM_HINTS: flags (1 functions, 2 decorations), functions, decorations; bit 16 of the
 # functions and bit 64 of the decorations are the maximise box, bit 1 of the decorations all.
 _hints() { xprop -id "$win" _MOTIF_WM_HINTS | sed -n 's/.*= //p' | tr -d ' '; }

@@ -15,8 +15,8 @@ endloop" 'width = 320
 height = 100
 title = Maximised case
 resizable = 1'
-desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
-win=$(desk_start_game 'Maximised case') || desk_fail "the game window did not appear (see $DESK_TMP/run.log)"
+desk_play 'Maximised case'
+win=$DESK_WIN
 geometry() { desk_geometry "$win"; }
 _maximised() { read -r x y w h <<<"$(geometry)"; [ "$w" -ge 1200 ] && [ "$h" -ge 900 ]; }
 desk_until 20 _maximised || desk_fail "the window was not maximised: $(geometry)"

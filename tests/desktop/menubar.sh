@@ -27,8 +27,8 @@ loop
     endif
     wait frames = 1
 endloop"
-desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
-win=$(desk_start_game 'Bar 0 0') || desk_fail "the game window did not appear (see $DESK_TMP/run.log)"
+desk_play 'Bar 0 0'
+win=$DESK_WIN
 _menu_open() { xwininfo -root -children | grep -q '(has no name): ("zephra" "zephra")'; }
 _menu_closed() { ! _menu_open; }
 

@@ -8,8 +8,8 @@ desk_game "$DESK_TMP/game" $'*SYSTEM_START\nloop\n    wait frames = 1\nendloop' 
 height = 300
 title = Resize case
 resizable = 1'
-desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
-win=$(desk_start_game 'Resize case') || desk_fail "the game window did not appear (see $DESK_TMP/run.log)"
+desk_play 'Resize case'
+win=$DESK_WIN
 geometry() { desk_geometry "$win"; }
 sleep 0.5
 read -r x y w h <<<"$(geometry)"

@@ -37,8 +37,8 @@ window index = 0, title = 'Main 5 moved by ' + str(x2 - x) + ' ' + str(y2 - y)
 loop
     wait frames = 1
 endloop"
-desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
-main=$(desk_start_game 'Main 1') || desk_fail "the game did not reach its first step (see $DESK_TMP/run.log)"
+desk_play 'Main 1'
+main=$DESK_WIN
 sub=$(desk_wait_window 'Sub' 5) || desk_fail "no sub window"
 # The managed windows from the bottom up, as decimal ids.
 _stacking() { xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*# //; s/,//g' | xargs -n1 printf '%d\n'; }
