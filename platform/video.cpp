@@ -140,6 +140,20 @@ int PlatVideoInit() {
     std::fprintf(stderr, "zephra: video could not start: %s\n", SDL_GetError());
     return -1;
   }
+  // A display that was named but cannot be opened (a stale DISPLAY, a server gone) leaves SDL
+  // with its offscreen driver: the game would run unseen, its boxes waiting for answers no one
+  // can give. Without any display named, that is the run without a display the sink serves.
+  const std::string asked = PlatGetEnv("SDL_VIDEODRIVER");
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const std::string x11 = PlatGetEnv("DISPLAY"), wayland = PlatGetEnv("WAYLAND_DISPLAY");
+  if (driver && SDL_strcmp(driver, "offscreen") == 0 && asked != "offscreen" && (!x11.empty() || !wayland.empty())) {
+    static std::string s_Refused;  // said once (a box's own try at the video says it again)
+    const std::string display = !x11.empty() ? "DISPLAY=" + x11 : "WAYLAND_DISPLAY=" + wayland;
+    if (display != s_Refused) std::fprintf(stderr, "zephra: the display %s could not be opened\n", display.c_str());
+    s_Refused = display;
+    SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+    return -1;
+  }
   u32 first = SDL_RegisterEvents(2);
   if (first == static_cast<u32>(-1)) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
