@@ -17,7 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "median_runs.h"
+#include "bench/goal.h"
+#include "bench/median_runs.h"
 #include "platform/desktop.h"
 
 namespace {
@@ -122,12 +123,6 @@ void BM_RegistryReadParsed(benchmark::State& state) {
 }
 BENCHMARK(BM_RegistryReadParsed)->Apply(Timed);
 
-int Goal(const char* name, double measured, double target, const char* unit) {
-  const bool met = measured >= 0 && measured < target;
-  std::printf("goal %s: %.2f %s (goal under %g %s) %s\n", name, measured, unit, target, unit, met ? "met" : "missed");
-  return met ? 0 : 1;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -136,9 +131,9 @@ int main(int argc, char** argv) {
   auto at = [&](const char* name) { return ns.count(name) ? ns[name] : -1.0; };
   const double n = at("BM_RegistryParseSections/10000"), n2 = at("BM_RegistryParseSections/20000");
   int missed = 0;
-  missed += Goal("registry 20,000 sections / 10,000", n > 0 && n2 > 0 ? n2 / n : -1, 2.5, "x");
-  missed += Goal("registry 200 KB UTF-16 without CP932 forms", at("BM_RegistryParseUnconvertible"), 100, "ms");
-  missed += Goal("registry read of a parsed store", at("BM_RegistryReadParsed") * 1e3, 50, "us");
+  missed += BenchGoalUnder("registry 20,000 sections / 10,000", n > 0 && n2 > 0 ? n2 / n : -1, 2.5, "x");
+  missed += BenchGoalUnder("registry 200 KB UTF-16 without CP932 forms", at("BM_RegistryParseUnconvertible"), 100, "ms");
+  missed += BenchGoalUnder("registry read of a parsed store", at("BM_RegistryReadParsed") * 1e3, 50, "us");
   std::printf("%d goal(s) missed\n", missed);
   benchmark::Shutdown();
   return 0;

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/goal.h"
 #include "core/config.h"
 #include "core/obj.h"
 #include "core/pack.h"
@@ -38,6 +39,7 @@
 #include "shell/startup.h"
 #include "shell/window.h"
 #include "sound/sound_cmd.h"
+#include "tests/support/memory_file.h"
 #include "sound/sound_object.h"
 #include "sound/sound_ring.h"
 #include "sound/sound_thread.h"
@@ -71,18 +73,6 @@ double g_StartupWaitMs = -1;
 std::vector<double> g_StartStallMs;
 double g_FirstFrameMs = -1;
 
-void AddMemoryFile(const char* name, u8 type, const std::vector<u8>& data) {
-  PackMemoryList& list = g_PackMemoryLists[0];
-  PackMemoryItem& it = list.items[list.count++];
-  it.name = static_cast<char*>(std::malloc(std::strlen(name) + 1));
-  std::strcpy(it.name, name);
-  it.type = type;
-  it.size = static_cast<u32>(data.size());
-  it.data = static_cast<u8*>(std::malloc(data.size()));
-  std::memcpy(it.data, data.data(), data.size());
-  list.total += it.size;
-}
-
 // The sound thread for real (start-up watchdog included), then sound commands that each load and
 // start a music track, timed as the script sees them.
 bool SoundThreadUp() {
@@ -96,7 +86,7 @@ bool SoundThreadUp() {
   std::vector<u8> ogg;
   const std::vector<i16> tone = Tone(44100 * 2, 440);
   if (KitOggEncode(tone.data(), tone.size() / 2, 2, 44100, 1, 0.4f, &ogg) != 0) return false;
-  AddMemoryFile("bgm\\tone.ogg", PACK_TYPE_OGG, ogg);
+  TestAddMemoryFile("bgm\\tone.ogg", PACK_TYPE_OGG, ogg);
   g_SoundBase[0] = '\0';
   const double t0 = NowMs();
   if (SoundStartupWatchdog() != 0) return false;
@@ -167,7 +157,7 @@ void BM_SoundObjects(benchmark::State& state) {
       state.SkipWithError("wav");
       return;
     }
-    AddMemoryFile("se\\tick.wav", PACK_TYPE_WAV, wav);
+    TestAddMemoryFile("se\\tick.wav", PACK_TYPE_WAV, wav);
     tick_added = true;
   }
   const i64 n = state.range(0);
@@ -329,12 +319,6 @@ void BM_StartupToFirstFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_StartupToFirstFrame)->Iterations(15)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-int Goal(const char* name, double measured, double target, const char* unit) {
-  const bool met = measured >= 0 && measured < target;
-  std::printf("goal %s: %.2f %s (goal under %g %s) %s\n", name, measured, unit, target, unit, met ? "met" : "missed");
-  return met ? 0 : 1;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -349,12 +333,12 @@ int main(int argc, char** argv) {
         Median(g_StartStallMs), g_StartStallMs.back(), g_StartStallMs.size(), g_StartupWaitMs);
   }
   int missed = 0;
-  missed += Goal("sound start stall (median)", g_StartStallMs.empty() ? -1 : Median(g_StartStallMs), 2, "ms");
-  missed += Goal("start-up to first frame (median)", g_FirstFrameMs, 40, "ms");
+  missed += BenchGoalUnder("sound start stall (median)", g_StartStallMs.empty() ? -1 : Median(g_StartStallMs), 2, "ms");
+  missed += BenchGoalUnder("start-up to first frame (median)", g_FirstFrameMs, 40, "ms");
   if (g_ManyMs.size() == 2 && g_ManyMs[0].second > 0) {
     std::printf("sound objects: %lld in %.0f ms, %lld in %.0f ms\n", static_cast<long long>(g_ManyMs[0].first),
                 g_ManyMs[0].second, static_cast<long long>(g_ManyMs[1].first), g_ManyMs[1].second);
-    missed += Goal("sound objects 2N / N", g_ManyMs[1].second / g_ManyMs[0].second, 2.5, "x");
+    missed += BenchGoalUnder("sound objects 2N / N", g_ManyMs[1].second / g_ManyMs[0].second, 2.5, "x");
   }
   std::printf("%d goal(s) missed\n", missed);
   benchmark::Shutdown();

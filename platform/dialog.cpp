@@ -104,11 +104,14 @@ struct Dialog {
   bool done = false;
 };
 
-// The window manager's caption: its font is not ours (a bold sans is about a quarter wider than
-// the dialog font's Latin letters), and beside the title it holds an icon and three buttons.
-enum { CAPTION_EXTRA_WIDTH = 100, CAPTION_HEIGHT = 40 };
+// The window manager's caption: its font is not ours, and not one of fixed width (a bold sans
+// takes about 9 pixels a capital, 7 for the other narrow characters and 14 for a wide one),
+// and beside the title it holds an icon and three buttons.
+enum { CAPTION_EXTRA_WIDTH = 120, CAPTION_HEIGHT = 40 };
 i32 CaptionWidth(const std::string& title_utf8) {
-  return PlatUiTextWidth(PlatUiDecodeUtf8(title_utf8)) * 5 / 4 + CAPTION_EXTRA_WIDTH;
+  i32 width = CAPTION_EXTRA_WIDTH;
+  for (char32_t c : PlatUiDecodeUtf8(title_utf8)) width += c >= 0x2E80 ? 14 : c >= U'A' && c <= U'Z' ? 9 : 7;
+  return width;
 }
 
 // The caption of a box the engine shows without a title, as the system gives one.

@@ -1,11 +1,10 @@
 // The running copy's main window for a second start. The copy that holds an instance lock writes
 // its main window's X11 id and class name into the lock file ("ID\nCLASS"); a second start that
-// finds the lock taken reads them and asks the window manager to activate that window
-// (_NET_ACTIVE_WINDOW, which also restores a minimised one), or maps, raises and focuses it
-// itself on a bare X server. X errors (a window gone meanwhile) are noted, never fatal.
+// finds the lock taken reads them, maps that window when it is hidden, and asks the window
+// manager to activate it (_NET_ACTIVE_WINDOW, which also restores a minimised one), or raises and
+// focuses it itself on a bare X server. X errors (a window gone meanwhile) are noted, never fatal.
 #include <SDL.h>
 #include <SDL_syswm.h>
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -48,17 +47,19 @@ void WriteRecord() {
     if (h > 0) PlatInstanceLockWrite(h, text);
 }
 
-bool WindowManagerRuns(Display* d) {
-  Atom check = XInternAtom(d, "_NET_SUPPORTING_WM_CHECK", False);
+// Minimised by the window manager (ICCCM's WM_STATE says so), so not on the screen.
+bool Iconic(Display* d, Window w) {
+  const Atom wm_state = XInternAtom(d, "WM_STATE", True);
+  if (wm_state == None) return false;
   Atom type;
   int format;
   unsigned long n = 0, after;
   unsigned char* data = nullptr;
-  bool found = XGetWindowProperty(d, DefaultRootWindow(d), check, 0, 1, False, XA_WINDOW, &type, &format, &n, &after,
-                                  &data) == Success &&
-               n == 1;
+  const bool iconic = XGetWindowProperty(d, w, wm_state, 0, 2, False, wm_state, &type, &format, &n, &after, &data) ==
+                          Success &&
+                      data && format == 32 && n >= 1 && *reinterpret_cast<long*>(data) == IconicState;
   if (data) XFree(data);
-  return found;
+  return iconic;
 }
 
 }  // namespace
@@ -104,8 +105,15 @@ bool PlatInstanceActivate(const char* name, const char* class_name) {
   const Window win = static_cast<Window>(id);
   XWindowAttributes wa;
   bool ok = XGetWindowAttributes(d, win, &wa) && !s_XError;
+  // A window the game hid while minimised (its script's minimise) is mapped first: the window
+  // manager then manages it again. One not shown yet (the game still starting) stays hidden, and
+  // nothing is brought to the front.
+  const bool shown = ok && (wa.map_state == IsViewable || Iconic(d, win));
+  const bool hidden_minimised = ok && !shown && PlatX11HiddenMinimised(d, win);
+  ok = shown || hidden_minimised;
   if (ok) {
-    if (WindowManagerRuns(d)) {
+    if (hidden_minimised) XMapRaised(d, win);
+    if (PlatX11ManagerRuns(d)) {
       // Source 2 (a pager, on the user's behalf): window managers honour it without focus
       // stealing prevention.
       XEvent e;
@@ -118,7 +126,7 @@ bool PlatInstanceActivate(const char* name, const char* class_name) {
       e.xclient.data.l[1] = CurrentTime;
       XSendEvent(d, DefaultRootWindow(d), False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
     } else {
-      XMapRaised(d, win);
+      XRaiseWindow(d, win);
       XSync(d, False);
       XSetInputFocus(d, win, RevertToParent, CurrentTime);
     }

@@ -459,6 +459,14 @@ void ActivateBarItem(Track* t, i32 index) {
   else Choose(t, i);
 }
 
+// The level the keys work on: the deepest one with a lit item. A submenu that the pointer opened
+// has none yet, and the item that opened it keeps the keys: Right enters it, Down leaves it.
+size_t KeyLevel(const Track* t) {
+  for (size_t k = t->levels.size(); k-- > 1;)
+    if (t->levels[k].lit >= 0) return k;
+  return 0;
+}
+
 void OnKey(Track* t, SDL_Keycode k) {
   // Alt leaves the menus, as it entered them.
   if (k == SDLK_LALT || k == SDLK_RALT) {
@@ -476,13 +484,16 @@ void OnKey(Track* t, SDL_Keycode k) {
     else if (i32 m = Mnemonic(t->bar.labels, t->bar.items, k); m >= 0) ActivateBarItem(t, m);
     return;
   }
-  const size_t top = t->levels.size() - 1;
+  const size_t top = KeyLevel(t);
   Level& l = t->levels[top];
   std::vector<bool> sel;
   for (const PlatMenuItem& i : l.items) sel.push_back(!i.separator);
   switch (k) {
-    case SDLK_DOWN: Light(t, top, PlatUiMenuStep(sel, l.lit, 1)); break;
-    case SDLK_UP: Light(t, top, PlatUiMenuStep(sel, l.lit, -1)); break;
+    case SDLK_DOWN:
+    case SDLK_UP:
+      CloseLevelsFrom(t, top + 1);
+      Light(t, top, PlatUiMenuStep(sel, l.lit, k == SDLK_DOWN ? 1 : -1));
+      break;
     case SDLK_RIGHT:
       if (l.lit >= 0 && l.items[static_cast<size_t>(l.lit)].submenu) OpenSubmenu(t, top, true);
       else if (t->bar_window && !t->bar.items.empty())

@@ -118,21 +118,46 @@ i32 PlatUiTextWidth(const std::u32string& text) {
   return w;
 }
 
+// East Asian text may break between any two characters; Latin text only after a blank.
+static bool BreaksAround(char32_t c) { return c >= 0x2E80; }
+
+static void TrimBlanks(std::u32string* line) {
+  while (!line->empty() && line->back() == U' ') line->pop_back();
+}
+
 std::vector<std::u32string> PlatUiWrap(const std::u32string& text, i32 max_width, i32 (*advance)(char32_t c)) {
   std::vector<std::u32string> lines(1);
   i32 x = 0;
+  size_t cut = 0;  // where the last line may break at the latest: the start of its last word
   for (size_t i = 0; i < text.size(); i++) {
     char32_t c = text[i];
     if (c == U'\r' && i + 1 < text.size() && text[i + 1] == U'\n') continue;
     if (c == U'\n' || c == U'\r') {
       lines.emplace_back();
       x = 0;
+      cut = 0;
       continue;
     }
-    i32 a = advance(c);
-    if (x + a > max_width && !lines.back().empty()) {
-      lines.emplace_back();
+    std::u32string& line = lines.back();
+    const i32 a = advance(c);
+    const bool boundary = !line.empty() && (line.back() == U' ' || BreaksAround(line.back()) || BreaksAround(c));
+    if (x + a > max_width && !line.empty()) {
+      if (c == U' ') {  // a blank at the edge ends the line unseen
+        TrimBlanks(&line);
+        lines.emplace_back();
+        x = 0;
+        cut = 0;
+        continue;
+      }
+      std::u32string rest;
+      if (!boundary && cut > 0) rest = line.substr(cut), line.erase(cut);  // the word moves down whole
+      TrimBlanks(&line);
+      lines.push_back(std::move(rest));
       x = 0;
+      for (char32_t r : lines.back()) x += advance(r);
+      cut = 0;
+    } else if (boundary) {
+      cut = line.size();
     }
     lines.back().push_back(c);
     x += a;

@@ -38,7 +38,9 @@ PlatUiLabel PlatUiParseLabel(const std::string& utf8);
 i32 PlatUiLineHeight();
 i32 PlatUiTextWidth(const std::u32string& text);
 // Where the text breaks into lines no wider than max_width: line breaks ("\n", "\r\n") always,
-// and before a character that would cross max_width (never leaving a line empty). advance(c)
+// and where a character would cross max_width: after the last blank of the line (the word moves
+// down whole, and the blanks at the break are dropped), between two East Asian characters, or,
+// in a word longer than a line, before that character (never leaving a line empty). advance(c)
 // gives the pen step of one character. Returns the lines without their break characters.
 std::vector<std::u32string> PlatUiWrap(const std::u32string& text, i32 max_width, i32 (*advance)(char32_t c));
 i32 PlatUiAdvance(char32_t c);  // the font's advance, for PlatUiWrap

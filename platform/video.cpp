@@ -33,6 +33,11 @@ struct PlatWindow {
   std::atomic<bool> shaped{false};  // read by PlatWindowShaped from any thread
   bool fullscreen = false;          // SDL fullscreen, with or without a display mode
   SDL_Rect windowed{};              // the client area before fullscreen
+  bool covered = false;             // fullscreen made by covering the monitor (no window manager)
+  SDL_Point drag_from{};            // where the last press on the drag area fell
+  SDL_Point aspect{};               // the client area's shape kept while the user resizes
+  bool minimise_asked = false;      // the engine's minimise, until a restore or a show
+  bool hidden_minimised = false;    // hidden while minimised: a second start shows it again
   bool swallow_restore = false;     // the next restore is the engine's own undo
   bool foreign = false;             // another program's window: never moved, sized or reframed
   std::vector<std::string> drop;    // paths of the drop in progress
@@ -60,8 +65,11 @@ enum {
   OP_MENU_BAR,
   OP_FORGET_MENU,
   OP_STACK_BELOW,
+  OP_ASPECT,
 };
-enum { FRAME_FLAGS = PLAT_WINDOW_FRAMED | PLAT_WINDOW_RESIZABLE | PLAT_WINDOW_TOPMOST };
+enum {
+  FRAME_FLAGS = PLAT_WINDOW_FRAMED | PLAT_WINDOW_RESIZABLE | PLAT_WINDOW_TOPMOST | PLAT_WINDOW_NO_MAXIMIZE
+};
 
 static bool s_Ready = false;
 static u64 s_ForeignId = 0;  // the window of another program the main window becomes
@@ -130,6 +138,20 @@ int PlatVideoInit() {
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     std::fprintf(stderr, "zephra: video could not start: %s\n", SDL_GetError());
+    return -1;
+  }
+  // A display that was named but cannot be opened (a stale DISPLAY, a server gone) leaves SDL
+  // with its offscreen driver: the game would run unseen, its boxes waiting for answers no one
+  // can give. Without any display named, that is the run without a display the sink serves.
+  const std::string asked = PlatGetEnv("SDL_VIDEODRIVER");
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const std::string x11 = PlatGetEnv("DISPLAY"), wayland = PlatGetEnv("WAYLAND_DISPLAY");
+  if (driver && SDL_strcmp(driver, "offscreen") == 0 && asked != "offscreen" && (!x11.empty() || !wayland.empty())) {
+    static std::string s_Refused;  // said once (a box's own try at the video says it again)
+    const std::string display = !x11.empty() ? "DISPLAY=" + x11 : "WAYLAND_DISPLAY=" + wayland;
+    if (display != s_Refused) std::fprintf(stderr, "zephra: the display %s could not be opened\n", display.c_str());
+    s_Refused = display;
+    SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
     return -1;
   }
   u32 first = SDL_RegisterEvents(2);
@@ -246,7 +268,9 @@ static SDL_HitTestResult SDLCALL HitTest(SDL_Window*, const SDL_Point* p, void* 
   PlatWindow* w = static_cast<PlatWindow*>(data);
   PlatHitTestFn fn = s_HitTest.load();
   if (p->y < w->bar_px) return SDL_HITTEST_NORMAL;  // the menu bar
-  return fn && fn(w->user, p->x, p->y - w->bar_px) ? SDL_HITTEST_DRAGGABLE : SDL_HITTEST_NORMAL;
+  if (!fn || !fn(w->user, p->x, p->y - w->bar_px)) return SDL_HITTEST_NORMAL;
+  w->drag_from = *p;
+  return SDL_HITTEST_DRAGGABLE;
 }
 
 PlatWindow* PlatWindowCreate(const PlatWindowDesc* desc) {
@@ -311,15 +335,26 @@ static bool QueueOp(PlatWindow* w, i32 op, intptr_t param, void* data) {
   return SDL_PushEvent(&e) == 1;
 }
 
+// A window hidden while minimised says so on itself, for a second start of the game to show it
+// again, as the system restores a minimised and hidden window; one never shown yet stays hidden.
+static void MarkHiddenMinimised(PlatWindow* w, bool on) {
+  if (w->hidden_minimised == on) return;
+  w->hidden_minimised = on;
+  PlatX11MarkHiddenMinimised(w->sdl, on);
+}
+
 static void ShowNow(PlatWindow* w, bool show) {
   if (w->foreign) return;  // its owner shows and hides it
   if (show) {
     SDL_ShowWindow(w->sdl);
     w->shown = true;
+    w->minimise_asked = false;
+    MarkHiddenMinimised(w, false);
     PlatWindowErase(w);
   } else {
     SDL_HideWindow(w->sdl);
     w->shown = false;
+    MarkHiddenMinimised(w, w->minimise_asked || w->minimized);
   }
 }
 
@@ -373,6 +408,8 @@ static void SetFlagsNow(PlatWindow* w, u32 flags) {
   if (!w->shaped) SDL_SetWindowBordered(w->sdl, (flags & PLAT_WINDOW_FRAMED) ? SDL_TRUE : SDL_FALSE);
   SDL_SetWindowResizable(w->sdl, (flags & PLAT_WINDOW_RESIZABLE) ? SDL_TRUE : SDL_FALSE);
   SDL_SetWindowAlwaysOnTop(w->sdl, (flags & PLAT_WINDOW_TOPMOST) ? SDL_TRUE : SDL_FALSE);
+  if ((flags & PLAT_WINDOW_FRAMED) && !w->shaped)
+    PlatX11SetMaximizeBox(w->sdl, !(flags & PLAT_WINDOW_NO_MAXIMIZE), flags & PLAT_WINDOW_RESIZABLE);
 }
 
 void PlatWindowSetFlags(PlatWindow* w, u32 flags) {
@@ -561,6 +598,19 @@ void PlatWindowSetSizeLimits(PlatWindow* w, i32 min_width, i32 min_height, i32 m
   if (!QueueOp(w, OP_LIMITS, 0, copy)) delete copy;
 }
 
+static void AspectNow(PlatWindow* w, i32 width, i32 height) {
+  if (w->foreign || (w->aspect.x == width && w->aspect.y == height)) return;
+  w->aspect = {width, height};
+  PlatX11SetAspect(w->sdl, width, height, w->bar_px);
+}
+
+void PlatWindowKeepAspect(PlatWindow* w, i32 width, i32 height) {
+  if (!w || !s_Ready) return;
+  if (width <= 0 || height <= 0) width = height = 0;
+  if (PlatIsMainThread()) AspectNow(w, width, height);
+  else QueueOp(w, OP_ASPECT, PackPair(width, height), nullptr);
+}
+
 static void RaiseNow(PlatWindow* w) {
   SDL_RaiseWindow(w->sdl);
   // The activation goes through the window manager; without one the window takes the focus
@@ -590,6 +640,7 @@ static bool PushWindowEvent(PlatWindow* w, u8 event, i32 data1, i32 data2);
 
 static void StateNow(PlatWindow* w, i32 state) {
   const u32 before = SDL_GetWindowFlags(w->sdl);
+  w->minimise_asked = state == PLAT_STATE_MINIMIZED;
   switch (state) {
     case PLAT_STATE_MINIMIZED: SDL_MinimizeWindow(w->sdl); break;
     case PLAT_STATE_MAXIMIZED: SDL_MaximizeWindow(w->sdl); break;
@@ -628,10 +679,15 @@ static bool FindSdlMode(SDL_Window* sdl, const PlatDisplayMode* mode, SDL_Displa
 
 // The window covers the monitor before SDL makes it fullscreen: a display server without a
 // window manager leaves SDL's fullscreen request unanswered, and the window must cover the
-// screen all the same.
+// screen all the same. A window manager carries the request out itself and afterwards puts the
+// frame back where it was: moved first, the window would come back to the monitor's corner, and
+// placed again by SDL, a title bar low (SDL places a window by the frame's extents, and those of
+// the fullscreen state, none, stand until the new ones are reported).
 static void CoverMonitor(PlatWindow* w, int width, int height) {
   SDL_GetWindowPosition(w->sdl, &w->windowed.x, &w->windowed.y);
   SDL_GetWindowSize(w->sdl, &w->windowed.w, &w->windowed.h);
+  w->covered = PlatX11WindowManager(w->sdl) != 1;
+  if (!w->covered) return;
   SDL_Rect r;
   int display = SDL_GetWindowDisplayIndex(w->sdl);
   if (display < 0 || SDL_GetDisplayBounds(display, &r) != 0) return;
@@ -641,7 +697,7 @@ static void CoverMonitor(PlatWindow* w, int width, int height) {
 }
 
 static void Uncover(PlatWindow* w) {
-  if (w->windowed.w <= 0 || w->windowed.h <= 0) return;
+  if (w->windowed.w <= 0 || w->windowed.h <= 0 || !w->covered) return;
   SDL_SetWindowSize(w->sdl, w->windowed.w, w->windowed.h);
   SDL_SetWindowPosition(w->sdl, w->windowed.x, w->windowed.y);
 }
@@ -690,6 +746,7 @@ static void SetMenuBarNow(PlatWindow* w, u32 menu, i32 mode) {
     const i32 old = w->bar_px;
     w->bar_px = px;
     if (!w->fullscreen && !w->foreign) SDL_SetWindowSize(w->sdl, cw, std::max(1, ch - old + px));
+    if (w->aspect.x > 0) PlatX11SetAspect(w->sdl, w->aspect.x, w->aspect.y, px);
   }
   PlatWindowErase(w);
 }
@@ -781,10 +838,42 @@ static void Deliver(u32 kind, PlatWindow* w, u32 code, i64 a, i64 b, const char*
   s_Handler(&m);
 }
 
+// ---- Dragging without a window manager -------------------------------------------------------
+// A press on a window's drag area asks the window manager to move the window (SDL's hit test);
+// without one the request goes unanswered, and the window follows the pointer from here until
+// the button is let go.
+
+struct OwnDrag {
+  u32 window_id = 0;
+  int dx = 0, dy = 0;  // the pointer's offset from the window's corner
+};
+static OwnDrag s_Drag;
+
+static void DragBegin(PlatWindow* w) {
+  if (w->foreign || w->fullscreen || PlatX11WindowManager(w->sdl) != 0) return;
+  if (!(SDL_GetGlobalMouseState(nullptr, nullptr) & SDL_BUTTON_LMASK)) return;
+  s_Drag = {w->id, w->drag_from.x, w->drag_from.y};
+  SDL_CaptureMouse(SDL_TRUE);  // SDL let the press's own grab go for the window manager
+}
+
+static void DragFollow() {
+  if (!s_Drag.window_id) return;
+  int mx = 0, my = 0;
+  const bool held = SDL_GetGlobalMouseState(&mx, &my) & SDL_BUTTON_LMASK;
+  PlatWindow* w = FindWindow(s_Drag.window_id);
+  if (!w || !held) {
+    s_Drag = {};
+    SDL_CaptureMouse(SDL_FALSE);
+    return;
+  }
+  SDL_SetWindowPosition(w->sdl, mx - s_Drag.dx, my - s_Drag.dy);
+}
+
 static void OnWindowEvent(const SDL_WindowEvent& we) {
   PlatWindow* w = FindWindow(we.windowID);
   if (!w) return;  // a late event of a window already destroyed
   switch (we.event) {
+    case SDL_WINDOWEVENT_HIT_TEST: DragBegin(w); break;
     case SDL_WINDOWEVENT_CLOSE: Deliver(PLAT_MSG_CLOSE_REQUEST, w, 0, 0, 0); break;
     case SDL_WINDOWEVENT_FOCUS_GAINED: Deliver(PLAT_MSG_ACTIVATE, w, 0, 1, 0); break;
     case SDL_WINDOWEVENT_FOCUS_LOST: Deliver(PLAT_MSG_ACTIVATE, w, 0, 0, 0); break;
@@ -814,7 +903,16 @@ static void OnWindowEvent(const SDL_WindowEvent& we) {
       Deliver(PLAT_MSG_RESTORE, w, 0, was_minimized ? 1 : 0, 0);
       break;
     }
-    case SDL_WINDOWEVENT_SHOWN: w->shown = true; break;
+    case SDL_WINDOWEVENT_SHOWN:
+      // Shown by another program (a second start of the game) while the engine had hidden it:
+      // back from the icon, as the system's restore of a minimised and hidden window is.
+      if (!w->shown) {
+        w->shown = true;
+        w->minimized = w->minimise_asked = false;
+        MarkHiddenMinimised(w, false);
+        Deliver(PLAT_MSG_RESTORE, w, 0, 1, 0);
+      }
+      break;
     case SDL_WINDOWEVENT_HIDDEN:
       // A minimised window is still a shown one, as the engine counts it; only a hide hides it.
       if (!(SDL_GetWindowFlags(w->sdl) & SDL_WINDOW_MINIMIZED)) w->shown = false;
@@ -873,6 +971,7 @@ static void OnInternal(const SDL_Event& e) {
       case OP_SIZE: SizeNow(w, a, b); break;
       case OP_LIMITS: LimitsNow(w, *static_cast<SizeLimits*>(e.user.data2)); break;
       case OP_RAISE: RaiseNow(w); break;
+      case OP_ASPECT: AspectNow(w, a, b); break;
       case OP_STACK_BELOW: {
         PlatWindow* sibling = param ? FindWindowByKey(static_cast<u32>(param)) : nullptr;
         if (!param || sibling) StackBelowNow(w, sibling);  // a sibling gone meanwhile: nothing
@@ -913,6 +1012,7 @@ int PlatPollEvents() {
         } else if (e.type == s_InternalEvent) {
           OnInternal(e);
         } else {
+          if (e.type == SDL_MOUSEMOTION || e.type == SDL_MOUSEBUTTONUP) DragFollow();
           PlatInputHandleSdlEvent(&e);  // keyboard, mouse and joysticks
         }
         break;

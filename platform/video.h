@@ -67,6 +67,7 @@ enum {
   PLAT_WINDOW_TOPMOST = 4,
   PLAT_WINDOW_SHOWN = 8,  // visible at once; else hidden until PlatWindowShow
   PLAT_WINDOW_TOOL = 16,  // a tool window: no entry in the task bar (fixed at creation)
+  PLAT_WINDOW_NO_MAXIMIZE = 32,  // framed without a maximise box (a hint the window manager may take)
 };
 enum { PLAT_WINDOW_CENTERED = -0x7FFF };
 
@@ -102,7 +103,8 @@ struct SDL_Window;
 SDL_Window* PlatWindowSdl(PlatWindow* w);
 PlatWindow* PlatWindowFromSdlId(u32 id);
 
-// The frame flags (PLAT_WINDOW_FRAMED, _RESIZABLE, _TOPMOST) the engine last gave the window.
+// The frame flags (PLAT_WINDOW_FRAMED, _RESIZABLE, _TOPMOST, _NO_MAXIMIZE) the engine last gave
+// the window.
 u32 PlatWindowFlags(PlatWindow* w);
 // Gives the window these frame flags (any thread).
 void PlatWindowSetFlags(PlatWindow* w, u32 flags);
@@ -143,6 +145,9 @@ void PlatWindowMove(PlatWindow* w, i32 x, i32 y);
 void PlatWindowSetClientSize(PlatWindow* w, i32 width, i32 height);
 // The client sizes the user can drag the window to; 0 for no limit (any thread).
 void PlatWindowSetSizeLimits(PlatWindow* w, i32 min_width, i32 min_height, i32 max_width, i32 max_height);
+// The client area keeps width : height while the user drags the window's size (0, 0: any shape;
+// any thread). Only where a window manager takes the hint (X11).
+void PlatWindowKeepAspect(PlatWindow* w, i32 width, i32 height);
 // To the front of the other windows, with the input focus (any thread).
 void PlatWindowRaise(PlatWindow* w);
 // Below the sibling window, or below every other window for a null sibling (any thread). Only

@@ -52,10 +52,23 @@ void PlatInputReleaseLetGo(u32 sdl_buttons_held);
 bool PlatX11ButtonsHeld(SDL_Window* any, u32* sdl_buttons);
 // 1 when an EWMH window manager runs, 0 when none does.
 int PlatX11WindowManager(SDL_Window* any);
+// The same for a display connection of its own (a second start's, made before SDL's).
+struct _XDisplay;
+bool PlatX11ManagerRuns(_XDisplay* display);
 // Stacks w right below sibling, or below every other window for a null sibling.
 bool PlatX11StackBelow(SDL_Window* w, SDL_Window* sibling);
 // Marks a window not yet shown as a dialog (_NET_WM_WINDOW_TYPE_DIALOG).
 void PlatX11MarkDialog(SDL_Window* w);
+// A framed window's maximise box, as the Motif hints that window managers take ask for it:
+// without it the window can neither be maximised nor show the button.
+void PlatX11SetMaximizeBox(SDL_Window* w, bool maximize, bool resizable);
+// Marks (or unmarks) a window that the engine hid while it was minimised; the mark is read by
+// a second start through a display connection of its own.
+void PlatX11MarkHiddenMinimised(SDL_Window* w, bool on);
+bool PlatX11HiddenMinimised(_XDisplay* display, unsigned long window);
+// The window manager's aspect hint: the size less base_height rows keeps width : height (0, 0
+// takes the hint away).
+void PlatX11SetAspect(SDL_Window* w, i32 width, i32 height, i32 base_height);
 
 // Menu bars (menu.cpp and video.cpp). A destroyed menu leaves every window showing it as its bar
 // (any thread). The window's bar: its menu, mode and the rows it takes above the client area

@@ -9,6 +9,7 @@
 #include "platform/video_internal.h"
 
 #if defined(SDL_VIDEO_DRIVER_X11)
+#include <X11/Xutil.h>
 
 static bool X11Of(SDL_Window* w, Display** d, Window* x) {
   if (!w) return false;
@@ -103,6 +104,8 @@ bool PlatX11ButtonsHeld(SDL_Window* any, u32* sdl_buttons) {
   return true;
 }
 
+bool PlatX11ManagerRuns(Display* d) { return ManagerRuns(d, DefaultRootWindow(d)); }
+
 int PlatX11WindowManager(SDL_Window* any) {
   Display* d;
   Window x;
@@ -147,9 +150,85 @@ void PlatX11MarkDialog(SDL_Window* w) {
                   reinterpret_cast<unsigned char*>(&type), 1);
 }
 
+static const char kHiddenMinimised[] = "_ZEPHRA_HIDDEN_MINIMISED";
+
+void PlatX11MarkHiddenMinimised(SDL_Window* w, bool on) {
+  Display* d;
+  Window x;
+  if (!X11Of(w, &d, &x)) return;
+  const Atom mark = XInternAtom(d, kHiddenMinimised, False);
+  ErrorTrap trap(d);
+  if (on) {
+    long one = 1;
+    XChangeProperty(d, x, mark, XA_CARDINAL, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&one), 1);
+  } else {
+    XDeleteProperty(d, x, mark);
+  }
+}
+
+bool PlatX11HiddenMinimised(Display* d, unsigned long window) {
+  const Atom mark = XInternAtom(d, kHiddenMinimised, True);
+  if (mark == None) return false;  // no window was ever marked
+  Atom type;
+  int format;
+  unsigned long n = 0, after;
+  unsigned char* data = nullptr;
+  const bool marked = XGetWindowProperty(d, window, mark, 0, 1, False, XA_CARDINAL, &type, &format, &n, &after,
+                                         &data) == Success &&
+                      data && n == 1;
+  if (data) XFree(data);
+  return marked;
+}
+
+void PlatX11SetMaximizeBox(SDL_Window* w, bool maximize, bool resizable) {
+  Display* d;
+  Window x;
+  if (!X11Of(w, &d, &x)) return;
+  enum { FUNCTIONS = 1, DECORATIONS = 2 };
+  enum { F_RESIZE = 2, F_MOVE = 4, F_MINIMIZE = 8, F_MAXIMIZE = 16, F_CLOSE = 32 };
+  enum { D_ALL = 1, D_BORDER = 2, D_RESIZE = 4, D_TITLE = 8, D_MENU = 16, D_MINIMIZE = 32, D_MAXIMIZE = 64 };
+  // With the box: every decoration, as SDL asks for a framed window.
+  long hints[5] = {DECORATIONS, 0, D_ALL, 0, 0};
+  if (!maximize) {
+    hints[0] = FUNCTIONS | DECORATIONS;
+    hints[1] = F_MOVE | F_MINIMIZE | F_CLOSE | (resizable ? F_RESIZE : 0);
+    hints[2] = D_BORDER | D_TITLE | D_MENU | D_MINIMIZE | (resizable ? D_RESIZE : 0);
+  }
+  const Atom motif = XInternAtom(d, "_MOTIF_WM_HINTS", False);
+  ErrorTrap trap(d);
+  XChangeProperty(d, x, motif, motif, 32, PropModeReplace, reinterpret_cast<unsigned char*>(hints), 5);
+}
+
+void PlatX11SetAspect(SDL_Window* w, i32 width, i32 height, i32 base_height) {
+  Display* d;
+  Window x;
+  if (!X11Of(w, &d, &x)) return;
+  XSizeHints* h = XAllocSizeHints();
+  if (!h) return;
+  ErrorTrap trap(d);
+  long supplied = 0;
+  if (!XGetWMNormalHints(d, x, h, &supplied)) h->flags = 0;  // SDL's size limits stay as they are
+  if (width > 0 && height > 0) {
+    h->flags |= PAspect | PBaseSize;
+    h->min_aspect.x = h->max_aspect.x = width;
+    h->min_aspect.y = h->max_aspect.y = height;
+    h->base_width = 0;
+    h->base_height = base_height;  // the menu bar's rows are not part of the picture
+  } else {
+    h->flags &= ~PAspect;
+  }
+  XSetWMNormalHints(d, x, h);
+  XFree(h);
+}
+
 #else
 
 void PlatX11MarkDialog(SDL_Window*) {}
+void PlatX11SetAspect(SDL_Window*, i32, i32, i32) {}
+void PlatX11SetMaximizeBox(SDL_Window*, bool, bool) {}
+void PlatX11MarkHiddenMinimised(SDL_Window*, bool) {}
+bool PlatX11HiddenMinimised(_XDisplay*, unsigned long) { return false; }
+bool PlatX11ManagerRuns(_XDisplay*) { return false; }
 bool PlatX11ButtonsHeld(SDL_Window*, u32*) { return false; }
 int PlatX11WindowManager(SDL_Window*) { return -1; }
 bool PlatX11StackBelow(SDL_Window*, SDL_Window*) { return false; }

@@ -222,8 +222,8 @@ void ReadWindowInfo(void* arg) {
   WindowObject* w = g_WindowObjects[c->index];
   i32 cx = 0, cy = 0, cw = 0, ch = 0;
   const bool rect = w->handle && PlatWindowClientRect(w->handle, &cx, &cy, &cw, &ch);
-  i32 ew = 0, eh = 0;
-  if (w->handle) PlatWindowFrameExtras(w->handle, &ew, &eh);
+  i32 dx = 0, dy = 0;
+  WinClientOffset(w, &dx, &dy);
   switch (c->param) {
     case 2: c->number = 1; break;
     case 3: c->number = w->opacity; break;
@@ -235,10 +235,9 @@ void ReadWindowInfo(void* arg) {
       break;
     case 7:
     case 8:
-      // The window's outer rectangle: the frame's sides are alike, the rest of its height is above.
       if (rect) {
-        w->x = cx - ew / 2;
-        w->y = cy - (eh - ew / 2);
+        w->x = cx - dx;
+        w->y = cy - dy;
       }
       c->number = c->param == 7 ? w->x : w->y;
       break;

@@ -290,8 +290,10 @@ i32 WinSwitchToFullscreen(WindowObject* w, i32 mode_change) {
 }
 
 void WinRestoreDisplayMode(WindowObject* w) {
-  if (w->handle) PlatWindowLeaveFullscreen(w->handle);
+  // The windowed frame is given before the window leaves fullscreen, which applies it: the frame
+  // is never taken away and given back on the way (the window manager then lost its place).
   if (!g_QuitRequested) WinSetStyle(w, WindowedStyle(w));
+  if (w->handle) PlatWindowLeaveFullscreen(w->handle);
   WinRestorePlacements();
   if (g_Maximised && w->handle) {
     PlatDesktop desk;
@@ -426,6 +428,8 @@ bool WinOnGetMinMaxInfo(WindowObject* w, WinMinMax* out) {
 void WinApplySizeLimits(WindowObject* w) {
   WinMinMax m;
   if (!w->handle || !ComputeSizeLimits(w, &m)) return;
+  // The window manager keeps the game's aspect while the user drags, as the sizing handler does.
+  PlatWindowKeepAspect(w->handle, w->width, w->height);
   if (SameSize(m.min_track, s_LimitsApplied.min_track) && SameSize(m.max_track, s_LimitsApplied.max_track)) return;
   WinOnGetMinMaxInfo(w, &m);
   s_LimitsApplied = m;

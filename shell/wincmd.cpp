@@ -188,10 +188,13 @@ static i32 SetZOrder(WindowObject* w, i64 v) {
   return 0;
 }
 
-// A move by the command brings the window to the top and activates it, as placing it at the top
-// of the z-order does; a minimised window stays where it is.
+// A move by the command places the window's outer corner, as the window query reports it, and
+// brings the window to the top and activates it, as placing it at the top of the z-order does; a
+// minimised window stays where it is.
 static void MoveByCommand(WindowObject* w) {
-  WinMoveTo(w, w->x, w->y);
+  i32 dx, dy;
+  WinClientOffset(w, &dx, &dy);
+  WinMoveTo(w, w->x + dx, w->y + dy);
   if (w->handle && !WinIsIconic(w)) PlatWindowRaise(w->handle);
 }
 

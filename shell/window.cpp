@@ -176,11 +176,20 @@ void WinSetStyle(WindowObject* w, u32 style) {
   u32 f = PlatWindowFlags(w->handle) & PLAT_WINDOW_TOPMOST;
   if ((style & WIN_WS_CAPTION) == WIN_WS_CAPTION) f |= PLAT_WINDOW_FRAMED;
   if (style & WIN_WS_THICKFRAME) f |= PLAT_WINDOW_RESIZABLE;
+  if (s_NoMaximiseBox[w->index]) f |= PLAT_WINDOW_NO_MAXIMIZE;
   PlatWindowSetFlags(w->handle, f);
 }
 
 void WinRectFromClient(WindowObject* w, i32* extra_width, i32* extra_height) {
   PlatWindowFrameExtras(w->handle, extra_width, extra_height);
+}
+
+void WinClientOffset(WindowObject* w, i32* dx, i32* dy) {
+  i32 ew = 0, eh = 0;
+  if (w->handle) PlatWindowFrameExtras(w->handle, &ew, &eh);
+  // The frame's sides are alike; the rest of its height (caption, menu bar) is above.
+  *dx = ew / 2;
+  *dy = eh - ew / 2;
 }
 
 i32 WinFlash(WindowObject* w, i32 count, i32 timeout_ms) {
@@ -486,7 +495,10 @@ static void OnSize(WindowObject* w, const PlatMsg* m) {
 
 void WinMinimizeByScript(WindowObject* w) {
   if (!w->handle) return;
+  // Minimised at once, as the system's minimise is: the window is hidden right after, and a
+  // hidden window's minimise may never be reported.
   s_ScriptMinimise[w->index] = 1;
+  s_Iconic[w->index] = 1;
   PlatWindowSetState(w->handle, PLAT_STATE_MINIMIZED);
 }
 
@@ -512,6 +524,7 @@ static void OnMaximize(WindowObject* w, const PlatMsg*) {
 static void OnRestore(WindowObject* w, const PlatMsg* m) {
   bool from_icon = m->a != 0 || s_Iconic[w->index];
   s_Iconic[w->index] = 0;
+  s_ScriptMinimise[w->index] = 0;
   if (from_icon) return;  // a restore from the icon changes no frame
   WinOnSysCommand(w, WIN_SC_RESTORE);
   // The size may have come before this notice: the restored sizes are applied now, whatever

@@ -31,6 +31,9 @@ u32 WinGetStyle(WindowObject* w);
 void WinSetStyle(WindowObject* w, u32 style);
 // What the frame adds to the client area for the window's current styles.
 void WinRectFromClient(WindowObject* w, i32* extra_width, i32* extra_height);
+// Where the client area lies inside the window's outer rectangle, whose corner is the position the
+// window command places and the window query reports (main thread).
+void WinClientOffset(WindowObject* w, i32* dx, i32* dy);
 // Flashes the window: count 0 stops. 0, or -1 when the system cannot flash windows.
 i32 WinFlash(WindowObject* w, i32 count, i32 timeout_ms);
 // Applies the object's opacity (0 to 256, capped at 255) to its window. -1, after a plain

@@ -4,18 +4,13 @@
 
 #include "common/hash.h"
 #include "core/pack_fixture.h"
+#include "support/memory_file.h"
 
 namespace {
 
 struct PackSourceTest : PackFixture {
   void AddMemoryItem(u32 list, const char* name, const std::string& data, u8 type) {
-    PackMemoryList& l = g_PackMemoryLists[list];
-    PackMemoryItem& it = l.items[l.count++];
-    it.name = strdup(name);
-    it.type = type;
-    it.size = static_cast<u32>(data.size());
-    it.data = static_cast<u8*>(std::malloc(data.size() + 1));
-    std::memcpy(it.data, data.data(), data.size());
+    TestAddMemoryFile(name, type, reinterpret_cast<const u8*>(data.data()), data.size(), list);
   }
   void SetLinked(const std::vector<std::pair<std::string, std::string>>& files) {
     size_t total = 0;

@@ -10,9 +10,5 @@ box=$(desk_wait_window 'ZEPHRAコンパイラ' 30) || desk_fail "no compiler box
 sleep 0.3
 start=$(desk_now_ms)
 desk_key "$box" Return
-desk_wait_exit "$pid" 10 || desk_fail "the run did not end after the box was answered"
-took=$(($(desk_now_ms) - start))
-desk_log "ended $took ms after Return"
-[ "$DESK_STATUS" = 1 ] || desk_fail "the run ended with status $DESK_STATUS, not 1 (see $DESK_TMP/run.log)"
-[ "$took" -le 2000 ] || desk_fail "the run took $took ms to end after the box"
+desk_ends "$pid" "$start" 2000 1 "Return answered the box"
 exit 0

@@ -12,3 +12,11 @@ desk_start_game() {
     sleep 0.1
   done
 }
+
+# desk_play TITLE: starts the game in $DESK_TMP/game (its output in run.log) and sets DESK_PID and
+# DESK_WIN, the id of its window titled TITLE (a regular expression) once that shows; the case
+# fails when it does not.
+desk_play() {
+  desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
+  DESK_WIN=$(desk_start_game "$1") || desk_fail "no window titled $1 appeared (see $DESK_TMP/run.log)"
+}

@@ -254,3 +254,18 @@ desk_timeout() {
   shift
   timeout -k 2 "$limit" "$@"
 }
+
+# desk_geometry ID: the window's client area on the screen, "X Y WIDTH HEIGHT".
+desk_geometry() {
+  xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} /Width:/{w=$2} /Height:/{h=$2} END{print x, y, w, h}'
+}
+
+# desk_ends PID START_MS LIMIT_MS STATUS WHAT: the run, asked at START_MS (a desk_now_ms reading)
+# to end by WHAT, ends with STATUS no later than LIMIT_MS after; the case fails otherwise.
+desk_ends() {
+  desk_wait_exit "$1" 10 || desk_fail "the run did not end after $5"
+  local took=$(($(desk_now_ms) - $2))
+  desk_log "ended $took ms after $5"
+  [ "$DESK_STATUS" = "$4" ] || desk_fail "the run ended with status $DESK_STATUS, not $4 (see $DESK_TMP/run.log)"
+  [ "$took" -le "$3" ] || desk_fail "the run took $took ms to end after $5"
+}

@@ -15,9 +15,9 @@ endloop" 'width = 320
 height = 100
 title = Maximised case
 resizable = 1'
-desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
-win=$(desk_start_game 'Maximised case') || desk_fail "the game window did not appear (see $DESK_TMP/run.log)"
-geometry() { xwininfo -id "$win" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} /Width:/{w=$2} /Height:/{h=$2} END{print x, y, w, h}'; }
+desk_play 'Maximised case'
+win=$DESK_WIN
+geometry() { desk_geometry "$win"; }
 _maximised() { read -r x y w h <<<"$(geometry)"; [ "$w" -ge 1200 ] && [ "$h" -ge 900 ]; }
 desk_until 20 _maximised || desk_fail "the window was not maximised: $(geometry)"
 read -r x y w h <<<"$(geometry)"

@@ -24,9 +24,9 @@ loop
     endif
     wait frames = 1
 endloop"
-desk_spawn run "$ZEPHRA" "$DESK_TMP/game"
+desk_play 'Popup 0 0'
 pid=$DESK_PID
-win=$(desk_start_game 'Popup 0 0') || desk_fail "the game window did not appear (see $DESK_TMP/run.log)"
+win=$DESK_WIN
 desk_focus "$win"
 # The menu opens at the pointer; its second entry is 33 pixels below it (a 3-pixel border and
 # 20-pixel rows).

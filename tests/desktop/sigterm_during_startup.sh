@@ -10,9 +10,5 @@ desk_wait_window 'サウンド初期化エラー' 30 >/dev/null || desk_fail "st
 sleep 0.5
 start=$(desk_now_ms)
 kill -TERM "$pid"
-desk_wait_exit "$pid" 10 || desk_fail "SIGTERM did not end the run"
-took=$(($(desk_now_ms) - start))
-desk_log "ended $took ms after SIGTERM"
-[ "$DESK_STATUS" = 0 ] || desk_fail "the run ended with status $DESK_STATUS (see $DESK_TMP/run.log)"
-[ "$took" -le 1000 ] || desk_fail "the run took $took ms to end after SIGTERM"
+desk_ends "$pid" "$start" 1000 0 SIGTERM
 exit 0

@@ -28,6 +28,7 @@
 #include "layer/scale.h"
 #include "layer/worker.h"
 #include "platform/platform.h"
+#include "support/memory_file.h"
 #include "script/save.h"
 #include "shell/menu.h"
 #include "shell/startup.h"
@@ -104,17 +105,6 @@ inline ObjNode* TestPicture(const char* path, i32 w, i32 h, i64 x, i64 y, i64 or
   r->x = x;
   r->y = y;
   return n;
-}
-
-// A file in preload list 0 under name: the first file source that every lookup tries.
-inline void TestAddMemoryFile(const char* name, u8 type, const std::vector<u8>& data) {
-  PackMemoryList& l = g_PackMemoryLists[0];
-  PackMemoryItem& it = l.items[l.count++];
-  it.name = strdup(name);
-  it.type = type;
-  it.size = static_cast<u32>(data.size());
-  it.data = static_cast<u8*>(std::malloc(data.size() + 1));
-  std::memcpy(it.data, data.data(), data.size());
 }
 
 // A folder layer at path (a path ending in its name; the node is a folder).

@@ -57,7 +57,7 @@ TEST(PlatUi, LabelsFollowTheAmpersandAndTabRules) {
       << "a cut sequence never reads past the end";
 }
 
-TEST(PlatUi, WrapBreaksAtLineEndsAndBeforeTheWidth) {
+TEST(PlatUi, WrapBreaksAtLineEndsAndBetweenWordsBeforeTheWidth) {
   struct Case {
     const char32_t* in;
     i32 width;
@@ -69,6 +69,11 @@ TEST(PlatUi, WrapBreaksAtLineEndsAndBeforeTheWidth) {
       {U"abcdefg", 30, {"abc", "def", "g"}},
       {U"abc", 5, {"a", "b", "c"}},  // a character wider than the line still takes one line
       {U"", 30, {""}},
+      {U"ab cd ef", 50, {"ab cd", "ef"}},      // the blank at the edge goes
+      {U"abc defg", 60, {"abc", "defg"}},      // the word moves down whole
+      {U"abcdefgh ij", 50, {"abcde", "fgh", "ij"}},
+      {U"ab  \u3042\u3044\u3046", 50, {"ab  ?", "??"}},  // kana break anywhere (? in Narrow)
+      {U"x \u3042\u3044yz", 40, {"x ??", "yz"}},
   };
   for (const Case& c : cases) {
     std::vector<std::u32string> got = PlatUiWrap(c.in, c.width, Ten);

@@ -83,6 +83,24 @@ TEST_F(VideoTest, NothingWorksBeforeVideoStartsAndNothingBreaks) {
   EXPECT_GT(desk.work_width, 0);
 }
 
+// A display named but not there: SDL would go on with its offscreen driver, where nothing shows.
+TEST_F(VideoTest, ADisplayThatCannotBeOpenedIsAFailedStart) {
+  PlatVideoQuit();
+  const std::string driver = PlatGetEnv("SDL_VIDEODRIVER"), display = PlatGetEnv("DISPLAY");
+  unsetenv("SDL_VIDEODRIVER");
+  setenv("DISPLAY", ":65000", 1);  // no server listens there
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(PlatVideoInit(), -1);
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("DISPLAY=:65000 could not be opened"), std::string::npos) << said;
+  EXPECT_FALSE(PlatVideoReady());
+  for (auto [name, value] : {std::pair{"SDL_VIDEODRIVER", &driver}, std::pair{"DISPLAY", &display}}) {
+    if (value->empty()) unsetenv(name);
+    else setenv(name, value->c_str(), 1);
+  }
+  ASSERT_EQ(PlatVideoInit(), 0);
+}
+
 TEST_F(VideoTest, InjectedSystemEventsArriveAsTheirMessages) {
   int user = 1;
   PlatWindowDesc d{"w", 0, 0, 64, 64, PLAT_WINDOW_FRAMED, &user};

@@ -18,6 +18,7 @@
 #include "platform/audio.h"
 #include "platform/platform.h"
 #include "sound/sound_file.h"
+#include "support/memory_file.h"
 #include "sound/sound_object.h"
 #include "sound/sound_ring.h"
 #include "sound/sound_thread.h"
@@ -88,16 +89,7 @@ u8* HeapCopy(const Bytes& b) {
   return p;
 }
 
-void AddMemoryFile(const char* name, u8 type, const Bytes& data) {
-  PackMemoryList& list = g_PackMemoryLists[0];
-  PackMemoryItem& it = list.items[list.count++];
-  it.name = static_cast<char*>(std::malloc(std::strlen(name) + 1));
-  std::strcpy(it.name, name);
-  it.type = type;
-  it.size = static_cast<u32>(data.size());
-  it.data = HeapCopy(data);
-  list.total += it.size;
-}
+void AddMemoryFile(const char* name, u8 type, const Bytes& data) { TestAddMemoryFile(name, type, data); }
 
 std::vector<i16> Sine(u32 frames, u32 rate, double hz, double amplitude, u16 channels, double hz_right) {
   std::vector<i16> v(static_cast<size_t>(frames) * channels);
