@@ -59,20 +59,29 @@ struct Target {
   bool fresh;  // a new buffer, to be installed
 };
 
+// Which output buffers a resize or a rotation takes over.
+enum class Reuse {
+  kKeptBuffer,  // one of w x h, or one whose keep-buffer flag is set that is larger both ways (resize)
+  kSameBytes,   // one of the byte size of a w x h buffer, whatever its shape (rotation)
+};
+
 // The target of a resize or rotation to w x h. An output's buffer is reused only when it is not
-// the source's own (the same layer twice, or records shared between names) and it already has
-// the size (or, with keep, its keep-buffer flag is set and it is larger both ways).
-static i32 ChooseTarget(ObjNode* src_node, ObjNode* out_node, bool has_output, i32 w, i32 h, bool keep,
+// the source's own (the same layer twice, or records shared between names) and the rule allows.
+static i32 ChooseTarget(ObjNode* src_node, ObjNode* out_node, bool has_output, i32 w, i32 h, Reuse rule,
                         const char* name, Target* t) {
   t->node = has_output && out_node ? out_node : src_node;
   t->rec = LayerOf(t->node);
   const LayerRecord* src = LayerOf(src_node);
   LayerRecord* r = t->rec;
-  if (r != src && LayerHasPixels(r) &&
-      ((r->width == w && r->height == h) || (keep && r->keep_buffer && r->width > w && r->height > h))) {
-    t->pixels = r->pixels;
-    t->fresh = false;
-    return 0;
+  if (r != src && LayerHasPixels(r)) {
+    bool take = r->width == w && r->height == h;
+    if (rule == Reuse::kKeptBuffer) take = take || (r->keep_buffer && r->width > w && r->height > h);
+    if (rule == Reuse::kSameBytes) take = ImagePixelBytes(r->width, r->height) == ImagePixelBytes(w, h);
+    if (take) {
+      t->pixels = r->pixels;
+      t->fresh = false;
+      return 0;
+    }
   }
   t->pixels = AllocResult(w, h, name);
   t->fresh = true;
@@ -721,7 +730,7 @@ i32 LayerResize(ObjNode* src_node, ObjNode* out_node, i64 x1, i64 y1, i64 x2, i6
   ObjNode* target_node = has_output && out_node ? out_node : src_node;
   if (!LayerOf(target_node)) return 0;
   LayerMarkDirty(target_node);
-  if (ChooseTarget(src_node, out_node, has_output, dw, dh, true, out_name, &t) != 0) return -1;
+  if (ChooseTarget(src_node, out_node, has_output, dw, dh, Reuse::kKeptBuffer, out_name, &t) != 0) return -1;
   // Only a new buffer takes the source's flag; a reused one keeps the output's.
   const u8 has_alpha = t.fresh ? src->has_alpha : t.rec->has_alpha;
   const u8* sp = src->pixels;
@@ -841,7 +850,7 @@ i32 LayerRotate(ObjNode* src_node, ObjNode* out_node, i64 degrees, bool has_outp
   LayerMarkDirty(target_node);
   const i32 w = src->width, h = src->height;
   Target t;
-  if (ChooseTarget(src_node, out_node, has_output, w, h, false, out_name, &t) != 0) return -1;
+  if (ChooseTarget(src_node, out_node, has_output, w, h, Reuse::kSameBytes, out_name, &t) != 0) return -1;
   const u8 has_alpha = degrees % 180 == 0 ? src->has_alpha : 1;
   // Variant 12 writes only the turned span: a reused output keeps its own pixels beside it.
   RotatePixels(t.pixels, src->pixels, w, h, degrees, variant, !t.fresh && variant == ROTATE_CLAMPED);

@@ -157,31 +157,44 @@ TEST_F(ResizeTest, FarBoundsStayInSixtyFourBits) {
 }
 
 TEST_F(ResizeTest, RotationMatchesItsReference) {
+  // other: a shape whose buffer has the byte size of the source's (w * (h + 1) alike), 0 x 0 when
+  // there is none.
   struct Case {
-    i32 w, h;
-  } const sizes[] = {{1, 1}, {2, 2}, {17, 17}, {40, 23}, {23, 40}, {64, 64}};
+    i32 w, h, other_w, other_h;
+  } const sizes[] = {{1, 1, 0, 0},     {2, 2, 3, 1},     {17, 17, 18, 16},
+                     {40, 23, 60, 15}, {23, 40, 41, 22}, {64, 64, 65, 63}};
   const i64 angles[] = {0, 90, 180, 270, 720, -90, -180, 45, 30, -135, 361, 1, 89, 179, 269, 359, -1};
-  // Into a new buffer, and into an output of the source's size whose buffer is reused: variant
-  // 12 then writes only the turned span, leaving the output's other pixels as they were.
+  // Into a new buffer, and into an output whose buffer is reused in place because it has the byte
+  // size the result needs (of the source's size, or of another shape): variant 12 then writes only
+  // the turned span, leaving the buffer's other bytes as they were.
+  enum { kNew, kSameSize, kSameBytes };
   for (const Case& c : sizes) {
     Pic s = MakeSource(c.w, c.h, 11);
-    for (bool reuse : {false, true})
+    for (int into : {kNew, kSameSize, kSameBytes})
       for (i32 variant : {ROTATE_TESTED, ROTATE_CLAMPED})
         for (i64 a : angles) {
-          SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " by " << a << " variant " << variant << " reuse "
-                                          << reuse);
+          if (into == kSameBytes && c.other_w == 0) continue;
+          SCOPED_TRACE(testing::Message()
+                       << c.w << "x" << c.h << " by " << a << " variant " << variant << " into " << into);
           if (ObjNode* o = Node("W0/o")) LayerRelease(o);
-          ObjNode* out = reuse ? TestPicture("W0/o", c.w, c.h, 0, 0, 2) : TestPicture("W0/o", 3, 3, 0, 0, 2);
-          TestFillNoise(LayerOf(out), 5);
-          const Out before = Result("W0/o");
+          ObjNode* out = into == kNew        ? TestPicture("W0/o", 3, 3, 0, 0, 2)
+                         : into == kSameSize ? TestPicture("W0/o", c.w, c.h, 0, 0, 2)
+                                             : TestPicture("W0/o", c.other_w, c.other_h, 0, 0, 2);
           const u8* buf = LayerOf(out)->pixels;
+          std::memset(LayerOf(out)->pixels, 0x5A, ImagePixelBytes(LayerOf(out)->width, LayerOf(out)->height));
+          TestFillNoise(LayerOf(out), 5);
+          Out before;  // the bytes a reused buffer's result is read from
+          if (into != kNew) {
+            before.resize(static_cast<size_t>(c.w) * c.h);
+            std::memcpy(before.data(), buf, before.size() * 4);
+          }
           LayerOf(Node("W0/s"))->has_alpha = 0;
           ASSERT_EQ(LayerRotate(Node("W0/s"), out, a, true, variant, "W0/o"), 0);
-          ASSERT_EQ(LayerOf(out)->pixels == buf, reuse);
+          ASSERT_EQ(LayerOf(out)->pixels == buf, into != kNew);
           ASSERT_EQ(LayerOf(out)->width, c.w);
           ASSERT_EQ(LayerOf(out)->height, c.h);
           EXPECT_EQ(LayerOf(out)->has_alpha, a % 180 == 0 ? 0 : 1);
-          const bool kept = reuse && variant == ROTATE_CLAMPED && a % 90 != 0;
+          const bool kept = into != kNew && variant == ROTATE_CLAMPED && a % 90 != 0;
           Out want = RefRotate(s, a, variant, kept ? &before : nullptr), got = Result("W0/o");
           i64 d = FirstDiff(got, want);
           ASSERT_EQ(d, -1) << "pixel " << d % c.w << "," << d / c.w;
