@@ -6,9 +6,9 @@
 desk_init "$1"
 desk_game "$DESK_TMP/game" "*SYSTEM_START
 window index = 0, title = 'Windowed'
-wait frames = 60
+wait frames = 180
 window index = 0, fullscreen = 1, title = 'Fullscreen'
-wait frames = 60
+wait frames = 180
 window index = 0, fullscreen = 0, title = 'Back'
 loop
     wait frames = 1

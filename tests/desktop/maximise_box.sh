@@ -7,9 +7,9 @@
 desk_init "$1"
 desk_game "$DESK_TMP/game" "*SYSTEM_START
 window index = 0, title = 'Box'
-wait frames = 30
+wait frames = 180
 window index = 0, max_box = 0, title = 'No box'
-wait frames = 30
+wait frames = 180
 window index = 0, max_box = 1, title = 'Box again'
 loop
     wait frames = 1

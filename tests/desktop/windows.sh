@@ -13,16 +13,16 @@ wait frames = 20
 window index = 1, title = 'Sub', width = 100, height = 80, shown = 1
 wait frames = 60
 window index = 0, title = 'Main 1'
-wait frames = 90
+wait frames = 180
 window index = 1, z = 3
 window index = 0, title = 'Main 2'
-wait frames = 90
+wait frames = 180
 window index = 1, x = 50, y = 60
 window index = 0, title = 'Main 3'
-wait frames = 90
+wait frames = 180
 window index = 1, z = 2
 window index = 0, title = 'Main 4'
-wait frames = 60
+wait frames = 180
 int x = 0
 int y = 0
 int x2 = 0
