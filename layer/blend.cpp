@@ -346,20 +346,26 @@ void BlendInitTables() {
   for (int m = 0; m < kBlendModeCount; m++) ModeTableNeeded(m);
 }
 
-void BlendBuildMaskWeights(i32 progress, i32 softness, i32 opacity) {
-  const i64 p = BlendClampWeight(progress), o = BlendClampWeight(opacity);
-  if (softness == 256) {
+static void BuildMaskWeights(i64 p, i64 f, i64 o) {
+  if (f == 256) {
     for (int i = 0; i < 256; i++) g_MaskWeights[i] = static_cast<i32>(((i >= 256 - p ? 256 : 0) * o) >> 8);
     return;
   }
   // Any softness is taken as it stands (below 0 the edge runs the other way). In 64 bits, so that
-  // no softness of 32 bits overflows; far below 1 every weight acts alike, so the lowest are held.
-  const i64 f = softness, c = (f >> 1) * p - 128 * f + p;
+  // no softness or progress of 32 bits overflows; far below 1 every weight acts alike, so the
+  // lowest are held.
+  const i64 c = (f >> 1) * p - 128 * f + p;
   for (i64 i = 0; i < 256; i++) {
     const i64 w = (std::min<i64>(((i * f) >> 1) + c, 255) + 1) * o >> 8;
     g_MaskWeights[i] = static_cast<i32>(std::max<i64>(w, INT32_MIN));
   }
 }
+
+void BlendBuildMaskWeights(i32 progress, i32 softness, i32 opacity) {
+  BuildMaskWeights(BlendClampWeight(progress), softness, BlendClampWeight(opacity));
+}
+
+void BlendBuildRuleWeights(i64 progress, i32 softness) { BuildMaskWeights(progress, softness, 256); }
 
 static int PickIndex(int mode, i32 opacity, bool k_allowed) {
   if (mode < 0 || mode >= kBlendModeCount) mode = 0;

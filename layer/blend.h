@@ -57,6 +57,9 @@ void BlendInitTablesLater();
 // g_MaskWeights from progress p and opacity o (each clamped to 0..256) and softness f (256 a
 // hard edge; any other value, negative or above 256 too, spreads the edge as it stands).
 void BlendBuildMaskWeights(i32 progress, i32 softness, i32 opacity);
+// The same at full opacity for the layer edit's rule transition, whose progress is 256 less the
+// edit's value and goes above 256 as it stands when the value is negative.
+void BlendBuildRuleWeights(i64 progress, i32 softness);
 // The entry composition runs: block 0..1, any mode (above 18 or negative: mode 0), any opacity
 // (clamped to 0..256; k = 1 exactly at 256). Never null once the tables are built.
 BlendRowFn BlendPickRow(int block, int mode, i32 opacity);

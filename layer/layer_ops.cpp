@@ -201,15 +201,15 @@ i32 LayerRuleTransition(LayerEditLine* line) {
   const u8* mp = InputPixels(m, o, &keep_m);
   const BlitRect r = g_BlitRect;
   RuleWeights weights{};
-  if (p >= 2 && p < 256) {
-    BlendBuildMaskWeights(static_cast<i32>(p), static_cast<i32>(soft), 256);
+  if (p >= 2 && p != 256) {  // a negative value weighs past 256 too
+    BlendBuildRuleWeights(p, static_cast<i32>(soft));
     RuleWeightsMake(&weights);
   }
   for (i32 y = 0; y < r.height; y++) {
     u8* d = RowOut(o, r.dst_x, r.dst_y + y);
     const u8* as = Row(ap, a, r.src_x, r.src_y + y);
     const u8* bs = Row(bp, b, r.src_x, r.src_y + y);
-    if (p >= 256) std::memmove(d, as, static_cast<size_t>(r.width) * 4);
+    if (p == 256) std::memmove(d, as, static_cast<size_t>(r.width) * 4);
     else if (p < 2) std::memmove(d, bs, static_cast<size_t>(r.width) * 4);
     else RuleRowWith(weights, d, as, bs, Row(mp, m, r.src_x, r.src_y + y), r.width);
   }

@@ -34,7 +34,7 @@ i32 LayerResize(ObjNode* src, ObjNode* out, i64 x1, i64 y1, i64 x2, i64 y2, i64 
 // Turns the source's picture by degrees about (width / 2, height / 2); the result keeps the
 // source's size. Angles that are multiples of 90 are exact; others sample the nearest source
 // pixel through 16.16 steps. Pixels whose source lies outside the picture are transparent black,
-// except that variant 12 into an output's reused buffer (one of the source's size) leaves the
+// except that variant 12 into an output's reused buffer (one of the result's byte size) leaves the
 // output's pixels beside each row's turned span as they were (quarter and half turns still fill
 // every pixel). The result has the source's alpha flag for multiples of 180, else 1.
 // 0, or -1 as for LayerResize.

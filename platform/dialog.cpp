@@ -498,10 +498,13 @@ int PlatInputDialog(const char* title, const char* prompt, const char* initial, 
                     size_t out_size) {
   if (!out || out_size == 0) return -1;
   out[0] = '\0';
-  size_t limit = out_size - 1;
+  // The length limit holds what is typed; the initial text is shown whole, as far as the answer
+  // can hold it, and a text above the limit takes no more characters until it is shortened.
+  const size_t room = out_size - 1;
+  size_t limit = room;
   if (max_bytes > 0 && static_cast<size_t>(max_bytes) < limit) limit = static_cast<size_t>(max_bytes);
   std::string text;
-  InputAppend(&text, initial ? initial : "", limit);
+  InputAppend(&text, initial ? initial : "", room);
   if (PlatDialogsToStderr()) {
     // OK at once: the edit field as it starts.
     PrintDialog("input", title, prompt);

@@ -96,6 +96,8 @@ TEST_F(LayerOpsTest, CrossFadeAndRuleWorkWhereEveryPictureHasPixels) {
       {true, 0, 256},  {true, 255, 256}, {true, 100, 256}, {true, 0, 0},      {true, 255, 0},         {true, 128, 64},
       {true, 40, 255}, {true, 200, 64},  {true, -9, 64},   {true, 128, 1000}, {true, 128, LLONG_MIN},
       {true, 172, -50}, {true, 100, -3000}, {true, 128, INT32_MAX},
+      // A negative value gives a progress above 256, weighed as it stands unless the edge is hard.
+      {true, -1, 1}, {true, -1, -50}, {true, -9, 63}, {true, -9, 256}, {true, INT32_MIN, 3},
   };
   // The rule's weights from progress p and softness s (a 32-bit number taken as it stands; below
   // 0 the edge runs the other way).
@@ -143,7 +145,7 @@ TEST_F(LayerOpsTest, CrossFadeAndRuleWorkWhereEveryPictureHasPixels) {
             continue;
           }
           const i64 p = 256 - vv;
-          const i64 w = p >= 256 ? 256 : p < 2 ? 0 : weight(p, c.soft, mp[(sy * 5 + sx) * 4]);
+          const i64 w = p == 256 ? 256 : p < 2 ? 0 : weight(p, c.soft, mp[(sy * 5 + sx) * 4]);
           for (i32 k = 0; k < 4; k++)
             D[k] = static_cast<u8>(w < 2 ? B[k] : B[k] - ref::FloorDiv((B[k] - A[k]) * static_cast<int>(w), 256));
         }

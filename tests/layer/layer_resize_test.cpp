@@ -243,7 +243,8 @@ TEST_F(ResizeTest, BufferRules) {
   EXPECT_EQ(LayerOf(out)->width, 14);
   EXPECT_EQ(LayerOf(out)->has_alpha, 0);
   EXPECT_EQ(FirstDiff(Result("W0/o"), RefNearest(s, {0, 0, 2900, 1900}, 1400, 900)), -1);
-  // A rotation reuses only a buffer of the source's size, not one of equal bytes.
+  // A rotation into an output of another shape and byte size (20 x 30 against the source's
+  // 30 x 20) makes a new buffer.
   ObjNode* odd = TestPicture("W0/odd", 20, 30, 0, 0, 3);
   u8* odd_buf = LayerOf(odd)->pixels;
   ASSERT_EQ(LayerRotate(Node("W0/s"), odd, 30, true, ROTATE_TESTED, "odd"), 0);

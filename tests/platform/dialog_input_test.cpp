@@ -88,6 +88,20 @@ TEST_F(InputDialogTest, LengthLimitKeepsWholeCharacters) {
   EXPECT_EQ(std::string(out), "ab" + kKan + "d");
 }
 
+// The limit holds typing only: an initial text above it is kept whole and takes no more
+// characters until it is shortened below the limit.
+TEST_F(InputDialogTest, LengthLimitLeavesTheInitialTextWhole) {
+  const u32 id = NextWindowId();
+  SDL_StartTextInput();
+  Text(id, "x");  // refused: 4 bytes already
+  Key(id, SDLK_BACKSPACE);
+  Text(id, "y");  // refused: 3 bytes fill the limit
+  Key(id, SDLK_RETURN);
+  char out[4096];
+  ASSERT_EQ(PlatInputDialog("Ask", "", "abcd", 3, out, sizeof out), 0);
+  EXPECT_EQ(std::string(out), "abc");
+}
+
 TEST_F(InputDialogTest, StderrSinkPrintsAndTakesTheInitialText) {
   PlatDialogsSetStderr(true);
   testing::internal::CaptureStderr();
@@ -97,11 +111,15 @@ TEST_F(InputDialogTest, StderrSinkPrintsAndTakesTheInitialText) {
   EXPECT_NE(printed.find("Title"), std::string::npos);
   EXPECT_NE(printed.find("Prompt"), std::string::npos);
   EXPECT_STREQ(out, "init");
-  // Held to the length limit on a whole character, as the window holds it.
+  // Not cut to the length limit, which holds only what is typed; cut on a whole character to
+  // what the answer can hold.
   testing::internal::CaptureStderr();
   ASSERT_EQ(PlatInputDialog("Title", "Prompt", ("ab" + kKan).c_str(), 3, out, sizeof out), 0);
+  EXPECT_STREQ(out, ("ab" + kKan).c_str());
+  char small[5];
+  ASSERT_EQ(PlatInputDialog("Title", "Prompt", ("abc" + kKan).c_str(), 0, small, sizeof small), 0);
   testing::internal::GetCapturedStderr();
-  EXPECT_STREQ(out, "ab");
+  EXPECT_STREQ(small, "abc");
 }
 
 // Message boxes answered from the keyboard: Enter presses the focused button (at first the
