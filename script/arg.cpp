@@ -24,6 +24,7 @@ char* g_ArgStr[ARG_POSITIONS];
 u32 g_ArgVarId[ARG_POSITIONS];
 i64 g_ArgVarElem[ARG_POSITIONS];
 u8 g_ArgWhole[ARG_POSITIONS];
+u8 g_ArgVarNamed[ARG_POSITIONS];
 const u8* g_ArgRaw[ARG_POSITIONS];
 
 static u8 s_DecodedAsString[ARG_POSITIONS];
@@ -145,6 +146,7 @@ static void CopyRef(u32 p) {
   g_ArgVarId[p] = g_Expr.ref.var_id;
   g_ArgVarElem[p] = g_Expr.ref.element;
   g_ArgWhole[p] = g_Expr.ref.whole;
+  g_ArgVarNamed[p] = g_Expr.ref.named;
 }
 
 i32 ArgDecode(u8 slot) {
@@ -166,6 +168,7 @@ i32 ArgDecode(u8 slot) {
     g_ArgVarId[p] = 0;
     g_ArgVarElem[p] = 0;
     g_ArgWhole[p] = 0;
+    g_ArgVarNamed[p] = 0;
     g_ArgRaw[p] = nullptr;
     s_DecodedAsString[p] = 0;
     g_ArgSlotByParam[r->param] = static_cast<u8>(p);

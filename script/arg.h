@@ -28,6 +28,7 @@ extern char* g_ArgStr[ARG_POSITIONS];  // 4096-byte buffers, allocated on first 
 extern u32 g_ArgVarId[ARG_POSITIONS];
 extern i64 g_ArgVarElem[ARG_POSITIONS];
 extern u8 g_ArgWhole[ARG_POSITIONS];
+extern u8 g_ArgVarNamed[ARG_POSITIONS];    // a variable was named (its id may be 0)
 extern const u8* g_ArgRaw[ARG_POSITIONS];  // kind 2: the byte code in the running file
 
 // Decodes the current line of the running thread for command slot. 0, or -1 at the first range

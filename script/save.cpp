@@ -642,7 +642,6 @@ struct SaveItem {
   i64 var_id;
   bool whole;
   i64 element;
-  bool as_stored;  // the elements as the record holds them, through no getter (a group's items)
   const VarRecord* var;
   u64 data_len;  // a variable's data bytes
   u8 image[SAVE_RECORD_IMAGE_SIZE];
@@ -653,20 +652,21 @@ struct SaveItem {
 
 u64 StrLen(const char* s) { return s ? std::strlen(s) : 0; }
 
-// Element k of the item's variable. A group takes the record's elements as they stand: the getter
-// of a system variable computes its value and may raise (the dropped files past their count).
+// Element k of the item's variable. A whole variable (alone or in a group) is taken as its record
+// holds it: the getter of a system variable computes its value and may raise (the dropped files
+// past their count). One element is read through the getter.
 i64 ItemInt(const SaveItem& it, i64 k) {
-  if (!it.as_stored) return VarGetIntElement(it.var_id, k);
+  if (!it.whole) return VarGetIntElement(it.var_id, k);
   const VarRecord* v = it.var;
   return v->type == VAR_TYPE_INT && v->ints ? v->ints[k] : 0;
 }
 double ItemFloat(const SaveItem& it, i64 k) {
-  if (!it.as_stored) return VarGetFloatElement(it.var_id, k);
+  if (!it.whole) return VarGetFloatElement(it.var_id, k);
   const VarRecord* v = it.var;
   return v->type == VAR_TYPE_FLOAT && v->floats ? v->floats[k] : 0.0;
 }
 const char* ItemStr(const SaveItem& it, i64 k) {
-  if (!it.as_stored) return VarGetStrElement(it.var_id, k);
+  if (!it.whole) return VarGetStrElement(it.var_id, k);
   const VarRecord* v = it.var;
   return v->type == VAR_TYPE_STR && v->strs ? v->strs[k] : nullptr;
 }
@@ -801,7 +801,7 @@ i64 SaveItemWrite(SaveBlock* b, const SaveItem& it) {
 }
 
 // A variable item: one element or whole.
-i32 SaveItemForVar(SaveItem* it, i64 var_id, bool whole, i64 element, bool as_stored = false) {
+i32 SaveItemForVar(SaveItem* it, i64 var_id, bool whole, i64 element) {
   const VarRecord* v = VarRecordOf(var_id);
   if (!v) return -1;
   if (!whole && (element < 0 || element >= v->count)) return -1;
@@ -809,7 +809,6 @@ i32 SaveItemForVar(SaveItem* it, i64 var_id, bool whole, i64 element, bool as_st
   it->var_id = var_id;
   it->whole = whole;
   it->element = element;
-  it->as_stored = as_stored;
   it->var = v;
   return SaveItemSizeEstimate(it);
 }
@@ -926,7 +925,7 @@ i32 WriteGroupInParallel(SaveBlock* b, i32 cls, i32 type, u64 count, u64 raw, u6
     const VarRecord* v = VarRecordOf(id);
     if (!v || v->var_class != cls || v->type != type) continue;
     SaveItem it{};
-    if (SaveItemForVar(&it, id, true, 0, true) != 0) return -1;
+    if (SaveItemForVar(&it, id, true, 0) != 0) return -1;
     const u64 n = it.estimate - SAVE_ITEM_HEADER_SIZE, bound = SaveVarBound(n);
     // The header goes in front of the item's room now; only its lengths wait for the deflating.
     // (The reservations hold unless a text grew since the group was measured.)
@@ -982,7 +981,7 @@ i32 BuildGroup(SaveBlock* b, u16 selectors) {
     // An item names its variable in 16 bits; a higher id would load into another variable.
     if (id > UINT16_MAX) return TooLong();
     SaveItem it{};
-    if (SaveItemForVar(&it, id, true, 0, true) != 0) return -1;
+    if (SaveItemForVar(&it, id, true, 0) != 0) return -1;
     estimates += it.estimate;
     capacity += SAVE_ITEM_HEADER_SIZE + SaveVarBound(it.estimate - SAVE_ITEM_HEADER_SIZE);
     count++;
@@ -1001,7 +1000,7 @@ i32 BuildGroup(SaveBlock* b, u16 selectors) {
       const VarRecord* v = VarRecordOf(id);
       if (!v || v->var_class != cls || v->type != type) continue;
       SaveItem it{};
-      if (SaveItemForVar(&it, id, true, 0, true) != 0) return -1;
+      if (SaveItemForVar(&it, id, true, 0) != 0) return -1;
       const i64 n = SaveItemWrite(b, it);
       if (n < 0) return -1;
       stored += static_cast<u64>(n);
@@ -1033,9 +1032,7 @@ i32 BuildBlock(const SaveWriteRequest& r) {
     }
   } else {
     SaveItem it{};
-    // Id 0 is the argument's "no variable".
-    if (r.var_id > 0 && SaveItemForVar(&it, r.var_id, r.whole, r.element) == 0)
-      result = SaveItemWrite(b, it) < 0 ? -1 : 0;
+    if (r.has_var && SaveItemForVar(&it, r.var_id, r.whole, r.element) == 0) result = SaveItemWrite(b, it) < 0 ? -1 : 0;
   }
   if (result != 0) DropBlock(b);
   return result;
@@ -1708,7 +1705,7 @@ i32 SaveDataLoad(const SaveLoadRequest& r) {
       ErrRaiseAtScript(ERR_SAVE_IMAGE_INTO_VAR, 1);
       return -1;
     }
-    if (r.var_id <= 0) return -1;  // nothing named to load into
+    if (!r.has_var) return -1;  // nothing named to load into
     return SaveVarRestore(r.var_id, r.whole, raw.p, raw.n, r.element, where);
   }
   if (blk.kind == SAVE_ITEM_VAR) {
@@ -1722,9 +1719,10 @@ i32 SaveDataLoad(const SaveLoadRequest& r) {
 
 // ---- Commands --------------------------------------------------------------------------------
 
-// The variable of parameter 3 (id 0 when it names none).
-static void VarArg(i64* id, bool* whole, i64* element) {
+// The variable of parameter 3 (system variable 0 is one like any other).
+static void VarArg(bool* named, i64* id, bool* whole, i64* element) {
   const u8 p = ArgPos(P_VAR);
+  *named = p && g_ArgVarNamed[p] != 0;
   *id = p ? g_ArgVarId[p] : 0;
   *whole = p && g_ArgWhole[p] != 0;
   *element = p ? g_ArgVarElem[p] : 0;
@@ -1745,7 +1743,7 @@ i32 CmdSaveDataWrite() {
   r.slot = ArgInt(P_SLOT);
   r.has_dno = ArgGiven(P_DNO);
   r.dno = ArgInt(P_DNO);
-  VarArg(&r.var_id, &r.whole, &r.element);
+  VarArg(&r.has_var, &r.var_id, &r.whole, &r.element);
   r.layer = layer;
   r.layer_path = layer_path;
   for (u8 s = P_GROUP_FIRST; s <= P_GROUP_LAST; s++)
@@ -1765,7 +1763,7 @@ i32 CmdSaveDataLoad() {
   }
   r.slot = ArgInt(P_SLOT);
   r.dno = ArgInt(P_DNO);
-  VarArg(&r.var_id, &r.whole, &r.element);
+  VarArg(&r.has_var, &r.var_id, &r.whole, &r.element);
   r.layer_path = layer_path;
   return SaveDataLoad(r);
 }

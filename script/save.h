@@ -86,8 +86,9 @@ struct SaveWriteRequest {
   bool has_slot;
   i64 slot;  // 0 to 499, or SAVE_SNAPSHOT_SLOT for the snapshot
   bool has_dno;
-  i64 dno;     // the block to build, 1 to 1024
-  i64 var_id;  // 0: no variable
+  i64 dno;       // the block to build, 1 to 1024
+  bool has_var;  // a variable was named (id 0 is system variable 0)
+  i64 var_id;
   bool whole;
   i64 element;
   const ObjNode* layer;    // the layer whose picture to save, or null
@@ -101,7 +102,8 @@ struct SaveLoadRequest {
   const char* path;  // the save file, or null to read memory save slot `slot`
   i64 slot;
   i64 dno;
-  i64 var_id;  // 0: no variable
+  bool has_var;  // a variable was named (id 0 is system variable 0)
+  i64 var_id;
   bool whole;
   i64 element;
   ObjNode* layer;  // the layer to replace, or null

@@ -47,6 +47,7 @@ void Load(const char* path, i64 dno, const Target& t) {
   r.path = path;
   r.slot = 0;
   r.dno = dno;
+  r.has_var = t.var_id != 0;
   r.var_id = t.var_id;
   r.whole = t.whole;
   r.element = t.element;

@@ -16,6 +16,7 @@ static int Write(const std::string& path, i64 slot, i64 dno, i64 var, bool whole
   r.slot = slot;
   r.has_dno = dno > 0;
   r.dno = dno;
+  r.has_var = var != 0;
   r.var_id = var;
   r.whole = whole;
   r.group = group;

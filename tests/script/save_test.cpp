@@ -58,8 +58,8 @@ struct SaveTest : CmdGameTest {
   void LoadScript(const std::string& text) {
     w.LoadCompiled(text);
     VarInitAssignOps();
-    TestErrTextsSuffixed({101000, 101250, 102100, 102110, 102120, 102140, 102150, 102160, 102170, 108030, 108040,
-                          108050, 108070, 108080, 108090, 108100, 108110, 900000},
+    TestErrTextsSuffixed({101000, 101250, 107010, 102100, 102110, 102120, 102140, 102150, 102160, 102170, 108030,
+                          108040, 108050, 108070, 108080, 108090, 108100, 108110, 900000},
                          "|%s|%s|%s|%s");
   }
   i32 Run(u32 line) {
@@ -852,6 +852,46 @@ TEST_F(SaveTest, LoadsOfCutAndDamagedFilesEndWithTheirMessageAndResult) {
   EXPECT_EQ(Run(3), 0);
   EXPECT_TRUE(TestRaised(ERR_SAVE_TOO_LONG));
   g_SaveSlots[1].length = 0;
+}
+
+// A whole system variable named by the variable parameter is the same item a group holds: its
+// elements as the records hold them, so the dropped files past their count raise nothing (one
+// element of them is read as ever, and raises), and system variable 0 saves and loads like any
+// other variable.
+TEST_F(SaveTest, AWholeSystemVariableIsSavedAsTheRecordHoldsIt) {
+  LoadScript(
+      "*SYSTEM_START\nsave dno=1, var=@14[]\nsave dno=2, var=@0[]\nsave dno=3, str1=1\nsave file=\"one\"\n"
+      "load file=\"one\", dno=1, var=@14[]\nload file=\"one\", dno=2, var=@0[]\nsave dno=4, var=@14[3]\n");
+  ASSERT_EQ(VarRecordOf(14)->var_class, 1);
+  ASSERT_GT(VarRecordOf(14)->count, 3);
+  ASSERT_EQ(VarRecordOf(0)->type, VAR_TYPE_INT);
+  VarSetStrElement(14, 3, "kept");
+  VarSetNumElement(0, 5, 77);
+  for (u32 l = 0; l <= 3; l++) {
+    ASSERT_EQ(Run(l), 0) << l;
+    ASSERT_EQ(g_ErrLastText, "") << l;
+  }
+
+  // The single item is the group's member of id 14, byte for byte.
+  std::vector<u8> single, member;
+  for (const Record& r : Records(File("one.sd"))) {
+    const u8* b = r.bytes.data() + 4;
+    if (r.dno == 1) single.assign(b, b + 12 + U32At(r.bytes, 8));
+    for (size_t at = 12; r.dno == 3 && at < 12 + U32At(r.bytes, 8); at += 12 + U32At(r.bytes, 4 + at + 4))
+      if (b[at + 2] == 14 && b[at + 3] == 0) member.assign(b + at, b + at + 12 + U32At(r.bytes, 4 + at + 4));
+  }
+  ASSERT_FALSE(member.empty());
+  EXPECT_EQ(single, member);
+
+  VarSetStrElement(14, 3, "");
+  VarSetNumElement(0, 5, 0);
+  ASSERT_EQ(Run(4), 0) << g_ErrLastText;
+  ASSERT_EQ(Run(5), 0) << g_ErrLastText;
+  EXPECT_STREQ(VarRecordOf(14)->strs[3], "kept");
+  EXPECT_EQ(VarRecordOf(0)->ints[5], 77);
+
+  Run(6);
+  EXPECT_TRUE(TestRaised(ERR_VAR_DROP_INDEX)) << g_ErrLastText;
 }
 
 TEST_F(SaveTest, TinyPayloadsAreTheBytesOfZlibsStoredDeflater) {
