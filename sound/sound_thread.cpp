@@ -213,6 +213,13 @@ i32 SoundStartupWatchdog() {
       return 0;
     }
     if (!returned && PlatTimeMs() - t0 >= SOUND_WATCHDOG_MS) break;
+    if (PlatQuitSignalled()) {
+      // Asked to end while the device is still being opened (a device can hang there): the run
+      // ends now, without the freeze message, and the thread is left as after a time-out.
+      EngineLockGuard lock;
+      g_SoundThreadState.store(SOUND_THREAD_ENDED);
+      return -1;
+    }
     // The thread's device error box is a window, shown by this thread on its behalf: waiting
     // without serving it would wait for ever.
     PlatServeMainCalls();
@@ -245,10 +252,12 @@ i32 SoundRootCreate() {
   return 0;
 }
 
-void SoundThreadJoin() {
-  if (!s_Thread || !s_ThreadFinished.load()) return;
+bool SoundThreadJoin() {
+  if (!s_Thread) return true;
+  if (!s_ThreadFinished.load()) return false;
   PlatThreadJoin(s_Thread);
   s_Thread = nullptr;
+  return true;
 }
 
 void SoundThreadReset() {

@@ -26,7 +26,7 @@ extern std::atomic<u8> g_SoundDevice;         // 1 while the engine's mixer is o
 extern u8 g_SoundFocusMuted;                  // the tree is paused for the lost focus (g_EngineLock)
 
 // Start-up: ring, thread, and the wait for the thread's device set-up. 0 go on, -1 start-up
-// fails (time-out, or the "ROOT" object cannot be made).
+// fails (time-out, a quit signal, or the "ROOT" object cannot be made).
 i32 SoundStartupWatchdog();
 // The object "ROOT" under the tree root, looping the generated silence from start-up to shutdown
 // so the output never stops: its requests are posted without waiting. 0, or -1 after error
@@ -51,8 +51,9 @@ void SoundReleaseDevice();
 void SoundReleaseAll();
 // The message for a device result (UTF-8), or null when none is shown.
 const char* SoundDeviceErrorText(i32 result, u8 enabled);
-// Waits for a thread that has ended by itself and frees its handle (shutdown, tests).
-void SoundThreadJoin();
+// Waits for a thread that has ended by itself and frees its handle (shutdown, tests). False while
+// a thread is left that has not finished (one the start-up wait gave up on).
+bool SoundThreadJoin();
 
 // Tests: the state of a run that has not started the thread (after SoundThreadJoin).
 void SoundThreadReset();

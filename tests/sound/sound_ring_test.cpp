@@ -1,7 +1,12 @@
 #include <SDL.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -217,6 +222,53 @@ TEST_F(SoundThreadTest, MissingDriverShowsItsMessageOnceAndRunsSilent) {
   EXPECT_NE(at, std::string::npos) << printed;
   EXPECT_EQ(printed.find(text, at + 1), std::string::npos);
   EXPECT_NE(printed.find("サウンド初期化エラー"), std::string::npos);
+}
+
+// A device that hangs while it opens (SDL's disk driver writing into a pipe nobody reads yet): a
+// quit signal ends the start-up wait before the device has opened, not after the freeze time-out.
+TEST_F(SoundThreadTest, QuitSignalEndsTheWaitForAHangingDevice) {
+  char dir[] = "/tmp/zephra-sound-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string fifo = std::string(dir) + "/out";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ::setenv("SDL_AUDIODRIVER", "disk", 1);
+  ::setenv("SDL_DISKAUDIOFILE", fifo.c_str(), 1);
+  g_SoundEnabled.store(1);
+  PlatQuitSignalsInstall(&g_QuitRequested);
+  std::thread signaller([] {
+    PlatSleepMs(300);
+    kill(getpid(), SIGTERM);
+  });
+  // The pipe's reader lets the device open once the wait has returned, and drains it until the
+  // device closes; a wait that does not return to the signal is let go after 5 s.
+  std::atomic<bool> waited{false};
+  std::thread reader([&] {
+    for (int i = 0; i < 500 && !waited; i++) PlatSleepMs(10);
+    const int fd = open(fifo.c_str(), O_RDONLY);
+    char buf[4096];
+    while (fd >= 0 && read(fd, buf, sizeof buf) > 0) {
+    }
+    if (fd >= 0) close(fd);
+  });
+  const i32 r = SoundStartupWatchdog();
+  const u8 opened = g_SoundStartReturned.load();
+  waited = true;
+  signaller.join();
+  signal(SIGTERM, SIG_DFL);
+  signal(SIGINT, SIG_DFL);
+  EXPECT_EQ(r, -1);
+  EXPECT_EQ(opened, 0) << "the wait ended only when the device had opened";
+  EXPECT_EQ(g_SoundThreadState.load(), SOUND_THREAD_ENDED);
+  // The thread, let go by the wait, opens the device late, sees the quit and ends by itself.
+  bool joined = false;
+  for (int i = 0; i < 1000 && !(joined = SoundThreadJoin()); i++) PlatSleepMs(10);
+  reader.join();
+  EXPECT_TRUE(joined);
+  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+  ::unsetenv("SDL_DISKAUDIOFILE");
+  std::remove(fifo.c_str());
+  rmdir(dir);
+  PlatQuitSignalledClear();
 }
 
 // With a display the box is a window, which only the main thread may show: start-up, waiting there
