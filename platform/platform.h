@@ -201,11 +201,14 @@ int PlatMessageBox(const char* title, const char* text, u32 style);
 // call: the call then waits for the main thread). While the game's main window shows, they
 // belong to it: transient for it and centred over it. A dialog is at least as wide as its title
 // and no taller than the screen: a longer text scrolls.
+// Boxes belong to w instead while it shows, until this is called with null (the close
+// confirmation belongs to the window being closed).
+void PlatDialogOwnerSet(PlatWindow* w);
 // A small modal text-entry window with the title, the prompt and the initial text (Shift-JIS),
-// ended only by Enter (it cannot be cancelled). The typed text goes into out (out_size bytes) in
-// Shift-JIS, at most max_bytes when above 0 and never more than out_size - 1, cut at a whole
-// character. With the stderr sink the title and prompt are printed and the text is the initial
-// one (as OK pressed at once gives it).
+// ended only by Enter (it cannot be cancelled). The text goes into out (out_size bytes) in
+// Shift-JIS, never more than out_size - 1, cut at a whole character; max_bytes above 0 limits
+// what is typed (an initial text above it is kept). With the stderr sink the title and prompt
+// are printed and the text is the initial one (as OK pressed at once gives it).
 // 0, or -1 when no window can be shown.
 int PlatInputDialog(const char* title, const char* prompt, const char* initial, int max_bytes, char* out,
                     size_t out_size);

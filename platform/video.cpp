@@ -1091,12 +1091,24 @@ void PlatModalEnd() {
 
 bool PlatWindowIsEngine(u32 sdl_id) { return FindWindow(sdl_id) != nullptr; }
 
+// Set by whichever thread asks for the box; read where the box is made, on the main thread.
+static std::atomic<PlatWindow*> s_DialogOwner{nullptr};
+
+void PlatDialogOwnerSet(PlatWindow* w) { s_DialogOwner.store(w); }
+
+static bool Showing(const PlatWindow* w) {
+  const u32 f = SDL_GetWindowFlags(w->sdl);
+  return (f & SDL_WINDOW_SHOWN) && !(f & SDL_WINDOW_MINIMIZED) && !w->minimized;
+}
+
 SDL_Window* PlatDialogOwner() {
+  PlatWindow* const owner = s_DialogOwner.load();
+  if (owner && std::find(s_Windows.begin(), s_Windows.end(), owner) != s_Windows.end() && Showing(owner))
+    return owner->sdl;
   // Windows are listed as they were made: the main window comes first.
   for (PlatWindow* w : s_Windows) {
     if (w->foreign) continue;
-    const u32 f = SDL_GetWindowFlags(w->sdl);
-    return (f & SDL_WINDOW_SHOWN) && !(f & SDL_WINDOW_MINIMIZED) && !w->minimized ? w->sdl : nullptr;
+    return Showing(w) ? w->sdl : nullptr;
   }
   return nullptr;
 }

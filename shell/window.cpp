@@ -290,8 +290,10 @@ static i32 CloseCommand(WindowObject* w) {
       const char* caption = g_WindowObjects[0] ? g_WindowObjects[0]->title : "";
       g_FramesHeld = 1;
       InputForceCursorVisible();
+      PlatDialogOwnerSet(w->handle);  // the box belongs to the window being closed
       int answer =
           PlatMessageBox(caption, EngineText("終了します。よろしいですか？", &text), PLAT_MB_YESNO | PLAT_MB_ICONINFO);
+      PlatDialogOwnerSet(nullptr);
       g_FramesHeld = 0;
       if (answer != PLAT_IDYES) return 1;
       g_QuitRequested = 1;
