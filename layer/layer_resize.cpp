@@ -65,6 +65,11 @@ enum class Reuse {
   kSameBytes,   // one of the byte size of a w x h buffer, whatever its shape (rotation)
 };
 
+static bool Reusable(const LayerRecord* r, i32 w, i32 h, Reuse rule) {
+  if (rule == Reuse::kSameBytes) return ImagePixelBytes(r->width, r->height) == ImagePixelBytes(w, h);
+  return (r->width == w && r->height == h) || (r->keep_buffer && r->width > w && r->height > h);
+}
+
 // The target of a resize or rotation to w x h. An output's buffer is reused only when it is not
 // the source's own (the same layer twice, or records shared between names) and the rule allows.
 static i32 ChooseTarget(ObjNode* src_node, ObjNode* out_node, bool has_output, i32 w, i32 h, Reuse rule,
@@ -73,15 +78,10 @@ static i32 ChooseTarget(ObjNode* src_node, ObjNode* out_node, bool has_output, i
   t->rec = LayerOf(t->node);
   const LayerRecord* src = LayerOf(src_node);
   LayerRecord* r = t->rec;
-  if (r != src && LayerHasPixels(r)) {
-    bool take = r->width == w && r->height == h;
-    if (rule == Reuse::kKeptBuffer) take = take || (r->keep_buffer && r->width > w && r->height > h);
-    if (rule == Reuse::kSameBytes) take = ImagePixelBytes(r->width, r->height) == ImagePixelBytes(w, h);
-    if (take) {
-      t->pixels = r->pixels;
-      t->fresh = false;
-      return 0;
-    }
+  if (r != src && LayerHasPixels(r) && Reusable(r, w, h, rule)) {
+    t->pixels = r->pixels;
+    t->fresh = false;
+    return 0;
   }
   t->pixels = AllocResult(w, h, name);
   t->fresh = true;

@@ -50,16 +50,8 @@ void WriteRecord() {
 // Minimised by the window manager (ICCCM's WM_STATE says so), so not on the screen.
 bool Iconic(Display* d, Window w) {
   const Atom wm_state = XInternAtom(d, "WM_STATE", True);
-  if (wm_state == None) return false;
-  Atom type;
-  int format;
-  unsigned long n = 0, after;
-  unsigned char* data = nullptr;
-  const bool iconic = XGetWindowProperty(d, w, wm_state, 0, 2, False, wm_state, &type, &format, &n, &after, &data) ==
-                          Success &&
-                      data && format == 32 && n >= 1 && *reinterpret_cast<long*>(data) == IconicState;
-  if (data) XFree(data);
-  return iconic;
+  unsigned long state = 0;
+  return wm_state != None && PlatX11PropertyLong(d, w, wm_state, wm_state, &state) && state == IconicState;
 }
 
 }  // namespace

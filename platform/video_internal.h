@@ -66,6 +66,9 @@ void PlatX11SetMaximizeBox(SDL_Window* w, bool maximize, bool resizable);
 // a second start through a display connection of its own.
 void PlatX11MarkHiddenMinimised(SDL_Window* w, bool on);
 bool PlatX11HiddenMinimised(_XDisplay* display, unsigned long window);
+// The one 32-bit item of a window's property of that type (format 32); false when it has none.
+bool PlatX11PropertyLong(_XDisplay* display, unsigned long window, unsigned long property, unsigned long type,
+                         unsigned long* value);
 // The window manager's aspect hint: the size less base_height rows keeps width : height (0, 0
 // takes the hint away).
 void PlatX11SetAspect(SDL_Window* w, i32 width, i32 height, i32 base_height);

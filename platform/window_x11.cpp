@@ -46,19 +46,23 @@ struct ErrorTrap {
   }
 };
 
-// The window a property of the root names, 0 for none.
-static Window RootWindowProperty(Display* d, Window root, const char* name) {
-  Atom type;
+bool PlatX11PropertyLong(Display* d, Window w, Atom property, Atom type, unsigned long* value) {
+  Atom actual;
   int format;
   unsigned long n = 0, after;
   unsigned char* data = nullptr;
-  Window v = 0;
-  if (XGetWindowProperty(d, root, XInternAtom(d, name, False), 0, 1, False, XA_WINDOW, &type, &format, &n, &after,
-                         &data) == Success &&
-      data && type == XA_WINDOW && format == 32 && n == 1)
-    v = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
+  const bool found =
+      XGetWindowProperty(d, w, property, 0, 1, False, type, &actual, &format, &n, &after, &data) == Success && data &&
+      actual == type && format == 32 && n == 1;
+  if (found) *value = *reinterpret_cast<unsigned long*>(data);
   if (data) XFree(data);
-  return v;
+  return found;
+}
+
+// The window a property of the root names, 0 for none.
+static Window RootWindowProperty(Display* d, Window root, const char* name) {
+  unsigned long v = 0;
+  return PlatX11PropertyLong(d, root, XInternAtom(d, name, False), XA_WINDOW, &v) ? static_cast<Window>(v) : 0;
 }
 
 // An EWMH window manager names its check window on the root, and the window names itself.
@@ -168,16 +172,8 @@ void PlatX11MarkHiddenMinimised(SDL_Window* w, bool on) {
 
 bool PlatX11HiddenMinimised(Display* d, unsigned long window) {
   const Atom mark = XInternAtom(d, kHiddenMinimised, True);
-  if (mark == None) return false;  // no window was ever marked
-  Atom type;
-  int format;
-  unsigned long n = 0, after;
-  unsigned char* data = nullptr;
-  const bool marked = XGetWindowProperty(d, window, mark, 0, 1, False, XA_CARDINAL, &type, &format, &n, &after,
-                                         &data) == Success &&
-                      data && n == 1;
-  if (data) XFree(data);
-  return marked;
+  unsigned long one;
+  return mark != None && PlatX11PropertyLong(d, window, mark, XA_CARDINAL, &one);  // None: never marked
 }
 
 void PlatX11SetMaximizeBox(SDL_Window* w, bool maximize, bool resizable) {
@@ -228,6 +224,7 @@ void PlatX11SetAspect(SDL_Window*, i32, i32, i32) {}
 void PlatX11SetMaximizeBox(SDL_Window*, bool, bool) {}
 void PlatX11MarkHiddenMinimised(SDL_Window*, bool) {}
 bool PlatX11HiddenMinimised(_XDisplay*, unsigned long) { return false; }
+bool PlatX11PropertyLong(_XDisplay*, unsigned long, unsigned long, unsigned long, unsigned long*) { return false; }
 bool PlatX11ManagerRuns(_XDisplay*) { return false; }
 bool PlatX11ButtonsHeld(SDL_Window*, u32*) { return false; }
 int PlatX11WindowManager(SDL_Window*) { return -1; }
